@@ -1,0 +1,121 @@
+// audio.cpp — see audio.h.
+#include "audio.h"
+
+#include <cstdlib>
+#include <iostream>
+
+#include "sampleWindow.h"
+
+SoundData loadSound() {
+  SoundData result;
+  result.info = SF_INFO{};
+  SNDFILE* file = sf_open("example.wav", SFM_READ, &result.info);
+  if (file == nullptr) {
+    std::cerr << "Error: Unable to open file: " << sf_strerror(nullptr) << std::endl;
+    std::exit(-1);
+  }
+  std::cout << "Sample Rate: " << result.info.samplerate << std::endl;
+  std::cout << "Channels: " << result.info.channels << std::endl;
+  std::cout << "Frames: " << static_cast<int64_t>(result.info.frames) << std::endl;
+
+  const int64_t frames = result.info.frames;
+  const int64_t channels = result.info.channels;
+  const int64_t count = frames * channels;
+  // A short read leaves the missing values at 0.
+  result.samples.assign(static_cast<size_t>(count), 0);
+  if (count > 0) {
+    sf_readf_short(file, result.samples.data(), frames);
+  }
+  sf_close(file);
+
+  for (int64_t i = 0; i < 10 && i < count; ++i) {
+    std::cout << "Sample[" << static_cast<uint64_t>(i) << "]: " << result.samples[static_cast<size_t>(i)] << std::endl;
+  }
+  return result;
+}
+
+namespace {
+
+// OpenAL Soft's multichannel formats, where the device offers them.
+ALenum multichannelFormat(int channels) {
+  if (!alIsExtensionPresent("AL_EXT_MCFORMATS")) {
+    return AL_NONE;
+  }
+  switch (channels) {
+    case 4:
+      return alGetEnumValue("AL_FORMAT_QUAD16");
+    case 6:
+      return alGetEnumValue("AL_FORMAT_51CHN16");
+    case 7:
+      return alGetEnumValue("AL_FORMAT_61CHN16");
+    case 8:
+      return alGetEnumValue("AL_FORMAT_71CHN16");
+    default:
+      return AL_NONE;
+  }
+}
+
+}  // namespace
+
+AudioDevice::AudioDevice() {
+  std::cout << "Start audio Device\n";
+  device = alcOpenDevice(nullptr);
+  if (device == nullptr) {
+    std::cerr << "Failed to open audio device" << std::endl;
+    std::exit(-1);
+  }
+  context = alcCreateContext(device, nullptr);
+  if (context == nullptr || !alcMakeContextCurrent(context)) {
+    std::cerr << "Failed to create or set audio context" << std::endl;
+    alcCloseDevice(device);
+    std::exit(-1);
+  }
+  alGenBuffers(1, &buffer);
+  alGenSources(1, &source);
+
+  sound = loadSound();
+
+  // Every file plays at its own speed: the format follows the channel count,
+  // and what OpenAL cannot lay out plays as its first two channels.
+  const int channels = sound.info.channels;
+  ALenum format = AL_NONE;
+  std::vector<int16_t> fallback;
+  const std::vector<int16_t>* data = &sound.samples;
+  if (channels == 1) {
+    format = AL_FORMAT_MONO16;
+  } else if (channels == 2) {
+    format = AL_FORMAT_STEREO16;
+  } else {
+    format = multichannelFormat(channels);
+    if (format == AL_NONE || format == 0) {
+      format = AL_FORMAT_STEREO16;
+      fallback = firstTwoChannels(sound.samples, channels);
+      data = &fallback;
+    }
+  }
+  int32_t bytes = 0;
+  if (!alByteSize(static_cast<int64_t>(data->size()), bytes)) {
+    std::cerr << "Error: sound too large to play: " << data->size() * 2 << " bytes, at most 2147483646" << std::endl;
+    std::exit(-1);
+  }
+  alBufferData(buffer, format, data->empty() ? nullptr : data->data(), bytes, sound.info.samplerate);
+  alSourcei(source, AL_BUFFER, static_cast<ALint>(buffer));
+  alSourcei(source, AL_LOOPING, 1);
+  alSourcePlay(source);
+}
+
+std::vector<float> AudioDevice::getSamples() {
+  // Stays 0 if the query fails: the window then shows the start of the sound.
+  ALint offset = 0;
+  alGetSourcei(source, AL_SAMPLE_OFFSET, &offset);
+  return sampleWindow(sound.samples, offset, sound.info.channels);
+}
+
+AudioDevice::~AudioDevice() {
+  std::cout << "shutdown audio Device\n";
+  alDeleteSources(1, &source);
+  alDeleteBuffers(1, &buffer);
+  alcMakeContextCurrent(nullptr);
+  alcDestroyContext(context);
+  alcCloseDevice(device);
+}

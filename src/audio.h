@@ -1,0 +1,43 @@
+// audio.h — the sound file and its playback.
+//
+// loadSound decodes "example.wav" from the working directory whole, as
+// interleaved 16-bit samples, and reports its format on standard output.
+// AudioDevice opens the default OpenAL device, plays the sound in an endless
+// loop at the file's own speed, and hands out the window of samples at the
+// frame that is playing. Start-up failures print one line on standard error
+// and end the process with status -1.
+//
+// Threading: construct, query and destroy on one thread. OpenAL mixes on its
+// own; the only value read back from it is the playback position.
+#pragma once
+
+#include <AL/al.h>
+#include <AL/alc.h>
+#include <sndfile.h>
+
+#include <cstdint>
+#include <vector>
+
+struct SoundData {
+  std::vector<int16_t> samples;  // frames × channels, interleaved
+  SF_INFO info;                  // as libsndfile filled it
+};
+
+SoundData loadSound();
+
+class AudioDevice {
+ public:
+  AudioDevice();
+  ~AudioDevice();
+  AudioDevice(const AudioDevice&) = delete;
+  AudioDevice& operator=(const AudioDevice&) = delete;
+
+  // Up to 2048 values (each ÷ 1000) from the frame that is playing.
+  std::vector<float> getSamples();
+
+  ALCdevice* device = nullptr;
+  ALCcontext* context = nullptr;
+  ALuint source = 0;
+  ALuint buffer = 0;
+  SoundData sound;
+};

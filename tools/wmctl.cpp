@@ -1,0 +1,110 @@
+// wmctl — does to a top-level window what a window manager would, for tests
+// and scripts on an Xvfb display that has no window manager.
+//
+//   wmctl wait NAME [SECONDS]   wait until a window titled NAME is mapped; print "W H"
+//   wmctl close NAME            send it WM_DELETE_WINDOW, as a close button does
+//   wmctl resize NAME W H       resize it (W or H of 0 is refused by X, as by any WM)
+//   wmctl geometry NAME         print "W H"
+//   wmctl id NAME               print its X window id in decimal
+//
+// Exit status 0 on success, 1 when the window is not found, 2 on bad usage.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+namespace {
+
+Window findWindow(Display* display, Window window, const char* name) {
+  char* title = nullptr;
+  if (XFetchName(display, window, &title) && title != nullptr) {
+    const bool match = std::strcmp(title, name) == 0;
+    XFree(title);
+    if (match) {
+      XWindowAttributes attributes;
+      if (XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable) {
+        return window;
+      }
+    }
+  }
+  Window root = 0, parent = 0;
+  Window* children = nullptr;
+  unsigned int count = 0;
+  Window found = 0;
+  if (XQueryTree(display, window, &root, &parent, &children, &count)) {
+    for (unsigned int i = 0; i < count && found == 0; ++i) {
+      found = findWindow(display, children[i], name);
+    }
+    if (children != nullptr) {
+      XFree(children);
+    }
+  }
+  return found;
+}
+
+void printGeometry(Display* display, Window window) {
+  XWindowAttributes attributes;
+  XGetWindowAttributes(display, window, &attributes);
+  std::printf("%d %d\n", attributes.width, attributes.height);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: wmctl wait|close|resize|geometry|id NAME [args]\n");
+    return 2;
+  }
+  const std::string command = argv[1];
+  const char* name = argv[2];
+  Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr) {
+    std::fprintf(stderr, "wmctl: cannot open display\n");
+    return 2;
+  }
+  const Window root = DefaultRootWindow(display);
+  Window window = findWindow(display, root, name);
+
+  if (command == "wait") {
+    const double seconds = argc > 3 ? std::atof(argv[3]) : 10.0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (window == 0 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      window = findWindow(display, root, name);
+    }
+  }
+  if (window == 0) {
+    std::fprintf(stderr, "wmctl: no window titled \"%s\"\n", name);
+    XCloseDisplay(display);
+    return 1;
+  }
+
+  int status = 0;
+  if (command == "wait" || command == "geometry") {
+    printGeometry(display, window);
+  } else if (command == "id") {
+    std::printf("%lu\n", static_cast<unsigned long>(window));
+  } else if (command == "close") {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display, window, False, NoEventMask, &event);
+  } else if (command == "resize" && argc == 5) {
+    XResizeWindow(display, window, static_cast<unsigned>(std::atoi(argv[3])), static_cast<unsigned>(std::atoi(argv[4])));
+  } else {
+    std::fprintf(stderr, "wmctl: unknown command %s\n", command.c_str());
+    status = 2;
+  }
+  XSync(display, False);
+  XCloseDisplay(display);
+  return status;
+}
