@@ -1,10 +1,33 @@
 // audio.cpp — see audio.h.
 #include "audio.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <iostream>
 
 #include "sampleWindow.h"
+
+namespace {
+
+// Reads every frame as 16-bit values. libsndfile converts integer encodings
+// itself, but reads floating-point data as short without scaling (0.5 would
+// become 0), so those are read as floats and scaled here.
+void readShorts(SNDFILE* file, const SF_INFO& info, std::vector<int16_t>& out) {
+  const int subtype = info.format & SF_FORMAT_SUBMASK;
+  if (subtype != SF_FORMAT_FLOAT && subtype != SF_FORMAT_DOUBLE) {
+    sf_readf_short(file, out.data(), info.frames);
+    return;
+  }
+  std::vector<float> values(out.size(), 0.0f);
+  sf_readf_float(file, values.data(), info.frames);
+  for (size_t i = 0; i < values.size(); ++i) {
+    const float v = std::isnan(values[i]) ? 0.0f : values[i] * 32768.0f;
+    out[i] = static_cast<int16_t>(std::lrint(std::clamp(v, -32768.0f, 32767.0f)));
+  }
+}
+
+}  // namespace
 
 SoundData loadSound() {
   SoundData result;
@@ -24,7 +47,7 @@ SoundData loadSound() {
   // A short read leaves the missing values at 0.
   result.samples.assign(static_cast<size_t>(count), 0);
   if (count > 0) {
-    sf_readf_short(file, result.samples.data(), frames);
+    readShorts(file, result.info, result.samples);
   }
   sf_close(file);
 

@@ -6,6 +6,7 @@
 //   wmctl resize NAME W H       resize it (W or H of 0 is refused by X, as by any WM)
 //   wmctl geometry NAME         print "W H"
 //   wmctl id NAME               print its X window id in decimal
+//   wmctl snap NAME FILE        write what the window shows as a binary PPM
 //
 // Exit status 0 on success, 1 when the window is not found, 2 on bad usage.
 #include <X11/Xlib.h>
@@ -53,6 +54,36 @@ void printGeometry(Display* display, Window window) {
   std::printf("%d %d\n", attributes.width, attributes.height);
 }
 
+int snap(Display* display, Window window, const char* path) {
+  XWindowAttributes attributes;
+  XGetWindowAttributes(display, window, &attributes);
+  XImage* image = XGetImage(display, window, 0, 0, static_cast<unsigned>(attributes.width),
+                            static_cast<unsigned>(attributes.height), AllPlanes, ZPixmap);
+  if (image == nullptr) {
+    std::fprintf(stderr, "wmctl: cannot read the window\n");
+    return 1;
+  }
+  std::FILE* out = std::fopen(path, "wb");
+  if (out == nullptr) {
+    std::fprintf(stderr, "wmctl: cannot write %s\n", path);
+    XDestroyImage(image);
+    return 1;
+  }
+  std::fprintf(out, "P6\n%d %d\n255\n", attributes.width, attributes.height);
+  for (int y = 0; y < attributes.height; ++y) {
+    for (int x = 0; x < attributes.width; ++x) {
+      const unsigned long pixel = XGetPixel(image, x, y);
+      const unsigned char rgb[3] = {static_cast<unsigned char>((pixel & image->red_mask) >> 16),
+                                    static_cast<unsigned char>((pixel & image->green_mask) >> 8),
+                                    static_cast<unsigned char>(pixel & image->blue_mask)};
+      std::fwrite(rgb, 1, 3, out);
+    }
+  }
+  std::fclose(out);
+  XDestroyImage(image);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -98,6 +129,8 @@ int main(int argc, char** argv) {
     event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
     event.xclient.data.l[1] = CurrentTime;
     XSendEvent(display, window, False, NoEventMask, &event);
+  } else if (command == "snap" && argc == 4) {
+    status = snap(display, window, argv[3]);
   } else if (command == "resize" && argc == 5) {
     XResizeWindow(display, window, static_cast<unsigned>(std::atoi(argv[3])), static_cast<unsigned>(std::atoi(argv[4])));
   } else {

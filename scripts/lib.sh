@@ -1,0 +1,59 @@
+# Shared set-up for the scripts: packages, build, display and sound device.
+# Sourced, not run.
+
+VRAX_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+VRAX_PACKAGES=(cmake g++ make pkg-config python3-glad libglfw3-dev libopenal-dev libopenal1
+  libsndfile1-dev libx11-dev libgtest-dev libbenchmark-dev libfftw3-dev xvfb xauth ffmpeg
+  clang libclang-rt-14-dev)
+
+vrax_missing_packages() {
+  local missing=()
+  for p in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+      missing+=("$p")
+    fi
+  done
+  echo "${missing[@]}"
+}
+
+# Installs what is missing when root; otherwise says the one line to run.
+vrax_ensure_packages() {
+  local missing
+  missing=$(vrax_missing_packages "${VRAX_PACKAGES[@]}")
+  [ -z "$missing" ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "VRAX needs these packages first:" >&2
+    echo "  sudo apt-get install -y $missing" >&2
+    exit 1
+  fi
+  echo "Installing: $missing"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  # shellcheck disable=SC2086
+  apt-get install -y -qq $missing >/dev/null
+}
+
+# vrax_build DIR [cmake options...]
+vrax_build() {
+  local dir="$1"
+  shift
+  cmake -S "$VRAX_ROOT" -B "$VRAX_ROOT/$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$VRAX_ROOT/$dir" -j"$(nproc)" -- --no-print-directory
+}
+
+# OpenAL's default device needs a sound card; without one use the silent
+# null device, whose playback position still advances.
+vrax_sound_env() {
+  if [ -z "${ALSOFT_DRIVERS:-}" ] && [ -z "${ALSOFT_CONF:-}" ] && ! ls /dev/snd/pcm* >/dev/null 2>&1; then
+    export ALSOFT_DRIVERS=null
+  fi
+}
+
+# Runs a command on the current display, or on a private Xvfb when there is none.
+vrax_with_display() {
+  if [ -n "${DISPLAY:-}" ]; then
+    "$@"
+  else
+    xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$@"
+  fi
+}

@@ -1,0 +1,233 @@
+// support.cpp — see support.h.
+#include "support.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace vt {
+
+TempDir::TempDir() {
+  char pattern[] = "/tmp/vrax-test-XXXXXX";
+  const char* made = mkdtemp(pattern);
+  path_ = made != nullptr ? made : "";
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  if (!path_.empty()) {
+    std::filesystem::remove_all(path_, ignored);
+  }
+}
+
+ChangeDir::ChangeDir(const std::string& path) : previous_(std::filesystem::current_path().string()) {
+  std::filesystem::current_path(path);
+}
+
+ChangeDir::~ChangeDir() {
+  std::error_code ignored;
+  std::filesystem::current_path(previous_, ignored);
+}
+
+bool writeSound(const std::string& path, int64_t frames, int channels, int rate, int format,
+                const std::function<double(int64_t, int)>& value) {
+  SF_INFO info{};
+  info.samplerate = rate;
+  info.channels = channels;
+  info.format = format;
+  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+  if (file == nullptr) {
+    return false;
+  }
+  std::vector<double> data(static_cast<size_t>(frames * channels));
+  for (int64_t f = 0; f < frames; ++f) {
+    for (int c = 0; c < channels; ++c) {
+      data[static_cast<size_t>(f * channels + c)] = value(f, c);
+    }
+  }
+  const sf_count_t written = sf_writef_double(file, data.data(), frames);
+  sf_close(file);
+  return written == frames;
+}
+
+bool writeShorts(const std::string& path, const std::vector<int16_t>& values, int channels, int rate) {
+  SF_INFO info{};
+  info.samplerate = rate;
+  info.channels = channels;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+  if (file == nullptr) {
+    return false;
+  }
+  const sf_count_t frames = static_cast<sf_count_t>(values.size()) / channels;
+  const sf_count_t written = sf_writef_short(file, values.data(), frames);
+  sf_close(file);
+  return written == frames;
+}
+
+std::vector<float> readSound(const std::string& path, SF_INFO& info) {
+  info = SF_INFO{};
+  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+  if (file == nullptr) {
+    return {};
+  }
+  std::vector<float> data(static_cast<size_t>(info.frames * info.channels));
+  const sf_count_t got = sf_readf_float(file, data.data(), info.frames);
+  sf_close(file);
+  data.resize(static_cast<size_t>(got * info.channels));
+  return data;
+}
+
+std::string readText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  return buffer.str();
+}
+
+void writeText(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
+
+size_t countOccurrences(const std::string& text, const std::string& needle) {
+  size_t count = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size())) {
+    ++count;
+  }
+  return count;
+}
+
+std::string sourceDir() { return VRAX_SOURCE_DIR; }
+std::string vraxBinary() { return VRAX_BINARY; }
+std::string wmctlBinary() { return WMCTL_BINARY; }
+
+Process::Process(const std::vector<std::string>& argv, const std::string& cwd,
+                 const std::map<std::string, std::string>& env) {
+  std::vector<std::string> environment;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    const std::string name = entry.substr(0, entry.find('='));
+    if (env.count(name) == 0) {
+      environment.push_back(entry);
+    }
+  }
+  for (const auto& [name, value] : env) {
+    if (!value.empty()) {
+      environment.push_back(name + "=" + value);
+    }
+  }
+  std::vector<char*> envp;
+  for (auto& entry : environment) {
+    envp.push_back(entry.data());
+  }
+  envp.push_back(nullptr);
+  std::vector<std::string> args = argv;
+  std::vector<char*> argp;
+  for (auto& arg : args) {
+    argp.push_back(arg.data());
+  }
+  argp.push_back(nullptr);
+
+  const std::string outPath = logs_ / "out";
+  const std::string errPath = logs_ / "err";
+  pid_ = fork();
+  if (pid_ == 0) {
+    if (chdir(cwd.c_str()) != 0) {
+      _exit(127);
+    }
+    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
+      _exit(127);
+    }
+    setpgid(0, 0);
+    execve(argp[0], argp.data(), envp.data());
+    _exit(127);
+  }
+}
+
+Process::~Process() {
+  if (running()) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+bool Process::running() {
+  if (status_ != -3 || pid_ <= 0) {
+    return false;
+  }
+  int status = 0;
+  const pid_t done = waitpid(pid_, &status, WNOHANG);
+  if (done == pid_) {
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+    return false;
+  }
+  return true;
+}
+
+int Process::wait(double seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (running()) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+      status_ = -1;
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return status_;
+}
+
+std::string Process::out() const { return readText(logs_ / "out"); }
+std::string Process::err() const { return readText(logs_ / "err"); }
+
+int wmctl(const std::vector<std::string>& args, std::string* output, double timeout) {
+  std::vector<std::string> argv = {wmctlBinary()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  Process process(argv, "/");
+  const int status = process.wait(timeout);
+  if (output != nullptr) {
+    *output = process.out();
+  }
+  return status;
+}
+
+void copyShippedShaders(const std::string& dir) {
+  std::filesystem::create_directories(dir + "/Shaders");
+  for (const char* name : {"Quad.vert.glsl", "Quad.frag.glsl"}) {
+    std::filesystem::copy_file(sourceDir() + "/Shaders/" + name, dir + "/Shaders/" + name,
+                               std::filesystem::copy_options::overwrite_existing);
+  }
+}
+
+void writeShaders(const std::string& dir, const std::string& vertex, const std::string& fragment) {
+  std::filesystem::create_directories(dir + "/Shaders");
+  writeText(dir + "/Shaders/Quad.vert.glsl", vertex);
+  writeText(dir + "/Shaders/Quad.frag.glsl", fragment);
+}
+
+const char* const kPlainVertexShader = R"(#version 450 core
+layout(location = 0) in vec3 aPos;
+layout(location = 1) in vec2 aTexCoord;
+out vec2 uv;
+void main() {
+    uv = aTexCoord;
+    gl_Position = vec4(aPos, 1.0);
+}
+)";
+
+}  // namespace vt

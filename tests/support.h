@@ -1,0 +1,94 @@
+// support.h — shared helpers for the suites: temporary folders, sound files
+// written with libsndfile, child processes with captured output and a
+// timeout, and the paths of the built programs.
+#pragma once
+
+#include <sndfile.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace vt {
+
+// A fresh folder under /tmp, removed with everything in it on destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Changes the working directory for the lifetime of the object.
+class ChangeDir {
+ public:
+  explicit ChangeDir(const std::string& path);
+  ~ChangeDir();
+  ChangeDir(const ChangeDir&) = delete;
+  ChangeDir& operator=(const ChangeDir&) = delete;
+
+ private:
+  std::string previous_;
+};
+
+// Writes a sound file; value(frame, channel) gives each sample in -1 .. 1.
+bool writeSound(const std::string& path, int64_t frames, int channels, int rate, int format,
+                const std::function<double(int64_t, int)>& value);
+// Writes interleaved 16-bit values as a WAV file.
+bool writeShorts(const std::string& path, const std::vector<int16_t>& values, int channels, int rate);
+// Reads a whole sound file as interleaved floats.
+std::vector<float> readSound(const std::string& path, SF_INFO& info);
+
+std::string readText(const std::string& path);
+void writeText(const std::string& path, const std::string& text);
+size_t countOccurrences(const std::string& text, const std::string& needle);
+
+// Paths compiled in by CMake.
+std::string sourceDir();
+std::string vraxBinary();
+std::string wmctlBinary();
+
+// A child process with its standard streams captured in files.
+class Process {
+ public:
+  // Starts argv in folder cwd with extra environment variables set (an empty
+  // value unsets the variable).
+  Process(const std::vector<std::string>& argv, const std::string& cwd,
+          const std::map<std::string, std::string>& env = {});
+  ~Process();
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+
+  // Exit status (0-255) once the process ends, -1 if it is still running after
+  // the timeout (it is then killed), -2 if it died from a signal.
+  int wait(double seconds);
+  bool running();
+  std::string out() const;
+  std::string err() const;
+
+ private:
+  int pid_ = -1;
+  int status_ = -3;
+  TempDir logs_;
+};
+
+// Runs wmctl with the arguments; returns its exit status and its output.
+int wmctl(const std::vector<std::string>& args, std::string* output = nullptr, double timeout = 20.0);
+
+// Copies the shipped shader pair into dir/Shaders.
+void copyShippedShaders(const std::string& dir);
+// Writes a shader pair into dir/Shaders.
+void writeShaders(const std::string& dir, const std::string& vertex, const std::string& fragment);
+
+// The pass-through vertex shader every test pair can use.
+extern const char* const kPlainVertexShader;
+
+}  // namespace vt
