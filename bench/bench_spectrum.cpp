@@ -22,7 +22,8 @@ std::vector<float> window(unsigned seed) {
   std::mt19937 random(seed);
   std::uniform_int_distribution<int> sample(-32768, 32767);
   std::vector<float> values(2048);
-  for (auto& v : values) v = static_cast<float>(sample(random)) / 1000.0f;
+  for (auto& v : values)
+    v = static_cast<float>(sample(random)) / 1000.0f;
   return values;
 }
 
@@ -96,7 +97,8 @@ void BM_textbookStep(benchmark::State& state) {
     samples = input;
     samples.resize(kSpectrumSize, 0.0f);
     std::vector<std::complex<float>> buffer(kSpectrumSize);
-    for (size_t j = 0; j < samples.size(); ++j) buffer[j] = samples[j];
+    for (size_t j = 0; j < samples.size(); ++j)
+      buffer[j] = samples[j];
     fft(buffer);
     for (size_t k = 0; k < buffer.size(); ++k) {
       const float l = std::log(std::max(std::abs(buffer[k]), kMagnitudeFloor));
@@ -110,7 +112,8 @@ BENCHMARK(BM_textbookStep);
 
 void BM_sampleWindow(benchmark::State& state) {
   std::vector<int16_t> sound(44100 * 2 * 30);
-  for (size_t i = 0; i < sound.size(); ++i) sound[i] = static_cast<int16_t>(i * 7919);
+  for (size_t i = 0; i < sound.size(); ++i)
+    sound[i] = static_cast<int16_t>(i * 7919);
   int64_t frame = 0;
   for (auto _ : state) {
     auto values = sampleWindow(sound, frame, 2);

@@ -19,10 +19,12 @@ void checkGLErrors(const char* expression, const char* file, int line);
 void clearGLErrors();
 
 // The loader's own entry is gladLoadGL; this is the form the engine calls.
-inline int gladLoadGLLoader(GLADloadfunc load) { return gladLoadGL(load); }
+inline int gladLoadGLLoader(GLADloadfunc load) {
+  return gladLoadGL(load);
+}
 
-#define GL_CALL(call)                           \
-  do {                                          \
-    call;                                       \
-    checkGLErrors(#call, __FILE__, __LINE__);   \
+#define GL_CALL(call)                         \
+  do {                                        \
+    call;                                     \
+    checkGLErrors(#call, __FILE__, __LINE__); \
   } while (0)

@@ -109,26 +109,25 @@ void RenderEngine::init() {
     std::cerr << "Failed to initialize GLAD" << std::endl;
     std::exit(-1);
   }
-
-
+  // The first viewport is the window's size; the callback keeps it in step.
   GL_CALL(glViewport(0, 0, 800, 600));
   GL_CALL(glfwSetFramebufferSizeCallback(window, framebuffer_size_callback));
 }
 
-float RenderEngine::getAspect() { return aspect; }
+float RenderEngine::getAspect() {
+  return aspect;
+}
 
-void RenderEngine::setUniform(const std::string& name, float value) { uniforms[name] = value; }
+void RenderEngine::setUniform(const std::string& name, float value) {
+  uniforms[name] = value;
+}
 
 void RenderEngine::addModel(std::shared_ptr<Model>& model) {
   std::cout << "Model added" << std::endl;
   models.push_back(std::move(model));
 }
 
-// One frame: clear, draw every model with every uniform, swap, poll.
-//
-// Polling is where GLFW runs the resize callback and sets the close flag, so
-// both take effect between frames, never during one.
-//
+// One frame. Polling runs the resize callback and sets the close flag.
 void RenderEngine::render() {
   GL_CALL(glClearColor(0.2f, 0.3f, 0.3f, 1.0f));
   GL_CALL(glClear(GL_COLOR_BUFFER_BIT));

@@ -18,5 +18,4 @@ void fillQuad(std::vector<float>& vertices, std::vector<int>& indices);
 // the shared model and moves it into the engine (model is left empty). A
 // missing or broken shader is reported and the scene is built all the same.
 void setUpScene(RenderEngine& engine, std::vector<float>& vertices, std::vector<int>& indices,
-                std::string& vertexSource, std::string& fragmentSource, GLuint& program,
-                std::shared_ptr<Model>& model);
+                std::string& vertexSource, std::string& fragmentSource, GLuint& program, std::shared_ptr<Model>& model);

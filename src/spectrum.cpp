@@ -24,11 +24,11 @@
 namespace {
 
 constexpr int N = kSpectrumSize;
-constexpr int kHalf = N / 2;              // points of the packed transform
-constexpr int kLanes = 8;                 // sub-transforms run side by side
-constexpr int kRows = kHalf / kLanes;     // 1024, points of each sub-transform
-constexpr int kRowBits = 10;              // log2(kRows), even: stages go in pairs
-constexpr int kFastWindow = 2 * kRows;    // longest window the fast path takes
+constexpr int kHalf = N / 2;            // points of the packed transform
+constexpr int kLanes = 8;               // sub-transforms run side by side
+constexpr int kRows = kHalf / kLanes;   // 1024, points of each sub-transform
+constexpr int kRowBits = 10;            // log2(kRows), even: stages go in pairs
+constexpr int kFastWindow = 2 * kRows;  // longest window the fast path takes
 constexpr float kSmoothing = 0.9f;
 constexpr double kTwoPi = 6.283185307179586476925286766559;
 

@@ -109,9 +109,15 @@ size_t countOccurrences(const std::string& text, const std::string& needle) {
   return count;
 }
 
-std::string sourceDir() { return VRAX_SOURCE_DIR; }
-std::string vraxBinary() { return VRAX_BINARY; }
-std::string wmctlBinary() { return WMCTL_BINARY; }
+std::string sourceDir() {
+  return VRAX_SOURCE_DIR;
+}
+std::string vraxBinary() {
+  return VRAX_BINARY;
+}
+std::string wmctlBinary() {
+  return WMCTL_BINARY;
+}
 
 Process::Process(const std::vector<std::string>& argv, const std::string& cwd,
                  const std::map<std::string, std::string>& env) {
@@ -192,8 +198,12 @@ int Process::wait(double seconds) {
   return status_;
 }
 
-std::string Process::out() const { return readText(logs_ / "out"); }
-std::string Process::err() const { return readText(logs_ / "err"); }
+std::string Process::out() const {
+  return readText(logs_ / "out");
+}
+std::string Process::err() const {
+  return readText(logs_ / "err");
+}
 
 int wmctl(const std::vector<std::string>& args, std::string* output, double timeout) {
   std::vector<std::string> argv = {wmctlBinary()};

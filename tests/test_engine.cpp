@@ -36,7 +36,9 @@ class Engine : public testing::Test {
 // Two errors recorded at once; Mesa keeps only one, so the test feeds them.
 GLenum pendingCodes[3] = {0, 0, 0};
 int pendingIndex = 0;
-GLenum APIENTRY fakeGetError() { return pendingIndex < 3 ? pendingCodes[pendingIndex++] : 0; }
+GLenum APIENTRY fakeGetError() {
+  return pendingIndex < 3 ? pendingCodes[pendingIndex++] : 0;
+}
 
 }  // namespace
 

@@ -25,7 +25,8 @@ constexpr double kPi = 3.14159265358979323846;
 std::vector<float> record(const vt::TempDir& dir, double seconds, SF_INFO& info) {
   vt::writeText(dir / "alsoft.conf",
                 "[general]\ndrivers=wave\nfrequency=48000\nchannels=stereo\nsample-type=int16\n"
-                "[wave]\nfile=" + (dir / "played.wav") + "\n");
+                "[wave]\nfile=" +
+                    (dir / "played.wav") + "\n");
   setenv("ALSOFT_CONF", (dir / "alsoft.conf").c_str(), 1);
   unsetenv("ALSOFT_DRIVERS");
   {
@@ -58,7 +59,8 @@ std::vector<double> envelope(const std::vector<float>& data, int channels, int c
 std::vector<double> onsets(const std::vector<float>& data, int channels, int channel, int rate) {
   const auto env = envelope(data, channels, channel, rate);
   double peak = 0;
-  for (double e : env) peak = std::max(peak, e);
+  for (double e : env)
+    peak = std::max(peak, e);
   std::vector<double> times;
   for (size_t i = 1; i < env.size(); ++i) {
     if (env[i] > 0.5 * peak && env[i - 1] <= 0.5 * peak) {
@@ -112,7 +114,8 @@ TEST(Playback, StereoPlaysBothSidesAtItsOwnSpeedInALoop) {
   vt::TempDir dir;
   ASSERT_TRUE(vt::writeSound(dir / "example.wav", 17640, 2, 44100, kWav16, [](int64_t f, int c) {
     const bool first = f < 8820;
-    if (c == 0) return first ? 0.5 * std::sin(2 * kPi * 800.0 * f / 44100) : 0.0;
+    if (c == 0)
+      return first ? 0.5 * std::sin(2 * kPi * 800.0 * f / 44100) : 0.0;
     return first ? 0.0 : 0.5 * std::sin(2 * kPi * 1600.0 * f / 44100);
   }));
   SF_INFO info;
@@ -142,6 +145,10 @@ void expectMultichannelAtItsOwnSpeed(int channels) {
   EXPECT_NEAR(frequency(played, 2, 0, info.samplerate, times[0] + 0.02, times[0] + 0.1), 600.0, 15.0);
 }
 
-TEST(Playback, SixChannelsPlayAtTheirOwnSpeed) { expectMultichannelAtItsOwnSpeed(6); }
+TEST(Playback, SixChannelsPlayAtTheirOwnSpeed) {
+  expectMultichannelAtItsOwnSpeed(6);
+}
 
-TEST(Playback, ThreeChannelsPlayAsTheirFirstTwo) { expectMultichannelAtItsOwnSpeed(3); }
+TEST(Playback, ThreeChannelsPlayAsTheirFirstTwo) {
+  expectMultichannelAtItsOwnSpeed(3);
+}

@@ -17,7 +17,9 @@ namespace {
 constexpr int kWav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
 constexpr double kPi = 3.14159265358979323846;
 
-void sleepFor(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
+void sleepFor(double seconds) {
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
 
 // A quiet 1-second stereo tone, enough to start the sound.
 void writeTone(const vt::TempDir& dir) {
@@ -38,11 +40,13 @@ Picture snap(const vt::TempDir& dir, const std::string& name) {
     return picture;
   }
   std::FILE* in = std::fopen(path.c_str(), "rb");
-  if (in == nullptr) return picture;
+  if (in == nullptr)
+    return picture;
   if (std::fscanf(in, "P6 %d %d 255", &picture.width, &picture.height) == 2) {
     std::fgetc(in);
     picture.rgb.resize(static_cast<size_t>(picture.width * picture.height * 3));
-    if (std::fread(picture.rgb.data(), 1, picture.rgb.size(), in) != picture.rgb.size()) picture.rgb.clear();
+    if (std::fread(picture.rgb.data(), 1, picture.rgb.size(), in) != picture.rgb.size())
+      picture.rgb.clear();
   }
   std::fclose(in);
   return picture;
@@ -123,8 +127,7 @@ TEST(Program, AProgramThatFailsToLinkIsReportedEveryFrame) {
   sleepFor(1.0);
   EXPECT_EQ(run.close(), 0);
   const std::string err = run.process.err();
-  const size_t reports =
-      vt::countOccurrences(err, "OpenGL error 1282 in glUseProgram(material.shaderProgram) at ");
+  const size_t reports = vt::countOccurrences(err, "OpenGL error 1282 in glUseProgram(material.shaderProgram) at ");
   const size_t atLine = vt::countOccurrences(err, "src/Model.cpp:60\n");
   // About 60 frames a second; llvmpipe under load may manage fewer.
   EXPECT_GE(reports, 10u) << err.substr(0, 2000);
@@ -172,7 +175,8 @@ TEST(Program, ShippedPictureDiffersBetweenLoudAndSilent) {
   vt::TempDir dir;
   vt::copyShippedShaders(dir.path());
   ASSERT_TRUE(vt::writeSound(dir / "example.wav", 220500, 2, 44100, kWav16, [](int64_t f, int) {
-    if (f >= 110250) return 0.0;
+    if (f >= 110250)
+      return 0.0;
     const double t = f / 44100.0;
     const double beat = std::exp(-std::fmod(t, 0.25) * 12.0);
     return 0.25 * (std::sin(2 * kPi * 55 * t) * beat + std::sin(2 * kPi * 220 * t) + std::sin(2 * kPi * 330 * t) +

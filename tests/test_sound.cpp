@@ -82,9 +82,8 @@ TEST(LoadSound, OtherEncodingsAreConvertedTo16Bit) {
                          SF_FORMAT_WAV | SF_FORMAT_FLOAT};
   for (int format : formats) {
     vt::TempDir dir;
-    ASSERT_TRUE(vt::writeSound(dir / "example.wav", 64, 2, 44100, format, [](int64_t f, int c) {
-      return c == 0 ? 0.5 : (f % 2 == 0 ? -0.25 : 0.25);
-    }));
+    ASSERT_TRUE(vt::writeSound(dir / "example.wav", 64, 2, 44100, format,
+                               [](int64_t f, int c) { return c == 0 ? 0.5 : (f % 2 == 0 ? -0.25 : 0.25); }));
     std::string printed;
     SoundData sound = loadFrom(dir, printed);
     EXPECT_EQ(sound.info.format, format);

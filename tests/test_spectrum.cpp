@@ -33,8 +33,8 @@ std::vector<double> referenceLogs(const std::vector<float>& window) {
   for (int k = 0; k <= kSpectrumSize / 2; ++k) {
     std::complex<double> sum = 0;
     for (size_t j = 0; j < window.size(); ++j) {
-      const double angle = -2.0 * kPi * static_cast<double>((static_cast<size_t>(k) * j) % kSpectrumSize) /
-                           kSpectrumSize;
+      const double angle =
+          -2.0 * kPi * static_cast<double>((static_cast<size_t>(k) * j) % kSpectrumSize) / kSpectrumSize;
       sum += static_cast<double>(window[j]) * std::polar(1.0, angle);
     }
     logs[static_cast<size_t>(k)] = std::log(std::max(std::abs(sum), static_cast<double>(kMagnitudeFloor)));
@@ -47,7 +47,8 @@ std::vector<float> randomWindow(size_t size, unsigned seed) {
   std::mt19937 random(seed);
   std::uniform_int_distribution<int> sample(-32768, 32767);
   std::vector<float> window(size);
-  for (auto& v : window) v = static_cast<float>(sample(random)) / 1000.0f;
+  for (auto& v : window)
+    v = static_cast<float>(sample(random)) / 1000.0f;
   return window;
 }
 
@@ -100,14 +101,16 @@ TEST(Fft, LeavesLengthsBelowTwoAlone) {
 TEST(Spectrum, FirstFrameIsATenthOfTheLogMagnitude) {
   for (size_t size : {2048u, 1000u, 1u, 5000u}) {
     std::vector<float> samples = randomWindow(size, static_cast<unsigned>(size));
-    const auto expected = referenceLogs(std::vector<float>(samples.begin(), samples.begin() + std::min<size_t>(size, kSpectrumSize)));
+    const auto expected =
+        referenceLogs(std::vector<float>(samples.begin(), samples.begin() + std::min<size_t>(size, kSpectrumSize)));
     std::vector<float> previous;
     updateSpectrum(samples, previous);
     ASSERT_EQ(samples.size(), static_cast<size_t>(kSpectrumSize));
     ASSERT_EQ(previous, samples);
     for (int k = 0; k < kSpectrumSize; ++k) {
       // Bins near a zero of the transform are ill-conditioned in single precision.
-      if (expected[static_cast<size_t>(k)] < 0.0) continue;
+      if (expected[static_cast<size_t>(k)] < 0.0)
+        continue;
       ASSERT_NEAR(samples[static_cast<size_t>(k)], 0.1 * expected[static_cast<size_t>(k)], 2e-4)
           << "size " << size << " bin " << k;
     }
@@ -124,7 +127,8 @@ TEST(Spectrum, BlendsNinetyPercentOfThePreviousFrame) {
   updateSpectrum(samples, previous);
   for (int k = 0; k < kSpectrumSize; k += 7) {
     const size_t i = static_cast<size_t>(k);
-    if (logs[i] < 0.0) continue;
+    if (logs[i] < 0.0)
+      continue;
     ASSERT_NEAR(samples[i], (before[i] - logs[i]) * 0.9 + logs[i], 2e-4) << k;
   }
 }
@@ -137,20 +141,24 @@ TEST(Spectrum, SilenceSitsOnTheFloorAndNeverGoesNonFinite) {
   updateSpectrum(samples, previous);
   // The first frame blends the floor's exact value against zeros.
   const float first = (0.0f - floorLog) * 0.9f + floorLog;
-  for (float v : samples) ASSERT_EQ(v, first);
+  for (float v : samples)
+    ASSERT_EQ(v, first);
   for (int frame = 0; frame < 400; ++frame) {
     samples.assign(2048, 0.0f);
     updateSpectrum(samples, previous);
-    for (float v : samples) ASSERT_TRUE(std::isfinite(v));
+    for (float v : samples)
+      ASSERT_TRUE(std::isfinite(v));
   }
   // Every bin settles on the same value. The blend stops moving once 0.9 of
   // the gap rounds back to the gap, which leaves up to 5 ulps (2.4e-6).
-  for (float v : samples) ASSERT_EQ(v, samples[0]);
+  for (float v : samples)
+    ASSERT_EQ(v, samples[0]);
   EXPECT_NEAR(samples[0], floorLog, 3e-6);
   // Empty windows (past the end of a sound) are silence too.
   samples.clear();
   updateSpectrum(samples, previous);
-  for (float v : samples) ASSERT_NEAR(v, floorLog, 3e-6);
+  for (float v : samples)
+    ASSERT_NEAR(v, floorLog, 3e-6);
 }
 
 TEST(Spectrum, PureTonePeaksWhereItsFrequencyPredicts) {
@@ -164,7 +172,8 @@ TEST(Spectrum, PureTonePeaksWhereItsFrequencyPredicts) {
   updateSpectrum(samples, previous);
   int peak = 1;
   for (int k = 1; k < kSpectrumSize / 2; ++k) {
-    if (samples[static_cast<size_t>(k)] > samples[static_cast<size_t>(peak)]) peak = k;
+    if (samples[static_cast<size_t>(k)] > samples[static_cast<size_t>(peak)])
+      peak = k;
   }
   EXPECT_NEAR(peak, 1000.0 * kSpectrumSize / 88200.0, 1.0);
   // Steady: the magnitude does not swing with the tone's phase.

@@ -9,13 +9,13 @@
 //   makeExample --force FILE
 #include <sndfile.h>
 
+#include <sys/stat.h>
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -50,9 +50,13 @@ struct Noise {
   }
 };
 
-int64_t at(double seconds) { return static_cast<int64_t>(std::lround(seconds * kRate)); }
+int64_t at(double seconds) {
+  return static_cast<int64_t>(std::lround(seconds * kRate));
+}
 
-double midiHz(int note) { return 440.0 * std::pow(2.0, (note - 69) / 12.0); }
+double midiHz(int note) {
+  return 440.0 * std::pow(2.0, (note - 69) / 12.0);
+}
 
 void kick(Mix& mix, double t0, float gain) {
   double phase = 0;
@@ -108,11 +112,16 @@ void bass(Mix& mix, double t0, double length, int note, float gain) {
 // Brightness of the pad's filter over the song, 0 (closed) … 1 (open).
 double sweep(double t) {
   const double bar = t / kBar;
-  if (bar < 2) return 0.05 + 0.1 * bar / 2;
-  if (bar < 4) return 0.15 + 0.1 * (bar - 2) / 2;
-  if (bar < 8) return 0.25 + 0.75 * (bar - 4) / 4;
-  if (bar < 10) return 1.0;
-  if (bar < 12) return 0.3;
+  if (bar < 2)
+    return 0.05 + 0.1 * bar / 2;
+  if (bar < 4)
+    return 0.15 + 0.1 * (bar - 2) / 2;
+  if (bar < 8)
+    return 0.25 + 0.75 * (bar - 4) / 4;
+  if (bar < 10)
+    return 1.0;
+  if (bar < 12)
+    return 0.3;
   return 1.0 - 0.85 * (bar - 12) / 4;
 }
 
@@ -156,7 +165,8 @@ std::vector<int16_t> render() {
     const bool drums = (bar >= 4 && bar <= 9) || bar >= 12;
     const bool hats = bar >= 2 && !silent;
     const bool bassOn = (bar >= 2 && bar <= 9) || bar >= 12;
-    if (silent) continue;
+    if (silent)
+      continue;
 
     for (int v = 0; v < 3; ++v) {
       const float pan = (v - 1) * 0.5f;
@@ -173,9 +183,11 @@ std::vector<int16_t> render() {
     if (drums) {
       for (int b = 0; b < 4; ++b) {
         kick(mix, t0 + b * kBeat, 0.9f);
-        if (b % 2 == 1) snare(mix, noise, t0 + b * kBeat, 0.45f);
+        if (b % 2 == 1)
+          snare(mix, noise, t0 + b * kBeat, 0.45f);
       }
-      if (bar % 4 == 3) kick(mix, t0 + 3.5 * kBeat, 0.6f);  // a pick-up into the next phrase
+      if (bar % 4 == 3)
+        kick(mix, t0 + 3.5 * kBeat, 0.6f);  // a pick-up into the next phrase
     }
     if (bassOn) {
       const int pattern[8] = {0, 0, 12, 0, 0, 7, 0, 12};
@@ -194,7 +206,8 @@ std::vector<int16_t> render() {
   std::vector<int16_t> out(frames * 2);
   for (size_t i = 0; i < frames; ++i) {
     out[2 * i] = static_cast<int16_t>(std::lround(32767.0 * std::tanh(mix.left[i] * scale * 1.1) / std::tanh(1.1)));
-    out[2 * i + 1] = static_cast<int16_t>(std::lround(32767.0 * std::tanh(mix.right[i] * scale * 1.1) / std::tanh(1.1)));
+    out[2 * i + 1] =
+        static_cast<int16_t>(std::lround(32767.0 * std::tanh(mix.right[i] * scale * 1.1) / std::tanh(1.1)));
   }
   return out;
 }

@@ -132,7 +132,8 @@ int main(int argc, char** argv) {
   } else if (command == "snap" && argc == 4) {
     status = snap(display, window, argv[3]);
   } else if (command == "resize" && argc == 5) {
-    XResizeWindow(display, window, static_cast<unsigned>(std::atoi(argv[3])), static_cast<unsigned>(std::atoi(argv[4])));
+    XResizeWindow(display, window, static_cast<unsigned>(std::atoi(argv[3])),
+                  static_cast<unsigned>(std::atoi(argv[4])));
   } else {
     std::fprintf(stderr, "wmctl: unknown command %s\n", command.c_str());
     status = 2;
