@@ -109,7 +109,8 @@ void RenderEngine::init() {
     std::cerr << "Failed to initialize GLAD" << std::endl;
     std::exit(-1);
   }
-  // The first viewport is the window's size; the callback keeps it in step.
+  // The first viewport is the window's size; the framebuffer callback keeps
+  // it in step with every resize from then on.
   GL_CALL(glViewport(0, 0, 800, 600));
   GL_CALL(glfwSetFramebufferSizeCallback(window, framebuffer_size_callback));
 }
