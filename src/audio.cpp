@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <iostream>
+#include <string>
 
 #include "sampleWindow.h"
 
@@ -29,30 +30,53 @@ void readShorts(SNDFILE* file, const SF_INFO& info, std::vector<int16_t>& out) {
 
 }  // namespace
 
-SoundData loadSound() {
-  SoundData result;
-  result.info = SF_INFO{};
-  SNDFILE* file = sf_open("example.wav", SFM_READ, &result.info);
+bool decodeSound(const char* path, SoundData& sound, std::string& error) {
+  sound.samples.clear();
+  sound.info = SF_INFO{};
+  SNDFILE* file = sf_open(path, SFM_READ, &sound.info);
   if (file == nullptr) {
-    std::cerr << "Error: Unable to open file: " << sf_strerror(nullptr) << std::endl;
-    std::exit(-1);
+    error = sf_strerror(nullptr);
+    return false;
   }
-  std::cout << "Sample Rate: " << result.info.samplerate << std::endl;
-  std::cout << "Channels: " << result.info.channels << std::endl;
-  std::cout << "Frames: " << static_cast<int64_t>(result.info.frames) << std::endl;
+  std::cout << "Sample Rate: " << sound.info.samplerate << std::endl;
+  std::cout << "Channels: " << sound.info.channels << std::endl;
+  std::cout << "Frames: " << static_cast<int64_t>(sound.info.frames) << std::endl;
 
-  const int64_t frames = result.info.frames;
-  const int64_t channels = result.info.channels;
+  // A header may claim any length; what OpenAL could never take is refused
+  // before anything is allocated for it.
+  const int64_t frames = sound.info.frames;
+  const int64_t channels = sound.info.channels;
+  if (frames < 0 || channels < 1) {
+    sf_close(file);
+    error = "the file declares " + std::to_string(frames) + " frames of " + std::to_string(channels) + " channels";
+    return false;
+  }
+  if (frames > kMaxSoundValues / channels) {
+    sf_close(file);
+    error = "sound too large to play: " + std::to_string(frames) + " frames of " + std::to_string(channels) +
+            " channels, at most " + std::to_string(kMaxSoundValues) + " values";
+    return false;
+  }
   const int64_t count = frames * channels;
   // A short read leaves the missing values at 0.
-  result.samples.assign(static_cast<size_t>(count), 0);
+  sound.samples.assign(static_cast<size_t>(count), 0);
   if (count > 0) {
-    readShorts(file, result.info, result.samples);
+    readShorts(file, sound.info, sound.samples);
   }
   sf_close(file);
 
   for (int64_t i = 0; i < 10 && i < count; ++i) {
-    std::cout << "Sample[" << static_cast<uint64_t>(i) << "]: " << result.samples[static_cast<size_t>(i)] << std::endl;
+    std::cout << "Sample[" << static_cast<uint64_t>(i) << "]: " << sound.samples[static_cast<size_t>(i)] << std::endl;
+  }
+  return true;
+}
+
+SoundData loadSound() {
+  SoundData result;
+  std::string error;
+  if (!decodeSound("example.wav", result, error)) {
+    std::cerr << "Error: Unable to open file: " << error << std::endl;
+    std::exit(-1);
   }
   return result;
 }

@@ -16,6 +16,7 @@
 #include <sndfile.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 struct SoundData {
@@ -23,6 +24,15 @@ struct SoundData {
   SF_INFO info;                  // as libsndfile filled it
 };
 
+// The longest sound played: OpenAL takes at most 2^31 − 1 bytes per buffer.
+constexpr int64_t kMaxSoundValues = 1073741823;
+
+// Decodes a sound file whole into sound and prints its format lines and first
+// values. On failure returns false with the reason in error and prints nothing.
+bool decodeSound(const char* path, SoundData& sound, std::string& error);
+
+// Decodes "example.wav" from the working directory; if that fails, says why on
+// standard error and ends the process with status -1.
 SoundData loadSound();
 
 class AudioDevice {

@@ -3,7 +3,8 @@
 //
 //   wmctl wait NAME [SECONDS]   wait until a window titled NAME is mapped; print "W H"
 //   wmctl close NAME            send it WM_DELETE_WINDOW, as a close button does
-//   wmctl resize NAME W H       resize it (W or H of 0 is refused by X, as by any WM)
+//   wmctl resize NAME W H       resize it (X refuses 0; the smallest size is 1×1)
+//   wmctl hide NAME / show NAME unmap or map it again, as minimising does
 //   wmctl geometry NAME         print "W H"
 //   wmctl id NAME               print its X window id in decimal
 //   wmctl snap NAME FILE        write what the window shows as a binary PPM
@@ -12,6 +13,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -21,14 +23,15 @@
 
 namespace {
 
-Window findWindow(Display* display, Window window, const char* name) {
+// The first window titled name under window; with viewable, only a mapped one.
+Window findWindow(Display* display, Window window, const char* name, bool viewable) {
   char* title = nullptr;
   if (XFetchName(display, window, &title) && title != nullptr) {
     const bool match = std::strcmp(title, name) == 0;
     XFree(title);
     if (match) {
       XWindowAttributes attributes;
-      if (XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable) {
+      if (XGetWindowAttributes(display, window, &attributes) && (!viewable || attributes.map_state == IsViewable)) {
         return window;
       }
     }
@@ -39,7 +42,7 @@ Window findWindow(Display* display, Window window, const char* name) {
   Window found = 0;
   if (XQueryTree(display, window, &root, &parent, &children, &count)) {
     for (unsigned int i = 0; i < count && found == 0; ++i) {
-      found = findWindow(display, children[i], name);
+      found = findWindow(display, children[i], name, viewable);
     }
     if (children != nullptr) {
       XFree(children);
@@ -99,14 +102,16 @@ int main(int argc, char** argv) {
     return 2;
   }
   const Window root = DefaultRootWindow(display);
-  Window window = findWindow(display, root, name);
+  // A hidden window can still be shown; everything else wants it on screen.
+  const bool viewable = command != "show";
+  Window window = findWindow(display, root, name, viewable);
 
   if (command == "wait") {
     const double seconds = argc > 3 ? std::atof(argv[3]) : 10.0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (window == 0 && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      window = findWindow(display, root, name);
+      window = findWindow(display, root, name, viewable);
     }
   }
   if (window == 0) {
@@ -129,6 +134,10 @@ int main(int argc, char** argv) {
     event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
     event.xclient.data.l[1] = CurrentTime;
     XSendEvent(display, window, False, NoEventMask, &event);
+  } else if (command == "hide") {
+    XUnmapWindow(display, window);
+  } else if (command == "show") {
+    XMapWindow(display, window);
   } else if (command == "snap" && argc == 4) {
     status = snap(display, window, argv[3]);
   } else if (command == "resize" && argc == 5) {
