@@ -11,21 +11,42 @@
 
 namespace {
 
-// Reads every frame as 16-bit values. libsndfile converts integer encodings
-// itself, but reads floating-point data as short without scaling (0.5 would
-// become 0), so those are read as floats and scaled here.
-void readShorts(SNDFILE* file, const SF_INFO& info, std::vector<int16_t>& out) {
+// Reads up to info.frames frames as interleaved 16-bit values, a chunk at a
+// time, so that memory follows what the file delivers and not what its header
+// claims (a few bytes of FLAC can claim gigabytes). Returns the frames read.
+//
+// libsndfile converts integer encodings itself but reads floating-point data
+// as short without scaling (0.5 would become 0), so those are read as floats
+// and scaled here.
+int64_t readShorts(SNDFILE* file, const SF_INFO& info, std::vector<int16_t>& out) {
+  constexpr sf_count_t kChunkFrames = 1 << 16;
+  const size_t channels = static_cast<size_t>(info.channels);
   const int subtype = info.format & SF_FORMAT_SUBMASK;
-  if (subtype != SF_FORMAT_FLOAT && subtype != SF_FORMAT_DOUBLE) {
-    sf_readf_short(file, out.data(), info.frames);
-    return;
+  const bool floating = subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
+  std::vector<float> values;
+  sf_count_t done = 0;
+  while (done < info.frames) {
+    const sf_count_t want = std::min(kChunkFrames, info.frames - done);
+    out.resize(static_cast<size_t>(done + want) * channels);
+    int16_t* into = out.data() + static_cast<size_t>(done) * channels;
+    sf_count_t got = 0;
+    if (floating) {
+      values.resize(static_cast<size_t>(want) * channels);
+      got = std::max<sf_count_t>(0, sf_readf_float(file, values.data(), want));
+      for (size_t i = 0; i < static_cast<size_t>(got) * channels; ++i) {
+        const float v = std::isnan(values[i]) ? 0.0f : values[i] * 32768.0f;
+        into[i] = static_cast<int16_t>(std::lrint(std::clamp(v, -32768.0f, 32767.0f)));
+      }
+    } else {
+      got = std::max<sf_count_t>(0, sf_readf_short(file, into, want));
+    }
+    done += got;
+    if (got < want) {
+      break;
+    }
   }
-  std::vector<float> values(out.size(), 0.0f);
-  sf_readf_float(file, values.data(), info.frames);
-  for (size_t i = 0; i < values.size(); ++i) {
-    const float v = std::isnan(values[i]) ? 0.0f : values[i] * 32768.0f;
-    out[i] = static_cast<int16_t>(std::lrint(std::clamp(v, -32768.0f, 32767.0f)));
-  }
+  out.resize(static_cast<size_t>(done) * channels);
+  return done;
 }
 
 }  // namespace
@@ -57,12 +78,8 @@ bool decodeSound(const char* path, SoundData& sound, std::string& error) {
             " channels, at most " + std::to_string(kMaxSoundValues) + " values";
     return false;
   }
-  const int64_t count = frames * channels;
-  // A short read leaves the missing values at 0.
-  sound.samples.assign(static_cast<size_t>(count), 0);
-  if (count > 0) {
-    readShorts(file, sound.info, sound.samples);
-  }
+  // A file that delivers fewer frames than it announced plays what it delivered.
+  const int64_t count = readShorts(file, sound.info, sound.samples) * channels;
   sf_close(file);
 
   for (int64_t i = 0; i < 10 && i < count; ++i) {

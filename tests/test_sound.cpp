@@ -145,3 +145,29 @@ TEST(SampleLayout, FirstTwoChannelsAndTheOpenALSizeLimit) {
   EXPECT_FALSE(alByteSize(1073741824, bytes));
   EXPECT_FALSE(alByteSize(-2, bytes));
 }
+
+TEST(LoadSound, AHeaderThatClaimsMoreThanTheFileHoldsCostsOnlyWhatDecodes) {
+  // 42 bytes of FLAC whose header announces millions of frames (found by fuzzing).
+  SoundData sound;
+  std::string error;
+  testing::internal::CaptureStdout();
+  const bool decoded =
+      decodeSound((vt::sourceDir() + "/tests/fuzz-regressions/flac-claims-huge-length-272b400e").c_str(), sound, error);
+  const std::string printed = testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(decoded) << error;
+  EXPECT_GT(sound.info.frames, 1000000);
+  EXPECT_NE(printed.find("Frames: " + std::to_string(sound.info.frames) + "\n"), std::string::npos);
+  EXPECT_LT(sound.samples.size(), 1000000u);
+}
+
+TEST(LoadSound, FailuresSayWhyAndPrintNothing) {
+  vt::TempDir dir;
+  vt::writeText(dir / "noise.wav", "RIFF\x10\0\0\0WAVEjunk");
+  SoundData sound;
+  std::string error;
+  CaptureStdout();
+  EXPECT_FALSE(decodeSound((dir / "noise.wav").c_str(), sound, error));
+  EXPECT_EQ(GetCapturedStdout(), "");
+  EXPECT_FALSE(error.empty());
+  EXPECT_TRUE(sound.samples.empty());
+}
