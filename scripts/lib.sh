@@ -54,6 +54,6 @@ vrax_with_display() {
   if [ -n "${DISPLAY:-}" ]; then
     "$@"
   else
-    xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$@"
+    xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp -noreset" "$@"
   fi
 }
