@@ -118,6 +118,9 @@ std::string vraxBinary() {
 std::string wmctlBinary() {
   return WMCTL_BINARY;
 }
+std::string makeExampleBinary() {
+  return MAKEEXAMPLE_BINARY;
+}
 
 Process::Process(const std::vector<std::string>& argv, const std::string& cwd,
                  const std::map<std::string, std::string>& env) {

@@ -55,6 +55,7 @@ size_t countOccurrences(const std::string& text, const std::string& needle);
 std::string sourceDir();
 std::string vraxBinary();
 std::string wmctlBinary();
+std::string makeExampleBinary();
 
 // A child process with its standard streams captured in files.
 class Process {
