@@ -152,3 +152,27 @@ TEST(Playback, SixChannelsPlayAtTheirOwnSpeed) {
 TEST(Playback, ThreeChannelsPlayAsTheirFirstTwo) {
   expectMultichannelAtItsOwnSpeed(3);
 }
+
+// When the position cannot be read (here: the source is gone), the window
+// starts at the beginning of the sound rather than at whatever was in memory.
+TEST(Playback, AFailedPositionQueryGivesTheWindowAtTheStart) {
+  setenv("ALSOFT_DRIVERS", "null", 1);
+  unsetenv("ALSOFT_CONF");
+  vt::TempDir dir;
+  std::vector<int16_t> values(44100 * 2);
+  for (size_t i = 0; i < values.size(); ++i)
+    values[i] = static_cast<int16_t>(1000 + i % 5000);
+  ASSERT_TRUE(vt::writeShorts(dir / "example.wav", values, 2, 44100));
+  vt::ChangeDir here(dir.path());
+  testing::internal::CaptureStdout();
+  {
+    AudioDevice audio;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    alDeleteSources(1, &audio.source);
+    const std::vector<float> window = audio.getSamples();
+    ASSERT_EQ(window.size(), 2048u);
+    EXPECT_FLOAT_EQ(window[0], 1.0f);
+    EXPECT_FLOAT_EQ(window[1], 1.001f);
+  }
+  testing::internal::GetCapturedStdout();
+}
