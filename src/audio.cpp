@@ -151,7 +151,7 @@ AudioDevice::AudioDevice() {
     format = AL_FORMAT_STEREO16;
   } else {
     format = multichannelFormat(channels);
-    if (format == AL_NONE || format == 0) {
+    if (format == AL_NONE) {
       format = AL_FORMAT_STEREO16;
       fallback = firstTwoChannels(sound.samples, channels);
       data = &fallback;

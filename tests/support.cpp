@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -217,6 +218,28 @@ int wmctl(const std::vector<std::string>& args, std::string* output, double time
     *output = process.out();
   }
   return status;
+}
+
+VraxRun::VraxRun(const std::string& dir) : process({vraxBinary()}, dir, {{"ALSOFT_DRIVERS", "null"}}) {}
+
+std::string VraxRun::window() {
+  std::string geometry;
+  return wmctl({"wait", "VRAX", "30"}, &geometry, 40) == 0 ? geometry : "";
+}
+
+int VraxRun::close() {
+  wmctl({"close", "VRAX"});
+  return process.wait(30);
+}
+
+bool sanitizerSpoke(const std::string& err) {
+  return err.find("Sanitizer") != std::string::npos || err.find("runtime error:") != std::string::npos;
+}
+
+bool writeTone(const std::string& path, int64_t frames, int channels, int rate, int format) {
+  return writeSound(path, frames, channels, rate, format, [](int64_t f, int c) {
+    return 0.3 * std::sin(2 * 3.14159265358979323846 * (220.0 + 55.0 * c) * static_cast<double>(f) / 44100);
+  });
 }
 
 void copyShippedShaders(const std::string& dir) {

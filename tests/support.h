@@ -84,6 +84,23 @@ class Process {
 // Runs wmctl with the arguments; returns its exit status and its output.
 int wmctl(const std::vector<std::string>& args, std::string* output = nullptr, double timeout = 20.0);
 
+// The built program started in dir with the null sound device.
+struct VraxRun {
+  explicit VraxRun(const std::string& dir);
+  // Waits for the window to be on screen; returns "W H\n", or "" if it never came.
+  std::string window();
+  // Asks the window to close as a window manager does; returns the exit status.
+  int close();
+  Process process;
+};
+
+// Whether a sanitizer reported anything in this standard error text.
+bool sanitizerSpoke(const std::string& err);
+
+// Writes a quiet tone (a different pitch per channel) as a sound file.
+bool writeTone(const std::string& path, int64_t frames, int channels, int rate,
+               int format = SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+
 // Copies the shipped shader pair into dir/Shaders.
 void copyShippedShaders(const std::string& dir);
 // Writes a shader pair into dir/Shaders.

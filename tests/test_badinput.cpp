@@ -18,15 +18,10 @@
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr int kWav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
 
-double tone(int64_t f, int c) {
-  return 0.3 * std::sin(2 * kPi * (220.0 + 55.0 * c) * static_cast<double>(f) / 44100);
-}
-
 void writeTone(const std::string& path, int64_t frames, int channels, int rate, int format) {
-  ASSERT_TRUE(vt::writeSound(path, frames, channels, rate, format, tone)) << path;
+  ASSERT_TRUE(vt::writeTone(path, frames, channels, rate, format)) << path;
 }
 
 std::string randomBytes(size_t size, unsigned seed) {
@@ -153,29 +148,24 @@ void PrintTo(const Case& c, std::ostream* os) {
 
 class BadInput : public testing::TestWithParam<Case> {};
 
-bool sanitizerSpoke(const std::string& err) {
-  return err.find("Sanitizer") != std::string::npos || err.find("runtime error:") != std::string::npos;
-}
-
 }  // namespace
 
 TEST_P(BadInput, NeitherCrashesNorHangsNorCallsAFailureSuccess) {
   const Case& c = GetParam();
   vt::TempDir dir;
   c.prepare(dir);
-  vt::Process run({vt::vraxBinary()}, dir.path(), {{"ALSOFT_DRIVERS", "null"}});
+  vt::VraxRun vrax(dir.path());
+  vt::Process& run = vrax.process;
   if (c.keepsRunning) {
-    std::string geometry;
-    ASSERT_EQ(vt::wmctl({"wait", "VRAX", "30"}, &geometry, 40), 0) << run.err();
+    ASSERT_FALSE(vrax.window().empty()) << run.err();
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
     ASSERT_TRUE(run.running()) << run.err();
-    vt::wmctl({"close", "VRAX"});
-    EXPECT_EQ(run.wait(30), 0) << run.err();
+    EXPECT_EQ(vrax.close(), 0) << run.err();
   } else {
     EXPECT_EQ(run.wait(60), 255) << run.out() << run.err();
   }
   const std::string err = run.err();
-  EXPECT_FALSE(sanitizerSpoke(err)) << err;
+  EXPECT_FALSE(vt::sanitizerSpoke(err)) << err;
   if (*c.errorText != '\0') {
     EXPECT_NE(err.find(c.errorText), std::string::npos) << err.substr(0, 3000);
   }
@@ -192,12 +182,12 @@ TEST_P(ChannelCount, PlaysAndClosesCleanly) {
   vt::TempDir dir;
   vt::copyShippedShaders(dir.path());
   writeTone(dir / "example.wav", 22050, GetParam(), 44100, kWav16);
-  vt::Process run({vt::vraxBinary()}, dir.path(), {{"ALSOFT_DRIVERS", "null"}});
-  ASSERT_EQ(vt::wmctl({"wait", "VRAX", "30"}, nullptr, 40), 0) << run.err();
+  vt::VraxRun vrax(dir.path());
+  vt::Process& run = vrax.process;
+  ASSERT_FALSE(vrax.window().empty()) << run.err();
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  vt::wmctl({"close", "VRAX"});
-  EXPECT_EQ(run.wait(30), 0) << run.err();
-  EXPECT_FALSE(sanitizerSpoke(run.err())) << run.err();
+  EXPECT_EQ(vrax.close(), 0) << run.err();
+  EXPECT_FALSE(vt::sanitizerSpoke(run.err())) << run.err();
   EXPECT_NE(run.out().find("Channels: " + std::to_string(GetParam()) + "\n"), std::string::npos);
 }
 

@@ -5,8 +5,10 @@
 #include <cmath>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "engineFixture.h"
 #include "renderEngine.h"
 
 namespace {
@@ -14,24 +16,7 @@ namespace {
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
 
-class Engine : public testing::Test {
- protected:
-  void SetUp() override { engine = std::make_unique<RenderEngine>(); }
-  void TearDown() override { engine.reset(); }
-
-  // What the last swap put on screen, as 8-bit RGBA.
-  std::vector<unsigned char> frontPixels(int& w, int& h) {
-    glfwGetFramebufferSize(engine->window, &w, &h);
-    std::vector<unsigned char> pixels(static_cast<size_t>(w * h * 4));
-    // llvmpipe keeps the back buffer through a swap, so it still holds the frame.
-    glReadBuffer(GL_BACK);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
-    return pixels;
-  }
-
-  std::unique_ptr<RenderEngine> engine;
-};
+using Engine = EngineTest;
 
 // Two errors recorded at once; Mesa keeps only one, so the test feeds them.
 GLenum pendingCodes[3] = {0, 0, 0};
@@ -102,12 +87,11 @@ TEST_F(Engine, StartsWithTheWindowContextAndViewportPromised) {
 
 TEST_F(Engine, RenderWithoutModelsShowsTheClearColour) {
   engine->render();
-  int w = 0, h = 0;
-  const auto pixels = frontPixels(w, h);
-  for (int i : {0, (h / 2 * w + w / 2), w * h - 1}) {
-    EXPECT_NEAR(pixels[i * 4 + 0], 51, 1);
-    EXPECT_NEAR(pixels[i * 4 + 1], 77, 1);
-    EXPECT_NEAR(pixels[i * 4 + 2], 77, 1);
+  for (const auto& at : {std::make_pair(0, 0), std::make_pair(400, 300), std::make_pair(799, 599)}) {
+    const auto rgb = pixel(at.first, at.second);
+    EXPECT_NEAR(rgb[0], 51, 1);
+    EXPECT_NEAR(rgb[1], 77, 1);
+    EXPECT_NEAR(rgb[2], 77, 1);
   }
 }
 

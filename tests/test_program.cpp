@@ -23,8 +23,7 @@ void sleepFor(double seconds) {
 
 // A quiet 1-second stereo tone, enough to start the sound.
 void writeTone(const vt::TempDir& dir) {
-  ASSERT_TRUE(vt::writeSound(dir / "example.wav", 44100, 2, 44100, kWav16,
-                             [](int64_t f, int) { return 0.3 * std::sin(2 * kPi * 440.0 * f / 44100); }));
+  ASSERT_TRUE(vt::writeTone(dir / "example.wav", 44100, 2, 44100));
 }
 
 struct Picture {
@@ -52,29 +51,13 @@ Picture snap(const vt::TempDir& dir, const std::string& name) {
   return picture;
 }
 
-// Starts the program in dir with the null sound device.
-struct VraxRun {
-  explicit VraxRun(const vt::TempDir& dir) : process({vt::vraxBinary()}, dir.path(), {{"ALSOFT_DRIVERS", "null"}}) {}
-
-  // Waits for the window, returning "W H" or "".
-  std::string window() {
-    std::string geometry;
-    return vt::wmctl({"wait", "VRAX", "20"}, &geometry, 30) == 0 ? geometry : "";
-  }
-  int close() {
-    vt::wmctl({"close", "VRAX"});
-    return process.wait(20);
-  }
-  vt::Process process;
-};
-
 }  // namespace
 
 TEST(Program, OpensTheWindowDrawsAndClosesWhenTheWindowManagerAsks) {
   vt::TempDir dir;
   vt::copyShippedShaders(dir.path());
   writeTone(dir);
-  VraxRun run(dir);
+  vt::VraxRun run(dir.path());
   ASSERT_EQ(run.window(), "800 600\n") << run.process.err();
   sleepFor(1.0);
   ASSERT_TRUE(run.process.running()) << run.process.err();
@@ -106,7 +89,7 @@ TEST(Program, OpensTheWindowDrawsAndClosesWhenTheWindowManagerAsks) {
 TEST(Program, WithoutShadersItReportsAndKeepsRunning) {
   vt::TempDir dir;
   writeTone(dir);
-  VraxRun run(dir);
+  vt::VraxRun run(dir.path());
   ASSERT_EQ(run.window(), "800 600\n") << run.process.err();
   sleepFor(0.5);
   EXPECT_EQ(run.close(), 0);
@@ -122,7 +105,7 @@ TEST(Program, AProgramThatFailsToLinkIsReportedEveryFrame) {
   writeTone(dir);
   vt::writeShaders(dir.path(), vt::kPlainVertexShader,
                    "#version 450 core\nin vec3 nowhere;\nout vec4 c;\nvoid main() { c = vec4(nowhere, 1.0); }\n");
-  VraxRun run(dir);
+  vt::VraxRun run(dir.path());
   ASSERT_FALSE(run.window().empty());
   sleepFor(1.0);
   EXPECT_EQ(run.close(), 0);
@@ -137,7 +120,7 @@ TEST(Program, AProgramThatFailsToLinkIsReportedEveryFrame) {
 TEST(Program, MissingSoundFileIsAFailure) {
   vt::TempDir dir;
   vt::copyShippedShaders(dir.path());
-  VraxRun run(dir);
+  vt::VraxRun run(dir.path());
   EXPECT_EQ(run.process.wait(30), 255);
   EXPECT_NE(run.process.err().find("Error: Unable to open file: "), std::string::npos) << run.process.err();
   EXPECT_NE(run.process.out().find("Start audio Device\n"), std::string::npos);
@@ -158,7 +141,7 @@ void main() {
     c = vec4(spectrum.length() == 16384 ? 1.0 : 0.0, finite ? 1.0 : 0.0, 0.0, 1.0);
 }
 )");
-  VraxRun run(dir);
+  vt::VraxRun run(dir.path());
   ASSERT_FALSE(run.window().empty());
   sleepFor(0.8);
   const Picture picture = snap(dir, "frame.ppm");
@@ -182,7 +165,7 @@ TEST(Program, ShippedPictureDiffersBetweenLoudAndSilent) {
     return 0.25 * (std::sin(2 * kPi * 55 * t) * beat + std::sin(2 * kPi * 220 * t) + std::sin(2 * kPi * 330 * t) +
                    0.5 * std::sin(2 * kPi * 1760 * t) + 0.3 * std::sin(2 * kPi * 5000 * t));
   }));
-  VraxRun run(dir);
+  vt::VraxRun run(dir.path());
   ASSERT_FALSE(run.window().empty());
   sleepFor(1.2);
   const Picture loud = snap(dir, "loud.ppm");

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Model.h"
+#include "engineFixture.h"
 #include "renderEngine.h"
 #include "scene.h"
 #include "support.h"
@@ -18,11 +19,8 @@ using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStderr;
 using testing::internal::GetCapturedStdout;
 
-class Scene : public testing::Test {
+class Scene : public EngineTest {
  protected:
-  void SetUp() override { engine = std::make_unique<RenderEngine>(); }
-  void TearDown() override { engine.reset(); }
-
   GLuint build(const std::string& fragment, const std::string& vertex = vt::kPlainVertexShader) {
     GLuint program = 0;
     engine->compileProgram(program, fragment.c_str(), vertex.c_str());
@@ -35,20 +33,6 @@ class Scene : public testing::Test {
     fillQuad(vertices, indices);
     return std::make_shared<Model>(program, vertices, indices);
   }
-
-  // RGBA of the pixel at (x, y) counted from the top left, after the last swap.
-  std::vector<int> pixel(int x, int y) {
-    int w = 0, h = 0;
-    glfwGetFramebufferSize(engine->window, &w, &h);
-    unsigned char rgba[4] = {};
-    // llvmpipe keeps the back buffer through a swap, so it still holds the frame.
-    glReadBuffer(GL_BACK);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(x, h - 1 - y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
-    return {rgba[0], rgba[1], rgba[2]};
-  }
-
-  std::unique_ptr<RenderEngine> engine;
 };
 
 const char* const kUvShader = R"(#version 450 core
@@ -74,9 +58,7 @@ TEST_F(Scene, QuadCoversTheViewportWithVOneAtTheTop) {
   engine->render();
   // Blue is 1 wherever the quad drew; the clear colour has 0.3.
   int w = 0, h = 0;
-  glfwGetFramebufferSize(engine->window, &w, &h);
-  std::vector<unsigned char> all(static_cast<size_t>(w * h * 4));
-  glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, all.data());
+  const auto all = frame(w, h);
   int uncovered = 0;
   for (int i = 0; i < w * h; ++i) {
     uncovered += all[static_cast<size_t>(i) * 4 + 2] != 255;
