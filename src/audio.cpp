@@ -9,37 +9,41 @@
 
 #include "sampleWindow.h"
 
+int64_t readShortFrames(SNDFILE* file, const SF_INFO& info, int16_t* into, int64_t frames,
+                        std::vector<float>& scratch) {
+  const int subtype = info.format & SF_FORMAT_SUBMASK;
+  const bool floating = subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
+  if (frames <= 0 || info.channels < 1) {
+    return 0;
+  }
+  if (!floating) {
+    return std::max<sf_count_t>(0, sf_readf_short(file, into, frames));
+  }
+  const size_t channels = static_cast<size_t>(info.channels);
+  scratch.resize(static_cast<size_t>(frames) * channels);
+  const sf_count_t got = std::max<sf_count_t>(0, sf_readf_float(file, scratch.data(), frames));
+  for (size_t i = 0; i < static_cast<size_t>(got) * channels; ++i) {
+    const float v = std::isnan(scratch[i]) ? 0.0f : scratch[i] * 32768.0f;
+    into[i] = static_cast<int16_t>(std::lrint(std::clamp(v, -32768.0f, 32767.0f)));
+  }
+  return got;
+}
+
 namespace {
 
 // Reads up to info.frames frames as interleaved 16-bit values, a chunk at a
 // time, so that memory follows what the file delivers and not what its header
 // claims (a few bytes of FLAC can claim gigabytes). Returns the frames read.
-//
-// libsndfile converts integer encodings itself but reads floating-point data
-// as short without scaling (0.5 would become 0), so those are read as floats
-// and scaled here.
 int64_t readShorts(SNDFILE* file, const SF_INFO& info, std::vector<int16_t>& out) {
   constexpr sf_count_t kChunkFrames = 1 << 16;
   const size_t channels = static_cast<size_t>(info.channels);
-  const int subtype = info.format & SF_FORMAT_SUBMASK;
-  const bool floating = subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
-  std::vector<float> values;
+  std::vector<float> scratch;
   sf_count_t done = 0;
   while (done < info.frames) {
     const sf_count_t want = std::min(kChunkFrames, info.frames - done);
     out.resize(static_cast<size_t>(done + want) * channels);
     int16_t* into = out.data() + static_cast<size_t>(done) * channels;
-    sf_count_t got = 0;
-    if (floating) {
-      values.resize(static_cast<size_t>(want) * channels);
-      got = std::max<sf_count_t>(0, sf_readf_float(file, values.data(), want));
-      for (size_t i = 0; i < static_cast<size_t>(got) * channels; ++i) {
-        const float v = std::isnan(values[i]) ? 0.0f : values[i] * 32768.0f;
-        into[i] = static_cast<int16_t>(std::lrint(std::clamp(v, -32768.0f, 32767.0f)));
-      }
-    } else {
-      got = std::max<sf_count_t>(0, sf_readf_short(file, into, want));
-    }
+    const sf_count_t got = readShortFrames(file, info, into, want, scratch);
     done += got;
     if (got < want) {
       break;
@@ -49,9 +53,8 @@ int64_t readShorts(SNDFILE* file, const SF_INFO& info, std::vector<int16_t>& out
   return done;
 }
 
-}  // namespace
-
-bool decodeSound(const char* path, SoundData& sound, std::string& error) {
+// Both decoders in one: `verbose` prints the format lines and first values.
+bool decode(const char* path, SoundData& sound, std::string& error, bool verbose) {
   sound.samples.clear();
   sound.info = SF_INFO{};
   SNDFILE* file = sf_open(path, SFM_READ, &sound.info);
@@ -59,9 +62,11 @@ bool decodeSound(const char* path, SoundData& sound, std::string& error) {
     error = sf_strerror(nullptr);
     return false;
   }
-  std::cout << "Sample Rate: " << sound.info.samplerate << std::endl;
-  std::cout << "Channels: " << sound.info.channels << std::endl;
-  std::cout << "Frames: " << static_cast<int64_t>(sound.info.frames) << std::endl;
+  if (verbose) {
+    std::cout << "Sample Rate: " << sound.info.samplerate << std::endl;
+    std::cout << "Channels: " << sound.info.channels << std::endl;
+    std::cout << "Frames: " << static_cast<int64_t>(sound.info.frames) << std::endl;
+  }
 
   // A header may claim any length; what OpenAL could never take is refused
   // before anything is allocated for it.
@@ -82,10 +87,20 @@ bool decodeSound(const char* path, SoundData& sound, std::string& error) {
   const int64_t count = readShorts(file, sound.info, sound.samples) * channels;
   sf_close(file);
 
-  for (int64_t i = 0; i < 10 && i < count; ++i) {
+  for (int64_t i = 0; verbose && i < 10 && i < count; ++i) {
     std::cout << "Sample[" << static_cast<uint64_t>(i) << "]: " << sound.samples[static_cast<size_t>(i)] << std::endl;
   }
   return true;
+}
+
+}  // namespace
+
+bool decodeSound(const char* path, SoundData& sound, std::string& error) {
+  return decode(path, sound, error, true);
+}
+
+bool decodeSoundQuietly(const char* path, SoundData& sound, std::string& error) {
+  return decode(path, sound, error, false);
 }
 
 SoundData loadSound() {
@@ -121,24 +136,7 @@ ALenum multichannelFormat(int channels) {
 
 }  // namespace
 
-AudioDevice::AudioDevice() {
-  std::cout << "Start audio Device\n";
-  device = alcOpenDevice(nullptr);
-  if (device == nullptr) {
-    std::cerr << "Failed to open audio device" << std::endl;
-    std::exit(-1);
-  }
-  context = alcCreateContext(device, nullptr);
-  if (context == nullptr || !alcMakeContextCurrent(context)) {
-    std::cerr << "Failed to create or set audio context" << std::endl;
-    alcCloseDevice(device);
-    std::exit(-1);
-  }
-  alGenBuffers(1, &buffer);
-  alGenSources(1, &source);
-
-  sound = loadSound();
-
+bool bufferSound(ALuint buffer, const SoundData& sound, std::string& error) {
   // Every file plays at its own speed: the format follows the channel count,
   // and what OpenAL cannot lay out plays as its first two channels.
   const int channels = sound.info.channels;
@@ -159,10 +157,36 @@ AudioDevice::AudioDevice() {
   }
   int32_t bytes = 0;
   if (!alByteSize(static_cast<int64_t>(data->size()), bytes)) {
-    std::cerr << "Error: sound too large to play: " << data->size() * 2 << " bytes, at most 2147483646" << std::endl;
-    std::exit(-1);
+    error = "sound too large to play: " + std::to_string(data->size() * 2) + " bytes, at most 2147483646";
+    return false;
   }
   alBufferData(buffer, format, data->empty() ? nullptr : data->data(), bytes, sound.info.samplerate);
+  return true;
+}
+
+AudioDevice::AudioDevice() {
+  std::cout << "Start audio Device\n";
+  device = alcOpenDevice(nullptr);
+  if (device == nullptr) {
+    std::cerr << "Failed to open audio device" << std::endl;
+    std::exit(-1);
+  }
+  context = alcCreateContext(device, nullptr);
+  if (context == nullptr || !alcMakeContextCurrent(context)) {
+    std::cerr << "Failed to create or set audio context" << std::endl;
+    alcCloseDevice(device);
+    std::exit(-1);
+  }
+  alGenBuffers(1, &buffer);
+  alGenSources(1, &source);
+
+  sound = loadSound();
+
+  std::string error;
+  if (!bufferSound(buffer, sound, error)) {
+    std::cerr << "Error: " << error << std::endl;
+    std::exit(-1);
+  }
   alSourcei(source, AL_BUFFER, static_cast<ALint>(buffer));
   alSourcei(source, AL_LOOPING, 1);
   alSourcePlay(source);

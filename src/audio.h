@@ -31,6 +31,21 @@ constexpr int64_t kMaxSoundValues = 1073741823;
 // values. On failure returns false with the reason in error and prints nothing.
 bool decodeSound(const char* path, SoundData& sound, std::string& error);
 
+// decodeSound without a word on standard output.
+bool decodeSoundQuietly(const char* path, SoundData& sound, std::string& error);
+
+// Reads up to `frames` frames at the file's position into `into` as
+// interleaved 16-bit values; floating-point data is scaled to the 16-bit range
+// (libsndfile would truncate it). scratch is reused between calls. Returns
+// the frames read, 0 at the end or on an error.
+int64_t readShortFrames(SNDFILE* file, const SF_INFO& info, int16_t* into, int64_t frames,
+                        std::vector<float>& scratch);
+
+// Uploads the sound to an OpenAL buffer at its own rate: mono, stereo, the
+// multichannel layouts the device offers, else its first two channels. Needs
+// a current OpenAL context. False with the reason if OpenAL cannot take it.
+bool bufferSound(ALuint buffer, const SoundData& sound, std::string& error);
+
 // Decodes "example.wav" from the working directory; if that fails, says why on
 // standard error and ends the process with status -1.
 SoundData loadSound();

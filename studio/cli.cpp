@@ -1,0 +1,193 @@
+// cli.cpp — see cli.h.
+#include "cli.h"
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <climits>
+#include <filesystem>
+#include <iostream>
+
+#ifndef VRAX_VERSION
+#define VRAX_VERSION "0"
+#endif
+
+namespace {
+
+constexpr int kMaxSide = 3840;
+constexpr long kMaxPixels = 3840L * 2160L;
+
+// The folder the running executable sits in.
+std::string executableDir() {
+  std::error_code ec;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : self.parent_path().string();
+}
+
+bool isShaderDir(const std::string& dir) {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(dir + "/Quad.frag.glsl", ec) &&
+         std::filesystem::is_regular_file(dir + "/Quad.vert.glsl", ec);
+}
+
+// Turns "--fps" text into a rational, or says why not.
+std::string checkFps(const std::string& text, Rational& fps) {
+  if (!parseRational(text, fps) || fps.num <= 0 || fps.value() > 240.0) {
+    return "--fps must be a number above 0 and at most 240, e.g. 30, 60 or 62.5 (got \"" + text + "\")";
+  }
+  return "";
+}
+
+std::string checkSeconds(const char* option, const std::string& text, Rational& t) {
+  if (!parseRational(text, t)) {
+    return std::string(option) + " must be seconds, e.g. 12 or 90.5 (got \"" + text + "\")";
+  }
+  return "";
+}
+
+}  // namespace
+
+bool parseSize(const std::string& text, int& width, int& height) {
+  const size_t x = text.find_first_of("xX");
+  if (x == std::string::npos || x == 0 || x + 1 >= text.size() || text.size() > 11) {
+    return false;
+  }
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (i != x && !std::isdigit(static_cast<unsigned char>(text[i]))) {
+      return false;
+    }
+  }
+  width = std::stoi(text.substr(0, x));
+  height = std::stoi(text.substr(x + 1));
+  return width >= 1 && height >= 1;
+}
+
+std::string defaultShaderDir() {
+  if (isShaderDir("Shaders")) {
+    return "Shaders";
+  }
+  const std::string exe = executableDir();
+  if (!exe.empty()) {
+    const std::string installed = exe + "/../share/vrax/Shaders";
+    if (isShaderDir(installed)) {
+      return std::filesystem::weakly_canonical(installed).string();
+    }
+  }
+  return "Shaders";
+}
+
+int parseCommandLine(int argc, char** argv, CommandLine& out) {
+  CLI::App app{"vrax-studio — make pictures for music with VRAX shader pairs"};
+  app.set_version_flag("--version", std::string("vrax-studio ") + VRAX_VERSION);
+  app.require_subcommand(1);
+  app.footer(
+      "Shaders: a folder holding Quad.vert.glsl and Quad.frag.glsl; without --shaders, \"Shaders\" in the\n"
+      "current folder, else the installed pair (here: " +
+      defaultShaderDir() +
+      ").\n\n"
+      "Exit status: 0 done, 1 runtime failure, 2 usage error, 130 interrupted.");
+
+  RenderOptions& r = out.render;
+  std::string size = "800x600";
+  std::string fps = "60";
+  std::string from;
+  std::string to;
+  CLI::App* render = app.add_subcommand("render", "Render a whole song (or a span) to a video or one picture");
+  render->add_option("SOUND", r.sound, "Sound file: WAV, FLAC, Ogg, AIFF, … (anything libsndfile reads)")->required();
+  render->add_option("OUTPUT", r.output, "Video (.mp4, .mkv, .mov: H.264 + AAC) or one picture (.png)")->required();
+  render->add_option("--size", size, "Picture size WxH, up to 3840x2160 (default 800x600)");
+  render->add_option("--fps", fps, "Frames a second, up to 240, decimals allowed (default 60)");
+  render->add_option("--shaders", r.shaders, "Folder with Quad.vert.glsl and Quad.frag.glsl");
+  render->add_option("--from", from, "Start at this second (a .png shows the frame there)");
+  render->add_option("--to", to, "End at this second (default: the end of the sound)");
+  render->add_option("--crf", r.crf, "H.264 quality, 0 (lossless) to 51 (default 18)")->check(CLI::Range(0, 51));
+  render->add_flag("--overwrite", r.overwrite, "Replace OUTPUT if it exists");
+  render->add_flag("-q,--quiet", r.quiet, "Print nothing but errors");
+  render->footer(
+      "Examples:\n"
+      "  vrax-studio render song.flac song.mp4\n"
+      "  vrax-studio render song.wav clip.mp4 --size 1080x1920 --fps 30 --from 60 --to 75\n"
+      "  vrax-studio render song.ogg still.png --from 42.5 --shaders my-pair");
+
+  PlayOptions& p = out.play;
+  std::string playSize = "800x600";
+  CLI::App* play = app.add_subcommand("play", "Play a song in a window; shader files reload when saved");
+  play->add_option("SOUND", p.sound, "Sound file (default example.wav)");
+  play->add_option("--shaders", p.shaders, "Folder with Quad.vert.glsl and Quad.frag.glsl");
+  play->add_option("--size", playSize, "Window size WxH (default 800x600)");
+  play->add_option("--latency", p.latencyMs, "Take the spectrum this many ms after the playing position")
+      ->check(CLI::Range(-2000.0, 2000.0));
+  CLI::Option* capture = play->add_option("--capture", p.captureDevice,
+                                          "Draw what a capture device hears (default: a monitor of the output)");
+  capture->expected(0, 1);
+  play->add_flag("--list-devices", p.listDevices, "List the capture devices and exit");
+  play->footer(
+      "Keys: Space pause, Left/Right seek 5 s, Home start, F full screen, S save a PNG to shots/, Esc/Q quit.\n\n"
+      "Examples:\n"
+      "  vrax-studio play song.flac\n"
+      "  vrax-studio play song.wav --shaders my-pair --latency 80\n"
+      "  vrax-studio play --list-devices\n"
+      "  vrax-studio play --capture");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return kExitUsage;
+  }
+
+  auto usage = [](const std::string& message) {
+    std::cerr << "vrax-studio: " << message << "\nRun with --help for more information." << std::endl;
+    return kExitUsage;
+  };
+
+  if (render->parsed()) {
+    out.command = Command::Render;
+    if (!parseSize(size, r.width, r.height)) {
+      return usage("--size must look like 1280x720 (got \"" + size + "\")");
+    }
+    if (r.width > kMaxSide || r.height > kMaxSide || long(r.width) * r.height > kMaxPixels || r.width < 16 ||
+        r.height < 16) {
+      return usage("--size " + size + " is out of range: 16 to 3840 a side, at most 3840x2160 pixels");
+    }
+    const std::string fpsError = checkFps(fps, r.fps);
+    if (!fpsError.empty()) {
+      return usage(fpsError);
+    }
+    if (!from.empty()) {
+      const std::string e = checkSeconds("--from", from, r.from);
+      if (!e.empty()) {
+        return usage(e);
+      }
+      r.hasFrom = true;
+    }
+    if (!to.empty()) {
+      const std::string e = checkSeconds("--to", to, r.to);
+      if (!e.empty()) {
+        return usage(e);
+      }
+      r.hasTo = true;
+    }
+    if (r.hasFrom && r.hasTo && r.from.value() >= r.to.value()) {
+      return usage("--from must come before --to");
+    }
+    if (r.hasTo && r.to.num == 0) {
+      return usage("--to must be after the start");
+    }
+    return -1;
+  }
+
+  out.command = Command::Play;
+  p.capture = capture->count() > 0;
+  p.hasLatency = play->count("--latency") > 0;
+  if (!parseSize(playSize, p.width, p.height) || p.width > 16384 || p.height > 16384) {
+    return usage("--size must look like 1280x720 (got \"" + playSize + "\")");
+  }
+  return -1;
+}

@@ -1,0 +1,62 @@
+// cli.h — the studio's command line: `render` and `play`, their options,
+// checked and turned into plain settings.
+//
+// parseCommandLine never exits: it prints help, the version or a usage error
+// itself and returns the status to leave with, or -1 to go on.
+//
+// Threading: main thread, before anything else starts.
+#pragma once
+
+#include <string>
+
+#include "frameClock.h"
+
+enum class Command { Render, Play };
+
+struct RenderOptions {
+  std::string sound;
+  std::string output;
+  std::string shaders;
+  int width = 800;
+  int height = 600;
+  Rational fps{60, 1};
+  bool hasFrom = false;
+  Rational from{0, 1};
+  bool hasTo = false;
+  Rational to{0, 1};
+  int crf = 18;
+  bool overwrite = false;
+  bool quiet = false;
+};
+
+struct PlayOptions {
+  std::string sound = "example.wav";
+  std::string shaders;
+  int width = 800;
+  int height = 600;
+  double latencyMs = 0.0;
+  bool hasLatency = false;
+  bool capture = false;
+  std::string captureDevice;  // empty: the best default
+  bool listDevices = false;
+};
+
+struct CommandLine {
+  Command command = Command::Render;
+  RenderOptions render;
+  PlayOptions play;
+};
+
+// Exit statuses shared by every command.
+constexpr int kExitDone = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;
+
+int parseCommandLine(int argc, char** argv, CommandLine& out);
+
+// Reads "WxH". False for anything else or a side below 1.
+bool parseSize(const std::string& text, int& width, int& height);
+
+// The shader folder used when --shaders is not given.
+std::string defaultShaderDir();

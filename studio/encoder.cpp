@@ -1,0 +1,415 @@
+// encoder.cpp — see encoder.h. The order of calls follows FFmpeg's own
+// examples: streams and encoders, header, send/receive per frame, flush with
+// a null frame, trailer.
+#include "encoder.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libavutil/samplefmt.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+std::string reason(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(code, text, sizeof text);
+  return text;
+}
+
+bool endsWith(const std::string& s, const std::string& tail) {
+  return s.size() >= tail.size() && std::equal(tail.rbegin(), tail.rend(), s.rbegin(), [](char a, char b) {
+           return std::tolower(static_cast<unsigned char>(a)) == b;
+         });
+}
+
+// The rate AAC will take: the sound's own, else the next one up it knows.
+int aacRate(const AVCodec* codec, int rate) {
+  int best = 0;
+  for (const int* r = codec->supported_samplerates; r != nullptr && *r != 0; ++r) {
+    if (*r == rate) {
+      return rate;
+    }
+    if (*r > rate && (best == 0 || *r < best)) {
+      best = *r;
+    }
+  }
+  return best != 0 ? best : 48000;
+}
+
+}  // namespace
+
+std::string containerFor(const std::string& path) {
+  if (endsWith(path, ".mp4")) {
+    return "mp4";
+  }
+  if (endsWith(path, ".mkv")) {
+    return "matroska";
+  }
+  if (endsWith(path, ".mov")) {
+    return "mov";
+  }
+  return "";
+}
+
+bool Encoder::open(const EncoderSettings& settings, std::string& error) {
+  settings_ = settings;
+  av_log_set_level(AV_LOG_ERROR);
+  int ret = avformat_alloc_output_context2(&format_, nullptr, settings.format.c_str(), settings.path.c_str());
+  if (ret < 0 || format_ == nullptr) {
+    error = "cannot make a " + settings.format + " file: " + reason(ret);
+    return false;
+  }
+  packet_ = av_packet_alloc();
+
+  // Pictures.
+  const AVCodec* h264 = avcodec_find_encoder_by_name("libx264");
+  if (h264 == nullptr) {
+    h264 = avcodec_find_encoder(AV_CODEC_ID_H264);
+  }
+  if (h264 == nullptr) {
+    error = "this FFmpeg has no H.264 encoder";
+    return false;
+  }
+  videoStream_ = avformat_new_stream(format_, nullptr);
+  video_ = avcodec_alloc_context3(h264);
+  AVRational frameTime{static_cast<int>(settings.fps.den), static_cast<int>(settings.fps.num)};
+  av_reduce(&frameTime.num, &frameTime.den, frameTime.num, frameTime.den, INT32_MAX);
+  video_->width = settings.width;
+  video_->height = settings.height;
+  video_->time_base = frameTime;
+  video_->framerate = AVRational{frameTime.den, frameTime.num};
+  video_->pix_fmt = AV_PIX_FMT_YUV420P;
+  video_->colorspace = AVCOL_SPC_BT709;
+  video_->color_primaries = AVCOL_PRI_BT709;
+  video_->color_trc = AVCOL_TRC_BT709;
+  video_->color_range = AVCOL_RANGE_MPEG;
+  if (format_->oformat->flags & AVFMT_GLOBALHEADER) {
+    video_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  }
+  av_opt_set(video_->priv_data, "preset", "veryfast", 0);
+  av_opt_set_int(video_->priv_data, "crf", settings.crf, 0);
+  if ((ret = avcodec_open2(video_, h264, nullptr)) < 0) {
+    error = "cannot open the H.264 encoder: " + reason(ret);
+    return false;
+  }
+  avcodec_parameters_from_context(videoStream_->codecpar, video_);
+  videoStream_->time_base = video_->time_base;
+  videoStream_->avg_frame_rate = video_->framerate;
+
+  picture_ = av_frame_alloc();
+  picture_->format = AV_PIX_FMT_YUV420P;
+  picture_->width = settings.width;
+  picture_->height = settings.height;
+  if ((ret = av_frame_get_buffer(picture_, 0)) < 0) {
+    error = "cannot hold a picture: " + reason(ret);
+    return false;
+  }
+  sws_ = sws_getContext(settings.width, settings.height, AV_PIX_FMT_RGBA, settings.width, settings.height,
+                        AV_PIX_FMT_YUV420P, SWS_BILINEAR | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+  if (sws_ == nullptr) {
+    error = "cannot convert pictures to YUV";
+    return false;
+  }
+  // Full-range RGB in, BT.709 limited range out, as the stream is tagged.
+  const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
+  sws_setColorspaceDetails(sws_, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
+
+  // Sound.
+  if (settings.channels > 0) {
+    const AVCodec* aac = avcodec_find_encoder(AV_CODEC_ID_AAC);
+    if (aac == nullptr) {
+      error = "this FFmpeg has no AAC encoder";
+      return false;
+    }
+    audioStream_ = avformat_new_stream(format_, nullptr);
+    audio_ = avcodec_alloc_context3(aac);
+    const int outChannels = settings.channels == 1 ? 1 : 2;
+    const int outRate = aacRate(aac, settings.rate);
+    av_channel_layout_default(&audio_->ch_layout, outChannels);
+    audio_->sample_rate = outRate;
+    audio_->sample_fmt = aac->sample_fmts[0];
+    // 192 kb/s, or what AAC can carry at a low rate.
+    audio_->bit_rate = std::min<int64_t>(192000, int64_t(outChannels) * 6144 * outRate / 1024);
+    audio_->time_base = AVRational{1, outRate};
+    if (format_->oformat->flags & AVFMT_GLOBALHEADER) {
+      audio_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    if ((ret = avcodec_open2(audio_, aac, nullptr)) < 0) {
+      error = "cannot open the AAC encoder: " + reason(ret);
+      return false;
+    }
+    avcodec_parameters_from_context(audioStream_->codecpar, audio_);
+    audioStream_->time_base = audio_->time_base;
+
+    AVChannelLayout in{};
+    av_channel_layout_default(&in, settings.channels);
+    if (in.order == AV_CHANNEL_ORDER_UNSPEC) {
+      // No known layout to mix from: take the first two channels.
+      mixFrom_ = 2;
+      av_channel_layout_uninit(&in);
+      av_channel_layout_default(&in, 2);
+    }
+    ret = swr_alloc_set_opts2(&swr_, &audio_->ch_layout, audio_->sample_fmt, outRate, &in, AV_SAMPLE_FMT_FLT,
+                              settings.rate, 0, nullptr);
+    av_channel_layout_uninit(&in);
+    if (ret < 0 || (ret = swr_init(swr_)) < 0) {
+      error = "cannot convert the sound for AAC: " + reason(ret);
+      return false;
+    }
+    fifo_ = av_audio_fifo_alloc(audio_->sample_fmt, outChannels, audio_->frame_size * 2);
+    sound_ = av_frame_alloc();
+    sound_->format = audio_->sample_fmt;
+    sound_->nb_samples = audio_->frame_size;
+    av_channel_layout_copy(&sound_->ch_layout, &audio_->ch_layout);
+    sound_->sample_rate = outRate;
+    if ((ret = av_frame_get_buffer(sound_, 0)) < 0) {
+      error = "cannot hold sound: " + reason(ret);
+      return false;
+    }
+  }
+
+  if ((ret = avio_open(&format_->pb, settings.path.c_str(), AVIO_FLAG_WRITE)) < 0) {
+    error = "cannot write " + settings.path + ": " + reason(ret);
+    return false;
+  }
+  AVDictionary* options = nullptr;
+  if (settings.format == "mp4" || settings.format == "mov") {
+    // The index goes first, so a player can start before the file is all there.
+    av_dict_set(&options, "movflags", "+faststart", 0);
+  }
+  ret = avformat_write_header(format_, &options);
+  av_dict_free(&options);
+  if (ret < 0) {
+    error = "cannot write the file's header: " + reason(ret);
+    return false;
+  }
+  headerWritten_ = true;
+  return true;
+}
+
+bool Encoder::send(AVCodecContext* codec, AVStream* stream, AVFrame* frame, std::string& error) {
+  int ret = avcodec_send_frame(codec, frame);
+  if (ret < 0) {
+    error = std::string("the ") + codec->codec->name + " encoder failed: " + reason(ret);
+    return false;
+  }
+  for (;;) {
+    ret = avcodec_receive_packet(codec, packet_);
+    if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) {
+      return true;
+    }
+    if (ret < 0) {
+      error = std::string("the ") + codec->codec->name + " encoder failed: " + reason(ret);
+      return false;
+    }
+    av_packet_rescale_ts(packet_, codec->time_base, stream->time_base);
+    packet_->stream_index = stream->index;
+    ret = av_interleaved_write_frame(format_, packet_);
+    if (ret < 0 || format_->pb->error < 0) {
+      error = "cannot write " + settings_.path + ": " + reason(ret < 0 ? ret : format_->pb->error);
+      return false;
+    }
+  }
+}
+
+bool Encoder::writePicture(const uint8_t* rgba, std::string& error) {
+  int ret = av_frame_make_writable(picture_);
+  if (ret < 0) {
+    error = "cannot hold a picture: " + reason(ret);
+    return false;
+  }
+  // GL's rows run bottom-up: start at the last row and step backwards.
+  const int stride = settings_.width * 4;
+  const uint8_t* rows[1] = {rgba + static_cast<ptrdiff_t>(settings_.height - 1) * stride};
+  const int strides[1] = {-stride};
+  sws_scale(sws_, rows, strides, 0, settings_.height, picture_->data, picture_->linesize);
+  picture_->pts = picturePts_++;
+  return send(video_, videoStream_, picture_, error);
+}
+
+bool Encoder::writeSound(const float* samples, int64_t frames, std::string& error) {
+  if (audio_ == nullptr || frames <= 0) {
+    return true;
+  }
+  std::vector<float> firstTwo;
+  if (mixFrom_ != 0) {
+    firstTwo.resize(static_cast<size_t>(frames) * 2);
+    for (int64_t f = 0; f < frames; ++f) {
+      firstTwo[2 * f] = samples[f * settings_.channels];
+      firstTwo[2 * f + 1] = samples[f * settings_.channels + 1];
+    }
+    samples = firstTwo.data();
+  }
+  const int room = swr_get_out_samples(swr_, static_cast<int>(frames));
+  if (room > convertedCapacity_) {
+    if (converted_ != nullptr) {
+      av_freep(&converted_[0]);
+      av_freep(&converted_);
+    }
+    const int ret = av_samples_alloc_array_and_samples(&converted_, nullptr, audio_->ch_layout.nb_channels, room,
+                                                       audio_->sample_fmt, 0);
+    if (ret < 0) {
+      convertedCapacity_ = 0;
+      error = "cannot hold sound: " + reason(ret);
+      return false;
+    }
+    convertedCapacity_ = room;
+  }
+  const uint8_t* in[1] = {reinterpret_cast<const uint8_t*>(samples)};
+  const int got = swr_convert(swr_, converted_, convertedCapacity_, in, static_cast<int>(frames));
+  if (got < 0 || av_audio_fifo_write(fifo_, reinterpret_cast<void**>(converted_), got) < got) {
+    error = "cannot convert the sound for AAC";
+    return false;
+  }
+  return encodeSoundFrames(false, error);
+}
+
+bool Encoder::encodeSoundFrames(bool last, std::string& error) {
+  while (av_audio_fifo_size(fifo_) >= audio_->frame_size || (last && av_audio_fifo_size(fifo_) > 0)) {
+    const int count = std::min(av_audio_fifo_size(fifo_), audio_->frame_size);
+    int ret = av_frame_make_writable(sound_);
+    if (ret < 0) {
+      error = "cannot hold sound: " + reason(ret);
+      return false;
+    }
+    // Only the very last frame may be short.
+    sound_->nb_samples = count;
+    av_audio_fifo_read(fifo_, reinterpret_cast<void**>(sound_->data), count);
+    sound_->pts = soundPts_;
+    soundPts_ += count;
+    if (!send(audio_, audioStream_, sound_, error)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool Encoder::finish(std::string& error) {
+  if (audio_ != nullptr) {
+    // What the resampler still holds, then the short last frame.
+    for (;;) {
+      const int got = swr_convert(swr_, converted_, convertedCapacity_, nullptr, 0);
+      if (got <= 0) {
+        break;
+      }
+      av_audio_fifo_write(fifo_, reinterpret_cast<void**>(converted_), got);
+    }
+    if (!encodeSoundFrames(true, error) || !send(audio_, audioStream_, nullptr, error)) {
+      return false;
+    }
+  }
+  if (!send(video_, videoStream_, nullptr, error)) {
+    return false;
+  }
+  int ret = av_write_trailer(format_);
+  headerWritten_ = false;
+  if (ret < 0 || format_->pb->error < 0) {
+    error = "cannot complete " + settings_.path + ": " + reason(ret < 0 ? ret : format_->pb->error);
+    return false;
+  }
+  avio_flush(format_->pb);
+  if ((ret = avio_closep(&format_->pb)) < 0) {
+    error = "cannot complete " + settings_.path + ": " + reason(ret);
+    return false;
+  }
+  return true;
+}
+
+Encoder::~Encoder() {
+  if (converted_ != nullptr) {
+    av_freep(&converted_[0]);
+    av_freep(&converted_);
+  }
+  av_frame_free(&sound_);
+  av_audio_fifo_free(fifo_);
+  fifo_ = nullptr;
+  swr_free(&swr_);
+  av_frame_free(&picture_);
+  sws_freeContext(sws_);
+  sws_ = nullptr;
+  avcodec_free_context(&audio_);
+  avcodec_free_context(&video_);
+  av_packet_free(&packet_);
+  if (format_ != nullptr) {
+    if (format_->pb != nullptr) {
+      avio_closep(&format_->pb);
+    }
+    avformat_free_context(format_);
+    format_ = nullptr;
+  }
+}
+
+bool writePng(const std::string& path, const uint8_t* rgba, int width, int height, std::string& error) {
+  const AVCodec* png = avcodec_find_encoder(AV_CODEC_ID_PNG);
+  if (png == nullptr) {
+    error = "this FFmpeg has no PNG encoder";
+    return false;
+  }
+  AVCodecContext* codec = avcodec_alloc_context3(png);
+  AVFrame* frame = av_frame_alloc();
+  AVPacket* packet = av_packet_alloc();
+  bool ok = false;
+  codec->width = width;
+  codec->height = height;
+  codec->pix_fmt = AV_PIX_FMT_RGBA;
+  codec->time_base = AVRational{1, 1};
+  int ret = avcodec_open2(codec, png, nullptr);
+  if (ret >= 0) {
+    frame->format = AV_PIX_FMT_RGBA;
+    frame->width = width;
+    frame->height = height;
+    ret = av_frame_get_buffer(frame, 0);
+  }
+  if (ret >= 0) {
+    for (int y = 0; y < height; ++y) {
+      const uint8_t* row = rgba + static_cast<ptrdiff_t>(height - 1 - y) * width * 4;
+      uint8_t* out = frame->data[0] + static_cast<ptrdiff_t>(y) * frame->linesize[0];
+      for (int x = 0; x < width; ++x) {
+        // Pictures are opaque whatever alpha the shader left.
+        out[4 * x] = row[4 * x];
+        out[4 * x + 1] = row[4 * x + 1];
+        out[4 * x + 2] = row[4 * x + 2];
+        out[4 * x + 3] = 255;
+      }
+    }
+    ret = avcodec_send_frame(codec, frame);
+  }
+  if (ret >= 0) {
+    ret = avcodec_receive_packet(codec, packet);
+  }
+  if (ret < 0) {
+    error = "cannot make a PNG: " + reason(ret);
+  } else {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+      error = "cannot write " + path + ": " + std::strerror(errno);
+    } else {
+      const bool written = std::fwrite(packet->data, 1, static_cast<size_t>(packet->size), file) ==
+                           static_cast<size_t>(packet->size);
+      const int savedErrno = errno;
+      const bool closed = std::fclose(file) == 0;
+      ok = written && closed;
+      if (!ok) {
+        error = "cannot write " + path + ": " + std::strerror(written ? errno : savedErrno);
+        std::remove(path.c_str());
+      }
+    }
+  }
+  av_packet_free(&packet);
+  av_frame_free(&frame);
+  avcodec_free_context(&codec);
+  return ok;
+}

@@ -1,0 +1,82 @@
+// encoder.h — a video file written in process with FFmpeg's libraries:
+// H.264 pictures and AAC sound, muxed as mp4, mkv or mov.
+//
+// Pictures arrive as RGBA rows bottom-up, as GL reads them; they are
+// converted to BT.709 limited-range 4:2:0 and tagged so. Picture n is stamped
+// n ÷ fps exactly. Sound arrives as interleaved floats at the file's own rate
+// and channel count; mono stays mono, more channels are mixed to stereo, and
+// a rate AAC cannot take is resampled. Sample s is stamped s ÷ rate; the AAC
+// encoder's priming is left to the container to skip, so players agree.
+//
+// Nothing is thrown: every call returns false with FFmpeg's reason.
+//
+// Threading: one thread at a time (the render command's encoder thread).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "frameClock.h"
+
+struct AVFormatContext;
+struct AVCodecContext;
+struct AVStream;
+struct AVFrame;
+struct AVPacket;
+struct AVAudioFifo;
+struct SwsContext;
+struct SwrContext;
+
+struct EncoderSettings {
+  std::string path;    // the file written
+  std::string format;  // "mp4", "matroska" or "mov"
+  int width = 0;
+  int height = 0;
+  Rational fps;
+  int crf = 18;
+  int channels = 0;  // of the sound given; 0 for none
+  int rate = 0;
+};
+
+// The container for an output name's extension ("" when not a video name).
+std::string containerFor(const std::string& path);
+
+class Encoder {
+ public:
+  Encoder() = default;
+  ~Encoder();
+  Encoder(const Encoder&) = delete;
+  Encoder& operator=(const Encoder&) = delete;
+
+  bool open(const EncoderSettings& settings, std::string& error);
+  bool writePicture(const uint8_t* rgba, std::string& error);
+  bool writeSound(const float* samples, int64_t frames, std::string& error);
+  // Flushes both encoders and completes the file.
+  bool finish(std::string& error);
+
+ private:
+  bool send(AVCodecContext* codec, AVStream* stream, AVFrame* frame, std::string& error);
+  bool encodeSoundFrames(bool last, std::string& error);
+
+  EncoderSettings settings_;
+  AVFormatContext* format_ = nullptr;
+  AVCodecContext* video_ = nullptr;
+  AVCodecContext* audio_ = nullptr;
+  AVStream* videoStream_ = nullptr;
+  AVStream* audioStream_ = nullptr;
+  SwsContext* sws_ = nullptr;
+  SwrContext* swr_ = nullptr;
+  AVAudioFifo* fifo_ = nullptr;
+  AVFrame* picture_ = nullptr;
+  AVFrame* sound_ = nullptr;
+  AVPacket* packet_ = nullptr;
+  uint8_t** converted_ = nullptr;
+  int convertedCapacity_ = 0;
+  int mixFrom_ = 0;  // channels given to the resampler, when the layout is unknown
+  int64_t picturePts_ = 0;
+  int64_t soundPts_ = 0;
+  bool headerWritten_ = false;
+};
+
+// Writes one RGBA picture (rows bottom-up) as a PNG file.
+bool writePng(const std::string& path, const uint8_t* rgba, int width, int height, std::string& error);

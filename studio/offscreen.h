@@ -1,0 +1,34 @@
+// offscreen.h — an OpenGL 4.5 core context with no display at all, drawing
+// into a framebuffer object of a fixed size.
+//
+// EGL on Mesa's surfaceless platform: no X server, no window, no GLFW. The
+// framebuffer object stays bound for drawing and reading for the context's
+// whole life, so whatever draws next draws into it.
+//
+// Threading: the thread that opened it keeps the context current until the
+// destructor, which must run on that thread.
+#pragma once
+
+#include <EGL/egl.h>
+
+#include <string>
+
+#include "glCall.h"
+
+class OffscreenContext {
+ public:
+  OffscreenContext() = default;
+  ~OffscreenContext();
+  OffscreenContext(const OffscreenContext&) = delete;
+  OffscreenContext& operator=(const OffscreenContext&) = delete;
+
+  // False with the reason when EGL, the context, the loader or the
+  // framebuffer cannot be had.
+  bool open(int width, int height, std::string& error);
+
+ private:
+  EGLDisplay display_ = EGL_NO_DISPLAY;
+  EGLContext context_ = EGL_NO_CONTEXT;
+  GLuint framebuffer_ = 0;
+  GLuint colour_ = 0;
+};

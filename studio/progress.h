@@ -1,0 +1,33 @@
+// progress.h — how far a render has come, on standard error.
+//
+// On a terminal one line is rewritten in place; otherwise a line is written
+// at every tenth of the way. Quiet prints nothing.
+//
+// Threading: the render loop's thread only.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+class Progress {
+ public:
+  Progress(int64_t total, double fps, bool quiet);
+  void update(int64_t done);
+  // Ends the in-place line, if one was written.
+  void end();
+  double elapsed() const;
+
+ private:
+  std::chrono::steady_clock::time_point start_;
+  std::chrono::steady_clock::time_point lastDrawn_;
+  int64_t total_;
+  double fps_;
+  bool quiet_;
+  bool terminal_;
+  bool drawn_ = false;
+  int lastTenth_ = 0;
+};
+
+// "1.23 MB", "512 kB".
+std::string humanBytes(uint64_t bytes);

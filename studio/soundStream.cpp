@@ -1,0 +1,110 @@
+// soundStream.cpp — see soundStream.h.
+#include "soundStream.h"
+
+#include <algorithm>
+
+#include "audio.h"
+#include "sampleWindow.h"
+
+SoundFile::~SoundFile() {
+  if (file_ != nullptr) {
+    sf_close(file_);
+    file_ = nullptr;
+  }
+}
+
+bool SoundFile::open(const std::string& path, std::string& error) {
+  info_ = SF_INFO{};
+  file_ = sf_open(path.c_str(), SFM_READ, &info_);
+  if (file_ == nullptr) {
+    error = sf_strerror(nullptr);
+    return false;
+  }
+  if (info_.channels < 1 || info_.samplerate < 1) {
+    error = "the file declares " + std::to_string(info_.channels) + " channels at " +
+            std::to_string(info_.samplerate) + " Hz";
+    return false;
+  }
+  return true;
+}
+
+bool SoundFile::seek(int64_t frame) {
+  if (sf_seek(file_, frame, SEEK_SET) == frame) {
+    return true;
+  }
+  if (sf_seek(file_, 0, SEEK_SET) != 0) {
+    return false;
+  }
+  std::vector<float> drop(4096 * static_cast<size_t>(info_.channels));
+  int64_t done = 0;
+  while (done < frame) {
+    const int64_t got = readFloats(drop.data(), std::min<int64_t>(4096, frame - done));
+    if (got <= 0) {
+      return false;
+    }
+    done += got;
+  }
+  return true;
+}
+
+int64_t SoundFile::readFloats(float* into, int64_t frames) {
+  const int64_t got = std::max<sf_count_t>(0, sf_readf_float(file_, into, frames));
+  // A broken float file may carry NaN; it would poison the encoder's state.
+  for (int64_t i = 0; i < got * info_.channels; ++i) {
+    if (!(into[i] == into[i])) {
+      into[i] = 0.0f;
+    }
+  }
+  return got;
+}
+
+int64_t countFrames(const std::string& path, std::string& error) {
+  SoundFile file;
+  if (!file.open(path, error)) {
+    return -1;
+  }
+  constexpr int64_t kChunk = 1 << 15;
+  std::vector<int16_t> values(static_cast<size_t>(kChunk) * static_cast<size_t>(file.channels()));
+  std::vector<float> scratch;
+  int64_t total = 0;
+  for (;;) {
+    const int64_t got = readShortFrames(file.handle(), file.info(), values.data(), kChunk, scratch);
+    if (got <= 0) {
+      break;
+    }
+    total += got;
+  }
+  return total;
+}
+
+std::vector<float> WindowReader::window(int64_t frame) {
+  const int channels = file_.channels();
+  const int64_t need = std::max<int64_t>(1, (kWindowValues + channels - 1) / channels);
+  if (frame < start_) {
+    file_.seek(frame);
+    buffer_.clear();
+    start_ = frame;
+    ended_ = false;
+  }
+  const int64_t have = static_cast<int64_t>(buffer_.size()) / channels;
+  // Frames behind the window are dropped in large steps, so the copy is rare.
+  if (frame - start_ > 1 << 16) {
+    const int64_t drop = std::min(frame - start_, have);
+    buffer_.erase(buffer_.begin(), buffer_.begin() + drop * channels);
+    start_ += drop;
+    if (frame > start_ && !ended_) {
+      // Past what was read: skip straight there.
+      ended_ = !file_.seek(frame);
+      start_ = frame;
+    }
+  }
+  while (!ended_ && static_cast<int64_t>(buffer_.size()) / channels < frame - start_ + need) {
+    constexpr int64_t kChunk = 4096;
+    const size_t old = buffer_.size();
+    buffer_.resize(old + static_cast<size_t>(kChunk * channels));
+    const int64_t got = readShortFrames(file_.handle(), file_.info(), buffer_.data() + old, kChunk, scratch_);
+    buffer_.resize(old + static_cast<size_t>(got * channels));
+    ended_ = got < kChunk;
+  }
+  return sampleWindow(buffer_, frame - start_, channels);
+}

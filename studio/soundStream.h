@@ -1,0 +1,61 @@
+// soundStream.h — a sound file read a piece at a time, for rendering songs of
+// any length in constant memory.
+//
+// SoundFile owns one libsndfile handle. WindowReader hands out the sample
+// window of a frame, for frames that only move forward, and keeps only the
+// few thousand frames around it. countFrames finds how many frames a file
+// really delivers, whatever its header claims.
+//
+// Threading: each object on one thread at a time; two readers of one file
+// each open their own SoundFile.
+#pragma once
+
+#include <sndfile.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class SoundFile {
+ public:
+  SoundFile() = default;
+  ~SoundFile();
+  SoundFile(const SoundFile&) = delete;
+  SoundFile& operator=(const SoundFile&) = delete;
+
+  // False with libsndfile's reason, or with why the format cannot be used.
+  bool open(const std::string& path, std::string& error);
+  // Moves to frame; reads and drops frames where the format cannot seek.
+  bool seek(int64_t frame);
+  // Interleaved floats in -1 .. 1; returns the frames read, 0 at the end.
+  int64_t readFloats(float* into, int64_t frames);
+
+  SNDFILE* handle() const { return file_; }
+  const SF_INFO& info() const { return info_; }
+  int channels() const { return info_.channels; }
+  int rate() const { return info_.samplerate; }
+
+ private:
+  SNDFILE* file_ = nullptr;
+  SF_INFO info_{};
+};
+
+// Reads the whole file once and returns the frames it delivers (a header may
+// claim hours a file does not hold), or -1 with the reason.
+int64_t countFrames(const std::string& path, std::string& error);
+
+class WindowReader {
+ public:
+  bool open(const std::string& path, std::string& error) { return file_.open(path, error); }
+  // The window of the frame starting at sound frame `frame`, exactly as the
+  // live program takes it from the whole decoded sound: up to 2048
+  // interleaved values ÷ 1000, cut short at the end.
+  std::vector<float> window(int64_t frame);
+
+ private:
+  SoundFile file_;
+  std::vector<int16_t> buffer_;  // frames from start_ on, interleaved
+  std::vector<float> scratch_;
+  int64_t start_ = 0;
+  bool ended_ = false;
+};
