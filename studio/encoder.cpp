@@ -190,6 +190,9 @@ bool Encoder::open(const EncoderSettings& settings, std::string& error) {
     // The index goes first, so a player can start before the file is all there.
     av_dict_set(&options, "movflags", "+faststart", 0);
   }
+  if (settings.format == "matroska") {
+    format_->avoid_negative_ts = AVFMT_AVOID_NEG_TS_DISABLED;
+  }
   ret = avformat_write_header(format_, &options);
   av_dict_free(&options);
   if (ret < 0) {

@@ -122,6 +122,18 @@ std::string wmctlBinary() {
 std::string makeExampleBinary() {
   return MAKEEXAMPLE_BINARY;
 }
+std::string studioBinary() {
+  return STUDIO_BINARY;
+}
+
+std::string runOutput(const std::vector<std::string>& argv, int* status, double seconds) {
+  Process process(argv, "/");
+  const int code = process.wait(seconds);
+  if (status != nullptr) {
+    *status = code;
+  }
+  return process.out();
+}
 
 Process::Process(const std::vector<std::string>& argv, const std::string& cwd,
                  const std::map<std::string, std::string>& env) {

@@ -56,6 +56,7 @@ std::string sourceDir();
 std::string vraxBinary();
 std::string wmctlBinary();
 std::string makeExampleBinary();
+std::string studioBinary();
 
 // A child process with its standard streams captured in files.
 class Process {
@@ -72,6 +73,7 @@ class Process {
   // the timeout (it is then killed), -2 if it died from a signal.
   int wait(double seconds);
   bool running();
+  int pid() const { return pid_; }
   std::string out() const;
   std::string err() const;
 
@@ -93,6 +95,10 @@ struct VraxRun {
   int close();
   Process process;
 };
+
+// Runs a program to its end (at most `seconds`) and returns its standard
+// output; status receives its exit status.
+std::string runOutput(const std::vector<std::string>& argv, int* status = nullptr, double seconds = 120);
 
 // Whether a sanitizer reported anything in this standard error text.
 bool sanitizerSpoke(const std::string& err);

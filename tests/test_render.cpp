@@ -1,0 +1,420 @@
+// vrax-studio render, end to end over the built binary with no display:
+// picture and sound in step on a click track, identical frames from identical
+// input and from a span, the streams' shape and tags, and every bad input
+// with its status. The exact frame times are checked on their own first.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <sstream>
+#include <thread>
+
+#include "frameClock.h"
+#include "support.h"
+
+namespace {
+
+constexpr int kWav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+
+struct StudioRun {
+  int status;
+  std::string err;
+};
+
+// The studio, run in dir with no display and no sound device.
+StudioRun studio(const std::string& dir, std::vector<std::string> args, double seconds = 180) {
+  args.insert(args.begin(), vt::studioBinary());
+  vt::Process p(args, dir, {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
+  const int status = p.wait(seconds);
+  return {status, p.err()};
+}
+
+std::string probe(const std::string& file, const std::string& entries, const std::string& stream = "v:0") {
+  return vt::runOutput({"/usr/bin/ffprobe", "-v", "error", "-count_frames", "-select_streams", stream,
+                        "-show_entries", entries, "-of", "default=nw=1:nk=1", file});
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    out.push_back(line);
+  }
+  return out;
+}
+
+// Mean brightness of every decoded frame.
+std::vector<double> frameBrightness(const std::string& file, int width, int height) {
+  const std::string raw = vt::runOutput(
+      {"/usr/bin/ffmpeg", "-v", "error", "-i", file, "-map", "0:v", "-f", "rawvideo", "-pix_fmt", "gray", "-"});
+  const size_t size = static_cast<size_t>(width) * height;
+  std::vector<double> out;
+  for (size_t at = 0; at + size <= raw.size(); at += size) {
+    double sum = 0;
+    for (size_t i = 0; i < size; ++i) {
+      sum += static_cast<unsigned char>(raw[at + i]);
+    }
+    out.push_back(sum / static_cast<double>(size));
+  }
+  return out;
+}
+
+// The decoded sound as mono floats, as a player would present it.
+std::vector<float> decodedSound(const std::string& file) {
+  const std::string raw =
+      vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", file, "-map", "0:a", "-ac", "1", "-f", "f32le", "-"});
+  std::vector<float> out(raw.size() / 4);
+  std::memcpy(out.data(), raw.data(), out.size() * 4);
+  return out;
+}
+
+std::vector<std::string> frameHashes(const std::string& file) {
+  std::vector<std::string> out;
+  for (const auto& line :
+       lines(vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", file, "-map", "0:v", "-f", "framemd5", "-"}))) {
+    if (!line.empty() && line[0] != '#') {
+      out.push_back(line.substr(line.rfind(',') + 1));
+    }
+  }
+  return out;
+}
+
+// Bright where the spectrum around bin 256 stands above the silence floor.
+const char* const kFlashShader = R"(#version 450 core
+in vec2 uv;
+out vec4 FragColor;
+uniform float aspect;
+uniform float itime;
+layout(std430, binding = 0) readonly buffer Audio { float spectrum[16384]; };
+void main() {
+    float loudest = -100.0;
+    for (int k = 240; k < 272; ++k) loudest = max(loudest, spectrum[k]);
+    FragColor = vec4(vec3(loudest > -6.0 ? 1.0 : 0.0), 1.0);
+}
+)";
+
+// A pair whose picture depends on the spectrum and on time.
+const char* const kBusyShader = R"(#version 450 core
+in vec2 uv;
+out vec4 FragColor;
+uniform float aspect;
+uniform float itime;
+layout(std430, binding = 0) readonly buffer Audio { float spectrum[16384]; };
+void main() {
+    float s = spectrum[int(uv.x * 2047.0)];
+    FragColor = vec4(fract(s * 0.37), fract(itime * 0.7 + uv.y), aspect * 0.5, 1.0);
+}
+)";
+
+// Smooth across the picture (so 4:2:0 loses nothing), changing with time.
+const char* const kSmoothShader = R"(#version 450 core
+in vec2 uv;
+out vec4 FragColor;
+uniform float aspect;
+uniform float itime;
+layout(std430, binding = 0) readonly buffer Audio { float spectrum[16384]; };
+void main() {
+    FragColor = vec4(fract(itime * 5.0 + 0.25), clamp((spectrum[40] + 7.0) / 20.0, 0.0, 1.0), uv.y, 1.0);
+}
+)";
+
+TEST(FrameClock, SoundFramesComeFromTheFrameNumberWithoutDrift) {
+  struct Case {
+    const char* fps;
+    int64_t rate;
+    int64_t frame;
+    int64_t soundFrame;
+  };
+  const Case cases[] = {
+      {"60", 48000, 1, 800},
+      {"62.5", 44100, 1, 706},                   // 705.6 rounds up
+      {"62.5", 44100, 3, 2117},                  // 2116.8
+      {"30000/1001", 48000, 1, 1602},            // 1601.6
+      {"62.5", 44100, 675000, 476280000},        // three hours in, exact
+      {"29.97", 44100, 323676, 476280000},       // 3 hours: 323676 × 100/2997 × 44100 exactly
+      {"29.97", 44100, 323677, 476281471},       // 476281471.47…
+      {"240", 8000, 864000 * 3, 28800000 * 3}};  // 3 hours at 240 fps
+  for (const auto& c : cases) {
+    Rational fps;
+    ASSERT_TRUE(parseRational(c.fps, fps)) << c.fps;
+    EXPECT_EQ(FrameClock(fps, c.rate).soundFrameAt(c.frame), c.soundFrame) << c.fps << " frame " << c.frame;
+  }
+  const FrameClock clock({125, 2}, 44100);
+  EXPECT_EQ(clock.framesFor(44100), 63);  // 62.5 frames a second: the last frame starts at 0.992 s
+  EXPECT_EQ(clock.framesFor(44101), 63);
+  EXPECT_EQ(clock.framesFor(1), 1);
+  EXPECT_EQ(clock.frameAtOrAfter({1, 1}), 63);
+  EXPECT_EQ(clock.frameAtOrAfter({16, 1}), 1000);
+}
+
+TEST(FrameClock, ReadsOnlyPlainNumbers) {
+  struct Case {
+    const char* text;
+    bool ok;
+    int64_t num;
+    int64_t den;
+  };
+  const Case cases[] = {{"60", true, 60, 1},       {"62.5", true, 625, 10}, {"0.25", true, 25, 100},
+                        {"30000/1001", true, 30000, 1001}, {"1.", true, 1, 1},      {"", false, 0, 0},
+                        {".", false, 0, 0},        {"-1", false, 0, 0},     {"1e3", false, 0, 0},
+                        {"1/0", false, 0, 0},      {"nan", false, 0, 0},    {"1.2.3", false, 0, 0},
+                        {"12345678901", false, 0, 0}};
+  for (const auto& c : cases) {
+    Rational r;
+    EXPECT_EQ(parseRational(c.text, r), c.ok) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(r.num * c.den, c.num * r.den) << c.text;
+    }
+  }
+}
+
+// Clicks on exact frame times at 96 kHz: a frame's window (1024 stereo
+// frames, 10.7 ms) ends before the next frame starts, so a click can first
+// show on its own frame and no earlier.
+TEST(Render, FlashesAndSoundLandOnTheClicksOwnFrames) {
+  vt::TempDir dir;
+  vt::writeShaders(dir.path(), vt::kPlainVertexShader, kFlashShader);
+  const int rate = 96000;
+  const std::vector<int> clickFrames = {40, 70, 100, 130, 160};
+  ASSERT_TRUE(vt::writeSound(dir / "clicks.wav", 3 * rate, 2, rate, kWav16, [&](int64_t f, int) {
+    for (int n : clickFrames) {
+      const int64_t start = int64_t(n) * rate / 60;
+      if (f >= start && f < start + 480) {
+        return 0.8 * std::sin(2 * M_PI * 3000.0 * static_cast<double>(f - start) / rate);
+      }
+    }
+    return 0.0;
+  }));
+  const StudioRun run = studio(dir.path(), {"render", "clicks.wav", "out.mp4", "--size", "64x48", "--quiet"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+
+  const std::vector<double> frames = frameBrightness(dir / "out.mp4", 64, 48);
+  ASSERT_EQ(frames.size(), 180u);
+  std::vector<int> onsets;
+  for (size_t n = 20; n < frames.size(); ++n) {  // the first frames blend against zeros
+    if (frames[n] > 128 && frames[n - 1] < 128) {
+      onsets.push_back(static_cast<int>(n));
+    }
+  }
+  EXPECT_EQ(onsets, clickFrames);
+
+  const std::vector<float> sound = decodedSound(dir / "out.mp4");
+  // The end may keep the last AAC frame's padding: ffmpeg ignores the edit
+  // list's end, though it honours its start.
+  ASSERT_GE(sound.size(), 3u * rate);
+  ASSERT_LE(sound.size(), 3u * rate + 1024);
+  for (int n : clickFrames) {
+    const int64_t expected = int64_t(n) * rate / 60;
+    int64_t onset = -1;
+    for (int64_t i = expected - rate / 20; i < expected + rate / 20; ++i) {
+      if (std::fabs(sound[static_cast<size_t>(i)]) > 0.2f) {
+        onset = i;
+        break;
+      }
+    }
+    EXPECT_NEAR(static_cast<double>(onset - expected) / rate, 0.0, 0.001) << "click on frame " << n;
+  }
+}
+
+TEST(Render, SameInputSameFramesAndASpanEqualsItsPartOfTheWhole) {
+  vt::TempDir dir;
+  vt::writeShaders(dir.path(), vt::kPlainVertexShader, kBusyShader);
+  ASSERT_TRUE(vt::writeTone(dir / "song.wav", 44100 * 5 / 2, 2, 44100));
+  // Lossless, so equal pictures decode to equal frames whatever the encoder's choices.
+  const std::vector<std::string> common = {"--size", "96x64", "--crf", "0", "--quiet"};
+  auto render = [&](const std::string& out, std::vector<std::string> extra) {
+    std::vector<std::string> args = {"render", "song.wav", out};
+    args.insert(args.end(), common.begin(), common.end());
+    args.insert(args.end(), extra.begin(), extra.end());
+    const StudioRun run = studio(dir.path(), args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    return frameHashes(dir / out);
+  };
+  const auto whole = render("a.mkv", {});
+  const auto again = render("b.mkv", {});
+  const auto span = render("c.mp4", {"--from", "1", "--to", "2"});
+  ASSERT_EQ(whole.size(), 150u);
+  EXPECT_EQ(whole, again);
+  ASSERT_EQ(span.size(), 60u);
+  EXPECT_EQ(span, std::vector<std::string>(whole.begin() + 60, whole.begin() + 120));
+  EXPECT_NE(whole[60], whole[61]);
+}
+
+TEST(Render, StreamsHaveTheSizeRateCountSoundAndColourTheyShould) {
+  struct Case {
+    int channels;
+    int rate;
+    const char* output;
+    const char* soundChannels;
+    const char* soundRate;
+    const char* container;
+  };
+  const Case cases[] = {{1, 8000, "mono.mp4", "1", "8000", "mp4"},
+                        {6, 48000, "surround.mov", "2", "48000", "mov"},
+                        {3, 37800, "odd.mkv", "2", "44100", "mkv"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.output);
+    vt::TempDir dir;
+    vt::copyShippedShaders(dir.path());
+    // 1.01 s at 62.5 frames a second: 63.125, so 64 frames.
+    ASSERT_TRUE(vt::writeTone(dir / "in.wav", c.rate * 101 / 100, c.channels, c.rate));
+    const StudioRun run =
+        studio(dir.path(), {"render", "in.wav", c.output, "--size", "320x180", "--fps", "62.5", "--quiet"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string file = dir / c.output;
+    EXPECT_EQ(lines(probe(file, "stream=codec_name,width,height,r_frame_rate,nb_read_frames,color_space,"
+                                "color_range,color_primaries,color_transfer")),
+              (std::vector<std::string>{"h264", "320", "180", "tv", "bt709", "bt709", "bt709", "125/2", "64"}));
+    const auto sound = lines(probe(file, "stream=codec_name,sample_rate,channels", "a:0"));
+    EXPECT_EQ(sound, (std::vector<std::string>{"aac", c.soundRate, c.soundChannels}));
+    // Video from 0; sound from 0 (mp4, mov: an edit list skips the priming)
+    // or from before 0 by the priming (mkv), so its sample 0 still plays at 0.
+    const double rate = std::stod(c.soundRate);
+    EXPECT_EQ(probe(file, "stream=start_time"), "0.000000\n");
+    EXPECT_NEAR(std::stod(probe(file, "stream=start_time", "a:0")), c.container == std::string("mkv") ? -1024 / rate : 0, 0.001);
+    const double decoded = decodedSound(file).size() / rate + std::stod(probe(file, "stream=start_time", "a:0"));
+    EXPECT_GE(decoded, 1.01 - 1e-6);
+    EXPECT_LE(decoded, 1.01 + 1024 / rate);
+  }
+}
+
+TEST(Render, APngIsTheFrameAtFrom) {
+  vt::TempDir dir;
+  vt::writeShaders(dir.path(), vt::kPlainVertexShader, kSmoothShader);
+  ASSERT_TRUE(vt::writeTone(dir / "song.wav", 44100 * 3, 2, 44100));
+  ASSERT_EQ(studio(dir.path(), {"render", "song.wav", "still.png", "--size", "96x64", "--from", "1.5"}).status, 0);
+  ASSERT_EQ(studio(dir.path(), {"render", "song.wav", "all.mkv", "--size", "96x64", "--crf", "0", "-q"}).status, 0);
+  EXPECT_EQ(lines(probe(dir / "still.png", "stream=codec_name,width,height")),
+            (std::vector<std::string>{"png", "96", "64"}));
+  auto rgb = [&](const std::string& file, int frame) {
+    return vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", dir / file, "-vf",
+                          "select=eq(n\\," + std::to_string(frame) + "),scale=in_color_matrix=bt709:in_range=tv",
+                          "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
+  };
+  auto meanDifference = [](const std::string& a, const std::string& b) {
+    EXPECT_EQ(a.size(), b.size());
+    double sum = 0;
+    for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
+      sum += std::abs(int(static_cast<unsigned char>(a[i])) - int(static_cast<unsigned char>(b[i])));
+    }
+    return sum / static_cast<double>(std::max<size_t>(1, a.size()));
+  };
+  // Frame 90 stands for 1.5 s; its neighbours are visibly different pictures.
+  const std::string still = rgb("still.png", 0);
+  EXPECT_LT(meanDifference(still, rgb("all.mkv", 90)), 1.5);
+  EXPECT_GT(meanDifference(still, rgb("all.mkv", 89)), 4.0);
+  EXPECT_GT(meanDifference(still, rgb("all.mkv", 91)), 4.0);
+}
+
+TEST(Render, BadInputGetsItsMessageAndStatus) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    int status;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"unknown option", {"song.wav", "o.mp4", "--bogus"}, 2, "bogus"},
+      {"no output", {"song.wav"}, 2, "OUTPUT"},
+      {"size not WxH", {"song.wav", "o.mp4", "--size", "12x"}, 2, "--size"},
+      {"odd size", {"song.wav", "o.mp4", "--size", "801x600"}, 2, "even"},
+      {"size too large", {"song.wav", "o.mp4", "--size", "7680x4320"}, 2, "3840"},
+      {"fps zero", {"song.wav", "o.mp4", "--fps", "0"}, 2, "--fps"},
+      {"fps too high", {"song.wav", "o.mp4", "--fps", "241"}, 2, "--fps"},
+      {"fps not a number", {"song.wav", "o.mp4", "--fps", "fast"}, 2, "--fps"},
+      {"crf out of range", {"song.wav", "o.mp4", "--crf", "60"}, 2, "crf"},
+      {"from after to", {"song.wav", "o.mp4", "--from", "0.8", "--to", "0.5"}, 2, "before --to"},
+      {"from past the end", {"song.wav", "o.mp4", "--from", "1"}, 2, "past the end"},
+      {"unknown container", {"song.wav", "o.avi"}, 2, ".mp4"},
+      {"output exists", {"song.wav", "taken.mp4"}, 2, "--overwrite"},
+      {"missing sound", {"none.wav", "o.mp4"}, 1, "none.wav"},
+      {"not a sound", {"noise.wav", "o.mp4"}, 1, "noise.wav"},
+      {"empty sound", {"empty.wav", "o.mp4"}, 1, "no sound"},
+      {"broken shader", {"song.wav", "o.mp4", "--shaders", "Broken"}, 1, "Broken/Quad.frag.glsl:3:"},
+      {"missing shaders", {"song.wav", "o.mp4", "--shaders", "Nowhere"}, 1, "Nowhere/Quad.vert.glsl"},
+  };
+  vt::TempDir dir;
+  vt::copyShippedShaders(dir.path());
+  ASSERT_TRUE(vt::writeTone(dir / "song.wav", 44100, 2, 44100));
+  ASSERT_TRUE(vt::writeShorts(dir / "empty.wav", {}, 2, 44100));
+  vt::writeText(dir / "noise.wav", std::string(4096, '\x5a'));
+  vt::writeText(dir / "taken.mp4", "mine");
+  std::filesystem::create_directories(dir / "Broken");
+  vt::writeText(dir / "Broken/Quad.vert.glsl", vt::kPlainVertexShader);
+  vt::writeText(dir / "Broken/Quad.frag.glsl", "#version 450 core\nout vec4 FragColor;\nvoid main() { oops }\n");
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"render"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const StudioRun run = studio(dir.path(), args, 60);
+    EXPECT_EQ(run.status, c.status) << c.name << "\n" << run.err;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << c.name << "\n" << run.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "o.mp4")) << c.name;
+  }
+  EXPECT_EQ(vt::readText(dir / "taken.mp4"), "mine");
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    EXPECT_EQ(entry.path().filename().string().find(".partial"), std::string::npos) << entry.path();
+  }
+}
+
+// Odd sounds either render correctly or are refused; none crashes or hangs.
+TEST(Render, OddSoundsRenderOrAreRefused) {
+  struct Case {
+    const char* name;
+    std::function<bool(const std::string&)> write;
+    int status;
+  };
+  const Case cases[] = {
+      {"one frame", [](const std::string& p) { return vt::writeTone(p, 1, 2, 44100); }, 0},
+      {"eight channels", [](const std::string& p) { return vt::writeTone(p, 22050, 8, 44100); }, 0},
+      {"8 kHz mono", [](const std::string& p) { return vt::writeTone(p, 8000, 1, 8000); }, 0},
+      {"float beyond full scale",
+       [](const std::string& p) {
+         return vt::writeSound(p, 4410, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_FLOAT, [](int64_t, int) { return 4.0; });
+       },
+       0},
+  };
+  for (const auto& c : cases) {
+    vt::TempDir dir;
+    vt::copyShippedShaders(dir.path());
+    ASSERT_TRUE(c.write(dir / "in.wav")) << c.name;
+    const StudioRun run = studio(dir.path(), {"render", "in.wav", "o.mp4", "--size", "64x48", "-q"}, 60);
+    EXPECT_EQ(run.status, c.status) << c.name << "\n" << run.err;
+    EXPECT_EQ(probe(dir / "o.mp4", "stream=codec_name"), "h264\n") << c.name;
+  }
+  // A header claiming hours the file does not hold renders what is there.
+  for (const auto& entry : std::filesystem::directory_iterator(vt::sourceDir() + "/tests/fuzz-regressions")) {
+    vt::TempDir dir;
+    vt::copyShippedShaders(dir.path());
+    const StudioRun run = studio(dir.path(), {"render", entry.path().string(), "o.mp4", "--size", "64x48", "-q"}, 60);
+    EXPECT_TRUE(run.status == 0 || run.status == 1) << entry.path() << " " << run.status << "\n" << run.err;
+  }
+}
+
+TEST(Render, AnInterruptKeepsAPlayableVideoOfWhatWasRendered) {
+  for (int signal : {SIGINT, SIGTERM}) {
+    vt::TempDir dir;
+    vt::copyShippedShaders(dir.path());
+    ASSERT_TRUE(vt::writeTone(dir / "long.wav", 44100 * 60, 2, 44100));
+    vt::Process p({vt::studioBinary(), "render", "long.wav", "o.mp4", "--size", "320x240"}, dir.path(),
+                  {{"DISPLAY", ""}});
+    // Wait for the first progress line (a tenth of the way) or two seconds.
+    for (int i = 0; i < 100 && p.running() && p.err().find("frames") == std::string::npos; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    kill(p.pid(), signal);
+    EXPECT_EQ(p.wait(60), 130) << p.err();
+    EXPECT_NE(p.err().find("interrupted"), std::string::npos) << p.err();
+    const auto shape = lines(probe(dir / "o.mp4", "stream=codec_name,nb_read_frames"));
+    ASSERT_EQ(shape.size(), 2u) << "no playable video";
+    EXPECT_GT(std::stoi(shape[1]), 0);
+    EXPECT_LT(std::stoi(shape[1]), 3600);
+    const double sound = decodedSound(dir / "o.mp4").size() / 44100.0;
+    EXPECT_NEAR(sound, std::stoi(shape[1]) / 60.0, 0.03);
+  }
+}
+
+}  // namespace
