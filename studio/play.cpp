@@ -1,9 +1,379 @@
-// play.cpp — the `play` command (placeholder until it lands).
+// play.cpp — the `play` command: a song (or a capture device) in a window,
+// with the shader pair reloaded whenever it is saved.
+//
+// One thread: poll the window and the shader folder, step the spectrum from
+// the sound that is playing, draw, swap, wait for the next frame. OpenAL
+// plays or captures on its own; only positions and samples cross.
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
 #include <iostream>
+#include <memory>
+#include <optional>
 
+#include "audio.h"
+#include "capture.h"
 #include "cli.h"
+#include "encoder.h"
+#include "interrupt.h"
+#include "pacer.h"
+#include "pendingFile.h"
+#include "picture.h"
+#include "playback.h"
+#include "sampleWindow.h"
+#include "spectrum.h"
+#include "watcher.h"
+// GLFW after the loader, so it does not pull in the system GL header.
+#include <GLFW/glfw3.h>
 
-int runPlay(const PlayOptions&) {
-  std::cerr << "vrax-studio: play is not built yet" << std::endl;
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int fail(const std::string& message) {
+  std::cerr << "vrax-studio: " << message << std::endl;
   return kExitFailure;
+}
+
+// What the keys asked for since the last frame.
+struct Keys {
+  bool togglePause = false;
+  int seekSeconds = 0;
+  bool home = false;
+  bool fullScreen = false;
+  bool shot = false;
+};
+
+void onKey(GLFWwindow* window, int key, int, int action, int) {
+  if (action != GLFW_PRESS && !(action == GLFW_REPEAT && (key == GLFW_KEY_LEFT || key == GLFW_KEY_RIGHT))) {
+    return;
+  }
+  auto* keys = static_cast<Keys*>(glfwGetWindowUserPointer(window));
+  switch (key) {
+    case GLFW_KEY_SPACE: keys->togglePause = !keys->togglePause; break;
+    case GLFW_KEY_LEFT: keys->seekSeconds -= 5; break;
+    case GLFW_KEY_RIGHT: keys->seekSeconds += 5; break;
+    case GLFW_KEY_HOME: keys->home = true; break;
+    case GLFW_KEY_F: keys->fullScreen = true; break;
+    case GLFW_KEY_S: keys->shot = true; break;
+    case GLFW_KEY_ESCAPE:
+    case GLFW_KEY_Q: glfwSetWindowShouldClose(window, GLFW_TRUE); break;
+    default: break;
+  }
+}
+
+// GLFW and its window, released in reverse.
+class Window {
+ public:
+  ~Window() {
+    if (window_ != nullptr) {
+      glfwDestroyWindow(window_);
+      window_ = nullptr;
+    }
+    if (initialised_) {
+      glfwTerminate();
+    }
+  }
+  bool open(int width, int height, const std::string& title, Keys* keys, std::string& error) {
+    initialised_ = glfwInit() == GLFW_TRUE;
+    if (!initialised_) {
+      error = "cannot open a window: no display (is DISPLAY set?)";
+      return false;
+    }
+    glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 4);
+    glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 5);
+    glfwWindowHint(GLFW_OPENGL_PROFILE, GLFW_OPENGL_CORE_PROFILE);
+    glfwWindowHint(GLFW_RESIZABLE, GLFW_TRUE);
+    window_ = glfwCreateWindow(width, height, title.c_str(), nullptr, nullptr);
+    if (window_ == nullptr) {
+      error = "cannot open an OpenGL 4.5 core window";
+      return false;
+    }
+    glfwMakeContextCurrent(window_);
+    if (!gladLoadGL(glfwGetProcAddress)) {
+      error = "cannot load the OpenGL entry points";
+      return false;
+    }
+    glfwSwapInterval(1);
+    glfwSetWindowUserPointer(window_, keys);
+    glfwSetKeyCallback(window_, onKey);
+    return true;
+  }
+  void toggleFullScreen() {
+    GLFWmonitor* monitor = glfwGetWindowMonitor(window_);
+    if (monitor != nullptr) {
+      glfwSetWindowMonitor(window_, nullptr, x_, y_, width_, height_, 0);
+      return;
+    }
+    monitor = glfwGetPrimaryMonitor();
+    const GLFWvidmode* mode = monitor != nullptr ? glfwGetVideoMode(monitor) : nullptr;
+    if (mode == nullptr) {
+      return;
+    }
+    glfwGetWindowPos(window_, &x_, &y_);
+    glfwGetWindowSize(window_, &width_, &height_);
+    glfwSetWindowMonitor(window_, monitor, 0, 0, mode->width, mode->height, mode->refreshRate);
+  }
+  double refreshRate() const {
+    GLFWmonitor* monitor = glfwGetPrimaryMonitor();
+    const GLFWvidmode* mode = monitor != nullptr ? glfwGetVideoMode(monitor) : nullptr;
+    return mode != nullptr && mode->refreshRate >= 24 ? mode->refreshRate : 60.0;
+  }
+  GLFWwindow* get() const { return window_; }
+
+ private:
+  GLFWwindow* window_ = nullptr;
+  bool initialised_ = false;
+  int x_ = 0, y_ = 0, width_ = 800, height_ = 600;
+};
+
+// The shader pair as last saved: built into the picture when it builds,
+// reported once when it does not.
+class ShaderPair {
+ public:
+  explicit ShaderPair(std::string dir) : dir_(std::move(dir)) {}
+
+  // Rebuilds from the files; `changed` names the file that was saved.
+  void reload(Picture& picture, const std::string& changed, bool atStart) {
+    ShaderFile vertex;
+    ShaderFile fragment;
+    std::string error;
+    const auto start = Clock::now();
+    if (!readShaderPair(dir_, vertex, fragment, error)) {
+      // Mid-save a file may be missing for a moment; only a lasting
+      // problem is worth a line, and only once.
+      unreadableSince_ = unreadableSince_.value_or(Clock::now());
+      unreadable_ = error;
+      if (atStart) {
+        report(error);
+      }
+      return;
+    }
+    unreadableSince_.reset();
+    reported_.clear();
+    if (picture.build(vertex, fragment, error)) {
+      const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+      if (atStart) {
+        std::cout << "Built " << dir_ << " in " << std::round(ms * 10) / 10 << " ms" << std::endl;
+      } else {
+        std::cout << "Reloaded " << changed << " in " << std::round(ms * 10) / 10 << " ms" << std::endl;
+      }
+      stale_ = false;
+      return;
+    }
+    std::cerr << error << std::flush;
+    std::cerr << (picture.hasProgram() ? "vrax-studio: keeping the last good picture until the next save"
+                                       : "vrax-studio: drawing a plain picture until the next good save")
+              << std::endl;
+    stale_ = true;
+  }
+  // A file that stays unreadable is reported once.
+  void check() {
+    if (unreadableSince_ && Clock::now() - *unreadableSince_ > std::chrono::seconds(1)) {
+      report(unreadable_);
+    }
+  }
+  bool stale() const { return stale_ || unreadableSince_.has_value(); }
+  bool retrying() const { return unreadableSince_.has_value(); }
+
+ private:
+  void report(const std::string& error) {
+    if (reported_ != error) {
+      std::cerr << "vrax-studio: " << error << std::endl;
+      reported_ = error;
+    }
+  }
+  std::string dir_;
+  std::string unreadable_;
+  std::string reported_;
+  std::optional<Clock::time_point> unreadableSince_;
+  bool stale_ = false;
+};
+
+std::string clockText(double seconds) {
+  char text[32];
+  const int whole = static_cast<int>(seconds);
+  std::snprintf(text, sizeof text, "%d:%02d", whole / 60, whole % 60);
+  return text;
+}
+
+// Saves the back buffer as shots/NAME-MmSS.mmms.png; says where, or why not.
+void saveShot(int width, int height, const std::string& stem, double seconds) {
+  std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 4);
+  glReadBuffer(GL_BACK);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+  std::error_code ec;
+  std::filesystem::create_directories("shots", ec);
+  char position[32];
+  std::snprintf(position, sizeof position, "%dm%06.3fs", static_cast<int>(seconds) / 60, std::fmod(seconds, 60.0));
+  std::string path = "shots/" + stem + "-" + position + ".png";
+  for (int n = 2; std::filesystem::exists(path, ec); ++n) {
+    path = "shots/" + stem + "-" + position + "-" + std::to_string(n) + ".png";
+  }
+  std::string error;
+  PendingFile file(path, false);
+  if (!writePng(file.path(), pixels.data(), width, height, error) || !file.commit(error)) {
+    std::cerr << "vrax-studio: could not save the picture: " << error << std::endl;
+    return;
+  }
+  std::cout << "Saved " << path << std::endl;
+}
+
+}  // namespace
+
+int runPlay(const PlayOptions& o) {
+  if (o.listDevices) {
+    return listCaptureDevices();
+  }
+  catchInterrupts();
+  SoundData sound;
+  std::string error;
+  std::unique_ptr<Capture> capture;
+  std::string name;
+  if (o.capture) {
+    capture = std::make_unique<Capture>();
+    const int status = capture->open(o.captureDevice);
+    if (status != kExitDone) {
+      return status;
+    }
+    name = capture->name();
+    if (o.hasLatency) {
+      std::cerr << "vrax-studio: --latency has no meaning for a capture device; ignored" << std::endl;
+    }
+  } else {
+    if (!decodeSoundQuietly(o.sound.c_str(), sound, error)) {
+      return fail("cannot read the sound " + o.sound + ": " + error);
+    }
+    if (sound.samples.empty()) {
+      return fail(o.sound + " holds no sound to play");
+    }
+    name = std::filesystem::path(o.sound).filename().string();
+  }
+  Playback playback;
+  if (!capture && !playback.open(sound, error)) {
+    return fail(error);
+  }
+
+  Keys keys;
+  Window window;
+  if (!window.open(o.width, o.height, name, &keys, error)) {
+    return fail(error);
+  }
+  const std::string shaderDir = o.shaders.empty() ? defaultShaderDir() : o.shaders;
+  Picture picture;
+  ShaderPair shaders(shaderDir);
+  ShaderWatcher watcher(shaderDir);
+  if (!watcher.watching()) {
+    std::cerr << "vrax-studio: cannot watch " << shaderDir << " for saves; the pair is read once" << std::endl;
+  }
+  shaders.reload(picture, "", true);
+
+  const int channels = capture ? 2 : sound.info.channels;
+  const int64_t rate = capture ? capture->rate() : sound.info.samplerate;
+  const int64_t frames = capture ? 0 : static_cast<int64_t>(sound.samples.size()) / channels;
+  const int64_t latencyFrames = static_cast<int64_t>(std::llround(o.latencyMs * static_cast<double>(rate) / 1000.0));
+  std::vector<float> previous;
+  Pacer pacer(window.refreshRate());
+  bool paused = false;
+  bool saidNoSeek = false;
+  Clock::duration running{0};
+  Clock::time_point last = Clock::now();
+  Clock::time_point titleShown;
+  int framesSinceTitle = 0;
+  double fps = 0;
+
+  while (!glfwWindowShouldClose(window.get()) && !interrupted()) {
+    glfwPollEvents();
+    const Clock::time_point now = Clock::now();
+    if (!paused) {
+      running += now - last;
+    }
+    last = now;
+
+    if (keys.togglePause) {
+      keys.togglePause = false;
+      paused = !paused;
+      if (!capture) {
+        playback.setPaused(paused);
+      }
+    }
+    if (keys.seekSeconds != 0 || keys.home) {
+      if (capture) {
+        if (!saidNoSeek) {
+          std::cerr << "vrax-studio: a capture device cannot seek" << std::endl;
+          saidNoSeek = true;
+        }
+      } else {
+        const int64_t target = keys.home ? 0 : playback.position() + keys.seekSeconds * rate;
+        playback.seek(keys.home ? 0 : (target < 0 ? 0 : target));
+      }
+      keys.seekSeconds = 0;
+      keys.home = false;
+    }
+    if (keys.fullScreen) {
+      keys.fullScreen = false;
+      window.toggleFullScreen();
+    }
+    std::string changed;
+    if (watcher.poll(changed) || shaders.retrying()) {
+      shaders.reload(picture, changed, false);
+    }
+    shaders.check();
+
+    // Paused, the picture holds still: no new spectrum, no time.
+    const int64_t position = capture ? 0 : playback.position();
+    if (!paused) {
+      std::vector<float> samples;
+      if (capture) {
+        samples = capture->window();
+      } else {
+        const int64_t at = ((position + latencyFrames) % frames + frames) % frames;
+        samples = sampleWindow(sound.samples, at, channels);
+      }
+      updateSpectrum(samples, previous);
+      picture.setSpectrum(samples);
+    }
+    int width = 0;
+    int height = 0;
+    glfwGetFramebufferSize(window.get(), &width, &height);
+    if (width > 0 && height > 0) {
+      picture.draw(width, height, std::chrono::duration<float>(running).count());
+      if (keys.shot) {
+        keys.shot = false;
+        saveShot(width, height, std::filesystem::path(name).stem().string(),
+                 capture ? std::chrono::duration<double>(running).count() : static_cast<double>(position) / rate);
+      }
+      if (shaders.stale()) {
+        picture.drawStaleFrame(width, height);
+      }
+    }
+
+    ++framesSinceTitle;
+    if (now - titleShown > std::chrono::milliseconds(500)) {
+      fps = framesSinceTitle / std::chrono::duration<double>(now - titleShown).count();
+      framesSinceTitle = 0;
+      titleShown = now;
+      std::string title = name + " - ";
+      title += capture ? std::string("live") : clockText(static_cast<double>(position) / rate) + " / " +
+                                                   clockText(static_cast<double>(frames) / rate);
+      title += " - " + std::to_string(static_cast<int>(std::lround(fps))) + " fps";
+      if (paused) {
+        title += " (paused)";
+      }
+      if (shaders.stale()) {
+        title += " (error)";
+      }
+      glfwSetWindowTitle(window.get(), title.c_str());
+    }
+
+    const Clock::time_point beforeSwap = Clock::now();
+    glfwSwapBuffers(window.get());
+    pacer.wait(Clock::now() - beforeSwap);
+    if (capture) {
+      capture->keepAlive();
+    }
+  }
+  return interrupted() ? kExitInterrupted : kExitDone;
 }

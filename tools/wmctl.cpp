@@ -8,7 +8,11 @@
 //   wmctl geometry NAME         print "W H"
 //   wmctl id NAME               print its X window id in decimal
 //   wmctl snap NAME FILE        write what the window shows as a binary PPM
+//   wmctl title NAME            print its whole title
+//   wmctl key NAME KEYSYM       press and release a key in it (space, Left, s, …)
 //
+// NAME is the whole title, or its start up to a space ("song.wav" finds
+// "song.wav - 0:12 / 3:45"), for programs that show their state in the title.
 // Exit status 0 on success, 1 when the window is not found, 2 on bad usage.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -27,7 +31,8 @@ namespace {
 Window findWindow(Display* display, Window window, const char* name, bool viewable) {
   char* title = nullptr;
   if (XFetchName(display, window, &title) && title != nullptr) {
-    const bool match = std::strcmp(title, name) == 0;
+    const size_t length = std::strlen(name);
+    const bool match = std::strncmp(title, name, length) == 0 && (title[length] == '\0' || title[length] == ' ');
     XFree(title);
     if (match) {
       XWindowAttributes attributes;
@@ -138,6 +143,30 @@ int main(int argc, char** argv) {
     XUnmapWindow(display, window);
   } else if (command == "show") {
     XMapWindow(display, window);
+  } else if (command == "title") {
+    char* title = nullptr;
+    if (XFetchName(display, window, &title) && title != nullptr) {
+      std::printf("%s\n", title);
+      XFree(title);
+    }
+  } else if (command == "key" && argc == 4) {
+    const KeySym sym = XStringToKeysym(argv[3]);
+    if (sym == NoSymbol) {
+      std::fprintf(stderr, "wmctl: unknown key %s\n", argv[3]);
+      status = 2;
+    } else {
+      XEvent event{};
+      event.xkey.type = KeyPress;
+      event.xkey.display = display;
+      event.xkey.window = window;
+      event.xkey.root = root;
+      event.xkey.same_screen = True;
+      event.xkey.keycode = XKeysymToKeycode(display, sym);
+      event.xkey.time = CurrentTime;
+      XSendEvent(display, window, True, KeyPressMask, &event);
+      event.xkey.type = KeyRelease;
+      XSendEvent(display, window, True, KeyReleaseMask, &event);
+    }
   } else if (command == "snap" && argc == 4) {
     status = snap(display, window, argv[3]);
   } else if (command == "resize" && argc == 5) {

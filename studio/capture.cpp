@@ -1,0 +1,139 @@
+// capture.cpp — see capture.h.
+#include "capture.h"
+
+#include <AL/al.h>
+#include <AL/alext.h>
+
+#include <algorithm>
+#include <iostream>
+
+#include "cli.h"
+#include "sampleWindow.h"
+
+namespace {
+
+constexpr int kBufferFrames = Capture::kRate / 2;  // room for half a second between frames
+
+std::vector<std::string> captureDevices() {
+  std::vector<std::string> names;
+  const ALCchar* list = alcGetString(nullptr, ALC_CAPTURE_DEVICE_SPECIFIER);
+  for (const ALCchar* at = list; at != nullptr && *at != '\0'; at += names.back().size() + 1) {
+    names.emplace_back(at);
+  }
+  return names;
+}
+
+std::string text(const ALCchar* s) {
+  return s != nullptr ? s : "";
+}
+
+void printDevices(std::ostream& out) {
+  const std::string fallback = text(alcGetString(nullptr, ALC_CAPTURE_DEFAULT_DEVICE_SPECIFIER));
+  const auto names = captureDevices();
+  if (names.empty()) {
+    out << "(no capture devices)" << std::endl;
+  }
+  for (const auto& name : names) {
+    out << name << (name == fallback ? "  (default)" : "") << std::endl;
+  }
+}
+
+}  // namespace
+
+int listCaptureDevices() {
+  printDevices(std::cout);
+  return kExitDone;
+}
+
+Capture::~Capture() {
+  stop();
+}
+
+int Capture::open(const std::string& requested) {
+  const auto names = captureDevices();
+  if (requested.empty()) {
+    // What the computer plays: the monitor of the default output, if any.
+    const std::string output = text(alcGetString(nullptr, ALC_DEFAULT_ALL_DEVICES_SPECIFIER));
+    const std::string monitor = "Monitor of " + output;
+    if (std::find(names.begin(), names.end(), monitor) != names.end()) {
+      name_ = monitor;
+    } else {
+      name_ = text(alcGetString(nullptr, ALC_CAPTURE_DEFAULT_DEVICE_SPECIFIER));
+    }
+    if (name_.empty()) {
+      std::cerr << "vrax-studio: there is no capture device" << std::endl;
+      return kExitFailure;
+    }
+  } else if (std::find(names.begin(), names.end(), requested) == names.end()) {
+    std::cerr << "vrax-studio: no capture device is called \"" << requested << "\". These are:" << std::endl;
+    printDevices(std::cerr);
+    return kExitUsage;
+  } else {
+    name_ = requested;
+  }
+  if (!start()) {
+    std::cerr << "vrax-studio: cannot open the capture device \"" << name_ << "\"" << std::endl;
+    return kExitFailure;
+  }
+  std::cout << "Capturing from " << name_ << std::endl;
+  return kExitDone;
+}
+
+bool Capture::start() {
+  lastTry_ = std::chrono::steady_clock::now();
+  device_ = alcCaptureOpenDevice(name_.c_str(), kRate, AL_FORMAT_STEREO16, kBufferFrames);
+  if (device_ == nullptr) {
+    return false;
+  }
+  alcCaptureStart(device_);
+  return true;
+}
+
+void Capture::stop() {
+  if (device_ != nullptr) {
+    alcCaptureStop(device_);
+    alcCaptureCloseDevice(device_);
+    device_ = nullptr;
+  }
+}
+
+std::vector<float> Capture::window() {
+  if (device_ != nullptr) {
+    ALCint available = 0;
+    alcGetIntegerv(device_, ALC_CAPTURE_SAMPLES, 1, &available);
+    if (available > 0) {
+      incoming_.resize(static_cast<size_t>(available) * 2);
+      alcCaptureSamples(device_, incoming_.data(), available);
+      ring_.insert(ring_.end(), incoming_.begin(), incoming_.end());
+      if (ring_.size() > static_cast<size_t>(kWindowValues)) {
+        ring_.erase(ring_.begin(), ring_.end() - kWindowValues);
+      }
+    }
+  }
+  std::vector<int16_t> newest(static_cast<size_t>(kWindowValues) - ring_.size(), 0);
+  newest.insert(newest.end(), ring_.begin(), ring_.end());
+  return sampleWindow(newest, 0, 2);
+}
+
+void Capture::keepAlive() {
+  if (device_ != nullptr) {
+    ALCint connected = 1;
+    alcGetIntegerv(device_, ALC_CONNECTED, 1, &connected);
+    if (connected) {
+      return;
+    }
+    stop();
+    ring_.clear();
+    lost_ = true;
+    std::cerr << "vrax-studio: the capture device \"" << name_
+              << "\" went away; drawing silence and trying again every second" << std::endl;
+    return;
+  }
+  if (std::chrono::steady_clock::now() - lastTry_ < std::chrono::seconds(1)) {
+    return;
+  }
+  if (start()) {
+    std::cerr << "vrax-studio: the capture device \"" << name_ << "\" is back" << std::endl;
+    lost_ = false;
+  }
+}

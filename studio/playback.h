@@ -1,0 +1,35 @@
+// playback.h — a decoded sound played in an endless loop through OpenAL, with
+// pause, resume and seek, and its position read back for the picture.
+//
+// Threading: one thread. OpenAL mixes on its own; only the position crosses.
+#pragma once
+
+#include <AL/al.h>
+#include <AL/alc.h>
+
+#include <cstdint>
+#include <string>
+
+#include "audio.h"
+
+class Playback {
+ public:
+  Playback() = default;
+  ~Playback();
+  Playback(const Playback&) = delete;
+  Playback& operator=(const Playback&) = delete;
+
+  // Opens the default device and starts the sound. False with the reason.
+  bool open(const SoundData& sound, std::string& error);
+  // The frame that is playing.
+  int64_t position() const;
+  void seek(int64_t frame);
+  void setPaused(bool paused);
+
+ private:
+  ALCdevice* device_ = nullptr;
+  ALCcontext* context_ = nullptr;
+  ALuint source_ = 0;
+  ALuint buffer_ = 0;
+  int64_t frames_ = 0;
+};

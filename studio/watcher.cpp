@@ -1,0 +1,52 @@
+// watcher.cpp — see watcher.h.
+#include "watcher.h"
+
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <cstring>
+
+ShaderWatcher::ShaderWatcher(const std::string& dir) : dir_(dir) {
+  fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (fd_ >= 0) {
+    watch_ = inotify_add_watch(fd_, dir.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO | IN_CREATE | IN_ATTRIB);
+  }
+}
+
+ShaderWatcher::~ShaderWatcher() {
+  if (fd_ >= 0) {
+    close(fd_);
+    fd_ = -1;
+  }
+}
+
+bool ShaderWatcher::poll(std::string& which) {
+  if (fd_ < 0) {
+    return false;
+  }
+  bool saved = false;
+  alignas(inotify_event) char buffer[4096];
+  for (;;) {
+    const ssize_t got = read(fd_, buffer, sizeof buffer);
+    if (got <= 0) {
+      break;
+    }
+    for (ssize_t at = 0; at < got;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      if (event->len == 0) {
+        continue;
+      }
+      const std::string name = event->name;
+      if (name != "Quad.vert.glsl" && name != "Quad.frag.glsl") {
+        continue;
+      }
+      // A file created empty is not saved yet; its close or rename will follow.
+      if (event->mask & (IN_CLOSE_WRITE | IN_MOVED_TO | IN_ATTRIB)) {
+        saved = true;
+        which = dir_ + "/" + name;
+      }
+    }
+  }
+  return saved;
+}

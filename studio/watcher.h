@@ -1,0 +1,29 @@
+// watcher.h — notices when the shader pair in a folder is saved.
+//
+// inotify on the folder, not on the files, so saves that write a new file
+// and rename it over the old one are seen like saves in place. poll() never
+// blocks; it says a save has settled once a file was closed after writing or
+// renamed into place.
+//
+// Threading: one thread (the play loop's).
+#pragma once
+
+#include <string>
+
+class ShaderWatcher {
+ public:
+  explicit ShaderWatcher(const std::string& dir);
+  ~ShaderWatcher();
+  ShaderWatcher(const ShaderWatcher&) = delete;
+  ShaderWatcher& operator=(const ShaderWatcher&) = delete;
+
+  bool watching() const { return fd_ >= 0; }
+  // True when one of the two files was saved since the last call; `which`
+  // names the last one saved.
+  bool poll(std::string& which);
+
+ private:
+  std::string dir_;
+  int fd_ = -1;
+  int watch_ = -1;
+};
