@@ -191,6 +191,12 @@ class ShaderPair {
   bool stale_ = false;
 };
 
+std::string secondsText(int64_t frame, int64_t rate) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(frame) / static_cast<double>(rate));
+  return text;
+}
+
 std::string clockText(double seconds) {
   char text[32];
   const int whole = static_cast<int>(seconds);
@@ -297,6 +303,7 @@ int runPlay(const PlayOptions& o) {
       paused = !paused;
       if (!capture) {
         playback.setPaused(paused);
+        std::cout << (paused ? "Paused at " : "Playing from ") << secondsText(playback.position(), rate) << std::endl;
       }
     }
     if (keys.seekSeconds != 0 || keys.home) {
@@ -308,6 +315,7 @@ int runPlay(const PlayOptions& o) {
       } else {
         const int64_t target = keys.home ? 0 : playback.position() + keys.seekSeconds * rate;
         playback.seek(keys.home ? 0 : (target < 0 ? 0 : target));
+        std::cout << "At " << secondsText(playback.position(), rate) << std::endl;
       }
       keys.seekSeconds = 0;
       keys.home = false;

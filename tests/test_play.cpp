@@ -1,0 +1,234 @@
+// vrax-studio play, end to end on a real window (Xvfb, llvmpipe) with
+// OpenAL's null device: the shader pair reloads on save and a broken save
+// keeps the last good picture, pause holds the picture still, seeking moves
+// the playing position, and bad input gets its status.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "support.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char* const kSong = "song.wav";
+
+std::string fragment(const std::string& colour) {
+  return "#version 450 core\nin vec2 uv;\nout vec4 FragColor;\nuniform float aspect;\nuniform float itime;\n"
+         "layout(std430, binding = 0) readonly buffer Audio { float spectrum[16384]; };\n"
+         "void main() { FragColor = " +
+         colour + "; }\n";
+}
+
+struct Pixel {
+  int r = -1, g = -1, b = -1;
+  bool operator==(const Pixel& o) const { return r == o.r && g == o.g && b == o.b; }
+};
+
+// The program playing song.wav in a temporary folder with the given pair.
+class Player {
+ public:
+  explicit Player(const std::string& colour, std::vector<std::string> extra = {}) {
+    vt::writeShaders(dir.path(), vt::kPlainVertexShader, fragment(colour));
+    EXPECT_TRUE(vt::writeTone(dir / kSong, 44100 * 20, 2, 44100));
+    std::vector<std::string> args = {vt::studioBinary(), "play", kSong, "--size", "160x120"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    process = std::make_unique<vt::Process>(args, dir.path(), std::map<std::string, std::string>{{"ALSOFT_DRIVERS", "null"}});
+    open = vt::wmctl({"wait", kSong, "30"}, nullptr, 40) == 0;
+  }
+  ~Player() {
+    if (process->running()) {
+      vt::wmctl({"close", kSong});
+      process->wait(20);
+    }
+  }
+  Pixel centre() {
+    const std::string file = dir / "snap.ppm";
+    if (vt::wmctl({"snap", kSong, file}) != 0) {
+      return {};
+    }
+    const std::string ppm = vt::readText(file);
+    int width = 0, height = 0, max = 0, header = 0;
+    if (std::sscanf(ppm.c_str(), "P6 %d %d %d%n", &width, &height, &max, &header) != 3) {
+      return {};
+    }
+    const size_t at = static_cast<size_t>(header + 1) + 3 * static_cast<size_t>((height / 2) * width + width / 2);
+    if (at + 3 > ppm.size()) {
+      return {};
+    }
+    return {static_cast<unsigned char>(ppm[at]), static_cast<unsigned char>(ppm[at + 1]),
+            static_cast<unsigned char>(ppm[at + 2])};
+  }
+  // Seconds until the centre shows the colour, or a negative number after `limit`.
+  double until(const Pixel& want, double limit = 10) {
+    const auto start = Clock::now();
+    while (Clock::now() - start < std::chrono::duration<double>(limit)) {
+      if (centre() == want) {
+        return std::chrono::duration<double>(Clock::now() - start).count();
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+  }
+  std::string title() {
+    std::string out;
+    vt::wmctl({"title", kSong}, &out);
+    return out;
+  }
+  void key(const std::string& name) { vt::wmctl({"key", kSong, name}); }
+  // Waits for a line starting with `prefix` on standard output, after `skip` such lines.
+  std::string line(const std::string& prefix, size_t skip = 0) {
+    for (int i = 0; i < 500; ++i) {
+      std::istringstream out(process->out());
+      size_t seen = 0;
+      for (std::string l; std::getline(out, l);) {
+        if (l.rfind(prefix, 0) == 0 && seen++ == skip) {
+          return l;
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return "";
+  }
+
+  vt::TempDir dir;
+  std::unique_ptr<vt::Process> process;
+  bool open = false;
+};
+
+const Pixel kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255};
+
+TEST(Play, ASavedPairReplacesTheOldOneAndABrokenOneKeepsIt) {
+  Player player("vec4(1.0, 0.0, 0.0, 1.0)");
+  ASSERT_TRUE(player.open) << player.process->err();
+  ASSERT_GE(player.until(kRed), 0) << player.process->err();
+
+  // An editor's save: a new file renamed over the old one.
+  const std::string frag = player.dir / "Shaders/Quad.frag.glsl";
+  vt::writeText(player.dir / "Shaders/.Quad.frag.glsl.swp", fragment("vec4(0.0, 1.0, 0.0, 1.0)"));
+  std::filesystem::rename(player.dir / "Shaders/.Quad.frag.glsl.swp", frag);
+  const double seconds = player.until(kGreen, 5);
+  ASSERT_GE(seconds, 0) << player.process->err();
+  EXPECT_LT(seconds, 1.0);  // measured against 250 ms in bench/play.sh
+  EXPECT_NE(player.line("Reloaded Shaders/Quad.frag.glsl in "), "");
+
+  // A save in place that does not compile: the green picture stays, marked stale.
+  vt::writeText(frag, "#version 450 core\nout vec4 FragColor;\nvoid main() { FragColor = nope; }\n");
+  std::string title;
+  for (int i = 0; i < 300 && title.find("(error)") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    title = player.title();
+  }
+  EXPECT_NE(title.find("(error)"), std::string::npos) << title;
+  EXPECT_EQ(player.centre(), kGreen);
+  EXPECT_TRUE(player.process->running());
+  EXPECT_NE(player.process->err().find("Shaders/Quad.frag.glsl:3:"), std::string::npos) << player.process->err();
+
+  // Two saves within a second: the last one counts.
+  vt::writeText(frag, fragment("vec4(1.0, 0.0, 1.0, 1.0)"));
+  vt::writeText(frag, fragment("vec4(0.0, 0.0, 1.0, 1.0)"));
+  ASSERT_GE(player.until(kBlue, 5), 0) << player.process->err();
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  EXPECT_EQ(player.title().find("(error)"), std::string::npos);
+}
+
+TEST(Play, ABrokenPairAtStartDrawsPlainlyUntilAGoodSave) {
+  Player player("nope");
+  ASSERT_TRUE(player.open) << player.process->err();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_TRUE(player.process->running());
+  const Pixel dark = player.centre();
+  EXPECT_LT(dark.r + dark.g + dark.b, 60);
+  vt::writeText(player.dir / "Shaders/Quad.frag.glsl", fragment("vec4(0.0, 1.0, 0.0, 1.0)"));
+  EXPECT_GE(player.until(kGreen, 5), 0) << player.process->err();
+}
+
+TEST(Play, PauseHoldsThePictureStill) {
+  Player player("vec4(fract(itime * 0.9), fract(itime * 0.3), 0.5, 1.0)");
+  ASSERT_TRUE(player.open) << player.process->err();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  player.key("space");
+  ASSERT_NE(player.line("Paused at "), "");
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const Pixel a = player.centre();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const Pixel b = player.centre();
+  EXPECT_EQ(a, b);
+  EXPECT_NE(player.title().find("(paused)"), std::string::npos);
+  player.key("space");
+  ASSERT_NE(player.line("Playing from "), "");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(player.centre() == b);
+}
+
+TEST(Play, SeekingMovesThePlayingPositionByFiveSeconds) {
+  Player player("vec4(0.2)");
+  ASSERT_TRUE(player.open) << player.process->err();
+  player.key("space");  // paused, the position holds still between readings
+  const std::string paused = player.line("Paused at ");
+  ASSERT_NE(paused, "");
+  const double from = std::stod(paused.substr(10));
+  player.key("Right");
+  const std::string moved = player.line("At ");
+  ASSERT_NE(moved, "");
+  EXPECT_NEAR(std::stod(moved.substr(3)) - from, 5.0, 1024.0 / 44100);
+  player.key("Left");
+  player.key("Left");
+  EXPECT_EQ(player.line("At ", 2), "At 0.000 s");  // never before the start
+  player.key("End");  // not a transport key: nothing happens
+  player.key("Home");
+  EXPECT_EQ(player.line("At ", 3), "At 0.000 s");
+}
+
+TEST(Play, BadInputGetsItsStatusAndNothingIsLost) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    int status;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"missing sound", {"none.wav"}, 1, "none.wav"},
+      {"not a sound", {"noise.wav"}, 1, "noise.wav"},
+      {"unknown option", {"song.wav", "--bogus"}, 2, "bogus"},
+      {"bad size", {"song.wav", "--size", "wide"}, 2, "--size"},
+      {"latency out of range", {"song.wav", "--latency", "99999"}, 2, "latency"},
+      {"latency not a number", {"song.wav", "--latency", "soon"}, 2, "latency"},
+  };
+  vt::TempDir dir;
+  ASSERT_TRUE(vt::writeTone(dir / "song.wav", 44100, 2, 44100));
+  vt::writeText(dir / "noise.wav", std::string(3000, '\x33'));
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {vt::studioBinary(), "play"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    vt::Process p(args, dir.path(), {{"ALSOFT_DRIVERS", "null"}});
+    EXPECT_EQ(p.wait(30), c.status) << c.name << "\n" << p.err();
+    EXPECT_NE(p.err().find(c.message), std::string::npos) << c.name << "\n" << p.err();
+  }
+
+  // A picture that cannot be saved is reported, and play goes on.
+  Player player("vec4(0.2)");
+  ASSERT_TRUE(player.open);
+  vt::writeText(player.dir / "shots", "a file where the folder would go");
+  player.key("s");
+  for (int i = 0; i < 200 && player.process->err().find("could not save") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_NE(player.process->err().find("could not save"), std::string::npos) << player.process->err();
+  EXPECT_TRUE(player.process->running());
+  std::filesystem::remove(player.dir / "shots");
+  player.key("s");
+  const std::string saved = player.line("Saved shots/song-0m");
+  ASSERT_NE(saved, "");
+  EXPECT_TRUE(std::filesystem::exists(player.dir / saved.substr(6)));
+  vt::wmctl({"close", kSong});
+  EXPECT_EQ(player.process->wait(20), 0);
+}
+
+}  // namespace
