@@ -1,0 +1,175 @@
+// vrax-studio play --capture against a real PulseAudio server with a null
+// sink: a tone played into the sink reaches the picture at its own bin,
+// silence gives the floor, the device list shows the sink's monitor, and the
+// server going away and coming back leaves the program drawing throughout.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <thread>
+
+#include "support.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char* const kMonitor = "Monitor of Null Output";
+
+// Every pixel: the loudest bin below 4096 (red low byte, green high byte)
+// and whether anything stands above the silence floor (blue).
+const char* const kPeakShader = R"(#version 450 core
+in vec2 uv;
+out vec4 FragColor;
+uniform float aspect;
+uniform float itime;
+layout(std430, binding = 0) readonly buffer Audio { float spectrum[16384]; };
+void main() {
+    int best = 1;
+    float top = spectrum[1];
+    for (int k = 2; k < 4096; ++k) {
+        if (spectrum[k] > top) { top = spectrum[k]; best = k; }
+    }
+    FragColor = vec4(float(best & 255) / 255.0, float(best >> 8) / 255.0, top > -6.0 ? 1.0 : 0.0, 1.0);
+}
+)";
+
+// A PulseAudio user daemon with a null sink, private to the test.
+class PulseServer {
+ public:
+  explicit PulseServer(const std::string& runtime) : runtime_(runtime) { start(); }
+  ~PulseServer() { stop(); }
+  void start() {
+    process_ = std::make_unique<vt::Process>(
+        std::vector<std::string>{"/usr/bin/pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n",
+                                 "--load=module-null-sink", "--load=module-native-protocol-unix"},
+        runtime_, env());
+    for (int i = 0; i < 100; ++i) {
+      int status = -1;
+      vt::Process info({"/usr/bin/pactl", "info"}, runtime_, env());
+      if ((status = info.wait(10)) == 0) {
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  }
+  void stop() {
+    if (process_ && process_->running()) {
+      kill(process_->pid(), SIGTERM);
+      process_->wait(10);
+    }
+  }
+  std::map<std::string, std::string> env() const {
+    return {{"XDG_RUNTIME_DIR", runtime_}, {"ALSOFT_DRIVERS", "pulse"}, {"PULSE_SERVER", ""}};
+  }
+
+ private:
+  std::string runtime_;
+  std::unique_ptr<vt::Process> process_;
+};
+
+struct Peak {
+  int bin = -1;
+  bool loud = false;
+};
+
+class Capture : public ::testing::Test {
+ protected:
+  Capture() : pulse(runtime.path()) {}
+
+  Peak peak() {
+    const std::string file = dir / "snap.ppm";
+    if (vt::wmctl({"snap", kMonitor, file}) != 0) {
+      return {};
+    }
+    const std::string ppm = vt::readText(file);
+    if (ppm.size() < 3) {
+      return {};
+    }
+    const auto* last = reinterpret_cast<const unsigned char*>(ppm.data() + ppm.size() - 3);
+    return {last[0] + 256 * last[1], last[2] > 128};
+  }
+  // Seconds until the picture shows the tone (or silence), negative after `limit`.
+  double until(bool tone, double limit) {
+    const auto start = Clock::now();
+    while (Clock::now() - start < std::chrono::duration<double>(limit)) {
+      const Peak p = peak();
+      // 1 kHz in 44.1 kHz interleaved stereo: bin 1000 × 16384 / 88200 = 185.8.
+      if (tone ? (p.loud && std::abs(p.bin - 186) <= 1) : (p.bin >= 0 && !p.loud)) {
+        return std::chrono::duration<double>(Clock::now() - start).count();
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return -1;
+  }
+  std::unique_ptr<vt::Process> playTone() {
+    return std::make_unique<vt::Process>(std::vector<std::string>{"/usr/bin/paplay", dir / "tone.wav"}, dir.path(),
+                                         pulse.env());
+  }
+  std::unique_ptr<vt::Process> studio(std::vector<std::string> args) {
+    args.insert(args.begin(), {vt::studioBinary(), "play"});
+    return std::make_unique<vt::Process>(args, dir.path(), pulse.env());
+  }
+
+  void SetUp() override {
+    vt::writeShaders(dir.path(), vt::kPlainVertexShader, kPeakShader);
+    ASSERT_TRUE(vt::writeSound(dir / "tone.wav", 44100 * 30, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                               [](int64_t f, int) { return 0.3 * std::sin(2 * M_PI * 1000.0 * f / 44100); }));
+  }
+
+  vt::TempDir runtime;
+  vt::TempDir dir;
+  PulseServer pulse;
+};
+
+TEST_F(Capture, ListsTheMonitorAndRefusesAnUnknownName) {
+  auto list = studio({"--list-devices"});
+  EXPECT_EQ(list->wait(30), 0) << list->err();
+  EXPECT_NE(list->out().find(kMonitor), std::string::npos) << list->out();
+
+  auto unknown = studio({"--capture", "No Such Device"});
+  EXPECT_EQ(unknown->wait(30), 2);
+  EXPECT_NE(unknown->err().find("No Such Device"), std::string::npos) << unknown->err();
+  EXPECT_NE(unknown->err().find(kMonitor), std::string::npos) << unknown->err();
+}
+
+TEST_F(Capture, ATonePlayedIntoTheSinkPeaksAtItsBinAndSilenceIsTheFloor) {
+  auto program = studio({"--capture", "--size", "32x24"});
+  ASSERT_EQ(vt::wmctl({"wait", kMonitor, "30"}, nullptr, 40), 0) << program->err();
+  EXPECT_NE(program->out().find(std::string("Capturing from ") + kMonitor), std::string::npos);
+  EXPECT_GE(until(false, 5), 0) << "silence before the tone";
+  auto tone = playTone();
+  EXPECT_GE(until(true, 10), 0) << program->err();
+  tone.reset();  // paplay killed: silence again
+  EXPECT_GE(until(false, 10), 0) << program->err();
+  vt::wmctl({"close", kMonitor});
+  EXPECT_EQ(program->wait(20), 0) << program->err();
+}
+
+TEST_F(Capture, TheServerGoingAwayLeavesSilenceUntilItIsBack) {
+  auto program = studio({"--capture", kMonitor, "--size", "32x24", "--latency", "50"});
+  ASSERT_EQ(vt::wmctl({"wait", kMonitor, "30"}, nullptr, 40), 0) << program->err();
+  auto tone = playTone();
+  ASSERT_GE(until(true, 10), 0) << program->err();
+
+  tone.reset();
+  pulse.stop();
+  EXPECT_GE(until(false, 10), 0);
+  EXPECT_TRUE(program->running());
+  EXPECT_NE(program->err().find("went away"), std::string::npos) << program->err();
+
+  pulse.start();
+  tone = playTone();
+  const double back = until(true, 10);
+  EXPECT_GE(back, 0) << program->err();
+  EXPECT_LE(back, 3.0) << program->err();
+  EXPECT_NE(program->err().find("is back"), std::string::npos) << program->err();
+  EXPECT_NE(program->err().find("--latency has no meaning"), std::string::npos) << program->err();
+  vt::wmctl({"close", kMonitor});
+  EXPECT_EQ(program->wait(20), 0) << program->err();
+}
+
+}  // namespace
