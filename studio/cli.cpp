@@ -77,7 +77,7 @@ std::string defaultShaderDir() {
 }
 
 int parseCommandLine(int argc, char** argv, CommandLine& out) {
-  CLI::App app{"vrax-studio — make pictures for music with VRAX shader pairs"};
+  CLI::App app{"vrax-studio - make pictures for music with VRAX shader pairs", "vrax-studio"};
   app.set_version_flag("--version", std::string("vrax-studio ") + VRAX_VERSION);
   app.require_subcommand(1);
   app.footer(
@@ -93,7 +93,7 @@ int parseCommandLine(int argc, char** argv, CommandLine& out) {
   std::string from;
   std::string to;
   CLI::App* render = app.add_subcommand("render", "Render a whole song (or a span) to a video or one picture");
-  render->add_option("SOUND", r.sound, "Sound file: WAV, FLAC, Ogg, AIFF, … (anything libsndfile reads)")->required();
+  render->add_option("SOUND", r.sound, "Sound file: WAV, FLAC, Ogg, AIFF, ... (anything libsndfile reads)")->required();
   render->add_option("OUTPUT", r.output, "Video (.mp4, .mkv, .mov: H.264 + AAC) or one picture (.png)")->required();
   render->add_option("--size", size, "Picture size WxH, up to 3840x2160 (default 800x600)");
   render->add_option("--fps", fps, "Frames a second, up to 240, decimals allowed (default 60)");

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# The Debian package end to end: build it, install it into this machine,
+# make a video from an empty folder with no display using only the installed
+# program and shaders, find the man page, remove it and check nothing of it
+# is left. Needs root (dpkg); skipped (77) otherwise.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+[ "$(id -u)" -eq 0 ] || { echo "not root: skipped"; exit 77; }
+
+bash "$root/scripts/package"
+deb=$(ls -t "$root"/out/vrax_*_amd64.deb | head -1)
+work=$(mktemp -d /tmp/vrax-package-XXXXXX)
+cleanup() {
+  dpkg -P vrax >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+dpkg -i "$deb" >/dev/null
+files=$(dpkg -L vrax | while read -r f; do [ -f "$f" ] && echo "$f"; done)
+for f in /usr/bin/vrax /usr/bin/vrax-studio /usr/share/vrax/Shaders/Quad.frag.glsl \
+  /usr/share/applications/vrax-studio.desktop /usr/share/doc/vrax/copyright; do
+  echo "$files" | grep -qx "$f" || fail "$f is not in the package"
+done
+
+# A 2-second song, rendered from an empty folder with nothing but the package.
+cd "$work"
+"$root/build/makeExample" song.wav >/dev/null
+ffmpeg -v error -i song.wav -t 2 -y short.flac
+rm song.wav
+env -u DISPLAY -u WAYLAND_DISPLAY /usr/bin/vrax-studio render short.flac out.mp4 -q || fail "render exited $?"
+video=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=codec_name,width,height,nb_read_frames \
+  -of csv=p=0 out.mp4)
+sound=$(ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,duration -of csv=p=0 out.mp4)
+[ "$video" = "h264,800,600,120" ] || fail "unexpected picture stream: $video"
+[ "$sound" = "aac,2.000000" ] || fail "unexpected sound stream: $sound"
+/usr/bin/vrax-studio --help | grep -q "installed pair (here: /usr/share/vrax/Shaders)" ||
+  fail "--help does not name the installed shaders"
+
+man -w vrax-studio | grep -q '^/usr/share/man/man1/vrax-studio.1.gz$' || fail "man -w vrax-studio: $(man -w vrax-studio 2>&1)"
+man -w vrax >/dev/null || fail "no man page for vrax"
+
+dpkg -P vrax >/dev/null
+for f in $files; do
+  [ ! -e "$f" ] || fail "$f is left after removal"
+done
+[ ! -e /usr/share/vrax ] || fail "/usr/share/vrax is left after removal"
+echo "package: installed, rendered, found its man page and removed cleanly"
