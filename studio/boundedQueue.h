@@ -36,25 +36,7 @@ class BoundedQueue {
   bool pop(T& item) {
     std::unique_lock<std::mutex> lock(mutex_);
     notEmpty_.wait(lock, [&] { return closed_ || !items_.empty(); });
-    if (items_.empty()) {
-      return false;
-    }
-    item = std::move(items_.front());
-    items_.pop_front();
-    notFull_.notify_one();
-    return true;
-  }
-
-  // Takes an item if one is waiting; never blocks.
-  bool tryPop(T& item) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (items_.empty()) {
-      return false;
-    }
-    item = std::move(items_.front());
-    items_.pop_front();
-    notFull_.notify_one();
-    return true;
+    return take(item);
   }
 
   void close() {
@@ -65,6 +47,17 @@ class BoundedQueue {
   }
 
  private:
+  // With mutex_ held.
+  bool take(T& item) {
+    if (items_.empty()) {
+      return false;
+    }
+    item = std::move(items_.front());
+    items_.pop_front();
+    notFull_.notify_one();
+    return true;
+  }
+
   std::mutex mutex_;
   std::condition_variable notFull_;
   std::condition_variable notEmpty_;

@@ -284,6 +284,7 @@ int runPlay(const PlayOptions& o) {
   Pacer pacer(window.refreshRate());
   bool paused = false;
   bool saidNoSeek = false;
+  bool saidNoPause = false;
   Clock::duration running{0};
   Clock::time_point last = Clock::now();
   Clock::time_point titleShown;
@@ -301,6 +302,10 @@ int runPlay(const PlayOptions& o) {
     if (keys.togglePause) {
       keys.togglePause = false;
       paused = !paused;
+      if (capture && !saidNoPause) {
+        std::cerr << "vrax-studio: a capture device cannot pause; the picture is frozen instead" << std::endl;
+        saidNoPause = true;
+      }
       if (!capture) {
         playback.setPaused(paused);
         std::cout << (paused ? "Paused at " : "Playing from ") << secondsText(playback.position(), rate) << std::endl;

@@ -278,4 +278,15 @@ void main() {
 }
 )";
 
+std::string fragmentShader(const std::string& body) {
+  return "#version 450 core\n"
+         "in vec2 uv;\n"
+         "out vec4 FragColor;\n"
+         "uniform float aspect;\n"
+         "uniform float itime;\n"
+         "layout(std430, binding = 0) readonly buffer Audio { float spectrum[16384]; };\n"
+         "void main() {\n" +
+         body + "\n}\n";
+}
+
 }  // namespace vt

@@ -115,4 +115,8 @@ void writeShaders(const std::string& dir, const std::string& vertex, const std::
 // The pass-through vertex shader every test pair can use.
 extern const char* const kPlainVertexShader;
 
+// A fragment shader with the whole contract declared (uv in, FragColor out,
+// "aspect", "itime", the spectrum at binding 0) and `body` as its main.
+std::string fragmentShader(const std::string& body);
+
 }  // namespace vt

@@ -21,21 +21,12 @@ const char* const kMonitor = "Monitor of Null Output";
 
 // Every pixel: the loudest bin below 4096 (red low byte, green high byte)
 // and whether anything stands above the silence floor (blue).
-const char* const kPeakShader = R"(#version 450 core
-in vec2 uv;
-out vec4 FragColor;
-uniform float aspect;
-uniform float itime;
-layout(std430, binding = 0) readonly buffer Audio { float spectrum[16384]; };
-void main() {
-    int best = 1;
+const std::string kPeakShader = vt::fragmentShader(R"(    int best = 1;
     float top = spectrum[1];
     for (int k = 2; k < 4096; ++k) {
         if (spectrum[k] > top) { top = spectrum[k]; best = k; }
     }
-    FragColor = vec4(float(best & 255) / 255.0, float(best >> 8) / 255.0, top > -6.0 ? 1.0 : 0.0, 1.0);
-}
-)";
+    FragColor = vec4(float(best & 255) / 255.0, float(best >> 8) / 255.0, top > -6.0 ? 1.0 : 0.0, 1.0);)");
 
 // A PulseAudio user daemon with a null sink, private to the test.
 class PulseServer {

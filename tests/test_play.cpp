@@ -20,10 +20,7 @@ using Clock = std::chrono::steady_clock;
 const char* const kSong = "song.wav";
 
 std::string fragment(const std::string& colour) {
-  return "#version 450 core\nin vec2 uv;\nout vec4 FragColor;\nuniform float aspect;\nuniform float itime;\n"
-         "layout(std430, binding = 0) readonly buffer Audio { float spectrum[16384]; };\n"
-         "void main() { FragColor = " +
-         colour + "; }\n";
+  return vt::fragmentShader("FragColor = " + colour + ";");
 }
 
 struct Pixel {

@@ -83,43 +83,16 @@ std::vector<std::string> frameHashes(const std::string& file) {
 }
 
 // Bright where the spectrum around bin 256 stands above the silence floor.
-const char* const kFlashShader = R"(#version 450 core
-in vec2 uv;
-out vec4 FragColor;
-uniform float aspect;
-uniform float itime;
-layout(std430, binding = 0) readonly buffer Audio { float spectrum[16384]; };
-void main() {
-    float loudest = -100.0;
+const std::string kFlashShader = vt::fragmentShader(R"(    float loudest = -100.0;
     for (int k = 240; k < 272; ++k) loudest = max(loudest, spectrum[k]);
-    FragColor = vec4(vec3(loudest > -6.0 ? 1.0 : 0.0), 1.0);
-}
-)";
+    FragColor = vec4(vec3(loudest > -6.0 ? 1.0 : 0.0), 1.0);)");
 
 // A pair whose picture depends on the spectrum and on time.
-const char* const kBusyShader = R"(#version 450 core
-in vec2 uv;
-out vec4 FragColor;
-uniform float aspect;
-uniform float itime;
-layout(std430, binding = 0) readonly buffer Audio { float spectrum[16384]; };
-void main() {
-    float s = spectrum[int(uv.x * 2047.0)];
-    FragColor = vec4(fract(s * 0.37), fract(itime * 0.7 + uv.y), aspect * 0.5, 1.0);
-}
-)";
+const std::string kBusyShader = vt::fragmentShader(R"(    float s = spectrum[int(uv.x * 2047.0)];
+    FragColor = vec4(fract(s * 0.37), fract(itime * 0.7 + uv.y), aspect * 0.5, 1.0);)");
 
 // Smooth across the picture (so 4:2:0 loses nothing), changing with time.
-const char* const kSmoothShader = R"(#version 450 core
-in vec2 uv;
-out vec4 FragColor;
-uniform float aspect;
-uniform float itime;
-layout(std430, binding = 0) readonly buffer Audio { float spectrum[16384]; };
-void main() {
-    FragColor = vec4(fract(itime * 5.0 + 0.25), clamp((spectrum[40] + 7.0) / 20.0, 0.0, 1.0), uv.y, 1.0);
-}
-)";
+const std::string kSmoothShader = vt::fragmentShader(R"(    FragColor = vec4(fract(itime * 5.0 + 0.25), clamp((spectrum[40] + 7.0) / 20.0, 0.0, 1.0), uv.y, 1.0);)");
 
 TEST(FrameClock, SoundFramesComeFromTheFrameNumberWithoutDrift) {
   struct Case {
