@@ -197,6 +197,10 @@ int runRender(const RenderOptions& o) {
   };
   for (int64_t n = 0; n < span.first; ++n) {
     stepSpectrum(n);
+    if (interrupted()) {
+      std::cerr << "vrax-studio: interrupted before the first frame; nothing written" << std::endl;
+      return kExitInterrupted;
+    }
   }
   auto drawFrame = [&](int64_t n) {
     picture.setSpectrum(stepSpectrum(n));
@@ -234,9 +238,10 @@ int runRender(const RenderOptions& o) {
   }
 
   Readback readback(o.width, o.height);
-  BoundedQueue<std::vector<uint8_t>> filled(3);
-  BoundedQueue<std::vector<uint8_t>> spare(6);
-  for (int i = 0; i < 5; ++i) {
+  BoundedQueue<std::vector<uint8_t>> filled(2);
+  BoundedQueue<std::vector<uint8_t>> spare(3);
+  // Three pictures in flight: one drawn, one queued, one being encoded.
+  for (int i = 0; i < 3; ++i) {
     spare.push(std::vector<uint8_t>(readback.bytes()));
   }
   std::string encodeError;
