@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "frameClock.h"
+#include "picture.h"
 #include "support.h"
 
 namespace {
@@ -141,6 +142,25 @@ TEST(FrameClock, ReadsOnlyPlainNumbers) {
     if (c.ok) {
       EXPECT_EQ(r.num * c.den, c.num * r.den) << c.text;
     }
+  }
+}
+
+// Shader logs name the file and the shader's own line, whichever driver wrote them.
+TEST(ShaderLog, NamesTheFileAndLine) {
+  struct Case {
+    const char* log;
+    const char* described;
+  };
+  const Case cases[] = {
+      {"0:12(5): error: `nope' undeclared\n", "my/Quad.frag.glsl:12:5: error: `nope' undeclared\n"},
+      {"0:3(1): error: syntax error\n0:4(2): warning: unused\n",
+       "my/Quad.frag.glsl:3:1: error: syntax error\nmy/Quad.frag.glsl:4:2: warning: unused\n"},
+      {"0(7) : error C1008: undefined variable\n", "my/Quad.frag.glsl:7: error C1008: undefined variable\n"},
+      {"error: unresolved symbol\n\n", "my/Quad.frag.glsl: error: unresolved symbol\n"},
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(describeShaderLog(c.log, "my/Quad.frag.glsl"), c.described) << c.log;
   }
 }
 
