@@ -15,6 +15,7 @@
 
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <thread>
 
 #include "boundedQueue.h"
@@ -106,46 +107,30 @@ std::string encodeAll(Encoder& encoder, const Sound& sound, const FrameClock& cl
   return "";
 }
 
-}  // namespace
-
-int runRender(const RenderOptions& o) {
-  catchInterrupts();
-  const bool png = endsWithPng(o.output);
-  const std::string container = containerFor(o.output);
-  if (!png && container.empty()) {
-    return usage("OUTPUT must end in .mp4, .mkv, .mov or .png (got \"" + o.output + "\")");
-  }
-  if (!png && (o.width % 2 != 0 || o.height % 2 != 0)) {
-    return usage("H.264 needs an even width and height (got " + std::to_string(o.width) + "x" +
-                 std::to_string(o.height) + ")");
-  }
-  std::error_code ec;
-  if (!o.overwrite && std::filesystem::exists(o.output, ec)) {
-    return usage(o.output + " exists; pass --overwrite to replace it");
-  }
-
-  // The sound's real length: a header may claim far more than the file holds.
-  Sound sound{o.sound, 0, 0, 0};
+// The sound's real length and shape: a header may claim far more than the
+// file holds. Returns -1 to go on, else the exit status.
+int probeSound(const std::string& path, Sound& sound) {
   std::string error;
   {
     SoundFile probe;
-    if (!probe.open(o.sound, error)) {
-      return fail("cannot read the sound " + o.sound + ": " + error);
+    if (!probe.open(path, error)) {
+      return fail("cannot read the sound " + path + ": " + error);
     }
-    sound.channels = probe.channels();
-    sound.rate = probe.rate();
+    sound = Sound{path, probe.channels(), probe.rate(), 0};
   }
-  sound.frames = countFrames(o.sound, error);
+  sound.frames = countFrames(path, error);
   if (sound.frames < 0) {
-    return fail("cannot read the sound " + o.sound + ": " + error);
+    return fail("cannot read the sound " + path + ": " + error);
   }
   if (sound.frames == 0) {
-    return fail(o.sound + " holds no sound to render");
+    return fail(path + " holds no sound to render");
   }
+  return -1;
+}
 
-  const FrameClock clock(o.fps, sound.rate);
+// Which frames and which sound --from and --to ask for. -1 or the exit status.
+int planSpan(const RenderOptions& o, const Sound& sound, const FrameClock& clock, bool still, Span& span) {
   const double duration = static_cast<double>(sound.frames) / sound.rate;
-  Span span;
   span.end = clock.framesFor(sound.frames);
   span.soundEnd = sound.frames;
   if (o.hasFrom) {
@@ -162,67 +147,82 @@ int runRender(const RenderOptions& o) {
   if (span.first >= span.end) {
     return usage("--from and --to leave no frame to render");
   }
-  if (png) {
+  if (still) {
     span.end = span.first + 1;
   }
   span.soundStart = clock.soundFrameAt(span.first);
+  return -1;
+}
 
-  OffscreenContext context;
-  if (!context.open(o.width, o.height, error)) {
-    return fail(error);
-  }
-  const std::string shaderDir = o.shaders.empty() ? defaultShaderDir() : o.shaders;
-  ShaderFile vertex;
-  ShaderFile fragment;
-  Picture picture;
-  if (!readShaderPair(shaderDir, vertex, fragment, error)) {
-    return fail(error);
-  }
-  if (!picture.build(vertex, fragment, error)) {
-    std::cerr << error;
-    return fail("the shader pair in " + shaderDir + " does not build");
-  }
+// The GL side: the offscreen context, the picture and the spectrum carried
+// from frame to frame.
+class Drawing {
+ public:
+  Drawing(const RenderOptions& o, const FrameClock& clock) : o_(o), clock_(clock) {}
 
-  WindowReader windows;
-  if (!windows.open(o.sound, error)) {
-    return fail("cannot read the sound " + o.sound + ": " + error);
+  bool open(std::string& error) {
+    if (!context_.open(o_.width, o_.height, error)) {
+      return false;
+    }
+    picture_ = std::make_unique<Picture>();
+    const std::string dir = o_.shaders.empty() ? defaultShaderDir() : o_.shaders;
+    ShaderFile vertex;
+    ShaderFile fragment;
+    if (!readShaderPair(dir, vertex, fragment, error)) {
+      return false;
+    }
+    if (!picture_->build(vertex, fragment, error)) {
+      error += "the shader pair in " + dir + " does not build";
+      return false;
+    }
+    if (!windows_.open(o_.sound, error)) {
+      error = "cannot read the sound " + o_.sound + ": " + error;
+      return false;
+    }
+    return true;
   }
-  // The smoothing carries from frame to frame, so a render that starts late
-  // steps through the frames before it without drawing them.
-  std::vector<float> previous;
-  auto stepSpectrum = [&](int64_t n) {
-    std::vector<float> window = windows.window(clock.soundFrameAt(n));
-    updateSpectrum(window, previous);
+  // Frame n's spectrum step; the smoothing carries, so every frame from 0 on
+  // is stepped, drawn or not.
+  std::vector<float> step(int64_t n) {
+    std::vector<float> window = windows_.window(clock_.soundFrameAt(n));
+    updateSpectrum(window, previous_);
     return window;
-  };
-  for (int64_t n = 0; n < span.first; ++n) {
-    stepSpectrum(n);
-    if (interrupted()) {
-      std::cerr << "vrax-studio: interrupted before the first frame; nothing written" << std::endl;
-      return kExitInterrupted;
-    }
   }
-  auto drawFrame = [&](int64_t n) {
-    picture.setSpectrum(stepSpectrum(n));
-    picture.draw(o.width, o.height, static_cast<float>(clock.seconds(n)));
-  };
+  void draw(int64_t n) {
+    picture_->setSpectrum(step(n));
+    picture_->draw(o_.width, o_.height, static_cast<float>(clock_.seconds(n)));
+  }
+  ~Drawing() { picture_.reset(); }  // its GL objects go before the context
 
+ private:
+  const RenderOptions& o_;
+  const FrameClock& clock_;
+  OffscreenContext context_;
+  std::unique_ptr<Picture> picture_;
+  WindowReader windows_;
+  std::vector<float> previous_;
+};
+
+int writeStill(const RenderOptions& o, const FrameClock& clock, const Span& span, Drawing& drawing) {
   PendingFile file(o.output, o.overwrite);
-  Progress progress(span.end - span.first, o.fps.value(), o.quiet);
-  if (png) {
-    drawFrame(span.first);
-    std::vector<uint8_t> pixels(static_cast<size_t>(o.width) * o.height * 4);
-    GL_CALL(glReadPixels(0, 0, o.width, o.height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data()));
-    if (!writePng(file.path(), pixels.data(), o.width, o.height, error) || !file.commit(error)) {
-      return fail(error);
-    }
-    if (!o.quiet) {
-      std::cerr << "Wrote " << o.output << ": the frame at " << clock.seconds(span.first) << " s, " << o.width << "x"
-                << o.height << std::endl;
-    }
-    return kExitDone;
+  std::string error;
+  drawing.draw(span.first);
+  std::vector<uint8_t> pixels(static_cast<size_t>(o.width) * o.height * 4);
+  GL_CALL(glReadPixels(0, 0, o.width, o.height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data()));
+  if (!writePng(file.path(), pixels.data(), o.width, o.height, error) || !file.commit(error)) {
+    return fail(error);
   }
+  if (!o.quiet) {
+    std::cerr << "Wrote " << o.output << ": the frame at " << clock.seconds(span.first) << " s, " << o.width << "x"
+              << o.height << std::endl;
+  }
+  return kExitDone;
+}
 
+int writeVideo(const RenderOptions& o, const Sound& sound, const FrameClock& clock, const Span& span,
+               const std::string& container, Drawing& drawing) {
+  PendingFile file(o.output, o.overwrite);
+  std::string error;
   EncoderSettings settings;
   settings.path = file.path();
   settings.format = container;
@@ -245,8 +245,11 @@ int runRender(const RenderOptions& o) {
     spare.push(std::vector<uint8_t>(readback.bytes()));
   }
   std::string encodeError;
-  std::thread encoderThread(
-      [&] { encodeError = encodeAll(encoder, sound, clock, span, filled, spare); filled.close(); spare.close(); });
+  std::thread encoderThread([&] {
+    encodeError = encodeAll(encoder, sound, clock, span, filled, spare);
+    filled.close();
+    spare.close();
+  });
 
   // Hands the oldest picture read back to the encoder; false once it stopped.
   auto handOver = [&]() {
@@ -259,10 +262,11 @@ int runRender(const RenderOptions& o) {
     }
     return filled.push(std::move(pixels));
   };
+  Progress progress(span.end - span.first, o.fps.value(), o.quiet);
   int64_t drawn = 0;
   bool going = true;
   for (int64_t n = span.first; n < span.end && going && !interrupted(); ++n) {
-    drawFrame(n);
+    drawing.draw(n);
     readback.start();
     ++drawn;
     if (readback.pending() == readback.depth()) {
@@ -306,4 +310,48 @@ int runRender(const RenderOptions& o) {
     std::cerr << "Wrote " << o.output << ": " << line << std::endl;
   }
   return kExitDone;
+}
+
+}  // namespace
+
+int runRender(const RenderOptions& o) {
+  catchInterrupts();
+  const bool still = endsWithPng(o.output);
+  const std::string container = containerFor(o.output);
+  if (!still && container.empty()) {
+    return usage("OUTPUT must end in .mp4, .mkv, .mov or .png (got \"" + o.output + "\")");
+  }
+  if (!still && (o.width % 2 != 0 || o.height % 2 != 0)) {
+    return usage("H.264 needs an even width and height (got " + std::to_string(o.width) + "x" +
+                 std::to_string(o.height) + ")");
+  }
+  std::error_code ec;
+  if (!o.overwrite && std::filesystem::exists(o.output, ec)) {
+    return usage(o.output + " exists; pass --overwrite to replace it");
+  }
+  Sound sound;
+  int status = probeSound(o.sound, sound);
+  if (status >= 0) {
+    return status;
+  }
+  const FrameClock clock(o.fps, sound.rate);
+  Span span;
+  if ((status = planSpan(o, sound, clock, still, span)) >= 0) {
+    return status;
+  }
+
+  Drawing drawing(o, clock);
+  std::string error;
+  if (!drawing.open(error)) {
+    return fail(error);
+  }
+  // A render that starts late steps through the frames before it undrawn.
+  for (int64_t n = 0; n < span.first; ++n) {
+    drawing.step(n);
+    if (interrupted()) {
+      std::cerr << "vrax-studio: interrupted before the first frame; nothing written" << std::endl;
+      return kExitInterrupted;
+    }
+  }
+  return still ? writeStill(o, clock, span, drawing) : writeVideo(o, sound, clock, span, container, drawing);
 }
