@@ -387,6 +387,29 @@ TEST(Render, OddSoundsRenderOrAreRefused) {
   }
 }
 
+// A full disk: the failure is reported as one, and no partial file is left.
+TEST(Render, AFullDiskFailsAndLeavesNothing) {
+  vt::TempDir dir;
+  vt::copyShippedShaders(dir.path());
+  // Noise: 192 kb/s of sound alone outgrows the disk within three seconds.
+  ASSERT_TRUE(vt::writeSound(dir / "song.wav", 44100 * 3, 2, 44100, kWav16, [](int64_t f, int c) {
+    return std::sin(static_cast<double>(f * 7919 + c * 104729) * 12.9898) * 0.8;
+  }));
+  const std::string small = dir / "small";
+  std::filesystem::create_directories(small);
+  int status = -1;
+  vt::runOutput({"/bin/mount", "-t", "tmpfs", "-o", "size=48k", "tmpfs", small}, &status);
+  if (status != 0) {
+    GTEST_SKIP() << "cannot mount a small filesystem here";
+  }
+  const StudioRun run = studio(dir.path(), {"render", "song.wav", small + "/o.mp4", "--size", "320x240", "-q"});
+  const bool empty = std::filesystem::is_empty(small);
+  vt::runOutput({"/bin/umount", small});
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_NE(run.err.find("No space left on device"), std::string::npos) << run.err;
+  EXPECT_TRUE(empty);
+}
+
 TEST(Render, AnInterruptKeepsAPlayableVideoOfWhatWasRendered) {
   for (int signal : {SIGINT, SIGTERM}) {
     vt::TempDir dir;
