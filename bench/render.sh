@@ -39,7 +39,7 @@ ls -l ours.mp4 theirs.mp4 | awk '{ printf "  %s %.2f MB\n", $9, $5 / 1e6 }'
 
 # The same render with a one-colour pair: the pipeline without the picture's
 # cost, which on a software rasteriser is most of the work.
-mkdir -p flat
+mkdir -p flat flash
 cat > flat/Quad.vert.glsl <<'GLSL'
 #version 450 core
 layout(location = 0) in vec3 aPos;
@@ -69,12 +69,7 @@ awk -v a="$(echo "$short" | cut -d' ' -f3)" -v b="$(echo "$long" | cut -d' ' -f3
   'BEGIN { printf "5 min / 30 s peak: %.3f\n", b / a }'
 
 echo "== 4. sync on a click track (96 kHz, 60 fps, clicks every 0.5 s)"
-mkdir -p flash
-cat > flash/Quad.vert.glsl <<'GLSL'
-#version 450 core
-layout(location = 0) in vec3 aPos;
-void main() { gl_Position = vec4(aPos, 1.0); }
-GLSL
+cp flat/Quad.vert.glsl flash/
 cat > flash/Quad.frag.glsl <<'GLSL'
 #version 450 core
 out vec4 colour;

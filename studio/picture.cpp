@@ -92,6 +92,13 @@ std::string describeShaderLog(const std::string& log, const std::string& path) {
   return out;
 }
 
+std::vector<uint8_t> readPixels(int width, int height) {
+  std::vector<uint8_t> pixels(static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
+  GL_CALL(glPixelStorei(GL_PACK_ALIGNMENT, 1));
+  GL_CALL(glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data()));
+  return pixels;
+}
+
 Picture::Picture() {
   std::vector<float> vertices;
   std::vector<int> indices;

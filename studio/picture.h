@@ -13,6 +13,7 @@
 // Threading: only on the thread whose GL context is current.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,9 @@ bool readShaderPair(const std::string& dir, ShaderFile& vertex, ShaderFile& frag
 
 // Rewrites the GL driver's "0:12(5): error: …" lines as "FILE:12:5: error: …".
 std::string describeShaderLog(const std::string& log, const std::string& path);
+
+// What the bound framebuffer shows: RGBA, rows bottom-up, as writePng takes it.
+std::vector<uint8_t> readPixels(int width, int height);
 
 class Picture {
  public:

@@ -206,10 +206,7 @@ std::string clockText(double seconds) {
 
 // Saves the back buffer as shots/NAME-MmSS.mmms.png; says where, or why not.
 void saveShot(int width, int height, const std::string& stem, double seconds) {
-  std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 4);
-  glReadBuffer(GL_BACK);
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+  const std::vector<uint8_t> pixels = readPixels(width, height);
   std::error_code ec;
   std::filesystem::create_directories("shots", ec);
   char position[32];

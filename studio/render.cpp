@@ -111,17 +111,11 @@ std::string encodeAll(Encoder& encoder, const Sound& sound, const FrameClock& cl
 // file holds. Returns -1 to go on, else the exit status.
 int probeSound(const std::string& path, Sound& sound) {
   std::string error;
-  {
-    SoundFile probe;
-    if (!probe.open(path, error)) {
-      return fail("cannot read the sound " + path + ": " + error);
-    }
-    sound = Sound{path, probe.channels(), probe.rate(), 0};
-  }
-  sound.frames = countFrames(path, error);
-  if (sound.frames < 0) {
+  SoundFile file;
+  if (!file.open(path, error)) {
     return fail("cannot read the sound " + path + ": " + error);
   }
+  sound = Sound{path, file.channels(), file.rate(), countFrames(file)};
   if (sound.frames == 0) {
     return fail(path + " holds no sound to render");
   }
@@ -207,8 +201,7 @@ int writeStill(const RenderOptions& o, const FrameClock& clock, const Span& span
   PendingFile file(o.output, o.overwrite);
   std::string error;
   drawing.draw(span.first);
-  std::vector<uint8_t> pixels(static_cast<size_t>(o.width) * o.height * 4);
-  GL_CALL(glReadPixels(0, 0, o.width, o.height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data()));
+  const std::vector<uint8_t> pixels = readPixels(o.width, o.height);
   if (!writePng(file.path(), pixels.data(), o.width, o.height, error) || !file.commit(error)) {
     return fail(error);
   }

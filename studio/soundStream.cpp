@@ -58,11 +58,7 @@ int64_t SoundFile::readFloats(float* into, int64_t frames) {
   return got;
 }
 
-int64_t countFrames(const std::string& path, std::string& error) {
-  SoundFile file;
-  if (!file.open(path, error)) {
-    return -1;
-  }
+int64_t countFrames(SoundFile& file) {
   constexpr int64_t kChunk = 1 << 15;
   std::vector<int16_t> values(static_cast<size_t>(kChunk) * static_cast<size_t>(file.channels()));
   std::vector<float> scratch;
@@ -80,23 +76,11 @@ int64_t countFrames(const std::string& path, std::string& error) {
 std::vector<float> WindowReader::window(int64_t frame) {
   const int channels = file_.channels();
   const int64_t need = std::max<int64_t>(1, (kWindowValues + channels - 1) / channels);
-  if (frame < start_) {
-    file_.seek(frame);
-    buffer_.clear();
-    start_ = frame;
-    ended_ = false;
-  }
-  const int64_t have = static_cast<int64_t>(buffer_.size()) / channels;
   // Frames behind the window are dropped in large steps, so the copy is rare.
   if (frame - start_ > 1 << 16) {
-    const int64_t drop = std::min(frame - start_, have);
+    const int64_t drop = std::min(frame - start_, static_cast<int64_t>(buffer_.size()) / channels);
     buffer_.erase(buffer_.begin(), buffer_.begin() + drop * channels);
     start_ += drop;
-    if (frame > start_ && !ended_) {
-      // Past what was read: skip straight there.
-      ended_ = !file_.seek(frame);
-      start_ = frame;
-    }
   }
   while (!ended_ && static_cast<int64_t>(buffer_.size()) / channels < frame - start_ + need) {
     constexpr int64_t kChunk = 4096;

@@ -40,22 +40,22 @@ class SoundFile {
   SF_INFO info_{};
 };
 
-// Reads the whole file once and returns the frames it delivers (a header may
-// claim hours a file does not hold), or -1 with the reason.
-int64_t countFrames(const std::string& path, std::string& error);
+// Reads the file to its end and returns the frames it delivered (a header may
+// claim hours a file does not hold).
+int64_t countFrames(SoundFile& file);
 
 class WindowReader {
  public:
   bool open(const std::string& path, std::string& error) { return file_.open(path, error); }
   // The window of the frame starting at sound frame `frame`, exactly as the
   // live program takes it from the whole decoded sound: up to 2048
-  // interleaved values ÷ 1000, cut short at the end.
+  // interleaved values ÷ 1000, cut short at the end. `frame` never goes back.
   std::vector<float> window(int64_t frame);
 
  private:
   SoundFile file_;
   std::vector<int16_t> buffer_;  // frames from start_ on, interleaved
   std::vector<float> scratch_;
-  int64_t start_ = 0;
+  int64_t start_ = 0;  // the file is read up to start_ + buffer_'s frames
   bool ended_ = false;
 };
