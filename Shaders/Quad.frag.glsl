@@ -27,6 +27,8 @@ const float PI = 3.14159265;
 const float BINS_PER_HZ = 16384.0 / 88200.0;
 const float LOW_HZ = 40.0;
 const float OCTAVES = 8.4;  // 40 Hz .. about 13.5 kHz
+const vec3 RING_COS = cos(2.0 * PI * vec3(0.0, 0.33, 0.67));
+const vec3 RING_SIN = sin(2.0 * PI * vec3(0.0, 0.33, 0.67));
 
 // 0 (quiet) .. 1 (loud) at a bin.
 float level(float bin) {
@@ -54,7 +56,10 @@ void main() {
     float outline = base + 0.45 * e;
 
     // Hue runs along the axis (warm bass, cool treble) and turns with time.
-    vec3 ring = 0.55 + 0.45 * cos(2.0 * PI * (0.02 * itime + 0.45 * t + vec3(0.0, 0.33, 0.67)));
+    // The three channels are cos(hue + phase); expanded, they share one sine
+    // and one cosine, which a software rasteriser pays for per pixel.
+    float hue = 2.0 * PI * (0.02 * itime + 0.45 * t);
+    vec3 ring = 0.55 + 0.45 * (cos(hue) * RING_COS - sin(hue) * RING_SIN);
     vec3 core = mix(vec3(1.0, 0.45, 0.3), vec3(0.9, 0.3, 0.8), 0.5 + 0.5 * sin(itime * 0.13));
 
     // Background: deep blue, darker at the edges, with ripples drifting outward.
@@ -62,17 +67,17 @@ void main() {
     colour += vec3(0.015, 0.025, 0.05) * (0.5 + 0.5 * sin(16.0 * r - 1.5 * itime));
 
     // The band: filled softly from the base circle to the outline, with a
-    // bright edge and a wider halo that grows with the level.
+    // bright edge and a wider halo that grows with the level, and the base
+    // circle's rim; all in the ring's colour, so they are summed first.
     float inside = smoothstep(base - 0.01, base + 0.01, r) * (1.0 - smoothstep(outline - 0.012, outline, r));
-    colour += inside * ring * (0.15 + 0.9 * e);
     float edge = abs(r - outline);
-    colour += ring * (0.004 / (edge + 0.004)) * (0.6 + 1.5 * e);
-    colour += ring * (0.6 * e) / (1.0 + 300.0 * edge * edge);
+    float lit = inside * (0.15 + 0.9 * e) + (0.004 / (edge + 0.004)) * (0.6 + 1.5 * e) +
+                (0.6 * e) / (1.0 + 300.0 * edge * edge) + 0.5 * (0.003 / (abs(r - base) + 0.003));
+    colour += ring * lit;
 
-    // The core, a hot glow that swells with the bass, and the base circle's rim.
+    // The core, a hot glow that swells with the bass.
     float glow = exp(-r * r / (0.004 + 0.03 * bass + 0.003 * breath)) * (1.0 - smoothstep(0.3, 0.42, r));
     colour += core * glow * (0.5 + 2.0 * bass);
-    colour += ring * (0.003 / (abs(r - base) + 0.003)) * 0.5;
 
     // Soft tone mapping keeps the glow from clipping to flat white.
     colour *= 1.8;
