@@ -76,6 +76,11 @@ std::string defaultShaderDir() {
   return "Shaders";
 }
 
+int report(int status, const std::string& message) {
+  std::cerr << "vrax-studio: " << message << std::endl;
+  return status;
+}
+
 int parseCommandLine(int argc, char** argv, CommandLine& out) {
   CLI::App app{"vrax-studio - make pictures for music with VRAX shader pairs", "vrax-studio"};
   app.set_version_flag("--version", std::string("vrax-studio ") + VRAX_VERSION);

@@ -55,6 +55,10 @@ constexpr int kExitInterrupted = 130;
 
 int parseCommandLine(int argc, char** argv, CommandLine& out);
 
+// Prints "vrax-studio: MESSAGE" on standard error and returns status, so a
+// command can end with `return report(kExitFailure, why);`.
+int report(int status, const std::string& message);
+
 // Reads "WxH". False for anything else or a side below 1.
 bool parseSize(const std::string& text, int& width, int& height);
 

@@ -31,11 +31,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int fail(const std::string& message) {
-  std::cerr << "vrax-studio: " << message << std::endl;
-  return kExitFailure;
-}
-
 // What the keys asked for since the last frame.
 struct Keys {
   bool togglePause = false;
@@ -146,7 +141,7 @@ class ShaderPair {
       unreadableSince_ = unreadableSince_.value_or(Clock::now());
       unreadable_ = error;
       if (atStart) {
-        report(error);
+        reportOnce(error);
       }
       return;
     }
@@ -171,14 +166,14 @@ class ShaderPair {
   // A file that stays unreadable is reported once.
   void check() {
     if (unreadableSince_ && Clock::now() - *unreadableSince_ > std::chrono::seconds(1)) {
-      report(unreadable_);
+      reportOnce(unreadable_);
     }
   }
   bool stale() const { return stale_ || unreadableSince_.has_value(); }
   bool retrying() const { return unreadableSince_.has_value(); }
 
  private:
-  void report(const std::string& error) {
+  void reportOnce(const std::string& error) {
     if (reported_ != error) {
       std::cerr << "vrax-studio: " << error << std::endl;
       reported_ = error;
@@ -247,22 +242,22 @@ int runPlay(const PlayOptions& o) {
     }
   } else {
     if (!decodeSoundQuietly(o.sound.c_str(), sound, error)) {
-      return fail("cannot read the sound " + o.sound + ": " + error);
+      return report(kExitFailure, "cannot read the sound " + o.sound + ": " + error);
     }
     if (sound.samples.empty()) {
-      return fail(o.sound + " holds no sound to play");
+      return report(kExitFailure, o.sound + " holds no sound to play");
     }
     name = std::filesystem::path(o.sound).filename().string();
   }
   Playback playback;
   if (!capture && !playback.open(sound, error)) {
-    return fail(error);
+    return report(kExitFailure, error);
   }
 
   Keys keys;
   Window window;
   if (!window.open(o.width, o.height, name, &keys, error)) {
-    return fail(error);
+    return report(kExitFailure, error);
   }
   const std::string shaderDir = o.shaders.empty() ? defaultShaderDir() : o.shaders;
   Picture picture;

@@ -31,16 +31,6 @@
 
 namespace {
 
-int fail(const std::string& message) {
-  std::cerr << "vrax-studio: " << message << std::endl;
-  return kExitFailure;
-}
-
-int usage(const std::string& message) {
-  std::cerr << "vrax-studio: " << message << std::endl;
-  return kExitUsage;
-}
-
 bool endsWithPng(const std::string& path) {
   const std::string ext = std::filesystem::path(path).extension().string();
   return ext == ".png" || ext == ".PNG";
@@ -113,11 +103,11 @@ int probeSound(const std::string& path, Sound& sound) {
   std::string error;
   SoundFile file;
   if (!file.open(path, error)) {
-    return fail("cannot read the sound " + path + ": " + error);
+    return report(kExitFailure, "cannot read the sound " + path + ": " + error);
   }
   sound = Sound{path, file.channels(), file.rate(), countFrames(file)};
   if (sound.frames == 0) {
-    return fail(path + " holds no sound to render");
+    return report(kExitFailure, path + " holds no sound to render");
   }
   return -1;
 }
@@ -130,8 +120,8 @@ int planSpan(const RenderOptions& o, const Sound& sound, const FrameClock& clock
   if (o.hasFrom) {
     span.first = clock.frameAtOrAfter(o.from);
     if (o.from.value() >= duration || span.first >= span.end) {
-      return usage("--from " + std::to_string(o.from.value()) + " is past the end of the sound (" +
-                   std::to_string(duration) + " s)");
+      return report(kExitUsage, "--from " + std::to_string(o.from.value()) + " is past the end of the sound (" +
+                                    std::to_string(duration) + " s)");
     }
   }
   if (o.hasTo) {
@@ -139,7 +129,7 @@ int planSpan(const RenderOptions& o, const Sound& sound, const FrameClock& clock
     span.soundEnd = std::min(span.soundEnd, clock.soundFrameAtTime(o.to));
   }
   if (span.first >= span.end) {
-    return usage("--from and --to leave no frame to render");
+    return report(kExitUsage, "--from and --to leave no frame to render");
   }
   if (still) {
     span.end = span.first + 1;
@@ -186,13 +176,12 @@ class Drawing {
     picture_->setSpectrum(step(n));
     picture_->draw(o_.width, o_.height, static_cast<float>(clock_.seconds(n)));
   }
-  ~Drawing() { picture_.reset(); }  // its GL objects go before the context
 
  private:
   const RenderOptions& o_;
   const FrameClock& clock_;
   OffscreenContext context_;
-  std::unique_ptr<Picture> picture_;
+  std::unique_ptr<Picture> picture_;  // after the context, so its GL objects go first
   WindowReader windows_;
   std::vector<float> previous_;
 };
@@ -203,7 +192,7 @@ int writeStill(const RenderOptions& o, const FrameClock& clock, const Span& span
   drawing.draw(span.first);
   const std::vector<uint8_t> pixels = readPixels(o.width, o.height);
   if (!writePng(file.path(), pixels.data(), o.width, o.height, error) || !file.commit(error)) {
-    return fail(error);
+    return report(kExitFailure, error);
   }
   if (!o.quiet) {
     std::cerr << "Wrote " << o.output << ": the frame at " << clock.seconds(span.first) << " s, " << o.width << "x"
@@ -227,7 +216,7 @@ int writeVideo(const RenderOptions& o, const Sound& sound, const FrameClock& clo
   settings.rate = sound.rate;
   Encoder encoder;
   if (!encoder.open(settings, error)) {
-    return fail(error);
+    return report(kExitFailure, error);
   }
 
   Readback readback(o.width, o.height);
@@ -277,29 +266,28 @@ int writeVideo(const RenderOptions& o, const Sound& sound, const FrameClock& clo
 
   const bool wasInterrupted = interrupted();
   if (!encodeError.empty()) {
-    return fail(encodeError);
+    return report(kExitFailure, encodeError);
   }
   if (wasInterrupted && drawn == 0) {
-    std::cerr << "vrax-studio: interrupted before the first frame; nothing written" << std::endl;
-    return kExitInterrupted;
+    return report(kExitInterrupted, "interrupted before the first frame; nothing written");
   }
   if (!file.commit(error)) {
-    return fail(error);
+    return report(kExitFailure, error);
   }
   struct stat info {};
   stat(o.output.c_str(), &info);
   const double seconds = static_cast<double>(drawn) / o.fps.value();
   const double wall = progress.elapsed();
   if (wasInterrupted) {
-    std::cerr << "vrax-studio: interrupted; " << o.output << " holds the first " << drawn << " frames ("
-              << seconds << " s)" << std::endl;
+    std::cerr << "vrax-studio: interrupted; " << o.output << " holds the first " << drawn << " frames (" << seconds
+              << " s)" << std::endl;
     return kExitInterrupted;
   }
   if (!o.quiet) {
     char line[256];
     std::snprintf(line, sizeof line, "%lld frames, %.2f s, %s, in %.1f s: %.2fx real time",
-                  static_cast<long long>(drawn), seconds, humanBytes(static_cast<uint64_t>(info.st_size)).c_str(),
-                  wall, wall > 0 ? seconds / wall : 0.0);
+                  static_cast<long long>(drawn), seconds, humanBytes(static_cast<uint64_t>(info.st_size)).c_str(), wall,
+                  wall > 0 ? seconds / wall : 0.0);
     std::cerr << "Wrote " << o.output << ": " << line << std::endl;
   }
   return kExitDone;
@@ -312,15 +300,15 @@ int runRender(const RenderOptions& o) {
   const bool still = endsWithPng(o.output);
   const std::string container = containerFor(o.output);
   if (!still && container.empty()) {
-    return usage("OUTPUT must end in .mp4, .mkv, .mov or .png (got \"" + o.output + "\")");
+    return report(kExitUsage, "OUTPUT must end in .mp4, .mkv, .mov or .png (got \"" + o.output + "\")");
   }
   if (!still && (o.width % 2 != 0 || o.height % 2 != 0)) {
-    return usage("H.264 needs an even width and height (got " + std::to_string(o.width) + "x" +
-                 std::to_string(o.height) + ")");
+    return report(kExitUsage, "H.264 needs an even width and height (got " + std::to_string(o.width) + "x" +
+                                  std::to_string(o.height) + ")");
   }
   std::error_code ec;
   if (!o.overwrite && std::filesystem::exists(o.output, ec)) {
-    return usage(o.output + " exists; pass --overwrite to replace it");
+    return report(kExitUsage, o.output + " exists; pass --overwrite to replace it");
   }
   Sound sound;
   int status = probeSound(o.sound, sound);
@@ -336,14 +324,13 @@ int runRender(const RenderOptions& o) {
   Drawing drawing(o, clock);
   std::string error;
   if (!drawing.open(error)) {
-    return fail(error);
+    return report(kExitFailure, error);
   }
   // A render that starts late steps through the frames before it undrawn.
   for (int64_t n = 0; n < span.first; ++n) {
     drawing.step(n);
     if (interrupted()) {
-      std::cerr << "vrax-studio: interrupted before the first frame; nothing written" << std::endl;
-      return kExitInterrupted;
+      return report(kExitInterrupted, "interrupted before the first frame; nothing written");
     }
   }
   return still ? writeStill(o, clock, span, drawing) : writeVideo(o, sound, clock, span, container, drawing);
