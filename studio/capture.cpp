@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "cli.h"
+#include "libraryLog.h"
 #include "sampleWindow.h"
 
 namespace {
@@ -81,7 +82,10 @@ int Capture::open(const std::string& requested) {
 
 bool Capture::start() {
   lastTry_ = std::chrono::steady_clock::now();
-  device_ = alcCaptureOpenDevice(name_.c_str(), kRate, AL_FORMAT_STEREO16, kBufferFrames);
+  {
+    const QuietStderr quiet;  // ALSA and PulseAudio's own complaints
+    device_ = alcCaptureOpenDevice(name_.c_str(), kRate, AL_FORMAT_STEREO16, kBufferFrames);
+  }
   if (device_ == nullptr) {
     return false;
   }

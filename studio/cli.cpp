@@ -5,6 +5,8 @@
 
 #include <CLI/CLI.hpp>
 #include <climits>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <iostream>
 
@@ -30,11 +32,19 @@ bool isShaderDir(const std::string& dir) {
          std::filesystem::is_regular_file(dir + "/Quad.vert.glsl", ec);
 }
 
-// Turns "--fps" text into a rational, or says why not.
+// Turns "--fps" text into a rational the encoders can keep, or says why not.
 std::string checkFps(const std::string& text, Rational& fps) {
-  if (!parseRational(text, fps) || fps.num <= 0 || fps.value() > 240.0) {
-    return "--fps must be a number above 0 and at most 240, e.g. 30, 60 or 62.5 (got \"" + text + "\")";
+  if (!parseRational(text, fps) || fps.value() < 1.0 || fps.value() > 240.0) {
+    return "--fps must be a number from 1 to 240, e.g. 30, 60 or 62.5 (got \"" + text + "\")";
   }
+  const Rational kept = limitTerms(fps, 1 << 20);
+  if (kept.num * fps.den != fps.num * kept.den) {
+    char line[160];
+    std::snprintf(line, sizeof line, "vrax-studio: --fps %s is taken as %lld/%lld (%.9g frames a second)",
+                  text.c_str(), static_cast<long long>(kept.num), static_cast<long long>(kept.den), kept.value());
+    std::cerr << line << std::endl;
+  }
+  fps = kept;
   return "";
 }
 
@@ -62,18 +72,39 @@ bool parseSize(const std::string& text, int& width, int& height) {
   return width >= 1 && height >= 1;
 }
 
-std::string defaultShaderDir() {
-  if (isShaderDir("Shaders")) {
-    return "Shaders";
-  }
+std::vector<std::string> shaderDirCandidates() {
+  std::vector<std::string> places = {"Shaders"};
   const std::string exe = executableDir();
   if (!exe.empty()) {
-    const std::string installed = exe + "/../share/vrax/Shaders";
-    if (isShaderDir(installed)) {
-      return std::filesystem::weakly_canonical(installed).string();
+    places.push_back(exe + "/../share/vrax/Shaders");
+#ifdef VRAX_BUILD_DIR
+    // Run from its build tree: the tree's own pair.
+    std::error_code ec;
+    if (std::filesystem::equivalent(exe, VRAX_BUILD_DIR, ec)) {
+      places.push_back(std::string(VRAX_SOURCE_DIR) + "/Shaders");
+    }
+#endif
+  }
+  return places;
+}
+
+std::string defaultShaderDir() {
+  for (const std::string& dir : shaderDirCandidates()) {
+    if (isShaderDir(dir)) {
+      return dir == "Shaders" ? dir : std::filesystem::weakly_canonical(dir).string();
     }
   }
-  return "Shaders";
+  return "";
+}
+
+std::string noShaderDirMessage() {
+  std::string places;
+  for (const std::string& dir : shaderDirCandidates()) {
+    std::error_code ec;
+    places += (places.empty() ? "" : ", ") + std::filesystem::weakly_canonical(dir, ec).string();
+  }
+  return "no shader pair found (looked in " + places +
+         "); give a folder holding Quad.vert.glsl and Quad.frag.glsl with --shaders";
 }
 
 int report(int status, const std::string& message) {
@@ -88,7 +119,7 @@ int parseCommandLine(int argc, char** argv, CommandLine& out) {
   app.footer(
       "Shaders: a folder holding Quad.vert.glsl and Quad.frag.glsl; without --shaders, \"Shaders\" in the\n"
       "current folder, else the installed pair (here: " +
-      defaultShaderDir() +
+      (defaultShaderDir().empty() ? std::string("none found") : defaultShaderDir()) +
       ").\n\n"
       "Exit status: 0 done, 1 runtime failure, 2 usage error, 130 interrupted.");
 
@@ -108,6 +139,7 @@ int parseCommandLine(int argc, char** argv, CommandLine& out) {
   render->add_option("--crf", r.crf, "H.264 quality, 0 (lossless) to 51 (default 18)")->check(CLI::Range(0, 51));
   render->add_flag("--overwrite", r.overwrite, "Replace OUTPUT if it exists");
   render->add_flag("-q,--quiet", r.quiet, "Print nothing but errors");
+  render->add_flag("--verbose", r.verbose, "Also show what the libraries (FFmpeg, Mesa) say");
   render->footer(
       "Examples:\n"
       "  vrax-studio render song.flac song.mp4\n"
@@ -126,6 +158,7 @@ int parseCommandLine(int argc, char** argv, CommandLine& out) {
                                           "Draw what a capture device hears (default: a monitor of the output)");
   capture->expected(0, 1);
   play->add_flag("--list-devices", p.listDevices, "List the capture devices and exit");
+  play->add_flag("--verbose", p.verbose, "Also show what the libraries (OpenAL, ALSA, Mesa) say");
   play->footer(
       "Keys: Space pause, Left/Right seek 5 s, Home start, F full screen, S save a PNG to shots/, Esc/Q quit.\n\n"
       "Examples:\n"
@@ -134,6 +167,12 @@ int parseCommandLine(int argc, char** argv, CommandLine& out) {
       "  vrax-studio play --list-devices\n"
       "  vrax-studio play --capture");
 
+  // CLI11 would only say a subcommand is required.
+  if (argc > 1 && argv[1][0] != '-' && std::string(argv[1]) != "render" && std::string(argv[1]) != "play") {
+    std::cerr << "vrax-studio: unknown command \"" << argv[1] << "\"; the commands are render and play\n"
+              << "Run with --help for more information." << std::endl;
+    return kExitUsage;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -191,6 +230,12 @@ int parseCommandLine(int argc, char** argv, CommandLine& out) {
   out.command = Command::Play;
   p.capture = capture->count() > 0;
   p.hasLatency = play->count("--latency") > 0;
+  if (p.hasLatency && !std::isfinite(p.latencyMs)) {
+    return usage("--latency must be a number of milliseconds from -2000 to 2000");
+  }
+  if (p.capture && play->count("SOUND") > 0) {
+    return usage("give either a SOUND to play or --capture, not both");
+  }
   if (!parseSize(playSize, p.width, p.height) || p.width > 16384 || p.height > 16384) {
     return usage("--size must look like 1280x720 (got \"" + playSize + "\")");
   }

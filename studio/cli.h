@@ -27,6 +27,7 @@ struct RenderOptions {
   int crf = 18;
   bool overwrite = false;
   bool quiet = false;
+  bool verbose = false;
 };
 
 struct PlayOptions {
@@ -39,6 +40,7 @@ struct PlayOptions {
   bool capture = false;
   std::string captureDevice;  // empty: the best default
   bool listDevices = false;
+  bool verbose = false;
 };
 
 struct CommandLine {
@@ -62,5 +64,8 @@ int report(int status, const std::string& message);
 // Reads "WxH". False for anything else or a side below 1.
 bool parseSize(const std::string& text, int& width, int& height);
 
-// The shader folder used when --shaders is not given.
+// The shader folder used when --shaders is not given: "Shaders" here, the
+// installed pair, or the source tree's when run from the build tree. "" when
+// there is none; noShaderDirMessage then says where it looked.
 std::string defaultShaderDir();
+std::string noShaderDirMessage();

@@ -16,6 +16,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cerrno>
 #include <cstring>
 #include <cstdio>
@@ -31,7 +32,7 @@ std::string reason(int code) {
 
 bool endsWith(const std::string& s, const std::string& tail) {
   return s.size() >= tail.size() && std::equal(tail.rbegin(), tail.rend(), s.rbegin(), [](char a, char b) {
-           return std::tolower(static_cast<unsigned char>(a)) == b;
+           return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
          });
 }
 
@@ -66,8 +67,13 @@ std::string containerFor(const std::string& path) {
 
 bool Encoder::open(const EncoderSettings& settings, std::string& error) {
   settings_ = settings;
-  av_log_set_level(AV_LOG_ERROR);
-  int ret = avformat_alloc_output_context2(&format_, nullptr, settings.format.c_str(), settings.path.c_str());
+  if (settings_.name.empty()) {
+    settings_.name = settings_.path;
+  }
+  // Named through the file protocol: "10:30.mp4" is a file, not a URL (the
+  // mp4 muxer reopens the file by this name to move its index to the front).
+  const std::string url = "file:" + settings.path;
+  int ret = avformat_alloc_output_context2(&format_, nullptr, settings.format.c_str(), url.c_str());
   if (ret < 0 || format_ == nullptr) {
     error = "cannot make a " + settings.format + " file: " + reason(ret);
     return false;
@@ -181,8 +187,8 @@ bool Encoder::open(const EncoderSettings& settings, std::string& error) {
     }
   }
 
-  if ((ret = avio_open(&format_->pb, settings.path.c_str(), AVIO_FLAG_WRITE)) < 0) {
-    error = "cannot write " + settings.path + ": " + reason(ret);
+  if ((ret = avio_open(&format_->pb, url.c_str(), AVIO_FLAG_WRITE)) < 0) {
+    error = "cannot write " + settings_.name + ": " + reason(ret);
     return false;
   }
   AVDictionary* options = nullptr;
@@ -218,11 +224,16 @@ bool Encoder::send(AVCodecContext* codec, AVStream* stream, AVFrame* frame, std:
       error = std::string("the ") + codec->codec->name + " encoder failed: " + reason(ret);
       return false;
     }
+    const bool lastPicture = codec == video_ && packet_->pts == settings_.lastPicture;
     av_packet_rescale_ts(packet_, codec->time_base, stream->time_base);
+    if (lastPicture) {
+      const int64_t us = std::llround(settings_.lastPictureSeconds * 1e6);
+      packet_->duration = std::max<int64_t>(1, av_rescale_q(us, AVRational{1, 1000000}, stream->time_base));
+    }
     packet_->stream_index = stream->index;
     ret = av_interleaved_write_frame(format_, packet_);
     if (ret < 0 || format_->pb->error < 0) {
-      error = "cannot write " + settings_.path + ": " + reason(ret < 0 ? ret : format_->pb->error);
+      error = "cannot write " + settings_.name + ": " + reason(ret < 0 ? ret : format_->pb->error);
       return false;
     }
   }
@@ -320,12 +331,12 @@ bool Encoder::finish(std::string& error) {
   int ret = av_write_trailer(format_);
   headerWritten_ = false;
   if (ret < 0 || format_->pb->error < 0) {
-    error = "cannot complete " + settings_.path + ": " + reason(ret < 0 ? ret : format_->pb->error);
+    error = "cannot complete " + settings_.name + ": " + reason(ret < 0 ? ret : format_->pb->error);
     return false;
   }
   avio_flush(format_->pb);
   if ((ret = avio_closep(&format_->pb)) < 0) {
-    error = "cannot complete " + settings_.path + ": " + reason(ret);
+    error = "cannot complete " + settings_.name + ": " + reason(ret);
     return false;
   }
   return true;
@@ -355,7 +366,9 @@ Encoder::~Encoder() {
   }
 }
 
-bool writePng(const std::string& path, const uint8_t* rgba, int width, int height, std::string& error) {
+bool writePng(const std::string& path, const uint8_t* rgba, int width, int height, std::string& error,
+              const std::string& name) {
+  const std::string& called = name.empty() ? path : name;
   const AVCodec* png = avcodec_find_encoder(AV_CODEC_ID_PNG);
   if (png == nullptr) {
     error = "this FFmpeg has no PNG encoder";
@@ -398,7 +411,7 @@ bool writePng(const std::string& path, const uint8_t* rgba, int width, int heigh
   } else {
     FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) {
-      error = "cannot write " + path + ": " + std::strerror(errno);
+      error = "cannot write " + called + ": " + std::strerror(errno);
     } else {
       const bool written = std::fwrite(packet->data, 1, static_cast<size_t>(packet->size), file) ==
                            static_cast<size_t>(packet->size);
@@ -406,7 +419,7 @@ bool writePng(const std::string& path, const uint8_t* rgba, int width, int heigh
       const bool closed = std::fclose(file) == 0;
       ok = written && closed;
       if (!ok) {
-        error = "cannot write " + path + ": " + std::strerror(written ? errno : savedErrno);
+        error = "cannot write " + called + ": " + std::strerror(written ? errno : savedErrno);
         std::remove(path.c_str());
       }
     }

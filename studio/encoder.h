@@ -29,6 +29,7 @@ struct SwrContext;
 
 struct EncoderSettings {
   std::string path;    // the file written
+  std::string name;    // what messages call it (the name the user gave)
   std::string format;  // "mp4", "matroska" or "mov"
   int width = 0;
   int height = 0;
@@ -36,6 +37,10 @@ struct EncoderSettings {
   int crf = 18;
   int channels = 0;  // of the sound given; 0 for none
   int rate = 0;
+  // The picture that ends the span, and how long it shows: a span may end
+  // before a whole frame's time has passed, and the video must not outlast it.
+  int64_t lastPicture = -1;
+  double lastPictureSeconds = 0.0;
 };
 
 // The container for an output name's extension ("" when not a video name).
@@ -78,5 +83,7 @@ class Encoder {
   bool headerWritten_ = false;
 };
 
-// Writes one RGBA picture (rows bottom-up) as a PNG file.
-bool writePng(const std::string& path, const uint8_t* rgba, int width, int height, std::string& error);
+// Writes one RGBA picture (rows bottom-up) as a PNG file; messages call it
+// name where one is given.
+bool writePng(const std::string& path, const uint8_t* rgba, int width, int height, std::string& error,
+              const std::string& name = "");

@@ -1,7 +1,9 @@
 // frameClock.cpp — see frameClock.h.
 #include "frameClock.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cmath>
 
 namespace {
 
@@ -31,6 +33,53 @@ bool parseWhole(const std::string& text, int64_t& out, int maxDigits) {
 }
 
 }  // namespace
+
+Rational limitTerms(Rational r, int64_t limit) {
+  int64_t a = r.num;
+  int64_t b = r.den;
+  while (b != 0) {
+    const int64_t t = a % b;
+    a = b;
+    b = t;
+  }
+  if (a > 1) {
+    r.num /= a;
+    r.den /= a;
+  }
+  if (r.num <= limit && r.den <= limit) {
+    return r;
+  }
+  // Continued fraction convergents, the last that fits, then the best
+  // semiconvergent between it and the next.
+  int64_t h0 = 0, h1 = 1, k0 = 1, k1 = 0;
+  int64_t num = r.num;
+  int64_t den = r.den;
+  while (den != 0) {
+    const int64_t q = num / den;
+    const int64_t h2 = q * h1 + h0;
+    const int64_t k2 = q * k1 + k0;
+    if (h2 > limit || k2 > limit) {
+      int64_t m = std::min(h1 != 0 ? (limit - h0) / h1 : q, k1 != 0 ? (limit - k0) / k1 : q);
+      Rational best{h1, k1};
+      if (m > 0) {
+        const Rational semi{m * h1 + h0, m * k1 + k0};
+        const double want = r.value();
+        if (std::abs(semi.value() - want) < std::abs(best.value() - want)) {
+          best = semi;
+        }
+      }
+      return best.den == 0 ? Rational{limit, 1} : best;
+    }
+    h0 = h1;
+    h1 = h2;
+    k0 = k1;
+    k1 = k2;
+    const int64_t t = num - q * den;
+    num = den;
+    den = t;
+  }
+  return Rational{h1, k1};
+}
 
 bool parseRational(const std::string& text, Rational& out) {
   const size_t slash = text.find('/');

@@ -21,6 +21,11 @@ struct Rational {
 // nine decimals). False for anything else.
 bool parseRational(const std::string& text, Rational& out);
 
+// r in lowest terms, or, where a term exceeds limit, the nearest fraction
+// whose terms do not (encoders keep frame rates as 32-bit fractions and some
+// refuse large ones).
+Rational limitTerms(Rational r, int64_t limit);
+
 class FrameClock {
  public:
   FrameClock(Rational fps, int64_t rate) : fps_(fps), rate_(rate) {}

@@ -1,14 +1,38 @@
-// interrupt.cpp — see interrupt.h.
+// interrupt.cpp — see interrupt.h. The handler uses only async-signal-safe
+// calls: write, unlink, _exit.
 #include "interrupt.h"
 
+#include <unistd.h>
+
+#include <atomic>
 #include <csignal>
+#include <cstring>
 
 namespace {
 
-volatile std::sig_atomic_t requested = 0;
+std::atomic<int> requested{0};
+std::atomic<bool> cooperative{false};
+// The registered hidden file; a fixed buffer, since the handler cannot allocate.
+char guarded[4096] = {};
+std::atomic<bool> hasGuarded{false};
+
+void say(const char* text) {
+  ssize_t ignored = write(STDERR_FILENO, text, std::strlen(text));
+  (void)ignored;
+}
 
 void onSignal(int) {
-  requested = 1;
+  const int count = requested.fetch_add(1) + 1;
+  if (cooperative.load() && count == 1) {
+    return;
+  }
+  if (hasGuarded.load()) {
+    unlink(guarded);
+    say("\nvrax-studio: interrupted again; stopped at once, nothing written\n");
+  } else {
+    say("\nvrax-studio: interrupted; nothing written\n");
+  }
+  _exit(130);
 }
 
 }  // namespace
@@ -16,12 +40,27 @@ void onSignal(int) {
 void catchInterrupts() {
   struct sigaction action {};
   action.sa_handler = onSignal;
-  action.sa_flags = SA_RESETHAND;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+void stopAtNextFrame() {
+  cooperative.store(true);
+  // A signal that came before this point has already ended the process.
+}
+
+void guardFile(const char* path) {
+  hasGuarded.store(false);
+  if (path == nullptr || path[0] == '\0' || std::strlen(path) >= sizeof guarded) {
+    return;
+  }
+  std::strcpy(guarded, path);
+  hasGuarded.store(true);
 }
 
 bool interrupted() {
-  return requested != 0;
+  return requested.load() != 0;
 }

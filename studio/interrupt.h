@@ -1,10 +1,20 @@
-// interrupt.h — Ctrl-C and SIGTERM as a request to stop at the next frame.
+// interrupt.h — Ctrl-C, SIGTERM and SIGHUP, and what they mean at each stage.
 //
-// The first signal only sets a flag that the loops read; a second one ends
-// the process at once, as an impatient user expects.
+// Until a command says it can stop on its own (stopAtNextFrame), a signal
+// ends the process at once with status 130: nothing is written yet, and a
+// shader compile or a sound probe cannot be asked to hurry. From then on the
+// first signal only sets a flag that the loops read, so a render still
+// completes the file it has. A second signal ends the process at once, after
+// removing the hidden file registered with guardFile, so no half-written
+// file is ever left. SIGPIPE is ignored: a closed stderr must not end a render.
 //
-// Threading: the flag may be read from any thread.
+// Threading: catchInterrupts and the stage calls on the main thread; the
+// flag may be read from any thread, and the handler may run on any thread.
 #pragma once
 
 void catchInterrupts();
+// From now on the first signal asks the loops to stop.
+void stopAtNextFrame();
+// The hidden file to remove if a second signal ends the process ("" for none).
+void guardFile(const char* path);
 bool interrupted();

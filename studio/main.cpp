@@ -1,6 +1,7 @@
 // main.cpp — vrax-studio: the tool for making pictures for music with VRAX
 // shader pairs. One command a run: `render` or `play`.
 #include "cli.h"
+#include "libraryLog.h"
 #include "render.h"
 
 int runPlay(const PlayOptions& options);
@@ -11,6 +12,7 @@ int main(int argc, char** argv) {
   if (status >= 0) {
     return status;
   }
+  routeLibraryLogs(line.command == Command::Render ? line.render.verbose : line.play.verbose);
   if (line.command == Command::Render) {
     return runRender(line.render);
   }

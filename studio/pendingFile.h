@@ -2,6 +2,14 @@
 // given the target's name only once complete, so no reader ever sees half a
 // file under that name and a failed write leaves nothing behind.
 //
+// The hidden name is ".NAME.partial-PID", cut to fit the file system's
+// 255-byte limit. A process killed outright cannot remove its hidden file, so
+// making a new one for the same target first removes those whose process no
+// longer exists; a live render's file is never touched.
+//
+// While a PendingFile exists its path is registered with the interrupt
+// handler, which removes it if a second signal ends the process.
+//
 // Threading: one thread at a time.
 #pragma once
 
@@ -19,6 +27,12 @@ class PendingFile {
   // Gives the written file the target's name. Without overwrite an existing
   // target is never replaced: false, and the hidden file is kept, named in error.
   bool commit(std::string& error);
+
+  // The hidden name for target as process pid would make it.
+  static std::string hiddenName(const std::string& target, long pid);
+  // Removes hidden files of target left by processes that no longer run;
+  // returns how many.
+  static int removeLeftovers(const std::string& target);
 
  private:
   std::string target_;

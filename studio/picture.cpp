@@ -2,7 +2,10 @@
 #include "picture.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -12,16 +15,35 @@
 
 namespace {
 
+// Shader sources past this are not hand-written; a driver may spend minutes
+// and gigabytes compiling them.
+constexpr std::uintmax_t kMaxShaderBytes = 1 << 20;
+
 bool readText(const std::string& path, std::string& out, std::string& error) {
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (ec || !std::filesystem::exists(status)) {
+    const std::string why = ec ? ec.message() : "No such file or directory";
+    error = "cannot read " + path + ": " + why;
+    return false;
+  }
+  if (std::filesystem::is_directory(status)) {
+    error = "cannot read " + path + ": it is a directory";
+    return false;
+  }
+  if (std::filesystem::is_regular_file(status) && std::filesystem::file_size(path, ec) > kMaxShaderBytes) {
+    error = "cannot use " + path + ": it is larger than 1 MB, too large for a shader";
+    return false;
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    error = "cannot read " + path;
+    error = "cannot read " + path + ": " + std::strerror(errno);
     return false;
   }
   std::ostringstream text;
   text << in.rdbuf();
-  if (in.bad()) {
-    error = "cannot read " + path;
+  if (in.bad() || text.str().size() > kMaxShaderBytes) {
+    error = "cannot read " + path + (in.bad() ? "" : ": larger than 1 MB, too large for a shader");
     return false;
   }
   out = text.str();

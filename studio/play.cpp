@@ -17,11 +17,13 @@
 #include "cli.h"
 #include "encoder.h"
 #include "interrupt.h"
+#include "libraryLog.h"
 #include "pacer.h"
 #include "pendingFile.h"
 #include "picture.h"
 #include "playback.h"
 #include "sampleWindow.h"
+#include "soundStream.h"
 #include "spectrum.h"
 #include "watcher.h"
 // GLFW after the loader, so it does not pull in the system GL header.
@@ -71,7 +73,10 @@ class Window {
     }
   }
   bool open(int width, int height, const std::string& title, Keys* keys, std::string& error) {
-    initialised_ = glfwInit() == GLFW_TRUE;
+    {
+      const QuietStderr quiet;  // Mesa's and X's own complaints
+      initialised_ = glfwInit() == GLFW_TRUE;
+    }
     if (!initialised_) {
       error = "cannot open a window: no display (is DISPLAY set?)";
       return false;
@@ -241,7 +246,7 @@ int runPlay(const PlayOptions& o) {
       std::cerr << "vrax-studio: --latency has no meaning for a capture device; ignored" << std::endl;
     }
   } else {
-    if (!decodeSoundQuietly(o.sound.c_str(), sound, error)) {
+    if (!checkSoundPath(o.sound, error) || !decodeSoundQuietly(o.sound.c_str(), sound, error)) {
       return report(kExitFailure, "cannot read the sound " + o.sound + ": " + error);
     }
     if (sound.samples.empty()) {
@@ -260,6 +265,9 @@ int runPlay(const PlayOptions& o) {
     return report(kExitFailure, error);
   }
   const std::string shaderDir = o.shaders.empty() ? defaultShaderDir() : o.shaders;
+  if (shaderDir.empty()) {
+    return report(kExitFailure, noShaderDirMessage());
+  }
   Picture picture;
   ShaderPair shaders(shaderDir);
   ShaderWatcher watcher(shaderDir);
@@ -282,6 +290,7 @@ int runPlay(const PlayOptions& o) {
   Clock::time_point titleShown;
   int framesSinceTitle = 0;
   double fps = 0;
+  stopAtNextFrame();
 
   while (!glfwWindowShouldClose(window.get()) && !interrupted()) {
     glfwPollEvents();

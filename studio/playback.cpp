@@ -1,6 +1,8 @@
 // playback.cpp — see playback.h.
 #include "playback.h"
 
+#include "libraryLog.h"
+
 Playback::~Playback() {
   if (source_ != 0) {
     alSourceStop(source_);
@@ -23,7 +25,10 @@ Playback::~Playback() {
 }
 
 bool Playback::open(const SoundData& sound, std::string& error) {
-  device_ = alcOpenDevice(nullptr);
+  {
+    const QuietStderr quiet;  // ALSA's complaints when there is no sound card
+    device_ = alcOpenDevice(nullptr);
+  }
   if (device_ == nullptr) {
     error = "cannot open the sound device";
     return false;

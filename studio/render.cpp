@@ -13,6 +13,9 @@
 
 #include <sys/stat.h>
 
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -21,6 +24,7 @@
 #include "boundedQueue.h"
 #include "encoder.h"
 #include "interrupt.h"
+#include "libraryLog.h"
 #include "offscreen.h"
 #include "pendingFile.h"
 #include "picture.h"
@@ -32,8 +36,48 @@
 namespace {
 
 bool endsWithPng(const std::string& path) {
-  const std::string ext = std::filesystem::path(path).extension().string();
-  return ext == ".png" || ext == ".PNG";
+  std::string ext = std::filesystem::path(path).extension().string();
+  for (char& c : ext) {
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return ext == ".png";
+}
+
+// Seconds as short as they can be written without losing what was given.
+std::string secondsText(double seconds) {
+  char text[32];
+  for (int digits = 3; digits <= 12; ++digits) {
+    std::snprintf(text, sizeof text, "%.*f", digits, seconds);
+    if (std::strtod(text, nullptr) == seconds) {
+      break;
+    }
+  }
+  std::string out = text;
+  while (out.find('.') != std::string::npos && (out.back() == '0' || out.back() == '.')) {
+    out.pop_back();
+  }
+  return out + " s";
+}
+
+// The paths name one file: the same path after resolving, or one inode.
+bool sameFile(const std::string& a, const std::string& b) {
+  struct stat sa {};
+  struct stat sb {};
+  if (stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0) {
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  }
+  std::error_code ea;
+  std::error_code eb;
+  const auto ca = std::filesystem::weakly_canonical(a, ea);
+  const auto cb = std::filesystem::weakly_canonical(b, eb);
+  return !ea && !eb && ca == cb;
+}
+
+// What failure messages call OUTPUT: its whole path, so the folder is named too.
+std::string outputName(const std::string& output) {
+  std::error_code ec;
+  const auto full = std::filesystem::absolute(output, ec);
+  return ec ? output : full.lexically_normal().string();
 }
 
 // What to render: frames [first, end) of the song, sound frames [soundStart, soundEnd).
@@ -105,6 +149,10 @@ int probeSound(const std::string& path, Sound& sound) {
   if (!file.open(path, error)) {
     return report(kExitFailure, "cannot read the sound " + path + ": " + error);
   }
+  if (file.rate() < kMinSoundRate) {
+    return report(kExitFailure, path + " is sampled at " + std::to_string(file.rate()) + " Hz; a video's sound needs " +
+                                    std::to_string(kMinSoundRate) + " Hz or more");
+  }
   sound = Sound{path, file.channels(), file.rate(), countFrames(file)};
   if (sound.frames == 0) {
     return report(kExitFailure, path + " holds no sound to render");
@@ -119,10 +167,12 @@ int planSpan(const RenderOptions& o, const Sound& sound, const FrameClock& clock
   span.soundEnd = sound.frames;
   if (o.hasFrom) {
     span.first = clock.frameAtOrAfter(o.from);
-    if (o.from.value() >= duration || span.first >= span.end) {
-      return report(kExitUsage, "--from " + std::to_string(o.from.value()) + " is past the end of the sound (" +
-                                    std::to_string(duration) + " s)");
+    if (o.from.value() >= duration) {
+      return report(kExitUsage, "--from " + secondsText(o.from.value()) + " is past the end of the sound (" +
+                                    secondsText(duration) + ")");
     }
+    // Within the last frame's time: that frame.
+    span.first = std::min(span.first, span.end - 1);
   }
   if (o.hasTo) {
     span.end = std::min(span.end, clock.frameAtOrAfter(o.to));
@@ -150,6 +200,10 @@ class Drawing {
     }
     picture_ = std::make_unique<Picture>();
     const std::string dir = o_.shaders.empty() ? defaultShaderDir() : o_.shaders;
+    if (dir.empty()) {
+      error = noShaderDirMessage();
+      return false;
+    }
     ShaderFile vertex;
     ShaderFile fragment;
     if (!readShaderPair(dir, vertex, fragment, error)) {
@@ -191,7 +245,7 @@ int writeStill(const RenderOptions& o, const FrameClock& clock, const Span& span
   std::string error;
   drawing.draw(span.first);
   const std::vector<uint8_t> pixels = readPixels(o.width, o.height);
-  if (!writePng(file.path(), pixels.data(), o.width, o.height, error) || !file.commit(error)) {
+  if (!writePng(file.path(), pixels.data(), o.width, o.height, error, outputName(o.output)) || !file.commit(error)) {
     return report(kExitFailure, error);
   }
   if (!o.quiet) {
@@ -207,6 +261,7 @@ int writeVideo(const RenderOptions& o, const Sound& sound, const FrameClock& clo
   std::string error;
   EncoderSettings settings;
   settings.path = file.path();
+  settings.name = outputName(o.output);
   settings.format = container;
   settings.width = o.width;
   settings.height = o.height;
@@ -214,9 +269,13 @@ int writeVideo(const RenderOptions& o, const Sound& sound, const FrameClock& clo
   settings.crf = o.crf;
   settings.channels = sound.channels;
   settings.rate = sound.rate;
+  settings.lastPicture = span.end - 1 - span.first;
+  // The last frame shows until the span's sound ends, never past it.
+  settings.lastPictureSeconds = std::min(1.0 / o.fps.value(), static_cast<double>(span.soundEnd) / sound.rate -
+                                                                    clock.seconds(span.end - 1));
   Encoder encoder;
   if (!encoder.open(settings, error)) {
-    return report(kExitFailure, error);
+    return report(kExitFailure, withLibraryDetail(error));
   }
 
   Readback readback(o.width, o.height);
@@ -266,7 +325,7 @@ int writeVideo(const RenderOptions& o, const Sound& sound, const FrameClock& clo
 
   const bool wasInterrupted = interrupted();
   if (!encodeError.empty()) {
-    return report(kExitFailure, encodeError);
+    return report(kExitFailure, withLibraryDetail(encodeError));
   }
   if (wasInterrupted && drawn == 0) {
     return report(kExitInterrupted, "interrupted before the first frame; nothing written");
@@ -297,6 +356,10 @@ int writeVideo(const RenderOptions& o, const Sound& sound, const FrameClock& clo
 
 int runRender(const RenderOptions& o) {
   catchInterrupts();
+  // Whatever the flags: writing over the song would destroy it.
+  if (sameFile(o.sound, o.output)) {
+    return report(kExitUsage, o.output + " is the sound being rendered; choose another OUTPUT");
+  }
   const bool still = endsWithPng(o.output);
   const std::string container = containerFor(o.output);
   if (!still && container.empty()) {
@@ -307,7 +370,8 @@ int runRender(const RenderOptions& o) {
                                   std::to_string(o.height) + ")");
   }
   std::error_code ec;
-  if (!o.overwrite && std::filesystem::exists(o.output, ec)) {
+  // symlink_status: a dangling link is a name that is taken too.
+  if (!o.overwrite && std::filesystem::exists(std::filesystem::symlink_status(o.output, ec))) {
     return report(kExitUsage, o.output + " exists; pass --overwrite to replace it");
   }
   Sound sound;
@@ -329,9 +393,8 @@ int runRender(const RenderOptions& o) {
   // A render that starts late steps through the frames before it undrawn.
   for (int64_t n = 0; n < span.first; ++n) {
     drawing.step(n);
-    if (interrupted()) {
-      return report(kExitInterrupted, "interrupted before the first frame; nothing written");
-    }
   }
+  // Until here a signal ends the run at once; from here it completes the file.
+  stopAtNextFrame();
   return still ? writeStill(o, clock, span, drawing) : writeVideo(o, sound, clock, span, container, drawing);
 }

@@ -1,7 +1,11 @@
 // soundStream.cpp — see soundStream.h.
 #include "soundStream.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "audio.h"
 #include "sampleWindow.h"
@@ -13,8 +17,28 @@ SoundFile::~SoundFile() {
   }
 }
 
+bool checkSoundPath(const std::string& path, std::string& error) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  if (S_ISDIR(info.st_mode)) {
+    error = "it is a directory";
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    error = "it is not a regular file (a pipe or a device); save the sound to a file first";
+    return false;
+  }
+  return true;
+}
+
 bool SoundFile::open(const std::string& path, std::string& error) {
   info_ = SF_INFO{};
+  if (!checkSoundPath(path, error)) {
+    return false;
+  }
   file_ = sf_open(path.c_str(), SFM_READ, &info_);
   if (file_ == nullptr) {
     error = sf_strerror(nullptr);
@@ -49,11 +73,13 @@ bool SoundFile::seek(int64_t frame) {
 
 int64_t SoundFile::readFloats(float* into, int64_t frames) {
   const int64_t got = std::max<sf_count_t>(0, sf_readf_float(file_, into, frames));
-  // A broken float file may carry NaN; it would poison the encoder's state.
+  // A broken float file may carry NaN or infinities; they would poison the
+  // encoder's state.
   for (int64_t i = 0; i < got * info_.channels; ++i) {
     if (!(into[i] == into[i])) {
       into[i] = 0.0f;
     }
+    into[i] = std::clamp(into[i], -kMaxSampleValue, kMaxSampleValue);
   }
   return got;
 }

@@ -16,6 +16,17 @@
 #include <string>
 #include <vector>
 
+// Rates below this are refused: no video's sound track carries them.
+constexpr int kMinSoundRate = 8000;
+// Float samples are kept within ±this: louder is no longer sound, and an
+// infinity or 1e30 would break the sound encoder.
+constexpr float kMaxSampleValue = 16.0f;
+
+// False with a plain reason when path is not a regular file that can be
+// opened: missing, a folder, a pipe or a device (which could be read only
+// once, or block for ever waiting for a writer).
+bool checkSoundPath(const std::string& path, std::string& error);
+
 class SoundFile {
  public:
   SoundFile() = default;
@@ -27,7 +38,8 @@ class SoundFile {
   bool open(const std::string& path, std::string& error);
   // Moves to frame; reads and drops frames where the format cannot seek.
   bool seek(int64_t frame);
-  // Interleaved floats in -1 .. 1; returns the frames read, 0 at the end.
+  // Interleaved floats, -1 .. 1 at full scale, NaN as 0 and anything beyond
+  // ±kMaxSampleValue clamped; returns the frames read, 0 at the end.
   int64_t readFloats(float* into, int64_t frames);
 
   SNDFILE* handle() const { return file_; }

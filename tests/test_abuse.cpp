@@ -1,0 +1,291 @@
+// vrax-studio render used the way a hostile or careless user would: the song
+// given as its own output, signals of every kind and at every stage, names
+// FFmpeg would take for URLs, odd rates and samples, pipes and folders where
+// files belong. Each case either works or fails with one clear line and its
+// status; none loses the song, hangs, or leaves a hidden file behind.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <sstream>
+#include <thread>
+
+#include "support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct StudioRun {
+  int status;
+  std::string err;
+};
+
+StudioRun studio(const std::string& dir, std::vector<std::string> args, double seconds = 120,
+                 const std::string& binary = vt::studioBinary()) {
+  args.insert(args.begin(), binary);
+  vt::Process p(args, dir, {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
+  const int status = p.wait(seconds);
+  return {status, p.err()};
+}
+
+std::string probe(const std::string& file, const std::string& entries, const std::string& stream = "v:0") {
+  return vt::runOutput({"/usr/bin/ffprobe", "-v", "error", "-count_frames", "-select_streams", stream,
+                        "-show_entries", entries, "-of", "default=nw=1:nk=1", file});
+}
+
+// Frames of the video stream a player decodes; 0 when it is not playable.
+int playableFrames(const std::string& file) {
+  const std::string n = probe(file, "stream=nb_read_frames");
+  return n.empty() ? 0 : std::atoi(n.c_str());
+}
+
+std::vector<std::string> hiddenFiles(const std::string& dir) {
+  std::vector<std::string> out;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    if (name.find(".partial") != std::string::npos) {
+      out.push_back(name);
+    }
+  }
+  return out;
+}
+
+// Our own lines only: no FFmpeg "[codec @ 0x…]" lines, no hidden names.
+void expectOneVoice(const std::string& err, const std::string& name) {
+  std::istringstream lines(err);
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_NE(line.rfind("[", 0), 0u) << name << ": a library's own line\n" << err;
+    EXPECT_EQ(line.find(".partial"), std::string::npos) << name << ": names the hidden file\n" << err;
+  }
+}
+
+class Abuse : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    vt::copyShippedShaders(dir.path());
+    ASSERT_TRUE(vt::writeTone(dir / "song.wav", 44100 * 3, 2, 44100));
+  }
+  // Starts a render of a minute-long song and waits for its first progress line.
+  std::unique_ptr<vt::Process> startLongRender(const std::string& output) {
+    EXPECT_TRUE(vt::writeTone(dir / "long.wav", 44100 * 60, 2, 44100));
+    auto p = std::make_unique<vt::Process>(
+        std::vector<std::string>{vt::studioBinary(), "render", "long.wav", output, "--size", "320x240"}, dir.path(),
+        std::map<std::string, std::string>{{"DISPLAY", ""}});
+    for (int i = 0; i < 250 && p->running() && p->err().find("frames") == std::string::npos; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return p;
+  }
+  vt::TempDir dir;
+};
+
+TEST_F(Abuse, TheSongIsNeverTheOutputWhateverItsNameOrFlags) {
+  fs::copy_file(dir / "song.wav", dir / "song.mkv");
+  fs::create_symlink("song.mkv", dir / "link.mkv");
+  fs::create_hard_link(dir / "song.mkv", dir / "hard.mkv");
+  const std::string before = vt::readText(dir / "song.mkv");
+  for (const std::string& output : std::vector<std::string>{"song.mkv", "./song.mkv", "link.mkv", "hard.mkv", dir / "song.mkv"}) {
+    const StudioRun run = studio(dir.path(), {"render", "song.mkv", output, "--overwrite", "-q"});
+    EXPECT_EQ(run.status, 2) << output << "\n" << run.err;
+    EXPECT_NE(run.err.find("is the sound"), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(vt::readText(dir / "song.mkv"), before);
+}
+
+TEST_F(Abuse, HangUpAndClosedStderrKeepTheRender) {
+  // A hang-up finishes the file as Ctrl-C does.
+  auto p = startLongRender("hup.mp4");
+  kill(p->pid(), SIGHUP);
+  EXPECT_EQ(p->wait(60), 130) << p->err();
+  EXPECT_GT(playableFrames(dir / "hup.mp4"), 0);
+  EXPECT_TRUE(hiddenFiles(dir.path()).empty());
+
+  // stderr into `| head -c 1`: progress stops, the render goes on to the end.
+  int status = -1;
+  const std::string out =
+      vt::runOutput({"/bin/bash", "-c",
+                     "cd '" + dir.path() + "' && DISPLAY= '" + vt::studioBinary() +
+                         "' render song.wav piped.mp4 --size 64x48 --fps 30 2>&1 | head -c 1; "
+                         "echo \" ${PIPESTATUS[0]}\""},
+                     &status);
+  EXPECT_EQ(out.substr(out.find(' ') + 1), "0\n") << out;
+  EXPECT_EQ(playableFrames(dir / "piped.mp4"), 90);
+}
+
+TEST_F(Abuse, ASecondSignalNeverLeavesAHalfWrittenFile) {
+  for (int gapMs : {0, 20, 200}) {
+    const std::string name = "twice" + std::to_string(gapMs) + ".mp4";
+    auto p = startLongRender(name);
+    kill(p->pid(), SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));
+    kill(p->pid(), SIGTERM);
+    EXPECT_EQ(p->wait(60), 130) << p->err();
+    // Finished or removed; a file under the name is always a whole one.
+    if (fs::exists(dir / name)) {
+      EXPECT_GT(playableFrames(dir / name), 0) << gapMs;
+    }
+    EXPECT_TRUE(hiddenFiles(dir.path()).empty()) << gapMs;
+  }
+}
+
+// The encoder failing after the file exists: a file-size limit makes every
+// write past it fail, as a full disk does, for any user.
+TEST_F(Abuse, AWriteFailingMidwayIsReportedAndLeavesNothing) {
+  ASSERT_TRUE(vt::writeSound(dir / "noise.wav", 44100 * 3, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                             [](int64_t f, int c) { return std::sin(double(f * 7919 + c * 104729) * 12.9898) * 0.8; }));
+  int status = -1;
+  const std::string out = vt::runOutput(
+      {"/bin/bash", "-c",
+       "cd '" + dir.path() + "' && ulimit -f 64 && trap '' XFSZ && DISPLAY= exec '" + vt::studioBinary() +
+           "' render noise.wav o.mp4 --size 320x240 -q 2>&1"},
+      &status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_NE(out.find("File too large"), std::string::npos) << out;
+  EXPECT_NE(out.find(dir / "o.mp4"), std::string::npos) << "names OUTPUT and its folder\n" << out;
+  expectOneVoice(out, "file too large");
+  EXPECT_FALSE(fs::exists(dir / "o.mp4"));
+  EXPECT_TRUE(hiddenFiles(dir.path()).empty());
+}
+
+TEST_F(Abuse, LeftoversOfKilledRendersAreRemovedByTheNext) {
+  auto p = startLongRender("o.mp4");
+  kill(p->pid(), SIGKILL);
+  p->wait(10);
+  ASSERT_EQ(hiddenFiles(dir.path()).size(), 1u) << "SIGKILL leaves the hidden file";
+  // A live render's file is left alone.
+  const std::string live = "." + std::string("o.mp4") + ".partial-" + std::to_string(getpid());
+  vt::writeText(dir / live, "in progress");
+  const StudioRun run = studio(dir.path(), {"render", "song.wav", "o.mp4", "--size", "64x48", "-q"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(hiddenFiles(dir.path()), std::vector<std::string>{live});
+}
+
+TEST_F(Abuse, InterruptsBeforeTheFirstFrameEndTheRunAtOnce) {
+  // Ten minutes of 8 kHz silence, started near its end: seconds of stepping.
+  ASSERT_TRUE(vt::writeSound(dir / "long.wav", 8000 * 600, 1, 8000, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                             [](int64_t, int) { return 0.0; }));
+  vt::Process p({vt::studioBinary(), "render", "long.wav", "o.mp4", "--from", "590"}, dir.path(), {{"DISPLAY", ""}});
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  ASSERT_TRUE(p.running()) << "stepped too fast to interrupt\n" << p.err();
+  const auto sent = std::chrono::steady_clock::now();
+  kill(p.pid(), SIGINT);
+  EXPECT_EQ(p.wait(10), 130) << p.err();
+  EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(1));
+  EXPECT_FALSE(fs::exists(dir / "o.mp4"));
+  EXPECT_TRUE(hiddenFiles(dir.path()).empty());
+}
+
+TEST_F(Abuse, NamesThatAreLegalFilesRender) {
+  fs::create_directories(dir / "pipe:x");
+  const std::string longName = std::string(251, 'n') + ".mp4";
+  for (const std::string& name : {std::string("10:30.mp4"), std::string("a:b.mp4"), std::string("intro:live.mkv"),
+                                  std::string("pipe:x/o.mp4"), std::string("UP.MP4"), std::string("UP.MKV"),
+                                  std::string("UP.MOV"), std::string("Still.PnG"), longName}) {
+    const StudioRun run = studio(dir.path(), {"render", "song.wav", name, "--size", "64x48", "--to", "0.5", "-q"});
+    EXPECT_EQ(run.status, 0) << name << "\n" << run.err;
+    EXPECT_GT(playableFrames(dir / name), 0) << name;
+  }
+  EXPECT_TRUE(hiddenFiles(dir.path()).empty());
+}
+
+TEST_F(Abuse, OddRatesAndSamplesRenderInStepOrAreRefused) {
+  struct Case {
+    std::vector<std::string> args;
+    int frames;  // video frames expected
+  };
+  const Case cases[] = {
+      {{"--fps", "59.999999999"}, 180},
+      {{"--fps", "239.999999999"}, 720},
+      {{"--fps", "2.147483648"}, 7},
+      {{"--fps", "1", "--to", "2.5"}, 3},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"render", "song.wav", "o.mkv", "--size", "64x48", "--overwrite", "-q"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const StudioRun run = studio(dir.path(), args);
+    ASSERT_EQ(run.status, 0) << c.args[1] << "\n" << run.err;
+    EXPECT_EQ(playableFrames(dir / "o.mkv"), c.frames) << c.args[1];
+    // The video ends with the sound, never after it.
+    const double video = std::stod(probe(dir / "o.mkv", "format=duration", "v:0"));
+    const double span = c.args.size() > 2 ? 2.5 : 3.0;
+    EXPECT_LE(video, span + 0.03) << c.args[1];
+  }
+  // Infinities and absurd values are clamped: the sound track is there.
+  ASSERT_TRUE(vt::writeSound(dir / "inf.wav", 44100, 1, 44100, SF_FORMAT_WAV | SF_FORMAT_FLOAT, [](int64_t f, int) {
+    return f == 100 ? INFINITY : f == 200 ? -INFINITY : f == 300 ? 1e30 : 0.3 * std::sin(f * 0.05);
+  }));
+  const StudioRun inf = studio(dir.path(), {"render", "inf.wav", "inf.mp4", "--size", "64x48", "-q"});
+  EXPECT_EQ(inf.status, 0) << inf.err;
+  EXPECT_EQ(probe(dir / "inf.mp4", "stream=codec_name", "a:0"), "aac\n");
+}
+
+TEST_F(Abuse, EveryRefusalIsOneClearLineWithItsStatus) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    int status;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"unknown command", {"bogus"}, 2, "unknown command \"bogus\"; the commands are render and play"},
+      {"tiny fps", {"render", "song.wav", "o.mp4", "--fps", "0.000000001"}, 2, "--fps"},
+      {"1 Hz sound", {"render", "slow.wav", "o.mp4"}, 1, "8000 Hz"},
+      {"a folder as sound", {"render", "folder", "o.mp4"}, 1, "is a directory"},
+      {"a FIFO as sound", {"render", "fifo", "o.mp4"}, 1, "not a regular file"},
+      {"stdin as sound", {"render", "/dev/stdin", "o.mp4"}, 1, "not a regular file"},
+      {"a folder as shader", {"render", "song.wav", "o.mp4", "--shaders", "DirPair"}, 1, "is a directory"},
+      {"missing shader folder", {"render", "song.wav", "o.mp4", "--shaders", "Nowhere"}, 1, "No such file or directory"},
+      {"huge shader", {"render", "song.wav", "o.mp4", "--shaders", "Huge"}, 1, "larger than 1 MB"},
+      {"dangling link as output", {"render", "song.wav", "dangling.mp4"}, 2, "exists"},
+      {"from past the end", {"render", "song.wav", "o.mp4", "--from", "3.5"}, 2, "(3 s)"},
+      {"latency nan", {"play", "song.wav", "--latency", "nan"}, 2, "--latency"},
+      {"sound and capture", {"play", "song.wav", "--capture"}, 2, "not both"},
+  };
+  ASSERT_TRUE(vt::writeSound(dir / "slow.wav", 10, 1, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                             [](int64_t, int) { return 0.5; }));
+  fs::create_directories(dir / "folder");
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0644), 0);
+  fs::create_directories(dir / "DirPair/Quad.frag.glsl");
+  vt::writeText(dir / "DirPair/Quad.vert.glsl", vt::kPlainVertexShader);
+  fs::create_directories(dir / "Huge");
+  vt::writeText(dir / "Huge/Quad.vert.glsl", vt::kPlainVertexShader);
+  vt::writeText(dir / "Huge/Quad.frag.glsl", vt::fragmentShader(std::string(3 << 20, ' ') + "FragColor = vec4(1);"));
+  fs::create_symlink("nowhere.mp4", dir / "dangling.mp4");
+  for (const auto& c : cases) {
+    const StudioRun run = studio(dir.path(), c.args, 20);
+    EXPECT_EQ(run.status, c.status) << c.name << "\n" << run.err;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << c.name << "\n" << run.err;
+    expectOneVoice(run.err, c.name);
+    EXPECT_FALSE(fs::exists(dir / "o.mp4")) << c.name;
+  }
+  EXPECT_TRUE(fs::is_symlink(dir / "dangling.mp4"));
+  EXPECT_TRUE(hiddenFiles(dir.path()).empty());
+}
+
+TEST_F(Abuse, StartsInTheLastFrameAreAccepted) {
+  const StudioRun run = studio(dir.path(), {"render", "song.wav", "end.png", "--from", "2.9999", "--size", "64x48"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(fs::exists(dir / "end.png"));
+}
+
+// Run from its build tree in any folder, the program finds the tree's pair;
+// a copy with no pair anywhere says where it looked.
+TEST_F(Abuse, TheShippedPairIsFoundFromAnyFolderOrTheSearchIsNamed) {
+  vt::TempDir elsewhere;
+  fs::copy_file(dir / "song.wav", elsewhere / "song.wav");
+  const StudioRun found = studio(elsewhere.path(), {"render", "song.wav", "o.png", "--size", "64x48", "-q"});
+  EXPECT_EQ(found.status, 0) << found.err;
+  fs::copy_file(vt::studioBinary(), elsewhere / "vrax-studio");
+  const StudioRun lost =
+      studio(elsewhere.path(), {"render", "song.wav", "p.png", "--size", "64x48", "-q"}, 60, elsewhere / "vrax-studio");
+  EXPECT_EQ(lost.status, 1) << lost.err;
+  EXPECT_NE(lost.err.find("looked in"), std::string::npos) << lost.err;
+  EXPECT_NE(lost.err.find("--shaders"), std::string::npos) << lost.err;
+}
+
+}  // namespace

@@ -1,0 +1,183 @@
+// The studio's small parts on their own: the hand-off queue, the hidden
+// file and its clean-up, the offline reader's windows against the live
+// window, and frame rates kept as fractions the encoders take.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <filesystem>
+#include <thread>
+
+#include "audio.h"
+#include "boundedQueue.h"
+#include "frameClock.h"
+#include "pendingFile.h"
+#include "sampleWindow.h"
+#include "soundStream.h"
+#include "support.h"
+
+namespace {
+
+TEST(BoundedQueue, HandsOverInOrderBlocksWhenFullAndDrainsAfterClose) {
+  BoundedQueue<int> queue(2);
+  std::atomic<int> pushed{0};
+  std::thread producer([&] {
+    for (int i = 0; i < 5; ++i) {
+      if (!queue.push(i)) {
+        return;
+      }
+      ++pushed;
+    }
+    queue.close();
+  });
+  // The producer stops at the capacity until something is taken.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(pushed.load(), 2);
+  std::vector<int> got;
+  for (int item = 0; queue.pop(item);) {
+    got.push_back(item);
+  }
+  producer.join();
+  EXPECT_EQ(got, (std::vector<int>{0, 1, 2, 3, 4}));
+
+  // A consumer that closes stops a blocked producer.
+  BoundedQueue<int> full(1);
+  ASSERT_TRUE(full.push(7));
+  std::thread blocked([&] { EXPECT_FALSE(full.push(8)); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  full.close();
+  blocked.join();
+  int item = 0;
+  EXPECT_TRUE(full.pop(item));
+  EXPECT_EQ(item, 7);
+  EXPECT_FALSE(full.pop(item));
+}
+
+TEST(PendingFile, CommitsUnderTheTargetNameOrLeavesNothing) {
+  vt::TempDir dir;
+  const std::string target = dir / "out.mp4";
+  {
+    PendingFile file(target, false);
+    EXPECT_EQ(std::filesystem::path(file.path()).filename().string().rfind(".out.mp4.partial-", 0), 0u);
+    vt::writeText(file.path(), "video");
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << "an uncommitted file must vanish";
+  {
+    PendingFile file(target, false);
+    vt::writeText(file.path(), "video");
+    std::string error;
+    ASSERT_TRUE(file.commit(error)) << error;
+  }
+  EXPECT_EQ(vt::readText(target), "video");
+  {
+    // Without overwrite a target that appeared meanwhile is kept, and so is the new file.
+    PendingFile file(target, false);
+    vt::writeText(file.path(), "second");
+    std::string error;
+    EXPECT_FALSE(file.commit(error));
+    EXPECT_NE(error.find("appeared"), std::string::npos);
+    EXPECT_EQ(vt::readText(target), "video");
+    EXPECT_EQ(vt::readText(file.path()), "second");
+    std::filesystem::remove(file.path());
+  }
+  {
+    PendingFile file(target, true);
+    vt::writeText(file.path(), "third");
+    std::string error;
+    ASSERT_TRUE(file.commit(error)) << error;
+    EXPECT_EQ(vt::readText(target), "third");
+  }
+}
+
+TEST(PendingFile, HiddenNamesFitTheFileSystemAndLeftoversOfDeadProcessesGo) {
+  vt::TempDir dir;
+  // 255 bytes, with a two-byte character where the cut would fall.
+  std::string longName(246, 'n');
+  longName += "\xc3\xa9.mp4";
+  longName.insert(0, std::string(255 - longName.size(), 'x'));
+  ASSERT_EQ(longName.size(), 255u);
+  const std::string hidden = std::filesystem::path(PendingFile::hiddenName(dir / longName, 4194304)).filename();
+  EXPECT_LE(hidden.size(), 255u);
+  vt::writeText(dir / hidden, "x");  // the name must be one the file system takes
+  EXPECT_TRUE(std::filesystem::exists(dir / hidden));
+
+  // A dead process's file, a live one's, and names that only look alike.
+  const pid_t child = fork();
+  if (child == 0) {
+    _exit(0);
+  }
+  waitpid(child, nullptr, 0);
+  const std::string target = dir / "song.mp4";
+  const std::string dead = PendingFile::hiddenName(target, child);
+  const std::string live = PendingFile::hiddenName(target, getppid());
+  for (const std::string& path : {dead, live, dir / ".song.mp4.partial-12x", dir / ".song.mp4.partial-"}) {
+    vt::writeText(path, "x");
+  }
+  std::filesystem::create_directory(PendingFile::hiddenName(dir / "other.mp4", child));
+  EXPECT_EQ(PendingFile::removeLeftovers(target), 1);
+  EXPECT_FALSE(std::filesystem::exists(dead));
+  EXPECT_TRUE(std::filesystem::exists(live));
+  EXPECT_TRUE(std::filesystem::exists(dir / ".song.mp4.partial-12x"));
+  EXPECT_TRUE(std::filesystem::exists(dir / ".song.mp4.partial-"));
+  EXPECT_EQ(PendingFile::removeLeftovers(dir / "other.mp4"), 0) << "only regular files are removed";
+}
+
+// The offline reader hands out, frame by frame, exactly the live window taken
+// from the whole decoded sound, for any channel count and for float files.
+TEST(WindowReader, WindowsEqualTheLiveWindowOfTheWholeSound) {
+  struct Case {
+    int channels;
+    int format;
+  };
+  for (const Case c : {Case{1, SF_FORMAT_WAV | SF_FORMAT_PCM_16}, Case{2, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+                       Case{3, SF_FORMAT_WAV | SF_FORMAT_FLOAT}, Case{2, SF_FORMAT_FLAC | SF_FORMAT_PCM_24}}) {
+    vt::TempDir dir;
+    const std::string path = dir / "s.wav";
+    const int64_t frames = 200000;
+    ASSERT_TRUE(vt::writeSound(path, frames, c.channels, 44100, c.format, [](int64_t f, int ch) {
+      return 0.9 * std::sin(static_cast<double>(f) * (0.01 + 0.003 * ch)) * ((f / 5000) % 2 ? 1.0 : 0.3);
+    }));
+    SoundData whole;
+    std::string error;
+    ASSERT_TRUE(decodeSoundQuietly(path.c_str(), whole, error)) << error;
+    WindowReader reader;
+    ASSERT_TRUE(reader.open(path, error)) << error;
+    const FrameClock clock({60, 1}, 44100);
+    for (int64_t n = 0; clock.soundFrameAt(n) <= frames + 10; n += 7) {
+      const int64_t at = clock.soundFrameAt(n);
+      ASSERT_EQ(reader.window(at), sampleWindow(whole.samples, at, c.channels)) << c.channels << " ch, frame " << n;
+    }
+  }
+}
+
+TEST(FrameRate, FractionsTheEncodersCannotKeepAreRoundedToNearOnes) {
+  struct Case {
+    const char* text;
+    int64_t num;
+    int64_t den;
+  };
+  const Case cases[] = {
+      {"60", 60, 1},
+      {"30000/1001", 30000, 1001},
+      {"62.5", 125, 2},
+      {"59.999999999", 60, 1},
+      {"239.999999999", 240, 1},
+  };
+  for (const Case& c : cases) {
+    Rational r;
+    ASSERT_TRUE(parseRational(c.text, r)) << c.text;
+    const Rational kept = limitTerms(r, 1 << 20);
+    EXPECT_EQ(kept.num, c.num) << c.text;
+    EXPECT_EQ(kept.den, c.den) << c.text;
+  }
+  Rational odd;
+  ASSERT_TRUE(parseRational("2.147483648", odd));
+  const Rational kept = limitTerms(odd, 1 << 20);
+  EXPECT_LE(kept.num, 1 << 20);
+  EXPECT_LE(kept.den, 1 << 20);
+  EXPECT_NEAR(kept.value(), 2.147483648, 1e-9);
+}
+
+}  // namespace
