@@ -21,7 +21,8 @@ fail() {
 }
 
 dpkg -i "$deb" >/dev/null
-files=$(dpkg -L vrax | while read -r f; do [ -f "$f" ] && echo "$f"; done)
+# (an if, not `[ -f ] &&`: the loop's last test must not fail the pipeline)
+files=$(dpkg -L vrax | while read -r f; do if [ -f "$f" ]; then echo "$f"; fi; done)
 for f in /usr/bin/vrax /usr/bin/vrax-studio /usr/share/vrax/Shaders/Quad.frag.glsl \
   /usr/share/applications/vrax-studio.desktop /usr/share/doc/vrax/copyright; do
   echo "$files" | grep -qx "$f" || fail "$f is not in the package"

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <thread>
@@ -31,9 +33,14 @@ struct Pixel {
 // The program playing song.wav in a temporary folder with the given pair.
 class Player {
  public:
-  explicit Player(const std::string& colour, std::vector<std::string> extra = {}) {
+  explicit Player(const std::string& colour, std::vector<std::string> extra = {},
+                  const std::function<double(int64_t, int)>& song = nullptr) {
     vt::writeShaders(dir.path(), vt::kPlainVertexShader, fragment(colour));
-    EXPECT_TRUE(vt::writeTone(dir / kSong, 44100 * 20, 2, 44100));
+    if (song) {
+      EXPECT_TRUE(vt::writeSound(dir / kSong, 44100 * 20, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16, song));
+    } else {
+      EXPECT_TRUE(vt::writeTone(dir / kSong, 44100 * 20, 2, 44100));
+    }
     std::vector<std::string> args = {vt::studioBinary(), "play", kSong, "--size", "160x120"};
     args.insert(args.end(), extra.begin(), extra.end());
     process = std::make_unique<vt::Process>(args, dir.path(), std::map<std::string, std::string>{{"ALSOFT_DRIVERS", "null"}});
@@ -45,18 +52,23 @@ class Player {
       process->wait(20);
     }
   }
+  // The centre pixel of the window; a snapshot that fails is a test failure,
+  // never a dark pixel.
   Pixel centre() {
     const std::string file = dir / "snap.ppm";
     if (vt::wmctl({"snap", kSong, file}) != 0) {
+      ADD_FAILURE() << "no snapshot of the window";
       return {};
     }
     const std::string ppm = vt::readText(file);
     int width = 0, height = 0, max = 0, header = 0;
     if (std::sscanf(ppm.c_str(), "P6 %d %d %d%n", &width, &height, &max, &header) != 3) {
+      ADD_FAILURE() << "the snapshot is not a picture";
       return {};
     }
     const size_t at = static_cast<size_t>(header + 1) + 3 * static_cast<size_t>((height / 2) * width + width / 2);
     if (at + 3 > ppm.size()) {
+      ADD_FAILURE() << "the snapshot is cut short";
       return {};
     }
     return {static_cast<unsigned char>(ppm[at]), static_cast<unsigned char>(ppm[at + 1]),
@@ -133,6 +145,17 @@ TEST(Play, ASavedPairReplacesTheOldOneAndABrokenOneKeepsIt) {
   ASSERT_GE(player.until(kBlue, 5), 0) << player.process->err();
   std::this_thread::sleep_for(std::chrono::milliseconds(600));
   EXPECT_EQ(player.title().find("(error)"), std::string::npos);
+
+  // The vertex stage reloads too: a quad shrunk into a corner leaves the centre bare.
+  std::string corner = vt::kPlainVertexShader;
+  corner.replace(corner.find("vec4(aPos, 1.0)"), 15, "vec4(aPos.xy * 0.2 + vec2(0.7), 0.0, 1.0)");
+  vt::writeText(player.dir / "Shaders/Quad.vert.glsl", corner);
+  EXPECT_NE(player.line("Reloaded Shaders/Quad.vert.glsl in "), "") << player.process->err();
+  bool bare = false;
+  for (int i = 0; i < 100 && !bare; ++i) {
+    bare = !(player.centre() == kBlue);
+  }
+  EXPECT_TRUE(bare);
 }
 
 TEST(Play, ABrokenPairAtStartDrawsPlainlyUntilAGoodSave) {
@@ -178,9 +201,35 @@ TEST(Play, SeekingMovesThePlayingPositionByFiveSeconds) {
   player.key("Left");
   player.key("Left");
   EXPECT_EQ(player.line("At ", 2), "At 0.000 s");  // never before the start
+  player.key("Right");
+  player.key("Right");
+  EXPECT_EQ(player.line("At ", 4), "At 10.000 s");
   player.key("End");  // not a transport key: nothing happens
   player.key("Home");
-  EXPECT_EQ(player.line("At ", 3), "At 0.000 s");
+  EXPECT_EQ(player.line("At ", 5), "At 0.000 s");
+}
+
+// A tone at 1.2-2.5 s only; the picture is bright while the spectrum hears it.
+// Just after the start, a positive latency looks ahead into the tone and a
+// negative one behind the start, into the silent end of the song.
+TEST(Play, LatencyTakesTheSpectrumLaterOrEarlier) {
+  const std::string flash = R"(vec4(vec3(max(spectrum[254], max(spectrum[256], spectrum[258])) > -6.0 ? 1.0 : 0.0), 1.0))";
+  auto song = [](int64_t f, int) {
+    return f >= 52920 && f < 110250 ? 0.8 * std::sin(2 * M_PI * 1378.125 * static_cast<double>(f) / 44100) : 0.0;
+  };
+  for (const char* latency : {"1500", "-1500"}) {
+    Player player(flash, {"--latency", latency}, song);
+    ASSERT_TRUE(player.open) << player.process->err();
+    player.key("Home");
+    ASSERT_EQ(player.line("At "), "At 0.000 s");
+    // From a quarter second on, what came before the seek has faded.
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    bool bright = false;
+    for (auto start = Clock::now(); Clock::now() - start < std::chrono::milliseconds(500);) {
+      bright = bright || player.centre() == Pixel{255, 255, 255};
+    }
+    EXPECT_EQ(bright, latency[0] != '-') << "--latency " << latency;
+  }
 }
 
 TEST(Play, BadInputGetsItsStatusAndNothingIsLost) {
@@ -223,7 +272,13 @@ TEST(Play, BadInputGetsItsStatusAndNothingIsLost) {
   player.key("s");
   const std::string saved = player.line("Saved shots/song-0m");
   ASSERT_NE(saved, "");
-  EXPECT_TRUE(std::filesystem::exists(player.dir / saved.substr(6)));
+  // The shot shows the picture: 0.2 grey, 160x120.
+  const std::string rgb = vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", player.dir / saved.substr(6), "-f",
+                                         "rawvideo", "-pix_fmt", "rgb24", "-"});
+  ASSERT_EQ(rgb.size(), 160u * 120u * 3u);
+  for (size_t i : {size_t(0), rgb.size() / 2, rgb.size() - 1}) {
+    EXPECT_NEAR(static_cast<unsigned char>(rgb[i]), 51, 1) << i;
+  }
   vt::wmctl({"close", kSong});
   EXPECT_EQ(player.process->wait(20), 0);
 }
