@@ -101,7 +101,8 @@ void Capture::stop() {
   }
 }
 
-std::vector<float> Capture::window() {
+void Capture::around(int64_t, FrameSound& out) {
+  constexpr size_t kKept = static_cast<size_t>(kBlock) * 2;
   if (device_ != nullptr) {
     ALCint available = 0;
     alcGetIntegerv(device_, ALC_CAPTURE_SAMPLES, 1, &available);
@@ -109,14 +110,15 @@ std::vector<float> Capture::window() {
       incoming_.resize(static_cast<size_t>(available) * 2);
       alcCaptureSamples(device_, incoming_.data(), available);
       ring_.insert(ring_.end(), incoming_.begin(), incoming_.end());
-      if (ring_.size() > static_cast<size_t>(kWindowValues)) {
-        ring_.erase(ring_.begin(), ring_.end() - kWindowValues);
+      if (ring_.size() > kKept) {
+        ring_.erase(ring_.begin(), ring_.end() - static_cast<ptrdiff_t>(kKept));
       }
     }
   }
-  std::vector<int16_t> newest(static_cast<size_t>(kWindowValues) - ring_.size(), 0);
+  std::vector<int16_t> newest(kKept - ring_.size(), 0);
   newest.insert(newest.end(), ring_.begin(), ring_.end());
-  return sampleWindow(newest, 0, 2);
+  soundAround(newest, 0, 2, kBlock - kAhead, out);
+  out.window = sampleWindow(newest, kBlock - kWindowValues / 2, 2);
 }
 
 void Capture::keepAlive() {

@@ -17,10 +17,12 @@
 #include <string>
 #include <vector>
 
+#include "soundSource.h"
+
 // Prints the capture devices, one a line, the default marked; returns the exit status.
 int listCaptureDevices();
 
-class Capture {
+class Capture : public SoundSource {
  public:
   Capture() = default;
   ~Capture();
@@ -32,9 +34,11 @@ class Capture {
   // a name that matches no device (the list is shown), 1 when it cannot open.
   int open(const std::string& requested);
   const std::string& name() const { return name_; }
-  int rate() const { return kRate; }
-  // The newest 2048 interleaved values, each ÷ 1000; silence where nothing came.
-  std::vector<float> window();
+  int rate() const override { return kRate; }
+  // What has arrived, without waiting: the window is the newest 2048
+  // interleaved values, each ÷ 1000, and the mono block the newest kBlock
+  // frames; silence where nothing came. `frame` is not used.
+  void around(int64_t frame, FrameSound& out) override;
   // Notices a device that went away and reopens it once a second.
   void keepAlive();
 
@@ -46,7 +50,7 @@ class Capture {
 
   ALCdevice* device_ = nullptr;
   std::string name_;
-  std::vector<int16_t> ring_;  // the newest values, oldest first
+  std::vector<int16_t> ring_;  // the newest kBlock frames, oldest first
   std::vector<int16_t> incoming_;
   std::chrono::steady_clock::time_point lastTry_;
   bool lost_ = false;

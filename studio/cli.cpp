@@ -137,6 +137,8 @@ int parseCommandLine(int argc, char** argv, CommandLine& out) {
   render->add_option("--from", from, "Start at this second (a .png shows the frame there)");
   render->add_option("--to", to, "End at this second (default: the end of the sound)");
   render->add_option("--crf", r.crf, "H.264 quality, 0 (lossless) to 51 (default 18)")->check(CLI::Range(0, 51));
+  render->add_option("--image", r.images, "A picture (PNG, JPEG) the pair reads as image0, image1, ... (up to 4)")
+      ->allow_extra_args(false);
   render->add_flag("--overwrite", r.overwrite, "Replace OUTPUT if it exists");
   render->add_flag("-q,--quiet", r.quiet, "Print nothing but errors");
   render->add_flag("--verbose", r.verbose, "Also show what the libraries (FFmpeg, Mesa) say");
@@ -157,6 +159,8 @@ int parseCommandLine(int argc, char** argv, CommandLine& out) {
   CLI::Option* capture = play->add_option("--capture", p.captureDevice,
                                           "Draw what a capture device hears (default: a monitor of the output)");
   capture->expected(0, 1);
+  play->add_option("--image", p.images, "A picture (PNG, JPEG) the pair reads as image0, image1, ... (up to 4)")
+      ->allow_extra_args(false);
   play->add_flag("--list-devices", p.listDevices, "List the capture devices and exit");
   play->add_flag("--verbose", p.verbose, "Also show what the libraries (OpenAL, ALSA, Mesa) say");
   play->footer(

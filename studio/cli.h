@@ -8,6 +8,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "frameClock.h"
 
@@ -28,6 +29,7 @@ struct RenderOptions {
   bool overwrite = false;
   bool quiet = false;
   bool verbose = false;
+  std::vector<std::string> images;
 };
 
 struct PlayOptions {
@@ -41,6 +43,7 @@ struct PlayOptions {
   std::string captureDevice;  // empty: the best default
   bool listDevices = false;
   bool verbose = false;
+  std::vector<std::string> images;
 };
 
 struct CommandLine {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <regex>
 #include <sstream>
 
@@ -83,6 +84,15 @@ GLuint compile(GLenum type, const ShaderFile& file, std::string& error) {
   return shader;
 }
 
+// Filters for the bound texture: mipmapped and linear for pictures, nearest
+// for data read texel by texel; clamped at the edges either way.
+void setTextureFilters(bool mipmapped) {
+  GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, mipmapped ? GL_LINEAR_MIPMAP_LINEAR : GL_NEAREST));
+  GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, mipmapped ? GL_LINEAR : GL_NEAREST));
+  GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE));
+  GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE));
+}
+
 }  // namespace
 
 bool readShaderPair(const std::string& dir, ShaderFile& vertex, ShaderFile& fragment, std::string& error) {
@@ -146,6 +156,26 @@ Picture::Picture() {
   const std::vector<float> quiet(kSpectrumSize, std::log(kMagnitudeFloor));
   GL_CALL(glBufferData(GL_SHADER_STORAGE_BUFFER, kSpectrumSize * sizeof(float), quiet.data(), GL_DYNAMIC_DRAW));
   GL_CALL(glBindBufferBase(GL_SHADER_STORAGE_BUFFER, 0, spectrum_));
+
+  for (GLint& at : at_) {
+    at = -1;
+  }
+  GL_CALL(glGenTextures(1, &waveform_));
+  GL_CALL(glBindTexture(GL_TEXTURE_2D, waveform_));
+  GL_CALL(glTexImage2D(GL_TEXTURE_2D, 0, GL_R32F, kWaveform, 1, 0, GL_RED, GL_FLOAT, nullptr));
+  setTextureFilters(false);
+  const std::vector<float> silence(kWaveform, 0.0f);
+  GL_CALL(glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, kWaveform, 1, GL_RED, GL_FLOAT, silence.data()));
+  GL_CALL(glGenTextures(4, images_));
+  GL_CALL(glGenTextures(1, &cover_));
+  for (int slot = 0; slot < 4; ++slot) {
+    setImage(slot, Image{});
+  }
+  setCover(Image{});
+  GL_CALL(glGenTextures(1, &previous_));
+  GL_CALL(glBindTexture(GL_TEXTURE_2D, previous_));
+  setTextureFilters(false);
+  GL_CALL(glBindTexture(GL_TEXTURE_2D, 0));
 }
 
 Picture::~Picture() {
@@ -153,6 +183,16 @@ Picture::~Picture() {
     glDeleteProgram(program_);
     program_ = 0;
   }
+  glDeleteTextures(1, &previous_);
+  previous_ = 0;
+  glDeleteTextures(1, &cover_);
+  cover_ = 0;
+  glDeleteTextures(4, images_);
+  for (GLuint& image : images_) {
+    image = 0;
+  }
+  glDeleteTextures(1, &waveform_);
+  waveform_ = 0;
   glDeleteBuffers(1, &spectrum_);
   spectrum_ = 0;
   glDeleteBuffers(1, &ebo_);
@@ -164,7 +204,17 @@ Picture::~Picture() {
 }
 
 bool Picture::build(const ShaderFile& vertex, const ShaderFile& fragment, std::string& error) {
+  std::string notes;
+  const bool built = build(vertex, fragment, error, notes);
+  if (!notes.empty()) {
+    std::cerr << notes << std::flush;
+  }
+  return built;
+}
+
+bool Picture::build(const ShaderFile& vertex, const ShaderFile& fragment, std::string& error, std::string& notes) {
   error.clear();
+  notes.clear();
   const GLuint vs = compile(GL_VERTEX_SHADER, vertex, error);
   const GLuint fs = compile(GL_FRAGMENT_SHADER, fragment, error);
   if (vs == 0 || fs == 0) {
@@ -196,7 +246,149 @@ bool Picture::build(const ShaderFile& vertex, const ShaderFile& fragment, std::s
   program_ = program;
   aspectAt_ = glGetUniformLocation(program_, "aspect");
   itimeAt_ = glGetUniformLocation(program_, "itime");
+  findInputs(notes);
+  if (!notes.empty()) {
+    notes = fragment.path + ": " + notes;
+  }
   return true;
+}
+
+void Picture::findInputs(std::string& notes) {
+  struct Want {
+    const char* name;
+    GLenum type;
+    const char* typeName;
+  };
+  static const Want wants[kInputCount] = {
+      {"resolution", GL_FLOAT_VEC2, "vec2"}, {"frame", GL_INT, "int"},
+      {"bands", GL_FLOAT, "float[64]"},      {"bass", GL_FLOAT, "float"},
+      {"mid", GL_FLOAT, "float"},            {"treble", GL_FLOAT, "float"},
+      {"level", GL_FLOAT, "float"},          {"beat", GL_FLOAT, "float"},
+      {"beats", GL_INT, "int"},              {"waveform", GL_SAMPLER_2D, "sampler2D"},
+      {"image0", GL_SAMPLER_2D, "sampler2D"}, {"image1", GL_SAMPLER_2D, "sampler2D"},
+      {"image2", GL_SAMPLER_2D, "sampler2D"}, {"image3", GL_SAMPLER_2D, "sampler2D"},
+      {"image0Size", GL_FLOAT_VEC2, "vec2"}, {"image1Size", GL_FLOAT_VEC2, "vec2"},
+      {"image2Size", GL_FLOAT_VEC2, "vec2"}, {"image3Size", GL_FLOAT_VEC2, "vec2"},
+      {"cover", GL_SAMPLER_2D, "sampler2D"},  {"coverSize", GL_FLOAT_VEC2, "vec2"},
+      {"previous", GL_SAMPLER_2D, "sampler2D"}};
+  for (GLint& at : at_) {
+    at = -1;
+  }
+  GLint count = 0;
+  GL_CALL(glGetProgramiv(program_, GL_ACTIVE_UNIFORMS, &count));
+  for (GLint i = 0; i < count; ++i) {
+    char name[256] = {};
+    GLint size = 0;
+    GLenum type = 0;
+    glGetActiveUniform(program_, static_cast<GLuint>(i), sizeof name, nullptr, &size, &type, name);
+    std::string base(name);
+    const bool array = base.size() > 3 && base.compare(base.size() - 3, 3, "[0]") == 0;
+    if (array) {
+      base.resize(base.size() - 3);
+    }
+    for (int k = 0; k < kInputCount; ++k) {
+      if (base != wants[k].name) {
+        continue;
+      }
+      const bool arrayWanted = k == kBandsIn;
+      if (type != wants[k].type || array != arrayWanted || (arrayWanted && size != kBands)) {
+        notes += std::string("\"") + wants[k].name + "\" should be declared as " + wants[k].typeName +
+                 "; it is not fed\n";
+        break;
+      }
+      at_[k] = glGetUniformLocation(program_, name);
+    }
+  }
+  // Samplers read fixed texture units: waveform 1, images 2-5, cover 6, previous 7.
+  const int units[][2] = {{kWaveformIn, 1}, {kImage0, 2}, {kImage1, 3}, {kImage2, 4},
+                          {kImage3, 5},     {kCover, 6},  {kPrevious, 7}};
+  for (const auto& unit : units) {
+    if (at_[unit[0]] >= 0) {
+      GL_CALL(glProgramUniform1i(program_, at_[unit[0]], unit[1]));
+    }
+  }
+  for (int k = 0; k < 5; ++k) {
+    const int sizeAt = at_[k < 4 ? kImage0Size + k : kCoverSize];
+    if (sizeAt >= 0) {
+      GL_CALL(glProgramUniform2f(program_, sizeAt, imageSizes_[k][0], imageSizes_[k][1]));
+    }
+  }
+}
+
+void Picture::setInputs(const AudioInputs& inputs) {
+  setSpectrum(inputs.spectrum);
+  if (program_ == 0) {
+    return;
+  }
+  if (at_[kBandsIn] >= 0) {
+    GL_CALL(glProgramUniform1fv(program_, at_[kBandsIn], kBands, inputs.bands.data()));
+  }
+  const std::pair<int, float> floats[] = {{kBass, inputs.bass},   {kMid, inputs.mid},   {kTreble, inputs.treble},
+                                          {kLevel, inputs.level}, {kBeat, inputs.beat}};
+  for (const auto& [input, value] : floats) {
+    if (at_[input] >= 0) {
+      GL_CALL(glProgramUniform1f(program_, at_[input], value));
+    }
+  }
+  if (at_[kBeats] >= 0) {
+    GL_CALL(glProgramUniform1i(program_, at_[kBeats], inputs.beats));
+  }
+  if (at_[kWaveformIn] >= 0) {
+    GL_CALL(glBindTexture(GL_TEXTURE_2D, waveform_));
+    GL_CALL(glPixelStorei(GL_UNPACK_ALIGNMENT, 4));
+    GL_CALL(glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, kWaveform, 1, GL_RED, GL_FLOAT, inputs.waveform.data()));
+  }
+}
+
+void Picture::uploadTexture(GLuint texture, const Image& image) {
+  static const uint8_t transparent[4] = {0, 0, 0, 0};
+  GL_CALL(glBindTexture(GL_TEXTURE_2D, texture));
+  GL_CALL(glPixelStorei(GL_UNPACK_ALIGNMENT, 1));
+  if (image.empty()) {
+    GL_CALL(glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, transparent));
+  } else {
+    // Rows top-down in the file; GL's first row is the bottom one, so flip.
+    const size_t row = static_cast<size_t>(image.width) * 4;
+    std::vector<uint8_t> flipped(image.rgba.size());
+    for (int y = 0; y < image.height; ++y) {
+      std::copy_n(image.rgba.begin() + static_cast<ptrdiff_t>(row * static_cast<size_t>(image.height - 1 - y)), row,
+                  flipped.begin() + static_cast<ptrdiff_t>(row * static_cast<size_t>(y)));
+    }
+    GL_CALL(glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, image.width, image.height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                         flipped.data()));
+  }
+  GL_CALL(glGenerateMipmap(GL_TEXTURE_2D));
+  setTextureFilters(true);
+  GL_CALL(glBindTexture(GL_TEXTURE_2D, 0));
+}
+
+void Picture::setImage(int slot, const Image& image) {
+  if (slot < 0 || slot >= 4) {
+    return;
+  }
+  uploadTexture(images_[slot], image);
+  imageSizes_[slot][0] = static_cast<float>(image.empty() ? 1 : image.width);
+  imageSizes_[slot][1] = static_cast<float>(image.empty() ? 1 : image.height);
+  if (program_ != 0 && at_[kImage0Size + slot] >= 0) {
+    GL_CALL(glProgramUniform2f(program_, at_[kImage0Size + slot], imageSizes_[slot][0], imageSizes_[slot][1]));
+  }
+}
+
+void Picture::setCover(const Image& image) {
+  uploadTexture(cover_, image);
+  imageSizes_[4][0] = static_cast<float>(image.empty() ? 1 : image.width);
+  imageSizes_[4][1] = static_cast<float>(image.empty() ? 1 : image.height);
+  if (program_ != 0 && at_[kCoverSize] >= 0) {
+    GL_CALL(glProgramUniform2f(program_, at_[kCoverSize], imageSizes_[4][0], imageSizes_[4][1]));
+  }
+}
+
+void Picture::clearPrevious() {
+  previousClear_ = true;
+}
+
+bool Picture::readsPrevious() const {
+  return program_ != 0 && at_[kPrevious] >= 0;
 }
 
 void Picture::setSpectrum(const std::vector<float>& spectrum) {
@@ -206,7 +398,7 @@ void Picture::setSpectrum(const std::vector<float>& spectrum) {
                           spectrum.data()));
 }
 
-void Picture::draw(int width, int height, float itime) {
+void Picture::draw(int width, int height, float itime, int64_t frame) {
   GL_CALL(glViewport(0, 0, width, height));
   GL_CALL(glDisable(GL_SCISSOR_TEST));
   if (program_ == 0) {
@@ -220,9 +412,41 @@ void Picture::draw(int width, int height, float itime) {
   GL_CALL(glUseProgram(program_));
   GL_CALL(glUniform1f(aspectAt_, static_cast<float>(height) / static_cast<float>(width)));
   GL_CALL(glUniform1f(itimeAt_, itime));
+  if (at_[kResolution] >= 0) {
+    GL_CALL(glUniform2f(at_[kResolution], static_cast<float>(width), static_cast<float>(height)));
+  }
+  if (at_[kFrame] >= 0) {
+    GL_CALL(glUniform1i(at_[kFrame], static_cast<GLint>(frame)));
+  }
+  const bool previous = readsPrevious();
+  if (previous) {
+    GL_CALL(glActiveTexture(GL_TEXTURE7));
+    GL_CALL(glBindTexture(GL_TEXTURE_2D, previous_));
+    if (previousClear_ || width != previousWidth_ || height != previousHeight_) {
+      // Black at the first frame, after a seek and after a resize.
+      GL_CALL(glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr));
+      GL_CALL(glClearTexImage(previous_, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr));
+      previousWidth_ = width;
+      previousHeight_ = height;
+      previousClear_ = false;
+    }
+  }
+  const std::pair<int, GLuint> textures[] = {{1, waveform_},   {2, images_[0]}, {3, images_[1]},
+                                             {4, images_[2]},  {5, images_[3]}, {6, cover_}};
+  for (const auto& [unit, texture] : textures) {
+    GL_CALL(glActiveTexture(static_cast<GLenum>(GL_TEXTURE0 + unit)));
+    GL_CALL(glBindTexture(GL_TEXTURE_2D, texture));
+  }
+  GL_CALL(glActiveTexture(GL_TEXTURE0));
   GL_CALL(glBindBufferBase(GL_SHADER_STORAGE_BUFFER, 0, spectrum_));
   GL_CALL(glBindVertexArray(vao_));
   GL_CALL(glDrawElements(GL_TRIANGLES, 6, GL_UNSIGNED_INT, nullptr));
+  if (previous) {
+    // What was just drawn becomes the next frame's "previous".
+    GL_CALL(glActiveTexture(GL_TEXTURE7));
+    GL_CALL(glCopyTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, 0, 0, width, height));
+    GL_CALL(glActiveTexture(GL_TEXTURE0));
+  }
 }
 
 void Picture::drawStaleFrame(int width, int height) {

@@ -3,6 +3,13 @@
 // uniforms "aspect" (height ÷ width) and "itime" (seconds). The same contract
 // as the live program, so one shader pair serves both.
 //
+// A pair may also declare the studio's further inputs (resolution, frame,
+// bands, bass, mid, treble, level, beat, beats, waveform, image0-3 with their
+// sizes, cover, coverSize, previous). They are looked up after linking and
+// only those declared are fed; one declared with another type is reported
+// and left alone. "previous" is the frame drawn before, copied from the
+// framebuffer after each draw, and only when a pair reads it.
+//
 // It needs only a current GL 4.5 context, whoever made it: EGL for render, a
 // GLFW window for play. GL objects are made in the constructor and deleted in
 // the destructor in reverse order, so the context must outlive the picture.
@@ -17,7 +24,9 @@
 #include <string>
 #include <vector>
 
+#include "analysis.h"
 #include "glCall.h"
+#include "image.h"
 
 // A shader source with the file it came from, for error messages.
 struct ShaderFile {
@@ -44,13 +53,24 @@ class Picture {
 
   // Compiles and links the pair. On success it replaces the current program;
   // on failure the current one stays and error holds the logs by file.
+  // notes receives a line for each input declared with the wrong type.
   bool build(const ShaderFile& vertex, const ShaderFile& fragment, std::string& error);
+  bool build(const ShaderFile& vertex, const ShaderFile& fragment, std::string& error, std::string& notes);
   bool hasProgram() const { return program_ != 0; }
 
   // Uploads one spectrum (16384 floats).
   void setSpectrum(const std::vector<float>& spectrum);
-  // Clears and draws into whatever framebuffer is bound, width × height.
-  void draw(int width, int height, float itime);
+  // Uploads one frame's analysis: the spectrum and what the pair declares of the rest.
+  void setInputs(const AudioInputs& inputs);
+  // The files of --image (slot 0-3) and the cover; an empty image is 1x1 transparent.
+  void setImage(int slot, const Image& image);
+  void setCover(const Image& image);
+  // The next draw sees a black "previous" (a seek).
+  void clearPrevious();
+  bool readsPrevious() const;
+  // Clears and draws into whatever framebuffer is bound, width × height, as
+  // frame number `frame` (the "frame" input).
+  void draw(int width, int height, float itime, int64_t frame = 0);
   // A thin red frame around the picture: what is shown is not the saved pair.
   void drawStaleFrame(int width, int height);
 
@@ -62,4 +82,20 @@ class Picture {
   GLuint spectrum_ = 0;
   GLint aspectAt_ = -1;
   GLint itimeAt_ = -1;
+
+  // The further inputs: where the program declares each (-1: not declared).
+  enum Input { kResolution, kFrame, kBandsIn, kBass, kMid, kTreble, kLevel, kBeat, kBeats, kWaveformIn,
+               kImage0, kImage1, kImage2, kImage3, kImage0Size, kImage1Size, kImage2Size, kImage3Size,
+               kCover, kCoverSize, kPrevious, kInputCount };
+  void findInputs(std::string& notes);
+  void uploadTexture(GLuint texture, const Image& image);
+  GLint at_[kInputCount] = {};
+  GLuint waveform_ = 0;
+  GLuint images_[4] = {};
+  GLuint cover_ = 0;
+  GLuint previous_ = 0;
+  float imageSizes_[5][2] = {};  // image0-3, cover
+  int previousWidth_ = 0;
+  int previousHeight_ = 0;
+  bool previousClear_ = true;
 };

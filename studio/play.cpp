@@ -22,9 +22,9 @@
 #include "pendingFile.h"
 #include "picture.h"
 #include "playback.h"
-#include "sampleWindow.h"
 #include "soundStream.h"
-#include "spectrum.h"
+#include "analysis.h"
+#include "image.h"
 #include "watcher.h"
 // GLFW after the loader, so it does not pull in the system GL header.
 #include <GLFW/glfw3.h>
@@ -231,6 +231,11 @@ int runPlay(const PlayOptions& o) {
     return listCaptureDevices();
   }
   catchInterrupts();
+  std::vector<Image> images;
+  std::string imageError;
+  if (!loadImages(o.images, images, imageError)) {
+    return report(kExitUsage, imageError);
+  }
   SoundData sound;
   std::string error;
   std::unique_ptr<Capture> capture;
@@ -275,12 +280,23 @@ int runPlay(const PlayOptions& o) {
     std::cerr << "vrax-studio: cannot watch " << shaderDir << " for saves; the pair is read once" << std::endl;
   }
   shaders.reload(picture, "", true);
+  for (size_t i = 0; i < images.size(); ++i) {
+    picture.setImage(static_cast<int>(i), images[i]);
+  }
+  picture.setCover(capture ? (images.empty() ? Image{} : images.front()) : chooseCover(o.sound, images));
 
   const int channels = capture ? 2 : sound.info.channels;
   const int64_t rate = capture ? capture->rate() : sound.info.samplerate;
   const int64_t frames = capture ? 0 : static_cast<int64_t>(sound.samples.size()) / channels;
   const int64_t latencyFrames = static_cast<int64_t>(std::llround(o.latencyMs * static_cast<double>(rate) / 1000.0));
-  std::vector<float> previous;
+  std::unique_ptr<MemorySound> file;
+  if (!capture) {
+    file = std::make_unique<MemorySound>(sound.samples, channels, static_cast<int>(rate));
+  }
+  SoundSource& source = capture ? static_cast<SoundSource&>(*capture) : *file;
+  Analysis analysis(static_cast<int>(rate));
+  FrameSound frameSound;
+  int64_t frameNumber = 0;
   Pacer pacer(window.refreshRate());
   bool paused = false;
   bool saidNoSeek = false;
@@ -321,6 +337,8 @@ int runPlay(const PlayOptions& o) {
       } else {
         const int64_t target = keys.home ? 0 : playback.position() + keys.seekSeconds * rate;
         playback.seek(keys.home ? 0 : (target < 0 ? 0 : target));
+        analysis.restart();
+        picture.clearPrevious();
         std::cout << "At " << secondsText(playback.position(), rate) << std::endl;
       }
       keys.seekSeconds = 0;
@@ -339,21 +357,16 @@ int runPlay(const PlayOptions& o) {
     // Paused, the picture holds still: no new spectrum, no time.
     const int64_t position = capture ? 0 : playback.position();
     if (!paused) {
-      std::vector<float> samples;
-      if (capture) {
-        samples = capture->window();
-      } else {
-        const int64_t at = ((position + latencyFrames) % frames + frames) % frames;
-        samples = sampleWindow(sound.samples, at, channels);
-      }
-      updateSpectrum(samples, previous);
-      picture.setSpectrum(samples);
+      const int64_t at = capture ? 0 : ((position + latencyFrames) % frames + frames) % frames;
+      source.around(at, frameSound);
+      const double seconds = capture ? std::chrono::duration<double>(running).count() : static_cast<double>(at) / rate;
+      picture.setInputs(analysis.step(frameSound, seconds));
     }
     int width = 0;
     int height = 0;
     glfwGetFramebufferSize(window.get(), &width, &height);
     if (width > 0 && height > 0) {
-      picture.draw(width, height, std::chrono::duration<float>(running).count());
+      picture.draw(width, height, std::chrono::duration<float>(running).count(), frameNumber);
       if (keys.shot) {
         keys.shot = false;
         saveShot(width, height, std::filesystem::path(name).stem().string(),
@@ -382,6 +395,9 @@ int runPlay(const PlayOptions& o) {
       glfwSetWindowTitle(window.get(), title.c_str());
     }
 
+    if (!paused) {
+      ++frameNumber;
+    }
     const Clock::time_point beforeSwap = Clock::now();
     glfwSwapBuffers(window.get());
     pacer.wait(Clock::now() - beforeSwap);

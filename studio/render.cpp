@@ -23,6 +23,7 @@
 
 #include "boundedQueue.h"
 #include "encoder.h"
+#include "image.h"
 #include "interrupt.h"
 #include "libraryLog.h"
 #include "offscreen.h"
@@ -31,7 +32,7 @@
 #include "progress.h"
 #include "readback.h"
 #include "soundStream.h"
-#include "spectrum.h"
+#include "analysis.h"
 
 namespace {
 
@@ -192,7 +193,8 @@ int planSpan(const RenderOptions& o, const Sound& sound, const FrameClock& clock
 // from frame to frame.
 class Drawing {
  public:
-  Drawing(const RenderOptions& o, const FrameClock& clock) : o_(o), clock_(clock) {}
+  Drawing(const RenderOptions& o, const FrameClock& clock, const std::vector<Image>& images)
+      : o_(o), clock_(clock), images_(images), analysis_(static_cast<int>(clock.rate())) {}
 
   bool open(std::string& error) {
     if (!context_.open(o_.width, o_.height, error)) {
@@ -213,31 +215,45 @@ class Drawing {
       error += "the shader pair in " + dir + " does not build";
       return false;
     }
-    if (!windows_.open(o_.sound, error)) {
+    if (!source_.open(o_.sound, error)) {
       error = "cannot read the sound " + o_.sound + ": " + error;
       return false;
     }
+    for (size_t i = 0; i < images_.size(); ++i) {
+      picture_->setImage(static_cast<int>(i), images_[i]);
+    }
+    picture_->setCover(chooseCover(o_.sound, images_));
     return true;
   }
-  // Frame n's spectrum step; the smoothing carries, so every frame from 0 on
-  // is stepped, drawn or not.
-  std::vector<float> step(int64_t n) {
-    std::vector<float> window = windows_.window(clock_.soundFrameAt(n));
-    updateSpectrum(window, previous_);
-    return window;
+  // Frame n's analysis; the smoothing carries, so every frame from 0 on is
+  // stepped, drawn or not. A pair that reads the previous frame has every
+  // frame drawn, so a span starts from the same picture as a whole render.
+  void skip(int64_t n) {
+    if (picture_->readsPrevious()) {
+      draw(n);
+      return;
+    }
+    step(n);
   }
   void draw(int64_t n) {
-    picture_->setSpectrum(step(n));
-    picture_->draw(o_.width, o_.height, static_cast<float>(clock_.seconds(n)));
+    picture_->setInputs(step(n));
+    picture_->draw(o_.width, o_.height, static_cast<float>(clock_.seconds(n)), n);
   }
 
  private:
+  const AudioInputs& step(int64_t n) {
+    source_.around(clock_.soundFrameAt(n), sound_);
+    return analysis_.step(sound_, clock_.seconds(n));
+  }
+
   const RenderOptions& o_;
   const FrameClock& clock_;
+  const std::vector<Image>& images_;
   OffscreenContext context_;
   std::unique_ptr<Picture> picture_;  // after the context, so its GL objects go first
-  WindowReader windows_;
-  std::vector<float> previous_;
+  WindowReader source_;
+  FrameSound sound_;
+  Analysis analysis_;
 };
 
 int writeStill(const RenderOptions& o, const FrameClock& clock, const Span& span, Drawing& drawing) {
@@ -374,6 +390,11 @@ int runRender(const RenderOptions& o) {
   if (!o.overwrite && std::filesystem::exists(std::filesystem::symlink_status(o.output, ec))) {
     return report(kExitUsage, o.output + " exists; pass --overwrite to replace it");
   }
+  std::vector<Image> images;
+  std::string imageError;
+  if (!loadImages(o.images, images, imageError)) {
+    return report(kExitUsage, imageError);
+  }
   Sound sound;
   int status = probeSound(o.sound, sound);
   if (status >= 0) {
@@ -385,14 +406,14 @@ int runRender(const RenderOptions& o) {
     return status;
   }
 
-  Drawing drawing(o, clock);
+  Drawing drawing(o, clock, images);
   std::string error;
   if (!drawing.open(error)) {
     return report(kExitFailure, error);
   }
-  // A render that starts late steps through the frames before it undrawn.
+  // A render that starts late steps through the frames before it.
   for (int64_t n = 0; n < span.first; ++n) {
-    drawing.step(n);
+    drawing.skip(n);
   }
   // Until here a signal ends the run at once; from here it completes the file.
   stopAtNextFrame();

@@ -99,12 +99,13 @@ int64_t countFrames(SoundFile& file) {
   return total;
 }
 
-std::vector<float> WindowReader::window(int64_t frame) {
+void WindowReader::around(int64_t frame, FrameSound& out) {
   const int channels = file_.channels();
-  const int64_t need = std::max<int64_t>(1, (kWindowValues + channels - 1) / channels);
-  // Frames behind the window are dropped in large steps, so the copy is rare.
-  if (frame - start_ > 1 << 16) {
-    const int64_t drop = std::min(frame - start_, static_cast<int64_t>(buffer_.size()) / channels);
+  const int64_t need = std::max<int64_t>(kAhead, (kWindowValues + channels - 1) / channels);
+  // Frames behind the block are dropped in large steps, so the copy is rare.
+  const int64_t keepFrom = frame - kBehind;
+  if (keepFrom - start_ > 1 << 16) {
+    const int64_t drop = std::min(keepFrom - start_, static_cast<int64_t>(buffer_.size()) / channels);
     buffer_.erase(buffer_.begin(), buffer_.begin() + drop * channels);
     start_ += drop;
   }
@@ -116,5 +117,11 @@ std::vector<float> WindowReader::window(int64_t frame) {
     buffer_.resize(old + static_cast<size_t>(got * channels));
     ended_ = got < kChunk;
   }
-  return sampleWindow(buffer_, frame - start_, channels);
+  soundAround(buffer_, start_, channels, frame, out);
+}
+
+std::vector<float> WindowReader::window(int64_t frame) {
+  FrameSound sound;
+  around(frame, sound);
+  return sound.window;
 }

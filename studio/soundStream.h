@@ -12,6 +12,8 @@
 
 #include <sndfile.h>
 
+#include "soundSource.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -56,12 +58,17 @@ class SoundFile {
 // claim hours a file does not hold).
 int64_t countFrames(SoundFile& file);
 
-class WindowReader {
+// A file read offline: the sound around each frame's time, for frames that
+// only move forward.
+class WindowReader : public SoundSource {
  public:
   bool open(const std::string& path, std::string& error) { return file_.open(path, error); }
-  // The window of the frame starting at sound frame `frame`, exactly as the
-  // live program takes it from the whole decoded sound: up to 2048
-  // interleaved values ÷ 1000, cut short at the end. `frame` never goes back.
+  int rate() const override { return file_.rate(); }
+  // The sound of the frame starting at sound frame `frame`: the window exactly
+  // as the live program takes it from the whole decoded sound (up to 2048
+  // interleaved values ÷ 1000, cut short at the end), and the mono block
+  // around it. `frame` never goes back.
+  void around(int64_t frame, FrameSound& out) override;
   std::vector<float> window(int64_t frame);
 
  private:

@@ -1,0 +1,78 @@
+// analysis.h — everything a picture can read about the sound, computed once
+// per frame from the samples around the frame's time. No GL, no AL: the same
+// numbers for a render, a window and a capture device, and testable alone.
+//
+// The sound of one frame (FrameSound) is cut from any source by
+// soundAround: the live program's sample window starting at the frame
+// (unchanged, for the spectrum), and kBlock mono samples (the mean of the
+// channels, −1..1) from kBehind before the frame to kAhead after it.
+//
+// Analysis carries what lasts from frame to frame: the spectrum's blend, the
+// bands' decay and the onset detector's history. Its smoothing runs in
+// seconds, not frames, so 30 and 60 frames a second move alike.
+//
+// Threading: one Analysis per thread; soundAround is a plain function.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+constexpr int kBands = 64;
+constexpr int kWaveform = 1024;
+constexpr int kBlock = 2048;
+constexpr int kBehind = 1536;
+constexpr int kAhead = kBlock - kBehind;
+// "beat" before the first onset.
+constexpr float kNoBeatYet = 1.0e6f;
+
+struct FrameSound {
+  std::vector<float> window;  // the live program's window: up to 2048 values ÷ 1000
+  std::vector<float> mono;    // kBlock samples, frames [frame − kBehind, frame + kAhead)
+};
+
+// The sound around `frame` from buffer, which holds interleaved 16-bit frames
+// of the sound starting at sound frame bufferStart (the sound ends where the
+// buffer ends when atEnd). Frames outside the buffer are silence.
+void soundAround(const std::vector<int16_t>& buffer, int64_t bufferStart, int channels, int64_t frame,
+                 FrameSound& out);
+
+struct AudioInputs {
+  std::vector<float> spectrum;  // kSpectrumSize values, as the live program's
+  std::array<float, kBands> bands{};
+  float bass = 0, mid = 0, treble = 0;
+  float level = 0;
+  float beat = kNoBeatYet;
+  int beats = 0;
+  std::array<float, kWaveform> waveform{};
+};
+
+class Analysis {
+ public:
+  explicit Analysis(int rate);
+
+  // One frame: its sound and its time in seconds. Consumes sound.window.
+  const AudioInputs& step(FrameSound& sound, double seconds);
+  // Forgets the smoothing and the onset history (a seek, or a song that
+  // starts over); the count of onsets stays.
+  void restart();
+  const AudioInputs& inputs() const { return inputs_; }
+
+  // Band k's edges in Hz.
+  static double bandLow(int k);
+  static double bandHigh(int k) { return bandLow(k + 1); }
+
+ private:
+  void measureBands(const std::vector<float>& mono, std::array<float, kBands>& raw);
+  bool onset(const std::array<float, kBands>& raw, double dt);
+
+  int rate_;
+  AudioInputs inputs_;
+  std::vector<float> spectrumHistory_;
+  std::array<float, kBands> lastRaw_{};
+  std::vector<float> hann_;
+  double lastSeconds_ = 0;
+  double lastOnset_ = -1;
+  double fluxMean_ = 0;
+  bool started_ = false;
+};

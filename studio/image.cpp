@@ -1,0 +1,186 @@
+// image.cpp — see image.h. Every FFmpeg object is held by a unique_ptr whose
+// deleter frees it, so each early return releases what was made.
+#include "image.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
+#include <sys/stat.h>
+
+#include <iostream>
+#include <memory>
+
+namespace {
+
+struct InputCloser {
+  void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+};
+struct CodecFreer {
+  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameFreer {
+  void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketFreer {
+  void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct ScalerFreer {
+  void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+using Input = std::unique_ptr<AVFormatContext, InputCloser>;
+using Codec = std::unique_ptr<AVCodecContext, CodecFreer>;
+using Frame = std::unique_ptr<AVFrame, FrameFreer>;
+using Packet = std::unique_ptr<AVPacket, PacketFreer>;
+
+std::string reason(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(code, text, sizeof text);
+  return text;
+}
+
+Input openInput(const std::string& path, std::string& error) {
+  AVFormatContext* raw = nullptr;
+  const std::string url = "file:" + path;
+  const int ret = avformat_open_input(&raw, url.c_str(), nullptr, nullptr);
+  if (ret < 0) {
+    error = reason(ret);
+    return nullptr;
+  }
+  Input input(raw);
+  if (avformat_find_stream_info(input.get(), nullptr) < 0) {
+    error = "cannot make sense of its contents";
+    return nullptr;
+  }
+  return input;
+}
+
+// Decodes one packet of stream into RGBA.
+bool decodePacket(const AVStream* stream, const AVPacket* packet, Image& out, std::string& error) {
+  const AVCodec* decoder = avcodec_find_decoder(stream->codecpar->codec_id);
+  if (decoder == nullptr) {
+    error = "no decoder for its picture format";
+    return false;
+  }
+  Codec codec(avcodec_alloc_context3(decoder));
+  Frame frame(av_frame_alloc());
+  if (!codec || !frame || avcodec_parameters_to_context(codec.get(), stream->codecpar) < 0 ||
+      avcodec_open2(codec.get(), decoder, nullptr) < 0) {
+    error = "cannot open its picture decoder";
+    return false;
+  }
+  int ret = avcodec_send_packet(codec.get(), packet);
+  if (ret >= 0) {
+    avcodec_send_packet(codec.get(), nullptr);
+    ret = avcodec_receive_frame(codec.get(), frame.get());
+  }
+  if (ret < 0) {
+    error = "its picture does not decode: " + reason(ret);
+    return false;
+  }
+  if (frame->width < 1 || frame->height < 1 || frame->width > kMaxImageSide || frame->height > kMaxImageSide) {
+    error = "it is " + std::to_string(frame->width) + "x" + std::to_string(frame->height) + ", larger than " +
+            std::to_string(kMaxImageSide) + " a side";
+    return false;
+  }
+  std::unique_ptr<SwsContext, ScalerFreer> scaler(sws_getContext(
+      frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), frame->width, frame->height,
+      AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr));
+  if (!scaler) {
+    error = "cannot convert its pixels";
+    return false;
+  }
+  out.width = frame->width;
+  out.height = frame->height;
+  out.rgba.assign(static_cast<size_t>(out.width) * static_cast<size_t>(out.height) * 4, 0);
+  uint8_t* rows[1] = {out.rgba.data()};
+  const int strides[1] = {out.width * 4};
+  sws_scale(scaler.get(), frame->data, frame->linesize, 0, frame->height, rows, strides);
+  return true;
+}
+
+}  // namespace
+
+bool loadImage(const std::string& path, Image& out, std::string& error) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    error = stat(path.c_str(), &info) != 0 ? "No such file or directory" : "it is not a regular file";
+    return false;
+  }
+  Input input = openInput(path, error);
+  if (!input) {
+    error = "not a picture (" + error + ")";
+    return false;
+  }
+  const int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (index < 0) {
+    error = "not a picture";
+    return false;
+  }
+  Packet packet(av_packet_alloc());
+  if (!packet) {
+    error = "out of memory";
+    return false;
+  }
+  for (;;) {
+    const int ret = av_read_frame(input.get(), packet.get());
+    if (ret < 0) {
+      error = "holds no picture";
+      return false;
+    }
+    if (packet->stream_index == index) {
+      break;
+    }
+    av_packet_unref(packet.get());
+  }
+  return decodePacket(input->streams[index], packet.get(), out, error);
+}
+
+bool loadCover(const std::string& soundPath, Image& out, std::string& error) {
+  std::string ignored;
+  Input input = openInput(soundPath, ignored);
+  if (!input) {
+    return false;
+  }
+  for (unsigned i = 0; i < input->nb_streams; ++i) {
+    const AVStream* stream = input->streams[i];
+    if ((stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0 && stream->attached_pic.size > 0) {
+      return decodePacket(stream, &stream->attached_pic, out, error);
+    }
+  }
+  return false;
+}
+
+bool loadImages(const std::vector<std::string>& paths, std::vector<Image>& out, std::string& error) {
+  if (paths.size() > static_cast<size_t>(kMaxImages)) {
+    error = "--image is given " + std::to_string(paths.size()) + " times; a pair reads at most " +
+            std::to_string(kMaxImages);
+    return false;
+  }
+  out.clear();
+  for (const std::string& path : paths) {
+    Image image;
+    std::string why;
+    if (!loadImage(path, image, why)) {
+      error = "--image " + path + ": " + why;
+      return false;
+    }
+    out.push_back(std::move(image));
+  }
+  return true;
+}
+
+Image chooseCover(const std::string& soundPath, const std::vector<Image>& images) {
+  Image cover;
+  std::string error;
+  if (loadCover(soundPath, cover, error)) {
+    return cover;
+  }
+  if (!error.empty()) {
+    std::cerr << "vrax-studio: the cover art in " << soundPath << " is skipped: " << error << std::endl;
+  }
+  return images.empty() ? Image{} : images.front();
+}
