@@ -146,7 +146,12 @@ const AudioInputs& Analysis::step(FrameSound& sound, double seconds) {
   const double rms = std::sqrt(energy / kBlock);
   const float level = toUnit(20.0 * std::log10(std::max(rms, 1e-10)), -60.0);
 
-  const bool beat = started_ && onset(raw, dt) && (lastOnset_ < 0 || seconds - lastOnset_ >= kRefractory);
+  // The block reaches back before the first frame, into what the analysis
+  // never heard (before the song, or before a seek): a sound that was
+  // already there is not an onset.
+  const bool warm = started_ && seconds - startSeconds_ >= static_cast<double>(kBehind) / rate_;
+  const bool rising = started_ && onset(raw, dt);
+  const bool beat = warm && rising && (lastOnset_ < 0 || seconds - lastOnset_ >= kRefractory);
   if (beat) {
     lastOnset_ = seconds;
     ++inputs_.beats;
@@ -171,6 +176,9 @@ const AudioInputs& Analysis::step(FrameSound& sound, double seconds) {
 
   lastRaw_ = raw;
   lastSeconds_ = seconds;
+  if (!started_) {
+    startSeconds_ = seconds;
+  }
   started_ = true;
   return inputs_;
 }

@@ -72,6 +72,7 @@ class Analysis {
   std::array<float, kBands> lastRaw_{};
   std::vector<float> hann_;
   double lastSeconds_ = 0;
+  double startSeconds_ = 0;
   double lastOnset_ = -1;
   double fluxMean_ = 0;
   bool started_ = false;

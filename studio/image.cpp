@@ -11,6 +11,7 @@ extern "C" {
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <iostream>
 #include <memory>
 
@@ -78,7 +79,7 @@ bool decodePacket(const AVStream* stream, const AVPacket* packet, Image& out, st
     ret = avcodec_receive_frame(codec.get(), frame.get());
   }
   if (ret < 0) {
-    error = "its picture does not decode: " + reason(ret);
+    error = "not a picture: it does not decode (" + reason(ret) + ")";
     return false;
   }
   if (frame->width < 1 || frame->height < 1 || frame->width > kMaxImageSide || frame->height > kMaxImageSide) {
@@ -93,12 +94,29 @@ bool decodePacket(const AVStream* stream, const AVPacket* packet, Image& out, st
     error = "cannot convert its pixels";
     return false;
   }
+  // Into a frame of FFmpeg's own padded layout (swscale may write past a
+  // tight row), then row by row into the picture.
+  Frame converted(av_frame_alloc());
+  if (!converted) {
+    error = "out of memory";
+    return false;
+  }
+  converted->format = AV_PIX_FMT_RGBA;
+  converted->width = frame->width;
+  converted->height = frame->height;
+  if (av_frame_get_buffer(converted.get(), 0) < 0) {
+    error = "out of memory";
+    return false;
+  }
+  sws_scale(scaler.get(), frame->data, frame->linesize, 0, frame->height, converted->data, converted->linesize);
   out.width = frame->width;
   out.height = frame->height;
-  out.rgba.assign(static_cast<size_t>(out.width) * static_cast<size_t>(out.height) * 4, 0);
-  uint8_t* rows[1] = {out.rgba.data()};
-  const int strides[1] = {out.width * 4};
-  sws_scale(scaler.get(), frame->data, frame->linesize, 0, frame->height, rows, strides);
+  const size_t row = static_cast<size_t>(out.width) * 4;
+  out.rgba.resize(row * static_cast<size_t>(out.height));
+  for (int y = 0; y < out.height; ++y) {
+    std::copy_n(converted->data[0] + static_cast<ptrdiff_t>(y) * converted->linesize[0], row,
+                out.rgba.begin() + static_cast<ptrdiff_t>(row * static_cast<size_t>(y)));
+  }
   return true;
 }
 

@@ -247,8 +247,8 @@ bool Picture::build(const ShaderFile& vertex, const ShaderFile& fragment, std::s
   aspectAt_ = glGetUniformLocation(program_, "aspect");
   itimeAt_ = glGetUniformLocation(program_, "itime");
   findInputs(notes);
-  if (!notes.empty()) {
-    notes = fragment.path + ": " + notes;
+  for (size_t at = notes.find("%FILE%"); at != std::string::npos; at = notes.find("%FILE%", at)) {
+    notes.replace(at, 6, fragment.path);
   }
   return true;
 }
@@ -292,7 +292,7 @@ void Picture::findInputs(std::string& notes) {
       }
       const bool arrayWanted = k == kBandsIn;
       if (type != wants[k].type || array != arrayWanted || (arrayWanted && size != kBands)) {
-        notes += std::string("\"") + wants[k].name + "\" should be declared as " + wants[k].typeName +
+        notes += std::string("%FILE%: \"") + wants[k].name + "\" should be declared as " + wants[k].typeName +
                  "; it is not fed\n";
         break;
       }

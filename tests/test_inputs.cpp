@@ -1,0 +1,229 @@
+// The music inputs end to end over the built binary: the same values in a
+// render and in a window, images and cover art where a pair draws them, the
+// previous frame fed back (and a span equal to a whole render), and bad
+// images and badly typed inputs with their statuses.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <sstream>
+#include <thread>
+
+#include "support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct StudioRun {
+  int status;
+  std::string err;
+};
+
+StudioRun studio(const std::string& dir, std::vector<std::string> args, double seconds = 120) {
+  args.insert(args.begin(), vt::studioBinary());
+  vt::Process p(args, dir, {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
+  const int status = p.wait(seconds);
+  return {status, p.err()};
+}
+
+// A fragment shader with the studio's further inputs declared before main.
+std::string pairWith(const std::string& declarations, const std::string& body) {
+  std::string text = vt::fragmentShader(body);
+  text.insert(text.find("void main()"), declarations + "\n");
+  return text;
+}
+
+// RGB bytes of a picture or of frame n of a video.
+std::string rgb(const std::string& file, int frame = 0) {
+  return vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", file, "-vf",
+                        "select=eq(n\\," + std::to_string(frame) + ")", "-frames:v", "1", "-f", "rawvideo",
+                        "-pix_fmt", "rgb24", "-"});
+}
+
+int at(const std::string& pixels, int width, int x, int y, int channel) {
+  return static_cast<unsigned char>(pixels[static_cast<size_t>((y * width + x) * 3 + channel)]);
+}
+
+// Two steady tones on the analysis's bins (5 and 139 of 2048 at 44.1 kHz), so
+// that every input settles and stays whatever the phase of the block.
+bool writeSteady(const std::string& path, double seconds) {
+  return vt::writeSound(path, static_cast<int64_t>(44100 * seconds), 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                        [](int64_t f, int) {
+                          const double t = static_cast<double>(f) / 44100;
+                          const double bin = 44100.0 / 2048;
+                          return 0.4 * std::sin(2 * M_PI * 5 * bin * t) + 0.05 * std::sin(2 * M_PI * 139 * bin * t);
+                        });
+}
+
+const char* const kAnalysisDeclarations =
+    "uniform float bands[64];\nuniform float bass, mid, treble, level, beat;\nuniform int beats;\n"
+    "uniform vec2 resolution;";
+// Red: bass, mid, treble, level in four columns; green: the band under x;
+// blue: whether no onset was found and the resolution is the picture's.
+const char* const kAnalysisBody =
+    "int column = int(uv.x * 4.0);\n"
+    "float v = column == 0 ? bass : column == 1 ? mid : column == 2 ? treble : level;\n"
+    "bool sized = resolution == vec2(128.0, 64.0);\n"
+    "FragColor = vec4(v, bands[int(uv.x * 63.99)], beats == 0 && beat > 1000.0 && sized ? 1.0 : 0.0, 1.0);";
+
+TEST(Inputs, ARenderAndAWindowSeeTheSameValues) {
+  vt::TempDir dir;
+  vt::writeShaders(dir.path(), vt::kPlainVertexShader, pairWith(kAnalysisDeclarations, kAnalysisBody));
+  ASSERT_TRUE(writeSteady(dir / "song.wav", 20));
+
+  vt::Process play({vt::studioBinary(), "play", "song.wav", "--size", "128x64"}, dir.path(),
+                   {{"ALSOFT_DRIVERS", "null"}});
+  ASSERT_EQ(vt::wmctl({"wait", "song.wav", "30"}, nullptr, 40), 0) << play.err();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  vt::wmctl({"key", "song.wav", "space"});
+  std::string paused;
+  for (int i = 0; i < 300 && paused.empty(); ++i) {
+    std::istringstream out(play.out());
+    for (std::string line; std::getline(out, line);) {
+      if (line.rfind("Paused at ", 0) == 0) {
+        paused = line.substr(10, line.find(' ', 10) - 10);
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_FALSE(paused.empty()) << play.out();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ASSERT_EQ(vt::wmctl({"snap", "song.wav", dir / "window.ppm"}), 0);
+  vt::wmctl({"close", "song.wav"});
+  EXPECT_EQ(play.wait(20), 0) << play.err();
+
+  const StudioRun run = studio(dir.path(), {"render", "song.wav", "still.png", "--from", paused, "--size", "128x64"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string window = rgb(dir / "window.ppm");
+  const std::string still = rgb(dir / "still.png");
+  ASSERT_EQ(window.size(), 128u * 64 * 3);
+  ASSERT_EQ(still.size(), window.size());
+  int worst = 0;
+  for (size_t i = 0; i < still.size(); ++i) {
+    worst = std::max(worst, std::abs(int(static_cast<unsigned char>(still[i])) - int(static_cast<unsigned char>(window[i]))));
+  }
+  EXPECT_LE(worst, 2);
+  // And the values are the tones': bass and mid lit, blue (no onset, right size) on.
+  EXPECT_GT(at(still, 128, 10, 32, 0), 40);
+  EXPECT_EQ(at(still, 128, 10, 32, 2), 255);
+}
+
+TEST(Inputs, ImagesAndCoverArtAppearWhereThePairDrawsThem) {
+  vt::TempDir dir;
+  // Left half red, right half blue, 64x32.
+  int status = -1;
+  vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i", "color=red:size=32x32", "-f", "lavfi", "-i",
+                 "color=blue:size=32x32", "-filter_complex", "hstack", "-frames:v", "1", dir / "halves.png"},
+                &status);
+  ASSERT_EQ(status, 0);
+  vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i", "color=lime:size=16x16", "-frames:v", "1",
+                 dir / "green.png"},
+                &status);
+  ASSERT_EQ(status, 0);
+  ASSERT_TRUE(vt::writeTone(dir / "song.wav", 44100, 2, 44100));
+  vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", dir / "song.wav", "-i", dir / "green.png", "-map", "0",
+                 "-map", "1", "-c:v", "png", "-disposition:v", "attached_pic", dir / "covered.flac"},
+                &status);
+  ASSERT_EQ(status, 0);
+
+  // Top half: image0 (with its size checked in blue); bottom half: the cover.
+  vt::writeShaders(dir.path(), vt::kPlainVertexShader,
+                   pairWith("uniform sampler2D image0, cover;\nuniform vec2 image0Size, coverSize;",
+                            "vec4 c = uv.y > 0.5 ? texture(image0, uv) : texture(cover, uv);\n"
+                            "FragColor = vec4(c.rgb, 1.0);"));
+  ASSERT_EQ(studio(dir.path(), {"render", "covered.flac", "a.png", "--image", "halves.png", "--size", "64x48"}).status,
+            0);
+  const std::string a = rgb(dir / "a.png");
+  EXPECT_GT(at(a, 64, 8, 8, 0), 200);    // top left: red
+  EXPECT_LT(at(a, 64, 8, 8, 2), 50);
+  EXPECT_GT(at(a, 64, 56, 8, 2), 200);   // top right: blue
+  EXPECT_GT(at(a, 64, 32, 40, 1), 200);  // bottom: the embedded green cover
+  EXPECT_LT(at(a, 64, 32, 40, 0), 50);
+
+  // No cover in the song: the first image stands in; no image at all: transparent.
+  ASSERT_EQ(studio(dir.path(), {"render", "song.wav", "b.png", "--image", "green.png", "--size", "64x48"}).status, 0);
+  EXPECT_GT(at(rgb(dir / "b.png"), 64, 32, 40, 1), 200);
+  ASSERT_EQ(studio(dir.path(), {"render", "song.wav", "c.png", "--size", "64x48"}).status, 0);
+  const std::string c = rgb(dir / "c.png");
+  EXPECT_EQ(at(c, 64, 32, 40, 0) + at(c, 64, 32, 40, 1) + at(c, 64, 32, 40, 2), 0);
+}
+
+TEST(Inputs, ThePreviousFrameFeedsBackAndASpanEqualsTheWholeRender) {
+  vt::TempDir dir;
+  vt::writeShaders(dir.path(), vt::kPlainVertexShader,
+                   pairWith("uniform sampler2D previous;\nuniform vec2 resolution;\nuniform int frame;",
+                            "vec4 last = texture(previous, gl_FragCoord.xy / resolution);\n"
+                            "FragColor = vec4(last.rgb + vec3(8.0 / 255.0), 1.0);"));
+  ASSERT_TRUE(vt::writeTone(dir / "song.wav", 44100, 2, 44100));
+  ASSERT_EQ(studio(dir.path(), {"render", "song.wav", "all.mkv", "--size", "64x48", "--to", "0.5", "--crf", "0"}).status,
+            0);
+  int last = -1;
+  for (int n = 0; n < 25; n += 4) {
+    const int grey = at(rgb(dir / "all.mkv", n), 64, 32, 24, 1);
+    EXPECT_NEAR(grey, 8 * (n + 1), 4) << n;  // black at the first frame, then 8 more each frame
+    EXPECT_GT(grey, last) << n;
+    last = grey;
+  }
+  ASSERT_EQ(studio(dir.path(),
+                   {"render", "song.wav", "span.mkv", "--size", "64x48", "--from", "0.2", "--to", "0.5", "--crf", "0"})
+                .status,
+            0);
+  for (int n = 0; n < 18; n += 6) {
+    EXPECT_EQ(rgb(dir / "span.mkv", n), rgb(dir / "all.mkv", 12 + n)) << n;
+  }
+}
+
+TEST(Inputs, BadImagesAreRefusedAndBadlyTypedInputsAreNamed) {
+  vt::TempDir dir;
+  vt::copyShippedShaders(dir.path());
+  ASSERT_TRUE(vt::writeTone(dir / "song.wav", 44100, 2, 44100));
+  int status = -1;
+  vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i", "color=red:size=8200x8", "-frames:v", "1",
+                 dir / "wide.png"},
+                &status);
+  ASSERT_EQ(status, 0);
+  vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i", "color=red:size=8x8", "-frames:v", "1",
+                 dir / "ok.jpg"},
+                &status);
+  ASSERT_EQ(status, 0);
+  vt::writeText(dir / "text.png", "not a picture at all");
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"missing", {"--image", "none.png"}, "none.png: No such file"},
+      {"not a picture", {"--image", "text.png"}, "text.png: not a picture"},
+      {"too large", {"--image", "wide.png"}, "8200x8, larger than 8192"},
+      {"a folder", {"--image", "."}, "not a regular file"},
+      {"five", {"--image", "ok.jpg", "--image", "ok.jpg", "--image", "ok.jpg", "--image", "ok.jpg", "--image", "ok.jpg"},
+       "at most 4"},
+  };
+  for (const auto& c : cases) {
+    for (const char* command : {"render", "play"}) {
+      std::vector<std::string> args = {command, "song.wav"};
+      if (std::string(command) == "render") {
+        args.push_back("o.png");
+      }
+      args.insert(args.end(), c.args.begin(), c.args.end());
+      const StudioRun run = studio(dir.path(), args, 30);
+      EXPECT_EQ(run.status, 2) << c.name << " " << command << "\n" << run.err;
+      EXPECT_NE(run.err.find(c.message), std::string::npos) << c.name << " " << command << "\n" << run.err;
+    }
+  }
+  EXPECT_FALSE(fs::exists(dir / "o.png"));
+
+  // Declared with the wrong type: named once, not fed, and the picture still renders.
+  vt::writeShaders(dir.path(), vt::kPlainVertexShader,
+                   pairWith("uniform vec3 bass;\nuniform float waveform;\nuniform float bands[8];",
+                            "FragColor = vec4(bass + vec3(waveform + bands[1]), 1.0);"));
+  const StudioRun typed = studio(dir.path(), {"render", "song.wav", "t.png", "--size", "64x48", "--image", "ok.jpg"});
+  EXPECT_EQ(typed.status, 0) << typed.err;
+  EXPECT_NE(typed.err.find("\"bass\" should be declared as float"), std::string::npos) << typed.err;
+  EXPECT_NE(typed.err.find("\"waveform\" should be declared as sampler2D"), std::string::npos) << typed.err;
+  EXPECT_NE(typed.err.find("\"bands\" should be declared as float[64]"), std::string::npos) << typed.err;
+}
+
+}  // namespace
