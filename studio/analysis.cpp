@@ -58,9 +58,20 @@ double Analysis::bandLow(int k) {
   return kLowest * std::pow(kHighest / kLowest, static_cast<double>(k) / kBands);
 }
 
-Analysis::Analysis(int rate) : rate_(rate), hann_(kBlock) {
+Analysis::Analysis(int rate) : rate_(rate), hann_(kBlock), windowed_(kBlock), power_(kBlock / 2 + 1) {
   for (int n = 0; n < kBlock; ++n) {
     hann_[static_cast<size_t>(n)] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * M_PI * n / kBlock));
+  }
+  // The bins whose centres lie in each band; a band narrower than a bin
+  // takes the bin nearest its centre.
+  const double binHz = static_cast<double>(rate_) / kBlock;
+  for (int k = 0; k < kBands; ++k) {
+    int first = static_cast<int>(std::ceil(bandLow(k) / binHz));
+    int last = std::min(kBlock / 2, static_cast<int>(std::ceil(bandHigh(k) / binHz)) - 1);
+    if (first > last) {
+      first = last = std::min(kBlock / 2, static_cast<int>(std::lround(centre(k) / binHz)));
+    }
+    bandBins_[static_cast<size_t>(k)] = {first, last};
   }
 }
 
@@ -77,29 +88,74 @@ void Analysis::restart() {
 // Each band's power against a full-scale sine inside it: the power of the
 // band's bins against the sine's whole power, or, for a band narrower than
 // the bins, its strongest (or nearest) bin against the sine's peak bin.
-void Analysis::measureBands(const std::vector<float>& mono, std::array<float, kBands>& raw) {
-  std::vector<std::complex<float>> x(kBlock);
-  for (int n = 0; n < kBlock; ++n) {
-    x[static_cast<size_t>(n)] = mono[static_cast<size_t>(n)] * hann_[static_cast<size_t>(n)];
+RealFft::RealFft() : twiddle_(kHalfBlock / 2), unpack_(kHalfBlock), reversed_(kHalfBlock), z_(kHalfBlock) {
+  for (int k = 0; k < kHalfBlock / 2; ++k) {
+    twiddle_[static_cast<size_t>(k)] = std::polar(1.0, -2.0 * M_PI * k / kHalfBlock);
   }
-  fft(x);
+  for (int k = 0; k < kHalfBlock; ++k) {
+    unpack_[static_cast<size_t>(k)] = std::polar(1.0, -2.0 * M_PI * k / kBlock);
+  }
+  int bits = 0;
+  while ((1 << bits) < kHalfBlock) {
+    ++bits;
+  }
+  for (int i = 0; i < kHalfBlock; ++i) {
+    int r = 0;
+    for (int b = 0; b < bits; ++b) {
+      r |= ((i >> b) & 1) << (bits - 1 - b);
+    }
+    reversed_[static_cast<size_t>(i)] = r;
+  }
+}
+
+// The kBlock real values as kHalfBlock complex ones (even + i·odd), one
+// complex transform, then the two halves pulled apart.
+void RealFft::power(const float* x, double* out) {
+  for (int i = 0; i < kHalfBlock; ++i) {
+    const int r = reversed_[static_cast<size_t>(i)];
+    z_[static_cast<size_t>(r)] = {x[2 * i], x[2 * i + 1]};
+  }
+  for (int len = 2; len <= kHalfBlock; len <<= 1) {
+    const int half = len / 2;
+    const int step = kHalfBlock / len;
+    for (int i = 0; i < kHalfBlock; i += len) {
+      for (int k = 0; k < half; ++k) {
+        const std::complex<double>& w = twiddle_[static_cast<size_t>(k * step)];
+        std::complex<double>& a = z_[static_cast<size_t>(i + k)];
+        std::complex<double>& b = z_[static_cast<size_t>(i + k + half)];
+        const double vr = b.real() * w.real() - b.imag() * w.imag();
+        const double vi = b.real() * w.imag() + b.imag() * w.real();
+        b = {a.real() - vr, a.imag() - vi};
+        a = {a.real() + vr, a.imag() + vi};
+      }
+    }
+  }
+  for (int k = 0; k <= kHalfBlock; ++k) {
+    const std::complex<double> zk = z_[static_cast<size_t>(k % kHalfBlock)];
+    const std::complex<double> zm = std::conj(z_[static_cast<size_t>((kHalfBlock - k) % kHalfBlock)]);
+    const std::complex<double> even = 0.5 * (zk + zm);
+    const std::complex<double> odd = std::complex<double>(0.0, -0.5) * (zk - zm);
+    const std::complex<double> w = k < kHalfBlock ? unpack_[static_cast<size_t>(k)] : std::complex<double>(-1.0, 0.0);
+    out[k] = std::norm(even + w * odd);
+  }
+}
+
+void Analysis::measureBands(const std::vector<float>& mono, std::array<float, kBands>& raw) {
+  for (int n = 0; n < kBlock; ++n) {
+    windowed_[static_cast<size_t>(n)] = mono[static_cast<size_t>(n)] * hann_[static_cast<size_t>(n)];
+  }
+  fft_.power(windowed_.data(), power_.data());
   const double n2 = static_cast<double>(kBlock) * kBlock;
   const double sinePower = 3.0 * n2 / 32.0;  // Σ|X|² over positive bins, Hann, amplitude 1
   const double sinePeak = n2 / 16.0;         // the peak bin's |X|²
-  const double binHz = static_cast<double>(rate_) / kBlock;
   for (int k = 0; k < kBands; ++k) {
-    const int first = static_cast<int>(std::ceil(bandLow(k) / binHz));
-    const int last = std::min(kBlock / 2, static_cast<int>(std::ceil(bandHigh(k) / binHz)) - 1);
+    const auto [first, last] = bandBins_[static_cast<size_t>(k)];
     double sum = 0;
     double peak = 0;
     for (int b = first; b <= last; ++b) {
-      const double p = std::norm(x[static_cast<size_t>(b)]);
+      const double p = power_[static_cast<size_t>(b)];
       sum += p;
       peak = std::max(peak, p);
-    }
-    if (first > last) {
-      const int nearest = std::min(kBlock / 2, static_cast<int>(std::lround(centre(k) / binHz)));
-      peak = std::norm(x[static_cast<size_t>(nearest)]);
     }
     const double power = std::max({sum / sinePower, peak / sinePeak, 1e-20});
     raw[static_cast<size_t>(k)] = toUnit(10.0 * std::log10(power), -70.0);

@@ -15,7 +15,9 @@
 #pragma once
 
 #include <array>
+#include <complex>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 constexpr int kBands = 64;
@@ -47,6 +49,20 @@ struct AudioInputs {
   std::array<float, kWaveform> waveform{};
 };
 
+// |X[k]|² for k = 0 .. kBlock/2 of kBlock real values, with its tables made once.
+class RealFft {
+ public:
+  RealFft();
+  void power(const float* x, double* out);
+
+ private:
+  static constexpr int kHalfBlock = kBlock / 2;
+  std::vector<std::complex<double>> twiddle_;
+  std::vector<std::complex<double>> unpack_;
+  std::vector<int> reversed_;
+  std::vector<std::complex<double>> z_;
+};
+
 class Analysis {
  public:
   explicit Analysis(int rate);
@@ -71,6 +87,10 @@ class Analysis {
   std::vector<float> spectrumHistory_;
   std::array<float, kBands> lastRaw_{};
   std::vector<float> hann_;
+  std::vector<float> windowed_;
+  std::vector<double> power_;
+  RealFft fft_;
+  std::array<std::pair<int, int>, kBands> bandBins_{};
   double lastSeconds_ = 0;
   double startSeconds_ = 0;
   double lastOnset_ = -1;

@@ -291,7 +291,8 @@ void Picture::findInputs(std::string& notes) {
         continue;
       }
       const bool arrayWanted = k == kBandsIn;
-      if (type != wants[k].type || array != arrayWanted || (arrayWanted && size != kBands)) {
+      // An array's active size is its highest index read + 1, so any size fits.
+      if (type != wants[k].type || array != arrayWanted || size > kBands) {
         notes += std::string("%FILE%: \"") + wants[k].name + "\" should be declared as " + wants[k].typeName +
                  "; it is not fed\n";
         break;

@@ -217,8 +217,8 @@ TEST(Inputs, BadImagesAreRefusedAndBadlyTypedInputsAreNamed) {
 
   // Declared with the wrong type: named once, not fed, and the picture still renders.
   vt::writeShaders(dir.path(), vt::kPlainVertexShader,
-                   pairWith("uniform vec3 bass;\nuniform float waveform;\nuniform float bands[8];",
-                            "FragColor = vec4(bass + vec3(waveform + bands[1]), 1.0);"));
+                   pairWith("uniform vec3 bass;\nuniform float waveform;\nuniform float bands;",
+                            "FragColor = vec4(bass + vec3(waveform + bands), 1.0);"));
   const StudioRun typed = studio(dir.path(), {"render", "song.wav", "t.png", "--size", "64x48", "--image", "ok.jpg"});
   EXPECT_EQ(typed.status, 0) << typed.err;
   EXPECT_NE(typed.err.find("\"bass\" should be declared as float"), std::string::npos) << typed.err;
