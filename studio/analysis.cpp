@@ -58,9 +58,13 @@ double Analysis::bandLow(int k) {
   return kLowest * std::pow(kHighest / kLowest, static_cast<double>(k) / kBands);
 }
 
-Analysis::Analysis(int rate) : rate_(rate), hann_(kBlock), windowed_(kBlock), power_(kBlock / 2 + 1) {
+Analysis::Analysis(int rate)
+    : rate_(rate), hann_(kBlock), blackman_(kBlock), browserSmoothed_(kBlock / 2, 0.0), windowed_(kBlock),
+      power_(kBlock / 2 + 1) {
   for (int n = 0; n < kBlock; ++n) {
-    hann_[static_cast<size_t>(n)] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * M_PI * n / kBlock));
+    const double phase = 2.0 * M_PI * n / kBlock;
+    hann_[static_cast<size_t>(n)] = static_cast<float>(0.5 - 0.5 * std::cos(phase));
+    blackman_[static_cast<size_t>(n)] = static_cast<float>(0.42 - 0.5 * std::cos(phase) + 0.08 * std::cos(2 * phase));
   }
   // The bins whose centres lie in each band; a band narrower than a bin
   // takes the bin nearest its centre.
@@ -77,6 +81,7 @@ Analysis::Analysis(int rate) : rate_(rate), hann_(kBlock), windowed_(kBlock), po
 
 void Analysis::restart() {
   spectrumHistory_.clear();
+  std::fill(browserSmoothed_.begin(), browserSmoothed_.end(), 0.0);
   inputs_.bands.fill(0.0f);
   inputs_.level = 0;
   lastRaw_.fill(0.0f);
@@ -162,6 +167,30 @@ void Analysis::measureBands(const std::vector<float>& mono, std::array<float, kB
   }
 }
 
+// As a browser's AnalyserNode with its defaults (2048 samples, smoothing 0.8,
+// −100..−30 dB), the smoothing scaled to the time that passed so any frame
+// rate moves as 60 frames a second do.
+void Analysis::measureLikeABrowser(const std::vector<float>& mono, double dt) {
+  for (int n = 0; n < kBlock; ++n) {
+    windowed_[static_cast<size_t>(n)] = mono[static_cast<size_t>(n)] * blackman_[static_cast<size_t>(n)];
+  }
+  fft_.power(windowed_.data(), power_.data());
+  const double keep = std::pow(0.8, 60.0 * dt);
+  for (int k = 0; k < kBlock / 2; ++k) {
+    double& smoothed = browserSmoothed_[static_cast<size_t>(k)];
+    smoothed = keep * smoothed + (1.0 - keep) * std::sqrt(power_[static_cast<size_t>(k)]) / kBlock;
+    if (k < 512) {
+      const double db = 20.0 * std::log10(std::max(smoothed, 1e-30));
+      const double byte = std::floor(255.0 / 70.0 * (db + 100.0));
+      inputs_.browser[static_cast<size_t>(k)] = static_cast<uint8_t>(std::clamp(byte, 0.0, 255.0));
+    }
+  }
+  for (int n = 0; n < 512; ++n) {
+    const double byte = std::floor(128.0 * (1.0 + mono[static_cast<size_t>(n)]));
+    inputs_.browser[static_cast<size_t>(512 + n)] = static_cast<uint8_t>(std::clamp(byte, 0.0, 255.0));
+  }
+}
+
 // Spectral flux of the low (under 250 Hz) and the mid (250 Hz - 4 kHz)
 // bands, each against a threshold that follows its recent average.
 bool Analysis::onset(const std::array<float, kBands>& raw, double dt) {
@@ -195,6 +224,9 @@ const AudioInputs& Analysis::step(FrameSound& sound, double seconds) {
 
   std::array<float, kBands> raw{};
   measureBands(sound.mono, raw);
+  // At the first frame after a start there is no past to smooth against:
+  // as a browser would after a frame at 60 a second.
+  measureLikeABrowser(sound.mono, started_ ? dt : 1.0 / 60);
   double energy = 0;
   for (float v : sound.mono) {
     energy += static_cast<double>(v) * v;

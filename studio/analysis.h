@@ -47,6 +47,11 @@ struct AudioInputs {
   float beat = kNoBeatYet;
   int beats = 0;
   std::array<float, kWaveform> waveform{};
+  // The sound as a web browser's analyser gives it to Shadertoy's form, 512
+  // values a row: row 0 the first 512 of its 1024 byte magnitudes (Blackman
+  // window, |X| ÷ 2048, smoothed 0.8 a 60th of a second, −100..−30 dB as
+  // 0..255), row 1 the first 512 samples as 128·(1 + v).
+  std::array<uint8_t, 1024> browser{};
 };
 
 // |X[k]|² for k = 0 .. kBlock/2 of kBlock real values, with its tables made once.
@@ -80,6 +85,7 @@ class Analysis {
 
  private:
   void measureBands(const std::vector<float>& mono, std::array<float, kBands>& raw);
+  void measureLikeABrowser(const std::vector<float>& mono, double dt);
   bool onset(const std::array<float, kBands>& raw, double dt);
 
   int rate_;
@@ -87,6 +93,8 @@ class Analysis {
   std::vector<float> spectrumHistory_;
   std::array<float, kBands> lastRaw_{};
   std::vector<float> hann_;
+  std::vector<float> blackman_;
+  std::vector<double> browserSmoothed_;
   std::vector<float> windowed_;
   std::vector<double> power_;
   RealFft fft_;

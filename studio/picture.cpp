@@ -95,6 +95,11 @@ void setTextureFilters(bool mipmapped) {
 
 }  // namespace
 
+bool readShaderFile(const std::string& path, ShaderFile& out, std::string& error) {
+  out.path = path;
+  return readText(path, out.text, error);
+}
+
 bool readShaderPair(const std::string& dir, ShaderFile& vertex, ShaderFile& fragment, std::string& error) {
   vertex.path = dir + "/Quad.vert.glsl";
   fragment.path = dir + "/Quad.frag.glsl";

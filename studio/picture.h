@@ -34,6 +34,9 @@ struct ShaderFile {
   std::string text;
 };
 
+// Reads one shader file: false with the reason (missing, a folder, over 1 MB).
+bool readShaderFile(const std::string& path, ShaderFile& out, std::string& error);
+
 // Reads DIR/Quad.vert.glsl and DIR/Quad.frag.glsl. False with the reason
 // (naming the file) when either cannot be read.
 bool readShaderPair(const std::string& dir, ShaderFile& vertex, ShaderFile& fragment, std::string& error);
@@ -57,6 +60,8 @@ class Picture {
   bool build(const ShaderFile& vertex, const ShaderFile& fragment, std::string& error);
   bool build(const ShaderFile& vertex, const ShaderFile& fragment, std::string& error, std::string& notes);
   bool hasProgram() const { return program_ != 0; }
+  // The linked program, for inputs fed by others (Shadertoy's form).
+  GLuint program() const { return program_; }
 
   // Uploads one spectrum (16384 floats).
   void setSpectrum(const std::vector<float>& spectrum);

@@ -25,6 +25,8 @@
 #include "soundStream.h"
 #include "analysis.h"
 #include "image.h"
+#include "shaderSource.h"
+#include "shadertoy.h"
 #include "watcher.h"
 // GLFW after the loader, so it does not pull in the system GL header.
 #include <GLFW/glfw3.h>
@@ -59,6 +61,43 @@ void onKey(GLFWwindow* window, int key, int, int action, int) {
     default: break;
   }
 }
+
+// Shadertoy's iMouse from the left button: xy where the button is (or was
+// last) down, zw where it went down; z is negative once it is released and
+// w negative after the frame it went down on. Pixels from the bottom left.
+class ShadertoyMouse {
+ public:
+  void read(GLFWwindow* window, float out[4]) {
+    const bool down = glfwGetMouseButton(window, GLFW_MOUSE_BUTTON_LEFT) == GLFW_PRESS;
+    double x = 0;
+    double y = 0;
+    glfwGetCursorPos(window, &x, &y);
+    int width = 1, height = 1, pixelsWide = 1, pixelsHigh = 1;
+    glfwGetWindowSize(window, &width, &height);
+    glfwGetFramebufferSize(window, &pixelsWide, &pixelsHigh);
+    const float px = static_cast<float>(x * pixelsWide / std::max(width, 1));
+    const float py = static_cast<float>(pixelsHigh - y * pixelsHigh / std::max(height, 1));
+    const bool pressed = down && !wasDown_;
+    if (down) {
+      at_[0] = px;
+      at_[1] = py;
+    }
+    if (pressed) {
+      click_[0] = px;
+      click_[1] = py;
+    }
+    wasDown_ = down;
+    out[0] = at_[0];
+    out[1] = at_[1];
+    out[2] = down ? click_[0] : -click_[0];
+    out[3] = pressed ? click_[1] : -click_[1];
+  }
+
+ private:
+  float at_[2] = {0, 0};
+  float click_[2] = {0, 0};
+  bool wasDown_ = false;
+};
 
 // GLFW and its window, released in reverse.
 class Window {
@@ -132,15 +171,16 @@ class Window {
 // reported once when it does not.
 class ShaderPair {
  public:
-  explicit ShaderPair(std::string dir) : dir_(std::move(dir)) {}
+  explicit ShaderPair(ShaderSource source) : source_(std::move(source)), dir_(source_.folder) {}
 
   // Rebuilds from the files; `changed` names the file that was saved.
-  void reload(Picture& picture, const std::string& changed, bool atStart) {
+  // True when a new program was built.
+  bool reload(Picture& picture, const std::string& changed, bool atStart) {
     ShaderFile vertex;
     ShaderFile fragment;
     std::string error;
     const auto start = Clock::now();
-    if (!readShaderPair(dir_, vertex, fragment, error)) {
+    if (!readShaderSource(source_, vertex, fragment, error)) {
       // Mid-save a file may be missing for a moment; only a lasting
       // problem is worth a line, and only once.
       unreadableSince_ = unreadableSince_.value_or(Clock::now());
@@ -148,25 +188,26 @@ class ShaderPair {
       if (atStart) {
         reportOnce(error);
       }
-      return;
+      return false;
     }
     unreadableSince_.reset();
     reported_.clear();
     if (picture.build(vertex, fragment, error)) {
       const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
       if (atStart) {
-        std::cout << "Built " << dir_ << " in " << std::round(ms * 10) / 10 << " ms" << std::endl;
+        std::cout << "Built " << (source_.form == ShaderForm::Pair ? dir_ : source_.file) << " in " << std::round(ms * 10) / 10 << " ms" << std::endl;
       } else {
         std::cout << "Reloaded " << changed << " in " << std::round(ms * 10) / 10 << " ms" << std::endl;
       }
       stale_ = false;
-      return;
+      return true;
     }
     std::cerr << error << std::flush;
     std::cerr << (picture.hasProgram() ? "vrax-studio: keeping the last good picture until the next save"
                                        : "vrax-studio: drawing a plain picture until the next good save")
               << std::endl;
     stale_ = true;
+    return false;
   }
   // A file that stays unreadable is reported once.
   void check() {
@@ -184,6 +225,7 @@ class ShaderPair {
       reported_ = error;
     }
   }
+  ShaderSource source_;
   std::string dir_;
   std::string unreadable_;
   std::string reported_;
@@ -274,12 +316,24 @@ int runPlay(const PlayOptions& o) {
     return report(kExitFailure, noShaderDirMessage());
   }
   Picture picture;
-  ShaderPair shaders(shaderDir);
-  ShaderWatcher watcher(shaderDir);
-  if (!watcher.watching()) {
-    std::cerr << "vrax-studio: cannot watch " << shaderDir << " for saves; the pair is read once" << std::endl;
+  ShaderSource shaderSource;
+  if (!findShaderSource(shaderDir, shaderSource, error)) {
+    return report(kExitFailure, error);
   }
-  shaders.reload(picture, "", true);
+  ShaderPair shaders(shaderSource);
+  ShaderWatcher watcher(shaderSource.folder, shaderSource.names);
+  if (!watcher.watching()) {
+    std::cerr << "vrax-studio: cannot watch " << shaderSource.folder << " for saves; the shaders are read once"
+              << std::endl;
+  }
+  std::unique_ptr<ShadertoyFeed> shadertoy;
+  if (shaderSource.form == ShaderForm::Shadertoy) {
+    shadertoy = std::make_unique<ShadertoyFeed>();
+    shadertoy->setImages(images);
+  }
+  if (shaders.reload(picture, "", true) && shadertoy) {
+    shadertoy->attach(picture.program());
+  }
   for (size_t i = 0; i < images.size(); ++i) {
     picture.setImage(static_cast<int>(i), images[i]);
   }
@@ -294,6 +348,8 @@ int runPlay(const PlayOptions& o) {
     file = std::make_unique<MemorySound>(sound.samples, channels, static_cast<int>(rate));
   }
   SoundSource& source = capture ? static_cast<SoundSource&>(*capture) : *file;
+  ShadertoyFrame shadertoyFrame;
+  ShadertoyMouse mouse;
   Analysis analysis(static_cast<int>(rate));
   FrameSound frameSound;
   int64_t frameNumber = 0;
@@ -349,8 +405,8 @@ int runPlay(const PlayOptions& o) {
       window.toggleFullScreen();
     }
     std::string changed;
-    if (watcher.poll(changed) || shaders.retrying()) {
-      shaders.reload(picture, changed, false);
+    if ((watcher.poll(changed) || shaders.retrying()) && shaders.reload(picture, changed, false) && shadertoy) {
+      shadertoy->attach(picture.program());
     }
     shaders.check();
 
@@ -360,7 +416,25 @@ int runPlay(const PlayOptions& o) {
       const int64_t at = capture ? 0 : ((position + latencyFrames) % frames + frames) % frames;
       source.around(at, frameSound);
       const double seconds = capture ? std::chrono::duration<double>(running).count() : static_cast<double>(at) / rate;
-      picture.setInputs(analysis.step(frameSound, seconds));
+      const AudioInputs& inputs = analysis.step(frameSound, seconds);
+      picture.setInputs(inputs);
+      if (shadertoy) {
+        shadertoyFrame.timeDelta = static_cast<float>(seconds - shadertoyFrame.time);
+        shadertoyFrame.time = static_cast<float>(seconds);
+        shadertoyFrame.frameRate = static_cast<float>(fps);
+        shadertoyFrame.frame = static_cast<int>(frameNumber);
+        shadertoyDateNow(shadertoyFrame.date);
+        shadertoyFrame.sampleRate = static_cast<float>(rate);
+        mouse.read(window.get(), shadertoyFrame.mouse);
+      }
+    }
+    if (shadertoy) {
+      int width = 0;
+      int height = 0;
+      glfwGetFramebufferSize(window.get(), &width, &height);
+      shadertoyFrame.width = static_cast<float>(width);
+      shadertoyFrame.height = static_cast<float>(height);
+      shadertoy->feed(analysis.inputs(), shadertoyFrame);
     }
     int width = 0;
     int height = 0;

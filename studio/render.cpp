@@ -31,6 +31,8 @@
 #include "picture.h"
 #include "progress.h"
 #include "readback.h"
+#include "shaderSource.h"
+#include "shadertoy.h"
 #include "soundStream.h"
 #include "analysis.h"
 
@@ -206,14 +208,23 @@ class Drawing {
       error = noShaderDirMessage();
       return false;
     }
+    ShaderSource source;
     ShaderFile vertex;
     ShaderFile fragment;
-    if (!readShaderPair(dir, vertex, fragment, error)) {
+    if (!findShaderSource(dir, source, error) || !readShaderSource(source, vertex, fragment, error)) {
       return false;
     }
     if (!picture_->build(vertex, fragment, error)) {
-      error += "the shader pair in " + dir + " does not build";
+      error += source.form == ShaderForm::Pair ? "the shader pair in " + dir + " does not build"
+                                               : source.file + " does not build";
       return false;
+    }
+    if (source.form == ShaderForm::Shadertoy) {
+      shadertoy_ = std::make_unique<ShadertoyFeed>();
+      shadertoy_->attach(picture_->program());
+      shadertoy_->setImages(images_);
+      // The date the render started, the same for every frame.
+      shadertoyDateNow(date_);
     }
     if (!source_.open(o_.sound, error)) {
       error = "cannot read the sound " + o_.sound + ": " + error;
@@ -236,7 +247,20 @@ class Drawing {
     step(n);
   }
   void draw(int64_t n) {
-    picture_->setInputs(step(n));
+    const AudioInputs& inputs = step(n);
+    picture_->setInputs(inputs);
+    if (shadertoy_) {
+      ShadertoyFrame frame;
+      frame.width = static_cast<float>(o_.width);
+      frame.height = static_cast<float>(o_.height);
+      frame.time = static_cast<float>(clock_.seconds(n));
+      frame.timeDelta = static_cast<float>(1.0 / o_.fps.value());
+      frame.frameRate = static_cast<float>(o_.fps.value());
+      frame.frame = static_cast<int>(n);
+      std::copy(date_, date_ + 4, frame.date);
+      frame.sampleRate = static_cast<float>(clock_.rate());
+      shadertoy_->feed(inputs, frame);
+    }
     picture_->draw(o_.width, o_.height, static_cast<float>(clock_.seconds(n)), n);
   }
 
@@ -251,6 +275,8 @@ class Drawing {
   const std::vector<Image>& images_;
   OffscreenContext context_;
   std::unique_ptr<Picture> picture_;  // after the context, so its GL objects go first
+  std::unique_ptr<ShadertoyFeed> shadertoy_;
+  float date_[4] = {0, 0, 0, 0};
   WindowReader source_;
   FrameSound sound_;
   Analysis analysis_;

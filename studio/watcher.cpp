@@ -4,9 +4,11 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
-ShaderWatcher::ShaderWatcher(const std::string& dir) : dir_(dir) {
+ShaderWatcher::ShaderWatcher(const std::string& dir, std::vector<std::string> names)
+    : dir_(dir), names_(std::move(names)) {
   fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (fd_ >= 0) {
     watch_ = inotify_add_watch(fd_, dir.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO | IN_CREATE | IN_ATTRIB);
@@ -38,7 +40,7 @@ bool ShaderWatcher::poll(std::string& which) {
         continue;
       }
       const std::string name = event->name;
-      if (name != "Quad.vert.glsl" && name != "Quad.frag.glsl") {
+      if (std::find(names_.begin(), names_.end(), name) == names_.end()) {
         continue;
       }
       // A file created empty is not saved yet; its close or rename will follow.

@@ -9,21 +9,24 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 class ShaderWatcher {
  public:
-  explicit ShaderWatcher(const std::string& dir);
+  // Watches dir for saves of the files called names.
+  ShaderWatcher(const std::string& dir, std::vector<std::string> names);
   ~ShaderWatcher();
   ShaderWatcher(const ShaderWatcher&) = delete;
   ShaderWatcher& operator=(const ShaderWatcher&) = delete;
 
   bool watching() const { return fd_ >= 0; }
-  // True when one of the two files was saved since the last call; `which`
+  // True when one of the files was saved since the last call; `which`
   // names the last one saved.
   bool poll(std::string& which);
 
  private:
   std::string dir_;
+  std::vector<std::string> names_;
   int fd_ = -1;
   int watch_ = -1;
 };
