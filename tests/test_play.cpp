@@ -158,6 +158,51 @@ TEST(Play, ASavedPairReplacesTheOldOneAndABrokenOneKeepsIt) {
   EXPECT_TRUE(bare);
 }
 
+// A single file in Shadertoy's form reloads on save as a pair does, and a
+// broken save keeps the last good picture with the error at the user's line.
+TEST(Play, AShadertoyFileReloadsOnSave) {
+  vt::TempDir dir;
+  ASSERT_TRUE(vt::writeTone(dir / kSong, 44100 * 20, 2, 44100));
+  auto toy = [](const char* colour) {
+    return std::string("void mainImage(out vec4 fragColor, in vec2 fragCoord) {\n    fragColor = ") + colour +
+           ";\n}\n";
+  };
+  vt::writeText(dir / "toy.glsl", toy("vec4(1.0, 0.0, 0.0, 1.0)"));
+  vt::Process process({vt::studioBinary(), "play", kSong, "--size", "160x120", "--shaders", "toy.glsl"}, dir.path(),
+                      {{"ALSOFT_DRIVERS", "null"}});
+  ASSERT_EQ(vt::wmctl({"wait", kSong, "30"}, nullptr, 40), 0) << process.err();
+  auto centre = [&]() {
+    if (vt::wmctl({"snap", kSong, dir / "snap.ppm"}) != 0) {
+      ADD_FAILURE() << "no snapshot of the window";
+      return Pixel{};
+    }
+    const std::string ppm = vt::readText(dir / "snap.ppm");
+    const size_t at = ppm.size() - 3 * (160 * 60 + 80);
+    return Pixel{static_cast<unsigned char>(ppm[at]), static_cast<unsigned char>(ppm[at + 1]),
+                 static_cast<unsigned char>(ppm[at + 2])};
+  };
+  auto until = [&](const Pixel& want) {
+    for (int i = 0; i < 300; ++i) {
+      if (centre() == want) {
+        return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  };
+  ASSERT_TRUE(until(kRed)) << process.err();
+  vt::writeText(dir / "toy.glsl", toy("vec4(0.0, 1.0, 0.0, 1.0)"));
+  ASSERT_TRUE(until(kGreen)) << process.err();
+  vt::writeText(dir / "toy.glsl", "void mainImage(out vec4 fragColor, in vec2 fragCoord) {\n    fragColor = oops;\n}\n");
+  for (int i = 0; i < 300 && process.err().find("toy.glsl:2:") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_NE(process.err().find("toy.glsl:2:"), std::string::npos) << process.err();
+  EXPECT_EQ(centre(), kGreen);
+  vt::wmctl({"close", kSong});
+  EXPECT_EQ(process.wait(20), 0);
+}
+
 TEST(Play, ABrokenPairAtStartDrawsPlainlyUntilAGoodSave) {
   Player player("nope");
   ASSERT_TRUE(player.open) << player.process->err();

@@ -328,7 +328,7 @@ TEST(Render, BadInputGetsItsMessageAndStatus) {
       {"not a sound", {"noise.wav", "o.mp4"}, 1, "noise.wav"},
       {"empty sound", {"empty.wav", "o.mp4"}, 1, "no sound"},
       {"broken shader", {"song.wav", "o.mp4", "--shaders", "Broken"}, 1, "Broken/Quad.frag.glsl:3:"},
-      {"missing shaders", {"song.wav", "o.mp4", "--shaders", "Nowhere"}, 1, "Nowhere/Quad.vert.glsl"},
+      {"missing shaders", {"song.wav", "o.mp4", "--shaders", "Nowhere"}, 1, "Nowhere: No such file"},
   };
   vt::TempDir dir;
   vt::copyShippedShaders(dir.path());

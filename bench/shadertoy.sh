@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Shadertoy's form against a native pair drawing the same picture (a plasma
+# of time and place, the same arithmetic in both): the 30 s example song at
+# 800x600@60, median wall time of three renders each, and their ratio.
+#
+#   bench/shadertoy.sh
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cmake --build "$root/build" --target vrax-studio makeExample -j2 >/dev/null
+work=$(mktemp -d /tmp/vrax-shadertoy-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+unset DISPLAY
+"$root/build/makeExample" song.wav >/dev/null
+
+mkdir native
+cp "$root/Shaders/Quad.vert.glsl" native/
+cat > native/Quad.frag.glsl <<'GLSL'
+#version 450 core
+in vec2 uv;
+out vec4 FragColor;
+uniform float aspect;
+uniform float itime;
+layout(std430, binding = 0) readonly buffer Audio { float spectrum[16384]; };
+void main() {
+    vec2 p = (uv - 0.5) * vec2(1.0 / aspect, 1.0) * 6.0;
+    float v = sin(p.x + itime) + sin(p.y * 1.3 - itime * 0.7) + sin(length(p) * 2.0 - itime * 1.1);
+    vec3 col = 0.5 + 0.5 * cos(v + vec3(0.0, 2.1, 4.2) + spectrum[40] * 0.01);
+    FragColor = vec4(col, 1.0);
+}
+GLSL
+cat > toy.glsl <<'GLSL'
+void mainImage(out vec4 fragColor, in vec2 fragCoord) {
+    vec2 uv = fragCoord / iResolution.xy;
+    vec2 p = (uv - 0.5) * vec2(iResolution.x / iResolution.y, 1.0) * 6.0;
+    float v = sin(p.x + iTime) + sin(p.y * 1.3 - iTime * 0.7) + sin(length(p) * 2.0 - iTime * 1.1);
+    vec3 col = 0.5 + 0.5 * cos(v + vec3(0.0, 2.1, 4.2) + texture(iChannel0, vec2(0.1, 0.25)).x * 0.01);
+    fragColor = vec4(col, 1.0);
+}
+GLSL
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+for form in native toy.glsl; do
+  for i in 1 2 3; do
+    /usr/bin/time -f "%e" -o t.txt "$root/build/vrax-studio" render song.wav out.mp4 --shaders "$form" --overwrite -q
+    cat t.txt
+  done | median > "$form.median"
+  echo "$form: median $(cat "$form.median") s wall"
+done
+awk -v a="$(cat toy.glsl.median)" -v b="$(cat native.median)" 'BEGIN { printf "ratio (Shadertoy / native): %.3f\n", a / b }'
