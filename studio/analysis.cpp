@@ -80,7 +80,7 @@ Analysis::Analysis(int rate)
 }
 
 void Analysis::restart() {
-  spectrumHistory_.clear();
+  // The live program's spectrum blends on across seeks, as it always has.
   std::fill(browserSmoothed_.begin(), browserSmoothed_.end(), 0.0);
   inputs_.bands.fill(0.0f);
   inputs_.level = 0;

@@ -74,8 +74,8 @@ class Analysis {
 
   // One frame: its sound and its time in seconds. Consumes sound.window.
   const AudioInputs& step(FrameSound& sound, double seconds);
-  // Forgets the smoothing and the onset history (a seek, or a song that
-  // starts over); the count of onsets stays.
+  // Forgets the bands' smoothing and the onset history (a seek, or a song
+  // that starts over); the count of onsets and the spectrum's blend stay.
   void restart();
   const AudioInputs& inputs() const { return inputs_; }
 

@@ -1,0 +1,49 @@
+#version 450 core
+// Cover: the song's cover art (or the first --image) in the middle, gently
+// pulsing with the bass and framed by a ring of the bands. Without a picture
+// a soft gradient disc stands in, so the look still holds.
+in vec2 uv;
+out vec4 FragColor;
+
+uniform float aspect;
+uniform float itime;
+uniform float bands[64];
+uniform float bass;
+uniform float level;
+uniform sampler2D cover;
+uniform vec2 coverSize;
+layout(std430, binding = 0) readonly buffer Audio { float spectrum[16384]; };
+
+const float PI = 3.14159265;
+
+void main() {
+    vec2 p = uv * 2.0 - 1.0;
+    p.y *= aspect;
+    p /= min(1.0, aspect);
+    float r = length(p);
+    float a = atan(p.x, -p.y) / PI;  // -1..1, bass at the bottom
+
+    float size = 0.52 * (1.0 + 0.06 * bass);
+    vec3 colour = mix(vec3(0.05, 0.05, 0.09), vec3(0.01, 0.01, 0.03), r);
+    // The art, square, cropped to the middle of a non-square image.
+    vec2 q = p / size;
+    if (max(abs(q.x), abs(q.y)) < 1.0) {
+        bool hasArt = coverSize.x > 1.5 || coverSize.y > 1.5;
+        vec2 fit = coverSize / min(coverSize.x, coverSize.y);
+        vec2 t = vec2(0.5) + vec2(q.x, q.y) * 0.5 / fit;
+        vec3 art = texture(cover, t).rgb;
+        vec3 plain = mix(vec3(0.25, 0.15, 0.45), vec3(0.9, 0.45, 0.35), 0.5 + 0.5 * q.y) *
+                     (0.7 + 0.3 * sin(itime * 0.5 + q.x * 2.0));
+        colour = hasArt ? art : plain;
+        colour *= 0.85 + 0.3 * bass;
+        colour *= smoothstep(1.0, 0.96, max(abs(q.x), abs(q.y)));
+    }
+    // The ring of bands round it.
+    float band = bands[int(clamp(abs(a) * 63.0, 0.0, 63.0))];
+    float ring = size * 1.55 + 0.25 * band;
+    float d = abs(r - ring);
+    vec3 hue = 0.55 + 0.45 * cos(2.0 * PI * (vec3(0.0, 0.33, 0.67) + abs(a) * 0.5 + itime * 0.03));
+    colour += hue * (0.006 / (d + 0.006)) * (0.4 + band);
+    colour += hue * 0.05 * level / (r * r + 0.2);
+    FragColor = vec4(colour, 1.0);
+}

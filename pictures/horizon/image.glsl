@@ -1,0 +1,1 @@
+../../examples/shadertoy/spectrum-horizon.glsl

@@ -1,0 +1,1 @@
+../ring/Quad.vert.glsl

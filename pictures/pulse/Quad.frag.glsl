@@ -1,0 +1,52 @@
+#version 450 core
+// Pulse: on every beat a burst of sparks flies out from a new place and a
+// shock ring spreads and fades; between beats the sparks drift and dim. The
+// background breathes with the loudness, so silence is calm, not frozen.
+in vec2 uv;
+out vec4 FragColor;
+
+uniform float aspect;
+uniform float itime;
+uniform float beat;
+uniform int beats;
+uniform float level;
+uniform float bass;
+uniform float treble;
+layout(std430, binding = 0) readonly buffer Audio { float spectrum[16384]; };
+
+const float PI = 3.14159265;
+
+float hash(float n) {
+    return fract(sin(n * 12.9898) * 43758.5453);
+}
+
+void main() {
+    vec2 p = uv * 2.0 - 1.0;
+    p.x /= aspect;
+    float since = min(beat, 10.0);
+    float seed = float(beats);
+    // Where this burst started: a new place for every beat.
+    vec2 centre = vec2(hash(seed) - 0.5, hash(seed + 7.0) - 0.5) * vec2(1.2 / aspect, 1.0);
+    vec3 hue = 0.55 + 0.45 * cos(2.0 * PI * (vec3(0.0, 0.33, 0.67) + hash(seed + 3.0)));
+
+    vec3 colour = vec3(0.02, 0.02, 0.05) * (1.0 + 2.0 * level) + vec3(0.03, 0.0, 0.05) * (0.5 + 0.5 * sin(itime * 0.7 + p.x));
+    if (beats > 0) {
+        vec2 d = p - centre;
+        float r = length(d);
+        // The shock ring.
+        float front = since * 1.4;
+        colour += hue * 0.012 / (abs(r - front) + 0.01) * exp(-since * 2.5);
+        // Sparks: twelve directions, each a streak travelling out.
+        float angle = atan(d.y, d.x);
+        float sector = floor((angle + PI) / (2.0 * PI) * 12.0);
+        float aim = (sector + 0.5) / 12.0 * 2.0 * PI - PI + 0.3 * (hash(sector + seed) - 0.5);
+        float speed = 0.6 + 0.8 * hash(sector * 3.1 + seed);
+        vec2 spark = centre + vec2(cos(aim), sin(aim)) * since * speed;
+        float s = length(p - spark);
+        colour += hue * 0.004 / (s * s * 40.0 + 0.004) * exp(-since * 1.8) * (0.6 + treble);
+        // The flash where it began.
+        colour += vec3(1.0, 0.9, 0.8) * exp(-since * 8.0) * 0.05 / (r * r + 0.02);
+    }
+    colour += vec3(0.6, 0.3, 0.9) * 0.02 * bass / (dot(p, p) + 0.1);
+    FragColor = vec4(colour, 1.0);
+}

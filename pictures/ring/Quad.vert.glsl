@@ -1,0 +1,1 @@
+../../Shaders/Quad.vert.glsl
