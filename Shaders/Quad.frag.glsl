@@ -27,12 +27,15 @@ const float PI = 3.14159265;
 const float BINS_PER_HZ = 16384.0 / 88200.0;
 const float LOW_HZ = 40.0;
 const float OCTAVES = 8.4;  // 40 Hz .. about 13.5 kHz
+// Mastered music falls about 3 dB an octave; lifting each octave by as much
+// lets the treble move as visibly as the bass. ln(10^(3/20)) per octave.
+const float TILT = 0.3454;
 const vec3 RING_COS = cos(2.0 * PI * vec3(0.0, 0.33, 0.67));
 const vec3 RING_SIN = sin(2.0 * PI * vec3(0.0, 0.33, 0.67));
 
-// 0 (quiet) .. 1 (loud) at a bin.
-float level(float bin) {
-    return clamp((spectrum[int(clamp(bin, 1.0, 8191.0))] - 2.5) * 0.14, 0.0, 1.0);
+// 0 (quiet) .. 1 (loud) at a bin, lifted by `lift` (natural log units).
+float level(float bin, float lift) {
+    return clamp((spectrum[int(clamp(bin, 1.0, 8191.0))] + lift - 2.5) * 0.14, 0.0, 1.0);
 }
 
 void main() {
@@ -47,10 +50,10 @@ void main() {
     // The band's level where the ring can reach, the bass inside the core.
     float e = 0.0;
     if (r > 0.3 && r < 1.0) {
-        e = level(LOW_HZ * exp2(t * OCTAVES) * BINS_PER_HZ);
+        e = level(LOW_HZ * exp2(t * OCTAVES) * BINS_PER_HZ, TILT * t * OCTAVES);
         e *= e;
     }
-    float bass = r < 0.42 ? level(70.0 * BINS_PER_HZ) : 0.0;
+    float bass = r < 0.42 ? level(70.0 * BINS_PER_HZ, 0.0) : 0.0;
     float breath = 0.5 + 0.5 * sin(itime * 0.8);
     float base = 0.36 + 0.025 * breath;
     float outline = base + 0.45 * e;

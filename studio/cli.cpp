@@ -133,7 +133,9 @@ int parseCommandLine(int argc, char** argv, CommandLine& out) {
   render->add_option("OUTPUT", r.output, "Video (.mp4, .mkv, .mov: H.264 + AAC) or one picture (.png)")->required();
   render->add_option("--size", size, "Picture size WxH, up to 3840x2160 (default 800x600)");
   render->add_option("--fps", fps, "Frames a second, up to 240, decimals allowed (default 60)");
-  render->add_option("--shaders", r.shaders, "Folder with Quad.vert.glsl and Quad.frag.glsl");
+  render->add_option("--shaders", r.shaders,
+                     "Folder with Quad.vert.glsl and Quad.frag.glsl, or a Shadertoy-form .glsl file or folder");
+  render->add_option("--picture", r.picture, "One of the gallery's pictures by name (see `vrax-studio pictures`)");
   render->add_option("--from", from, "Start at this second (a .png shows the frame there)");
   render->add_option("--to", to, "End at this second (default: the end of the sound)");
   render->add_option("--crf", r.crf, "H.264 quality, 0 (lossless) to 51 (default 18)")->check(CLI::Range(0, 51));
@@ -152,7 +154,9 @@ int parseCommandLine(int argc, char** argv, CommandLine& out) {
   std::string playSize = "800x600";
   CLI::App* play = app.add_subcommand("play", "Play a song in a window; shader files reload when saved");
   play->add_option("SOUND", p.sound, "Sound file (default example.wav)");
-  play->add_option("--shaders", p.shaders, "Folder with Quad.vert.glsl and Quad.frag.glsl");
+  play->add_option("--shaders", p.shaders,
+                   "Folder with Quad.vert.glsl and Quad.frag.glsl, or a Shadertoy-form .glsl file or folder");
+  play->add_option("--picture", p.picture, "Start with this gallery picture (N and P step through them)");
   play->add_option("--size", playSize, "Window size WxH (default 800x600)");
   play->add_option("--latency", p.latencyMs, "Take the spectrum this many ms after the playing position")
       ->check(CLI::Range(-2000.0, 2000.0));
@@ -164,16 +168,20 @@ int parseCommandLine(int argc, char** argv, CommandLine& out) {
   play->add_flag("--list-devices", p.listDevices, "List the capture devices and exit");
   play->add_flag("--verbose", p.verbose, "Also show what the libraries (OpenAL, ALSA, Mesa) say");
   play->footer(
-      "Keys: Space pause, Left/Right seek 5 s, Home start, F full screen, S save a PNG to shots/, Esc/Q quit.\n\n"
+      "Keys: Space pause, Left/Right seek 5 s, Home start, N/P (Page Down/Up) next/previous picture,\n"
+      "F full screen, S save a PNG to shots/, Esc/Q quit.\n\n"
       "Examples:\n"
       "  vrax-studio play song.flac\n"
       "  vrax-studio play song.wav --shaders my-pair --latency 80\n"
       "  vrax-studio play --list-devices\n"
       "  vrax-studio play --capture");
 
+  CLI::App* pictures = app.add_subcommand("pictures", "List the gallery's pictures, one a line with what it shows");
+
   // CLI11 would only say a subcommand is required.
-  if (argc > 1 && argv[1][0] != '-' && std::string(argv[1]) != "render" && std::string(argv[1]) != "play") {
-    std::cerr << "vrax-studio: unknown command \"" << argv[1] << "\"; the commands are render and play\n"
+  const std::string first = argc > 1 ? argv[1] : "";
+  if (argc > 1 && first[0] != '-' && first != "render" && first != "play" && first != "pictures") {
+    std::cerr << "vrax-studio: unknown command \"" << argv[1] << "\"; the commands are render, play and pictures\n"
               << "Run with --help for more information." << std::endl;
     return kExitUsage;
   }
@@ -195,6 +203,14 @@ int parseCommandLine(int argc, char** argv, CommandLine& out) {
     return kExitUsage;
   };
 
+  if (pictures->parsed()) {
+    out.command = Command::Pictures;
+    return -1;
+  }
+  if ((render->parsed() && !r.picture.empty() && !r.shaders.empty()) ||
+      (play->parsed() && !out.play.picture.empty() && !out.play.shaders.empty())) {
+    return usage("give either --shaders or --picture, not both");
+  }
   if (render->parsed()) {
     out.command = Command::Render;
     if (!parseSize(size, r.width, r.height)) {

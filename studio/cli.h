@@ -12,7 +12,7 @@
 
 #include "frameClock.h"
 
-enum class Command { Render, Play };
+enum class Command { Render, Play, Pictures };
 
 struct RenderOptions {
   std::string sound;
@@ -30,6 +30,7 @@ struct RenderOptions {
   bool quiet = false;
   bool verbose = false;
   std::vector<std::string> images;
+  std::string picture;  // a gallery picture by name, instead of --shaders
 };
 
 struct PlayOptions {
@@ -44,6 +45,7 @@ struct PlayOptions {
   bool listDevices = false;
   bool verbose = false;
   std::vector<std::string> images;
+  std::string picture;
 };
 
 struct CommandLine {

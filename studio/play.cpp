@@ -25,6 +25,7 @@
 #include "soundStream.h"
 #include "analysis.h"
 #include "image.h"
+#include "gallery.h"
 #include "shaderSource.h"
 #include "shadertoy.h"
 #include "watcher.h"
@@ -42,6 +43,7 @@ struct Keys {
   bool home = false;
   bool fullScreen = false;
   bool shot = false;
+  int stepPicture = 0;
 };
 
 void onKey(GLFWwindow* window, int key, int, int action, int) {
@@ -56,6 +58,10 @@ void onKey(GLFWwindow* window, int key, int, int action, int) {
     case GLFW_KEY_HOME: keys->home = true; break;
     case GLFW_KEY_F: keys->fullScreen = true; break;
     case GLFW_KEY_S: keys->shot = true; break;
+    case GLFW_KEY_N:
+    case GLFW_KEY_PAGE_DOWN: keys->stepPicture += 1; break;
+    case GLFW_KEY_P:
+    case GLFW_KEY_PAGE_UP: keys->stepPicture -= 1; break;
     case GLFW_KEY_ESCAPE:
     case GLFW_KEY_Q: glfwSetWindowShouldClose(window, GLFW_TRUE); break;
     default: break;
@@ -233,6 +239,95 @@ class ShaderPair {
   bool stale_ = false;
 };
 
+// What is on screen: a picture's files, the watcher of their saves and, in
+// Shadertoy's form, its inputs. Stepping through the gallery makes a new one.
+class ShownPicture {
+ public:
+  // At start a pair that does not build still shows (plainly, until a good
+  // save); when stepping, one that does not build is not shown: false with why.
+  static std::unique_ptr<ShownPicture> open(const std::string& path, const std::string& name, Picture& picture,
+                                            const std::vector<Image>& images, bool atStart, std::string& error) {
+    ShaderSource source;
+    if (!findShaderSource(path, source, error)) {
+      return nullptr;
+    }
+    auto shown = std::unique_ptr<ShownPicture>(new ShownPicture(source, name));
+    if (atStart) {
+      shown->pair_.reload(picture, "", true);
+    } else {
+      ShaderFile vertex;
+      ShaderFile fragment;
+      if (!readShaderSource(source, vertex, fragment, error) || !picture.build(vertex, fragment, error)) {
+        return nullptr;
+      }
+    }
+    if (source.form == ShaderForm::Shadertoy) {
+      shown->shadertoy_ = std::make_unique<ShadertoyFeed>();
+      shown->shadertoy_->setImages(images);
+      shown->shadertoy_->attach(picture.program());
+    }
+    if (!shown->watcher_.watching()) {
+      std::cerr << "vrax-studio: cannot watch " << source.folder << " for saves; the shaders are read once"
+                << std::endl;
+    }
+    return shown;
+  }
+  // Rebuilds after a save.
+  void poll(Picture& picture) {
+    std::string changed;
+    if ((watcher_.poll(changed) || pair_.retrying()) && pair_.reload(picture, changed, false) && shadertoy_) {
+      shadertoy_->attach(picture.program());
+    }
+    pair_.check();
+  }
+  bool stale() const { return pair_.stale(); }
+  ShadertoyFeed* shadertoy() const { return shadertoy_.get(); }
+  const std::string& name() const { return name_; }
+
+ private:
+  ShownPicture(const ShaderSource& source, std::string name)
+      : name_(std::move(name)), pair_(source), watcher_(source.folder, source.names) {}
+  std::string name_;
+  ShaderPair pair_;
+  ShaderWatcher watcher_;
+  std::unique_ptr<ShadertoyFeed> shadertoy_;
+};
+
+// The gallery as play steps through it: the current picture's place, and
+// the next one in a direction that builds.
+class GalleryCursor {
+ public:
+  GalleryCursor(std::vector<GalleryPicture> all, const std::string& current) : all_(std::move(all)) {
+    for (size_t i = 0; i < all_.size(); ++i) {
+      if (all_[i].name == current) {
+        at_ = static_cast<int>(i);
+      }
+    }
+  }
+  bool empty() const { return all_.empty(); }
+  // Shows the next picture in direction step (+1 or -1) that builds; each
+  // one that does not is skipped with a line saying why.
+  std::unique_ptr<ShownPicture> step(int direction, Picture& picture, const std::vector<Image>& images) {
+    const int count = static_cast<int>(all_.size());
+    for (int tries = 0; tries < count; ++tries) {
+      at_ = ((at_ + direction) % count + count) % count;
+      std::string error;
+      auto shown = ShownPicture::open(all_[at_].path, all_[at_].name, picture, images, false, error);
+      if (shown) {
+        std::cout << "Showing " << all_[at_].name << ": " << all_[at_].about << std::endl;
+        return shown;
+      }
+      const std::string first = error.substr(0, error.find('\n'));
+      std::cerr << "vrax-studio: skipping the picture " << all_[at_].name << ": " << first << std::endl;
+    }
+    return nullptr;
+  }
+
+ private:
+  std::vector<GalleryPicture> all_;
+  int at_ = -1;
+};
+
 std::string secondsText(int64_t frame, int64_t rate) {
   char text[32];
   std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(frame) / static_cast<double>(rate));
@@ -264,6 +359,24 @@ void saveShot(int width, int height, const std::string& stem, double seconds) {
     return;
   }
   std::cout << "Saved " << path << std::endl;
+}
+
+// The picture play starts with: --picture by name, --shaders, or the shipped pair.
+std::unique_ptr<ShownPicture> openFirstPicture(const PlayOptions& o, Picture& picture, const std::vector<Image>& images,
+                                               std::string& error) {
+  if (!o.picture.empty()) {
+    GalleryPicture chosen;
+    if (!findGalleryPicture(o.picture, chosen, error)) {
+      return nullptr;
+    }
+    return ShownPicture::open(chosen.path, chosen.name, picture, images, true, error);
+  }
+  const std::string dir = o.shaders.empty() ? defaultShaderDir() : o.shaders;
+  if (dir.empty()) {
+    error = noShaderDirMessage();
+    return nullptr;
+  }
+  return ShownPicture::open(dir, o.shaders.empty() ? "ring" : "", picture, images, true, error);
 }
 
 }  // namespace
@@ -311,28 +424,12 @@ int runPlay(const PlayOptions& o) {
   if (!window.open(o.width, o.height, name, &keys, error)) {
     return report(kExitFailure, error);
   }
-  const std::string shaderDir = o.shaders.empty() ? defaultShaderDir() : o.shaders;
-  if (shaderDir.empty()) {
-    return report(kExitFailure, noShaderDirMessage());
-  }
   Picture picture;
-  ShaderSource shaderSource;
-  if (!findShaderSource(shaderDir, shaderSource, error)) {
-    return report(kExitFailure, error);
-  }
-  ShaderPair shaders(shaderSource);
-  ShaderWatcher watcher(shaderSource.folder, shaderSource.names);
-  if (!watcher.watching()) {
-    std::cerr << "vrax-studio: cannot watch " << shaderSource.folder << " for saves; the shaders are read once"
-              << std::endl;
-  }
-  std::unique_ptr<ShadertoyFeed> shadertoy;
-  if (shaderSource.form == ShaderForm::Shadertoy) {
-    shadertoy = std::make_unique<ShadertoyFeed>();
-    shadertoy->setImages(images);
-  }
-  if (shaders.reload(picture, "", true) && shadertoy) {
-    shadertoy->attach(picture.program());
+  std::unique_ptr<ShownPicture> shown;
+  GalleryCursor gallery(o.shaders.empty() ? galleryPictures() : std::vector<GalleryPicture>{},
+                        o.picture.empty() ? "ring" : o.picture);
+  if ((shown = openFirstPicture(o, picture, images, error)) == nullptr) {
+    return report(o.picture.empty() ? kExitFailure : kExitUsage, error);
   }
   for (size_t i = 0; i < images.size(); ++i) {
     picture.setImage(static_cast<int>(i), images[i]);
@@ -404,11 +501,17 @@ int runPlay(const PlayOptions& o) {
       keys.fullScreen = false;
       window.toggleFullScreen();
     }
-    std::string changed;
-    if ((watcher.poll(changed) || shaders.retrying()) && shaders.reload(picture, changed, false) && shadertoy) {
-      shadertoy->attach(picture.program());
+    if (keys.stepPicture != 0) {
+      if (gallery.empty()) {
+        std::cerr << "vrax-studio: N and P step through the gallery, which --shaders leaves out" << std::endl;
+      } else if (auto next = gallery.step(keys.stepPicture > 0 ? 1 : -1, picture, images)) {
+        shown = std::move(next);
+        picture.clearPrevious();
+        titleShown = Clock::time_point{};
+      }
+      keys.stepPicture = 0;
     }
-    shaders.check();
+    shown->poll(picture);
 
     // Paused, the picture holds still: no new spectrum, no time.
     const int64_t position = capture ? 0 : playback.position();
@@ -418,7 +521,7 @@ int runPlay(const PlayOptions& o) {
       const double seconds = capture ? std::chrono::duration<double>(running).count() : static_cast<double>(at) / rate;
       const AudioInputs& inputs = analysis.step(frameSound, seconds);
       picture.setInputs(inputs);
-      if (shadertoy) {
+      if (shown->shadertoy() != nullptr) {
         shadertoyFrame.timeDelta = static_cast<float>(seconds - shadertoyFrame.time);
         shadertoyFrame.time = static_cast<float>(seconds);
         shadertoyFrame.frameRate = static_cast<float>(fps);
@@ -428,25 +531,29 @@ int runPlay(const PlayOptions& o) {
         mouse.read(window.get(), shadertoyFrame.mouse);
       }
     }
-    if (shadertoy) {
+    if (shown->shadertoy() != nullptr) {
       int width = 0;
       int height = 0;
       glfwGetFramebufferSize(window.get(), &width, &height);
       shadertoyFrame.width = static_cast<float>(width);
       shadertoyFrame.height = static_cast<float>(height);
-      shadertoy->feed(analysis.inputs(), shadertoyFrame);
+      shown->shadertoy()->feed(analysis.inputs(), shadertoyFrame);
     }
     int width = 0;
     int height = 0;
     glfwGetFramebufferSize(window.get(), &width, &height);
     if (width > 0 && height > 0) {
-      picture.draw(width, height, std::chrono::duration<float>(running).count(), frameNumber);
+      // A song's time is its position, so a picture shows here what a render
+      // shows at that time; a capture device has only the time since start.
+      const double itime = capture ? std::chrono::duration<double>(running).count()
+                                   : static_cast<double>(position) / static_cast<double>(rate);
+      picture.draw(width, height, static_cast<float>(itime), frameNumber);
       if (keys.shot) {
         keys.shot = false;
         saveShot(width, height, std::filesystem::path(name).stem().string(),
                  capture ? std::chrono::duration<double>(running).count() : static_cast<double>(position) / rate);
       }
-      if (shaders.stale()) {
+      if (shown->stale()) {
         picture.drawStaleFrame(width, height);
       }
     }
@@ -456,14 +563,14 @@ int runPlay(const PlayOptions& o) {
       fps = framesSinceTitle / std::chrono::duration<double>(now - titleShown).count();
       framesSinceTitle = 0;
       titleShown = now;
-      std::string title = name + " - ";
+      std::string title = name + " - " + (shown->name().empty() ? "" : shown->name() + " - ");
       title += capture ? std::string("live") : clockText(static_cast<double>(position) / rate) + " / " +
                                                    clockText(static_cast<double>(frames) / rate);
       title += " - " + std::to_string(static_cast<int>(std::lround(fps))) + " fps";
       if (paused) {
         title += " (paused)";
       }
-      if (shaders.stale()) {
+      if (shown->stale()) {
         title += " (error)";
       }
       glfwSetWindowTitle(window.get(), title.c_str());

@@ -23,6 +23,7 @@
 
 #include "boundedQueue.h"
 #include "encoder.h"
+#include "gallery.h"
 #include "image.h"
 #include "interrupt.h"
 #include "libraryLog.h"
@@ -396,8 +397,17 @@ int writeVideo(const RenderOptions& o, const Sound& sound, const FrameClock& clo
 
 }  // namespace
 
-int runRender(const RenderOptions& o) {
+int runRender(const RenderOptions& given) {
   catchInterrupts();
+  RenderOptions o = given;
+  if (!o.picture.empty()) {
+    GalleryPicture picture;
+    std::string error;
+    if (!findGalleryPicture(o.picture, picture, error)) {
+      return report(kExitUsage, error);
+    }
+    o.shaders = picture.path;
+  }
   // Whatever the flags: writing over the song would destroy it.
   if (sameFile(o.sound, o.output)) {
     return report(kExitUsage, o.output + " is the sound being rendered; choose another OUTPUT");

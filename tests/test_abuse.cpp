@@ -232,7 +232,7 @@ TEST_F(Abuse, EveryRefusalIsOneClearLineWithItsStatus) {
     const char* message;
   };
   const Case cases[] = {
-      {"unknown command", {"bogus"}, 2, "unknown command \"bogus\"; the commands are render and play"},
+      {"unknown command", {"bogus"}, 2, "unknown command \"bogus\"; the commands are render, play and pictures"},
       {"tiny fps", {"render", "song.wav", "o.mp4", "--fps", "0.000000001"}, 2, "--fps"},
       {"1 Hz sound", {"render", "slow.wav", "o.mp4"}, 1, "8000 Hz"},
       {"a folder as sound", {"render", "folder", "o.mp4"}, 1, "is a directory"},

@@ -1,1 +1,39 @@
-../../examples/shadertoy/spectrum-horizon.glsl
+// Spectrum horizon: the sound's spectrum as a glowing mountain range over a
+// reflecting floor, with the waveform drawn across the sky.
+// Shadertoy's form: iChannel0 is the sound (row 0 the spectrum, row 1 the wave).
+
+float spectrum(float x) {
+    // Low frequencies get more room: the first fifth of the bins fill half the width.
+    float bin = pow(clamp(x, 0.0, 1.0), 2.0) * 0.5;
+    return texture(iChannel0, vec2(bin, 0.25)).x;
+}
+
+float wave(float x) {
+    return texture(iChannel0, vec2(x, 0.75)).x - 0.5;
+}
+
+void mainImage(out vec4 fragColor, in vec2 fragCoord) {
+    vec2 uv = fragCoord / iResolution.xy;
+    float horizon = 0.38;
+    bool below = uv.y < horizon;
+    // Below the horizon the picture mirrors, squashed and rippling.
+    float y = below ? horizon + (horizon - uv.y) * 1.6 : uv.y;
+    float x = uv.x + (below ? 0.004 * sin(uv.y * 180.0 + iTime * 3.0) : 0.0);
+
+    float height = horizon + spectrum(abs(x - 0.5) * 2.0) * 0.55;
+    float d = y - height;
+    vec3 sky = mix(vec3(0.02, 0.01, 0.06), vec3(0.10, 0.02, 0.18), uv.y);
+    vec3 hue = 0.5 + 0.5 * cos(6.2831 * (vec3(0.0, 0.33, 0.67) + 0.6 * abs(x - 0.5) + 0.05 * iTime));
+    vec3 col = sky;
+    col += hue * (d < 0.0 ? 0.55 + 0.45 * (y - horizon) / max(height - horizon, 0.001) : 0.0);
+    col += hue * 0.012 / (abs(d) + 0.004);  // the ridge line glows
+
+    float w = abs(uv.y - (0.8 + 0.12 * wave(uv.x)));
+    col += vec3(0.7, 0.9, 1.0) * 0.0025 / (w + 0.002) * step(horizon, uv.y);
+
+    if (below) {
+        col *= 0.45;
+    }
+    col *= 1.0 - 0.35 * dot(uv - 0.5, uv - 0.5);  // vignette
+    fragColor = vec4(col, 1.0);
+}

@@ -1,0 +1,99 @@
+// gallery.cpp — see gallery.h.
+#include "gallery.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+#include "cli.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string executableDir() {
+  std::error_code ec;
+  const auto self = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : self.parent_path().string();
+}
+
+}  // namespace
+
+std::string galleryFolder() {
+  std::vector<std::string> places;
+  const std::string exe = executableDir();
+  if (!exe.empty()) {
+    places.push_back(exe + "/../share/vrax/pictures");
+#ifdef VRAX_BUILD_DIR
+    std::error_code ec;
+    if (fs::equivalent(exe, VRAX_BUILD_DIR, ec)) {
+      places.push_back(std::string(VRAX_SOURCE_DIR) + "/pictures");
+    }
+#endif
+  }
+  for (const std::string& place : places) {
+    std::error_code ec;
+    if (fs::is_directory(place, ec)) {
+      return fs::weakly_canonical(place, ec).string();
+    }
+  }
+  return "";
+}
+
+std::vector<GalleryPicture> galleryPictures() {
+  std::vector<GalleryPicture> out;
+  const std::string folder = galleryFolder();
+  if (folder.empty()) {
+    return out;
+  }
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    if (!entry.is_directory(ec)) {
+      continue;
+    }
+    GalleryPicture picture;
+    picture.name = entry.path().filename().string();
+    picture.path = entry.path().string();
+    std::ifstream about(entry.path() / "about.txt");
+    std::getline(about, picture.about);
+    out.push_back(picture);
+  }
+  std::sort(out.begin(), out.end(), [](const GalleryPicture& a, const GalleryPicture& b) {
+    return (a.name != "ring") < (b.name != "ring") || ((a.name != "ring") == (b.name != "ring") && a.name < b.name);
+  });
+  return out;
+}
+
+bool findGalleryPicture(const std::string& name, GalleryPicture& out, std::string& error) {
+  const std::vector<GalleryPicture> all = galleryPictures();
+  for (const GalleryPicture& picture : all) {
+    if (picture.name == name) {
+      out = picture;
+      return true;
+    }
+  }
+  std::string names;
+  for (const GalleryPicture& picture : all) {
+    names += (names.empty() ? "" : ", ") + picture.name;
+  }
+  error = all.empty() ? "no pictures are installed (looked for a pictures folder beside the program)"
+                      : "there is no picture called \"" + name + "\"; the pictures are " + names;
+  return false;
+}
+
+int listGallery() {
+  const std::vector<GalleryPicture> all = galleryPictures();
+  if (all.empty()) {
+    return report(kExitFailure, "no pictures are installed (looked for a pictures folder beside the program)");
+  }
+  size_t width = 0;
+  for (const GalleryPicture& picture : all) {
+    width = std::max(width, picture.name.size());
+  }
+  for (const GalleryPicture& picture : all) {
+    std::cout << picture.name << std::string(width + 2 - picture.name.size(), ' ') << picture.about << "\n";
+  }
+  std::cout << std::flush;
+  return kExitDone;
+}

@@ -1,0 +1,25 @@
+// gallery.h — the pictures that come with VRAX, each a folder under
+// "pictures/" holding a shader pair or Shadertoy's image.glsl and a one-line
+// about.txt. Found like the shipped pair: the installed share folder, or the
+// source tree's when run from the build tree.
+//
+// Threading: plain functions; any thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct GalleryPicture {
+  std::string name;
+  std::string path;   // what --shaders would be given
+  std::string about;  // one line
+};
+
+// The gallery's pictures, sorted by name, "ring" (the shipped picture) first.
+std::vector<GalleryPicture> galleryPictures();
+// The folder they were found in ("" for none).
+std::string galleryFolder();
+// The picture called name; false with a line listing the names when there is none.
+bool findGalleryPicture(const std::string& name, GalleryPicture& out, std::string& error);
+// `vrax-studio pictures`: one line each, name and description. Returns the exit status.
+int listGallery();
