@@ -2,6 +2,7 @@
 #include "gallery.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -21,6 +22,10 @@ std::string executableDir() {
 }  // namespace
 
 std::string galleryFolder() {
+  // A gallery of one's own, instead of the shipped one.
+  if (const char* own = std::getenv("VRAX_PICTURES"); own != nullptr && own[0] != '\0') {
+    return own;
+  }
   std::vector<std::string> places;
   const std::string exe = executableDir();
   if (!exe.empty()) {

@@ -1,7 +1,8 @@
 // gallery.h — the pictures that come with VRAX, each a folder under
 // "pictures/" holding a shader pair or Shadertoy's image.glsl and a one-line
 // about.txt. Found like the shipped pair: the installed share folder, or the
-// source tree's when run from the build tree.
+// source tree's when run from the build tree; VRAX_PICTURES names a folder of
+// one's own instead.
 //
 // Threading: plain functions; any thread.
 #pragma once

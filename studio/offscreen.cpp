@@ -16,7 +16,7 @@ GLADapiproc eglLoader(const char* name) {
 
 }  // namespace
 
-bool OffscreenContext::open(int width, int height, std::string& error) {
+bool OffscreenContext::open(int width, int height, std::string& error, bool floating) {
   // Mesa's software rasteriser starts one thread per core, but the encoder's
   // threads share those cores: one thread more keeps every core drawing while
   // the encoder waits (about 6% faster renders on two cores). Read when the
@@ -76,7 +76,7 @@ bool OffscreenContext::open(int width, int height, std::string& error) {
   GL_CALL(glGenFramebuffers(1, &framebuffer_));
   GL_CALL(glGenRenderbuffers(1, &colour_));
   GL_CALL(glBindRenderbuffer(GL_RENDERBUFFER, colour_));
-  GL_CALL(glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height));
+  GL_CALL(glRenderbufferStorage(GL_RENDERBUFFER, floating ? GL_RGBA32F : GL_RGBA8, width, height));
   GL_CALL(glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_));
   GL_CALL(glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour_));
   if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {

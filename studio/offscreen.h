@@ -24,7 +24,8 @@ class OffscreenContext {
 
   // False with the reason when EGL, the context, the loader or the
   // framebuffer cannot be had.
-  bool open(int width, int height, std::string& error);
+  // floating: 32-bit float pixels, so a picture's NaN or infinity can be read back.
+  bool open(int width, int height, std::string& error, bool floating = false);
 
  private:
   EGLDisplay display_ = EGL_NO_DISPLAY;

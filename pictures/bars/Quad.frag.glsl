@@ -32,7 +32,8 @@ void main() {
     bool gap = within < 0.12 || within > 0.88;
     vec3 low = vec3(0.10, 0.75, 0.95);
     vec3 high = vec3(0.95, 0.25, 0.55);
-    vec3 colour = vec3(0.02, 0.02, 0.05) + vec3(0.03, 0.02, 0.06) * (1.0 - y);
+    // The backdrop drifts slowly, so a quiet passage is calm but alive.
+    vec3 colour = vec3(0.02, 0.02, 0.05) + vec3(0.03, 0.02, 0.06) * (1.0 - y) * (0.7 + 0.3 * sin(itime * 0.9 + uv.x * 3.0));
     if (!gap && y < level * 0.92) {
         colour = mix(low, high, y) * (0.55 + 0.45 * y / max(level, 0.01));
     }

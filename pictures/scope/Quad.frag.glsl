@@ -21,8 +21,9 @@ void main() {
     vec3 tint = mix(vec3(0.2, 0.9, 0.6), vec3(1.0, 0.5, 0.2), smoothstep(0.4, 0.9, level));
     vec3 line = tint * (1.2 / (d + 1.0));
 
-    vec3 trail = texture(previous, uv + vec2(0.0, 0.002)).rgb * 0.86;
-    vec3 grid = vec3(0.02, 0.05, 0.04) * step(0.995, max(fract(uv.x * 8.0), fract(uv.y * 6.0)));
+    vec3 trail = texture(previous, uv + vec2(0.0, 0.002)).rgb * 0.8;
+    // The graticule drifts sideways, slowly, so silence is not a still.
+    vec3 grid = vec3(0.02, 0.05, 0.04) * step(0.995, max(fract(uv.x * 8.0 + itime * 0.1), fract(uv.y * 6.0)));
     vec3 colour = max(line, trail) + grid + vec3(0.01, 0.015, 0.02);
     FragColor = vec4(colour, 1.0);
 }

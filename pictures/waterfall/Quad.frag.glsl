@@ -1,7 +1,8 @@
 #version 450 core
 // Waterfall: a scrolling spectrogram. Each frame the last picture moves up
 // one pixel row and the bands are drawn into the bottom row, so time runs
-// upwards and the song's structure shows as it plays.
+// upwards and the song's structure shows as it plays. A faint tick each
+// second keeps it moving in silence.
 in vec2 uv;
 out vec4 FragColor;
 
@@ -26,6 +27,8 @@ void main() {
         int k = int(at);
         float v = mix(bands[k], bands[min(k + 1, 63)], fract(at));
         colour = heat(clamp((v - 0.2) / 0.75, 0.0, 1.0));
+        // A faint tick each second, so time shows scrolling by even in silence.
+        colour = max(colour, vec3(0.035, 0.02, 0.07) * (1.0 + 1.5 * step(fract(itime), 0.02)));
     } else {
         colour = texture(previous, (pixel - vec2(0.0, 1.0)) / resolution).rgb;
     }

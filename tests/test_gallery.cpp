@@ -1,0 +1,286 @@
+// Every picture in pictures/, one parameterised suite (a new folder there is
+// tested without touching this file): it builds and renders, reacts to the
+// music, lives in silence, never writes a NaN or an infinity, and draws in a
+// window what a render draws at the same time. Then stepping through the
+// gallery in play, with a broken picture skipped.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "analysis.h"
+#include "offscreen.h"
+#include "picture.h"
+#include "shaderSource.h"
+#include "shadertoy.h"
+#include "support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> pictureNames() {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(vt::sourceDir() + "/pictures", ec)) {
+    if (entry.is_directory()) {
+      names.push_back(entry.path().filename().string());
+    }
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string about(const std::string& name) {
+  std::ifstream in(vt::sourceDir() + "/pictures/" + name + "/about.txt");
+  std::string line;
+  std::getline(in, line);
+  return line;
+}
+
+int studio(const std::string& dir, std::vector<std::string> args, std::string* err = nullptr) {
+  args.insert(args.begin(), vt::studioBinary());
+  vt::Process p(args, dir, {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
+  const int status = p.wait(120);
+  if (err != nullptr) {
+    *err = p.err();
+  }
+  return status;
+}
+
+std::string rgb(const std::string& file) {
+  return vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", file, "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
+}
+
+double meanDifference(const std::string& a, const std::string& b) {
+  EXPECT_EQ(a.size(), b.size());
+  double sum = 0;
+  for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
+    sum += std::abs(int(static_cast<unsigned char>(a[i])) - int(static_cast<unsigned char>(b[i])));
+  }
+  return sum / static_cast<double>(std::max<size_t>(1, a.size()));
+}
+
+double mean(const std::string& a) {
+  double sum = 0;
+  for (char c : a) {
+    sum += static_cast<unsigned char>(c);
+  }
+  return sum / static_cast<double>(std::max<size_t>(1, a.size()));
+}
+
+// Two seconds of music (kicks, a chord, hats, a high tone) then two of silence.
+double music(int64_t f) {
+  const double t = static_cast<double>(f) / 44100;
+  if (t >= 2.0) {
+    return 0.0;
+  }
+  const double beat = std::fmod(t, 0.5);
+  const double kick = std::exp(-beat * 18) * std::sin(2 * M_PI * (50 + 90 * std::exp(-beat * 30)) * beat);
+  const double chord = std::sin(2 * M_PI * 220 * t) + std::sin(2 * M_PI * 277 * t) + std::sin(2 * M_PI * 330 * t);
+  const double hat = std::fmod(t + 0.25, 0.5) < 0.03 ? std::sin(f * 12.9898) * 0.5 : 0.0;
+  return 0.5 * kick + 0.08 * chord + hat + 0.05 * std::sin(2 * M_PI * 3000 * t);
+}
+
+class Gallery : public ::testing::TestWithParam<std::string> {
+ protected:
+  std::string path() const { return vt::sourceDir() + "/pictures/" + GetParam(); }
+  vt::TempDir dir;
+};
+
+TEST_P(Gallery, HasADescriptionAndIsListed) {
+  EXPECT_FALSE(about(GetParam()).empty());
+  const std::string listed = vt::runOutput({vt::studioBinary(), "pictures"});
+  EXPECT_NE(listed.find(GetParam() + " "), std::string::npos) << listed;
+}
+
+TEST_P(Gallery, ReactsToMusicAndLivesInSilence) {
+  ASSERT_TRUE(vt::writeSound(dir / "song.wav", 44100 * 4, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                             [](int64_t f, int) { return music(f); }));
+  ASSERT_TRUE(vt::writeSound(dir / "silence.wav", 44100 * 3, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                             [](int64_t, int) { return 0.0; }));
+  std::string err;
+  const std::vector<std::pair<std::string, std::string>> stills = {
+      {"song.wav", "1.0"}, {"song.wav", "3.5"}, {"silence.wav", "1.0"}, {"silence.wav", "2.0"}};
+  std::vector<std::string> pictures;
+  for (size_t i = 0; i < stills.size(); ++i) {
+    const std::string out = dir / ("still" + std::to_string(i) + ".png");
+    ASSERT_EQ(studio(dir.path(), {"render", stills[i].first, out, "--picture", GetParam(), "--from", stills[i].second,
+                                  "--size", "160x120"},
+                     &err),
+              0)
+        << err;
+    pictures.push_back(rgb(out));
+  }
+  EXPECT_GE(meanDifference(pictures[0], pictures[1]), 3.0) << "a loud moment and a silent one look alike";
+  const bool stillByDesign = about(GetParam()).find("still in silence") != std::string::npos;
+  EXPECT_GT(mean(pictures[2]), 2.0) << "silence is black";
+  if (!stillByDesign) {
+    EXPECT_GT(meanDifference(pictures[2], pictures[3]), 0.2) << "silence is frozen";
+  }
+}
+
+// Drawn directly into float pixels: any NaN or infinity a picture computes
+// stays one, where an 8-bit picture would hide it.
+TEST_P(Gallery, NeverComputesANaNOrAnInfinity) {
+  OffscreenContext context;
+  std::string error;
+  ASSERT_TRUE(context.open(96, 64, error, true)) << error;
+  Picture picture;
+  ShaderSource source;
+  ShaderFile vertex;
+  ShaderFile fragment;
+  ASSERT_TRUE(findShaderSource(path(), source, error) && readShaderSource(source, vertex, fragment, error)) << error;
+  ASSERT_TRUE(picture.build(vertex, fragment, error)) << error;
+  ShadertoyFeed shadertoy;
+  shadertoy.attach(source.form == ShaderForm::Shadertoy ? picture.program() : 0);
+
+  std::mt19937 random(7);
+  std::uniform_int_distribution<int> noise(-32768, 32767);
+  const std::vector<std::pair<const char*, std::function<int16_t(int64_t)>>> sounds = {
+      {"silence", [](int64_t) { return int16_t(0); }},
+      {"full-scale noise", [&](int64_t) { return static_cast<int16_t>(noise(random)); }},
+      {"0 Hz offset", [](int64_t) { return int16_t(32767); }},
+  };
+  for (const auto& [name, sample] : sounds) {
+    std::vector<int16_t> samples(44100 * 2);
+    for (size_t i = 0; i < samples.size(); ++i) {
+      samples[i] = sample(static_cast<int64_t>(i));
+    }
+    Analysis analysis(44100);
+    FrameSound sound;
+    for (int n = 0; n < 20; ++n) {
+      soundAround(samples, 0, 2, n * 735, sound);
+      const AudioInputs& inputs = analysis.step(sound, n / 60.0);
+      picture.setInputs(inputs);
+      ShadertoyFrame frame;
+      frame.width = 96;
+      frame.height = 64;
+      frame.time = static_cast<float>(n / 60.0);
+      frame.frame = n;
+      shadertoy.feed(inputs, frame);
+      picture.draw(96, 64, static_cast<float>(n / 60.0), n);
+    }
+    std::vector<float> pixels(96 * 64 * 4);
+    glReadPixels(0, 0, 96, 64, GL_RGBA, GL_FLOAT, pixels.data());
+    const size_t bad = static_cast<size_t>(
+        std::count_if(pixels.begin(), pixels.end(), [](float v) { return !std::isfinite(v); }));
+    EXPECT_EQ(bad, 0u) << name;
+  }
+}
+
+// The same time in a window and in a render: the same picture. The song is
+// silent, so what is compared is the drawing and its time, not where within
+// a frame the window happened to take its samples (the inputs' own suite
+// compares those). The render runs at 240 frames a second so one lands
+// within 4 ms of the window's; pictures that feed back their last frame
+// carry a history of their own frames, so they render at the window's 60
+// and are held to a looser bound.
+TEST_P(Gallery, AWindowDrawsWhatARenderDraws) {
+  if (std::getenv("DISPLAY") == nullptr) {
+    GTEST_SKIP() << "no display for a window";
+  }
+  ASSERT_TRUE(vt::writeSound(dir / "song.wav", 44100 * 20, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                             [](int64_t, int) { return 0.0; }));
+  vt::Process play({vt::studioBinary(), "play", "song.wav", "--picture", GetParam(), "--size", "160x120"},
+                   dir.path(), {{"ALSOFT_DRIVERS", "null"}});
+  ASSERT_EQ(vt::wmctl({"wait", "song.wav", "30"}, nullptr, 40), 0) << play.err();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  vt::wmctl({"key", "song.wav", "space"});
+  std::string paused;
+  for (int i = 0; i < 300 && paused.empty(); ++i) {
+    std::istringstream out(play.out());
+    for (std::string line; std::getline(out, line);) {
+      if (line.rfind("Paused at ", 0) == 0) {
+        paused = line.substr(10, line.find(' ', 10) - 10);
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_FALSE(paused.empty()) << play.out() << play.err();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ASSERT_EQ(vt::wmctl({"snap", "song.wav", dir / "window.ppm"}), 0);
+  vt::wmctl({"close", "song.wav"});
+  EXPECT_EQ(play.wait(20), 0) << play.err();
+
+  const bool feedsBack = !vt::runOutput({"/bin/grep", "-rl", "uniform sampler2D previous", path() + "/"}).empty();
+  std::string err;
+  ASSERT_EQ(studio(dir.path(),
+                   {"render", "song.wav", "still.png", "--picture", GetParam(), "--from", paused, "--size", "160x120",
+                    "--fps", feedsBack ? "60" : "240"},
+                   &err),
+            0)
+      << err;
+  const double difference = meanDifference(rgb(dir / "window.ppm"), rgb(dir / "still.png"));
+  EXPECT_LT(difference, feedsBack ? 12.0 : 3.0) << "at " << paused << " s";
+}
+
+// N and P (and Page Down / Page Up) step through a gallery; a picture that
+// does not build is skipped with a line, and the title names the picture.
+TEST(GalleryInPlay, StepsThroughPicturesAndSkipsABrokenOne) {
+  if (std::getenv("DISPLAY") == nullptr) {
+    GTEST_SKIP() << "no display for a window";
+  }
+  vt::TempDir dir;
+  const std::string gallery = dir / "gallery";
+  auto add = [&](const std::string& name, const std::string& body) {
+    fs::create_directories(gallery + "/" + name);
+    vt::writeText(gallery + "/" + name + "/Quad.vert.glsl", vt::kPlainVertexShader);
+    vt::writeText(gallery + "/" + name + "/Quad.frag.glsl", vt::fragmentShader(body));
+    vt::writeText(gallery + "/" + name + "/about.txt", name + " for the test\n");
+  };
+  add("a-red", "FragColor = vec4(1.0, 0.0, 0.0, 1.0);");
+  add("b-broken", "FragColor = nothing;");
+  add("c-blue", "FragColor = vec4(0.0, 0.0, 1.0, 1.0);");
+  ASSERT_TRUE(vt::writeTone(dir / "song.wav", 44100 * 20, 2, 44100));
+  vt::Process play({vt::studioBinary(), "play", "song.wav", "--picture", "a-red", "--size", "160x120"}, dir.path(),
+                   {{"ALSOFT_DRIVERS", "null"}, {"VRAX_PICTURES", gallery}});
+  ASSERT_EQ(vt::wmctl({"wait", "song.wav", "30"}, nullptr, 40), 0) << play.err();
+  auto centre = [&]() {
+    if (vt::wmctl({"snap", "song.wav", dir / "snap.ppm"}) != 0) {
+      ADD_FAILURE() << "no snapshot of the window";
+      return std::string();
+    }
+    const std::string pixels = rgb(dir / "snap.ppm");
+    return pixels.substr(3 * (60 * 160 + 80), 3);
+  };
+  auto until = [&](const std::string& colour) {
+    for (int i = 0; i < 300; ++i) {
+      if (centre() == colour) {
+        return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  };
+  const std::string red("\xff\x00\x00", 3);
+  const std::string blue("\x00\x00\xff", 3);
+  ASSERT_TRUE(until(red)) << play.err();
+  vt::wmctl({"key", "song.wav", "n"});
+  ASSERT_TRUE(until(blue)) << play.err();
+  EXPECT_NE(play.err().find("skipping the picture b-broken"), std::string::npos) << play.err();
+  std::string title;
+  for (int i = 0; i < 100 && title.find("c-blue") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    vt::wmctl({"title", "song.wav"}, &title);
+  }
+  EXPECT_NE(title.find("c-blue"), std::string::npos) << title;
+  vt::wmctl({"key", "song.wav", "Next"});  // Page Down wraps round to the first
+  EXPECT_TRUE(until(red));
+  vt::wmctl({"key", "song.wav", "Prior"});  // Page Up: back past the broken one
+  EXPECT_TRUE(until(blue));
+  vt::wmctl({"key", "song.wav", "p"});
+  EXPECT_TRUE(until(red));
+  vt::wmctl({"close", "song.wav"});
+  EXPECT_EQ(play.wait(20), 0) << play.err();
+}
+
+INSTANTIATE_TEST_SUITE_P(Pictures, Gallery, ::testing::ValuesIn(pictureNames()),
+                         [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
+
+}  // namespace
