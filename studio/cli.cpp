@@ -166,6 +166,7 @@ int parseCommandLine(int argc, char** argv, CommandLine& out) {
   play->add_option("--image", p.images, "A picture (PNG, JPEG) the pair reads as image0, image1, ... (up to 4)")
       ->allow_extra_args(false);
   play->add_flag("--list-devices", p.listDevices, "List the capture devices and exit");
+  play->add_option("--frame-times", p.frameTimes, "Write each frame's work in ms to this file when play ends");
   play->add_flag("--verbose", p.verbose, "Also show what the libraries (OpenAL, ALSA, Mesa) say");
   play->footer(
       "Keys: Space pause, Left/Right seek 5 s, Home start, N/P (Page Down/Up) next/previous picture,\n"

@@ -46,6 +46,7 @@ struct PlayOptions {
   bool verbose = false;
   std::vector<std::string> images;
   std::string picture;
+  std::string frameTimes;  // a file for each frame's work in ms
 };
 
 struct CommandLine {

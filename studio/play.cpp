@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -103,6 +104,36 @@ class ShadertoyMouse {
   float at_[2] = {0, 0};
   float click_[2] = {0, 0};
   bool wasDown_ = false;
+};
+
+// --frame-times FILE: each frame's work (events to swapped, without the wait
+// for the next), in ms, one a line, written when play ends.
+class FrameTimes {
+ public:
+  explicit FrameTimes(std::string path) : path_(std::move(path)) {}
+  ~FrameTimes() {
+    if (path_.empty()) {
+      return;
+    }
+    std::ofstream out(path_);
+    for (double ms : times_) {
+      out << ms << "\n";
+    }
+    if (!out) {
+      std::cerr << "vrax-studio: cannot write the frame times to " << path_ << std::endl;
+    }
+  }
+  FrameTimes(const FrameTimes&) = delete;
+  FrameTimes& operator=(const FrameTimes&) = delete;
+  void add(Clock::duration work) {
+    if (!path_.empty()) {
+      times_.push_back(std::chrono::duration<double, std::milli>(work).count());
+    }
+  }
+
+ private:
+  std::string path_;
+  std::vector<double> times_;
 };
 
 // GLFW and its window, released in reverse.
@@ -459,6 +490,7 @@ int runPlay(const PlayOptions& o) {
   Clock::time_point titleShown;
   int framesSinceTitle = 0;
   double fps = 0;
+  FrameTimes frameTimes(o.frameTimes);
   stopAtNextFrame();
 
   while (!glfwWindowShouldClose(window.get()) && !interrupted()) {
@@ -581,6 +613,7 @@ int runPlay(const PlayOptions& o) {
     }
     const Clock::time_point beforeSwap = Clock::now();
     glfwSwapBuffers(window.get());
+    frameTimes.add(Clock::now() - now);
     pacer.wait(Clock::now() - beforeSwap);
     if (capture) {
       capture->keepAlive();
