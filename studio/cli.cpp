@@ -130,7 +130,13 @@ int parseCommandLine(int argc, char** argv, CommandLine& out) {
   std::string to;
   CLI::App* render = app.add_subcommand("render", "Render a whole song (or a span) to a video or one picture");
   render->add_option("SOUND", r.sound, "Sound file: WAV, FLAC, Ogg, AIFF, ... (anything libsndfile reads)")->required();
-  render->add_option("OUTPUT", r.output, "Video (.mp4, .mkv, .mov: H.264 + AAC) or one picture (.png)")->required();
+  render->add_option("OUTPUT", r.output,
+                     "Video (.mp4, .mkv, .mov: H.264 + AAC; .webm: VP9 + Opus) or one picture (.png)")
+      ->required();
+  render->add_option("--codec", r.codec, "h264, hevc, vp9, av1 or prores (in .mov: ProRes 4444 + PCM)");
+  render->add_option("--preset", r.preset, "The encoder's speed preset (x264/x265: veryfast, slow, ...; vp9: cpu-used)");
+  render->add_flag("--transparent", r.transparent,
+                   "Keep the picture's alpha (ProRes 4444 in .mov, VP9 in .webm), for overlays in an editor");
   render->add_option("--size", size, "Picture size WxH, up to 3840x2160 (default 800x600)");
   render->add_option("--fps", fps, "Frames a second, up to 240, decimals allowed (default 60)");
   render->add_option("--shaders", r.shaders,
@@ -138,6 +144,8 @@ int parseCommandLine(int argc, char** argv, CommandLine& out) {
   render->add_option("--picture", r.picture, "One of the gallery's pictures by name (see `vrax-studio pictures`)");
   render->add_option("--from", from, "Start at this second (a .png shows the frame there)");
   render->add_option("--to", to, "End at this second (default: the end of the sound)");
+  render->add_option("--fade-in", r.fadeIn, "Fade picture (from black) and sound in over this many seconds");
+  render->add_option("--fade-out", r.fadeOut, "Fade picture (to black) and sound out over this many seconds");
   render->add_option("--crf", r.crf, "H.264 quality, 0 (lossless) to 51 (default 18)")->check(CLI::Range(0, 51));
   render->add_option("--image", r.images, "A picture (PNG, JPEG) the pair reads as image0, image1, ... (up to 4)")
       ->allow_extra_args(false);
@@ -244,6 +252,11 @@ int parseCommandLine(int argc, char** argv, CommandLine& out) {
     }
     if (r.hasTo && r.to.num == 0) {
       return usage("--to must be after the start");
+    }
+    for (const auto& [name, seconds] : {std::pair<const char*, double>{"--fade-in", r.fadeIn}, {"--fade-out", r.fadeOut}}) {
+      if (!std::isfinite(seconds) || seconds < 0 || seconds > 3600) {
+        return usage(std::string(name) + " must be seconds from 0 to 3600");
+      }
     }
     return -1;
   }

@@ -31,6 +31,11 @@ struct RenderOptions {
   bool verbose = false;
   std::vector<std::string> images;
   std::string picture;  // a gallery picture by name, instead of --shaders
+  double fadeIn = 0;    // seconds
+  double fadeOut = 0;
+  std::string codec;    // "" for the container's default
+  std::string preset;
+  bool transparent = false;
 };
 
 struct PlayOptions {

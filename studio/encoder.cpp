@@ -20,6 +20,9 @@ extern "C" {
 #include <cerrno>
 #include <cstring>
 #include <cstdio>
+#include <cstdlib>
+#include <iterator>
+#include <map>
 #include <vector>
 
 namespace {
@@ -36,8 +39,12 @@ bool endsWith(const std::string& s, const std::string& tail) {
          });
 }
 
-// The rate AAC will take: the sound's own, else the next one up it knows.
-int aacRate(const AVCodec* codec, int rate) {
+// The rate an encoder will take: the sound's own, else the next one up it
+// knows (Opus: 48 kHz for everything above 24 kHz).
+int supportedRate(const AVCodec* codec, int rate) {
+  if (codec->supported_samplerates == nullptr) {
+    return rate;
+  }
   int best = 0;
   for (const int* r = codec->supported_samplerates; r != nullptr && *r != 0; ++r) {
     if (*r == rate) {
@@ -52,6 +59,65 @@ int aacRate(const AVCodec* codec, int rate) {
 
 }  // namespace
 
+VideoCodec videoCodecFor(const std::string& name, const std::string& format) {
+  const std::string chosen = name.empty() ? defaultCodecFor(format) : name;
+  if (chosen == "hevc") {
+    // hvc1 is the tag Apple's players want in MP4 and MOV.
+    return {"hevc", "libx265", AV_PIX_FMT_YUV420P, AV_PIX_FMT_NONE, MKTAG('h', 'v', 'c', '1')};
+  }
+  if (chosen == "vp9") {
+    return {"vp9", "libvpx-vp9", AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUVA420P, 0};
+  }
+  if (chosen == "av1") {
+    return {"av1", "libsvtav1", AV_PIX_FMT_YUV420P, AV_PIX_FMT_NONE, 0};
+  }
+  if (chosen == "prores") {
+    return {"prores", "prores_ks", AV_PIX_FMT_YUV444P10LE, AV_PIX_FMT_YUVA444P10LE, 0};
+  }
+  return {"h264", "libx264", AV_PIX_FMT_YUV420P, AV_PIX_FMT_NONE, 0};
+}
+
+AudioCodec audioCodecFor(const std::string& video, const std::string& format) {
+  if (format == "webm") {
+    return {"Opus", "libopus"};
+  }
+  if (format == "mov" && video == "prores") {
+    return {"PCM", "pcm_s16le"};
+  }
+  return {"AAC", "aac"};
+}
+
+std::string defaultCodecFor(const std::string& format) {
+  return format == "webm" ? "vp9" : "h264";
+}
+
+std::string checkCodec(const std::string& name, const std::string& format, bool transparent) {
+  static const char* const known[] = {"h264", "hevc", "vp9", "av1", "prores"};
+  if (!name.empty() && std::find(std::begin(known), std::end(known), name) == std::end(known)) {
+    return "--codec must be one of h264, hevc, vp9, av1, prores (got \"" + name + "\")";
+  }
+  const std::string codec = name.empty() ? defaultCodecFor(format) : name;
+  // What each container holds, as players read them.
+  const std::map<std::string, std::vector<std::string>> holds = {
+      {"mp4", {"h264", "hevc", "av1", "vp9"}},
+      {"matroska", {"h264", "hevc", "vp9", "av1", "prores"}},
+      {"mov", {"h264", "hevc", "prores"}},
+      {"webm", {"vp9", "av1"}}};
+  const auto& allowed = holds.at(format);
+  if (std::find(allowed.begin(), allowed.end(), codec) == allowed.end()) {
+    std::string list;
+    for (const std::string& c : allowed) {
+      list += (list.empty() ? "" : ", ") + c;
+    }
+    return "a ." + std::string(format == "matroska" ? "mkv" : format) + " file cannot hold " + codec +
+           "; it takes " + list;
+  }
+  if (transparent && !((codec == "prores" && format == "mov") || (codec == "vp9" && format == "webm"))) {
+    return "--transparent needs a video that keeps alpha: --codec prores in .mov, or vp9 in .webm";
+  }
+  return "";
+}
+
 std::string containerFor(const std::string& path) {
   if (endsWith(path, ".mp4")) {
     return "mp4";
@@ -61,6 +127,9 @@ std::string containerFor(const std::string& path) {
   }
   if (endsWith(path, ".mov")) {
     return "mov";
+  }
+  if (endsWith(path, ".webm")) {
+    return "webm";
   }
   return "";
 }
@@ -79,25 +148,34 @@ bool Encoder::open(const EncoderSettings& settings, std::string& error) {
     return false;
   }
   packet_ = av_packet_alloc();
-
-  // Pictures.
-  const AVCodec* h264 = avcodec_find_encoder_by_name("libx264");
-  if (h264 == nullptr) {
-    h264 = avcodec_find_encoder(AV_CODEC_ID_H264);
+  if (packet_ == nullptr) {
+    error = "out of memory";
+    return false;
   }
-  if (h264 == nullptr) {
-    error = "this FFmpeg has no H.264 encoder";
+  return openVideo(error) && (settings_.channels <= 0 || openAudio(error)) && openFile(url, error);
+}
+
+bool Encoder::openVideo(std::string& error) {
+  const VideoCodec codec = videoCodecFor(settings_.codec, settings_.format);
+  const AVCodec* encoder = avcodec_find_encoder_by_name(codec.encoder);
+  if (encoder == nullptr) {
+    error = std::string("this FFmpeg has no ") + codec.encoder + " encoder";
     return false;
   }
   videoStream_ = avformat_new_stream(format_, nullptr);
-  video_ = avcodec_alloc_context3(h264);
-  AVRational frameTime{static_cast<int>(settings.fps.den), static_cast<int>(settings.fps.num)};
+  video_ = avcodec_alloc_context3(encoder);
+  if (videoStream_ == nullptr || video_ == nullptr) {
+    error = "out of memory";
+    return false;
+  }
+  const AVPixelFormat pixels = settings_.transparent ? codec.alphaFormat : codec.format;
+  AVRational frameTime{static_cast<int>(settings_.fps.den), static_cast<int>(settings_.fps.num)};
   av_reduce(&frameTime.num, &frameTime.den, frameTime.num, frameTime.den, INT32_MAX);
-  video_->width = settings.width;
-  video_->height = settings.height;
+  video_->width = settings_.width;
+  video_->height = settings_.height;
   video_->time_base = frameTime;
   video_->framerate = AVRational{frameTime.den, frameTime.num};
-  video_->pix_fmt = AV_PIX_FMT_YUV420P;
+  video_->pix_fmt = pixels;
   video_->colorspace = AVCOL_SPC_BT709;
   video_->color_primaries = AVCOL_PRI_BT709;
   video_->color_trc = AVCOL_TRC_BT709;
@@ -105,26 +183,33 @@ bool Encoder::open(const EncoderSettings& settings, std::string& error) {
   if (format_->oformat->flags & AVFMT_GLOBALHEADER) {
     video_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   }
-  av_opt_set(video_->priv_data, "preset", "veryfast", 0);
-  av_opt_set_int(video_->priv_data, "crf", settings.crf, 0);
-  if ((ret = avcodec_open2(video_, h264, nullptr)) < 0) {
-    error = "cannot open the H.264 encoder: " + reason(ret);
+  setQuality(codec);
+  int ret = avcodec_open2(video_, encoder, nullptr);
+  if (ret < 0) {
+    error = std::string("cannot open the ") + codec.name + " encoder: " + reason(ret);
     return false;
   }
   avcodec_parameters_from_context(videoStream_->codecpar, video_);
+  if (codec.tag != 0) {
+    videoStream_->codecpar->codec_tag = codec.tag;
+  }
   videoStream_->time_base = video_->time_base;
   videoStream_->avg_frame_rate = video_->framerate;
 
   picture_ = av_frame_alloc();
-  picture_->format = AV_PIX_FMT_YUV420P;
-  picture_->width = settings.width;
-  picture_->height = settings.height;
+  if (picture_ == nullptr) {
+    error = "out of memory";
+    return false;
+  }
+  picture_->format = pixels;
+  picture_->width = settings_.width;
+  picture_->height = settings_.height;
   if ((ret = av_frame_get_buffer(picture_, 0)) < 0) {
     error = "cannot hold a picture: " + reason(ret);
     return false;
   }
-  sws_ = sws_getContext(settings.width, settings.height, AV_PIX_FMT_RGBA, settings.width, settings.height,
-                        AV_PIX_FMT_YUV420P, SWS_BILINEAR | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+  sws_ = sws_getContext(settings_.width, settings_.height, AV_PIX_FMT_RGBA, settings_.width, settings_.height, pixels,
+                        SWS_BILINEAR | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
   if (sws_ == nullptr) {
     error = "cannot convert pictures to YUV";
     return false;
@@ -132,71 +217,115 @@ bool Encoder::open(const EncoderSettings& settings, std::string& error) {
   // Full-range RGB in, BT.709 limited range out, as the stream is tagged.
   const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
   sws_setColorspaceDetails(sws_, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
+  return true;
+}
 
-  // Sound.
-  if (settings.channels > 0) {
-    const AVCodec* aac = avcodec_find_encoder(AV_CODEC_ID_AAC);
-    if (aac == nullptr) {
-      error = "this FFmpeg has no AAC encoder";
-      return false;
+// Quality and speed per encoder: --crf where it has one, --preset where it
+// has presets, and a speed that keeps a render near real time otherwise.
+void Encoder::setQuality(const VideoCodec& codec) {
+  const std::string name = codec.name;
+  const std::string preset = settings_.preset;
+  if (name == "h264" || name == "hevc") {
+    av_opt_set(video_->priv_data, "preset", preset.empty() ? "veryfast" : preset.c_str(), 0);
+    av_opt_set_int(video_->priv_data, "crf", settings_.crf, 0);
+    if (name == "hevc") {
+      av_opt_set(video_->priv_data, "x265-params", "log-level=error", 0);
     }
-    audioStream_ = avformat_new_stream(format_, nullptr);
-    audio_ = avcodec_alloc_context3(aac);
-    const int outChannels = settings.channels == 1 ? 1 : 2;
-    const int outRate = aacRate(aac, settings.rate);
-    av_channel_layout_default(&audio_->ch_layout, outChannels);
-    audio_->sample_rate = outRate;
-    audio_->sample_fmt = aac->sample_fmts[0];
-    // 192 kb/s, or what AAC can carry at a low rate.
-    audio_->bit_rate = std::min<int64_t>(192000, int64_t(outChannels) * 6144 * outRate / 1024);
-    audio_->time_base = AVRational{1, outRate};
-    if (format_->oformat->flags & AVFMT_GLOBALHEADER) {
-      audio_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    }
-    if ((ret = avcodec_open2(audio_, aac, nullptr)) < 0) {
-      error = "cannot open the AAC encoder: " + reason(ret);
-      return false;
-    }
-    avcodec_parameters_from_context(audioStream_->codecpar, audio_);
-    audioStream_->time_base = audio_->time_base;
-
-    AVChannelLayout in{};
-    av_channel_layout_default(&in, settings.channels);
-    if (in.order == AV_CHANNEL_ORDER_UNSPEC) {
-      // No known layout to mix from: take the first two channels.
-      mixFrom_ = 2;
-      av_channel_layout_uninit(&in);
-      av_channel_layout_default(&in, 2);
-    }
-    ret = swr_alloc_set_opts2(&swr_, &audio_->ch_layout, audio_->sample_fmt, outRate, &in, AV_SAMPLE_FMT_FLT,
-                              settings.rate, 0, nullptr);
-    av_channel_layout_uninit(&in);
-    if (ret < 0 || (ret = swr_init(swr_)) < 0) {
-      error = "cannot convert the sound for AAC: " + reason(ret);
-      return false;
-    }
-    fifo_ = av_audio_fifo_alloc(audio_->sample_fmt, outChannels, audio_->frame_size * 2);
-    sound_ = av_frame_alloc();
-    sound_->format = audio_->sample_fmt;
-    sound_->nb_samples = audio_->frame_size;
-    av_channel_layout_copy(&sound_->ch_layout, &audio_->ch_layout);
-    sound_->sample_rate = outRate;
-    if ((ret = av_frame_get_buffer(sound_, 0)) < 0) {
-      error = "cannot hold sound: " + reason(ret);
-      return false;
-    }
+  } else if (name == "vp9") {
+    av_opt_set_int(video_->priv_data, "crf", std::min(63, settings_.crf + 13), 0);
+    video_->bit_rate = 0;
+    av_opt_set(video_->priv_data, "deadline", "good", 0);
+    av_opt_set_int(video_->priv_data, "cpu-used", preset.empty() ? 5 : std::atoi(preset.c_str()), 0);
+    av_opt_set_int(video_->priv_data, "row-mt", 1, 0);
+  } else if (name == "av1") {
+    av_opt_set_int(video_->priv_data, "crf", std::min(63, settings_.crf + 12), 0);
+    av_opt_set(video_->priv_data, "preset", preset.empty() ? "10" : preset.c_str(), 0);
+  } else if (name == "prores") {
+    av_opt_set(video_->priv_data, "profile", "4444", 0);
   }
+}
 
-  if ((ret = avio_open(&format_->pb, url.c_str(), AVIO_FLAG_WRITE)) < 0) {
+bool Encoder::openAudio(std::string& error) {
+  const AudioCodec codec = audioCodecFor(settings_.codec, settings_.format);
+  const AVCodec* encoder = avcodec_find_encoder_by_name(codec.encoder);
+  if (encoder == nullptr) {
+    error = std::string("this FFmpeg has no ") + codec.encoder + " encoder";
+    return false;
+  }
+  audioStream_ = avformat_new_stream(format_, nullptr);
+  audio_ = avcodec_alloc_context3(encoder);
+  if (audioStream_ == nullptr || audio_ == nullptr) {
+    error = "out of memory";
+    return false;
+  }
+  const int outChannels = settings_.channels == 1 ? 1 : 2;
+  const int outRate = supportedRate(encoder, settings_.rate);
+  av_channel_layout_default(&audio_->ch_layout, outChannels);
+  audio_->sample_rate = outRate;
+  audio_->sample_fmt = encoder->sample_fmts[0];
+  // 192 kb/s, or what AAC can carry at a low rate; PCM has no rate to set.
+  audio_->bit_rate = std::min<int64_t>(192000, int64_t(outChannels) * 6144 * outRate / 1024);
+  audio_->time_base = AVRational{1, outRate};
+  if (format_->oformat->flags & AVFMT_GLOBALHEADER) {
+    audio_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  }
+  int ret = avcodec_open2(audio_, encoder, nullptr);
+  if (ret < 0) {
+    error = std::string("cannot open the ") + codec.name + " encoder: " + reason(ret);
+    return false;
+  }
+  avcodec_parameters_from_context(audioStream_->codecpar, audio_);
+  audioStream_->time_base = audio_->time_base;
+
+  AVChannelLayout in{};
+  av_channel_layout_default(&in, settings_.channels);
+  if (in.order == AV_CHANNEL_ORDER_UNSPEC) {
+    // No known layout to mix from: take the first two channels.
+    mixFrom_ = 2;
+    av_channel_layout_uninit(&in);
+    av_channel_layout_default(&in, 2);
+  }
+  ret = swr_alloc_set_opts2(&swr_, &audio_->ch_layout, audio_->sample_fmt, outRate, &in, AV_SAMPLE_FMT_FLT,
+                            settings_.rate, 0, nullptr);
+  av_channel_layout_uninit(&in);
+  if (ret < 0 || (ret = swr_init(swr_)) < 0) {
+    error = std::string("cannot convert the sound for ") + codec.name + ": " + reason(ret);
+    return false;
+  }
+  // PCM takes any number of samples a frame; the others a fixed size.
+  frameSize_ = audio_->frame_size > 0 ? audio_->frame_size : 1024;
+  fifo_ = av_audio_fifo_alloc(audio_->sample_fmt, outChannels, frameSize_ * 2);
+  sound_ = av_frame_alloc();
+  if (fifo_ == nullptr || sound_ == nullptr) {
+    error = "out of memory";
+    return false;
+  }
+  sound_->format = audio_->sample_fmt;
+  sound_->nb_samples = frameSize_;
+  av_channel_layout_copy(&sound_->ch_layout, &audio_->ch_layout);
+  sound_->sample_rate = outRate;
+  if ((ret = av_frame_get_buffer(sound_, 0)) < 0) {
+    error = "cannot hold sound: " + reason(ret);
+    return false;
+  }
+  return true;
+}
+
+bool Encoder::openFile(const std::string& url, std::string& error) {
+  int ret = avio_open(&format_->pb, url.c_str(), AVIO_FLAG_WRITE);
+  if (ret < 0) {
     error = "cannot write " + settings_.name + ": " + reason(ret);
     return false;
   }
+  for (const auto& [key, value] : settings_.tags) {
+    av_dict_set(&format_->metadata, key.c_str(), value.c_str(), 0);
+  }
   AVDictionary* options = nullptr;
-  if (settings.format == "mp4" || settings.format == "mov") {
+  if (settings_.format == "mp4" || settings_.format == "mov") {
     // The index goes first, so a player can start before the file is all there.
     av_dict_set(&options, "movflags", "+faststart", 0);
   }
-  if (settings.format == "matroska") {
+  if (settings_.format == "matroska" || settings_.format == "webm") {
     format_->avoid_negative_ts = AVFMT_AVOID_NEG_TS_DISABLED;
   }
   ret = avformat_write_header(format_, &options);
@@ -292,8 +421,8 @@ bool Encoder::writeSound(const float* samples, int64_t frames, std::string& erro
 }
 
 bool Encoder::encodeSoundFrames(bool last, std::string& error) {
-  while (av_audio_fifo_size(fifo_) >= audio_->frame_size || (last && av_audio_fifo_size(fifo_) > 0)) {
-    const int count = std::min(av_audio_fifo_size(fifo_), audio_->frame_size);
+  while (av_audio_fifo_size(fifo_) >= frameSize_ || (last && av_audio_fifo_size(fifo_) > 0)) {
+    const int count = std::min(av_audio_fifo_size(fifo_), frameSize_);
     int ret = av_frame_make_writable(sound_);
     if (ret < 0) {
       error = "cannot hold sound: " + reason(ret);

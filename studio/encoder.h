@@ -1,5 +1,6 @@
 // encoder.h — a video file written in process with FFmpeg's libraries:
-// H.264 pictures and AAC sound, muxed as mp4, mkv or mov.
+// H.264, HEVC, VP9, AV1 or ProRes pictures and AAC, Opus or PCM sound, muxed
+// as mp4, mkv, mov or webm.
 //
 // Pictures arrive as RGBA rows bottom-up, as GL reads them; they are
 // converted to BT.709 limited-range 4:2:0 and tagged so. Picture n is stamped
@@ -14,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "frameClock.h"
@@ -27,10 +29,37 @@ struct AVAudioFifo;
 struct SwsContext;
 struct SwrContext;
 
+extern "C" {
+#include <libavutil/pixfmt.h>
+}
+
+// A picture codec: its --codec name, FFmpeg's encoder, the pixel format of an
+// opaque and of a transparent picture (NONE: no alpha), and the tag players want.
+struct VideoCodec {
+  const char* name;
+  const char* encoder;
+  AVPixelFormat format;
+  AVPixelFormat alphaFormat;
+  uint32_t tag;
+};
+struct AudioCodec {
+  const char* name;
+  const char* encoder;
+};
+VideoCodec videoCodecFor(const std::string& name, const std::string& format);
+AudioCodec audioCodecFor(const std::string& video, const std::string& format);
+std::string defaultCodecFor(const std::string& format);
+// "" when container `format` can hold codec `name` ("" for its default) as
+// asked, else a line naming the choices.
+std::string checkCodec(const std::string& name, const std::string& format, bool transparent);
+
 struct EncoderSettings {
   std::string path;    // the file written
   std::string name;    // what messages call it (the name the user gave)
-  std::string format;  // "mp4", "matroska" or "mov"
+  std::string format;  // "mp4", "matroska", "mov" or "webm"
+  std::string codec;   // --codec ("" for the container's default)
+  std::string preset;  // --preset ("" for the encoder's default here)
+  bool transparent = false;
   int width = 0;
   int height = 0;
   Rational fps;
@@ -41,6 +70,7 @@ struct EncoderSettings {
   // before a whole frame's time has passed, and the video must not outlast it.
   int64_t lastPicture = -1;
   double lastPictureSeconds = 0.0;
+  std::map<std::string, std::string> tags;  // title, artist, album: copied into the file
 };
 
 // The container for an output name's extension ("" when not a video name).
@@ -60,6 +90,10 @@ class Encoder {
   bool finish(std::string& error);
 
  private:
+  bool openVideo(std::string& error);
+  void setQuality(const VideoCodec& codec);
+  bool openAudio(std::string& error);
+  bool openFile(const std::string& url, std::string& error);
   bool send(AVCodecContext* codec, AVStream* stream, AVFrame* frame, std::string& error);
   bool encodeSoundFrames(bool last, std::string& error);
 
@@ -77,6 +111,7 @@ class Encoder {
   AVPacket* packet_ = nullptr;
   uint8_t** converted_ = nullptr;
   int convertedCapacity_ = 0;
+  int frameSize_ = 1024;
   int mixFrom_ = 0;  // channels given to the resampler, when the layout is unknown
   int64_t picturePts_ = 0;
   int64_t soundPts_ = 0;

@@ -11,6 +11,7 @@ extern "C" {
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 namespace {
@@ -50,6 +51,8 @@ void onLog(void* object, int level, const char* format, va_list args) {
 
 void routeLibraryLogs(bool beVerbose) {
   verbose.store(beVerbose);
+  // SVT-AV1 prints its settings to stderr itself unless told to keep to errors.
+  setenv("SVT_LOG", beVerbose ? "4" : "1", 0);
   av_log_set_level(beVerbose ? AV_LOG_VERBOSE : AV_LOG_ERROR);
   av_log_set_callback(onLog);
 }

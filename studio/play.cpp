@@ -437,7 +437,7 @@ int runPlay(const PlayOptions& o) {
       std::cerr << "vrax-studio: --latency has no meaning for a capture device; ignored" << std::endl;
     }
   } else {
-    if (!checkSoundPath(o.sound, error) || !decodeSoundQuietly(o.sound.c_str(), sound, error)) {
+    if (!decodeWholeSound(o.sound, sound, error)) {
       return report(kExitFailure, "cannot read the sound " + o.sound + ": " + error);
     }
     if (sound.samples.empty()) {

@@ -13,10 +13,12 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <iostream>
 #include <memory>
 #include <thread>
@@ -97,11 +99,40 @@ struct Sound {
   int channels = 0;
   int rate = 0;
   int64_t frames = 0;
+  std::map<std::string, std::string> tags;
 };
+
+// --fade-in and --fade-out: picture and sound together, from the span's first
+// frame and sample up and down to its last. The first and last frames are
+// black; the sound is a linear ramp, sample by sample.
+struct Fades {
+  double in = 0;   // seconds
+  double out = 0;
+  static double ramp(double done, double length) { return length > 0 ? std::clamp(done / length, 0.0, 1.0) : 1.0; }
+  double picture(const Span& span, int64_t n, double fps) const {
+    return std::min(ramp(static_cast<double>(n - span.first), in * fps),
+                    ramp(static_cast<double>(span.end - 1 - n), out * fps));
+  }
+  double sound(const Span& span, int64_t s, double rate) const {
+    return std::min(ramp(static_cast<double>(s - span.soundStart), in * rate),
+                    ramp(static_cast<double>(span.soundEnd - 1 - s), out * rate));
+  }
+  bool any() const { return in > 0 || out > 0; }
+};
+
+void darken(std::vector<uint8_t>& rgba, double gain) {
+  const auto scale = static_cast<uint32_t>(std::lround(gain * 65536.0));
+  for (size_t i = 0; i + 3 < rgba.size(); i += 4) {
+    for (size_t c = 0; c < 3; ++c) {
+      rgba[i + c] = static_cast<uint8_t>((rgba[i + c] * scale + 32768) >> 16);
+    }
+  }
+}
 
 // The encoder thread's whole work. Returns "" or the reason it stopped.
 std::string encodeAll(Encoder& encoder, const Sound& sound, const FrameClock& clock, const Span& span,
-                      BoundedQueue<std::vector<uint8_t>>& filled, BoundedQueue<std::vector<uint8_t>>& spare) {
+                      const Fades& fades, BoundedQueue<std::vector<uint8_t>>& filled,
+                      BoundedQueue<std::vector<uint8_t>>& spare) {
   std::string error;
   SoundFile reader;
   if (!reader.open(sound.path, error) || !reader.seek(span.soundStart)) {
@@ -121,6 +152,14 @@ std::string encodeAll(Encoder& encoder, const Sound& sound, const FrameClock& cl
         std::fill(chunk.begin(), chunk.end(), 0.0f);
         got = want;
       }
+      if (fades.any()) {
+        for (int64_t f = 0; f < got; ++f) {
+          const auto gain = static_cast<float>(fades.sound(span, soundDone + f, static_cast<double>(sound.rate)));
+          for (int c = 0; c < sound.channels; ++c) {
+            chunk[static_cast<size_t>(f * sound.channels + c)] *= gain;
+          }
+        }
+      }
       if (!encoder.writeSound(chunk.data(), got, error)) {
         return false;
       }
@@ -132,6 +171,10 @@ std::string encodeAll(Encoder& encoder, const Sound& sound, const FrameClock& cl
   std::vector<uint8_t> pixels;
   int64_t n = span.first;
   while (filled.pop(pixels)) {
+    const double gain = fades.picture(span, n, clock.fps().value());
+    if (gain < 1.0) {
+      darken(pixels, gain);
+    }
     if (!encoder.writePicture(pixels.data(), error) || !soundUpTo(clock.soundFrameAt(n + 1))) {
       return error;
     }
@@ -157,7 +200,7 @@ int probeSound(const std::string& path, Sound& sound) {
     return report(kExitFailure, path + " is sampled at " + std::to_string(file.rate()) + " Hz; a video's sound needs " +
                                     std::to_string(kMinSoundRate) + " Hz or more");
   }
-  sound = Sound{path, file.channels(), file.rate(), countFrames(file)};
+  sound = Sound{path, file.channels(), file.rate(), countFrames(file), file.tags()};
   if (sound.frames == 0) {
     return report(kExitFailure, path + " holds no sound to render");
   }
@@ -310,8 +353,12 @@ int writeVideo(const RenderOptions& o, const Sound& sound, const FrameClock& clo
   settings.height = o.height;
   settings.fps = o.fps;
   settings.crf = o.crf;
+  settings.codec = o.codec;
+  settings.preset = o.preset;
+  settings.transparent = o.transparent;
   settings.channels = sound.channels;
   settings.rate = sound.rate;
+  settings.tags = sound.tags;
   settings.lastPicture = span.end - 1 - span.first;
   // The last frame shows until the span's sound ends, never past it.
   settings.lastPictureSeconds = std::min(1.0 / o.fps.value(), static_cast<double>(span.soundEnd) / sound.rate -
@@ -330,7 +377,7 @@ int writeVideo(const RenderOptions& o, const Sound& sound, const FrameClock& clo
   }
   std::string encodeError;
   std::thread encoderThread([&] {
-    encodeError = encodeAll(encoder, sound, clock, span, filled, spare);
+    encodeError = encodeAll(encoder, sound, clock, span, Fades{o.fadeIn, o.fadeOut}, filled, spare);
     filled.close();
     spare.close();
   });
@@ -415,10 +462,16 @@ int runRender(const RenderOptions& given) {
   const bool still = endsWithPng(o.output);
   const std::string container = containerFor(o.output);
   if (!still && container.empty()) {
-    return report(kExitUsage, "OUTPUT must end in .mp4, .mkv, .mov or .png (got \"" + o.output + "\")");
+    return report(kExitUsage, "OUTPUT must end in .mp4, .mkv, .mov, .webm or .png (got \"" + o.output + "\")");
+  }
+  if (!still) {
+    const std::string codecError = checkCodec(o.codec, container, o.transparent);
+    if (!codecError.empty()) {
+      return report(kExitUsage, codecError);
+    }
   }
   if (!still && (o.width % 2 != 0 || o.height % 2 != 0)) {
-    return report(kExitUsage, "H.264 needs an even width and height (got " + std::to_string(o.width) + "x" +
+    return report(kExitUsage, "a video needs an even width and height (got " + std::to_string(o.width) + "x" +
                                   std::to_string(o.height) + ")");
   }
   std::error_code ec;

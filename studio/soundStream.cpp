@@ -4,18 +4,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cerrno>
 #include <cstring>
 
 #include "audio.h"
 #include "sampleWindow.h"
-
-SoundFile::~SoundFile() {
-  if (file_ != nullptr) {
-    sf_close(file_);
-    file_ = nullptr;
-  }
-}
 
 bool checkSoundPath(const std::string& path, std::string& error) {
   struct stat info {};
@@ -34,15 +28,33 @@ bool checkSoundPath(const std::string& path, std::string& error) {
   return true;
 }
 
+SoundFile::~SoundFile() {
+  if (file_ != nullptr) {
+    sf_close(file_);
+    file_ = nullptr;
+  }
+}
+
 bool SoundFile::open(const std::string& path, std::string& error) {
   info_ = SF_INFO{};
+  path_ = path;
   if (!checkSoundPath(path, error)) {
     return false;
   }
   file_ = sf_open(path.c_str(), SFM_READ, &info_);
   if (file_ == nullptr) {
-    error = sf_strerror(nullptr);
-    return false;
+    const std::string libsndfile = sf_strerror(nullptr);
+    other_ = std::make_unique<FfmpegSound>();
+    std::string ignored;
+    if (!other_->open(path, ignored)) {
+      other_.reset();
+      error = libsndfile;
+      return false;
+    }
+    info_ = SF_INFO{};
+    info_.channels = other_->channels();
+    info_.samplerate = other_->rate();
+    info_.format = SF_FORMAT_FLOAT;
   }
   if (info_.channels < 1 || info_.samplerate < 1) {
     error = "the file declares " + std::to_string(info_.channels) + " channels at " +
@@ -53,11 +65,19 @@ bool SoundFile::open(const std::string& path, std::string& error) {
 }
 
 bool SoundFile::seek(int64_t frame) {
-  if (sf_seek(file_, frame, SEEK_SET) == frame) {
+  if (file_ != nullptr && sf_seek(file_, frame, SEEK_SET) == frame) {
     return true;
   }
-  if (sf_seek(file_, 0, SEEK_SET) != 0) {
+  if (file_ != nullptr && sf_seek(file_, 0, SEEK_SET) != 0) {
     return false;
+  }
+  if (other_) {
+    // From the start again: compressed sound is read, not seeked.
+    other_ = std::make_unique<FfmpegSound>();
+    std::string ignored;
+    if (!other_->open(path_, ignored)) {
+      return false;
+    }
   }
   std::vector<float> drop(4096 * static_cast<size_t>(info_.channels));
   int64_t done = 0;
@@ -71,8 +91,15 @@ bool SoundFile::seek(int64_t frame) {
   return true;
 }
 
+int64_t SoundFile::readRaw(float* into, int64_t frames) {
+  if (other_) {
+    return other_->read(into, frames);
+  }
+  return std::max<sf_count_t>(0, sf_readf_float(file_, into, frames));
+}
+
 int64_t SoundFile::readFloats(float* into, int64_t frames) {
-  const int64_t got = std::max<sf_count_t>(0, sf_readf_float(file_, into, frames));
+  const int64_t got = readRaw(into, frames);
   // A broken float file may carry NaN or infinities; they would poison the
   // encoder's state.
   for (int64_t i = 0; i < got * info_.channels; ++i) {
@@ -84,13 +111,73 @@ int64_t SoundFile::readFloats(float* into, int64_t frames) {
   return got;
 }
 
+int64_t SoundFile::readShorts(int16_t* into, int64_t frames, std::vector<float>& scratch) {
+  if (!other_) {
+    return readShortFrames(file_, info_, into, frames, scratch);
+  }
+  // As the live program turns float files into 16-bit values.
+  scratch.resize(static_cast<size_t>(frames) * static_cast<size_t>(info_.channels));
+  const int64_t got = other_->read(scratch.data(), frames);
+  for (size_t i = 0; i < static_cast<size_t>(got) * static_cast<size_t>(info_.channels); ++i) {
+    const float v = std::isnan(scratch[i]) ? 0.0f : scratch[i] * 32768.0f;
+    into[i] = static_cast<int16_t>(std::lrint(std::clamp(v, -32768.0f, 32767.0f)));
+  }
+  return got;
+}
+
+std::map<std::string, std::string> SoundFile::tags() const {
+  if (other_) {
+    return other_->tags();
+  }
+  std::map<std::string, std::string> out;
+  const std::pair<const char*, int> keys[] = {{"title", SF_STR_TITLE}, {"artist", SF_STR_ARTIST},
+                                              {"album", SF_STR_ALBUM}};
+  for (const auto& [name, id] : keys) {
+    const char* value = file_ != nullptr ? sf_get_string(file_, id) : nullptr;
+    if (value != nullptr && value[0] != '\0') {
+      out[name] = value;
+    }
+  }
+  return out;
+}
+
+bool decodeWholeSound(const std::string& path, SoundData& out, std::string& error) {
+  SoundFile file;
+  if (!file.open(path, error)) {
+    return false;
+  }
+  out.samples.clear();
+  out.info = SF_INFO{};
+  out.info.channels = file.channels();
+  out.info.samplerate = file.rate();
+  const auto channels = static_cast<size_t>(file.channels());
+  constexpr int64_t kChunk = 1 << 16;
+  std::vector<float> scratch;
+  int64_t frames = 0;
+  for (;;) {
+    if (static_cast<int64_t>(out.samples.size() + kChunk * channels) > kMaxSoundValues) {
+      error = "it is longer than can be played in one piece";
+      return false;
+    }
+    out.samples.resize(static_cast<size_t>(frames + kChunk) * channels);
+    const int64_t got = file.readShorts(out.samples.data() + static_cast<size_t>(frames) * channels, kChunk, scratch);
+    frames += got;
+    if (got < kChunk) {
+      break;
+    }
+  }
+  out.samples.resize(static_cast<size_t>(frames) * channels);
+  out.info.frames = frames;
+  return true;
+}
+
 int64_t countFrames(SoundFile& file) {
   constexpr int64_t kChunk = 1 << 15;
   std::vector<int16_t> values(static_cast<size_t>(kChunk) * static_cast<size_t>(file.channels()));
   std::vector<float> scratch;
   int64_t total = 0;
   for (;;) {
-    const int64_t got = readShortFrames(file.handle(), file.info(), values.data(), kChunk, scratch);
+    const int64_t got = file.readShorts(values.data(), kChunk, scratch);
     if (got <= 0) {
       break;
     }
@@ -113,7 +200,7 @@ void WindowReader::around(int64_t frame, FrameSound& out) {
     constexpr int64_t kChunk = 4096;
     const size_t old = buffer_.size();
     buffer_.resize(old + static_cast<size_t>(kChunk * channels));
-    const int64_t got = readShortFrames(file_.handle(), file_.info(), buffer_.data() + old, kChunk, scratch_);
+    const int64_t got = file_.readShorts(buffer_.data() + old, kChunk, scratch_);
     buffer_.resize(old + static_cast<size_t>(got * channels));
     ended_ = got < kChunk;
   }

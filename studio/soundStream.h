@@ -1,6 +1,10 @@
 // soundStream.h — a sound file read a piece at a time, for rendering songs of
 // any length in constant memory.
 //
+// SoundFile reads with libsndfile what it knows (WAV, FLAC, Ogg Vorbis,
+// AIFF, ...), exactly as the live program does, and everything else with
+// FFmpeg's libraries (M4A, MP3, Opus, WMA, a video's sound).
+//
 // SoundFile owns one libsndfile handle. WindowReader hands out the sample
 // window of a frame, for frames that only move forward, and keeps only the
 // few thousand frames around it. countFrames finds how many frames a file
@@ -15,8 +19,13 @@
 #include "soundSource.h"
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "audio.h"
+#include "ffmpegSound.h"
 
 // Rates below this are refused: no video's sound track carries them.
 constexpr int kMinSoundRate = 8000;
@@ -36,23 +45,34 @@ class SoundFile {
   SoundFile(const SoundFile&) = delete;
   SoundFile& operator=(const SoundFile&) = delete;
 
-  // False with libsndfile's reason, or with why the format cannot be used.
+  // False with the reason, or with why the format cannot be used.
   bool open(const std::string& path, std::string& error);
   // Moves to frame; reads and drops frames where the format cannot seek.
   bool seek(int64_t frame);
   // Interleaved floats, -1 .. 1 at full scale, NaN as 0 and anything beyond
   // ±kMaxSampleValue clamped; returns the frames read, 0 at the end.
   int64_t readFloats(float* into, int64_t frames);
+  // Interleaved 16-bit values as the live program decodes them (floats
+  // scaled to the 16-bit range); scratch is reused. Frames read, 0 at the end.
+  int64_t readShorts(int16_t* into, int64_t frames, std::vector<float>& scratch);
+  // title, artist and album where the file has them.
+  std::map<std::string, std::string> tags() const;
 
-  SNDFILE* handle() const { return file_; }
-  const SF_INFO& info() const { return info_; }
   int channels() const { return info_.channels; }
   int rate() const { return info_.samplerate; }
 
  private:
+  int64_t readRaw(float* into, int64_t frames);
+
+  std::string path_;
   SNDFILE* file_ = nullptr;
+  std::unique_ptr<FfmpegSound> other_;  // when libsndfile cannot read it
   SF_INFO info_{};
 };
+
+// A whole sound in memory, for play: through SoundFile, so play reads what
+// render reads. False with the reason (also when it is too long to play).
+bool decodeWholeSound(const std::string& path, SoundData& out, std::string& error);
 
 // Reads the file to its end and returns the frames it delivered (a header may
 // claim hours a file does not hold).

@@ -39,6 +39,12 @@ video=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=
 sound=$(ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,duration -of csv=p=0 out.mp4)
 [ "$video" = "h264,800,600,120" ] || fail "unexpected picture stream: $video"
 [ "$sound" = "aac,2.000000" ] || fail "unexpected sound stream: $sound"
+# The gallery, found in the share folder: listed, and a picture in each form renders.
+/usr/bin/vrax-studio pictures | grep -q '^waterfall ' || fail "the installed gallery is not listed"
+for picture in ring horizon; do
+  env -u DISPLAY -u WAYLAND_DISPLAY /usr/bin/vrax-studio render short.flac "$picture.png" --picture "$picture" \
+    --size 160x120 -q || fail "the installed picture $picture does not render"
+done
 /usr/bin/vrax-studio --help | grep -q "installed pair (here: /usr/share/vrax/Shaders)" ||
   fail "--help does not name the installed shaders"
 

@@ -1,0 +1,54 @@
+// ffmpegSound.h — a sound decoded with FFmpeg's libraries, for what
+// libsndfile does not read: AAC/M4A, ALAC, MP3, Opus, WMA and the sound of a
+// video file. The default sound stream, as interleaved floats at its own
+// rate and channel count, a piece at a time.
+//
+// A broken file ends early rather than loops: packets that do not decode
+// are dropped, and a long run of them ends the sound.
+//
+// Threading: one thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct AVFormatContext;
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+struct SwrContext;
+
+class FfmpegSound {
+ public:
+  FfmpegSound();
+  ~FfmpegSound();
+  FfmpegSound(const FfmpegSound&) = delete;
+  FfmpegSound& operator=(const FfmpegSound&) = delete;
+
+  // False with FFmpeg's reason when the file holds no sound it can decode.
+  bool open(const std::string& path, std::string& error);
+  int channels() const { return channels_; }
+  int rate() const { return rate_; }
+  // Up to `frames` interleaved frames; 0 at the end.
+  int64_t read(float* into, int64_t frames);
+  // title, artist and album where the file has them.
+  std::map<std::string, std::string> tags() const;
+
+ private:
+  bool decodeMore();
+  void take(AVFrame* frame);
+
+  struct Parts;
+  std::unique_ptr<Parts> parts_;
+  int stream_ = -1;
+  int channels_ = 0;
+  int rate_ = 0;
+  std::vector<float> pending_;  // decoded, not yet read
+  size_t pendingAt_ = 0;
+  int64_t limit_ = -1;  // frames the container says the sound has; -1: unknown
+  int64_t delivered_ = 0;
+  bool ended_ = false;
+};
