@@ -322,8 +322,9 @@ bool Encoder::openFile(const std::string& url, std::string& error) {
   }
   AVDictionary* options = nullptr;
   if (settings_.format == "mp4" || settings_.format == "mov") {
-    // The index goes first, so a player can start before the file is all there.
-    av_dict_set(&options, "movflags", "+faststart", 0);
+    // The index goes first, so a player can start before the file is all
+    // there; the colours are stated in the container as well as the stream.
+    av_dict_set(&options, "movflags", "+faststart+write_colr", 0);
   }
   if (settings_.format == "matroska" || settings_.format == "webm") {
     format_->avoid_negative_ts = AVFMT_AVOID_NEG_TS_DISABLED;

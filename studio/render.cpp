@@ -470,6 +470,10 @@ int runRender(const RenderOptions& given) {
       return report(kExitUsage, codecError);
     }
   }
+  if (!still && o.codec == "av1" && (o.width < 64 || o.height < 64)) {
+    return report(kExitUsage, "AV1 needs at least 64x64 (got " + std::to_string(o.width) + "x" +
+                                  std::to_string(o.height) + ")");
+  }
   if (!still && (o.width % 2 != 0 || o.height % 2 != 0)) {
     return report(kExitUsage, "a video needs an even width and height (got " + std::to_string(o.width) + "x" +
                                   std::to_string(o.height) + ")");

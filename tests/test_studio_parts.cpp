@@ -5,12 +5,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <filesystem>
 #include <thread>
 
 #include "audio.h"
+#include "ffmpegSound.h"
 #include "boundedQueue.h"
 #include "frameClock.h"
 #include "pendingFile.h"
@@ -150,6 +152,29 @@ TEST(WindowReader, WindowsEqualTheLiveWindowOfTheWholeSound) {
       ASSERT_EQ(reader.window(at), sampleWindow(whole.samples, at, c.channels)) << c.channels << " ch, frame " << n;
     }
   }
+}
+
+// A 16-bit WAV read through FFmpeg gives the live program's values to the
+// last bit, so a song sounds and looks the same whichever library reads it.
+TEST(SoundFile, FfmpegAndLibsndfileAgreeToTheBitOn16BitPcm) {
+  vt::TempDir dir;
+  ASSERT_TRUE(vt::writeSound(dir / "s.wav", 50000, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16, [](int64_t f, int c) {
+    return std::sin(static_cast<double>(f) * (0.013 + 0.007 * c)) * ((f / 3000) % 2 ? 0.999 : 0.01);
+  }));
+  SoundData whole;
+  std::string error;
+  ASSERT_TRUE(decodeSoundQuietly((dir / "s.wav").c_str(), whole, error)) << error;
+  FfmpegSound other;
+  ASSERT_TRUE(other.open(dir / "s.wav", error)) << error;
+  ASSERT_EQ(other.channels(), 2);
+  ASSERT_EQ(other.rate(), 44100);
+  std::vector<float> floats(60000 * 2);
+  ASSERT_EQ(other.read(floats.data(), 60000), 50000);
+  std::vector<int16_t> shorts(100000);
+  for (size_t i = 0; i < shorts.size(); ++i) {
+    shorts[i] = static_cast<int16_t>(std::lrint(std::clamp(floats[i] * 32768.0f, -32768.0f, 32767.0f)));
+  }
+  EXPECT_EQ(shorts, whole.samples);
 }
 
 TEST(FrameRate, FractionsTheEncodersCannotKeepAreRoundedToNearOnes) {

@@ -1,0 +1,222 @@
+// A finished music video: any sound format in, its tags carried over, fades
+// exact to the frame and the sample, every codec and container, alpha for
+// overlays, and the refusals that name the choices.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+
+#include "support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct StudioRun {
+  int status;
+  std::string err;
+};
+
+StudioRun studio(const std::string& dir, std::vector<std::string> args) {
+  args.insert(args.begin(), vt::studioBinary());
+  vt::Process p(args, dir, {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
+  const int status = p.wait(180);
+  return {status, p.err()};
+}
+
+std::string probe(const std::string& file, const std::string& entries, const std::string& stream = "v:0") {
+  return vt::runOutput({"/usr/bin/ffprobe", "-v", "error", "-count_frames", "-select_streams", stream,
+                        "-show_entries", entries, "-of", "default=nw=1:nk=1", file});
+}
+
+std::vector<std::string> frameHashes(const std::string& file) {
+  std::vector<std::string> out;
+  std::istringstream in(vt::runOutput(
+      {"/usr/bin/ffmpeg", "-v", "error", "-i", file, "-map", "0:v", "-f", "framemd5", "-"}));
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line[0] != '#') {
+      out.push_back(line.substr(line.rfind(',') + 1));
+    }
+  }
+  return out;
+}
+
+// Frame n as RGBA bytes (the decoder's alpha where the stream has one).
+std::string rgba(const std::string& file, int n, const std::string& decoder = "") {
+  std::vector<std::string> args = {"/usr/bin/ffmpeg", "-v", "error"};
+  if (!decoder.empty()) {
+    args.insert(args.end(), {"-c:v", decoder});
+  }
+  args.insert(args.end(), {"-i", file, "-vf", "select=eq(n\\," + std::to_string(n) + ")", "-frames:v", "1", "-f",
+                           "rawvideo", "-pix_fmt", "rgba", "-"});
+  return vt::runOutput(args);
+}
+
+double meanRgb(const std::string& pixels) {
+  double sum = 0;
+  for (size_t i = 0; i < pixels.size(); ++i) {
+    if (i % 4 != 3) {
+      sum += static_cast<unsigned char>(pixels[i]);
+    }
+  }
+  return sum / std::max<size_t>(1, pixels.size() / 4 * 3);
+}
+
+std::vector<float> sound(const std::string& file) {
+  const std::string raw =
+      vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", file, "-map", "0:a", "-ac", "1", "-f", "f32le", "-"});
+  std::vector<float> out(raw.size() / 4);
+  std::memcpy(out.data(), raw.data(), out.size() * 4);
+  return out;
+}
+
+// A bright, busy pair: fades show plainly against it.
+const std::string kBright = vt::fragmentShader(
+    "FragColor = vec4(0.8, 0.6 + 0.2 * sin(itime), clamp(spectrum[40] * 0.05, 0.0, 1.0), 1.0);");
+
+class Video : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    vt::writeShaders(dir.path(), vt::kPlainVertexShader, kBright);
+    ASSERT_TRUE(vt::writeSound(dir / "song.wav", 44100 * 2, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                               [](int64_t f, int c) { return 0.5 * std::sin(2 * M_PI * (440.0 + 110 * c) * f / 44100); }));
+  }
+  void ffmpeg(std::vector<std::string> args) {
+    args.insert(args.begin(), {"/usr/bin/ffmpeg", "-v", "error", "-y"});
+    int status = -1;
+    vt::runOutput(args, &status);
+    ASSERT_EQ(status, 0);
+  }
+  vt::TempDir dir;
+};
+
+TEST_F(Video, AnySoundFormatRendersAndLosslessOnesGiveIdenticalFrames) {
+  ffmpeg({"-i", dir / "song.wav", dir / "song.flac"});
+  ffmpeg({"-i", dir / "song.wav", "-c:a", "aac", "-metadata", "title=Night Drive", "-metadata", "artist=Test Artist",
+          "-metadata", "album=Tests", dir / "song.m4a"});
+  ffmpeg({"-i", dir / "song.wav", dir / "song.mp3"});
+  ffmpeg({"-i", dir / "song.wav", "-c:a", "libopus", dir / "song.opus"});
+  ffmpeg({"-f", "lavfi", "-i", "color=red:size=64x48:rate=25", "-i", dir / "song.wav", "-shortest", "-c:v",
+          "libx264", "-c:a", "aac", dir / "clip.mp4"});
+  std::map<std::string, std::vector<std::string>> hashes;
+  for (const std::string input : {"song.wav", "song.flac", "song.m4a", "song.mp3", "song.opus", "clip.mp4"}) {
+    const std::string out = input + ".mkv";
+    const StudioRun run = studio(dir.path(), {"render", input, out, "--size", "64x48", "--crf", "0", "-q"});
+    ASSERT_EQ(run.status, 0) << input << "\n" << run.err;
+    hashes[input] = frameHashes(dir / out);
+    // Lossy ones within one frame of the 2 s the song lasts.
+    EXPECT_NEAR(static_cast<double>(hashes[input].size()), 120.0, 1.0) << input;
+  }
+  EXPECT_EQ(hashes["song.wav"], hashes["song.flac"]);
+  // The tags come along into the video.
+  const std::string tags = vt::runOutput({"/usr/bin/ffprobe", "-v", "error", "-show_entries",
+                                          "format_tags=title,artist,album", "-of", "default=nw=1", dir / "song.m4a.mkv"});
+  EXPECT_NE(tags.find("Night Drive"), std::string::npos) << tags;
+  EXPECT_NE(tags.find("Test Artist"), std::string::npos) << tags;
+  EXPECT_NE(tags.find("Tests"), std::string::npos) << tags;
+}
+
+TEST_F(Video, FadesBeginAndEndInBlackAndSilence) {
+  const StudioRun run = studio(dir.path(), {"render", "song.wav", "fade.mov", "--size", "64x48", "--fade-in", "1",
+                                            "--fade-out", "1", "--codec", "prores", "-q"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_LT(meanRgb(rgba(dir / "fade.mov", 0)), 2.0);
+  EXPECT_GT(meanRgb(rgba(dir / "fade.mov", 60)), 100.0);  // 1 s in: full brightness
+  EXPECT_NEAR(meanRgb(rgba(dir / "fade.mov", 30)), meanRgb(rgba(dir / "fade.mov", 60)) / 2, 12.0);  // halfway up
+  EXPECT_LT(meanRgb(rgba(dir / "fade.mov", 119)), 2.0);
+  // PCM: the ramp itself, exact to the sample.
+  const std::vector<float> s = sound(dir / "fade.mov");
+  ASSERT_EQ(s.size(), 88200u);
+  float first = 0;
+  for (size_t i = 0; i < 441; ++i) {
+    first = std::max(first, std::fabs(s[i]));
+  }
+  EXPECT_LT(first, 0.01f);  // the first 10 ms
+  float middle = 0;
+  for (size_t i = 44100 - 441; i < 44100 + 441; ++i) {
+    middle = std::max(middle, std::fabs(s[i]));
+  }
+  EXPECT_GT(middle, 0.4f);
+  EXPECT_LT(std::fabs(s.back()), 0.001f);
+}
+
+TEST_F(Video, EachCodecGivesItsStreamAndAlphaSurvives) {
+  struct Case {
+    const char* output;
+    std::vector<std::string> args;
+    const char* video;
+    const char* audio;
+  };
+  const Case cases[] = {
+      {"h264.mp4", {}, "h264", "aac"},
+      {"hevc.mp4", {"--codec", "hevc"}, "hevc", "aac"},
+      {"vp9.webm", {}, "vp9", "opus"},
+      {"av1.webm", {"--codec", "av1", "--size", "64x64"}, "av1", "opus"},
+      {"av1.mkv", {"--codec", "av1", "--size", "96x64"}, "av1", "aac"},
+      {"prores.mov", {"--codec", "prores"}, "prores", "pcm_s16le"},
+      {"hevc.mov", {"--codec", "hevc", "--preset", "ultrafast"}, "hevc", "aac"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"render", "song.wav", c.output, "--to", "0.5", "-q"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    if (std::find(args.begin(), args.end(), "--size") == args.end()) {
+      args.insert(args.end(), {"--size", "64x48"});
+    }
+    const StudioRun run = studio(dir.path(), args);
+    ASSERT_EQ(run.status, 0) << c.output << "\n" << run.err;
+    EXPECT_EQ(run.err, "") << c.output;  // no library chatter
+    EXPECT_EQ(probe(dir / c.output, "stream=codec_name"), std::string(c.video) + "\n") << c.output;
+    EXPECT_EQ(probe(dir / c.output, "stream=codec_name", "a:0"), std::string(c.audio) + "\n") << c.output;
+    EXPECT_EQ(probe(dir / c.output, "stream=nb_read_frames"), "30\n") << c.output;
+    // This FFmpeg reads no colours back from ProRes in mov, even its own.
+    if (std::string(c.video) != "prores") {
+      EXPECT_EQ(probe(dir / c.output, "stream=color_primaries"), "bt709\n") << c.output;
+    }
+  }
+
+  // Alpha: the pair writes alpha = x across the picture; both overlay forms keep it.
+  vt::writeShaders(dir.path(), vt::kPlainVertexShader, vt::fragmentShader("FragColor = vec4(1.0, 0.5, 0.0, uv.x);"));
+  for (const auto& [output, codec, decoder] :
+       {std::tuple<const char*, const char*, const char*>{"alpha.mov", "prores", ""},
+        std::tuple<const char*, const char*, const char*>{"alpha.webm", "vp9", "libvpx-vp9"}}) {
+    const StudioRun run = studio(dir.path(), {"render", "song.wav", output, "--codec", codec, "--transparent",
+                                              "--size", "64x48", "--to", "0.5", "-q"});
+    ASSERT_EQ(run.status, 0) << output << "\n" << run.err;
+    const std::string pixels = rgba(dir / output, 10, decoder);
+    ASSERT_EQ(pixels.size(), 64u * 48 * 4) << output;
+    for (int x : {0, 16, 32, 48, 63}) {
+      const int alpha = static_cast<unsigned char>(pixels[static_cast<size_t>((24 * 64 + x) * 4 + 3)]);
+      EXPECT_NEAR(alpha, (x + 0.5) / 64 * 255, 4) << output << " at x " << x;
+    }
+  }
+}
+
+TEST_F(Video, ChoicesThatCannotWorkAreRefusedWithTheChoices) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* message;
+  };
+  const Case cases[] = {
+      {{"o.mp4", "--codec", "mpeg2"}, "h264, hevc, vp9, av1, prores"},
+      {{"o.webm", "--codec", "h264"}, "it takes vp9, av1"},
+      {{"o.mp4", "--codec", "prores"}, "it takes h264, hevc, av1, vp9"},
+      {{"o.mp4", "--transparent"}, "prores in .mov, or vp9 in .webm"},
+      {{"o.mov", "--codec", "hevc", "--transparent"}, "prores in .mov, or vp9 in .webm"},
+      {{"o.mp4", "--fade-in", "-1"}, "--fade-in"},
+      {{"o.mkv", "--codec", "av1", "--size", "64x48"}, "AV1 needs at least 64x64"},
+      {{"o.mp4", "--fade-out", "nan"}, "--fade-out"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"render", "song.wav"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const StudioRun run = studio(dir.path(), args);
+    EXPECT_EQ(run.status, 2) << c.args[0] << " " << c.args[1] << "\n" << run.err;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(dir / c.args[0]));
+  }
+}
+
+}  // namespace
