@@ -149,6 +149,11 @@ int parseCommandLine(int argc, char** argv, CommandLine& out) {
   render->add_option("--crf", r.crf, "H.264 quality, 0 (lossless) to 51 (default 18)")->check(CLI::Range(0, 51));
   render->add_option("--image", r.images, "A picture (PNG, JPEG) the pair reads as image0, image1, ... (up to 4)")
       ->allow_extra_args(false);
+  std::string renderTitleAt = "bottom";
+  render->add_option("--title", r.title, "Text over the picture; \"auto\" for \"Artist – Title\" from the tags");
+  render->add_option("--title-at", renderTitleAt, "top, bottom (default) or centre")
+      ->check(CLI::IsMember({"top", "bottom", "centre", "center"}));
+  render->add_option("--font", r.font, "Font file for the title (default: the system's sans-serif)");
   render->add_flag("--overwrite", r.overwrite, "Replace OUTPUT if it exists");
   render->add_flag("-q,--quiet", r.quiet, "Print nothing but errors");
   render->add_flag("--verbose", r.verbose, "Also show what the libraries (FFmpeg, Mesa) say");
@@ -174,6 +179,11 @@ int parseCommandLine(int argc, char** argv, CommandLine& out) {
   play->add_option("--image", p.images, "A picture (PNG, JPEG) the pair reads as image0, image1, ... (up to 4)")
       ->allow_extra_args(false);
   play->add_flag("--list-devices", p.listDevices, "List the capture devices and exit");
+  std::string playTitleAt = "bottom";
+  play->add_option("--title", p.title, "Text over the picture; \"auto\" for \"Artist – Title\" from the tags");
+  play->add_option("--title-at", playTitleAt, "top, bottom (default) or centre")
+      ->check(CLI::IsMember({"top", "bottom", "centre", "center"}));
+  play->add_option("--font", p.font, "Font file for the title (default: the system's sans-serif)");
   play->add_option("--frame-times", p.frameTimes, "Write each frame's work in ms to this file when play ends");
   play->add_flag("--verbose", p.verbose, "Also show what the libraries (OpenAL, ALSA, Mesa) say");
   play->footer(
@@ -216,6 +226,11 @@ int parseCommandLine(int argc, char** argv, CommandLine& out) {
     out.command = Command::Pictures;
     return -1;
   }
+  auto place = [](const std::string& at) {
+    return at == "top" ? TitlePlace::Top : at == "bottom" ? TitlePlace::Bottom : TitlePlace::Centre;
+  };
+  r.titleAt = place(renderTitleAt);
+  out.play.titleAt = place(playTitleAt);
   if ((render->parsed() && !r.picture.empty() && !r.shaders.empty()) ||
       (play->parsed() && !out.play.picture.empty() && !out.play.shaders.empty())) {
     return usage("give either --shaders or --picture, not both");

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "frameClock.h"
+#include "title.h"
 
 enum class Command { Render, Play, Pictures };
 
@@ -36,6 +37,9 @@ struct RenderOptions {
   std::string codec;    // "" for the container's default
   std::string preset;
   bool transparent = false;
+  std::string title;  // "auto": from the tags
+  TitlePlace titleAt = TitlePlace::Bottom;
+  std::string font;  // "" for the system's sans-serif
 };
 
 struct PlayOptions {
@@ -52,6 +56,9 @@ struct PlayOptions {
   std::vector<std::string> images;
   std::string picture;
   std::string frameTimes;  // a file for each frame's work in ms
+  std::string title;       // "auto": from the tags
+  TitlePlace titleAt = TitlePlace::Bottom;
+  std::string font;
 };
 
 struct CommandLine {

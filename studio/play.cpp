@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -19,6 +20,8 @@
 #include "encoder.h"
 #include "interrupt.h"
 #include "libraryLog.h"
+#include "overlay.h"
+#include "title.h"
 #include "pacer.h"
 #include "pendingFile.h"
 #include "picture.h"
@@ -422,7 +425,12 @@ int runPlay(const PlayOptions& o) {
   if (!loadImages(o.images, images, imageError)) {
     return report(kExitUsage, imageError);
   }
+  std::string fontPath;
+  if (!o.title.empty() && !findTitleFont(o.font, fontPath, imageError)) {
+    return report(kExitUsage, imageError);
+  }
   SoundData sound;
+  std::map<std::string, std::string> tags;
   std::string error;
   std::unique_ptr<Capture> capture;
   std::string name;
@@ -437,7 +445,7 @@ int runPlay(const PlayOptions& o) {
       std::cerr << "vrax-studio: --latency has no meaning for a capture device; ignored" << std::endl;
     }
   } else {
-    if (!decodeWholeSound(o.sound, sound, error)) {
+    if (!decodeWholeSound(o.sound, sound, error, &tags)) {
       return report(kExitFailure, "cannot read the sound " + o.sound + ": " + error);
     }
     if (sound.samples.empty()) {
@@ -466,6 +474,10 @@ int runPlay(const PlayOptions& o) {
     picture.setImage(static_cast<int>(i), images[i]);
   }
   picture.setCover(capture ? (images.empty() ? Image{} : images.front()) : chooseCover(o.sound, images));
+  const std::string titleText = o.title == "auto" ? titleFromTags(tags) : o.title;
+  Overlay title;
+  int titleWidth = 0;
+  int titleHeight = 0;
 
   const int channels = capture ? 2 : sound.info.channels;
   const int64_t rate = capture ? capture->rate() : sound.info.samplerate;
@@ -580,6 +592,19 @@ int runPlay(const PlayOptions& o) {
       const double itime = capture ? std::chrono::duration<double>(running).count()
                                    : static_cast<double>(position) / static_cast<double>(rate);
       picture.draw(width, height, static_cast<float>(itime), frameNumber);
+      if (!titleText.empty()) {
+        // Laid out again when the window changes size, so it keeps its proportions.
+        if (width != titleWidth || height != titleHeight) {
+          TitleLayout layout;
+          std::string why;
+          if (layOutTitle(titleText, fontPath, width, height, o.titleAt, layout, why)) {
+            title.set(layout.image, layout.x, layout.y);
+          }
+          titleWidth = width;
+          titleHeight = height;
+        }
+        title.draw(width, height, 1.0f);
+      }
       if (keys.shot) {
         keys.shot = false;
         saveShot(width, height, std::filesystem::path(name).stem().string(),

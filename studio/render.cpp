@@ -28,6 +28,8 @@
 #include "gallery.h"
 #include "image.h"
 #include "interrupt.h"
+#include "overlay.h"
+#include "title.h"
 #include "libraryLog.h"
 #include "offscreen.h"
 #include "pendingFile.h"
@@ -306,6 +308,18 @@ class Drawing {
       shadertoy_->feed(inputs, frame);
     }
     picture_->draw(o_.width, o_.height, static_cast<float>(clock_.seconds(n)), n);
+    if (title_) {
+      // The title fades in with the video (at once without --fade-in).
+      const double since = static_cast<double>(n - titleFrom_) / o_.fps.value();
+      title_->draw(o_.width, o_.height,
+                   static_cast<float>(o_.fadeIn > 0 ? std::clamp(since / o_.fadeIn, 0.0, 1.0) : 1.0));
+    }
+  }
+  // The title over every frame from `first` on.
+  void setTitle(const TitleLayout& title, int64_t first) {
+    title_ = std::make_unique<Overlay>();
+    title_->set(title.image, title.x, title.y);
+    titleFrom_ = first;
   }
 
  private:
@@ -320,6 +334,8 @@ class Drawing {
   OffscreenContext context_;
   std::unique_ptr<Picture> picture_;  // after the context, so its GL objects go first
   std::unique_ptr<ShadertoyFeed> shadertoy_;
+  std::unique_ptr<Overlay> title_;
+  int64_t titleFrom_ = 0;
   float date_[4] = {0, 0, 0, 0};
   WindowReader source_;
   FrameSound sound_;
@@ -488,6 +504,10 @@ int runRender(const RenderOptions& given) {
   if (!loadImages(o.images, images, imageError)) {
     return report(kExitUsage, imageError);
   }
+  std::string fontPath;
+  if (!o.title.empty() && !findTitleFont(o.font, fontPath, imageError)) {
+    return report(kExitUsage, imageError);
+  }
   Sound sound;
   int status = probeSound(o.sound, sound);
   if (status >= 0) {
@@ -503,6 +523,14 @@ int runRender(const RenderOptions& given) {
   std::string error;
   if (!drawing.open(error)) {
     return report(kExitFailure, error);
+  }
+  const std::string titleText = o.title == "auto" ? titleFromTags(sound.tags) : o.title;
+  if (!titleText.empty()) {
+    TitleLayout title;
+    if (!layOutTitle(titleText, fontPath, o.width, o.height, o.titleAt, title, error)) {
+      return report(kExitUsage, error);
+    }
+    drawing.setTitle(title, span.first);
   }
   // A render that starts late steps through the frames before it.
   for (int64_t n = 0; n < span.first; ++n) {

@@ -141,10 +141,14 @@ std::map<std::string, std::string> SoundFile::tags() const {
   return out;
 }
 
-bool decodeWholeSound(const std::string& path, SoundData& out, std::string& error) {
+bool decodeWholeSound(const std::string& path, SoundData& out, std::string& error,
+                      std::map<std::string, std::string>* tags) {
   SoundFile file;
   if (!file.open(path, error)) {
     return false;
+  }
+  if (tags != nullptr) {
+    *tags = file.tags();
   }
   out.samples.clear();
   out.info = SF_INFO{};

@@ -72,7 +72,8 @@ class SoundFile {
 
 // A whole sound in memory, for play: through SoundFile, so play reads what
 // render reads. False with the reason (also when it is too long to play).
-bool decodeWholeSound(const std::string& path, SoundData& out, std::string& error);
+bool decodeWholeSound(const std::string& path, SoundData& out, std::string& error,
+                      std::map<std::string, std::string>* tags = nullptr);
 
 // Reads the file to its end and returns the frames it delivered (a header may
 // claim hours a file does not hold).

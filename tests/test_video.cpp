@@ -194,6 +194,57 @@ TEST_F(Video, EachCodecGivesItsStreamAndAlphaSurvives) {
   }
 }
 
+// The title, read back as a viewer would: by OCR.
+TEST_F(Video, TheTitleReadsAndStaysInsideThePicture) {
+  vt::writeShaders(dir.path(), vt::kPlainVertexShader, vt::fragmentShader("FragColor = vec4(0.08, 0.08, 0.12, 1.0);"));
+  ffmpeg({"-i", dir / "song.wav", "-c:a", "aac", "-metadata", "title=Night Drive", "-metadata", "artist=Test Artist",
+          dir / "tagged.m4a"});
+  auto ocr = [&](const std::string& png) {
+    return vt::runOutput({"/usr/bin/tesseract", dir / png, "-", "--psm", "6"});
+  };
+  ASSERT_EQ(studio(dir.path(), {"render", "song.wav", "given.png", "--title", "Night Drive \u2013 Test Artist",
+                                "--size", "800x450", "--from", "1"})
+                .status,
+            0);
+  const std::string given = ocr("given.png");
+  EXPECT_NE(given.find("Night Drive"), std::string::npos) << given;
+  EXPECT_NE(given.find("Test Artist"), std::string::npos) << given;
+  ASSERT_EQ(studio(dir.path(), {"render", "tagged.m4a", "auto.png", "--title", "auto", "--size", "800x450"}).status, 0);
+  const std::string fromTags = ocr("auto.png");
+  EXPECT_NE(fromTags.find("Test Artist"), std::string::npos) << fromTags;
+  EXPECT_NE(fromTags.find("Night Drive"), std::string::npos) << fromTags;
+
+  // Far too long for one line: wrapped or shrunk, inside the picture, at the top.
+  const std::string longTitle =
+      "An Extraordinarily Long Song Title That Goes On And On Well Past Any Reasonable Width Of A Picture";
+  ASSERT_EQ(studio(dir.path(), {"render", "song.wav", "plain.png", "--size", "320x180"}).status, 0);
+  ASSERT_EQ(studio(dir.path(), {"render", "song.wav", "long.png", "--size", "320x180", "--title", longTitle,
+                                "--title-at", "top"})
+                .status,
+            0);
+  const std::string plain = rgba(dir / "plain.png", 0);
+  const std::string titled = rgba(dir / "long.png", 0);
+  ASSERT_EQ(plain.size(), titled.size());
+  int minX = 320, maxX = -1, minY = 180, maxY = -1;
+  for (int y = 0; y < 180; ++y) {
+    for (int x = 0; x < 320; ++x) {
+      const size_t at = static_cast<size_t>((y * 320 + x) * 4);
+      if (plain.compare(at, 3, titled, at, 3) != 0) {
+        minX = std::min(minX, x);
+        maxX = std::max(maxX, x);
+        minY = std::min(minY, y);
+        maxY = std::max(maxY, y);
+      }
+    }
+  }
+  ASSERT_GE(maxX, 0) << "no title drawn";
+  EXPECT_GT(minX, 2);
+  EXPECT_LT(maxX, 317);
+  EXPECT_GT(minY, 2);
+  EXPECT_LT(maxY, 90) << "a top title stays in the top half";
+  EXPECT_GT(maxY - minY, 25) << "wrapped onto more than one line";
+}
+
 TEST_F(Video, ChoicesThatCannotWorkAreRefusedWithTheChoices) {
   struct Case {
     std::vector<std::string> args;
@@ -207,6 +258,8 @@ TEST_F(Video, ChoicesThatCannotWorkAreRefusedWithTheChoices) {
       {{"o.mov", "--codec", "hevc", "--transparent"}, "prores in .mov, or vp9 in .webm"},
       {{"o.mp4", "--fade-in", "-1"}, "--fade-in"},
       {{"o.mkv", "--codec", "av1", "--size", "64x48"}, "AV1 needs at least 64x64"},
+      {{"o.mp4", "--title", "Hello", "--font", "nowhere.ttf"}, "DejaVuSans.ttf"},
+      {{"o.mp4", "--title", "Hello", "--title-at", "left"}, "--title-at"},
       {{"o.mp4", "--fade-out", "nan"}, "--fade-out"},
   };
   for (const Case& c : cases) {

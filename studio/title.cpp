@@ -1,0 +1,278 @@
+// title.cpp — see title.h.
+#include "title.h"
+
+#include <fontconfig/fontconfig.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include <hb-ft.h>
+#include <hb.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+namespace {
+
+struct LibraryFreer {
+  void operator()(FT_Library l) const { FT_Done_FreeType(l); }
+};
+struct FaceFreer {
+  void operator()(FT_Face f) const { FT_Done_Face(f); }
+};
+struct FontFreer {
+  void operator()(hb_font_t* f) const { hb_font_destroy(f); }
+};
+struct BufferFreer {
+  void operator()(hb_buffer_t* b) const { hb_buffer_destroy(b); }
+};
+using Library = std::unique_ptr<std::remove_pointer_t<FT_Library>, LibraryFreer>;
+using Face = std::unique_ptr<std::remove_pointer_t<FT_Face>, FaceFreer>;
+using Font = std::unique_ptr<hb_font_t, FontFreer>;
+using Buffer = std::unique_ptr<hb_buffer_t, BufferFreer>;
+
+// A line's glyphs in 26.6 pixels, shaped, and its width.
+struct Shaped {
+  std::vector<hb_glyph_info_t> info;
+  std::vector<hb_glyph_position_t> position;
+  int width = 0;  // pixels
+};
+
+Shaped shape(hb_font_t* font, const std::string& text) {
+  Buffer buffer(hb_buffer_create());
+  hb_buffer_add_utf8(buffer.get(), text.c_str(), static_cast<int>(text.size()), 0, static_cast<int>(text.size()));
+  hb_buffer_guess_segment_properties(buffer.get());  // script and direction, right-to-left included
+  hb_shape(font, buffer.get(), nullptr, 0);
+  unsigned count = 0;
+  const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buffer.get(), &count);
+  const hb_glyph_position_t* position = hb_buffer_get_glyph_positions(buffer.get(), &count);
+  Shaped out;
+  out.info.assign(info, info + count);
+  out.position.assign(position, position + count);
+  int advance = 0;
+  for (unsigned i = 0; i < count; ++i) {
+    advance += position[i].x_advance;
+  }
+  out.width = (advance + 63) / 64;
+  return out;
+}
+
+std::vector<std::string> words(const std::string& text) {
+  std::vector<std::string> out;
+  size_t at = 0;
+  while (at < text.size()) {
+    const size_t space = text.find(' ', at);
+    const std::string word = text.substr(at, space == std::string::npos ? std::string::npos : space - at);
+    if (!word.empty()) {
+      out.push_back(word);
+    }
+    if (space == std::string::npos) {
+      break;
+    }
+    at = space + 1;
+  }
+  return out;
+}
+
+// The text in lines no wider than `room`, breaking at spaces, at most three
+// lines; false when a single word is wider than the room.
+bool wrap(hb_font_t* font, const std::string& text, int room, std::vector<std::string>& lines) {
+  lines.clear();
+  std::string line;
+  for (const std::string& word : words(text)) {
+    const std::string longer = line.empty() ? word : line + " " + word;
+    if (shape(font, longer).width <= room) {
+      line = longer;
+      continue;
+    }
+    if (line.empty()) {
+      return false;
+    }
+    lines.push_back(line);
+    line = word;
+    if (shape(font, line).width > room) {
+      return false;
+    }
+  }
+  if (!line.empty()) {
+    lines.push_back(line);
+  }
+  return !lines.empty() && lines.size() <= 3;
+}
+
+// Separable box blur, three passes: close to a gaussian.
+std::vector<float> blur(const std::vector<float>& in, int width, int height, int radius) {
+  std::vector<float> a = in;
+  std::vector<float> b(in.size());
+  for (int pass = 0; pass < 3; ++pass) {
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        float sum = 0;
+        for (int d = -radius; d <= radius; ++d) {
+          const int xx = x + d;
+          if (xx >= 0 && xx < width) {
+            sum += a[static_cast<size_t>(y * width + xx)];
+          }
+        }
+        b[static_cast<size_t>(y * width + x)] = sum / static_cast<float>(2 * radius + 1);
+      }
+    }
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        float sum = 0;
+        for (int d = -radius; d <= radius; ++d) {
+          const int yy = y + d;
+          if (yy >= 0 && yy < height) {
+            sum += b[static_cast<size_t>(yy * width + x)];
+          }
+        }
+        a[static_cast<size_t>(y * width + x)] = sum / static_cast<float>(2 * radius + 1);
+      }
+    }
+  }
+  return a;
+}
+
+}  // namespace
+
+bool findTitleFont(const std::string& requested, std::string& path, std::string& error) {
+  if (!requested.empty()) {
+    struct stat info {};
+    if (stat(requested.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+      error = "--font " + requested +
+              ": no such font file; give a TrueType or OpenType file, e.g. "
+              "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf, or leave --font out for the system's sans-serif";
+      return false;
+    }
+    path = requested;
+    return true;
+  }
+  FcConfig* config = FcInitLoadConfigAndFonts();
+  FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>("sans-serif"));
+  FcConfigSubstitute(config, pattern, FcMatchPattern);
+  FcDefaultSubstitute(pattern);
+  FcResult result = FcResultNoMatch;
+  FcPattern* match = FcFontMatch(config, pattern, &result);
+  FcChar8* file = nullptr;
+  if (match != nullptr && FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch && file != nullptr) {
+    path = reinterpret_cast<const char*>(file);
+  }
+  if (match != nullptr) {
+    FcPatternDestroy(match);
+  }
+  FcPatternDestroy(pattern);
+  FcConfigDestroy(config);
+  if (path.empty()) {
+    error = "no font found for the title; install one (e.g. fonts-dejavu-core) or give --font FILE";
+    return false;
+  }
+  return true;
+}
+
+std::string titleFromTags(const std::map<std::string, std::string>& tags) {
+  const auto artist = tags.find("artist");
+  const auto title = tags.find("title");
+  const bool hasArtist = artist != tags.end() && !artist->second.empty();
+  const bool hasTitle = title != tags.end() && !title->second.empty();
+  if (hasArtist && hasTitle) {
+    return artist->second + " \u2013 " + title->second;
+  }
+  return hasTitle ? title->second : hasArtist ? artist->second : "";
+}
+
+bool layOutTitle(const std::string& text, const std::string& fontPath, int width, int height, TitlePlace place,
+                 TitleLayout& out, std::string& error) {
+  FT_Library rawLibrary = nullptr;
+  if (FT_Init_FreeType(&rawLibrary) != 0) {
+    error = "cannot start FreeType";
+    return false;
+  }
+  Library library(rawLibrary);
+  FT_Face rawFace = nullptr;
+  if (FT_New_Face(library.get(), fontPath.c_str(), 0, &rawFace) != 0) {
+    error = "--font " + fontPath + ": not a font FreeType can read";
+    return false;
+  }
+  Face face(rawFace);
+  const int margin = std::max(4, width / 20);
+  const int room = width - 2 * margin;
+  // About 7% of the height for one line; smaller until it fits the width.
+  int size = std::max(6, height * 7 / 100);
+  std::vector<std::string> lines;
+  Font font;
+  for (;; size = size * 9 / 10) {
+    FT_Set_Pixel_Sizes(face.get(), 0, static_cast<FT_UInt>(size));
+    font.reset(hb_ft_font_create_referenced(face.get()));
+    if (wrap(font.get(), text, room, lines) || size <= 6) {
+      break;
+    }
+  }
+  if (lines.empty()) {
+    error = "the title is empty";
+    return false;
+  }
+  const int lineHeight = static_cast<int>(face->size->metrics.height / 64);
+  const int ascent = static_cast<int>(face->size->metrics.ascender / 64);
+  const int pad = std::max(2, size / 6);  // room for the shadow
+  std::vector<Shaped> shaped;
+  int boxWidth = 0;
+  for (const std::string& line : lines) {
+    shaped.push_back(shape(font.get(), line));
+    boxWidth = std::max(boxWidth, std::min(shaped.back().width, room));
+  }
+  const int w = boxWidth + 2 * pad;
+  const int h = lineHeight * static_cast<int>(lines.size()) + 2 * pad;
+  std::vector<float> mask(static_cast<size_t>(w) * static_cast<size_t>(h), 0.0f);
+  for (size_t l = 0; l < shaped.size(); ++l) {
+    const Shaped& s = shaped[l];
+    int penX = pad + (boxWidth - std::min(s.width, boxWidth)) / 2;  // centred
+    const int baseline = pad + ascent + static_cast<int>(l) * lineHeight;
+    int x26 = penX * 64;
+    for (size_t g = 0; g < s.info.size(); ++g) {
+      if (FT_Load_Glyph(face.get(), s.info[g].codepoint, FT_LOAD_DEFAULT) == 0 &&
+          FT_Render_Glyph(face->glyph, FT_RENDER_MODE_NORMAL) == 0) {
+        const FT_Bitmap& bitmap = face->glyph->bitmap;
+        const int left = (x26 + s.position[g].x_offset) / 64 + face->glyph->bitmap_left;
+        const int top = baseline - s.position[g].y_offset / 64 - face->glyph->bitmap_top;
+        for (unsigned row = 0; row < bitmap.rows; ++row) {
+          for (unsigned col = 0; col < bitmap.width; ++col) {
+            const int x = left + static_cast<int>(col);
+            const int y = top + static_cast<int>(row);
+            if (x >= 0 && x < w && y >= 0 && y < h) {
+              float& m = mask[static_cast<size_t>(y * w + x)];
+              m = std::max(m, bitmap.buffer[row * static_cast<unsigned>(bitmap.pitch) + col] / 255.0f);
+            }
+          }
+        }
+      }
+      x26 += s.position[g].x_advance;
+    }
+  }
+  // White text over a soft dark shadow, premultiplied.
+  const int offset = std::max(1, size / 24);
+  const std::vector<float> soft = blur(mask, w, h, std::max(1, size / 16));
+  out.image.width = w;
+  out.image.height = h;
+  out.image.rgba.assign(static_cast<size_t>(w) * static_cast<size_t>(h) * 4, 0);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const float text_ = mask[static_cast<size_t>(y * w + x)];
+      const int sx = x - offset;
+      const int sy = y - offset;
+      const float shadow =
+          sx >= 0 && sy >= 0 ? std::min(1.0f, 1.6f * soft[static_cast<size_t>(sy * w + sx)]) * 0.75f : 0.0f;
+      const float alpha = text_ + shadow * (1.0f - text_);
+      const auto byte = [](float v) { return static_cast<uint8_t>(std::lround(std::clamp(v, 0.0f, 1.0f) * 255.0f)); };
+      uint8_t* p = &out.image.rgba[static_cast<size_t>(y * w + x) * 4];
+      p[0] = p[1] = p[2] = byte(text_);
+      p[3] = byte(alpha);
+    }
+  }
+  out.x = (width - w) / 2;
+  const int edge = std::max(2, height / 16);
+  out.y = place == TitlePlace::Top ? edge : place == TitlePlace::Centre ? (height - h) / 2 : height - edge - h;
+  out.x = std::clamp(out.x, 0, std::max(0, width - w));
+  out.y = std::clamp(out.y, 0, std::max(0, height - h));
+  return true;
+}
