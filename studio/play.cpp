@@ -413,6 +413,278 @@ std::unique_ptr<ShownPicture> openFirstPicture(const PlayOptions& o, Picture& pi
   return ShownPicture::open(dir, o.shaders.empty() ? "ring" : "", picture, images, true, error);
 }
 
+// One run of play: what it opens, in order, released in reverse (the
+// window's GL context outlives everything drawn in it), and the frame loop.
+class Session {
+ public:
+  explicit Session(const PlayOptions& o) : o_(o) {}
+
+  // -1 to go on, else the exit status.
+  int open() {
+    std::string error;
+    if (!loadImages(o_.images, images_, error) || (!o_.title.empty() && !findTitleFont(o_.font, fontPath_, error))) {
+      return report(kExitUsage, error);
+    }
+    const int status = openSound();
+    if (status >= 0) {
+      return status;
+    }
+    if (!window_.open(o_.width, o_.height, name_, &keys_, error)) {
+      return report(kExitFailure, error);
+    }
+    picture_ = std::make_unique<Picture>();
+    title_ = std::make_unique<Overlay>();
+    gallery_ = std::make_unique<GalleryCursor>(o_.shaders.empty() ? galleryPictures() : std::vector<GalleryPicture>{},
+                                               o_.picture.empty() ? "ring" : o_.picture);
+    if ((shown_ = openFirstPicture(o_, *picture_, images_, error)) == nullptr) {
+      return report(o_.picture.empty() ? kExitFailure : kExitUsage, error);
+    }
+    for (size_t i = 0; i < images_.size(); ++i) {
+      picture_->setImage(static_cast<int>(i), images_[i]);
+    }
+    picture_->setCover(capture_ ? (images_.empty() ? Image{} : images_.front()) : chooseCover(o_.sound, images_));
+    titleText_ = o_.title == "auto" ? titleFromTags(tags_) : o_.title;
+    analysis_ = std::make_unique<Analysis>(static_cast<int>(rate_));
+    return -1;
+  }
+
+  void run() {
+    Pacer pacer(window_.refreshRate());
+    FrameTimes frameTimes(o_.frameTimes);
+    Clock::time_point last = Clock::now();
+    stopAtNextFrame();
+    while (!glfwWindowShouldClose(window_.get()) && !interrupted()) {
+      glfwPollEvents();
+      const Clock::time_point now = Clock::now();
+      if (!paused_) {
+        running_ += now - last;
+      }
+      last = now;
+      applyKeys();
+      shown_->poll(*picture_);
+      // Paused, the picture holds still: no new spectrum, no time.
+      const int64_t position = capture_ ? 0 : playback_.position();
+      if (!paused_) {
+        stepSound(position);
+      }
+      drawFrame(position);
+      showTitleBar(now, position);
+      if (!paused_) {
+        ++frameNumber_;
+      }
+      const Clock::time_point beforeSwap = Clock::now();
+      glfwSwapBuffers(window_.get());
+      frameTimes.add(Clock::now() - now);
+      pacer.wait(Clock::now() - beforeSwap);
+      if (capture_) {
+        capture_->keepAlive();
+      }
+    }
+  }
+
+ private:
+  // The capture device, or the song decoded and playing. -1 or the exit status.
+  int openSound() {
+    std::string error;
+    if (o_.capture) {
+      capture_ = std::make_unique<Capture>();
+      const int status = capture_->open(o_.captureDevice);
+      if (status != kExitDone) {
+        return status;
+      }
+      name_ = capture_->name();
+      if (o_.hasLatency) {
+        std::cerr << "vrax-studio: --latency has no meaning for a capture device; ignored" << std::endl;
+      }
+      rate_ = capture_->rate();
+      return -1;
+    }
+    if (!decodeWholeSound(o_.sound, sound_, error, &tags_)) {
+      return report(kExitFailure, "cannot read the sound " + o_.sound + ": " + error);
+    }
+    if (sound_.samples.empty()) {
+      return report(kExitFailure, o_.sound + " holds no sound to play");
+    }
+    name_ = std::filesystem::path(o_.sound).filename().string();
+    if (!playback_.open(sound_, error)) {
+      return report(kExitFailure, error);
+    }
+    const int channels = sound_.info.channels;
+    rate_ = sound_.info.samplerate;
+    frames_ = static_cast<int64_t>(sound_.samples.size()) / channels;
+    latencyFrames_ = static_cast<int64_t>(std::llround(o_.latencyMs * static_cast<double>(rate_) / 1000.0));
+    file_ = std::make_unique<MemorySound>(sound_.samples, channels, static_cast<int>(rate_));
+    return -1;
+  }
+
+  // Pause, seek, full screen and the gallery, as the keys asked since the last frame.
+  void applyKeys() {
+    if (keys_.togglePause) {
+      keys_.togglePause = false;
+      paused_ = !paused_;
+      if (capture_ && !saidNoPause_) {
+        std::cerr << "vrax-studio: a capture device cannot pause; the picture is frozen instead" << std::endl;
+        saidNoPause_ = true;
+      }
+      if (!capture_) {
+        playback_.setPaused(paused_);
+        std::cout << (paused_ ? "Paused at " : "Playing from ") << secondsText(playback_.position(), rate_)
+                  << std::endl;
+      }
+    }
+    if (keys_.seekSeconds != 0 || keys_.home) {
+      if (capture_ && !saidNoSeek_) {
+        std::cerr << "vrax-studio: a capture device cannot seek" << std::endl;
+        saidNoSeek_ = true;
+      } else if (!capture_) {
+        const int64_t target = keys_.home ? 0 : playback_.position() + keys_.seekSeconds * rate_;
+        playback_.seek(target < 0 ? 0 : target);
+        analysis_->restart();
+        picture_->clearPrevious();
+        std::cout << "At " << secondsText(playback_.position(), rate_) << std::endl;
+      }
+      keys_.seekSeconds = 0;
+      keys_.home = false;
+    }
+    if (keys_.fullScreen) {
+      keys_.fullScreen = false;
+      window_.toggleFullScreen();
+    }
+    if (keys_.stepPicture != 0) {
+      if (gallery_->empty()) {
+        std::cerr << "vrax-studio: N and P step through the gallery, which --shaders leaves out" << std::endl;
+      } else if (auto next = gallery_->step(keys_.stepPicture > 0 ? 1 : -1, *picture_, images_)) {
+        shown_ = std::move(next);
+        picture_->clearPrevious();
+        titleShown_ = Clock::time_point{};
+      }
+      keys_.stepPicture = 0;
+    }
+  }
+
+  // A song's time is its position, so a picture shows here what a render
+  // shows at that time; a capture device has only the time since start.
+  double seconds(int64_t frame) const {
+    return capture_ ? std::chrono::duration<double>(running_).count()
+                    : static_cast<double>(frame) / static_cast<double>(rate_);
+  }
+
+  // The frame's analysis from the sound at the playing position (plus --latency).
+  void stepSound(int64_t position) {
+    const int64_t at = capture_ ? 0 : ((position + latencyFrames_) % frames_ + frames_) % frames_;
+    SoundSource& source = capture_ ? static_cast<SoundSource&>(*capture_) : *file_;
+    source.around(at, frameSound_);
+    const double time = seconds(at);
+    picture_->setInputs(analysis_->step(frameSound_, time));
+    if (shown_->shadertoy() != nullptr) {
+      shadertoyFrame_.timeDelta = static_cast<float>(time - shadertoyFrame_.time);
+      shadertoyFrame_.time = static_cast<float>(time);
+      shadertoyFrame_.frameRate = static_cast<float>(fps_);
+      shadertoyFrame_.frame = static_cast<int>(frameNumber_);
+      shadertoyDateNow(shadertoyFrame_.date);
+      shadertoyFrame_.sampleRate = static_cast<float>(rate_);
+      mouse_.read(window_.get(), shadertoyFrame_.mouse);
+    }
+  }
+
+  // The picture, the title over it, a shot if asked, the stale frame if the
+  // files on disk are not what is shown.
+  void drawFrame(int64_t position) {
+    int width = 0;
+    int height = 0;
+    glfwGetFramebufferSize(window_.get(), &width, &height);
+    if (shown_->shadertoy() != nullptr) {
+      shadertoyFrame_.width = static_cast<float>(width);
+      shadertoyFrame_.height = static_cast<float>(height);
+      shown_->shadertoy()->feed(analysis_->inputs(), shadertoyFrame_);
+    }
+    if (width <= 0 || height <= 0) {
+      return;
+    }
+    picture_->draw(width, height, static_cast<float>(seconds(position)), frameNumber_);
+    if (!titleText_.empty()) {
+      // Laid out again when the window changes size, so it keeps its proportions.
+      if (width != titleWidth_ || height != titleHeight_) {
+        TitleLayout layout;
+        std::string why;
+        if (layOutTitle(titleText_, fontPath_, width, height, o_.titleAt, layout, why)) {
+          title_->set(layout.image, layout.x, layout.y);
+        }
+        titleWidth_ = width;
+        titleHeight_ = height;
+      }
+      title_->draw(width, height, 1.0f);
+    }
+    if (keys_.shot) {
+      keys_.shot = false;
+      saveShot(width, height, std::filesystem::path(name_).stem().string(), seconds(position));
+    }
+    if (shown_->stale()) {
+      picture_->drawStaleFrame(width, height);
+    }
+  }
+
+  // Twice a second: the song, the picture, the position and the frame rate.
+  void showTitleBar(Clock::time_point now, int64_t position) {
+    ++framesSinceTitle_;
+    if (now - titleShown_ <= std::chrono::milliseconds(500)) {
+      return;
+    }
+    fps_ = framesSinceTitle_ / std::chrono::duration<double>(now - titleShown_).count();
+    framesSinceTitle_ = 0;
+    titleShown_ = now;
+    std::string text = name_ + " - " + (shown_->name().empty() ? "" : shown_->name() + " - ");
+    text += capture_ ? std::string("live")
+                     : clockText(static_cast<double>(position) / static_cast<double>(rate_)) + " / " +
+                           clockText(static_cast<double>(frames_) / static_cast<double>(rate_));
+    text += " - " + std::to_string(static_cast<int>(std::lround(fps_))) + " fps";
+    if (paused_) {
+      text += " (paused)";
+    }
+    if (shown_->stale()) {
+      text += " (error)";
+    }
+    glfwSetWindowTitle(window_.get(), text.c_str());
+  }
+
+  const PlayOptions& o_;
+  std::vector<Image> images_;
+  std::string fontPath_;
+  // The sound: a capture device, or a song decoded whole and playing.
+  std::unique_ptr<Capture> capture_;
+  SoundData sound_;
+  std::map<std::string, std::string> tags_;
+  Playback playback_;
+  std::unique_ptr<MemorySound> file_;
+  std::string name_;
+  int64_t rate_ = 0;
+  int64_t frames_ = 0;
+  int64_t latencyFrames_ = 0;
+  // The window, then what is drawn in it (released first).
+  Keys keys_;
+  Window window_;
+  std::unique_ptr<Picture> picture_;  // made once the window (its GL context) is open
+  std::unique_ptr<GalleryCursor> gallery_;
+  std::unique_ptr<ShownPicture> shown_;
+  std::unique_ptr<Overlay> title_;
+  std::string titleText_;
+  int titleWidth_ = 0;
+  int titleHeight_ = 0;
+  // What carries from frame to frame.
+  std::unique_ptr<Analysis> analysis_;
+  FrameSound frameSound_;
+  ShadertoyFrame shadertoyFrame_;
+  ShadertoyMouse mouse_;
+  int64_t frameNumber_ = 0;
+  bool paused_ = false;
+  bool saidNoSeek_ = false;
+  bool saidNoPause_ = false;
+  Clock::duration running_{0};
+  Clock::time_point titleShown_;
+  int framesSinceTitle_ = 0;
+  double fps_ = 0;
+};
+
 }  // namespace
 
 int runPlay(const PlayOptions& o) {
@@ -420,229 +692,11 @@ int runPlay(const PlayOptions& o) {
     return listCaptureDevices();
   }
   catchInterrupts();
-  std::vector<Image> images;
-  std::string imageError;
-  if (!loadImages(o.images, images, imageError)) {
-    return report(kExitUsage, imageError);
+  Session session(o);
+  const int status = session.open();
+  if (status >= 0) {
+    return status;
   }
-  std::string fontPath;
-  if (!o.title.empty() && !findTitleFont(o.font, fontPath, imageError)) {
-    return report(kExitUsage, imageError);
-  }
-  SoundData sound;
-  std::map<std::string, std::string> tags;
-  std::string error;
-  std::unique_ptr<Capture> capture;
-  std::string name;
-  if (o.capture) {
-    capture = std::make_unique<Capture>();
-    const int status = capture->open(o.captureDevice);
-    if (status != kExitDone) {
-      return status;
-    }
-    name = capture->name();
-    if (o.hasLatency) {
-      std::cerr << "vrax-studio: --latency has no meaning for a capture device; ignored" << std::endl;
-    }
-  } else {
-    if (!decodeWholeSound(o.sound, sound, error, &tags)) {
-      return report(kExitFailure, "cannot read the sound " + o.sound + ": " + error);
-    }
-    if (sound.samples.empty()) {
-      return report(kExitFailure, o.sound + " holds no sound to play");
-    }
-    name = std::filesystem::path(o.sound).filename().string();
-  }
-  Playback playback;
-  if (!capture && !playback.open(sound, error)) {
-    return report(kExitFailure, error);
-  }
-
-  Keys keys;
-  Window window;
-  if (!window.open(o.width, o.height, name, &keys, error)) {
-    return report(kExitFailure, error);
-  }
-  Picture picture;
-  std::unique_ptr<ShownPicture> shown;
-  GalleryCursor gallery(o.shaders.empty() ? galleryPictures() : std::vector<GalleryPicture>{},
-                        o.picture.empty() ? "ring" : o.picture);
-  if ((shown = openFirstPicture(o, picture, images, error)) == nullptr) {
-    return report(o.picture.empty() ? kExitFailure : kExitUsage, error);
-  }
-  for (size_t i = 0; i < images.size(); ++i) {
-    picture.setImage(static_cast<int>(i), images[i]);
-  }
-  picture.setCover(capture ? (images.empty() ? Image{} : images.front()) : chooseCover(o.sound, images));
-  const std::string titleText = o.title == "auto" ? titleFromTags(tags) : o.title;
-  Overlay title;
-  int titleWidth = 0;
-  int titleHeight = 0;
-
-  const int channels = capture ? 2 : sound.info.channels;
-  const int64_t rate = capture ? capture->rate() : sound.info.samplerate;
-  const int64_t frames = capture ? 0 : static_cast<int64_t>(sound.samples.size()) / channels;
-  const int64_t latencyFrames = static_cast<int64_t>(std::llround(o.latencyMs * static_cast<double>(rate) / 1000.0));
-  std::unique_ptr<MemorySound> file;
-  if (!capture) {
-    file = std::make_unique<MemorySound>(sound.samples, channels, static_cast<int>(rate));
-  }
-  SoundSource& source = capture ? static_cast<SoundSource&>(*capture) : *file;
-  ShadertoyFrame shadertoyFrame;
-  ShadertoyMouse mouse;
-  Analysis analysis(static_cast<int>(rate));
-  FrameSound frameSound;
-  int64_t frameNumber = 0;
-  Pacer pacer(window.refreshRate());
-  bool paused = false;
-  bool saidNoSeek = false;
-  bool saidNoPause = false;
-  Clock::duration running{0};
-  Clock::time_point last = Clock::now();
-  Clock::time_point titleShown;
-  int framesSinceTitle = 0;
-  double fps = 0;
-  FrameTimes frameTimes(o.frameTimes);
-  stopAtNextFrame();
-
-  while (!glfwWindowShouldClose(window.get()) && !interrupted()) {
-    glfwPollEvents();
-    const Clock::time_point now = Clock::now();
-    if (!paused) {
-      running += now - last;
-    }
-    last = now;
-
-    if (keys.togglePause) {
-      keys.togglePause = false;
-      paused = !paused;
-      if (capture && !saidNoPause) {
-        std::cerr << "vrax-studio: a capture device cannot pause; the picture is frozen instead" << std::endl;
-        saidNoPause = true;
-      }
-      if (!capture) {
-        playback.setPaused(paused);
-        std::cout << (paused ? "Paused at " : "Playing from ") << secondsText(playback.position(), rate) << std::endl;
-      }
-    }
-    if (keys.seekSeconds != 0 || keys.home) {
-      if (capture) {
-        if (!saidNoSeek) {
-          std::cerr << "vrax-studio: a capture device cannot seek" << std::endl;
-          saidNoSeek = true;
-        }
-      } else {
-        const int64_t target = keys.home ? 0 : playback.position() + keys.seekSeconds * rate;
-        playback.seek(keys.home ? 0 : (target < 0 ? 0 : target));
-        analysis.restart();
-        picture.clearPrevious();
-        std::cout << "At " << secondsText(playback.position(), rate) << std::endl;
-      }
-      keys.seekSeconds = 0;
-      keys.home = false;
-    }
-    if (keys.fullScreen) {
-      keys.fullScreen = false;
-      window.toggleFullScreen();
-    }
-    if (keys.stepPicture != 0) {
-      if (gallery.empty()) {
-        std::cerr << "vrax-studio: N and P step through the gallery, which --shaders leaves out" << std::endl;
-      } else if (auto next = gallery.step(keys.stepPicture > 0 ? 1 : -1, picture, images)) {
-        shown = std::move(next);
-        picture.clearPrevious();
-        titleShown = Clock::time_point{};
-      }
-      keys.stepPicture = 0;
-    }
-    shown->poll(picture);
-
-    // Paused, the picture holds still: no new spectrum, no time.
-    const int64_t position = capture ? 0 : playback.position();
-    if (!paused) {
-      const int64_t at = capture ? 0 : ((position + latencyFrames) % frames + frames) % frames;
-      source.around(at, frameSound);
-      const double seconds = capture ? std::chrono::duration<double>(running).count() : static_cast<double>(at) / rate;
-      const AudioInputs& inputs = analysis.step(frameSound, seconds);
-      picture.setInputs(inputs);
-      if (shown->shadertoy() != nullptr) {
-        shadertoyFrame.timeDelta = static_cast<float>(seconds - shadertoyFrame.time);
-        shadertoyFrame.time = static_cast<float>(seconds);
-        shadertoyFrame.frameRate = static_cast<float>(fps);
-        shadertoyFrame.frame = static_cast<int>(frameNumber);
-        shadertoyDateNow(shadertoyFrame.date);
-        shadertoyFrame.sampleRate = static_cast<float>(rate);
-        mouse.read(window.get(), shadertoyFrame.mouse);
-      }
-    }
-    if (shown->shadertoy() != nullptr) {
-      int width = 0;
-      int height = 0;
-      glfwGetFramebufferSize(window.get(), &width, &height);
-      shadertoyFrame.width = static_cast<float>(width);
-      shadertoyFrame.height = static_cast<float>(height);
-      shown->shadertoy()->feed(analysis.inputs(), shadertoyFrame);
-    }
-    int width = 0;
-    int height = 0;
-    glfwGetFramebufferSize(window.get(), &width, &height);
-    if (width > 0 && height > 0) {
-      // A song's time is its position, so a picture shows here what a render
-      // shows at that time; a capture device has only the time since start.
-      const double itime = capture ? std::chrono::duration<double>(running).count()
-                                   : static_cast<double>(position) / static_cast<double>(rate);
-      picture.draw(width, height, static_cast<float>(itime), frameNumber);
-      if (!titleText.empty()) {
-        // Laid out again when the window changes size, so it keeps its proportions.
-        if (width != titleWidth || height != titleHeight) {
-          TitleLayout layout;
-          std::string why;
-          if (layOutTitle(titleText, fontPath, width, height, o.titleAt, layout, why)) {
-            title.set(layout.image, layout.x, layout.y);
-          }
-          titleWidth = width;
-          titleHeight = height;
-        }
-        title.draw(width, height, 1.0f);
-      }
-      if (keys.shot) {
-        keys.shot = false;
-        saveShot(width, height, std::filesystem::path(name).stem().string(),
-                 capture ? std::chrono::duration<double>(running).count() : static_cast<double>(position) / rate);
-      }
-      if (shown->stale()) {
-        picture.drawStaleFrame(width, height);
-      }
-    }
-
-    ++framesSinceTitle;
-    if (now - titleShown > std::chrono::milliseconds(500)) {
-      fps = framesSinceTitle / std::chrono::duration<double>(now - titleShown).count();
-      framesSinceTitle = 0;
-      titleShown = now;
-      std::string title = name + " - " + (shown->name().empty() ? "" : shown->name() + " - ");
-      title += capture ? std::string("live") : clockText(static_cast<double>(position) / rate) + " / " +
-                                                   clockText(static_cast<double>(frames) / rate);
-      title += " - " + std::to_string(static_cast<int>(std::lround(fps))) + " fps";
-      if (paused) {
-        title += " (paused)";
-      }
-      if (shown->stale()) {
-        title += " (error)";
-      }
-      glfwSetWindowTitle(window.get(), title.c_str());
-    }
-
-    if (!paused) {
-      ++frameNumber;
-    }
-    const Clock::time_point beforeSwap = Clock::now();
-    glfwSwapBuffers(window.get());
-    frameTimes.add(Clock::now() - now);
-    pacer.wait(Clock::now() - beforeSwap);
-    if (capture) {
-      capture->keepAlive();
-    }
-  }
+  session.run();
   return interrupted() ? kExitInterrupted : kExitDone;
 }
