@@ -112,6 +112,157 @@ int report(int status, const std::string& message) {
   return status;
 }
 
+namespace {
+
+// What the options give as text, turned into settings once parsed.
+struct Given {
+  std::string size = "800x600";
+  std::string fps = "60";
+  std::string from;
+  std::string to;
+  std::string titleAt = "bottom";
+  CLI::Option* capture = nullptr;
+};
+
+int usage(const std::string& message) {
+  std::cerr << "vrax-studio: " << message << "\nRun with --help for more information." << std::endl;
+  return kExitUsage;
+}
+
+// The options render and play share: the picture, its images and title, the libraries' noise.
+void addPictureOptions(CLI::App* command, std::string& shaders, std::string& picture, std::vector<std::string>& images,
+                       std::string& title, std::string& titleAt, std::string& font, bool& verbose,
+                       const char* pictureHelp, const char* libraries) {
+  command->add_option("--shaders", shaders,
+                      "Folder with Quad.vert.glsl and Quad.frag.glsl, or a Shadertoy-form .glsl file or folder");
+  command->add_option("--picture", picture, pictureHelp);
+  command->add_option("--image", images, "A picture (PNG, JPEG) the pair reads as image0, image1, ... (up to 4)")
+      ->allow_extra_args(false);
+  command->add_option("--title", title, "Text over the picture; \"auto\" for \"Artist – Title\" from the tags");
+  command->add_option("--title-at", titleAt, "top, bottom (default) or centre")
+      ->check(CLI::IsMember({"top", "bottom", "centre", "center"}));
+  command->add_option("--font", font, "Font file for the title (default: the system's sans-serif)");
+  command->add_flag("--verbose", verbose, std::string("Also show what the libraries (") + libraries + ") say");
+}
+
+TitlePlace place(const std::string& at) {
+  return at == "top" ? TitlePlace::Top : at == "bottom" ? TitlePlace::Bottom : TitlePlace::Centre;
+}
+
+CLI::App* addRender(CLI::App& app, RenderOptions& r, Given& g) {
+  CLI::App* render = app.add_subcommand("render", "Render a whole song (or a span) to a video or one picture");
+  render->add_option("SOUND", r.sound, "Sound file: WAV, FLAC, M4A, MP3, Opus, Ogg, AIFF, a video's sound, ...")
+      ->required();
+  render->add_option("OUTPUT", r.output,
+                     "Video (.mp4, .mkv, .mov: H.264 + AAC; .webm: VP9 + Opus) or one picture (.png)")
+      ->required();
+  render->add_option("--codec", r.codec, "h264, hevc, vp9, av1 or prores (in .mov: ProRes 4444 + PCM)");
+  render->add_option("--preset", r.preset, "The encoder's speed preset (x264/x265: veryfast, slow, ...; vp9: cpu-used)");
+  render->add_flag("--transparent", r.transparent,
+                   "Keep the picture's alpha (ProRes 4444 in .mov, VP9 in .webm), for overlays in an editor");
+  render->add_option("--size", g.size, "Picture size WxH, up to 3840x2160 (default 800x600)");
+  render->add_option("--fps", g.fps, "Frames a second, from 1 to 240, decimals allowed (default 60)");
+  render->add_option("--from", g.from, "Start at this second (a .png shows the frame there)");
+  render->add_option("--to", g.to, "End at this second (default: the end of the sound)");
+  render->add_option("--fade-in", r.fadeIn, "Fade picture (from black) and sound in over this many seconds");
+  render->add_option("--fade-out", r.fadeOut, "Fade picture (to black) and sound out over this many seconds");
+  render->add_option("--crf", r.crf, "Quality, 0 (lossless) to 51 (default 18)")->check(CLI::Range(0, 51));
+  addPictureOptions(render, r.shaders, r.picture, r.images, r.title, g.titleAt, r.font, r.verbose,
+                    "One of the gallery's pictures by name (see `vrax-studio pictures`)", "FFmpeg, Mesa");
+  render->add_flag("--overwrite", r.overwrite, "Replace OUTPUT if it exists");
+  render->add_flag("-q,--quiet", r.quiet, "Print nothing but errors");
+  render->footer(
+      "Examples:\n"
+      "  vrax-studio render song.flac song.mp4\n"
+      "  vrax-studio render song.wav clip.mp4 --size 1080x1920 --fps 30 --from 60 --to 75\n"
+      "  vrax-studio render song.m4a video.mp4 --picture waterfall --title auto --fade-in 2 --fade-out 3\n"
+      "  vrax-studio render song.ogg still.png --from 42.5 --shaders my-pair");
+  return render;
+}
+
+CLI::App* addPlay(CLI::App& app, PlayOptions& p, Given& g) {
+  CLI::App* play = app.add_subcommand("play", "Play a song in a window; shader files reload when saved");
+  play->add_option("SOUND", p.sound, "Sound file (default example.wav)");
+  play->add_option("--size", g.size, "Window size WxH (default 800x600)");
+  play->add_option("--latency", p.latencyMs, "Take the spectrum this many ms after the playing position")
+      ->check(CLI::Range(-2000.0, 2000.0));
+  g.capture = play->add_option("--capture", p.captureDevice,
+                               "Draw what a capture device hears (default: a monitor of the output)");
+  g.capture->expected(0, 1);
+  play->add_flag("--list-devices", p.listDevices, "List the capture devices and exit");
+  addPictureOptions(play, p.shaders, p.picture, p.images, p.title, g.titleAt, p.font, p.verbose,
+                    "Start with this gallery picture (N and P step through them)", "OpenAL, ALSA, Mesa");
+  play->add_option("--frame-times", p.frameTimes, "Write each frame's work in ms to this file when play ends");
+  play->footer(
+      "Keys: Space pause, Left/Right seek 5 s, Home start, N/P (Page Down/Up) next/previous picture,\n"
+      "F full screen, S save a PNG to shots/, Esc/Q quit.\n\n"
+      "Examples:\n"
+      "  vrax-studio play song.flac\n"
+      "  vrax-studio play song.wav --shaders my-pair --latency 80\n"
+      "  vrax-studio play song.mp3 --picture bars\n"
+      "  vrax-studio play --list-devices\n"
+      "  vrax-studio play --capture");
+  return play;
+}
+
+// "" when render's options make sense together, else why not.
+std::string checkRender(RenderOptions& r, const Given& g) {
+  if (!r.picture.empty() && !r.shaders.empty()) {
+    return "give either --shaders or --picture, not both";
+  }
+  if (!parseSize(g.size, r.width, r.height)) {
+    return "--size must look like 1280x720 (got \"" + g.size + "\")";
+  }
+  if (r.width > kMaxSide || r.height > kMaxSide || long(r.width) * r.height > kMaxPixels || r.width < 16 ||
+      r.height < 16) {
+    return "--size " + g.size + " is out of range: 16 to 3840 a side, at most 3840x2160 pixels";
+  }
+  std::string error = checkFps(g.fps, r.fps);
+  if (error.empty() && !g.from.empty() && (error = checkSeconds("--from", g.from, r.from)).empty()) {
+    r.hasFrom = true;
+  }
+  if (error.empty() && !g.to.empty() && (error = checkSeconds("--to", g.to, r.to)).empty()) {
+    r.hasTo = true;
+  }
+  if (!error.empty()) {
+    return error;
+  }
+  if (r.hasFrom && r.hasTo && r.from.value() >= r.to.value()) {
+    return "--from must come before --to";
+  }
+  if (r.hasTo && r.to.num == 0) {
+    return "--to must be after the start";
+  }
+  for (const auto& [name, seconds] : {std::pair<const char*, double>{"--fade-in", r.fadeIn}, {"--fade-out", r.fadeOut}}) {
+    if (!std::isfinite(seconds) || seconds < 0 || seconds > 3600) {
+      return std::string(name) + " must be seconds from 0 to 3600";
+    }
+  }
+  r.titleAt = place(g.titleAt);
+  return "";
+}
+
+std::string checkPlay(PlayOptions& p, const Given& g, const CLI::App* play) {
+  if (!p.picture.empty() && !p.shaders.empty()) {
+    return "give either --shaders or --picture, not both";
+  }
+  p.capture = g.capture->count() > 0;
+  p.hasLatency = play->count("--latency") > 0;
+  if (p.hasLatency && !std::isfinite(p.latencyMs)) {
+    return "--latency must be a number of milliseconds from -2000 to 2000";
+  }
+  if (p.capture && play->count("SOUND") > 0) {
+    return "give either a SOUND to play or --capture, not both";
+  }
+  if (!parseSize(g.size, p.width, p.height) || p.width > 16384 || p.height > 16384) {
+    return "--size must look like 1280x720 (got \"" + g.size + "\")";
+  }
+  p.titleAt = place(g.titleAt);
+  return "";
+}
+
+}  // namespace
+
 int parseCommandLine(int argc, char** argv, CommandLine& out) {
   CLI::App app{"vrax-studio - make pictures for music with VRAX shader pairs", "vrax-studio"};
   app.set_version_flag("--version", std::string("vrax-studio ") + VRAX_VERSION);
@@ -122,87 +273,16 @@ int parseCommandLine(int argc, char** argv, CommandLine& out) {
       (defaultShaderDir().empty() ? std::string("none found") : defaultShaderDir()) +
       ").\n\n"
       "Exit status: 0 done, 1 runtime failure, 2 usage error, 130 interrupted.");
-
-  RenderOptions& r = out.render;
-  std::string size = "800x600";
-  std::string fps = "60";
-  std::string from;
-  std::string to;
-  CLI::App* render = app.add_subcommand("render", "Render a whole song (or a span) to a video or one picture");
-  render->add_option("SOUND", r.sound, "Sound file: WAV, FLAC, Ogg, AIFF, ... (anything libsndfile reads)")->required();
-  render->add_option("OUTPUT", r.output,
-                     "Video (.mp4, .mkv, .mov: H.264 + AAC; .webm: VP9 + Opus) or one picture (.png)")
-      ->required();
-  render->add_option("--codec", r.codec, "h264, hevc, vp9, av1 or prores (in .mov: ProRes 4444 + PCM)");
-  render->add_option("--preset", r.preset, "The encoder's speed preset (x264/x265: veryfast, slow, ...; vp9: cpu-used)");
-  render->add_flag("--transparent", r.transparent,
-                   "Keep the picture's alpha (ProRes 4444 in .mov, VP9 in .webm), for overlays in an editor");
-  render->add_option("--size", size, "Picture size WxH, up to 3840x2160 (default 800x600)");
-  render->add_option("--fps", fps, "Frames a second, up to 240, decimals allowed (default 60)");
-  render->add_option("--shaders", r.shaders,
-                     "Folder with Quad.vert.glsl and Quad.frag.glsl, or a Shadertoy-form .glsl file or folder");
-  render->add_option("--picture", r.picture, "One of the gallery's pictures by name (see `vrax-studio pictures`)");
-  render->add_option("--from", from, "Start at this second (a .png shows the frame there)");
-  render->add_option("--to", to, "End at this second (default: the end of the sound)");
-  render->add_option("--fade-in", r.fadeIn, "Fade picture (from black) and sound in over this many seconds");
-  render->add_option("--fade-out", r.fadeOut, "Fade picture (to black) and sound out over this many seconds");
-  render->add_option("--crf", r.crf, "H.264 quality, 0 (lossless) to 51 (default 18)")->check(CLI::Range(0, 51));
-  render->add_option("--image", r.images, "A picture (PNG, JPEG) the pair reads as image0, image1, ... (up to 4)")
-      ->allow_extra_args(false);
-  std::string renderTitleAt = "bottom";
-  render->add_option("--title", r.title, "Text over the picture; \"auto\" for \"Artist – Title\" from the tags");
-  render->add_option("--title-at", renderTitleAt, "top, bottom (default) or centre")
-      ->check(CLI::IsMember({"top", "bottom", "centre", "center"}));
-  render->add_option("--font", r.font, "Font file for the title (default: the system's sans-serif)");
-  render->add_flag("--overwrite", r.overwrite, "Replace OUTPUT if it exists");
-  render->add_flag("-q,--quiet", r.quiet, "Print nothing but errors");
-  render->add_flag("--verbose", r.verbose, "Also show what the libraries (FFmpeg, Mesa) say");
-  render->footer(
-      "Examples:\n"
-      "  vrax-studio render song.flac song.mp4\n"
-      "  vrax-studio render song.wav clip.mp4 --size 1080x1920 --fps 30 --from 60 --to 75\n"
-      "  vrax-studio render song.ogg still.png --from 42.5 --shaders my-pair");
-
-  PlayOptions& p = out.play;
-  std::string playSize = "800x600";
-  CLI::App* play = app.add_subcommand("play", "Play a song in a window; shader files reload when saved");
-  play->add_option("SOUND", p.sound, "Sound file (default example.wav)");
-  play->add_option("--shaders", p.shaders,
-                   "Folder with Quad.vert.glsl and Quad.frag.glsl, or a Shadertoy-form .glsl file or folder");
-  play->add_option("--picture", p.picture, "Start with this gallery picture (N and P step through them)");
-  play->add_option("--size", playSize, "Window size WxH (default 800x600)");
-  play->add_option("--latency", p.latencyMs, "Take the spectrum this many ms after the playing position")
-      ->check(CLI::Range(-2000.0, 2000.0));
-  CLI::Option* capture = play->add_option("--capture", p.captureDevice,
-                                          "Draw what a capture device hears (default: a monitor of the output)");
-  capture->expected(0, 1);
-  play->add_option("--image", p.images, "A picture (PNG, JPEG) the pair reads as image0, image1, ... (up to 4)")
-      ->allow_extra_args(false);
-  play->add_flag("--list-devices", p.listDevices, "List the capture devices and exit");
-  std::string playTitleAt = "bottom";
-  play->add_option("--title", p.title, "Text over the picture; \"auto\" for \"Artist – Title\" from the tags");
-  play->add_option("--title-at", playTitleAt, "top, bottom (default) or centre")
-      ->check(CLI::IsMember({"top", "bottom", "centre", "center"}));
-  play->add_option("--font", p.font, "Font file for the title (default: the system's sans-serif)");
-  play->add_option("--frame-times", p.frameTimes, "Write each frame's work in ms to this file when play ends");
-  play->add_flag("--verbose", p.verbose, "Also show what the libraries (OpenAL, ALSA, Mesa) say");
-  play->footer(
-      "Keys: Space pause, Left/Right seek 5 s, Home start, N/P (Page Down/Up) next/previous picture,\n"
-      "F full screen, S save a PNG to shots/, Esc/Q quit.\n\n"
-      "Examples:\n"
-      "  vrax-studio play song.flac\n"
-      "  vrax-studio play song.wav --shaders my-pair --latency 80\n"
-      "  vrax-studio play --list-devices\n"
-      "  vrax-studio play --capture");
-
+  Given renderGiven;
+  Given playGiven;
+  CLI::App* render = addRender(app, out.render, renderGiven);
+  CLI::App* play = addPlay(app, out.play, playGiven);
   CLI::App* pictures = app.add_subcommand("pictures", "List the gallery's pictures, one a line with what it shows");
 
   // CLI11 would only say a subcommand is required.
   const std::string first = argc > 1 ? argv[1] : "";
   if (argc > 1 && first[0] != '-' && first != "render" && first != "play" && first != "pictures") {
-    std::cerr << "vrax-studio: unknown command \"" << argv[1] << "\"; the commands are render, play and pictures\n"
-              << "Run with --help for more information." << std::endl;
-    return kExitUsage;
+    return usage("unknown command \"" + first + "\"; the commands are render, play and pictures");
   }
   try {
     app.parse(argc, argv);
@@ -217,76 +297,12 @@ int parseCommandLine(int argc, char** argv, CommandLine& out) {
     return kExitUsage;
   }
 
-  auto usage = [](const std::string& message) {
-    std::cerr << "vrax-studio: " << message << "\nRun with --help for more information." << std::endl;
-    return kExitUsage;
-  };
-
   if (pictures->parsed()) {
     out.command = Command::Pictures;
     return -1;
   }
-  auto place = [](const std::string& at) {
-    return at == "top" ? TitlePlace::Top : at == "bottom" ? TitlePlace::Bottom : TitlePlace::Centre;
-  };
-  r.titleAt = place(renderTitleAt);
-  out.play.titleAt = place(playTitleAt);
-  if ((render->parsed() && !r.picture.empty() && !r.shaders.empty()) ||
-      (play->parsed() && !out.play.picture.empty() && !out.play.shaders.empty())) {
-    return usage("give either --shaders or --picture, not both");
-  }
-  if (render->parsed()) {
-    out.command = Command::Render;
-    if (!parseSize(size, r.width, r.height)) {
-      return usage("--size must look like 1280x720 (got \"" + size + "\")");
-    }
-    if (r.width > kMaxSide || r.height > kMaxSide || long(r.width) * r.height > kMaxPixels || r.width < 16 ||
-        r.height < 16) {
-      return usage("--size " + size + " is out of range: 16 to 3840 a side, at most 3840x2160 pixels");
-    }
-    const std::string fpsError = checkFps(fps, r.fps);
-    if (!fpsError.empty()) {
-      return usage(fpsError);
-    }
-    if (!from.empty()) {
-      const std::string e = checkSeconds("--from", from, r.from);
-      if (!e.empty()) {
-        return usage(e);
-      }
-      r.hasFrom = true;
-    }
-    if (!to.empty()) {
-      const std::string e = checkSeconds("--to", to, r.to);
-      if (!e.empty()) {
-        return usage(e);
-      }
-      r.hasTo = true;
-    }
-    if (r.hasFrom && r.hasTo && r.from.value() >= r.to.value()) {
-      return usage("--from must come before --to");
-    }
-    if (r.hasTo && r.to.num == 0) {
-      return usage("--to must be after the start");
-    }
-    for (const auto& [name, seconds] : {std::pair<const char*, double>{"--fade-in", r.fadeIn}, {"--fade-out", r.fadeOut}}) {
-      if (!std::isfinite(seconds) || seconds < 0 || seconds > 3600) {
-        return usage(std::string(name) + " must be seconds from 0 to 3600");
-      }
-    }
-    return -1;
-  }
-
-  out.command = Command::Play;
-  p.capture = capture->count() > 0;
-  p.hasLatency = play->count("--latency") > 0;
-  if (p.hasLatency && !std::isfinite(p.latencyMs)) {
-    return usage("--latency must be a number of milliseconds from -2000 to 2000");
-  }
-  if (p.capture && play->count("SOUND") > 0) {
-    return usage("give either a SOUND to play or --capture, not both");
-  }
-  if (!parseSize(playSize, p.width, p.height) || p.width > 16384 || p.height > 16384) {
-    return usage("--size must look like 1280x720 (got \"" + playSize + "\")");
-  }
-  return -1;
+  out.command = render->parsed() ? Command::Render : Command::Play;
+  const std::string error =
+      render->parsed() ? checkRender(out.render, renderGiven) : checkPlay(out.play, playGiven, play);
+  return error.empty() ? -1 : usage(error);
 }
