@@ -147,6 +147,18 @@ TEST(Inputs, ImagesAndCoverArtAppearWhereThePairDrawsThem) {
   ASSERT_EQ(studio(dir.path(), {"render", "song.wav", "c.png", "--size", "64x48"}).status, 0);
   const std::string c = rgb(dir / "c.png");
   EXPECT_EQ(at(c, 64, 32, 40, 0) + at(c, 64, 32, 40, 1) + at(c, 64, 32, 40, 2), 0);
+
+  // A cover whose picture is broken: one line says so, the render goes on.
+  std::string flac = vt::readText(dir / "covered.flac");
+  const size_t image = flac.find("IDAT");
+  ASSERT_NE(image, std::string::npos);
+  for (size_t i = image + 4; i < image + 40 && i < flac.size(); ++i) {
+    flac[i] = '\x5a';
+  }
+  vt::writeText(dir / "broken.flac", flac);
+  const StudioRun broken = studio(dir.path(), {"render", "broken.flac", "d.png", "--size", "64x48"});
+  EXPECT_EQ(broken.status, 0) << broken.err;
+  EXPECT_EQ(vt::countOccurrences(broken.err, "the cover art in broken.flac is skipped"), 1u) << broken.err;
 }
 
 TEST(Inputs, ThePreviousFrameFeedsBackAndASpanEqualsTheWholeRender) {
