@@ -36,11 +36,11 @@ timed() {  # timed LABEL COMMAND...: prints "LABEL wall_s"
 
 echo "== each codec, 30 s at 800x600@60"
 printf "%-14s %8s %8s %10s\n" output wall "x real" size
-for spec in "h264.mp4" "hevc.mp4:hevc" "vp9.webm" "av1.mkv:av1" "prores.mov:prores"; do
-  out="${spec%%:*}"
-  codec="${spec#*:}"
+for choice in "h264.mp4" "hevc.mp4:hevc" "vp9.webm" "av1.mkv:av1" "prores.mov:prores"; do
+  out="${choice%%:*}"
+  codec="${choice#*:}"
   args=()
-  [ "$codec" != "$spec" ] && args=(--codec "$codec")
+  [ "$codec" != "$choice" ] && args=(--codec "$codec")
   line=$(timed "$out" "$studio" render song.wav "$out" --shaders flat -q "${args[@]}")
   wall=$(echo "$line" | cut -d' ' -f2)
   size=$(stat -c %s "$out")

@@ -72,21 +72,33 @@ bool parseSize(const std::string& text, int& width, int& height) {
   return width >= 1 && height >= 1;
 }
 
-std::vector<std::string> shaderDirCandidates() {
-  std::vector<std::string> places = {"Shaders"};
+std::vector<std::string> shippedPlaces(const std::string& folder) {
+  std::vector<std::string> places;
   const std::string exe = executableDir();
   if (!exe.empty()) {
-    places.push_back(exe + "/../share/vrax/Shaders");
+    places.push_back(exe + "/../share/vrax/" + folder);
 #ifdef VRAX_BUILD_DIR
-    // Run from its build tree: the tree's own pair.
+    // Run from its build tree: the tree's own.
     std::error_code ec;
     if (std::filesystem::equivalent(exe, VRAX_BUILD_DIR, ec)) {
-      places.push_back(std::string(VRAX_SOURCE_DIR) + "/Shaders");
+      places.push_back(std::string(VRAX_SOURCE_DIR) + "/" + folder);
     }
 #endif
   }
   return places;
 }
+
+namespace {
+
+std::vector<std::string> shaderDirCandidates() {
+  std::vector<std::string> places = {"Shaders"};
+  for (const std::string& place : shippedPlaces("Shaders")) {
+    places.push_back(place);
+  }
+  return places;
+}
+
+}  // namespace
 
 std::string defaultShaderDir() {
   for (const std::string& dir : shaderDirCandidates()) {

@@ -87,3 +87,6 @@ bool parseSize(const std::string& text, int& width, int& height);
 // there is none; noShaderDirMessage then says where it looked.
 std::string defaultShaderDir();
 std::string noShaderDirMessage();
+// Where the shipped `folder` (Shaders, pictures) may be: the installed share
+// folder beside the program, and the source tree's when run from its build tree.
+std::vector<std::string> shippedPlaces(const std::string& folder);

@@ -3,6 +3,8 @@
 // a null frame, trailer.
 #include "encoder.h"
 
+#include "ffmpegPtr.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -26,12 +28,6 @@ extern "C" {
 #include <vector>
 
 namespace {
-
-std::string reason(int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof text);
-  return text;
-}
 
 bool endsWith(const std::string& s, const std::string& tail) {
   return s.size() >= tail.size() && std::equal(tail.rbegin(), tail.rend(), s.rbegin(), [](char a, char b) {
@@ -144,7 +140,7 @@ bool Encoder::open(const EncoderSettings& settings, std::string& error) {
   const std::string url = "file:" + settings.path;
   int ret = avformat_alloc_output_context2(&format_, nullptr, settings.format.c_str(), url.c_str());
   if (ret < 0 || format_ == nullptr) {
-    error = "cannot make a " + settings.format + " file: " + reason(ret);
+    error = "cannot make a " + settings.format + " file: " + ffmpegReason(ret);
     return false;
   }
   packet_ = av_packet_alloc();
@@ -186,7 +182,7 @@ bool Encoder::openVideo(std::string& error) {
   setQuality(codec);
   int ret = avcodec_open2(video_, encoder, nullptr);
   if (ret < 0) {
-    error = std::string("cannot open the ") + codec.name + " encoder: " + reason(ret);
+    error = std::string("cannot open the ") + codec.name + " encoder: " + ffmpegReason(ret);
     return false;
   }
   avcodec_parameters_from_context(videoStream_->codecpar, video_);
@@ -205,7 +201,7 @@ bool Encoder::openVideo(std::string& error) {
   picture_->width = settings_.width;
   picture_->height = settings_.height;
   if ((ret = av_frame_get_buffer(picture_, 0)) < 0) {
-    error = "cannot hold a picture: " + reason(ret);
+    error = "cannot hold a picture: " + ffmpegReason(ret);
     return false;
   }
   sws_ = sws_getContext(settings_.width, settings_.height, AV_PIX_FMT_RGBA, settings_.width, settings_.height, pixels,
@@ -271,7 +267,7 @@ bool Encoder::openAudio(std::string& error) {
   }
   int ret = avcodec_open2(audio_, encoder, nullptr);
   if (ret < 0) {
-    error = std::string("cannot open the ") + codec.name + " encoder: " + reason(ret);
+    error = std::string("cannot open the ") + codec.name + " encoder: " + ffmpegReason(ret);
     return false;
   }
   avcodec_parameters_from_context(audioStream_->codecpar, audio_);
@@ -289,7 +285,7 @@ bool Encoder::openAudio(std::string& error) {
                             settings_.rate, 0, nullptr);
   av_channel_layout_uninit(&in);
   if (ret < 0 || (ret = swr_init(swr_)) < 0) {
-    error = std::string("cannot convert the sound for ") + codec.name + ": " + reason(ret);
+    error = std::string("cannot convert the sound for ") + codec.name + ": " + ffmpegReason(ret);
     return false;
   }
   // PCM takes any number of samples a frame; the others a fixed size.
@@ -305,7 +301,7 @@ bool Encoder::openAudio(std::string& error) {
   av_channel_layout_copy(&sound_->ch_layout, &audio_->ch_layout);
   sound_->sample_rate = outRate;
   if ((ret = av_frame_get_buffer(sound_, 0)) < 0) {
-    error = "cannot hold sound: " + reason(ret);
+    error = "cannot hold sound: " + ffmpegReason(ret);
     return false;
   }
   return true;
@@ -314,7 +310,7 @@ bool Encoder::openAudio(std::string& error) {
 bool Encoder::openFile(const std::string& url, std::string& error) {
   int ret = avio_open(&format_->pb, url.c_str(), AVIO_FLAG_WRITE);
   if (ret < 0) {
-    error = "cannot write " + settings_.name + ": " + reason(ret);
+    error = "cannot write " + settings_.name + ": " + ffmpegReason(ret);
     return false;
   }
   for (const auto& [key, value] : settings_.tags) {
@@ -332,7 +328,7 @@ bool Encoder::openFile(const std::string& url, std::string& error) {
   ret = avformat_write_header(format_, &options);
   av_dict_free(&options);
   if (ret < 0) {
-    error = "cannot write the file's header: " + reason(ret);
+    error = "cannot write the file's header: " + ffmpegReason(ret);
     return false;
   }
   headerWritten_ = true;
@@ -342,7 +338,7 @@ bool Encoder::openFile(const std::string& url, std::string& error) {
 bool Encoder::send(AVCodecContext* codec, AVStream* stream, AVFrame* frame, std::string& error) {
   int ret = avcodec_send_frame(codec, frame);
   if (ret < 0) {
-    error = std::string("the ") + codec->codec->name + " encoder failed: " + reason(ret);
+    error = std::string("the ") + codec->codec->name + " encoder failed: " + ffmpegReason(ret);
     return false;
   }
   for (;;) {
@@ -351,7 +347,7 @@ bool Encoder::send(AVCodecContext* codec, AVStream* stream, AVFrame* frame, std:
       return true;
     }
     if (ret < 0) {
-      error = std::string("the ") + codec->codec->name + " encoder failed: " + reason(ret);
+      error = std::string("the ") + codec->codec->name + " encoder failed: " + ffmpegReason(ret);
       return false;
     }
     const bool lastPicture = codec == video_ && packet_->pts == settings_.lastPicture;
@@ -363,7 +359,7 @@ bool Encoder::send(AVCodecContext* codec, AVStream* stream, AVFrame* frame, std:
     packet_->stream_index = stream->index;
     ret = av_interleaved_write_frame(format_, packet_);
     if (ret < 0 || format_->pb->error < 0) {
-      error = "cannot write " + settings_.name + ": " + reason(ret < 0 ? ret : format_->pb->error);
+      error = "cannot write " + settings_.name + ": " + ffmpegReason(ret < 0 ? ret : format_->pb->error);
       return false;
     }
   }
@@ -372,7 +368,7 @@ bool Encoder::send(AVCodecContext* codec, AVStream* stream, AVFrame* frame, std:
 bool Encoder::writePicture(const uint8_t* rgba, std::string& error) {
   int ret = av_frame_make_writable(picture_);
   if (ret < 0) {
-    error = "cannot hold a picture: " + reason(ret);
+    error = "cannot hold a picture: " + ffmpegReason(ret);
     return false;
   }
   // GL's rows run bottom-up: start at the last row and step backwards.
@@ -407,7 +403,7 @@ bool Encoder::writeSound(const float* samples, int64_t frames, std::string& erro
                                                        audio_->sample_fmt, 0);
     if (ret < 0) {
       convertedCapacity_ = 0;
-      error = "cannot hold sound: " + reason(ret);
+      error = "cannot hold sound: " + ffmpegReason(ret);
       return false;
     }
     convertedCapacity_ = room;
@@ -426,7 +422,7 @@ bool Encoder::encodeSoundFrames(bool last, std::string& error) {
     const int count = std::min(av_audio_fifo_size(fifo_), frameSize_);
     int ret = av_frame_make_writable(sound_);
     if (ret < 0) {
-      error = "cannot hold sound: " + reason(ret);
+      error = "cannot hold sound: " + ffmpegReason(ret);
       return false;
     }
     // Only the very last frame may be short.
@@ -461,12 +457,12 @@ bool Encoder::finish(std::string& error) {
   int ret = av_write_trailer(format_);
   headerWritten_ = false;
   if (ret < 0 || format_->pb->error < 0) {
-    error = "cannot complete " + settings_.name + ": " + reason(ret < 0 ? ret : format_->pb->error);
+    error = "cannot complete " + settings_.name + ": " + ffmpegReason(ret < 0 ? ret : format_->pb->error);
     return false;
   }
   avio_flush(format_->pb);
   if ((ret = avio_closep(&format_->pb)) < 0) {
-    error = "cannot complete " + settings_.name + ": " + reason(ret);
+    error = "cannot complete " + settings_.name + ": " + ffmpegReason(ret);
     return false;
   }
   return true;
@@ -537,7 +533,7 @@ bool writePng(const std::string& path, const uint8_t* rgba, int width, int heigh
     ret = avcodec_receive_packet(codec, packet);
   }
   if (ret < 0) {
-    error = "cannot make a PNG: " + reason(ret);
+    error = "cannot make a PNG: " + ffmpegReason(ret);
   } else {
     FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) {

@@ -1,41 +1,16 @@
-// ffmpegSound.cpp — see ffmpegSound.h. The FFmpeg objects live in unique_ptrs
-// whose deleters free them, so every early return releases what was made.
+// ffmpegSound.cpp — see ffmpegSound.h.
 #include "ffmpegSound.h"
 
 extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
-#include <libavutil/opt.h>
-#include <libswresample/swresample.h>
 }
+
+#include "ffmpegPtr.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace {
-
-struct InputCloser {
-  void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
-struct CodecFreer {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFreer {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFreer {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct ResamplerFreer {
-  void operator()(SwrContext* s) const { swr_free(&s); }
-};
-
-std::string reason(int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof text);
-  return text;
-}
 
 // Packets in a row that fail to decode before the sound is taken to end there.
 constexpr int kMaxBadPackets = 64;
@@ -43,11 +18,11 @@ constexpr int kMaxBadPackets = 64;
 }  // namespace
 
 struct FfmpegSound::Parts {
-  std::unique_ptr<AVFormatContext, InputCloser> input;
-  std::unique_ptr<AVCodecContext, CodecFreer> codec;
-  std::unique_ptr<AVFrame, FrameFreer> frame;
-  std::unique_ptr<AVPacket, PacketFreer> packet;
-  std::unique_ptr<SwrContext, ResamplerFreer> resampler;
+  InputPtr input;
+  CodecPtr codec;
+  FramePtr frame;
+  PacketPtr packet;
+  ResamplerPtr resampler;
   int badPackets = 0;
   bool flushed = false;
 };
@@ -60,12 +35,12 @@ bool FfmpegSound::open(const std::string& path, std::string& error) {
   const std::string url = "file:" + path;
   int ret = avformat_open_input(&raw, url.c_str(), nullptr, nullptr);
   if (ret < 0) {
-    error = reason(ret);
+    error = ffmpegReason(ret);
     return false;
   }
   parts_->input.reset(raw);
   if ((ret = avformat_find_stream_info(raw, nullptr)) < 0) {
-    error = reason(ret);
+    error = ffmpegReason(ret);
     return false;
   }
   const AVCodec* decoder = nullptr;
@@ -84,7 +59,7 @@ bool FfmpegSound::open(const std::string& path, std::string& error) {
   AVCodecContext* codec = parts_->codec.get();
   if ((ret = avcodec_parameters_to_context(codec, raw->streams[stream_]->codecpar)) < 0 ||
       (ret = avcodec_open2(codec, decoder, nullptr)) < 0) {
-    error = "cannot open its sound decoder: " + reason(ret);
+    error = "cannot open its sound decoder: " + ffmpegReason(ret);
     return false;
   }
   channels_ = codec->ch_layout.nb_channels;
@@ -113,7 +88,7 @@ bool FfmpegSound::open(const std::string& path, std::string& error) {
   av_channel_layout_uninit(&layout);
   parts_->resampler.reset(resampler);
   if (ret < 0 || (ret = swr_init(resampler)) < 0) {
-    error = "cannot convert its sound: " + reason(ret);
+    error = "cannot convert its sound: " + ffmpegReason(ret);
     return false;
   }
   return true;

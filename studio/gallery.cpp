@@ -11,33 +11,12 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-std::string executableDir() {
-  std::error_code ec;
-  const auto self = fs::read_symlink("/proc/self/exe", ec);
-  return ec ? std::string() : self.parent_path().string();
-}
-
-}  // namespace
-
 std::string galleryFolder() {
   // A gallery of one's own, instead of the shipped one.
   if (const char* own = std::getenv("VRAX_PICTURES"); own != nullptr && own[0] != '\0') {
     return own;
   }
-  std::vector<std::string> places;
-  const std::string exe = executableDir();
-  if (!exe.empty()) {
-    places.push_back(exe + "/../share/vrax/pictures");
-#ifdef VRAX_BUILD_DIR
-    std::error_code ec;
-    if (fs::equivalent(exe, VRAX_BUILD_DIR, ec)) {
-      places.push_back(std::string(VRAX_SOURCE_DIR) + "/pictures");
-    }
-#endif
-  }
-  for (const std::string& place : places) {
+  for (const std::string& place : shippedPlaces("pictures")) {
     std::error_code ec;
     if (fs::is_directory(place, ec)) {
       return fs::weakly_canonical(place, ec).string();

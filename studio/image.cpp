@@ -1,13 +1,7 @@
-// image.cpp — see image.h. Every FFmpeg object is held by a unique_ptr whose
-// deleter frees it, so each early return releases what was made.
+// image.cpp — see image.h.
 #include "image.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/imgutils.h>
-#include <libswscale/swscale.h>
-}
+#include "ffmpegPtr.h"
 
 #include <sys/stat.h>
 
@@ -17,41 +11,15 @@ extern "C" {
 
 namespace {
 
-struct InputCloser {
-  void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
-struct CodecFreer {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFreer {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFreer {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct ScalerFreer {
-  void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
-using Input = std::unique_ptr<AVFormatContext, InputCloser>;
-using Codec = std::unique_ptr<AVCodecContext, CodecFreer>;
-using Frame = std::unique_ptr<AVFrame, FrameFreer>;
-using Packet = std::unique_ptr<AVPacket, PacketFreer>;
-
-std::string reason(int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof text);
-  return text;
-}
-
-Input openInput(const std::string& path, std::string& error) {
+InputPtr openInput(const std::string& path, std::string& error) {
   AVFormatContext* raw = nullptr;
   const std::string url = "file:" + path;
   const int ret = avformat_open_input(&raw, url.c_str(), nullptr, nullptr);
   if (ret < 0) {
-    error = reason(ret);
+    error = ffmpegReason(ret);
     return nullptr;
   }
-  Input input(raw);
+  InputPtr input(raw);
   if (avformat_find_stream_info(input.get(), nullptr) < 0) {
     error = "cannot make sense of its contents";
     return nullptr;
@@ -66,8 +34,8 @@ bool decodePacket(const AVStream* stream, const AVPacket* packet, Image& out, st
     error = "no decoder for its picture format";
     return false;
   }
-  Codec codec(avcodec_alloc_context3(decoder));
-  Frame frame(av_frame_alloc());
+  CodecPtr codec(avcodec_alloc_context3(decoder));
+  FramePtr frame(av_frame_alloc());
   if (!codec || !frame || avcodec_parameters_to_context(codec.get(), stream->codecpar) < 0 ||
       avcodec_open2(codec.get(), decoder, nullptr) < 0) {
     error = "cannot open its picture decoder";
@@ -79,7 +47,7 @@ bool decodePacket(const AVStream* stream, const AVPacket* packet, Image& out, st
     ret = avcodec_receive_frame(codec.get(), frame.get());
   }
   if (ret < 0) {
-    error = "not a picture: it does not decode (" + reason(ret) + ")";
+    error = "not a picture: it does not decode (" + ffmpegReason(ret) + ")";
     return false;
   }
   if (frame->width < 1 || frame->height < 1 || frame->width > kMaxImageSide || frame->height > kMaxImageSide) {
@@ -87,7 +55,7 @@ bool decodePacket(const AVStream* stream, const AVPacket* packet, Image& out, st
             std::to_string(kMaxImageSide) + " a side";
     return false;
   }
-  std::unique_ptr<SwsContext, ScalerFreer> scaler(sws_getContext(
+  ScalerPtr scaler(sws_getContext(
       frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), frame->width, frame->height,
       AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr));
   if (!scaler) {
@@ -96,7 +64,7 @@ bool decodePacket(const AVStream* stream, const AVPacket* packet, Image& out, st
   }
   // Into a frame of FFmpeg's own padded layout (swscale may write past a
   // tight row), then row by row into the picture.
-  Frame converted(av_frame_alloc());
+  FramePtr converted(av_frame_alloc());
   if (!converted) {
     error = "out of memory";
     return false;
@@ -122,13 +90,23 @@ bool decodePacket(const AVStream* stream, const AVPacket* packet, Image& out, st
 
 }  // namespace
 
+std::vector<uint8_t> rowsBottomUp(const Image& image) {
+  const size_t row = static_cast<size_t>(image.width) * 4;
+  std::vector<uint8_t> flipped(image.rgba.size());
+  for (int y = 0; y < image.height; ++y) {
+    std::copy_n(image.rgba.begin() + static_cast<ptrdiff_t>(row * static_cast<size_t>(image.height - 1 - y)), row,
+                flipped.begin() + static_cast<ptrdiff_t>(row * static_cast<size_t>(y)));
+  }
+  return flipped;
+}
+
 bool loadImage(const std::string& path, Image& out, std::string& error) {
   struct stat info {};
   if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
     error = stat(path.c_str(), &info) != 0 ? "No such file or directory" : "it is not a regular file";
     return false;
   }
-  Input input = openInput(path, error);
+  InputPtr input = openInput(path, error);
   if (!input) {
     error = "not a picture (" + error + ")";
     return false;
@@ -138,7 +116,7 @@ bool loadImage(const std::string& path, Image& out, std::string& error) {
     error = "not a picture";
     return false;
   }
-  Packet packet(av_packet_alloc());
+  PacketPtr packet(av_packet_alloc());
   if (!packet) {
     error = "out of memory";
     return false;
@@ -159,7 +137,7 @@ bool loadImage(const std::string& path, Image& out, std::string& error) {
 
 bool loadCover(const std::string& soundPath, Image& out, std::string& error) {
   std::string ignored;
-  Input input = openInput(soundPath, ignored);
+  InputPtr input = openInput(soundPath, ignored);
   if (!input) {
     return false;
   }

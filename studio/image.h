@@ -18,6 +18,9 @@ struct Image {
   bool empty() const { return width == 0 || height == 0; }
 };
 
+// The pixels with the bottom row first, as GL takes a texture.
+std::vector<uint8_t> rowsBottomUp(const Image& image);
+
 // Decodes the first picture of a file (PNG, JPEG, and whatever else FFmpeg
 // reads). False with the reason when it is missing, not a picture, or larger
 // than kMaxImageSide a side.

@@ -84,6 +84,8 @@ GLuint compile(GLenum type, const ShaderFile& file, std::string& error) {
   return shader;
 }
 
+}  // namespace
+
 // Filters for the bound texture: mipmapped and linear for pictures, nearest
 // for data read texel by texel; clamped at the edges either way.
 void setTextureFilters(bool mipmapped) {
@@ -92,8 +94,6 @@ void setTextureFilters(bool mipmapped) {
   GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE));
   GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE));
 }
-
-}  // namespace
 
 bool readShaderFile(const std::string& path, ShaderFile& out, std::string& error) {
   out.path = path;
@@ -353,13 +353,7 @@ void Picture::uploadTexture(GLuint texture, const Image& image) {
   if (image.empty()) {
     GL_CALL(glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, transparent));
   } else {
-    // Rows top-down in the file; GL's first row is the bottom one, so flip.
-    const size_t row = static_cast<size_t>(image.width) * 4;
-    std::vector<uint8_t> flipped(image.rgba.size());
-    for (int y = 0; y < image.height; ++y) {
-      std::copy_n(image.rgba.begin() + static_cast<ptrdiff_t>(row * static_cast<size_t>(image.height - 1 - y)), row,
-                  flipped.begin() + static_cast<ptrdiff_t>(row * static_cast<size_t>(y)));
-    }
+    const std::vector<uint8_t> flipped = rowsBottomUp(image);
     GL_CALL(glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, image.width, image.height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
                          flipped.data()));
   }

@@ -44,6 +44,10 @@ bool readShaderPair(const std::string& dir, ShaderFile& vertex, ShaderFile& frag
 // Rewrites the GL driver's "0:12(5): error: …" lines as "FILE:12:5: error: …".
 std::string describeShaderLog(const std::string& log, const std::string& path);
 
+// Filters for the bound texture: mipmapped and linear for pictures, nearest
+// for data read texel by texel; clamped at the edges either way.
+void setTextureFilters(bool mipmapped);
+
 // What the bound framebuffer shows: RGBA, rows bottom-up, as writePng takes it.
 std::vector<uint8_t> readPixels(int width, int height);
 

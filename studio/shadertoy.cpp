@@ -4,16 +4,7 @@
 #include <algorithm>
 #include <ctime>
 
-namespace {
-
-void filters(bool mipmapped) {
-  GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, mipmapped ? GL_LINEAR_MIPMAP_LINEAR : GL_NEAREST));
-  GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, mipmapped ? GL_LINEAR : GL_NEAREST));
-  GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE));
-  GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE));
-}
-
-}  // namespace
+#include "picture.h"
 
 void shadertoyDateNow(float date[4]) {
   const std::time_t now = std::time(nullptr);
@@ -34,7 +25,7 @@ ShadertoyFeed::ShadertoyFeed() {
   GL_CALL(glBindTexture(GL_TEXTURE_2D, channels_[0]));
   GL_CALL(glPixelStorei(GL_UNPACK_ALIGNMENT, 1));
   GL_CALL(glTexImage2D(GL_TEXTURE_2D, 0, GL_R8, 512, 2, 0, GL_RED, GL_UNSIGNED_BYTE, nullptr));
-  filters(false);
+  setTextureFilters(false);
   setImages({});
 }
 
@@ -56,19 +47,14 @@ void ShadertoyFeed::setImages(const std::vector<Image>& images) {
       sizes_[c][0] = sizes_[c][1] = 1;
     } else {
       // Shadertoy's textures have their first row at the bottom, as GL's.
-      const size_t row = static_cast<size_t>(image->width) * 4;
-      std::vector<uint8_t> flipped(image->rgba.size());
-      for (int y = 0; y < image->height; ++y) {
-        std::copy_n(image->rgba.begin() + static_cast<ptrdiff_t>(row * static_cast<size_t>(image->height - 1 - y)),
-                    row, flipped.begin() + static_cast<ptrdiff_t>(row * static_cast<size_t>(y)));
-      }
+      const std::vector<uint8_t> flipped = rowsBottomUp(*image);
       GL_CALL(glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, image->width, image->height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
                            flipped.data()));
       sizes_[c][0] = static_cast<float>(image->width);
       sizes_[c][1] = static_cast<float>(image->height);
     }
     GL_CALL(glGenerateMipmap(GL_TEXTURE_2D));
-    filters(true);
+    setTextureFilters(true);
   }
   GL_CALL(glBindTexture(GL_TEXTURE_2D, 0));
 }

@@ -244,6 +244,23 @@ int VraxRun::close() {
   return process.wait(30);
 }
 
+StudioRun studio(const std::string& dir, std::vector<std::string> args, double seconds, const std::string& binary) {
+  args.insert(args.begin(), binary.empty() ? studioBinary() : binary);
+  Process p(args, dir, {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
+  const int status = p.wait(seconds);
+  return {status, p.err()};
+}
+
+std::string probe(const std::string& file, const std::string& entries, const std::string& stream) {
+  return runOutput({"/usr/bin/ffprobe", "-v", "error", "-count_frames", "-select_streams", stream, "-show_entries",
+                    entries, "-of", "default=nw=1:nk=1", file});
+}
+
+std::string frameRgb(const std::string& file, int frame) {
+  return runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", file, "-vf", "select=eq(n\\," + std::to_string(frame) + ")",
+                    "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
+}
+
 bool sanitizerSpoke(const std::string& err) {
   return err.find("Sanitizer") != std::string::npos || err.find("runtime error:") != std::string::npos;
 }

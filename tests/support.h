@@ -100,6 +100,21 @@ struct VraxRun {
 // output; status receives its exit status.
 std::string runOutput(const std::vector<std::string>& argv, int* status = nullptr, double seconds = 120);
 
+// vrax-studio run in dir with no display (the built one, or `binary`):
+// its exit status (as Process::wait gives it) and its standard error.
+struct StudioRun {
+  int status;
+  std::string err;
+};
+StudioRun studio(const std::string& dir, std::vector<std::string> args, double seconds = 180,
+                 const std::string& binary = "");
+
+// ffprobe's values of `entries` for one stream, one a line (frames counted).
+std::string probe(const std::string& file, const std::string& entries, const std::string& stream = "v:0");
+
+// RGB bytes of a picture, or of frame n of a video.
+std::string frameRgb(const std::string& file, int frame = 0);
+
 // Whether a sanitizer reported anything in this standard error text.
 bool sanitizerSpoke(const std::string& err);
 

@@ -20,23 +20,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct StudioRun {
-  int status;
-  std::string err;
-};
-
-StudioRun studio(const std::string& dir, std::vector<std::string> args, double seconds = 120,
-                 const std::string& binary = vt::studioBinary()) {
-  args.insert(args.begin(), binary);
-  vt::Process p(args, dir, {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
-  const int status = p.wait(seconds);
-  return {status, p.err()};
-}
-
-std::string probe(const std::string& file, const std::string& entries, const std::string& stream = "v:0") {
-  return vt::runOutput({"/usr/bin/ffprobe", "-v", "error", "-count_frames", "-select_streams", stream,
-                        "-show_entries", entries, "-of", "default=nw=1:nk=1", file});
-}
+using vt::probe;
+using vt::studio;
+using vt::StudioRun;
 
 // Frames of the video stream a player decodes; 0 when it is not playable.
 int playableFrames(const std::string& file) {

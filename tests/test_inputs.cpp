@@ -15,30 +15,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct StudioRun {
-  int status;
-  std::string err;
-};
-
-StudioRun studio(const std::string& dir, std::vector<std::string> args, double seconds = 120) {
-  args.insert(args.begin(), vt::studioBinary());
-  vt::Process p(args, dir, {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
-  const int status = p.wait(seconds);
-  return {status, p.err()};
-}
+using vt::studio;
+using vt::StudioRun;
 
 // A fragment shader with the studio's further inputs declared before main.
 std::string pairWith(const std::string& declarations, const std::string& body) {
   std::string text = vt::fragmentShader(body);
   text.insert(text.find("void main()"), declarations + "\n");
   return text;
-}
-
-// RGB bytes of a picture or of frame n of a video.
-std::string rgb(const std::string& file, int frame = 0) {
-  return vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", file, "-vf",
-                        "select=eq(n\\," + std::to_string(frame) + ")", "-frames:v", "1", "-f", "rawvideo",
-                        "-pix_fmt", "rgb24", "-"});
 }
 
 int at(const std::string& pixels, int width, int x, int y, int channel) {
@@ -95,8 +79,8 @@ TEST(Inputs, ARenderAndAWindowSeeTheSameValues) {
 
   const StudioRun run = studio(dir.path(), {"render", "song.wav", "still.png", "--from", paused, "--size", "128x64"});
   ASSERT_EQ(run.status, 0) << run.err;
-  const std::string window = rgb(dir / "window.ppm");
-  const std::string still = rgb(dir / "still.png");
+  const std::string window = vt::frameRgb(dir / "window.ppm");
+  const std::string still = vt::frameRgb(dir / "still.png");
   ASSERT_EQ(window.size(), 128u * 64 * 3);
   ASSERT_EQ(still.size(), window.size());
   int worst = 0;
@@ -134,7 +118,7 @@ TEST(Inputs, ImagesAndCoverArtAppearWhereThePairDrawsThem) {
                             "FragColor = vec4(c.rgb, 1.0);"));
   ASSERT_EQ(studio(dir.path(), {"render", "covered.flac", "a.png", "--image", "halves.png", "--size", "64x48"}).status,
             0);
-  const std::string a = rgb(dir / "a.png");
+  const std::string a = vt::frameRgb(dir / "a.png");
   EXPECT_GT(at(a, 64, 8, 8, 0), 200);    // top left: red
   EXPECT_LT(at(a, 64, 8, 8, 2), 50);
   EXPECT_GT(at(a, 64, 56, 8, 2), 200);   // top right: blue
@@ -143,9 +127,9 @@ TEST(Inputs, ImagesAndCoverArtAppearWhereThePairDrawsThem) {
 
   // No cover in the song: the first image stands in; no image at all: transparent.
   ASSERT_EQ(studio(dir.path(), {"render", "song.wav", "b.png", "--image", "green.png", "--size", "64x48"}).status, 0);
-  EXPECT_GT(at(rgb(dir / "b.png"), 64, 32, 40, 1), 200);
+  EXPECT_GT(at(vt::frameRgb(dir / "b.png"), 64, 32, 40, 1), 200);
   ASSERT_EQ(studio(dir.path(), {"render", "song.wav", "c.png", "--size", "64x48"}).status, 0);
-  const std::string c = rgb(dir / "c.png");
+  const std::string c = vt::frameRgb(dir / "c.png");
   EXPECT_EQ(at(c, 64, 32, 40, 0) + at(c, 64, 32, 40, 1) + at(c, 64, 32, 40, 2), 0);
 
   // A cover whose picture is broken: one line says so, the render goes on.
@@ -172,7 +156,7 @@ TEST(Inputs, ThePreviousFrameFeedsBackAndASpanEqualsTheWholeRender) {
             0);
   int last = -1;
   for (int n = 0; n < 25; n += 4) {
-    const int grey = at(rgb(dir / "all.mkv", n), 64, 32, 24, 1);
+    const int grey = at(vt::frameRgb(dir / "all.mkv", n), 64, 32, 24, 1);
     EXPECT_NEAR(grey, 8 * (n + 1), 4) << n;  // black at the first frame, then 8 more each frame
     EXPECT_GT(grey, last) << n;
     last = grey;
@@ -182,7 +166,7 @@ TEST(Inputs, ThePreviousFrameFeedsBackAndASpanEqualsTheWholeRender) {
                 .status,
             0);
   for (int n = 0; n < 18; n += 6) {
-    EXPECT_EQ(rgb(dir / "span.mkv", n), rgb(dir / "all.mkv", 12 + n)) << n;
+    EXPECT_EQ(vt::frameRgb(dir / "span.mkv", n), vt::frameRgb(dir / "all.mkv", 12 + n)) << n;
   }
 }
 

@@ -18,25 +18,11 @@
 
 namespace {
 
+using vt::probe;
+using vt::studio;
+using vt::StudioRun;
+
 constexpr int kWav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-
-struct StudioRun {
-  int status;
-  std::string err;
-};
-
-// The studio, run in dir with no display and no sound device.
-StudioRun studio(const std::string& dir, std::vector<std::string> args, double seconds = 180) {
-  args.insert(args.begin(), vt::studioBinary());
-  vt::Process p(args, dir, {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
-  const int status = p.wait(seconds);
-  return {status, p.err()};
-}
-
-std::string probe(const std::string& file, const std::string& entries, const std::string& stream = "v:0") {
-  return vt::runOutput({"/usr/bin/ffprobe", "-v", "error", "-count_frames", "-select_streams", stream,
-                        "-show_entries", entries, "-of", "default=nw=1:nk=1", file});
-}
 
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> out;

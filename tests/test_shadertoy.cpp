@@ -15,24 +15,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct StudioRun {
-  int status;
-  std::string err;
-};
-
-StudioRun studio(const std::string& dir, std::vector<std::string> args, double seconds = 120) {
-  args.insert(args.begin(), vt::studioBinary());
-  vt::Process p(args, dir, {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
-  const int status = p.wait(seconds);
-  return {status, p.err()};
-}
-
-// RGB bytes of a picture or of frame n of a video.
-std::string rgb(const std::string& file, int frame = 0) {
-  return vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", file, "-vf",
-                        "select=eq(n\\," + std::to_string(frame) + ")", "-frames:v", "1", "-f", "rawvideo",
-                        "-pix_fmt", "rgb24", "-"});
-}
+using vt::studio;
+using vt::StudioRun;
 
 int red(const std::string& pixels, int width, int x, int y) {
   return static_cast<unsigned char>(pixels[static_cast<size_t>((y * width + x) * 3)]);
@@ -57,7 +41,7 @@ TEST(Shadertoy, TheSoundTextureIsWhatABrowserAnalyserGives) {
   const StudioRun run = studio(dir.path(), {"render", "sine.wav", "dump.png", "--shaders", "dump.glsl", "--from",
                                             "1.5", "--size", "512x16"});
   ASSERT_EQ(run.status, 0) << run.err;
-  const std::string pixels = rgb(dir / "dump.png");
+  const std::string pixels = vt::frameRgb(dir / "dump.png");
   ASSERT_EQ(pixels.size(), 512u * 16 * 3);
 
   // The analyser's window: the mono mix of the 2048 samples that end 512
@@ -147,7 +131,7 @@ TEST(Shadertoy, UniformsAreExact) {
   const StudioRun run = studio(dir.path(), {"render", "song.wav", "u.png", "--shaders", "uniforms.glsl", "--from",
                                             "2.5", "--fps", "30", "--size", "96x64"});
   ASSERT_EQ(run.status, 0) << run.err;
-  const std::string pixels = rgb(dir / "u.png");
+  const std::string pixels = vt::frameRgb(dir / "u.png");
   const int want[8] = {96, 64, 7, 75, 25, 100, 30, 100};
   for (int c = 0; c < 8; ++c) {
     EXPECT_EQ(red(pixels, 96, c * 12 + 6, 32), want[c]) << "column " << c;
@@ -195,7 +179,7 @@ TEST(Shadertoy, TheShippedExamplesRender) {
     const StudioRun run = studio(dir.path(), {"render", "song.wav", out, "--shaders", entry.path().string(), "--to",
                                               "1", "--size", "160x90", "-q"});
     EXPECT_EQ(run.status, 0) << entry.path() << "\n" << run.err;
-    const std::string last = rgb(out, 59);
+    const std::string last = vt::frameRgb(out, 59);
     double sum = 0;
     for (char c : last) {
       sum += static_cast<unsigned char>(c);
