@@ -28,3 +28,7 @@ inline int gladLoadGLLoader(GLADloadfunc load) {
     call;                                     \
     checkGLErrors(#call, __FILE__, __LINE__); \
   } while (0)
+
+// How many GL errors checkGLErrors has reported since the process started, so
+// a command can refuse to call a run that had any a success.
+unsigned long glErrorsReported();

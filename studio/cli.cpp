@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -45,6 +46,22 @@ std::string checkFps(const std::string& text, Rational& fps) {
     std::cerr << line << std::endl;
   }
   fps = kept;
+  return "";
+}
+
+std::string checkCrf(const std::string& text, int& crf) {
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (end == text.c_str() || *end != '\0' || !std::isfinite(value)) {
+    return "--crf must be a whole number from 0 to 51 (got \"" + text + "\")";
+  }
+  if (value != std::floor(value)) {
+    return "--crf must be a whole number, not a fraction (got \"" + text + "\")";
+  }
+  if (value < 0 || value > 51) {
+    return "--crf " + text + " is not in range: 0 (lossless) to 51";
+  }
+  crf = static_cast<int>(value);
   return "";
 }
 
@@ -133,6 +150,7 @@ struct Given {
   std::string from;
   std::string to;
   std::string titleAt = "bottom";
+  std::string crf = "18";
   CLI::Option* capture = nullptr;
 };
 
@@ -149,7 +167,8 @@ void addPictureOptions(CLI::App* command, std::string& shaders, std::string& pic
                       "Folder with Quad.vert.glsl and Quad.frag.glsl, or a Shadertoy-form .glsl file or folder");
   command->add_option("--picture", picture, pictureHelp);
   command->add_option("--image", images, "A picture (PNG, JPEG) the pair reads as image0, image1, ... (up to 4)")
-      ->allow_extra_args(false);
+      ->allow_extra_args(false)
+      ->type_name("FILE (repeatable)");
   command->add_option("--title", title, "Text over the picture; \"auto\" for \"Artist – Title\" from the tags");
   command->add_option("--title-at", titleAt, "top, bottom (default) or centre")
       ->check(CLI::IsMember({"top", "bottom", "centre", "center"}));
@@ -178,7 +197,7 @@ CLI::App* addRender(CLI::App& app, RenderOptions& r, Given& g) {
   render->add_option("--to", g.to, "End at this second (default: the end of the sound)");
   render->add_option("--fade-in", r.fadeIn, "Fade picture (from black) and sound in over this many seconds");
   render->add_option("--fade-out", r.fadeOut, "Fade picture (to black) and sound out over this many seconds");
-  render->add_option("--crf", r.crf, "Quality, 0 (lossless) to 51 (default 18)")->check(CLI::Range(0, 51));
+  render->add_option("--crf", g.crf, "Quality, 0 (lossless) to 51 (default 18)");
   addPictureOptions(render, r.shaders, r.picture, r.images, r.title, g.titleAt, r.font, r.verbose,
                     "One of the gallery's pictures by name (see `vrax-studio pictures`)", "FFmpeg, Mesa");
   render->add_flag("--overwrite", r.overwrite, "Replace OUTPUT if it exists");
@@ -205,6 +224,7 @@ CLI::App* addPlay(CLI::App& app, PlayOptions& p, Given& g) {
   addPictureOptions(play, p.shaders, p.picture, p.images, p.title, g.titleAt, p.font, p.verbose,
                     "Start with this gallery picture (N and P step through them)", "OpenAL, ALSA, Mesa");
   play->add_option("--frame-times", p.frameTimes, "Write each frame's work in ms to this file when play ends");
+  play->add_flag("--overwrite", p.overwrite, "Replace the --frame-times file if it exists");
   play->footer(
       "Keys: Space pause, Left/Right seek 5 s, Home start, N/P (Page Down/Up) next/previous picture,\n"
       "F full screen, S save a PNG to shots/, Esc/Q quit.\n\n"
@@ -230,6 +250,9 @@ std::string checkRender(RenderOptions& r, const Given& g) {
     return "--size " + g.size + " is out of range: 16 to 3840 a side, at most 3840x2160 pixels";
   }
   std::string error = checkFps(g.fps, r.fps);
+  if (error.empty()) {
+    error = checkCrf(g.crf, r.crf);
+  }
   if (error.empty() && !g.from.empty() && (error = checkSeconds("--from", g.from, r.from)).empty()) {
     r.hasFrom = true;
   }
@@ -305,8 +328,10 @@ int parseCommandLine(int argc, char** argv, CommandLine& out) {
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    app.exit(e);
-    return kExitUsage;
+    // CLI11's text, in our one-line form.
+    std::string what = e.what();
+    std::replace(what.begin(), what.end(), '\n', ' ');
+    return usage(what);
   }
 
   if (pictures->parsed()) {

@@ -56,6 +56,7 @@ struct PlayOptions {
   std::vector<std::string> images;
   std::string picture;
   std::string frameTimes;  // a file for each frame's work in ms
+  bool overwrite = false;  // of the frame times file
   std::string title;       // "auto": from the tags
   TitlePlace titleAt = TitlePlace::Bottom;
   std::string font;

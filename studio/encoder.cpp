@@ -179,13 +179,18 @@ bool Encoder::openVideo(std::string& error) {
   if (format_->oformat->flags & AVFMT_GLOBALHEADER) {
     video_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   }
-  setQuality(codec);
+  if (!setQuality(codec, error)) {
+    return false;
+  }
   int ret = avcodec_open2(video_, encoder, nullptr);
   if (ret < 0) {
     error = std::string("cannot open the ") + codec.name + " encoder: " + ffmpegReason(ret);
     return false;
   }
-  avcodec_parameters_from_context(videoStream_->codecpar, video_);
+  if ((ret = avcodec_parameters_from_context(videoStream_->codecpar, video_)) < 0) {
+    error = "cannot describe the picture stream: " + ffmpegReason(ret);
+    return false;
+  }
   if (codec.tag != 0) {
     videoStream_->codecpar->codec_tag = codec.tag;
   }
@@ -216,29 +221,80 @@ bool Encoder::openVideo(std::string& error) {
   return true;
 }
 
-// Quality and speed per encoder: --crf where it has one, --preset where it
-// has presets, and a speed that keeps a render near real time otherwise.
-void Encoder::setQuality(const VideoCodec& codec) {
+std::string checkPreset(const std::string& name, const std::string& format, const std::string& preset, int crf) {
+  const std::string codec = name.empty() ? defaultCodecFor(format) : name;
+  if (crf == 0 && codec == "av1") {
+    return "--crf 0 (lossless) is not available with av1 here; use --codec h264, hevc or vp9 for a lossless video";
+  }
+  if (preset.empty()) {
+    return "";
+  }
+  static const std::vector<std::string> x264 = {"ultrafast", "superfast", "veryfast", "faster", "fast",
+                                                "medium",    "slow",      "slower",   "veryslow", "placebo"};
+  auto whole = [&](int low, int high) {
+    char* end = nullptr;
+    const long value = std::strtol(preset.c_str(), &end, 10);
+    return end != preset.c_str() && *end == '\0' && value >= low && value <= high;
+  };
+  if (codec == "h264" || codec == "hevc") {
+    if (std::find(x264.begin(), x264.end(), preset) == x264.end()) {
+      std::string list;
+      for (const std::string& p : x264) {
+        list += (list.empty() ? "" : ", ") + p;
+      }
+      return "--preset for " + codec + " must be one of " + list + " (got \"" + preset + "\")";
+    }
+  } else if (codec == "vp9" && !whole(0, 8)) {
+    return "--preset for vp9 is its cpu-used, a whole number from 0 (slowest, best) to 8 (fastest) (got \"" +
+           preset + "\")";
+  } else if (codec == "av1" && !whole(0, 13)) {
+    return "--preset for av1 is SVT-AV1's preset, a whole number from 0 (slowest, best) to 13 (fastest) (got \"" +
+           preset + "\")";
+  } else if (codec == "prores") {
+    return "--preset has no meaning for prores, which has no speed presets";
+  }
+  return "";
+}
+
+// Quality and speed per encoder: --crf where it has one (0 lossless), --preset
+// where it has presets, and a speed that keeps a render near real time otherwise.
+bool Encoder::setQuality(const VideoCodec& codec, std::string& error) {
   const std::string name = codec.name;
   const std::string preset = settings_.preset;
+  const bool lossless = settings_.crf == 0;
+  std::string failed;
+  auto set = [&](const char* key, const std::string& value) {
+    if (failed.empty() && av_opt_set(video_->priv_data, key, value.c_str(), 0) < 0) {
+      failed = std::string(key) + "=" + value;
+    }
+  };
   if (name == "h264" || name == "hevc") {
-    av_opt_set(video_->priv_data, "preset", preset.empty() ? "veryfast" : preset.c_str(), 0);
-    av_opt_set_int(video_->priv_data, "crf", settings_.crf, 0);
+    set("preset", preset.empty() ? "veryfast" : preset);
+    set("crf", std::to_string(settings_.crf));
     if (name == "hevc") {
-      av_opt_set(video_->priv_data, "x265-params", "log-level=error", 0);
+      // x265's crf 0 still quantises; lossless is its own switch.
+      set("x265-params", lossless ? "log-level=error:lossless=1" : "log-level=error");
     }
   } else if (name == "vp9") {
-    av_opt_set_int(video_->priv_data, "crf", std::min(63, settings_.crf + 13), 0);
+    set("crf", std::to_string(std::min(63, settings_.crf + 13)));
     video_->bit_rate = 0;
-    av_opt_set(video_->priv_data, "deadline", "good", 0);
-    av_opt_set_int(video_->priv_data, "cpu-used", preset.empty() ? 5 : std::atoi(preset.c_str()), 0);
-    av_opt_set_int(video_->priv_data, "row-mt", 1, 0);
+    set("deadline", "good");
+    set("cpu-used", preset.empty() ? "5" : preset);
+    set("row-mt", "1");
+    if (lossless) {
+      set("lossless", "1");
+    }
   } else if (name == "av1") {
-    av_opt_set_int(video_->priv_data, "crf", std::min(63, settings_.crf + 12), 0);
-    av_opt_set(video_->priv_data, "preset", preset.empty() ? "10" : preset.c_str(), 0);
+    set("crf", std::to_string(std::min(63, settings_.crf + 12)));
+    set("preset", preset.empty() ? "10" : preset);
   } else if (name == "prores") {
-    av_opt_set(video_->priv_data, "profile", "4444", 0);
+    set("profile", "4444");
   }
+  if (!failed.empty()) {
+    error = "the " + name + " encoder does not take " + failed;
+    return false;
+  }
+  return true;
 }
 
 bool Encoder::openAudio(std::string& error) {
@@ -270,7 +326,10 @@ bool Encoder::openAudio(std::string& error) {
     error = std::string("cannot open the ") + codec.name + " encoder: " + ffmpegReason(ret);
     return false;
   }
-  avcodec_parameters_from_context(audioStream_->codecpar, audio_);
+  if ((ret = avcodec_parameters_from_context(audioStream_->codecpar, audio_)) < 0) {
+    error = "cannot describe the sound stream: " + ffmpegReason(ret);
+    return false;
+  }
   audioStream_->time_base = audio_->time_base;
 
   AVChannelLayout in{};
@@ -375,7 +434,10 @@ bool Encoder::writePicture(const uint8_t* rgba, std::string& error) {
   const int stride = settings_.width * 4;
   const uint8_t* rows[1] = {rgba + static_cast<ptrdiff_t>(settings_.height - 1) * stride};
   const int strides[1] = {-stride};
-  sws_scale(sws_, rows, strides, 0, settings_.height, picture_->data, picture_->linesize);
+  if (sws_scale(sws_, rows, strides, 0, settings_.height, picture_->data, picture_->linesize) <= 0) {
+    error = "cannot convert a picture to YUV";
+    return false;
+  }
   picture_->pts = picturePts_++;
   return send(video_, videoStream_, picture_, error);
 }
@@ -493,7 +555,7 @@ Encoder::~Encoder() {
 }
 
 bool writePng(const std::string& path, const uint8_t* rgba, int width, int height, std::string& error,
-              const std::string& name) {
+              const std::string& name, bool keepAlpha) {
   const std::string& called = name.empty() ? path : name;
   const AVCodec* png = avcodec_find_encoder(AV_CODEC_ID_PNG);
   if (png == nullptr) {
@@ -520,11 +582,11 @@ bool writePng(const std::string& path, const uint8_t* rgba, int width, int heigh
       const uint8_t* row = rgba + static_cast<ptrdiff_t>(height - 1 - y) * width * 4;
       uint8_t* out = frame->data[0] + static_cast<ptrdiff_t>(y) * frame->linesize[0];
       for (int x = 0; x < width; ++x) {
-        // Pictures are opaque whatever alpha the shader left.
+        // Opaque whatever alpha the shader left, unless the alpha is wanted.
         out[4 * x] = row[4 * x];
         out[4 * x + 1] = row[4 * x + 1];
         out[4 * x + 2] = row[4 * x + 2];
-        out[4 * x + 3] = 255;
+        out[4 * x + 3] = keepAlpha ? row[4 * x + 3] : 255;
       }
     }
     ret = avcodec_send_frame(codec, frame);

@@ -52,6 +52,8 @@ std::string defaultCodecFor(const std::string& format);
 // "" when container `format` can hold codec `name` ("" for its default) as
 // asked, else a line naming the choices.
 std::string checkCodec(const std::string& name, const std::string& format, bool transparent);
+// "" when --preset and --crf suit the codec, else a line naming the choices.
+std::string checkPreset(const std::string& name, const std::string& format, const std::string& preset, int crf);
 
 struct EncoderSettings {
   std::string path;    // the file written
@@ -91,7 +93,7 @@ class Encoder {
 
  private:
   bool openVideo(std::string& error);
-  void setQuality(const VideoCodec& codec);
+  bool setQuality(const VideoCodec& codec, std::string& error);
   bool openAudio(std::string& error);
   bool openFile(const std::string& url, std::string& error);
   bool send(AVCodecContext* codec, AVStream* stream, AVFrame* frame, std::string& error);
@@ -118,7 +120,7 @@ class Encoder {
   bool headerWritten_ = false;
 };
 
-// Writes one RGBA picture (rows bottom-up) as a PNG file; messages call it
-// name where one is given.
+// Writes one RGBA picture (rows bottom-up) as a PNG file, opaque unless
+// keepAlpha; messages call it name where one is given.
 bool writePng(const std::string& path, const uint8_t* rgba, int width, int height, std::string& error,
-              const std::string& name = "");
+              const std::string& name = "", bool keepAlpha = false);

@@ -24,14 +24,15 @@ void say(const char* text) {
 void onSignal(int) {
   const int count = requested.fetch_add(1) + 1;
   if (cooperative.load() && count == 1) {
+    // The frame under way may take long (a slow shader); say at once what happens.
+    say("\nvrax-studio: stopping after this frame (again to stop at once)\n");
     return;
   }
   if (hasGuarded.load()) {
     unlink(guarded);
-    say("\nvrax-studio: interrupted again; stopped at once, nothing written\n");
-  } else {
-    say("\nvrax-studio: interrupted; nothing written\n");
   }
+  say(count == 1 ? "\nvrax-studio: interrupted; nothing written\n"
+                 : "\nvrax-studio: interrupted again; stopped at once, nothing written\n");
   _exit(130);
 }
 

@@ -1,10 +1,13 @@
 // interrupt.h — Ctrl-C, SIGTERM and SIGHUP, and what they mean at each stage.
 //
 // Until a command says it can stop on its own (stopAtNextFrame), a signal
-// ends the process at once with status 130: nothing is written yet, and a
-// shader compile or a sound probe cannot be asked to hurry. From then on the
-// first signal only sets a flag that the loops read, so a render still
-// completes the file it has. A second signal ends the process at once, after
+// ends the process at once with status 130, whatever the driver is doing:
+// nothing is written yet, and a shader compile or a sound probe cannot be
+// asked to hurry. Commands say so only once their first frame is drawn and
+// finished, since a software driver compiles at the first draw. From then on
+// the first signal only sets a flag that the loops read (and says at once
+// that the run stops after the current frame), so a render still completes
+// the file it has. A second signal ends the process at once, after
 // removing the hidden file registered with guardFile, so no half-written
 // file is ever left. SIGPIPE is ignored: a closed stderr must not end a render.
 //

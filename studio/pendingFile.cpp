@@ -1,7 +1,9 @@
 // pendingFile.cpp — see pendingFile.h.
 #include "pendingFile.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,24 +18,30 @@ namespace {
 
 constexpr size_t kMaxName = 255;
 const char kMarker[] = ".partial-";
+// Room after the marker: a pid, a dash and a small number.
+constexpr size_t kSuffixRoom = 10 + 1 + 4;
 
 std::string folderOf(const std::string& target) {
   const std::filesystem::path t(target);
   return t.has_parent_path() ? t.parent_path().string() + "/" : "";
 }
 
+// Never cut inside a UTF-8 sequence.
+void cutAt(std::string& name, size_t room) {
+  if (name.size() <= room) {
+    return;
+  }
+  size_t cut = room;
+  while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
+    --cut;
+  }
+  name.resize(cut);
+}
+
 // "." + as much of the name as fits + ".partial-", leaving room for any pid.
 std::string hiddenStem(const std::string& target) {
   std::string name = std::filesystem::path(target).filename().string();
-  const size_t room = kMaxName - 1 - (sizeof kMarker - 1) - 10;
-  if (name.size() > room) {
-    size_t cut = room;
-    // Never cut inside a UTF-8 sequence.
-    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
-      --cut;
-    }
-    name.resize(cut);
-  }
+  cutAt(name, kMaxName - 1 - (sizeof kMarker - 1) - kSuffixRoom);
   return "." + name + kMarker;
 }
 
@@ -41,10 +49,46 @@ bool processGone(long pid) {
   return pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
 }
 
+// "PID" or "PID-N": the pid, or -1 when the text is not such a suffix.
+long suffixPid(const std::string& suffix) {
+  const size_t dash = suffix.find('-');
+  const std::string pid = suffix.substr(0, dash);
+  const std::string number = dash == std::string::npos ? "1" : suffix.substr(dash + 1);
+  auto digits = [](const std::string& s, size_t most) {
+    return !s.empty() && s.size() <= most && s.find_first_not_of("0123456789") == std::string::npos;
+  };
+  return digits(pid, 10) && digits(number, 4) ? std::stol(pid) : -1;
+}
+
+// Removes path if nobody holds its lock; the lock is held while unlinking, so
+// a writer that locks it later sees its name gone and starts again.
+bool removeIfUnlocked(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    return false;
+  }
+  struct stat info {};
+  bool removed = false;
+  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    removed = unlink(path.c_str()) == 0;
+  }
+  close(fd);
+  return removed;
+}
+
 }  // namespace
 
 std::string PendingFile::hiddenName(const std::string& target, long pid) {
   return folderOf(target) + hiddenStem(target) + std::to_string(pid);
+}
+
+std::string PendingFile::numberedName(const std::string& target, int n) {
+  const std::filesystem::path t(target);
+  std::string stem = t.stem().string();
+  const std::string extension = t.extension().string();
+  const std::string number = " (" + std::to_string(n) + ")";
+  cutAt(stem, kMaxName - number.size() - extension.size());
+  return folderOf(target) + stem + number + extension;
 }
 
 int PendingFile::removeLeftovers(const std::string& target) {
@@ -58,14 +102,10 @@ int PendingFile::removeLeftovers(const std::string& target) {
     if (name.size() <= stem.size() || name.compare(0, stem.size(), stem) != 0) {
       continue;
     }
-    const std::string digits = name.substr(stem.size());
-    if (digits.size() > 10 || digits.find_first_not_of("0123456789") != std::string::npos) {
-      continue;
-    }
-    struct stat info {};
-    const std::string path = folder + name;
-    if (lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && processGone(std::stol(digits)) &&
-        unlink(path.c_str()) == 0) {
+    const long pid = suffixPid(name.substr(stem.size()));
+    // Both: the lock says nobody writes it, the pid that its writer is not a
+    // process of an older build here (which held no lock).
+    if (pid > 0 && processGone(pid) && removeIfUnlocked(folder + name)) {
       ++removed;
     }
   }
@@ -74,14 +114,48 @@ int PendingFile::removeLeftovers(const std::string& target) {
 
 PendingFile::PendingFile(const std::string& target, bool overwrite) : target_(target), overwrite_(overwrite) {
   removeLeftovers(target);
-  temp_ = hiddenName(target, static_cast<long>(getpid()));
+  create();
   guardFile(temp_.c_str());
+}
+
+// Makes the hidden file and locks it. A name held by another PID namespace's
+// process of the same number gets a number; a name removed by a reaper
+// between creating and locking is made again. Where the file cannot be made
+// at all, the writer's own open says why.
+void PendingFile::create() {
+  const std::string base = hiddenName(target_, static_cast<long>(getpid()));
+  temp_ = base;
+  for (int attempt = 0, n = 1; attempt < 1000; ++attempt) {
+    const int fd = open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      if (errno != EEXIST) {
+        return;
+      }
+      // A dead writer's file of this name goes; a live one's keeps its name.
+      if (!removeIfUnlocked(temp_)) {
+        temp_ = base + "-" + std::to_string(++n);
+      }
+      continue;
+    }
+    struct stat held {};
+    struct stat named {};
+    if (flock(fd, LOCK_EX) == 0 && fstat(fd, &held) == 0 && stat(temp_.c_str(), &named) == 0 &&
+        held.st_ino == named.st_ino && held.st_dev == named.st_dev) {
+      lock_ = fd;
+      return;
+    }
+    close(fd);
+  }
 }
 
 PendingFile::~PendingFile() {
   guardFile(nullptr);
   if (!committed_) {
     std::remove(temp_.c_str());
+  }
+  if (lock_ >= 0) {
+    close(lock_);
+    lock_ = -1;
   }
 }
 
@@ -103,9 +177,22 @@ bool PendingFile::commit(std::string& error) {
     return true;
   }
   if (errno == EEXIST) {
-    guardFile(nullptr);
-    committed_ = true;  // keep what was made
-    error = target_ + " appeared while rendering and is kept; the new file is " + temp_;
+    // Kept under a name no reaper takes for a leftover.
+    for (int n = 2; n < 1000; ++n) {
+      const std::string kept = numberedName(target_, n);
+      if (link(temp_.c_str(), kept.c_str()) == 0) {
+        guardFile(nullptr);
+        std::remove(temp_.c_str());
+        committed_ = true;
+        error = target_ + " appeared while rendering and is kept; the new file is " + kept;
+        return false;
+      }
+      if (errno != EEXIST) {
+        break;
+      }
+    }
+    error = target_ + " appeared while rendering and is kept; the new file could not be named: " +
+            std::strerror(errno);
     return false;
   }
   // Filesystems without links: check, then rename.
@@ -118,4 +205,26 @@ bool PendingFile::commit(std::string& error) {
   }
   error = "cannot name the file " + target_ + ": " + std::strerror(errno);
   return false;
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+  struct stat sa {};
+  struct stat sb {};
+  if (stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0) {
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  }
+  std::error_code ea;
+  std::error_code eb;
+  const auto ca = std::filesystem::weakly_canonical(a, ea);
+  const auto cb = std::filesystem::weakly_canonical(b, eb);
+  return !ea && !eb && ca == cb;
+}
+
+std::string inputAt(const std::string& output, const std::vector<std::string>& inputs) {
+  for (const std::string& input : inputs) {
+    if (!input.empty() && sameFile(output, input)) {
+      return input;
+    }
+  }
+  return "";
 }

@@ -2,10 +2,17 @@
 // given the target's name only once complete, so no reader ever sees half a
 // file under that name and a failed write leaves nothing behind.
 //
-// The hidden name is ".NAME.partial-PID", cut to fit the file system's
-// 255-byte limit. A process killed outright cannot remove its hidden file, so
-// making a new one for the same target first removes those whose process no
-// longer exists; a live render's file is never touched.
+// The hidden name is ".NAME.partial-PID" (".NAME.partial-PID-N" when another
+// process, in another PID namespace, holds that one), cut to fit the file
+// system's 255-byte limit. The writer holds an advisory lock (flock) on it
+// from its creation to its end. A process killed outright cannot remove its
+// hidden file, so making a new one for the same target first removes those
+// whose lock is free and whose process is gone here: a live render's file is
+// never touched, even one in another container sharing the folder.
+//
+// A file this program says it kept is never given a hidden name: when the
+// target appeared meanwhile, the new file is named "NAME (2).EXT" (or the
+// next free number) and the message says so.
 //
 // While a PendingFile exists its path is registered with the interrupt
 // handler, which removes it if a second signal ends the process.
@@ -14,18 +21,20 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 class PendingFile {
  public:
   PendingFile(const std::string& target, bool overwrite);
-  // Removes the hidden file unless it was committed.
+  // Removes the hidden file unless it was committed, then lets go of its lock.
   ~PendingFile();
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;
 
   const std::string& path() const { return temp_; }
   // Gives the written file the target's name. Without overwrite an existing
-  // target is never replaced: false, and the hidden file is kept, named in error.
+  // target is never replaced: false, and the new file is kept under a free
+  // name of its own, which error names.
   bool commit(std::string& error);
 
   // The hidden name for target as process pid would make it.
@@ -33,10 +42,20 @@ class PendingFile {
   // Removes hidden files of target left by processes that no longer run;
   // returns how many.
   static int removeLeftovers(const std::string& target);
+  // "NAME (n).EXT" beside target.
+  static std::string numberedName(const std::string& target, int n);
 
  private:
+  void create();
+
   std::string target_;
   std::string temp_;
+  int lock_ = -1;  // the hidden file, held locked
   bool overwrite_;
   bool committed_ = false;
 };
+
+// The two paths name one file: one inode, or the same path once resolved.
+bool sameFile(const std::string& a, const std::string& b);
+// The first of inputs that output would write over, or "" for none.
+std::string inputAt(const std::string& output, const std::vector<std::string>& inputs);

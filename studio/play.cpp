@@ -113,17 +113,30 @@ class ShadertoyMouse {
 // for the next), in ms, one a line, written when play ends.
 class FrameTimes {
  public:
-  explicit FrameTimes(std::string path) : path_(std::move(path)) {}
+  FrameTimes(std::string path, bool overwrite) : path_(std::move(path)), overwrite_(overwrite) {}
+  // Written as render writes: under a hidden name, then named, never over a
+  // file that appeared meanwhile unless --overwrite.
   ~FrameTimes() {
     if (path_.empty()) {
       return;
     }
-    std::ofstream out(path_);
-    for (double ms : times_) {
-      out << ms << "\n";
+    PendingFile file(path_, overwrite_);
+    std::string error;
+    {
+      std::ofstream out(file.path());
+      for (double ms : times_) {
+        out << ms << "\n";
+      }
+      out.close();
+      if (!out) {
+        error = "cannot write the frame times to " + path_;
+      }
     }
-    if (!out) {
-      std::cerr << "vrax-studio: cannot write the frame times to " << path_ << std::endl;
+    if (error.empty()) {
+      file.commit(error);
+    }
+    if (!error.empty()) {
+      std::cerr << "vrax-studio: " << error << std::endl;
     }
   }
   FrameTimes(const FrameTimes&) = delete;
@@ -136,8 +149,40 @@ class FrameTimes {
 
  private:
   std::string path_;
+  bool overwrite_;
   std::vector<double> times_;
 };
+
+// --frame-times FILE is refused up front when it would replace a file
+// without --overwrite, or anything the run reads whatever the flags.
+// "" when it may be written.
+std::string checkFrameTimes(const PlayOptions& o) {
+  if (o.frameTimes.empty()) {
+    return "";
+  }
+  std::string shaders = o.shaders.empty() ? defaultShaderDir() : o.shaders;
+  if (!o.picture.empty()) {
+    GalleryPicture chosen;
+    std::string ignored;
+    shaders = findGalleryPicture(o.picture, chosen, ignored) ? chosen.path : "";
+  }
+  std::vector<std::string> inputs = shaderFiles(shaders);
+  inputs.push_back(o.capture ? "" : o.sound);
+  inputs.push_back(o.font);
+  inputs.insert(inputs.end(), o.images.begin(), o.images.end());
+  const std::string input = inputAt(o.frameTimes, inputs);
+  if (!input.empty()) {
+    return "--frame-times " + o.frameTimes + " is " + input + ", which play reads; choose another file";
+  }
+  std::error_code ec;
+  if (std::filesystem::is_directory(o.frameTimes, ec)) {
+    return "--frame-times " + o.frameTimes + " is a folder; give a file name";
+  }
+  if (!o.overwrite && std::filesystem::exists(std::filesystem::symlink_status(o.frameTimes, ec))) {
+    return "--frame-times " + o.frameTimes + " exists; pass --overwrite to replace it";
+  }
+  return "";
+}
 
 // GLFW and its window, released in reverse.
 class Window {
@@ -450,9 +495,9 @@ class Session {
 
   void run() {
     Pacer pacer(window_.refreshRate());
-    FrameTimes frameTimes(o_.frameTimes);
+    FrameTimes frameTimes(o_.frameTimes, o_.overwrite);
     Clock::time_point last = Clock::now();
-    stopAtNextFrame();
+    bool first = true;
     while (!glfwWindowShouldClose(window_.get()) && !interrupted()) {
       glfwPollEvents();
       const Clock::time_point now = Clock::now();
@@ -474,6 +519,12 @@ class Session {
       }
       const Clock::time_point beforeSwap = Clock::now();
       glfwSwapBuffers(window_.get());
+      if (first) {
+        // The driver compiles at the first draw: until then a signal ends play at once.
+        glFinish();
+        stopAtNextFrame();
+        first = false;
+      }
       frameTimes.add(Clock::now() - now);
       pacer.wait(Clock::now() - beforeSwap);
       if (capture_) {
@@ -690,6 +741,10 @@ class Session {
 int runPlay(const PlayOptions& o) {
   if (o.listDevices) {
     return listCaptureDevices();
+  }
+  const std::string frameTimesError = checkFrameTimes(o);
+  if (!frameTimesError.empty()) {
+    return report(kExitUsage, frameTimesError);
   }
   catchInterrupts();
   Session session(o);

@@ -4,10 +4,11 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <utility>
 
-Progress::Progress(int64_t total, double fps, bool quiet)
+Progress::Progress(int64_t total, double fps, bool quiet, std::string label)
     : start_(std::chrono::steady_clock::now()), lastDrawn_(start_), total_(total), fps_(fps), quiet_(quiet),
-      terminal_(isatty(STDERR_FILENO) == 1) {}
+      label_(std::move(label)), terminal_(isatty(STDERR_FILENO) == 1) {}
 
 double Progress::elapsed() const {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
@@ -28,7 +29,7 @@ void Progress::update(int64_t done) {
       return;
     }
     lastDrawn_ = now;
-    std::fprintf(stderr, "\r%lld/%lld frames  %3d%%  %.2fx real time  %ds left   ", static_cast<long long>(done),
+    std::fprintf(stderr, "\r%s%lld/%lld frames  %3d%%  %.2fx real time  %ds left   ", label_.c_str(), static_cast<long long>(done),
                  static_cast<long long>(total_), percent, speed, static_cast<int>(left + 0.5));
     std::fflush(stderr);
     drawn_ = true;
@@ -37,7 +38,7 @@ void Progress::update(int64_t done) {
   const int tenth = static_cast<int>(10 * done / total_);
   if (tenth > lastTenth_) {
     lastTenth_ = tenth;
-    std::fprintf(stderr, "%lld/%lld frames  %d%%  %.2fx real time  %ds left\n", static_cast<long long>(done),
+    std::fprintf(stderr, "%s%lld/%lld frames  %d%%  %.2fx real time  %ds left\n", label_.c_str(), static_cast<long long>(done),
                  static_cast<long long>(total_), percent, speed, static_cast<int>(left + 0.5));
   }
 }

@@ -12,7 +12,8 @@
 
 class Progress {
  public:
-  Progress(int64_t total, double fps, bool quiet);
+  // label goes before each line ("" for a render's own frames).
+  Progress(int64_t total, double fps, bool quiet, std::string label = "");
   void update(int64_t done);
   // Ends the in-place line, if one was written.
   void end();
@@ -24,6 +25,7 @@ class Progress {
   int64_t total_;
   double fps_;
   bool quiet_;
+  std::string label_;
   bool terminal_;
   bool drawn_ = false;
   int lastTenth_ = 0;

@@ -43,6 +43,9 @@
 
 namespace {
 
+// Seconds of earlier frames a picture that reads `previous` still shows.
+constexpr double kPictureMemory = 10.0;
+
 bool endsWithPng(const std::string& path) {
   std::string ext = std::filesystem::path(path).extension().string();
   for (char& c : ext) {
@@ -67,18 +70,13 @@ std::string secondsText(double seconds) {
   return out + " s";
 }
 
-// The paths name one file: the same path after resolving, or one inode.
-bool sameFile(const std::string& a, const std::string& b) {
-  struct stat sa {};
-  struct stat sb {};
-  if (stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0) {
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-  }
-  std::error_code ea;
-  std::error_code eb;
-  const auto ca = std::filesystem::weakly_canonical(a, ea);
-  const auto cb = std::filesystem::weakly_canonical(b, eb);
-  return !ea && !eb && ca == cb;
+// Every file the run reads: the sound, the images, the font and the shader files.
+std::vector<std::string> inputsOf(const RenderOptions& o) {
+  std::vector<std::string> inputs = shaderFiles(o.shaders.empty() ? defaultShaderDir() : o.shaders);
+  inputs.push_back(o.sound);
+  inputs.push_back(o.font);
+  inputs.insert(inputs.end(), o.images.begin(), o.images.end());
+  return inputs;
 }
 
 // What failure messages call OUTPUT: its whole path, so the folder is named too.
@@ -282,16 +280,10 @@ class Drawing {
     picture_->setCover(chooseCover(o_.sound, images_));
     return true;
   }
-  // Frame n's analysis; the smoothing carries, so every frame from 0 on is
-  // stepped, drawn or not. A pair that reads the previous frame has every
-  // frame drawn, so a span starts from the same picture as a whole render.
-  void skip(int64_t n) {
-    if (picture_->readsPrevious()) {
-      draw(n);
-      return;
-    }
-    step(n);
-  }
+  // Frame n's analysis, not drawn: the smoothing carries, so every frame
+  // from 0 on is stepped.
+  void skip(int64_t n) { step(n); }
+  bool readsPrevious() const { return picture_->readsPrevious(); }
   void draw(int64_t n) {
     const AudioInputs& inputs = step(n);
     picture_->setInputs(inputs);
@@ -342,12 +334,37 @@ class Drawing {
   Analysis analysis_;
 };
 
+// A render that starts late steps the analysis through every frame before
+// it. A picture that reads the previous frame remembers only seconds of it,
+// so only its last kPictureMemory seconds before the start are drawn.
+void preRoll(const RenderOptions& o, const Span& span, Drawing& drawing) {
+  const auto memory = static_cast<int64_t>(std::ceil(kPictureMemory * o.fps.value()));
+  const int64_t drawFrom = drawing.readsPrevious() ? std::max<int64_t>(0, span.first - memory) : span.first;
+  Progress progress(span.first, o.fps.value(), o.quiet || span.first < 2 * memory, "up to --from: ");
+  for (int64_t n = 0; n < span.first; ++n) {
+    if (n >= drawFrom) {
+      drawing.draw(n);
+    } else {
+      drawing.skip(n);
+    }
+    if (n % 64 == 0) {
+      progress.update(n);
+    }
+  }
+  progress.update(span.first);
+  progress.end();
+}
+
 int writeStill(const RenderOptions& o, const FrameClock& clock, const Span& span, Drawing& drawing) {
   PendingFile file(o.output, o.overwrite);
   std::string error;
   drawing.draw(span.first);
   const std::vector<uint8_t> pixels = readPixels(o.width, o.height);
-  if (!writePng(file.path(), pixels.data(), o.width, o.height, error, outputName(o.output)) || !file.commit(error)) {
+  if (glErrorsReported() > 0) {
+    return report(kExitFailure, "the GL driver reported errors while drawing (above); nothing written");
+  }
+  if (!writePng(file.path(), pixels.data(), o.width, o.height, error, outputName(o.output), o.transparent) ||
+      !file.commit(error)) {
     return report(kExitFailure, error);
   }
   if (!o.quiet) {
@@ -392,6 +409,7 @@ int writeVideo(const RenderOptions& o, const Sound& sound, const FrameClock& clo
     spare.push(std::vector<uint8_t>(readback.bytes()));
   }
   std::string encodeError;
+  std::string drawError;
   std::thread encoderThread([&] {
     encodeError = encodeAll(encoder, sound, clock, span, Fades{o.fadeIn, o.fadeOut}, filled, spare);
     filled.close();
@@ -405,7 +423,8 @@ int writeVideo(const RenderOptions& o, const Sound& sound, const FrameClock& clo
       return false;
     }
     if (!readback.finish(pixels.data())) {
-      std::cerr << "vrax-studio: a picture could not be read back" << std::endl;
+      drawError = "a picture could not be read back from the GPU";
+      return false;
     }
     return filled.push(std::move(pixels));
   };
@@ -414,6 +433,12 @@ int writeVideo(const RenderOptions& o, const Sound& sound, const FrameClock& clo
   bool going = true;
   for (int64_t n = span.first; n < span.end && going && !interrupted(); ++n) {
     drawing.draw(n);
+    if (n == span.first) {
+      // The driver compiles at the first draw; until that is done a signal
+      // ends the run at once, after it the file is completed.
+      glFinish();
+      stopAtNextFrame();
+    }
     readback.start();
     ++drawn;
     if (readback.pending() == readback.depth()) {
@@ -432,6 +457,12 @@ int writeVideo(const RenderOptions& o, const Sound& sound, const FrameClock& clo
   const bool wasInterrupted = interrupted();
   if (!encodeError.empty()) {
     return report(kExitFailure, withLibraryDetail(encodeError));
+  }
+  if (drawError.empty() && glErrorsReported() > 0) {
+    drawError = "the GL driver reported errors while drawing (above); the pictures cannot be trusted";
+  }
+  if (!drawError.empty()) {
+    return report(kExitFailure, drawError + "; nothing written");
   }
   if (wasInterrupted && drawn == 0) {
     return report(kExitInterrupted, "interrupted before the first frame; nothing written");
@@ -471,17 +502,34 @@ int runRender(const RenderOptions& given) {
     }
     o.shaders = picture.path;
   }
-  // Whatever the flags: writing over the song would destroy it.
+  // Whatever the flags: writing over what the run reads would destroy it.
   if (sameFile(o.sound, o.output)) {
     return report(kExitUsage, o.output + " is the sound being rendered; choose another OUTPUT");
   }
+  const std::string input = inputAt(o.output, inputsOf(o));
+  if (!input.empty()) {
+    return report(kExitUsage, o.output + " is " + input + ", which this render reads; choose another OUTPUT");
+  }
+  std::error_code folderError;
+  if (std::filesystem::is_directory(o.output, folderError)) {
+    return report(kExitUsage, o.output + " is a folder; OUTPUT must name a file");
+  }
   const bool still = endsWithPng(o.output);
+  if (still && !o.codec.empty()) {
+    return report(kExitUsage, "--codec is for videos; a .png is always PNG");
+  }
+  if (still && !o.preset.empty()) {
+    return report(kExitUsage, "--preset is for videos; a .png has no encoder speed");
+  }
   const std::string container = containerFor(o.output);
   if (!still && container.empty()) {
     return report(kExitUsage, "OUTPUT must end in .mp4, .mkv, .mov, .webm or .png (got \"" + o.output + "\")");
   }
   if (!still) {
-    const std::string codecError = checkCodec(o.codec, container, o.transparent);
+    std::string codecError = checkCodec(o.codec, container, o.transparent);
+    if (codecError.empty()) {
+      codecError = checkPreset(o.codec, container, o.preset, o.crf);
+    }
     if (!codecError.empty()) {
       return report(kExitUsage, codecError);
     }
@@ -519,6 +567,13 @@ int runRender(const RenderOptions& given) {
     return status;
   }
 
+  const double spanSeconds = static_cast<double>(span.end - span.first) / o.fps.value();
+  if (!still && o.fadeIn + o.fadeOut > spanSeconds + 1e-9) {
+    return report(kExitUsage, std::string(o.fadeIn > 0 && o.fadeOut > 0 ? "--fade-in and --fade-out together (" :
+                                          o.fadeIn > 0 ? "--fade-in (" : "--fade-out (") +
+                                  secondsText(o.fadeIn + o.fadeOut) + ") are longer than what is rendered (" +
+                                  secondsText(spanSeconds) + ")");
+  }
   Drawing drawing(o, clock, images);
   std::string error;
   if (!drawing.open(error)) {
@@ -532,11 +587,8 @@ int runRender(const RenderOptions& given) {
     }
     drawing.setTitle(title, span.first);
   }
-  // A render that starts late steps through the frames before it.
-  for (int64_t n = 0; n < span.first; ++n) {
-    drawing.skip(n);
-  }
-  // Until here a signal ends the run at once; from here it completes the file.
-  stopAtNextFrame();
+  preRoll(o, span, drawing);
+  // A still is one frame: a signal while it is drawn ends the run with
+  // nothing written. A video says it can stop once its first frame is done.
   return still ? writeStill(o, clock, span, drawing) : writeVideo(o, sound, clock, span, container, drawing);
 }

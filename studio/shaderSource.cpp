@@ -91,6 +91,18 @@ bool findShaderSource(const std::string& path, ShaderSource& out, std::string& e
   return true;
 }
 
+std::vector<std::string> shaderFiles(const std::string& path) {
+  ShaderSource source;
+  std::string ignored;
+  std::vector<std::string> files;
+  if (!path.empty() && findShaderSource(path, source, ignored)) {
+    for (const std::string& name : source.names) {
+      files.push_back(source.form == ShaderForm::Shadertoy ? source.file : source.folder + "/" + name);
+    }
+  }
+  return files;
+}
+
 std::string wrapShadertoy(const std::string& user, std::string& error) {
   static const std::regex hasMain(R"(\bvoid\s+mainImage\s*\()");
   if (!std::regex_search(user, hasMain)) {

@@ -27,6 +27,9 @@ struct ShaderSource {
 // half there, a multipass folder, ...).
 bool findShaderSource(const std::string& path, ShaderSource& out, std::string& error);
 
+// The paths of the files path's shaders are made of ({} when it names none).
+std::vector<std::string> shaderFiles(const std::string& path);
+
 // Reads the source's files as the vertex and fragment stage to build; a file
 // over 1 MB, or a Shadertoy shader needing what is not supported, is refused
 // with the reason.
