@@ -1,6 +1,8 @@
 // picture.cpp — see picture.h.
 #include "picture.h"
 
+#include "shaderSource.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -8,7 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <regex>
+#include <cctype>
 #include <sstream>
 
 #include "scene.h"
@@ -106,9 +108,24 @@ bool readShaderPair(const std::string& dir, ShaderFile& vertex, ShaderFile& frag
   return readText(vertex.path, vertex.text, error) && readText(fragment.path, fragment.text, error);
 }
 
+namespace {
+
+// Reads the digits at text[at...]; false when there are none.
+bool digitsAt(const std::string& text, size_t& at, std::string& out) {
+  const size_t start = at;
+  while (at < text.size() && at - start < 10 && std::isdigit(static_cast<unsigned char>(text[at]))) {
+    ++at;
+  }
+  out = text.substr(start, at - start);
+  return !out.empty();
+}
+
+}  // namespace
+
+// Mesa writes "STRING:LINE(COLUMN): ", NVIDIA "STRING(LINE) : ". Lines from
+// kWrapperLine on are what Shadertoy's form adds after the user's file. A
+// line quoting a huge identifier is cut short.
 std::string describeShaderLog(const std::string& log, const std::string& path) {
-  static const std::regex mesa(R"(^\d+:(\d+)\((\d+)\): )");
-  static const std::regex nvidia(R"(^\d+\((\d+)\) : )");
   std::istringstream lines(log);
   std::string line;
   std::string out;
@@ -116,15 +133,28 @@ std::string describeShaderLog(const std::string& log, const std::string& path) {
     if (line.empty()) {
       continue;
     }
-    std::smatch m;
-    if (std::regex_search(line, m, mesa)) {
-      line = path + ":" + m[1].str() + ":" + m[2].str() + ": " + m.suffix().str();
-    } else if (std::regex_search(line, m, nvidia)) {
-      line = path + ":" + m[1].str() + ": " + m.suffix().str();
-    } else {
-      line = path + ": " + line;
+    size_t at = 0;
+    std::string source;
+    std::string number;
+    std::string column;
+    std::string described = path + ": " + line;
+    if (digitsAt(line, at, source) && at < line.size() && line[at] == ':' && digitsAt(line, ++at, number) &&
+        at < line.size() && line[at] == '(' && digitsAt(line, ++at, column) && line.compare(at, 3, "): ") == 0) {
+      described = std::stol(number) >= kWrapperLine
+                      ? path + ": in the main() the Shadertoy form adds after your file: " + line.substr(at + 3)
+                      : path + ":" + number + ":" + column + ": " + line.substr(at + 3);
+    } else if (at = 0; digitsAt(line, at, source) && at < line.size() && line[at] == '(' &&
+                       digitsAt(line, ++at, number) && line.compare(at, 4, ") : ") == 0) {
+      described = path + ":" + number + ": " + line.substr(at + 4);
     }
-    out += line + "\n";
+    if (described.size() > 400) {
+      size_t cut = 400;
+      while (cut > 0 && (static_cast<unsigned char>(described[cut]) & 0xC0) == 0x80) {
+        --cut;
+      }
+      described = described.substr(0, cut) + "…";
+    }
+    out += described + "\n";
   }
   return out;
 }

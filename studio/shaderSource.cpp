@@ -1,8 +1,9 @@
 // shaderSource.cpp — see shaderSource.h.
 #include "shaderSource.h"
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
-#include <regex>
 
 namespace fs = std::filesystem;
 
@@ -79,7 +80,12 @@ bool findShaderSource(const std::string& path, ShaderSource& out, std::string& e
   // Buffers and common code are further passes this program does not run.
   for (const auto& entry : fs::directory_iterator(path, ec)) {
     const std::string name = entry.path().filename().string();
-    if (name != "image.glsl" && entry.path().extension() == ".glsl") {
+    std::string lower = name;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string extension = fs::path(lower).extension().string();
+    const bool shaderCode = extension == ".glsl" || extension == ".frag" || extension == ".fs";
+    if (name != "image.glsl" && shaderCode) {
       error = path + " is a multipass Shadertoy shader (" + name +
               " beside image.glsl); buffers and common code are not supported, only image.glsl on its own";
       return false;
@@ -103,20 +109,125 @@ std::vector<std::string> shaderFiles(const std::string& path) {
   return files;
 }
 
-std::string wrapShadertoy(const std::string& user, std::string& error) {
-  static const std::regex hasMain(R"(\bvoid\s+mainImage\s*\()");
-  if (!std::regex_search(user, hasMain)) {
+namespace {
+
+bool identifierStart(char c) {
+  return std::isalpha(static_cast<unsigned char>(c)) || c == '_';
+}
+bool identifierPart(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+}
+
+// The text with every comment turned into spaces (line breaks kept), so
+// positions and line numbers stay those of the text. One pass, no recursion:
+// any length of any run of characters costs the same.
+std::string withoutComments(const std::string& text) {
+  std::string out = text;
+  size_t i = 0;
+  while (i < out.size()) {
+    if (out.compare(i, 2, "//") == 0) {
+      while (i < out.size() && out[i] != '\n') {
+        out[i++] = ' ';
+      }
+    } else if (out.compare(i, 2, "/*") == 0) {
+      out[i] = out[i + 1] = ' ';
+      i += 2;
+      while (i < out.size() && out.compare(i, 2, "*/") != 0) {
+        if (out[i] != '\n') {
+          out[i] = ' ';
+        }
+        ++i;
+      }
+      for (int k = 0; k < 2 && i < out.size(); ++k) {
+        out[i++] = ' ';
+      }
+    } else {
+      ++i;
+    }
+  }
+  return out;
+}
+
+// Identifiers and semicolons, in order, from code without comments.
+std::vector<std::string> tokens(const std::string& code) {
+  std::vector<std::string> out;
+  size_t i = 0;
+  while (i < code.size()) {
+    if (identifierStart(code[i])) {
+      const size_t start = i;
+      while (i < code.size() && identifierPart(code[i])) {
+        ++i;
+      }
+      out.push_back(code.substr(start, i - start));
+    } else if (std::isdigit(static_cast<unsigned char>(code[i]))) {
+      while (i < code.size() && identifierPart(code[i])) {
+        ++i;  // a number, with its suffix: not an identifier
+      }
+    } else {
+      if (code[i] == ';') {
+        out.emplace_back(";");
+      }
+      ++i;
+    }
+  }
+  return out;
+}
+
+// Blanks a "#version" line: the form supplies its own (GLSL ES 3.00), and a
+// second one is an error. The line stays, so the user's line numbers hold.
+void dropVersionLine(std::string& user, const std::string& code) {
+  size_t line = 0;
+  while (line < code.size()) {
+    const size_t end = std::min(code.find('\n', line), code.size());
+    size_t i = code.find_first_not_of(" \t\r", line);
+    if (i < end && code[i] == '#') {
+      i = code.find_first_not_of(" \t", i + 1);
+      if (i < end && code.compare(i, 7, "version") == 0) {
+        std::fill(user.begin() + static_cast<std::ptrdiff_t>(line), user.begin() + static_cast<std::ptrdiff_t>(end),
+                  ' ');
+      }
+    }
+    line = end + 1;
+  }
+}
+
+}  // namespace
+
+std::string wrapShadertoy(const std::string& given, std::string& error) {
+  std::string user = given;
+  // Editors on some systems start a file with a byte order mark; GLSL has none.
+  if (user.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+    user.erase(0, 3);
+  }
+  const std::string code = withoutComments(user);
+  dropVersionLine(user, code);
+  const std::vector<std::string> words = tokens(code);
+  // mainImage as code, not in a comment; a macro may make it (#define mainImage(f, c) ...).
+  if (std::find(words.begin(), words.end(), "mainImage") == words.end()) {
     error = "it has no mainImage(out vec4, in vec2); a Shadertoy shader needs one";
     return "";
   }
   std::string text = kShadertoyUniforms;
   // Channels the user declares are theirs; anything but a 2D texture is a
   // channel kind this program cannot feed.
-  static const std::regex declared(R"(\buniform\s+(\w+\s+)?(\w+)\s+iChannel([0-3])\s*;)");
   bool mine[4] = {true, true, true, true};
-  for (auto it = std::sregex_iterator(user.begin(), user.end(), declared); it != std::sregex_iterator(); ++it) {
-    const std::string type = (*it)[2].str();
-    const int channel = std::stoi((*it)[3].str());
+  for (size_t i = 0; i < words.size(); ++i) {
+    if (words[i] != "uniform") {
+      continue;
+    }
+    size_t end = i + 1;
+    while (end < words.size() && end < i + 6 && words[end] != ";") {
+      ++end;
+    }
+    if (end >= words.size() || words[end] != ";" || end < i + 3) {
+      continue;
+    }
+    const std::string& name = words[end - 1];
+    if (name.size() != 9 || name.compare(0, 8, "iChannel") != 0 || name[8] < '0' || name[8] > '3') {
+      continue;
+    }
+    const std::string& type = words[end - 2];
+    const int channel = name[8] - '0';
     if (type != "sampler2D") {
       error = "iChannel" + std::to_string(channel) + " is a " + type +
               "; only 2D channels (the sound and --image pictures) are supported, not cubemaps, volumes, "
@@ -130,8 +241,10 @@ std::string wrapShadertoy(const std::string& user, std::string& error) {
       text += "uniform sampler2D iChannel" + std::to_string(c) + ";\n";
     }
   }
-  // The driver counts the user's lines from 1 again.
-  text += "#line 1\n" + user + "\n" + kShadertoyMain;
+  // The driver counts the user's lines from 1 again; what follows the file
+  // is numbered from kWrapperLine, so an error there is not taken for one of
+  // the user's lines (Mesa does not print the source string number).
+  text += "#line 1\n" + user + "\n#line " + std::to_string(kWrapperLine) + "\n" + kShadertoyMain;
   return text;
 }
 

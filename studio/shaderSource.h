@@ -35,6 +35,9 @@ std::vector<std::string> shaderFiles(const std::string& path);
 // with the reason.
 bool readShaderSource(const ShaderSource& source, ShaderFile& vertex, ShaderFile& fragment, std::string& error);
 
+// The first line number of what the wrapper adds after the user's file.
+constexpr int kWrapperLine = 9000000;
+
 // The wrapped fragment stage for Shadertoy's form, and how many lines come
 // before the user's first line (0 when the driver honours #line).
 std::string wrapShadertoy(const std::string& user, std::string& error);
