@@ -30,8 +30,16 @@ class FfmpegSound {
 
   // False with FFmpeg's reason when the file holds no sound it can decode.
   bool open(const std::string& path, std::string& error);
+  // Whether the file was a container FFmpeg knows, whatever came after.
+  bool recognised() const { return recognised_; }
   int channels() const { return channels_; }
   int rate() const { return rate_; }
+  // Moves to frame, landing early where the container can seek and decoding
+  // up to it. False where it cannot (the caller then reads from the start).
+  bool seek(int64_t frame);
+  // The length the container states, in frames; -1 where it states none
+  // that can be trusted.
+  int64_t statedFrames() const { return limit_; }
   // Up to `frames` interleaved frames; 0 at the end.
   int64_t read(float* into, int64_t frames);
   // title, artist and album where the file has them.
@@ -40,6 +48,9 @@ class FfmpegSound {
  private:
   bool decodeMore();
   void take(AVFrame* frame);
+  bool convertFrom(const AVFrame* frame);
+  void dropBefore(const AVFrame* frame, size_t old);
+  void drain();
 
   struct Parts;
   std::unique_ptr<Parts> parts_;
@@ -50,5 +61,7 @@ class FfmpegSound {
   size_t pendingAt_ = 0;
   int64_t limit_ = -1;  // frames the container says the sound has; -1: unknown
   int64_t delivered_ = 0;
+  int64_t seekTarget_ = -1;  // after a seek, until the target is reached
   bool ended_ = false;
+  bool recognised_ = false;
 };

@@ -6,12 +6,77 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <fstream>
 #include <iostream>
 #include <memory>
 
 namespace {
 
-InputPtr openInput(const std::string& path, std::string& error) {
+uint32_t bigEndian(const uint8_t* p, int bytes) {
+  uint32_t v = 0;
+  for (int i = 0; i < bytes; ++i) {
+    v = (v << 8) | p[i];
+  }
+  return v;
+}
+
+// The size a PNG or JPEG states in its header, read before anything is
+// decoded: a small file may claim 16000x16000 and cost a gigabyte to decode.
+// False where the header says nothing readable (other formats).
+bool statedSize(const uint8_t* data, size_t size, int& width, int& height) {
+  static const uint8_t png[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  if (size >= 24 && std::equal(png, png + 8, data) && std::equal(data + 12, data + 16, "IHDR")) {
+    width = static_cast<int>(std::min<uint32_t>(bigEndian(data + 16, 4), 1u << 30));
+    height = static_cast<int>(std::min<uint32_t>(bigEndian(data + 20, 4), 1u << 30));
+    return true;
+  }
+  if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) {
+    return false;
+  }
+  // JPEG: walk the markers to the first start of frame.
+  size_t at = 2;
+  while (at + 9 < size) {
+    if (data[at] != 0xFF) {
+      return false;
+    }
+    const uint8_t marker = data[at + 1];
+    if (marker == 0xFF) {
+      ++at;
+      continue;
+    }
+    const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+    if (frame) {
+      height = static_cast<int>(bigEndian(data + at + 5, 2));
+      width = static_cast<int>(bigEndian(data + at + 7, 2));
+      return true;
+    }
+    at += 2 + bigEndian(data + at + 2, 2);
+  }
+  return false;
+}
+
+bool sizeTooLarge(int width, int height, std::string& error) {
+  if (width > kMaxImageSide || height > kMaxImageSide) {
+    error = "it is " + std::to_string(width) + "x" + std::to_string(height) + ", larger than " +
+            std::to_string(kMaxImageSide) + " a side";
+    return true;
+  }
+  return false;
+}
+
+bool headerTooLarge(const std::string& path, std::string& error) {
+  std::ifstream file(path, std::ios::binary);
+  std::vector<uint8_t> head(65536);
+  file.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
+  int width = 0;
+  int height = 0;
+  return statedSize(head.data(), static_cast<size_t>(file.gcount()), width, height) &&
+         sizeTooLarge(width, height, error);
+}
+
+// The file opened; its streams probed unless only the header's attached
+// pictures are wanted (probing decodes them, whatever their size).
+InputPtr openInput(const std::string& path, std::string& error, bool probe = true) {
   AVFormatContext* raw = nullptr;
   const std::string url = "file:" + path;
   const int ret = avformat_open_input(&raw, url.c_str(), nullptr, nullptr);
@@ -20,7 +85,7 @@ InputPtr openInput(const std::string& path, std::string& error) {
     return nullptr;
   }
   InputPtr input(raw);
-  if (avformat_find_stream_info(input.get(), nullptr) < 0) {
+  if (probe && avformat_find_stream_info(input.get(), nullptr) < 0) {
     error = "cannot make sense of its contents";
     return nullptr;
   }
@@ -106,6 +171,9 @@ bool loadImage(const std::string& path, Image& out, std::string& error) {
     error = stat(path.c_str(), &info) != 0 ? "No such file or directory" : "it is not a regular file";
     return false;
   }
+  if (headerTooLarge(path, error)) {
+    return false;
+  }
   InputPtr input = openInput(path, error);
   if (!input) {
     error = "not a picture (" + error + ")";
@@ -137,13 +205,19 @@ bool loadImage(const std::string& path, Image& out, std::string& error) {
 
 bool loadCover(const std::string& soundPath, Image& out, std::string& error) {
   std::string ignored;
-  InputPtr input = openInput(soundPath, ignored);
+  InputPtr input = openInput(soundPath, ignored, false);
   if (!input) {
     return false;
   }
   for (unsigned i = 0; i < input->nb_streams; ++i) {
     const AVStream* stream = input->streams[i];
     if ((stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0 && stream->attached_pic.size > 0) {
+      int width = 0;
+      int height = 0;
+      if (statedSize(stream->attached_pic.data, static_cast<size_t>(stream->attached_pic.size), width, height) &&
+          sizeTooLarge(width, height, error)) {
+        return false;
+      }
       return decodePacket(stream, &stream->attached_pic, out, error);
     }
   }

@@ -71,6 +71,18 @@ std::string withLibraryDetail(const std::string& message) {
   return out;
 }
 
+void clearLibraryDetail() {
+  std::lock_guard<std::mutex> hold(latestLock);
+  latest.clear();
+}
+
+std::string takeLibraryDetail() {
+  std::lock_guard<std::mutex> hold(latestLock);
+  std::string out;
+  out.swap(latest);
+  return out;
+}
+
 QuietStderr::QuietStderr() {
   if (verbose.load()) {
     return;

@@ -17,6 +17,11 @@ void routeLibraryLogs(bool verbose);
 bool verboseLibraries();
 // message, with FFmpeg's latest error line in brackets after it when there is one.
 std::string withLibraryDetail(const std::string& message);
+// Forgets the kept line, so what an earlier operation said is never taken
+// for the reason a later one failed; each operation that may fail calls it first.
+void clearLibraryDetail();
+// The kept line, taken ("" for none).
+std::string takeLibraryDetail();
 
 class QuietStderr {
  public:

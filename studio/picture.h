@@ -77,6 +77,7 @@ class Picture {
   // The next draw sees a black "previous" (a seek).
   void clearPrevious();
   bool readsPrevious() const;
+  bool readsCover() const { return at_[kCover] >= 0 || at_[kCoverSize] >= 0; }
   // Clears and draws into whatever framebuffer is bound, width × height, as
   // frame number `frame` (the "frame" input).
   void draw(int width, int height, float itime, int64_t frame = 0);

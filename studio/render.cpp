@@ -277,7 +277,9 @@ class Drawing {
     for (size_t i = 0; i < images_.size(); ++i) {
       picture_->setImage(static_cast<int>(i), images_[i]);
     }
-    picture_->setCover(chooseCover(o_.sound, images_));
+    // Cover art is decoded only for a picture that shows it.
+    picture_->setCover(picture_->readsCover() ? chooseCover(o_.sound, images_)
+                                              : images_.empty() ? Image{} : images_.front());
     return true;
   }
   // Frame n's analysis, not drawn: the smoothing carries, so every frame

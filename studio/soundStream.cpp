@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "audio.h"
+#include "libraryLog.h"
 #include "sampleWindow.h"
 
 bool checkSoundPath(const std::string& path, std::string& error) {
@@ -42,13 +43,26 @@ bool SoundFile::open(const std::string& path, std::string& error) {
     return false;
   }
   file_ = sf_open(path.c_str(), SFM_READ, &info_);
+  if (file_ != nullptr && (info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG) {
+    // libsndfile's MP3 reading stops for good at the first damaged frame;
+    // FFmpeg's skips it and goes on, as players do.
+    sf_close(file_);
+    file_ = nullptr;
+  }
   if (file_ == nullptr) {
     const std::string libsndfile = sf_strerror(nullptr);
     other_ = std::make_unique<FfmpegSound>();
-    std::string ignored;
-    if (!other_->open(path, ignored)) {
+    std::string reason;
+    clearLibraryDetail();
+    if (!other_->open(path, reason)) {
+      // The reason of the reader that knew the file best: FFmpeg's where it
+      // knew the container (a video without sound), what FFmpeg's parser
+      // said where it broke off (an m4a cut short), else libsndfile's.
+      const std::string detail = takeLibraryDetail();
+      error = other_->recognised() ? reason
+              : !detail.empty()    ? "it is damaged or cut short (" + detail + ")"
+                                   : libsndfile;
       other_.reset();
-      error = libsndfile;
       return false;
     }
     info_ = SF_INFO{};
@@ -71,8 +85,11 @@ bool SoundFile::seek(int64_t frame) {
   if (file_ != nullptr && sf_seek(file_, 0, SEEK_SET) != 0) {
     return false;
   }
+  if (other_ && other_->seek(frame)) {
+    return true;
+  }
   if (other_) {
-    // From the start again: compressed sound is read, not seeked.
+    // From the start again, where the container cannot seek (or near the start).
     other_ = std::make_unique<FfmpegSound>();
     std::string ignored;
     if (!other_->open(path_, ignored)) {
@@ -176,6 +193,9 @@ bool decodeWholeSound(const std::string& path, SoundData& out, std::string& erro
 }
 
 int64_t countFrames(SoundFile& file) {
+  if (file.statedFrames() >= 0) {
+    return file.statedFrames();
+  }
   constexpr int64_t kChunk = 1 << 15;
   std::vector<int16_t> values(static_cast<size_t>(kChunk) * static_cast<size_t>(file.channels()));
   std::vector<float> scratch;

@@ -58,6 +58,9 @@ class SoundFile {
   // title, artist and album where the file has them.
   std::map<std::string, std::string> tags() const;
 
+  // The length a compressed file's container states and FFmpeg trusts; -1
+  // otherwise (then only reading it through tells).
+  int64_t statedFrames() const { return other_ ? other_->statedFrames() : -1; }
   int channels() const { return info_.channels; }
   int rate() const { return info_.samplerate; }
 
@@ -75,8 +78,8 @@ class SoundFile {
 bool decodeWholeSound(const std::string& path, SoundData& out, std::string& error,
                       std::map<std::string, std::string>* tags = nullptr);
 
-// Reads the file to its end and returns the frames it delivered (a header may
-// claim hours a file does not hold).
+// The frames the file holds: the length its container states where FFmpeg
+// trusts it, else read to its end (a header may claim hours a file does not hold).
 int64_t countFrames(SoundFile& file);
 
 // A file read offline: the sound around each frame's time, for frames that
