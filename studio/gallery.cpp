@@ -25,6 +25,28 @@ std::string galleryFolder() {
   return "";
 }
 
+std::string galleryProblem() {
+  if (const char* own = std::getenv("VRAX_PICTURES"); own != nullptr && own[0] != '\0') {
+    std::error_code ec;
+    const auto status = fs::status(own, ec);
+    const std::string named = std::string("VRAX_PICTURES names ") + own + ", which ";
+    if (!fs::exists(status)) {
+      return named + "does not exist";
+    }
+    if (!fs::is_directory(status)) {
+      return named + "is not a folder (it should hold one folder per picture)";
+    }
+    return named + "holds no picture folders";
+  }
+  std::string places;
+  for (const std::string& place : shippedPlaces("pictures")) {
+    std::error_code ec;
+    places += (places.empty() ? "" : ", ") + fs::weakly_canonical(place, ec).string();
+  }
+  return "no pictures are installed (looked in " + (places.empty() ? std::string("no place") : places) +
+         "); VRAX_PICTURES may name a folder of your own";
+}
+
 std::vector<GalleryPicture> galleryPictures() {
   std::vector<GalleryPicture> out;
   const std::string folder = galleryFolder();
@@ -61,7 +83,7 @@ bool findGalleryPicture(const std::string& name, GalleryPicture& out, std::strin
   for (const GalleryPicture& picture : all) {
     names += (names.empty() ? "" : ", ") + picture.name;
   }
-  error = all.empty() ? "no pictures are installed (looked for a pictures folder beside the program)"
+  error = all.empty() ? galleryProblem()
                       : "there is no picture called \"" + name + "\"; the pictures are " + names;
   return false;
 }
@@ -69,7 +91,7 @@ bool findGalleryPicture(const std::string& name, GalleryPicture& out, std::strin
 int listGallery() {
   const std::vector<GalleryPicture> all = galleryPictures();
   if (all.empty()) {
-    return report(kExitFailure, "no pictures are installed (looked for a pictures folder beside the program)");
+    return report(kExitFailure, galleryProblem());
   }
   size_t width = 0;
   for (const GalleryPicture& picture : all) {

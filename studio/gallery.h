@@ -18,6 +18,9 @@ struct GalleryPicture {
 
 // The gallery's pictures, sorted by name, "ring" (the shipped picture) first.
 std::vector<GalleryPicture> galleryPictures();
+// Why there are none: what is wrong with VRAX_PICTURES, or where the
+// shipped ones were looked for.
+std::string galleryProblem();
 // The folder they were found in ("" for none).
 std::string galleryFolder();
 // The picture called name; false with a line listing the names when there is none.

@@ -346,8 +346,8 @@ class ShownPicture {
       shown->shadertoy_->attach(picture.program());
     }
     if (!shown->watcher_.watching()) {
-      std::cerr << "vrax-studio: cannot watch " << source.folder << " for saves; the shaders are read once"
-                << std::endl;
+      std::cerr << "vrax-studio: cannot watch " << source.folder << " for saves (" << shown->watcher_.why()
+                << "); reload is off, the shaders are read once" << std::endl;
     }
     return shown;
   }
@@ -455,7 +455,9 @@ std::unique_ptr<ShownPicture> openFirstPicture(const PlayOptions& o, Picture& pi
     error = noShaderDirMessage();
     return nullptr;
   }
-  return ShownPicture::open(dir, o.shaders.empty() ? "ring" : "", picture, images, true, error);
+  // The shipped pair is the gallery's ring; a pair of one's own (./Shaders) is named by its folder.
+  const bool shipped = o.shaders.empty() && dir != "Shaders";
+  return ShownPicture::open(dir, shipped ? "ring" : o.shaders.empty() ? "Shaders" : "", picture, images, true, error);
 }
 
 // One run of play: what it opens, in order, released in reverse (the
@@ -474,6 +476,16 @@ class Session {
     if (status >= 0) {
       return status;
     }
+    titleText_ = o_.title == "auto" ? titleFromTags(tags_) : o_.title;
+    if (o_.title == "auto" && titleText_.empty()) {
+      std::cerr << "vrax-studio: --title auto: " << name_ << " has no artist or title tag; no title is drawn"
+                << std::endl;
+    }
+    // Refused as render refuses it, at the size asked for.
+    TitleLayout layout;
+    if (!titleText_.empty() && !layOutTitle(titleText_, fontPath_, o_.width, o_.height, o_.titleAt, layout, error)) {
+      return report(kExitUsage, error);
+    }
     if (!window_.open(o_.width, o_.height, name_, &keys_, error)) {
       return report(kExitFailure, error);
     }
@@ -488,7 +500,6 @@ class Session {
       picture_->setImage(static_cast<int>(i), images_[i]);
     }
     picture_->setCover(capture_ ? (images_.empty() ? Image{} : images_.front()) : chooseCover(o_.sound, images_));
-    titleText_ = o_.title == "auto" ? titleFromTags(tags_) : o_.title;
     analysis_ = std::make_unique<Analysis>(static_cast<int>(rate_));
     return -1;
   }

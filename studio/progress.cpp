@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <utility>
 
-Progress::Progress(int64_t total, double fps, bool quiet, std::string label)
+Progress::Progress(int64_t total, double fps, bool quiet, std::string label, double silentFor)
     : start_(std::chrono::steady_clock::now()), lastDrawn_(start_), total_(total), fps_(fps), quiet_(quiet),
-      label_(std::move(label)), terminal_(isatty(STDERR_FILENO) == 1) {}
+      label_(std::move(label)), silentFor_(silentFor), terminal_(isatty(STDERR_FILENO) == 1) {}
 
 double Progress::elapsed() const {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
@@ -20,6 +20,9 @@ void Progress::update(int64_t done) {
   }
   const auto now = std::chrono::steady_clock::now();
   const double seconds = elapsed();
+  if (seconds < silentFor_) {
+    return;
+  }
   const double speed = seconds > 0 ? static_cast<double>(done) / fps_ / seconds : 0.0;
   const double left = done > 0 ? seconds * static_cast<double>(total_ - done) / static_cast<double>(done) : 0.0;
   const int percent = static_cast<int>(100 * done / total_);

@@ -12,8 +12,9 @@
 
 class Progress {
  public:
-  // label goes before each line ("" for a render's own frames).
-  Progress(int64_t total, double fps, bool quiet, std::string label = "");
+  // label goes before each line ("" for a render's own frames); nothing is
+  // shown before silentFor seconds have passed (a short wait needs no report).
+  Progress(int64_t total, double fps, bool quiet, std::string label = "", double silentFor = 0);
   void update(int64_t done);
   // Ends the in-place line, if one was written.
   void end();
@@ -26,6 +27,7 @@ class Progress {
   double fps_;
   bool quiet_;
   std::string label_;
+  double silentFor_;
   bool terminal_;
   bool drawn_ = false;
   int lastTenth_ = 0;

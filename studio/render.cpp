@@ -283,8 +283,10 @@ class Drawing {
     return true;
   }
   // Frame n's analysis, not drawn: the smoothing carries, so every frame
-  // from 0 on is stepped.
+  // from the first asked for on is stepped.
   void skip(int64_t n) { step(n); }
+  // The first frame that will be stepped; the sound is seeked there.
+  bool startAt(int64_t n) { return source_.startAt(clock_.soundFrameAt(n)); }
   bool readsPrevious() const { return picture_->readsPrevious(); }
   void draw(int64_t n) {
     const AudioInputs& inputs = step(n);
@@ -336,25 +338,30 @@ class Drawing {
   Analysis analysis_;
 };
 
-// A render that starts late steps the analysis through every frame before
-// it. A picture that reads the previous frame remembers only seconds of it,
-// so only its last kPictureMemory seconds before the start are drawn.
-void preRoll(const RenderOptions& o, const Span& span, Drawing& drawing) {
+// A render that starts late steps through the frames before it. What the
+// analysis and a picture that reads the previous frame carry from frame to
+// frame fades within seconds, so only the last kPictureMemory seconds before
+// the start are stepped (and drawn, for such a picture): a start an hour
+// into a song costs what a start ten seconds in costs.
+bool preRoll(const RenderOptions& o, const Span& span, Drawing& drawing) {
   const auto memory = static_cast<int64_t>(std::ceil(kPictureMemory * o.fps.value()));
-  const int64_t drawFrom = drawing.readsPrevious() ? std::max<int64_t>(0, span.first - memory) : span.first;
-  Progress progress(span.first, o.fps.value(), o.quiet || span.first < 2 * memory, "up to --from: ");
-  for (int64_t n = 0; n < span.first; ++n) {
-    if (n >= drawFrom) {
+  const int64_t stepFrom = std::max<int64_t>(0, span.first - memory);
+  if (!drawing.startAt(stepFrom)) {
+    return false;
+  }
+  const bool drawn = drawing.readsPrevious();
+  Progress progress(span.first - stepFrom, o.fps.value(), o.quiet, "up to --from: ", 2.0);
+  for (int64_t n = stepFrom; n < span.first; ++n) {
+    if (drawn) {
       drawing.draw(n);
     } else {
       drawing.skip(n);
     }
-    if (n % 64 == 0) {
-      progress.update(n);
-    }
+    progress.update(n - stepFrom);
   }
-  progress.update(span.first);
+  progress.update(span.first - stepFrom);
   progress.end();
+  return true;
 }
 
 int writeStill(const RenderOptions& o, const FrameClock& clock, const Span& span, Drawing& drawing) {
@@ -582,6 +589,10 @@ int runRender(const RenderOptions& given) {
     return report(kExitFailure, error);
   }
   const std::string titleText = o.title == "auto" ? titleFromTags(sound.tags) : o.title;
+  if (o.title == "auto" && titleText.empty() && !o.quiet) {
+    std::cerr << "vrax-studio: --title auto: " << o.sound << " has no artist or title tag; no title is drawn"
+              << std::endl;
+  }
   if (!titleText.empty()) {
     TitleLayout title;
     if (!layOutTitle(titleText, fontPath, o.width, o.height, o.titleAt, title, error)) {
@@ -589,7 +600,9 @@ int runRender(const RenderOptions& given) {
     }
     drawing.setTitle(title, span.first);
   }
-  preRoll(o, span, drawing);
+  if (!preRoll(o, span, drawing)) {
+    return report(kExitFailure, "cannot read the sound " + o.sound + " from " + secondsText(clock.seconds(span.first)));
+  }
   // A still is one frame: a signal while it is drawn ends the run with
   // nothing written. A video says it can stop once its first frame is done.
   return still ? writeStill(o, clock, span, drawing) : writeVideo(o, sound, clock, span, container, drawing);

@@ -167,6 +167,11 @@ bool decodeWholeSound(const std::string& path, SoundData& out, std::string& erro
   if (tags != nullptr) {
     *tags = file.tags();
   }
+  // Decided from the length the container states, before decoding hours of it.
+  if (file.statedFrames() > kMaxSoundValues / file.channels()) {
+    error = "it is longer than can be played in one piece";
+    return false;
+  }
   out.samples.clear();
   out.info = SF_INFO{};
   out.info.channels = file.channels();
@@ -208,6 +213,17 @@ int64_t countFrames(SoundFile& file) {
     total += got;
   }
   return total;
+}
+
+bool WindowReader::startAt(int64_t frame) {
+  const int64_t from = std::max<int64_t>(0, frame - kBehind);
+  if (from == 0) {
+    return true;
+  }
+  buffer_.clear();
+  start_ = from;
+  ended_ = false;
+  return file_.seek(from);
 }
 
 void WindowReader::around(int64_t frame, FrameSound& out) {

@@ -87,6 +87,9 @@ int64_t countFrames(SoundFile& file);
 class WindowReader : public SoundSource {
  public:
   bool open(const std::string& path, std::string& error) { return file_.open(path, error); }
+  // Starts reading so that frames from `frame` on can be asked for (the
+  // file is seeked, not read through). Only before the first around().
+  bool startAt(int64_t frame);
   int rate() const override { return file_.rate(); }
   // The sound of the frame starting at sound frame `frame`: the window exactly
   // as the live program takes it from the whole decoded sound (up to 2048

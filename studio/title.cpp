@@ -181,8 +181,32 @@ std::string titleFromTags(const std::map<std::string, std::string>& tags) {
   return hasTitle ? title->second : hasArtist ? artist->second : "";
 }
 
-bool layOutTitle(const std::string& text, const std::string& fontPath, int width, int height, TitlePlace place,
+std::string fitTitleLength(const std::string& text) {
+  std::string out;
+  size_t characters = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    const bool starts = (byte & 0xC0) != 0x80;
+    if (starts && characters == kMaxTitleCharacters) {
+      while (!out.empty() && out.back() == ' ') {
+        out.pop_back();
+      }
+      return out + "\u2026";
+    }
+    characters += starts ? 1 : 0;
+    // Line breaks and tabs in a tag are spaces here; wrapping decides the lines.
+    out += byte < 0x20 || byte == 0x7F ? ' ' : text[i];
+  }
+  return out;
+}
+
+bool layOutTitle(const std::string& given, const std::string& fontPath, int width, int height, TitlePlace place,
                  TitleLayout& out, std::string& error) {
+  const std::string text = fitTitleLength(given);
+  if (words(text).empty()) {
+    error = "the title is empty";
+    return false;
+  }
   FT_Library rawLibrary = nullptr;
   if (FT_Init_FreeType(&rawLibrary) != 0) {
     error = "cannot start FreeType";
@@ -209,7 +233,8 @@ bool layOutTitle(const std::string& text, const std::string& fontPath, int width
     }
   }
   if (lines.empty()) {
-    error = "the title is empty";
+    error = "the title does not fit a " + std::to_string(width) + "x" + std::to_string(height) +
+            " picture even at the smallest size (a word is wider than the picture, or it needs more than three lines)";
     return false;
   }
   const int lineHeight = static_cast<int>(face->size->metrics.height / 64);

@@ -3,11 +3,13 @@
 // right-to-left), rasterised with FreeType, anti-aliased, with a soft
 // shadow so it reads on any picture. Sized to the picture's height, so it
 // looks the same at any size; a text too wide is wrapped at spaces, then
-// shrunk, never cut off and never drawn outside the picture.
+// shrunk, and never drawn outside the picture. Only a text longer than
+// kMaxTitleCharacters is cut.
 //
 // Threading: plain functions; any thread.
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <string>
 
@@ -28,6 +30,13 @@ bool findTitleFont(const std::string& requested, std::string& path, std::string&
 // "Artist – Title" from a song's tags, or "" where it has neither.
 std::string titleFromTags(const std::map<std::string, std::string>& tags);
 
-// Lays out text for a width × height picture. False with the reason.
+// Titles longer than this many characters are cut, with an ellipsis: a tag
+// can hold a megabyte, and shaping it would take minutes.
+constexpr size_t kMaxTitleCharacters = 200;
+// text cut to kMaxTitleCharacters, control characters as spaces.
+std::string fitTitleLength(const std::string& text);
+
+// Lays out text (cut by fitTitleLength) for a width × height picture. False
+// with the reason.
 bool layOutTitle(const std::string& text, const std::string& fontPath, int width, int height, TitlePlace place,
                  TitleLayout& out, std::string& error);

@@ -5,13 +5,20 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 ShaderWatcher::ShaderWatcher(const std::string& dir, std::vector<std::string> names)
     : dir_(dir), names_(std::move(names)) {
   fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (fd_ >= 0) {
-    watch_ = inotify_add_watch(fd_, dir.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO | IN_CREATE | IN_ATTRIB);
+  if (fd_ < 0) {
+    why_ = std::strerror(errno);
+    return;
+  }
+  watch_ = inotify_add_watch(fd_, dir.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO | IN_CREATE | IN_ATTRIB);
+  if (watch_ < 0) {
+    // Most often the per-user limit of watches (fs.inotify.max_user_watches).
+    why_ = std::strerror(errno);
   }
 }
 

@@ -19,7 +19,9 @@ class ShaderWatcher {
   ShaderWatcher(const ShaderWatcher&) = delete;
   ShaderWatcher& operator=(const ShaderWatcher&) = delete;
 
-  bool watching() const { return fd_ >= 0; }
+  bool watching() const { return fd_ >= 0 && watch_ >= 0; }
+  // Why not watching ("" while watching).
+  const std::string& why() const { return why_; }
   // True when one of the files was saved since the last call; `which`
   // names the last one saved.
   bool poll(std::string& which);
@@ -29,4 +31,5 @@ class ShaderWatcher {
   std::vector<std::string> names_;
   int fd_ = -1;
   int watch_ = -1;
+  std::string why_;
 };

@@ -1,1 +1,88 @@
-../../Shaders/Quad.frag.glsl
+#version 450 core
+// The spectrum as a glowing ring around a breathing core.
+//
+// The ring's outline is the spectrum on a log-frequency axis: bass at the
+// bottom, treble rising up both sides to the top, mirrored left and right.
+// The core swells with the bass, faint ripples drift outward and the colours
+// turn slowly with the time. In silence the ring rests on a calm breathing
+// circle, so the picture is never dead.
+//
+// Kept cheap on purpose: it must hold 60 frames a second at 800x600 on a
+// software rasteriser. Storage-buffer reads are the dearest part there, so
+// they happen only where they can change the pixel.
+in vec2 uv;
+out vec4 FragColor;
+
+uniform float aspect;  // framebuffer height / width
+uniform float itime;   // seconds since start
+
+// ln |FFT| of the sample window, L/R values interleaved: for a stereo sound at
+// 44.1 kHz a tone of f Hz lands in bin f * 16384 / 88200. About -6.9 in
+// silence, 8 to 12 when loud; the upper half mirrors the lower.
+layout(std430, binding = 0) readonly buffer Audio {
+    float spectrum[16384];
+};
+
+const float PI = 3.14159265;
+const float BINS_PER_HZ = 16384.0 / 88200.0;
+const float LOW_HZ = 40.0;
+const float OCTAVES = 8.4;  // 40 Hz .. about 13.5 kHz
+// Mastered music falls about 3 dB an octave; lifting each octave by as much
+// lets the treble move as visibly as the bass. ln(10^(3/20)) per octave.
+const float TILT = 0.3454;
+const vec3 RING_COS = cos(2.0 * PI * vec3(0.0, 0.33, 0.67));
+const vec3 RING_SIN = sin(2.0 * PI * vec3(0.0, 0.33, 0.67));
+
+// 0 (quiet) .. 1 (loud) at a bin, lifted by `lift` (natural log units).
+float level(float bin, float lift) {
+    return clamp((spectrum[int(clamp(bin, 1.0, 8191.0))] + lift - 2.5) * 0.14, 0.0, 1.0);
+}
+
+void main() {
+    // Square units: the shorter side spans -1 .. 1, whatever the window's shape.
+    vec2 p = uv * 2.0 - 1.0;
+    p.y *= aspect;
+    p /= min(1.0, aspect);
+
+    float r = length(p);
+    float t = abs(atan(p.x, -p.y)) / PI;  // 0 = bottom = bass .. 1 = top = treble
+
+    // The band's level where the ring can reach, the bass inside the core.
+    float e = 0.0;
+    if (r > 0.3 && r < 1.0) {
+        e = level(LOW_HZ * exp2(t * OCTAVES) * BINS_PER_HZ, TILT * t * OCTAVES);
+        e *= e;
+    }
+    float bass = r < 0.42 ? level(70.0 * BINS_PER_HZ, 0.0) : 0.0;
+    float breath = 0.5 + 0.5 * sin(itime * 0.8);
+    float base = 0.36 + 0.025 * breath;
+    float outline = base + 0.45 * e;
+
+    // Hue runs along the axis (warm bass, cool treble) and turns with time.
+    // The three channels are cos(hue + phase); expanded, they share one sine
+    // and one cosine, which a software rasteriser pays for per pixel.
+    float hue = 2.0 * PI * (0.02 * itime + 0.45 * t);
+    vec3 ring = 0.55 + 0.45 * (cos(hue) * RING_COS - sin(hue) * RING_SIN);
+    vec3 core = mix(vec3(1.0, 0.45, 0.3), vec3(0.9, 0.3, 0.8), 0.5 + 0.5 * sin(itime * 0.13));
+
+    // Background: deep blue, darker at the edges, with ripples drifting outward.
+    vec3 colour = vec3(0.03, 0.035, 0.08) * (1.3 - 0.6 * r);
+    colour += vec3(0.015, 0.025, 0.05) * (0.5 + 0.5 * sin(16.0 * r - 1.5 * itime));
+
+    // The band: filled softly from the base circle to the outline, with a
+    // bright edge and a wider halo that grows with the level, and the base
+    // circle's rim; all in the ring's colour, so they are summed first.
+    float inside = smoothstep(base - 0.01, base + 0.01, r) * (1.0 - smoothstep(outline - 0.012, outline, r));
+    float edge = abs(r - outline);
+    float lit = inside * (0.15 + 0.9 * e) + (0.004 / (edge + 0.004)) * (0.6 + 1.5 * e) +
+                (0.6 * e) / (1.0 + 300.0 * edge * edge) + 0.5 * (0.003 / (abs(r - base) + 0.003));
+    colour += ring * lit;
+
+    // The core, a hot glow that swells with the bass.
+    float glow = exp(-r * r / (0.004 + 0.03 * bass + 0.003 * breath)) * (1.0 - smoothstep(0.3, 0.42, r));
+    colour += core * glow * (0.5 + 2.0 * bass);
+
+    // Soft tone mapping keeps the glow from clipping to flat white.
+    colour *= 1.8;
+    FragColor = vec4(colour / (1.0 + colour), 1.0);
+}
