@@ -14,6 +14,9 @@
 namespace {
 
 constexpr int kBufferFrames = Capture::kRate / 2;  // room for half a second between frames
+// Reads a frame may make of a device that keeps delivering: a server's whole
+// backlog is some seconds, a device's buffer half of one.
+constexpr int kMaxDrainRounds = 64;
 
 std::vector<std::string> captureDevices() {
   std::vector<std::string> names;
@@ -103,16 +106,21 @@ void Capture::stop() {
 
 void Capture::around(int64_t, FrameSound& out) {
   constexpr size_t kKept = static_cast<size_t>(kBlock) * 2;
-  if (device_ != nullptr) {
+  // Everything the device holds, again and again until it holds nothing: a
+  // frame slower than the device's buffer would otherwise leave the rest
+  // queued in the sound server, and the picture would fall seconds behind.
+  // Only the newest kKept values are kept; the backlog is dropped.
+  for (int round = 0; device_ != nullptr && round < kMaxDrainRounds; ++round) {
     ALCint available = 0;
     alcGetIntegerv(device_, ALC_CAPTURE_SAMPLES, 1, &available);
-    if (available > 0) {
-      incoming_.resize(static_cast<size_t>(available) * 2);
-      alcCaptureSamples(device_, incoming_.data(), available);
-      ring_.insert(ring_.end(), incoming_.begin(), incoming_.end());
-      if (ring_.size() > kKept) {
-        ring_.erase(ring_.begin(), ring_.end() - static_cast<ptrdiff_t>(kKept));
-      }
+    if (available <= 0) {
+      break;
+    }
+    incoming_.resize(static_cast<size_t>(available) * 2);
+    alcCaptureSamples(device_, incoming_.data(), available);
+    ring_.insert(ring_.end(), incoming_.begin(), incoming_.end());
+    if (ring_.size() > kKept) {
+      ring_.erase(ring_.begin(), ring_.end() - static_cast<ptrdiff_t>(kKept));
     }
   }
   std::vector<int16_t> newest(kKept - ring_.size(), 0);

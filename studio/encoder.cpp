@@ -331,6 +331,11 @@ bool Encoder::openAudio(std::string& error) {
     return false;
   }
   audioStream_->time_base = audio_->time_base;
+  // Matroska states Opus's pre-skip as the track's codec delay and readers
+  // take it off every timestamp; the encoder has already stamped its packets
+  // that much early, so it is given back here or it would count twice.
+  const bool matroska = settings_.format == "matroska" || settings_.format == "webm";
+  soundShift_ = matroska && audio_->codec_id == AV_CODEC_ID_OPUS ? audio_->initial_padding : 0;
 
   AVChannelLayout in{};
   av_channel_layout_default(&in, settings_.channels);
@@ -410,6 +415,10 @@ bool Encoder::send(AVCodecContext* codec, AVStream* stream, AVFrame* frame, std:
       return false;
     }
     const bool lastPicture = codec == video_ && packet_->pts == settings_.lastPicture;
+    if (codec == audio_ && soundShift_ != 0) {
+      packet_->pts += soundShift_;
+      packet_->dts += soundShift_;
+    }
     av_packet_rescale_ts(packet_, codec->time_base, stream->time_base);
     if (lastPicture) {
       const int64_t us = std::llround(settings_.lastPictureSeconds * 1e6);

@@ -117,6 +117,7 @@ class Encoder {
   int mixFrom_ = 0;  // channels given to the resampler, when the layout is unknown
   int64_t picturePts_ = 0;
   int64_t soundPts_ = 0;
+  int64_t soundShift_ = 0;  // added to the sound's packet times (Opus in Matroska)
   bool headerWritten_ = false;
 };
 

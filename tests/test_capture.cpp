@@ -11,6 +11,8 @@
 #include <memory>
 #include <thread>
 
+#include "analysis.h"
+#include "capture.h"
 #include "support.h"
 
 namespace {
@@ -172,6 +174,43 @@ TEST_F(Capture, TheServerGoingAwayLeavesSilenceUntilItIsBack) {
   EXPECT_NE(program->err().find("--latency has no meaning"), std::string::npos) << program->err();
   vt::wmctl({"close", kMonitor});
   EXPECT_EQ(program->wait(20), 0) << program->err();
+}
+
+// A frame that takes seconds (a heavy shader in software): the next frame
+// must analyse the sound of its own moment, not the oldest half second the
+// device kept from before. In process: the frame's work is a sleep here.
+TEST_F(Capture, AFrameSlowerThanTheDeviceBufferStillGetsTheNewestSound) {
+  for (const auto& [key, value] : pulse.env()) {
+    if (value.empty()) {
+      unsetenv(key.c_str());
+    } else {
+      setenv(key.c_str(), value.c_str(), 1);
+    }
+  }
+  ::Capture capture;
+  ASSERT_EQ(capture.open(kMonitor), 0);
+  FrameSound sound;
+  auto rms = [&] {
+    double sum = 0;
+    for (float v : sound.mono) {
+      sum += static_cast<double>(v) * v;
+    }
+    return std::sqrt(sum / static_cast<double>(sound.mono.size()));
+  };
+  // Silence taken; then a slow frame during which the tone starts.
+  const auto start = Clock::now();
+  while (Clock::now() - start < std::chrono::seconds(1)) {
+    capture.around(0, sound);
+    std::this_thread::sleep_for(std::chrono::milliseconds(16));
+  }
+  EXPECT_LT(rms(), 0.01);
+  std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  auto tone = playTone();
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  capture.around(0, sound);
+  // 0.3 × sin: RMS 0.21 in each channel, as the mean of the two.
+  EXPECT_GT(rms(), 0.15) << "the frame analysed sound from before the tone";
+  tone.reset();
 }
 
 }  // namespace

@@ -55,6 +55,36 @@ std::vector<double> frameBrightness(const std::string& file, int width, int heig
 // of the sound but its timestamps, which put it before 0, where a player
 // does not play it: there decoding starts at 0. (mp4 and mov say so in an
 // edit list, webm in the Opus stream's own delay, and the decoder obeys.)
+// The sound as a player places it: each decoded sample with its time, from
+// the decoded frames' own timestamps (ffprobe), at the stream's own rate.
+struct TimedSound {
+  std::vector<float> samples;  // mono
+  std::vector<double> times;   // seconds, one a sample
+};
+TimedSound timedSound(const std::string& file) {
+  TimedSound out;
+  const std::string raw = vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", file, "-map", "0:a", "-ac", "1", "-f",
+                                         "f32le", "-"});
+  out.samples.resize(raw.size() / 4);
+  std::memcpy(out.samples.data(), raw.data(), out.samples.size() * 4);
+  const int rate = std::stoi(vt::probe(file, "stream=sample_rate", "a:0"));
+  std::istringstream frames(vt::runOutput({"/usr/bin/ffprobe", "-v", "error", "-select_streams", "a:0", "-show_frames",
+                                           "-show_entries", "frame=pts_time,nb_samples", "-of", "csv=p=0", file}));
+  std::string line;
+  while (std::getline(frames, line)) {
+    const size_t comma = line.find(',');
+    if (comma == std::string::npos) {
+      continue;
+    }
+    const double pts = std::stod(line.substr(0, comma));
+    const int count = std::stoi(line.substr(comma + 1));
+    for (int k = 0; k < count; ++k) {
+      out.times.push_back(pts + static_cast<double>(k) / rate);
+    }
+  }
+  return out;
+}
+
 std::vector<float> decodedSound(const std::string& file, int rate = 0) {
   std::vector<std::string> args = {"/usr/bin/ffmpeg", "-v", "error"};
   if (file.size() > 4 && file.compare(file.size() - 4, 4, ".mkv") == 0) {
@@ -212,6 +242,20 @@ TEST(Render, FlashesAndSoundLandOnTheClicksOwnFrames) {
         }
       }
       EXPECT_NEAR(static_cast<double>(onset - expected) / rate, 0.0, 0.001) << out << ": click on frame " << n;
+    }
+    // Where a player puts the clicks: by the decoded frames' timestamps.
+    const TimedSound timed = timedSound(dir / out);
+    ASSERT_EQ(timed.samples.size(), timed.times.size()) << out;
+    for (int n : clickFrames) {
+      const double expected = n / 60.0;
+      double heard = -1;
+      for (size_t i = 0; i < timed.samples.size(); ++i) {
+        if (std::fabs(timed.times[i] - expected) < 0.05 && std::fabs(timed.samples[i]) > 0.2f) {
+          heard = timed.times[i];
+          break;
+        }
+      }
+      EXPECT_NEAR(heard, expected, 0.001) << out << ": click on frame " << n << ", by the frames' times";
     }
   }
 }
