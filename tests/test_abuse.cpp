@@ -5,12 +5,16 @@
 // status; none loses the song, hangs, or leaves a hidden file behind.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -151,18 +155,177 @@ TEST_F(Abuse, LeftoversOfKilledRendersAreRemovedByTheNext) {
   EXPECT_EQ(hiddenFiles(dir.path()), std::vector<std::string>{live});
 }
 
-TEST_F(Abuse, InterruptsBeforeTheFirstFrameEndTheRunAtOnce) {
-  // Ten minutes of 8 kHz silence, started near its end: seconds of stepping.
-  ASSERT_TRUE(vt::writeSound(dir / "long.wav", 8000 * 600, 1, 8000, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
-                             [](int64_t, int) { return 0.0; }));
-  vt::Process p({vt::studioBinary(), "render", "long.wav", "o.mp4", "--from", "590"}, dir.path(), {{"DISPLAY", ""}});
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-  ASSERT_TRUE(p.running()) << "stepped too fast to interrupt\n" << p.err();
-  const auto sent = std::chrono::steady_clock::now();
-  kill(p.pid(), SIGINT);
-  EXPECT_EQ(p.wait(10), 130) << p.err();
-  EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(1));
-  EXPECT_FALSE(fs::exists(dir / "o.mp4"));
+// CPU seconds a process has used (from /proc), to see that it is busy.
+double cpuSeconds(int pid) {
+  std::istringstream stat(vt::readText("/proc/" + std::to_string(pid) + "/stat"));
+  std::string field;
+  double ticks = 0;
+  for (int i = 1; i <= 15 && stat >> field; ++i) {
+    if (i == 14 || i == 15) {
+      ticks += std::atof(field.c_str());
+    }
+  }
+  return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// Polls until `ready` holds or `seconds` pass; whether it held.
+bool waitFor(const std::function<bool()>& ready, double seconds) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (std::chrono::steady_clock::now() < end) {
+    if (ready()) {
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return ready();
+}
+
+// A pair whose frames from `slowFrom` seconds on take many seconds in
+// software (a long dependent loop in every pixel), the ones before it none.
+void writeSlowPair(const std::string& dir, double slowFrom) {
+  vt::writeShaders(dir, vt::kPlainVertexShader,
+                   vt::fragmentShader("    int n = itime >= " + std::to_string(slowFrom) +
+                                      " ? 400000 : 4;\n"
+                                      "    float a = uv.x;\n"
+                                      "    for (int i = 0; i < n; ++i) { a = sin(a * 1.0001 + uv.y); }\n"
+                                      "    FragColor = vec4(a, uv, 1.0);"));
+}
+
+// Before the first frame is done nothing is written yet, so one signal ends
+// the run at once, whatever the program is busy with: stepping up to --from,
+// the driver compiling and drawing a heavy first frame, or a still.
+TEST_F(Abuse, InterruptsBeforeTheFirstFrameIsDoneEndTheRunAtOnce) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    bool heavy;  // the first frame is slow, else the stepping before it
+  };
+  const Case cases[] = {
+      {"stepping to --from", {"render", "long.wav", "o.mp4", "--from", "50", "--picture", "waterfall", "--size",
+                              "1920x1080"}, false},
+      {"a heavy first frame", {"render", "song.wav", "o.mp4", "--size", "320x240"}, true},
+      {"a heavy still", {"render", "song.wav", "o.png", "--size", "320x240"}, true},
+  };
+  ASSERT_TRUE(vt::writeTone(dir / "long.wav", 44100 * 60, 2, 44100));
+  for (const Case& c : cases) {
+    vt::TempDir place;
+    fs::copy_file(dir / (c.heavy ? "song.wav" : "long.wav"), place / (c.heavy ? "song.wav" : "long.wav"));
+    writeSlowPair(place.path(), c.heavy ? 0.0 : 1e9);
+    std::vector<std::string> argv = {vt::studioBinary()};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    vt::Process p(argv, place.path(), {{"DISPLAY", ""}});
+    // Busy for a second of its own: well inside the work before the first frame.
+    ASSERT_TRUE(waitFor([&] { return !p.running() || cpuSeconds(p.pid()) > 1.0; }, 60)) << c.name;
+    ASSERT_TRUE(p.running()) << c.name << ": done before it could be interrupted\n" << p.err();
+    const auto sent = std::chrono::steady_clock::now();
+    kill(p.pid(), SIGINT);
+    EXPECT_EQ(p.wait(20), 130) << c.name << "\n" << p.err();
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(1)) << c.name;
+    EXPECT_FALSE(fs::exists(place / "o.mp4")) << c.name;
+    EXPECT_FALSE(fs::exists(place / "o.png")) << c.name;
+    EXPECT_TRUE(hiddenFiles(place.path()).empty()) << c.name;
+  }
+}
+
+// What systemd, container stops and `timeout -k` do: SIGTERM, then SIGKILL
+// while a slow frame is still drawn. The first signal is answered at once;
+// the hidden file the kill leaves is removed by the next render to the name.
+TEST_F(Abuse, TermThenKillDuringASlowFrameLeavesOnlyWhatTheNextRenderRemoves) {
+  writeSlowPair(dir.path(), 2.0);
+  vt::Process p({vt::studioBinary(), "render", "song.wav", "o.mp4", "--size", "320x240", "--fps", "5"}, dir.path(),
+                {{"DISPLAY", ""}});
+  // The first tenth of the frames is done: the frames after it are the slow ones.
+  ASSERT_TRUE(waitFor([&] { return p.err().find("frames") != std::string::npos || !p.running(); }, 60)) << p.err();
+  ASSERT_TRUE(p.running()) << p.err();
+  kill(p.pid(), SIGTERM);
+  EXPECT_TRUE(waitFor([&] { return p.err().find("stopping after this frame") != std::string::npos; }, 1.0))
+      << p.err();
+  kill(p.pid(), SIGKILL);
+  p.wait(10);
+  ASSERT_EQ(hiddenFiles(dir.path()).size(), 1u) << "SIGKILL leaves the hidden file";
+  vt::copyShippedShaders(dir.path());
+  const StudioRun next = studio(dir.path(), {"render", "song.wav", "o.mp4", "--size", "64x48", "-q"});
+  EXPECT_EQ(next.status, 0) << next.err;
+  EXPECT_TRUE(hiddenFiles(dir.path()).empty());
+}
+
+// Another render's file is never removed: one that appeared under OUTPUT
+// while rendering is kept, and so is the new one, under a name of its own
+// that no later render takes for a leftover.
+TEST_F(Abuse, AKeptRenderIsNeverRemovedByALaterOne) {
+  auto p = startLongRender("out.mp4");
+  ASSERT_TRUE(p->running()) << p->err();
+  vt::writeText(dir / "out.mp4", "theirs");
+  kill(p->pid(), SIGINT);
+  EXPECT_EQ(p->wait(60), 1) << p->err();
+  EXPECT_NE(p->err().find("out (2).mp4"), std::string::npos) << p->err();
+  EXPECT_EQ(vt::readText(dir / "out.mp4"), "theirs");
+  const int kept = playableFrames(dir / "out (2).mp4");
+  EXPECT_GT(kept, 0);
+  const StudioRun next = studio(dir.path(), {"render", "song.wav", "out.mp4", "--size", "64x48", "--overwrite", "-q"});
+  EXPECT_EQ(next.status, 0) << next.err;
+  EXPECT_EQ(playableFrames(dir / "out (2).mp4"), kept);
+  EXPECT_TRUE(hiddenFiles(dir.path()).empty());
+}
+
+// A render in another PID namespace (a container sharing the folder) names
+// its hidden file with a pid that means nothing here; it holds the file's
+// lock, and that is what keeps it.
+TEST_F(Abuse, AHiddenFileWhoseWriterHoldsItsLockIsLeftAlone) {
+  const pid_t child = fork();
+  if (child == 0) {
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);  // its pid is now free: "gone" as seen from here
+  const std::string hidden = dir / (".o.mp4.partial-" + std::to_string(child));
+  vt::writeText(hidden, "another container's render");
+  const int fd = open(hidden.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(flock(fd, LOCK_EX), 0);
+  const StudioRun held = studio(dir.path(), {"render", "song.wav", "o.mp4", "--size", "64x48", "--overwrite", "-q"});
+  EXPECT_EQ(held.status, 0) << held.err;
+  EXPECT_TRUE(fs::exists(hidden)) << "a locked file was removed";
+  close(fd);  // its writer is gone now
+  const StudioRun freed = studio(dir.path(), {"render", "song.wav", "o.mp4", "--size", "64x48", "--overwrite", "-q"});
+  EXPECT_EQ(freed.status, 0) << freed.err;
+  EXPECT_FALSE(fs::exists(hidden));
+}
+
+// Every file a run reads is protected as the song is, whatever the flags.
+TEST_F(Abuse, NoInputIsEverAnOutput) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    const char* input;
+  };
+  fs::copy_file(dir / "song.wav", dir / "font.mp4");
+  vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i", "color=blue:size=32x32:d=1", "-frames:v", "1",
+                 dir / "cover.png"});
+  ASSERT_TRUE(fs::exists(dir / "cover.png"));
+  vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i", "color=red:size=32x32:d=1", "-c:v", "libx264",
+                 dir / "bg.mp4"});
+  ASSERT_TRUE(fs::exists(dir / "bg.mp4"));
+  vt::writeText(dir / "shader.png", "void mainImage(out vec4 c, in vec2 p) { c = vec4(1.0); }\n");
+  vt::writeText(dir / "times.txt", "mine\n");
+  const Case cases[] = {
+      {"an image", {"render", "song.wav", "cover.png", "--image", "cover.png", "--overwrite"}, "cover.png"},
+      {"a video as image", {"render", "song.wav", "bg.mp4", "--image", "bg.mp4", "--overwrite"}, "bg.mp4"},
+      {"the font", {"render", "song.wav", "font.mp4", "--title", "x", "--font", "font.mp4", "--overwrite"}, "font.mp4"},
+      {"a shader file", {"render", "song.wav", "shader.png", "--shaders", "shader.png", "--overwrite"}, "shader.png"},
+      {"the pair", {"render", "song.wav", "Shaders/Quad.frag.glsl", "--overwrite"}, "Shaders/Quad.frag.glsl"},
+      {"frame times over the song", {"play", "song.wav", "--frame-times", "song.wav", "--overwrite"}, "song.wav"},
+      {"frame times over an image", {"play", "song.wav", "--image", "cover.png", "--frame-times", "cover.png"},
+       "cover.png"},
+      {"frame times over a file", {"play", "song.wav", "--frame-times", "times.txt"}, "times.txt"},
+  };
+  for (const Case& c : cases) {
+    const std::string before = vt::readText(dir / c.input);
+    const StudioRun run = studio(dir.path(), c.args, 30);
+    EXPECT_EQ(run.status, 2) << c.name << "\n" << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << c.name << "\n" << run.err;
+    EXPECT_EQ(vt::readText(dir / c.input), before) << c.name;
+  }
   EXPECT_TRUE(hiddenFiles(dir.path()).empty());
 }
 
@@ -231,6 +394,26 @@ TEST_F(Abuse, EveryRefusalIsOneClearLineWithItsStatus) {
       {"from past the end", {"render", "song.wav", "o.mp4", "--from", "3.5"}, 2, "(3 s)"},
       {"latency nan", {"play", "song.wav", "--latency", "nan"}, 2, "--latency"},
       {"sound and capture", {"play", "song.wav", "--capture"}, 2, "not both"},
+      {"a codec for a still", {"render", "song.wav", "o.png", "--codec", "vp9"}, 2, "--codec is for videos"},
+      {"an x264 preset unknown", {"render", "song.wav", "o.mp4", "--preset", "quick"}, 2, "veryfast"},
+      {"a vp9 preset by name", {"render", "song.wav", "o.webm", "--preset", "fast"}, 2, "0 (slowest, best) to 8"},
+      {"a vp9 preset too high", {"render", "song.wav", "o.webm", "--preset", "99"}, 2, "0 (slowest, best) to 8"},
+      {"an av1 preset by name", {"render", "song.wav", "o.mkv", "--codec", "av1", "--preset", "veryfast"}, 2,
+       "0 (slowest, best) to 13"},
+      {"an av1 preset below 0", {"render", "song.wav", "o.mkv", "--codec", "av1", "--preset", "-1"}, 2, "to 13"},
+      {"a prores preset", {"render", "song.wav", "o.mov", "--codec", "prores", "--preset", "fast"}, 2,
+       "no speed presets"},
+      {"lossless av1", {"render", "song.wav", "o.mkv", "--codec", "av1", "--crf", "0"}, 2, "lossless"},
+      {"a fractional crf", {"render", "song.wav", "o.mp4", "--crf", "1.5"}, 2, "whole number"},
+      {"a crf out of range", {"render", "song.wav", "o.mp4", "--crf", "60"}, 2, "0 (lossless) to 51"},
+      {"a folder as output", {"render", "song.wav", "folder", "--overwrite"}, 2, "is a folder"},
+      {"a fade longer than the span", {"render", "song.wav", "o.mp4", "--fade-in", "2", "--fade-out", "2"}, 2,
+       "longer than what is rendered"},
+      {"a fade longer than a short span", {"render", "song.wav", "o.mp4", "--to", "1", "--fade-out", "1.5"}, 2,
+       "longer than what is rendered"},
+      {"an unknown title place", {"render", "song.wav", "o.mp4", "--title-at", "left"}, 2, "vrax-studio: "},
+      {"a word too wide for the title", {"render", "song.wav", "o.mp4", "--size", "16x16", "--title", "Supercalifragilistic"},
+       2, "does not fit"},
   };
   ASSERT_TRUE(vt::writeSound(dir / "slow.wav", 10, 1, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
                              [](int64_t, int) { return 0.5; }));
