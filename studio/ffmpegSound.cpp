@@ -80,11 +80,14 @@ bool FfmpegSound::open(const std::string& path, std::string& error) {
   }
   channels_ = codec->ch_layout.nb_channels;
   rate_ = codec->sample_rate;
-  // A length the container states (an MP4's edit list) ends the sound there:
-  // the encoder's padding of its last block is not part of the song. A length
-  // guessed from the bit rate is not trusted.
+  // A length an MP4 or MOV states (its edit list) ends the sound there, and
+  // saves reading hours of it to count: the encoder's padding of its last
+  // block is not part of the song. Other containers state lengths that
+  // include the padding (an MP3's Xing header) or guess them from the bit
+  // rate; those sounds are counted by reading them.
   const AVStream* stream = raw->streams[stream_];
-  if (stream->duration > 0 && raw->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) {
+  const bool mp4 = std::strstr(raw->iformat->name, "mp4") != nullptr;
+  if (mp4 && stream->duration > 0 && raw->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) {
     limit_ = av_rescale_q(stream->duration, stream->time_base, AVRational{1, rate_});
   }
   if (channels_ < 1 || rate_ < 1) {

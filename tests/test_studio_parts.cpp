@@ -74,15 +74,18 @@ TEST(PendingFile, CommitsUnderTheTargetNameOrLeavesNothing) {
   }
   EXPECT_EQ(vt::readText(target), "video");
   {
-    // Without overwrite a target that appeared meanwhile is kept, and so is the new file.
+    // Without overwrite a target that appeared meanwhile is kept, and so is
+    // the new file, under a numbered name that is no leftover's.
     PendingFile file(target, false);
     vt::writeText(file.path(), "second");
     std::string error;
     EXPECT_FALSE(file.commit(error));
     EXPECT_NE(error.find("appeared"), std::string::npos);
+    EXPECT_NE(error.find(dir / "out (2).mp4"), std::string::npos) << error;
     EXPECT_EQ(vt::readText(target), "video");
-    EXPECT_EQ(vt::readText(file.path()), "second");
-    std::filesystem::remove(file.path());
+    EXPECT_EQ(vt::readText(dir / "out (2).mp4"), "second");
+    EXPECT_FALSE(std::filesystem::exists(file.path()));
+    std::filesystem::remove(dir / "out (2).mp4");
   }
   {
     PendingFile file(target, true);
