@@ -120,11 +120,29 @@ bool digitsAt(const std::string& text, size_t& at, std::string& out) {
   return !out.empty();
 }
 
+// A line quoting a 40,000-character identifier keeps the identifier's start
+// and the rest of what the driver said.
+std::string shortenedNames(const std::string& line) {
+  constexpr size_t kLongest = 64;
+  std::string out;
+  size_t run = 0;
+  for (const char c : line) {
+    const bool part = std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+    run = part ? run + 1 : 0;
+    if (run == kLongest + 1) {
+      out += "…";
+    }
+    if (run <= kLongest) {
+      out += c;
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 // Mesa writes "STRING:LINE(COLUMN): ", NVIDIA "STRING(LINE) : ". Lines from
-// kWrapperLine on are what Shadertoy's form adds after the user's file. A
-// line quoting a huge identifier is cut short.
+// kWrapperLine on are what Shadertoy's form adds after the user's file.
 std::string describeShaderLog(const std::string& log, const std::string& path) {
   std::istringstream lines(log);
   std::string line;
@@ -147,14 +165,7 @@ std::string describeShaderLog(const std::string& log, const std::string& path) {
                        digitsAt(line, ++at, number) && line.compare(at, 4, ") : ") == 0) {
       described = path + ":" + number + ": " + line.substr(at + 4);
     }
-    if (described.size() > 400) {
-      size_t cut = 400;
-      while (cut > 0 && (static_cast<unsigned char>(described[cut]) & 0xC0) == 0x80) {
-        --cut;
-      }
-      described = described.substr(0, cut) + "…";
-    }
-    out += described + "\n";
+    out += shortenedNames(described) + "\n";
   }
   return out;
 }

@@ -33,6 +33,7 @@ out vec4 vraxFragColor;
 )";
 
 const char* const kShadertoyMain = R"(
+#undef mainImage
 void main() {
     vec4 colour = vec4(0.0, 0.0, 0.0, 1.0);
     mainImage(colour, gl_FragCoord.xy);

@@ -158,6 +158,49 @@ TEST(Analysis, ThirtyAndSixtyFramesASecondMoveAlike) {
   EXPECT_LT(worst, 0.02);
 }
 
+// The browser's analyser smooths 0.8 a call, and a browser calls it sixty
+// times a second: after the tone stops, its bin falls 20·log10(0.8) dB every
+// 60th of a second whatever the frame rate, -1.94 dB, 7.07 bytes of the
+// texture's 255 for 70 dB.
+TEST(Analysis, TheBrowserTextureFallsAlikeAtThirtyAndSixtyFrames) {
+  const auto samples = sound(2.0, [](int64_t f) { return f < kRate ? sine(1000, -12)(f) : 0.0; });
+  const int bin = static_cast<int>(std::lround(1000.0 * kBlock / kRate));  // 46
+  for (const Rational fps : {Rational{60, 1}, Rational{30, 1}}) {
+    std::vector<int> bytes;
+    analyse(samples, fps, [&](int64_t, const AudioInputs& in) { bytes.push_back(in.browser[bin]); });
+    const auto per = static_cast<size_t>(fps.value());
+    // 0.2 s into the silence (the block has left the tone by then) to 0.5 s: 18 sixtieths.
+    const double fall = bytes[per * 6 / 5] - bytes[per * 3 / 2];
+    EXPECT_NEAR(fall, 18 * 255.0 / 70.0 * -20.0 * std::log10(0.8), 3.0) << fps.num << " frames a second";
+  }
+}
+
+// A seek starts the analysis afresh: no band carries the music from before
+// it, and what the block already holds at the new place is no onset.
+TEST(Analysis, ARestartForgetsWhatCameBefore) {
+  const auto loud = sound(1.0, sine(1000, 0));
+  const auto kick = sound(1.0, [](int64_t f) {
+    const double t = static_cast<double>(f) / kRate;
+    return 0.7 * std::exp(-t * 20) * std::sin(2 * M_PI * 60 * t);
+  });
+  Analysis analysis(kRate);
+  FrameSound frame;
+  for (int n = 0; n < 60; ++n) {
+    soundAround(loud, 0, 2, static_cast<int64_t>(n) * kRate / 60, frame);
+    analysis.step(frame, n / 60.0);
+  }
+  const int k = bandOf(1000);
+  EXPECT_GT(analysis.inputs().bands[k], 0.95f);
+  const int beatsBefore = analysis.inputs().beats;
+  analysis.restart();
+  // The new place: a kick already under way. Seconds go back, as after a seek.
+  soundAround(kick, 0, 2, 2 * kBehind, frame);
+  const AudioInputs& after = analysis.step(frame, 0.1);
+  EXPECT_LT(after.bands[k], 0.3f) << "the tone before the seek carried over";
+  EXPECT_EQ(after.beat, kNoBeatYet);
+  EXPECT_EQ(after.beats, beatsBefore);
+}
+
 TEST(Analysis, TheWaveformIsTheNewestMonoSamplesAtTheFrame) {
   // Left and right differ: the waveform is their mean.
   std::vector<int16_t> samples(static_cast<size_t>(kRate) * 2);

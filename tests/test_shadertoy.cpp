@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <complex>
+#include <ctime>
 #include <filesystem>
 #include <sstream>
 
@@ -135,6 +136,90 @@ TEST(Shadertoy, UniformsAreExact) {
   const int want[8] = {96, 64, 7, 75, 25, 100, 30, 100};
   for (int c = 0; c < 8; ++c) {
     EXPECT_EQ(red(pixels, 96, c * 12 + 6, 32), want[c]) << "column " << c;
+  }
+}
+
+// The rest of the site's uniforms, against the test's own clock and the
+// sizes it made: the date, the mouse (none in a render), each channel's time
+// and resolution (the sound is 512 × 2, an --image its own size).
+TEST(Shadertoy, DateMouseAndChannelUniformsAreExact) {
+  vt::TempDir dir;
+  ASSERT_TRUE(vt::writeTone(dir / "song.wav", 44100 * 4, 2, 44100));
+  vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i", "color=green:size=40x24:d=1", "-frames:v", "1",
+                 dir / "picture.png"});
+  vt::writeText(dir / "more.glsl", R"(void mainImage(out vec4 fragColor, in vec2 fragCoord) {
+    int column = int(fragCoord.x / iResolution.x * 10.0);
+    float v = column == 0 ? iDate.x - 2000.0 : column == 1 ? iDate.y : column == 2 ? iDate.z
+            : column == 3 ? iDate.w / 400.0 : column == 4 ? iMouse.x + iMouse.y + iMouse.z + iMouse.w
+            : column == 5 ? iChannelTime[0] * 10.0 : column == 6 ? iChannelResolution[0].x / 4.0
+            : column == 7 ? iChannelResolution[0].y * 10.0 : column == 8 ? iChannelResolution[1].x
+            : iChannelResolution[1].y;
+    fragColor = vec4(v / 255.0, 0.0, 0.0, 1.0);
+}
+)");
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  const StudioRun run = studio(dir.path(), {"render", "song.wav", "u.png", "--shaders", "more.glsl", "--from", "2.5",
+                                            "--size", "100x16", "--image", "picture.png"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string pixels = vt::frameRgb(dir / "u.png");
+  const int seconds = local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+  EXPECT_EQ(red(pixels, 100, 5, 8), local.tm_year + 1900 - 2000);
+  EXPECT_EQ(red(pixels, 100, 15, 8), local.tm_mon);  // January is 0, as a browser's Date gives it
+  EXPECT_EQ(red(pixels, 100, 25, 8), local.tm_mday);
+  EXPECT_NEAR(red(pixels, 100, 35, 8), seconds / 400.0, 1.0);
+  const int want[6] = {0, 25, 128, 20, 40, 24};
+  for (int c = 4; c < 10; ++c) {
+    EXPECT_EQ(red(pixels, 100, c * 10 + 5, 8), want[c - 4]) << "column " << c;
+  }
+}
+
+// What a user's file may hold: comments are not code, a byte order mark and
+// a #version line are the editor's and the site's habits, a mainImage made by
+// a macro is code golf; a megabyte of one character must not crash the
+// wrapper. Buffers and common code in any spelling are refused.
+TEST(Shadertoy, WhatUsersFilesHoldIsReadAsTheSiteReadsIt) {
+  vt::TempDir dir;
+  ASSERT_TRUE(vt::writeTone(dir / "song.wav", 44100, 2, 44100));
+  const std::string white = "void mainImage(out vec4 c, in vec2 p) { c = vec4(1.0); }\n";
+  vt::writeText(dir / "commented.glsl", "// uniform samplerCube iChannel1;\n/* uniform sampler3D iChannel2; */\n" + white);
+  vt::writeText(dir / "bom.glsl", "\xEF\xBB\xBF#version 300 es\n" + white);
+  vt::writeText(dir / "golf.glsl", "#define mainImage(c, p) void mainImage(out vec4 c, in vec2 p)\nmainImage(o, u) { o = vec4(1.0); }\n");
+  vt::writeText(dir / "spaces.glsl", white + "// " + std::string(1000000 - white.size() - 8, ' ') + "x\n");
+  vt::writeText(dir / "identifier.glsl", white + "float " + std::string(40000, 'b') + " = 1.0;\n");
+  vt::writeText(dir / "ownmain.glsl", white + "void main() {}\n");
+  fs::create_directories(dir / "upper");
+  vt::writeText(dir / "upper/image.glsl", white);
+  vt::writeText(dir / "upper/common.GLSL", "float f() { return 1.0; }\n");
+  fs::create_directories(dir / "tab");
+  vt::writeText(dir / "tab/image.glsl", white);
+  vt::writeText(dir / "tab/Buffer A.frag", white);
+  struct Case {
+    const char* shaders;
+    int status;
+    const char* says;  // in the one error line, or "" for a white picture
+  };
+  const Case cases[] = {
+      {"commented.glsl", 0, ""},
+      {"bom.glsl", 0, ""},
+      {"golf.glsl", 0, ""},
+      {"spaces.glsl", 0, ""},
+      {"identifier.glsl", 1, "exceeds"},
+      {"ownmain.glsl", 1, "the main() the Shadertoy form adds after your file"},
+      {"upper", 1, "common.GLSL beside image.glsl"},
+      {"tab", 1, "Buffer A.frag beside image.glsl"},
+  };
+  for (const Case& c : cases) {
+    const StudioRun run = studio(dir.path(), {"render", "song.wav", "o.png", "--shaders", c.shaders, "--size", "32x32",
+                                              "--overwrite"});
+    EXPECT_EQ(run.status, c.status) << c.shaders << "\n" << run.err.substr(0, 2000);
+    EXPECT_LT(run.err.size(), 2000u) << c.shaders;
+    if (c.status == 0) {
+      EXPECT_EQ(red(vt::frameRgb(dir / "o.png"), 32, 16, 16), 255) << c.shaders;
+    } else {
+      EXPECT_NE(run.err.find(c.says), std::string::npos) << c.shaders << "\n" << run.err.substr(0, 2000);
+    }
   }
 }
 
