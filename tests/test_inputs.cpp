@@ -4,6 +4,7 @@
 // images and badly typed inputs with their statuses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <sstream>
@@ -220,6 +221,98 @@ TEST(Inputs, BadImagesAreRefusedAndBadlyTypedInputsAreNamed) {
   EXPECT_NE(typed.err.find("\"bass\" should be declared as float"), std::string::npos) << typed.err;
   EXPECT_NE(typed.err.find("\"waveform\" should be declared as sampler2D"), std::string::npos) << typed.err;
   EXPECT_NE(typed.err.find("\"bands\" should be declared as float[64]"), std::string::npos) << typed.err;
+}
+
+}  // namespace
+
+namespace {
+
+// The sound is a sawtooth sweep, 200 Hz + 4 kHz a second, restarting every
+// two seconds. The picture measures the period between the last two upward
+// zero crossings of the waveform (the newest samples at its time, nothing
+// smoothed), so its frequency says the time to a fraction of a millisecond.
+
+// Left: the picture's itime in ms (red, green, blue bytes); right: that
+// frequency in Hz (red low byte, green high byte).
+const char* const kTimeAndPitchBody = R"(if (uv.x < 0.5) {
+        int ms = int(itime * 1000.0 + 0.5);
+        FragColor = vec4(float(ms & 255), float((ms >> 8) & 255), float(ms >> 16), 255.0) / 255.0;
+        return;
+    }
+    float last = -1.0;
+    float before = -1.0;
+    for (int i = 1023; i >= 1 && before < 0.0; --i) {
+        float a = texelFetch(waveform, ivec2(i - 1, 0), 0).r;
+        float b = texelFetch(waveform, ivec2(i, 0), 0).r;
+        if (a < 0.0 && b >= 0.0) {
+            float at = float(i - 1) + a / (a - b);
+            if (last < 0.0) { last = at; } else { before = at; }
+        }
+    }
+    int hz = before < 0.0 ? 0 : int(44100.0 / (last - before) + 0.5);
+    FragColor = vec4(float(hz & 255) / 255.0, float(hz >> 8) / 255.0, 0.0, 1.0);)";
+
+// How far the measured frequency's moment lies from itime, in seconds.
+double leadOf(const std::string& rgb, int width, int height) {
+  auto px = [&](int x, int c) {
+    return static_cast<unsigned char>(rgb[static_cast<size_t>(((height / 2) * width + x) * 3 + c)]);
+  };
+  const double itime = (px(2, 0) + 256 * px(2, 1) + 65536 * px(2, 2)) / 1000.0;
+  const double hz = px(width - 3, 0) + 256 * px(width - 3, 1);
+  return (hz - 200.0) / 4000.0 - std::fmod(itime, 2.0);
+}
+
+// A signal that moves in time: the window and a render agree frame by frame
+// on which moment of the sound belongs to their own time.
+TEST(Inputs, ARenderAndAWindowAnalyseTheSameMomentOfAMovingSound) {
+  vt::TempDir dir;
+  vt::writeShaders(dir.path(), vt::kPlainVertexShader,
+                   pairWith("uniform sampler2D waveform;", kTimeAndPitchBody));
+  ASSERT_TRUE(vt::writeSound(dir / "sweep.wav", 44100 * 20, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                             [](int64_t f, int) {
+                               const double t = std::fmod(static_cast<double>(f) / 44100, 2.0);
+                               return 0.5 * std::sin(2 * M_PI * (200.0 * t + 2000.0 * t * t));
+                             }));
+  // Stills, whose pixels are exact (a video's colours pass through YUV).
+  std::vector<double> rendered;
+  for (const char* from : {"0.3", "0.71", "1.1", "1.55", "2.4", "2.93", "3.35", "3.8", "4.26", "5.5"}) {
+    const StudioRun run = studio(dir.path(), {"render", "sweep.wav", "r.png", "--size", "64x16", "--from", from,
+                                              "--overwrite", "-q"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    rendered.push_back(leadOf(vt::frameRgb(dir / "r.png"), 64, 16));
+  }
+  std::sort(rendered.begin(), rendered.end());
+  const double renderLead = rendered[rendered.size() / 2];
+  // The waveform ends at the frame's time: the last whole period before it
+  // is under half a millisecond back at these pitches.
+  EXPECT_NEAR(renderLead, 0.0, 0.002);
+  EXPECT_LT(rendered.back() - rendered.front(), 0.004) << "the render's frames disagree among themselves";
+
+  vt::Process play({vt::studioBinary(), "play", "sweep.wav", "--size", "64x16"}, dir.path(),
+                   {{"ALSOFT_DRIVERS", "null"}});
+  ASSERT_EQ(vt::wmctl({"wait", "sweep.wav", "30"}, nullptr, 40), 0) << play.err();
+  std::vector<double> played;
+  for (int i = 0; i < 200 && played.size() < 15; ++i) {
+    ASSERT_EQ(vt::wmctl({"snap", "sweep.wav", dir / "w.ppm"}), 0);
+    const std::string rgb = vt::frameRgb(dir / "w.ppm");
+    ASSERT_EQ(rgb.size(), 64u * 16 * 3);
+    const double itime = (static_cast<unsigned char>(rgb[(8 * 64 + 2) * 3]) +
+                          256 * static_cast<unsigned char>(rgb[(8 * 64 + 2) * 3 + 1])) / 1000.0;
+    if (itime > 0.2 && std::fmod(itime, 2.0) > 0.05 && std::fmod(itime, 2.0) < 1.9) {
+      played.push_back(leadOf(rgb, 64, 16));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(37));
+  }
+  vt::wmctl({"close", "sweep.wav"});
+  EXPECT_EQ(play.wait(20), 0) << play.err();
+  ASSERT_GE(played.size(), 10u);
+  // A frame is 16.7 ms: an offset of one would show eight times over. A
+  // snapshot of the screen may catch two frames half each, so the median.
+  std::sort(played.begin(), played.end());
+  EXPECT_NEAR(played[played.size() / 2], renderLead, 0.002) << "the window analyses another moment than a render";
+  const auto close = std::count_if(played.begin(), played.end(),
+                                   [&](double lead) { return std::fabs(lead - renderLead) < 0.002; });
+  EXPECT_GE(close * 10, static_cast<long>(played.size()) * 7);
 }
 
 }  // namespace

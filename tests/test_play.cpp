@@ -4,6 +4,7 @@
 // the playing position, and bad input gets its status.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -41,7 +42,10 @@ class Player {
     } else {
       EXPECT_TRUE(vt::writeTone(dir / kSong, 44100 * 20, 2, 44100));
     }
-    std::vector<std::string> args = {vt::studioBinary(), "play", kSong, "--size", "160x120"};
+    std::vector<std::string> args = {vt::studioBinary(), "play", kSong};
+    if (std::find(extra.begin(), extra.end(), "--size") == extra.end()) {
+      args.insert(args.end(), {"--size", "160x120"});
+    }
     args.insert(args.end(), extra.begin(), extra.end());
     process = std::make_unique<vt::Process>(args, dir.path(), std::map<std::string, std::string>{{"ALSOFT_DRIVERS", "null"}});
     open = vt::wmctl({"wait", kSong, "30"}, nullptr, 40) == 0;
@@ -326,6 +330,83 @@ TEST(Play, BadInputGetsItsStatusAndNothingIsLost) {
   }
   vt::wmctl({"close", kSong});
   EXPECT_EQ(player.process->wait(20), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// A pair that adds a little red to the previous frame each frame: red climbs
+// to full and stays there, unless "previous" was cleared.
+const char* const kFeedbackBody = R"(uniform sampler2D previous;
+uniform vec2 resolution;
+void main() {
+    vec4 before = texture(previous, gl_FragCoord.xy / resolution);
+    FragColor = vec4(min(before.r + 0.02, 1.0), 0.0, 0.0, 1.0);
+})";
+
+std::string feedbackShader() {
+  // Declarations before main: the contract's header, then ours.
+  std::string text = vt::fragmentShader("");
+  text.erase(text.rfind("void main()"));
+  return text + kFeedbackBody + "\n";
+}
+
+// What carries from frame to frame starts again after a seek and after the
+// window changes size; each frame's work is written when play ends.
+TEST(Play, PreviousClearsOnSeekAndResizeAndFrameTimesAreWritten) {
+  Player player("vec4(0.0)", {"--frame-times", "times.txt"});
+  ASSERT_TRUE(player.open);
+  vt::writeShaders(player.dir.path(), vt::kPlainVertexShader, feedbackShader());
+  auto red = [&] { return player.centre().r; };
+  auto waitRed = [&](const std::function<bool(int)>& ok) {
+    for (int i = 0; i < 500; ++i) {
+      if (ok(red())) {
+        return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  };
+  ASSERT_TRUE(waitRed([](int r) { return r == 255; })) << player.process->err();
+  player.key("Right");
+  EXPECT_TRUE(waitRed([](int r) { return r < 200; })) << "a seek kept the previous frame";
+  ASSERT_TRUE(waitRed([](int r) { return r == 255; }));
+  vt::wmctl({"resize", kSong, "200", "150"});
+  EXPECT_TRUE(waitRed([](int r) { return r < 200; })) << "a resize kept the previous frame";
+  vt::wmctl({"close", kSong});
+  ASSERT_EQ(player.process->wait(20), 0) << player.process->err();
+  std::istringstream times(vt::readText(player.dir / "times.txt"));
+  int lines = 0;
+  for (double ms; times >> ms; ++lines) {
+    EXPECT_GT(ms, 0.0);
+    EXPECT_LT(ms, 5000.0);
+  }
+  EXPECT_GT(lines, 20);
+}
+
+// The title is drawn in the window (white letters over the picture) and a
+// title that cannot fit is refused as render refuses it.
+TEST(Play, TheTitleIsDrawnAndOneThatCannotFitIsRefused) {
+  Player player("vec4(0.0, 0.0, 0.0, 1.0)", {"--title", "HELLO WORLD", "--title-at", "centre", "--size", "640x360"});
+  ASSERT_TRUE(player.open);
+  // Drawn once the window shows anything but the black picture in its middle.
+  for (int i = 0; i < 300 && player.centre() == Pixel{0, 0, 0}; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  const std::string file = player.dir / "snap.ppm";
+  ASSERT_EQ(vt::wmctl({"snap", kSong, file}), 0);
+  const std::string text = vt::runOutput({"/usr/bin/tesseract", file, "-", "--psm", "7"});
+  EXPECT_NE(text.find("HELLO"), std::string::npos) << text;
+  vt::wmctl({"close", kSong});
+  EXPECT_EQ(player.process->wait(20), 0);
+
+  vt::TempDir dir;
+  ASSERT_TRUE(vt::writeTone(dir / "song.wav", 44100, 2, 44100));
+  vt::Process p({vt::studioBinary(), "play", "song.wav", "--size", "16x16", "--title", "Supercalifragilistic"},
+                dir.path(), {{"ALSOFT_DRIVERS", "null"}});
+  EXPECT_EQ(p.wait(30), 2) << p.err();
+  EXPECT_NE(p.err().find("does not fit"), std::string::npos) << p.err();
 }
 
 }  // namespace

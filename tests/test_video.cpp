@@ -260,3 +260,47 @@ TEST_F(Video, ChoicesThatCannotWorkAreRefusedWithTheChoices) {
 }
 
 }  // namespace
+
+namespace {
+
+// Amplitude of `hz` in channel c of interleaved stereo, by correlation.
+double amplitudeAt(const std::vector<float>& s, int c, double hz, int rate) {
+  double re = 0, im = 0;
+  const size_t frames = s.size() / 2;
+  for (size_t i = 0; i < frames; ++i) {
+    const double phase = 2 * M_PI * hz * static_cast<double>(i) / rate;
+    re += s[2 * i + static_cast<size_t>(c)] * std::cos(phase);
+    im += s[2 * i + static_cast<size_t>(c)] * std::sin(phase);
+  }
+  return 2 * std::hypot(re, im) / static_cast<double>(frames);
+}
+
+// 5.1 to stereo as the standard downmix does it: each front channel to its
+// own side, the centre and each surround to their sides at −3 dB of it (a
+// ratio of 0.707), the low-frequency channel left out. Each channel carries a
+// tone of its own, so the stereo file's left and right say where each went.
+TEST_F(Video, SixChannelsMixToStereoWithTheStandardWeights) {
+  const double hz[6] = {300, 500, 700, 900, 1100, 1300};  // FL FR FC LFE BL BR
+  ASSERT_TRUE(vt::writeSound(dir / "surround.wav", 44100 * 2, 6, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                             [&](int64_t f, int c) { return 0.3 * std::sin(2 * M_PI * hz[c] * f / 44100); }));
+  const StudioRun run = studio(dir.path(), {"render", "surround.wav", "mix.mov", "--codec", "prores", "--size",
+                                            "64x48", "-q"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(vt::probe(dir / "mix.mov", "stream=channels", "a:0"), "2\n");
+  const std::string raw =
+      vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", dir / "mix.mov", "-map", "0:a", "-f", "f32le", "-"});
+  std::vector<float> s(raw.size() / 4);
+  std::memcpy(s.data(), raw.data(), s.size() * 4);
+  ASSERT_GT(s.size(), 44100u * 2);
+  const double front = amplitudeAt(s, 0, hz[0], 44100);
+  ASSERT_GT(front, 0.05);
+  EXPECT_NEAR(amplitudeAt(s, 1, hz[1], 44100), front, front * 0.02);      // FR on the right as FL on the left
+  EXPECT_NEAR(amplitudeAt(s, 0, hz[2], 44100) / front, 0.707, 0.02);      // centre, both sides
+  EXPECT_NEAR(amplitudeAt(s, 1, hz[2], 44100) / front, 0.707, 0.02);
+  EXPECT_NEAR(amplitudeAt(s, 0, hz[4], 44100) / front, 0.707, 0.02);      // a surround, its own side
+  EXPECT_LT(amplitudeAt(s, 1, hz[4], 44100) / front, 0.01);
+  EXPECT_LT(amplitudeAt(s, 0, hz[1], 44100) / front, 0.01);               // no front crosses over
+  EXPECT_LT(amplitudeAt(s, 0, hz[3], 44100) / front, 0.01);               // the LFE is left out
+}
+
+}  // namespace
