@@ -190,4 +190,36 @@ TEST_F(SoundReading, FilesWithoutSoundSayWhy) {
   }
 }
 
+// A span deep into a compressed song starts from a seek, not from reading
+// the song through, and shows the same frames as the whole render there.
+TEST_F(SoundReading, ASpanOfACompressedSongEqualsItsPartOfTheWhole) {
+  ffmpeg({"-f", "lavfi", "-i", "aevalsrc=sin(2*PI*(200+50*t)*t)*(0.5+0.4*sin(2*PI*0.7*t)):d=25:s=44100", "-ac", "2",
+          "-c:a", "aac", dir / "song.m4a"});
+  vt::writeShaders(dir.path(), vt::kPlainVertexShader,
+                   vt::fragmentShader("float v = clamp((spectrum[int(uv.x * 400.0)] + 7.0) / 20.0, 0.0, 1.0);\n"
+                                      "    FragColor = vec4(v, uv.y * v, itime / 25.0, 1.0);"));
+  const std::vector<std::string> common = {"--size", "64x48", "--crf", "0", "-q"};
+  auto render = [&](const std::string& out, std::vector<std::string> extra) {
+    std::vector<std::string> args = {"render", "song.m4a", out};
+    args.insert(args.end(), common.begin(), common.end());
+    args.insert(args.end(), extra.begin(), extra.end());
+    const vt::StudioRun run = vt::studio(dir.path(), args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string raw = vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", dir / out, "-fps_mode",
+                                           "passthrough", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
+    return raw;
+  };
+  const std::string whole = render("whole.mkv", {});
+  const std::string span = render("span.mkv", {"--from", "22", "--to", "23"});
+  const size_t frame = 64 * 48 * 3;
+  ASSERT_EQ(whole.size(), 1500 * frame);
+  ASSERT_EQ(span.size(), 60 * frame);
+  int worst = 0;
+  for (size_t i = 0; i < span.size(); ++i) {
+    worst = std::max(worst, std::abs(int(static_cast<unsigned char>(span[i])) -
+                                     int(static_cast<unsigned char>(whole[22 * 60 * frame + i]))));
+  }
+  EXPECT_LE(worst, 1);
+}
+
 }  // namespace
