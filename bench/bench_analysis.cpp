@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "analysis.h"
-#include "frameClock.h"
+#include "sound/analysis.h"
+#include "video/frameClock.h"
 
 namespace {
 

@@ -1,6 +1,9 @@
 // cli.cpp — see cli.h.
 #include "cli.h"
 
+#include "base/status.h"
+#include "picture/shaderSource.h"
+
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -20,23 +23,10 @@ namespace {
 constexpr int kMaxSide = 3840;
 constexpr long kMaxPixels = 3840L * 2160L;
 
-// The folder the running executable sits in.
-std::string executableDir() {
-  std::error_code ec;
-  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::string() : self.parent_path().string();
-}
-
-bool isShaderDir(const std::string& dir) {
-  std::error_code ec;
-  return std::filesystem::is_regular_file(dir + "/Quad.frag.glsl", ec) &&
-         std::filesystem::is_regular_file(dir + "/Quad.vert.glsl", ec);
-}
-
 // Turns "--fps" text into a rational the encoders can keep, or says why not.
-std::string checkFps(const std::string& text, Rational& fps) {
+Status checkFps(const std::string& text, Rational& fps) {
   if (!parseRational(text, fps) || fps.value() < 1.0 || fps.value() > 240.0) {
-    return "--fps must be a number from 1 to 240, e.g. 30, 60 or 62.5 (got \"" + text + "\")";
+    return Status::failure("--fps must be a number from 1 to 240, e.g. 30, 60 or 62.5 (got \"" + text + "\")");
   }
   const Rational kept = limitTerms(fps, 1 << 20);
   if (kept.num * fps.den != fps.num * kept.den) {
@@ -46,30 +36,32 @@ std::string checkFps(const std::string& text, Rational& fps) {
     std::cerr << line << std::endl;
   }
   fps = kept;
-  return "";
+  return Status();
 }
 
-std::string checkCrf(const std::string& text, int& crf) {
+Status checkCrf(const std::string& text, int& crf) {
   char* end = nullptr;
   const double value = std::strtod(text.c_str(), &end);
   if (end == text.c_str() || *end != '\0' || !std::isfinite(value)) {
-    return "--crf must be a whole number from 0 to 51 (got \"" + text + "\")";
+    return Status::failure("--crf must be a whole number from 0 to 51 (got \"" + text + "\")");
   }
   if (value != std::floor(value)) {
-    return "--crf must be a whole number, not a fraction (got \"" + text + "\")";
+    return Status::failure("--crf must be a whole number, not a fraction (got \"" + text + "\")");
   }
   if (value < 0 || value > 51) {
-    return "--crf " + text + " is not in range: 0 (lossless) to 51";
+    return Status::failure("--crf " + text + " is not in range: 0 (lossless) to 51");
   }
   crf = static_cast<int>(value);
-  return "";
+  return Status();
 }
 
-std::string checkSeconds(const char* option, const std::string& text, Rational& t) {
-  if (!parseRational(text, t)) {
-    return std::string(option) + " must be seconds, e.g. 12 or 90.5 (got \"" + text + "\")";
+// Reads "--from"/"--to" when given; `given` says whether it was.
+Status checkSeconds(const char* option, const std::string& text, Rational& t, bool& given) {
+  given = !text.empty();
+  if (given && !parseRational(text, t)) {
+    return Status::failure(std::string(option) + " must be seconds, e.g. 12 or 90.5 (got \"" + text + "\")");
   }
-  return "";
+  return Status();
 }
 
 }  // namespace
@@ -87,53 +79,6 @@ bool parseSize(const std::string& text, int& width, int& height) {
   width = std::stoi(text.substr(0, x));
   height = std::stoi(text.substr(x + 1));
   return width >= 1 && height >= 1;
-}
-
-std::vector<std::string> shippedPlaces(const std::string& folder) {
-  std::vector<std::string> places;
-  const std::string exe = executableDir();
-  if (!exe.empty()) {
-    places.push_back(exe + "/../share/vrax/" + folder);
-#ifdef VRAX_BUILD_DIR
-    // Run from its build tree: the tree's own.
-    std::error_code ec;
-    if (std::filesystem::equivalent(exe, VRAX_BUILD_DIR, ec)) {
-      places.push_back(std::string(VRAX_SOURCE_DIR) + "/" + folder);
-    }
-#endif
-  }
-  return places;
-}
-
-namespace {
-
-std::vector<std::string> shaderDirCandidates() {
-  std::vector<std::string> places = {"Shaders"};
-  for (const std::string& place : shippedPlaces("Shaders")) {
-    places.push_back(place);
-  }
-  return places;
-}
-
-}  // namespace
-
-std::string defaultShaderDir() {
-  for (const std::string& dir : shaderDirCandidates()) {
-    if (isShaderDir(dir)) {
-      return dir == "Shaders" ? dir : std::filesystem::weakly_canonical(dir).string();
-    }
-  }
-  return "";
-}
-
-std::string noShaderDirMessage() {
-  std::string places;
-  for (const std::string& dir : shaderDirCandidates()) {
-    std::error_code ec;
-    places += (places.empty() ? "" : ", ") + std::filesystem::weakly_canonical(dir, ec).string();
-  }
-  return "no shader pair found (looked in " + places +
-         "); give a folder holding Quad.vert.glsl and Quad.frag.glsl with --shaders";
 }
 
 int report(int status, const std::string& message) {
@@ -160,20 +105,18 @@ int usage(const std::string& message) {
 }
 
 // The options render and play share: the picture, its images and title, the libraries' noise.
-void addPictureOptions(CLI::App* command, std::string& shaders, std::string& picture, std::vector<std::string>& images,
-                       std::string& title, std::string& titleAt, std::string& font, bool& verbose,
-                       const char* pictureHelp, const char* libraries) {
-  command->add_option("--shaders", shaders,
+void addSharedOptions(CLI::App* command, SharedOptions& o, Given& g, const char* pictureHelp, const char* libraries) {
+  command->add_option("--shaders", o.shaders,
                       "Folder with Quad.vert.glsl and Quad.frag.glsl, or a Shadertoy-form .glsl file or folder");
-  command->add_option("--picture", picture, pictureHelp);
-  command->add_option("--image", images, "A picture (PNG, JPEG) the pair reads as image0, image1, ... (up to 4)")
+  command->add_option("--picture", o.picture, pictureHelp);
+  command->add_option("--image", o.images, "A picture (PNG, JPEG) the pair reads as image0, image1, ... (up to 4)")
       ->allow_extra_args(false)
       ->type_name("FILE (repeatable)");
-  command->add_option("--title", title, "Text over the picture; \"auto\" for \"Artist – Title\" from the tags");
-  command->add_option("--title-at", titleAt, "top, bottom (default) or centre")
+  command->add_option("--title", o.title, "Text over the picture; \"auto\" for \"Artist – Title\" from the tags");
+  command->add_option("--title-at", g.titleAt, "top, bottom (default) or centre")
       ->check(CLI::IsMember({"top", "bottom", "centre", "center"}));
-  command->add_option("--font", font, "Font file for the title (default: the system's sans-serif)");
-  command->add_flag("--verbose", verbose, std::string("Also show what the libraries (") + libraries + ") say");
+  command->add_option("--font", o.font, "Font file for the title (default: the system's sans-serif)");
+  command->add_flag("--verbose", o.verbose, std::string("Also show what the libraries (") + libraries + ") say");
 }
 
 TitlePlace place(const std::string& at) {
@@ -198,8 +141,8 @@ CLI::App* addRender(CLI::App& app, RenderOptions& r, Given& g) {
   render->add_option("--fade-in", r.fadeIn, "Fade picture (from black) and sound in over this many seconds");
   render->add_option("--fade-out", r.fadeOut, "Fade picture (to black) and sound out over this many seconds");
   render->add_option("--crf", g.crf, "Quality, 0 (lossless) to 51 (default 18)");
-  addPictureOptions(render, r.shaders, r.picture, r.images, r.title, g.titleAt, r.font, r.verbose,
-                    "One of the gallery's pictures by name (see `vrax-studio pictures`)", "FFmpeg, Mesa");
+  addSharedOptions(render, r, g, "One of the gallery's pictures by name (see `vrax-studio pictures`)",
+                   "FFmpeg, Mesa");
   render->add_flag("--overwrite", r.overwrite, "Replace OUTPUT if it exists");
   render->add_flag("-q,--quiet", r.quiet, "Print nothing but errors");
   render->footer(
@@ -221,8 +164,7 @@ CLI::App* addPlay(CLI::App& app, PlayOptions& p, Given& g) {
                                "Draw what a capture device hears (default: a monitor of the output)");
   g.capture->expected(0, 1);
   play->add_flag("--list-devices", p.listDevices, "List the capture devices and exit");
-  addPictureOptions(play, p.shaders, p.picture, p.images, p.title, g.titleAt, p.font, p.verbose,
-                    "Start with this gallery picture (N and P step through them)", "OpenAL, ALSA, Mesa");
+  addSharedOptions(play, p, g, "Start with this gallery picture (N and P step through them)", "OpenAL, ALSA, Mesa");
   play->add_option("--frame-times", p.frameTimes, "Write each frame's work in ms to this file when play ends");
   play->add_flag("--overwrite", p.overwrite, "Replace the --frame-times file if it exists");
   play->footer(
@@ -237,68 +179,62 @@ CLI::App* addPlay(CLI::App& app, PlayOptions& p, Given& g) {
   return play;
 }
 
-// "" when render's options make sense together, else why not.
-std::string checkRender(RenderOptions& r, const Given& g) {
+// Whether render's options make sense together, and why not.
+Status checkRender(RenderOptions& r, const Given& g) {
   if (!r.picture.empty() && !r.shaders.empty()) {
-    return "give either --shaders or --picture, not both";
+    return Status::failure("give either --shaders or --picture, not both");
   }
   if (!parseSize(g.size, r.width, r.height)) {
-    return "--size must look like 1280x720 (got \"" + g.size + "\")";
+    return Status::failure("--size must look like 1280x720 (got \"" + g.size + "\")");
   }
   if (r.width > kMaxSide || r.height > kMaxSide || long(r.width) * r.height > kMaxPixels || r.width < 16 ||
       r.height < 16) {
-    return "--size " + g.size + " is out of range: 16 to 3840 a side, at most 3840x2160 pixels";
+    return Status::failure("--size " + g.size + " is out of range: 16 to 3840 a side, at most 3840x2160 pixels");
   }
-  std::string error = checkFps(g.fps, r.fps);
-  if (error.empty()) {
-    error = checkCrf(g.crf, r.crf);
-  }
-  if (error.empty() && !g.from.empty() && (error = checkSeconds("--from", g.from, r.from)).empty()) {
-    r.hasFrom = true;
-  }
-  if (error.empty() && !g.to.empty() && (error = checkSeconds("--to", g.to, r.to)).empty()) {
-    r.hasTo = true;
-  }
-  if (!error.empty()) {
-    return error;
+  for (const Status& step : {checkFps(g.fps, r.fps), checkCrf(g.crf, r.crf),
+                             checkSeconds("--from", g.from, r.from, r.hasFrom),
+                             checkSeconds("--to", g.to, r.to, r.hasTo)}) {
+    if (!step) {
+      return step;
+    }
   }
   if (r.hasFrom && r.hasTo && r.from.value() >= r.to.value()) {
-    return "--from must come before --to";
+    return Status::failure("--from must come before --to");
   }
   if (r.hasTo && r.to.num == 0) {
-    return "--to must be after the start";
+    return Status::failure("--to must be after the start");
   }
   for (const auto& [name, seconds] : {std::pair<const char*, double>{"--fade-in", r.fadeIn}, {"--fade-out", r.fadeOut}}) {
     if (!std::isfinite(seconds) || seconds < 0 || seconds > 3600) {
-      return std::string(name) + " must be seconds from 0 to 3600";
+      return Status::failure(std::string(name) + " must be seconds from 0 to 3600");
     }
   }
   r.titleAt = place(g.titleAt);
-  return "";
+  return Status();
 }
 
-std::string checkPlay(PlayOptions& p, const Given& g, const CLI::App* play) {
+Status checkPlay(PlayOptions& p, const Given& g, const CLI::App* play) {
   if (!p.picture.empty() && !p.shaders.empty()) {
-    return "give either --shaders or --picture, not both";
+    return Status::failure("give either --shaders or --picture, not both");
   }
   p.capture = g.capture->count() > 0;
   p.hasLatency = play->count("--latency") > 0;
   if (p.hasLatency && !std::isfinite(p.latencyMs)) {
-    return "--latency must be a number of milliseconds from -2000 to 2000";
+    return Status::failure("--latency must be a number of milliseconds from -2000 to 2000");
   }
   if (p.capture && play->count("SOUND") > 0) {
-    return "give either a SOUND to play or --capture, not both";
+    return Status::failure("give either a SOUND to play or --capture, not both");
   }
   if (!parseSize(g.size, p.width, p.height) || p.width > 16384 || p.height > 16384) {
-    return "--size must look like 1280x720 (got \"" + g.size + "\")";
+    return Status::failure("--size must look like 1280x720 (got \"" + g.size + "\")");
   }
   p.titleAt = place(g.titleAt);
-  return "";
+  return Status();
 }
 
 }  // namespace
 
-int parseCommandLine(int argc, char** argv, CommandLine& out) {
+std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& out) {
   CLI::App app{"vrax-studio - make pictures for music with VRAX shader pairs", "vrax-studio"};
   app.set_version_flag("--version", std::string("vrax-studio ") + VRAX_VERSION);
   app.require_subcommand(1);
@@ -336,10 +272,13 @@ int parseCommandLine(int argc, char** argv, CommandLine& out) {
 
   if (pictures->parsed()) {
     out.command = Command::Pictures;
-    return -1;
+    return std::nullopt;
   }
   out.command = render->parsed() ? Command::Render : Command::Play;
-  const std::string error =
+  const Status checked =
       render->parsed() ? checkRender(out.render, renderGiven) : checkPlay(out.play, playGiven, play);
-  return error.empty() ? -1 : usage(error);
+  if (!checked) {
+    return usage(checked.why());
+  }
+  return std::nullopt;
 }

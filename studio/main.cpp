@@ -1,20 +1,19 @@
 // main.cpp — vrax-studio: the tool for making pictures for music with VRAX
-// shader pairs. One command a run: `render` or `play`.
+// shader pairs. One command a run: `render`, `play` or `pictures`.
+#include "base/libraryLog.h"
 #include "cli.h"
-#include "gallery.h"
-#include "libraryLog.h"
 #include "render.h"
 
 int runPlay(const PlayOptions& options);
+int runPictures();
 
 int main(int argc, char** argv) {
   CommandLine line;
-  const int status = parseCommandLine(argc, argv, line);
-  if (status >= 0) {
-    return status;
+  if (const std::optional<int> leave = parseCommandLine(argc, argv, line)) {
+    return *leave;
   }
   if (line.command == Command::Pictures) {
-    return listGallery();
+    return runPictures();
   }
   routeLibraryLogs(line.command == Command::Render ? line.render.verbose : line.play.verbose);
   if (line.command == Command::Render) {

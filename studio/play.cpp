@@ -15,28 +15,44 @@
 #include <optional>
 
 #include "audio.h"
-#include "capture.h"
+#include "sound/capture.h"
 #include "cli.h"
-#include "encoder.h"
-#include "interrupt.h"
-#include "libraryLog.h"
-#include "overlay.h"
-#include "title.h"
-#include "pacer.h"
-#include "pendingFile.h"
-#include "picture.h"
-#include "playback.h"
-#include "soundStream.h"
-#include "analysis.h"
-#include "image.h"
-#include "gallery.h"
-#include "shaderSource.h"
-#include "shadertoy.h"
-#include "watcher.h"
+#include "video/encoder.h"
+#include "base/interrupt.h"
+#include "base/libraryLog.h"
+#include "base/text.h"
+#include "picture/overlay.h"
+#include "picture/title.h"
+#include "base/pacer.h"
+#include "video/pendingFile.h"
+#include "picture/picture.h"
+#include "sound/playback.h"
+#include "sound/soundStream.h"
+#include "sound/analysis.h"
+#include "picture/image.h"
+#include "picture/gallery.h"
+#include "picture/shaderSource.h"
+#include "picture/shadertoy.h"
+#include "picture/watcher.h"
 // GLFW after the loader, so it does not pull in the system GL header.
 #include <GLFW/glfw3.h>
 
 namespace {
+
+// The capture devices, one a line, the default marked.
+void printCaptureDevices(std::ostream& out) {
+  const std::string fallback = defaultCaptureDevice();
+  const auto names = captureDevices();
+  if (names.empty()) {
+    out << "(no capture devices)" << std::endl;
+  }
+  for (const auto& name : names) {
+    out << name << (name == fallback ? "  (default)" : "") << std::endl;
+  }
+}
+
+// Where the modules' notes go: one line each on standard error.
+const Notes say = [](const std::string& line) { std::cerr << "vrax-studio: " << line << std::endl; };
 
 using Clock = std::chrono::steady_clock;
 
@@ -155,10 +171,9 @@ class FrameTimes {
 
 // --frame-times FILE is refused up front when it would replace a file
 // without --overwrite, or anything the run reads whatever the flags.
-// "" when it may be written.
-std::string checkFrameTimes(const PlayOptions& o) {
+Status checkFrameTimes(const PlayOptions& o) {
   if (o.frameTimes.empty()) {
-    return "";
+    return Status();
   }
   std::string shaders = o.shaders.empty() ? defaultShaderDir() : o.shaders;
   if (!o.picture.empty()) {
@@ -172,16 +187,16 @@ std::string checkFrameTimes(const PlayOptions& o) {
   inputs.insert(inputs.end(), o.images.begin(), o.images.end());
   const std::string input = inputAt(o.frameTimes, inputs);
   if (!input.empty()) {
-    return "--frame-times " + o.frameTimes + " is " + input + ", which play reads; choose another file";
+    return Status::failure("--frame-times " + o.frameTimes + " is " + input + ", which play reads; choose another file");
   }
   std::error_code ec;
   if (std::filesystem::is_directory(o.frameTimes, ec)) {
-    return "--frame-times " + o.frameTimes + " is a folder; give a file name";
+    return Status::failure("--frame-times " + o.frameTimes + " is a folder; give a file name");
   }
   if (!o.overwrite && std::filesystem::exists(std::filesystem::symlink_status(o.frameTimes, ec))) {
-    return "--frame-times " + o.frameTimes + " exists; pass --overwrite to replace it";
+    return Status::failure("--frame-times " + o.frameTimes + " exists; pass --overwrite to replace it");
   }
-  return "";
+  return Status();
 }
 
 // GLFW and its window, released in reverse.
@@ -277,7 +292,7 @@ class ShaderPair {
     }
     unreadableSince_.reset();
     reported_.clear();
-    if (picture.build(vertex, fragment, error)) {
+    if (picture.build(vertex, fragment, error, say)) {
       const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
       if (atStart) {
         std::cout << "Built " << (source_.form == ShaderForm::Pair ? dir_ : source_.file) << " in " << std::round(ms * 10) / 10 << " ms" << std::endl;
@@ -336,7 +351,7 @@ class ShownPicture {
     } else {
       ShaderFile vertex;
       ShaderFile fragment;
-      if (!readShaderSource(source, vertex, fragment, error) || !picture.build(vertex, fragment, error)) {
+      if (!readShaderSource(source, vertex, fragment, error) || !picture.build(vertex, fragment, error, say)) {
         return nullptr;
       }
     }
@@ -407,12 +422,6 @@ class GalleryCursor {
   int at_ = -1;
 };
 
-std::string secondsText(int64_t frame, int64_t rate) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(frame) / static_cast<double>(rate));
-  return text;
-}
-
 std::string clockText(double seconds) {
   char text[32];
   const int whole = static_cast<int>(seconds);
@@ -466,15 +475,14 @@ class Session {
  public:
   explicit Session(const PlayOptions& o) : o_(o) {}
 
-  // -1 to go on, else the exit status.
-  int open() {
+  // An exit status to leave with, or nothing to go on.
+  std::optional<int> open() {
     std::string error;
     if (!loadImages(o_.images, images_, error) || (!o_.title.empty() && !findTitleFont(o_.font, fontPath_, error))) {
       return report(kExitUsage, error);
     }
-    const int status = openSound();
-    if (status >= 0) {
-      return status;
+    if (const std::optional<int> leave = openSound()) {
+      return leave;
     }
     titleText_ = o_.title == "auto" ? titleFromTags(tags_) : o_.title;
     if (o_.title == "auto" && titleText_.empty()) {
@@ -499,9 +507,9 @@ class Session {
     for (size_t i = 0; i < images_.size(); ++i) {
       picture_->setImage(static_cast<int>(i), images_[i]);
     }
-    picture_->setCover(capture_ ? (images_.empty() ? Image{} : images_.front()) : chooseCover(o_.sound, images_));
+    picture_->setCover(capture_ ? (images_.empty() ? Image{} : images_.front()) : chooseCover(o_.sound, images_, say));
     analysis_ = std::make_unique<Analysis>(static_cast<int>(rate_));
-    return -1;
+    return std::nullopt;
   }
 
   void run() {
@@ -539,27 +547,38 @@ class Session {
       frameTimes.add(Clock::now() - now);
       pacer.wait(Clock::now() - beforeSwap);
       if (capture_) {
-        capture_->keepAlive();
+        capture_->keepAlive(say);
       }
     }
   }
 
  private:
-  // The capture device, or the song decoded and playing. -1 or the exit status.
-  int openSound() {
+  // The capture device, or the song decoded and playing; an exit status to
+  // leave with, or nothing to go on.
+  std::optional<int> openSound() {
     std::string error;
     if (o_.capture) {
-      capture_ = std::make_unique<Capture>();
-      const int status = capture_->open(o_.captureDevice);
-      if (status != kExitDone) {
-        return status;
+      const std::string device = o_.captureDevice.empty() ? monitorOrDefault() : o_.captureDevice;
+      const auto names = captureDevices();
+      if (device.empty()) {
+        return report(kExitFailure, "there is no capture device");
       }
+      if (std::find(names.begin(), names.end(), device) == names.end()) {
+        std::cerr << "vrax-studio: no capture device is called \"" << device << "\". These are:" << std::endl;
+        printCaptureDevices(std::cerr);
+        return kExitUsage;
+      }
+      capture_ = std::make_unique<Capture>();
+      if (const Status opened = capture_->open(device); !opened) {
+        return report(kExitFailure, opened.why());
+      }
+      std::cout << "Capturing from " << device << std::endl;
       name_ = capture_->name();
       if (o_.hasLatency) {
         std::cerr << "vrax-studio: --latency has no meaning for a capture device; ignored" << std::endl;
       }
       rate_ = capture_->rate();
-      return -1;
+      return std::nullopt;
     }
     if (!decodeWholeSound(o_.sound, sound_, error, &tags_)) {
       return report(kExitFailure, "cannot read the sound " + o_.sound + ": " + error);
@@ -576,7 +595,7 @@ class Session {
     frames_ = static_cast<int64_t>(sound_.samples.size()) / channels;
     latencyFrames_ = static_cast<int64_t>(std::llround(o_.latencyMs * static_cast<double>(rate_) / 1000.0));
     file_ = std::make_unique<MemorySound>(sound_.samples, channels, static_cast<int>(rate_));
-    return -1;
+    return std::nullopt;
   }
 
   // Pause, seek, full screen and the gallery, as the keys asked since the last frame.
@@ -751,17 +770,16 @@ class Session {
 
 int runPlay(const PlayOptions& o) {
   if (o.listDevices) {
-    return listCaptureDevices();
+    printCaptureDevices(std::cout);
+    return kExitDone;
   }
-  const std::string frameTimesError = checkFrameTimes(o);
-  if (!frameTimesError.empty()) {
-    return report(kExitUsage, frameTimesError);
+  if (const Status frameTimes = checkFrameTimes(o); !frameTimes) {
+    return report(kExitUsage, frameTimes.why());
   }
   catchInterrupts();
   Session session(o);
-  const int status = session.open();
-  if (status >= 0) {
-    return status;
+  if (const std::optional<int> leave = session.open()) {
+    return *leave;
   }
   session.run();
   return interrupted() ? kExitInterrupted : kExitDone;

@@ -23,52 +23,33 @@
 #include <memory>
 #include <thread>
 
-#include "boundedQueue.h"
-#include "encoder.h"
-#include "gallery.h"
-#include "image.h"
-#include "interrupt.h"
-#include "overlay.h"
-#include "title.h"
-#include "libraryLog.h"
-#include "offscreen.h"
-#include "pendingFile.h"
-#include "picture.h"
-#include "progress.h"
-#include "readback.h"
-#include "shaderSource.h"
-#include "shadertoy.h"
-#include "soundStream.h"
-#include "analysis.h"
+#include "base/boundedQueue.h"
+#include "base/status.h"
+#include "base/text.h"
+#include "video/encoder.h"
+#include "picture/gallery.h"
+#include "picture/image.h"
+#include "base/interrupt.h"
+#include "picture/overlay.h"
+#include "picture/title.h"
+#include "base/libraryLog.h"
+#include "picture/offscreen.h"
+#include "video/pendingFile.h"
+#include "picture/picture.h"
+#include "base/progress.h"
+#include "video/readback.h"
+#include "picture/shaderSource.h"
+#include "picture/shadertoy.h"
+#include "sound/soundStream.h"
+#include "sound/analysis.h"
 
 namespace {
 
+// Where the modules' notes go: one line each on standard error.
+const Notes say = [](const std::string& line) { std::cerr << "vrax-studio: " << line << std::endl; };
+
 // Seconds of earlier frames a picture that reads `previous` still shows.
 constexpr double kPictureMemory = 10.0;
-
-bool endsWithPng(const std::string& path) {
-  std::string ext = std::filesystem::path(path).extension().string();
-  for (char& c : ext) {
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  return ext == ".png";
-}
-
-// Seconds as short as they can be written without losing what was given.
-std::string secondsText(double seconds) {
-  char text[32];
-  for (int digits = 3; digits <= 12; ++digits) {
-    std::snprintf(text, sizeof text, "%.*f", digits, seconds);
-    if (std::strtod(text, nullptr) == seconds) {
-      break;
-    }
-  }
-  std::string out = text;
-  while (out.find('.') != std::string::npos && (out.back() == '0' || out.back() == '.')) {
-    out.pop_back();
-  }
-  return out + " s";
-}
 
 // Every file the run reads: the sound, the images, the font and the shader files.
 std::vector<std::string> inputsOf(const RenderOptions& o) {
@@ -129,94 +110,176 @@ void darken(std::vector<uint8_t>& rgba, double gain) {
   }
 }
 
-// The encoder thread's whole work. Returns "" or the reason it stopped.
-std::string encodeAll(Encoder& encoder, const Sound& sound, const FrameClock& clock, const Span& span,
-                      const Fades& fades, BoundedQueue<std::vector<uint8_t>>& filled,
-                      BoundedQueue<std::vector<uint8_t>>& spare) {
-  std::string error;
-  SoundFile reader;
-  if (!reader.open(sound.path, error) || !reader.seek(span.soundStart)) {
-    return error.empty() ? "cannot read the sound of " + sound.path : error;
+// The sound of the span into the encoder, faded, up to any sound frame. It
+// reads with its own reader, on the encoder thread.
+class SoundFeed {
+ public:
+  SoundFeed(Encoder& encoder, const Sound& sound, const Span& span, const Fades& fades)
+      : encoder_(encoder), sound_(sound), span_(span), fades_(fades), done_(span.soundStart) {}
+
+  Status open() {
+    std::string error;
+    if (!reader_.open(sound_.path, error) || !reader_.seek(span_.soundStart)) {
+      return Status::failure(error.empty() ? "cannot read the sound of " + sound_.path : error);
+    }
+    return Status();
   }
-  std::vector<float> chunk;
-  int64_t soundDone = span.soundStart;
   // Encodes the sound up to (not including) sound frame `until`.
-  auto soundUpTo = [&](int64_t until) {
-    until = std::min(until, span.soundEnd);
-    while (soundDone < until) {
-      const int64_t want = std::min<int64_t>(until - soundDone, 8192);
-      chunk.resize(static_cast<size_t>(want * sound.channels));
-      int64_t got = reader.readFloats(chunk.data(), want);
+  Status upTo(int64_t until) {
+    until = std::min(until, span_.soundEnd);
+    std::string error;
+    while (done_ < until) {
+      const int64_t want = std::min<int64_t>(until - done_, 8192);
+      chunk_.resize(static_cast<size_t>(want * sound_.channels));
+      int64_t got = reader_.readFloats(chunk_.data(), want);
       if (got <= 0) {
         // Shorter than counted (a file changed under us): silence keeps the sync.
-        std::fill(chunk.begin(), chunk.end(), 0.0f);
+        std::fill(chunk_.begin(), chunk_.end(), 0.0f);
         got = want;
       }
-      if (fades.any()) {
-        for (int64_t f = 0; f < got; ++f) {
-          const auto gain = static_cast<float>(fades.sound(span, soundDone + f, static_cast<double>(sound.rate)));
-          for (int c = 0; c < sound.channels; ++c) {
-            chunk[static_cast<size_t>(f * sound.channels + c)] *= gain;
-          }
-        }
+      fade(got);
+      if (!encoder_.writeSound(chunk_.data(), got, error)) {
+        return Status::failure(error);
       }
-      if (!encoder.writeSound(chunk.data(), got, error)) {
-        return false;
-      }
-      soundDone += got;
+      done_ += got;
     }
-    return true;
-  };
+    return Status();
+  }
 
-  std::vector<uint8_t> pixels;
-  int64_t n = span.first;
-  while (filled.pop(pixels)) {
-    const double gain = fades.picture(span, n, clock.fps().value());
-    if (gain < 1.0) {
-      darken(pixels, gain);
+ private:
+  void fade(int64_t frames) {
+    if (!fades_.any()) {
+      return;
     }
-    if (!encoder.writePicture(pixels.data(), error) || !soundUpTo(clock.soundFrameAt(n + 1))) {
-      return error;
+    for (int64_t f = 0; f < frames; ++f) {
+      const auto gain = static_cast<float>(fades_.sound(span_, done_ + f, static_cast<double>(sound_.rate)));
+      for (int c = 0; c < sound_.channels; ++c) {
+        chunk_[static_cast<size_t>(f * sound_.channels + c)] *= gain;
+      }
     }
-    ++n;
-    spare.push(std::move(pixels));
   }
-  // All frames: the sound to its end. Stopped early: to the last frame's end.
-  if (!soundUpTo(n == span.end ? span.soundEnd : clock.soundFrameAt(n)) || !encoder.finish(error)) {
-    return error;
+
+  Encoder& encoder_;
+  const Sound& sound_;
+  const Span& span_;
+  const Fades& fades_;
+  SoundFile reader_;
+  std::vector<float> chunk_;
+  int64_t done_;
+};
+
+// The encoder thread and the queues between it and the GL thread, which owns
+// this object. The thread takes pictures from `filled`, encodes each with the
+// sound up to its time and gives the buffer back through `spare`, so memory
+// stays the same whatever the song's length. A failing encoder closes both
+// queues, which stops the GL thread at its next hand-off. The destructor
+// closes them too and joins, so no path out of a render leaves it running.
+class EncoderThread {
+ public:
+  EncoderThread(Encoder& encoder, const Sound& sound, const FrameClock& clock, const Span& span, const Fades& fades,
+                size_t bytes)
+      : encoder_(encoder), clock_(clock), span_(span), fades_(fades), sound_(encoder, sound, span, fades_) {
+    // Three pictures in flight: one drawn, one queued, one being encoded.
+    for (int i = 0; i < 3; ++i) {
+      spare_.push(std::vector<uint8_t>(bytes));
+    }
+    thread_ = std::thread([this] {
+      status_ = run();
+      filled_.close();
+      spare_.close();
+    });
   }
-  return "";
-}
+  ~EncoderThread() {
+    filled_.close();
+    spare_.close();
+    if (thread_.joinable()) {
+      thread_.join();
+    }
+  }
+  EncoderThread(const EncoderThread&) = delete;
+  EncoderThread& operator=(const EncoderThread&) = delete;
+
+  // An empty buffer to read a picture into; false once the encoder stopped.
+  bool spare(std::vector<uint8_t>& out) { return spare_.pop(out); }
+  // A picture to encode; false once the encoder stopped.
+  bool hand(std::vector<uint8_t> pixels) { return filled_.push(std::move(pixels)); }
+  // No more pictures: waits for the file to be complete, with the encoder's verdict.
+  Status finish() {
+    filled_.close();
+    thread_.join();
+    return status_;
+  }
+
+ private:
+  Status run() {
+    if (Status opened = sound_.open(); !opened) {
+      return opened;
+    }
+    std::string error;
+    std::vector<uint8_t> pixels;
+    int64_t n = span_.first;
+    while (filled_.pop(pixels)) {
+      const double gain = fades_.picture(span_, n, clock_.fps().value());
+      if (gain < 1.0) {
+        darken(pixels, gain);
+      }
+      if (!encoder_.writePicture(pixels.data(), error)) {
+        return Status::failure(error);
+      }
+      if (Status sound = sound_.upTo(clock_.soundFrameAt(n + 1)); !sound) {
+        return sound;
+      }
+      ++n;
+      spare_.push(std::move(pixels));
+    }
+    // All frames: the sound to its end. Stopped early: to the last frame's end.
+    if (Status sound = sound_.upTo(n == span_.end ? span_.soundEnd : clock_.soundFrameAt(n)); !sound) {
+      return sound;
+    }
+    return encoder_.finish(error) ? Status() : Status::failure(error);
+  }
+
+  Encoder& encoder_;
+  const FrameClock& clock_;
+  const Span& span_;
+  const Fades fades_;
+  SoundFeed sound_;
+  BoundedQueue<std::vector<uint8_t>> filled_{2};
+  BoundedQueue<std::vector<uint8_t>> spare_{3};
+  Status status_;  // written by the thread, read after joining it
+  std::thread thread_;
+};
 
 // The sound's real length and shape: a header may claim far more than the
-// file holds. Returns -1 to go on, else the exit status.
-int probeSound(const std::string& path, Sound& sound) {
+// file holds.
+Result<Sound> probeSound(const std::string& path) {
   std::string error;
   SoundFile file;
   if (!file.open(path, error)) {
-    return report(kExitFailure, "cannot read the sound " + path + ": " + error);
+    return Status::failure("cannot read the sound " + path + ": " + error);
   }
   if (file.rate() < kMinSoundRate) {
-    return report(kExitFailure, path + " is sampled at " + std::to_string(file.rate()) + " Hz; a video's sound needs " +
-                                    std::to_string(kMinSoundRate) + " Hz or more");
+    return Status::failure(path + " is sampled at " + std::to_string(file.rate()) + " Hz; a video's sound needs " +
+                           std::to_string(kMinSoundRate) + " Hz or more");
   }
-  sound = Sound{path, file.channels(), file.rate(), countFrames(file), file.tags()};
+  Sound sound{path, file.channels(), file.rate(), countFrames(file), file.tags()};
   if (sound.frames == 0) {
-    return report(kExitFailure, path + " holds no sound to render");
+    return Status::failure(path + " holds no sound to render");
   }
-  return -1;
+  return sound;
 }
 
-// Which frames and which sound --from and --to ask for. -1 or the exit status.
-int planSpan(const RenderOptions& o, const Sound& sound, const FrameClock& clock, bool still, Span& span) {
+// Which frames and which sound --from and --to ask for.
+Result<Span> planSpan(const RenderOptions& o, const Sound& sound, const FrameClock& clock, bool still) {
+  Span span;
   const double duration = static_cast<double>(sound.frames) / sound.rate;
   span.end = clock.framesFor(sound.frames);
   span.soundEnd = sound.frames;
   if (o.hasFrom) {
     span.first = clock.frameAtOrAfter(o.from);
     if (o.from.value() >= duration) {
-      return report(kExitUsage, "--from " + secondsText(o.from.value()) + " is past the end of the sound (" +
-                                    secondsText(duration) + ")");
+      return Status::failure("--from " + secondsText(o.from.value()) + " is past the end of the sound (" +
+                             secondsText(duration) + ")");
     }
     // Within the last frame's time: that frame.
     span.first = std::min(span.first, span.end - 1);
@@ -226,13 +289,13 @@ int planSpan(const RenderOptions& o, const Sound& sound, const FrameClock& clock
     span.soundEnd = std::min(span.soundEnd, clock.soundFrameAtTime(o.to));
   }
   if (span.first >= span.end) {
-    return report(kExitUsage, "--from and --to leave no frame to render");
+    return Status::failure("--from and --to leave no frame to render");
   }
   if (still) {
     span.end = span.first + 1;
   }
   span.soundStart = clock.soundFrameAt(span.first);
-  return -1;
+  return span;
 }
 
 // The GL side: the offscreen context, the picture and the spectrum carried
@@ -242,26 +305,25 @@ class Drawing {
   Drawing(const RenderOptions& o, const FrameClock& clock, const std::vector<Image>& images)
       : o_(o), clock_(clock), images_(images), analysis_(static_cast<int>(clock.rate())) {}
 
-  bool open(std::string& error) {
+  Status open() {
+    std::string error;
     if (!context_.open(o_.width, o_.height, error)) {
-      return false;
+      return Status::failure(error);
     }
     picture_ = std::make_unique<Picture>();
     const std::string dir = o_.shaders.empty() ? defaultShaderDir() : o_.shaders;
     if (dir.empty()) {
-      error = noShaderDirMessage();
-      return false;
+      return Status::failure(noShaderDirMessage());
     }
     ShaderSource source;
     ShaderFile vertex;
     ShaderFile fragment;
     if (!findShaderSource(dir, source, error) || !readShaderSource(source, vertex, fragment, error)) {
-      return false;
+      return Status::failure(error);
     }
-    if (!picture_->build(vertex, fragment, error)) {
-      error += source.form == ShaderForm::Pair ? "the shader pair in " + dir + " does not build"
-                                               : source.file + " does not build";
-      return false;
+    if (!picture_->build(vertex, fragment, error, say)) {
+      return Status::failure(error + (source.form == ShaderForm::Pair ? "the shader pair in " + dir + " does not build"
+                                                                      : source.file + " does not build"));
     }
     if (source.form == ShaderForm::Shadertoy) {
       shadertoy_ = std::make_unique<ShadertoyFeed>();
@@ -271,16 +333,15 @@ class Drawing {
       shadertoyDateNow(date_);
     }
     if (!source_.open(o_.sound, error)) {
-      error = "cannot read the sound " + o_.sound + ": " + error;
-      return false;
+      return Status::failure("cannot read the sound " + o_.sound + ": " + error);
     }
     for (size_t i = 0; i < images_.size(); ++i) {
       picture_->setImage(static_cast<int>(i), images_[i]);
     }
     // Cover art is decoded only for a picture that shows it.
-    picture_->setCover(picture_->readsCover() ? chooseCover(o_.sound, images_)
+    picture_->setCover(picture_->readsCover() ? chooseCover(o_.sound, images_, say)
                                               : images_.empty() ? Image{} : images_.front());
-    return true;
+    return Status();
   }
   // Frame n's analysis, not drawn: the smoothing carries, so every frame
   // from the first asked for on is stepped.
@@ -383,12 +444,10 @@ int writeStill(const RenderOptions& o, const FrameClock& clock, const Span& span
   return kExitDone;
 }
 
-int writeVideo(const RenderOptions& o, const Sound& sound, const FrameClock& clock, const Span& span,
-               const std::string& container, Drawing& drawing) {
-  PendingFile file(o.output, o.overwrite);
-  std::string error;
+EncoderSettings encoderSettings(const RenderOptions& o, const Sound& sound, const FrameClock& clock, const Span& span,
+                                const std::string& container, const std::string& path) {
   EncoderSettings settings;
-  settings.path = file.path();
+  settings.path = path;
   settings.name = outputName(o.output);
   settings.format = container;
   settings.width = o.width;
@@ -405,39 +464,28 @@ int writeVideo(const RenderOptions& o, const Sound& sound, const FrameClock& clo
   // The last frame shows until the span's sound ends, never past it.
   settings.lastPictureSeconds = std::min(1.0 / o.fps.value(), static_cast<double>(span.soundEnd) / sound.rate -
                                                                     clock.seconds(span.end - 1));
-  Encoder encoder;
-  if (!encoder.open(settings, error)) {
-    return report(kExitFailure, withLibraryDetail(error));
-  }
+  return settings;
+}
 
+// The GL thread's loop: draws each frame, reads it back through the ring of
+// pixel buffers and hands the oldest finished picture to the encoder thread.
+// Returns the frames drawn, or why the pictures cannot be trusted.
+Result<int64_t> drawFrames(const RenderOptions& o, const Span& span, Drawing& drawing, EncoderThread& encoding,
+                           Progress& progress) {
   Readback readback(o.width, o.height);
-  BoundedQueue<std::vector<uint8_t>> filled(2);
-  BoundedQueue<std::vector<uint8_t>> spare(3);
-  // Three pictures in flight: one drawn, one queued, one being encoded.
-  for (int i = 0; i < 3; ++i) {
-    spare.push(std::vector<uint8_t>(readback.bytes()));
-  }
-  std::string encodeError;
   std::string drawError;
-  std::thread encoderThread([&] {
-    encodeError = encodeAll(encoder, sound, clock, span, Fades{o.fadeIn, o.fadeOut}, filled, spare);
-    filled.close();
-    spare.close();
-  });
-
   // Hands the oldest picture read back to the encoder; false once it stopped.
   auto handOver = [&]() {
     std::vector<uint8_t> pixels;
-    if (!spare.pop(pixels)) {
+    if (!encoding.spare(pixels)) {
       return false;
     }
     if (!readback.finish(pixels.data())) {
       drawError = "a picture could not be read back from the GPU";
       return false;
     }
-    return filled.push(std::move(pixels));
+    return encoding.hand(std::move(pixels));
   };
-  Progress progress(span.end - span.first, o.fps.value(), o.quiet);
   int64_t drawn = 0;
   bool going = true;
   for (int64_t n = span.first; n < span.end && going && !interrupted(); ++n) {
@@ -459,36 +507,34 @@ int writeVideo(const RenderOptions& o, const Sound& sound, const FrameClock& clo
     going = handOver();
   }
   progress.update(drawn - readback.pending());
-  filled.close();
-  encoderThread.join();
-  progress.end();
-
-  const bool wasInterrupted = interrupted();
-  if (!encodeError.empty()) {
-    return report(kExitFailure, withLibraryDetail(encodeError));
-  }
   if (drawError.empty() && glErrorsReported() > 0) {
     drawError = "the GL driver reported errors while drawing (above); the pictures cannot be trusted";
   }
   if (!drawError.empty()) {
-    return report(kExitFailure, drawError + "; nothing written");
+    return Status::failure(drawError);
   }
+  return drawn;
+}
+
+// What a finished or stopped render says, and its exit status.
+int concludeVideo(const RenderOptions& o, PendingFile& file, int64_t drawn, double wall) {
+  const bool wasInterrupted = interrupted();
+  std::string error;
   if (wasInterrupted && drawn == 0) {
     return report(kExitInterrupted, "interrupted before the first frame; nothing written");
   }
   if (!file.commit(error)) {
     return report(kExitFailure, error);
   }
-  struct stat info {};
-  stat(o.output.c_str(), &info);
   const double seconds = static_cast<double>(drawn) / o.fps.value();
-  const double wall = progress.elapsed();
   if (wasInterrupted) {
     std::cerr << "vrax-studio: interrupted; " << o.output << " holds the first " << drawn << " frames (" << seconds
               << " s)" << std::endl;
     return kExitInterrupted;
   }
   if (!o.quiet) {
+    struct stat info {};
+    stat(o.output.c_str(), &info);
     char line[256];
     std::snprintf(line, sizeof line, "%lld frames, %.2f s, %s, in %.1f s: %.2fx real time",
                   static_cast<long long>(drawn), seconds, humanBytes(static_cast<uint64_t>(info.st_size)).c_str(), wall,
@@ -498,112 +544,156 @@ int writeVideo(const RenderOptions& o, const Sound& sound, const FrameClock& clo
   return kExitDone;
 }
 
+int writeVideo(const RenderOptions& o, const Sound& sound, const FrameClock& clock, const Span& span,
+               const std::string& container, Drawing& drawing) {
+  PendingFile file(o.output, o.overwrite);
+  Encoder encoder;
+  std::string error;
+  clearLibraryDetail();
+  if (!encoder.open(encoderSettings(o, sound, clock, span, container, file.path()), error)) {
+    return report(kExitFailure, withLibraryDetail(error));
+  }
+  Progress progress(span.end - span.first, o.fps.value(), o.quiet);
+  EncoderThread encoding(encoder, sound, clock, span, Fades{o.fadeIn, o.fadeOut}, Readback::bytesFor(o.width, o.height));
+  const Result<int64_t> drawn = drawFrames(o, span, drawing, encoding, progress);
+  const Status encoded = encoding.finish();
+  progress.end();
+  if (!encoded) {
+    return report(kExitFailure, withLibraryDetail(encoded.why()));
+  }
+  if (!drawn) {
+    return report(kExitFailure, drawn.why() + "; nothing written");
+  }
+  return concludeVideo(o, file, drawn.value(), progress.elapsed());
+}
+
+// What can be refused before anything is read: OUTPUT and the codec for it.
+// Failures here are usage errors.
+Status checkOutput(const RenderOptions& o, bool still, const std::string& container) {
+  // Whatever the flags: writing over what the run reads would destroy it.
+  if (sameFile(o.sound, o.output)) {
+    return Status::failure(o.output + " is the sound being rendered; choose another OUTPUT");
+  }
+  const std::string input = inputAt(o.output, inputsOf(o));
+  if (!input.empty()) {
+    return Status::failure(o.output + " is " + input + ", which this render reads; choose another OUTPUT");
+  }
+  std::error_code ec;
+  if (std::filesystem::is_directory(o.output, ec)) {
+    return Status::failure(o.output + " is a folder; OUTPUT must name a file");
+  }
+  if (still) {
+    if (!o.codec.empty()) {
+      return Status::failure("--codec is for videos; a .png is always PNG");
+    }
+    if (!o.preset.empty()) {
+      return Status::failure("--preset is for videos; a .png has no encoder speed");
+    }
+  } else {
+    if (container.empty()) {
+      return Status::failure("OUTPUT must end in .mp4, .mkv, .mov, .webm or .png (got \"" + o.output + "\")");
+    }
+    for (const Status& step : {checkCodec(o.codec, container, o.transparent),
+                               checkPreset(o.codec, container, o.preset, o.crf)}) {
+      if (!step) {
+        return step;
+      }
+    }
+    if (o.codec == "av1" && (o.width < 64 || o.height < 64)) {
+      return Status::failure("AV1 needs at least 64x64 (got " + std::to_string(o.width) + "x" +
+                             std::to_string(o.height) + ")");
+    }
+    if (o.width % 2 != 0 || o.height % 2 != 0) {
+      return Status::failure("a video needs an even width and height (got " + std::to_string(o.width) + "x" +
+                             std::to_string(o.height) + ")");
+    }
+  }
+  // symlink_status: a dangling link is a name that is taken too.
+  if (!o.overwrite && std::filesystem::exists(std::filesystem::symlink_status(o.output, ec))) {
+    return Status::failure(o.output + " exists; pass --overwrite to replace it");
+  }
+  return Status();
+}
+
+// Fades longer together than what is rendered cannot be what was meant.
+Status checkFades(const RenderOptions& o, const Span& span, bool still) {
+  const double spanSeconds = static_cast<double>(span.end - span.first) / o.fps.value();
+  if (still || o.fadeIn + o.fadeOut <= spanSeconds + 1e-9) {
+    return Status();
+  }
+  const std::string which = o.fadeIn > 0 && o.fadeOut > 0 ? "--fade-in and --fade-out together ("
+                            : o.fadeIn > 0                ? "--fade-in ("
+                                                          : "--fade-out (";
+  return Status::failure(which + secondsText(o.fadeIn + o.fadeOut) + ") " +
+                         (o.fadeIn > 0 && o.fadeOut > 0 ? "are" : "is") + " longer than what is rendered (" +
+                         secondsText(spanSeconds) + ")");
+}
+
+// The title over the frames from the span's start, if one is asked for.
+Status placeTitle(const RenderOptions& o, const Sound& sound, const std::string& fontPath, int64_t first,
+                  Drawing& drawing) {
+  const std::string text = o.title == "auto" ? titleFromTags(sound.tags) : o.title;
+  if (o.title == "auto" && text.empty() && !o.quiet) {
+    std::cerr << "vrax-studio: --title auto: " << o.sound << " has no artist or title tag; no title is drawn"
+              << std::endl;
+  }
+  if (text.empty()) {
+    return Status();
+  }
+  TitleLayout title;
+  std::string error;
+  if (!layOutTitle(text, fontPath, o.width, o.height, o.titleAt, title, error)) {
+    return Status::failure(error);
+  }
+  drawing.setTitle(title, first);
+  return Status();
+}
+
 }  // namespace
 
 int runRender(const RenderOptions& given) {
   catchInterrupts();
   RenderOptions o = given;
+  std::string error;
   if (!o.picture.empty()) {
     GalleryPicture picture;
-    std::string error;
     if (!findGalleryPicture(o.picture, picture, error)) {
       return report(kExitUsage, error);
     }
     o.shaders = picture.path;
   }
-  // Whatever the flags: writing over what the run reads would destroy it.
-  if (sameFile(o.sound, o.output)) {
-    return report(kExitUsage, o.output + " is the sound being rendered; choose another OUTPUT");
-  }
-  const std::string input = inputAt(o.output, inputsOf(o));
-  if (!input.empty()) {
-    return report(kExitUsage, o.output + " is " + input + ", which this render reads; choose another OUTPUT");
-  }
-  std::error_code folderError;
-  if (std::filesystem::is_directory(o.output, folderError)) {
-    return report(kExitUsage, o.output + " is a folder; OUTPUT must name a file");
-  }
-  const bool still = endsWithPng(o.output);
-  if (still && !o.codec.empty()) {
-    return report(kExitUsage, "--codec is for videos; a .png is always PNG");
-  }
-  if (still && !o.preset.empty()) {
-    return report(kExitUsage, "--preset is for videos; a .png has no encoder speed");
-  }
+  const bool still = hasExtension(o.output, ".png");
   const std::string container = containerFor(o.output);
-  if (!still && container.empty()) {
-    return report(kExitUsage, "OUTPUT must end in .mp4, .mkv, .mov, .webm or .png (got \"" + o.output + "\")");
-  }
-  if (!still) {
-    std::string codecError = checkCodec(o.codec, container, o.transparent);
-    if (codecError.empty()) {
-      codecError = checkPreset(o.codec, container, o.preset, o.crf);
-    }
-    if (!codecError.empty()) {
-      return report(kExitUsage, codecError);
-    }
-  }
-  if (!still && o.codec == "av1" && (o.width < 64 || o.height < 64)) {
-    return report(kExitUsage, "AV1 needs at least 64x64 (got " + std::to_string(o.width) + "x" +
-                                  std::to_string(o.height) + ")");
-  }
-  if (!still && (o.width % 2 != 0 || o.height % 2 != 0)) {
-    return report(kExitUsage, "a video needs an even width and height (got " + std::to_string(o.width) + "x" +
-                                  std::to_string(o.height) + ")");
-  }
-  std::error_code ec;
-  // symlink_status: a dangling link is a name that is taken too.
-  if (!o.overwrite && std::filesystem::exists(std::filesystem::symlink_status(o.output, ec))) {
-    return report(kExitUsage, o.output + " exists; pass --overwrite to replace it");
+  if (const Status output = checkOutput(o, still, container); !output) {
+    return report(kExitUsage, output.why());
   }
   std::vector<Image> images;
-  std::string imageError;
-  if (!loadImages(o.images, images, imageError)) {
-    return report(kExitUsage, imageError);
-  }
   std::string fontPath;
-  if (!o.title.empty() && !findTitleFont(o.font, fontPath, imageError)) {
-    return report(kExitUsage, imageError);
+  if (!loadImages(o.images, images, error) || (!o.title.empty() && !findTitleFont(o.font, fontPath, error))) {
+    return report(kExitUsage, error);
   }
-  Sound sound;
-  int status = probeSound(o.sound, sound);
-  if (status >= 0) {
-    return status;
+  const Result<Sound> sound = probeSound(o.sound);
+  if (!sound) {
+    return report(kExitFailure, sound.why());
   }
-  const FrameClock clock(o.fps, sound.rate);
-  Span span;
-  if ((status = planSpan(o, sound, clock, still, span)) >= 0) {
-    return status;
-  }
-
-  const double spanSeconds = static_cast<double>(span.end - span.first) / o.fps.value();
-  if (!still && o.fadeIn + o.fadeOut > spanSeconds + 1e-9) {
-    return report(kExitUsage, std::string(o.fadeIn > 0 && o.fadeOut > 0 ? "--fade-in and --fade-out together (" :
-                                          o.fadeIn > 0 ? "--fade-in (" : "--fade-out (") +
-                                  secondsText(o.fadeIn + o.fadeOut) + ") are longer than what is rendered (" +
-                                  secondsText(spanSeconds) + ")");
+  const FrameClock clock(o.fps, sound.value().rate);
+  const Result<Span> span = planSpan(o, sound.value(), clock, still);
+  if (!span || !checkFades(o, span.value(), still)) {
+    return report(kExitUsage, span ? checkFades(o, span.value(), still).why() : span.why());
   }
   Drawing drawing(o, clock, images);
-  std::string error;
-  if (!drawing.open(error)) {
-    return report(kExitFailure, error);
+  if (const Status opened = drawing.open(); !opened) {
+    return report(kExitFailure, opened.why());
   }
-  const std::string titleText = o.title == "auto" ? titleFromTags(sound.tags) : o.title;
-  if (o.title == "auto" && titleText.empty() && !o.quiet) {
-    std::cerr << "vrax-studio: --title auto: " << o.sound << " has no artist or title tag; no title is drawn"
-              << std::endl;
+  if (const Status titled = placeTitle(o, sound.value(), fontPath, span.value().first, drawing); !titled) {
+    return report(kExitUsage, titled.why());
   }
-  if (!titleText.empty()) {
-    TitleLayout title;
-    if (!layOutTitle(titleText, fontPath, o.width, o.height, o.titleAt, title, error)) {
-      return report(kExitUsage, error);
-    }
-    drawing.setTitle(title, span.first);
-  }
-  if (!preRoll(o, span, drawing)) {
-    return report(kExitFailure, "cannot read the sound " + o.sound + " from " + secondsText(clock.seconds(span.first)));
+  if (!preRoll(o, span.value(), drawing)) {
+    return report(kExitFailure,
+                  "cannot read the sound " + o.sound + " from " + secondsText(clock.seconds(span.value().first)));
   }
   // A still is one frame: a signal while it is drawn ends the run with
   // nothing written. A video says it can stop once its first frame is done.
-  return still ? writeStill(o, clock, span, drawing) : writeVideo(o, sound, clock, span, container, drawing);
+  return still ? writeStill(o, clock, span.value(), drawing)
+               : writeVideo(o, sound.value(), clock, span.value(), container, drawing);
 }

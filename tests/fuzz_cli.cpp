@@ -10,7 +10,7 @@
 #include <string>
 
 #include "cli.h"
-#include "frameClock.h"
+#include "video/frameClock.h"
 
 namespace {
 

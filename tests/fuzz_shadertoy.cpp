@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "picture.h"
-#include "shaderSource.h"
-#include "title.h"
+#include "picture/picture.h"
+#include "picture/shaderSource.h"
+#include "picture/title.h"
 
 namespace {
 
@@ -35,13 +35,12 @@ size_t characters(const std::string& text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
-  std::string error;
-  const std::string wrapped = wrapShadertoy(text, error);
-  // Either a stage with the user's text inside it, or a reason; never both, never neither.
-  check(wrapped.empty() != error.empty());
-  if (!wrapped.empty()) {
-    check(wrapped.find("void main()") != std::string::npos);
-    check(wrapped.size() >= text.size() - 3);  // a dropped BOM at most
+  const Result<std::string> wrapped = wrapShadertoy(text);
+  // Either a stage with the user's text inside it, or a reason.
+  check(wrapped.ok() || !wrapped.why().empty());
+  if (wrapped) {
+    check(wrapped.value().find("void main()") != std::string::npos);
+    check(wrapped.value().size() + 3 >= text.size());  // a dropped BOM at most
   }
   // Every line of the log comes back as one line naming the file.
   const std::string described = describeShaderLog(text, "f.glsl");

@@ -16,7 +16,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-#include "soundStream.h"
+#include "sound/soundStream.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   char folder[] = "/tmp/vrax-fuzz-studio-XXXXXX";

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "title.h"
+#include "picture/title.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <memory>
 #include <thread>
 
-#include "analysis.h"
-#include "capture.h"
+#include "sound/analysis.h"
+#include "sound/capture.h"
 #include "support.h"
 
 namespace {
@@ -188,7 +188,7 @@ TEST_F(Capture, AFrameSlowerThanTheDeviceBufferStillGetsTheNewestSound) {
     }
   }
   ::Capture capture;
-  ASSERT_EQ(capture.open(kMonitor), 0);
+  ASSERT_TRUE(capture.open(kMonitor).ok());
   FrameSound sound;
   auto rms = [&] {
     double sum = 0;

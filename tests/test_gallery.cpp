@@ -13,11 +13,11 @@
 #include <sstream>
 #include <thread>
 
-#include "analysis.h"
-#include "offscreen.h"
-#include "picture.h"
-#include "shaderSource.h"
-#include "shadertoy.h"
+#include "sound/analysis.h"
+#include "picture/offscreen.h"
+#include "picture/picture.h"
+#include "picture/shaderSource.h"
+#include "picture/shadertoy.h"
 #include "support.h"
 
 namespace {
@@ -133,7 +133,7 @@ TEST_P(Gallery, NeverComputesANaNOrAnInfinity) {
   ShaderFile vertex;
   ShaderFile fragment;
   ASSERT_TRUE(findShaderSource(path(), source, error) && readShaderSource(source, vertex, fragment, error)) << error;
-  ASSERT_TRUE(picture.build(vertex, fragment, error)) << error;
+  ASSERT_TRUE(picture.build(vertex, fragment, error, nullptr)) << error;
   ShadertoyFeed shadertoy;
   shadertoy.attach(source.form == ShaderForm::Shadertoy ? picture.program() : 0);
 

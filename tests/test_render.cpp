@@ -12,8 +12,8 @@
 #include <sstream>
 #include <thread>
 
-#include "frameClock.h"
-#include "picture.h"
+#include "video/frameClock.h"
+#include "picture/picture.h"
 #include "support.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "soundStream.h"
+#include "sound/soundStream.h"
 #include "support.h"
 
 namespace {

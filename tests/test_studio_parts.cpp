@@ -12,12 +12,12 @@
 #include <thread>
 
 #include "audio.h"
-#include "ffmpegSound.h"
-#include "boundedQueue.h"
-#include "frameClock.h"
-#include "pendingFile.h"
+#include "sound/ffmpegSound.h"
+#include "base/boundedQueue.h"
+#include "video/frameClock.h"
+#include "video/pendingFile.h"
 #include "sampleWindow.h"
-#include "soundStream.h"
+#include "sound/soundStream.h"
 #include "support.h"
 
 namespace {

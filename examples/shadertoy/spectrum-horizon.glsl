@@ -1,1 +1,0 @@
-../../pictures/horizon/image.glsl

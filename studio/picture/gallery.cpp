@@ -1,0 +1,88 @@
+// gallery.cpp — see gallery.h.
+#include "picture/gallery.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "base/places.h"
+
+namespace fs = std::filesystem;
+
+std::string galleryFolder() {
+  // A gallery of one's own, instead of the shipped one.
+  if (const char* own = std::getenv("VRAX_PICTURES"); own != nullptr && own[0] != '\0') {
+    return own;
+  }
+  for (const std::string& place : shippedPlaces("pictures")) {
+    std::error_code ec;
+    if (fs::is_directory(place, ec)) {
+      return fs::weakly_canonical(place, ec).string();
+    }
+  }
+  return "";
+}
+
+std::string galleryProblem() {
+  if (const char* own = std::getenv("VRAX_PICTURES"); own != nullptr && own[0] != '\0') {
+    std::error_code ec;
+    const auto status = fs::status(own, ec);
+    const std::string named = std::string("VRAX_PICTURES names ") + own + ", which ";
+    if (!fs::exists(status)) {
+      return named + "does not exist";
+    }
+    if (!fs::is_directory(status)) {
+      return named + "is not a folder (it should hold one folder per picture)";
+    }
+    return named + "holds no picture folders";
+  }
+  std::string places;
+  for (const std::string& place : shippedPlaces("pictures")) {
+    std::error_code ec;
+    places += (places.empty() ? "" : ", ") + fs::weakly_canonical(place, ec).string();
+  }
+  return "no pictures are installed (looked in " + (places.empty() ? std::string("no place") : places) +
+         "); VRAX_PICTURES may name a folder of your own";
+}
+
+std::vector<GalleryPicture> galleryPictures() {
+  std::vector<GalleryPicture> out;
+  const std::string folder = galleryFolder();
+  if (folder.empty()) {
+    return out;
+  }
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    if (!entry.is_directory(ec)) {
+      continue;
+    }
+    GalleryPicture picture;
+    picture.name = entry.path().filename().string();
+    picture.path = entry.path().string();
+    std::ifstream about(entry.path() / "about.txt");
+    std::getline(about, picture.about);
+    out.push_back(picture);
+  }
+  std::sort(out.begin(), out.end(), [](const GalleryPicture& a, const GalleryPicture& b) {
+    return (a.name != "ring") < (b.name != "ring") || ((a.name != "ring") == (b.name != "ring") && a.name < b.name);
+  });
+  return out;
+}
+
+bool findGalleryPicture(const std::string& name, GalleryPicture& out, std::string& error) {
+  const std::vector<GalleryPicture> all = galleryPictures();
+  for (const GalleryPicture& picture : all) {
+    if (picture.name == name) {
+      out = picture;
+      return true;
+    }
+  }
+  std::string names;
+  for (const GalleryPicture& picture : all) {
+    names += (names.empty() ? "" : ", ") + picture.name;
+  }
+  error = all.empty() ? galleryProblem()
+                      : "there is no picture called \"" + name + "\"; the pictures are " + names;
+  return false;
+}

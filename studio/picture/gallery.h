@@ -1,0 +1,27 @@
+// gallery.h — the pictures that come with VRAX, each a folder under
+// "pictures/" holding a shader pair or Shadertoy's image.glsl and a one-line
+// about.txt. Found like the shipped pair: the installed share folder, or the
+// source tree's when run from the build tree; VRAX_PICTURES names a folder of
+// one's own instead.
+//
+// Threading: plain functions; any thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct GalleryPicture {
+  std::string name;
+  std::string path;   // what --shaders would be given
+  std::string about;  // one line
+};
+
+// The gallery's pictures, sorted by name, "ring" (the shipped picture) first.
+std::vector<GalleryPicture> galleryPictures();
+// Why there are none: what is wrong with VRAX_PICTURES, or where the
+// shipped ones were looked for.
+std::string galleryProblem();
+// The folder they were found in ("" for none).
+std::string galleryFolder();
+// The picture called name; false with a line listing the names when there is none.
+bool findGalleryPicture(const std::string& name, GalleryPicture& out, std::string& error);

@@ -1,0 +1,255 @@
+// image.cpp — see image.h.
+#include "picture/image.h"
+
+#include "base/ffmpegPtr.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+#include <memory>
+
+namespace {
+
+uint32_t bigEndian(const uint8_t* p, int bytes) {
+  uint32_t v = 0;
+  for (int i = 0; i < bytes; ++i) {
+    v = (v << 8) | p[i];
+  }
+  return v;
+}
+
+// The size a PNG or JPEG states in its header, read before anything is
+// decoded: a small file may claim 16000x16000 and cost a gigabyte to decode.
+// False where the header says nothing readable (other formats).
+bool statedSize(const uint8_t* data, size_t size, int& width, int& height) {
+  static const uint8_t png[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  if (size >= 24 && std::equal(png, png + 8, data) && std::equal(data + 12, data + 16, "IHDR")) {
+    width = static_cast<int>(std::min<uint32_t>(bigEndian(data + 16, 4), 1u << 30));
+    height = static_cast<int>(std::min<uint32_t>(bigEndian(data + 20, 4), 1u << 30));
+    return true;
+  }
+  if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) {
+    return false;
+  }
+  // JPEG: walk the markers to the first start of frame.
+  size_t at = 2;
+  while (at + 9 < size) {
+    if (data[at] != 0xFF) {
+      return false;
+    }
+    const uint8_t marker = data[at + 1];
+    if (marker == 0xFF) {
+      ++at;
+      continue;
+    }
+    const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+    if (frame) {
+      height = static_cast<int>(bigEndian(data + at + 5, 2));
+      width = static_cast<int>(bigEndian(data + at + 7, 2));
+      return true;
+    }
+    at += 2 + bigEndian(data + at + 2, 2);
+  }
+  return false;
+}
+
+bool sizeTooLarge(int width, int height, std::string& error) {
+  if (width > kMaxImageSide || height > kMaxImageSide) {
+    error = "it is " + std::to_string(width) + "x" + std::to_string(height) + ", larger than " +
+            std::to_string(kMaxImageSide) + " a side";
+    return true;
+  }
+  return false;
+}
+
+bool headerTooLarge(const std::string& path, std::string& error) {
+  std::ifstream file(path, std::ios::binary);
+  std::vector<uint8_t> head(65536);
+  file.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
+  int width = 0;
+  int height = 0;
+  return statedSize(head.data(), static_cast<size_t>(file.gcount()), width, height) &&
+         sizeTooLarge(width, height, error);
+}
+
+// The file opened; its streams probed unless only the header's attached
+// pictures are wanted (probing decodes them, whatever their size).
+InputPtr openInput(const std::string& path, std::string& error, bool probe = true) {
+  AVFormatContext* raw = nullptr;
+  const std::string url = "file:" + path;
+  const int ret = avformat_open_input(&raw, url.c_str(), nullptr, nullptr);
+  if (ret < 0) {
+    error = ffmpegReason(ret);
+    return nullptr;
+  }
+  InputPtr input(raw);
+  if (probe && avformat_find_stream_info(input.get(), nullptr) < 0) {
+    error = "cannot make sense of its contents";
+    return nullptr;
+  }
+  return input;
+}
+
+// Decodes one packet of stream into RGBA.
+bool decodePacket(const AVStream* stream, const AVPacket* packet, Image& out, std::string& error) {
+  const AVCodec* decoder = avcodec_find_decoder(stream->codecpar->codec_id);
+  if (decoder == nullptr) {
+    error = "no decoder for its picture format";
+    return false;
+  }
+  CodecPtr codec(avcodec_alloc_context3(decoder));
+  FramePtr frame(av_frame_alloc());
+  if (!codec || !frame || avcodec_parameters_to_context(codec.get(), stream->codecpar) < 0 ||
+      avcodec_open2(codec.get(), decoder, nullptr) < 0) {
+    error = "cannot open its picture decoder";
+    return false;
+  }
+  int ret = avcodec_send_packet(codec.get(), packet);
+  if (ret >= 0) {
+    avcodec_send_packet(codec.get(), nullptr);
+    ret = avcodec_receive_frame(codec.get(), frame.get());
+  }
+  if (ret < 0) {
+    error = "not a picture: it does not decode (" + ffmpegReason(ret) + ")";
+    return false;
+  }
+  if (frame->width < 1 || frame->height < 1 || frame->width > kMaxImageSide || frame->height > kMaxImageSide) {
+    error = "it is " + std::to_string(frame->width) + "x" + std::to_string(frame->height) + ", larger than " +
+            std::to_string(kMaxImageSide) + " a side";
+    return false;
+  }
+  ScalerPtr scaler(sws_getContext(
+      frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), frame->width, frame->height,
+      AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr));
+  if (!scaler) {
+    error = "cannot convert its pixels";
+    return false;
+  }
+  // Into a frame of FFmpeg's own padded layout (swscale may write past a
+  // tight row), then row by row into the picture.
+  FramePtr converted(av_frame_alloc());
+  if (!converted) {
+    error = "out of memory";
+    return false;
+  }
+  converted->format = AV_PIX_FMT_RGBA;
+  converted->width = frame->width;
+  converted->height = frame->height;
+  if (av_frame_get_buffer(converted.get(), 0) < 0) {
+    error = "out of memory";
+    return false;
+  }
+  sws_scale(scaler.get(), frame->data, frame->linesize, 0, frame->height, converted->data, converted->linesize);
+  out.width = frame->width;
+  out.height = frame->height;
+  const size_t row = static_cast<size_t>(out.width) * 4;
+  out.rgba.resize(row * static_cast<size_t>(out.height));
+  for (int y = 0; y < out.height; ++y) {
+    std::copy_n(converted->data[0] + static_cast<ptrdiff_t>(y) * converted->linesize[0], row,
+                out.rgba.begin() + static_cast<ptrdiff_t>(row * static_cast<size_t>(y)));
+  }
+  return true;
+}
+
+}  // namespace
+
+std::vector<uint8_t> rowsBottomUp(const Image& image) {
+  const size_t row = static_cast<size_t>(image.width) * 4;
+  std::vector<uint8_t> flipped(image.rgba.size());
+  for (int y = 0; y < image.height; ++y) {
+    std::copy_n(image.rgba.begin() + static_cast<ptrdiff_t>(row * static_cast<size_t>(image.height - 1 - y)), row,
+                flipped.begin() + static_cast<ptrdiff_t>(row * static_cast<size_t>(y)));
+  }
+  return flipped;
+}
+
+bool loadImage(const std::string& path, Image& out, std::string& error) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    error = stat(path.c_str(), &info) != 0 ? "No such file or directory" : "it is not a regular file";
+    return false;
+  }
+  if (headerTooLarge(path, error)) {
+    return false;
+  }
+  InputPtr input = openInput(path, error);
+  if (!input) {
+    error = "not a picture (" + error + ")";
+    return false;
+  }
+  const int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (index < 0) {
+    error = "not a picture";
+    return false;
+  }
+  PacketPtr packet(av_packet_alloc());
+  if (!packet) {
+    error = "out of memory";
+    return false;
+  }
+  for (;;) {
+    const int ret = av_read_frame(input.get(), packet.get());
+    if (ret < 0) {
+      error = "holds no picture";
+      return false;
+    }
+    if (packet->stream_index == index) {
+      break;
+    }
+    av_packet_unref(packet.get());
+  }
+  return decodePacket(input->streams[index], packet.get(), out, error);
+}
+
+bool loadCover(const std::string& soundPath, Image& out, std::string& error) {
+  std::string ignored;
+  InputPtr input = openInput(soundPath, ignored, false);
+  if (!input) {
+    return false;
+  }
+  for (unsigned i = 0; i < input->nb_streams; ++i) {
+    const AVStream* stream = input->streams[i];
+    if ((stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0 && stream->attached_pic.size > 0) {
+      int width = 0;
+      int height = 0;
+      if (statedSize(stream->attached_pic.data, static_cast<size_t>(stream->attached_pic.size), width, height) &&
+          sizeTooLarge(width, height, error)) {
+        return false;
+      }
+      return decodePacket(stream, &stream->attached_pic, out, error);
+    }
+  }
+  return false;
+}
+
+bool loadImages(const std::vector<std::string>& paths, std::vector<Image>& out, std::string& error) {
+  if (paths.size() > static_cast<size_t>(kMaxImages)) {
+    error = "--image is given " + std::to_string(paths.size()) + " times; a pair reads at most " +
+            std::to_string(kMaxImages);
+    return false;
+  }
+  out.clear();
+  for (const std::string& path : paths) {
+    Image image;
+    std::string why;
+    if (!loadImage(path, image, why)) {
+      error = "--image " + path + ": " + why;
+      return false;
+    }
+    out.push_back(std::move(image));
+  }
+  return true;
+}
+
+Image chooseCover(const std::string& soundPath, const std::vector<Image>& images, const Notes& notes) {
+  Image cover;
+  std::string error;
+  if (loadCover(soundPath, cover, error)) {
+    return cover;
+  }
+  if (!error.empty() && notes) {
+    notes("the cover art in " + soundPath + " is skipped: " + error);
+  }
+  return images.empty() ? Image{} : images.front();
+}

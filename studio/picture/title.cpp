@@ -1,0 +1,336 @@
+// title.cpp — see title.h.
+#include "picture/title.h"
+
+#include <fontconfig/fontconfig.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include <hb-ft.h>
+#include <hb.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+namespace {
+
+struct LibraryFreer {
+  void operator()(FT_Library l) const { FT_Done_FreeType(l); }
+};
+struct FaceFreer {
+  void operator()(FT_Face f) const { FT_Done_Face(f); }
+};
+struct FontFreer {
+  void operator()(hb_font_t* f) const { hb_font_destroy(f); }
+};
+struct BufferFreer {
+  void operator()(hb_buffer_t* b) const { hb_buffer_destroy(b); }
+};
+using Library = std::unique_ptr<std::remove_pointer_t<FT_Library>, LibraryFreer>;
+using Face = std::unique_ptr<std::remove_pointer_t<FT_Face>, FaceFreer>;
+using Font = std::unique_ptr<hb_font_t, FontFreer>;
+using Buffer = std::unique_ptr<hb_buffer_t, BufferFreer>;
+
+// A line's glyphs in 26.6 pixels, shaped, and its width.
+struct Shaped {
+  std::vector<hb_glyph_info_t> info;
+  std::vector<hb_glyph_position_t> position;
+  int width = 0;  // pixels
+};
+
+Shaped shape(hb_font_t* font, const std::string& text) {
+  Buffer buffer(hb_buffer_create());
+  hb_buffer_add_utf8(buffer.get(), text.c_str(), static_cast<int>(text.size()), 0, static_cast<int>(text.size()));
+  hb_buffer_guess_segment_properties(buffer.get());  // script and direction, right-to-left included
+  hb_shape(font, buffer.get(), nullptr, 0);
+  unsigned count = 0;
+  const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buffer.get(), &count);
+  const hb_glyph_position_t* position = hb_buffer_get_glyph_positions(buffer.get(), &count);
+  Shaped out;
+  out.info.assign(info, info + count);
+  out.position.assign(position, position + count);
+  int advance = 0;
+  for (unsigned i = 0; i < count; ++i) {
+    advance += position[i].x_advance;
+  }
+  out.width = (advance + 63) / 64;
+  return out;
+}
+
+std::vector<std::string> words(const std::string& text) {
+  std::vector<std::string> out;
+  size_t at = 0;
+  while (at < text.size()) {
+    const size_t space = text.find(' ', at);
+    const std::string word = text.substr(at, space == std::string::npos ? std::string::npos : space - at);
+    if (!word.empty()) {
+      out.push_back(word);
+    }
+    if (space == std::string::npos) {
+      break;
+    }
+    at = space + 1;
+  }
+  return out;
+}
+
+// The text in lines no wider than `room`, breaking at spaces, at most three
+// lines; false when a single word is wider than the room.
+bool wrap(hb_font_t* font, const std::string& text, int room, std::vector<std::string>& lines) {
+  lines.clear();
+  std::string line;
+  for (const std::string& word : words(text)) {
+    const std::string longer = line.empty() ? word : line + " " + word;
+    if (shape(font, longer).width <= room) {
+      line = longer;
+      continue;
+    }
+    if (line.empty()) {
+      return false;
+    }
+    lines.push_back(line);
+    line = word;
+    if (shape(font, line).width > room) {
+      return false;
+    }
+  }
+  if (!line.empty()) {
+    lines.push_back(line);
+  }
+  return !lines.empty() && lines.size() <= 3;
+}
+
+// Separable box blur, three passes: close to a gaussian.
+std::vector<float> blur(const std::vector<float>& in, int width, int height, int radius) {
+  std::vector<float> a = in;
+  std::vector<float> b(in.size());
+  for (int pass = 0; pass < 3; ++pass) {
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        float sum = 0;
+        for (int d = -radius; d <= radius; ++d) {
+          const int xx = x + d;
+          if (xx >= 0 && xx < width) {
+            sum += a[static_cast<size_t>(y * width + xx)];
+          }
+        }
+        b[static_cast<size_t>(y * width + x)] = sum / static_cast<float>(2 * radius + 1);
+      }
+    }
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        float sum = 0;
+        for (int d = -radius; d <= radius; ++d) {
+          const int yy = y + d;
+          if (yy >= 0 && yy < height) {
+            sum += b[static_cast<size_t>(yy * width + x)];
+          }
+        }
+        a[static_cast<size_t>(y * width + x)] = sum / static_cast<float>(2 * radius + 1);
+      }
+    }
+  }
+  return a;
+}
+
+}  // namespace
+
+bool findTitleFont(const std::string& requested, std::string& path, std::string& error) {
+  if (!requested.empty()) {
+    struct stat info {};
+    if (stat(requested.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+      error = "--font " + requested +
+              ": no such font file; give a TrueType or OpenType file, e.g. "
+              "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf, or leave --font out for the system's sans-serif";
+      return false;
+    }
+    path = requested;
+    return true;
+  }
+  FcConfig* config = FcInitLoadConfigAndFonts();
+  FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>("sans-serif"));
+  FcConfigSubstitute(config, pattern, FcMatchPattern);
+  FcDefaultSubstitute(pattern);
+  FcResult result = FcResultNoMatch;
+  FcPattern* match = FcFontMatch(config, pattern, &result);
+  FcChar8* file = nullptr;
+  if (match != nullptr && FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch && file != nullptr) {
+    path = reinterpret_cast<const char*>(file);
+  }
+  if (match != nullptr) {
+    FcPatternDestroy(match);
+  }
+  FcPatternDestroy(pattern);
+  FcConfigDestroy(config);
+  if (path.empty()) {
+    error = "no font found for the title; install one (e.g. fonts-dejavu-core) or give --font FILE";
+    return false;
+  }
+  return true;
+}
+
+std::string titleFromTags(const std::map<std::string, std::string>& tags) {
+  const auto artist = tags.find("artist");
+  const auto title = tags.find("title");
+  const bool hasArtist = artist != tags.end() && !artist->second.empty();
+  const bool hasTitle = title != tags.end() && !title->second.empty();
+  if (hasArtist && hasTitle) {
+    return artist->second + " \u2013 " + title->second;
+  }
+  return hasTitle ? title->second : hasArtist ? artist->second : "";
+}
+
+std::string fitTitleLength(const std::string& text) {
+  std::string out;
+  size_t characters = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    const bool starts = (byte & 0xC0) != 0x80;
+    if (starts && characters == kMaxTitleCharacters) {
+      while (!out.empty() && out.back() == ' ') {
+        out.pop_back();
+      }
+      return out + "\u2026";
+    }
+    characters += starts ? 1 : 0;
+    // Line breaks and tabs in a tag are spaces here; wrapping decides the lines.
+    out += byte < 0x20 || byte == 0x7F ? ' ' : text[i];
+  }
+  return out;
+}
+
+namespace {
+
+// The lines at the largest size that fits `room` pixels across: about 7% of
+// the height for one line, smaller until it fits. Empty lines when not even
+// the smallest size fits.
+struct Fitted {
+  std::vector<std::string> lines;
+  int size = 0;
+};
+Fitted fit(FT_Face face, Font& font, const std::string& text, int room, int height) {
+  Fitted out;
+  for (out.size = std::max(6, height * 7 / 100);; out.size = out.size * 9 / 10) {
+    FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(out.size));
+    font.reset(hb_ft_font_create_referenced(face));
+    if (wrap(font.get(), text, room, out.lines) || out.size <= 6) {
+      return out;
+    }
+  }
+}
+
+// The lines' coverage, 0..1, centred in a box with `pad` pixels round it.
+struct Mask {
+  std::vector<float> coverage;
+  int width = 0;
+  int height = 0;
+};
+Mask rasterise(FT_Face face, hb_font_t* font, const std::vector<std::string>& lines, int room, int pad) {
+  const int lineHeight = static_cast<int>(face->size->metrics.height / 64);
+  const int ascent = static_cast<int>(face->size->metrics.ascender / 64);
+  std::vector<Shaped> shaped;
+  int boxWidth = 0;
+  for (const std::string& line : lines) {
+    shaped.push_back(shape(font, line));
+    boxWidth = std::max(boxWidth, std::min(shaped.back().width, room));
+  }
+  Mask mask;
+  mask.width = boxWidth + 2 * pad;
+  mask.height = lineHeight * static_cast<int>(lines.size()) + 2 * pad;
+  mask.coverage.assign(static_cast<size_t>(mask.width) * static_cast<size_t>(mask.height), 0.0f);
+  for (size_t l = 0; l < shaped.size(); ++l) {
+    const Shaped& s = shaped[l];
+    const int penX = pad + (boxWidth - std::min(s.width, boxWidth)) / 2;  // centred
+    const int baseline = pad + ascent + static_cast<int>(l) * lineHeight;
+    int x26 = penX * 64;
+    for (size_t g = 0; g < s.info.size(); ++g) {
+      if (FT_Load_Glyph(face, s.info[g].codepoint, FT_LOAD_DEFAULT) == 0 &&
+          FT_Render_Glyph(face->glyph, FT_RENDER_MODE_NORMAL) == 0) {
+        const FT_Bitmap& bitmap = face->glyph->bitmap;
+        const int left = (x26 + s.position[g].x_offset) / 64 + face->glyph->bitmap_left;
+        const int top = baseline - s.position[g].y_offset / 64 - face->glyph->bitmap_top;
+        for (unsigned row = 0; row < bitmap.rows; ++row) {
+          for (unsigned col = 0; col < bitmap.width; ++col) {
+            const int x = left + static_cast<int>(col);
+            const int y = top + static_cast<int>(row);
+            if (x >= 0 && x < mask.width && y >= 0 && y < mask.height) {
+              float& m = mask.coverage[static_cast<size_t>(y * mask.width + x)];
+              m = std::max(m, bitmap.buffer[row * static_cast<unsigned>(bitmap.pitch) + col] / 255.0f);
+            }
+          }
+        }
+      }
+      x26 += s.position[g].x_advance;
+    }
+  }
+  return mask;
+}
+
+// White text over a soft dark shadow, premultiplied.
+Image shade(const Mask& mask, int size) {
+  const int w = mask.width;
+  const int h = mask.height;
+  const int offset = std::max(1, size / 24);
+  const std::vector<float> soft = blur(mask.coverage, w, h, std::max(1, size / 16));
+  Image image;
+  image.width = w;
+  image.height = h;
+  image.rgba.assign(static_cast<size_t>(w) * static_cast<size_t>(h) * 4, 0);
+  const auto byte = [](float v) { return static_cast<uint8_t>(std::lround(std::clamp(v, 0.0f, 1.0f) * 255.0f)); };
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const float text = mask.coverage[static_cast<size_t>(y * w + x)];
+      const int sx = x - offset;
+      const int sy = y - offset;
+      const float shadow =
+          sx >= 0 && sy >= 0 ? std::min(1.0f, 1.6f * soft[static_cast<size_t>(sy * w + sx)]) * 0.75f : 0.0f;
+      uint8_t* p = &image.rgba[static_cast<size_t>(y * w + x) * 4];
+      p[0] = p[1] = p[2] = byte(text);
+      p[3] = byte(text + shadow * (1.0f - text));
+    }
+  }
+  return image;
+}
+
+}  // namespace
+
+bool layOutTitle(const std::string& given, const std::string& fontPath, int width, int height, TitlePlace place,
+                 TitleLayout& out, std::string& error) {
+  const std::string text = fitTitleLength(given);
+  if (words(text).empty()) {
+    error = "the title is empty";
+    return false;
+  }
+  FT_Library rawLibrary = nullptr;
+  if (FT_Init_FreeType(&rawLibrary) != 0) {
+    error = "cannot start FreeType";
+    return false;
+  }
+  Library library(rawLibrary);
+  FT_Face rawFace = nullptr;
+  if (FT_New_Face(library.get(), fontPath.c_str(), 0, &rawFace) != 0) {
+    error = "--font " + fontPath + ": not a font FreeType can read";
+    return false;
+  }
+  Face face(rawFace);
+  const int margin = std::max(4, width / 20);
+  const int room = width - 2 * margin;
+  Font font;
+  const Fitted fitted = fit(face.get(), font, text, room, height);
+  if (fitted.lines.empty()) {
+    error = "the title does not fit a " + std::to_string(width) + "x" + std::to_string(height) +
+            " picture even at the smallest size (a word is wider than the picture, or it needs more than three lines)";
+    return false;
+  }
+  const int pad = std::max(2, fitted.size / 6);  // room for the shadow
+  out.image = shade(rasterise(face.get(), font.get(), fitted.lines, room, pad), fitted.size);
+  const int w = out.image.width;
+  const int h = out.image.height;
+  out.x = (width - w) / 2;
+  const int edge = std::max(2, height / 16);
+  out.y = place == TitlePlace::Top ? edge : place == TitlePlace::Centre ? (height - h) / 2 : height - edge - h;
+  out.x = std::clamp(out.x, 0, std::max(0, width - w));
+  out.y = std::clamp(out.y, 0, std::max(0, height - h));
+  return true;
+}

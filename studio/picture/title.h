@@ -1,0 +1,42 @@
+// title.h — a line of text over the picture: found through fontconfig (or
+// the --font given), shaped with HarfBuzz (accents, joined scripts,
+// right-to-left), rasterised with FreeType, anti-aliased, with a soft
+// shadow so it reads on any picture. Sized to the picture's height, so it
+// looks the same at any size; a text too wide is wrapped at spaces, then
+// shrunk, and never drawn outside the picture. Only a text longer than
+// kMaxTitleCharacters is cut.
+//
+// Threading: plain functions; any thread.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <string>
+
+#include "picture/image.h"
+
+enum class TitlePlace { Top, Bottom, Centre };
+
+struct TitleLayout {
+  Image image;  // premultiplied RGBA, rows top-down
+  int x = 0;    // where its top-left corner goes, in picture pixels from the top-left
+  int y = 0;
+};
+
+// The font file for `requested` (a file, or "" for the system's sans-serif).
+// False with a line naming what can be given.
+bool findTitleFont(const std::string& requested, std::string& path, std::string& error);
+
+// "Artist – Title" from a song's tags, or "" where it has neither.
+std::string titleFromTags(const std::map<std::string, std::string>& tags);
+
+// Titles longer than this many characters are cut, with an ellipsis: a tag
+// can hold a megabyte, and shaping it would take minutes.
+constexpr size_t kMaxTitleCharacters = 200;
+// text cut to kMaxTitleCharacters, control characters as spaces.
+std::string fitTitleLength(const std::string& text);
+
+// Lays out text (cut by fitTitleLength) for a width × height picture. False
+// with the reason.
+bool layOutTitle(const std::string& text, const std::string& fontPath, int width, int height, TitlePlace place,
+                 TitleLayout& out, std::string& error);

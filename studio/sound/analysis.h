@@ -1,0 +1,107 @@
+// analysis.h — everything a picture can read about the sound, computed once
+// per frame from the samples around the frame's time. No GL, no AL: the same
+// numbers for a render, a window and a capture device, and testable alone.
+//
+// The sound of one frame (FrameSound) is cut from any source by
+// soundAround: the live program's sample window starting at the frame
+// (unchanged, for the spectrum), and kBlock mono samples (the mean of the
+// channels, −1..1) from kBehind before the frame to kAhead after it.
+//
+// Analysis carries what lasts from frame to frame: the spectrum's blend, the
+// bands' decay and the onset detector's history. Its smoothing runs in
+// seconds, not frames, so 30 and 60 frames a second move alike.
+//
+// Threading: one Analysis per thread; soundAround is a plain function.
+#pragma once
+
+#include <array>
+#include <complex>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+constexpr int kBands = 64;
+constexpr int kWaveform = 1024;
+constexpr int kBlock = 2048;
+constexpr int kBehind = 1536;
+constexpr int kAhead = kBlock - kBehind;
+// "beat" before the first onset.
+constexpr float kNoBeatYet = 1.0e6f;
+
+struct FrameSound {
+  std::vector<float> window;  // the live program's window: up to 2048 values ÷ 1000
+  std::vector<float> mono;    // kBlock samples, frames [frame − kBehind, frame + kAhead)
+};
+
+// The sound around `frame` from buffer, which holds interleaved 16-bit frames
+// of the sound starting at sound frame bufferStart. Frames outside the
+// buffer (before the song, past its end) are silence.
+void soundAround(const std::vector<int16_t>& buffer, int64_t bufferStart, int channels, int64_t frame,
+                 FrameSound& out);
+
+struct AudioInputs {
+  std::vector<float> spectrum;  // kSpectrumSize values, as the live program's
+  std::array<float, kBands> bands{};
+  float bass = 0, mid = 0, treble = 0;
+  float level = 0;
+  float beat = kNoBeatYet;
+  int beats = 0;
+  std::array<float, kWaveform> waveform{};
+  // The sound as a web browser's analyser gives it to Shadertoy's form, 512
+  // values a row: row 0 the first 512 of its 1024 byte magnitudes (Blackman
+  // window, |X| ÷ 2048, smoothed 0.8 a 60th of a second, −100..−30 dB as
+  // 0..255), row 1 the first 512 samples as 128·(1 + v).
+  std::array<uint8_t, 1024> browser{};
+};
+
+// |X[k]|² for k = 0 .. kBlock/2 of kBlock real values, with its tables made once.
+class RealFft {
+ public:
+  RealFft();
+  void power(const float* x, double* out);
+
+ private:
+  static constexpr int kHalfBlock = kBlock / 2;
+  std::vector<std::complex<double>> twiddle_;
+  std::vector<std::complex<double>> unpack_;
+  std::vector<int> reversed_;
+  std::vector<std::complex<double>> z_;
+};
+
+class Analysis {
+ public:
+  explicit Analysis(int rate);
+
+  // One frame: its sound and its time in seconds. Consumes sound.window.
+  const AudioInputs& step(FrameSound& sound, double seconds);
+  // Forgets the bands' smoothing and the onset history (a seek, or a song
+  // that starts over); the count of onsets and the spectrum's blend stay.
+  void restart();
+  const AudioInputs& inputs() const { return inputs_; }
+
+  // Band k's edges in Hz.
+  static double bandLow(int k);
+  static double bandHigh(int k) { return bandLow(k + 1); }
+
+ private:
+  void measureBands(const std::vector<float>& mono, std::array<float, kBands>& raw);
+  void measureLikeABrowser(const std::vector<float>& mono, double dt);
+  bool onset(const std::array<float, kBands>& raw, double dt);
+
+  int rate_;
+  AudioInputs inputs_;
+  std::vector<float> spectrumHistory_;
+  std::array<float, kBands> lastRaw_{};
+  std::vector<float> hann_;
+  std::vector<float> blackman_;
+  std::vector<double> browserSmoothed_;
+  std::vector<float> windowed_;
+  std::vector<double> power_;
+  RealFft fft_;
+  std::array<std::pair<int, int>, kBands> bandBins_{};
+  double lastSeconds_ = 0;
+  double startSeconds_ = 0;
+  double lastOnset_ = -1;
+  double fluxMean_ = 0;
+  bool started_ = false;
+};

@@ -1,0 +1,254 @@
+// soundStream.cpp — see soundStream.h.
+#include "sound/soundStream.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cerrno>
+#include <cstring>
+
+#include "audio.h"
+#include "base/libraryLog.h"
+#include "sampleWindow.h"
+
+bool checkSoundPath(const std::string& path, std::string& error) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  if (S_ISDIR(info.st_mode)) {
+    error = "it is a directory";
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    error = "it is not a regular file (a pipe or a device); save the sound to a file first";
+    return false;
+  }
+  return true;
+}
+
+SoundFile::~SoundFile() {
+  if (file_ != nullptr) {
+    sf_close(file_);
+    file_ = nullptr;
+  }
+}
+
+bool SoundFile::open(const std::string& path, std::string& error) {
+  info_ = SF_INFO{};
+  path_ = path;
+  if (!checkSoundPath(path, error)) {
+    return false;
+  }
+  file_ = sf_open(path.c_str(), SFM_READ, &info_);
+  if (file_ != nullptr && (info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG) {
+    // libsndfile's MP3 reading stops for good at the first damaged frame;
+    // FFmpeg's skips it and goes on, as players do.
+    sf_close(file_);
+    file_ = nullptr;
+  }
+  if (file_ == nullptr) {
+    const std::string libsndfile = sf_strerror(nullptr);
+    other_ = std::make_unique<FfmpegSound>();
+    std::string reason;
+    clearLibraryDetail();
+    if (!other_->open(path, reason)) {
+      // The reason of the reader that knew the file best: FFmpeg's where it
+      // knew the container (a video without sound), what FFmpeg's parser
+      // said where it broke off (an m4a cut short), else libsndfile's.
+      const std::string detail = takeLibraryDetail();
+      error = other_->recognised() ? reason
+              : !detail.empty()    ? "it is damaged or cut short (" + detail + ")"
+                                   : libsndfile;
+      other_.reset();
+      return false;
+    }
+    info_ = SF_INFO{};
+    info_.channels = other_->channels();
+    info_.samplerate = other_->rate();
+    info_.format = SF_FORMAT_FLOAT;
+  }
+  if (info_.channels < 1 || info_.samplerate < 1) {
+    error = "the file declares " + std::to_string(info_.channels) + " channels at " +
+            std::to_string(info_.samplerate) + " Hz";
+    return false;
+  }
+  return true;
+}
+
+bool SoundFile::seek(int64_t frame) {
+  if (file_ != nullptr && sf_seek(file_, frame, SEEK_SET) == frame) {
+    return true;
+  }
+  if (file_ != nullptr && sf_seek(file_, 0, SEEK_SET) != 0) {
+    return false;
+  }
+  if (other_ && other_->seek(frame)) {
+    return true;
+  }
+  if (other_) {
+    // From the start again, where the container cannot seek (or near the start).
+    other_ = std::make_unique<FfmpegSound>();
+    std::string ignored;
+    if (!other_->open(path_, ignored)) {
+      return false;
+    }
+  }
+  std::vector<float> drop(4096 * static_cast<size_t>(info_.channels));
+  int64_t done = 0;
+  while (done < frame) {
+    const int64_t got = readFloats(drop.data(), std::min<int64_t>(4096, frame - done));
+    if (got <= 0) {
+      return false;
+    }
+    done += got;
+  }
+  return true;
+}
+
+int64_t SoundFile::readRaw(float* into, int64_t frames) {
+  if (other_) {
+    return other_->read(into, frames);
+  }
+  return std::max<sf_count_t>(0, sf_readf_float(file_, into, frames));
+}
+
+int64_t SoundFile::readFloats(float* into, int64_t frames) {
+  const int64_t got = readRaw(into, frames);
+  // A broken float file may carry NaN or infinities; they would poison the
+  // encoder's state.
+  for (int64_t i = 0; i < got * info_.channels; ++i) {
+    if (!(into[i] == into[i])) {
+      into[i] = 0.0f;
+    }
+    into[i] = std::clamp(into[i], -kMaxSampleValue, kMaxSampleValue);
+  }
+  return got;
+}
+
+int64_t SoundFile::readShorts(int16_t* into, int64_t frames, std::vector<float>& scratch) {
+  if (!other_) {
+    return readShortFrames(file_, info_, into, frames, scratch);
+  }
+  // As the live program turns float files into 16-bit values.
+  scratch.resize(static_cast<size_t>(frames) * static_cast<size_t>(info_.channels));
+  const int64_t got = other_->read(scratch.data(), frames);
+  for (size_t i = 0; i < static_cast<size_t>(got) * static_cast<size_t>(info_.channels); ++i) {
+    const float v = std::isnan(scratch[i]) ? 0.0f : scratch[i] * 32768.0f;
+    into[i] = static_cast<int16_t>(std::lrint(std::clamp(v, -32768.0f, 32767.0f)));
+  }
+  return got;
+}
+
+std::map<std::string, std::string> SoundFile::tags() const {
+  if (other_) {
+    return other_->tags();
+  }
+  std::map<std::string, std::string> out;
+  const std::pair<const char*, int> keys[] = {{"title", SF_STR_TITLE}, {"artist", SF_STR_ARTIST},
+                                              {"album", SF_STR_ALBUM}};
+  for (const auto& [name, id] : keys) {
+    const char* value = file_ != nullptr ? sf_get_string(file_, id) : nullptr;
+    if (value != nullptr && value[0] != '\0') {
+      out[name] = value;
+    }
+  }
+  return out;
+}
+
+bool decodeWholeSound(const std::string& path, SoundData& out, std::string& error,
+                      std::map<std::string, std::string>* tags) {
+  SoundFile file;
+  if (!file.open(path, error)) {
+    return false;
+  }
+  if (tags != nullptr) {
+    *tags = file.tags();
+  }
+  // Decided from the length the container states, before decoding hours of it.
+  if (file.statedFrames() > kMaxSoundValues / file.channels()) {
+    error = "it is longer than can be played in one piece";
+    return false;
+  }
+  out.samples.clear();
+  out.info = SF_INFO{};
+  out.info.channels = file.channels();
+  out.info.samplerate = file.rate();
+  const auto channels = static_cast<size_t>(file.channels());
+  constexpr int64_t kChunk = 1 << 16;
+  std::vector<float> scratch;
+  int64_t frames = 0;
+  for (;;) {
+    if (static_cast<int64_t>(out.samples.size() + kChunk * channels) > kMaxSoundValues) {
+      error = "it is longer than can be played in one piece";
+      return false;
+    }
+    out.samples.resize(static_cast<size_t>(frames + kChunk) * channels);
+    const int64_t got = file.readShorts(out.samples.data() + static_cast<size_t>(frames) * channels, kChunk, scratch);
+    frames += got;
+    if (got < kChunk) {
+      break;
+    }
+  }
+  out.samples.resize(static_cast<size_t>(frames) * channels);
+  out.info.frames = frames;
+  return true;
+}
+
+int64_t countFrames(SoundFile& file) {
+  if (file.statedFrames() >= 0) {
+    return file.statedFrames();
+  }
+  constexpr int64_t kChunk = 1 << 15;
+  std::vector<int16_t> values(static_cast<size_t>(kChunk) * static_cast<size_t>(file.channels()));
+  std::vector<float> scratch;
+  int64_t total = 0;
+  for (;;) {
+    const int64_t got = file.readShorts(values.data(), kChunk, scratch);
+    if (got <= 0) {
+      break;
+    }
+    total += got;
+  }
+  return total;
+}
+
+bool WindowReader::startAt(int64_t frame) {
+  const int64_t from = std::max<int64_t>(0, frame - kBehind);
+  if (from == 0) {
+    return true;
+  }
+  buffer_.clear();
+  start_ = from;
+  ended_ = false;
+  return file_.seek(from);
+}
+
+void WindowReader::around(int64_t frame, FrameSound& out) {
+  const int channels = file_.channels();
+  const int64_t need = std::max<int64_t>(kAhead, (kWindowValues + channels - 1) / channels);
+  // Frames behind the block are dropped in large steps, so the copy is rare.
+  const int64_t keepFrom = frame - kBehind;
+  if (keepFrom - start_ > 1 << 16) {
+    const int64_t drop = std::min(keepFrom - start_, static_cast<int64_t>(buffer_.size()) / channels);
+    buffer_.erase(buffer_.begin(), buffer_.begin() + drop * channels);
+    start_ += drop;
+  }
+  while (!ended_ && static_cast<int64_t>(buffer_.size()) / channels < frame - start_ + need) {
+    constexpr int64_t kChunk = 4096;
+    const size_t old = buffer_.size();
+    buffer_.resize(old + static_cast<size_t>(kChunk * channels));
+    const int64_t got = file_.readShorts(buffer_.data() + old, kChunk, scratch_);
+    buffer_.resize(old + static_cast<size_t>(got * channels));
+    ended_ = got < kChunk;
+  }
+  soundAround(buffer_, start_, channels, frame, out);
+}
+
+std::vector<float> WindowReader::window(int64_t frame) {
+  FrameSound sound;
+  around(frame, sound);
+  return sound.window;
+}

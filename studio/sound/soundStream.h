@@ -1,0 +1,107 @@
+// soundStream.h — a sound file read a piece at a time, for rendering songs of
+// any length in constant memory.
+//
+// SoundFile reads with libsndfile what it knows (WAV, FLAC, Ogg Vorbis,
+// AIFF, ...), exactly as the live program does, and everything else with
+// FFmpeg's libraries (M4A, MP3, Opus, WMA, a video's sound).
+//
+// SoundFile owns one reader: libsndfile's handle or an FfmpegSound. WindowReader hands out the sample
+// window of a frame, for frames that only move forward, and keeps only the
+// few thousand frames around it. countFrames finds how many frames a file
+// really delivers, whatever its header claims.
+//
+// Threading: each object on one thread at a time; two readers of one file
+// each open their own SoundFile.
+#pragma once
+
+#include <sndfile.h>
+
+#include "sound/soundSource.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "audio.h"
+#include "sound/ffmpegSound.h"
+
+// Rates below this are refused: no video's sound track carries them.
+constexpr int kMinSoundRate = 8000;
+// Float samples are kept within ±this: louder is no longer sound, and an
+// infinity or 1e30 would break the sound encoder.
+constexpr float kMaxSampleValue = 16.0f;
+
+// False with a plain reason when path is not a regular file that can be
+// opened: missing, a folder, a pipe or a device (which could be read only
+// once, or block for ever waiting for a writer).
+bool checkSoundPath(const std::string& path, std::string& error);
+
+class SoundFile {
+ public:
+  SoundFile() = default;
+  ~SoundFile();
+  SoundFile(const SoundFile&) = delete;
+  SoundFile& operator=(const SoundFile&) = delete;
+
+  // False with the reason, or with why the format cannot be used.
+  bool open(const std::string& path, std::string& error);
+  // Moves to frame; reads and drops frames where the format cannot seek.
+  bool seek(int64_t frame);
+  // Interleaved floats, -1 .. 1 at full scale, NaN as 0 and anything beyond
+  // ±kMaxSampleValue clamped; returns the frames read, 0 at the end.
+  int64_t readFloats(float* into, int64_t frames);
+  // Interleaved 16-bit values as the live program decodes them (floats
+  // scaled to the 16-bit range); scratch is reused. Frames read, 0 at the end.
+  int64_t readShorts(int16_t* into, int64_t frames, std::vector<float>& scratch);
+  // title, artist and album where the file has them.
+  std::map<std::string, std::string> tags() const;
+
+  // The length a compressed file's container states and FFmpeg trusts; -1
+  // otherwise (then only reading it through tells).
+  int64_t statedFrames() const { return other_ ? other_->statedFrames() : -1; }
+  int channels() const { return info_.channels; }
+  int rate() const { return info_.samplerate; }
+
+ private:
+  int64_t readRaw(float* into, int64_t frames);
+
+  std::string path_;
+  SNDFILE* file_ = nullptr;
+  std::unique_ptr<FfmpegSound> other_;  // when libsndfile cannot read it
+  SF_INFO info_{};
+};
+
+// A whole sound in memory, for play: through SoundFile, so play reads what
+// render reads. False with the reason (also when it is too long to play).
+bool decodeWholeSound(const std::string& path, SoundData& out, std::string& error,
+                      std::map<std::string, std::string>* tags = nullptr);
+
+// The frames the file holds: the length its container states where FFmpeg
+// trusts it, else read to its end (a header may claim hours a file does not hold).
+int64_t countFrames(SoundFile& file);
+
+// A file read offline: the sound around each frame's time, for frames that
+// only move forward.
+class WindowReader : public SoundSource {
+ public:
+  bool open(const std::string& path, std::string& error) { return file_.open(path, error); }
+  // Starts reading so that frames from `frame` on can be asked for (the
+  // file is seeked, not read through). Only before the first around().
+  bool startAt(int64_t frame);
+  int rate() const override { return file_.rate(); }
+  // The sound of the frame starting at sound frame `frame`: the window exactly
+  // as the live program takes it from the whole decoded sound (up to 2048
+  // interleaved values ÷ 1000, cut short at the end), and the mono block
+  // around it. `frame` never goes back.
+  void around(int64_t frame, FrameSound& out) override;
+  std::vector<float> window(int64_t frame);
+
+ private:
+  SoundFile file_;
+  std::vector<int16_t> buffer_;  // frames from start_ on, interleaved
+  std::vector<float> scratch_;
+  int64_t start_ = 0;  // the file is read up to start_ + buffer_'s frames
+  bool ended_ = false;
+};

@@ -1,0 +1,625 @@
+// encoder.cpp — see encoder.h. The order of calls follows FFmpeg's own
+// examples: streams and encoders, header, send/receive per frame, flush with
+// a null frame, trailer.
+#include "video/encoder.h"
+
+#include "base/ffmpegPtr.h"
+#include "base/text.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libavutil/samplefmt.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cerrno>
+#include <cstring>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
+#include <map>
+#include <vector>
+
+namespace {
+
+// The rate an encoder will take: the sound's own, else the next one up it
+// knows (Opus: 48 kHz for everything above 24 kHz).
+int supportedRate(const AVCodec* codec, int rate) {
+  if (codec->supported_samplerates == nullptr) {
+    return rate;
+  }
+  int best = 0;
+  for (const int* r = codec->supported_samplerates; r != nullptr && *r != 0; ++r) {
+    if (*r == rate) {
+      return rate;
+    }
+    if (*r > rate && (best == 0 || *r < best)) {
+      best = *r;
+    }
+  }
+  return best != 0 ? best : 48000;
+}
+
+}  // namespace
+
+VideoCodec videoCodecFor(const std::string& name, const std::string& format) {
+  const std::string chosen = name.empty() ? defaultCodecFor(format) : name;
+  if (chosen == "hevc") {
+    // hvc1 is the tag Apple's players want in MP4 and MOV.
+    return {"hevc", "libx265", AV_PIX_FMT_YUV420P, AV_PIX_FMT_NONE, MKTAG('h', 'v', 'c', '1')};
+  }
+  if (chosen == "vp9") {
+    return {"vp9", "libvpx-vp9", AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUVA420P, 0};
+  }
+  if (chosen == "av1") {
+    return {"av1", "libsvtav1", AV_PIX_FMT_YUV420P, AV_PIX_FMT_NONE, 0};
+  }
+  if (chosen == "prores") {
+    return {"prores", "prores_ks", AV_PIX_FMT_YUV444P10LE, AV_PIX_FMT_YUVA444P10LE, 0};
+  }
+  return {"h264", "libx264", AV_PIX_FMT_YUV420P, AV_PIX_FMT_NONE, 0};
+}
+
+AudioCodec audioCodecFor(const std::string& video, const std::string& format) {
+  if (format == "webm") {
+    return {"Opus", "libopus"};
+  }
+  if (format == "mov" && video == "prores") {
+    return {"PCM", "pcm_s16le"};
+  }
+  return {"AAC", "aac"};
+}
+
+std::string defaultCodecFor(const std::string& format) {
+  return format == "webm" ? "vp9" : "h264";
+}
+
+Status checkCodec(const std::string& name, const std::string& format, bool transparent) {
+  static const char* const known[] = {"h264", "hevc", "vp9", "av1", "prores"};
+  if (!name.empty() && std::find(std::begin(known), std::end(known), name) == std::end(known)) {
+    return Status::failure("--codec must be one of h264, hevc, vp9, av1, prores (got \"" + name + "\")");
+  }
+  const std::string codec = name.empty() ? defaultCodecFor(format) : name;
+  // What each container holds, as players read them.
+  const std::map<std::string, std::vector<std::string>> holds = {
+      {"mp4", {"h264", "hevc", "av1", "vp9"}},
+      {"matroska", {"h264", "hevc", "vp9", "av1", "prores"}},
+      {"mov", {"h264", "hevc", "prores"}},
+      {"webm", {"vp9", "av1"}}};
+  const auto& allowed = holds.at(format);
+  if (std::find(allowed.begin(), allowed.end(), codec) == allowed.end()) {
+    std::string list;
+    for (const std::string& c : allowed) {
+      list += (list.empty() ? "" : ", ") + c;
+    }
+    return Status::failure("a ." + std::string(format == "matroska" ? "mkv" : format) + " file cannot hold " +
+                           codec + "; it takes " + list);
+  }
+  if (transparent && !((codec == "prores" && format == "mov") || (codec == "vp9" && format == "webm"))) {
+    return Status::failure(
+        "--transparent needs a video that keeps alpha: --codec prores in .mov, or vp9 in .webm");
+  }
+  return Status();
+}
+
+std::string containerFor(const std::string& path) {
+  if (hasExtension(path, ".mp4")) {
+    return "mp4";
+  }
+  if (hasExtension(path, ".mkv")) {
+    return "matroska";
+  }
+  if (hasExtension(path, ".mov")) {
+    return "mov";
+  }
+  if (hasExtension(path, ".webm")) {
+    return "webm";
+  }
+  return "";
+}
+
+bool Encoder::open(const EncoderSettings& settings, std::string& error) {
+  settings_ = settings;
+  if (settings_.name.empty()) {
+    settings_.name = settings_.path;
+  }
+  // Named through the file protocol: "10:30.mp4" is a file, not a URL (the
+  // mp4 muxer reopens the file by this name to move its index to the front).
+  const std::string url = "file:" + settings.path;
+  int ret = avformat_alloc_output_context2(&format_, nullptr, settings.format.c_str(), url.c_str());
+  if (ret < 0 || format_ == nullptr) {
+    error = "cannot make a " + settings.format + " file: " + ffmpegReason(ret);
+    return false;
+  }
+  packet_ = av_packet_alloc();
+  if (packet_ == nullptr) {
+    error = "out of memory";
+    return false;
+  }
+  return openVideo(error) && (settings_.channels <= 0 || openAudio(error)) && openFile(url, error);
+}
+
+bool Encoder::openVideo(std::string& error) {
+  const VideoCodec codec = videoCodecFor(settings_.codec, settings_.format);
+  const AVCodec* encoder = avcodec_find_encoder_by_name(codec.encoder);
+  if (encoder == nullptr) {
+    error = std::string("this FFmpeg has no ") + codec.encoder + " encoder";
+    return false;
+  }
+  videoStream_ = avformat_new_stream(format_, nullptr);
+  video_ = avcodec_alloc_context3(encoder);
+  if (videoStream_ == nullptr || video_ == nullptr) {
+    error = "out of memory";
+    return false;
+  }
+  const AVPixelFormat pixels = settings_.transparent ? codec.alphaFormat : codec.format;
+  AVRational frameTime{static_cast<int>(settings_.fps.den), static_cast<int>(settings_.fps.num)};
+  av_reduce(&frameTime.num, &frameTime.den, frameTime.num, frameTime.den, INT32_MAX);
+  video_->width = settings_.width;
+  video_->height = settings_.height;
+  video_->time_base = frameTime;
+  video_->framerate = AVRational{frameTime.den, frameTime.num};
+  video_->pix_fmt = pixels;
+  video_->colorspace = AVCOL_SPC_BT709;
+  video_->color_primaries = AVCOL_PRI_BT709;
+  video_->color_trc = AVCOL_TRC_BT709;
+  video_->color_range = AVCOL_RANGE_MPEG;
+  if (format_->oformat->flags & AVFMT_GLOBALHEADER) {
+    video_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  }
+  if (!setQuality(codec, error)) {
+    return false;
+  }
+  int ret = avcodec_open2(video_, encoder, nullptr);
+  if (ret < 0) {
+    error = std::string("cannot open the ") + codec.name + " encoder: " + ffmpegReason(ret);
+    return false;
+  }
+  if ((ret = avcodec_parameters_from_context(videoStream_->codecpar, video_)) < 0) {
+    error = "cannot describe the picture stream: " + ffmpegReason(ret);
+    return false;
+  }
+  if (codec.tag != 0) {
+    videoStream_->codecpar->codec_tag = codec.tag;
+  }
+  videoStream_->time_base = video_->time_base;
+  videoStream_->avg_frame_rate = video_->framerate;
+
+  picture_ = av_frame_alloc();
+  if (picture_ == nullptr) {
+    error = "out of memory";
+    return false;
+  }
+  picture_->format = pixels;
+  picture_->width = settings_.width;
+  picture_->height = settings_.height;
+  if ((ret = av_frame_get_buffer(picture_, 0)) < 0) {
+    error = "cannot hold a picture: " + ffmpegReason(ret);
+    return false;
+  }
+  sws_ = sws_getContext(settings_.width, settings_.height, AV_PIX_FMT_RGBA, settings_.width, settings_.height, pixels,
+                        SWS_BILINEAR | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+  if (sws_ == nullptr) {
+    error = "cannot convert pictures to YUV";
+    return false;
+  }
+  // Full-range RGB in, BT.709 limited range out, as the stream is tagged.
+  const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
+  sws_setColorspaceDetails(sws_, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
+  return true;
+}
+
+Status checkPreset(const std::string& name, const std::string& format, const std::string& preset, int crf) {
+  const std::string codec = name.empty() ? defaultCodecFor(format) : name;
+  if (crf == 0 && codec == "av1") {
+    return Status::failure(
+        "--crf 0 (lossless) is not available with av1 here; use --codec h264, hevc or vp9 for a lossless video");
+  }
+  if (preset.empty()) {
+    return Status();
+  }
+  static const std::vector<std::string> x264 = {"ultrafast", "superfast", "veryfast", "faster", "fast",
+                                                "medium",    "slow",      "slower",   "veryslow", "placebo"};
+  auto whole = [&](int low, int high) {
+    char* end = nullptr;
+    const long value = std::strtol(preset.c_str(), &end, 10);
+    return end != preset.c_str() && *end == '\0' && value >= low && value <= high;
+  };
+  if (codec == "h264" || codec == "hevc") {
+    if (std::find(x264.begin(), x264.end(), preset) == x264.end()) {
+      std::string list;
+      for (const std::string& p : x264) {
+        list += (list.empty() ? "" : ", ") + p;
+      }
+      return Status::failure("--preset for " + codec + " must be one of " + list + " (got \"" + preset + "\")");
+    }
+  } else if (codec == "vp9" && !whole(0, 8)) {
+    return Status::failure(
+        "--preset for vp9 is its cpu-used, a whole number from 0 (slowest, best) to 8 (fastest) (got \"" + preset +
+        "\")");
+  } else if (codec == "av1" && !whole(0, 13)) {
+    return Status::failure(
+        "--preset for av1 is SVT-AV1's preset, a whole number from 0 (slowest, best) to 13 (fastest) (got \"" +
+        preset + "\")");
+  } else if (codec == "prores") {
+    return Status::failure("--preset has no meaning for prores, which has no speed presets");
+  }
+  return Status();
+}
+
+// Quality and speed per encoder: --crf where it has one (0 lossless), --preset
+// where it has presets, and a speed that keeps a render near real time otherwise.
+bool Encoder::setQuality(const VideoCodec& codec, std::string& error) {
+  const std::string name = codec.name;
+  const std::string preset = settings_.preset;
+  const bool lossless = settings_.crf == 0;
+  std::string failed;
+  auto set = [&](const char* key, const std::string& value) {
+    if (failed.empty() && av_opt_set(video_->priv_data, key, value.c_str(), 0) < 0) {
+      failed = std::string(key) + "=" + value;
+    }
+  };
+  if (name == "h264" || name == "hevc") {
+    set("preset", preset.empty() ? "veryfast" : preset);
+    set("crf", std::to_string(settings_.crf));
+    if (name == "hevc") {
+      // x265's crf 0 still quantises; lossless is its own switch.
+      set("x265-params", lossless ? "log-level=error:lossless=1" : "log-level=error");
+    }
+  } else if (name == "vp9") {
+    set("crf", std::to_string(std::min(63, settings_.crf + 13)));
+    video_->bit_rate = 0;
+    set("deadline", "good");
+    set("cpu-used", preset.empty() ? "5" : preset);
+    set("row-mt", "1");
+    if (lossless) {
+      set("lossless", "1");
+    }
+  } else if (name == "av1") {
+    set("crf", std::to_string(std::min(63, settings_.crf + 12)));
+    set("preset", preset.empty() ? "10" : preset);
+  } else if (name == "prores") {
+    set("profile", "4444");
+  }
+  if (!failed.empty()) {
+    error = "the " + name + " encoder does not take " + failed;
+    return false;
+  }
+  return true;
+}
+
+bool Encoder::openAudio(std::string& error) {
+  const AudioCodec codec = audioCodecFor(settings_.codec, settings_.format);
+  const AVCodec* encoder = avcodec_find_encoder_by_name(codec.encoder);
+  if (encoder == nullptr) {
+    error = std::string("this FFmpeg has no ") + codec.encoder + " encoder";
+    return false;
+  }
+  audioStream_ = avformat_new_stream(format_, nullptr);
+  audio_ = avcodec_alloc_context3(encoder);
+  if (audioStream_ == nullptr || audio_ == nullptr) {
+    error = "out of memory";
+    return false;
+  }
+  const int outChannels = settings_.channels == 1 ? 1 : 2;
+  const int outRate = supportedRate(encoder, settings_.rate);
+  av_channel_layout_default(&audio_->ch_layout, outChannels);
+  audio_->sample_rate = outRate;
+  audio_->sample_fmt = encoder->sample_fmts[0];
+  // 192 kb/s, or what AAC can carry at a low rate; PCM has no rate to set.
+  audio_->bit_rate = std::min<int64_t>(192000, int64_t(outChannels) * 6144 * outRate / 1024);
+  audio_->time_base = AVRational{1, outRate};
+  if (format_->oformat->flags & AVFMT_GLOBALHEADER) {
+    audio_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  }
+  int ret = avcodec_open2(audio_, encoder, nullptr);
+  if (ret < 0) {
+    error = std::string("cannot open the ") + codec.name + " encoder: " + ffmpegReason(ret);
+    return false;
+  }
+  if ((ret = avcodec_parameters_from_context(audioStream_->codecpar, audio_)) < 0) {
+    error = "cannot describe the sound stream: " + ffmpegReason(ret);
+    return false;
+  }
+  audioStream_->time_base = audio_->time_base;
+  // Matroska states Opus's pre-skip as the track's codec delay and readers
+  // take it off every timestamp; the encoder has already stamped its packets
+  // that much early, so it is given back here or it would count twice.
+  const bool matroska = settings_.format == "matroska" || settings_.format == "webm";
+  soundShift_ = matroska && audio_->codec_id == AV_CODEC_ID_OPUS ? audio_->initial_padding : 0;
+
+  AVChannelLayout in{};
+  av_channel_layout_default(&in, settings_.channels);
+  if (in.order == AV_CHANNEL_ORDER_UNSPEC) {
+    // No known layout to mix from: take the first two channels.
+    mixFrom_ = 2;
+    av_channel_layout_uninit(&in);
+    av_channel_layout_default(&in, 2);
+  }
+  ret = swr_alloc_set_opts2(&swr_, &audio_->ch_layout, audio_->sample_fmt, outRate, &in, AV_SAMPLE_FMT_FLT,
+                            settings_.rate, 0, nullptr);
+  av_channel_layout_uninit(&in);
+  if (ret < 0 || (ret = swr_init(swr_)) < 0) {
+    error = std::string("cannot convert the sound for ") + codec.name + ": " + ffmpegReason(ret);
+    return false;
+  }
+  // PCM takes any number of samples a frame; the others a fixed size.
+  frameSize_ = audio_->frame_size > 0 ? audio_->frame_size : 1024;
+  fifo_ = av_audio_fifo_alloc(audio_->sample_fmt, outChannels, frameSize_ * 2);
+  sound_ = av_frame_alloc();
+  if (fifo_ == nullptr || sound_ == nullptr) {
+    error = "out of memory";
+    return false;
+  }
+  sound_->format = audio_->sample_fmt;
+  sound_->nb_samples = frameSize_;
+  av_channel_layout_copy(&sound_->ch_layout, &audio_->ch_layout);
+  sound_->sample_rate = outRate;
+  if ((ret = av_frame_get_buffer(sound_, 0)) < 0) {
+    error = "cannot hold sound: " + ffmpegReason(ret);
+    return false;
+  }
+  return true;
+}
+
+bool Encoder::openFile(const std::string& url, std::string& error) {
+  int ret = avio_open(&format_->pb, url.c_str(), AVIO_FLAG_WRITE);
+  if (ret < 0) {
+    error = "cannot write " + settings_.name + ": " + ffmpegReason(ret);
+    return false;
+  }
+  for (const auto& [key, value] : settings_.tags) {
+    av_dict_set(&format_->metadata, key.c_str(), value.c_str(), 0);
+  }
+  AVDictionary* options = nullptr;
+  if (settings_.format == "mp4" || settings_.format == "mov") {
+    // The index goes first, so a player can start before the file is all
+    // there; the colours are stated in the container as well as the stream.
+    av_dict_set(&options, "movflags", "+faststart+write_colr", 0);
+  }
+  if (settings_.format == "matroska" || settings_.format == "webm") {
+    format_->avoid_negative_ts = AVFMT_AVOID_NEG_TS_DISABLED;
+  }
+  ret = avformat_write_header(format_, &options);
+  av_dict_free(&options);
+  if (ret < 0) {
+    error = "cannot write the file's header: " + ffmpegReason(ret);
+    return false;
+  }
+  return true;
+}
+
+bool Encoder::send(AVCodecContext* codec, AVStream* stream, AVFrame* frame, std::string& error) {
+  int ret = avcodec_send_frame(codec, frame);
+  if (ret < 0) {
+    error = std::string("the ") + codec->codec->name + " encoder failed: " + ffmpegReason(ret);
+    return false;
+  }
+  for (;;) {
+    ret = avcodec_receive_packet(codec, packet_);
+    if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) {
+      return true;
+    }
+    if (ret < 0) {
+      error = std::string("the ") + codec->codec->name + " encoder failed: " + ffmpegReason(ret);
+      return false;
+    }
+    const bool lastPicture = codec == video_ && packet_->pts == settings_.lastPicture;
+    if (codec == audio_ && soundShift_ != 0) {
+      packet_->pts += soundShift_;
+      packet_->dts += soundShift_;
+    }
+    av_packet_rescale_ts(packet_, codec->time_base, stream->time_base);
+    if (lastPicture) {
+      const int64_t us = std::llround(settings_.lastPictureSeconds * 1e6);
+      packet_->duration = std::max<int64_t>(1, av_rescale_q(us, AVRational{1, 1000000}, stream->time_base));
+    }
+    packet_->stream_index = stream->index;
+    ret = av_interleaved_write_frame(format_, packet_);
+    if (ret < 0 || format_->pb->error < 0) {
+      error = "cannot write " + settings_.name + ": " + ffmpegReason(ret < 0 ? ret : format_->pb->error);
+      return false;
+    }
+  }
+}
+
+bool Encoder::writePicture(const uint8_t* rgba, std::string& error) {
+  int ret = av_frame_make_writable(picture_);
+  if (ret < 0) {
+    error = "cannot hold a picture: " + ffmpegReason(ret);
+    return false;
+  }
+  // GL's rows run bottom-up: start at the last row and step backwards.
+  const int stride = settings_.width * 4;
+  const uint8_t* rows[1] = {rgba + static_cast<ptrdiff_t>(settings_.height - 1) * stride};
+  const int strides[1] = {-stride};
+  if (sws_scale(sws_, rows, strides, 0, settings_.height, picture_->data, picture_->linesize) <= 0) {
+    error = "cannot convert a picture to YUV";
+    return false;
+  }
+  picture_->pts = picturePts_++;
+  return send(video_, videoStream_, picture_, error);
+}
+
+bool Encoder::writeSound(const float* samples, int64_t frames, std::string& error) {
+  if (audio_ == nullptr || frames <= 0) {
+    return true;
+  }
+  std::vector<float> firstTwo;
+  if (mixFrom_ != 0) {
+    firstTwo.resize(static_cast<size_t>(frames) * 2);
+    for (int64_t f = 0; f < frames; ++f) {
+      firstTwo[2 * f] = samples[f * settings_.channels];
+      firstTwo[2 * f + 1] = samples[f * settings_.channels + 1];
+    }
+    samples = firstTwo.data();
+  }
+  const int room = swr_get_out_samples(swr_, static_cast<int>(frames));
+  if (room > convertedCapacity_) {
+    if (converted_ != nullptr) {
+      av_freep(&converted_[0]);
+      av_freep(&converted_);
+    }
+    const int ret = av_samples_alloc_array_and_samples(&converted_, nullptr, audio_->ch_layout.nb_channels, room,
+                                                       audio_->sample_fmt, 0);
+    if (ret < 0) {
+      convertedCapacity_ = 0;
+      error = "cannot hold sound: " + ffmpegReason(ret);
+      return false;
+    }
+    convertedCapacity_ = room;
+  }
+  const uint8_t* in[1] = {reinterpret_cast<const uint8_t*>(samples)};
+  const int got = swr_convert(swr_, converted_, convertedCapacity_, in, static_cast<int>(frames));
+  if (got < 0 || av_audio_fifo_write(fifo_, reinterpret_cast<void**>(converted_), got) < got) {
+    error = "cannot convert the sound for the " + std::string(audio_->codec->name) + " encoder";
+    return false;
+  }
+  return encodeSoundFrames(false, error);
+}
+
+bool Encoder::encodeSoundFrames(bool last, std::string& error) {
+  while (av_audio_fifo_size(fifo_) >= frameSize_ || (last && av_audio_fifo_size(fifo_) > 0)) {
+    const int count = std::min(av_audio_fifo_size(fifo_), frameSize_);
+    int ret = av_frame_make_writable(sound_);
+    if (ret < 0) {
+      error = "cannot hold sound: " + ffmpegReason(ret);
+      return false;
+    }
+    // Only the very last frame may be short.
+    sound_->nb_samples = count;
+    av_audio_fifo_read(fifo_, reinterpret_cast<void**>(sound_->data), count);
+    sound_->pts = soundPts_;
+    soundPts_ += count;
+    if (!send(audio_, audioStream_, sound_, error)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool Encoder::finish(std::string& error) {
+  if (audio_ != nullptr) {
+    // What the resampler still holds, then the short last frame.
+    for (;;) {
+      const int got = swr_convert(swr_, converted_, convertedCapacity_, nullptr, 0);
+      if (got <= 0) {
+        break;
+      }
+      av_audio_fifo_write(fifo_, reinterpret_cast<void**>(converted_), got);
+    }
+    if (!encodeSoundFrames(true, error) || !send(audio_, audioStream_, nullptr, error)) {
+      return false;
+    }
+  }
+  if (!send(video_, videoStream_, nullptr, error)) {
+    return false;
+  }
+  int ret = av_write_trailer(format_);
+  if (ret < 0 || format_->pb->error < 0) {
+    error = "cannot complete " + settings_.name + ": " + ffmpegReason(ret < 0 ? ret : format_->pb->error);
+    return false;
+  }
+  avio_flush(format_->pb);
+  if ((ret = avio_closep(&format_->pb)) < 0) {
+    error = "cannot complete " + settings_.name + ": " + ffmpegReason(ret);
+    return false;
+  }
+  return true;
+}
+
+Encoder::~Encoder() {
+  if (converted_ != nullptr) {
+    av_freep(&converted_[0]);
+    av_freep(&converted_);
+  }
+  av_frame_free(&sound_);
+  av_audio_fifo_free(fifo_);
+  fifo_ = nullptr;
+  swr_free(&swr_);
+  av_frame_free(&picture_);
+  sws_freeContext(sws_);
+  sws_ = nullptr;
+  avcodec_free_context(&audio_);
+  avcodec_free_context(&video_);
+  av_packet_free(&packet_);
+  if (format_ != nullptr) {
+    if (format_->pb != nullptr) {
+      avio_closep(&format_->pb);
+    }
+    avformat_free_context(format_);
+    format_ = nullptr;
+  }
+}
+
+bool writePng(const std::string& path, const uint8_t* rgba, int width, int height, std::string& error,
+              const std::string& name, bool keepAlpha) {
+  const std::string& called = name.empty() ? path : name;
+  const AVCodec* png = avcodec_find_encoder(AV_CODEC_ID_PNG);
+  if (png == nullptr) {
+    error = "this FFmpeg has no PNG encoder";
+    return false;
+  }
+  AVCodecContext* codec = avcodec_alloc_context3(png);
+  AVFrame* frame = av_frame_alloc();
+  AVPacket* packet = av_packet_alloc();
+  bool ok = false;
+  codec->width = width;
+  codec->height = height;
+  codec->pix_fmt = AV_PIX_FMT_RGBA;
+  codec->time_base = AVRational{1, 1};
+  int ret = avcodec_open2(codec, png, nullptr);
+  if (ret >= 0) {
+    frame->format = AV_PIX_FMT_RGBA;
+    frame->width = width;
+    frame->height = height;
+    ret = av_frame_get_buffer(frame, 0);
+  }
+  if (ret >= 0) {
+    for (int y = 0; y < height; ++y) {
+      const uint8_t* row = rgba + static_cast<ptrdiff_t>(height - 1 - y) * width * 4;
+      uint8_t* out = frame->data[0] + static_cast<ptrdiff_t>(y) * frame->linesize[0];
+      for (int x = 0; x < width; ++x) {
+        // Opaque whatever alpha the shader left, unless the alpha is wanted.
+        out[4 * x] = row[4 * x];
+        out[4 * x + 1] = row[4 * x + 1];
+        out[4 * x + 2] = row[4 * x + 2];
+        out[4 * x + 3] = keepAlpha ? row[4 * x + 3] : 255;
+      }
+    }
+    ret = avcodec_send_frame(codec, frame);
+  }
+  if (ret >= 0) {
+    ret = avcodec_receive_packet(codec, packet);
+  }
+  if (ret < 0) {
+    error = "cannot make a PNG: " + ffmpegReason(ret);
+  } else {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+      error = "cannot write " + called + ": " + std::strerror(errno);
+    } else {
+      const bool written = std::fwrite(packet->data, 1, static_cast<size_t>(packet->size), file) ==
+                           static_cast<size_t>(packet->size);
+      const int savedErrno = errno;
+      const bool closed = std::fclose(file) == 0;
+      ok = written && closed;
+      if (!ok) {
+        error = "cannot write " + called + ": " + std::strerror(written ? errno : savedErrno);
+        std::remove(path.c_str());
+      }
+    }
+  }
+  av_packet_free(&packet);
+  av_frame_free(&frame);
+  avcodec_free_context(&codec);
+  return ok;
+}

@@ -1,0 +1,127 @@
+// encoder.h — a video file written in process with FFmpeg's libraries:
+// H.264, HEVC, VP9, AV1 or ProRes pictures and AAC, Opus or PCM sound, muxed
+// as mp4, mkv, mov or webm.
+//
+// Pictures arrive as RGBA rows bottom-up, as GL reads them; they are
+// converted to BT.709 limited-range 4:2:0 and tagged so. Picture n is stamped
+// n ÷ fps exactly. Sound arrives as interleaved floats at the file's own rate
+// and channel count; mono stays mono, more channels are mixed to stereo, and
+// a rate AAC cannot take is resampled. Sample s is stamped s ÷ rate; the AAC
+// encoder's priming is left to the container to skip, so players agree.
+//
+// Nothing is thrown: every call returns false with FFmpeg's reason.
+//
+// Threading: one thread at a time (the render command's encoder thread).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "base/status.h"
+#include "video/frameClock.h"
+
+struct AVFormatContext;
+struct AVCodecContext;
+struct AVStream;
+struct AVFrame;
+struct AVPacket;
+struct AVAudioFifo;
+struct SwsContext;
+struct SwrContext;
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+}
+
+// A picture codec: its --codec name, FFmpeg's encoder, the pixel format of an
+// opaque and of a transparent picture (NONE: no alpha), and the tag players want.
+struct VideoCodec {
+  const char* name;
+  const char* encoder;
+  AVPixelFormat format;
+  AVPixelFormat alphaFormat;
+  uint32_t tag;
+};
+struct AudioCodec {
+  const char* name;
+  const char* encoder;
+};
+VideoCodec videoCodecFor(const std::string& name, const std::string& format);
+AudioCodec audioCodecFor(const std::string& video, const std::string& format);
+std::string defaultCodecFor(const std::string& format);
+// Whether container `format` can hold codec `name` ("" for its default) as
+// asked; the failure names the choices.
+Status checkCodec(const std::string& name, const std::string& format, bool transparent);
+// Whether --preset and --crf suit the codec; the failure names the choices.
+Status checkPreset(const std::string& name, const std::string& format, const std::string& preset, int crf);
+
+struct EncoderSettings {
+  std::string path;    // the file written
+  std::string name;    // what messages call it (the name the user gave)
+  std::string format;  // "mp4", "matroska", "mov" or "webm"
+  std::string codec;   // --codec ("" for the container's default)
+  std::string preset;  // --preset ("" for the encoder's default here)
+  bool transparent = false;
+  int width = 0;
+  int height = 0;
+  Rational fps;
+  int crf = 18;
+  int channels = 0;  // of the sound given; 0 for none
+  int rate = 0;
+  // The picture that ends the span, and how long it shows: a span may end
+  // before a whole frame's time has passed, and the video must not outlast it.
+  int64_t lastPicture = -1;
+  double lastPictureSeconds = 0.0;
+  std::map<std::string, std::string> tags;  // title, artist, album: copied into the file
+};
+
+// The container for an output name's extension ("" when not a video name).
+std::string containerFor(const std::string& path);
+
+class Encoder {
+ public:
+  Encoder() = default;
+  ~Encoder();
+  Encoder(const Encoder&) = delete;
+  Encoder& operator=(const Encoder&) = delete;
+
+  bool open(const EncoderSettings& settings, std::string& error);
+  bool writePicture(const uint8_t* rgba, std::string& error);
+  bool writeSound(const float* samples, int64_t frames, std::string& error);
+  // Flushes both encoders and completes the file.
+  bool finish(std::string& error);
+
+ private:
+  bool openVideo(std::string& error);
+  bool setQuality(const VideoCodec& codec, std::string& error);
+  bool openAudio(std::string& error);
+  bool openFile(const std::string& url, std::string& error);
+  bool send(AVCodecContext* codec, AVStream* stream, AVFrame* frame, std::string& error);
+  bool encodeSoundFrames(bool last, std::string& error);
+
+  EncoderSettings settings_;
+  AVFormatContext* format_ = nullptr;
+  AVCodecContext* video_ = nullptr;
+  AVCodecContext* audio_ = nullptr;
+  AVStream* videoStream_ = nullptr;
+  AVStream* audioStream_ = nullptr;
+  SwsContext* sws_ = nullptr;
+  SwrContext* swr_ = nullptr;
+  AVAudioFifo* fifo_ = nullptr;
+  AVFrame* picture_ = nullptr;
+  AVFrame* sound_ = nullptr;
+  AVPacket* packet_ = nullptr;
+  uint8_t** converted_ = nullptr;
+  int convertedCapacity_ = 0;
+  int frameSize_ = 1024;
+  int mixFrom_ = 0;  // channels given to the resampler, when the layout is unknown
+  int64_t picturePts_ = 0;
+  int64_t soundPts_ = 0;
+  int64_t soundShift_ = 0;  // added to the sound's packet times (Opus in Matroska)
+};
+
+// Writes one RGBA picture (rows bottom-up) as a PNG file, opaque unless
+// keepAlpha; messages call it name where one is given.
+bool writePng(const std::string& path, const uint8_t* rgba, int width, int height, std::string& error,
+              const std::string& name = "", bool keepAlpha = false);

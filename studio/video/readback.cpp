@@ -1,0 +1,46 @@
+// readback.cpp — see readback.h.
+#include "video/readback.h"
+
+#include <cstring>
+
+Readback::Readback(int width, int height, int depth)
+    : buffers_(static_cast<size_t>(depth)), width_(width), height_(height),
+      bytes_(static_cast<size_t>(width) * static_cast<size_t>(height) * 4) {
+  GL_CALL(glGenBuffers(depth, buffers_.data()));
+  for (GLuint b : buffers_) {
+    GL_CALL(glBindBuffer(GL_PIXEL_PACK_BUFFER, b));
+    GL_CALL(glBufferData(GL_PIXEL_PACK_BUFFER, static_cast<GLsizeiptr>(bytes_), nullptr, GL_STREAM_READ));
+  }
+  GL_CALL(glBindBuffer(GL_PIXEL_PACK_BUFFER, 0));
+  GL_CALL(glPixelStorei(GL_PACK_ALIGNMENT, 1));
+}
+
+Readback::~Readback() {
+  glDeleteBuffers(static_cast<GLsizei>(buffers_.size()), buffers_.data());
+  buffers_.assign(buffers_.size(), 0);
+}
+
+void Readback::start() {
+  const int slot = (head_ + pending_) % depth();
+  GL_CALL(glBindBuffer(GL_PIXEL_PACK_BUFFER, buffers_[static_cast<size_t>(slot)]));
+  GL_CALL(glReadPixels(0, 0, width_, height_, GL_RGBA, GL_UNSIGNED_BYTE, nullptr));
+  GL_CALL(glBindBuffer(GL_PIXEL_PACK_BUFFER, 0));
+  ++pending_;
+}
+
+bool Readback::finish(uint8_t* out) {
+  if (pending_ == 0) {
+    return false;
+  }
+  GL_CALL(glBindBuffer(GL_PIXEL_PACK_BUFFER, buffers_[static_cast<size_t>(head_)]));
+  const void* pixels = glMapBufferRange(GL_PIXEL_PACK_BUFFER, 0, static_cast<GLsizeiptr>(bytes_), GL_MAP_READ_BIT);
+  const bool ok = pixels != nullptr;
+  if (ok) {
+    std::memcpy(out, pixels, bytes_);
+    GL_CALL(glUnmapBuffer(GL_PIXEL_PACK_BUFFER));
+  }
+  GL_CALL(glBindBuffer(GL_PIXEL_PACK_BUFFER, 0));
+  head_ = (head_ + 1) % depth();
+  --pending_;
+  return ok;
+}
