@@ -8,6 +8,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
@@ -34,7 +35,30 @@ struct ScalerFreer {
   void operator()(SwsContext* s) const { sws_freeContext(s); }
 };
 
+// A file being written: its I/O closed, then the context freed.
+struct OutputCloser {
+  void operator()(AVFormatContext* c) const {
+    if (c->pb != nullptr) {
+      avio_closep(&c->pb);
+    }
+    avformat_free_context(c);
+  }
+};
+struct FifoFreer {
+  void operator()(AVAudioFifo* f) const { av_audio_fifo_free(f); }
+};
+// Sample planes made by av_samples_alloc_array_and_samples: the data, then the array.
+struct SamplesFreer {
+  void operator()(uint8_t** planes) const {
+    av_freep(&planes[0]);
+    av_freep(&planes);
+  }
+};
+
 using InputPtr = std::unique_ptr<AVFormatContext, InputCloser>;
+using OutputPtr = std::unique_ptr<AVFormatContext, OutputCloser>;
+using FifoPtr = std::unique_ptr<AVAudioFifo, FifoFreer>;
+using SamplesPtr = std::unique_ptr<uint8_t*, SamplesFreer>;
 using CodecPtr = std::unique_ptr<AVCodecContext, CodecFreer>;
 using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;

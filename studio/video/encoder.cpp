@@ -134,12 +134,14 @@ bool Encoder::open(const EncoderSettings& settings, std::string& error) {
   // Named through the file protocol: "10:30.mp4" is a file, not a URL (the
   // mp4 muxer reopens the file by this name to move its index to the front).
   const std::string url = "file:" + settings.path;
-  int ret = avformat_alloc_output_context2(&format_, nullptr, settings.format.c_str(), url.c_str());
+  AVFormatContext* made = nullptr;
+  int ret = avformat_alloc_output_context2(&made, nullptr, settings.format.c_str(), url.c_str());
+  format_.reset(made);
   if (ret < 0 || format_ == nullptr) {
     error = "cannot make a " + settings.format + " file: " + ffmpegReason(ret);
     return false;
   }
-  packet_ = av_packet_alloc();
+  packet_.reset(av_packet_alloc());
   if (packet_ == nullptr) {
     error = "out of memory";
     return false;
@@ -154,8 +156,8 @@ bool Encoder::openVideo(std::string& error) {
     error = std::string("this FFmpeg has no ") + codec.encoder + " encoder";
     return false;
   }
-  videoStream_ = avformat_new_stream(format_, nullptr);
-  video_ = avcodec_alloc_context3(encoder);
+  videoStream_ = avformat_new_stream(format_.get(), nullptr);
+  video_.reset(avcodec_alloc_context3(encoder));
   if (videoStream_ == nullptr || video_ == nullptr) {
     error = "out of memory";
     return false;
@@ -178,12 +180,12 @@ bool Encoder::openVideo(std::string& error) {
   if (!setQuality(codec, error)) {
     return false;
   }
-  int ret = avcodec_open2(video_, encoder, nullptr);
+  int ret = avcodec_open2(video_.get(), encoder, nullptr);
   if (ret < 0) {
     error = std::string("cannot open the ") + codec.name + " encoder: " + ffmpegReason(ret);
     return false;
   }
-  if ((ret = avcodec_parameters_from_context(videoStream_->codecpar, video_)) < 0) {
+  if ((ret = avcodec_parameters_from_context(videoStream_->codecpar, video_.get())) < 0) {
     error = "cannot describe the picture stream: " + ffmpegReason(ret);
     return false;
   }
@@ -193,7 +195,7 @@ bool Encoder::openVideo(std::string& error) {
   videoStream_->time_base = video_->time_base;
   videoStream_->avg_frame_rate = video_->framerate;
 
-  picture_ = av_frame_alloc();
+  picture_.reset(av_frame_alloc());
   if (picture_ == nullptr) {
     error = "out of memory";
     return false;
@@ -201,19 +203,19 @@ bool Encoder::openVideo(std::string& error) {
   picture_->format = pixels;
   picture_->width = settings_.width;
   picture_->height = settings_.height;
-  if ((ret = av_frame_get_buffer(picture_, 0)) < 0) {
+  if ((ret = av_frame_get_buffer(picture_.get(), 0)) < 0) {
     error = "cannot hold a picture: " + ffmpegReason(ret);
     return false;
   }
-  sws_ = sws_getContext(settings_.width, settings_.height, AV_PIX_FMT_RGBA, settings_.width, settings_.height, pixels,
-                        SWS_BILINEAR | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+  sws_.reset(sws_getContext(settings_.width, settings_.height, AV_PIX_FMT_RGBA, settings_.width, settings_.height, pixels,
+                            SWS_BILINEAR | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
   if (sws_ == nullptr) {
     error = "cannot convert pictures to YUV";
     return false;
   }
   // Full-range RGB in, BT.709 limited range out, as the stream is tagged.
   const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
-  sws_setColorspaceDetails(sws_, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
+  sws_setColorspaceDetails(sws_.get(), bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
   return true;
 }
 
@@ -303,8 +305,8 @@ bool Encoder::openAudio(std::string& error) {
     error = std::string("this FFmpeg has no ") + codec.encoder + " encoder";
     return false;
   }
-  audioStream_ = avformat_new_stream(format_, nullptr);
-  audio_ = avcodec_alloc_context3(encoder);
+  audioStream_ = avformat_new_stream(format_.get(), nullptr);
+  audio_.reset(avcodec_alloc_context3(encoder));
   if (audioStream_ == nullptr || audio_ == nullptr) {
     error = "out of memory";
     return false;
@@ -320,12 +322,12 @@ bool Encoder::openAudio(std::string& error) {
   if (format_->oformat->flags & AVFMT_GLOBALHEADER) {
     audio_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   }
-  int ret = avcodec_open2(audio_, encoder, nullptr);
+  int ret = avcodec_open2(audio_.get(), encoder, nullptr);
   if (ret < 0) {
     error = std::string("cannot open the ") + codec.name + " encoder: " + ffmpegReason(ret);
     return false;
   }
-  if ((ret = avcodec_parameters_from_context(audioStream_->codecpar, audio_)) < 0) {
+  if ((ret = avcodec_parameters_from_context(audioStream_->codecpar, audio_.get())) < 0) {
     error = "cannot describe the sound stream: " + ffmpegReason(ret);
     return false;
   }
@@ -344,17 +346,19 @@ bool Encoder::openAudio(std::string& error) {
     av_channel_layout_uninit(&in);
     av_channel_layout_default(&in, 2);
   }
-  ret = swr_alloc_set_opts2(&swr_, &audio_->ch_layout, audio_->sample_fmt, outRate, &in, AV_SAMPLE_FMT_FLT,
+  SwrContext* resampler = nullptr;
+  ret = swr_alloc_set_opts2(&resampler, &audio_->ch_layout, audio_->sample_fmt, outRate, &in, AV_SAMPLE_FMT_FLT,
                             settings_.rate, 0, nullptr);
   av_channel_layout_uninit(&in);
-  if (ret < 0 || (ret = swr_init(swr_)) < 0) {
+  swr_.reset(resampler);
+  if (ret < 0 || (ret = swr_init(resampler)) < 0) {
     error = std::string("cannot convert the sound for ") + codec.name + ": " + ffmpegReason(ret);
     return false;
   }
   // PCM takes any number of samples a frame; the others a fixed size.
   frameSize_ = audio_->frame_size > 0 ? audio_->frame_size : 1024;
-  fifo_ = av_audio_fifo_alloc(audio_->sample_fmt, outChannels, frameSize_ * 2);
-  sound_ = av_frame_alloc();
+  fifo_.reset(av_audio_fifo_alloc(audio_->sample_fmt, outChannels, frameSize_ * 2));
+  sound_.reset(av_frame_alloc());
   if (fifo_ == nullptr || sound_ == nullptr) {
     error = "out of memory";
     return false;
@@ -363,7 +367,7 @@ bool Encoder::openAudio(std::string& error) {
   sound_->nb_samples = frameSize_;
   av_channel_layout_copy(&sound_->ch_layout, &audio_->ch_layout);
   sound_->sample_rate = outRate;
-  if ((ret = av_frame_get_buffer(sound_, 0)) < 0) {
+  if ((ret = av_frame_get_buffer(sound_.get(), 0)) < 0) {
     error = "cannot hold sound: " + ffmpegReason(ret);
     return false;
   }
@@ -388,7 +392,7 @@ bool Encoder::openFile(const std::string& url, std::string& error) {
   if (settings_.format == "matroska" || settings_.format == "webm") {
     format_->avoid_negative_ts = AVFMT_AVOID_NEG_TS_DISABLED;
   }
-  ret = avformat_write_header(format_, &options);
+  ret = avformat_write_header(format_.get(), &options);
   av_dict_free(&options);
   if (ret < 0) {
     error = "cannot write the file's header: " + ffmpegReason(ret);
@@ -404,7 +408,7 @@ bool Encoder::send(AVCodecContext* codec, AVStream* stream, AVFrame* frame, std:
     return false;
   }
   for (;;) {
-    ret = avcodec_receive_packet(codec, packet_);
+    ret = avcodec_receive_packet(codec, packet_.get());
     if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) {
       return true;
     }
@@ -412,18 +416,18 @@ bool Encoder::send(AVCodecContext* codec, AVStream* stream, AVFrame* frame, std:
       error = std::string("the ") + codec->codec->name + " encoder failed: " + ffmpegReason(ret);
       return false;
     }
-    const bool lastPicture = codec == video_ && packet_->pts == settings_.lastPicture;
-    if (codec == audio_ && soundShift_ != 0) {
+    const bool lastPicture = codec == video_.get() && packet_->pts == settings_.lastPicture;
+    if (codec == audio_.get() && soundShift_ != 0) {
       packet_->pts += soundShift_;
       packet_->dts += soundShift_;
     }
-    av_packet_rescale_ts(packet_, codec->time_base, stream->time_base);
+    av_packet_rescale_ts(packet_.get(), codec->time_base, stream->time_base);
     if (lastPicture) {
       const int64_t us = std::llround(settings_.lastPictureSeconds * 1e6);
       packet_->duration = std::max<int64_t>(1, av_rescale_q(us, AVRational{1, 1000000}, stream->time_base));
     }
     packet_->stream_index = stream->index;
-    ret = av_interleaved_write_frame(format_, packet_);
+    ret = av_interleaved_write_frame(format_.get(), packet_.get());
     if (ret < 0 || format_->pb->error < 0) {
       error = "cannot write " + settings_.name + ": " + ffmpegReason(ret < 0 ? ret : format_->pb->error);
       return false;
@@ -432,7 +436,7 @@ bool Encoder::send(AVCodecContext* codec, AVStream* stream, AVFrame* frame, std:
 }
 
 bool Encoder::writePicture(const uint8_t* rgba, std::string& error) {
-  int ret = av_frame_make_writable(picture_);
+  int ret = av_frame_make_writable(picture_.get());
   if (ret < 0) {
     error = "cannot hold a picture: " + ffmpegReason(ret);
     return false;
@@ -441,12 +445,12 @@ bool Encoder::writePicture(const uint8_t* rgba, std::string& error) {
   const int stride = settings_.width * 4;
   const uint8_t* rows[1] = {rgba + static_cast<ptrdiff_t>(settings_.height - 1) * stride};
   const int strides[1] = {-stride};
-  if (sws_scale(sws_, rows, strides, 0, settings_.height, picture_->data, picture_->linesize) <= 0) {
+  if (sws_scale(sws_.get(), rows, strides, 0, settings_.height, picture_->data, picture_->linesize) <= 0) {
     error = "cannot convert a picture to YUV";
     return false;
   }
   picture_->pts = picturePts_++;
-  return send(video_, videoStream_, picture_, error);
+  return send(video_.get(), videoStream_, picture_.get(), error);
 }
 
 bool Encoder::writeSound(const float* samples, int64_t frames, std::string& error) {
@@ -462,14 +466,13 @@ bool Encoder::writeSound(const float* samples, int64_t frames, std::string& erro
     }
     samples = firstTwo.data();
   }
-  const int room = swr_get_out_samples(swr_, static_cast<int>(frames));
+  const int room = swr_get_out_samples(swr_.get(), static_cast<int>(frames));
   if (room > convertedCapacity_) {
-    if (converted_ != nullptr) {
-      av_freep(&converted_[0]);
-      av_freep(&converted_);
-    }
-    const int ret = av_samples_alloc_array_and_samples(&converted_, nullptr, audio_->ch_layout.nb_channels, room,
+    converted_.reset();
+    uint8_t** planes = nullptr;
+    const int ret = av_samples_alloc_array_and_samples(&planes, nullptr, audio_->ch_layout.nb_channels, room,
                                                        audio_->sample_fmt, 0);
+    converted_.reset(planes);
     if (ret < 0) {
       convertedCapacity_ = 0;
       error = "cannot hold sound: " + ffmpegReason(ret);
@@ -478,8 +481,8 @@ bool Encoder::writeSound(const float* samples, int64_t frames, std::string& erro
     convertedCapacity_ = room;
   }
   const uint8_t* in[1] = {reinterpret_cast<const uint8_t*>(samples)};
-  const int got = swr_convert(swr_, converted_, convertedCapacity_, in, static_cast<int>(frames));
-  if (got < 0 || av_audio_fifo_write(fifo_, reinterpret_cast<void**>(converted_), got) < got) {
+  const int got = swr_convert(swr_.get(), converted_.get(), convertedCapacity_, in, static_cast<int>(frames));
+  if (got < 0 || av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(converted_.get()), got) < got) {
     error = "cannot convert the sound for the " + std::string(audio_->codec->name) + " encoder";
     return false;
   }
@@ -487,19 +490,22 @@ bool Encoder::writeSound(const float* samples, int64_t frames, std::string& erro
 }
 
 bool Encoder::encodeSoundFrames(bool last, std::string& error) {
-  while (av_audio_fifo_size(fifo_) >= frameSize_ || (last && av_audio_fifo_size(fifo_) > 0)) {
-    const int count = std::min(av_audio_fifo_size(fifo_), frameSize_);
-    int ret = av_frame_make_writable(sound_);
+  while (av_audio_fifo_size(fifo_.get()) >= frameSize_ || (last && av_audio_fifo_size(fifo_.get()) > 0)) {
+    const int count = std::min(av_audio_fifo_size(fifo_.get()), frameSize_);
+    int ret = av_frame_make_writable(sound_.get());
     if (ret < 0) {
       error = "cannot hold sound: " + ffmpegReason(ret);
       return false;
     }
     // Only the very last frame may be short.
     sound_->nb_samples = count;
-    av_audio_fifo_read(fifo_, reinterpret_cast<void**>(sound_->data), count);
+    if (av_audio_fifo_read(fifo_.get(), reinterpret_cast<void**>(sound_->data), count) < count) {
+      error = "cannot take sound from its queue";
+      return false;
+    }
     sound_->pts = soundPts_;
     soundPts_ += count;
-    if (!send(audio_, audioStream_, sound_, error)) {
+    if (!send(audio_.get(), audioStream_, sound_.get(), error)) {
       return false;
     }
   }
@@ -510,20 +516,23 @@ bool Encoder::finish(std::string& error) {
   if (audio_ != nullptr) {
     // What the resampler still holds, then the short last frame.
     for (;;) {
-      const int got = swr_convert(swr_, converted_, convertedCapacity_, nullptr, 0);
+      const int got = swr_convert(swr_.get(), converted_.get(), convertedCapacity_, nullptr, 0);
       if (got <= 0) {
         break;
       }
-      av_audio_fifo_write(fifo_, reinterpret_cast<void**>(converted_), got);
+      if (av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(converted_.get()), got) < got) {
+        error = "cannot queue the sound's last samples";
+        return false;
+      }
     }
-    if (!encodeSoundFrames(true, error) || !send(audio_, audioStream_, nullptr, error)) {
+    if (!encodeSoundFrames(true, error) || !send(audio_.get(), audioStream_, nullptr, error)) {
       return false;
     }
   }
-  if (!send(video_, videoStream_, nullptr, error)) {
+  if (!send(video_.get(), videoStream_, nullptr, error)) {
     return false;
   }
-  int ret = av_write_trailer(format_);
+  int ret = av_write_trailer(format_.get());
   if (ret < 0 || format_->pb->error < 0) {
     error = "cannot complete " + settings_.name + ": " + ffmpegReason(ret < 0 ? ret : format_->pb->error);
     return false;
@@ -536,54 +545,29 @@ bool Encoder::finish(std::string& error) {
   return true;
 }
 
-Encoder::~Encoder() {
-  if (converted_ != nullptr) {
-    av_freep(&converted_[0]);
-    av_freep(&converted_);
-  }
-  av_frame_free(&sound_);
-  av_audio_fifo_free(fifo_);
-  fifo_ = nullptr;
-  swr_free(&swr_);
-  av_frame_free(&picture_);
-  sws_freeContext(sws_);
-  sws_ = nullptr;
-  avcodec_free_context(&audio_);
-  avcodec_free_context(&video_);
-  av_packet_free(&packet_);
-  if (format_ != nullptr) {
-    if (format_->pb != nullptr) {
-      avio_closep(&format_->pb);
-    }
-    avformat_free_context(format_);
-    format_ = nullptr;
-  }
-}
+namespace {
 
-bool writePng(const std::string& path, const uint8_t* rgba, int width, int height, std::string& error,
-              const std::string& name, bool keepAlpha) {
-  const std::string& called = name.empty() ? path : name;
+// One RGBA picture (rows bottom-up) encoded as PNG bytes, opaque unless keepAlpha.
+Result<PacketPtr> encodePng(const uint8_t* rgba, int width, int height, bool keepAlpha) {
   const AVCodec* png = avcodec_find_encoder(AV_CODEC_ID_PNG);
   if (png == nullptr) {
-    error = "this FFmpeg has no PNG encoder";
-    return false;
+    return Status::failure("this FFmpeg has no PNG encoder");
   }
-  AVCodecContext* codec = avcodec_alloc_context3(png);
-  AVFrame* frame = av_frame_alloc();
-  AVPacket* packet = av_packet_alloc();
-  bool ok = false;
+  CodecPtr codec(avcodec_alloc_context3(png));
+  FramePtr frame(av_frame_alloc());
+  PacketPtr packet(av_packet_alloc());
+  if (!codec || !frame || !packet) {
+    return Status::failure("out of memory");
+  }
   codec->width = width;
   codec->height = height;
   codec->pix_fmt = AV_PIX_FMT_RGBA;
   codec->time_base = AVRational{1, 1};
-  int ret = avcodec_open2(codec, png, nullptr);
-  if (ret >= 0) {
-    frame->format = AV_PIX_FMT_RGBA;
-    frame->width = width;
-    frame->height = height;
-    ret = av_frame_get_buffer(frame, 0);
-  }
-  if (ret >= 0) {
+  frame->format = AV_PIX_FMT_RGBA;
+  frame->width = width;
+  frame->height = height;
+  int ret = avcodec_open2(codec.get(), png, nullptr);
+  if (ret >= 0 && (ret = av_frame_get_buffer(frame.get(), 0)) >= 0) {
     for (int y = 0; y < height; ++y) {
       const uint8_t* row = rgba + static_cast<ptrdiff_t>(height - 1 - y) * width * 4;
       uint8_t* out = frame->data[0] + static_cast<ptrdiff_t>(y) * frame->linesize[0];
@@ -595,31 +579,40 @@ bool writePng(const std::string& path, const uint8_t* rgba, int width, int heigh
         out[4 * x + 3] = keepAlpha ? row[4 * x + 3] : 255;
       }
     }
-    ret = avcodec_send_frame(codec, frame);
-  }
-  if (ret >= 0) {
-    ret = avcodec_receive_packet(codec, packet);
-  }
-  if (ret < 0) {
-    error = "cannot make a PNG: " + ffmpegReason(ret);
-  } else {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-      error = "cannot write " + called + ": " + std::strerror(errno);
-    } else {
-      const bool written = std::fwrite(packet->data, 1, static_cast<size_t>(packet->size), file) ==
-                           static_cast<size_t>(packet->size);
-      const int savedErrno = errno;
-      const bool closed = std::fclose(file) == 0;
-      ok = written && closed;
-      if (!ok) {
-        error = "cannot write " + called + ": " + std::strerror(written ? errno : savedErrno);
-        std::remove(path.c_str());
-      }
+    if ((ret = avcodec_send_frame(codec.get(), frame.get())) >= 0) {
+      ret = avcodec_receive_packet(codec.get(), packet.get());
     }
   }
-  av_packet_free(&packet);
-  av_frame_free(&frame);
-  avcodec_free_context(&codec);
-  return ok;
+  if (ret < 0) {
+    return Status::failure("cannot make a PNG: " + ffmpegReason(ret));
+  }
+  return packet;
+}
+
+}  // namespace
+
+bool writePng(const std::string& path, const uint8_t* rgba, int width, int height, std::string& error,
+              const std::string& name, bool keepAlpha) {
+  const std::string& called = name.empty() ? path : name;
+  const Result<PacketPtr> png = encodePng(rgba, width, height, keepAlpha);
+  if (!png) {
+    error = png.why();
+    return false;
+  }
+  const AVPacket& packet = *png.value();
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) {
+    error = "cannot write " + called + ": " + std::strerror(errno);
+    return false;
+  }
+  const bool written =
+      std::fwrite(packet.data, 1, static_cast<size_t>(packet.size), file) == static_cast<size_t>(packet.size);
+  const int savedErrno = errno;
+  const bool closed = std::fclose(file) == 0;
+  if (!written || !closed) {
+    error = "cannot write " + called + ": " + std::strerror(written ? errno : savedErrno);
+    std::remove(path.c_str());
+    return false;
+  }
+  return true;
 }

@@ -18,17 +18,9 @@
 #include <map>
 #include <string>
 
+#include "base/ffmpegPtr.h"
 #include "base/status.h"
 #include "video/frameClock.h"
-
-struct AVFormatContext;
-struct AVCodecContext;
-struct AVStream;
-struct AVFrame;
-struct AVPacket;
-struct AVAudioFifo;
-struct SwsContext;
-struct SwrContext;
 
 extern "C" {
 #include <libavutil/pixfmt.h>
@@ -82,7 +74,7 @@ std::string containerFor(const std::string& path);
 class Encoder {
  public:
   Encoder() = default;
-  ~Encoder();
+  ~Encoder() = default;
   Encoder(const Encoder&) = delete;
   Encoder& operator=(const Encoder&) = delete;
 
@@ -101,18 +93,19 @@ class Encoder {
   bool encodeSoundFrames(bool last, std::string& error);
 
   EncoderSettings settings_;
-  AVFormatContext* format_ = nullptr;
-  AVCodecContext* video_ = nullptr;
-  AVCodecContext* audio_ = nullptr;
-  AVStream* videoStream_ = nullptr;
+  // Declared in the order made; freed in reverse.
+  OutputPtr format_;
+  PacketPtr packet_;
+  CodecPtr video_;
+  CodecPtr audio_;
+  AVStream* videoStream_ = nullptr;  // owned by format_
   AVStream* audioStream_ = nullptr;
-  SwsContext* sws_ = nullptr;
-  SwrContext* swr_ = nullptr;
-  AVAudioFifo* fifo_ = nullptr;
-  AVFrame* picture_ = nullptr;
-  AVFrame* sound_ = nullptr;
-  AVPacket* packet_ = nullptr;
-  uint8_t** converted_ = nullptr;
+  ScalerPtr sws_;
+  FramePtr picture_;
+  ResamplerPtr swr_;
+  FifoPtr fifo_;
+  FramePtr sound_;
+  SamplesPtr converted_;
   int convertedCapacity_ = 0;
   int frameSize_ = 1024;
   int mixFrom_ = 0;  // channels given to the resampler, when the layout is unknown
