@@ -469,93 +469,47 @@ std::unique_ptr<ShownPicture> openFirstPicture(const PlayOptions& o, Picture& pi
   return ShownPicture::open(dir, shipped ? "ring" : o.shaders.empty() ? "Shaders" : "", picture, images, true, error);
 }
 
-// One run of play: what it opens, in order, released in reverse (the
-// window's GL context outlives everything drawn in it), and the frame loop.
-class Session {
+// --title in the window: laid out again whenever the window changes size,
+// so it keeps its proportions. Made once the window's GL context is open.
+class WindowTitle {
  public:
-  explicit Session(const PlayOptions& o) : o_(o) {}
-
-  // An exit status to leave with, or nothing to go on.
-  std::optional<int> open() {
-    std::string error;
-    if (!loadImages(o_.images, images_, error) || (!o_.title.empty() && !findTitleFont(o_.font, fontPath_, error))) {
-      return report(kExitUsage, error);
+  WindowTitle(std::string text, std::string fontPath, TitlePlace place)
+      : text_(std::move(text)), fontPath_(std::move(fontPath)), place_(place) {}
+  void draw(int width, int height) {
+    if (text_.empty()) {
+      return;
     }
-    if (const std::optional<int> leave = openSound()) {
-      return leave;
-    }
-    titleText_ = o_.title == "auto" ? titleFromTags(tags_) : o_.title;
-    if (o_.title == "auto" && titleText_.empty()) {
-      std::cerr << "vrax-studio: --title auto: " << name_ << " has no artist or title tag; no title is drawn"
-                << std::endl;
-    }
-    // Refused as render refuses it, at the size asked for.
-    TitleLayout layout;
-    if (!titleText_.empty() && !layOutTitle(titleText_, fontPath_, o_.width, o_.height, o_.titleAt, layout, error)) {
-      return report(kExitUsage, error);
-    }
-    if (!window_.open(o_.width, o_.height, name_, &keys_, error)) {
-      return report(kExitFailure, error);
-    }
-    picture_ = std::make_unique<Picture>();
-    title_ = std::make_unique<Overlay>();
-    gallery_ = std::make_unique<GalleryCursor>(o_.shaders.empty() ? galleryPictures() : std::vector<GalleryPicture>{},
-                                               o_.picture.empty() ? "ring" : o_.picture);
-    if ((shown_ = openFirstPicture(o_, *picture_, images_, error)) == nullptr) {
-      return report(o_.picture.empty() ? kExitFailure : kExitUsage, error);
-    }
-    for (size_t i = 0; i < images_.size(); ++i) {
-      picture_->setImage(static_cast<int>(i), images_[i]);
-    }
-    picture_->setCover(capture_ ? (images_.empty() ? Image{} : images_.front()) : chooseCover(o_.sound, images_, say));
-    analysis_ = std::make_unique<Analysis>(static_cast<int>(rate_));
-    return std::nullopt;
-  }
-
-  void run() {
-    Pacer pacer(window_.refreshRate());
-    FrameTimes frameTimes(o_.frameTimes, o_.overwrite);
-    Clock::time_point last = Clock::now();
-    bool first = true;
-    while (!glfwWindowShouldClose(window_.get()) && !interrupted()) {
-      glfwPollEvents();
-      const Clock::time_point now = Clock::now();
-      if (!paused_) {
-        running_ += now - last;
+    if (width != width_ || height != height_) {
+      TitleLayout layout;
+      std::string why;
+      if (layOutTitle(text_, fontPath_, width, height, place_, layout, why)) {
+        overlay_.set(layout.image, layout.x, layout.y);
       }
-      last = now;
-      applyKeys();
-      shown_->poll(*picture_);
-      // Paused, the picture holds still: no new spectrum, no time.
-      const int64_t position = capture_ ? 0 : playback_.position();
-      if (!paused_) {
-        stepSound(position);
-      }
-      drawFrame(position);
-      showTitleBar(now, position);
-      if (!paused_) {
-        ++frameNumber_;
-      }
-      const Clock::time_point beforeSwap = Clock::now();
-      glfwSwapBuffers(window_.get());
-      if (first) {
-        // The driver compiles at the first draw: until then a signal ends play at once.
-        glFinish();
-        stopAtNextFrame();
-        first = false;
-      }
-      frameTimes.add(Clock::now() - now);
-      pacer.wait(Clock::now() - beforeSwap);
-      if (capture_) {
-        capture_->keepAlive(say);
-      }
+      width_ = width;
+      height_ = height;
     }
+    overlay_.draw(width, height, 1.0f);
   }
 
  private:
+  std::string text_;
+  std::string fontPath_;
+  TitlePlace place_;
+  Overlay overlay_;
+  int width_ = 0;
+  int height_ = 0;
+};
+
+// The sound side of play: a capture device, or a song decoded whole and
+// playing through OpenAL; where it is, what the analysis hears there, and
+// pause and seek for a song.
+class Listening {
+ public:
+  explicit Listening(const PlayOptions& o) : o_(o) {}
+
   // The capture device, or the song decoded and playing; an exit status to
   // leave with, or nothing to go on.
-  std::optional<int> openSound() {
+  std::optional<int> open() {
     std::string error;
     if (o_.capture) {
       const std::string device = o_.captureDevice.empty() ? monitorOrDefault() : o_.captureDevice;
@@ -597,32 +551,149 @@ class Session {
     file_ = std::make_unique<MemorySound>(sound_.samples, channels, static_cast<int>(rate_));
     return std::nullopt;
   }
+  bool live() const { return capture_ != nullptr; }
+  // The playing position in sound frames (0 for a capture device).
+  int64_t position() { return capture_ ? 0 : playback_.position(); }
+  // The sound at `position` (plus --latency, wrapped round the song) into
+  // frame; returns the sound frame it was taken at.
+  int64_t around(int64_t position, FrameSound& frame) {
+    const int64_t at = capture_ ? 0 : ((position + latencyFrames_) % frames_ + frames_) % frames_;
+    SoundSource& source = capture_ ? static_cast<SoundSource&>(*capture_) : *file_;
+    source.around(at, frame);
+    return at;
+  }
+  void setPaused(bool paused) { playback_.setPaused(paused); }
+  void seek(int64_t frame) { playback_.seek(frame < 0 ? 0 : frame); }
+  // A capture device that went away is reopened once a second.
+  void keepAlive() {
+    if (capture_) {
+      capture_->keepAlive(say);
+    }
+  }
+  const std::string& name() const { return name_; }
+  const std::map<std::string, std::string>& tags() const { return tags_; }
+  int64_t rate() const { return rate_; }
+  int64_t frames() const { return frames_; }
 
+ private:
+  const PlayOptions& o_;
+  std::unique_ptr<Capture> capture_;
+  SoundData sound_;
+  std::map<std::string, std::string> tags_;
+  Playback playback_;
+  std::unique_ptr<MemorySound> file_;
+  std::string name_;
+  int64_t rate_ = 0;
+  int64_t frames_ = 0;
+  int64_t latencyFrames_ = 0;
+};
+
+// One run of play: what it opens, in order, released in reverse (the
+// window's GL context outlives everything drawn in it), and the frame loop.
+class Session {
+ public:
+  explicit Session(const PlayOptions& o) : o_(o), sound_(o) {}
+
+  // An exit status to leave with, or nothing to go on.
+  std::optional<int> open() {
+    std::string error;
+    if (!loadImages(o_.images, images_, error) || (!o_.title.empty() && !findTitleFont(o_.font, fontPath_, error))) {
+      return report(kExitUsage, error);
+    }
+    if (const std::optional<int> leave = sound_.open()) {
+      return leave;
+    }
+    const std::string titleText = o_.title == "auto" ? titleFromTags(sound_.tags()) : o_.title;
+    if (o_.title == "auto" && titleText.empty()) {
+      std::cerr << "vrax-studio: --title auto: " << sound_.name() << " has no artist or title tag; no title is drawn"
+                << std::endl;
+    }
+    // Refused as render refuses it, at the size asked for.
+    TitleLayout layout;
+    if (!titleText.empty() && !layOutTitle(titleText, fontPath_, o_.width, o_.height, o_.titleAt, layout, error)) {
+      return report(kExitUsage, error);
+    }
+    if (!window_.open(o_.width, o_.height, sound_.name(), &keys_, error)) {
+      return report(kExitFailure, error);
+    }
+    picture_ = std::make_unique<Picture>();
+    title_ = std::make_unique<WindowTitle>(titleText, fontPath_, o_.titleAt);
+    gallery_ = std::make_unique<GalleryCursor>(o_.shaders.empty() ? galleryPictures() : std::vector<GalleryPicture>{},
+                                               o_.picture.empty() ? "ring" : o_.picture);
+    if ((shown_ = openFirstPicture(o_, *picture_, images_, error)) == nullptr) {
+      return report(o_.picture.empty() ? kExitFailure : kExitUsage, error);
+    }
+    for (size_t i = 0; i < images_.size(); ++i) {
+      picture_->setImage(static_cast<int>(i), images_[i]);
+    }
+    picture_->setCover(sound_.live() ? (images_.empty() ? Image{} : images_.front()) : chooseCover(o_.sound, images_, say));
+    analysis_ = std::make_unique<Analysis>(static_cast<int>(sound_.rate()));
+    return std::nullopt;
+  }
+
+  void run() {
+    Pacer pacer(window_.refreshRate());
+    FrameTimes frameTimes(o_.frameTimes, o_.overwrite);
+    Clock::time_point last = Clock::now();
+    bool first = true;
+    while (!glfwWindowShouldClose(window_.get()) && !interrupted()) {
+      glfwPollEvents();
+      const Clock::time_point now = Clock::now();
+      if (!paused_) {
+        running_ += now - last;
+      }
+      last = now;
+      applyKeys();
+      shown_->poll(*picture_);
+      // Paused, the picture holds still: no new spectrum, no time.
+      const int64_t position = sound_.position();
+      if (!paused_) {
+        stepSound(position);
+      }
+      drawFrame(position);
+      showTitleBar(now, position);
+      if (!paused_) {
+        ++frameNumber_;
+      }
+      const Clock::time_point beforeSwap = Clock::now();
+      glfwSwapBuffers(window_.get());
+      if (first) {
+        // The driver compiles at the first draw: until then a signal ends play at once.
+        glFinish();
+        stopAtNextFrame();
+        first = false;
+      }
+      frameTimes.add(Clock::now() - now);
+      pacer.wait(Clock::now() - beforeSwap);
+      sound_.keepAlive();
+    }
+  }
+
+ private:
   // Pause, seek, full screen and the gallery, as the keys asked since the last frame.
   void applyKeys() {
     if (keys_.togglePause) {
       keys_.togglePause = false;
       paused_ = !paused_;
-      if (capture_ && !saidNoPause_) {
+      if (sound_.live() && !saidNoPause_) {
         std::cerr << "vrax-studio: a capture device cannot pause; the picture is frozen instead" << std::endl;
         saidNoPause_ = true;
       }
-      if (!capture_) {
-        playback_.setPaused(paused_);
-        std::cout << (paused_ ? "Paused at " : "Playing from ") << secondsText(playback_.position(), rate_)
+      if (!sound_.live()) {
+        sound_.setPaused(paused_);
+        std::cout << (paused_ ? "Paused at " : "Playing from ") << secondsText(sound_.position(), sound_.rate())
                   << std::endl;
       }
     }
     if (keys_.seekSeconds != 0 || keys_.home) {
-      if (capture_ && !saidNoSeek_) {
+      if (sound_.live() && !saidNoSeek_) {
         std::cerr << "vrax-studio: a capture device cannot seek" << std::endl;
         saidNoSeek_ = true;
-      } else if (!capture_) {
-        const int64_t target = keys_.home ? 0 : playback_.position() + keys_.seekSeconds * rate_;
-        playback_.seek(target < 0 ? 0 : target);
+      } else if (!sound_.live()) {
+        sound_.seek(keys_.home ? 0 : sound_.position() + keys_.seekSeconds * sound_.rate());
         analysis_->restart();
         picture_->clearPrevious();
-        std::cout << "At " << secondsText(playback_.position(), rate_) << std::endl;
+        std::cout << "At " << secondsText(sound_.position(), sound_.rate()) << std::endl;
       }
       keys_.seekSeconds = 0;
       keys_.home = false;
@@ -646,16 +717,13 @@ class Session {
   // A song's time is its position, so a picture shows here what a render
   // shows at that time; a capture device has only the time since start.
   double seconds(int64_t frame) const {
-    return capture_ ? std::chrono::duration<double>(running_).count()
-                    : static_cast<double>(frame) / static_cast<double>(rate_);
+    return sound_.live() ? std::chrono::duration<double>(running_).count()
+                         : static_cast<double>(frame) / static_cast<double>(sound_.rate());
   }
 
   // The frame's analysis from the sound at the playing position (plus --latency).
   void stepSound(int64_t position) {
-    const int64_t at = capture_ ? 0 : ((position + latencyFrames_) % frames_ + frames_) % frames_;
-    SoundSource& source = capture_ ? static_cast<SoundSource&>(*capture_) : *file_;
-    source.around(at, frameSound_);
-    const double time = seconds(at);
+    const double time = seconds(sound_.around(position, frameSound_));
     picture_->setInputs(analysis_->step(frameSound_, time));
     if (shown_->shadertoy() != nullptr) {
       shadertoyFrame_.timeDelta = static_cast<float>(time - shadertoyFrame_.time);
@@ -663,7 +731,7 @@ class Session {
       shadertoyFrame_.frameRate = static_cast<float>(fps_);
       shadertoyFrame_.frame = static_cast<int>(frameNumber_);
       shadertoyDateNow(shadertoyFrame_.date);
-      shadertoyFrame_.sampleRate = static_cast<float>(rate_);
+      shadertoyFrame_.sampleRate = static_cast<float>(sound_.rate());
       mouse_.read(window_.get(), shadertoyFrame_.mouse);
     }
   }
@@ -683,22 +751,10 @@ class Session {
       return;
     }
     picture_->draw(width, height, static_cast<float>(seconds(position)), frameNumber_);
-    if (!titleText_.empty()) {
-      // Laid out again when the window changes size, so it keeps its proportions.
-      if (width != titleWidth_ || height != titleHeight_) {
-        TitleLayout layout;
-        std::string why;
-        if (layOutTitle(titleText_, fontPath_, width, height, o_.titleAt, layout, why)) {
-          title_->set(layout.image, layout.x, layout.y);
-        }
-        titleWidth_ = width;
-        titleHeight_ = height;
-      }
-      title_->draw(width, height, 1.0f);
-    }
+    title_->draw(width, height);
     if (keys_.shot) {
       keys_.shot = false;
-      saveShot(width, height, std::filesystem::path(name_).stem().string(), seconds(position));
+      saveShot(width, height, std::filesystem::path(sound_.name()).stem().string(), seconds(position));
     }
     if (shown_->stale()) {
       picture_->drawStaleFrame(width, height);
@@ -714,10 +770,11 @@ class Session {
     fps_ = framesSinceTitle_ / std::chrono::duration<double>(now - titleShown_).count();
     framesSinceTitle_ = 0;
     titleShown_ = now;
-    std::string text = name_ + " - " + (shown_->name().empty() ? "" : shown_->name() + " - ");
-    text += capture_ ? std::string("live")
-                     : clockText(static_cast<double>(position) / static_cast<double>(rate_)) + " / " +
-                           clockText(static_cast<double>(frames_) / static_cast<double>(rate_));
+    std::string text = sound_.name() + " - " + (shown_->name().empty() ? "" : shown_->name() + " - ");
+    const auto rate = static_cast<double>(sound_.rate());
+    text += sound_.live() ? std::string("live")
+                          : clockText(static_cast<double>(position) / rate) + " / " +
+                                clockText(static_cast<double>(sound_.frames()) / rate);
     text += " - " + std::to_string(static_cast<int>(std::lround(fps_))) + " fps";
     if (paused_) {
       text += " (paused)";
@@ -731,26 +788,14 @@ class Session {
   const PlayOptions& o_;
   std::vector<Image> images_;
   std::string fontPath_;
-  // The sound: a capture device, or a song decoded whole and playing.
-  std::unique_ptr<Capture> capture_;
-  SoundData sound_;
-  std::map<std::string, std::string> tags_;
-  Playback playback_;
-  std::unique_ptr<MemorySound> file_;
-  std::string name_;
-  int64_t rate_ = 0;
-  int64_t frames_ = 0;
-  int64_t latencyFrames_ = 0;
+  Listening sound_;
   // The window, then what is drawn in it (released first).
   Keys keys_;
   Window window_;
   std::unique_ptr<Picture> picture_;  // made once the window (its GL context) is open
   std::unique_ptr<GalleryCursor> gallery_;
   std::unique_ptr<ShownPicture> shown_;
-  std::unique_ptr<Overlay> title_;
-  std::string titleText_;
-  int titleWidth_ = 0;
-  int titleHeight_ = 0;
+  std::unique_ptr<WindowTitle> title_;
   // What carries from frame to frame.
   std::unique_ptr<Analysis> analysis_;
   FrameSound frameSound_;

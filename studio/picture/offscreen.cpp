@@ -17,6 +17,11 @@ GLADapiproc eglLoader(const char* name) {
 }  // namespace
 
 bool OffscreenContext::open(int width, int height, std::string& error, bool floating) {
+  return openDisplay(error) && makeContext(error) && makeFramebuffer(width, height, floating, error);
+}
+
+// Mesa's surfaceless display, initialised.
+bool OffscreenContext::openDisplay(std::string& error) {
   // Mesa's software rasteriser starts one thread per core, but the encoder's
   // threads share those cores: one thread more keeps every core drawing while
   // the encoder waits (about 6% faster renders on two cores). Read when the
@@ -41,6 +46,11 @@ bool OffscreenContext::open(int width, int height, std::string& error, bool floa
     display_ = EGL_NO_DISPLAY;
     return false;
   }
+  return true;
+}
+
+// A GL 4.5 core context on it, current, with the entry points loaded.
+bool OffscreenContext::makeContext(std::string& error) {
   if (!eglBindAPI(EGL_OPENGL_API)) {
     error = "EGL cannot bind the OpenGL API";
     return false;
@@ -67,6 +77,11 @@ bool OffscreenContext::open(int width, int height, std::string& error, bool floa
     error = "cannot load the OpenGL entry points";
     return false;
   }
+  return true;
+}
+
+// What is drawn goes to a framebuffer of the picture's size, 8 or 32 bits a channel.
+bool OffscreenContext::makeFramebuffer(int width, int height, bool floating, std::string& error) {
   GLint largest = 0;
   glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &largest);
   if (width > largest || height > largest) {

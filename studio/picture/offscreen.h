@@ -28,6 +28,10 @@ class OffscreenContext {
   bool open(int width, int height, std::string& error, bool floating = false);
 
  private:
+  bool openDisplay(std::string& error);
+  bool makeContext(std::string& error);
+  bool makeFramebuffer(int width, int height, bool floating, std::string& error);
+
   EGLDisplay display_ = EGL_NO_DISPLAY;
   EGLContext context_ = EGL_NO_CONTEXT;
   GLuint framebuffer_ = 0;

@@ -194,7 +194,12 @@ bool Encoder::openVideo(std::string& error) {
   }
   videoStream_->time_base = video_->time_base;
   videoStream_->avg_frame_rate = video_->framerate;
+  return openConverter(pixels, error);
+}
 
+// The picture frame the encoder takes and the RGBA-to-YUV converter into it.
+bool Encoder::openConverter(AVPixelFormat pixels, std::string& error) {
+  int ret = 0;
   picture_.reset(av_frame_alloc());
   if (picture_ == nullptr) {
     error = "out of memory";
@@ -338,6 +343,12 @@ bool Encoder::openAudio(std::string& error) {
   const bool matroska = settings_.format == "matroska" || settings_.format == "webm";
   soundShift_ = matroska && audio_->codec_id == AV_CODEC_ID_OPUS ? audio_->initial_padding : 0;
 
+  return openResampler(codec, outRate, error) && openSoundQueue(outChannels, outRate, error);
+}
+
+// From the sound's own floats, layout and rate to what the encoder takes.
+bool Encoder::openResampler(const AudioCodec& codec, int outRate, std::string& error) {
+  int ret = 0;
   AVChannelLayout in{};
   av_channel_layout_default(&in, settings_.channels);
   if (in.order == AV_CHANNEL_ORDER_UNSPEC) {
@@ -355,6 +366,12 @@ bool Encoder::openAudio(std::string& error) {
     error = std::string("cannot convert the sound for ") + codec.name + ": " + ffmpegReason(ret);
     return false;
   }
+  return true;
+}
+
+// The queue that cuts the sound into the encoder's frames, and the frame.
+bool Encoder::openSoundQueue(int outChannels, int outRate, std::string& error) {
+  int ret = 0;
   // PCM takes any number of samples a frame; the others a fixed size.
   frameSize_ = audio_->frame_size > 0 ? audio_->frame_size : 1024;
   fifo_.reset(av_audio_fifo_alloc(audio_->sample_fmt, outChannels, frameSize_ * 2));

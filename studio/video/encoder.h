@@ -87,7 +87,10 @@ class Encoder {
  private:
   bool openVideo(std::string& error);
   bool setQuality(const VideoCodec& codec, std::string& error);
+  bool openConverter(AVPixelFormat pixels, std::string& error);
   bool openAudio(std::string& error);
+  bool openResampler(const AudioCodec& codec, int outRate, std::string& error);
+  bool openSoundQueue(int outChannels, int outRate, std::string& error);
   bool openFile(const std::string& url, std::string& error);
   bool send(AVCodecContext* codec, AVStream* stream, AVFrame* frame, std::string& error);
   bool encodeSoundFrames(bool last, std::string& error);
