@@ -1,5 +1,7 @@
 // support.cpp — see support.h.
 #include "support.h"
+#include <gtest/gtest.h>
+#include <algorithm>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -259,6 +261,37 @@ std::string probe(const std::string& file, const std::string& entries, const std
 std::string frameRgb(const std::string& file, int frame) {
   return runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", file, "-vf", "select=eq(n\\," + std::to_string(frame) + ")",
                     "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
+}
+
+double meanDifference(const std::string& a, const std::string& b) {
+  EXPECT_EQ(a.size(), b.size());
+  double sum = 0;
+  for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
+    sum += std::abs(int(static_cast<unsigned char>(a[i])) - int(static_cast<unsigned char>(b[i])));
+  }
+  return sum / static_cast<double>(std::max<size_t>(1, a.size()));
+}
+
+double mean(const std::string& a) {
+  double sum = 0;
+  for (char c : a) {
+    sum += static_cast<unsigned char>(c);
+  }
+  return sum / static_cast<double>(std::max<size_t>(1, a.size()));
+}
+
+std::string pauseAndReadPosition(Process& play, const std::string& window) {
+  wmctl({"key", window, "space"});
+  for (int i = 0; i < 300; ++i) {
+    std::istringstream out(play.out());
+    for (std::string line; std::getline(out, line);) {
+      if (line.rfind("Paused at ", 0) == 0) {
+        return line.substr(10, line.find(' ', 10) - 10);
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return "";
 }
 
 bool sanitizerSpoke(const std::string& err) {

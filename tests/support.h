@@ -115,6 +115,14 @@ std::string probe(const std::string& file, const std::string& entries, const std
 // RGB bytes of a picture, or of frame n of a video.
 std::string frameRgb(const std::string& file, int frame = 0);
 
+// Mean absolute difference of two equally long byte strings (pixels), and the mean of one.
+double meanDifference(const std::string& a, const std::string& b);
+double mean(const std::string& a);
+
+// Presses Space in play's window (titled `window`) and returns the position
+// play says it paused at ("12.345"), or "" when it never says so.
+std::string pauseAndReadPosition(Process& play, const std::string& window);
+
 // Whether a sanitizer reported anything in this standard error text.
 bool sanitizerSpoke(const std::string& err);
 

@@ -43,35 +43,20 @@ std::string about(const std::string& name) {
   return line;
 }
 
-int studio(const std::string& dir, std::vector<std::string> args, std::string* err = nullptr) {
-  args.insert(args.begin(), vt::studioBinary());
-  vt::Process p(args, dir, {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
-  const int status = p.wait(120);
+// The exit status of a render, its standard error in err.
+int studio(const std::string& dir, const std::vector<std::string>& args, std::string* err = nullptr) {
+  const vt::StudioRun run = vt::studio(dir, args, 120);
   if (err != nullptr) {
-    *err = p.err();
+    *err = run.err;
   }
-  return status;
+  return run.status;
 }
+
+using vt::mean;
+using vt::meanDifference;
 
 std::string rgb(const std::string& file) {
-  return vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", file, "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
-}
-
-double meanDifference(const std::string& a, const std::string& b) {
-  EXPECT_EQ(a.size(), b.size());
-  double sum = 0;
-  for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
-    sum += std::abs(int(static_cast<unsigned char>(a[i])) - int(static_cast<unsigned char>(b[i])));
-  }
-  return sum / static_cast<double>(std::max<size_t>(1, a.size()));
-}
-
-double mean(const std::string& a) {
-  double sum = 0;
-  for (char c : a) {
-    sum += static_cast<unsigned char>(c);
-  }
-  return sum / static_cast<double>(std::max<size_t>(1, a.size()));
+  return vt::frameRgb(file);
 }
 
 // Two seconds of music (kicks, a chord, hats, a high tone) then two of silence.
@@ -188,17 +173,7 @@ TEST_P(Gallery, AWindowDrawsWhatARenderDraws) {
                    dir.path(), {{"ALSOFT_DRIVERS", "null"}});
   ASSERT_EQ(vt::wmctl({"wait", "song.wav", "30"}, nullptr, 40), 0) << play.err();
   std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-  vt::wmctl({"key", "song.wav", "space"});
-  std::string paused;
-  for (int i = 0; i < 300 && paused.empty(); ++i) {
-    std::istringstream out(play.out());
-    for (std::string line; std::getline(out, line);) {
-      if (line.rfind("Paused at ", 0) == 0) {
-        paused = line.substr(10, line.find(' ', 10) - 10);
-      }
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  const std::string paused = vt::pauseAndReadPosition(play, "song.wav");
   ASSERT_FALSE(paused.empty()) << play.out() << play.err();
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   ASSERT_EQ(vt::wmctl({"snap", "song.wav", dir / "window.ppm"}), 0);

@@ -61,17 +61,7 @@ TEST(Inputs, ARenderAndAWindowSeeTheSameValues) {
                    {{"ALSOFT_DRIVERS", "null"}});
   ASSERT_EQ(vt::wmctl({"wait", "song.wav", "30"}, nullptr, 40), 0) << play.err();
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-  vt::wmctl({"key", "song.wav", "space"});
-  std::string paused;
-  for (int i = 0; i < 300 && paused.empty(); ++i) {
-    std::istringstream out(play.out());
-    for (std::string line; std::getline(out, line);) {
-      if (line.rfind("Paused at ", 0) == 0) {
-        paused = line.substr(10, line.find(' ', 10) - 10);
-      }
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  const std::string paused = vt::pauseAndReadPosition(play, "song.wav");
   ASSERT_FALSE(paused.empty()) << play.out();
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   ASSERT_EQ(vt::wmctl({"snap", "song.wav", dir / "window.ppm"}), 0);
