@@ -101,35 +101,30 @@ bool wrap(hb_font_t* font, const std::string& text, int room, std::vector<std::s
   return !lines.empty() && lines.size() <= 3;
 }
 
+// One box pass along rows (dx 1) or columns (dx 0), edges left out.
+void boxPass(const std::vector<float>& in, std::vector<float>& out, int width, int height, int radius, bool rows) {
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      float sum = 0;
+      for (int d = -radius; d <= radius; ++d) {
+        const int xx = rows ? x + d : x;
+        const int yy = rows ? y : y + d;
+        if (xx >= 0 && xx < width && yy >= 0 && yy < height) {
+          sum += in[static_cast<size_t>(yy * width + xx)];
+        }
+      }
+      out[static_cast<size_t>(y * width + x)] = sum / static_cast<float>(2 * radius + 1);
+    }
+  }
+}
+
 // Separable box blur, three passes: close to a gaussian.
 std::vector<float> blur(const std::vector<float>& in, int width, int height, int radius) {
   std::vector<float> a = in;
   std::vector<float> b(in.size());
   for (int pass = 0; pass < 3; ++pass) {
-    for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < width; ++x) {
-        float sum = 0;
-        for (int d = -radius; d <= radius; ++d) {
-          const int xx = x + d;
-          if (xx >= 0 && xx < width) {
-            sum += a[static_cast<size_t>(y * width + xx)];
-          }
-        }
-        b[static_cast<size_t>(y * width + x)] = sum / static_cast<float>(2 * radius + 1);
-      }
-    }
-    for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < width; ++x) {
-        float sum = 0;
-        for (int d = -radius; d <= radius; ++d) {
-          const int yy = y + d;
-          if (yy >= 0 && yy < height) {
-            sum += b[static_cast<size_t>(yy * width + x)];
-          }
-        }
-        a[static_cast<size_t>(y * width + x)] = sum / static_cast<float>(2 * radius + 1);
-      }
-    }
+    boxPass(a, b, width, height, radius, true);
+    boxPass(b, a, width, height, radius, false);
   }
   return a;
 }

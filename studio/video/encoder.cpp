@@ -149,17 +149,26 @@ bool Encoder::open(const EncoderSettings& settings, std::string& error) {
   return openVideo(error) && (settings_.channels <= 0 || openAudio(error)) && openFile(url, error);
 }
 
+// FFmpeg's encoder `name`, a new stream for it and its context.
+const AVCodec* Encoder::addStream(const char* name, AVStream*& stream, CodecPtr& context, std::string& error) {
+  const AVCodec* encoder = avcodec_find_encoder_by_name(name);
+  if (encoder == nullptr) {
+    error = std::string("this FFmpeg has no ") + name + " encoder";
+    return nullptr;
+  }
+  stream = avformat_new_stream(format_.get(), nullptr);
+  context.reset(avcodec_alloc_context3(encoder));
+  if (stream == nullptr || context == nullptr) {
+    error = "out of memory";
+    return nullptr;
+  }
+  return encoder;
+}
+
 bool Encoder::openVideo(std::string& error) {
   const VideoCodec codec = videoCodecFor(settings_.codec, settings_.format);
-  const AVCodec* encoder = avcodec_find_encoder_by_name(codec.encoder);
+  const AVCodec* encoder = addStream(codec.encoder, videoStream_, video_, error);
   if (encoder == nullptr) {
-    error = std::string("this FFmpeg has no ") + codec.encoder + " encoder";
-    return false;
-  }
-  videoStream_ = avformat_new_stream(format_.get(), nullptr);
-  video_.reset(avcodec_alloc_context3(encoder));
-  if (videoStream_ == nullptr || video_ == nullptr) {
-    error = "out of memory";
     return false;
   }
   const AVPixelFormat pixels = settings_.transparent ? codec.alphaFormat : codec.format;
@@ -305,15 +314,8 @@ bool Encoder::setQuality(const VideoCodec& codec, std::string& error) {
 
 bool Encoder::openAudio(std::string& error) {
   const AudioCodec codec = audioCodecFor(settings_.codec, settings_.format);
-  const AVCodec* encoder = avcodec_find_encoder_by_name(codec.encoder);
+  const AVCodec* encoder = addStream(codec.encoder, audioStream_, audio_, error);
   if (encoder == nullptr) {
-    error = std::string("this FFmpeg has no ") + codec.encoder + " encoder";
-    return false;
-  }
-  audioStream_ = avformat_new_stream(format_.get(), nullptr);
-  audio_.reset(avcodec_alloc_context3(encoder));
-  if (audioStream_ == nullptr || audio_ == nullptr) {
-    error = "out of memory";
     return false;
   }
   const int outChannels = settings_.channels == 1 ? 1 : 2;

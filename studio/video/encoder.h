@@ -85,6 +85,7 @@ class Encoder {
   bool finish(std::string& error);
 
  private:
+  const AVCodec* addStream(const char* name, AVStream*& stream, CodecPtr& context, std::string& error);
   bool openVideo(std::string& error);
   bool setQuality(const VideoCodec& codec, std::string& error);
   bool openConverter(AVPixelFormat pixels, std::string& error);
