@@ -67,6 +67,20 @@ Status checkSeconds(const char* option, const std::string& text, Rational& t, bo
 }  // namespace
 
 bool parseSize(const std::string& text, int& width, int& height) {
+  // The shapes people upload, by the names sites give them.
+  static const struct {
+    const char* name;
+    int width;
+    int height;
+  } named[] = {{"720p", 1280, 720}, {"1080p", 1920, 1080}, {"1440p", 2560, 1440}, {"4k", 3840, 2160},
+               {"portrait", 1080, 1920}, {"square", 1080, 1080}};
+  for (const auto& n : named) {
+    if (text == n.name) {
+      width = n.width;
+      height = n.height;
+      return true;
+    }
+  }
   const size_t x = text.find_first_of("xX");
   if (x == std::string::npos || x == 0 || x + 1 >= text.size() || text.size() > 11) {
     return false;
@@ -134,7 +148,9 @@ CLI::App* addRender(CLI::App& app, RenderOptions& r, Given& g) {
   render->add_option("--preset", r.preset, "The encoder's speed preset (x264/x265: veryfast, slow, ...; vp9: cpu-used)");
   render->add_flag("--transparent", r.transparent,
                    "Keep the picture's alpha (ProRes 4444 in .mov, VP9 in .webm), for overlays in an editor");
-  render->add_option("--size", g.size, "Picture size WxH, up to 3840x2160 (default 800x600)");
+  render->add_option("--size", g.size,
+                     "Picture size WxH up to 3840x2160, or 720p, 1080p, 1440p, 4k, portrait (1080x1920), square "
+                     "(1080x1080) (default 800x600)");
   render->add_option("--fps", g.fps, "Frames a second, from 1 to 240, decimals allowed (default 60)");
   render->add_option("--from", g.from, "Start at this second (a .png shows the frame there)");
   render->add_option("--to", g.to, "End at this second (default: the end of the sound)");
@@ -185,7 +201,8 @@ Status checkRender(RenderOptions& r, const Given& g) {
     return Status::failure("give either --shaders or --picture, not both");
   }
   if (!parseSize(g.size, r.width, r.height)) {
-    return Status::failure("--size must look like 1280x720 (got \"" + g.size + "\")");
+    return Status::failure("--size must look like 1280x720 or be 720p, 1080p, 1440p, 4k, portrait or square (got \"" +
+                           g.size + "\")");
   }
   if (r.width > kMaxSide || r.height > kMaxSide || long(r.width) * r.height > kMaxPixels || r.width < 16 ||
       r.height < 16) {

@@ -75,5 +75,6 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& out);
 // command can end with `return report(kExitFailure, why);`.
 int report(int status, const std::string& message);
 
-// Reads "WxH". False for anything else or a side below 1.
+// Reads "WxH" or a shape's name (720p, 1080p, 1440p, 4k, portrait, square).
+// False for anything else or a side below 1.
 bool parseSize(const std::string& text, int& width, int& height);

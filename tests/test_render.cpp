@@ -401,6 +401,28 @@ TEST(Render, BadInputGetsItsMessageAndStatus) {
 }
 
 // Odd sounds either render correctly or are refused; none crashes or hangs.
+// The shapes upload sites ask for, by name, give the picture sizes they stand for.
+TEST(Render, NamedSizesGiveTheirShapes) {
+  vt::TempDir dir;
+  vt::copyShippedShaders(dir.path());
+  ASSERT_TRUE(vt::writeTone(dir / "song.wav", 44100, 2, 44100));
+  const std::pair<const char*, const char*> sizes[] = {{"720p", "1280,720"},     {"1080p", "1920,1080"},
+                                                       {"1440p", "2560,1440"},   {"4k", "3840,2160"},
+                                                       {"portrait", "1080,1920"}, {"square", "1080,1080"}};
+  for (const auto& [name, shape] : sizes) {
+    const StudioRun run = studio(dir.path(), {"render", "song.wav", std::string(name) + ".mp4", "--size", name, "--to",
+                                              "0.05", "--fps", "20", "-q"});
+    ASSERT_EQ(run.status, 0) << name << "\n" << run.err;
+    EXPECT_EQ(vt::runOutput({"/usr/bin/ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                             "stream=width,height", "-of", "csv=p=0", dir / (std::string(name) + ".mp4")}),
+              std::string(shape) + "\n")
+        << name;
+  }
+  const StudioRun wrong = studio(dir.path(), {"render", "song.wav", "o.mp4", "--size", "8k"});
+  EXPECT_EQ(wrong.status, 2);
+  EXPECT_NE(wrong.err.find("portrait"), std::string::npos) << wrong.err;
+}
+
 TEST(Render, OddSoundsRenderOrAreRefused) {
   struct Case {
     const char* name;

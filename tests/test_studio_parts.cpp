@@ -15,6 +15,7 @@
 #include "sound/ffmpegSound.h"
 #include "base/boundedQueue.h"
 #include "video/frameClock.h"
+#include "picture/title.h"
 #include "video/pendingFile.h"
 #include "sampleWindow.h"
 #include "sound/soundStream.h"
@@ -206,6 +207,36 @@ TEST(FrameRate, FractionsTheEncodersCannotKeepAreRoundedToNearOnes) {
   EXPECT_LE(kept.num, 1 << 20);
   EXPECT_LE(kept.den, 1 << 20);
   EXPECT_NEAR(kept.value(), 2.147483648, 1e-9);
+}
+
+}  // namespace
+
+namespace {
+
+// A tag may hold a megabyte: the title is cut to 200 characters, counted as
+// characters (not bytes), with an ellipsis, and laid out like any other.
+TEST(Title, AMegabyteTagIsCutBeforeItIsShaped) {
+  std::string huge;
+  for (int i = 0; i < 1 << 18; ++i) {
+    huge += "\xc3\xa9 \n";  // "é", a space, a line break: 4 bytes, 3 characters
+  }
+  const std::string cut = fitTitleLength(huge);
+  size_t characters = 0;
+  for (char c : cut) {
+    characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }
+  // 200 and the ellipsis, less the spaces before the cut.
+  EXPECT_LE(characters, 201u);
+  EXPECT_GE(characters, 198u);
+  EXPECT_EQ(cut.substr(cut.size() - 3), "\xe2\x80\xa6");
+  EXPECT_EQ(cut.find('\n'), std::string::npos);
+  std::string font;
+  std::string error;
+  ASSERT_TRUE(findTitleFont("", font, error)) << error;
+  TitleLayout layout;
+  ASSERT_TRUE(layOutTitle(huge, font, 1920, 1080, TitlePlace::Bottom, layout, error)) << error;
+  EXPECT_LE(layout.image.width, 1920);
+  EXPECT_EQ(fitTitleLength("Artist \xe2\x80\x93 Song"), "Artist \xe2\x80\x93 Song");
 }
 
 }  // namespace
