@@ -256,3 +256,23 @@ INSTANTIATE_TEST_SUITE_P(Pictures, Gallery, ::testing::ValuesIn(pictureNames()),
                          [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
 
 }  // namespace
+
+namespace {
+
+// VRAX_PICTURES names a gallery of one's own: when it is wrong, the message
+// says it is VRAX_PICTURES and what is wrong with it.
+TEST(GalleryOfOnesOwn, AWrongVraxPicturesIsNamedWithWhatIsWrong) {
+  vt::TempDir dir;
+  fs::create_directories(dir / "empty");
+  vt::writeText(dir / "a-file", "not a folder\n");
+  const std::pair<std::string, const char*> cases[] = {
+      {dir / "missing", "does not exist"}, {dir / "a-file", "is not a folder"}, {dir / "empty", "holds no picture"}};
+  for (const auto& [folder, says] : cases) {
+    vt::Process p({vt::studioBinary(), "pictures"}, dir.path(), {{"VRAX_PICTURES", folder}});
+    EXPECT_EQ(p.wait(30), 1) << folder;
+    EXPECT_NE(p.err().find("VRAX_PICTURES names " + folder), std::string::npos) << p.err();
+    EXPECT_NE(p.err().find(says), std::string::npos) << p.err();
+  }
+}
+
+}  // namespace
