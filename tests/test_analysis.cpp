@@ -201,6 +201,42 @@ TEST(Analysis, ARestartForgetsWhatCameBefore) {
   EXPECT_EQ(after.beats, beatsBefore);
 }
 
+// The music's clocks run at one second a second in silence, faster with the
+// music but never by more than its gain allows in a frame, alike at 30 and
+// 60 frames a second, and start at the time of the first frame analysed.
+TEST(Analysis, MusicClocksRunWithTheMusicWithoutJumps) {
+  const auto samples = sound(6.0, [](int64_t f) {
+    const double t = static_cast<double>(f) / kRate;
+    return t < 2.0 ? 0.0 : 0.8 * std::sin(2 * M_PI * 80.0 * t) * (0.5 + 0.5 * std::sin(2 * M_PI * 1.3 * t));
+  });
+  std::vector<AudioInputs> at60;
+  std::vector<AudioInputs> at30;
+  analyse(samples, {60, 1}, [&](int64_t, const AudioInputs& in) { at60.push_back(in); });
+  analyse(samples, {30, 1}, [&](int64_t, const AudioInputs& in) { at30.push_back(in); });
+  EXPECT_DOUBLE_EQ(at60[0].bassTime, 0.0);
+  // Silence: exactly time.
+  EXPECT_NEAR(at60[90].bassTime - at60[30].bassTime, 1.0, 1e-9);
+  EXPECT_NEAR(at60[90].levelTime - at60[30].levelTime, 1.0, 1e-9);
+  // Music: faster, and never more than (1 + gain) a second in any frame.
+  EXPECT_GT(at60[299].bassTime - at60[179].bassTime, 2.5);
+  for (size_t n = 1; n < at60.size(); ++n) {
+    const double step = at60[n].bassTime - at60[n - 1].bassTime;
+    EXPECT_GE(step, 1.0 / 60 - 1e-9) << n;
+    EXPECT_LE(step, (1.0 + kClockGain) / 60 + 1e-9) << n;
+  }
+  for (size_t n = 0; n < at30.size() && 2 * n < at60.size(); ++n) {
+    EXPECT_NEAR(at30[n].bassTime, at60[2 * n].bassTime, 0.03 + 0.01 * at60[2 * n].bassTime) << n;
+  }
+  // A restart (a seek) starts the clocks again at the time of the next frame.
+  Analysis analysis(kRate);
+  FrameSound frame;
+  soundAround(samples, 0, 2, 44100 * 3, frame);
+  analysis.step(frame, 3.0);
+  analysis.restart();
+  soundAround(samples, 0, 2, 44100 * 5, frame);
+  EXPECT_DOUBLE_EQ(analysis.step(frame, 5.0).midTime, 5.0);
+}
+
 TEST(Analysis, TheWaveformIsTheNewestMonoSamplesAtTheFrame) {
   // Left and right differ: the waveform is their mean.
   std::vector<int16_t> samples(static_cast<size_t>(kRate) * 2);

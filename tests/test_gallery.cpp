@@ -252,6 +252,58 @@ TEST(GalleryInPlay, StepsThroughPicturesAndSkipsABrokenOne) {
   EXPECT_EQ(play.wait(20), 0) << play.err();
 }
 
+// A loud song of 105 s (kicks twice a second, a chord that swells and
+// fades every 7 s, hats), written once for every picture.
+const std::string& loudSong() {
+  static const std::string path = [] {
+    static vt::TempDir dir;
+    const std::string file = dir / "loud.wav";
+    EXPECT_TRUE(vt::writeSound(file, 44100 * 105, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16, [](int64_t f, int) {
+      const double t = static_cast<double>(f) / 44100;
+      const double beat = std::fmod(t, 0.5);
+      const double kick = 0.6 * std::exp(-beat * 18) * std::sin(2 * M_PI * (50 + 90 * std::exp(-beat * 30)) * beat);
+      const double swell = 0.5 + 0.5 * std::sin(2 * M_PI * t / 7);
+      const double chord = 0.12 * swell * (std::sin(2 * M_PI * 220 * t) + std::sin(2 * M_PI * 277 * t) +
+                                           std::sin(2 * M_PI * 330 * t));
+      const double hat = std::fmod(t, 0.25) < 0.02 ? 0.1 * std::sin(f * 1.7) * std::sin(f * 0.31) : 0.0;
+      return std::clamp(kick + chord + hat, -0.99, 0.99);
+    }));
+    return file;
+  }();
+  return path;
+}
+
+// The median change from one frame to the next over `seconds` from `from`, at 30 fps.
+double medianChange(const std::string& dir, const std::string& picture, const std::string& from) {
+  const std::string out = dir + "/steady-" + from + ".mkv";
+  const vt::StudioRun run =
+      vt::studio(dir, {"render", loudSong(), out, "--picture", picture, "--from", from, "--to",
+                       std::to_string(std::stoi(from) + 2), "--fps", "30", "--size", "160x120", "--crf", "0", "-q"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  const std::string raw = vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", out, "-fps_mode", "passthrough", "-f",
+                                         "rawvideo", "-pix_fmt", "rgb24", "-"});
+  const size_t frame = 160 * 120 * 3;
+  std::vector<double> changes;
+  for (size_t n = 1; (n + 1) * frame <= raw.size(); ++n) {
+    changes.push_back(vt::meanDifference(raw.substr((n - 1) * frame, frame), raw.substr(n * frame, frame)));
+  }
+  if (changes.empty()) {
+    ADD_FAILURE() << "no frames";
+    return 0;
+  }
+  std::sort(changes.begin(), changes.end());
+  return changes[changes.size() / 2];
+}
+
+// Motion that follows the music never strobes, however late in the song:
+// a picture changes 100 s in about as much from frame to frame as 5 s in.
+TEST_P(Gallery, MovesAsSteadilyLateInTheSongAsEarly) {
+  const double early = medianChange(dir.path(), GetParam(), "4");
+  const double late = medianChange(dir.path(), GetParam(), "99");
+  EXPECT_LE(late, 1.5 * early + 2.0) << "5 s in: " << early << ", 100 s in: " << late;
+  EXPECT_LE(late, 15.0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Pictures, Gallery, ::testing::ValuesIn(pictureNames()),
                          [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
 

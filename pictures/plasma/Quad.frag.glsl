@@ -1,6 +1,7 @@
 #version 450 core
 // Plasma: a full-frame field of flowing colour. The bass swells the waves,
-// the mids speed them up and the treble sharpens their edges.
+// the mids speed them up (through midTime, a clock that runs faster with
+// them, so the flow never jumps) and the treble sharpens their edges.
 in vec2 uv;
 out vec4 FragColor;
 
@@ -10,11 +11,12 @@ uniform float bass;
 uniform float mid;
 uniform float treble;
 uniform float level;
+uniform float midTime;
 layout(std430, binding = 0) readonly buffer Audio { float spectrum[16384]; };
 
 void main() {
     vec2 p = (uv - 0.5) * vec2(1.0 / aspect, 1.0) * (3.0 + 2.0 * bass);
-    float t = itime * (0.4 + 0.8 * mid);
+    float t = 0.4 * midTime;  // 0.4 a second in silence, 1.2 at full mids
     float v = sin(p.x * 1.7 + t) + sin(p.y * 2.3 - t * 1.3) + sin((p.x + p.y) * 1.1 + t * 0.7) +
               sin(length(p + vec2(sin(t * 0.3), cos(t * 0.4))) * 3.0);
     v = v * 0.25;

@@ -313,7 +313,9 @@ std::vector<std::string> Picture::findInputs() {
       {"image0Size", GL_FLOAT_VEC2, "vec2"}, {"image1Size", GL_FLOAT_VEC2, "vec2"},
       {"image2Size", GL_FLOAT_VEC2, "vec2"}, {"image3Size", GL_FLOAT_VEC2, "vec2"},
       {"cover", GL_SAMPLER_2D, "sampler2D"},  {"coverSize", GL_FLOAT_VEC2, "vec2"},
-      {"previous", GL_SAMPLER_2D, "sampler2D"}};
+      {"previous", GL_SAMPLER_2D, "sampler2D"},
+      {"bassTime", GL_FLOAT, "float"},        {"midTime", GL_FLOAT, "float"},
+      {"trebleTime", GL_FLOAT, "float"},      {"levelTime", GL_FLOAT, "float"}};
   std::vector<std::string> wrong;
   for (GLint& at : at_) {
     at = -1;
@@ -371,8 +373,15 @@ void Picture::setInputs(const AudioInputs& inputs) {
   if (at_[kBandsIn] >= 0) {
     GL_CALL(glProgramUniform1fv(program_, at_[kBandsIn], kBands, inputs.bands.data()));
   }
-  const std::pair<int, float> floats[] = {{kBass, inputs.bass},   {kMid, inputs.mid},   {kTreble, inputs.treble},
-                                          {kLevel, inputs.level}, {kBeat, inputs.beat}};
+  const std::pair<int, float> floats[] = {{kBass, inputs.bass},
+                                          {kMid, inputs.mid},
+                                          {kTreble, inputs.treble},
+                                          {kLevel, inputs.level},
+                                          {kBeat, inputs.beat},
+                                          {kBassTime, static_cast<float>(inputs.bassTime)},
+                                          {kMidTime, static_cast<float>(inputs.midTime)},
+                                          {kTrebleTime, static_cast<float>(inputs.trebleTime)},
+                                          {kLevelTime, static_cast<float>(inputs.levelTime)}};
   for (const auto& [input, value] : floats) {
     if (at_[input] >= 0) {
       GL_CALL(glProgramUniform1f(program_, at_[input], value));

@@ -5,7 +5,8 @@
 //
 // A pair may also declare the studio's further inputs (resolution, frame,
 // bands, bass, mid, treble, level, beat, beats, waveform, image0-3 with their
-// sizes, cover, coverSize, previous). They are looked up after linking and
+// sizes, cover, coverSize, previous, and the music's clocks bassTime, midTime,
+// trebleTime, levelTime). They are looked up after linking and
 // only those declared are fed; one declared with another type is reported
 // and left alone. "previous" is the frame drawn before, copied from the
 // framebuffer after each draw, and only when a pair reads it.
@@ -104,7 +105,7 @@ class Picture {
   // The further inputs: where the program declares each (-1: not declared).
   enum Input { kResolution, kFrame, kBandsIn, kBass, kMid, kTreble, kLevel, kBeat, kBeats, kWaveformIn,
                kImage0, kImage1, kImage2, kImage3, kImage0Size, kImage1Size, kImage2Size, kImage3Size,
-               kCover, kCoverSize, kPrevious, kInputCount };
+               kCover, kCoverSize, kPrevious, kBassTime, kMidTime, kTrebleTime, kLevelTime, kInputCount };
   // Looks up what the program declares; a line for each input of the wrong type.
   std::vector<std::string> findInputs();
   void bindInputs();

@@ -31,6 +31,10 @@ uniform float iSampleRate;
 uniform vec4 iMouse;
 uniform float iChannelTime[4];
 uniform vec3 iChannelResolution[4];
+uniform float iBassTime;
+uniform float iMidTime;
+uniform float iTrebleTime;
+uniform float iLevelTime;
 out vec4 vraxFragColor;
 )";
 

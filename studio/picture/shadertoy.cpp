@@ -63,7 +63,8 @@ void ShadertoyFeed::attach(GLuint program) {
   static const char* const names[kCount] = {"iResolution", "iTime",      "iTimeDelta",  "iFrame",
                                             "iFrameRate",  "iDate",      "iSampleRate", "iMouse",
                                             "iChannelTime", "iChannelResolution", "iChannel0", "iChannel1",
-                                            "iChannel2",   "iChannel3"};
+                                            "iChannel2",   "iChannel3",  "iBassTime",   "iMidTime",
+                                            "iTrebleTime", "iLevelTime"};
   program_ = program;
   for (int k = 0; k < kCount; ++k) {
     at_[k] = program_ != 0 ? glGetUniformLocation(program_, names[k]) : -1;
@@ -93,6 +94,10 @@ void ShadertoyFeed::feed(const AudioInputs& inputs, const ShadertoyFrame& f) {
     GL_CALL(glProgramUniform3f(program_, at_[kResolution], f.width, f.height, 1.0f));
   }
   set1f(kTime, f.time);
+  set1f(kBassTime, static_cast<float>(inputs.bassTime));
+  set1f(kMidTime, static_cast<float>(inputs.midTime));
+  set1f(kTrebleTime, static_cast<float>(inputs.trebleTime));
+  set1f(kLevelTime, static_cast<float>(inputs.levelTime));
   set1f(kTimeDelta, f.timeDelta);
   set1f(kFrameRate, f.frameRate);
   set1f(kSampleRate, f.sampleRate);

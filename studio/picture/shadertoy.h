@@ -46,7 +46,8 @@ class ShadertoyFeed {
 
  private:
   enum { kResolution, kTime, kTimeDelta, kFrame, kFrameRate, kDate, kSampleRate, kMouse, kChannelTime,
-         kChannelResolution, kChannel0, kChannel1, kChannel2, kChannel3, kCount };
+         kChannelResolution, kChannel0, kChannel1, kChannel2, kChannel3, kBassTime, kMidTime, kTrebleTime,
+         kLevelTime, kCount };
   GLuint program_ = 0;
   GLint at_[kCount] = {};
   GLuint channels_[4] = {};

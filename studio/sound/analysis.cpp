@@ -213,6 +213,17 @@ bool Analysis::onset(const std::array<float, kBands>& raw, double dt) {
   return above;
 }
 
+void Analysis::advanceClocks(double seconds, double dt) {
+  if (!started_) {
+    inputs_.bassTime = inputs_.midTime = inputs_.trebleTime = inputs_.levelTime = seconds;
+    return;
+  }
+  inputs_.bassTime += dt * (1.0 + kClockGain * inputs_.bass);
+  inputs_.midTime += dt * (1.0 + kClockGain * inputs_.mid);
+  inputs_.trebleTime += dt * (1.0 + kClockGain * inputs_.treble);
+  inputs_.levelTime += dt * (1.0 + kClockGain * inputs_.level);
+}
+
 const AudioInputs& Analysis::step(FrameSound& sound, double seconds) {
   double dt = started_ ? seconds - lastSeconds_ : 0.0;
   if (dt < 0) {  // the sound started over
@@ -260,6 +271,7 @@ const AudioInputs& Analysis::step(FrameSound& sound, double seconds) {
   inputs_.mid = static_cast<float>(sums[1] / counts[1]);
   inputs_.treble = static_cast<float>(sums[2] / counts[2]);
   inputs_.level = started_ ? follow(inputs_.level, level, dt) : level;
+  advanceClocks(seconds, dt);
   std::copy(sound.mono.begin() + (kBehind - kWaveform), sound.mono.begin() + kBehind, inputs_.waveform.begin());
 
   lastRaw_ = raw;

@@ -39,6 +39,9 @@ struct FrameSound {
 void soundAround(const std::vector<int16_t>& buffer, int64_t bufferStart, int channels, int64_t frame,
                  FrameSound& out);
 
+// How much faster than time a music clock runs at full level.
+constexpr double kClockGain = 2.0;
+
 struct AudioInputs {
   std::vector<float> spectrum;  // kSpectrumSize values, as the live program's
   std::array<float, kBands> bands{};
@@ -46,6 +49,12 @@ struct AudioInputs {
   float level = 0;
   float beat = kNoBeatYet;
   int beats = 0;
+  // Clocks that run faster with the music: each the integral over seconds of
+  // 1 + kClockGain × (bass, mid, treble, level). A picture moves with them
+  // instead of with time × a level, which would jump with every change of
+  // the level by an amount growing with the time. They start at the time of
+  // the first frame analysed and again after a seek.
+  double bassTime = 0, midTime = 0, trebleTime = 0, levelTime = 0;
   std::array<float, kWaveform> waveform{};
   // The sound as a web browser's analyser gives it to Shadertoy's form, 512
   // values a row: row 0 the first 512 of its 1024 byte magnitudes (Blackman
@@ -84,6 +93,7 @@ class Analysis {
   static double bandHigh(int k) { return bandLow(k + 1); }
 
  private:
+  void advanceClocks(double seconds, double dt);
   void measureBands(const std::vector<float>& mono, std::array<float, kBands>& raw);
   void measureLikeABrowser(const std::vector<float>& mono, double dt);
   bool onset(const std::array<float, kBands>& raw, double dt);
