@@ -2,6 +2,7 @@
 #include "cli.h"
 
 #include "base/status.h"
+#include "picture/gallery.h"
 #include "picture/shaderSource.h"
 
 #include <unistd.h>
@@ -93,6 +94,31 @@ bool parseSize(const std::string& text, int& width, int& height) {
   width = std::stoi(text.substr(0, x));
   height = std::stoi(text.substr(x + 1));
   return width >= 1 && height >= 1;
+}
+
+const Notes say = [](const std::string& line) { std::cerr << "vrax-studio: " << line << std::endl; };
+
+std::vector<std::string> filesRead(const SharedOptions& o, bool capture) {
+  std::string shaders = o.shaders.empty() ? defaultShaderDir() : o.shaders;
+  if (!o.picture.empty()) {
+    GalleryPicture chosen;
+    std::string ignored;
+    shaders = findGalleryPicture(o.picture, chosen, ignored) ? chosen.path : "";
+  }
+  std::vector<std::string> files = shaderFiles(shaders);
+  files.push_back(capture ? "" : o.sound);
+  files.push_back(o.font);
+  files.insert(files.end(), o.images.begin(), o.images.end());
+  return files;
+}
+
+std::string titleToDraw(const SharedOptions& o, const std::string& song, const std::map<std::string, std::string>& tags,
+                        bool quiet) {
+  const std::string text = o.title == "auto" ? titleFromTags(tags) : o.title;
+  if (o.title == "auto" && text.empty() && !quiet) {
+    say("--title auto: " + song + " has no artist or title tag; no title is drawn");
+  }
+  return text;
 }
 
 int report(int status, const std::string& message) {

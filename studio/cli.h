@@ -7,10 +7,12 @@
 // Threading: main thread, before anything else starts.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "base/status.h"
 #include "video/frameClock.h"
 #include "picture/title.h"
 
@@ -74,6 +76,18 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& out);
 // Prints "vrax-studio: MESSAGE" on standard error and returns status, so a
 // command can end with `return report(kExitFailure, why);`.
 int report(int status, const std::string& message);
+
+// Where the modules' notes go: one "vrax-studio: " line each on standard error.
+extern const Notes say;
+
+// Every file a run of render or play reads: the sound (not for a capture
+// device), the font, the images and the shader files. None may be written.
+std::vector<std::string> filesRead(const SharedOptions& o, bool capture = false);
+
+// The title to draw: --title, or for "auto" the tags' "Artist – Title" (said
+// once when the song has neither tag).
+std::string titleToDraw(const SharedOptions& o, const std::string& song, const std::map<std::string, std::string>& tags,
+                        bool quiet);
 
 // Reads "WxH" or a shape's name (720p, 1080p, 1440p, 4k, portrait, square).
 // False for anything else or a side below 1.

@@ -51,8 +51,6 @@ void printCaptureDevices(std::ostream& out) {
   }
 }
 
-// Where the modules' notes go: one line each on standard error.
-const Notes say = [](const std::string& line) { std::cerr << "vrax-studio: " << line << std::endl; };
 
 using Clock = std::chrono::steady_clock;
 
@@ -175,17 +173,7 @@ Status checkFrameTimes(const PlayOptions& o) {
   if (o.frameTimes.empty()) {
     return Status();
   }
-  std::string shaders = o.shaders.empty() ? defaultShaderDir() : o.shaders;
-  if (!o.picture.empty()) {
-    GalleryPicture chosen;
-    std::string ignored;
-    shaders = findGalleryPicture(o.picture, chosen, ignored) ? chosen.path : "";
-  }
-  std::vector<std::string> inputs = shaderFiles(shaders);
-  inputs.push_back(o.capture ? "" : o.sound);
-  inputs.push_back(o.font);
-  inputs.insert(inputs.end(), o.images.begin(), o.images.end());
-  const std::string input = inputAt(o.frameTimes, inputs);
+  const std::string input = inputAt(o.frameTimes, filesRead(o, o.capture));
   if (!input.empty()) {
     return Status::failure("--frame-times " + o.frameTimes + " is " + input + ", which play reads; choose another file");
   }
@@ -603,11 +591,7 @@ class Session {
     if (const std::optional<int> leave = sound_.open()) {
       return leave;
     }
-    const std::string titleText = o_.title == "auto" ? titleFromTags(sound_.tags()) : o_.title;
-    if (o_.title == "auto" && titleText.empty()) {
-      std::cerr << "vrax-studio: --title auto: " << sound_.name() << " has no artist or title tag; no title is drawn"
-                << std::endl;
-    }
+    const std::string titleText = titleToDraw(o_, sound_.name(), sound_.tags(), false);
     // Refused as render refuses it, at the size asked for.
     TitleLayout layout;
     if (!titleText.empty() && !layOutTitle(titleText, fontPath_, o_.width, o_.height, o_.titleAt, layout, error)) {

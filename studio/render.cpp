@@ -45,20 +45,8 @@
 
 namespace {
 
-// Where the modules' notes go: one line each on standard error.
-const Notes say = [](const std::string& line) { std::cerr << "vrax-studio: " << line << std::endl; };
-
 // Seconds of earlier frames a picture that reads `previous` still shows.
 constexpr double kPictureMemory = 10.0;
-
-// Every file the run reads: the sound, the images, the font and the shader files.
-std::vector<std::string> inputsOf(const RenderOptions& o) {
-  std::vector<std::string> inputs = shaderFiles(o.shaders.empty() ? defaultShaderDir() : o.shaders);
-  inputs.push_back(o.sound);
-  inputs.push_back(o.font);
-  inputs.insert(inputs.end(), o.images.begin(), o.images.end());
-  return inputs;
-}
 
 // What failure messages call OUTPUT: its whole path, so the folder is named too.
 std::string outputName(const std::string& output) {
@@ -574,7 +562,7 @@ Status checkOutput(const RenderOptions& o, bool still, const std::string& contai
   if (sameFile(o.sound, o.output)) {
     return Status::failure(o.output + " is the sound being rendered; choose another OUTPUT");
   }
-  const std::string input = inputAt(o.output, inputsOf(o));
+  const std::string input = inputAt(o.output, filesRead(o));
   if (!input.empty()) {
     return Status::failure(o.output + " is " + input + ", which this render reads; choose another OUTPUT");
   }
@@ -632,11 +620,7 @@ Status checkFades(const RenderOptions& o, const Span& span, bool still) {
 // The title over the frames from the span's start, if one is asked for.
 Status placeTitle(const RenderOptions& o, const Sound& sound, const std::string& fontPath, int64_t first,
                   Drawing& drawing) {
-  const std::string text = o.title == "auto" ? titleFromTags(sound.tags) : o.title;
-  if (o.title == "auto" && text.empty() && !o.quiet) {
-    std::cerr << "vrax-studio: --title auto: " << o.sound << " has no artist or title tag; no title is drawn"
-              << std::endl;
-  }
+  const std::string text = titleToDraw(o, o.sound, sound.tags, o.quiet);
   if (text.empty()) {
     return Status();
   }
