@@ -105,7 +105,10 @@ std::vector<std::string> filesRead(const SharedOptions& o, bool capture) {
     std::string ignored;
     shaders = findGalleryPicture(o.picture, chosen, ignored) ? chosen.path : "";
   }
-  std::vector<std::string> files = shaderFiles(shaders);
+  std::vector<std::string> files = shaderFiles(shaders, o.channelSettings);
+  for (const ChannelSetting& setting : o.channelSettings) {
+    files.push_back(setting.value.file);
+  }
   files.push_back(capture ? "" : o.sound);
   files.push_back(o.font);
   files.insert(files.end(), o.images.begin(), o.images.end());
@@ -156,6 +159,11 @@ void addSharedOptions(CLI::App* command, SharedOptions& o, Given& g, const char*
   command->add_option("--title-at", g.titleAt, "top, bottom (default) or centre")
       ->check(CLI::IsMember({"top", "bottom", "centre", "center"}));
   command->add_option("--font", o.font, "Font file for the title (default: the system's sans-serif)");
+  command->add_option("--channel", o.channels,
+                      "Shadertoy's form: what a pass's channel reads, e.g. 1=music, image:2=photo.png, "
+                      "buffer-a:0=buffer-a (music, keyboard, buffer-a..d, noise, or an image file)")
+      ->allow_extra_args(false)
+      ->type_name("[PASS:]N=WHAT (repeatable)");
   command->add_flag("--verbose", o.verbose, std::string("Also show what the libraries (") + libraries + ") say");
 }
 
@@ -222,9 +230,24 @@ CLI::App* addPlay(CLI::App& app, PlayOptions& p, Given& g) {
 }
 
 // Whether render's options make sense together, and why not.
+// --channel's settings, read once for both commands.
+Status checkChannels(SharedOptions& o) {
+  for (const std::string& text : o.channels) {
+    Result<ChannelSetting> setting = parseChannelSetting(text, "");
+    if (!setting) {
+      return Status::failure("--channel " + text + ": " + setting.why());
+    }
+    o.channelSettings.push_back(setting.value());
+  }
+  return Status();
+}
+
 Status checkRender(RenderOptions& r, const Given& g) {
   if (!r.picture.empty() && !r.shaders.empty()) {
     return Status::failure("give either --shaders or --picture, not both");
+  }
+  if (const Status channels = checkChannels(r); !channels) {
+    return channels;
   }
   if (!parseSize(g.size, r.width, r.height)) {
     return Status::failure("--size must look like 1280x720 or be 720p, 1080p, 1440p, 4k, portrait or square (got \"" +
@@ -259,6 +282,9 @@ Status checkRender(RenderOptions& r, const Given& g) {
 Status checkPlay(PlayOptions& p, const Given& g, const CLI::App* play) {
   if (!p.picture.empty() && !p.shaders.empty()) {
     return Status::failure("give either --shaders or --picture, not both");
+  }
+  if (const Status channels = checkChannels(p); !channels) {
+    return channels;
   }
   p.capture = g.capture->count() > 0;
   p.hasLatency = play->count("--latency") > 0;

@@ -14,6 +14,7 @@
 
 #include "base/status.h"
 #include "video/frameClock.h"
+#include "picture/multipass.h"
 #include "picture/title.h"
 
 enum class Command { Render, Play, Pictures };
@@ -31,6 +32,8 @@ struct SharedOptions {
   std::string font;  // "" for the system's sans-serif
   bool verbose = false;
   bool overwrite = false;  // of what the command writes
+  std::vector<std::string> channels;  // --channel as given
+  std::vector<ChannelSetting> channelSettings;
 };
 
 struct RenderOptions : SharedOptions {

@@ -32,7 +32,6 @@
 #include "picture/image.h"
 #include "picture/gallery.h"
 #include "picture/shaderSource.h"
-#include "picture/shadertoy.h"
 #include "picture/watcher.h"
 // GLFW after the loader, so it does not pull in the system GL header.
 #include <GLFW/glfw3.h>
@@ -62,13 +61,46 @@ struct Keys {
   bool fullScreen = false;
   bool shot = false;
   int stepPicture = 0;
+  // Shadertoy's keyboard: held, pressed since the last frame, toggled.
+  KeyRows rows = KeyRows(kKeyCodes * 3, 0);
 };
 
+// The browser's key code for a GLFW key (0: none). Letters, digits and
+// space are the same numbers in both.
+int browserKeyCode(int key) {
+  if ((key >= GLFW_KEY_A && key <= GLFW_KEY_Z) || (key >= GLFW_KEY_0 && key <= GLFW_KEY_9) || key == GLFW_KEY_SPACE) {
+    return key;
+  }
+  if (key >= GLFW_KEY_F1 && key <= GLFW_KEY_F12) {
+    return 112 + key - GLFW_KEY_F1;
+  }
+  static const int pairs[][2] = {{GLFW_KEY_LEFT, 37},          {GLFW_KEY_UP, 38},          {GLFW_KEY_RIGHT, 39},
+                                 {GLFW_KEY_DOWN, 40},          {GLFW_KEY_ENTER, 13},       {GLFW_KEY_ESCAPE, 27},
+                                 {GLFW_KEY_TAB, 9},            {GLFW_KEY_BACKSPACE, 8},    {GLFW_KEY_LEFT_SHIFT, 16},
+                                 {GLFW_KEY_RIGHT_SHIFT, 16},   {GLFW_KEY_LEFT_CONTROL, 17}, {GLFW_KEY_RIGHT_CONTROL, 17},
+                                 {GLFW_KEY_LEFT_ALT, 18},      {GLFW_KEY_RIGHT_ALT, 18},   {GLFW_KEY_PAGE_UP, 33},
+                                 {GLFW_KEY_PAGE_DOWN, 34},     {GLFW_KEY_END, 35},         {GLFW_KEY_HOME, 36},
+                                 {GLFW_KEY_INSERT, 45},        {GLFW_KEY_DELETE, 46}};
+  for (const auto& pair : pairs) {
+    if (pair[0] == key) {
+      return pair[1];
+    }
+  }
+  return 0;
+}
+
 void onKey(GLFWwindow* window, int key, int, int action, int) {
+  auto* keys = static_cast<Keys*>(glfwGetWindowUserPointer(window));
+  if (const int code = browserKeyCode(key); code > 0 && action != GLFW_REPEAT) {
+    keys->rows[static_cast<size_t>(code)] = action == GLFW_PRESS ? 255 : 0;
+    if (action == GLFW_PRESS) {
+      keys->rows[static_cast<size_t>(kKeyCodes + code)] = 255;
+      keys->rows[static_cast<size_t>(2 * kKeyCodes + code)] ^= 255;
+    }
+  }
   if (action != GLFW_PRESS && !(action == GLFW_REPEAT && (key == GLFW_KEY_LEFT || key == GLFW_KEY_RIGHT))) {
     return;
   }
-  auto* keys = static_cast<Keys*>(glfwGetWindowUserPointer(window));
   switch (key) {
     case GLFW_KEY_SPACE: keys->togglePause = !keys->togglePause; break;
     case GLFW_KEY_LEFT: keys->seekSeconds -= 5; break;
@@ -125,12 +157,12 @@ class ShadertoyMouse {
 
 // --frame-times FILE: each frame's work (events to swapped, without the wait
 // for the next), in ms, one a line, written when play ends.
-class FrameTimes {
+class FrameTimeLog {
  public:
-  FrameTimes(std::string path, bool overwrite) : path_(std::move(path)), overwrite_(overwrite) {}
+  FrameTimeLog(std::string path, bool overwrite) : path_(std::move(path)), overwrite_(overwrite) {}
   // Written as render writes: under a hidden name, then named, never over a
   // file that appeared meanwhile unless --overwrite.
-  ~FrameTimes() {
+  ~FrameTimeLog() {
     if (path_.empty()) {
       return;
     }
@@ -153,8 +185,8 @@ class FrameTimes {
       std::cerr << "vrax-studio: " << error << std::endl;
     }
   }
-  FrameTimes(const FrameTimes&) = delete;
-  FrameTimes& operator=(const FrameTimes&) = delete;
+  FrameTimeLog(const FrameTimeLog&) = delete;
+  FrameTimeLog& operator=(const FrameTimeLog&) = delete;
   void add(Clock::duration work) {
     if (!path_.empty()) {
       times_.push_back(std::chrono::duration<double, std::milli>(work).count());
@@ -259,38 +291,38 @@ class Window {
 // reported once when it does not.
 class ShaderPair {
  public:
-  explicit ShaderPair(ShaderSource source) : source_(std::move(source)), dir_(source_.folder) {}
+  ShaderPair(ShaderSource source, std::vector<ChannelSetting> settings)
+      : source_(std::move(source)), settings_(std::move(settings)), dir_(source_.folder) {}
 
   // Rebuilds from the files; `changed` names the file that was saved.
   // True when a new program was built.
   bool reload(Picture& picture, const std::string& changed, bool atStart) {
-    ShaderFile vertex;
-    ShaderFile fragment;
-    std::string error;
     const auto start = Clock::now();
-    if (!readShaderSource(source_, vertex, fragment, error)) {
+    const Result<PictureSource> passes = readPictureSource(source_, settings_);
+    if (!passes) {
       // Mid-save a file may be missing for a moment; only a lasting
       // problem is worth a line, and only once.
       unreadableSince_ = unreadableSince_.value_or(Clock::now());
-      unreadable_ = error;
+      unreadable_ = passes.why();
       if (atStart) {
-        reportOnce(error);
+        reportOnce(passes.why());
       }
       return false;
     }
     unreadableSince_.reset();
     reported_.clear();
-    if (picture.build(vertex, fragment, error, say)) {
+    const Status built = picture.build(passes.value(), say);
+    if (built) {
       const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
       if (atStart) {
-        std::cout << "Built " << (source_.form == ShaderForm::Pair ? dir_ : source_.file) << " in " << std::round(ms * 10) / 10 << " ms" << std::endl;
+        std::cout << "Built " << (source_.file.empty() ? dir_ : source_.file) << " in " << std::round(ms * 10) / 10 << " ms" << std::endl;
       } else {
         std::cout << "Reloaded " << changed << " in " << std::round(ms * 10) / 10 << " ms" << std::endl;
       }
       stale_ = false;
       return true;
     }
-    std::cerr << error << std::flush;
+    std::cerr << built.why() << std::flush;
     std::cerr << (picture.hasProgram() ? "vrax-studio: keeping the last good picture until the next save"
                                        : "vrax-studio: drawing a plain picture until the next good save")
               << std::endl;
@@ -314,6 +346,7 @@ class ShaderPair {
     }
   }
   ShaderSource source_;
+  std::vector<ChannelSetting> settings_;
   std::string dir_;
   std::string unreadable_;
   std::string reported_;
@@ -328,25 +361,22 @@ class ShownPicture {
   // At start a pair that does not build still shows (plainly, until a good
   // save); when stepping, one that does not build is not shown: false with why.
   static std::unique_ptr<ShownPicture> open(const std::string& path, const std::string& name, Picture& picture,
-                                            const std::vector<Image>& images, bool atStart, std::string& error) {
+                                            const std::vector<ChannelSetting>& settings, bool atStart,
+                                            std::string& error) {
     ShaderSource source;
     if (!findShaderSource(path, source, error)) {
       return nullptr;
     }
-    auto shown = std::unique_ptr<ShownPicture>(new ShownPicture(source, name));
+    auto shown = std::unique_ptr<ShownPicture>(new ShownPicture(source, settings, name));
     if (atStart) {
       shown->pair_.reload(picture, "", true);
     } else {
-      ShaderFile vertex;
-      ShaderFile fragment;
-      if (!readShaderSource(source, vertex, fragment, error) || !picture.build(vertex, fragment, error, say)) {
+      const Result<PictureSource> passes = readPictureSource(source, settings);
+      const Status built = passes ? picture.build(passes.value(), say) : passes.status();
+      if (!built) {
+        error = built.why();
         return nullptr;
       }
-    }
-    if (source.form == ShaderForm::Shadertoy) {
-      shown->shadertoy_ = std::make_unique<ShadertoyFeed>();
-      shown->shadertoy_->setImages(images);
-      shown->shadertoy_->attach(picture.program());
     }
     if (!shown->watcher_.watching()) {
       std::cerr << "vrax-studio: cannot watch " << source.folder << " for saves (" << shown->watcher_.why()
@@ -357,22 +387,20 @@ class ShownPicture {
   // Rebuilds after a save.
   void poll(Picture& picture) {
     std::string changed;
-    if ((watcher_.poll(changed) || pair_.retrying()) && pair_.reload(picture, changed, false) && shadertoy_) {
-      shadertoy_->attach(picture.program());
+    if (watcher_.poll(changed) || pair_.retrying()) {
+      pair_.reload(picture, changed, false);
     }
     pair_.check();
   }
   bool stale() const { return pair_.stale(); }
-  ShadertoyFeed* shadertoy() const { return shadertoy_.get(); }
   const std::string& name() const { return name_; }
 
  private:
-  ShownPicture(const ShaderSource& source, std::string name)
-      : name_(std::move(name)), pair_(source), watcher_(source.folder, source.names) {}
+  ShownPicture(const ShaderSource& source, const std::vector<ChannelSetting>& settings, std::string name)
+      : name_(std::move(name)), pair_(source, settings), watcher_(source.folder, source.names) {}
   std::string name_;
   ShaderPair pair_;
   ShaderWatcher watcher_;
-  std::unique_ptr<ShadertoyFeed> shadertoy_;
 };
 
 // The gallery as play steps through it: the current picture's place, and
@@ -389,12 +417,12 @@ class GalleryCursor {
   bool empty() const { return all_.empty(); }
   // Shows the next picture in direction step (+1 or -1) that builds; each
   // one that does not is skipped with a line saying why.
-  std::unique_ptr<ShownPicture> step(int direction, Picture& picture, const std::vector<Image>& images) {
+  std::unique_ptr<ShownPicture> step(int direction, Picture& picture) {
     const int count = static_cast<int>(all_.size());
     for (int tries = 0; tries < count; ++tries) {
       at_ = ((at_ + direction) % count + count) % count;
       std::string error;
-      auto shown = ShownPicture::open(all_[at_].path, all_[at_].name, picture, images, false, error);
+      auto shown = ShownPicture::open(all_[at_].path, all_[at_].name, picture, {}, false, error);
       if (shown) {
         std::cout << "Showing " << all_[at_].name << ": " << all_[at_].about << std::endl;
         return shown;
@@ -438,14 +466,13 @@ void saveShot(int width, int height, const std::string& stem, double seconds) {
 }
 
 // The picture play starts with: --picture by name, --shaders, or the shipped pair.
-std::unique_ptr<ShownPicture> openFirstPicture(const PlayOptions& o, Picture& picture, const std::vector<Image>& images,
-                                               std::string& error) {
+std::unique_ptr<ShownPicture> openFirstPicture(const PlayOptions& o, Picture& picture, std::string& error) {
   if (!o.picture.empty()) {
     GalleryPicture chosen;
     if (!findGalleryPicture(o.picture, chosen, error)) {
       return nullptr;
     }
-    return ShownPicture::open(chosen.path, chosen.name, picture, images, true, error);
+    return ShownPicture::open(chosen.path, chosen.name, picture, o.channelSettings, true, error);
   }
   const std::string dir = o.shaders.empty() ? defaultShaderDir() : o.shaders;
   if (dir.empty()) {
@@ -454,7 +481,8 @@ std::unique_ptr<ShownPicture> openFirstPicture(const PlayOptions& o, Picture& pi
   }
   // The shipped pair is the gallery's ring; a pair of one's own (./Shaders) is named by its folder.
   const bool shipped = o.shaders.empty() && dir != "Shaders";
-  return ShownPicture::open(dir, shipped ? "ring" : o.shaders.empty() ? "Shaders" : "", picture, images, true, error);
+  return ShownPicture::open(dir, shipped ? "ring" : o.shaders.empty() ? "Shaders" : "", picture, o.channelSettings,
+                            true, error);
 }
 
 // --title in the window: laid out again whenever the window changes size,
@@ -604,7 +632,7 @@ class Session {
     title_ = std::make_unique<WindowTitle>(titleText, fontPath_, o_.titleAt);
     gallery_ = std::make_unique<GalleryCursor>(o_.shaders.empty() ? galleryPictures() : std::vector<GalleryPicture>{},
                                                o_.picture.empty() ? "ring" : o_.picture);
-    if ((shown_ = openFirstPicture(o_, *picture_, images_, error)) == nullptr) {
+    if ((shown_ = openFirstPicture(o_, *picture_, error)) == nullptr) {
       return report(o_.picture.empty() ? kExitFailure : kExitUsage, error);
     }
     for (size_t i = 0; i < images_.size(); ++i) {
@@ -617,7 +645,7 @@ class Session {
 
   void run() {
     Pacer pacer(window_.refreshRate());
-    FrameTimes frameTimes(o_.frameTimes, o_.overwrite);
+    FrameTimeLog frameTimes(o_.frameTimes, o_.overwrite);
     Clock::time_point last = Clock::now();
     bool first = true;
     while (!glfwWindowShouldClose(window_.get()) && !interrupted()) {
@@ -689,7 +717,7 @@ class Session {
     if (keys_.stepPicture != 0) {
       if (gallery_->empty()) {
         std::cerr << "vrax-studio: N and P step through the gallery, which --shaders leaves out" << std::endl;
-      } else if (auto next = gallery_->step(keys_.stepPicture > 0 ? 1 : -1, *picture_, images_)) {
+      } else if (auto next = gallery_->step(keys_.stepPicture > 0 ? 1 : -1, *picture_)) {
         shown_ = std::move(next);
         picture_->clearPrevious();
         titleShown_ = Clock::time_point{};
@@ -709,15 +737,13 @@ class Session {
   void stepSound(int64_t position) {
     const double time = seconds(sound_.around(position, frameSound_));
     picture_->setInputs(analysis_->step(frameSound_, time));
-    if (shown_->shadertoy() != nullptr) {
-      shadertoyFrame_.timeDelta = static_cast<float>(time - shadertoyFrame_.time);
-      shadertoyFrame_.time = static_cast<float>(time);
-      shadertoyFrame_.frameRate = static_cast<float>(fps_);
-      shadertoyFrame_.frame = static_cast<int>(frameNumber_);
-      shadertoyDateNow(shadertoyFrame_.date);
-      shadertoyFrame_.sampleRate = static_cast<float>(sound_.rate());
-      mouse_.read(window_.get(), shadertoyFrame_.mouse);
-    }
+    times_.delta = time - times_.seconds;
+    times_.seconds = time;
+    times_.rate = fps_;
+    times_.frame = frameNumber_;
+    dateNow(times_.date);
+    times_.sampleRate = static_cast<double>(sound_.rate());
+    mouse_.read(window_.get(), times_.mouse);
   }
 
   // The picture, the title over it, a shot if asked, the stale frame if the
@@ -726,15 +752,14 @@ class Session {
     int width = 0;
     int height = 0;
     glfwGetFramebufferSize(window_.get(), &width, &height);
-    if (shown_->shadertoy() != nullptr) {
-      shadertoyFrame_.width = static_cast<float>(width);
-      shadertoyFrame_.height = static_cast<float>(height);
-      shown_->shadertoy()->feed(analysis_->inputs(), shadertoyFrame_);
-    }
     if (width <= 0 || height <= 0) {
       return;
     }
-    picture_->draw(width, height, static_cast<float>(seconds(position)), frameNumber_);
+    times_.seconds = seconds(position);
+    times_.keys = keys_.rows;
+    // A press is seen for one frame.
+    std::fill(keys_.rows.begin() + kKeyCodes, keys_.rows.begin() + 2 * kKeyCodes, 0);
+    picture_->draw(width, height, times_);
     title_->draw(width, height);
     if (keys_.shot) {
       keys_.shot = false;
@@ -783,7 +808,7 @@ class Session {
   // What carries from frame to frame.
   std::unique_ptr<Analysis> analysis_;
   FrameSound frameSound_;
-  ShadertoyFrame shadertoyFrame_;
+  FrameTimes times_;
   ShadertoyMouse mouse_;
   int64_t frameNumber_ = 0;
   bool paused_ = false;

@@ -39,7 +39,6 @@
 #include "base/progress.h"
 #include "video/readback.h"
 #include "picture/shaderSource.h"
-#include "picture/shadertoy.h"
 #include "sound/soundStream.h"
 #include "sound/analysis.h"
 
@@ -304,22 +303,22 @@ class Drawing {
       return Status::failure(noShaderDirMessage());
     }
     ShaderSource source;
-    ShaderFile vertex;
-    ShaderFile fragment;
-    if (!findShaderSource(dir, source, error) || !readShaderSource(source, vertex, fragment, error)) {
+    if (!findShaderSource(dir, source, error)) {
       return Status::failure(error);
     }
-    if (!picture_->build(vertex, fragment, error, say)) {
-      return Status::failure(error + (source.form == ShaderForm::Pair ? "the shader pair in " + dir + " does not build"
-                                                                      : source.file + " does not build"));
+    const Result<PictureSource> passes = readPictureSource(source, o_.channelSettings);
+    if (!passes) {
+      return passes.status();
     }
-    if (source.form == ShaderForm::Shadertoy) {
-      shadertoy_ = std::make_unique<ShadertoyFeed>();
-      shadertoy_->attach(picture_->program());
-      shadertoy_->setImages(images_);
-      // The date the render started, the same for every frame.
-      shadertoyDateNow(date_);
+    if (const Status built = picture_->build(passes.value(), say); !built) {
+      return Status::failure(built.why() + (source.form == ShaderForm::Pair ? "the shader pair in " + dir + " does not build"
+                                                                            : dir + " does not build"));
     }
+    // The date the render started, the same for every frame.
+    dateNow(times_.date);
+    times_.rate = o_.fps.value();
+    times_.delta = 1.0 / o_.fps.value();
+    times_.sampleRate = static_cast<double>(clock_.rate());
     if (!source_.open(o_.sound, error)) {
       return Status::failure("cannot read the sound " + o_.sound + ": " + error);
     }
@@ -340,19 +339,9 @@ class Drawing {
   void draw(int64_t n) {
     const AudioInputs& inputs = step(n);
     picture_->setInputs(inputs);
-    if (shadertoy_) {
-      ShadertoyFrame frame;
-      frame.width = static_cast<float>(o_.width);
-      frame.height = static_cast<float>(o_.height);
-      frame.time = static_cast<float>(clock_.seconds(n));
-      frame.timeDelta = static_cast<float>(1.0 / o_.fps.value());
-      frame.frameRate = static_cast<float>(o_.fps.value());
-      frame.frame = static_cast<int>(n);
-      std::copy(date_, date_ + 4, frame.date);
-      frame.sampleRate = static_cast<float>(clock_.rate());
-      shadertoy_->feed(inputs, frame);
-    }
-    picture_->draw(o_.width, o_.height, static_cast<float>(clock_.seconds(n)), n);
+    times_.seconds = clock_.seconds(n);
+    times_.frame = n;
+    picture_->draw(o_.width, o_.height, times_);
     if (title_) {
       // The title fades in with the video (at once without --fade-in).
       const double since = static_cast<double>(n - titleFrom_) / o_.fps.value();
@@ -378,10 +367,9 @@ class Drawing {
   const std::vector<Image>& images_;
   OffscreenContext context_;
   std::unique_ptr<Picture> picture_;  // after the context, so its GL objects go first
-  std::unique_ptr<ShadertoyFeed> shadertoy_;
   std::unique_ptr<Overlay> title_;
   int64_t titleFrom_ = 0;
-  float date_[4] = {0, 0, 0, 0};
+  FrameTimes times_;
   WindowReader source_;
   FrameSound sound_;
   Analysis analysis_;

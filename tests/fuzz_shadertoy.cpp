@@ -35,12 +35,12 @@ size_t characters(const std::string& text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
-  const Result<std::string> wrapped = wrapShadertoy(text);
+  const Result<WrappedShadertoy> wrapped = wrapShadertoy(text);
   // Either a stage with the user's text inside it, or a reason.
   check(wrapped.ok() || !wrapped.why().empty());
   if (wrapped) {
-    check(wrapped.value().find("void main()") != std::string::npos);
-    check(wrapped.value().size() + 3 >= text.size());  // a dropped BOM at most
+    check(wrapped.value().text.find("void main()") != std::string::npos);
+    check(wrapped.value().text.size() + 3 >= text.size());  // a dropped BOM at most
   }
   // Every line of the log comes back as one line naming the file.
   const std::string described = describeShaderLog(text, "f.glsl");

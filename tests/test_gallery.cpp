@@ -17,7 +17,6 @@
 #include "picture/offscreen.h"
 #include "picture/picture.h"
 #include "picture/shaderSource.h"
-#include "picture/shadertoy.h"
 #include "support.h"
 
 namespace {
@@ -115,12 +114,11 @@ TEST_P(Gallery, NeverComputesANaNOrAnInfinity) {
   ASSERT_TRUE(context.open(96, 64, error, true)) << error;
   Picture picture;
   ShaderSource source;
-  ShaderFile vertex;
-  ShaderFile fragment;
-  ASSERT_TRUE(findShaderSource(path(), source, error) && readShaderSource(source, vertex, fragment, error)) << error;
-  ASSERT_TRUE(picture.build(vertex, fragment, error, nullptr)) << error;
-  ShadertoyFeed shadertoy;
-  shadertoy.attach(source.form == ShaderForm::Shadertoy ? picture.program() : 0);
+  ASSERT_TRUE(findShaderSource(path(), source, error)) << error;
+  const Result<PictureSource> passes = readPictureSource(source);
+  ASSERT_TRUE(passes) << passes.why();
+  const Status built = picture.build(passes.value(), nullptr);
+  ASSERT_TRUE(built) << built.why();
 
   std::mt19937 random(7);
   std::uniform_int_distribution<int> noise(-32768, 32767);
@@ -140,13 +138,11 @@ TEST_P(Gallery, NeverComputesANaNOrAnInfinity) {
       soundAround(samples, 0, 2, n * 735, sound);
       const AudioInputs& inputs = analysis.step(sound, n / 60.0);
       picture.setInputs(inputs);
-      ShadertoyFrame frame;
-      frame.width = 96;
-      frame.height = 64;
-      frame.time = static_cast<float>(n / 60.0);
-      frame.frame = n;
-      shadertoy.feed(inputs, frame);
-      picture.draw(96, 64, static_cast<float>(n / 60.0), n);
+      FrameTimes times;
+      times.seconds = n / 60.0;
+      times.delta = 1 / 60.0;
+      times.frame = n;
+      picture.draw(96, 64, times);
     }
     std::vector<float> pixels(96 * 64 * 4);
     glReadPixels(0, 0, 96, 64, GL_RGBA, GL_FLOAT, pixels.data());

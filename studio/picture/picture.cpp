@@ -8,8 +8,10 @@
 #include <filesystem>
 #include <fstream>
 #include <cctype>
+#include <ctime>
 #include <sstream>
 
+#include "base/text.h"
 #include "scene.h"
 #include "spectrum.h"
 
@@ -20,33 +22,12 @@ namespace {
 constexpr std::uintmax_t kMaxShaderBytes = 1 << 20;
 
 bool readText(const std::string& path, std::string& out, std::string& error) {
-  std::error_code ec;
-  const auto status = std::filesystem::status(path, ec);
-  if (ec || !std::filesystem::exists(status)) {
-    const std::string why = ec ? ec.message() : "No such file or directory";
-    error = "cannot read " + path + ": " + why;
+  Result<std::string> text = readSmallFile(path, kMaxShaderBytes, "1 MB, too large for a shader");
+  if (!text) {
+    error = text.why();
     return false;
   }
-  if (std::filesystem::is_directory(status)) {
-    error = "cannot read " + path + ": it is a directory";
-    return false;
-  }
-  if (std::filesystem::is_regular_file(status) && std::filesystem::file_size(path, ec) > kMaxShaderBytes) {
-    error = "cannot use " + path + ": it is larger than 1 MB, too large for a shader";
-    return false;
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "cannot read " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad() || text.str().size() > kMaxShaderBytes) {
-    error = "cannot read " + path + (in.bad() ? "" : ": larger than 1 MB, too large for a shader");
-    return false;
-  }
-  out = text.str();
+  out = std::move(text.value());
   return true;
 }
 
@@ -68,7 +49,7 @@ std::string infoLog(GLuint object, bool program) {
 }
 
 // Returns the shader, or 0 with the log in error.
-GLuint compile(GLenum type, const ShaderFile& file, std::string& error) {
+GLuint compile(GLenum type, const ShaderFile& file, std::string& error, const std::string& commonPath) {
   const GLuint shader = glCreateShader(type);
   const char* text = file.text.c_str();
   GL_CALL(glShaderSource(shader, 1, &text, nullptr));
@@ -76,7 +57,7 @@ GLuint compile(GLenum type, const ShaderFile& file, std::string& error) {
   GLint ok = 0;
   GL_CALL(glGetShaderiv(shader, GL_COMPILE_STATUS, &ok));
   if (!ok) {
-    error += file.path + ": does not compile\n" + describeShaderLog(infoLog(shader, false), file.path);
+    error += file.path + ": does not compile\n" + describeShaderLog(infoLog(shader, false), file.path, commonPath);
     GL_CALL(glDeleteShader(shader));
     return 0;
   }
@@ -140,7 +121,7 @@ std::string shortenedNames(const std::string& line) {
 
 // Mesa writes "STRING:LINE(COLUMN): ", NVIDIA "STRING(LINE) : ". Lines from
 // kWrapperLine on are what Shadertoy's form adds after the user's file.
-std::string describeShaderLog(const std::string& log, const std::string& path) {
+std::string describeShaderLog(const std::string& log, const std::string& path, const std::string& commonPath) {
   std::istringstream lines(log);
   std::string line;
   std::string out;
@@ -155,9 +136,10 @@ std::string describeShaderLog(const std::string& log, const std::string& path) {
     std::string described = path + ": " + line;
     if (digitsAt(line, at, source) && at < line.size() && line[at] == ':' && digitsAt(line, ++at, number) &&
         at < line.size() && line[at] == '(' && digitsAt(line, ++at, column) && line.compare(at, 3, "): ") == 0) {
+      const std::string& file = source == "1" && !commonPath.empty() ? commonPath : path;
       described = std::stol(number) >= kWrapperLine
                       ? path + ": in the main() the Shadertoy form adds after your file: " + line.substr(at + 3)
-                      : path + ":" + number + ":" + column + ": " + line.substr(at + 3);
+                      : file + ":" + number + ":" + column + ": " + line.substr(at + 3);
     } else if (at = 0; digitsAt(line, at, source) && at < line.size() && line[at] == '(' &&
                        digitsAt(line, ++at, number) && line.compare(at, 4, ") : ") == 0) {
       described = path + ":" + number + ": " + line.substr(at + 4);
@@ -172,6 +154,47 @@ std::vector<uint8_t> readPixels(int width, int height) {
   GL_CALL(glPixelStorei(GL_PACK_ALIGNMENT, 1));
   GL_CALL(glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data()));
   return pixels;
+}
+
+GLuint buildProgram(const ShaderFile& vertex, const ShaderFile& fragment, std::string& error,
+                    const std::string& commonPath) {
+  error.clear();
+  const GLuint vs = compile(GL_VERTEX_SHADER, vertex, error, "");
+  const GLuint fs = compile(GL_FRAGMENT_SHADER, fragment, error, commonPath);
+  if (vs == 0 || fs == 0) {
+    if (vs != 0) {
+      glDeleteShader(vs);
+    }
+    if (fs != 0) {
+      glDeleteShader(fs);
+    }
+    return 0;
+  }
+  const GLuint program = glCreateProgram();
+  GL_CALL(glAttachShader(program, vs));
+  GL_CALL(glAttachShader(program, fs));
+  GL_CALL(glLinkProgram(program));
+  GL_CALL(glDeleteShader(vs));
+  GL_CALL(glDeleteShader(fs));
+  GLint ok = 0;
+  GL_CALL(glGetProgramiv(program, GL_LINK_STATUS, &ok));
+  if (!ok) {
+    error = vertex.path + " + " + fragment.path + ": do not link\n" +
+            describeShaderLog(infoLog(program, true), fragment.path);
+    glDeleteProgram(program);
+    return 0;
+  }
+  return program;
+}
+
+void dateNow(float date[4]) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  date[0] = static_cast<float>(local.tm_year + 1900);
+  date[1] = static_cast<float>(local.tm_mon);
+  date[2] = static_cast<float>(local.tm_mday);
+  date[3] = static_cast<float>(local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec);
 }
 
 Picture::Picture() {
@@ -199,10 +222,8 @@ Picture::Picture() {
   const std::vector<float> quiet(kSpectrumSize, std::log(kMagnitudeFloor));
   GL_CALL(glBufferData(GL_SHADER_STORAGE_BUFFER, kSpectrumSize * sizeof(float), quiet.data(), GL_DYNAMIC_DRAW));
   GL_CALL(glBindBufferBase(GL_SHADER_STORAGE_BUFFER, 0, spectrum_));
+  inputs_.spectrum = quiet;
 
-  for (GLint& at : at_) {
-    at = -1;
-  }
   GL_CALL(glGenTextures(1, &waveform_));
   GL_CALL(glBindTexture(GL_TEXTURE_2D, waveform_));
   GL_CALL(glTexImage2D(GL_TEXTURE_2D, 0, GL_R32F, kWaveform, 1, 0, GL_RED, GL_FLOAT, nullptr));
@@ -218,13 +239,21 @@ Picture::Picture() {
   GL_CALL(glGenTextures(1, &previous_));
   GL_CALL(glBindTexture(GL_TEXTURE_2D, previous_));
   setTextureFilters(false);
+  GL_CALL(glGenTextures(8, &targets_[0][0]));
+  GL_CALL(glGenFramebuffers(1, &framebuffer_));
   GL_CALL(glBindTexture(GL_TEXTURE_2D, 0));
 }
 
 Picture::~Picture() {
-  if (program_ != 0) {
-    glDeleteProgram(program_);
-    program_ = 0;
+  for (Pass& pass : passes_) {
+    release(pass);
+  }
+  passes_.clear();
+  glDeleteFramebuffers(1, &framebuffer_);
+  framebuffer_ = 0;
+  glDeleteTextures(8, &targets_[0][0]);
+  for (auto& pair : targets_) {
+    pair[0] = pair[1] = 0;
   }
   glDeleteTextures(1, &previous_);
   previous_ = 0;
@@ -246,62 +275,68 @@ Picture::~Picture() {
   vao_ = 0;
 }
 
-GLuint buildProgram(const ShaderFile& vertex, const ShaderFile& fragment, std::string& error) {
-  error.clear();
-  const GLuint vs = compile(GL_VERTEX_SHADER, vertex, error);
-  const GLuint fs = compile(GL_FRAGMENT_SHADER, fragment, error);
-  if (vs == 0 || fs == 0) {
-    if (vs != 0) {
-      glDeleteShader(vs);
-    }
-    if (fs != 0) {
-      glDeleteShader(fs);
-    }
-    return 0;
+void Picture::release(Pass& pass) {
+  glDeleteSamplers(4, pass.samplers);
+  for (GLuint& sampler : pass.samplers) {
+    sampler = 0;
   }
-  const GLuint program = glCreateProgram();
-  GL_CALL(glAttachShader(program, vs));
-  GL_CALL(glAttachShader(program, fs));
-  GL_CALL(glLinkProgram(program));
-  GL_CALL(glDeleteShader(vs));
-  GL_CALL(glDeleteShader(fs));
-  GLint ok = 0;
-  GL_CALL(glGetProgramiv(program, GL_LINK_STATUS, &ok));
-  if (!ok) {
-    error = vertex.path + " + " + fragment.path + ": do not link\n" +
-            describeShaderLog(infoLog(program, true), fragment.path);
-    glDeleteProgram(program);
-    return 0;
+  if (pass.program != 0) {
+    glDeleteProgram(pass.program);
+    pass.program = 0;
   }
-  return program;
 }
 
-bool Picture::build(const ShaderFile& vertex, const ShaderFile& fragment, std::string& error, const Notes& notes) {
-  const GLuint program = buildProgram(vertex, fragment, error);
-  if (program == 0) {
-    return false;
+Status Picture::build(const PictureSource& source, const Notes& notes) {
+  std::vector<Pass> built;
+  auto fail = [&](const std::string& why) {
+    for (Pass& pass : built) {
+      release(pass);
+    }
+    return Status::failure(why);
+  };
+  const Status loaded = channels_.load(source);
+  if (!loaded) {
+    return fail(loaded.why());
   }
-  if (program_ != 0) {
-    glDeleteProgram(program_);
+  for (const PassSource& given : source.passes) {
+    std::string error;
+    Pass pass;
+    pass.program = buildProgram(given.vertex, given.fragment, error, given.commonPath);
+    if (pass.program == 0) {
+      return fail(error);
+    }
+    pass.buffer = given.buffer;
+    pass.channels = given.channels;
+    for (int c = 0; c < 4; ++c) {
+      pass.samplers[c] = makeSampler(given.channels[static_cast<size_t>(c)]);
+    }
+    for (const std::string& wrong : findInputs(pass)) {
+      if (notes) {
+        notes(given.fragment.path + ": " + wrong);
+      }
+    }
+    built.push_back(pass);
+    bindUnits(built.back());
   }
-  program_ = program;
-  aspectAt_ = glGetUniformLocation(program_, "aspect");
-  itimeAt_ = glGetUniformLocation(program_, "itime");
-  for (const std::string& wrong : findInputs()) {
+  for (const std::string& line : source.notes) {
     if (notes) {
-      notes(fragment.path + ": " + wrong);
+      notes(line);
     }
   }
-  bindInputs();
-  return true;
+  for (Pass& pass : passes_) {
+    release(pass);
+  }
+  passes_ = std::move(built);
+  return Status();
 }
 
-std::vector<std::string> Picture::findInputs() {
+std::vector<std::string> Picture::findInputs(Pass& pass) {
   struct Want {
     const char* name;
     GLenum type;
     const char* typeName;
   };
+  // The studio's own are checked for their type; Shadertoy's are the wrapper's own declarations.
   static const Want wants[kInputCount] = {
       {"resolution", GL_FLOAT_VEC2, "vec2"}, {"frame", GL_INT, "int"},
       {"bands", GL_FLOAT, "float[64]"},      {"bass", GL_FLOAT, "float"},
@@ -315,18 +350,23 @@ std::vector<std::string> Picture::findInputs() {
       {"cover", GL_SAMPLER_2D, "sampler2D"},  {"coverSize", GL_FLOAT_VEC2, "vec2"},
       {"previous", GL_SAMPLER_2D, "sampler2D"},
       {"bassTime", GL_FLOAT, "float"},        {"midTime", GL_FLOAT, "float"},
-      {"trebleTime", GL_FLOAT, "float"},      {"levelTime", GL_FLOAT, "float"}};
+      {"trebleTime", GL_FLOAT, "float"},      {"levelTime", GL_FLOAT, "float"},
+      {"aspect", 0, ""}, {"itime", 0, ""}, {"iResolution", 0, ""}, {"iTime", 0, ""}, {"iTimeDelta", 0, ""},
+      {"iFrame", 0, ""}, {"iFrameRate", 0, ""}, {"iDate", 0, ""}, {"iSampleRate", 0, ""}, {"iMouse", 0, ""},
+      {"iChannelTime", 0, ""}, {"iChannelResolution", 0, ""}, {"iChannel0", 0, ""}, {"iChannel1", 0, ""},
+      {"iChannel2", 0, ""}, {"iChannel3", 0, ""}, {"iBassTime", 0, ""}, {"iMidTime", 0, ""},
+      {"iTrebleTime", 0, ""}, {"iLevelTime", 0, ""}};
   std::vector<std::string> wrong;
-  for (GLint& at : at_) {
+  for (GLint& at : pass.at) {
     at = -1;
   }
   GLint count = 0;
-  GL_CALL(glGetProgramiv(program_, GL_ACTIVE_UNIFORMS, &count));
+  GL_CALL(glGetProgramiv(pass.program, GL_ACTIVE_UNIFORMS, &count));
   for (GLint i = 0; i < count; ++i) {
     char name[256] = {};
     GLint size = 0;
     GLenum type = 0;
-    glGetActiveUniform(program_, static_cast<GLuint>(i), sizeof name, nullptr, &size, &type, name);
+    glGetActiveUniform(pass.program, static_cast<GLuint>(i), sizeof name, nullptr, &size, &type, name);
     std::string base(name);
     const bool array = base.size() > 3 && base.compare(base.size() - 3, 3, "[0]") == 0;
     if (array) {
@@ -337,64 +377,59 @@ std::vector<std::string> Picture::findInputs() {
         continue;
       }
       // An array's active size is its highest index read + 1, so any size fits.
-      if (type != wants[k].type || array != (k == kBandsIn) || size > kBands) {
+      if (wants[k].type != 0 && (type != wants[k].type || array != (k == kBandsIn) || size > kBands)) {
         wrong.push_back(std::string("\"") + wants[k].name + "\" should be declared as " + wants[k].typeName +
                         "; it is not fed");
         break;
       }
-      at_[k] = glGetUniformLocation(program_, name);
+      pass.at[k] = glGetUniformLocation(pass.program, name);
     }
   }
   return wrong;
 }
 
-void Picture::bindInputs() {
-  // Samplers read fixed texture units: waveform 1, images 2-5, cover 6, previous 7.
-  const int units[][2] = {{kWaveformIn, 1}, {kImage0, 2}, {kImage1, 3}, {kImage2, 4},
-                          {kImage3, 5},     {kCover, 6},  {kPrevious, 7}};
+void Picture::bindUnits(const Pass& pass) {
+  // Samplers read fixed texture units: waveform 1, images 2-5, cover 6,
+  // previous 7, Shadertoy's channels 8-11.
+  const int units[][2] = {{kWaveformIn, 1}, {kImage0, 2},    {kImage1, 3},    {kImage2, 4},
+                          {kImage3, 5},     {kCover, 6},     {kPrevious, 7},  {kIChannel0, 8},
+                          {kIChannel1, 9},  {kIChannel2, 10}, {kIChannel3, 11}};
   for (const auto& unit : units) {
-    if (at_[unit[0]] >= 0) {
-      GL_CALL(glProgramUniform1i(program_, at_[unit[0]], unit[1]));
-    }
-  }
-  for (int k = 0; k < 5; ++k) {
-    const int sizeAt = at_[k < 4 ? kImage0Size + k : kCoverSize];
-    if (sizeAt >= 0) {
-      GL_CALL(glProgramUniform2f(program_, sizeAt, imageSizes_[k][0], imageSizes_[k][1]));
+    if (pass.at[unit[0]] >= 0) {
+      GL_CALL(glProgramUniform1i(pass.program, pass.at[unit[0]], unit[1]));
     }
   }
 }
 
 void Picture::setInputs(const AudioInputs& inputs) {
   setSpectrum(inputs.spectrum);
-  if (program_ == 0) {
-    return;
+  inputs_ = inputs;
+  bool waveform = false;
+  bool music = false;
+  for (const Pass& pass : passes_) {
+    waveform = waveform || pass.at[kWaveformIn] >= 0;
+    music = music || std::any_of(pass.channels.begin(), pass.channels.end(),
+                                 [](const Channel& c) { return c.kind == ChannelKind::Music; });
   }
-  if (at_[kBandsIn] >= 0) {
-    GL_CALL(glProgramUniform1fv(program_, at_[kBandsIn], kBands, inputs.bands.data()));
-  }
-  const std::pair<int, float> floats[] = {{kBass, inputs.bass},
-                                          {kMid, inputs.mid},
-                                          {kTreble, inputs.treble},
-                                          {kLevel, inputs.level},
-                                          {kBeat, inputs.beat},
-                                          {kBassTime, static_cast<float>(inputs.bassTime)},
-                                          {kMidTime, static_cast<float>(inputs.midTime)},
-                                          {kTrebleTime, static_cast<float>(inputs.trebleTime)},
-                                          {kLevelTime, static_cast<float>(inputs.levelTime)}};
-  for (const auto& [input, value] : floats) {
-    if (at_[input] >= 0) {
-      GL_CALL(glProgramUniform1f(program_, at_[input], value));
-    }
-  }
-  if (at_[kBeats] >= 0) {
-    GL_CALL(glProgramUniform1i(program_, at_[kBeats], inputs.beats));
-  }
-  if (at_[kWaveformIn] >= 0) {
+  if (waveform) {
     GL_CALL(glBindTexture(GL_TEXTURE_2D, waveform_));
     GL_CALL(glPixelStorei(GL_UNPACK_ALIGNMENT, 4));
     GL_CALL(glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, kWaveform, 1, GL_RED, GL_FLOAT, inputs.waveform.data()));
   }
+  if (music) {
+    channels_.setMusic(inputs.browser.data(), wantsMipmaps(ChannelKind::Music, 0));
+  }
+}
+
+bool Picture::wantsMipmaps(ChannelKind kind, int index) const {
+  for (const Pass& pass : passes_) {
+    for (const Channel& c : pass.channels) {
+      if (c.kind == kind && (kind != ChannelKind::Buffer || c.index == index) && c.filter == ChannelFilter::Mipmap) {
+        return true;
+      }
+    }
+  }
+  return false;
 }
 
 void Picture::uploadTexture(GLuint texture, const Image& image) {
@@ -418,28 +453,30 @@ void Picture::setImage(int slot, const Image& image) {
     return;
   }
   uploadTexture(images_[slot], image);
+  channels_.setGiven(slot, image);
   imageSizes_[slot][0] = static_cast<float>(image.empty() ? 1 : image.width);
   imageSizes_[slot][1] = static_cast<float>(image.empty() ? 1 : image.height);
-  if (program_ != 0 && at_[kImage0Size + slot] >= 0) {
-    GL_CALL(glProgramUniform2f(program_, at_[kImage0Size + slot], imageSizes_[slot][0], imageSizes_[slot][1]));
-  }
 }
 
 void Picture::setCover(const Image& image) {
   uploadTexture(cover_, image);
   imageSizes_[4][0] = static_cast<float>(image.empty() ? 1 : image.width);
   imageSizes_[4][1] = static_cast<float>(image.empty() ? 1 : image.height);
-  if (program_ != 0 && at_[kCoverSize] >= 0) {
-    GL_CALL(glProgramUniform2f(program_, at_[kCoverSize], imageSizes_[4][0], imageSizes_[4][1]));
-  }
 }
 
 void Picture::clearPrevious() {
   previousClear_ = true;
+  bufferWidth_ = 0;  // reallocated, at zero, at the next draw
 }
 
 bool Picture::readsPrevious() const {
-  return program_ != 0 && at_[kPrevious] >= 0;
+  return std::any_of(passes_.begin(), passes_.end(),
+                     [](const Pass& p) { return p.buffer >= 0 || p.at[kPrevious] >= 0; });
+}
+
+bool Picture::readsCover() const {
+  return std::any_of(passes_.begin(), passes_.end(),
+                     [](const Pass& p) { return p.at[kCover] >= 0 || p.at[kCoverSize] >= 0; });
 }
 
 void Picture::setSpectrum(const std::vector<float>& spectrum) {
@@ -449,27 +486,160 @@ void Picture::setSpectrum(const std::vector<float>& spectrum) {
                           spectrum.data()));
 }
 
-void Picture::draw(int width, int height, float itime, int64_t frame) {
-  GL_CALL(glViewport(0, 0, width, height));
+void Picture::feedStudioInputs(const Pass& pass, int width, int height, const FrameTimes& times) {
+  const GLint* at = pass.at;
+  const std::pair<int, float> floats[] = {{kAspect, static_cast<float>(height) / static_cast<float>(width)},
+                                          {kItime, static_cast<float>(times.seconds)},
+                                          {kBass, inputs_.bass},
+                                          {kMid, inputs_.mid},
+                                          {kTreble, inputs_.treble},
+                                          {kLevel, inputs_.level},
+                                          {kBeat, inputs_.beat},
+                                          {kBassTime, static_cast<float>(inputs_.bassTime)},
+                                          {kMidTime, static_cast<float>(inputs_.midTime)},
+                                          {kTrebleTime, static_cast<float>(inputs_.trebleTime)},
+                                          {kLevelTime, static_cast<float>(inputs_.levelTime)}};
+  for (const auto& [input, value] : floats) {
+    if (at[input] >= 0) {
+      GL_CALL(glUniform1f(at[input], value));
+    }
+  }
+  if (at[kBandsIn] >= 0) {
+    GL_CALL(glUniform1fv(at[kBandsIn], kBands, inputs_.bands.data()));
+  }
+  if (at[kBeats] >= 0) {
+    GL_CALL(glUniform1i(at[kBeats], inputs_.beats));
+  }
+  if (at[kResolution] >= 0) {
+    GL_CALL(glUniform2f(at[kResolution], static_cast<float>(width), static_cast<float>(height)));
+  }
+  if (at[kFrame] >= 0) {
+    GL_CALL(glUniform1i(at[kFrame], static_cast<GLint>(times.frame)));
+  }
+  for (int k = 0; k < 5; ++k) {
+    const int sizeAt = at[k < 4 ? kImage0Size + k : kCoverSize];
+    if (sizeAt >= 0) {
+      GL_CALL(glUniform2f(sizeAt, imageSizes_[k][0], imageSizes_[k][1]));
+    }
+  }
+}
+
+void Picture::feedShadertoy(const Pass& pass, int width, int height, const FrameTimes& times) {
+  const GLint* at = pass.at;
+  const std::pair<int, double> floats[] = {
+      {kITime, times.seconds},          {kITimeDelta, times.delta},        {kIFrameRate, times.rate},
+      {kISampleRate, times.sampleRate}, {kIBassTime, inputs_.bassTime},    {kIMidTime, inputs_.midTime},
+      {kITrebleTime, inputs_.trebleTime}, {kILevelTime, inputs_.levelTime}};
+  for (const auto& [input, value] : floats) {
+    if (at[input] >= 0) {
+      GL_CALL(glUniform1f(at[input], static_cast<float>(value)));
+    }
+  }
+  if (at[kIResolution] >= 0) {
+    GL_CALL(glUniform3f(at[kIResolution], static_cast<float>(width), static_cast<float>(height), 1.0f));
+  }
+  if (at[kIFrame] >= 0) {
+    GL_CALL(glUniform1i(at[kIFrame], static_cast<GLint>(times.frame)));
+  }
+  if (at[kIDate] >= 0) {
+    GL_CALL(glUniform4fv(at[kIDate], 1, times.date));
+  }
+  if (at[kIMouse] >= 0) {
+    GL_CALL(glUniform4fv(at[kIMouse], 1, times.mouse));
+  }
+  float channelTimes[4] = {};
+  float sizes[4][3] = {};
+  for (int c = 0; c < 4; ++c) {
+    const Channel& channel = pass.channels[static_cast<size_t>(c)];
+    const ChannelTexture texture = channels_.of(channel);
+    const bool buffer = channel.kind == ChannelKind::Buffer;
+    sizes[c][0] = buffer ? static_cast<float>(width) : texture.size[0];
+    sizes[c][1] = buffer ? static_cast<float>(height) : texture.size[1];
+    sizes[c][2] = buffer ? 1.0f : texture.size[2];
+    channelTimes[c] = channel.kind == ChannelKind::Music ? static_cast<float>(times.seconds) : 0.0f;
+    GL_CALL(glActiveTexture(static_cast<GLenum>(GL_TEXTURE8 + c)));
+    GL_CALL(glBindTexture(texture.target, buffer ? targets_[channel.index][front_[channel.index]] : texture.texture));
+    GL_CALL(glBindSampler(static_cast<GLuint>(8 + c), pass.samplers[c]));
+  }
+  GL_CALL(glActiveTexture(GL_TEXTURE0));
+  if (at[kIChannelTime] >= 0) {
+    GL_CALL(glUniform1fv(at[kIChannelTime], 4, channelTimes));
+  }
+  if (at[kIChannelResolution] >= 0) {
+    GL_CALL(glUniform3fv(at[kIChannelResolution], 4, &sizes[0][0]));
+  }
+}
+
+// Buffers at the output size, zero, at the first frame, after a resize and after a seek.
+void Picture::prepareBuffers(int width, int height) {
+  if (width == bufferWidth_ && height == bufferHeight_) {
+    return;
+  }
+  for (int b = 0; b < 4; ++b) {
+    for (GLuint target : targets_[b]) {
+      GL_CALL(glBindTexture(GL_TEXTURE_2D, target));
+      GL_CALL(glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA32F, width, height, 0, GL_RGBA, GL_FLOAT, nullptr));
+      GL_CALL(glClearTexImage(target, 0, GL_RGBA, GL_FLOAT, nullptr));
+      if (wantsMipmaps(ChannelKind::Buffer, b)) {
+        GL_CALL(glGenerateMipmap(GL_TEXTURE_2D));
+      }
+    }
+    front_[b] = 0;
+  }
+  GL_CALL(glBindTexture(GL_TEXTURE_2D, 0));
+  bufferWidth_ = width;
+  bufferHeight_ = height;
+}
+
+void Picture::drawPass(const Pass& pass, int width, int height, const FrameTimes& times) {
+  GL_CALL(glUseProgram(pass.program));
+  feedStudioInputs(pass, width, height, times);
+  feedShadertoy(pass, width, height, times);
+  GL_CALL(glBindBufferBase(GL_SHADER_STORAGE_BUFFER, 0, spectrum_));
+  GL_CALL(glBindVertexArray(vao_));
+  GL_CALL(glDrawElements(GL_TRIANGLES, 6, GL_UNSIGNED_INT, nullptr));
+}
+
+void Picture::draw(int width, int height, const FrameTimes& times) {
   GL_CALL(glDisable(GL_SCISSOR_TEST));
-  if (program_ == 0) {
+  if (passes_.empty()) {
+    GL_CALL(glViewport(0, 0, width, height));
     GL_CALL(glClearColor(0.05f, 0.05f, 0.06f, 1.0f));
     GL_CALL(glClear(GL_COLOR_BUFFER_BIT));
     return;
   }
+  const bool shadertoy = std::any_of(passes_.back().channels.begin(), passes_.back().channels.end(),
+                                     [](const Channel& c) { return c.kind != ChannelKind::None; });
+  channels_.setKeys(times.keys);
+  GLint shown = 0;
+  GL_CALL(glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &shown));
+  if (passes_.size() > 1) {
+    prepareBuffers(width, height);
+  }
+  for (const Pass& pass : passes_) {
+    if (pass.buffer < 0) {
+      continue;
+    }
+    // Drawn into the target not read as this buffer, then swapped: a buffer reading itself sees the frame before.
+    const int b = pass.buffer;
+    GL_CALL(glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_));
+    GL_CALL(glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, targets_[b][1 - front_[b]], 0));
+    GL_CALL(glViewport(0, 0, width, height));
+    drawPass(pass, width, height, times);
+    front_[b] = 1 - front_[b];
+    if (wantsMipmaps(ChannelKind::Buffer, b)) {
+      GL_CALL(glBindTexture(GL_TEXTURE_2D, targets_[b][front_[b]]));
+      GL_CALL(glGenerateMipmap(GL_TEXTURE_2D));
+      GL_CALL(glBindTexture(GL_TEXTURE_2D, 0));
+    }
+  }
+  GL_CALL(glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(shown)));
+  GL_CALL(glViewport(0, 0, width, height));
   // The live program's clear colour, for pairs that leave pixels alone.
   GL_CALL(glClearColor(0.2f, 0.3f, 0.3f, 1.0f));
   GL_CALL(glClear(GL_COLOR_BUFFER_BIT));
-  GL_CALL(glUseProgram(program_));
-  GL_CALL(glUniform1f(aspectAt_, static_cast<float>(height) / static_cast<float>(width)));
-  GL_CALL(glUniform1f(itimeAt_, itime));
-  if (at_[kResolution] >= 0) {
-    GL_CALL(glUniform2f(at_[kResolution], static_cast<float>(width), static_cast<float>(height)));
-  }
-  if (at_[kFrame] >= 0) {
-    GL_CALL(glUniform1i(at_[kFrame], static_cast<GLint>(frame)));
-  }
-  const bool previous = readsPrevious();
+  const Pass& last = passes_.back();
+  const bool previous = last.at[kPrevious] >= 0;
   if (previous) {
     GL_CALL(glActiveTexture(GL_TEXTURE7));
     GL_CALL(glBindTexture(GL_TEXTURE_2D, previous_));
@@ -482,16 +652,16 @@ void Picture::draw(int width, int height, float itime, int64_t frame) {
       previousClear_ = false;
     }
   }
-  const std::pair<int, GLuint> textures[] = {{1, waveform_},   {2, images_[0]}, {3, images_[1]},
-                                             {4, images_[2]},  {5, images_[3]}, {6, cover_}};
-  for (const auto& [unit, texture] : textures) {
-    GL_CALL(glActiveTexture(static_cast<GLenum>(GL_TEXTURE0 + unit)));
-    GL_CALL(glBindTexture(GL_TEXTURE_2D, texture));
+  if (!shadertoy) {
+    const std::pair<int, GLuint> textures[] = {{1, waveform_},  {2, images_[0]}, {3, images_[1]},
+                                               {4, images_[2]}, {5, images_[3]}, {6, cover_}};
+    for (const auto& [unit, texture] : textures) {
+      GL_CALL(glActiveTexture(static_cast<GLenum>(GL_TEXTURE0 + unit)));
+      GL_CALL(glBindTexture(GL_TEXTURE_2D, texture));
+    }
+    GL_CALL(glActiveTexture(GL_TEXTURE0));
   }
-  GL_CALL(glActiveTexture(GL_TEXTURE0));
-  GL_CALL(glBindBufferBase(GL_SHADER_STORAGE_BUFFER, 0, spectrum_));
-  GL_CALL(glBindVertexArray(vao_));
-  GL_CALL(glDrawElements(GL_TRIANGLES, 6, GL_UNSIGNED_INT, nullptr));
+  drawPass(last, width, height, times);
   if (previous) {
     // What was just drawn becomes the next frame's "previous".
     GL_CALL(glActiveTexture(GL_TEXTURE7));

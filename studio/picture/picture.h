@@ -11,16 +11,25 @@
 // and left alone. "previous" is the frame drawn before, copied from the
 // framebuffer after each draw, and only when a pair reads it.
 //
+// A picture in Shadertoy's form is one or more passes: Buffer A-D, each
+// drawn every frame into its own RGBA 32-bit float target at the output
+// size (zero at the start, after a seek and after a resize), then the image
+// pass into the framebuffer. Each pass gets Shadertoy's uniforms and its
+// four channels. A pass reading a buffer drawn earlier in the frame sees
+// this frame's; one drawn later (or itself), the frame before's: each buffer
+// has two targets, swapped after it is drawn.
+//
 // It needs only a current GL 4.5 context, whoever made it: EGL for render, a
 // GLFW window for play. GL objects are made in the constructor and deleted in
 // the destructor in reverse order, so the context must outlive the picture.
 //
-// A pair that fails to build never replaces a working program; with no
-// working program at all the picture is plain dark.
+// A picture whose passes fail to build never replaces a working one; with
+// no working picture at all it is plain dark.
 //
 // Threading: only on the thread whose GL context is current.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -28,13 +37,9 @@
 #include "base/status.h"
 #include "sound/analysis.h"
 #include "glCall.h"
+#include "picture/channels.h"
 #include "picture/image.h"
-
-// A shader source with the file it came from, for error messages.
-struct ShaderFile {
-  std::string path;
-  std::string text;
-};
+#include "picture/passes.h"
 
 // Reads one shader file: false with the reason (missing, a folder, over 1 MB).
 bool readShaderFile(const std::string& path, ShaderFile& out, std::string& error);
@@ -49,10 +54,13 @@ constexpr int kWrapperLine = 9000000;
 
 // Compiles and links one program, the one way every program here is built
 // (pictures, the title overlay). 0 with the logs by file in error.
-GLuint buildProgram(const ShaderFile& vertex, const ShaderFile& fragment, std::string& error);
+// Lines of source string 1 (Common's code) are named by commonPath.
+GLuint buildProgram(const ShaderFile& vertex, const ShaderFile& fragment, std::string& error,
+                    const std::string& commonPath = "");
 
-// Rewrites the GL driver's "0:12(5): error: …" lines as "FILE:12:5: error: …".
-std::string describeShaderLog(const std::string& log, const std::string& path);
+// Rewrites the GL driver's "0:12(5): error: …" lines as "FILE:12:5: error: …";
+// lines of source string 1 are commonPath's.
+std::string describeShaderLog(const std::string& log, const std::string& path, const std::string& commonPath = "");
 
 // Filters for the bound texture: mipmapped and linear for pictures, nearest
 // for data read texel by texel; clamped at the edges either way.
@@ -61,6 +69,21 @@ void setTextureFilters(bool mipmapped);
 // What the bound framebuffer shows: RGBA, rows bottom-up, as writePng takes it.
 std::vector<uint8_t> readPixels(int width, int height);
 
+// What the clock says of the frame being drawn, the same for every pass.
+struct FrameTimes {
+  double seconds = 0;  // "itime", iTime
+  double delta = 0;    // since the frame before
+  double rate = 60;    // frames a second
+  int64_t frame = 0;
+  float date[4] = {0, 0, 0, 0};  // year, month − 1, day, seconds of the day
+  float mouse[4] = {0, 0, 0, 0};
+  double sampleRate = 44100;
+  KeyRows keys;  // empty: no key held
+};
+
+// iDate for the local time now.
+void dateNow(float date[4]);
+
 class Picture {
  public:
   Picture();
@@ -68,49 +91,63 @@ class Picture {
   Picture(const Picture&) = delete;
   Picture& operator=(const Picture&) = delete;
 
-  // Compiles and links the pair. On success it replaces the current program;
-  // on failure the current one stays and error holds the logs by file.
-  // notes receives a line for each input declared with the wrong type.
-  bool build(const ShaderFile& vertex, const ShaderFile& fragment, std::string& error, const Notes& notes);
-  bool hasProgram() const { return program_ != 0; }
-  // The linked program, for inputs fed by others (Shadertoy's form).
-  GLuint program() const { return program_; }
+  // Compiles and links every pass. On success they replace the current
+  // ones; on failure the current ones stay and the reason holds the logs by
+  // file. notes receives a line for each input declared with the wrong type.
+  Status build(const PictureSource& source, const Notes& notes);
+  bool hasProgram() const { return !passes_.empty(); }
 
   // Uploads one spectrum (16384 floats).
   void setSpectrum(const std::vector<float>& spectrum);
-  // Uploads one frame's analysis: the spectrum and what the pair declares of the rest.
+  // One frame's analysis: the spectrum and what the passes read of the rest.
   void setInputs(const AudioInputs& inputs);
-  // The files of --image (slot 0-3) and the cover; an empty image is 1x1 transparent.
+  // The files of --image (slot 0-3; iChannel1-3 in Shadertoy's form) and the
+  // cover; an empty image is 1x1 transparent.
   void setImage(int slot, const Image& image);
   void setCover(const Image& image);
-  // The next draw sees a black "previous" (a seek).
+  // The next draw sees a black "previous" and zero buffers (a seek).
   void clearPrevious();
+  // Whether a frame depends on the frames before ("previous", buffers).
   bool readsPrevious() const;
-  bool readsCover() const { return at_[kCover] >= 0 || at_[kCoverSize] >= 0; }
-  // Clears and draws into whatever framebuffer is bound, width × height, as
-  // frame number `frame` (the "frame" input).
-  void draw(int width, int height, float itime, int64_t frame = 0);
+  bool readsCover() const;
+  // Clears and draws into whatever framebuffer is bound, width × height.
+  void draw(int width, int height, const FrameTimes& times);
   // A thin red frame around the picture: what is shown is not the saved pair.
   void drawStaleFrame(int width, int height);
 
  private:
-  GLuint program_ = 0;
+  // The studio's inputs, then Shadertoy's.
+  enum Input { kResolution, kFrame, kBandsIn, kBass, kMid, kTreble, kLevel, kBeat, kBeats, kWaveformIn,
+               kImage0, kImage1, kImage2, kImage3, kImage0Size, kImage1Size, kImage2Size, kImage3Size,
+               kCover, kCoverSize, kPrevious, kBassTime, kMidTime, kTrebleTime, kLevelTime, kAspect, kItime,
+               kIResolution, kITime, kITimeDelta, kIFrame, kIFrameRate, kIDate, kISampleRate, kIMouse,
+               kIChannelTime, kIChannelResolution, kIChannel0, kIChannel1, kIChannel2, kIChannel3, kIBassTime,
+               kIMidTime, kITrebleTime, kILevelTime, kInputCount };
+  struct Pass {
+    GLuint program = 0;
+    int buffer = -1;
+    std::array<Channel, 4> channels;
+    GLuint samplers[4] = {};
+    GLint at[kInputCount] = {};
+  };
+  // Looks up what a pass's program declares; a line for each input of the wrong type.
+  static std::vector<std::string> findInputs(Pass& pass);
+  void bindUnits(const Pass& pass);
+  static void release(Pass& pass);
+  void uploadTexture(GLuint texture, const Image& image);
+  void feedStudioInputs(const Pass& pass, int width, int height, const FrameTimes& times);
+  void feedShadertoy(const Pass& pass, int width, int height, const FrameTimes& times);
+  void prepareBuffers(int width, int height);
+  void drawPass(const Pass& pass, int width, int height, const FrameTimes& times);
+  bool wantsMipmaps(ChannelKind kind, int index) const;
+
+  std::vector<Pass> passes_;  // in drawing order; the last draws the picture shown
+  ChannelTextures channels_;
+  AudioInputs inputs_;
   GLuint vao_ = 0;
   GLuint vbo_ = 0;
   GLuint ebo_ = 0;
   GLuint spectrum_ = 0;
-  GLint aspectAt_ = -1;
-  GLint itimeAt_ = -1;
-
-  // The further inputs: where the program declares each (-1: not declared).
-  enum Input { kResolution, kFrame, kBandsIn, kBass, kMid, kTreble, kLevel, kBeat, kBeats, kWaveformIn,
-               kImage0, kImage1, kImage2, kImage3, kImage0Size, kImage1Size, kImage2Size, kImage3Size,
-               kCover, kCoverSize, kPrevious, kBassTime, kMidTime, kTrebleTime, kLevelTime, kInputCount };
-  // Looks up what the program declares; a line for each input of the wrong type.
-  std::vector<std::string> findInputs();
-  void bindInputs();
-  void uploadTexture(GLuint texture, const Image& image);
-  GLint at_[kInputCount] = {};
   GLuint waveform_ = 0;
   GLuint images_[4] = {};
   GLuint cover_ = 0;
@@ -119,4 +156,10 @@ class Picture {
   int previousWidth_ = 0;
   int previousHeight_ = 0;
   bool previousClear_ = true;
+  // Buffer A-D: two targets each; front is the one last drawn.
+  GLuint targets_[4][2] = {};
+  int front_[4] = {};
+  GLuint framebuffer_ = 0;
+  int bufferWidth_ = 0;
+  int bufferHeight_ = 0;
 };

@@ -2,6 +2,7 @@
 #include "picture/shaderSource.h"
 
 #include "base/places.h"
+#include "base/text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -36,14 +37,26 @@ uniform float iMidTime;
 uniform float iTrebleTime;
 uniform float iLevelTime;
 out vec4 vraxFragColor;
+// Published shaders choose their quality by the site's own macro.
+#define HW_PERFORMANCE 1
 )";
 
+// The picture shown is opaque, as on the site; a buffer keeps all four
+// channels, which shaders use as memory.
 const char* const kShadertoyMain = R"(
 #undef mainImage
 void main() {
     vec4 colour = vec4(0.0, 0.0, 0.0, 1.0);
     mainImage(colour, gl_FragCoord.xy);
     vraxFragColor = vec4(colour.rgb, 1.0);
+}
+)";
+const char* const kShadertoyBufferMain = R"(
+#undef mainImage
+void main() {
+    vec4 colour = vec4(0.0, 0.0, 0.0, 1.0);
+    mainImage(colour, gl_FragCoord.xy);
+    vraxFragColor = colour;
 }
 )";
 
@@ -91,7 +104,7 @@ bool findShaderSource(const std::string& path, ShaderSource& out, std::string& e
   }
   if (fs::is_regular_file(status)) {
     const fs::path file(path);
-    out.form = ShaderForm::Shadertoy;
+    out.form = hasExtension(path, ".json") ? ShaderForm::Export : ShaderForm::Shadertoy;
     out.folder = file.has_parent_path() ? file.parent_path().string() : ".";
     out.names = {file.filename().string()};
     out.file = path;
@@ -106,38 +119,43 @@ bool findShaderSource(const std::string& path, ShaderSource& out, std::string& e
     out.names = {"Quad.vert.glsl", "Quad.frag.glsl"};
     return true;
   }
-  if (!fs::exists(path + "/image.glsl", ec)) {
+  bool image = false;
+  for (const auto& entry : fs::directory_iterator(path, ec)) {
+    const std::string name = entry.path().filename().string();
+    const std::string pass = passOfFile(name);
+    if (!pass.empty() || name == "channels.txt") {
+      out.names.push_back(name);
+    }
+    image = image || pass == "image";
+  }
+  if (!image) {
     error = "cannot read the shaders in " + path +
             ": it holds neither Quad.vert.glsl and Quad.frag.glsl nor Shadertoy's image.glsl (No such file or directory)";
     return false;
   }
-  // Buffers and common code are further passes this program does not run.
-  for (const auto& entry : fs::directory_iterator(path, ec)) {
-    const std::string name = entry.path().filename().string();
-    std::string lower = name;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    const std::string extension = fs::path(lower).extension().string();
-    const bool shaderCode = extension == ".glsl" || extension == ".frag" || extension == ".fs";
-    if (name != "image.glsl" && shaderCode) {
-      error = path + " is a multipass Shadertoy shader (" + name +
-              " beside image.glsl); buffers and common code are not supported, only image.glsl on its own";
-      return false;
-    }
-  }
-  out.form = ShaderForm::Shadertoy;
-  out.names = {"image.glsl"};
-  out.file = path + "/image.glsl";
+  std::sort(out.names.begin(), out.names.end());
+  out.form = ShaderForm::Folder;
   return true;
 }
 
-std::vector<std::string> shaderFiles(const std::string& path) {
+std::vector<std::string> shaderFiles(const std::string& path, const std::vector<ChannelSetting>& settings) {
   ShaderSource source;
   std::string ignored;
   std::vector<std::string> files;
-  if (!path.empty() && findShaderSource(path, source, ignored)) {
-    for (const std::string& name : source.names) {
-      files.push_back(source.form == ShaderForm::Shadertoy ? source.file : source.folder + "/" + name);
+  if (path.empty() || !findShaderSource(path, source, ignored)) {
+    return files;
+  }
+  for (const std::string& name : source.names) {
+    files.push_back(source.form == ShaderForm::Pair || source.form == ShaderForm::Folder ? source.folder + "/" + name
+                                                                                         : source.file);
+  }
+  // The images its channels show are read too.
+  const Result<PictureSource> picture = readPictureSource(source, settings);
+  for (const PassSource& pass : picture ? picture.value().passes : std::vector<PassSource>{}) {
+    for (const Channel& channel : pass.channels) {
+      if (channel.kind == ChannelKind::File) {
+        files.push_back(channel.file);
+      }
     }
   }
   return files;
@@ -227,23 +245,23 @@ void dropVersionLine(std::string& user, const std::string& code) {
 
 }  // namespace
 
-Result<std::string> wrapShadertoy(const std::string& given) {
+namespace {
+
+// The user's text as GLSL ES takes it: no byte order mark, no #version.
+std::string cleaned(const std::string& given, std::string& code) {
   std::string user = given;
   // Editors on some systems start a file with a byte order mark; GLSL has none.
   if (user.compare(0, 3, "\xEF\xBB\xBF") == 0) {
     user.erase(0, 3);
   }
-  const std::string code = withoutComments(user);
+  code = withoutComments(user);
   dropVersionLine(user, code);
-  const std::vector<std::string> words = tokens(code);
-  // mainImage as code, not in a comment; a macro may make it (#define mainImage(f, c) ...).
-  if (std::find(words.begin(), words.end(), "mainImage") == words.end()) {
-    return Status::failure("it has no mainImage(out vec4, in vec2); a Shadertoy shader needs one");
-  }
-  std::string text = kShadertoyUniforms;
-  // Channels the user declares are theirs; anything but a 2D texture is a
-  // channel kind this program cannot feed.
-  bool mine[4] = {true, true, true, true};
+  return user;
+}
+
+// The channels the code declares itself, by their type ("" where it does not).
+Result<std::array<std::string, 4>> declaredChannels(const std::vector<std::string>& words) {
+  std::array<std::string, 4> declared;
   for (size_t i = 0; i < words.size(); ++i) {
     if (words[i] != "uniform") {
       continue;
@@ -260,40 +278,149 @@ Result<std::string> wrapShadertoy(const std::string& given) {
       continue;
     }
     const std::string& type = words[end - 2];
-    const int channel = name[8] - '0';
-    if (type != "sampler2D") {
-      return Status::failure("iChannel" + std::to_string(channel) + " is a " + type +
-                             "; only 2D channels (the sound and --image pictures) are supported, not cubemaps, "
-                             "volumes, keyboards or videos");
+    if (type != "sampler2D" && type != "samplerCube" && type != "sampler3D") {
+      return Status::failure(name + " is declared as a " + type + "; a channel is a sampler2D, samplerCube or sampler3D");
     }
-    mine[channel] = false;
+    declared[static_cast<size_t>(name[8] - '0')] = type;
   }
-  for (int c = 0; c < 4; ++c) {
-    if (mine[c]) {
-      text += "uniform sampler2D iChannel" + std::to_string(c) + ";\n";
-    }
-  }
-  // The driver counts the user's lines from 1 again; what follows the file
-  // is numbered from kWrapperLine, so an error there is not taken for one of
-  // the user's lines (Mesa does not print the source string number).
-  text += "#line 1\n" + user + "\n#line " + std::to_string(kWrapperLine) + "\n" + kShadertoyMain;
-  return text;
+  return declared;
 }
 
-bool readShaderSource(const ShaderSource& source, ShaderFile& vertex, ShaderFile& fragment, std::string& error) {
-  if (source.form == ShaderForm::Pair) {
-    return readShaderPair(source.folder, vertex, fragment, error);
+}  // namespace
+
+Result<WrappedShadertoy> wrapShadertoy(const std::string& given, const WrapOptions& options) {
+  std::string code;
+  const std::string user = cleaned(given, code);
+  const std::vector<std::string> words = tokens(code);
+  // mainImage as code, not in a comment; a macro may make it (#define mainImage(f, c) ...).
+  if (std::find(words.begin(), words.end(), "mainImage") == words.end()) {
+    return Status::failure("it has no mainImage(out vec4, in vec2); a Shadertoy shader needs one");
+  }
+  std::string commonCode;
+  const std::string common = cleaned(options.common, commonCode);
+  std::vector<std::string> all = tokens(commonCode);
+  all.insert(all.end(), words.begin(), words.end());
+  Result<std::array<std::string, 4>> declared = declaredChannels(all);
+  if (!declared) {
+    return declared.status();
+  }
+  WrappedShadertoy out;
+  out.declared = declared.value();
+  out.text = kShadertoyUniforms;
+  // Old copies of shaders circulating outside the site still say iGlobalTime.
+  if (std::find(all.begin(), all.end(), "iGlobalTime") != all.end()) {
+    out.text += "#define iGlobalTime iTime\n";
+  }
+  for (size_t c = 0; c < 4; ++c) {
+    if (out.declared[c].empty()) {
+      out.text += std::string("uniform ") + options.types[c] + " iChannel" + std::to_string(c) + ";\n";
+    }
+  }
+  // Common's lines are source string 1, the pass's source string 0, so the
+  // driver's lines say which file they are in. What follows the file is
+  // numbered from kWrapperLine, so an error there is not taken for one of
+  // the user's lines (Mesa does not print the source string number).
+  if (!options.common.empty()) {
+    out.text += "#line 1 1\n" + common + "\n";
+  }
+  out.text += "#line 1 0\n" + user + "\n#line " + std::to_string(kWrapperLine) + " 0\n" +
+              (options.buffer ? kShadertoyBufferMain : kShadertoyMain);
+  return out;
+}
+
+namespace {
+
+std::array<const char*, 4> channelTypes(const std::array<Channel, 4>& channels) {
+  std::array<const char*, 4> types{};
+  for (size_t c = 0; c < 4; ++c) {
+    types[c] = channelType(channels[c].kind);
+  }
+  return types;
+}
+
+// A channel the code declares with another type than its input's gets the
+// stand-in of the declared type (a cubemap declared by hand is the usual case).
+void matchDeclaredTypes(const std::array<std::string, 4>& declared, PassSource& pass, std::vector<std::string>& notes) {
+  for (size_t c = 0; c < 4; ++c) {
+    Channel& channel = pass.channels[c];
+    if (declared[c].empty() || declared[c] == channelType(channel.kind)) {
+      continue;
+    }
+    const ChannelKind standIn = declared[c] == "samplerCube" ? ChannelKind::Cube
+                                : declared[c] == "sampler3D" ? ChannelKind::Volume
+                                                             : ChannelKind::Black;
+    notes.push_back(pass.fragment.path + ": iChannel" + std::to_string(c) + " is declared a " + declared[c] +
+                    (standIn == ChannelKind::Cube ? ": drawing a generated sky there"
+                     : standIn == ChannelKind::Volume ? ": drawing generated noise there"
+                                                      : ": it is black"));
+    channel = siteDefaults(standIn);
+  }
+}
+
+Result<ShadertoyShader> readShadertoy(const ShaderSource& source) {
+  if (source.form == ShaderForm::Export) {
+    return readShadertoyJson(source.file);
+  }
+  if (source.form == ShaderForm::Folder) {
+    return readShadertoyFolder(source.folder);
   }
   ShaderFile user;
+  std::string error;
   if (!readShaderFile(source.file, user, error)) {
-    return false;
+    return Status::failure(error);
   }
-  const Result<std::string> wrapped = wrapShadertoy(user.text);
-  if (!wrapped) {
-    error = source.file + ": " + wrapped.why();
-    return false;
+  ShadertoyShader shader;
+  shader.passes.push_back(ShadertoyPass{"image", -1, source.file, user.text,
+                                        {siteDefaults(ChannelKind::Music), siteDefaults(ChannelKind::Given, 0),
+                                         siteDefaults(ChannelKind::Given, 1), siteDefaults(ChannelKind::Given, 2)}});
+  return shader;
+}
+
+}  // namespace
+
+Result<PictureSource> readPictureSource(const ShaderSource& source, const std::vector<ChannelSetting>& settings) {
+  PictureSource out;
+  std::string error;
+  if (source.form == ShaderForm::Pair) {
+    PassSource pass;
+    pass.name = "image";
+    if (!readShaderPair(source.folder, pass.vertex, pass.fragment, error)) {
+      return Status::failure(error);
+    }
+    if (!settings.empty()) {
+      return Status::failure("--channel is for Shadertoy's form; " + source.folder + " holds a shader pair");
+    }
+    out.passes.push_back(pass);
+    return out;
   }
-  vertex = ShaderFile{source.file + " (vertex stage)", kShadertoyVertex};
-  fragment = ShaderFile{source.file, wrapped.value()};
-  return true;
+  Result<ShadertoyShader> shader = readShadertoy(source);
+  if (!shader) {
+    return shader.status();
+  }
+  const Status set = applyChannelSettings(shader.value(), settings);
+  if (!set) {
+    return set;
+  }
+  out.notes = shader.value().notes;
+  for (const ShadertoyPass& given : shader.value().passes) {
+    PassSource pass;
+    pass.name = given.name;
+    pass.buffer = given.buffer;
+    pass.shadertoy = true;
+    pass.channels = given.channels;
+    pass.commonPath = shader.value().commonWhere;
+    WrapOptions options;
+    options.common = shader.value().common;
+    options.buffer = given.buffer >= 0;
+    options.types = channelTypes(given.channels);
+    const Result<WrappedShadertoy> wrapped = wrapShadertoy(given.code, options);
+    if (!wrapped) {
+      return Status::failure(given.where + ": " + wrapped.why());
+    }
+    pass.vertex = ShaderFile{given.where + " (vertex stage)", kShadertoyVertex};
+    pass.fragment = ShaderFile{given.where, wrapped.value().text};
+    matchDeclaredTypes(wrapped.value().declared, pass, out.notes);
+    out.passes.push_back(pass);
+  }
+  return out;
 }

@@ -1,27 +1,33 @@
 // shaderSource.h — what --shaders names, read into the two stages to build.
 //
-// Three forms: a folder with the pair Quad.vert.glsl and Quad.frag.glsl; a
-// single .glsl file in Shadertoy's form (mainImage); or a folder holding
-// such a file as image.glsl. Shadertoy's form is GLSL ES 3.00 (WebGL 2): it
+// Four forms: a folder with the pair Quad.vert.glsl and Quad.frag.glsl; a
+// single .glsl file in Shadertoy's form (mainImage); a folder of Shadertoy's
+// passes; or the JSON the site exports. Shadertoy's form is GLSL ES 3.00 (WebGL 2): it
 // is wrapped with its own vertex stage, Shadertoy's uniforms and a main, and
 // a #line directive keeps the driver's line numbers those of the user's file.
 //
 // Threading: plain functions; any thread.
 #pragma once
 
+#include <array>
 #include <string>
 #include <vector>
 
 #include "base/status.h"
+#include "picture/multipass.h"
+#include "picture/passes.h"
 #include "picture/picture.h"
 
-enum class ShaderForm { Pair, Shadertoy };
+// A pair; one file in Shadertoy's form; a folder of Shadertoy's passes
+// (image.glsl with any of common.glsl, buffer-a.glsl … and channels.txt);
+// the JSON of one shader as the site exports it.
+enum class ShaderForm { Pair, Shadertoy, Folder, Export };
 
 struct ShaderSource {
   ShaderForm form = ShaderForm::Pair;
   std::string folder;              // where saves are watched
   std::vector<std::string> names;  // the files in it that make the picture
-  std::string file;                // Shadertoy's form: the user's file
+  std::string file;                // one file: the user's file
 };
 
 // The shaders used when none are named: "Shaders" in the current folder,
@@ -33,18 +39,29 @@ std::string defaultShaderDir();
 std::string noShaderDirMessage();
 
 // Works out the form of path. False with a line saying why (missing, a pair
-// half there, a multipass folder, ...).
+// half there, a folder of neither form, ...).
 bool findShaderSource(const std::string& path, ShaderSource& out, std::string& error);
 
-// The paths of the files path's shaders are made of ({} when it names none).
-std::vector<std::string> shaderFiles(const std::string& path);
+// The paths of the files path's shaders are made of, with the images their
+// channels show ({} when it names none).
+std::vector<std::string> shaderFiles(const std::string& path, const std::vector<ChannelSetting>& settings = {});
 
-// Reads the source's files as the vertex and fragment stage to build; a file
-// over 1 MB, or a Shadertoy shader needing what is not supported, is refused
-// with the reason.
-bool readShaderSource(const ShaderSource& source, ShaderFile& vertex, ShaderFile& fragment, std::string& error);
+// Reads the source's passes, ready to build, with --channel's settings
+// applied; a file over 1 MB, a setting for a pass that is not there or a
+// shader in no form this program draws is refused with the reason.
+Result<PictureSource> readPictureSource(const ShaderSource& source, const std::vector<ChannelSetting>& settings = {});
 
-// The wrapped fragment stage for Shadertoy's form: its uniforms, the user's
-// text (numbered from 1 by a #line directive) and a main; or why the text is
-// not in the form.
-Result<std::string> wrapShadertoy(const std::string& user);
+struct WrapOptions {
+  std::string common;  // Common's code, before the pass's
+  bool buffer = false;  // a buffer keeps its alpha; the picture shown is opaque
+  std::array<const char*, 4> types = {"sampler2D", "sampler2D", "sampler2D", "sampler2D"};
+};
+struct WrappedShadertoy {
+  std::string text;
+  std::array<std::string, 4> declared;  // the channels the code declares itself, by type
+};
+
+// The wrapped fragment stage for Shadertoy's form: its uniforms, Common's
+// and the user's text (each numbered from 1 by a #line directive) and a
+// main; or why the text is not in the form.
+Result<WrappedShadertoy> wrapShadertoy(const std::string& user, const WrapOptions& options = {});
