@@ -10,6 +10,7 @@
 //   wmctl snap NAME FILE        write what the window shows as a binary PPM
 //   wmctl title NAME            print its whole title
 //   wmctl key NAME KEYSYM       press and release a key in it (space, Left, s, …)
+//   wmctl keydown NAME KEYSYM   press it and keep it held; keyup releases it
 //
 // NAME is the whole title, or its start up to a space ("song.wav" finds
 // "song.wav - 0:12 / 3:45"), for programs that show their state in the title.
@@ -149,7 +150,7 @@ int main(int argc, char** argv) {
       std::printf("%s\n", title);
       XFree(title);
     }
-  } else if (command == "key" && argc == 4) {
+  } else if ((command == "key" || command == "keydown" || command == "keyup") && argc == 4) {
     const KeySym sym = XStringToKeysym(argv[3]);
     if (sym == NoSymbol) {
       std::fprintf(stderr, "wmctl: unknown key %s\n", argv[3]);
@@ -163,9 +164,13 @@ int main(int argc, char** argv) {
       event.xkey.same_screen = True;
       event.xkey.keycode = XKeysymToKeycode(display, sym);
       event.xkey.time = CurrentTime;
-      XSendEvent(display, window, True, KeyPressMask, &event);
-      event.xkey.type = KeyRelease;
-      XSendEvent(display, window, True, KeyReleaseMask, &event);
+      if (command != "keyup") {
+        XSendEvent(display, window, True, KeyPressMask, &event);
+      }
+      if (command != "keydown") {
+        event.xkey.type = KeyRelease;
+        XSendEvent(display, window, True, KeyReleaseMask, &event);
+      }
     }
   } else if (command == "snap" && argc == 4) {
     status = snap(display, window, argv[3]);
