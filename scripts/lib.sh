@@ -5,7 +5,7 @@ VRAX_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 VRAX_PACKAGES=(cmake g++ make pkg-config python3-glad libglfw3-dev libopenal-dev libopenal1
   libsndfile1-dev libx11-dev libgtest-dev libbenchmark-dev libfftw3-dev xvfb xauth ffmpeg
   clang libclang-rt-14-dev libegl-dev libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
-  libswresample-dev libcli11-dev pulseaudio pulseaudio-utils help2man man-db dpkg-dev lintian
+  libswresample-dev libcli11-dev nlohmann-json3-dev pulseaudio pulseaudio-utils help2man man-db dpkg-dev lintian
   libharfbuzz-dev libfreetype-dev libfontconfig-dev fonts-dejavu-core tesseract-ocr)
 
 vrax_missing_packages() {
