@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Shadertoy's form against a native pair drawing the same picture (a plasma
-# of time and place, the same arithmetic in both): the 30 s example song at
-# 800x600@60, median wall time of three renders each, and their ratio.
+# of time and place, the same arithmetic in both), and the same picture split
+# into a buffer that does the work and an image pass that shows it: the 30 s
+# example song at 800x600@60, median wall time of three renders each, and
+# their ratios. Then what each further pass costs: a light picture drawn
+# with 0 to 4 buffers in front of it, one render each.
 #
 #   bench/shadertoy.sh
 set -euo pipefail
@@ -38,8 +41,47 @@ void mainImage(out vec4 fragColor, in vec2 fragCoord) {
     fragColor = vec4(col, 1.0);
 }
 GLSL
+mkdir split
+cat > split/buffer-a.glsl <<'GLSL'
+void mainImage(out vec4 fragColor, in vec2 fragCoord) {
+    vec2 uv = fragCoord / iResolution.xy;
+    vec2 p = (uv - 0.5) * vec2(iResolution.x / iResolution.y, 1.0) * 6.0;
+    float v = sin(p.x + iTime) + sin(p.y * 1.3 - iTime * 0.7) + sin(length(p) * 2.0 - iTime * 1.1);
+    vec3 col = 0.5 + 0.5 * cos(v + vec3(0.0, 2.1, 4.2) + texture(iChannel1, vec2(0.1, 0.25)).x * 0.01);
+    fragColor = vec4(col, 1.0);
+}
+GLSL
+cat > split/image.glsl <<'GLSL'
+void mainImage(out vec4 fragColor, in vec2 fragCoord) {
+    fragColor = texelFetch(iChannel0, ivec2(fragCoord), 0);
+}
+GLSL
+printf 'buffer-a: 1=music\nimage: 0=buffer-a,nearest\n' > split/channels.txt
+
+# A light picture behind 0 to 4 buffers, each a copy of the one before.
+for n in 0 1 2 3 4; do
+  mkdir "passes$n"
+  names=(a b c d)
+  for ((k = 0; k < n; ++k)); do
+    reads=$([ "$k" -eq 0 ] && echo music || echo "buffer-${names[k - 1]}")
+    cat > "passes$n/buffer-${names[k]}.glsl" <<'GLSL'
+void mainImage(out vec4 fragColor, in vec2 fragCoord) {
+    fragColor = texture(iChannel0, fragCoord / iResolution.xy) * 0.5 + 0.25;
+}
+GLSL
+    echo "buffer-${names[k]}: 0=$reads" >> "passes$n/channels.txt"
+  done
+  cat > "passes$n/image.glsl" <<'GLSL'
+void mainImage(out vec4 fragColor, in vec2 fragCoord) {
+    fragColor = vec4(texture(iChannel0, fragCoord / iResolution.xy).xyz, 1.0);
+}
+GLSL
+  last=$([ "$n" -eq 0 ] && echo music || echo "buffer-${names[n - 1]}")
+  echo "image: 0=$last" >> "passes$n/channels.txt"
+done
+
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-for form in native toy.glsl; do
+for form in native toy.glsl split; do
   for i in 1 2 3; do
     /usr/bin/time -f "%e" -o t.txt "$root/build/vrax-studio" render song.wav out.mp4 --shaders "$form" --overwrite -q
     cat t.txt
@@ -47,3 +89,8 @@ for form in native toy.glsl; do
   echo "$form: median $(cat "$form.median") s wall"
 done
 awk -v a="$(cat toy.glsl.median)" -v b="$(cat native.median)" 'BEGIN { printf "ratio (Shadertoy / native): %.3f\n", a / b }'
+awk -v a="$(cat split.median)" -v b="$(cat toy.glsl.median)" 'BEGIN { printf "ratio (buffer + image / one pass): %.3f\n", a / b }'
+for n in 0 1 2 3 4; do
+  /usr/bin/time -f "%e" -o t.txt "$root/build/vrax-studio" render song.wav out.mp4 --shaders "passes$n" --overwrite -q
+  echo "$((n + 1)) passes a frame (a light picture): $(cat t.txt) s wall"
+done

@@ -252,6 +252,15 @@ TEST(Shadertoy, ErrorsPointIntoTheUsersFileAndUnsupportedFormsAreRefused) {
   EXPECT_EQ(cube.status, 0) << cube.err;
   EXPECT_NE(cube.err.find("iChannel1 is declared a samplerCube: drawing a generated sky there"), std::string::npos)
       << cube.err;
+  // One read with a direction is a cubemap too.
+  vt::writeText(dir / "direction.glsl", "void mainImage(out vec4 c, in vec2 p) {\n"
+                                        "    c = texture(iChannel2, normalize(vec3(p / iResolution.xy - 0.5, 1.0)));\n}\n");
+  const StudioRun direction =
+      studio(dir.path(), {"render", "song.wav", "o.png", "--shaders", "direction.glsl", "--size", "32x32", "--overwrite"});
+  EXPECT_EQ(direction.status, 0) << direction.err;
+  EXPECT_NE(direction.err.find("iChannel2 is read with a direction"), std::string::npos) << direction.err;
+  const std::string sky = vt::frameRgb(dir / "o.png");
+  EXPECT_GT(static_cast<unsigned char>(sky[16 * 32 * 3 + 16 * 3 + 2]), 150) << "the sky ahead is pale blue";
   // A folder with image.glsl alone is the single-file form.
   fs::remove(dir / "multi/bufferA.glsl");
   EXPECT_EQ(studio(dir.path(), {"render", "song.wav", "o.png", "--shaders", "multi", "--size", "32x32", "--overwrite"}).status, 0);

@@ -286,6 +286,37 @@ void Picture::release(Pass& pass) {
   }
 }
 
+namespace {
+
+// A single file cannot say a channel is a cubemap, but its code can read one
+// with a direction (texture(iChannel1, dir)), which does not compile against
+// a 2D channel. Each channel the form declared itself is tried as a cube:
+// the first that builds gets the generated sky. 0 when none does.
+GLuint buildWithCubeChannel(const PassSource& given, std::array<Channel, 4>& channels, const Notes& notes) {
+  for (size_t c = 0; c < 4; ++c) {
+    const std::string declared = "uniform sampler2D iChannel" + std::to_string(c) + ";\n";
+    const size_t at = given.fragment.text.find(declared);
+    if (at == std::string::npos || channels[c].kind == ChannelKind::Cube) {
+      continue;
+    }
+    ShaderFile fragment = given.fragment;
+    fragment.text.replace(at, declared.size(), "uniform samplerCube iChannel" + std::to_string(c) + ";\n");
+    std::string ignored;
+    const GLuint program = buildProgram(given.vertex, fragment, ignored, given.commonPath);
+    if (program != 0) {
+      channels[c] = siteDefaults(ChannelKind::Cube);
+      if (notes) {
+        notes(given.fragment.path + ": iChannel" + std::to_string(c) +
+              " is read with a direction, as a cubemap: drawing a generated sky there");
+      }
+      return program;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
 Status Picture::build(const PictureSource& source, const Notes& notes) {
   std::vector<Pass> built;
   auto fail = [&](const std::string& why) {
@@ -302,13 +333,16 @@ Status Picture::build(const PictureSource& source, const Notes& notes) {
     std::string error;
     Pass pass;
     pass.program = buildProgram(given.vertex, given.fragment, error, given.commonPath);
+    pass.channels = given.channels;
+    if (pass.program == 0 && given.shadertoy) {
+      pass.program = buildWithCubeChannel(given, pass.channels, notes);
+    }
     if (pass.program == 0) {
       return fail(error);
     }
     pass.buffer = given.buffer;
-    pass.channels = given.channels;
     for (int c = 0; c < 4; ++c) {
-      pass.samplers[c] = makeSampler(given.channels[static_cast<size_t>(c)]);
+      pass.samplers[c] = makeSampler(pass.channels[static_cast<size_t>(c)]);
     }
     for (const std::string& wrong : findInputs(pass)) {
       if (notes) {
