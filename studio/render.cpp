@@ -68,6 +68,8 @@ struct Sound {
   int rate = 0;
   int64_t frames = 0;
   std::map<std::string, std::string> tags;
+  // The one reader of the song, opened to count it; the drawing takes it.
+  std::shared_ptr<SoundFile> file;
 };
 
 // --fade-in and --fade-out: picture and sound together, from the span's first
@@ -97,20 +99,24 @@ void darken(std::vector<uint8_t>& rgba, double gain) {
   }
 }
 
-// The sound of the span into the encoder, faded, up to any sound frame. It
-// reads with its own reader, on the encoder thread.
+// The sound of the span into the encoder, faded, up to any sound frame, on
+// the encoder thread. It takes the pieces the drawing's reader hands over as
+// it reads (one decoding for both), or reads with its own reader where that
+// reader cannot hand over floats (libsndfile's formats, cheap to read twice).
 class SoundFeed {
  public:
-  SoundFeed(Encoder& encoder, const Sound& sound, const Span& span, const Fades& fades)
-      : encoder_(encoder), sound_(sound), span_(span), fades_(fades), done_(span.soundStart) {}
+  SoundFeed(Encoder& encoder, const Sound& sound, const Span& span, const Fades& fades, bool handed)
+      : encoder_(encoder), sound_(sound), span_(span), fades_(fades), handed_(handed), done_(span.soundStart) {}
 
   Status open() {
     std::string error;
-    if (!reader_.open(sound_.path, error) || !reader_.seek(span_.soundStart)) {
+    if (!handed_ && (!reader_.open(sound_.path, error) || !reader_.seek(span_.soundStart))) {
       return Status::failure(error.empty() ? "cannot read the sound of " + sound_.path : error);
     }
     return Status();
   }
+  // The pieces handed over; the drawing's thread pushes, this feed pops.
+  BoundedQueue<std::vector<float>>& pieces() { return pieces_; }
   // Encodes the sound up to (not including) sound frame `until`.
   Status upTo(int64_t until) {
     until = std::min(until, span_.soundEnd);
@@ -118,7 +124,7 @@ class SoundFeed {
     while (done_ < until) {
       const int64_t want = std::min<int64_t>(until - done_, 8192);
       chunk_.resize(static_cast<size_t>(want * sound_.channels));
-      int64_t got = reader_.readFloats(chunk_.data(), want);
+      int64_t got = handed_ ? take(want) : reader_.readFloats(chunk_.data(), want);
       if (got <= 0) {
         // Shorter than counted (a file changed under us): silence keeps the sync.
         std::fill(chunk_.begin(), chunk_.end(), 0.0f);
@@ -134,6 +140,25 @@ class SoundFeed {
   }
 
  private:
+  // Up to `want` frames of the handed pieces into chunk_; 0 once they ended.
+  int64_t take(int64_t want) {
+    const auto channels = static_cast<size_t>(sound_.channels);
+    size_t filled = 0;
+    while (filled < static_cast<size_t>(want) * channels) {
+      if (at_ == piece_.size()) {
+        if (!pieces_.pop(piece_)) {
+          break;
+        }
+        at_ = 0;
+        continue;
+      }
+      const size_t n = std::min(piece_.size() - at_, static_cast<size_t>(want) * channels - filled);
+      std::copy_n(piece_.begin() + static_cast<std::ptrdiff_t>(at_), n, chunk_.begin() + static_cast<std::ptrdiff_t>(filled));
+      at_ += n;
+      filled += n;
+    }
+    return static_cast<int64_t>(filled / channels);
+  }
   void fade(int64_t frames) {
     if (!fades_.any()) {
       return;
@@ -150,7 +175,12 @@ class SoundFeed {
   const Sound& sound_;
   const Span& span_;
   const Fades& fades_;
+  const bool handed_;
   SoundFile reader_;
+  // Generous: the drawing's reader is at most a few frames ahead of the encoder.
+  BoundedQueue<std::vector<float>> pieces_{256};
+  std::vector<float> piece_;
+  size_t at_ = 0;
   std::vector<float> chunk_;
   int64_t done_;
 };
@@ -164,8 +194,8 @@ class SoundFeed {
 class EncoderThread {
  public:
   EncoderThread(Encoder& encoder, const Sound& sound, const FrameClock& clock, const Span& span, const Fades& fades,
-                size_t bytes)
-      : encoder_(encoder), clock_(clock), span_(span), fades_(fades), sound_(encoder, sound, span, fades_) {
+                size_t bytes, bool soundHanded)
+      : encoder_(encoder), clock_(clock), span_(span), fades_(fades), sound_(encoder, sound, span, fades_, soundHanded) {
     // Three pictures in flight: one drawn, one queued, one being encoded.
     for (int i = 0; i < 3; ++i) {
       spare_.push(std::vector<uint8_t>(bytes));
@@ -174,11 +204,13 @@ class EncoderThread {
       status_ = run();
       filled_.close();
       spare_.close();
+      sound_.pieces().close();
     });
   }
   ~EncoderThread() {
     filled_.close();
     spare_.close();
+    sound_.pieces().close();
     if (thread_.joinable()) {
       thread_.join();
     }
@@ -190,6 +222,10 @@ class EncoderThread {
   bool spare(std::vector<uint8_t>& out) { return spare_.pop(out); }
   // A picture to encode; false once the encoder stopped.
   bool hand(std::vector<uint8_t> pixels) { return filled_.push(std::move(pixels)); }
+  // A piece of the span's sound, in order; false once the encoder stopped.
+  bool handSound(std::vector<float> floats) { return sound_.pieces().push(std::move(floats)); }
+  // No more sound will be handed.
+  void soundDone() { sound_.pieces().close(); }
   // No more pictures: waits for the file to be complete, with the encoder's verdict.
   Status finish() {
     filled_.close();
@@ -241,15 +277,15 @@ class EncoderThread {
 // file holds.
 Result<Sound> probeSound(const std::string& path) {
   std::string error;
-  SoundFile file;
-  if (!file.open(path, error)) {
+  auto file = std::make_shared<SoundFile>();
+  if (!file->open(path, error)) {
     return Status::failure("cannot read the sound " + path + ": " + error);
   }
-  if (file.rate() < kMinSoundRate) {
-    return Status::failure(path + " is sampled at " + std::to_string(file.rate()) + " Hz; a video's sound needs " +
+  if (file->rate() < kMinSoundRate) {
+    return Status::failure(path + " is sampled at " + std::to_string(file->rate()) + " Hz; a video's sound needs " +
                            std::to_string(kMinSoundRate) + " Hz or more");
   }
-  Sound sound{path, file.channels(), file.rate(), countFrames(file), file.tags()};
+  Sound sound{path, file->channels(), file->rate(), countFrames(*file), file->tags(), file};
   if (sound.frames == 0) {
     return Status::failure(path + " holds no sound to render");
   }
@@ -292,7 +328,7 @@ class Drawing {
   Drawing(const RenderOptions& o, const FrameClock& clock, const std::vector<Image>& images)
       : o_(o), clock_(clock), images_(images), analysis_(static_cast<int>(clock.rate())) {}
 
-  Status open() {
+  Status open(std::shared_ptr<SoundFile> sound) {
     std::string error;
     if (!context_.open(o_.width, o_.height, error)) {
       return Status::failure(error);
@@ -319,9 +355,7 @@ class Drawing {
     times_.rate = o_.fps.value();
     times_.delta = 1.0 / o_.fps.value();
     times_.sampleRate = static_cast<double>(clock_.rate());
-    if (!source_.open(o_.sound, error)) {
-      return Status::failure("cannot read the sound " + o_.sound + ": " + error);
-    }
+    source_.use(sound);
     for (size_t i = 0; i < images_.size(); ++i) {
       picture_->setImage(static_cast<int>(i), images_[i]);
     }
@@ -336,6 +370,28 @@ class Drawing {
   // The first frame that will be stepped; the sound is seeked there.
   bool startAt(int64_t n) { return source_.startAt(clock_.soundFrameAt(n)); }
   bool readsPrevious() const { return picture_->readsPrevious(); }
+  // The sound from `first` to `end` as the reader reads it, kept until
+  // handSoundTo names where it goes (the reader reads ahead of the frame, so
+  // the span's first samples may be read while stepping up to it).
+  bool tapsSound() const { return source_.tapsFloats(); }
+  void tapSound(int64_t first, int64_t end) {
+    source_.tap(first, end, [this](std::vector<float> floats) {
+      if (soundTo_) {
+        soundTo_(std::move(floats));
+      } else {
+        early_.push_back(std::move(floats));
+      }
+    });
+  }
+  void handSoundTo(std::function<void(std::vector<float>)> to) {
+    for (std::vector<float>& piece : early_) {
+      to(std::move(piece));
+    }
+    early_.clear();
+    soundTo_ = std::move(to);
+  }
+  // Reads on to sound frame `frame`, for the sound after the last frame's window.
+  void readSoundTo(int64_t frame) { source_.readTo(frame); }
   void draw(int64_t n) {
     const AudioInputs& inputs = step(n);
     picture_->setInputs(inputs);
@@ -371,6 +427,8 @@ class Drawing {
   int64_t titleFrom_ = 0;
   FrameTimes times_;
   WindowReader source_;
+  std::vector<std::vector<float>> early_;
+  std::function<void(std::vector<float>)> soundTo_;
   FrameSound sound_;
   Analysis analysis_;
 };
@@ -530,8 +588,19 @@ int writeVideo(const RenderOptions& o, const Sound& sound, const FrameClock& clo
     return report(kExitFailure, withLibraryDetail(error));
   }
   Progress progress(span.end - span.first, o.fps.value(), o.quiet);
-  EncoderThread encoding(encoder, sound, clock, span, Fades{o.fadeIn, o.fadeOut}, Readback::bytesFor(o.width, o.height));
+  const bool handed = drawing.tapsSound();
+  EncoderThread encoding(encoder, sound, clock, span, Fades{o.fadeIn, o.fadeOut}, Readback::bytesFor(o.width, o.height),
+                         handed);
+  if (handed) {
+    drawing.handSoundTo([&encoding](std::vector<float> floats) { encoding.handSound(std::move(floats)); });
+  }
   const Result<int64_t> drawn = drawFrames(o, span, drawing, encoding, progress);
+  if (handed) {
+    // All frames: the sound to its end. Stopped early: to the last frame's end.
+    const int64_t frames = drawn ? drawn.value() : 0;
+    drawing.readSoundTo(span.first + frames == span.end ? span.soundEnd : clock.soundFrameAt(span.first + frames));
+    encoding.soundDone();
+  }
   const Status encoded = encoding.finish();
   progress.end();
   if (!encoded) {
@@ -644,7 +713,7 @@ int runRender(const RenderOptions& given) {
   if (!loadImages(o.images, images, error) || (!o.title.empty() && !findTitleFont(o.font, fontPath, error))) {
     return report(kExitUsage, error);
   }
-  const Result<Sound> sound = probeSound(o.sound);
+  Result<Sound> sound = probeSound(o.sound);
   if (!sound) {
     return report(kExitFailure, sound.why());
   }
@@ -654,8 +723,11 @@ int runRender(const RenderOptions& given) {
     return report(kExitUsage, span ? checkFades(o, span.value(), still).why() : span.why());
   }
   Drawing drawing(o, clock, images);
-  if (const Status opened = drawing.open(); !opened) {
+  if (const Status opened = drawing.open(sound.value().file); !opened) {
     return report(kExitFailure, opened.why());
+  }
+  if (!still && drawing.tapsSound()) {
+    drawing.tapSound(span.value().soundStart, span.value().soundEnd);
   }
   if (const Status titled = placeTitle(o, sound.value(), fontPath, span.value().first, drawing); !titled) {
     return report(kExitUsage, titled.why());

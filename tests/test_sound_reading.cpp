@@ -4,6 +4,8 @@
 // file is made here by the ffmpeg program from signals with known values.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <cmath>
 #include <fstream>
 #include <string>
@@ -220,6 +222,35 @@ TEST_F(SoundReading, ASpanOfACompressedSongEqualsItsPartOfTheWhole) {
                                      int(static_cast<unsigned char>(whole[22 * 60 * frame + i]))));
   }
   EXPECT_LE(worst, 1);
+}
+
+
+// The video's sound of a compressed song comes from the same decoding that
+// feeds the picture: what a span of it holds is the song's own samples there,
+// as FFmpeg's program decodes them (PCM in .mov keeps them to 16 bits).
+TEST_F(SoundReading, AVideosSoundIsTheSongsOwnOverTheSpan) {
+  ffmpeg({"-f", "lavfi", "-i", "aevalsrc=sin(2*PI*(300+40*t)*t)*0.6|sin(2*PI*(500-30*t)*t)*0.4:d=8:s=44100", "-c:a",
+          "aac", dir / "song.m4a"});
+  vt::copyShippedShaders(dir.path());
+  const vt::StudioRun run = vt::studio(dir.path(), {"render", "song.m4a", "out.mov", "--codec", "prores", "--from", "3",
+                                                    "--to", "5", "--size", "64x48", "-q"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  auto floats = [&](const std::string& file) {
+    const std::string raw = vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", dir / file, "-map", "0:a", "-f",
+                                           "f32le", "-ac", "2", "-"});
+    std::vector<float> out(raw.size() / sizeof(float));
+    std::memcpy(out.data(), raw.data(), out.size() * sizeof(float));
+    return out;
+  };
+  const std::vector<float> song = floats("song.m4a");
+  const std::vector<float> video = floats("out.mov");
+  ASSERT_EQ(video.size(), 2u * 44100 * 2);
+  ASSERT_GE(song.size(), 2u * 44100 * 5);
+  double worst = 0;
+  for (size_t i = 0; i < video.size(); ++i) {
+    worst = std::max(worst, std::abs(double(video[i]) - double(song[2 * 44100 * 3 + i])));
+  }
+  EXPECT_LT(worst, 2.0 / 32768 + 1e-4);
 }
 
 }  // namespace

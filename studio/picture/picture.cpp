@@ -240,7 +240,7 @@ Picture::Picture() {
   GL_CALL(glBindTexture(GL_TEXTURE_2D, previous_));
   setTextureFilters(false);
   GL_CALL(glGenTextures(8, &targets_[0][0]));
-  GL_CALL(glGenFramebuffers(1, &framebuffer_));
+  GL_CALL(glGenFramebuffers(8, &framebuffers_[0][0]));
   GL_CALL(glBindTexture(GL_TEXTURE_2D, 0));
 }
 
@@ -249,8 +249,10 @@ Picture::~Picture() {
     release(pass);
   }
   passes_.clear();
-  glDeleteFramebuffers(1, &framebuffer_);
-  framebuffer_ = 0;
+  glDeleteFramebuffers(8, &framebuffers_[0][0]);
+  for (auto& pair : framebuffers_) {
+    pair[0] = pair[1] = 0;
+  }
   glDeleteTextures(8, &targets_[0][0]);
   for (auto& pair : targets_) {
     pair[0] = pair[1] = 0;
@@ -610,10 +612,13 @@ void Picture::prepareBuffers(int width, int height) {
     return;
   }
   for (int b = 0; b < 4; ++b) {
-    for (GLuint target : targets_[b]) {
+    for (int t = 0; t < 2; ++t) {
+      const GLuint target = targets_[b][t];
       GL_CALL(glBindTexture(GL_TEXTURE_2D, target));
       GL_CALL(glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA32F, width, height, 0, GL_RGBA, GL_FLOAT, nullptr));
       GL_CALL(glClearTexImage(target, 0, GL_RGBA, GL_FLOAT, nullptr));
+      GL_CALL(glBindFramebuffer(GL_FRAMEBUFFER, framebuffers_[b][t]));
+      GL_CALL(glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, target, 0));
       if (wantsMipmaps(ChannelKind::Buffer, b)) {
         GL_CALL(glGenerateMipmap(GL_TEXTURE_2D));
       }
@@ -634,6 +639,29 @@ void Picture::drawPass(const Pass& pass, int width, int height, const FrameTimes
   GL_CALL(glDrawElements(GL_TRIANGLES, 6, GL_UNSIGNED_INT, nullptr));
 }
 
+// Buffer A-D in order, each drawn into the target not read as that buffer
+// and then swapped: a buffer reading itself sees the frame before.
+void Picture::drawBuffers(int width, int height, const FrameTimes& times) {
+  if (passes_.size() > 1) {
+    prepareBuffers(width, height);
+  }
+  for (const Pass& pass : passes_) {
+    if (pass.buffer < 0) {
+      continue;
+    }
+    const int b = pass.buffer;
+    GL_CALL(glBindFramebuffer(GL_FRAMEBUFFER, framebuffers_[b][1 - front_[b]]));
+    GL_CALL(glViewport(0, 0, width, height));
+    drawPass(pass, width, height, times);
+    front_[b] = 1 - front_[b];
+    if (wantsMipmaps(ChannelKind::Buffer, b)) {
+      GL_CALL(glBindTexture(GL_TEXTURE_2D, targets_[b][front_[b]]));
+      GL_CALL(glGenerateMipmap(GL_TEXTURE_2D));
+      GL_CALL(glBindTexture(GL_TEXTURE_2D, 0));
+    }
+  }
+}
+
 void Picture::draw(int width, int height, const FrameTimes& times) {
   GL_CALL(glDisable(GL_SCISSOR_TEST));
   if (passes_.empty()) {
@@ -647,26 +675,7 @@ void Picture::draw(int width, int height, const FrameTimes& times) {
   channels_.setKeys(times.keys);
   GLint shown = 0;
   GL_CALL(glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &shown));
-  if (passes_.size() > 1) {
-    prepareBuffers(width, height);
-  }
-  for (const Pass& pass : passes_) {
-    if (pass.buffer < 0) {
-      continue;
-    }
-    // Drawn into the target not read as this buffer, then swapped: a buffer reading itself sees the frame before.
-    const int b = pass.buffer;
-    GL_CALL(glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_));
-    GL_CALL(glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, targets_[b][1 - front_[b]], 0));
-    GL_CALL(glViewport(0, 0, width, height));
-    drawPass(pass, width, height, times);
-    front_[b] = 1 - front_[b];
-    if (wantsMipmaps(ChannelKind::Buffer, b)) {
-      GL_CALL(glBindTexture(GL_TEXTURE_2D, targets_[b][front_[b]]));
-      GL_CALL(glGenerateMipmap(GL_TEXTURE_2D));
-      GL_CALL(glBindTexture(GL_TEXTURE_2D, 0));
-    }
-  }
+  drawBuffers(width, height, times);
   GL_CALL(glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(shown)));
   GL_CALL(glViewport(0, 0, width, height));
   // The live program's clear colour, for pairs that leave pixels alone.

@@ -139,6 +139,7 @@ class Picture {
   void feedShadertoy(const Pass& pass, int width, int height, const FrameTimes& times);
   void prepareBuffers(int width, int height);
   void drawPass(const Pass& pass, int width, int height, const FrameTimes& times);
+  void drawBuffers(int width, int height, const FrameTimes& times);
   bool wantsMipmaps(ChannelKind kind, int index) const;
 
   std::vector<Pass> passes_;  // in drawing order; the last draws the picture shown
@@ -159,7 +160,7 @@ class Picture {
   // Buffer A-D: two targets each; front is the one last drawn.
   GLuint targets_[4][2] = {};
   int front_[4] = {};
-  GLuint framebuffer_ = 0;
+  GLuint framebuffers_[4][2] = {};  // one for each target, attached once
   int bufferWidth_ = 0;
   int bufferHeight_ = 0;
 };

@@ -39,6 +39,7 @@ SoundFile::~SoundFile() {
 bool SoundFile::open(const std::string& path, std::string& error) {
   info_ = SF_INFO{};
   path_ = path;
+  position_ = 0;
   if (!checkSoundPath(path, error)) {
     return false;
   }
@@ -79,13 +80,19 @@ bool SoundFile::open(const std::string& path, std::string& error) {
 }
 
 bool SoundFile::seek(int64_t frame) {
+  if (frame == position_) {
+    return true;
+  }
   if (file_ != nullptr && sf_seek(file_, frame, SEEK_SET) == frame) {
+    position_ = frame;
     return true;
   }
   if (file_ != nullptr && sf_seek(file_, 0, SEEK_SET) != 0) {
     return false;
   }
+  position_ = 0;
   if (other_ && other_->seek(frame)) {
+    position_ = frame;
     return true;
   }
   if (other_) {
@@ -109,32 +116,40 @@ bool SoundFile::seek(int64_t frame) {
 }
 
 int64_t SoundFile::readRaw(float* into, int64_t frames) {
-  if (other_) {
-    return other_->read(into, frames);
-  }
-  return std::max<sf_count_t>(0, sf_readf_float(file_, into, frames));
+  const int64_t got = other_ ? other_->read(into, frames) : std::max<sf_count_t>(0, sf_readf_float(file_, into, frames));
+  position_ += got;
+  return got;
 }
 
 int64_t SoundFile::readFloats(float* into, int64_t frames) {
   const int64_t got = readRaw(into, frames);
-  // A broken float file may carry NaN or infinities; they would poison the
-  // encoder's state.
-  for (int64_t i = 0; i < got * info_.channels; ++i) {
-    if (!(into[i] == into[i])) {
-      into[i] = 0.0f;
-    }
-    into[i] = std::clamp(into[i], -kMaxSampleValue, kMaxSampleValue);
-  }
+  sanitise(into, got * info_.channels);
   return got;
+}
+
+// A broken float file may carry NaN or infinities; they would poison the
+// encoder's state.
+void SoundFile::sanitise(float* values, int64_t count) {
+  for (int64_t i = 0; i < count; ++i) {
+    if (!(values[i] == values[i])) {
+      values[i] = 0.0f;
+    }
+    values[i] = std::clamp(values[i], -kMaxSampleValue, kMaxSampleValue);
+  }
 }
 
 int64_t SoundFile::readShorts(int16_t* into, int64_t frames, std::vector<float>& scratch) {
   if (!other_) {
-    return readShortFrames(file_, info_, into, frames, scratch);
+    const int64_t got = readShortFrames(file_, info_, into, frames, scratch);
+    position_ += got;
+    return got;
   }
-  // As the live program turns float files into 16-bit values.
+  // As the live program turns float files into 16-bit values; the floats
+  // stay in scratch as readFloats gives them.
   scratch.resize(static_cast<size_t>(frames) * static_cast<size_t>(info_.channels));
   const int64_t got = other_->read(scratch.data(), frames);
+  position_ += got;
+  sanitise(scratch.data(), got * info_.channels);
   for (size_t i = 0; i < static_cast<size_t>(got) * static_cast<size_t>(info_.channels); ++i) {
     const float v = std::isnan(scratch[i]) ? 0.0f : scratch[i] * 32768.0f;
     into[i] = static_cast<int16_t>(std::lrint(std::clamp(v, -32768.0f, 32767.0f)));
@@ -215,19 +230,51 @@ int64_t countFrames(SoundFile& file) {
   return total;
 }
 
+bool WindowReader::open(const std::string& path, std::string& error) {
+  file_ = std::make_unique<SoundFile>();
+  return file_->open(path, error);
+}
+
+void WindowReader::use(std::shared_ptr<SoundFile> file) {
+  file_ = std::move(file);
+}
+
 bool WindowReader::startAt(int64_t frame) {
   const int64_t from = std::max<int64_t>(0, frame - kBehind);
-  if (from == 0) {
-    return true;
-  }
   buffer_.clear();
   start_ = from;
   ended_ = false;
-  return file_.seek(from);
+  return file_->seek(from);
+}
+
+void WindowReader::tap(int64_t first, int64_t end, SoundTap tap) {
+  tapFirst_ = first;
+  tapEnd_ = end;
+  tap_ = std::move(tap);
+}
+
+void WindowReader::readTo(int64_t frame) {
+  const int channels = file_->channels();
+  while (!ended_ && start_ + static_cast<int64_t>(buffer_.size()) / channels < frame) {
+    constexpr int64_t kChunk = 4096;
+    const size_t old = buffer_.size();
+    const int64_t at = start_ + static_cast<int64_t>(old) / channels;
+    buffer_.resize(old + static_cast<size_t>(kChunk * channels));
+    const int64_t got = file_->readShorts(buffer_.data() + old, kChunk, scratch_);
+    buffer_.resize(old + static_cast<size_t>(got * channels));
+    ended_ = got < kChunk;
+    // The part of this chunk the tap asked for, as floats.
+    const int64_t from = std::max(at, tapFirst_);
+    const int64_t to = std::min(at + got, tapEnd_);
+    if (tap_ && file_->shortsKeepFloats() && to > from) {
+      const auto begin = scratch_.begin() + (from - at) * channels;
+      tap_(std::vector<float>(begin, begin + (to - from) * channels));
+    }
+  }
 }
 
 void WindowReader::around(int64_t frame, FrameSound& out) {
-  const int channels = file_.channels();
+  const int channels = file_->channels();
   const int64_t need = std::max<int64_t>(kAhead, (kWindowValues + channels - 1) / channels);
   // Frames behind the block are dropped in large steps, so the copy is rare.
   const int64_t keepFrom = frame - kBehind;
@@ -236,14 +283,7 @@ void WindowReader::around(int64_t frame, FrameSound& out) {
     buffer_.erase(buffer_.begin(), buffer_.begin() + drop * channels);
     start_ += drop;
   }
-  while (!ended_ && static_cast<int64_t>(buffer_.size()) / channels < frame - start_ + need) {
-    constexpr int64_t kChunk = 4096;
-    const size_t old = buffer_.size();
-    buffer_.resize(old + static_cast<size_t>(kChunk * channels));
-    const int64_t got = file_.readShorts(buffer_.data() + old, kChunk, scratch_);
-    buffer_.resize(old + static_cast<size_t>(got * channels));
-    ended_ = got < kChunk;
-  }
+  readTo(frame + need);
   soundAround(buffer_, start_, channels, frame, out);
 }
 

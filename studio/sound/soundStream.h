@@ -19,6 +19,7 @@
 #include "sound/soundSource.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -63,14 +64,19 @@ class SoundFile {
   int64_t statedFrames() const { return other_ ? other_->statedFrames() : -1; }
   int channels() const { return info_.channels; }
   int rate() const { return info_.samplerate; }
+  // Whether readShorts leaves in scratch the floats readFloats would give
+  // (FFmpeg's decoding; libsndfile's reads the 16-bit values directly).
+  bool shortsKeepFloats() const { return other_ != nullptr; }
 
  private:
   int64_t readRaw(float* into, int64_t frames);
+  static void sanitise(float* values, int64_t count);
 
   std::string path_;
   SNDFILE* file_ = nullptr;
   std::unique_ptr<FfmpegSound> other_;  // when libsndfile cannot read it
   SF_INFO info_{};
+  int64_t position_ = 0;  // the next frame a read gives
 };
 
 // A whole sound in memory, for play: through SoundFile, so play reads what
@@ -86,11 +92,22 @@ int64_t countFrames(SoundFile& file);
 // only move forward.
 class WindowReader : public SoundSource {
  public:
-  bool open(const std::string& path, std::string& error) { return file_.open(path, error); }
+  bool open(const std::string& path, std::string& error);
+  // Reads a file opened already (the one the length was counted with).
+  void use(std::shared_ptr<SoundFile> file);
   // Starts reading so that frames from `frame` on can be asked for (the
   // file is seeked, not read through). Only before the first around().
   bool startAt(int64_t frame);
-  int rate() const override { return file_.rate(); }
+  // Each piece of sound from `first` up to `end` is handed to `to`, in
+  // order, as interleaved floats, as it is read: one decoding serves the
+  // picture and the video's sound. Only where the file keeps its floats
+  // (SoundFile::shortsKeepFloats).
+  using SoundTap = std::function<void(std::vector<float> floats)>;
+  void tap(int64_t first, int64_t end, SoundTap to);
+  // Reads on until `frame` (or the end), handing what it reads to the tap.
+  void readTo(int64_t frame);
+  bool tapsFloats() const { return file_ && file_->shortsKeepFloats(); }
+  int rate() const override { return file_->rate(); }
   // The sound of the frame starting at sound frame `frame`: the window exactly
   // as the live program takes it from the whole decoded sound (up to 2048
   // interleaved values ÷ 1000, cut short at the end), and the mono block
@@ -99,9 +116,12 @@ class WindowReader : public SoundSource {
   std::vector<float> window(int64_t frame);
 
  private:
-  SoundFile file_;
+  std::shared_ptr<SoundFile> file_;
   std::vector<int16_t> buffer_;  // frames from start_ on, interleaved
   std::vector<float> scratch_;
   int64_t start_ = 0;  // the file is read up to start_ + buffer_'s frames
   bool ended_ = false;
+  SoundTap tap_;
+  int64_t tapFirst_ = 0;
+  int64_t tapEnd_ = 0;
 };
