@@ -101,9 +101,8 @@ const Notes say = [](const std::string& line) { std::cerr << "vrax-studio: " << 
 std::vector<std::string> filesRead(const SharedOptions& o, bool capture) {
   std::string shaders = o.shaders.empty() ? defaultShaderDir() : o.shaders;
   if (!o.picture.empty()) {
-    GalleryPicture chosen;
-    std::string ignored;
-    shaders = findGalleryPicture(o.picture, chosen, ignored) ? chosen.path : "";
+    const Result<GalleryPicture> chosen = findGalleryPicture(o.picture);
+    shaders = chosen ? chosen.value().path : "";
   }
   std::vector<std::string> files = shaderFiles(shaders, o.channelSettings);
   for (const ChannelSetting& setting : o.channelSettings) {

@@ -287,11 +287,11 @@ class Window {
   int x_ = 0, y_ = 0, width_ = 800, height_ = 600;
 };
 
-// The shader pair as last saved: built into the picture when it builds,
-// reported once when it does not.
-class ShaderPair {
+// The shaders as last saved (a pair or Shadertoy's passes): built into the
+// picture when they build, reported once when they do not.
+class WatchedShaders {
  public:
-  ShaderPair(ShaderSource source, std::vector<ChannelSetting> settings)
+  WatchedShaders(ShaderSource source, std::vector<ChannelSetting> settings)
       : source_(std::move(source)), settings_(std::move(settings)), dir_(source_.folder) {}
 
   // Rebuilds from the files; `changed` names the file that was saved.
@@ -363,13 +363,15 @@ class ShownPicture {
   static std::unique_ptr<ShownPicture> open(const std::string& path, const std::string& name, Picture& picture,
                                             const std::vector<ChannelSetting>& settings, bool atStart,
                                             std::string& error) {
-    ShaderSource source;
-    if (!findShaderSource(path, source, error)) {
+    const Result<ShaderSource> found = findShaderSource(path);
+    if (!found) {
+      error = found.why();
       return nullptr;
     }
+    const ShaderSource& source = found.value();
     auto shown = std::unique_ptr<ShownPicture>(new ShownPicture(source, settings, name));
     if (atStart) {
-      shown->pair_.reload(picture, "", true);
+      shown->shaders_.reload(picture, "", true);
     } else {
       const Result<PictureSource> passes = readPictureSource(source, settings);
       const Status built = passes ? picture.build(passes.value(), say) : passes.status();
@@ -387,19 +389,19 @@ class ShownPicture {
   // Rebuilds after a save.
   void poll(Picture& picture) {
     std::string changed;
-    if (watcher_.poll(changed) || pair_.retrying()) {
-      pair_.reload(picture, changed, false);
+    if (watcher_.poll(changed) || shaders_.retrying()) {
+      shaders_.reload(picture, changed, false);
     }
-    pair_.check();
+    shaders_.check();
   }
-  bool stale() const { return pair_.stale(); }
+  bool stale() const { return shaders_.stale(); }
   const std::string& name() const { return name_; }
 
  private:
   ShownPicture(const ShaderSource& source, const std::vector<ChannelSetting>& settings, std::string name)
-      : name_(std::move(name)), pair_(source, settings), watcher_(source.folder, source.names) {}
+      : name_(std::move(name)), shaders_(source, settings), watcher_(source.folder, source.names) {}
   std::string name_;
-  ShaderPair pair_;
+  WatchedShaders shaders_;
   ShaderWatcher watcher_;
 };
 
@@ -468,11 +470,12 @@ void saveShot(int width, int height, const std::string& stem, double seconds) {
 // The picture play starts with: --picture by name, --shaders, or the shipped pair.
 std::unique_ptr<ShownPicture> openFirstPicture(const PlayOptions& o, Picture& picture, std::string& error) {
   if (!o.picture.empty()) {
-    GalleryPicture chosen;
-    if (!findGalleryPicture(o.picture, chosen, error)) {
+    const Result<GalleryPicture> chosen = findGalleryPicture(o.picture);
+    if (!chosen) {
+      error = chosen.why();
       return nullptr;
     }
-    return ShownPicture::open(chosen.path, chosen.name, picture, o.channelSettings, true, error);
+    return ShownPicture::open(chosen.value().path, chosen.value().name, picture, o.channelSettings, true, error);
   }
   const std::string dir = o.shaders.empty() ? defaultShaderDir() : o.shaders;
   if (dir.empty()) {
@@ -496,10 +499,9 @@ class WindowTitle {
       return;
     }
     if (width != width_ || height != height_) {
-      TitleLayout layout;
-      std::string why;
-      if (layOutTitle(text_, fontPath_, width, height, place_, layout, why)) {
-        overlay_.set(layout.image, layout.x, layout.y);
+      // A size the title does not fit shows the picture without it.
+      if (const Result<TitleLayout> layout = layOutTitle(text_, fontPath_, width, height, place_)) {
+        overlay_.set(layout.value().image, layout.value().x, layout.value().y);
       }
       width_ = width;
       height_ = height;
@@ -550,15 +552,15 @@ class Listening {
       rate_ = capture_->rate();
       return std::nullopt;
     }
-    if (!decodeWholeSound(o_.sound, sound_, error, &tags_)) {
-      return report(kExitFailure, "cannot read the sound " + o_.sound + ": " + error);
+    if (const Status decoded = decodeWholeSound(o_.sound, sound_, &tags_); !decoded) {
+      return report(kExitFailure, "cannot read the sound " + o_.sound + ": " + decoded.why());
     }
     if (sound_.samples.empty()) {
       return report(kExitFailure, o_.sound + " holds no sound to play");
     }
     name_ = std::filesystem::path(o_.sound).filename().string();
-    if (!playback_.open(sound_, error)) {
-      return report(kExitFailure, error);
+    if (const Status opened = playback_.open(sound_); !opened) {
+      return report(kExitFailure, opened.why());
     }
     const int channels = sound_.info.channels;
     rate_ = sound_.info.samplerate;
@@ -613,17 +615,27 @@ class Session {
   // An exit status to leave with, or nothing to go on.
   std::optional<int> open() {
     std::string error;
-    if (!loadImages(o_.images, images_, error) || (!o_.title.empty() && !findTitleFont(o_.font, fontPath_, error))) {
-      return report(kExitUsage, error);
+    Result<std::vector<Image>> images = loadImages(o_.images);
+    if (!images) {
+      return report(kExitUsage, images.why());
+    }
+    images_ = std::move(images.value());
+    if (!o_.title.empty()) {
+      const Result<std::string> font = findTitleFont(o_.font);
+      if (!font) {
+        return report(kExitUsage, font.why());
+      }
+      fontPath_ = font.value();
     }
     if (const std::optional<int> leave = sound_.open()) {
       return leave;
     }
     const std::string titleText = titleToDraw(o_, sound_.name(), sound_.tags(), false);
     // Refused as render refuses it, at the size asked for.
-    TitleLayout layout;
-    if (!titleText.empty() && !layOutTitle(titleText, fontPath_, o_.width, o_.height, o_.titleAt, layout, error)) {
-      return report(kExitUsage, error);
+    if (!titleText.empty()) {
+      if (const Result<TitleLayout> fits = layOutTitle(titleText, fontPath_, o_.width, o_.height, o_.titleAt); !fits) {
+        return report(kExitUsage, fits.why());
+      }
     }
     if (!window_.open(o_.width, o_.height, sound_.name(), &keys_, error)) {
       return report(kExitFailure, error);

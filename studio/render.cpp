@@ -109,11 +109,13 @@ class SoundFeed {
       : encoder_(encoder), sound_(sound), span_(span), fades_(fades), handed_(handed), done_(span.soundStart) {}
 
   Status open() {
-    std::string error;
-    if (!handed_ && (!reader_.open(sound_.path, error) || !reader_.seek(span_.soundStart))) {
-      return Status::failure(error.empty() ? "cannot read the sound of " + sound_.path : error);
+    if (handed_) {
+      return Status();
     }
-    return Status();
+    if (const Status opened = reader_.open(sound_.path); !opened) {
+      return opened;
+    }
+    return reader_.seek(span_.soundStart) ? Status() : Status::failure("cannot read the sound of " + sound_.path);
   }
   // The pieces handed over; the drawing's thread pushes, this feed pops.
   BoundedQueue<std::vector<float>>& pieces() { return pieces_; }
@@ -276,10 +278,9 @@ class EncoderThread {
 // The sound's real length and shape: a header may claim far more than the
 // file holds.
 Result<Sound> probeSound(const std::string& path) {
-  std::string error;
   auto file = std::make_shared<SoundFile>();
-  if (!file->open(path, error)) {
-    return Status::failure("cannot read the sound " + path + ": " + error);
+  if (const Status opened = file->open(path); !opened) {
+    return Status::failure("cannot read the sound " + path + ": " + opened.why());
   }
   if (file->rate() < kMinSoundRate) {
     return Status::failure(path + " is sampled at " + std::to_string(file->rate()) + " Hz; a video's sound needs " +
@@ -338,10 +339,11 @@ class Drawing {
     if (dir.empty()) {
       return Status::failure(noShaderDirMessage());
     }
-    ShaderSource source;
-    if (!findShaderSource(dir, source, error)) {
-      return Status::failure(error);
+    const Result<ShaderSource> found = findShaderSource(dir);
+    if (!found) {
+      return found.status();
     }
+    const ShaderSource& source = found.value();
     const Result<PictureSource> passes = readPictureSource(source, o_.channelSettings);
     if (!passes) {
       return passes.status();
@@ -681,12 +683,11 @@ Status placeTitle(const RenderOptions& o, const Sound& sound, const std::string&
   if (text.empty()) {
     return Status();
   }
-  TitleLayout title;
-  std::string error;
-  if (!layOutTitle(text, fontPath, o.width, o.height, o.titleAt, title, error)) {
-    return Status::failure(error);
+  const Result<TitleLayout> title = layOutTitle(text, fontPath, o.width, o.height, o.titleAt);
+  if (!title) {
+    return title.status();
   }
-  drawing.setTitle(title, first);
+  drawing.setTitle(title.value(), first);
   return Status();
 }
 
@@ -697,22 +698,23 @@ int runRender(const RenderOptions& given) {
   RenderOptions o = given;
   std::string error;
   if (!o.picture.empty()) {
-    GalleryPicture picture;
-    if (!findGalleryPicture(o.picture, picture, error)) {
-      return report(kExitUsage, error);
+    const Result<GalleryPicture> picture = findGalleryPicture(o.picture);
+    if (!picture) {
+      return report(kExitUsage, picture.why());
     }
-    o.shaders = picture.path;
+    o.shaders = picture.value().path;
   }
   const bool still = hasExtension(o.output, ".png");
   const std::string container = containerFor(o.output);
   if (const Status output = checkOutput(o, still, container); !output) {
     return report(kExitUsage, output.why());
   }
-  std::vector<Image> images;
-  std::string fontPath;
-  if (!loadImages(o.images, images, error) || (!o.title.empty() && !findTitleFont(o.font, fontPath, error))) {
-    return report(kExitUsage, error);
+  const Result<std::vector<Image>> images = loadImages(o.images);
+  const Result<std::string> font = o.title.empty() ? Result<std::string>(std::string()) : findTitleFont(o.font);
+  if (!images || !font) {
+    return report(kExitUsage, images ? font.why() : images.why());
   }
+  const std::string& fontPath = font.value();
   Result<Sound> sound = probeSound(o.sound);
   if (!sound) {
     return report(kExitFailure, sound.why());
@@ -722,7 +724,7 @@ int runRender(const RenderOptions& given) {
   if (!span || !checkFades(o, span.value(), still)) {
     return report(kExitUsage, span ? checkFades(o, span.value(), still).why() : span.why());
   }
-  Drawing drawing(o, clock, images);
+  Drawing drawing(o, clock, images.value());
   if (const Status opened = drawing.open(sound.value().file); !opened) {
     return report(kExitFailure, opened.why());
   }

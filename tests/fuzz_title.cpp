@@ -24,8 +24,9 @@ void check(bool ok) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static std::string font;
   if (font.empty()) {
-    std::string error;
-    check(findTitleFont("", font, error));
+    const Result<std::string> found = findTitleFont("");
+    check(found.ok());
+    font = found.value();
   }
   if (size < 2) {
     return 0;
@@ -33,12 +34,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int width = 16 + data[0] * 2;
   const int height = 16 + data[1] * 2;
   const std::string text(reinterpret_cast<const char*>(data + 2), size - 2);
-  TitleLayout layout;
-  std::string error;
-  if (!layOutTitle(text, font, width, height, TitlePlace::Bottom, layout, error)) {
-    check(!error.empty());
+  const Result<TitleLayout> laid = layOutTitle(text, font, width, height, TitlePlace::Bottom);
+  if (!laid) {
+    check(!laid.why().empty());
     return 0;
   }
+  const TitleLayout& layout = laid.value();
   const Image& image = layout.image;
   check(image.width > 0 && image.height > 0);
   check(image.rgba.size() == static_cast<size_t>(image.width) * static_cast<size_t>(image.height) * 4);

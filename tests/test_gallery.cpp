@@ -113,9 +113,9 @@ TEST_P(Gallery, NeverComputesANaNOrAnInfinity) {
   std::string error;
   ASSERT_TRUE(context.open(96, 64, error, true)) << error;
   Picture picture;
-  ShaderSource source;
-  ASSERT_TRUE(findShaderSource(path(), source, error)) << error;
-  const Result<PictureSource> passes = readPictureSource(source);
+  const Result<ShaderSource> source = findShaderSource(path());
+  ASSERT_TRUE(source) << source.why();
+  const Result<PictureSource> passes = readPictureSource(source.value());
   ASSERT_TRUE(passes) << passes.why();
   const Status built = picture.build(passes.value(), nullptr);
   ASSERT_TRUE(built) << built.why();

@@ -34,8 +34,8 @@ class SoundReading : public ::testing::Test {
   // The whole file through the studio's reader.
   static std::vector<float> readAll(const std::string& path, int& channels, int& rate) {
     SoundFile file;
-    std::string error;
-    EXPECT_TRUE(file.open(path, error)) << error;
+    const Status opened = file.open(path);
+    EXPECT_TRUE(opened.ok()) << opened.why();
     channels = file.channels();
     rate = file.rate();
     std::vector<float> all;
@@ -117,16 +117,16 @@ TEST_F(SoundReading, SeekingCompressedSoundMatchesReadingThrough) {
   EXPECT_EQ(whole.size(), 441000u * 2) << "the song is 10 s at 44.1 kHz";
   {
     SoundFile file;
-    std::string error;
-    ASSERT_TRUE(file.open(dir / "sweep.m4a", error)) << error;
+    const Status opened = file.open(dir / "sweep.m4a");
+    ASSERT_TRUE(opened.ok()) << opened.why();
     EXPECT_EQ(file.statedFrames(), 441000);
     EXPECT_EQ(countFrames(file), 441000);
   }
   for (const int64_t target : {int64_t{44100}, int64_t{3 * 44100 + 17}, int64_t{7 * 44100 + 1023}, int64_t{430000}}) {
     SCOPED_TRACE(target);
     SoundFile file;
-    std::string error;
-    ASSERT_TRUE(file.open(dir / "sweep.m4a", error)) << error;
+    const Status opened = file.open(dir / "sweep.m4a");
+    ASSERT_TRUE(opened.ok()) << opened.why();
     ASSERT_TRUE(file.seek(target));
     std::vector<float> got(8192 * 2);
     const int64_t n = file.readFloats(got.data(), 8192);

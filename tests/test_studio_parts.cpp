@@ -149,7 +149,8 @@ TEST(WindowReader, WindowsEqualTheLiveWindowOfTheWholeSound) {
     std::string error;
     ASSERT_TRUE(decodeSoundQuietly(path.c_str(), whole, error)) << error;
     WindowReader reader;
-    ASSERT_TRUE(reader.open(path, error)) << error;
+    const Status opened = reader.open(path);
+    ASSERT_TRUE(opened.ok()) << opened.why();
     const FrameClock clock({60, 1}, 44100);
     for (int64_t n = 0; clock.soundFrameAt(n) <= frames + 10; n += 7) {
       const int64_t at = clock.soundFrameAt(n);
@@ -169,7 +170,8 @@ TEST(SoundFile, FfmpegAndLibsndfileAgreeToTheBitOn16BitPcm) {
   std::string error;
   ASSERT_TRUE(decodeSoundQuietly((dir / "s.wav").c_str(), whole, error)) << error;
   FfmpegSound other;
-  ASSERT_TRUE(other.open(dir / "s.wav", error)) << error;
+  const Status opened = other.open(dir / "s.wav");
+  ASSERT_TRUE(opened.ok()) << opened.why();
   ASSERT_EQ(other.channels(), 2);
   ASSERT_EQ(other.rate(), 44100);
   std::vector<float> floats(60000 * 2);
@@ -230,12 +232,11 @@ TEST(Title, AMegabyteTagIsCutBeforeItIsShaped) {
   EXPECT_GE(characters, 198u);
   EXPECT_EQ(cut.substr(cut.size() - 3), "\xe2\x80\xa6");
   EXPECT_EQ(cut.find('\n'), std::string::npos);
-  std::string font;
-  std::string error;
-  ASSERT_TRUE(findTitleFont("", font, error)) << error;
-  TitleLayout layout;
-  ASSERT_TRUE(layOutTitle(huge, font, 1920, 1080, TitlePlace::Bottom, layout, error)) << error;
-  EXPECT_LE(layout.image.width, 1920);
+  const Result<std::string> font = findTitleFont("");
+  ASSERT_TRUE(font) << font.why();
+  const Result<TitleLayout> layout = layOutTitle(huge, font.value(), 1920, 1080, TitlePlace::Bottom);
+  ASSERT_TRUE(layout) << layout.why();
+  EXPECT_LE(layout.value().image.width, 1920);
   EXPECT_EQ(fitTitleLength("Artist \xe2\x80\x93 Song"), "Artist \xe2\x80\x93 Song");
 }
 

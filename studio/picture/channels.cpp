@@ -147,12 +147,11 @@ Status ChannelTextures::load(const PictureSource& source) {
       if (channel.kind != ChannelKind::File || files_.count({channel.file, channel.vflip}) > 0) {
         continue;
       }
-      Image image;
-      std::string error;
-      if (!loadImage(channel.file, image, error)) {
-        return Status::failure(pass.name + "'s channel: " + error);
+      const Result<Image> image = loadImage(channel.file);
+      if (!image) {
+        return Status::failure(pass.name + "'s channel " + channel.file + ": " + image.why());
       }
-      files_[{channel.file, channel.vflip}] = upload(image, channel.vflip);
+      files_[{channel.file, channel.vflip}] = upload(image.value(), channel.vflip);
     }
   }
   return Status();

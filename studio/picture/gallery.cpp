@@ -70,19 +70,17 @@ std::vector<GalleryPicture> galleryPictures() {
   return out;
 }
 
-bool findGalleryPicture(const std::string& name, GalleryPicture& out, std::string& error) {
+Result<GalleryPicture> findGalleryPicture(const std::string& name) {
   const std::vector<GalleryPicture> all = galleryPictures();
   for (const GalleryPicture& picture : all) {
     if (picture.name == name) {
-      out = picture;
-      return true;
+      return picture;
     }
   }
   std::string names;
   for (const GalleryPicture& picture : all) {
     names += (names.empty() ? "" : ", ") + picture.name;
   }
-  error = all.empty() ? galleryProblem()
-                      : "there is no picture called \"" + name + "\"; the pictures are " + names;
-  return false;
+  return Status::failure(all.empty() ? galleryProblem()
+                                     : "there is no picture called \"" + name + "\"; the pictures are " + names);
 }

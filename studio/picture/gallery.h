@@ -7,6 +7,8 @@
 // Threading: plain functions; any thread.
 #pragma once
 
+#include "base/status.h"
+
 #include <string>
 #include <vector>
 
@@ -23,5 +25,5 @@ std::vector<GalleryPicture> galleryPictures();
 std::string galleryProblem();
 // The folder they were found in ("" for none).
 std::string galleryFolder();
-// The picture called name; false with a line listing the names when there is none.
-bool findGalleryPicture(const std::string& name, GalleryPicture& out, std::string& error);
+// The picture called name; refused with a line listing the names when there is none.
+Result<GalleryPicture> findGalleryPicture(const std::string& name);

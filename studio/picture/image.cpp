@@ -154,17 +154,9 @@ bool decodePacket(const AVStream* stream, const AVPacket* packet, Image& out, st
 
 }  // namespace
 
-std::vector<uint8_t> rowsBottomUp(const Image& image) {
-  const size_t row = static_cast<size_t>(image.width) * 4;
-  std::vector<uint8_t> flipped(image.rgba.size());
-  for (int y = 0; y < image.height; ++y) {
-    std::copy_n(image.rgba.begin() + static_cast<ptrdiff_t>(row * static_cast<size_t>(image.height - 1 - y)), row,
-                flipped.begin() + static_cast<ptrdiff_t>(row * static_cast<size_t>(y)));
-  }
-  return flipped;
-}
+namespace {
 
-bool loadImage(const std::string& path, Image& out, std::string& error) {
+bool decodeImageFile(const std::string& path, Image& out, std::string& error) {
   struct stat info {};
   if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
     error = stat(path.c_str(), &info) != 0 ? "No such file or directory" : "it is not a regular file";
@@ -202,54 +194,74 @@ bool loadImage(const std::string& path, Image& out, std::string& error) {
   return decodePacket(input->streams[index], packet.get(), out, error);
 }
 
-bool loadCover(const std::string& soundPath, Image& out, std::string& error) {
+}  // namespace
+
+std::vector<uint8_t> rowsBottomUp(const Image& image) {
+  const size_t row = static_cast<size_t>(image.width) * 4;
+  std::vector<uint8_t> flipped(image.rgba.size());
+  for (int y = 0; y < image.height; ++y) {
+    std::copy_n(image.rgba.begin() + static_cast<ptrdiff_t>(row * static_cast<size_t>(image.height - 1 - y)), row,
+                flipped.begin() + static_cast<ptrdiff_t>(row * static_cast<size_t>(y)));
+  }
+  return flipped;
+}
+
+Result<Image> loadImage(const std::string& path) {
+  Image out;
+  std::string error;
+  if (!decodeImageFile(path, out, error)) {
+    return Status::failure(error);
+  }
+  return out;
+}
+
+Result<Image> loadCover(const std::string& soundPath) {
   std::string ignored;
   InputPtr input = openInput(soundPath, ignored, false);
   if (!input) {
-    return false;
+    return Image{};
   }
   for (unsigned i = 0; i < input->nb_streams; ++i) {
     const AVStream* stream = input->streams[i];
     if ((stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0 && stream->attached_pic.size > 0) {
       int width = 0;
       int height = 0;
-      if (statedSize(stream->attached_pic.data, static_cast<size_t>(stream->attached_pic.size), width, height) &&
-          sizeTooLarge(width, height, error)) {
-        return false;
+      std::string error;
+      Image out;
+      if ((statedSize(stream->attached_pic.data, static_cast<size_t>(stream->attached_pic.size), width, height) &&
+           sizeTooLarge(width, height, error)) ||
+          !decodePacket(stream, &stream->attached_pic, out, error)) {
+        return Status::failure(error);
       }
-      return decodePacket(stream, &stream->attached_pic, out, error);
+      return out;
     }
   }
-  return false;
+  return Image{};
 }
 
-bool loadImages(const std::vector<std::string>& paths, std::vector<Image>& out, std::string& error) {
+Result<std::vector<Image>> loadImages(const std::vector<std::string>& paths) {
   if (paths.size() > static_cast<size_t>(kMaxImages)) {
-    error = "--image is given " + std::to_string(paths.size()) + " times; a pair reads at most " +
-            std::to_string(kMaxImages);
-    return false;
+    return Status::failure("--image is given " + std::to_string(paths.size()) + " times; a pair reads at most " +
+                           std::to_string(kMaxImages));
   }
-  out.clear();
+  std::vector<Image> out;
   for (const std::string& path : paths) {
-    Image image;
-    std::string why;
-    if (!loadImage(path, image, why)) {
-      error = "--image " + path + ": " + why;
-      return false;
+    Result<Image> image = loadImage(path);
+    if (!image) {
+      return Status::failure("--image " + path + ": " + image.why());
     }
-    out.push_back(std::move(image));
+    out.push_back(std::move(image.value()));
   }
-  return true;
+  return out;
 }
 
 Image chooseCover(const std::string& soundPath, const std::vector<Image>& images, const Notes& notes) {
-  Image cover;
-  std::string error;
-  if (loadCover(soundPath, cover, error)) {
-    return cover;
+  Result<Image> cover = loadCover(soundPath);
+  if (cover && !cover.value().empty()) {
+    return std::move(cover.value());
   }
-  if (!error.empty() && notes) {
-    notes("the cover art in " + soundPath + " is skipped: " + error);
+  if (!cover && notes) {
+    notes("the cover art in " + soundPath + " is skipped: " + cover.why());
   }
   return images.empty() ? Image{} : images.front();
 }

@@ -24,17 +24,17 @@ struct Image {
 std::vector<uint8_t> rowsBottomUp(const Image& image);
 
 // Decodes the first picture of a file (PNG, JPEG, and whatever else FFmpeg
-// reads). False with the reason when it is missing, not a picture, or larger
-// than kMaxImageSide a side.
-bool loadImage(const std::string& path, Image& out, std::string& error);
+// reads); refused with the reason when it is missing, not a picture, or
+// larger than kMaxImageSide a side.
+Result<Image> loadImage(const std::string& path);
 
 // The cover art embedded in a sound file (FLAC picture, MP3 APIC, Vorbis
-// comment). Returns false with no error when there is none; with error set
-// when there is one that cannot be decoded.
-bool loadCover(const std::string& soundPath, Image& out, std::string& error);
+// comment): an empty image when there is none, refused when there is one
+// that cannot be decoded.
+Result<Image> loadCover(const std::string& soundPath);
 
-// The files of --image, in order. False with a line naming the file and why.
-bool loadImages(const std::vector<std::string>& paths, std::vector<Image>& out, std::string& error);
+// The files of --image, in order; refused with a line naming the file and why.
+Result<std::vector<Image>> loadImages(const std::vector<std::string>& paths);
 
 // What "cover" shows: the song's own cover art, else the first image, else
 // nothing. A cover that cannot be decoded is skipped, with a line to notes.

@@ -34,8 +34,8 @@ void main() {
 Overlay::Overlay() {
   // Our own shaders: they build wherever GL 4.5 does; if a driver refused
   // them the overlay would draw nothing, and ok() says so.
-  std::string error;
-  program_ = buildProgram(ShaderFile{"overlay (vertex stage)", kVertex}, ShaderFile{"overlay", kFragment}, error);
+  const Result<GLuint> program = buildProgram(ShaderFile{"overlay (vertex stage)", kVertex}, ShaderFile{"overlay", kFragment});
+  program_ = program ? program.value() : 0;
   rectAt_ = glGetUniformLocation(program_, "rect");
   opacityAt_ = glGetUniformLocation(program_, "opacity");
   GL_CALL(glGenVertexArrays(1, &vao_));

@@ -21,16 +21,6 @@ namespace {
 // and gigabytes compiling them.
 constexpr std::uintmax_t kMaxShaderBytes = 1 << 20;
 
-bool readText(const std::string& path, std::string& out, std::string& error) {
-  Result<std::string> text = readSmallFile(path, kMaxShaderBytes, "1 MB, too large for a shader");
-  if (!text) {
-    error = text.why();
-    return false;
-  }
-  out = std::move(text.value());
-  return true;
-}
-
 std::string infoLog(GLuint object, bool program) {
   GLint length = 0;
   if (program) {
@@ -75,15 +65,24 @@ void setTextureFilters(bool mipmapped) {
   GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE));
 }
 
-bool readShaderFile(const std::string& path, ShaderFile& out, std::string& error) {
-  out.path = path;
-  return readText(path, out.text, error);
+Result<ShaderFile> readShaderFile(const std::string& path) {
+  Result<std::string> text = readSmallFile(path, kMaxShaderBytes, "1 MB, too large for a shader");
+  if (!text) {
+    return text.status();
+  }
+  return ShaderFile{path, std::move(text.value())};
 }
 
-bool readShaderPair(const std::string& dir, ShaderFile& vertex, ShaderFile& fragment, std::string& error) {
-  vertex.path = dir + "/Quad.vert.glsl";
-  fragment.path = dir + "/Quad.frag.glsl";
-  return readText(vertex.path, vertex.text, error) && readText(fragment.path, fragment.text, error);
+Result<ShaderPair> readShaderPair(const std::string& dir) {
+  Result<ShaderFile> vertex = readShaderFile(dir + "/Quad.vert.glsl");
+  if (!vertex) {
+    return vertex.status();
+  }
+  Result<ShaderFile> fragment = readShaderFile(dir + "/Quad.frag.glsl");
+  if (!fragment) {
+    return fragment.status();
+  }
+  return ShaderPair{std::move(vertex.value()), std::move(fragment.value())};
 }
 
 namespace {
@@ -156,9 +155,8 @@ std::vector<uint8_t> readPixels(int width, int height) {
   return pixels;
 }
 
-GLuint buildProgram(const ShaderFile& vertex, const ShaderFile& fragment, std::string& error,
-                    const std::string& commonPath) {
-  error.clear();
+Result<GLuint> buildProgram(const ShaderFile& vertex, const ShaderFile& fragment, const std::string& commonPath) {
+  std::string error;
   const GLuint vs = compile(GL_VERTEX_SHADER, vertex, error, "");
   const GLuint fs = compile(GL_FRAGMENT_SHADER, fragment, error, commonPath);
   if (vs == 0 || fs == 0) {
@@ -168,7 +166,7 @@ GLuint buildProgram(const ShaderFile& vertex, const ShaderFile& fragment, std::s
     if (fs != 0) {
       glDeleteShader(fs);
     }
-    return 0;
+    return Status::failure(error);
   }
   const GLuint program = glCreateProgram();
   GL_CALL(glAttachShader(program, vs));
@@ -179,10 +177,9 @@ GLuint buildProgram(const ShaderFile& vertex, const ShaderFile& fragment, std::s
   GLint ok = 0;
   GL_CALL(glGetProgramiv(program, GL_LINK_STATUS, &ok));
   if (!ok) {
-    error = vertex.path + " + " + fragment.path + ": do not link\n" +
-            describeShaderLog(infoLog(program, true), fragment.path);
+    const std::string log = describeShaderLog(infoLog(program, true), fragment.path);
     glDeleteProgram(program);
-    return 0;
+    return Status::failure(vertex.path + " + " + fragment.path + ": do not link\n" + log);
   }
   return program;
 }
@@ -303,15 +300,14 @@ GLuint buildWithCubeChannel(const PassSource& given, std::array<Channel, 4>& cha
     }
     ShaderFile fragment = given.fragment;
     fragment.text.replace(at, declared.size(), "uniform samplerCube iChannel" + std::to_string(c) + ";\n");
-    std::string ignored;
-    const GLuint program = buildProgram(given.vertex, fragment, ignored, given.commonPath);
-    if (program != 0) {
+    const Result<GLuint> program = buildProgram(given.vertex, fragment, given.commonPath);
+    if (program) {
       channels[c] = siteDefaults(ChannelKind::Cube);
       if (notes) {
         notes(given.fragment.path + ": iChannel" + std::to_string(c) +
               " is read with a direction, as a cubemap: drawing a generated sky there");
       }
-      return program;
+      return program.value();
     }
   }
   return 0;
@@ -332,15 +328,15 @@ Status Picture::build(const PictureSource& source, const Notes& notes) {
     return fail(loaded.why());
   }
   for (const PassSource& given : source.passes) {
-    std::string error;
     Pass pass;
-    pass.program = buildProgram(given.vertex, given.fragment, error, given.commonPath);
+    const Result<GLuint> program = buildProgram(given.vertex, given.fragment, given.commonPath);
+    pass.program = program ? program.value() : 0;
     pass.channels = given.channels;
     if (pass.program == 0 && given.shadertoy) {
       pass.program = buildWithCubeChannel(given, pass.channels, notes);
     }
     if (pass.program == 0) {
-      return fail(error);
+      return fail(program.why());
     }
     pass.buffer = given.buffer;
     for (int c = 0; c < 4; ++c) {

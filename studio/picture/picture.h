@@ -41,22 +41,25 @@
 #include "picture/image.h"
 #include "picture/passes.h"
 
-// Reads one shader file: false with the reason (missing, a folder, over 1 MB).
-bool readShaderFile(const std::string& path, ShaderFile& out, std::string& error);
+// Reads one shader file; refused with the reason (missing, a folder, over 1 MB).
+Result<ShaderFile> readShaderFile(const std::string& path);
 
-// Reads DIR/Quad.vert.glsl and DIR/Quad.frag.glsl. False with the reason
+// DIR/Quad.vert.glsl and DIR/Quad.frag.glsl; refused with the reason
 // (naming the file) when either cannot be read.
-bool readShaderPair(const std::string& dir, ShaderFile& vertex, ShaderFile& fragment, std::string& error);
+struct ShaderPair {
+  ShaderFile vertex;
+  ShaderFile fragment;
+};
+Result<ShaderPair> readShaderPair(const std::string& dir);
 
 // The first line number of what a front end (Shadertoy's form) adds after a
 // user's file; a driver's line from here on is not one of the user's lines.
 constexpr int kWrapperLine = 9000000;
 
 // Compiles and links one program, the one way every program here is built
-// (pictures, the title overlay). 0 with the logs by file in error.
-// Lines of source string 1 (Common's code) are named by commonPath.
-GLuint buildProgram(const ShaderFile& vertex, const ShaderFile& fragment, std::string& error,
-                    const std::string& commonPath = "");
+// (pictures, the title overlay); refused with the logs by file. Lines of
+// source string 1 (Common's code) are named by commonPath.
+Result<GLuint> buildProgram(const ShaderFile& vertex, const ShaderFile& fragment, const std::string& commonPath = "");
 
 // Rewrites the GL driver's "0:12(5): error: …" lines as "FILE:12:5: error: …";
 // lines of source string 1 are commonPath's.

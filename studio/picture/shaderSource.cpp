@@ -94,13 +94,12 @@ std::string noShaderDirMessage() {
          "); give a folder holding Quad.vert.glsl and Quad.frag.glsl with --shaders";
 }
 
-bool findShaderSource(const std::string& path, ShaderSource& out, std::string& error) {
-  out = ShaderSource{};
+Result<ShaderSource> findShaderSource(const std::string& path) {
+  ShaderSource out;
   std::error_code ec;
   const auto status = fs::status(path, ec);
   if (!fs::exists(status)) {
-    error = "cannot read the shaders " + path + ": No such file or directory";
-    return false;
+    return Status::failure("cannot read the shaders " + path + ": No such file or directory");
   }
   if (fs::is_regular_file(status)) {
     const fs::path file(path);
@@ -108,16 +107,15 @@ bool findShaderSource(const std::string& path, ShaderSource& out, std::string& e
     out.folder = file.has_parent_path() ? file.parent_path().string() : ".";
     out.names = {file.filename().string()};
     out.file = path;
-    return true;
+    return out;
   }
   if (!fs::is_directory(status)) {
-    error = "cannot read the shaders " + path + ": not a file or a folder";
-    return false;
+    return Status::failure("cannot read the shaders " + path + ": not a file or a folder");
   }
   out.folder = path;
   if (isPairFolder(path)) {
     out.names = {"Quad.vert.glsl", "Quad.frag.glsl"};
-    return true;
+    return out;
   }
   bool image = false;
   for (const auto& entry : fs::directory_iterator(path, ec)) {
@@ -129,22 +127,21 @@ bool findShaderSource(const std::string& path, ShaderSource& out, std::string& e
     image = image || pass == "image";
   }
   if (!image) {
-    error = "cannot read the shaders in " + path +
-            ": it holds neither Quad.vert.glsl and Quad.frag.glsl nor Shadertoy's image.glsl (No such file or directory)";
-    return false;
+    return Status::failure("cannot read the shaders in " + path +
+            ": it holds neither Quad.vert.glsl and Quad.frag.glsl nor Shadertoy's image.glsl (No such file or directory)");
   }
   std::sort(out.names.begin(), out.names.end());
   out.form = ShaderForm::Folder;
-  return true;
+  return out;
 }
 
 std::vector<std::string> shaderFiles(const std::string& path, const std::vector<ChannelSetting>& settings) {
-  ShaderSource source;
-  std::string ignored;
   std::vector<std::string> files;
-  if (path.empty() || !findShaderSource(path, source, ignored)) {
+  const Result<ShaderSource> found = path.empty() ? Result<ShaderSource>(Status::failure("")) : findShaderSource(path);
+  if (!found) {
     return files;
   }
+  const ShaderSource& source = found.value();
   for (const std::string& name : source.names) {
     files.push_back(source.form == ShaderForm::Pair || source.form == ShaderForm::Folder ? source.folder + "/" + name
                                                                                          : source.file);
@@ -364,13 +361,12 @@ Result<ShadertoyShader> readShadertoy(const ShaderSource& source) {
   if (source.form == ShaderForm::Folder) {
     return readShadertoyFolder(source.folder);
   }
-  ShaderFile user;
-  std::string error;
-  if (!readShaderFile(source.file, user, error)) {
-    return Status::failure(error);
+  const Result<ShaderFile> user = readShaderFile(source.file);
+  if (!user) {
+    return user.status();
   }
   ShadertoyShader shader;
-  shader.passes.push_back(ShadertoyPass{"image", -1, source.file, user.text,
+  shader.passes.push_back(ShadertoyPass{"image", -1, source.file, user.value().text,
                                         {siteDefaults(ChannelKind::Music), siteDefaults(ChannelKind::Given, 0),
                                          siteDefaults(ChannelKind::Given, 1), siteDefaults(ChannelKind::Given, 2)}});
   return shader;
@@ -380,13 +376,15 @@ Result<ShadertoyShader> readShadertoy(const ShaderSource& source) {
 
 Result<PictureSource> readPictureSource(const ShaderSource& source, const std::vector<ChannelSetting>& settings) {
   PictureSource out;
-  std::string error;
   if (source.form == ShaderForm::Pair) {
     PassSource pass;
     pass.name = "image";
-    if (!readShaderPair(source.folder, pass.vertex, pass.fragment, error)) {
-      return Status::failure(error);
+    const Result<ShaderPair> pair = readShaderPair(source.folder);
+    if (!pair) {
+      return pair.status();
     }
+    pass.vertex = pair.value().vertex;
+    pass.fragment = pair.value().fragment;
     if (!settings.empty()) {
       return Status::failure("--channel is for Shadertoy's form; " + source.folder + " holds a shader pair");
     }

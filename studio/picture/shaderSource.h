@@ -38,9 +38,9 @@ struct ShaderSource {
 std::string defaultShaderDir();
 std::string noShaderDirMessage();
 
-// Works out the form of path. False with a line saying why (missing, a pair
-// half there, a folder of neither form, ...).
-bool findShaderSource(const std::string& path, ShaderSource& out, std::string& error);
+// Works out the form of path; refused with a line saying why (missing, a
+// pair half there, a folder of neither form, ...).
+Result<ShaderSource> findShaderSource(const std::string& path);
 
 // The paths of the files path's shaders are made of, with the images their
 // channels show ({} when it names none).

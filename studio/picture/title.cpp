@@ -131,17 +131,17 @@ std::vector<float> blur(const std::vector<float>& in, int width, int height, int
 
 }  // namespace
 
-bool findTitleFont(const std::string& requested, std::string& path, std::string& error) {
+Result<std::string> findTitleFont(const std::string& requested) {
+  std::string path;
   if (!requested.empty()) {
     struct stat info {};
     if (stat(requested.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-      error = "--font " + requested +
-              ": no such font file; give a TrueType or OpenType file, e.g. "
-              "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf, or leave --font out for the system's sans-serif";
-      return false;
+      return Status::failure("--font " + requested +
+                             ": no such font file; give a TrueType or OpenType file, e.g. "
+                             "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf, or leave --font out for the system's "
+                             "sans-serif");
     }
-    path = requested;
-    return true;
+    return requested;
   }
   FcConfig* config = FcInitLoadConfigAndFonts();
   FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>("sans-serif"));
@@ -159,10 +159,9 @@ bool findTitleFont(const std::string& requested, std::string& path, std::string&
   FcPatternDestroy(pattern);
   FcConfigDestroy(config);
   if (path.empty()) {
-    error = "no font found for the title; install one (e.g. fonts-dejavu-core) or give --font FILE";
-    return false;
+    return Status::failure("no font found for the title; install one (e.g. fonts-dejavu-core) or give --font FILE");
   }
-  return true;
+  return path;
 }
 
 std::string titleFromTags(const std::map<std::string, std::string>& tags) {
@@ -290,23 +289,21 @@ Image shade(const Mask& mask, int size) {
 
 }  // namespace
 
-bool layOutTitle(const std::string& given, const std::string& fontPath, int width, int height, TitlePlace place,
-                 TitleLayout& out, std::string& error) {
+Result<TitleLayout> layOutTitle(const std::string& given, const std::string& fontPath, int width, int height,
+                                TitlePlace place) {
+  TitleLayout out;
   const std::string text = fitTitleLength(given);
   if (words(text).empty()) {
-    error = "the title is empty";
-    return false;
+    return Status::failure("the title is empty");
   }
   FT_Library rawLibrary = nullptr;
   if (FT_Init_FreeType(&rawLibrary) != 0) {
-    error = "cannot start FreeType";
-    return false;
+    return Status::failure("cannot start FreeType");
   }
   Library library(rawLibrary);
   FT_Face rawFace = nullptr;
   if (FT_New_Face(library.get(), fontPath.c_str(), 0, &rawFace) != 0) {
-    error = "--font " + fontPath + ": not a font FreeType can read";
-    return false;
+    return Status::failure("--font " + fontPath + ": not a font FreeType can read");
   }
   Face face(rawFace);
   const int margin = std::max(4, width / 20);
@@ -314,9 +311,8 @@ bool layOutTitle(const std::string& given, const std::string& fontPath, int widt
   Font font;
   const Fitted fitted = fit(face.get(), font, text, room, height);
   if (fitted.lines.empty()) {
-    error = "the title does not fit a " + std::to_string(width) + "x" + std::to_string(height) +
-            " picture even at the smallest size (a word is wider than the picture, or it needs more than three lines)";
-    return false;
+    return Status::failure("the title does not fit a " + std::to_string(width) + "x" + std::to_string(height) +
+            " picture even at the smallest size (a word is wider than the picture, or it needs more than three lines)");
   }
   const int pad = std::max(2, fitted.size / 6);  // room for the shadow
   out.image = shade(rasterise(face.get(), font.get(), fitted.lines, room, pad), fitted.size);
@@ -327,5 +323,5 @@ bool layOutTitle(const std::string& given, const std::string& fontPath, int widt
   out.y = place == TitlePlace::Top ? edge : place == TitlePlace::Centre ? (height - h) / 2 : height - edge - h;
   out.x = std::clamp(out.x, 0, std::max(0, width - w));
   out.y = std::clamp(out.y, 0, std::max(0, height - h));
-  return true;
+  return out;
 }

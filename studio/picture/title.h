@@ -9,6 +9,8 @@
 // Threading: plain functions; any thread.
 #pragma once
 
+#include "base/status.h"
+
 #include <cstddef>
 #include <map>
 #include <string>
@@ -24,8 +26,8 @@ struct TitleLayout {
 };
 
 // The font file for `requested` (a file, or "" for the system's sans-serif).
-// False with a line naming what can be given.
-bool findTitleFont(const std::string& requested, std::string& path, std::string& error);
+// Refused with a line naming what can be given.
+Result<std::string> findTitleFont(const std::string& requested);
 
 // "Artist – Title" from a song's tags, or "" where it has neither.
 std::string titleFromTags(const std::map<std::string, std::string>& tags);
@@ -36,7 +38,7 @@ constexpr size_t kMaxTitleCharacters = 200;
 // text cut to kMaxTitleCharacters, control characters as spaces.
 std::string fitTitleLength(const std::string& text);
 
-// Lays out text (cut by fitTitleLength) for a width × height picture. False
-// with the reason.
-bool layOutTitle(const std::string& text, const std::string& fontPath, int width, int height, TitlePlace place,
-                 TitleLayout& out, std::string& error);
+// Lays out text (cut by fitTitleLength) for a width × height picture;
+// refused with the reason.
+Result<TitleLayout> layOutTitle(const std::string& text, const std::string& fontPath, int width, int height,
+                                TitlePlace place);

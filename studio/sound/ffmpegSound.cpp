@@ -36,13 +36,12 @@ FfmpegSound::~FfmpegSound() {
   av_channel_layout_uninit(&parts_->inLayout);
 }
 
-bool FfmpegSound::open(const std::string& path, std::string& error) {
+Status FfmpegSound::open(const std::string& path) {
   AVFormatContext* raw = nullptr;
   const std::string url = "file:" + path;
   int ret = avformat_open_input(&raw, url.c_str(), nullptr, nullptr);
   if (ret < 0) {
-    error = ffmpegReason(ret);
-    return false;
+    return Status::failure(ffmpegReason(ret));
   }
   parts_->input.reset(raw);
   recognised_ = true;
@@ -56,27 +55,23 @@ bool FfmpegSound::open(const std::string& path, std::string& error) {
     }
   }
   if ((ret = avformat_find_stream_info(raw, nullptr)) < 0) {
-    error = ffmpegReason(ret);
-    return false;
+    return Status::failure(ffmpegReason(ret));
   }
   const AVCodec* decoder = nullptr;
   stream_ = av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
   if (stream_ < 0 || decoder == nullptr) {
-    error = stream_ == AVERROR_DECODER_NOT_FOUND ? "no decoder for its sound" : "it holds no sound";
-    return false;
+    return Status::failure(stream_ == AVERROR_DECODER_NOT_FOUND ? "no decoder for its sound" : "it holds no sound");
   }
   parts_->codec.reset(avcodec_alloc_context3(decoder));
   parts_->frame.reset(av_frame_alloc());
   parts_->packet.reset(av_packet_alloc());
   if (!parts_->codec || !parts_->frame || !parts_->packet) {
-    error = "out of memory";
-    return false;
+    return Status::failure("out of memory");
   }
   AVCodecContext* codec = parts_->codec.get();
   if ((ret = avcodec_parameters_to_context(codec, raw->streams[stream_]->codecpar)) < 0 ||
       (ret = avcodec_open2(codec, decoder, nullptr)) < 0) {
-    error = "cannot open its sound decoder: " + ffmpegReason(ret);
-    return false;
+    return Status::failure("cannot open its sound decoder: " + ffmpegReason(ret));
   }
   channels_ = codec->ch_layout.nb_channels;
   rate_ = codec->sample_rate;
@@ -91,10 +86,9 @@ bool FfmpegSound::open(const std::string& path, std::string& error) {
     limit_ = av_rescale_q(stream->duration, stream->time_base, AVRational{1, rate_});
   }
   if (channels_ < 1 || rate_ < 1) {
-    error = "the file declares " + std::to_string(channels_) + " channels at " + std::to_string(rate_) + " Hz";
-    return false;
+    return Status::failure("the file declares " + std::to_string(channels_) + " channels at " + std::to_string(rate_) + " Hz");
   }
-  return true;
+  return Status();
 }
 
 // A converter from the frame's own format, layout and rate to interleaved

@@ -9,6 +9,8 @@
 // Threading: one thread at a time.
 #pragma once
 
+#include "base/status.h"
+
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -28,8 +30,8 @@ class FfmpegSound {
   FfmpegSound(const FfmpegSound&) = delete;
   FfmpegSound& operator=(const FfmpegSound&) = delete;
 
-  // False with FFmpeg's reason when the file holds no sound it can decode.
-  bool open(const std::string& path, std::string& error);
+  // Refused with FFmpeg's reason when the file holds no sound it can decode.
+  Status open(const std::string& path);
   // Whether the file was a container FFmpeg knows, whatever came after.
   bool recognised() const { return recognised_; }
   int channels() const { return channels_; }

@@ -24,34 +24,31 @@ Playback::~Playback() {
   }
 }
 
-bool Playback::open(const SoundData& sound, std::string& error) {
+Status Playback::open(const SoundData& sound) {
   {
     const QuietStderr quiet;  // ALSA's complaints when there is no sound card
     device_ = alcOpenDevice(nullptr);
   }
   if (device_ == nullptr) {
-    error = "cannot open the sound device";
-    return false;
+    return Status::failure("cannot open the sound device");
   }
   context_ = alcCreateContext(device_, nullptr);
   if (context_ == nullptr || !alcMakeContextCurrent(context_)) {
-    error = "cannot set up the sound device";
-    return false;
+    return Status::failure("cannot set up the sound device");
   }
   alGenBuffers(1, &buffer_);
   alGenSources(1, &source_);
-  if (!bufferSound(buffer_, sound, error)) {
-    return false;
+  if (std::string error; !bufferSound(buffer_, sound, error)) {
+    return Status::failure(error);
   }
   if (alGetError() != AL_NO_ERROR) {
-    error = "the sound device refused the sound";
-    return false;
+    return Status::failure("the sound device refused the sound");
   }
   frames_ = static_cast<int64_t>(sound.samples.size()) / sound.info.channels;
   alSourcei(source_, AL_BUFFER, static_cast<ALint>(buffer_));
   alSourcei(source_, AL_LOOPING, AL_TRUE);
   alSourcePlay(source_);
-  return true;
+  return Status();
 }
 
 int64_t Playback::position() const {

@@ -4,6 +4,8 @@
 // Threading: one thread. OpenAL mixes on its own; only the position crosses.
 #pragma once
 
+#include "base/status.h"
+
 #include <AL/al.h>
 #include <AL/alc.h>
 
@@ -19,8 +21,8 @@ class Playback {
   Playback(const Playback&) = delete;
   Playback& operator=(const Playback&) = delete;
 
-  // Opens the default device and starts the sound. False with the reason.
-  bool open(const SoundData& sound, std::string& error);
+  // Opens the default device and starts the sound; refused with the reason.
+  Status open(const SoundData& sound);
   // The frame that is playing.
   int64_t position() const;
   void seek(int64_t frame);

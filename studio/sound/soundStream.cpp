@@ -12,21 +12,18 @@
 #include "base/libraryLog.h"
 #include "sampleWindow.h"
 
-bool checkSoundPath(const std::string& path, std::string& error) {
+Status checkSoundPath(const std::string& path) {
   struct stat info {};
   if (stat(path.c_str(), &info) != 0) {
-    error = std::strerror(errno);
-    return false;
+    return Status::failure(std::strerror(errno));
   }
   if (S_ISDIR(info.st_mode)) {
-    error = "it is a directory";
-    return false;
+    return Status::failure("it is a directory");
   }
   if (!S_ISREG(info.st_mode)) {
-    error = "it is not a regular file (a pipe or a device); save the sound to a file first";
-    return false;
+    return Status::failure("it is not a regular file (a pipe or a device); save the sound to a file first");
   }
-  return true;
+  return Status();
 }
 
 SoundFile::~SoundFile() {
@@ -36,12 +33,12 @@ SoundFile::~SoundFile() {
   }
 }
 
-bool SoundFile::open(const std::string& path, std::string& error) {
+Status SoundFile::open(const std::string& path) {
   info_ = SF_INFO{};
   path_ = path;
   position_ = 0;
-  if (!checkSoundPath(path, error)) {
-    return false;
+  if (const Status usable = checkSoundPath(path); !usable) {
+    return usable;
   }
   file_ = sf_open(path.c_str(), SFM_READ, &info_);
   if (file_ != nullptr && (info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG) {
@@ -53,18 +50,17 @@ bool SoundFile::open(const std::string& path, std::string& error) {
   if (file_ == nullptr) {
     const std::string libsndfile = sf_strerror(nullptr);
     other_ = std::make_unique<FfmpegSound>();
-    std::string reason;
     clearLibraryDetail();
-    if (!other_->open(path, reason)) {
+    if (const Status opened = other_->open(path); !opened) {
       // The reason of the reader that knew the file best: FFmpeg's where it
       // knew the container (a video without sound), what FFmpeg's parser
       // said where it broke off (an m4a cut short), else libsndfile's.
       const std::string detail = takeLibraryDetail();
-      error = other_->recognised() ? reason
-              : !detail.empty()    ? "it is damaged or cut short (" + detail + ")"
-                                   : libsndfile;
+      const std::string why = other_->recognised() ? opened.why()
+                              : !detail.empty()    ? "it is damaged or cut short (" + detail + ")"
+                                                   : libsndfile;
       other_.reset();
-      return false;
+      return Status::failure(why);
     }
     info_ = SF_INFO{};
     info_.channels = other_->channels();
@@ -72,11 +68,10 @@ bool SoundFile::open(const std::string& path, std::string& error) {
     info_.format = SF_FORMAT_FLOAT;
   }
   if (info_.channels < 1 || info_.samplerate < 1) {
-    error = "the file declares " + std::to_string(info_.channels) + " channels at " +
-            std::to_string(info_.samplerate) + " Hz";
-    return false;
+    return Status::failure("the file declares " + std::to_string(info_.channels) + " channels at " +
+            std::to_string(info_.samplerate) + " Hz");
   }
-  return true;
+  return Status();
 }
 
 bool SoundFile::seek(int64_t frame) {
@@ -98,8 +93,7 @@ bool SoundFile::seek(int64_t frame) {
   if (other_) {
     // From the start again, where the container cannot seek (or near the start).
     other_ = std::make_unique<FfmpegSound>();
-    std::string ignored;
-    if (!other_->open(path_, ignored)) {
+    if (!other_->open(path_)) {
       return false;
     }
   }
@@ -173,19 +167,17 @@ std::map<std::string, std::string> SoundFile::tags() const {
   return out;
 }
 
-bool decodeWholeSound(const std::string& path, SoundData& out, std::string& error,
-                      std::map<std::string, std::string>* tags) {
+Status decodeWholeSound(const std::string& path, SoundData& out, std::map<std::string, std::string>* tags) {
   SoundFile file;
-  if (!file.open(path, error)) {
-    return false;
+  if (const Status opened = file.open(path); !opened) {
+    return opened;
   }
   if (tags != nullptr) {
     *tags = file.tags();
   }
   // Decided from the length the container states, before decoding hours of it.
   if (file.statedFrames() > kMaxSoundValues / file.channels()) {
-    error = "it is longer than can be played in one piece";
-    return false;
+    return Status::failure("it is longer than can be played in one piece");
   }
   out.samples.clear();
   out.info = SF_INFO{};
@@ -197,8 +189,7 @@ bool decodeWholeSound(const std::string& path, SoundData& out, std::string& erro
   int64_t frames = 0;
   for (;;) {
     if (static_cast<int64_t>(out.samples.size() + kChunk * channels) > kMaxSoundValues) {
-      error = "it is longer than can be played in one piece";
-      return false;
+      return Status::failure("it is longer than can be played in one piece");
     }
     out.samples.resize(static_cast<size_t>(frames + kChunk) * channels);
     const int64_t got = file.readShorts(out.samples.data() + static_cast<size_t>(frames) * channels, kChunk, scratch);
@@ -209,7 +200,7 @@ bool decodeWholeSound(const std::string& path, SoundData& out, std::string& erro
   }
   out.samples.resize(static_cast<size_t>(frames) * channels);
   out.info.frames = frames;
-  return true;
+  return Status();
 }
 
 int64_t countFrames(SoundFile& file) {
@@ -230,9 +221,9 @@ int64_t countFrames(SoundFile& file) {
   return total;
 }
 
-bool WindowReader::open(const std::string& path, std::string& error) {
+Status WindowReader::open(const std::string& path) {
   file_ = std::make_unique<SoundFile>();
-  return file_->open(path, error);
+  return file_->open(path);
 }
 
 void WindowReader::use(std::shared_ptr<SoundFile> file) {

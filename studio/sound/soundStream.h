@@ -34,10 +34,10 @@ constexpr int kMinSoundRate = 8000;
 // infinity or 1e30 would break the sound encoder.
 constexpr float kMaxSampleValue = 16.0f;
 
-// False with a plain reason when path is not a regular file that can be
+// Refused with a plain reason when path is not a regular file that can be
 // opened: missing, a folder, a pipe or a device (which could be read only
 // once, or block for ever waiting for a writer).
-bool checkSoundPath(const std::string& path, std::string& error);
+Status checkSoundPath(const std::string& path);
 
 class SoundFile {
  public:
@@ -46,8 +46,8 @@ class SoundFile {
   SoundFile(const SoundFile&) = delete;
   SoundFile& operator=(const SoundFile&) = delete;
 
-  // False with the reason, or with why the format cannot be used.
-  bool open(const std::string& path, std::string& error);
+  // Refused with the reason, or with why the format cannot be used.
+  Status open(const std::string& path);
   // Moves to frame; reads and drops frames where the format cannot seek.
   bool seek(int64_t frame);
   // Interleaved floats, -1 .. 1 at full scale, NaN as 0 and anything beyond
@@ -80,9 +80,8 @@ class SoundFile {
 };
 
 // A whole sound in memory, for play: through SoundFile, so play reads what
-// render reads. False with the reason (also when it is too long to play).
-bool decodeWholeSound(const std::string& path, SoundData& out, std::string& error,
-                      std::map<std::string, std::string>* tags = nullptr);
+// render reads. Refused with the reason (also when it is too long to play).
+Status decodeWholeSound(const std::string& path, SoundData& out, std::map<std::string, std::string>* tags = nullptr);
 
 // The frames the file holds: the length its container states where FFmpeg
 // trusts it, else read to its end (a header may claim hours a file does not hold).
@@ -92,7 +91,7 @@ int64_t countFrames(SoundFile& file);
 // only move forward.
 class WindowReader : public SoundSource {
  public:
-  bool open(const std::string& path, std::string& error);
+  Status open(const std::string& path);
   // Reads a file opened already (the one the length was counted with).
   void use(std::shared_ptr<SoundFile> file);
   // Starts reading so that frames from `frame` on can be asked for (the
