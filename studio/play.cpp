@@ -179,7 +179,7 @@ class FrameTimeLog {
       }
     }
     if (error.empty()) {
-      file.commit(error);
+      error = file.commit().why();
     }
     if (!error.empty()) {
       std::cerr << "vrax-studio: " << error << std::endl;
@@ -231,14 +231,13 @@ class Window {
       glfwTerminate();
     }
   }
-  bool open(int width, int height, const std::string& title, Keys* keys, std::string& error) {
+  Status open(int width, int height, const std::string& title, Keys* keys) {
     {
       const QuietStderr quiet;  // Mesa's and X's own complaints
       initialised_ = glfwInit() == GLFW_TRUE;
     }
     if (!initialised_) {
-      error = "cannot open a window: no display (is DISPLAY set?)";
-      return false;
+      return Status::failure("cannot open a window: no display (is DISPLAY set?)");
     }
     glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 4);
     glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 5);
@@ -246,18 +245,16 @@ class Window {
     glfwWindowHint(GLFW_RESIZABLE, GLFW_TRUE);
     window_ = glfwCreateWindow(width, height, title.c_str(), nullptr, nullptr);
     if (window_ == nullptr) {
-      error = "cannot open an OpenGL 4.5 core window";
-      return false;
+      return Status::failure("cannot open an OpenGL 4.5 core window");
     }
     glfwMakeContextCurrent(window_);
     if (!gladLoadGL(glfwGetProcAddress)) {
-      error = "cannot load the OpenGL entry points";
-      return false;
+      return Status::failure("cannot load the OpenGL entry points");
     }
     glfwSwapInterval(1);
     glfwSetWindowUserPointer(window_, keys);
     glfwSetKeyCallback(window_, onKey);
-    return true;
+    return Status();
   }
   void toggleFullScreen() {
     GLFWmonitor* monitor = glfwGetWindowMonitor(window_);
@@ -359,14 +356,13 @@ class WatchedShaders {
 class ShownPicture {
  public:
   // At start a pair that does not build still shows (plainly, until a good
-  // save); when stepping, one that does not build is not shown: false with why.
-  static std::unique_ptr<ShownPicture> open(const std::string& path, const std::string& name, Picture& picture,
-                                            const std::vector<ChannelSetting>& settings, bool atStart,
-                                            std::string& error) {
+  // save); when stepping, one that does not build is not shown: refused with why.
+  static Result<std::unique_ptr<ShownPicture>> open(const std::string& path, const std::string& name,
+                                                    Picture& picture, const std::vector<ChannelSetting>& settings,
+                                                    bool atStart) {
     const Result<ShaderSource> found = findShaderSource(path);
     if (!found) {
-      error = found.why();
-      return nullptr;
+      return found.status();
     }
     const ShaderSource& source = found.value();
     auto shown = std::unique_ptr<ShownPicture>(new ShownPicture(source, settings, name));
@@ -376,8 +372,7 @@ class ShownPicture {
       const Result<PictureSource> passes = readPictureSource(source, settings);
       const Status built = passes ? picture.build(passes.value(), say) : passes.status();
       if (!built) {
-        error = built.why();
-        return nullptr;
+        return built;
       }
     }
     if (!shown->watcher_.watching()) {
@@ -423,13 +418,12 @@ class GalleryCursor {
     const int count = static_cast<int>(all_.size());
     for (int tries = 0; tries < count; ++tries) {
       at_ = ((at_ + direction) % count + count) % count;
-      std::string error;
-      auto shown = ShownPicture::open(all_[at_].path, all_[at_].name, picture, {}, false, error);
+      Result<std::unique_ptr<ShownPicture>> shown = ShownPicture::open(all_[at_].path, all_[at_].name, picture, {}, false);
       if (shown) {
         std::cout << "Showing " << all_[at_].name << ": " << all_[at_].about << std::endl;
-        return shown;
+        return std::move(shown.value());
       }
-      const std::string first = error.substr(0, error.find('\n'));
+      const std::string first = shown.why().substr(0, shown.why().find('\n'));
       std::cerr << "vrax-studio: skipping the picture " << all_[at_].name << ": " << first << std::endl;
     }
     return nullptr;
@@ -458,34 +452,35 @@ void saveShot(int width, int height, const std::string& stem, double seconds) {
   for (int n = 2; std::filesystem::exists(path, ec); ++n) {
     path = "shots/" + stem + "-" + position + "-" + std::to_string(n) + ".png";
   }
-  std::string error;
   PendingFile file(path, false);
-  if (!writePng(file.path(), pixels.data(), width, height, error) || !file.commit(error)) {
-    std::cerr << "vrax-studio: could not save the picture: " << error << std::endl;
+  Status saved = writePng(file.path(), pixels.data(), width, height);
+  if (saved) {
+    saved = file.commit();
+  }
+  if (!saved) {
+    std::cerr << "vrax-studio: could not save the picture: " << saved.why() << std::endl;
     return;
   }
   std::cout << "Saved " << path << std::endl;
 }
 
 // The picture play starts with: --picture by name, --shaders, or the shipped pair.
-std::unique_ptr<ShownPicture> openFirstPicture(const PlayOptions& o, Picture& picture, std::string& error) {
+Result<std::unique_ptr<ShownPicture>> openFirstPicture(const PlayOptions& o, Picture& picture) {
   if (!o.picture.empty()) {
     const Result<GalleryPicture> chosen = findGalleryPicture(o.picture);
     if (!chosen) {
-      error = chosen.why();
-      return nullptr;
+      return chosen.status();
     }
-    return ShownPicture::open(chosen.value().path, chosen.value().name, picture, o.channelSettings, true, error);
+    return ShownPicture::open(chosen.value().path, chosen.value().name, picture, o.channelSettings, true);
   }
   const std::string dir = o.shaders.empty() ? defaultShaderDir() : o.shaders;
   if (dir.empty()) {
-    error = noShaderDirMessage();
-    return nullptr;
+    return Status::failure(noShaderDirMessage());
   }
   // The shipped pair is the gallery's ring; a pair of one's own (./Shaders) is named by its folder.
   const bool shipped = o.shaders.empty() && dir != "Shaders";
   return ShownPicture::open(dir, shipped ? "ring" : o.shaders.empty() ? "Shaders" : "", picture, o.channelSettings,
-                            true, error);
+                            true);
 }
 
 // --title in the window: laid out again whenever the window changes size,
@@ -528,7 +523,6 @@ class Listening {
   // The capture device, or the song decoded and playing; an exit status to
   // leave with, or nothing to go on.
   std::optional<int> open() {
-    std::string error;
     if (o_.capture) {
       const std::string device = o_.captureDevice.empty() ? monitorOrDefault() : o_.captureDevice;
       const auto names = captureDevices();
@@ -614,7 +608,6 @@ class Session {
 
   // An exit status to leave with, or nothing to go on.
   std::optional<int> open() {
-    std::string error;
     Result<std::vector<Image>> images = loadImages(o_.images);
     if (!images) {
       return report(kExitUsage, images.why());
@@ -637,16 +630,18 @@ class Session {
         return report(kExitUsage, fits.why());
       }
     }
-    if (!window_.open(o_.width, o_.height, sound_.name(), &keys_, error)) {
-      return report(kExitFailure, error);
+    if (const Status opened = window_.open(o_.width, o_.height, sound_.name(), &keys_); !opened) {
+      return report(kExitFailure, opened.why());
     }
     picture_ = std::make_unique<Picture>();
     title_ = std::make_unique<WindowTitle>(titleText, fontPath_, o_.titleAt);
     gallery_ = std::make_unique<GalleryCursor>(o_.shaders.empty() ? galleryPictures() : std::vector<GalleryPicture>{},
                                                o_.picture.empty() ? "ring" : o_.picture);
-    if ((shown_ = openFirstPicture(o_, *picture_, error)) == nullptr) {
-      return report(o_.picture.empty() ? kExitFailure : kExitUsage, error);
+    Result<std::unique_ptr<ShownPicture>> first = openFirstPicture(o_, *picture_);
+    if (!first) {
+      return report(o_.picture.empty() ? kExitFailure : kExitUsage, first.why());
     }
+    shown_ = std::move(first.value());
     for (size_t i = 0; i < images_.size(); ++i) {
       picture_->setImage(static_cast<int>(i), images_[i]);
     }

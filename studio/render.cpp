@@ -122,7 +122,6 @@ class SoundFeed {
   // Encodes the sound up to (not including) sound frame `until`.
   Status upTo(int64_t until) {
     until = std::min(until, span_.soundEnd);
-    std::string error;
     while (done_ < until) {
       const int64_t want = std::min<int64_t>(until - done_, 8192);
       chunk_.resize(static_cast<size_t>(want * sound_.channels));
@@ -133,8 +132,8 @@ class SoundFeed {
         got = want;
       }
       fade(got);
-      if (!encoder_.writeSound(chunk_.data(), got, error)) {
-        return Status::failure(error);
+      if (Status written = encoder_.writeSound(chunk_.data(), got); !written) {
+        return written;
       }
       done_ += got;
     }
@@ -240,7 +239,6 @@ class EncoderThread {
     if (Status opened = sound_.open(); !opened) {
       return opened;
     }
-    std::string error;
     std::vector<uint8_t> pixels;
     int64_t n = span_.first;
     while (filled_.pop(pixels)) {
@@ -248,8 +246,8 @@ class EncoderThread {
       if (gain < 1.0) {
         darken(pixels, gain);
       }
-      if (!encoder_.writePicture(pixels.data(), error)) {
-        return Status::failure(error);
+      if (Status written = encoder_.writePicture(pixels.data()); !written) {
+        return written;
       }
       if (Status sound = sound_.upTo(clock_.soundFrameAt(n + 1)); !sound) {
         return sound;
@@ -261,7 +259,7 @@ class EncoderThread {
     if (Status sound = sound_.upTo(n == span_.end ? span_.soundEnd : clock_.soundFrameAt(n)); !sound) {
       return sound;
     }
-    return encoder_.finish(error) ? Status() : Status::failure(error);
+    return encoder_.finish();
   }
 
   Encoder& encoder_;
@@ -330,9 +328,8 @@ class Drawing {
       : o_(o), clock_(clock), images_(images), analysis_(static_cast<int>(clock.rate())) {}
 
   Status open(std::shared_ptr<SoundFile> sound) {
-    std::string error;
-    if (!context_.open(o_.width, o_.height, error)) {
-      return Status::failure(error);
+    if (Status opened = context_.open(o_.width, o_.height); !opened) {
+      return opened;
     }
     picture_ = std::make_unique<Picture>();
     const std::string dir = o_.shaders.empty() ? defaultShaderDir() : o_.shaders;
@@ -463,15 +460,17 @@ bool preRoll(const RenderOptions& o, const Span& span, Drawing& drawing) {
 
 int writeStill(const RenderOptions& o, const FrameClock& clock, const Span& span, Drawing& drawing) {
   PendingFile file(o.output, o.overwrite);
-  std::string error;
   drawing.draw(span.first);
   const std::vector<uint8_t> pixels = readPixels(o.width, o.height);
   if (glErrorsReported() > 0) {
     return report(kExitFailure, "the GL driver reported errors while drawing (above); nothing written");
   }
-  if (!writePng(file.path(), pixels.data(), o.width, o.height, error, outputName(o.output), o.transparent) ||
-      !file.commit(error)) {
-    return report(kExitFailure, error);
+  Status written = writePng(file.path(), pixels.data(), o.width, o.height, outputName(o.output), o.transparent);
+  if (written) {
+    written = file.commit();
+  }
+  if (!written) {
+    return report(kExitFailure, written.why());
   }
   if (!o.quiet) {
     std::cerr << "Wrote " << o.output << ": the frame at " << clock.seconds(span.first) << " s, " << o.width << "x"
@@ -555,12 +554,11 @@ Result<int64_t> drawFrames(const RenderOptions& o, const Span& span, Drawing& dr
 // What a finished or stopped render says, and its exit status.
 int concludeVideo(const RenderOptions& o, PendingFile& file, int64_t drawn, double wall) {
   const bool wasInterrupted = interrupted();
-  std::string error;
   if (wasInterrupted && drawn == 0) {
     return report(kExitInterrupted, "interrupted before the first frame; nothing written");
   }
-  if (!file.commit(error)) {
-    return report(kExitFailure, error);
+  if (const Status committed = file.commit(); !committed) {
+    return report(kExitFailure, committed.why());
   }
   const double seconds = static_cast<double>(drawn) / o.fps.value();
   if (wasInterrupted) {
@@ -584,10 +582,9 @@ int writeVideo(const RenderOptions& o, const Sound& sound, const FrameClock& clo
                const std::string& container, Drawing& drawing) {
   PendingFile file(o.output, o.overwrite);
   Encoder encoder;
-  std::string error;
   clearLibraryDetail();
-  if (!encoder.open(encoderSettings(o, sound, clock, span, container, file.path()), error)) {
-    return report(kExitFailure, withLibraryDetail(error));
+  if (const Status opened = encoder.open(encoderSettings(o, sound, clock, span, container, file.path())); !opened) {
+    return report(kExitFailure, withLibraryDetail(opened.why()));
   }
   Progress progress(span.end - span.first, o.fps.value(), o.quiet);
   const bool handed = drawing.tapsSound();
@@ -696,7 +693,6 @@ Status placeTitle(const RenderOptions& o, const Sound& sound, const std::string&
 int runRender(const RenderOptions& given) {
   catchInterrupts();
   RenderOptions o = given;
-  std::string error;
   if (!o.picture.empty()) {
     const Result<GalleryPicture> picture = findGalleryPicture(o.picture);
     if (!picture) {

@@ -70,8 +70,8 @@ TEST(PendingFile, CommitsUnderTheTargetNameOrLeavesNothing) {
   {
     PendingFile file(target, false);
     vt::writeText(file.path(), "video");
-    std::string error;
-    ASSERT_TRUE(file.commit(error)) << error;
+    const Status committed = file.commit();
+    ASSERT_TRUE(committed) << committed.why();
   }
   EXPECT_EQ(vt::readText(target), "video");
   {
@@ -79,10 +79,10 @@ TEST(PendingFile, CommitsUnderTheTargetNameOrLeavesNothing) {
     // the new file, under a numbered name that is no leftover's.
     PendingFile file(target, false);
     vt::writeText(file.path(), "second");
-    std::string error;
-    EXPECT_FALSE(file.commit(error));
-    EXPECT_NE(error.find("appeared"), std::string::npos);
-    EXPECT_NE(error.find(dir / "out (2).mp4"), std::string::npos) << error;
+    const Status committed = file.commit();
+    EXPECT_FALSE(committed);
+    EXPECT_NE(committed.why().find("appeared"), std::string::npos);
+    EXPECT_NE(committed.why().find(dir / "out (2).mp4"), std::string::npos) << committed.why();
     EXPECT_EQ(vt::readText(target), "video");
     EXPECT_EQ(vt::readText(dir / "out (2).mp4"), "second");
     EXPECT_FALSE(std::filesystem::exists(file.path()));
@@ -91,8 +91,8 @@ TEST(PendingFile, CommitsUnderTheTargetNameOrLeavesNothing) {
   {
     PendingFile file(target, true);
     vt::writeText(file.path(), "third");
-    std::string error;
-    ASSERT_TRUE(file.commit(error)) << error;
+    const Status committed = file.commit();
+    ASSERT_TRUE(committed) << committed.why();
     EXPECT_EQ(vt::readText(target), "third");
   }
 }

@@ -54,56 +54,58 @@ bool statedSize(const uint8_t* data, size_t size, int& width, int& height) {
   return false;
 }
 
-bool sizeTooLarge(int width, int height, std::string& error) {
+// Refused when a side is past kMaxImageSide.
+Status checkSize(int width, int height) {
   if (width > kMaxImageSide || height > kMaxImageSide) {
-    error = "it is " + std::to_string(width) + "x" + std::to_string(height) + ", larger than " +
-            std::to_string(kMaxImageSide) + " a side";
-    return true;
+    return Status::failure("it is " + std::to_string(width) + "x" + std::to_string(height) + ", larger than " +
+                           std::to_string(kMaxImageSide) + " a side");
   }
-  return false;
+  return Status();
 }
 
-bool headerTooLarge(const std::string& path, std::string& error) {
+// Refused when the header states a size past kMaxImageSide: decoding it
+// would take gigabytes before the decoded size could be checked.
+Status checkStatedSize(const uint8_t* data, size_t size) {
+  int width = 0;
+  int height = 0;
+  return statedSize(data, size, width, height) ? checkSize(width, height) : Status();
+}
+
+Status checkHeader(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   std::vector<uint8_t> head(65536);
   file.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
-  int width = 0;
-  int height = 0;
-  return statedSize(head.data(), static_cast<size_t>(file.gcount()), width, height) &&
-         sizeTooLarge(width, height, error);
+  return checkStatedSize(head.data(), static_cast<size_t>(file.gcount()));
 }
 
 // The file opened; its streams probed unless only the header's attached
 // pictures are wanted (probing decodes them, whatever their size).
-InputPtr openInput(const std::string& path, std::string& error, bool probe = true) {
+Result<InputPtr> openInput(const std::string& path, bool probe = true) {
   AVFormatContext* raw = nullptr;
   const std::string url = "file:" + path;
   const int ret = avformat_open_input(&raw, url.c_str(), nullptr, nullptr);
   if (ret < 0) {
-    error = ffmpegReason(ret);
-    return nullptr;
+    return Status::failure(ffmpegReason(ret));
   }
   InputPtr input(raw);
   if (probe && avformat_find_stream_info(input.get(), nullptr) < 0) {
-    error = "cannot make sense of its contents";
-    return nullptr;
+    return Status::failure("cannot make sense of its contents");
   }
   return input;
 }
 
 // Decodes one packet of stream into RGBA.
-bool decodePacket(const AVStream* stream, const AVPacket* packet, Image& out, std::string& error) {
+Result<Image> decodePacket(const AVStream* stream, const AVPacket* packet) {
+  Image out;
   const AVCodec* decoder = avcodec_find_decoder(stream->codecpar->codec_id);
   if (decoder == nullptr) {
-    error = "no decoder for its picture format";
-    return false;
+    return Status::failure("no decoder for its picture format");
   }
   CodecPtr codec(avcodec_alloc_context3(decoder));
   FramePtr frame(av_frame_alloc());
   if (!codec || !frame || avcodec_parameters_to_context(codec.get(), stream->codecpar) < 0 ||
       avcodec_open2(codec.get(), decoder, nullptr) < 0) {
-    error = "cannot open its picture decoder";
-    return false;
+    return Status::failure("cannot open its picture decoder");
   }
   int ret = avcodec_send_packet(codec.get(), packet);
   if (ret >= 0) {
@@ -111,36 +113,34 @@ bool decodePacket(const AVStream* stream, const AVPacket* packet, Image& out, st
     ret = avcodec_receive_frame(codec.get(), frame.get());
   }
   if (ret < 0) {
-    error = "not a picture: it does not decode (" + ffmpegReason(ret) + ")";
-    return false;
+    return Status::failure("not a picture: it does not decode (" + ffmpegReason(ret) + ")");
   }
   if (frame->width < 1 || frame->height < 1 || frame->width > kMaxImageSide || frame->height > kMaxImageSide) {
-    error = "it is " + std::to_string(frame->width) + "x" + std::to_string(frame->height) + ", larger than " +
-            std::to_string(kMaxImageSide) + " a side";
-    return false;
+    return Status::failure("it is " + std::to_string(frame->width) + "x" + std::to_string(frame->height) + ", larger than " +
+            std::to_string(kMaxImageSide) + " a side");
   }
   ScalerPtr scaler(sws_getContext(
       frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), frame->width, frame->height,
       AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr));
   if (!scaler) {
-    error = "cannot convert its pixels";
-    return false;
+    return Status::failure("cannot convert its pixels");
   }
   // Into a frame of FFmpeg's own padded layout (swscale may write past a
   // tight row), then row by row into the picture.
   FramePtr converted(av_frame_alloc());
   if (!converted) {
-    error = "out of memory";
-    return false;
+    return Status::failure("out of memory");
   }
   converted->format = AV_PIX_FMT_RGBA;
   converted->width = frame->width;
   converted->height = frame->height;
   if (av_frame_get_buffer(converted.get(), 0) < 0) {
-    error = "out of memory";
-    return false;
+    return Status::failure("out of memory");
   }
-  sws_scale(scaler.get(), frame->data, frame->linesize, 0, frame->height, converted->data, converted->linesize);
+  if (sws_scale(scaler.get(), frame->data, frame->linesize, 0, frame->height, converted->data, converted->linesize) <=
+      0) {
+    return Status::failure("cannot convert its pixels");
+  }
   out.width = frame->width;
   out.height = frame->height;
   const size_t row = static_cast<size_t>(out.width) * 4;
@@ -149,52 +149,11 @@ bool decodePacket(const AVStream* stream, const AVPacket* packet, Image& out, st
     std::copy_n(converted->data[0] + static_cast<ptrdiff_t>(y) * converted->linesize[0], row,
                 out.rgba.begin() + static_cast<ptrdiff_t>(row * static_cast<size_t>(y)));
   }
-  return true;
+  return out;
 }
 
 }  // namespace
 
-namespace {
-
-bool decodeImageFile(const std::string& path, Image& out, std::string& error) {
-  struct stat info {};
-  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-    error = stat(path.c_str(), &info) != 0 ? "No such file or directory" : "it is not a regular file";
-    return false;
-  }
-  if (headerTooLarge(path, error)) {
-    return false;
-  }
-  InputPtr input = openInput(path, error);
-  if (!input) {
-    error = "not a picture (" + error + ")";
-    return false;
-  }
-  const int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-  if (index < 0) {
-    error = "not a picture";
-    return false;
-  }
-  PacketPtr packet(av_packet_alloc());
-  if (!packet) {
-    error = "out of memory";
-    return false;
-  }
-  for (;;) {
-    const int ret = av_read_frame(input.get(), packet.get());
-    if (ret < 0) {
-      error = "holds no picture";
-      return false;
-    }
-    if (packet->stream_index == index) {
-      break;
-    }
-    av_packet_unref(packet.get());
-  }
-  return decodePacket(input->streams[index], packet.get(), out, error);
-}
-
-}  // namespace
 
 std::vector<uint8_t> rowsBottomUp(const Image& image) {
   const size_t row = static_cast<size_t>(image.width) * 4;
@@ -207,33 +166,49 @@ std::vector<uint8_t> rowsBottomUp(const Image& image) {
 }
 
 Result<Image> loadImage(const std::string& path) {
-  Image out;
-  std::string error;
-  if (!decodeImageFile(path, out, error)) {
-    return Status::failure(error);
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    return Status::failure(stat(path.c_str(), &info) != 0 ? "No such file or directory" : "it is not a regular file");
   }
-  return out;
+  if (const Status size = checkHeader(path); !size) {
+    return size;
+  }
+  Result<InputPtr> input = openInput(path);
+  if (!input) {
+    return Status::failure("not a picture (" + input.why() + ")");
+  }
+  AVFormatContext* format = input.value().get();
+  const int index = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (index < 0) {
+    return Status::failure("not a picture");
+  }
+  PacketPtr packet(av_packet_alloc());
+  if (!packet) {
+    return Status::failure("out of memory");
+  }
+  for (;;) {
+    if (av_read_frame(format, packet.get()) < 0) {
+      return Status::failure("holds no picture");
+    }
+    if (packet->stream_index == index) {
+      break;
+    }
+    av_packet_unref(packet.get());
+  }
+  return decodePacket(format->streams[index], packet.get());
 }
 
 Result<Image> loadCover(const std::string& soundPath) {
-  std::string ignored;
-  InputPtr input = openInput(soundPath, ignored, false);
+  const Result<InputPtr> input = openInput(soundPath, false);
   if (!input) {
     return Image{};
   }
-  for (unsigned i = 0; i < input->nb_streams; ++i) {
-    const AVStream* stream = input->streams[i];
+  const AVFormatContext* format = input.value().get();
+  for (unsigned i = 0; i < format->nb_streams; ++i) {
+    const AVStream* stream = format->streams[i];
     if ((stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0 && stream->attached_pic.size > 0) {
-      int width = 0;
-      int height = 0;
-      std::string error;
-      Image out;
-      if ((statedSize(stream->attached_pic.data, static_cast<size_t>(stream->attached_pic.size), width, height) &&
-           sizeTooLarge(width, height, error)) ||
-          !decodePacket(stream, &stream->attached_pic, out, error)) {
-        return Status::failure(error);
-      }
-      return out;
+      const Status size = checkStatedSize(stream->attached_pic.data, static_cast<size_t>(stream->attached_pic.size));
+      return size ? decodePacket(stream, &stream->attached_pic) : Result<Image>(size);
     }
   }
   return Image{};

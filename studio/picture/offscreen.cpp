@@ -16,12 +16,18 @@ GLADapiproc eglLoader(const char* name) {
 
 }  // namespace
 
-bool OffscreenContext::open(int width, int height, std::string& error, bool floating) {
-  return openDisplay(error) && makeContext(error) && makeFramebuffer(width, height, floating, error);
+Status OffscreenContext::open(int width, int height, bool floating) {
+  if (Status display = openDisplay(); !display) {
+    return display;
+  }
+  if (Status context = makeContext(); !context) {
+    return context;
+  }
+  return makeFramebuffer(width, height, floating);
 }
 
 // Mesa's surfaceless display, initialised.
-bool OffscreenContext::openDisplay(std::string& error) {
+Status OffscreenContext::openDisplay() {
   // Mesa's software rasteriser starts one thread per core, but the encoder's
   // threads share those cores: one thread more keeps every core drawing while
   // the encoder waits (about 6% faster renders on two cores). Read when the
@@ -35,25 +41,22 @@ bool OffscreenContext::openDisplay(std::string& error) {
       reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));
   if (extensions == nullptr || std::strstr(extensions, "EGL_MESA_platform_surfaceless") == nullptr ||
       getPlatformDisplay == nullptr) {
-    error = "EGL has no surfaceless platform (Mesa's EGL is needed to draw without a display)";
-    return false;
+    return Status::failure("EGL has no surfaceless platform (Mesa's EGL is needed to draw without a display)");
   }
   display_ = getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
   EGLint major = 0;
   EGLint minor = 0;
   if (display_ == EGL_NO_DISPLAY || !eglInitialize(display_, &major, &minor)) {
-    error = "cannot initialise EGL's surfaceless display";
     display_ = EGL_NO_DISPLAY;
-    return false;
+    return Status::failure("cannot initialise EGL's surfaceless display");
   }
-  return true;
+  return Status();
 }
 
 // A GL 4.5 core context on it, current, with the entry points loaded.
-bool OffscreenContext::makeContext(std::string& error) {
+Status OffscreenContext::makeContext() {
   if (!eglBindAPI(EGL_OPENGL_API)) {
-    error = "EGL cannot bind the OpenGL API";
-    return false;
+    return Status::failure("EGL cannot bind the OpenGL API");
   }
   const EGLint configAttributes[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT, EGL_NONE};
   EGLConfig config = nullptr;
@@ -66,27 +69,23 @@ bool OffscreenContext::makeContext(std::string& error) {
                                       EGL_NONE};
   context_ = eglCreateContext(display_, configs > 0 ? config : EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, contextAttributes);
   if (context_ == EGL_NO_CONTEXT) {
-    error = "cannot create an OpenGL 4.5 core context with EGL";
-    return false;
+    return Status::failure("cannot create an OpenGL 4.5 core context with EGL");
   }
   if (!eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, context_)) {
-    error = "cannot make the EGL context current";
-    return false;
+    return Status::failure("cannot make the EGL context current");
   }
   if (!gladLoadGL(eglLoader)) {
-    error = "cannot load the OpenGL entry points";
-    return false;
+    return Status::failure("cannot load the OpenGL entry points");
   }
-  return true;
+  return Status();
 }
 
 // What is drawn goes to a framebuffer of the picture's size, 8 or 32 bits a channel.
-bool OffscreenContext::makeFramebuffer(int width, int height, bool floating, std::string& error) {
+Status OffscreenContext::makeFramebuffer(int width, int height, bool floating) {
   GLint largest = 0;
   glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &largest);
   if (width > largest || height > largest) {
-    error = "the GL driver draws at most " + std::to_string(largest) + " pixels a side";
-    return false;
+    return Status::failure("the GL driver draws at most " + std::to_string(largest) + " pixels a side");
   }
   GL_CALL(glGenFramebuffers(1, &framebuffer_));
   GL_CALL(glGenRenderbuffers(1, &colour_));
@@ -95,11 +94,10 @@ bool OffscreenContext::makeFramebuffer(int width, int height, bool floating, std
   GL_CALL(glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_));
   GL_CALL(glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour_));
   if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
-    error = "the GL driver cannot draw into a " + std::to_string(width) + "x" + std::to_string(height) + " framebuffer";
-    return false;
+    return Status::failure("the GL driver cannot draw into a " + std::to_string(width) + "x" + std::to_string(height) + " framebuffer");
   }
   GL_CALL(glViewport(0, 0, width, height));
-  return true;
+  return Status();
 }
 
 OffscreenContext::~OffscreenContext() {

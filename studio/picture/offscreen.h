@@ -9,6 +9,8 @@
 // destructor, which must run on that thread.
 #pragma once
 
+#include "base/status.h"
+
 #include <EGL/egl.h>
 
 #include <string>
@@ -22,15 +24,15 @@ class OffscreenContext {
   OffscreenContext(const OffscreenContext&) = delete;
   OffscreenContext& operator=(const OffscreenContext&) = delete;
 
-  // False with the reason when EGL, the context, the loader or the
+  // Refused with the reason when EGL, the context, the loader or the
   // framebuffer cannot be had.
   // floating: 32-bit float pixels, so a picture's NaN or infinity can be read back.
-  bool open(int width, int height, std::string& error, bool floating = false);
+  Status open(int width, int height, bool floating = false);
 
  private:
-  bool openDisplay(std::string& error);
-  bool makeContext(std::string& error);
-  bool makeFramebuffer(int width, int height, bool floating, std::string& error);
+  Status openDisplay();
+  Status makeContext();
+  Status makeFramebuffer(int width, int height, bool floating);
 
   EGLDisplay display_ = EGL_NO_DISPLAY;
   EGLContext context_ = EGL_NO_CONTEXT;

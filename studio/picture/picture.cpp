@@ -38,8 +38,8 @@ std::string infoLog(GLuint object, bool program) {
   return log;
 }
 
-// Returns the shader, or 0 with the log in error.
-GLuint compile(GLenum type, const ShaderFile& file, std::string& error, const std::string& commonPath) {
+// The compiled shader, or its log by file.
+Result<GLuint> compile(GLenum type, const ShaderFile& file, const std::string& commonPath) {
   const GLuint shader = glCreateShader(type);
   const char* text = file.text.c_str();
   GL_CALL(glShaderSource(shader, 1, &text, nullptr));
@@ -47,9 +47,9 @@ GLuint compile(GLenum type, const ShaderFile& file, std::string& error, const st
   GLint ok = 0;
   GL_CALL(glGetShaderiv(shader, GL_COMPILE_STATUS, &ok));
   if (!ok) {
-    error += file.path + ": does not compile\n" + describeShaderLog(infoLog(shader, false), file.path, commonPath);
+    const std::string log = describeShaderLog(infoLog(shader, false), file.path, commonPath);
     GL_CALL(glDeleteShader(shader));
-    return 0;
+    return Status::failure(file.path + ": does not compile\n" + log);
   }
   return shader;
 }
@@ -156,18 +156,19 @@ std::vector<uint8_t> readPixels(int width, int height) {
 }
 
 Result<GLuint> buildProgram(const ShaderFile& vertex, const ShaderFile& fragment, const std::string& commonPath) {
-  std::string error;
-  const GLuint vs = compile(GL_VERTEX_SHADER, vertex, error, "");
-  const GLuint fs = compile(GL_FRAGMENT_SHADER, fragment, error, commonPath);
-  if (vs == 0 || fs == 0) {
-    if (vs != 0) {
-      glDeleteShader(vs);
+  const Result<GLuint> vertexShader = compile(GL_VERTEX_SHADER, vertex, "");
+  const Result<GLuint> fragmentShader = compile(GL_FRAGMENT_SHADER, fragment, commonPath);
+  if (!vertexShader || !fragmentShader) {
+    if (vertexShader) {
+      glDeleteShader(vertexShader.value());
     }
-    if (fs != 0) {
-      glDeleteShader(fs);
+    if (fragmentShader) {
+      glDeleteShader(fragmentShader.value());
     }
-    return Status::failure(error);
+    return Status::failure(vertexShader.why() + fragmentShader.why());
   }
+  const GLuint vs = vertexShader.value();
+  const GLuint fs = fragmentShader.value();
   const GLuint program = glCreateProgram();
   GL_CALL(glAttachShader(program, vs));
   GL_CALL(glAttachShader(program, fs));

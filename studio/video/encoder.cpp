@@ -126,7 +126,7 @@ std::string containerFor(const std::string& path) {
   return "";
 }
 
-bool Encoder::open(const EncoderSettings& settings, std::string& error) {
+Status Encoder::open(const EncoderSettings& settings) {
   settings_ = settings;
   if (settings_.name.empty()) {
     settings_.name = settings_.path;
@@ -138,39 +138,44 @@ bool Encoder::open(const EncoderSettings& settings, std::string& error) {
   int ret = avformat_alloc_output_context2(&made, nullptr, settings.format.c_str(), url.c_str());
   format_.reset(made);
   if (ret < 0 || format_ == nullptr) {
-    error = "cannot make a " + settings.format + " file: " + ffmpegReason(ret);
-    return false;
+    return Status::failure("cannot make a " + settings.format + " file: " + ffmpegReason(ret));
   }
   packet_.reset(av_packet_alloc());
   if (packet_ == nullptr) {
-    error = "out of memory";
-    return false;
+    return Status::failure("out of memory");
   }
-  return openVideo(error) && (settings_.channels <= 0 || openAudio(error)) && openFile(url, error);
+  if (Status video = openVideo(); !video) {
+    return video;
+  }
+  if (settings_.channels > 0) {
+    if (Status audio = openAudio(); !audio) {
+      return audio;
+    }
+  }
+  return openFile(url);
 }
 
 // FFmpeg's encoder `name`, a new stream for it and its context.
-const AVCodec* Encoder::addStream(const char* name, AVStream*& stream, CodecPtr& context, std::string& error) {
+Result<const AVCodec*> Encoder::addStream(const char* name, AVStream*& stream, CodecPtr& context) {
   const AVCodec* encoder = avcodec_find_encoder_by_name(name);
   if (encoder == nullptr) {
-    error = std::string("this FFmpeg has no ") + name + " encoder";
-    return nullptr;
+    return Status::failure(std::string("this FFmpeg has no ") + name + " encoder");
   }
   stream = avformat_new_stream(format_.get(), nullptr);
   context.reset(avcodec_alloc_context3(encoder));
   if (stream == nullptr || context == nullptr) {
-    error = "out of memory";
-    return nullptr;
+    return Status::failure("out of memory");
   }
   return encoder;
 }
 
-bool Encoder::openVideo(std::string& error) {
+Status Encoder::openVideo() {
   const VideoCodec codec = videoCodecFor(settings_.codec, settings_.format);
-  const AVCodec* encoder = addStream(codec.encoder, videoStream_, video_, error);
-  if (encoder == nullptr) {
-    return false;
+  const Result<const AVCodec*> added = addStream(codec.encoder, videoStream_, video_);
+  if (!added) {
+    return added.status();
   }
+  const AVCodec* encoder = added.value();
   const AVPixelFormat pixels = settings_.transparent ? codec.alphaFormat : codec.format;
   AVRational frameTime{static_cast<int>(settings_.fps.den), static_cast<int>(settings_.fps.num)};
   av_reduce(&frameTime.num, &frameTime.den, frameTime.num, frameTime.den, INT32_MAX);
@@ -186,51 +191,46 @@ bool Encoder::openVideo(std::string& error) {
   if (format_->oformat->flags & AVFMT_GLOBALHEADER) {
     video_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   }
-  if (!setQuality(codec, error)) {
-    return false;
+  if (Status quality = setQuality(codec); !quality) {
+    return quality;
   }
   int ret = avcodec_open2(video_.get(), encoder, nullptr);
   if (ret < 0) {
-    error = std::string("cannot open the ") + codec.name + " encoder: " + ffmpegReason(ret);
-    return false;
+    return Status::failure(std::string("cannot open the ") + codec.name + " encoder: " + ffmpegReason(ret));
   }
   if ((ret = avcodec_parameters_from_context(videoStream_->codecpar, video_.get())) < 0) {
-    error = "cannot describe the picture stream: " + ffmpegReason(ret);
-    return false;
+    return Status::failure("cannot describe the picture stream: " + ffmpegReason(ret));
   }
   if (codec.tag != 0) {
     videoStream_->codecpar->codec_tag = codec.tag;
   }
   videoStream_->time_base = video_->time_base;
   videoStream_->avg_frame_rate = video_->framerate;
-  return openConverter(pixels, error);
+  return openConverter(pixels);
 }
 
 // The picture frame the encoder takes and the RGBA-to-YUV converter into it.
-bool Encoder::openConverter(AVPixelFormat pixels, std::string& error) {
+Status Encoder::openConverter(AVPixelFormat pixels) {
   int ret = 0;
   picture_.reset(av_frame_alloc());
   if (picture_ == nullptr) {
-    error = "out of memory";
-    return false;
+    return Status::failure("out of memory");
   }
   picture_->format = pixels;
   picture_->width = settings_.width;
   picture_->height = settings_.height;
   if ((ret = av_frame_get_buffer(picture_.get(), 0)) < 0) {
-    error = "cannot hold a picture: " + ffmpegReason(ret);
-    return false;
+    return Status::failure("cannot hold a picture: " + ffmpegReason(ret));
   }
   sws_.reset(sws_getContext(settings_.width, settings_.height, AV_PIX_FMT_RGBA, settings_.width, settings_.height, pixels,
                             SWS_BILINEAR | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
   if (sws_ == nullptr) {
-    error = "cannot convert pictures to YUV";
-    return false;
+    return Status::failure("cannot convert pictures to YUV");
   }
   // Full-range RGB in, BT.709 limited range out, as the stream is tagged.
   const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
   sws_setColorspaceDetails(sws_.get(), bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
-  return true;
+  return Status();
 }
 
 Status checkPreset(const std::string& name, const std::string& format, const std::string& preset, int crf) {
@@ -273,7 +273,7 @@ Status checkPreset(const std::string& name, const std::string& format, const std
 
 // Quality and speed per encoder: --crf where it has one (0 lossless), --preset
 // where it has presets, and a speed that keeps a render near real time otherwise.
-bool Encoder::setQuality(const VideoCodec& codec, std::string& error) {
+Status Encoder::setQuality(const VideoCodec& codec) {
   const std::string name = codec.name;
   const std::string preset = settings_.preset;
   const bool lossless = settings_.crf == 0;
@@ -306,18 +306,18 @@ bool Encoder::setQuality(const VideoCodec& codec, std::string& error) {
     set("profile", "4444");
   }
   if (!failed.empty()) {
-    error = "the " + name + " encoder does not take " + failed;
-    return false;
+    return Status::failure("the " + name + " encoder does not take " + failed);
   }
-  return true;
+  return Status();
 }
 
-bool Encoder::openAudio(std::string& error) {
+Status Encoder::openAudio() {
   const AudioCodec codec = audioCodecFor(settings_.codec, settings_.format);
-  const AVCodec* encoder = addStream(codec.encoder, audioStream_, audio_, error);
-  if (encoder == nullptr) {
-    return false;
+  const Result<const AVCodec*> added = addStream(codec.encoder, audioStream_, audio_);
+  if (!added) {
+    return added.status();
   }
+  const AVCodec* encoder = added.value();
   const int outChannels = settings_.channels == 1 ? 1 : 2;
   const int outRate = supportedRate(encoder, settings_.rate);
   av_channel_layout_default(&audio_->ch_layout, outChannels);
@@ -331,12 +331,10 @@ bool Encoder::openAudio(std::string& error) {
   }
   int ret = avcodec_open2(audio_.get(), encoder, nullptr);
   if (ret < 0) {
-    error = std::string("cannot open the ") + codec.name + " encoder: " + ffmpegReason(ret);
-    return false;
+    return Status::failure(std::string("cannot open the ") + codec.name + " encoder: " + ffmpegReason(ret));
   }
   if ((ret = avcodec_parameters_from_context(audioStream_->codecpar, audio_.get())) < 0) {
-    error = "cannot describe the sound stream: " + ffmpegReason(ret);
-    return false;
+    return Status::failure("cannot describe the sound stream: " + ffmpegReason(ret));
   }
   audioStream_->time_base = audio_->time_base;
   // Matroska states Opus's pre-skip as the track's codec delay and readers
@@ -345,11 +343,14 @@ bool Encoder::openAudio(std::string& error) {
   const bool matroska = settings_.format == "matroska" || settings_.format == "webm";
   soundShift_ = matroska && audio_->codec_id == AV_CODEC_ID_OPUS ? audio_->initial_padding : 0;
 
-  return openResampler(codec, outRate, error) && openSoundQueue(outChannels, outRate, error);
+  if (Status resampler = openResampler(codec, outRate); !resampler) {
+    return resampler;
+  }
+  return openSoundQueue(outChannels, outRate);
 }
 
 // From the sound's own floats, layout and rate to what the encoder takes.
-bool Encoder::openResampler(const AudioCodec& codec, int outRate, std::string& error) {
+Status Encoder::openResampler(const AudioCodec& codec, int outRate) {
   int ret = 0;
   AVChannelLayout in{};
   av_channel_layout_default(&in, settings_.channels);
@@ -365,39 +366,35 @@ bool Encoder::openResampler(const AudioCodec& codec, int outRate, std::string& e
   av_channel_layout_uninit(&in);
   swr_.reset(resampler);
   if (ret < 0 || (ret = swr_init(resampler)) < 0) {
-    error = std::string("cannot convert the sound for ") + codec.name + ": " + ffmpegReason(ret);
-    return false;
+    return Status::failure(std::string("cannot convert the sound for ") + codec.name + ": " + ffmpegReason(ret));
   }
-  return true;
+  return Status();
 }
 
 // The queue that cuts the sound into the encoder's frames, and the frame.
-bool Encoder::openSoundQueue(int outChannels, int outRate, std::string& error) {
+Status Encoder::openSoundQueue(int outChannels, int outRate) {
   int ret = 0;
   // PCM takes any number of samples a frame; the others a fixed size.
   frameSize_ = audio_->frame_size > 0 ? audio_->frame_size : 1024;
   fifo_.reset(av_audio_fifo_alloc(audio_->sample_fmt, outChannels, frameSize_ * 2));
   sound_.reset(av_frame_alloc());
   if (fifo_ == nullptr || sound_ == nullptr) {
-    error = "out of memory";
-    return false;
+    return Status::failure("out of memory");
   }
   sound_->format = audio_->sample_fmt;
   sound_->nb_samples = frameSize_;
   av_channel_layout_copy(&sound_->ch_layout, &audio_->ch_layout);
   sound_->sample_rate = outRate;
   if ((ret = av_frame_get_buffer(sound_.get(), 0)) < 0) {
-    error = "cannot hold sound: " + ffmpegReason(ret);
-    return false;
+    return Status::failure("cannot hold sound: " + ffmpegReason(ret));
   }
-  return true;
+  return Status();
 }
 
-bool Encoder::openFile(const std::string& url, std::string& error) {
+Status Encoder::openFile(const std::string& url) {
   int ret = avio_open(&format_->pb, url.c_str(), AVIO_FLAG_WRITE);
   if (ret < 0) {
-    error = "cannot write " + settings_.name + ": " + ffmpegReason(ret);
-    return false;
+    return Status::failure("cannot write " + settings_.name + ": " + ffmpegReason(ret));
   }
   for (const auto& [key, value] : settings_.tags) {
     av_dict_set(&format_->metadata, key.c_str(), value.c_str(), 0);
@@ -414,26 +411,23 @@ bool Encoder::openFile(const std::string& url, std::string& error) {
   ret = avformat_write_header(format_.get(), &options);
   av_dict_free(&options);
   if (ret < 0) {
-    error = "cannot write the file's header: " + ffmpegReason(ret);
-    return false;
+    return Status::failure("cannot write the file's header: " + ffmpegReason(ret));
   }
-  return true;
+  return Status();
 }
 
-bool Encoder::send(AVCodecContext* codec, AVStream* stream, AVFrame* frame, std::string& error) {
+Status Encoder::send(AVCodecContext* codec, AVStream* stream, AVFrame* frame) {
   int ret = avcodec_send_frame(codec, frame);
   if (ret < 0) {
-    error = std::string("the ") + codec->codec->name + " encoder failed: " + ffmpegReason(ret);
-    return false;
+    return Status::failure(std::string("the ") + codec->codec->name + " encoder failed: " + ffmpegReason(ret));
   }
   for (;;) {
     ret = avcodec_receive_packet(codec, packet_.get());
     if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) {
-      return true;
+      return Status();
     }
     if (ret < 0) {
-      error = std::string("the ") + codec->codec->name + " encoder failed: " + ffmpegReason(ret);
-      return false;
+      return Status::failure(std::string("the ") + codec->codec->name + " encoder failed: " + ffmpegReason(ret));
     }
     const bool lastPicture = codec == video_.get() && packet_->pts == settings_.lastPicture;
     if (codec == audio_.get() && soundShift_ != 0) {
@@ -448,33 +442,30 @@ bool Encoder::send(AVCodecContext* codec, AVStream* stream, AVFrame* frame, std:
     packet_->stream_index = stream->index;
     ret = av_interleaved_write_frame(format_.get(), packet_.get());
     if (ret < 0 || format_->pb->error < 0) {
-      error = "cannot write " + settings_.name + ": " + ffmpegReason(ret < 0 ? ret : format_->pb->error);
-      return false;
+      return Status::failure("cannot write " + settings_.name + ": " + ffmpegReason(ret < 0 ? ret : format_->pb->error));
     }
   }
 }
 
-bool Encoder::writePicture(const uint8_t* rgba, std::string& error) {
+Status Encoder::writePicture(const uint8_t* rgba) {
   int ret = av_frame_make_writable(picture_.get());
   if (ret < 0) {
-    error = "cannot hold a picture: " + ffmpegReason(ret);
-    return false;
+    return Status::failure("cannot hold a picture: " + ffmpegReason(ret));
   }
   // GL's rows run bottom-up: start at the last row and step backwards.
   const int stride = settings_.width * 4;
   const uint8_t* rows[1] = {rgba + static_cast<ptrdiff_t>(settings_.height - 1) * stride};
   const int strides[1] = {-stride};
   if (sws_scale(sws_.get(), rows, strides, 0, settings_.height, picture_->data, picture_->linesize) <= 0) {
-    error = "cannot convert a picture to YUV";
-    return false;
+    return Status::failure("cannot convert a picture to YUV");
   }
   picture_->pts = picturePts_++;
-  return send(video_.get(), videoStream_, picture_.get(), error);
+  return send(video_.get(), videoStream_, picture_.get());
 }
 
-bool Encoder::writeSound(const float* samples, int64_t frames, std::string& error) {
+Status Encoder::writeSound(const float* samples, int64_t frames) {
   if (audio_ == nullptr || frames <= 0) {
-    return true;
+    return Status();
   }
   std::vector<float> firstTwo;
   if (mixFrom_ != 0) {
@@ -494,44 +485,40 @@ bool Encoder::writeSound(const float* samples, int64_t frames, std::string& erro
     converted_.reset(planes);
     if (ret < 0) {
       convertedCapacity_ = 0;
-      error = "cannot hold sound: " + ffmpegReason(ret);
-      return false;
+      return Status::failure("cannot hold sound: " + ffmpegReason(ret));
     }
     convertedCapacity_ = room;
   }
   const uint8_t* in[1] = {reinterpret_cast<const uint8_t*>(samples)};
   const int got = swr_convert(swr_.get(), converted_.get(), convertedCapacity_, in, static_cast<int>(frames));
   if (got < 0 || av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(converted_.get()), got) < got) {
-    error = "cannot convert the sound for the " + std::string(audio_->codec->name) + " encoder";
-    return false;
+    return Status::failure("cannot convert the sound for the " + std::string(audio_->codec->name) + " encoder");
   }
-  return encodeSoundFrames(false, error);
+  return encodeSoundFrames(false);
 }
 
-bool Encoder::encodeSoundFrames(bool last, std::string& error) {
+Status Encoder::encodeSoundFrames(bool last) {
   while (av_audio_fifo_size(fifo_.get()) >= frameSize_ || (last && av_audio_fifo_size(fifo_.get()) > 0)) {
     const int count = std::min(av_audio_fifo_size(fifo_.get()), frameSize_);
     int ret = av_frame_make_writable(sound_.get());
     if (ret < 0) {
-      error = "cannot hold sound: " + ffmpegReason(ret);
-      return false;
+      return Status::failure("cannot hold sound: " + ffmpegReason(ret));
     }
     // Only the very last frame may be short.
     sound_->nb_samples = count;
     if (av_audio_fifo_read(fifo_.get(), reinterpret_cast<void**>(sound_->data), count) < count) {
-      error = "cannot take sound from its queue";
-      return false;
+      return Status::failure("cannot take sound from its queue");
     }
     sound_->pts = soundPts_;
     soundPts_ += count;
-    if (!send(audio_.get(), audioStream_, sound_.get(), error)) {
-      return false;
+    if (Status sent = send(audio_.get(), audioStream_, sound_.get()); !sent) {
+      return sent;
     }
   }
-  return true;
+  return Status();
 }
 
-bool Encoder::finish(std::string& error) {
+Status Encoder::finish() {
   if (audio_ != nullptr) {
     // What the resampler still holds, then the short last frame.
     for (;;) {
@@ -540,28 +527,28 @@ bool Encoder::finish(std::string& error) {
         break;
       }
       if (av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(converted_.get()), got) < got) {
-        error = "cannot queue the sound's last samples";
-        return false;
+        return Status::failure("cannot queue the sound's last samples");
       }
     }
-    if (!encodeSoundFrames(true, error) || !send(audio_.get(), audioStream_, nullptr, error)) {
-      return false;
+    if (Status sent = encodeSoundFrames(true); !sent) {
+      return sent;
+    }
+    if (Status sent = send(audio_.get(), audioStream_, nullptr); !sent) {
+      return sent;
     }
   }
-  if (!send(video_.get(), videoStream_, nullptr, error)) {
-    return false;
+  if (Status sent = send(video_.get(), videoStream_, nullptr); !sent) {
+    return sent;
   }
   int ret = av_write_trailer(format_.get());
   if (ret < 0 || format_->pb->error < 0) {
-    error = "cannot complete " + settings_.name + ": " + ffmpegReason(ret < 0 ? ret : format_->pb->error);
-    return false;
+    return Status::failure("cannot complete " + settings_.name + ": " + ffmpegReason(ret < 0 ? ret : format_->pb->error));
   }
   avio_flush(format_->pb);
   if ((ret = avio_closep(&format_->pb)) < 0) {
-    error = "cannot complete " + settings_.name + ": " + ffmpegReason(ret);
-    return false;
+    return Status::failure("cannot complete " + settings_.name + ": " + ffmpegReason(ret));
   }
-  return true;
+  return Status();
 }
 
 namespace {
@@ -610,28 +597,25 @@ Result<PacketPtr> encodePng(const uint8_t* rgba, int width, int height, bool kee
 
 }  // namespace
 
-bool writePng(const std::string& path, const uint8_t* rgba, int width, int height, std::string& error,
-              const std::string& name, bool keepAlpha) {
+Status writePng(const std::string& path, const uint8_t* rgba, int width, int height, const std::string& name,
+                bool keepAlpha) {
   const std::string& called = name.empty() ? path : name;
   const Result<PacketPtr> png = encodePng(rgba, width, height, keepAlpha);
   if (!png) {
-    error = png.why();
-    return false;
+    return Status::failure(png.why());
   }
   const AVPacket& packet = *png.value();
   FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) {
-    error = "cannot write " + called + ": " + std::strerror(errno);
-    return false;
+    return Status::failure("cannot write " + called + ": " + std::strerror(errno));
   }
   const bool written =
       std::fwrite(packet.data, 1, static_cast<size_t>(packet.size), file) == static_cast<size_t>(packet.size);
   const int savedErrno = errno;
   const bool closed = std::fclose(file) == 0;
   if (!written || !closed) {
-    error = "cannot write " + called + ": " + std::strerror(written ? errno : savedErrno);
     std::remove(path.c_str());
-    return false;
+    return Status::failure("cannot write " + called + ": " + std::strerror(written ? errno : savedErrno));
   }
-  return true;
+  return Status();
 }

@@ -78,23 +78,23 @@ class Encoder {
   Encoder(const Encoder&) = delete;
   Encoder& operator=(const Encoder&) = delete;
 
-  bool open(const EncoderSettings& settings, std::string& error);
-  bool writePicture(const uint8_t* rgba, std::string& error);
-  bool writeSound(const float* samples, int64_t frames, std::string& error);
+  Status open(const EncoderSettings& settings);
+  Status writePicture(const uint8_t* rgba);
+  Status writeSound(const float* samples, int64_t frames);
   // Flushes both encoders and completes the file.
-  bool finish(std::string& error);
+  Status finish();
 
  private:
-  const AVCodec* addStream(const char* name, AVStream*& stream, CodecPtr& context, std::string& error);
-  bool openVideo(std::string& error);
-  bool setQuality(const VideoCodec& codec, std::string& error);
-  bool openConverter(AVPixelFormat pixels, std::string& error);
-  bool openAudio(std::string& error);
-  bool openResampler(const AudioCodec& codec, int outRate, std::string& error);
-  bool openSoundQueue(int outChannels, int outRate, std::string& error);
-  bool openFile(const std::string& url, std::string& error);
-  bool send(AVCodecContext* codec, AVStream* stream, AVFrame* frame, std::string& error);
-  bool encodeSoundFrames(bool last, std::string& error);
+  Result<const AVCodec*> addStream(const char* name, AVStream*& stream, CodecPtr& context);
+  Status openVideo();
+  Status setQuality(const VideoCodec& codec);
+  Status openConverter(AVPixelFormat pixels);
+  Status openAudio();
+  Status openResampler(const AudioCodec& codec, int outRate);
+  Status openSoundQueue(int outChannels, int outRate);
+  Status openFile(const std::string& url);
+  Status send(AVCodecContext* codec, AVStream* stream, AVFrame* frame);
+  Status encodeSoundFrames(bool last);
 
   EncoderSettings settings_;
   // Declared in the order made; freed in reverse.
@@ -120,5 +120,5 @@ class Encoder {
 
 // Writes one RGBA picture (rows bottom-up) as a PNG file, opaque unless
 // keepAlpha; messages call it name where one is given.
-bool writePng(const std::string& path, const uint8_t* rgba, int width, int height, std::string& error,
-              const std::string& name = "", bool keepAlpha = false);
+Status writePng(const std::string& path, const uint8_t* rgba, int width, int height, const std::string& name = "",
+                bool keepAlpha = false);

@@ -159,22 +159,21 @@ PendingFile::~PendingFile() {
   }
 }
 
-bool PendingFile::commit(std::string& error) {
+Status PendingFile::commit() {
   if (overwrite_) {
     if (std::rename(temp_.c_str(), target_.c_str()) != 0) {
-      error = "cannot name the file " + target_ + ": " + std::strerror(errno);
-      return false;
+      return Status::failure("cannot name the file " + target_ + ": " + std::strerror(errno));
     }
     guardFile(nullptr);
     committed_ = true;
-    return true;
+    return Status();
   }
   // A link fails where the name is taken, so a file that appeared meanwhile is kept.
   if (link(temp_.c_str(), target_.c_str()) == 0) {
     guardFile(nullptr);
     std::remove(temp_.c_str());
     committed_ = true;
-    return true;
+    return Status();
   }
   if (errno == EEXIST) {
     // Kept under a name no reaper takes for a leftover.
@@ -184,16 +183,14 @@ bool PendingFile::commit(std::string& error) {
         guardFile(nullptr);
         std::remove(temp_.c_str());
         committed_ = true;
-        error = target_ + " appeared while rendering and is kept; the new file is " + kept;
-        return false;
+        return Status::failure(target_ + " appeared while rendering and is kept; the new file is " + kept);
       }
       if (errno != EEXIST) {
         break;
       }
     }
-    error = target_ + " appeared while rendering and is kept; the new file could not be named: " +
-            std::strerror(errno);
-    return false;
+    return Status::failure(target_ + " appeared while rendering and is kept; the new file could not be named: " +
+                           std::strerror(errno));
   }
   // Filesystems without links: check, then rename.
   std::error_code ec;
@@ -201,10 +198,9 @@ bool PendingFile::commit(std::string& error) {
       std::rename(temp_.c_str(), target_.c_str()) == 0) {
     guardFile(nullptr);
     committed_ = true;
-    return true;
+    return Status();
   }
-  error = "cannot name the file " + target_ + ": " + std::strerror(errno);
-  return false;
+  return Status::failure("cannot name the file " + target_ + ": " + std::strerror(errno));
 }
 
 bool sameFile(const std::string& a, const std::string& b) {

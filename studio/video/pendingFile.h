@@ -20,6 +20,8 @@
 // Threading: one thread at a time.
 #pragma once
 
+#include "base/status.h"
+
 #include <string>
 #include <vector>
 
@@ -33,9 +35,9 @@ class PendingFile {
 
   const std::string& path() const { return temp_; }
   // Gives the written file the target's name. Without overwrite an existing
-  // target is never replaced: false, and the new file is kept under a free
-  // name of its own, which error names.
-  bool commit(std::string& error);
+  // target is never replaced: refused, and the new file is kept under a free
+  // name of its own, which the reason names.
+  Status commit();
 
   // The hidden name for target as process pid would make it.
   static std::string hiddenName(const std::string& target, long pid);
