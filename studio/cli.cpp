@@ -101,7 +101,7 @@ const Notes say = [](const std::string& line) { std::cerr << "vrax-studio: " << 
 std::vector<std::string> filesRead(const SharedOptions& o, bool capture) {
   std::string shaders = o.shaders.empty() ? defaultShaderDir() : o.shaders;
   if (!o.picture.empty()) {
-    const Result<GalleryPicture> chosen = findGalleryPicture(o.picture);
+    const Result<GalleryEntry> chosen = findGalleryPicture(o.picture);
     shaders = chosen ? chosen.value().path : "";
   }
   std::vector<std::string> files = shaderFiles(shaders, o.channelSettings);
@@ -131,7 +131,7 @@ int report(int status, const std::string& message) {
 namespace {
 
 // What the options give as text, turned into settings once parsed.
-struct Given {
+struct OptionText {
   std::string size = "800x600";
   std::string fps = "60";
   std::string from;
@@ -147,7 +147,7 @@ int usage(const std::string& message) {
 }
 
 // The options render and play share: the picture, its images and title, the libraries' noise.
-void addSharedOptions(CLI::App* command, SharedOptions& o, Given& g, const char* pictureHelp, const char* libraries) {
+void addSharedOptions(CLI::App* command, SharedOptions& o, OptionText& g, const char* pictureHelp, const char* libraries) {
   command->add_option("--shaders", o.shaders,
                       "Folder with Quad.vert.glsl and Quad.frag.glsl, or a Shadertoy-form .glsl file or folder");
   command->add_option("--picture", o.picture, pictureHelp);
@@ -170,7 +170,7 @@ TitlePlace place(const std::string& at) {
   return at == "top" ? TitlePlace::Top : at == "bottom" ? TitlePlace::Bottom : TitlePlace::Centre;
 }
 
-CLI::App* addRender(CLI::App& app, RenderOptions& r, Given& g) {
+CLI::App* addRender(CLI::App& app, RenderOptions& r, OptionText& g) {
   CLI::App* render = app.add_subcommand("render", "Render a whole song (or a span) to a video or one picture");
   render->add_option("SOUND", r.sound, "Sound file: WAV, FLAC, M4A, MP3, Opus, Ogg, AIFF, a video's sound, ...")
       ->required();
@@ -203,7 +203,7 @@ CLI::App* addRender(CLI::App& app, RenderOptions& r, Given& g) {
   return render;
 }
 
-CLI::App* addPlay(CLI::App& app, PlayOptions& p, Given& g) {
+CLI::App* addPlay(CLI::App& app, PlayOptions& p, OptionText& g) {
   CLI::App* play = app.add_subcommand("play", "Play a song in a window; shader files reload when saved");
   play->add_option("SOUND", p.sound, "Sound file (default example.wav)");
   play->add_option("--size", g.size, "Window size WxH (default 800x600)");
@@ -241,7 +241,7 @@ Status checkChannels(SharedOptions& o) {
   return Status();
 }
 
-Status checkRender(RenderOptions& r, const Given& g) {
+Status checkRender(RenderOptions& r, const OptionText& g) {
   if (!r.picture.empty() && !r.shaders.empty()) {
     return Status::failure("give either --shaders or --picture, not both");
   }
@@ -278,7 +278,7 @@ Status checkRender(RenderOptions& r, const Given& g) {
   return Status();
 }
 
-Status checkPlay(PlayOptions& p, const Given& g, const CLI::App* play) {
+Status checkPlay(PlayOptions& p, const OptionText& g, const CLI::App* play) {
   if (!p.picture.empty() && !p.shaders.empty()) {
     return Status::failure("give either --shaders or --picture, not both");
   }
@@ -312,10 +312,10 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& out) {
       (defaultShaderDir().empty() ? std::string("none found") : defaultShaderDir()) +
       ").\n\n"
       "Exit status: 0 done, 1 runtime failure, 2 usage error, 130 interrupted.");
-  Given renderGiven;
-  Given playGiven;
-  CLI::App* render = addRender(app, out.render, renderGiven);
-  CLI::App* play = addPlay(app, out.play, playGiven);
+  OptionText renderText;
+  OptionText playText;
+  CLI::App* render = addRender(app, out.render, renderText);
+  CLI::App* play = addPlay(app, out.play, playText);
   CLI::App* pictures = app.add_subcommand("pictures", "List the gallery's pictures, one a line with what it shows");
 
   // CLI11 would only say a subcommand is required.
@@ -344,7 +344,7 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& out) {
   }
   out.command = render->parsed() ? Command::Render : Command::Play;
   const Status checked =
-      render->parsed() ? checkRender(out.render, renderGiven) : checkPlay(out.play, playGiven, play);
+      render->parsed() ? checkRender(out.render, renderText) : checkPlay(out.play, playText, play);
   if (!checked) {
     return usage(checked.why());
   }

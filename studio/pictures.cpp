@@ -8,15 +8,15 @@
 #include "picture/gallery.h"
 
 int runPictures() {
-  const std::vector<GalleryPicture> all = galleryPictures();
+  const std::vector<GalleryEntry> all = galleryPictures();
   if (all.empty()) {
     return report(kExitFailure, galleryProblem());
   }
   size_t width = 0;
-  for (const GalleryPicture& picture : all) {
+  for (const GalleryEntry& picture : all) {
     width = std::max(width, picture.name.size());
   }
-  for (const GalleryPicture& picture : all) {
+  for (const GalleryEntry& picture : all) {
     std::cout << picture.name << std::string(width + 2 - picture.name.size(), ' ') << picture.about << "\n";
   }
   std::cout << std::flush;

@@ -353,11 +353,11 @@ class WatchedShaders {
 
 // What is on screen: a picture's files, the watcher of their saves and, in
 // Shadertoy's form, its inputs. Stepping through the gallery makes a new one.
-class ShownPicture {
+class OnScreen {
  public:
   // At start a pair that does not build still shows (plainly, until a good
   // save); when stepping, one that does not build is not shown: refused with why.
-  static Result<std::unique_ptr<ShownPicture>> open(const std::string& path, const std::string& name,
+  static Result<std::unique_ptr<OnScreen>> open(const std::string& path, const std::string& name,
                                                     Picture& picture, const std::vector<ChannelSetting>& settings,
                                                     bool atStart) {
     const Result<ShaderSource> found = findShaderSource(path);
@@ -365,7 +365,7 @@ class ShownPicture {
       return found.status();
     }
     const ShaderSource& source = found.value();
-    auto shown = std::unique_ptr<ShownPicture>(new ShownPicture(source, settings, name));
+    auto shown = std::unique_ptr<OnScreen>(new OnScreen(source, settings, name));
     if (atStart) {
       shown->shaders_.reload(picture, "", true);
     } else {
@@ -393,7 +393,7 @@ class ShownPicture {
   const std::string& name() const { return name_; }
 
  private:
-  ShownPicture(const ShaderSource& source, const std::vector<ChannelSetting>& settings, std::string name)
+  OnScreen(const ShaderSource& source, const std::vector<ChannelSetting>& settings, std::string name)
       : name_(std::move(name)), shaders_(source, settings), watcher_(source.folder, source.names) {}
   std::string name_;
   WatchedShaders shaders_;
@@ -404,7 +404,7 @@ class ShownPicture {
 // the next one in a direction that builds.
 class GalleryCursor {
  public:
-  GalleryCursor(std::vector<GalleryPicture> all, const std::string& current) : all_(std::move(all)) {
+  GalleryCursor(std::vector<GalleryEntry> all, const std::string& current) : all_(std::move(all)) {
     for (size_t i = 0; i < all_.size(); ++i) {
       if (all_[i].name == current) {
         at_ = static_cast<int>(i);
@@ -414,11 +414,11 @@ class GalleryCursor {
   bool empty() const { return all_.empty(); }
   // Shows the next picture in direction step (+1 or -1) that builds; each
   // one that does not is skipped with a line saying why.
-  std::unique_ptr<ShownPicture> step(int direction, Picture& picture) {
+  std::unique_ptr<OnScreen> step(int direction, Picture& picture) {
     const int count = static_cast<int>(all_.size());
     for (int tries = 0; tries < count; ++tries) {
       at_ = ((at_ + direction) % count + count) % count;
-      Result<std::unique_ptr<ShownPicture>> shown = ShownPicture::open(all_[at_].path, all_[at_].name, picture, {}, false);
+      Result<std::unique_ptr<OnScreen>> shown = OnScreen::open(all_[at_].path, all_[at_].name, picture, {}, false);
       if (shown) {
         std::cout << "Showing " << all_[at_].name << ": " << all_[at_].about << std::endl;
         return std::move(shown.value());
@@ -430,7 +430,7 @@ class GalleryCursor {
   }
 
  private:
-  std::vector<GalleryPicture> all_;
+  std::vector<GalleryEntry> all_;
   int at_ = -1;
 };
 
@@ -465,13 +465,13 @@ void saveShot(int width, int height, const std::string& stem, double seconds) {
 }
 
 // The picture play starts with: --picture by name, --shaders, or the shipped pair.
-Result<std::unique_ptr<ShownPicture>> openFirstPicture(const PlayOptions& o, Picture& picture) {
+Result<std::unique_ptr<OnScreen>> openFirstPicture(const PlayOptions& o, Picture& picture) {
   if (!o.picture.empty()) {
-    const Result<GalleryPicture> chosen = findGalleryPicture(o.picture);
+    const Result<GalleryEntry> chosen = findGalleryPicture(o.picture);
     if (!chosen) {
       return chosen.status();
     }
-    return ShownPicture::open(chosen.value().path, chosen.value().name, picture, o.channelSettings, true);
+    return OnScreen::open(chosen.value().path, chosen.value().name, picture, o.channelSettings, true);
   }
   const std::string dir = o.shaders.empty() ? defaultShaderDir() : o.shaders;
   if (dir.empty()) {
@@ -479,7 +479,7 @@ Result<std::unique_ptr<ShownPicture>> openFirstPicture(const PlayOptions& o, Pic
   }
   // The shipped pair is the gallery's ring; a pair of one's own (./Shaders) is named by its folder.
   const bool shipped = o.shaders.empty() && dir != "Shaders";
-  return ShownPicture::open(dir, shipped ? "ring" : o.shaders.empty() ? "Shaders" : "", picture, o.channelSettings,
+  return OnScreen::open(dir, shipped ? "ring" : o.shaders.empty() ? "Shaders" : "", picture, o.channelSettings,
                             true);
 }
 
@@ -635,9 +635,9 @@ class Session {
     }
     picture_ = std::make_unique<Picture>();
     title_ = std::make_unique<WindowTitle>(titleText, fontPath_, o_.titleAt);
-    gallery_ = std::make_unique<GalleryCursor>(o_.shaders.empty() ? galleryPictures() : std::vector<GalleryPicture>{},
+    gallery_ = std::make_unique<GalleryCursor>(o_.shaders.empty() ? galleryPictures() : std::vector<GalleryEntry>{},
                                                o_.picture.empty() ? "ring" : o_.picture);
-    Result<std::unique_ptr<ShownPicture>> first = openFirstPicture(o_, *picture_);
+    Result<std::unique_ptr<OnScreen>> first = openFirstPicture(o_, *picture_);
     if (!first) {
       return report(o_.picture.empty() ? kExitFailure : kExitUsage, first.why());
     }
@@ -679,7 +679,7 @@ class Session {
       if (first) {
         // The driver compiles at the first draw: until then a signal ends play at once.
         glFinish();
-        stopAtNextFrame();
+        stopLoopsOnSignal();
         first = false;
       }
       frameTimes.add(Clock::now() - now);
@@ -810,7 +810,7 @@ class Session {
   Window window_;
   std::unique_ptr<Picture> picture_;  // made once the window (its GL context) is open
   std::unique_ptr<GalleryCursor> gallery_;
-  std::unique_ptr<ShownPicture> shown_;
+  std::unique_ptr<OnScreen> shown_;
   std::unique_ptr<WindowTitle> title_;
   // What carries from frame to frame.
   std::unique_ptr<Analysis> analysis_;

@@ -68,7 +68,7 @@ struct Sound {
   int rate = 0;
   int64_t frames = 0;
   std::map<std::string, std::string> tags;
-  // The one reader of the song, opened to count it; the drawing takes it.
+  // The one reader of the song, opened to count it; the visualiser takes it.
   std::shared_ptr<SoundFile> file;
 };
 
@@ -100,7 +100,7 @@ void darken(std::vector<uint8_t>& rgba, double gain) {
 }
 
 // The sound of the span into the encoder, faded, up to any sound frame, on
-// the encoder thread. It takes the pieces the drawing's reader hands over as
+// the encoder thread. It takes the pieces the visualiser's reader hands over as
 // it reads (one decoding for both), or reads with its own reader where that
 // reader cannot hand over floats (libsndfile's formats, cheap to read twice).
 class SoundFeed {
@@ -117,7 +117,7 @@ class SoundFeed {
     }
     return reader_.seek(span_.soundStart) ? Status() : Status::failure("cannot read the sound of " + sound_.path);
   }
-  // The pieces handed over; the drawing's thread pushes, this feed pops.
+  // The pieces handed over; the GL thread pushes, this feed pops.
   BoundedQueue<std::vector<float>>& pieces() { return pieces_; }
   // Encodes the sound up to (not including) sound frame `until`.
   Status upTo(int64_t until) {
@@ -178,7 +178,7 @@ class SoundFeed {
   const Fades& fades_;
   const bool handed_;
   SoundFile reader_;
-  // Generous: the drawing's reader is at most a few frames ahead of the encoder.
+  // Generous: the visualiser's reader is at most a few frames ahead of the encoder.
   BoundedQueue<std::vector<float>> pieces_{256};
   std::vector<float> piece_;
   size_t at_ = 0;
@@ -246,7 +246,7 @@ class EncoderThread {
       if (gain < 1.0) {
         darken(pixels, gain);
       }
-      if (Status written = encoder_.writePicture(pixels.data()); !written) {
+      if (Status written = encoder_.writeVideoFrame(pixels.data()); !written) {
         return written;
       }
       if (Status sound = sound_.upTo(clock_.soundFrameAt(n + 1)); !sound) {
@@ -320,11 +320,12 @@ Result<Span> planSpan(const RenderOptions& o, const Sound& sound, const FrameClo
   return span;
 }
 
-// The GL side: the offscreen context, the picture and the spectrum carried
-// from frame to frame.
-class Drawing {
+// The song made into pictures, frame by frame: its one reader, the
+// analysis carried from frame to frame, the offscreen context and the
+// picture drawn in it, and the title over it.
+class Visualiser {
  public:
-  Drawing(const RenderOptions& o, const FrameClock& clock, const std::vector<Image>& images)
+  Visualiser(const RenderOptions& o, const FrameClock& clock, const std::vector<Image>& images)
       : o_(o), clock_(clock), images_(images), analysis_(static_cast<int>(clock.rate())) {}
 
   Status open(std::shared_ptr<SoundFile> sound) {
@@ -437,19 +438,19 @@ class Drawing {
 // frame fades within seconds, so only the last kPictureMemory seconds before
 // the start are stepped (and drawn, for such a picture): a start an hour
 // into a song costs what a start ten seconds in costs.
-bool preRoll(const RenderOptions& o, const Span& span, Drawing& drawing) {
+bool preRoll(const RenderOptions& o, const Span& span, Visualiser& visualiser) {
   const auto memory = static_cast<int64_t>(std::ceil(kPictureMemory * o.fps.value()));
   const int64_t stepFrom = std::max<int64_t>(0, span.first - memory);
-  if (!drawing.startAt(stepFrom)) {
+  if (!visualiser.startAt(stepFrom)) {
     return false;
   }
-  const bool drawn = drawing.readsPrevious();
+  const bool drawn = visualiser.readsPrevious();
   Progress progress(span.first - stepFrom, o.fps.value(), o.quiet, "up to --from: ", 2.0);
   for (int64_t n = stepFrom; n < span.first; ++n) {
     if (drawn) {
-      drawing.draw(n);
+      visualiser.draw(n);
     } else {
-      drawing.skip(n);
+      visualiser.skip(n);
     }
     progress.update(n - stepFrom);
   }
@@ -458,9 +459,9 @@ bool preRoll(const RenderOptions& o, const Span& span, Drawing& drawing) {
   return true;
 }
 
-int writeStill(const RenderOptions& o, const FrameClock& clock, const Span& span, Drawing& drawing) {
+int writeStill(const RenderOptions& o, const FrameClock& clock, const Span& span, Visualiser& visualiser) {
   PendingFile file(o.output, o.overwrite);
-  drawing.draw(span.first);
+  visualiser.draw(span.first);
   const std::vector<uint8_t> pixels = readPixels(o.width, o.height);
   if (glErrorsReported() > 0) {
     return report(kExitFailure, "the GL driver reported errors while drawing (above); nothing written");
@@ -505,7 +506,7 @@ EncoderSettings encoderSettings(const RenderOptions& o, const Sound& sound, cons
 // The GL thread's loop: draws each frame, reads it back through the ring of
 // pixel buffers and hands the oldest finished picture to the encoder thread.
 // Returns the frames drawn, or why the pictures cannot be trusted.
-Result<int64_t> drawFrames(const RenderOptions& o, const Span& span, Drawing& drawing, EncoderThread& encoding,
+Result<int64_t> drawFrames(const RenderOptions& o, const Span& span, Visualiser& visualiser, EncoderThread& encoding,
                            Progress& progress) {
   Readback readback(o.width, o.height);
   std::string drawError;
@@ -524,12 +525,12 @@ Result<int64_t> drawFrames(const RenderOptions& o, const Span& span, Drawing& dr
   int64_t drawn = 0;
   bool going = true;
   for (int64_t n = span.first; n < span.end && going && !interrupted(); ++n) {
-    drawing.draw(n);
+    visualiser.draw(n);
     if (n == span.first) {
       // The driver compiles at the first draw; until that is done a signal
       // ends the run at once, after it the file is completed.
       glFinish();
-      stopAtNextFrame();
+      stopLoopsOnSignal();
     }
     readback.start();
     ++drawn;
@@ -579,7 +580,7 @@ int concludeVideo(const RenderOptions& o, PendingFile& file, int64_t drawn, doub
 }
 
 int writeVideo(const RenderOptions& o, const Sound& sound, const FrameClock& clock, const Span& span,
-               const std::string& container, Drawing& drawing) {
+               const std::string& container, Visualiser& visualiser) {
   PendingFile file(o.output, o.overwrite);
   Encoder encoder;
   clearLibraryDetail();
@@ -587,17 +588,17 @@ int writeVideo(const RenderOptions& o, const Sound& sound, const FrameClock& clo
     return report(kExitFailure, withLibraryDetail(opened.why()));
   }
   Progress progress(span.end - span.first, o.fps.value(), o.quiet);
-  const bool handed = drawing.tapsSound();
+  const bool handed = visualiser.tapsSound();
   EncoderThread encoding(encoder, sound, clock, span, Fades{o.fadeIn, o.fadeOut}, Readback::bytesFor(o.width, o.height),
                          handed);
   if (handed) {
-    drawing.handSoundTo([&encoding](std::vector<float> floats) { encoding.handSound(std::move(floats)); });
+    visualiser.handSoundTo([&encoding](std::vector<float> floats) { encoding.handSound(std::move(floats)); });
   }
-  const Result<int64_t> drawn = drawFrames(o, span, drawing, encoding, progress);
+  const Result<int64_t> drawn = drawFrames(o, span, visualiser, encoding, progress);
   if (handed) {
     // All frames: the sound to its end. Stopped early: to the last frame's end.
     const int64_t frames = drawn ? drawn.value() : 0;
-    drawing.readSoundTo(span.first + frames == span.end ? span.soundEnd : clock.soundFrameAt(span.first + frames));
+    visualiser.readSoundTo(span.first + frames == span.end ? span.soundEnd : clock.soundFrameAt(span.first + frames));
     encoding.soundDone();
   }
   const Status encoded = encoding.finish();
@@ -675,7 +676,7 @@ Status checkFades(const RenderOptions& o, const Span& span, bool still) {
 
 // The title over the frames from the span's start, if one is asked for.
 Status placeTitle(const RenderOptions& o, const Sound& sound, const std::string& fontPath, int64_t first,
-                  Drawing& drawing) {
+                  Visualiser& visualiser) {
   const std::string text = titleToDraw(o, o.sound, sound.tags, o.quiet);
   if (text.empty()) {
     return Status();
@@ -684,7 +685,7 @@ Status placeTitle(const RenderOptions& o, const Sound& sound, const std::string&
   if (!title) {
     return title.status();
   }
-  drawing.setTitle(title.value(), first);
+  visualiser.setTitle(title.value(), first);
   return Status();
 }
 
@@ -694,7 +695,7 @@ int runRender(const RenderOptions& given) {
   catchInterrupts();
   RenderOptions o = given;
   if (!o.picture.empty()) {
-    const Result<GalleryPicture> picture = findGalleryPicture(o.picture);
+    const Result<GalleryEntry> picture = findGalleryPicture(o.picture);
     if (!picture) {
       return report(kExitUsage, picture.why());
     }
@@ -720,22 +721,22 @@ int runRender(const RenderOptions& given) {
   if (!span || !checkFades(o, span.value(), still)) {
     return report(kExitUsage, span ? checkFades(o, span.value(), still).why() : span.why());
   }
-  Drawing drawing(o, clock, images.value());
-  if (const Status opened = drawing.open(sound.value().file); !opened) {
+  Visualiser visualiser(o, clock, images.value());
+  if (const Status opened = visualiser.open(sound.value().file); !opened) {
     return report(kExitFailure, opened.why());
   }
-  if (!still && drawing.tapsSound()) {
-    drawing.tapSound(span.value().soundStart, span.value().soundEnd);
+  if (!still && visualiser.tapsSound()) {
+    visualiser.tapSound(span.value().soundStart, span.value().soundEnd);
   }
-  if (const Status titled = placeTitle(o, sound.value(), fontPath, span.value().first, drawing); !titled) {
+  if (const Status titled = placeTitle(o, sound.value(), fontPath, span.value().first, visualiser); !titled) {
     return report(kExitUsage, titled.why());
   }
-  if (!preRoll(o, span.value(), drawing)) {
+  if (!preRoll(o, span.value(), visualiser)) {
     return report(kExitFailure,
                   "cannot read the sound " + o.sound + " from " + secondsText(clock.seconds(span.value().first)));
   }
   // A still is one frame: a signal while it is drawn ends the run with
   // nothing written. A video says it can stop once its first frame is done.
-  return still ? writeStill(o, clock, span.value(), drawing)
-               : writeVideo(o, sound.value(), clock, span.value(), container, drawing);
+  return still ? writeStill(o, clock, span.value(), visualiser)
+               : writeVideo(o, sound.value(), clock, span.value(), container, visualiser);
 }

@@ -340,3 +340,30 @@ std::string fragmentShader(const std::string& body) {
 }
 
 }  // namespace vt
+
+namespace vt {
+
+void expectRefusals(const std::string& dir, const std::vector<std::string>& common, const std::vector<Refusal>& cases,
+                    const std::string& untouched) {
+  for (const Refusal& c : cases) {
+    std::vector<std::string> args = common;
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    std::string called;
+    for (const std::string& arg : args) {
+      called += arg + " ";
+    }
+    const StudioRun run = studio(dir, args, 60);
+    EXPECT_EQ(run.status, c.status) << called << "\n" << run.err;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << called << "\n" << run.err;
+    std::istringstream lines(run.err);
+    for (std::string line; std::getline(lines, line);) {
+      EXPECT_NE(line.rfind("[", 0), 0u) << called << ": a library's own line\n" << run.err;
+      EXPECT_EQ(line.find(".partial"), std::string::npos) << called << ": names the hidden file\n" << run.err;
+    }
+    if (!untouched.empty()) {
+      EXPECT_FALSE(std::filesystem::exists(dir + "/" + untouched)) << called;
+    }
+  }
+}
+
+}  // namespace vt

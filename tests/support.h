@@ -109,6 +109,19 @@ struct StudioRun {
 StudioRun studio(const std::string& dir, std::vector<std::string> args, double seconds = 180,
                  const std::string& binary = "");
 
+// A run that must be refused: its arguments, its exit status and a piece
+// of the line that says why.
+struct Refusal {
+  std::vector<std::string> args;
+  int status;
+  std::string says;
+};
+// Runs each case in dir (args after `common`) and checks its status and its
+// line, that no library speaks in its own voice or names a hidden file, and
+// that `untouched` (an output) was not written.
+void expectRefusals(const std::string& dir, const std::vector<std::string>& common, const std::vector<Refusal>& cases,
+                    const std::string& untouched = "");
+
 // ffprobe's values of `entries` for one stream, one a line (frames counted).
 std::string probe(const std::string& file, const std::string& entries, const std::string& stream = "v:0");
 

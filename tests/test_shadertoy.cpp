@@ -233,20 +233,12 @@ TEST(Shadertoy, ErrorsPointIntoTheUsersFileAndUnsupportedFormsAreRefused) {
   vt::writeText(dir / "multi/bufferA.glsl", kChannelDump);
   vt::writeText(dir / "cube.glsl", std::string("uniform samplerCube iChannel1;\n") + kChannelDump);
   vt::writeText(dir / "nomain.glsl", "void main() {}\n");
-  struct Case {
-    const char* shaders;
-    const char* message;
-  };
-  const Case cases[] = {
-      {"broken.glsl", "broken.glsl:4:"},  // the column is the driver's guess
-      {"nomain.glsl", "no mainImage"},
-  };
-  for (const Case& c : cases) {
-    const StudioRun run = studio(dir.path(), {"render", "song.wav", "o.png", "--shaders", c.shaders, "--size", "32x32"});
-    EXPECT_EQ(run.status, 1) << c.shaders << "\n" << run.err;
-    EXPECT_NE(run.err.find(c.message), std::string::npos) << c.shaders << "\n" << run.err;
-  }
-  EXPECT_FALSE(fs::exists(dir / "o.png"));
+  vt::expectRefusals(dir.path(), {"render", "song.wav", "o.png", "--size", "32x32"},
+                     {
+                         {{"--shaders", "broken.glsl"}, 1, "broken.glsl:4:"},  // the column is the driver's guess
+                         {{"--shaders", "nomain.glsl"}, 1, "no mainImage"},
+                     },
+                     "o.png");
   // A channel declared a cubemap by hand gets the generated sky, with a line.
   const StudioRun cube = studio(dir.path(), {"render", "song.wav", "o.png", "--shaders", "cube.glsl", "--size", "32x32"});
   EXPECT_EQ(cube.status, 0) << cube.err;

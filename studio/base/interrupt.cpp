@@ -48,7 +48,7 @@ void catchInterrupts() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
-void stopAtNextFrame() {
+void stopLoopsOnSignal() {
   cooperative.store(true);
   // A signal that came before this point has already ended the process.
 }

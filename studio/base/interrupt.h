@@ -1,6 +1,6 @@
 // interrupt.h — Ctrl-C, SIGTERM and SIGHUP, and what they mean at each stage.
 //
-// Until a command says it can stop on its own (stopAtNextFrame), a signal
+// Until a command says it can stop on its own (stopLoopsOnSignal), a signal
 // ends the process at once with status 130, whatever the driver is doing:
 // nothing is written yet, and a shader compile or a sound probe cannot be
 // asked to hurry. Commands say so only once their first frame is drawn and
@@ -17,7 +17,7 @@
 
 void catchInterrupts();
 // From now on the first signal asks the loops to stop.
-void stopAtNextFrame();
+void stopLoopsOnSignal();
 // The hidden file to remove if a second signal ends the process ("" for none).
 void guardFile(const char* path);
 bool interrupted();

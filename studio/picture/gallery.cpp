@@ -46,8 +46,8 @@ std::string galleryProblem() {
          "); VRAX_PICTURES may name a folder of your own";
 }
 
-std::vector<GalleryPicture> galleryPictures() {
-  std::vector<GalleryPicture> out;
+std::vector<GalleryEntry> galleryPictures() {
+  std::vector<GalleryEntry> out;
   const std::string folder = galleryFolder();
   if (folder.empty()) {
     return out;
@@ -57,28 +57,28 @@ std::vector<GalleryPicture> galleryPictures() {
     if (!entry.is_directory(ec)) {
       continue;
     }
-    GalleryPicture picture;
+    GalleryEntry picture;
     picture.name = entry.path().filename().string();
     picture.path = entry.path().string();
     std::ifstream about(entry.path() / "about.txt");
     std::getline(about, picture.about);
     out.push_back(picture);
   }
-  std::sort(out.begin(), out.end(), [](const GalleryPicture& a, const GalleryPicture& b) {
+  std::sort(out.begin(), out.end(), [](const GalleryEntry& a, const GalleryEntry& b) {
     return (a.name != "ring") < (b.name != "ring") || ((a.name != "ring") == (b.name != "ring") && a.name < b.name);
   });
   return out;
 }
 
-Result<GalleryPicture> findGalleryPicture(const std::string& name) {
-  const std::vector<GalleryPicture> all = galleryPictures();
-  for (const GalleryPicture& picture : all) {
+Result<GalleryEntry> findGalleryPicture(const std::string& name) {
+  const std::vector<GalleryEntry> all = galleryPictures();
+  for (const GalleryEntry& picture : all) {
     if (picture.name == name) {
       return picture;
     }
   }
   std::string names;
-  for (const GalleryPicture& picture : all) {
+  for (const GalleryEntry& picture : all) {
     names += (names.empty() ? "" : ", ") + picture.name;
   }
   return Status::failure(all.empty() ? galleryProblem()

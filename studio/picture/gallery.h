@@ -12,18 +12,18 @@
 #include <string>
 #include <vector>
 
-struct GalleryPicture {
+struct GalleryEntry {
   std::string name;
   std::string path;   // what --shaders would be given
   std::string about;  // one line
 };
 
 // The gallery's pictures, sorted by name, "ring" (the shipped picture) first.
-std::vector<GalleryPicture> galleryPictures();
+std::vector<GalleryEntry> galleryPictures();
 // Why there are none: what is wrong with VRAX_PICTURES, or where the
 // shipped ones were looked for.
 std::string galleryProblem();
 // The folder they were found in ("" for none).
 std::string galleryFolder();
 // The picture called name; refused with a line listing the names when there is none.
-Result<GalleryPicture> findGalleryPicture(const std::string& name);
+Result<GalleryEntry> findGalleryPicture(const std::string& name);

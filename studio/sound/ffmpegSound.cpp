@@ -17,7 +17,7 @@ constexpr int kMaxBadPackets = 64;
 
 }  // namespace
 
-struct FfmpegSound::Parts {
+struct FfmpegSound::Handles {
   InputPtr input;
   CodecPtr codec;
   FramePtr frame;
@@ -31,7 +31,7 @@ struct FfmpegSound::Parts {
   bool flushed = false;
 };
 
-FfmpegSound::FfmpegSound() : parts_(std::make_unique<Parts>()) {}
+FfmpegSound::FfmpegSound() : parts_(std::make_unique<Handles>()) {}
 FfmpegSound::~FfmpegSound() {
   av_channel_layout_uninit(&parts_->inLayout);
 }
@@ -97,7 +97,7 @@ Status FfmpegSound::open(const std::string& path) {
 // kHz), so each frame is checked and the converter remade when they change;
 // what the old one still holds is taken first.
 bool FfmpegSound::convertFrom(const AVFrame* frame) {
-  Parts& p = *parts_;
+  Handles& p = *parts_;
   AVChannelLayout in{};
   if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || frame->ch_layout.nb_channels < 1) {
     av_channel_layout_default(&in, std::max(1, frame->ch_layout.nb_channels));
@@ -189,7 +189,7 @@ void FfmpegSound::dropBefore(const AVFrame* frame, size_t old) {
 }
 
 bool FfmpegSound::seek(int64_t frame) {
-  Parts& p = *parts_;
+  Handles& p = *parts_;
   // Decoders settle over a frame or two after a jump: land a second early.
   const int64_t early = std::max<int64_t>(0, frame - rate_);
   const AVStream* stream = p.input->streams[stream_];
@@ -214,7 +214,7 @@ bool FfmpegSound::seek(int64_t frame) {
 
 // Decodes until some samples are pending or the sound has ended.
 bool FfmpegSound::decodeMore() {
-  Parts& p = *parts_;
+  Handles& p = *parts_;
   while (!ended_ && pendingAt_ >= pending_.size()) {
     pending_.clear();
     pendingAt_ = 0;

@@ -54,8 +54,8 @@ class FfmpegSound {
   void dropBefore(const AVFrame* frame, size_t old);
   void drain();
 
-  struct Parts;
-  std::unique_ptr<Parts> parts_;
+  struct Handles;
+  std::unique_ptr<Handles> parts_;
   int stream_ = -1;
   int channels_ = 0;
   int rate_ = 0;

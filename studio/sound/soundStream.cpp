@@ -49,22 +49,22 @@ Status SoundFile::open(const std::string& path) {
   }
   if (file_ == nullptr) {
     const std::string libsndfile = sf_strerror(nullptr);
-    other_ = std::make_unique<FfmpegSound>();
+    ffmpeg_ = std::make_unique<FfmpegSound>();
     clearLibraryDetail();
-    if (const Status opened = other_->open(path); !opened) {
+    if (const Status opened = ffmpeg_->open(path); !opened) {
       // The reason of the reader that knew the file best: FFmpeg's where it
       // knew the container (a video without sound), what FFmpeg's parser
       // said where it broke off (an m4a cut short), else libsndfile's.
       const std::string detail = takeLibraryDetail();
-      const std::string why = other_->recognised() ? opened.why()
+      const std::string why = ffmpeg_->recognised() ? opened.why()
                               : !detail.empty()    ? "it is damaged or cut short (" + detail + ")"
                                                    : libsndfile;
-      other_.reset();
+      ffmpeg_.reset();
       return Status::failure(why);
     }
     info_ = SF_INFO{};
-    info_.channels = other_->channels();
-    info_.samplerate = other_->rate();
+    info_.channels = ffmpeg_->channels();
+    info_.samplerate = ffmpeg_->rate();
     info_.format = SF_FORMAT_FLOAT;
   }
   if (info_.channels < 1 || info_.samplerate < 1) {
@@ -86,14 +86,14 @@ bool SoundFile::seek(int64_t frame) {
     return false;
   }
   position_ = 0;
-  if (other_ && other_->seek(frame)) {
+  if (ffmpeg_ && ffmpeg_->seek(frame)) {
     position_ = frame;
     return true;
   }
-  if (other_) {
+  if (ffmpeg_) {
     // From the start again, where the container cannot seek (or near the start).
-    other_ = std::make_unique<FfmpegSound>();
-    if (!other_->open(path_)) {
+    ffmpeg_ = std::make_unique<FfmpegSound>();
+    if (!ffmpeg_->open(path_)) {
       return false;
     }
   }
@@ -110,7 +110,7 @@ bool SoundFile::seek(int64_t frame) {
 }
 
 int64_t SoundFile::readRaw(float* into, int64_t frames) {
-  const int64_t got = other_ ? other_->read(into, frames) : std::max<sf_count_t>(0, sf_readf_float(file_, into, frames));
+  const int64_t got = ffmpeg_ ? ffmpeg_->read(into, frames) : std::max<sf_count_t>(0, sf_readf_float(file_, into, frames));
   position_ += got;
   return got;
 }
@@ -133,7 +133,7 @@ void SoundFile::sanitise(float* values, int64_t count) {
 }
 
 int64_t SoundFile::readShorts(int16_t* into, int64_t frames, std::vector<float>& scratch) {
-  if (!other_) {
+  if (!ffmpeg_) {
     const int64_t got = readShortFrames(file_, info_, into, frames, scratch);
     position_ += got;
     return got;
@@ -141,7 +141,7 @@ int64_t SoundFile::readShorts(int16_t* into, int64_t frames, std::vector<float>&
   // As the live program turns float files into 16-bit values; the floats
   // stay in scratch as readFloats gives them.
   scratch.resize(static_cast<size_t>(frames) * static_cast<size_t>(info_.channels));
-  const int64_t got = other_->read(scratch.data(), frames);
+  const int64_t got = ffmpeg_->read(scratch.data(), frames);
   position_ += got;
   sanitise(scratch.data(), got * info_.channels);
   for (size_t i = 0; i < static_cast<size_t>(got) * static_cast<size_t>(info_.channels); ++i) {
@@ -152,8 +152,8 @@ int64_t SoundFile::readShorts(int16_t* into, int64_t frames, std::vector<float>&
 }
 
 std::map<std::string, std::string> SoundFile::tags() const {
-  if (other_) {
-    return other_->tags();
+  if (ffmpeg_) {
+    return ffmpeg_->tags();
   }
   std::map<std::string, std::string> out;
   const std::pair<const char*, int> keys[] = {{"title", SF_STR_TITLE}, {"artist", SF_STR_ARTIST},

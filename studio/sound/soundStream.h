@@ -61,12 +61,12 @@ class SoundFile {
 
   // The length a compressed file's container states and FFmpeg trusts; -1
   // otherwise (then only reading it through tells).
-  int64_t statedFrames() const { return other_ ? other_->statedFrames() : -1; }
+  int64_t statedFrames() const { return ffmpeg_ ? ffmpeg_->statedFrames() : -1; }
   int channels() const { return info_.channels; }
   int rate() const { return info_.samplerate; }
   // Whether readShorts leaves in scratch the floats readFloats would give
   // (FFmpeg's decoding; libsndfile's reads the 16-bit values directly).
-  bool shortsKeepFloats() const { return other_ != nullptr; }
+  bool shortsKeepFloats() const { return ffmpeg_ != nullptr; }
 
  private:
   int64_t readRaw(float* into, int64_t frames);
@@ -74,7 +74,7 @@ class SoundFile {
 
   std::string path_;
   SNDFILE* file_ = nullptr;
-  std::unique_ptr<FfmpegSound> other_;  // when libsndfile cannot read it
+  std::unique_ptr<FfmpegSound> ffmpeg_;  // when libsndfile cannot read it
   SF_INFO info_{};
   int64_t position_ = 0;  // the next frame a read gives
 };

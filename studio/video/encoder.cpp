@@ -212,14 +212,14 @@ Status Encoder::openVideo() {
 // The picture frame the encoder takes and the RGBA-to-YUV converter into it.
 Status Encoder::openConverter(AVPixelFormat pixels) {
   int ret = 0;
-  picture_.reset(av_frame_alloc());
-  if (picture_ == nullptr) {
+  videoFrame_.reset(av_frame_alloc());
+  if (videoFrame_ == nullptr) {
     return Status::failure("out of memory");
   }
-  picture_->format = pixels;
-  picture_->width = settings_.width;
-  picture_->height = settings_.height;
-  if ((ret = av_frame_get_buffer(picture_.get(), 0)) < 0) {
+  videoFrame_->format = pixels;
+  videoFrame_->width = settings_.width;
+  videoFrame_->height = settings_.height;
+  if ((ret = av_frame_get_buffer(videoFrame_.get(), 0)) < 0) {
     return Status::failure("cannot hold a picture: " + ffmpegReason(ret));
   }
   sws_.reset(sws_getContext(settings_.width, settings_.height, AV_PIX_FMT_RGBA, settings_.width, settings_.height, pixels,
@@ -447,8 +447,8 @@ Status Encoder::send(AVCodecContext* codec, AVStream* stream, AVFrame* frame) {
   }
 }
 
-Status Encoder::writePicture(const uint8_t* rgba) {
-  int ret = av_frame_make_writable(picture_.get());
+Status Encoder::writeVideoFrame(const uint8_t* rgba) {
+  int ret = av_frame_make_writable(videoFrame_.get());
   if (ret < 0) {
     return Status::failure("cannot hold a picture: " + ffmpegReason(ret));
   }
@@ -456,11 +456,11 @@ Status Encoder::writePicture(const uint8_t* rgba) {
   const int stride = settings_.width * 4;
   const uint8_t* rows[1] = {rgba + static_cast<ptrdiff_t>(settings_.height - 1) * stride};
   const int strides[1] = {-stride};
-  if (sws_scale(sws_.get(), rows, strides, 0, settings_.height, picture_->data, picture_->linesize) <= 0) {
+  if (sws_scale(sws_.get(), rows, strides, 0, settings_.height, videoFrame_->data, videoFrame_->linesize) <= 0) {
     return Status::failure("cannot convert a picture to YUV");
   }
-  picture_->pts = picturePts_++;
-  return send(video_.get(), videoStream_, picture_.get());
+  videoFrame_->pts = videoPts_++;
+  return send(video_.get(), videoStream_, videoFrame_.get());
 }
 
 Status Encoder::writeSound(const float* samples, int64_t frames) {

@@ -79,7 +79,7 @@ class Encoder {
   Encoder& operator=(const Encoder&) = delete;
 
   Status open(const EncoderSettings& settings);
-  Status writePicture(const uint8_t* rgba);
+  Status writeVideoFrame(const uint8_t* rgba);
   Status writeSound(const float* samples, int64_t frames);
   // Flushes both encoders and completes the file.
   Status finish();
@@ -105,7 +105,7 @@ class Encoder {
   AVStream* videoStream_ = nullptr;  // owned by format_
   AVStream* audioStream_ = nullptr;
   ScalerPtr sws_;
-  FramePtr picture_;
+  FramePtr videoFrame_;
   ResamplerPtr swr_;
   FifoPtr fifo_;
   FramePtr sound_;
@@ -113,7 +113,7 @@ class Encoder {
   int convertedCapacity_ = 0;
   int frameSize_ = 1024;
   int mixFrom_ = 0;  // channels given to the resampler, when the layout is unknown
-  int64_t picturePts_ = 0;
+  int64_t videoPts_ = 0;
   int64_t soundPts_ = 0;
   int64_t soundShift_ = 0;  // added to the sound's packet times (Opus in Matroska)
 };
