@@ -6,9 +6,13 @@
 #   2. 1920x1080@60 (the first 10 s) as × real time;
 #   3. peak RSS for a 30 s and a 5 min song (same settings, 320x240@30);
 #   4. sync: a click track rendered with a flashing test pair, decoded, and
-#      the flash frames and sound onsets compared with the clicks' times.
+#      the flash frames and sound onsets compared with the clicks' times;
+#   5. every gallery picture against the same showcqt run: the 30 s song at
+#      800x600@60 (wall time and ratio), and its first 10 s at 1920x1080@30
+#      (× real time and peak memory).
 #
-#   bench/render.sh
+#   bench/render.sh            all five
+#   bench/render.sh gallery    the showcqt run and section 5 only
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cmake --build "$root/build" --target vrax-studio makeExample -j2 >/dev/null
@@ -27,10 +31,34 @@ timed() {  # timed LABEL COMMAND... : prints "LABEL wall_s peak_kB"
   tail -1 time.txt
 }
 
+showcqt() {
+  timed ffmpeg-showcqt ffmpeg -v error -y -i song.wav -filter_complex "[0:a]showcqt=s=800x600:r=60[v]" \
+    -map "[v]" -map 0:a -c:v libx264 -crf 18 -pix_fmt yuv420p -c:a aac -b:a 192k theirs.mp4
+}
+
+gallery() {
+  local theirs="$1"
+  echo "== 5. every gallery picture, against ffmpeg showcqt (the 30 s song at 800x600@60: $theirs s)"
+  printf "%-12s %8s %7s   %s\n" picture "800x600" ratio "1920x1080@30, first 10 s"
+  for picture in $("$studio" pictures | awk '{ print $1 }'); do
+    local small big
+    small=$(timed "$picture" "$studio" render song.wav "$picture.mp4" --picture "$picture" -q --overwrite)
+    big=$(timed "$picture" "$studio" render song.wav "$picture-hd.mp4" --picture "$picture" --size 1920x1080 \
+      --fps 30 --to 10 -q --overwrite)
+    awk -v name="$picture" -v a="$(echo "$small" | cut -d' ' -f2)" -v b="$theirs" \
+      -v hw="$(echo "$big" | cut -d' ' -f2)" -v hm="$(echo "$big" | cut -d' ' -f3)" \
+      'BEGIN { printf "%-12s %7.1fs %7.2f   %.2fx real time, peak %d MB\n", name, a, a / b, 10 / hw, hm / 1024 }'
+  done
+}
+
+if [ "${1:-}" = "gallery" ]; then
+  gallery "$(showcqt | cut -d' ' -f2)"
+  exit 0
+fi
+
 echo "== 1. 30 s song, 800x600@60, CRF 18"
 ours=$(timed vrax-studio "$studio" render song.wav ours.mp4 --crf 18 --shaders "$root/Shaders" -q)
-theirs=$(timed ffmpeg-showcqt ffmpeg -v error -y -i song.wav -filter_complex "[0:a]showcqt=s=800x600:r=60[v]" \
-  -map "[v]" -map 0:a -c:v libx264 -crf 18 -pix_fmt yuv420p -c:a aac -b:a 192k theirs.mp4)
+theirs=$(showcqt)
 echo "$ours" | awk '{ printf "vrax-studio     %6.1f s wall  %.2fx real time  peak %d MB\n", $2, 30 / $2, $3 / 1024 }'
 echo "$theirs" | awk '{ printf "ffmpeg showcqt  %6.1f s wall  %.2fx real time  peak %d MB\n", $2, 30 / $2, $3 / 1024 }'
 awk -v a="$(echo "$ours" | cut -d' ' -f2)" -v b="$(echo "$theirs" | cut -d' ' -f2)" \
@@ -116,3 +144,5 @@ offsets.sort()
 print("sound onset − frame time: median %.3f ms, min %.3f ms, max %.3f ms over %d clicks" % (
     offsets[len(offsets) // 2], offsets[0], offsets[-1], len(offsets)))
 PY
+
+gallery "$(echo "$theirs" | cut -d' ' -f2)"

@@ -668,6 +668,8 @@ class Session {
       const int64_t position = sound_.position();
       if (!paused_) {
         stepSound(position);
+      } else {
+        times_.delta = 0;
       }
       drawFrame(position);
       showTitleBar(now, position);

@@ -368,7 +368,10 @@ class Visualiser {
   // from the first asked for on is stepped.
   void skip(int64_t n) { step(n); }
   // The first frame that will be stepped; the sound is seeked there.
-  bool startAt(int64_t n) { return source_.startAt(clock_.soundFrameAt(n)); }
+  bool startAt(int64_t n) {
+    lastStep_ = -1;
+    return source_.startAt(clock_.soundFrameAt(n));
+  }
   bool readsPrevious() const { return picture_->readsPrevious(); }
   // The sound from `first` to `end` as the reader reads it, kept until
   // handSoundTo names where it goes (the reader reads ahead of the frame, so
@@ -413,10 +416,25 @@ class Visualiser {
   }
 
  private:
+  // Below 60 frames a second the analysis is also stepped at the 60 Hz
+  // ticks between frames, so what it smooths and integrates, and the onsets
+  // it finds, are what a 60 fps render has at the same moment: a picture
+  // does not depend on the frame rate it is rendered at.
   const AudioInputs& step(int64_t n) {
+    const double seconds = clock_.seconds(n);
+    if (lastStep_ >= 0 && lastStep_ < n && o_.fps.value() < kAnalysisTicks) {
+      const auto rate = static_cast<int64_t>(clock_.rate());
+      for (auto tick = static_cast<int64_t>(std::floor(clock_.seconds(lastStep_) * kAnalysisTicks + 1e-9)) + 1;
+           static_cast<double>(tick) / kAnalysisTicks < seconds - 1e-9; ++tick) {
+        source_.around(tick * rate / kAnalysisTicks, sound_);
+        analysis_.step(sound_, static_cast<double>(tick) / kAnalysisTicks);
+      }
+    }
+    lastStep_ = n;
     source_.around(clock_.soundFrameAt(n), sound_);
-    return analysis_.step(sound_, clock_.seconds(n));
+    return analysis_.step(sound_, seconds);
   }
+  static constexpr int64_t kAnalysisTicks = 60;
 
   const RenderOptions& o_;
   const FrameClock& clock_;
@@ -431,6 +449,7 @@ class Visualiser {
   std::function<void(std::vector<float>)> soundTo_;
   FrameSound sound_;
   Analysis analysis_;
+  int64_t lastStep_ = -1;  // the frame last analysed; -1 before the first (and after a seek)
 };
 
 // A render that starts late steps through the frames before it. What the

@@ -243,6 +243,36 @@ TEST_F(Multipass, TheSitesMediaHaveStandIns) {
   }
 }
 
+// A cubemap of one's own: six faces in a folder, each seen in its direction.
+TEST_F(Multipass, ACubemapFromSixFaces) {
+  fs::create_directories(dir / "sky");
+  const std::pair<const char*, const char*> faces[] = {{"px", "red"},   {"nx", "lime"},    {"py", "blue"},
+                                                       {"ny", "yellow"}, {"pz", "magenta"}, {"nz", "cyan"}};
+  for (const auto& [face, colour] : faces) {
+    ASSERT_EQ(vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i",
+                             std::string("color=") + colour + ":s=8x8", "-frames:v", "1", dir / (std::string(face) + ".png")}),
+              "");
+    fs::rename(dir / (std::string(face) + ".png"), fs::path(dir.path()) / "sky" / (std::string(face) + ".png"));
+  }
+  vt::writeText(dir / "look.glsl", R"(void mainImage(out vec4 o, in vec2 p) {
+    // Six strips, one for each direction: +x, -x, +y, -y, +z, -z.
+    int strip = int(p.x / iResolution.x * 6.0);
+    vec3 dirs[6] = vec3[6](vec3(1, 0, 0), vec3(-1, 0, 0), vec3(0, 1, 0), vec3(0, -1, 0), vec3(0, 0, 1), vec3(0, 0, -1));
+    o = texture(iChannel1, dirs[strip]);
+})");
+  const StudioRun run = studio(dir.path(), {"render", "song.wav", "sky.png", "--shaders", "look.glsl", "--channel",
+                                            "1=cubemap:sky", "--size", "96x16"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string shown = vt::frameRgb(dir / "sky.png");
+  const Rgb want[6] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 0}, {255, 0, 255}, {0, 255, 255}};
+  for (int strip = 0; strip < 6; ++strip) {
+    const Rgb got = pixel(shown, 96, strip * 16 + 8, 8);
+    EXPECT_NEAR(got.r, want[strip].r, 3) << "strip " << strip;
+    EXPECT_NEAR(got.g, want[strip].g, 3) << "strip " << strip;
+    EXPECT_NEAR(got.b, want[strip].b, 3) << "strip " << strip;
+  }
+}
+
 TEST_F(Multipass, RefusalsSayWhy) {
   vt::writeText(dir / "image.glsl", "void mainImage(out vec4 o, in vec2 p) { o = vec4(1.0); }\n");
   vt::writeText(dir / "notjson.json", "{\"renderpass\": [");
@@ -267,6 +297,26 @@ TEST_F(Multipass, RefusalsSayWhy) {
                      "o.png");
 }
 
+// Whether the centre of the window titled `title` shows `want` within six seconds.
+bool windowShows(const std::string& dir, const std::string& title, Rgb want) {
+  for (int tries = 0; tries < 300; ++tries) {
+    const std::string file = dir + "/snap.ppm";
+    if (vt::wmctl({"snap", title, file}) == 0) {
+      const std::string ppm = vt::readText(file);
+      int width = 0, height = 0, max = 0, header = 0;
+      if (std::sscanf(ppm.c_str(), "P6 %d %d %d%n", &width, &height, &max, &header) == 3) {
+        const size_t at = static_cast<size_t>(header + 1) + 3 * static_cast<size_t>((height / 2) * width + width / 2);
+        if (at + 3 <= ppm.size() && static_cast<unsigned char>(ppm[at]) == want.r &&
+            static_cast<unsigned char>(ppm[at + 1]) == want.g && static_cast<unsigned char>(ppm[at + 2]) == want.b) {
+          return true;
+        }
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
 // Keyboard rows in a window: A held, A pressed (latched by a buffer, since a
 // press lasts one frame), A toggled.
 TEST_F(Multipass, TheKeyboardInAWindow) {
@@ -285,24 +335,7 @@ TEST_F(Multipass, TheKeyboardInAWindow) {
   vt::Process play({vt::studioBinary(), "play", "keys.wav", "--shaders", "keys", "--size", "64x64"}, dir.path(),
                    {{"ALSOFT_DRIVERS", "null"}});
   ASSERT_EQ(vt::wmctl({"wait", "keys.wav", "30"}, nullptr, 40), 0) << play.err();
-  auto shows = [&](Rgb want) {
-    for (int tries = 0; tries < 300; ++tries) {
-      const std::string file = dir / "snap.ppm";
-      if (vt::wmctl({"snap", "keys.wav", file}) == 0) {
-        const std::string ppm = vt::readText(file);
-        int width = 0, height = 0, max = 0, header = 0;
-        if (std::sscanf(ppm.c_str(), "P6 %d %d %d%n", &width, &height, &max, &header) == 3) {
-          const size_t at = static_cast<size_t>(header + 1) + 3 * static_cast<size_t>((height / 2) * width + width / 2);
-          if (at + 3 <= ppm.size() && static_cast<unsigned char>(ppm[at]) == want.r &&
-              static_cast<unsigned char>(ppm[at + 1]) == want.g && static_cast<unsigned char>(ppm[at + 2]) == want.b) {
-            return true;
-          }
-        }
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-  };
+  auto shows = [&](Rgb want) { return windowShows(dir.path(), "keys.wav", want); };
   EXPECT_TRUE(shows({0, 0, 0})) << "no key yet";
   vt::wmctl({"keydown", "keys.wav", "a"});
   EXPECT_TRUE(shows({255, 255, 255})) << "A held, pressed and toggled on";
@@ -311,6 +344,33 @@ TEST_F(Multipass, TheKeyboardInAWindow) {
   vt::wmctl({"key", "keys.wav", "a"});
   EXPECT_TRUE(shows({0, 255, 0})) << "A toggled off";
   vt::wmctl({"close", "keys.wav"});
+  EXPECT_EQ(play.wait(20), 0) << play.err();
+}
+
+// play reloads a save of any pass; a broken one keeps the last good build
+// and names its file and line.
+TEST_F(Multipass, PlayReloadsAnyPassAndKeepsTheLastGoodOne) {
+  if (std::getenv("DISPLAY") == nullptr) {
+    GTEST_SKIP() << "no display for a window";
+  }
+  folder("live", {{"buffer-a.glsl", "void mainImage(out vec4 o, in vec2 p) { o = vec4(1.0, 0.0, 0.0, 1.0); }\n"},
+                  {"image.glsl", "void mainImage(out vec4 o, in vec2 p) { o = texelFetch(iChannel0, ivec2(p), 0); }\n"},
+                  {"channels.txt", "image: 0=buffer-a,nearest\n"}});
+  ASSERT_TRUE(vt::writeTone(dir / "live.wav", 44100 * 30, 2, 44100));
+  vt::Process play({vt::studioBinary(), "play", "live.wav", "--shaders", "live", "--size", "64x64"}, dir.path(),
+                   {{"ALSOFT_DRIVERS", "null"}});
+  ASSERT_EQ(vt::wmctl({"wait", "live.wav", "30"}, nullptr, 40), 0) << play.err();
+  EXPECT_TRUE(windowShows(dir.path(), "live.wav", {255, 0, 0}));
+  vt::writeText(dir / "live/buffer-a.glsl", "void mainImage(out vec4 o, in vec2 p) { o = vec4(0.0, 0.0, 1.0, 1.0); }\n");
+  EXPECT_TRUE(windowShows(dir.path(), "live.wav", {0, 0, 255})) << "a saved buffer is drawn";
+  vt::writeText(dir / "live/buffer-a.glsl", "void mainImage(out vec4 o, in vec2 p) {\n  o = nope;\n}\n");
+  for (int i = 0; i < 300 && play.err().find("buffer-a.glsl:2:") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_NE(play.err().find("live/buffer-a.glsl:2:"), std::string::npos) << play.err();
+  // The last good build stays, inside the thin red frame that says it is stale.
+  EXPECT_TRUE(windowShows(dir.path(), "live.wav", {0, 0, 255}));
+  vt::wmctl({"close", "live.wav"});
   EXPECT_EQ(play.wait(20), 0) << play.err();
 }
 

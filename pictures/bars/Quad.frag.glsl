@@ -11,6 +11,7 @@ uniform float itime;
 uniform vec2 resolution;
 uniform float bands[64];
 uniform float bass;
+uniform float delta;
 uniform sampler2D previous;
 layout(std430, binding = 0) readonly buffer Audio { float spectrum[16384]; };
 
@@ -24,9 +25,10 @@ void main() {
     float level = bands[4 + bar];
     level = clamp((level - 0.25) / 0.7, 0.0, 1.0);
 
-    // The cap of this bar, as left in the last frame's alpha, falls a little.
+    // The cap of this bar, as left in the last frame's alpha, falls by a
+    // third of the height a second.
     float cap = texture(previous, vec2((float(bar) + 0.5) / float(BARS), 0.5)).a;
-    cap = max(level, cap - 0.006);
+    cap = max(level, cap - 0.36 * delta);
 
     float y = abs(uv.y - 0.5) * 2.0;  // 0 at the centre line, 1 at the edges
     bool gap = within < 0.12 || within > 0.88;

@@ -1,6 +1,7 @@
 #version 450 core
 // Scope: the waveform as a glowing line across the picture, leaving a fading
-// trail of the lines before it; its colour follows the loudness.
+// trail of the lines before it; its colour follows the loudness. The trail's
+// brightness lives in the alpha of the previous frame.
 in vec2 uv;
 out vec4 FragColor;
 
@@ -8,6 +9,7 @@ uniform float aspect;
 uniform float itime;
 uniform vec2 resolution;
 uniform float level;
+uniform float delta;
 uniform sampler2D waveform;
 uniform sampler2D previous;
 layout(std430, binding = 0) readonly buffer Audio { float spectrum[16384]; };
@@ -19,11 +21,19 @@ void main() {
     float slope = (texture(waveform, vec2(uv.x + 1.0 / resolution.x, 0.5)).r - wave) * 0.42 * resolution.y;
     float d = abs(uv.y - y) * resolution.y / (1.0 + abs(slope));
     vec3 tint = mix(vec3(0.2, 0.9, 0.6), vec3(1.0, 0.5, 0.2), smoothstep(0.4, 0.9, level));
-    vec3 line = tint * (1.2 / (d + 1.0));
+    float bright = 1.2 / (d + 1.0);
 
-    vec3 trail = texture(previous, uv + vec2(0.0, 0.002)).rgb * 0.8;
-    // The graticule drifts sideways, slowly, so silence is not a still.
-    vec3 grid = vec3(0.02, 0.05, 0.04) * step(0.995, max(fract(uv.x * 8.0 + itime * 0.1), fract(uv.y * 6.0)));
-    vec3 colour = max(line, trail) + grid + vec3(0.01, 0.015, 0.02);
-    FragColor = vec4(colour, 1.0);
+    // The trail is an average of the lines before, weighted by their age
+    // (halved every 40 ms) and kept in alpha: the same average whatever the
+    // frame rate, where keeping a fraction of each frame would be a longer
+    // trail the fewer frames there are.
+    float before = texture(previous, uv + vec2(0.0, 0.002)).a;
+    float trail = mix(bright, before, exp(-delta / 0.058));
+    // The graticule drifts sideways, slowly, so silence is not a still; its
+    // lines are a pixel and a bit wide at any size.
+    vec2 cell = fract(vec2(uv.x * 8.0 + itime * 0.1, uv.y * 6.0));
+    vec2 width = 1.2 * vec2(8.0, 6.0) / resolution;
+    vec3 grid = vec3(0.02, 0.05, 0.04) * max(step(1.0 - width.x, cell.x), step(1.0 - width.y, cell.y));
+    vec3 colour = tint * max(bright, 1.6 * trail) + grid + vec3(0.01, 0.015, 0.02);
+    FragColor = vec4(colour, trail);
 }

@@ -7,8 +7,10 @@ const float kSeconds = 8.0;  // the span shown across the width
 void mainImage(out vec4 fragColor, in vec2 fragCoord) {
     float width = iResolution.x;
     float speed = width / kSeconds;  // columns a second
-    float head = floor(iTime * speed);
-    float from = max(floor((iTime - iTimeDelta) * speed), head - width + 1.0);
+    // The small lift keeps a time that lands on a column's edge on the same
+    // side of it in this frame and the next.
+    float head = floor(iTime * speed + 0.001);
+    float from = max(floor((iTime - iTimeDelta) * speed + 0.001), head - width + 1.0);
     float column = floor(fragCoord.x);
     // The newest time step that lands in this column.
     float step = column + width * floor((head - column) / width);

@@ -9,7 +9,7 @@ vec3 heat(float v) {
 void mainImage(out vec4 fragColor, in vec2 fragCoord) {
     vec2 uv = fragCoord / iResolution.xy;
     float width = iResolution.x;
-    float head = floor(iTime * width / kSeconds);
+    float head = floor(iTime * width / kSeconds + 0.001);
     float column = mod(head - (width - 1.0 - floor(fragCoord.x)), width);
     float v = texelFetch(iChannel0, ivec2(column, fragCoord.y), 0).x;
     vec3 background = 0.05 + 0.035 * cos(6.2831 * (0.4 * uv.y + 0.04 * iTime + vec3(0.0, 0.33, 0.67)));

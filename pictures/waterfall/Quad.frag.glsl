@@ -1,8 +1,9 @@
 #version 450 core
-// Waterfall: a scrolling spectrogram. Each frame the last picture moves up
-// one pixel row and the bands are drawn into the bottom row, so time runs
-// upwards and the song's structure shows as it plays. A faint tick each
-// second keeps it moving in silence.
+// Waterfall: a scrolling spectrogram. The last picture moves up as many
+// pixel rows as time has passed (the height is always the last twelve
+// seconds, at any size and frame rate) and the bands are drawn into the new
+// rows at the bottom, so time runs upwards and the song's structure shows as
+// it plays. A faint tick each second keeps it moving in silence.
 in vec2 uv;
 out vec4 FragColor;
 
@@ -10,6 +11,7 @@ uniform float aspect;
 uniform float itime;
 uniform vec2 resolution;
 uniform float bands[64];
+uniform float delta;
 uniform sampler2D previous;
 layout(std430, binding = 0) readonly buffer Audio { float spectrum[16384]; };
 
@@ -18,10 +20,16 @@ vec3 heat(float v) {
     return clamp(vec3(1.6 * v - 0.15, 1.9 * v * v - 0.3, 0.6 * sin(3.1 * v) + 0.5 * v * v * v), 0.0, 1.0);
 }
 
+const float SECONDS = 12.0;
+
 void main() {
     vec2 pixel = gl_FragCoord.xy;
-    vec3 colour;
-    if (pixel.y < 2.0) {
+    float speed = resolution.y / SECONDS;  // rows a second
+    // Rows since the start now, less rows then; the small lift keeps a time
+    // that lands on a row's edge on the same side of it in both frames.
+    float rows = floor(itime * speed + 0.001) - floor((itime - delta) * speed + 0.001);
+    if (pixel.y < rows) {
+        vec3 colour;
         // Bands interpolated across the width, gently lifted so quiet music shows.
         float at = uv.x * 63.0;
         int k = int(at);
@@ -29,8 +37,12 @@ void main() {
         colour = heat(clamp((v - 0.2) / 0.75, 0.0, 1.0));
         // A faint tick each second, so time shows scrolling by even in silence.
         colour = max(colour, vec3(0.035, 0.02, 0.07) * (1.0 + 1.5 * step(fract(itime), 0.02)));
-    } else {
-        colour = texture(previous, (pixel - vec2(0.0, 1.0)) / resolution).rgb;
+        FragColor = vec4(colour, 1.0);
+        return;
     }
-    FragColor = vec4(colour, 1.0);
+    // Rows not yet written (alpha 0) show a faint backdrop, so the first
+    // seconds are not a black screen.
+    vec4 before = texture(previous, (pixel - vec2(0.0, rows)) / resolution);
+    vec3 backdrop = vec3(0.035, 0.02, 0.07) * (0.8 + 0.2 * uv.y);
+    FragColor = before.a > 0.5 ? vec4(before.rgb, 1.0) : vec4(backdrop, 0.0);
 }

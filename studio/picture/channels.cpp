@@ -2,7 +2,9 @@
 #include "picture/channels.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <filesystem>
 
 namespace {
 
@@ -141,9 +143,68 @@ void ChannelTextures::setGiven(int slot, const Image& image) {
   }
 }
 
+namespace {
+
+// The face of a cubemap folder called `face` (px, nx, …; also posx, negx, …), any extension.
+std::string faceFile(const std::string& folder, const std::string& face) {
+  const std::string longer = (face[0] == 'p' ? "pos" : "neg") + face.substr(1);
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    std::string stem = entry.path().stem().string();
+    std::transform(stem.begin(), stem.end(), stem.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (entry.is_regular_file(ec) && (stem == face || stem == longer)) {
+      return entry.path().string();
+    }
+  }
+  return "";
+}
+
+}  // namespace
+
+// Six square faces of one size, in GL's order (+X, −X, +Y, −Y, +Z, −Z).
+Result<ChannelTexture> ChannelTextures::uploadCube(const std::string& folder) {
+  static const char* const faces[6] = {"px", "nx", "py", "ny", "pz", "nz"};
+  std::vector<Image> images;
+  for (const char* face : faces) {
+    const std::string file = faceFile(folder, face);
+    if (file.empty()) {
+      return Status::failure("the cubemap " + folder + " has no face " + face + " (px, nx, py, ny, pz, nz)");
+    }
+    Result<Image> image = loadImage(file);
+    if (!image) {
+      return Status::failure(file + ": " + image.why());
+    }
+    if (image.value().width != image.value().height ||
+        (!images.empty() && image.value().width != images.front().width)) {
+      return Status::failure("the cubemap " + folder + "'s faces must be squares of one size");
+    }
+    images.push_back(std::move(image.value()));
+  }
+  const auto side = static_cast<float>(images.front().width);
+  ChannelTexture out{GL_TEXTURE_CUBE_MAP, 0, {side, side, 1}};
+  GL_CALL(glGenTextures(1, &out.texture));
+  GL_CALL(glBindTexture(GL_TEXTURE_CUBE_MAP, out.texture));
+  GL_CALL(glPixelStorei(GL_UNPACK_ALIGNMENT, 1));
+  for (int f = 0; f < 6; ++f) {
+    const Image& image = images[static_cast<size_t>(f)];
+    GL_CALL(glTexImage2D(static_cast<GLenum>(GL_TEXTURE_CUBE_MAP_POSITIVE_X + f), 0, GL_RGBA8, image.width,
+                         image.height, 0, GL_RGBA, GL_UNSIGNED_BYTE, image.rgba.data()));
+  }
+  GL_CALL(glGenerateMipmap(GL_TEXTURE_CUBE_MAP));
+  GL_CALL(glBindTexture(GL_TEXTURE_CUBE_MAP, 0));
+  return out;
+}
+
 Status ChannelTextures::load(const PictureSource& source) {
   for (const PassSource& pass : source.passes) {
     for (const Channel& channel : pass.channels) {
+      if (channel.kind == ChannelKind::Cube && !channel.file.empty() && files_.count({channel.file, false}) == 0) {
+        Result<ChannelTexture> cube = uploadCube(channel.file);
+        if (!cube) {
+          return Status::failure(pass.name + "'s channel: " + cube.why());
+        }
+        files_[{channel.file, false}] = cube.value();
+      }
       if (channel.kind != ChannelKind::File || files_.count({channel.file, channel.vflip}) > 0) {
         continue;
       }
@@ -184,8 +245,10 @@ ChannelTexture ChannelTextures::of(const Channel& channel) const {
       return ChannelTexture{GL_TEXTURE_2D, keys_, {kKeyCodes, 3, 1}};
     case ChannelKind::Noise:
       return noise_;
-    case ChannelKind::Cube:
-      return sky_;
+    case ChannelKind::Cube: {
+      const auto it = channel.file.empty() ? files_.end() : files_.find({channel.file, false});
+      return it != files_.end() ? it->second : sky_;
+    }
     case ChannelKind::Volume:
       return volume_;
     case ChannelKind::Given:

@@ -55,6 +55,7 @@ class ChannelTextures {
 
  private:
   ChannelTexture upload(const Image& image, bool vflip);
+  Result<ChannelTexture> uploadCube(const std::string& folder);
   GLuint music_ = 0;
   GLuint keys_ = 0;
   ChannelTexture noise_;
@@ -62,7 +63,7 @@ class ChannelTextures {
   ChannelTexture volume_;
   ChannelTexture black_;
   ChannelTexture given_[3][2];                          // [slot][vflip]
-  std::map<std::pair<std::string, bool>, ChannelTexture> files_;  // by path and vflip
+  std::map<std::pair<std::string, bool>, ChannelTexture> files_;  // by path and vflip; cubemaps by folder
 };
 
 // A sampler object for how a channel is read; the caller deletes it.

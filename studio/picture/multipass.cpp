@@ -403,6 +403,16 @@ Result<Channel> channelOfWhat(const std::string& what, const std::string& dir) {
   if (what.empty()) {
     return Status::failure("nothing after \"=\"; give music, keyboard, buffer-a … buffer-d, noise or an image file");
   }
+  if (lower.rfind("cubemap:", 0) == 0) {
+    Channel cube = siteDefaults(ChannelKind::Cube);
+    const std::string folder = what.substr(8);
+    cube.file = fs::path(folder).is_absolute() || dir.empty() ? folder : (fs::path(dir) / folder).string();
+    std::error_code ec;
+    if (!fs::is_directory(cube.file, ec)) {
+      return Status::failure("\"" + folder + "\" is not a folder of six cubemap faces (px, nx, py, ny, pz, nz)");
+    }
+    return cube;
+  }
   Channel file = siteDefaults(ChannelKind::File);
   file.file = fs::path(what).is_absolute() || dir.empty() ? what : (fs::path(dir) / what).string();
   std::error_code ec;

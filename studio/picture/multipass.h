@@ -6,8 +6,9 @@
 //
 // channels.txt has a line per pass, "PASS: N=WHAT N=WHAT …", where PASS is
 // image or buffer-a … buffer-d and WHAT is music, keyboard, buffer-a …
-// buffer-d, noise, cubemap, volume, black or an image file (relative to the
-// folder), optionally followed by ",nearest", ",linear", ",mipmap",
+// buffer-d, noise, cubemap, volume, black, an image file (relative to the
+// folder) or cubemap:FOLDER (six faces px, nx, py, ny, pz, nz in FOLDER),
+// optionally followed by ",nearest", ",linear", ",mipmap",
 // ",clamp", ",repeat" or ",noflip". "#" starts a comment. --channel takes
 // the same "PASS:N=WHAT" (PASS defaults to image) for any form.
 //

@@ -384,7 +384,7 @@ std::vector<std::string> Picture::findInputs(Pass& pass) {
       {"previous", GL_SAMPLER_2D, "sampler2D"},
       {"bassTime", GL_FLOAT, "float"},        {"midTime", GL_FLOAT, "float"},
       {"trebleTime", GL_FLOAT, "float"},      {"levelTime", GL_FLOAT, "float"},
-      {"aspect", 0, ""}, {"itime", 0, ""}, {"iResolution", 0, ""}, {"iTime", 0, ""}, {"iTimeDelta", 0, ""},
+      {"delta", GL_FLOAT, "float"},           {"aspect", 0, ""}, {"itime", 0, ""}, {"iResolution", 0, ""}, {"iTime", 0, ""}, {"iTimeDelta", 0, ""},
       {"iFrame", 0, ""}, {"iFrameRate", 0, ""}, {"iDate", 0, ""}, {"iSampleRate", 0, ""}, {"iMouse", 0, ""},
       {"iChannelTime", 0, ""}, {"iChannelResolution", 0, ""}, {"iChannel0", 0, ""}, {"iChannel1", 0, ""},
       {"iChannel2", 0, ""}, {"iChannel3", 0, ""}, {"iBassTime", 0, ""}, {"iMidTime", 0, ""},
@@ -531,7 +531,8 @@ void Picture::feedStudioInputs(const Pass& pass, int width, int height, const Fr
                                           {kBassTime, static_cast<float>(inputs_.bassTime)},
                                           {kMidTime, static_cast<float>(inputs_.midTime)},
                                           {kTrebleTime, static_cast<float>(inputs_.trebleTime)},
-                                          {kLevelTime, static_cast<float>(inputs_.levelTime)}};
+                                          {kLevelTime, static_cast<float>(inputs_.levelTime)},
+                                          {kDelta, static_cast<float>(times.delta)}};
   for (const auto& [input, value] : floats) {
     if (at[input] >= 0) {
       GL_CALL(glUniform1f(at[input], value));

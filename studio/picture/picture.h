@@ -5,8 +5,9 @@
 //
 // A pair may also declare the studio's further inputs (resolution, frame,
 // bands, bass, mid, treble, level, beat, beats, waveform, image0-3 with their
-// sizes, cover, coverSize, previous, and the music's clocks bassTime, midTime,
-// trebleTime, levelTime). They are looked up after linking and
+// sizes, cover, coverSize, previous, the music's clocks bassTime, midTime,
+// trebleTime, levelTime, and delta, the seconds since the frame before, for
+// decays, falls and scrolls that are per second whatever the frame rate). They are looked up after linking and
 // only those declared are fed; one declared with another type is reported
 // and left alone. "previous" is the frame drawn before, copied from the
 // framebuffer after each draw, and only when a pair reads it.
@@ -122,7 +123,7 @@ class Picture {
   // The studio's inputs, then Shadertoy's.
   enum Input { kResolution, kFrame, kBandsIn, kBass, kMid, kTreble, kLevel, kBeat, kBeats, kWaveformIn,
                kImage0, kImage1, kImage2, kImage3, kImage0Size, kImage1Size, kImage2Size, kImage3Size,
-               kCover, kCoverSize, kPrevious, kBassTime, kMidTime, kTrebleTime, kLevelTime, kAspect, kItime,
+               kCover, kCoverSize, kPrevious, kBassTime, kMidTime, kTrebleTime, kLevelTime, kDelta, kAspect, kItime,
                kIResolution, kITime, kITimeDelta, kIFrame, kIFrameRate, kIDate, kISampleRate, kIMouse,
                kIChannelTime, kIChannelResolution, kIChannel0, kIChannel1, kIChannel2, kIChannel3, kIBassTime,
                kIMidTime, kITrebleTime, kILevelTime, kInputCount };
