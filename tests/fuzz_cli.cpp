@@ -9,18 +9,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzzCheck.h"
 #include "cli.h"
 #include "video/frameClock.h"
-
-namespace {
-
-void check(bool ok) {
-  if (!ok) {
-    std::abort();
-  }
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

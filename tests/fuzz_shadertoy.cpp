@@ -10,17 +10,13 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzzCheck.h"
 #include "picture/picture.h"
 #include "picture/shaderSource.h"
 #include "picture/title.h"
 
 namespace {
 
-void check(bool ok) {
-  if (!ok) {
-    std::abort();
-  }
-}
 
 // UTF-8 length in code points, counting every byte that starts one.
 size_t characters(const std::string& text) {

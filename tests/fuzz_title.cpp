@@ -9,17 +9,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzzCheck.h"
 #include "picture/title.h"
-
-namespace {
-
-void check(bool ok) {
-  if (!ok) {
-    std::abort();
-  }
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static std::string font;

@@ -41,24 +41,17 @@ out vec4 vraxFragColor;
 #define HW_PERFORMANCE 1
 )";
 
-// The picture shown is opaque, as on the site; a buffer keeps all four
-// channels, which shaders use as memory.
-const char* const kShadertoyMain = R"(
+// The main the form adds after the user's file; the picture shown is
+// opaque, as on the site, and a buffer keeps all four channels, which
+// shaders use as memory.
+std::string shadertoyMain(bool buffer) {
+  return std::string(R"(
 #undef mainImage
 void main() {
     vec4 colour = vec4(0.0, 0.0, 0.0, 1.0);
     mainImage(colour, gl_FragCoord.xy);
-    vraxFragColor = vec4(colour.rgb, 1.0);
+    vraxFragColor = )") + (buffer ? "colour" : "vec4(colour.rgb, 1.0)") + ";\n}\n";
 }
-)";
-const char* const kShadertoyBufferMain = R"(
-#undef mainImage
-void main() {
-    vec4 colour = vec4(0.0, 0.0, 0.0, 1.0);
-    mainImage(colour, gl_FragCoord.xy);
-    vraxFragColor = colour;
-}
-)";
 
 bool isPairFolder(const std::string& dir) {
   std::error_code ec;
@@ -321,7 +314,7 @@ Result<WrappedShadertoy> wrapShadertoy(const std::string& given, const WrapOptio
     out.text += "#line 1 1\n" + common + "\n";
   }
   out.text += "#line 1 0\n" + user + "\n#line " + std::to_string(kWrapperLine) + " 0\n" +
-              (options.buffer ? kShadertoyBufferMain : kShadertoyMain);
+              shadertoyMain(options.buffer);
   return out;
 }
 
