@@ -1,6 +1,8 @@
 // channels.cpp — see channels.h.
 #include "picture/channels.h"
 
+#include "picture/picture.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -116,20 +118,13 @@ ChannelTextures::~ChannelTextures() {
   music_ = 0;
 }
 
-// An empty image is one black texel.
+// An empty image is one black texel, as the site shows a channel with nothing in it.
 ChannelTexture ChannelTextures::upload(const Image& image, bool vflip) {
-  static const Image black{1, 1, {0, 0, 0, 255}};
-  const Image& shown = image.empty() ? black : image;
-  ChannelTexture out{GL_TEXTURE_2D, 0, {static_cast<float>(shown.width), static_cast<float>(shown.height), 1}};
+  static const uint8_t black[4] = {0, 0, 0, 255};
+  ChannelTexture out{GL_TEXTURE_2D, 0, {static_cast<float>(std::max(image.width, 1)),
+                                        static_cast<float>(std::max(image.height, 1)), 1}};
   GL_CALL(glGenTextures(1, &out.texture));
-  GL_CALL(glBindTexture(GL_TEXTURE_2D, out.texture));
-  GL_CALL(glPixelStorei(GL_UNPACK_ALIGNMENT, 1));
-  // GL's first row is the bottom one: a file's top row goes last to be seen at the top.
-  const std::vector<uint8_t> rows = vflip ? rowsBottomUp(shown) : shown.rgba;
-  GL_CALL(glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, shown.width, shown.height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
-                       rows.data()));
-  GL_CALL(glGenerateMipmap(GL_TEXTURE_2D));
-  GL_CALL(glBindTexture(GL_TEXTURE_2D, 0));
+  uploadImage(out.texture, image, vflip, true, black);
   return out;
 }
 

@@ -59,15 +59,9 @@ void Overlay::set(const Image& image, int x, int y) {
   if (image.empty()) {
     return;
   }
-  GL_CALL(glBindTexture(GL_TEXTURE_2D, texture_));
-  GL_CALL(glPixelStorei(GL_UNPACK_ALIGNMENT, 1));
-  GL_CALL(glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, image.width, image.height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
-                       image.rgba.data()));
-  GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR));
-  GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR));
-  GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE));
-  GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE));
-  GL_CALL(glBindTexture(GL_TEXTURE_2D, 0));
+  // Rows as they are: the quad maps the image's top row to the top.
+  static const uint8_t none[4] = {0, 0, 0, 0};
+  uploadImage(texture_, image, false, false, none);
 }
 
 void Overlay::draw(int width, int height, float opacity) {

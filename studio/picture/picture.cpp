@@ -65,6 +65,28 @@ void setTextureFilters(bool mipmapped) {
   GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE));
 }
 
+void uploadImage(GLuint texture, const Image& image, bool flip, bool mipmaps, const uint8_t empty[4]) {
+  GL_CALL(glBindTexture(GL_TEXTURE_2D, texture));
+  GL_CALL(glPixelStorei(GL_UNPACK_ALIGNMENT, 1));
+  if (image.empty()) {
+    GL_CALL(glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, empty));
+  } else {
+    const std::vector<uint8_t> flipped = flip ? rowsBottomUp(image) : std::vector<uint8_t>();
+    GL_CALL(glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, image.width, image.height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                         flip ? flipped.data() : image.rgba.data()));
+  }
+  if (mipmaps) {
+    GL_CALL(glGenerateMipmap(GL_TEXTURE_2D));
+    setTextureFilters(true);
+  } else {
+    GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR));
+    GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR));
+    GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE));
+    GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE));
+  }
+  GL_CALL(glBindTexture(GL_TEXTURE_2D, 0));
+}
+
 Result<ShaderFile> readShaderFile(const std::string& path) {
   Result<std::string> text = readSmallFile(path, kMaxShaderBytes, "1 MB, too large for a shader");
   if (!text) {
@@ -356,6 +378,17 @@ Status Picture::build(const PictureSource& source, const Notes& notes) {
       notes(line);
     }
   }
+  // Buffers are made anew, at zero, when the passes that draw them change.
+  auto drawnBuffers = [](const std::vector<Pass>& passes) {
+    std::vector<int> drawn;
+    for (const Pass& pass : passes) {
+      drawn.push_back(pass.buffer);
+    }
+    return drawn;
+  };
+  if (drawnBuffers(built) != drawnBuffers(passes_)) {
+    bufferWidth_ = 0;
+  }
   for (Pass& pass : passes_) {
     release(pass);
   }
@@ -465,34 +498,21 @@ bool Picture::wantsMipmaps(ChannelKind kind, int index) const {
   return false;
 }
 
-void Picture::uploadTexture(GLuint texture, const Image& image) {
-  static const uint8_t transparent[4] = {0, 0, 0, 0};
-  GL_CALL(glBindTexture(GL_TEXTURE_2D, texture));
-  GL_CALL(glPixelStorei(GL_UNPACK_ALIGNMENT, 1));
-  if (image.empty()) {
-    GL_CALL(glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, transparent));
-  } else {
-    const std::vector<uint8_t> flipped = rowsBottomUp(image);
-    GL_CALL(glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, image.width, image.height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
-                         flipped.data()));
-  }
-  GL_CALL(glGenerateMipmap(GL_TEXTURE_2D));
-  setTextureFilters(true);
-  GL_CALL(glBindTexture(GL_TEXTURE_2D, 0));
-}
 
 void Picture::setImage(int slot, const Image& image) {
   if (slot < 0 || slot >= 4) {
     return;
   }
-  uploadTexture(images_[slot], image);
+  static const uint8_t transparent[4] = {0, 0, 0, 0};
+  uploadImage(images_[slot], image, true, true, transparent);
   channels_.setGiven(slot, image);
   imageSizes_[slot][0] = static_cast<float>(image.empty() ? 1 : image.width);
   imageSizes_[slot][1] = static_cast<float>(image.empty() ? 1 : image.height);
 }
 
 void Picture::setCover(const Image& image) {
-  uploadTexture(cover_, image);
+  static const uint8_t transparent[4] = {0, 0, 0, 0};
+  uploadImage(cover_, image, true, true, transparent);
   imageSizes_[4][0] = static_cast<float>(image.empty() ? 1 : image.width);
   imageSizes_[4][1] = static_cast<float>(image.empty() ? 1 : image.height);
 }
@@ -610,10 +630,13 @@ void Picture::prepareBuffers(int width, int height) {
     return;
   }
   for (int b = 0; b < 4; ++b) {
+    // A buffer no pass draws takes one texel, not a frame's worth of floats.
+    const bool drawn = std::any_of(passes_.begin(), passes_.end(), [b](const Pass& p) { return p.buffer == b; });
     for (int t = 0; t < 2; ++t) {
       const GLuint target = targets_[b][t];
       GL_CALL(glBindTexture(GL_TEXTURE_2D, target));
-      GL_CALL(glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA32F, width, height, 0, GL_RGBA, GL_FLOAT, nullptr));
+      GL_CALL(glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA32F, drawn ? width : 1, drawn ? height : 1, 0, GL_RGBA, GL_FLOAT,
+                           nullptr));
       GL_CALL(glClearTexImage(target, 0, GL_RGBA, GL_FLOAT, nullptr));
       GL_CALL(glBindFramebuffer(GL_FRAMEBUFFER, framebuffers_[b][t]));
       GL_CALL(glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, target, 0));

@@ -70,6 +70,13 @@ std::string describeShaderLog(const std::string& log, const std::string& path, c
 // for data read texel by texel; clamped at the edges either way.
 void setTextureFilters(bool mipmapped);
 
+// The one way an image becomes a texture (pictures' images, Shadertoy's
+// channels, the title): into `texture`, its rows flipped so the file's top
+// row is at the top of GL's coordinates when `flip`, mipmapped and linear
+// when `mipmaps` (else linear without), clamped. An empty image is the one
+// texel `empty` (RGBA).
+void uploadImage(GLuint texture, const Image& image, bool flip, bool mipmaps, const uint8_t empty[4]);
+
 // What the bound framebuffer shows: RGBA, rows bottom-up, as writePng takes it.
 std::vector<uint8_t> readPixels(int width, int height);
 
@@ -138,7 +145,6 @@ class Picture {
   static std::vector<std::string> findInputs(Pass& pass);
   void bindUnits(const Pass& pass);
   static void release(Pass& pass);
-  void uploadTexture(GLuint texture, const Image& image);
   void feedStudioInputs(const Pass& pass, int width, int height, const FrameTimes& times);
   void feedShadertoy(const Pass& pass, int width, int height, const FrameTimes& times);
   void prepareBuffers(int width, int height);
