@@ -114,6 +114,23 @@ std::vector<std::string> filesRead(const SharedOptions& o, bool capture) {
   return files;
 }
 
+Result<std::vector<Setting>> settingsToUse(const SharedOptions& o) {
+  std::string shaders = o.shaders.empty() ? defaultShaderDir() : o.shaders;
+  if (!o.picture.empty()) {
+    const Result<GalleryEntry> chosen = findGalleryPicture(o.picture);
+    shaders = chosen ? chosen.value().path : "";
+  }
+  std::error_code ec;
+  const std::string folder = std::filesystem::is_regular_file(shaders, ec)
+                                 ? std::filesystem::path(shaders).parent_path().string()
+                                 : shaders;
+  Result<std::vector<Setting>> settings = shaders.empty() ? std::vector<Setting>{} : readSettings(folder.empty() ? "." : folder);
+  if (!settings) {
+    return settings.status();
+  }
+  return applySettings(std::move(settings.value()), o.sets);
+}
+
 std::string titleToDraw(const SharedOptions& o, const std::string& song, const std::map<std::string, std::string>& tags,
                         bool quiet) {
   const std::string text = o.title == "auto" ? titleFromTags(tags) : o.title;
@@ -149,7 +166,8 @@ int usage(const std::string& message) {
 // The options render and play share: the picture, its images and title, the libraries' noise.
 void addSharedOptions(CLI::App* command, SharedOptions& o, OptionText& g, const char* pictureHelp, const char* libraries) {
   command->add_option("--shaders", o.shaders,
-                      "Folder with Quad.vert.glsl and Quad.frag.glsl, or a Shadertoy-form .glsl file or folder");
+                      "Folder with Quad.vert.glsl and Quad.frag.glsl, or Shadertoy's form: a .glsl file, a folder "
+                      "of passes (image.glsl, buffer-a.glsl ..., channels.txt) or the site's .json export");
   command->add_option("--picture", o.picture, pictureHelp);
   command->add_option("--image", o.images, "A picture (PNG, JPEG) the pair reads as image0, image1, ... (up to 4)")
       ->allow_extra_args(false)
@@ -158,6 +176,9 @@ void addSharedOptions(CLI::App* command, SharedOptions& o, OptionText& g, const 
   command->add_option("--title-at", g.titleAt, "top, bottom (default) or centre")
       ->check(CLI::IsMember({"top", "bottom", "centre", "center"}));
   command->add_option("--font", o.font, "Font file for the title (default: the system's sans-serif)");
+  command->add_option("--set", o.sets, "A picture's setting, e.g. ringColour=#ff8800 or spin=2 (see pictures --describe)")
+      ->allow_extra_args(false)
+      ->type_name("NAME=VALUE (repeatable)");
   command->add_option("--channel", o.channels,
                       "Shadertoy's form: what a pass's channel reads, e.g. 1=music, image:2=photo.png, "
                       "buffer-a:0=buffer-a (music, keyboard, buffer-a..d, noise, or an image file)")
@@ -317,6 +338,8 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& out) {
   CLI::App* render = addRender(app, out.render, renderText);
   CLI::App* play = addPlay(app, out.play, playText);
   CLI::App* pictures = app.add_subcommand("pictures", "List the gallery's pictures, one a line with what it shows");
+  pictures->add_option("--describe", out.describe, "List one picture's settings: name, GLSL type, default, meaning")
+      ->type_name("NAME");
 
   // CLI11 would only say a subcommand is required.
   const std::string first = argc > 1 ? argv[1] : "";

@@ -15,6 +15,7 @@
 #include "base/status.h"
 #include "video/frameClock.h"
 #include "picture/multipass.h"
+#include "picture/settings.h"
 #include "picture/title.h"
 
 enum class Command { Render, Play, Pictures };
@@ -34,6 +35,7 @@ struct SharedOptions {
   bool overwrite = false;  // of what the command writes
   std::vector<std::string> channels;  // --channel as given
   std::vector<ChannelSetting> channelSettings;
+  std::vector<std::string> sets;  // --set NAME=VALUE as given
 };
 
 struct RenderOptions : SharedOptions {
@@ -66,6 +68,7 @@ struct CommandLine {
   Command command = Command::Render;
   RenderOptions render;
   PlayOptions play;
+  std::string describe;  // pictures --describe NAME
 };
 
 // Exit statuses shared by every command.
@@ -91,6 +94,11 @@ std::vector<std::string> filesRead(const SharedOptions& o, bool capture = false)
 // once when the song has neither tag).
 std::string titleToDraw(const SharedOptions& o, const std::string& song, const std::map<std::string, std::string>& tags,
                         bool quiet);
+
+// The settings of the picture a run draws (--picture's, or the folder of
+// --shaders or of the default pair) with --set applied; refused naming what
+// is wrong with a --set.
+Result<std::vector<Setting>> settingsToUse(const SharedOptions& o);
 
 // Reads "WxH" or a shape's name (720p, 1080p, 1440p, 4k, portrait, square).
 // False for anything else or a side below 1.

@@ -5,7 +5,7 @@
 #include "render.h"
 
 int runPlay(const PlayOptions& options);
-int runPictures();
+int runPictures(const std::string& describe);
 
 int main(int argc, char** argv) {
   CommandLine line;
@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
     return *leave;
   }
   if (line.command == Command::Pictures) {
-    return runPictures();
+    return runPictures(line.describe);
   }
   routeLibraryLogs(line.command == Command::Render ? line.render.verbose : line.play.verbose);
   if (line.command == Command::Render) {

@@ -7,7 +7,34 @@
 #include "cli.h"
 #include "picture/gallery.h"
 
-int runPictures() {
+namespace {
+
+// pictures --describe NAME: one line a setting.
+int describe(const std::string& name) {
+  const Result<GalleryEntry> picture = findGalleryPicture(name);
+  if (!picture) {
+    return report(kExitUsage, picture.why());
+  }
+  const Result<std::vector<Setting>> settings = readSettings(picture.value().path);
+  if (!settings) {
+    return report(kExitFailure, settings.why());
+  }
+  if (settings.value().empty()) {
+    std::cout << name << " has no settings" << std::endl;
+  }
+  for (const Setting& setting : settings.value()) {
+    std::cout << describeSetting(setting) << "\n";
+  }
+  std::cout << std::flush;
+  return kExitDone;
+}
+
+}  // namespace
+
+int runPictures(const std::string& describeName) {
+  if (!describeName.empty()) {
+    return describe(describeName);
+  }
   const std::vector<GalleryEntry> all = galleryPictures();
   if (all.empty()) {
     return report(kExitFailure, galleryProblem());

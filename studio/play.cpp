@@ -420,6 +420,9 @@ class GalleryCursor {
       at_ = ((at_ + direction) % count + count) % count;
       Result<std::unique_ptr<OnScreen>> shown = OnScreen::open(all_[at_].path, all_[at_].name, picture, {}, false);
       if (shown) {
+        // Each picture with its own settings' defaults.
+        const Result<std::vector<Setting>> settings = readSettings(all_[at_].path);
+        picture.setSettings(settings ? settings.value() : std::vector<Setting>{}, say);
         std::cout << "Showing " << all_[at_].name << ": " << all_[at_].about << std::endl;
         return std::move(shown.value());
       }
@@ -620,6 +623,10 @@ class Session {
       }
       fontPath_ = font.value();
     }
+    Result<std::vector<Setting>> settings = settingsToUse(o_);
+    if (!settings) {
+      return report(kExitUsage, settings.why());
+    }
     if (const std::optional<int> leave = sound_.open()) {
       return leave;
     }
@@ -634,6 +641,7 @@ class Session {
       return report(kExitFailure, opened.why());
     }
     picture_ = std::make_unique<Picture>();
+    picture_->setSettings(std::move(settings.value()), say);
     title_ = std::make_unique<WindowTitle>(titleText, fontPath_, o_.titleAt);
     gallery_ = std::make_unique<GalleryCursor>(o_.shaders.empty() ? galleryPictures() : std::vector<GalleryEntry>{},
                                                o_.picture.empty() ? "ring" : o_.picture);

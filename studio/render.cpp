@@ -328,11 +328,12 @@ class Visualiser {
   Visualiser(const RenderOptions& o, const FrameClock& clock, const std::vector<Image>& images)
       : o_(o), clock_(clock), images_(images), analysis_(static_cast<int>(clock.rate())) {}
 
-  Status open(std::shared_ptr<SoundFile> sound) {
+  Status open(std::shared_ptr<SoundFile> sound, std::vector<Setting> settings) {
     if (Status opened = context_.open(o_.width, o_.height); !opened) {
       return opened;
     }
     picture_ = std::make_unique<Picture>();
+    picture_->setSettings(std::move(settings), say);
     const std::string dir = o_.shaders.empty() ? defaultShaderDir() : o_.shaders;
     if (dir.empty()) {
       return Status::failure(noShaderDirMessage());
@@ -731,6 +732,10 @@ int runRender(const RenderOptions& given) {
     return report(kExitUsage, images ? font.why() : images.why());
   }
   const std::string& fontPath = font.value();
+  Result<std::vector<Setting>> settings = settingsToUse(o);
+  if (!settings) {
+    return report(kExitUsage, settings.why());
+  }
   Result<Sound> sound = probeSound(o.sound);
   if (!sound) {
     return report(kExitFailure, sound.why());
@@ -741,7 +746,7 @@ int runRender(const RenderOptions& given) {
     return report(kExitUsage, span ? checkFades(o, span.value(), still).why() : span.why());
   }
   Visualiser visualiser(o, clock, images.value());
-  if (const Status opened = visualiser.open(sound.value().file); !opened) {
+  if (const Status opened = visualiser.open(sound.value().file, std::move(settings.value())); !opened) {
     return report(kExitFailure, opened.why());
   }
   if (!still && visualiser.tapsSound()) {

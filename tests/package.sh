@@ -41,6 +41,11 @@ sound=$(ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,dur
 [ "$sound" = "aac,2.000000" ] || fail "unexpected sound stream: $sound"
 # The gallery, found in the share folder: listed, and a picture in each form renders.
 /usr/bin/vrax-studio pictures | grep -q '^waterfall ' || fail "the installed gallery is not listed"
+# Every file of every picture is installed: a picture's channels.txt or
+# settings.txt left behind would draw it wrongly.
+while read -r file; do
+  [ -f "/usr/share/vrax/pictures/$file" ] || fail "the package lacks pictures/$file"
+done < <(cd "$root/pictures" && find . -type f)
 for picture in ring horizon; do
   env -u DISPLAY -u WAYLAND_DISPLAY /usr/bin/vrax-studio render short.flac "$picture.png" --picture "$picture" \
     --size 160x120 -q || fail "the installed picture $picture does not render"

@@ -338,4 +338,68 @@ TEST(GalleryOfOnesOwn, AWrongVraxPicturesIsNamedWithWhatIsWrong) {
   }
 }
 
+
+// A picture's settings: --set changes what is drawn, the defaults are those
+// settings.txt gives, and a wrong name or value is a usage error.
+TEST(PictureSettings, SetChangesThePictureAndWrongOnesAreRefused) {
+  vt::TempDir dir;
+  ASSERT_TRUE(vt::writeSound(dir / "silence.wav", 44100 * 2, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                             [](int64_t, int) { return 0.0; }));
+  fs::create_directories(dir / "gain");
+  vt::writeText(dir / "gain/Quad.vert.glsl", vt::kPlainVertexShader);
+  vt::writeText(dir / "gain/Quad.frag.glsl", vt::fragmentShader("FragColor = vec4(gain, 0.0, 0.0, 1.0);").insert(
+                                                 std::string("#version 450 core\n").size(), "uniform float gain;\n"));
+  vt::writeText(dir / "gain/settings.txt", "# a test\ngain  float  0.5  0..1  how red\n");
+  auto red = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = {"render", "silence.wav", "o.png", "--from", "1", "--size", "32x32", "--overwrite"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::string err;
+    EXPECT_EQ(studio(dir.path(), args, &err), 0) << err;
+    return rgb(dir / "o.png");
+  };
+  EXPECT_NEAR(static_cast<unsigned char>(red({"--shaders", "gain"})[0]), 128, 1);
+  EXPECT_EQ(static_cast<unsigned char>(red({"--shaders", "gain", "--set", "gain=1"})[0]), 255);
+  // Waterfall's unwritten rows are the backdrop × (0.8 + 0.2 × height): pure red at the top.
+  const std::string top = red({"--picture", "waterfall", "--set", "backdrop=#ff0000"});
+  EXPECT_GE(static_cast<unsigned char>(top[0]), 250);
+  EXPECT_EQ(static_cast<unsigned char>(top[1]), 0);
+  EXPECT_EQ(static_cast<unsigned char>(top[2]), 0);
+
+  fs::create_directories(dir / "badDefault");
+  fs::copy(dir / "gain/Quad.vert.glsl", dir / "badDefault/Quad.vert.glsl");
+  fs::copy(dir / "gain/Quad.frag.glsl", dir / "badDefault/Quad.frag.glsl");
+  vt::writeText(dir / "badDefault/settings.txt", "gain float 9 0..1 how red\n");
+  vt::expectRefusals(dir.path(), {"render", "silence.wav", "x.png", "--size", "32x32"},
+                     {
+                         {{"--shaders", "gain", "--set", "gain=2"}, 2, "gain goes from 0 to 1 (got 2)"},
+                         {{"--shaders", "gain", "--set", "gain=red"}, 2, "gain is a number"},
+                         {{"--shaders", "gain", "--set", "spin=1"}, 2, "no setting \"spin\"; this picture has gain"},
+                         {{"--shaders", "gain", "--set", "gain"}, 2, "expected NAME=VALUE"},
+                         {{"--picture", "bars", "--set", "lowColour=#12"}, 2, "lowColour is a colour, written #rrggbb"},
+                         {{"--shaders", "badDefault"}, 2, "settings.txt:1: the default: gain goes from 0 to 1"},
+                     },
+                     "x.png");
+}
+
+// pictures --describe: a line a setting, as settings.txt gives them.
+TEST(PictureSettings, DescribeListsNameTypeDefaultAndMeaning) {
+  int status = 0;
+  const std::string bars = vt::runOutput({vt::studioBinary(), "pictures", "--describe", "bars"}, &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(bars,
+            "lowColour  vec3  #1abff2  the bars near the centre line\n"
+            "highColour  vec3  #f2408c  the bars at their tips\n"
+            "glowColour  vec3  #3366e6  the glow along the centre line that swells with the bass\n");
+  vt::runOutput({vt::studioBinary(), "pictures", "--describe", "nosuch"}, &status);
+  EXPECT_EQ(status, 2);
+  // Every gallery picture but ring (the shipped pair, which stays as the live program has it) has its colours as settings.
+  for (const std::string& name : pictureNames()) {
+    const std::string said = vt::runOutput({vt::studioBinary(), "pictures", "--describe", name}, &status);
+    EXPECT_EQ(status, 0) << name;
+    if (name != "ring") {
+      EXPECT_NE(said.find("  vec3  #"), std::string::npos) << name << ": " << said;
+    }
+  }
+}
+
 }  // namespace

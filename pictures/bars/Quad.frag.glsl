@@ -12,6 +12,10 @@ uniform vec2 resolution;
 uniform float bands[64];
 uniform float bass;
 uniform float delta;
+// Settings (settings.txt; --set NAME=#rrggbb).
+uniform vec3 lowColour = vec3(0.10, 0.75, 0.95);
+uniform vec3 highColour = vec3(0.95, 0.25, 0.55);
+uniform vec3 glowColour = vec3(0.2, 0.4, 0.9);
 uniform sampler2D previous;
 layout(std430, binding = 0) readonly buffer Audio { float spectrum[16384]; };
 
@@ -32,8 +36,8 @@ void main() {
 
     float y = abs(uv.y - 0.5) * 2.0;  // 0 at the centre line, 1 at the edges
     bool gap = within < 0.12 || within > 0.88;
-    vec3 low = vec3(0.10, 0.75, 0.95);
-    vec3 high = vec3(0.95, 0.25, 0.55);
+    vec3 low = lowColour;
+    vec3 high = highColour;
     // The backdrop drifts slowly, so a quiet passage is calm but alive.
     vec3 colour = vec3(0.02, 0.02, 0.05) + vec3(0.03, 0.02, 0.06) * (1.0 - y) * (0.7 + 0.3 * sin(itime * 0.9 + uv.x * 3.0));
     if (!gap && y < level * 0.92) {
@@ -44,6 +48,6 @@ void main() {
         colour = vec3(1.0);
     }
     // A soft floor glow that swells with the bass.
-    colour += vec3(0.2, 0.4, 0.9) * 0.025 / (y + 0.03) * (0.3 + bass);
+    colour += glowColour * 0.025 / (y + 0.03) * (0.3 + bass);
     FragColor = vec4(colour, cap);
 }

@@ -12,6 +12,9 @@ uniform float bass;
 uniform float level;
 uniform sampler2D cover;
 uniform vec2 coverSize;
+// Settings (settings.txt; --set NAME=#rrggbb).
+uniform vec3 plainBottom = vec3(0.25, 0.15, 0.45);
+uniform vec3 plainTop = vec3(0.9, 0.45, 0.35);
 layout(std430, binding = 0) readonly buffer Audio { float spectrum[16384]; };
 
 const float PI = 3.14159265;
@@ -32,7 +35,7 @@ void main() {
         vec2 fit = coverSize / min(coverSize.x, coverSize.y);
         vec2 t = vec2(0.5) + vec2(q.x, q.y) * 0.5 / fit;
         vec3 art = texture(cover, t).rgb;
-        vec3 plain = mix(vec3(0.25, 0.15, 0.45), vec3(0.9, 0.45, 0.35), 0.5 + 0.5 * q.y) *
+        vec3 plain = mix(plainBottom, plainTop, 0.5 + 0.5 * q.y) *
                      (0.7 + 0.3 * sin(itime * 0.5 + q.x * 2.0));
         colour = hasArt ? art : plain;
         colour *= 0.85 + 0.3 * bass;

@@ -2,6 +2,10 @@
 // reflecting floor, with the waveform drawn across the sky.
 // Shadertoy's form: iChannel0 is the sound (row 0 the spectrum, row 1 the wave).
 
+// Settings (settings.txt; --set NAME=#rrggbb), set by the studio.
+uniform vec3 skyLow;
+uniform vec3 skyHigh;
+
 float spectrum(float x) {
     // Low frequencies get more room: the first fifth of the bins fill half the width.
     float bin = pow(clamp(x, 0.0, 1.0), 2.0) * 0.5;
@@ -22,7 +26,7 @@ void mainImage(out vec4 fragColor, in vec2 fragCoord) {
 
     float height = horizon + spectrum(abs(x - 0.5) * 2.0) * 0.55;
     float d = y - height;
-    vec3 sky = mix(vec3(0.02, 0.01, 0.06), vec3(0.10, 0.02, 0.18), uv.y);
+    vec3 sky = mix(skyLow, skyHigh, uv.y);
     vec3 hue = 0.5 + 0.5 * cos(6.2831 * (vec3(0.0, 0.33, 0.67) + 0.6 * abs(x - 0.5) + 0.05 * iTime));
     vec3 col = sky;
     col += hue * (d < 0.0 ? 0.55 + 0.45 * (y - horizon) / max(height - horizon, 0.001) : 0.0);

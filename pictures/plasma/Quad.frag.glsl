@@ -12,6 +12,8 @@ uniform float mid;
 uniform float treble;
 uniform float level;
 uniform float midTime;
+// Settings (settings.txt; --set tint=#rrggbb).
+uniform vec3 tint = vec3(1.0, 1.0, 1.0);
 layout(std430, binding = 0) readonly buffer Audio { float spectrum[16384]; };
 
 void main() {
@@ -22,7 +24,7 @@ void main() {
     v = v * 0.25;
     float sharp = 1.0 + 6.0 * treble;
     float band = 0.5 + 0.5 * sin(v * 3.14159 * sharp);
-    vec3 colour = 0.5 + 0.5 * cos(6.2831 * (vec3(0.0, 0.15, 0.3) + v * 0.6 + itime * 0.02));
+    vec3 colour = tint * (0.5 + 0.5 * cos(6.2831 * (vec3(0.0, 0.15, 0.3) + v * 0.6 + itime * 0.02)));
     colour *= 0.35 + 0.65 * band;
     colour *= 0.6 + 0.6 * level;
     FragColor = vec4(colour, 1.0);

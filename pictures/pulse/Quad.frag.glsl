@@ -12,6 +12,9 @@ uniform int beats;
 uniform float level;
 uniform float bass;
 uniform float treble;
+// Settings (settings.txt; --set NAME=#rrggbb).
+uniform vec3 glowColour = vec3(0.6, 0.3, 0.9);
+uniform vec3 backdrop = vec3(0.02, 0.02, 0.05);
 layout(std430, binding = 0) readonly buffer Audio { float spectrum[16384]; };
 
 const float PI = 3.14159265;
@@ -29,7 +32,7 @@ void main() {
     vec2 centre = vec2(hash(seed) - 0.5, hash(seed + 7.0) - 0.5) * vec2(1.2 / aspect, 1.0);
     vec3 hue = 0.55 + 0.45 * cos(2.0 * PI * (vec3(0.0, 0.33, 0.67) + hash(seed + 3.0)));
 
-    vec3 colour = vec3(0.02, 0.02, 0.05) * (1.0 + 2.0 * level) + vec3(0.03, 0.0, 0.05) * (0.5 + 0.5 * sin(itime * 0.7 + p.x));
+    vec3 colour = backdrop * (1.0 + 2.0 * level) + vec3(0.03, 0.0, 0.05) * (0.5 + 0.5 * sin(itime * 0.7 + p.x));
     if (beats > 0) {
         vec2 d = p - centre;
         float r = length(d);
@@ -47,6 +50,6 @@ void main() {
         // The flash where it began.
         colour += vec3(1.0, 0.9, 0.8) * exp(-since * 8.0) * 0.05 / (r * r + 0.02);
     }
-    colour += vec3(0.6, 0.3, 0.9) * 0.02 * bass / (dot(p, p) + 0.1);
+    colour += glowColour * 0.02 * bass / (dot(p, p) + 0.1);
     FragColor = vec4(colour, 1.0);
 }

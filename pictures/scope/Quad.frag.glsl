@@ -12,6 +12,9 @@ uniform float level;
 uniform float delta;
 uniform sampler2D waveform;
 uniform sampler2D previous;
+// Settings (settings.txt; --set NAME=#rrggbb).
+uniform vec3 quietColour = vec3(0.2, 0.9, 0.6);
+uniform vec3 loudColour = vec3(1.0, 0.5, 0.2);
 layout(std430, binding = 0) readonly buffer Audio { float spectrum[16384]; };
 
 void main() {
@@ -20,7 +23,7 @@ void main() {
     // Distance to the line in pixels, steeper parts made thicker so it never breaks.
     float slope = (texture(waveform, vec2(uv.x + 1.0 / resolution.x, 0.5)).r - wave) * 0.42 * resolution.y;
     float d = abs(uv.y - y) * resolution.y / (1.0 + abs(slope));
-    vec3 tint = mix(vec3(0.2, 0.9, 0.6), vec3(1.0, 0.5, 0.2), smoothstep(0.4, 0.9, level));
+    vec3 tint = mix(quietColour, loudColour, smoothstep(0.4, 0.9, level));
     float bright = 1.2 / (d + 1.0);
 
     // The trail is an average of the lines before, weighted by their age

@@ -1,6 +1,8 @@
 // Spectrogram: Buffer A's ring of columns unrolled, the newest at the right,
 // over a slowly turning background so silence still moves.
 const float kSeconds = 8.0;
+// Settings (settings.txt; --set background=#rrggbb), set by the studio.
+uniform vec3 background;
 
 vec3 heat(float v) {
     return vec3(smoothstep(0.15, 0.6, v), smoothstep(0.45, 0.95, v), smoothstep(0.0, 0.35, v) * (1.0 - smoothstep(0.55, 0.8, v)) + smoothstep(0.85, 1.0, v));
@@ -12,6 +14,6 @@ void mainImage(out vec4 fragColor, in vec2 fragCoord) {
     float head = floor(iTime * width / kSeconds + 0.001);
     float column = mod(head - (width - 1.0 - floor(fragCoord.x)), width);
     float v = texelFetch(iChannel0, ivec2(column, fragCoord.y), 0).x;
-    vec3 background = 0.05 + 0.035 * cos(6.2831 * (0.4 * uv.y + 0.04 * iTime + vec3(0.0, 0.33, 0.67)));
-    fragColor = vec4(background + heat(v), 1.0);
+    vec3 turning = background * (1.0 + 0.7 * cos(6.2831 * (0.4 * uv.y + 0.04 * iTime + vec3(0.0, 0.33, 0.67))));
+    fragColor = vec4(turning + heat(v), 1.0);
 }

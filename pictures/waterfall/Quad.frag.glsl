@@ -13,6 +13,8 @@ uniform vec2 resolution;
 uniform float bands[64];
 uniform float delta;
 uniform sampler2D previous;
+// Settings (settings.txt; --set backdrop=#rrggbb).
+uniform vec3 backdrop = vec3(0.035, 0.02, 0.07);
 layout(std430, binding = 0) readonly buffer Audio { float spectrum[16384]; };
 
 vec3 heat(float v) {
@@ -36,13 +38,12 @@ void main() {
         float v = mix(bands[k], bands[min(k + 1, 63)], fract(at));
         colour = heat(clamp((v - 0.2) / 0.75, 0.0, 1.0));
         // A faint tick each second, so time shows scrolling by even in silence.
-        colour = max(colour, vec3(0.035, 0.02, 0.07) * (1.0 + 1.5 * step(fract(itime), 0.02)));
+        colour = max(colour, backdrop * (1.0 + 1.5 * step(fract(itime), 0.02)));
         FragColor = vec4(colour, 1.0);
         return;
     }
     // Rows not yet written (alpha 0) show a faint backdrop, so the first
     // seconds are not a black screen.
     vec4 before = texture(previous, (pixel - vec2(0.0, rows)) / resolution);
-    vec3 backdrop = vec3(0.035, 0.02, 0.07) * (0.8 + 0.2 * uv.y);
-    FragColor = before.a > 0.5 ? vec4(before.rgb, 1.0) : vec4(backdrop, 0.0);
+    FragColor = before.a > 0.5 ? vec4(before.rgb, 1.0) : vec4(backdrop * (0.8 + 0.2 * uv.y), 0.0);
 }

@@ -393,7 +393,42 @@ Status Picture::build(const PictureSource& source, const Notes& notes) {
     release(pass);
   }
   passes_ = std::move(built);
+  applySettings(notes);
   return Status();
+}
+
+void Picture::setSettings(std::vector<Setting> settings, const Notes& notes) {
+  settings_ = std::move(settings);
+  applySettings(notes);
+}
+
+void Picture::applySettings(const Notes& notes) {
+  for (const Pass& pass : passes_) {
+    GLint count = 0;
+    GL_CALL(glGetProgramiv(pass.program, GL_ACTIVE_UNIFORMS, &count));
+    for (GLint i = 0; i < count; ++i) {
+      char name[256] = {};
+      GLint size = 0;
+      GLenum type = 0;
+      glGetActiveUniform(pass.program, static_cast<GLuint>(i), sizeof name, nullptr, &size, &type, name);
+      for (const Setting& s : settings_) {
+        if (s.name != name) {
+          continue;
+        }
+        const GLint at = glGetUniformLocation(pass.program, name);
+        if (type == (s.colour ? GL_FLOAT_VEC3 : GL_FLOAT)) {
+          if (s.colour) {
+            GL_CALL(glProgramUniform3fv(pass.program, at, 1, s.value.data()));
+          } else {
+            GL_CALL(glProgramUniform1f(pass.program, at, s.value[0]));
+          }
+        } else if (notes) {
+          notes("the setting \"" + s.name + "\" should be declared as " + (s.colour ? "vec3" : "float") +
+                "; it is not set");
+        }
+      }
+    }
+  }
 }
 
 std::vector<std::string> Picture::findInputs(Pass& pass) {

@@ -41,6 +41,7 @@
 #include "picture/channels.h"
 #include "picture/image.h"
 #include "picture/passes.h"
+#include "picture/settings.h"
 
 // Reads one shader file; refused with the reason (missing, a folder, over 1 MB).
 Result<ShaderFile> readShaderFile(const std::string& path);
@@ -108,6 +109,11 @@ class Picture {
   Status build(const PictureSource& source, const Notes& notes);
   bool hasProgram() const { return !passes_.empty(); }
 
+  // The picture's settings (settings.txt with --set applied), fed to every
+  // pass that declares them, now and after every build; a line to notes for
+  // one declared with another type.
+  void setSettings(std::vector<Setting> settings, const Notes& notes);
+
   // Uploads one spectrum (16384 floats).
   void setSpectrum(const std::vector<float>& spectrum);
   // One frame's analysis: the spectrum and what the passes read of the rest.
@@ -145,6 +151,7 @@ class Picture {
   static std::vector<std::string> findInputs(Pass& pass);
   void bindUnits(const Pass& pass);
   static void release(Pass& pass);
+  void applySettings(const Notes& notes);
   void feedStudioInputs(const Pass& pass, int width, int height, const FrameTimes& times);
   void feedShadertoy(const Pass& pass, int width, int height, const FrameTimes& times);
   void prepareBuffers(int width, int height);
@@ -153,6 +160,7 @@ class Picture {
   bool wantsMipmaps(ChannelKind kind, int index) const;
 
   std::vector<Pass> passes_;  // in drawing order; the last draws the picture shown
+  std::vector<Setting> settings_;
   ChannelTextures channels_;
   AudioInputs inputs_;
   GLuint vao_ = 0;
