@@ -402,21 +402,40 @@ void Picture::setSettings(std::vector<Setting> settings, const Notes& notes) {
   applySettings(notes);
 }
 
+namespace {
+
+struct ActiveUniform {
+  std::string name;  // as the driver gives it: an array's with "[0]"
+  GLint size = 0;
+  GLenum type = 0;
+};
+
+// What a linked program declares and uses.
+std::vector<ActiveUniform> activeUniforms(GLuint program) {
+  GLint count = 0;
+  GL_CALL(glGetProgramiv(program, GL_ACTIVE_UNIFORMS, &count));
+  std::vector<ActiveUniform> out;
+  for (GLint i = 0; i < count; ++i) {
+    char name[256] = {};
+    ActiveUniform u;
+    glGetActiveUniform(program, static_cast<GLuint>(i), sizeof name, nullptr, &u.size, &u.type, name);
+    u.name = name;
+    out.push_back(u);
+  }
+  return out;
+}
+
+}  // namespace
+
 void Picture::applySettings(const Notes& notes) {
   for (const Pass& pass : passes_) {
-    GLint count = 0;
-    GL_CALL(glGetProgramiv(pass.program, GL_ACTIVE_UNIFORMS, &count));
-    for (GLint i = 0; i < count; ++i) {
-      char name[256] = {};
-      GLint size = 0;
-      GLenum type = 0;
-      glGetActiveUniform(pass.program, static_cast<GLuint>(i), sizeof name, nullptr, &size, &type, name);
+    for (const ActiveUniform& uniform : activeUniforms(pass.program)) {
       for (const Setting& s : settings_) {
-        if (s.name != name) {
+        if (s.name != uniform.name) {
           continue;
         }
-        const GLint at = glGetUniformLocation(pass.program, name);
-        if (type == (s.colour ? GL_FLOAT_VEC3 : GL_FLOAT)) {
+        const GLint at = glGetUniformLocation(pass.program, uniform.name.c_str());
+        if (uniform.type == (s.colour ? GL_FLOAT_VEC3 : GL_FLOAT)) {
           if (s.colour) {
             GL_CALL(glProgramUniform3fv(pass.program, at, 1, s.value.data()));
           } else {
@@ -461,13 +480,10 @@ std::vector<std::string> Picture::findInputs(Pass& pass) {
   for (GLint& at : pass.at) {
     at = -1;
   }
-  GLint count = 0;
-  GL_CALL(glGetProgramiv(pass.program, GL_ACTIVE_UNIFORMS, &count));
-  for (GLint i = 0; i < count; ++i) {
-    char name[256] = {};
-    GLint size = 0;
-    GLenum type = 0;
-    glGetActiveUniform(pass.program, static_cast<GLuint>(i), sizeof name, nullptr, &size, &type, name);
+  for (const ActiveUniform& uniform : activeUniforms(pass.program)) {
+    const std::string& name = uniform.name;
+    const GLint size = uniform.size;
+    const GLenum type = uniform.type;
     std::string base(name);
     const bool array = base.size() > 3 && base.compare(base.size() - 3, 3, "[0]") == 0;
     if (array) {
@@ -483,7 +499,7 @@ std::vector<std::string> Picture::findInputs(Pass& pass) {
                         "; it is not fed");
         break;
       }
-      pass.at[k] = glGetUniformLocation(pass.program, name);
+      pass.at[k] = glGetUniformLocation(pass.program, name.c_str());
     }
   }
   return wrong;
