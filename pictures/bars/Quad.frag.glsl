@@ -39,7 +39,7 @@ void main() {
     vec3 low = lowColour;
     vec3 high = highColour;
     // The backdrop drifts slowly, so a quiet passage is calm but alive.
-    vec3 colour = vec3(0.02, 0.02, 0.05) + vec3(0.03, 0.02, 0.06) * (1.0 - y) * (0.7 + 0.3 * sin(itime * 0.9 + uv.x * 3.0));
+    vec3 colour = vec3(0.02, 0.02, 0.05) + vec3(0.05, 0.03, 0.10) * (1.0 - y) * (0.6 + 0.4 * sin(itime * 0.9 + uv.x * 3.0));
     if (!gap && y < level * 0.92) {
         colour = mix(low, high, y) * (0.55 + 0.45 * y / max(level, 0.01));
     }

@@ -38,12 +38,15 @@ void main() {
         float v = mix(bands[k], bands[min(k + 1, 63)], fract(at));
         colour = heat(clamp((v - 0.2) / 0.75, 0.0, 1.0));
         // A faint tick each second, so time shows scrolling by even in silence.
-        colour = max(colour, backdrop * (1.0 + 1.5 * step(fract(itime), 0.02)));
+        // Quiet rows carry a slow ripple, so silence scrolls by visibly too.
+        float ripple = 1.0 + 0.6 * sin(uv.x * 9.0 + itime * 1.3);
+        colour = max(colour, backdrop * (ripple + 1.5 * step(fract(itime), 0.02)));
         FragColor = vec4(colour, 1.0);
         return;
     }
-    // Rows not yet written (alpha 0) show a faint backdrop, so the first
-    // seconds are not a black screen.
+    // Rows not yet written (alpha 0) show a faint, drifting backdrop, so the
+    // first seconds are neither a black screen nor a still.
     vec4 before = texture(previous, (pixel - vec2(0.0, rows)) / resolution);
-    FragColor = before.a > 0.5 ? vec4(before.rgb, 1.0) : vec4(backdrop * (0.8 + 0.2 * uv.y), 0.0);
+    float drift = 0.8 + 0.2 * uv.y + 0.25 * sin(uv.x * 4.0 + itime * 0.8);
+    FragColor = before.a > 0.5 ? vec4(before.rgb, 1.0) : vec4(backdrop * drift, 0.0);
 }
