@@ -744,7 +744,14 @@ void Picture::draw(int width, int height, const FrameTimes& times) {
   }
   const bool shadertoy = std::any_of(passes_.back().channels.begin(), passes_.back().channels.end(),
                                      [](const Channel& c) { return c.kind != ChannelKind::None; });
-  channels_.setKeys(times.keys);
+  // The keys are uploaded only for a picture that reads them.
+  const bool keyboard = std::any_of(passes_.begin(), passes_.end(), [](const Pass& p) {
+    return std::any_of(p.channels.begin(), p.channels.end(),
+                       [](const Channel& c) { return c.kind == ChannelKind::Keyboard; });
+  });
+  if (keyboard) {
+    channels_.setKeys(times.keys);
+  }
   GLint shown = 0;
   GL_CALL(glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &shown));
   drawBuffers(width, height, times);
