@@ -41,7 +41,7 @@ for choice in "h264.mp4" "hevc.mp4:hevc" "vp9.webm" "av1.mkv:av1" "prores.mov:pr
   codec="${choice#*:}"
   args=()
   [ "$codec" != "$choice" ] && args=(--codec "$codec")
-  line=$(timed "$out" "$studio" render song.wav "$out" --shaders flat -q "${args[@]}")
+  line=$(timed "$out" "$studio" render song.wav "$out" --shaders flat --size 800x600 --fps 60 -q "${args[@]}")
   wall=$(echo "$line" | cut -d' ' -f2)
   size=$(stat -c %s "$out")
   awk -v o="$out" -v w="$wall" -v s="$size" 'BEGIN { printf "%-14s %7.1fs %7.2fx %8.2f MB\n", o, w, 30 / w, s / 1e6 }'
@@ -49,9 +49,9 @@ done
 
 echo "== the pipeline's cost against the encoder alone (H.264 veryfast CRF 18, no sound)"
 # The frames as rendered, losslessly as RGB, then encoded by ffmpeg alone.
-"$studio" render song.wav frames.mkv --shaders flat -q --crf 0 >/dev/null
+"$studio" render song.wav frames.mkv --shaders flat -q --crf 0 --size 800x600 --fps 60 >/dev/null
 ffmpeg -v error -i frames.mkv -f rawvideo -pix_fmt yuv420p -y frames.yuv
-ours=$(timed ours "$studio" render song.wav ours.mp4 --shaders flat -q)
+ours=$(timed ours "$studio" render song.wav ours.mp4 --shaders flat --size 800x600 --fps 60 -q)
 alone=$(timed alone ffmpeg -v error -y -f rawvideo -pix_fmt yuv420p -s 800x600 -r 60 -i frames.yuv -c:v libx264 \
   -preset veryfast -crf 18 alone.mp4)
 a=$(echo "$ours" | cut -d' ' -f2)

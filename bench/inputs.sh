@@ -61,7 +61,7 @@ median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 for pair in none every; do
   for i in 1 2 3; do
     /usr/bin/time -f "%e" -o t.txt "$root/build/vrax-studio" render song.wav "$pair.mp4" --shaders "$pair" \
-      --overwrite -q
+      --size 800x600 --fps 60 --overwrite -q
     cat t.txt
   done | median > "$pair.median"
   echo "$pair: median $(cat "$pair.median") s wall"

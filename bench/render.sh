@@ -42,7 +42,7 @@ gallery() {
   printf "%-12s %8s %7s   %s\n" picture "800x600" ratio "1920x1080@30, first 10 s"
   for picture in $("$studio" pictures | awk '{ print $1 }'); do
     local small big
-    small=$(timed "$picture" "$studio" render song.wav "$picture.mp4" --picture "$picture" -q --overwrite)
+    small=$(timed "$picture" "$studio" render song.wav "$picture.mp4" --picture "$picture" --size 800x600 --fps 60 -q --overwrite)
     big=$(timed "$picture" "$studio" render song.wav "$picture-hd.mp4" --picture "$picture" --size 1920x1080 \
       --fps 30 --to 10 -q --overwrite)
     awk -v name="$picture" -v a="$(echo "$small" | cut -d' ' -f2)" -v b="$theirs" \
@@ -57,7 +57,7 @@ if [ "${1:-}" = "gallery" ]; then
 fi
 
 echo "== 1. 30 s song, 800x600@60, CRF 18"
-ours=$(timed vrax-studio "$studio" render song.wav ours.mp4 --crf 18 --shaders "$root/Shaders" -q)
+ours=$(timed vrax-studio "$studio" render song.wav ours.mp4 --crf 18 --shaders "$root/Shaders" --size 800x600 --fps 60 -q)
 theirs=$(showcqt)
 echo "$ours" | awk '{ printf "vrax-studio     %6.1f s wall  %.2fx real time  peak %d MB\n", $2, 30 / $2, $3 / 1024 }'
 echo "$theirs" | awk '{ printf "ffmpeg showcqt  %6.1f s wall  %.2fx real time  peak %d MB\n", $2, 30 / $2, $3 / 1024 }'
@@ -79,13 +79,13 @@ out vec4 colour;
 uniform float itime;
 void main() { colour = vec4(0.1, 0.1, 0.2 + 0.1 * sin(itime), 1.0); }
 GLSL
-flat=$(timed flat "$studio" render song.wav flat.mp4 --crf 18 --shaders flat -q)
+flat=$(timed flat "$studio" render song.wav flat.mp4 --crf 18 --shaders flat --size 800x600 --fps 60 -q)
 echo "$flat" | awk '{ printf "vrax-studio, one-colour pair: %.1f s wall  %.2fx real time\n", $2, 30 / $2 }'
 awk -v a="$(echo "$flat" | cut -d' ' -f2)" -v b="$(echo "$theirs" | cut -d' ' -f2)" \
   'BEGIN { printf "ratio (one-colour pair / ffmpeg): %.2f\n", a / b }'
 
 echo "== 2. 1920x1080@60, first 10 s"
-hd=$(timed hd "$studio" render song.wav hd.mp4 --size 1920x1080 --to 10 --shaders "$root/Shaders" -q)
+hd=$(timed hd "$studio" render song.wav hd.mp4 --size 1920x1080 --fps 60 --to 10 --shaders "$root/Shaders" -q)
 echo "$hd" | awk '{ printf "1080p60: %.1f s wall for 10 s: %.2fx real time, peak %d MB\n", $2, 10 / $2, $3 / 1024 }'
 
 echo "== 3. peak RSS, 320x240@30"
@@ -120,7 +120,7 @@ for c in clicks:
         struct.pack_into("<hh", data, (c + i) * 4, v, v)
 w.writeframes(bytes(data)); w.close()
 PY
-"$studio" render clicks.wav clicks.mp4 --shaders flash --size 64x48 -q
+"$studio" render clicks.wav clicks.mp4 --shaders flash --size 64x48 --fps 60 -q
 ffmpeg -v error -i clicks.mp4 -map 0:v -f rawvideo -pix_fmt gray frames.raw
 ffmpeg -v error -i clicks.mp4 -map 0:a -ac 1 -f f32le sound.raw
 python3 - <<'PY'

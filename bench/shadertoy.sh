@@ -80,7 +80,7 @@ done
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 for form in native toy.glsl split-toy heavy.glsl split-heavy; do
   for i in 1 2 3; do
-    /usr/bin/time -f "%e" -o t.txt "$root/build/vrax-studio" render song.wav out.mp4 --shaders "$form" --to 10 --overwrite -q
+    /usr/bin/time -f "%e" -o t.txt "$root/build/vrax-studio" render song.wav out.mp4 --shaders "$form" --size 800x600 --fps 60 --to 10 --overwrite -q
     cat t.txt
   done | median > "$form.median"
   echo "$form: median $(cat "$form.median") s wall"
@@ -91,6 +91,6 @@ awk -v a="$(cat split-toy.median)" -v b="$(cat toy.glsl.median)" \
 awk -v a="$(cat split-heavy.median)" -v b="$(cat heavy.glsl.median)" \
   'BEGIN { printf "ratio (buffer + image / one pass), 8 plasmas: %.3f\n", a / b }'
 for n in 0 1 2 3 4; do
-  /usr/bin/time -f "%e" -o t.txt "$root/build/vrax-studio" render song.wav out.mp4 --shaders "passes$n" --to 10 --overwrite -q
+  /usr/bin/time -f "%e" -o t.txt "$root/build/vrax-studio" render song.wav out.mp4 --shaders "passes$n" --size 800x600 --fps 60 --to 10 --overwrite -q
   echo "$((n + 1)) passes a frame (a light picture): $(cat t.txt) s wall"
 done

@@ -111,6 +111,8 @@ std::vector<std::string> filesRead(const SharedOptions& o, bool capture) {
   files.push_back(capture ? "" : o.sound);
   files.push_back(o.font);
   files.insert(files.end(), o.images.begin(), o.images.end());
+  files.push_back(o.background);
+  files.push_back(o.logo);
   return files;
 }
 
@@ -149,8 +151,9 @@ namespace {
 
 // What the options give as text, turned into settings once parsed.
 struct OptionText {
-  std::string size = "800x600";
-  std::string fps = "60";
+  // Empty until given: render and play have different defaults.
+  std::string size;
+  std::string fps;
   std::string from;
   std::string to;
   std::string titleAt = "bottom";
@@ -172,6 +175,10 @@ void addSharedOptions(CLI::App* command, SharedOptions& o, OptionText& g, const 
   command->add_option("--image", o.images, "A picture (PNG, JPEG) the pair reads as image0, image1, ... (up to 4)")
       ->allow_extra_args(false)
       ->type_name("FILE (repeatable)");
+  command->add_option("--background", o.background,
+                      "A picture (PNG, JPEG) behind the picture, scaled to cover the frame; seen where the "
+                      "picture's background gives way (ring, bars, scope, pulse, cover)");
+  command->add_option("--logo", o.logo, "A picture (PNG with alpha, JPEG) in the top-right corner, over the picture");
   command->add_option("--title", o.title, "Text over the picture; \"auto\" for \"Artist – Title\" from the tags");
   command->add_option("--title-at", g.titleAt, "top, bottom (default) or centre")
       ->check(CLI::IsMember({"top", "bottom", "centre", "center"}));
@@ -204,8 +211,8 @@ CLI::App* addRender(CLI::App& app, RenderOptions& r, OptionText& g) {
                    "Keep the picture's alpha (ProRes 4444 in .mov, VP9 in .webm), for overlays in an editor");
   render->add_option("--size", g.size,
                      "Picture size WxH up to 3840x2160, or 720p, 1080p, 1440p, 4k, portrait (1080x1920), square "
-                     "(1080x1080) (default 800x600)");
-  render->add_option("--fps", g.fps, "Frames a second, from 1 to 240, decimals allowed (default 60)");
+                     "(1080x1080) (default 1920x1080, 1080p)");
+  render->add_option("--fps", g.fps, "Frames a second, from 1 to 240, decimals allowed (default 30)");
   render->add_option("--from", g.from, "Start at this second (a .png shows the frame there)");
   render->add_option("--to", g.to, "End at this second (default: the end of the sound)");
   render->add_option("--fade-in", r.fadeIn, "Fade picture (from black) and sound in over this many seconds");
@@ -262,7 +269,10 @@ Status checkChannels(SharedOptions& o) {
   return Status();
 }
 
-Status checkRender(RenderOptions& r, const OptionText& g) {
+Status checkRender(RenderOptions& r, OptionText g) {
+  // What upload sites take without a second encode.
+  g.size = g.size.empty() ? "1920x1080" : g.size;
+  g.fps = g.fps.empty() ? "30" : g.fps;
   if (!r.picture.empty() && !r.shaders.empty()) {
     return Status::failure("give either --shaders or --picture, not both");
   }
@@ -299,7 +309,8 @@ Status checkRender(RenderOptions& r, const OptionText& g) {
   return Status();
 }
 
-Status checkPlay(PlayOptions& p, const OptionText& g, const CLI::App* play) {
+Status checkPlay(PlayOptions& p, OptionText g, const CLI::App* play) {
+  g.size = g.size.empty() ? "800x600" : g.size;
   if (!p.picture.empty() && !p.shaders.empty()) {
     return Status::failure("give either --shaders or --picture, not both");
   }

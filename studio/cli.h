@@ -26,6 +26,8 @@ struct SharedOptions {
   std::string shaders;
   std::string picture;  // a gallery picture by name, instead of --shaders
   std::vector<std::string> images;
+  std::string background;  // an image behind the picture, "" for none
+  std::string logo;        // an image in the top-right corner, "" for none
   int width = 800;
   int height = 600;
   std::string title;  // "auto": from the tags

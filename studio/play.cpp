@@ -22,6 +22,7 @@
 #include "base/libraryLog.h"
 #include "base/text.h"
 #include "picture/overlay.h"
+#include "picture/backdrop.h"
 #include "picture/title.h"
 #include "base/pacer.h"
 #include "video/pendingFile.h"
@@ -624,8 +625,9 @@ class Session {
       fontPath_ = font.value();
     }
     Result<std::vector<Setting>> settings = settingsToUse(o_);
-    if (!settings) {
-      return report(kExitUsage, settings.why());
+    const Result<BackdropImages> backdrop = loadBackdropImages(o_.background, o_.logo);
+    if (!settings || !backdrop) {
+      return report(kExitUsage, settings ? backdrop.why() : settings.why());
     }
     if (const std::optional<int> leave = sound_.open()) {
       return leave;
@@ -642,6 +644,8 @@ class Session {
     }
     picture_ = std::make_unique<Picture>();
     picture_->setSettings(std::move(settings.value()), say);
+    backdrop_ = std::make_unique<Backdrop>(backdrop.value());
+    picture_->setTransparent(!backdrop.value().background.empty());
     title_ = std::make_unique<WindowTitle>(titleText, fontPath_, o_.titleAt);
     gallery_ = std::make_unique<GalleryCursor>(o_.shaders.empty() ? galleryPictures() : std::vector<GalleryEntry>{},
                                                o_.picture.empty() ? "ring" : o_.picture);
@@ -777,6 +781,7 @@ class Session {
     // A press is seen for one frame.
     std::fill(keys_.rows.begin() + kKeyCodes, keys_.rows.begin() + 2 * kKeyCodes, 0);
     picture_->draw(width, height, times_);
+    backdrop_->draw(width, height);
     title_->draw(width, height);
     if (keys_.shot) {
       keys_.shot = false;
@@ -821,6 +826,7 @@ class Session {
   std::unique_ptr<Picture> picture_;  // made once the window (its GL context) is open
   std::unique_ptr<GalleryCursor> gallery_;
   std::unique_ptr<OnScreen> shown_;
+  std::unique_ptr<Backdrop> backdrop_;
   std::unique_ptr<WindowTitle> title_;
   // What carries from frame to frame.
   std::unique_ptr<Analysis> analysis_;

@@ -30,6 +30,7 @@
 #include "picture/gallery.h"
 #include "picture/image.h"
 #include "base/interrupt.h"
+#include "picture/backdrop.h"
 #include "picture/overlay.h"
 #include "picture/title.h"
 #include "base/libraryLog.h"
@@ -74,10 +75,12 @@ struct Sound {
 
 // --fade-in and --fade-out: picture and sound together, from the span's first
 // frame and sample up and down to its last. The first and last frames are
-// black; the sound is a linear ramp, sample by sample.
+// black (with --transparent: see-through, as an editor fades a layer); the
+// sound is a linear ramp, sample by sample.
 struct Fades {
   double in = 0;   // seconds
   double out = 0;
+  bool alpha = false;  // fade the alpha, not the colour
   static double ramp(double done, double length) { return length > 0 ? std::clamp(done / length, 0.0, 1.0) : 1.0; }
   double picture(const Span& span, int64_t n, double fps) const {
     return std::min(ramp(static_cast<double>(n - span.first), in * fps),
@@ -90,10 +93,10 @@ struct Fades {
   bool any() const { return in > 0 || out > 0; }
 };
 
-void darken(std::vector<uint8_t>& rgba, double gain) {
+void darken(std::vector<uint8_t>& rgba, double gain, bool alpha) {
   const auto scale = static_cast<uint32_t>(std::lround(gain * 65536.0));
   for (size_t i = 0; i + 3 < rgba.size(); i += 4) {
-    for (size_t c = 0; c < 3; ++c) {
+    for (size_t c = alpha ? 3 : 0; c < (alpha ? 4u : 3u); ++c) {
       rgba[i + c] = static_cast<uint8_t>((rgba[i + c] * scale + 32768) >> 16);
     }
   }
@@ -244,7 +247,7 @@ class EncoderThread {
     while (filled_.pop(pixels)) {
       const double gain = fades_.picture(span_, n, clock_.fps().value());
       if (gain < 1.0) {
-        darken(pixels, gain);
+        darken(pixels, gain, fades_.alpha);
       }
       if (Status written = encoder_.writeVideoFrame(pixels.data()); !written) {
         return written;
@@ -402,12 +405,20 @@ class Visualiser {
     times_.seconds = clock_.seconds(n);
     times_.frame = n;
     picture_->draw(o_.width, o_.height, times_);
+    if (backdrop_) {
+      backdrop_->draw(o_.width, o_.height);
+    }
     if (title_) {
       // The title fades in with the video (at once without --fade-in).
       const double since = static_cast<double>(n - titleFrom_) / o_.fps.value();
       title_->draw(o_.width, o_.height,
                    static_cast<float>(o_.fadeIn > 0 ? std::clamp(since / o_.fadeIn, 0.0, 1.0) : 1.0));
     }
+  }
+  // The background under every frame and the logo over it.
+  void setBackdrop(const BackdropImages& images) {
+    backdrop_ = std::make_unique<Backdrop>(images);
+    picture_->setTransparent(o_.transparent || !images.background.empty());
   }
   // The title over every frame from `first` on.
   void setTitle(const TitleLayout& title, int64_t first) {
@@ -442,6 +453,7 @@ class Visualiser {
   const std::vector<Image>& images_;
   OffscreenContext context_;
   std::unique_ptr<Picture> picture_;  // after the context, so its GL objects go first
+  std::unique_ptr<Backdrop> backdrop_;
   std::unique_ptr<Overlay> title_;
   int64_t titleFrom_ = 0;
   FrameTimes times_;
@@ -609,7 +621,7 @@ int writeVideo(const RenderOptions& o, const Sound& sound, const FrameClock& clo
   }
   Progress progress(span.end - span.first, o.fps.value(), o.quiet);
   const bool handed = visualiser.tapsSound();
-  EncoderThread encoding(encoder, sound, clock, span, Fades{o.fadeIn, o.fadeOut}, Readback::bytesFor(o.width, o.height),
+  EncoderThread encoding(encoder, sound, clock, span, Fades{o.fadeIn, o.fadeOut, o.transparent}, Readback::bytesFor(o.width, o.height),
                          handed);
   if (handed) {
     visualiser.handSoundTo([&encoding](std::vector<float> floats) { encoding.handSound(std::move(floats)); });
@@ -720,6 +732,14 @@ int runRender(const RenderOptions& given) {
       return report(kExitUsage, picture.why());
     }
     o.shaders = picture.value().path;
+    if (o.transparent && picture.value().fullFrame && !o.quiet) {
+      std::string clear;
+      for (const GalleryEntry& entry : galleryPictures()) {
+        clear += entry.fullFrame ? "" : (clear.empty() ? "" : ", ") + entry.name;
+      }
+      std::cerr << "vrax-studio: " << o.picture << " fills the whole frame by nature, so nothing of it is "
+                << "see-through; these have backgrounds that give way: " << clear << std::endl;
+    }
   }
   const bool still = hasExtension(o.output, ".png");
   const std::string container = containerFor(o.output);
@@ -733,8 +753,9 @@ int runRender(const RenderOptions& given) {
   }
   const std::string& fontPath = font.value();
   Result<std::vector<Setting>> settings = settingsToUse(o);
-  if (!settings) {
-    return report(kExitUsage, settings.why());
+  const Result<BackdropImages> backdrop = loadBackdropImages(o.background, o.logo);
+  if (!settings || !backdrop) {
+    return report(kExitUsage, settings ? backdrop.why() : settings.why());
   }
   Result<Sound> sound = probeSound(o.sound);
   if (!sound) {
@@ -749,6 +770,7 @@ int runRender(const RenderOptions& given) {
   if (const Status opened = visualiser.open(sound.value().file, std::move(settings.value())); !opened) {
     return report(kExitFailure, opened.why());
   }
+  visualiser.setBackdrop(backdrop.value());
   if (!still && visualiser.tapsSound()) {
     visualiser.tapSound(span.value().soundStart, span.value().soundEnd);
   }

@@ -37,7 +37,7 @@ env -u DISPLAY -u WAYLAND_DISPLAY /usr/bin/vrax-studio render short.flac out.mp4
 video=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=codec_name,width,height,nb_read_frames \
   -of csv=p=0 out.mp4)
 sound=$(ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,duration -of csv=p=0 out.mp4)
-[ "$video" = "h264,800,600,120" ] || fail "unexpected picture stream: $video"
+[ "$video" = "h264,1920,1080,60" ] || fail "unexpected picture stream: $video"
 [ "$sound" = "aac,2.000000" ] || fail "unexpected sound stream: $sound"
 # The gallery, found in the share folder: listed, and a picture in each form renders.
 /usr/bin/vrax-studio pictures | grep -q '^waterfall ' || fail "the installed gallery is not listed"

@@ -247,6 +247,15 @@ int VraxRun::close() {
 }
 
 StudioRun studio(const std::string& dir, std::vector<std::string> args, double seconds, const std::string& binary) {
+  // The suites' renders are small and at 60 fps unless a case says otherwise
+  // (the default, 1080p at 30, has a test of its own).
+  if (!args.empty() && args[0] == "render") {
+    for (const auto& [option, value] : {std::pair<const char*, const char*>{"--size", "800x600"}, {"--fps", "60"}}) {
+      if (std::find(args.begin(), args.end(), option) == args.end()) {
+        args.insert(args.end(), {option, value});
+      }
+    }
+  }
   args.insert(args.begin(), binary.empty() ? studioBinary() : binary);
   Process p(args, dir, {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
   const int status = p.wait(seconds);

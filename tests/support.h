@@ -101,7 +101,8 @@ struct VraxRun {
 std::string runOutput(const std::vector<std::string>& argv, int* status = nullptr, double seconds = 120);
 
 // vrax-studio run in dir with no display (the built one, or `binary`):
-// its exit status (as Process::wait gives it) and its standard error.
+// its exit status (as Process::wait gives it) and its standard error. A
+// render without --size or --fps is given 800x600 at 60 fps.
 struct StudioRun {
   int status;
   std::string err;

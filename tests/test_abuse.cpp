@@ -100,7 +100,7 @@ class Abuse : public ::testing::Test {
   std::unique_ptr<vt::Process> startLongRender(const std::string& output) {
     EXPECT_TRUE(vt::writeTone(dir / "long.wav", 44100 * 60, 2, 44100));
     auto p = std::make_unique<vt::Process>(
-        std::vector<std::string>{vt::studioBinary(), "render", "long.wav", output, "--size", "320x240"}, dir.path(),
+        std::vector<std::string>{vt::studioBinary(), "render", "long.wav", output, "--size", "320x240", "--fps", "60"}, dir.path(),
         std::map<std::string, std::string>{{"DISPLAY", ""}});
     for (int i = 0; i < 1500 && p->running() && p->err().find("frames") == std::string::npos; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -342,7 +342,7 @@ TEST_F(Abuse, NoInputIsEverAnOutput) {
 // still never over a file that is there.
 TEST_F(Abuse, WithoutHardLinksTheFileIsRenamedIntoPlace) {
   const std::map<std::string, std::string> env = {{"DISPLAY", ""}, {"LD_PRELOAD", NO_LINKS_LIBRARY}};
-  vt::Process made({vt::studioBinary(), "render", "song.wav", "o.mp4", "--size", "64x48", "-q"}, dir.path(), env);
+  vt::Process made({vt::studioBinary(), "render", "song.wav", "o.mp4", "--size", "64x48", "--fps", "60", "-q"}, dir.path(), env);
   EXPECT_EQ(made.wait(120), 0) << made.err();
   EXPECT_EQ(playableFrames(dir / "o.mp4"), 180);
   vt::Process still({vt::studioBinary(), "render", "song.wav", "o.png", "--size", "64x48", "-q"}, dir.path(), env);

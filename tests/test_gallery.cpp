@@ -333,6 +333,39 @@ TEST_P(Gallery, MovesAsSteadilyLateInTheSongAsEarly) {
   EXPECT_LE(late, 15.0);
 }
 
+// With --transparent a picture's background gives way and its marks stay:
+// at a loud moment at least a quarter of the frame has alpha <= 16 and the
+// marks reach 240. A picture that fills the frame by nature says so in its
+// about.txt, and --transparent with it says so in one line.
+TEST_P(Gallery, TransparentLeavesOnlyTheMarks) {
+  std::ifstream about(path() + "/about.txt");
+  std::string line;
+  bool fullFrame = false;
+  while (std::getline(about, line)) {
+    fullFrame = fullFrame || line.rfind("full-frame", 0) == 0;
+  }
+  const std::string out = dir / "alpha.png";
+  const vt::StudioRun run = vt::studio(dir.path(), {"render", loudSong(), out, "--picture", GetParam(), "--from", "12",
+                                                    "--size", "320x180", "--transparent"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err.find("fills the whole frame") != std::string::npos, fullFrame) << run.err;
+  if (fullFrame) {
+    return;
+  }
+  const std::string pixels = vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", out, "-f", "rawvideo", "-pix_fmt",
+                                            "rgba", "-"});
+  ASSERT_EQ(pixels.size(), 320u * 180 * 4);
+  size_t clear = 0;
+  int most = 0;
+  for (size_t i = 3; i < pixels.size(); i += 4) {
+    const int alpha = static_cast<unsigned char>(pixels[i]);
+    clear += alpha <= 16 ? 1 : 0;
+    most = std::max(most, alpha);
+  }
+  EXPECT_GE(static_cast<double>(clear) / (320 * 180), 0.25);
+  EXPECT_GE(most, 240);
+}
+
 INSTANTIATE_TEST_SUITE_P(Pictures, Gallery, ::testing::ValuesIn(pictureNames()),
                          [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
 

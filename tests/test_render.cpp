@@ -484,7 +484,7 @@ TEST(Render, AnInterruptKeepsAPlayableVideoOfWhatWasRendered) {
     vt::TempDir dir;
     vt::copyShippedShaders(dir.path());
     ASSERT_TRUE(vt::writeTone(dir / "long.wav", 44100 * 60, 2, 44100));
-    vt::Process p({vt::studioBinary(), "render", "long.wav", "o.mp4", "--size", "320x240"}, dir.path(),
+    vt::Process p({vt::studioBinary(), "render", "long.wav", "o.mp4", "--size", "320x240", "--fps", "60"}, dir.path(),
                   {{"DISPLAY", ""}});
     // Wait for the first progress line (a tenth of the way) or two seconds.
     for (int i = 0; i < 100 && p.running() && p.err().find("frames") == std::string::npos; ++i) {

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <tuple>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -178,6 +180,85 @@ TEST_F(Video, EachCodecGivesItsStreamAndAlphaSurvives) {
       const int alpha = static_cast<unsigned char>(pixels[static_cast<size_t>((24 * 64 + x) * 4 + 3)]);
       EXPECT_NEAR(alpha, (x + 0.5) / 64 * 255, 4) << output << " at x " << x;
     }
+  }
+}
+
+// Without --size or --fps a render is what upload sites take as it is:
+// 1920x1080 at 30 frames a second (the sizes' names give the same).
+TEST_F(Video, TheDefaultIsFullHdAtThirtyFramesASecond) {
+  const std::map<std::string, std::string> noDisplay = {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
+  vt::Process plain({vt::studioBinary(), "render", "song.wav", "plain.mp4", "--to", "0.5", "-q"}, dir.path(), noDisplay);
+  ASSERT_EQ(plain.wait(180), 0) << plain.err();
+  EXPECT_EQ(probe(dir / "plain.mp4", "stream=width,height,r_frame_rate,nb_read_frames"), "1920\n1080\n30/1\n15\n");
+  for (const auto& [name, shape] : {std::pair<const char*, const char*>{"portrait", "1080\n1920\n"},
+                                    {"square", "1080\n1080\n"}, {"720p", "1280\n720\n"}}) {
+    vt::Process named({vt::studioBinary(), "render", "song.wav", std::string(name) + ".png", "--size", name, "-q"},
+                      dir.path(), noDisplay);
+    ASSERT_EQ(named.wait(180), 0) << name << "\n" << named.err();
+    EXPECT_EQ(probe(dir / (std::string(name) + ".png"), "stream=width,height"), shape) << name;
+  }
+}
+
+// With --transparent a fade fades the layer's alpha, as an editor fades a
+// layer, and leaves its colour alone.
+TEST_F(Video, ATransparentFadeFadesTheAlpha) {
+  vt::writeShaders(dir.path(), vt::kPlainVertexShader, vt::fragmentShader("FragColor = vec4(1.0, 0.0, 0.0, 1.0);"));
+  const StudioRun run = studio(dir.path(), {"render", "song.wav", "fade.mov", "--size", "64x48", "--fade-in", "1",
+                                            "--codec", "prores", "--transparent", "-q"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string full = rgba(dir / "fade.mov", 60);
+  ASSERT_EQ(full.size(), 64u * 48 * 4);
+  for (const auto& [frame, alpha] : {std::pair<int, int>{0, 0}, {30, 128}, {60, 255}}) {
+    const std::string pixels = rgba(dir / "fade.mov", frame);
+    ASSERT_EQ(pixels.size(), full.size());
+    EXPECT_NEAR(static_cast<unsigned char>(pixels[24 * 64 * 4 + 3]), alpha, 4) << "frame " << frame;
+    if (alpha > 0) {  // the colour as at full strength
+      EXPECT_NEAR(static_cast<unsigned char>(pixels[24 * 64 * 4]), static_cast<unsigned char>(full[24 * 64 * 4]), 2)
+          << "frame " << frame;
+    }
+  }
+}
+
+// --background is seen where the picture's alpha leaves room, scaled to
+// cover the frame and cut at the middle; --logo sits in the top-right
+// corner over the picture.
+TEST_F(Video, TheBackgroundShowsThroughAndTheLogoSitsInTheCorner) {
+  // See-through left of x = 240, opaque red right of it.
+  vt::writeShaders(dir.path(), vt::kPlainVertexShader,
+                   vt::fragmentShader("FragColor = uv.x < 0.75 ? vec4(0.0, 1.0, 0.0, 0.0) : vec4(1.0, 0.0, 0.0, 1.0);"));
+  // 200x100, yellow on its left half and blue on its right: covering 320x240
+  // it is drawn 480x240 from x = -80, so its left half ends at x = 160.
+  ffmpeg({"-f", "lavfi", "-i", "color=yellow:s=100x100", "-f", "lavfi", "-i", "color=blue:s=100x100", "-filter_complex",
+          "[0][1]hstack", "-frames:v", "1", dir / "wall.png"});
+  ffmpeg({"-f", "lavfi", "-i", "color=white:s=40x40", "-frames:v", "1", dir / "logo.png"});
+  const StudioRun run = studio(dir.path(), {"render", "song.wav", "out.png", "--size", "320x240", "--background",
+                                            "wall.png", "--logo", "logo.png"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string pixels = vt::runOutput(
+      {"/usr/bin/ffmpeg", "-v", "error", "-i", dir / "out.png", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
+  ASSERT_EQ(pixels.size(), 320u * 240 * 3);
+  auto at = [&](int x, int y) {
+    const size_t i = static_cast<size_t>(y * 320 + x) * 3;
+    return std::array<int, 3>{static_cast<unsigned char>(pixels[i]), static_cast<unsigned char>(pixels[i + 1]),
+                              static_cast<unsigned char>(pixels[i + 2])};
+  };
+  const std::array<int, 3> yellow = {255, 255, 0}, blue = {0, 0, 255}, red = {255, 0, 0}, white = {255, 255, 255};
+  // The logo: 12% of the short side (29 px), 5% (12 px) from the top and right.
+  const std::vector<std::tuple<int, int, std::array<int, 3>, const char*>> expected = {
+      {5, 5, yellow, "top-left corner: the background"},   {150, 230, yellow, "the background's left half"},
+      {170, 120, blue, "the background's right half"},     {260, 120, red, "the picture where it is opaque"},
+      {293, 26, white, "the logo"},
+      {270, 26, red, "beside the logo"},                   {293, 60, red, "below the logo"}};
+  for (const auto& [x, y, colour, what] : expected) {
+    for (int c = 0; c < 3; ++c) {
+      EXPECT_NEAR(at(x, y)[static_cast<size_t>(c)], colour[static_cast<size_t>(c)], 12) << what << " at " << x << "," << y;
+    }
+  }
+  for (const auto& [option, file] : {std::pair<const char*, const char*>{"--background", "nowhere.png"},
+                                     {"--logo", "song.wav"}}) {
+    const StudioRun refused = studio(dir.path(), {"render", "song.wav", "x.png", option, file});
+    EXPECT_EQ(refused.status, 2) << option;
+    EXPECT_NE(refused.err.find(option), std::string::npos) << refused.err;
   }
 }
 

@@ -1,7 +1,9 @@
 #version 450 core
 // Cover: the song's cover art (or the first --image) in the middle, gently
 // pulsing with the bass and framed by a ring of the bands. Without a picture
-// a soft gradient disc stands in, so the look still holds.
+// a soft gradient disc stands in, so the look still holds. Alpha is the
+// coverage of the art and the ring: the backdrop gives way with
+// --transparent or --background.
 in vec2 uv;
 out vec4 FragColor;
 
@@ -12,6 +14,7 @@ uniform float bass;
 uniform float level;
 uniform sampler2D cover;
 uniform vec2 coverSize;
+uniform bool transparent;  // laid over something: write the marks' own colour
 // Settings (settings.txt; --set NAME=#rrggbb).
 uniform vec3 plainBottom = vec3(0.25, 0.15, 0.45);
 uniform vec3 plainTop = vec3(0.9, 0.45, 0.35);
@@ -27,7 +30,8 @@ void main() {
     float a = atan(p.x, -p.y) / PI;  // -1..1, bass at the bottom
 
     float size = 0.52 * (1.0 + 0.06 * bass);
-    vec3 colour = mix(vec3(0.05, 0.05, 0.09), vec3(0.01, 0.01, 0.03), r);
+    vec3 colour = transparent ? vec3(0.0) : mix(vec3(0.05, 0.05, 0.09), vec3(0.01, 0.01, 0.03), r);
+    float covered = 0.0;
     // The art, square, cropped to the middle of a non-square image.
     vec2 q = p / size;
     if (max(abs(q.x), abs(q.y)) < 1.0) {
@@ -39,14 +43,21 @@ void main() {
                      (0.7 + 0.3 * sin(itime * 0.5 + q.x * 2.0));
         colour = hasArt ? art : plain;
         colour *= 0.85 + 0.3 * bass;
-        colour *= smoothstep(1.0, 0.96, max(abs(q.x), abs(q.y)));
+        float edge = smoothstep(1.0, 0.96, max(abs(q.x), abs(q.y)));
+        colour *= edge;
+        covered = edge;
     }
     // The ring of bands round it.
     float band = bands[int(clamp(abs(a) * 63.0, 0.0, 63.0))];
     float ring = size * 1.55 + 0.25 * band;
     float d = abs(r - ring);
     vec3 hue = 0.55 + 0.45 * cos(2.0 * PI * (vec3(0.0, 0.33, 0.67) + abs(a) * 0.5 + itime * 0.03));
-    colour += hue * (0.006 / (d + 0.006)) * (0.4 + band);
-    colour += hue * 0.05 * level / (r * r + 0.2);
-    FragColor = vec4(colour, 1.0);
+    vec3 glow = hue * (0.006 / (d + 0.006)) * (0.4 + band) + hue * 0.05 * level / (r * r + 0.2);
+    colour += glow;
+    float glowCover = clamp(2.0 * max(glow.r, max(glow.g, glow.b)), 0.0, 1.0);
+    if (transparent && covered == 0.0) {
+        FragColor = vec4(min(glow / max(glowCover, 0.004), 1.0), glowCover);
+        return;
+    }
+    FragColor = vec4(colour, max(covered, glowCover));
 }

@@ -2,6 +2,8 @@
 // Pulse: on every beat a burst of sparks flies out from a new place and a
 // shock ring spreads and fades; between beats the sparks drift and dim. The
 // background breathes with the loudness, so silence is calm, not frozen.
+// Alpha is the coverage of the sparks, rings and glow: the background gives
+// way with --transparent or --background.
 in vec2 uv;
 out vec4 FragColor;
 
@@ -12,6 +14,7 @@ uniform int beats;
 uniform float level;
 uniform float bass;
 uniform float treble;
+uniform bool transparent;  // laid over something: write the marks' own colour
 // Settings (settings.txt; --set NAME=#rrggbb).
 uniform vec3 glowColour = vec3(0.6, 0.3, 0.9);
 uniform vec3 backdrop = vec3(0.02, 0.02, 0.05);
@@ -32,7 +35,8 @@ void main() {
     vec2 centre = vec2(hash(seed) - 0.5, hash(seed + 7.0) - 0.5) * vec2(1.2 / aspect, 1.0);
     vec3 hue = 0.55 + 0.45 * cos(2.0 * PI * (vec3(0.0, 0.33, 0.67) + hash(seed + 3.0)));
 
-    vec3 colour = backdrop * (1.0 + 2.0 * level) + vec3(0.03, 0.0, 0.05) * (0.5 + 0.5 * sin(itime * 0.7 + p.x));
+    vec3 back = backdrop * (1.0 + 2.0 * level) + vec3(0.03, 0.0, 0.05) * (0.5 + 0.5 * sin(itime * 0.7 + p.x));
+    vec3 colour = vec3(0.0);
     if (beats > 0) {
         vec2 d = p - centre;
         float r = length(d);
@@ -51,5 +55,6 @@ void main() {
         colour += vec3(1.0, 0.9, 0.8) * exp(-since * 8.0) * 0.05 / (r * r + 0.02);
     }
     colour += glowColour * 0.02 * bass / (dot(p, p) + 0.1);
-    FragColor = vec4(colour, 1.0);
+    float cover = clamp(2.0 * max(colour.r, max(colour.g, colour.b)), 0.0, 1.0);
+    FragColor = transparent ? vec4(min(colour / max(cover, 0.004), 1.0), cover) : vec4(back + colour, cover);
 }

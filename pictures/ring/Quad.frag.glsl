@@ -1,5 +1,10 @@
 #version 450 core
-// The spectrum as a glowing ring around a breathing core.
+// The spectrum as a glowing ring around a breathing core: the shipped
+// picture, with two things only the studio gives. Every kick flashes the
+// core and kicks the ring out on the frame it starts (the live program's
+// spectrum is smoothed and shows it some frames late), and alpha is the
+// coverage of the ring and the core, so with --transparent or --background
+// the deep blue behind them gives way.
 //
 // The ring's outline is the spectrum on a log-frequency axis: bass at the
 // bottom, treble rising up both sides to the top, mirrored left and right.
@@ -15,6 +20,9 @@ out vec4 FragColor;
 
 uniform float aspect;  // framebuffer height / width
 uniform float itime;   // seconds since start
+uniform float beat;    // seconds since the last onset (huge before the first)
+uniform float bass;    // 0..1, rises at once
+uniform bool transparent;  // laid over something: write the marks' own colour
 
 // ln |FFT| of the sample window, L/R values interleaved: for a stereo sound at
 // 44.1 kHz a tone of f Hz lands in bin f * 16384 / 88200. About -6.9 in
@@ -53,9 +61,10 @@ void main() {
         e = level(LOW_HZ * exp2(t * OCTAVES) * BINS_PER_HZ, TILT * t * OCTAVES);
         e *= e;
     }
-    float bass = r < 0.42 ? level(70.0 * BINS_PER_HZ, 0.0) : 0.0;
+    float low = r < 0.42 ? max(level(70.0 * BINS_PER_HZ, 0.0), bass) : 0.0;
+    float kick = exp(-beat * 7.0);
     float breath = 0.5 + 0.5 * sin(itime * 0.8);
-    float base = 0.36 + 0.025 * breath;
+    float base = 0.36 + 0.025 * breath + 0.03 * kick;
     float outline = base + 0.45 * e;
 
     // Hue runs along the axis (warm bass, cool treble) and turns with time.
@@ -66,8 +75,8 @@ void main() {
     vec3 core = mix(vec3(1.0, 0.45, 0.3), vec3(0.9, 0.3, 0.8), 0.5 + 0.5 * sin(itime * 0.13));
 
     // Background: deep blue, darker at the edges, with ripples drifting outward.
-    vec3 colour = vec3(0.03, 0.035, 0.08) * (1.3 - 0.6 * r);
-    colour += vec3(0.015, 0.025, 0.05) * (0.5 + 0.5 * sin(16.0 * r - 1.5 * itime));
+    vec3 back = vec3(0.03, 0.035, 0.08) * (1.3 - 0.6 * r);
+    back += vec3(0.015, 0.025, 0.05) * (0.5 + 0.5 * sin(16.0 * r - 1.5 * itime));
 
     // The band: filled softly from the base circle to the outline, with a
     // bright edge and a wider halo that grows with the level, and the base
@@ -76,13 +85,15 @@ void main() {
     float edge = abs(r - outline);
     float lit = inside * (0.15 + 0.9 * e) + (0.004 / (edge + 0.004)) * (0.6 + 1.5 * e) +
                 (0.6 * e) / (1.0 + 300.0 * edge * edge) + 0.5 * (0.003 / (abs(r - base) + 0.003));
-    colour += ring * lit;
+    vec3 marks = ring * lit;
 
-    // The core, a hot glow that swells with the bass.
-    float glow = exp(-r * r / (0.004 + 0.03 * bass + 0.003 * breath)) * (1.0 - smoothstep(0.3, 0.42, r));
-    colour += core * glow * (0.5 + 2.0 * bass);
+    // The core, a hot glow that swells with the bass and flashes on a kick.
+    float glow = exp(-r * r / (0.004 + 0.03 * low + 0.02 * kick + 0.003 * breath)) * (1.0 - smoothstep(0.3, 0.42, r));
+    marks += core * glow * (0.5 + 2.0 * low + 1.5 * kick);
 
     // Soft tone mapping keeps the glow from clipping to flat white.
-    colour *= 1.8;
-    FragColor = vec4(colour / (1.0 + colour), 1.0);
+    vec3 colour = 1.8 * (back + marks);
+    vec3 shown = 1.8 * marks / (1.0 + 1.8 * marks);
+    float cover = clamp(2.2 * max(shown.r, max(shown.g, shown.b)), 0.0, 1.0);
+    FragColor = transparent ? vec4(min(shown / max(cover, 0.004), 1.0), cover) : vec4(colour / (1.0 + colour), cover);
 }

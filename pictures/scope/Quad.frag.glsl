@@ -1,7 +1,11 @@
 #version 450 core
 // Scope: the waveform as a glowing line across the picture, leaving a fading
-// trail of the lines before it; its colour follows the loudness. The trail's
-// brightness lives in the alpha of the previous frame.
+// trail of the lines before it; its colour follows the loudness. Alpha is
+// coverage, 1 − e^(−12 × (the trail's brightness − 0.02)): the line is
+// opaque, its trail fades out, and the line's faint far glow and the
+// graticule's backdrop give way with --transparent.
+// The same alpha, read back from the previous frame and turned back into a
+// brightness, is the trail's memory.
 in vec2 uv;
 out vec4 FragColor;
 
@@ -12,6 +16,7 @@ uniform float level;
 uniform float delta;
 uniform sampler2D waveform;
 uniform sampler2D previous;
+uniform bool transparent;  // laid over something: write the marks' own colour
 // Settings (settings.txt; --set NAME=#rrggbb).
 uniform vec3 quietColour = vec3(0.2, 0.9, 0.6);
 uniform vec3 loudColour = vec3(1.0, 0.5, 0.2);
@@ -19,24 +24,29 @@ layout(std430, binding = 0) readonly buffer Audio { float spectrum[16384]; };
 
 void main() {
     float wave = texture(waveform, vec2(uv.x, 0.5)).r;
+    // The line runs from this pixel's value to the next one's: its distance
+    // in pixels is to that span, so a steep part is a solid stroke from one
+    // value to the next and never breaks, and lights nothing beyond it.
     float y = 0.5 + 0.42 * wave;
-    // Distance to the line in pixels, steeper parts made thicker so it never breaks.
-    float slope = (texture(waveform, vec2(uv.x + 1.0 / resolution.x, 0.5)).r - wave) * 0.42 * resolution.y;
-    float d = abs(uv.y - y) * resolution.y / (1.0 + abs(slope));
+    float next = 0.5 + 0.42 * texture(waveform, vec2(uv.x + 1.0 / resolution.x, 0.5)).r;
+    float d = max(max(min(y, next) - uv.y, uv.y - max(y, next)), 0.0) * resolution.y;
     vec3 tint = mix(quietColour, loudColour, smoothstep(0.4, 0.9, level));
     float bright = 1.2 / (d + 1.0);
 
     // The trail is an average of the lines before, weighted by their age
-    // (halved every 40 ms) and kept in alpha: the same average whatever the
+    // (halved every 60 ms) and kept in alpha: the same average whatever the
     // frame rate, where keeping a fraction of each frame would be a longer
     // trail the fewer frames there are.
-    float before = texture(previous, uv + vec2(0.0, 0.002)).a;
-    float trail = mix(bright, before, exp(-delta / 0.058));
+    float kept = texture(previous, uv + vec2(0.0, 0.002)).a;
+    float before = kept > 0.0 ? 0.02 - log(1.0 - min(kept, 0.998)) / 12.0 : 0.0;
+    float trail = mix(bright, before, exp(-delta / 0.09));
     // The graticule drifts sideways, slowly, so silence is not a still; its
     // lines are a pixel and a bit wide at any size.
     vec2 cell = fract(vec2(uv.x * 8.0 + itime * 0.1, uv.y * 6.0));
     vec2 width = 1.2 * vec2(8.0, 6.0) / resolution;
     vec3 grid = vec3(0.02, 0.05, 0.04) * max(step(1.0 - width.x, cell.x), step(1.0 - width.y, cell.y));
     vec3 colour = tint * max(bright, 1.6 * trail) + grid + vec3(0.01, 0.015, 0.02);
-    FragColor = vec4(colour, trail);
+    float cover = 1.0 - exp(-12.0 * max(trail - 0.02, 0.0));
+    vec3 line = tint * max(bright, 1.6 * trail);
+    FragColor = transparent ? vec4(min(line / max(cover, 0.004), 1.0), cover) : vec4(colour, cover);
 }

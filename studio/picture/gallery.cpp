@@ -62,6 +62,9 @@ std::vector<GalleryEntry> galleryPictures() {
     picture.path = entry.path().string();
     std::ifstream about(entry.path() / "about.txt");
     std::getline(about, picture.about);
+    for (std::string line; std::getline(about, line);) {
+      picture.fullFrame = picture.fullFrame || line.rfind("full-frame", 0) == 0;
+    }
     out.push_back(picture);
   }
   std::sort(out.begin(), out.end(), [](const GalleryEntry& a, const GalleryEntry& b) {

@@ -1,6 +1,7 @@
 // gallery.h — the pictures that come with VRAX, each a folder under
-// "pictures/" holding a shader pair or Shadertoy's image.glsl and a one-line
-// about.txt. Found like the shipped pair: the installed share folder, or the
+// "pictures/" holding a shader pair or Shadertoy's image.glsl and an
+// about.txt: one line about it, then "full-frame" on a line of its own for a
+// picture that covers every pixel by nature (nothing of it can be see-through). Found like the shipped pair: the installed share folder, or the
 // source tree's when run from the build tree; VRAX_PICTURES names a folder of
 // one's own instead.
 //
@@ -16,6 +17,7 @@ struct GalleryEntry {
   std::string name;
   std::string path;   // what --shaders would be given
   std::string about;  // one line
+  bool fullFrame = false;
 };
 
 // The gallery's pictures, sorted by name, "ring" (the shipped picture) first.

@@ -52,19 +52,24 @@ Overlay::~Overlay() {
 }
 
 void Overlay::set(const Image& image, int x, int y) {
+  set(image, x, y, image.width, image.height);
+}
+
+void Overlay::set(const Image& image, int x, int y, int width, int height) {
   x_ = x;
   y_ = y;
-  width_ = image.width;
-  height_ = image.height;
+  width_ = image.empty() ? 0 : width;
+  height_ = image.empty() ? 0 : height;
   if (image.empty()) {
     return;
   }
-  // Rows as they are: the quad maps the image's top row to the top.
+  // Rows as they are: the quad maps the image's top row to the top. Scaled
+  // down, mipmaps keep a large photo from shimmering.
   static const uint8_t none[4] = {0, 0, 0, 0};
-  uploadImage(texture_, image, false, false, none);
+  uploadImage(texture_, image, false, width < image.width || height < image.height, none);
 }
 
-void Overlay::draw(int width, int height, float opacity) {
+void Overlay::draw(int width, int height, float opacity, Blend blend) {
   if (empty() || opacity <= 0.0f || width <= 0 || height <= 0) {
     return;
   }
@@ -75,7 +80,13 @@ void Overlay::draw(int width, int height, float opacity) {
   const float bottom = 1.0f - 2.0f * static_cast<float>(y_ + height_) / static_cast<float>(height);
   GL_CALL(glViewport(0, 0, width, height));
   GL_CALL(glEnable(GL_BLEND));
-  GL_CALL(glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA));
+  if (blend == Blend::Over) {
+    GL_CALL(glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA));
+  } else {
+    // What was drawn has straight alpha (a picture's coverage): its colour
+    // counts by its alpha, the image by what is left.
+    GL_CALL(glBlendFuncSeparate(GL_ONE_MINUS_DST_ALPHA, GL_DST_ALPHA, GL_ONE_MINUS_DST_ALPHA, GL_ONE));
+  }
   GL_CALL(glUseProgram(program_));
   GL_CALL(glUniform4f(rectAt_, left, bottom, right, top));
   GL_CALL(glUniform1f(opacityAt_, opacity));

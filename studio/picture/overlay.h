@@ -1,6 +1,7 @@
-// overlay.h — a picture laid over what was drawn: a premultiplied RGBA image
-// at a place in pixels, blended with an opacity. The title uses it, in
-// render and in play alike, after the shader pair's picture.
+// overlay.h — an image laid over (or under) what was drawn: a premultiplied
+// RGBA image at a place and size in pixels, blended with an opacity. The
+// title and the logo are laid over the picture, the background under it
+// (where the picture's alpha leaves room), in render and in play alike.
 //
 // GL objects are made in the constructor and deleted in the destructor in
 // reverse order, so the context must outlive the overlay.
@@ -18,13 +19,18 @@ class Overlay {
   Overlay(const Overlay&) = delete;
   Overlay& operator=(const Overlay&) = delete;
 
-  // The image and where its top-left corner goes, from the picture's top-left.
+  enum class Blend { Over, Under };
+  // The image and where its top-left corner goes, from the picture's top-left,
+  // drawn at its own size or scaled to width × height.
   void set(const Image& image, int x, int y);
+  void set(const Image& image, int x, int y, int width, int height);
   bool empty() const { return width_ == 0; }
   // Whether its program was built.
   bool ok() const { return program_ != 0; }
-  // Blends it over the bound framebuffer (width × height) at this opacity.
-  void draw(int width, int height, float opacity);
+  // Blends it over the bound framebuffer (width × height) at this opacity,
+  // or under it: seen where what was drawn is not opaque, the result opaque
+  // where the image is.
+  void draw(int width, int height, float opacity, Blend blend = Blend::Over);
 
  private:
   GLuint program_ = 0;

@@ -471,7 +471,7 @@ std::vector<std::string> Picture::findInputs(Pass& pass) {
       {"previous", GL_SAMPLER_2D, "sampler2D"},
       {"bassTime", GL_FLOAT, "float"},        {"midTime", GL_FLOAT, "float"},
       {"trebleTime", GL_FLOAT, "float"},      {"levelTime", GL_FLOAT, "float"},
-      {"delta", GL_FLOAT, "float"},           {"aspect", 0, ""}, {"itime", 0, ""}, {"iResolution", 0, ""}, {"iTime", 0, ""}, {"iTimeDelta", 0, ""},
+      {"delta", GL_FLOAT, "float"},           {"peaks", GL_FLOAT, "float[64]"}, {"transparent", GL_BOOL, "bool"}, {"aspect", 0, ""}, {"itime", 0, ""}, {"iResolution", 0, ""}, {"iTime", 0, ""}, {"iTimeDelta", 0, ""},
       {"iFrame", 0, ""}, {"iFrameRate", 0, ""}, {"iDate", 0, ""}, {"iSampleRate", 0, ""}, {"iMouse", 0, ""},
       {"iChannelTime", 0, ""}, {"iChannelResolution", 0, ""}, {"iChannel0", 0, ""}, {"iChannel1", 0, ""},
       {"iChannel2", 0, ""}, {"iChannel3", 0, ""}, {"iBassTime", 0, ""}, {"iMidTime", 0, ""},
@@ -494,7 +494,7 @@ std::vector<std::string> Picture::findInputs(Pass& pass) {
         continue;
       }
       // An array's active size is its highest index read + 1, so any size fits.
-      if (wants[k].type != 0 && (type != wants[k].type || array != (k == kBandsIn) || size > kBands)) {
+      if (wants[k].type != 0 && (type != wants[k].type || array != (k == kBandsIn || k == kPeaks) || size > kBands)) {
         wrong.push_back(std::string("\"") + wants[k].name + "\" should be declared as " + wants[k].typeName +
                         "; it is not fed");
         break;
@@ -611,6 +611,12 @@ void Picture::feedStudioInputs(const Pass& pass, int width, int height, const Fr
   }
   if (at[kBandsIn] >= 0) {
     GL_CALL(glUniform1fv(at[kBandsIn], kBands, inputs_.bands.data()));
+  }
+  if (at[kPeaks] >= 0) {
+    GL_CALL(glUniform1fv(at[kPeaks], kBands, inputs_.peaks.data()));
+  }
+  if (at[kTransparent] >= 0) {
+    GL_CALL(glUniform1i(at[kTransparent], transparent_ ? 1 : 0));
   }
   if (at[kBeats] >= 0) {
     GL_CALL(glUniform1i(at[kBeats], inputs_.beats));

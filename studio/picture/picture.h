@@ -6,7 +6,8 @@
 // A pair may also declare the studio's further inputs (resolution, frame,
 // bands, bass, mid, treble, level, beat, beats, waveform, image0-3 with their
 // sizes, cover, coverSize, previous, the music's clocks bassTime, midTime,
-// trebleTime, levelTime, and delta, the seconds since the frame before, for
+// trebleTime, levelTime, peaks (each band's held peak, falling a quarter
+// of the bands' range a second), transparent (see setTransparent), and delta, the seconds since the frame before, for
 // decays, falls and scrolls that are per second whatever the frame rate). They are looked up after linking and
 // only those declared are fed; one declared with another type is reported
 // and left alone. "previous" is the frame drawn before, copied from the
@@ -122,6 +123,10 @@ class Picture {
   // cover; an empty image is 1x1 transparent.
   void setImage(int slot, const Image& image);
   void setCover(const Image& image);
+  // Whether the picture is laid over something (--transparent, --background):
+  // a pair that declares "bool transparent" then writes its marks' own
+  // colour with their coverage as alpha, instead of marks over its backdrop.
+  void setTransparent(bool transparent) { transparent_ = transparent; }
   // The next draw sees a black "previous" and zero buffers (a seek).
   void clearPrevious();
   // Whether a frame depends on the frames before ("previous", buffers).
@@ -136,7 +141,7 @@ class Picture {
   // The studio's inputs, then Shadertoy's.
   enum Input { kResolution, kFrame, kBandsIn, kBass, kMid, kTreble, kLevel, kBeat, kBeats, kWaveformIn,
                kImage0, kImage1, kImage2, kImage3, kImage0Size, kImage1Size, kImage2Size, kImage3Size,
-               kCover, kCoverSize, kPrevious, kBassTime, kMidTime, kTrebleTime, kLevelTime, kDelta, kAspect, kItime,
+               kCover, kCoverSize, kPrevious, kBassTime, kMidTime, kTrebleTime, kLevelTime, kDelta, kPeaks, kTransparent, kAspect, kItime,
                kIResolution, kITime, kITimeDelta, kIFrame, kIFrameRate, kIDate, kISampleRate, kIMouse,
                kIChannelTime, kIChannelResolution, kIChannel0, kIChannel1, kIChannel2, kIChannel3, kIBassTime,
                kIMidTime, kITrebleTime, kILevelTime, kInputCount };
@@ -175,6 +180,7 @@ class Picture {
   int previousWidth_ = 0;
   int previousHeight_ = 0;
   bool previousClear_ = true;
+  bool transparent_ = false;
   // Buffer A-D: two targets each; front is the one last drawn.
   GLuint targets_[4][2] = {};
   int front_[4] = {};

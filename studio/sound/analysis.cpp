@@ -83,6 +83,7 @@ void Analysis::restart() {
   // The live program's spectrum blends on across seeks, as it always has.
   std::fill(browserSmoothed_.begin(), browserSmoothed_.end(), 0.0);
   inputs_.bands.fill(0.0f);
+  inputs_.peaks.fill(0.0f);
   inputs_.level = 0;
   lastRaw_.fill(0.0f);
   fluxMean_ = 0;
@@ -262,6 +263,8 @@ const AudioInputs& Analysis::step(FrameSound& sound, double seconds) {
   for (int k = 0; k < kBands; ++k) {
     float& band = inputs_.bands[static_cast<size_t>(k)];
     band = started_ ? follow(band, raw[static_cast<size_t>(k)], dt) : raw[static_cast<size_t>(k)];
+    float& peak = inputs_.peaks[static_cast<size_t>(k)];
+    peak = std::max(band, peak - static_cast<float>(kPeakFall * dt));
     const double c = centre(k);
     const int group = c < 250.0 ? 0 : c < 4000.0 ? 1 : 2;
     sums[group] += band;

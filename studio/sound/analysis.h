@@ -8,7 +8,7 @@
 // channels, −1..1) from kBehind before the frame to kAhead after it.
 //
 // Analysis carries what lasts from frame to frame: the spectrum's blend, the
-// bands' decay and the onset detector's history. Its smoothing runs in
+// bands' decay, their held peaks and the onset detector's history. Its smoothing runs in
 // seconds, not frames, so 30 and 60 frames a second move alike.
 //
 // Threading: one Analysis per thread; soundAround is a plain function.
@@ -42,9 +42,15 @@ void soundAround(const std::vector<int16_t>& buffer, int64_t bufferStart, int ch
 // How much faster than time a music clock runs at full level.
 constexpr double kClockGain = 2.0;
 
+// How fast a band's held peak falls, in the bands' 0..1 a second.
+constexpr double kPeakFall = 0.25;
+
 struct AudioInputs {
   std::vector<float> spectrum;  // kSpectrumSize values, as the live program's
   std::array<float, kBands> bands{};
+  // Each band's highest level lately, falling kPeakFall a second: what a
+  // meter's peak caps show, the same at any frame rate.
+  std::array<float, kBands> peaks{};
   float bass = 0, mid = 0, treble = 0;
   float level = 0;
   float beat = kNoBeatYet;
