@@ -217,6 +217,7 @@ CLI::App* addRender(CLI::App& app, RenderOptions& r, OptionText& g) {
   render->add_option("--to", g.to, "End at this second (default: the end of the sound)");
   render->add_option("--fade-in", r.fadeIn, "Fade picture (from black) and sound in over this many seconds");
   render->add_option("--fade-out", r.fadeOut, "Fade picture (to black) and sound out over this many seconds");
+  render->add_option("--title-for", r.titleFor, "Show the title for this many seconds, then fade it out over one");
   render->add_option("--crf", g.crf, "Quality, 0 (lossless) to 51 (default 18)");
   addSharedOptions(render, r, g, "One of the gallery's pictures by name (see `vrax-studio pictures`)",
                    "FFmpeg, Mesa");
@@ -304,6 +305,12 @@ Status checkRender(RenderOptions& r, OptionText g) {
     if (!std::isfinite(seconds) || seconds < 0 || seconds > 3600) {
       return Status::failure(std::string(name) + " must be seconds from 0 to 3600");
     }
+  }
+  if (!std::isfinite(r.titleFor) || r.titleFor < 0 || r.titleFor > 36000) {
+    return Status::failure("--title-for must be seconds from 0 to 36000");
+  }
+  if (r.titleFor > 0 && r.title.empty()) {
+    return Status::failure("--title-for needs a --title");
   }
   r.titleAt = place(g.titleAt);
   return Status();

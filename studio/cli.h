@@ -54,6 +54,7 @@ struct RenderOptions : SharedOptions {
   std::string codec;  // "" for the container's default
   std::string preset;
   bool transparent = false;
+  double titleFor = 0;  // seconds the title shows before it fades out; 0: throughout
 };
 
 struct PlayOptions : SharedOptions {

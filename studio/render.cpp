@@ -411,8 +411,10 @@ class Visualiser {
     if (title_) {
       // The title fades in with the video (at once without --fade-in).
       const double since = static_cast<double>(n - titleFrom_) / o_.fps.value();
-      title_->draw(o_.width, o_.height,
-                   static_cast<float>(o_.fadeIn > 0 ? std::clamp(since / o_.fadeIn, 0.0, 1.0) : 1.0));
+      const double in = o_.fadeIn > 0 ? std::clamp(since / o_.fadeIn, 0.0, 1.0) : 1.0;
+      // With --title-for it goes after that long, fading out over a second.
+      const double out = o_.titleFor > 0 ? std::clamp(o_.titleFor + 1.0 - since, 0.0, 1.0) : 1.0;
+      title_->draw(o_.width, o_.height, static_cast<float>(std::min(in, out)));
     }
   }
   // The background under every frame and the logo over it.

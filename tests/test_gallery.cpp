@@ -333,6 +333,28 @@ TEST_P(Gallery, MovesAsSteadilyLateInTheSongAsEarly) {
   EXPECT_LE(late, 15.0);
 }
 
+// A kick shows on the frame it starts: after silence, a kick at exactly 2 s
+// changes frame 120 (at 60 fps) from the one before at least twice as much as
+// anything changed in the frames before it.
+TEST_P(Gallery, ShowsAKickOnItsOnsetFrame) {
+  ASSERT_TRUE(vt::writeSound(dir / "kick.wav", 44100 * 3, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16, [](int64_t f, int) {
+    const double t = static_cast<double>(f) / 44100 - 2.0;
+    return t < 0 ? 0.0 : 0.8 * std::exp(-t * 18) * std::sin(2 * M_PI * (50 + 90 * std::exp(-t * 30)) * t);
+  }));
+  const vt::StudioRun run = vt::studio(dir.path(), {"render", "kick.wav", "kick.mkv", "--picture", GetParam(), "--from",
+                                                    "1.8", "--to", "2.05", "--fps", "60", "--size", "160x120", "--crf",
+                                                    "0", "-q"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  // Frame 0 of the file is frame 108 of the song: the onset frame is the 12th.
+  double before = 0;
+  for (int n = 1; n < 12; ++n) {
+    before = std::max(before, meanDifference(vt::frameRgb(dir / "kick.mkv", n - 1), vt::frameRgb(dir / "kick.mkv", n)));
+  }
+  const double onset = meanDifference(vt::frameRgb(dir / "kick.mkv", 11), vt::frameRgb(dir / "kick.mkv", 12));
+  EXPECT_GE(onset, 0.5);
+  EXPECT_GE(onset, 2 * before) << "largest change before: " << before;
+}
+
 // With --transparent a picture's background gives way and its marks stay:
 // at a loud moment at least a quarter of the frame has alpha <= 16 and the
 // marks reach 240. A picture that fills the frame by nature says so in its

@@ -75,10 +75,9 @@ std::vector<std::string> words(const std::string& text) {
   return out;
 }
 
-// The text in lines no wider than `room`, breaking at spaces, at most three
-// lines; false when a single word is wider than the room.
-bool wrap(hb_font_t* font, const std::string& text, int room, std::vector<std::string>& lines) {
-  lines.clear();
+// One part's words in lines no wider than `room`, breaking at spaces, added
+// to lines; false when a single word is wider than the room.
+bool wrapPart(hb_font_t* font, const std::string& text, int room, std::vector<std::string>& lines) {
   std::string line;
   for (const std::string& word : words(text)) {
     const std::string longer = line.empty() ? word : line + " " + word;
@@ -97,6 +96,25 @@ bool wrap(hb_font_t* font, const std::string& text, int room, std::vector<std::s
   }
   if (!line.empty()) {
     lines.push_back(line);
+  }
+  return true;
+}
+
+// The text in lines no wider than `room`, at most three; false when a single
+// word is wider than the room. "Artist – Title" that needs more than one
+// line breaks at the dash first, so neither name is split where the two fit
+// a line each.
+bool wrap(hb_font_t* font, const std::string& text, int room, std::vector<std::string>& lines) {
+  lines.clear();
+  static const std::string kDash = " \u2013 ";
+  const size_t dash = text.find(kDash);
+  if (shape(font, text).width > room && dash != std::string::npos) {
+    if (!wrapPart(font, text.substr(0, dash + kDash.size() - 1), room, lines) ||
+        !wrapPart(font, text.substr(dash + kDash.size()), room, lines)) {
+      return false;
+    }
+  } else if (!wrapPart(font, text, room, lines)) {
+    return false;
   }
   return !lines.empty() && lines.size() <= 3;
 }
@@ -196,16 +214,17 @@ std::string fitTitleLength(const std::string& text) {
 
 namespace {
 
-// The lines at the largest size that fits `room` pixels across: about 7% of
-// the height for one line, smaller until it fits. Empty lines when not even
+// The lines at the largest size that fits `room` pixels across: 6% of the
+// picture's shorter side for one line (the same look in landscape, portrait
+// and square), smaller until it fits. Empty lines when not even
 // the smallest size fits.
 struct Fitted {
   std::vector<std::string> lines;
   int size = 0;
 };
-Fitted fit(FT_Face face, Font& font, const std::string& text, int room, int height) {
+Fitted fit(FT_Face face, Font& font, const std::string& text, int room, int side) {
   Fitted out;
-  for (out.size = std::max(6, height * 7 / 100);; out.size = out.size * 9 / 10) {
+  for (out.size = std::max(6, side * 6 / 100);; out.size = out.size * 9 / 10) {
     FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(out.size));
     font.reset(hb_ft_font_create_referenced(face));
     if (wrap(font.get(), text, room, out.lines) || out.size <= 6) {
@@ -309,7 +328,7 @@ Result<TitleLayout> layOutTitle(const std::string& given, const std::string& fon
   const int margin = std::max(4, width / 20);
   const int room = width - 2 * margin;
   Font font;
-  const Fitted fitted = fit(face.get(), font, text, room, height);
+  const Fitted fitted = fit(face.get(), font, text, room, std::min(width, height));
   if (fitted.lines.empty()) {
     return Status::failure("the title does not fit a " + std::to_string(width) + "x" + std::to_string(height) +
             " picture even at the smallest size (a word is wider than the picture, or it needs more than three lines)");
@@ -319,8 +338,13 @@ Result<TitleLayout> layOutTitle(const std::string& given, const std::string& fon
   const int w = out.image.width;
   const int h = out.image.height;
   out.x = (width - w) / 2;
-  const int edge = std::max(2, height / 16);
-  out.y = place == TitlePlace::Top ? edge : place == TitlePlace::Centre ? (height - h) / 2 : height - edge - h;
+  // Clear of what platforms lay over a video: a phone's captions and
+  // buttons over the bottom fifth of a portrait video and its name over the
+  // top tenth; 5% at the edges of a landscape or square one.
+  const bool portrait = height > width;
+  const int top = std::max(2, height * (portrait ? 10 : 5) / 100);
+  const int bottom = std::max(2, height * (portrait ? 20 : 5) / 100);
+  out.y = place == TitlePlace::Top ? top : place == TitlePlace::Centre ? (height - h) / 2 : height - bottom - h;
   out.x = std::clamp(out.x, 0, std::max(0, width - w));
   out.y = std::clamp(out.y, 0, std::max(0, height - h));
   return out;

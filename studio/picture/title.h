@@ -1,8 +1,9 @@
 // title.h — a line of text over the picture: found through fontconfig (or
 // the --font given), shaped with HarfBuzz (accents, joined scripts,
 // right-to-left), rasterised with FreeType, anti-aliased, with a soft
-// shadow so it reads on any picture. Sized to the picture's height, so it
-// looks the same at any size; a text too wide is wrapped at spaces, then
+// shadow so it reads on any picture. Sized to the picture's shorter side and
+// kept clear of platforms' safe areas; "Artist – Title" breaks at the dash
+// first; a text too wide is wrapped at spaces, then
 // shrunk, and never drawn outside the picture. Only a text longer than
 // kMaxTitleCharacters is cut.
 //
