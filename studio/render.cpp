@@ -723,6 +723,17 @@ Status placeTitle(const RenderOptions& o, const Sound& sound, const std::string&
   return Status();
 }
 
+// --transparent with a picture that covers every pixel: one line naming
+// the ones whose backgrounds give way.
+void sayFullFrame(const std::string& picture) {
+  std::string clear;
+  for (const GalleryEntry& entry : galleryPictures()) {
+    clear += entry.fullFrame ? "" : (clear.empty() ? "" : ", ") + entry.name;
+  }
+  std::cerr << "vrax-studio: " << picture << " fills the whole frame by nature, so nothing of it is "
+            << "see-through; these have backgrounds that give way: " << clear << std::endl;
+}
+
 }  // namespace
 
 int runRender(const RenderOptions& given) {
@@ -735,12 +746,7 @@ int runRender(const RenderOptions& given) {
     }
     o.shaders = picture.value().path;
     if (o.transparent && picture.value().fullFrame && !o.quiet) {
-      std::string clear;
-      for (const GalleryEntry& entry : galleryPictures()) {
-        clear += entry.fullFrame ? "" : (clear.empty() ? "" : ", ") + entry.name;
-      }
-      std::cerr << "vrax-studio: " << o.picture << " fills the whole frame by nature, so nothing of it is "
-                << "see-through; these have backgrounds that give way: " << clear << std::endl;
+      sayFullFrame(o.picture);
     }
   }
   const bool still = hasExtension(o.output, ".png");
