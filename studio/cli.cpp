@@ -157,6 +157,7 @@ struct OptionText {
   std::string from;
   std::string to;
   std::string titleAt = "bottom";
+  std::string level = "on";
   std::string crf = "18";
   CLI::Option* capture = nullptr;
 };
@@ -191,7 +192,21 @@ void addSharedOptions(CLI::App* command, SharedOptions& o, OptionText& g, const 
                       "buffer-a:0=buffer-a (music, keyboard, buffer-a..d, noise, or an image file)")
       ->allow_extra_args(false)
       ->type_name("[PASS:]N=WHAT (repeatable)");
+  command->add_option("--level", g.level,
+                      "on (default): the pictures see the song at one loudness (-14 LUFS), so loud and quiet "
+                      "masters look alike; off: at its own level. The sound is never changed")
+      ->check(CLI::IsMember({"on", "off"}));
+  command->add_option("--gain", o.gainDb, "Decibels more (or, negative, less) for what the pictures see, from -40 to 40");
   command->add_flag("--verbose", o.verbose, std::string("Also show what the libraries (") + libraries + ") say");
+}
+
+// --level and --gain, shared by render and play.
+Status checkLevel(SharedOptions& o, const OptionText& g) {
+  if (!std::isfinite(o.gainDb) || o.gainDb < -40 || o.gainDb > 40) {
+    return Status::failure("--gain must be decibels from -40 to 40");
+  }
+  o.level = g.level != "off";
+  return Status();
 }
 
 TitlePlace place(const std::string& at) {
@@ -306,6 +321,9 @@ Status checkRender(RenderOptions& r, OptionText g) {
       return Status::failure(std::string(name) + " must be seconds from 0 to 3600");
     }
   }
+  if (const Status level = checkLevel(r, g); !level) {
+    return level;
+  }
   if (!std::isfinite(r.titleFor) || r.titleFor < 0 || r.titleFor > 36000) {
     return Status::failure("--title-for must be seconds from 0 to 36000");
   }
@@ -331,6 +349,9 @@ Status checkPlay(PlayOptions& p, OptionText g, const CLI::App* play) {
   }
   if (p.capture && play->count("SOUND") > 0) {
     return Status::failure("give either a SOUND to play or --capture, not both");
+  }
+  if (const Status level = checkLevel(p, g); !level) {
+    return level;
   }
   if (!parseSize(g.size, p.width, p.height) || p.width > 16384 || p.height > 16384) {
     return Status::failure("--size must look like 1280x720 (got \"" + g.size + "\")");

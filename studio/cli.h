@@ -38,6 +38,10 @@ struct SharedOptions {
   std::vector<std::string> channels;  // --channel as given
   std::vector<ChannelSetting> channelSettings;
   std::vector<std::string> sets;  // --set NAME=VALUE as given
+  // What the pictures see of the sound: levelled to one loudness (the
+  // song's measured first; a capture's as it goes), plus gainDb.
+  bool level = true;
+  double gainDb = 0;
 };
 
 struct RenderOptions : SharedOptions {
@@ -55,6 +59,7 @@ struct RenderOptions : SharedOptions {
   std::string preset;
   bool transparent = false;
   double titleFor = 0;  // seconds the title shows before it fades out; 0: throughout
+  double memory = 0;    // how far back a gallery picture's trails reach, in seconds; 0: not said
 };
 
 struct PlayOptions : SharedOptions {

@@ -23,6 +23,7 @@
 #include "base/text.h"
 #include "picture/overlay.h"
 #include "picture/backdrop.h"
+#include "sound/loudness.h"
 #include "picture/title.h"
 #include "base/pacer.h"
 #include "video/pendingFile.h"
@@ -565,7 +566,16 @@ class Listening {
     frames_ = static_cast<int64_t>(sound_.samples.size()) / channels;
     latencyFrames_ = static_cast<int64_t>(std::llround(o_.latencyMs * static_cast<double>(rate_) / 1000.0));
     file_ = std::make_unique<MemorySound>(sound_.samples, channels, static_cast<int>(rate_));
+    if (o_.level) {
+      songGain_ = levellingGain(measureLoudness(sound_.samples, channels, static_cast<int>(rate_)));
+    }
     return std::nullopt;
+  }
+  // What the pictures see of this frame's sound, in dB: the song's levelling,
+  // or a capture's as it goes, plus --gain. The sound played is never changed.
+  double gain(const FrameSound& frame, double dt) {
+    const double levelled = !o_.level ? 0.0 : capture_ ? running_.step(frame.mono, std::max(0.0, dt)) : songGain_;
+    return levelled + o_.gainDb;
   }
   bool live() const { return capture_ != nullptr; }
   // The playing position in sound frames (0 for a capture device).
@@ -598,6 +608,8 @@ class Listening {
   std::map<std::string, std::string> tags_;
   Playback playback_;
   std::unique_ptr<MemorySound> file_;
+  double songGain_ = 0;
+  RunningLevel running_;
   std::string name_;
   int64_t rate_ = 0;
   int64_t frames_ = 0;
@@ -757,6 +769,7 @@ class Session {
   // The frame's analysis from the sound at the playing position (plus --latency).
   void stepSound(int64_t position) {
     const double time = seconds(sound_.around(position, frameSound_));
+    analysis_->setGain(sound_.gain(frameSound_, time - times_.seconds));
     picture_->setInputs(analysis_->step(frameSound_, time));
     times_.delta = time - times_.seconds;
     times_.seconds = time;

@@ -31,6 +31,7 @@
 #include "picture/image.h"
 #include "base/interrupt.h"
 #include "picture/backdrop.h"
+#include "sound/loudness.h"
 #include "picture/overlay.h"
 #include "picture/title.h"
 #include "base/libraryLog.h"
@@ -417,6 +418,8 @@ class Visualiser {
       title_->draw(o_.width, o_.height, static_cast<float>(std::min(in, out)));
     }
   }
+  // What the analysis sees of the song, in dB (levelling and --gain).
+  void setGain(double db) { analysis_.setGain(db); }
   // The background under every frame and the logo over it.
   void setBackdrop(const BackdropImages& images) {
     backdrop_ = std::make_unique<Backdrop>(images);
@@ -468,20 +471,22 @@ class Visualiser {
 };
 
 // A render that starts late steps through the frames before it. What the
-// analysis and a picture that reads the previous frame carry from frame to
-// frame fades within seconds, so only the last kPictureMemory seconds before
-// the start are stepped (and drawn, for such a picture): a start an hour
-// into a song costs what a start ten seconds in costs.
+// analysis carries from frame to frame fades within seconds, so only the
+// last kPictureMemory seconds before the start are analysed, and only a
+// picture that reads the frame before is drawn there: for as far back as
+// it says its trails reach (its memory), else those ten seconds. A start an
+// hour into a song costs what a start ten seconds in costs.
 bool preRoll(const RenderOptions& o, const Span& span, Visualiser& visualiser) {
-  const auto memory = static_cast<int64_t>(std::ceil(kPictureMemory * o.fps.value()));
-  const int64_t stepFrom = std::max<int64_t>(0, span.first - memory);
+  const double drawnSeconds = o.memory > 0 ? o.memory : kPictureMemory;
+  const auto frames = [&](double seconds) { return static_cast<int64_t>(std::ceil(seconds * o.fps.value())); };
+  const int64_t stepFrom = std::max<int64_t>(0, span.first - frames(std::max(kPictureMemory, drawnSeconds)));
+  const int64_t drawFrom = visualiser.readsPrevious() ? span.first - frames(drawnSeconds) : span.first;
   if (!visualiser.startAt(stepFrom)) {
     return false;
   }
-  const bool drawn = visualiser.readsPrevious();
   Progress progress(span.first - stepFrom, o.fps.value(), o.quiet, "up to --from: ", 2.0);
   for (int64_t n = stepFrom; n < span.first; ++n) {
-    if (drawn) {
+    if (n >= drawFrom) {
       visualiser.draw(n);
     } else {
       visualiser.skip(n);
@@ -723,6 +728,31 @@ Status placeTitle(const RenderOptions& o, const Sound& sound, const std::string&
   return Status();
 }
 
+// What the pictures see of the song: its measured loudness brought to the
+// reference (unless --level off), plus --gain; said in one line.
+Result<double> pictureGain(const RenderOptions& o) {
+  if (!o.level) {
+    return o.gainDb;
+  }
+  const Result<double> loudness = measureLoudness(o.sound);
+  if (!loudness) {
+    return loudness.status();
+  }
+  const double levelled = levellingGain(loudness.value());
+  if (!o.quiet) {
+    char line[200];
+    if (!std::isfinite(loudness.value()) || loudness.value() < kQuietest) {
+      std::snprintf(line, sizeof line, "the song is silent or nearly (%.1f LUFS): the pictures see it as it is",
+                    loudness.value());
+    } else {
+      std::snprintf(line, sizeof line, "the song measures %.1f LUFS: the pictures see it %.1f dB %s (--level off: as it is)",
+                    loudness.value(), std::fabs(levelled), levelled >= 0 ? "louder" : "quieter");
+    }
+    std::cerr << "vrax-studio: " << line << std::endl;
+  }
+  return levelled + o.gainDb;
+}
+
 // --transparent with a picture that covers every pixel: one line naming
 // the ones whose backgrounds give way.
 void sayFullFrame(const std::string& picture) {
@@ -734,20 +764,30 @@ void sayFullFrame(const std::string& picture) {
             << "see-through; these have backgrounds that give way: " << clear << std::endl;
 }
 
+// --picture: the gallery picture's folder stands for --shaders.
+Status usePicture(RenderOptions& o) {
+  if (o.picture.empty()) {
+    return Status();
+  }
+  const Result<GalleryEntry> picture = findGalleryPicture(o.picture);
+  if (!picture) {
+    return picture.status();
+  }
+  o.shaders = picture.value().path;
+  o.memory = picture.value().memory;
+  if (o.transparent && picture.value().fullFrame && !o.quiet) {
+    sayFullFrame(o.picture);
+  }
+  return Status();
+}
+
 }  // namespace
 
 int runRender(const RenderOptions& given) {
   catchInterrupts();
   RenderOptions o = given;
-  if (!o.picture.empty()) {
-    const Result<GalleryEntry> picture = findGalleryPicture(o.picture);
-    if (!picture) {
-      return report(kExitUsage, picture.why());
-    }
-    o.shaders = picture.value().path;
-    if (o.transparent && picture.value().fullFrame && !o.quiet) {
-      sayFullFrame(o.picture);
-    }
+  if (const Status picture = usePicture(o); !picture) {
+    return report(kExitUsage, picture.why());
   }
   const bool still = hasExtension(o.output, ".png");
   const std::string container = containerFor(o.output);
@@ -774,10 +814,13 @@ int runRender(const RenderOptions& given) {
   if (!span || !checkFades(o, span.value(), still)) {
     return report(kExitUsage, span ? checkFades(o, span.value(), still).why() : span.why());
   }
+  const Result<double> gain = pictureGain(o);
   Visualiser visualiser(o, clock, images.value());
-  if (const Status opened = visualiser.open(sound.value().file, std::move(settings.value())); !opened) {
+  const Status opened = gain ? visualiser.open(sound.value().file, std::move(settings.value())) : gain.status();
+  if (!opened) {
     return report(kExitFailure, opened.why());
   }
+  visualiser.setGain(gain.value());
   visualiser.setBackdrop(backdrop.value());
   if (!still && visualiser.tapsSound()) {
     visualiser.tapSound(span.value().soundStart, span.value().soundEnd);

@@ -251,22 +251,32 @@ TEST(GalleryInPlay, StepsThroughPicturesAndSkipsABrokenOne) {
 
 // A loud song of 105 s (kicks twice a second, a chord that swells and
 // fades every 7 s, hats), written once for every picture.
+// 105 s of loud music, made once: kicks every half second, a chord that
+// swells and fades every seven seconds, hats; `scale` times it.
+std::string writeMusic(const std::string& name, double scale) {
+  static vt::TempDir dir;
+  const std::string file = dir / name;
+  EXPECT_TRUE(vt::writeSound(file, 44100 * 105, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16, [scale](int64_t f, int) {
+    const double t = static_cast<double>(f) / 44100;
+    const double beat = std::fmod(t, 0.5);
+    const double kick = 0.6 * std::exp(-beat * 18) * std::sin(2 * M_PI * (50 + 90 * std::exp(-beat * 30)) * beat);
+    const double swell = 0.5 + 0.5 * std::sin(2 * M_PI * t / 7);
+    const double chord = 0.12 * swell * (std::sin(2 * M_PI * 220 * t) + std::sin(2 * M_PI * 277 * t) +
+                                         std::sin(2 * M_PI * 330 * t));
+    const double hat = std::fmod(t, 0.25) < 0.02 ? 0.1 * std::sin(f * 1.7) * std::sin(f * 0.31) : 0.0;
+    return scale * std::clamp(kick + chord + hat, -0.99, 0.99);
+  }));
+  return file;
+}
+
 const std::string& loudSong() {
-  static const std::string path = [] {
-    static vt::TempDir dir;
-    const std::string file = dir / "loud.wav";
-    EXPECT_TRUE(vt::writeSound(file, 44100 * 105, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16, [](int64_t f, int) {
-      const double t = static_cast<double>(f) / 44100;
-      const double beat = std::fmod(t, 0.5);
-      const double kick = 0.6 * std::exp(-beat * 18) * std::sin(2 * M_PI * (50 + 90 * std::exp(-beat * 30)) * beat);
-      const double swell = 0.5 + 0.5 * std::sin(2 * M_PI * t / 7);
-      const double chord = 0.12 * swell * (std::sin(2 * M_PI * 220 * t) + std::sin(2 * M_PI * 277 * t) +
-                                           std::sin(2 * M_PI * 330 * t));
-      const double hat = std::fmod(t, 0.25) < 0.02 ? 0.1 * std::sin(f * 1.7) * std::sin(f * 0.31) : 0.0;
-      return std::clamp(kick + chord + hat, -0.99, 0.99);
-    }));
-    return file;
-  }();
+  static const std::string path = writeMusic("loud.wav", 1.0);
+  return path;
+}
+
+// The same, 20 dB quieter.
+const std::string& quietSong() {
+  static const std::string path = writeMusic("quiet.wav", 0.1);
   return path;
 }
 
@@ -353,6 +363,54 @@ TEST_P(Gallery, ShowsAKickOnItsOnsetFrame) {
   const double onset = meanDifference(vt::frameRgb(dir / "kick.mkv", 11), vt::frameRgb(dir / "kick.mkv", 12));
   EXPECT_GE(onset, 0.5);
   EXPECT_GE(onset, 2 * before) << "largest change before: " << before;
+}
+
+// Every picture in the shapes phones and feeds use: it draws something
+// that moves with the music in portrait and in square, and cover's ring of
+// bands keeps clear of the edges (in the outermost twentieth of the shorter
+// side only its faint halo, never the ring itself, which is near white).
+TEST_P(Gallery, DrawsInPortraitAndSquare) {
+  for (const auto& [width, height] : {std::pair<int, int>{90, 160}, {120, 120}}) {
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    std::vector<std::string> stills;
+    for (const char* from : {"12", "12.25"}) {
+      const std::string out = dir / (size + "-" + from + ".png");
+      const vt::StudioRun run = vt::studio(dir.path(), {"render", loudSong(), out, "--picture", GetParam(), "--from",
+                                                        from, "--size", size, "-q"});
+      ASSERT_EQ(run.status, 0) << size << "\n" << run.err;
+      stills.push_back(rgb(out));
+    }
+    EXPECT_GE(meanDifference(stills[0], stills[1]), 1.0) << size << ": the same a quarter of a second later";
+    if (GetParam() != "cover") {
+      continue;
+    }
+    const int margin = std::min(width, height) / 20;
+    double edge = 0;
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        if (x < margin || x >= width - margin || y < margin || y >= height - margin) {
+          for (int c = 0; c < 3; ++c) {
+            edge = std::max(edge, double(static_cast<unsigned char>(stills[0][static_cast<size_t>((y * width + x) * 3 + c)])));
+          }
+        }
+      }
+    }
+    EXPECT_LT(edge, 80.0) << size << ": the ring reaches the edge";
+  }
+}
+
+// Levelled, the same music 20 dB quieter looks as it does at its own
+// loudness: at the same moment the two differ by at most 4/255.
+TEST_P(Gallery, LooksAlikeLoudAndTwentyDecibelsQuieter) {
+  std::vector<std::string> stills;
+  for (const std::string& song : {loudSong(), quietSong()}) {
+    const std::string out = dir / ("level" + std::to_string(stills.size()) + ".png");
+    const vt::StudioRun run = vt::studio(dir.path(), {"render", song, out, "--picture", GetParam(), "--from", "12",
+                                                      "--size", "160x120", "-q"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    stills.push_back(rgb(out));
+  }
+  EXPECT_LE(meanDifference(stills[0], stills[1]), 4.0);
 }
 
 // With --transparent a picture's background gives way and its marks stay:

@@ -301,6 +301,23 @@ TEST_F(Video, TheTitleFitsEveryShapeAndKeepsToTheSafeAreas) {
   }
 }
 
+// A character the title's font lacks is drawn with an installed font that
+// has it (DejaVu Sans has no Japanese; Noto Sans CJK has): read back by OCR
+// in Japanese, not as empty boxes. With --font as well.
+TEST_F(Video, TheTitleFallsBackCharacterByCharacter) {
+  vt::writeShaders(dir.path(), vt::kPlainVertexShader, vt::fragmentShader("FragColor = vec4(0.08, 0.08, 0.12, 1.0);"));
+  for (const std::vector<std::string>& font : {std::vector<std::string>{},
+                                               {"--font", "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"}}) {
+    std::vector<std::string> args = {"render", "song.wav", "jp.png", "--title", "\u591c\u306e\u30c9\u30e9\u30a4\u30d6 Night",
+                                     "--size", "640x360", "--from", "1", "--overwrite"};
+    args.insert(args.end(), font.begin(), font.end());
+    ASSERT_EQ(studio(dir.path(), args).status, 0);
+    const std::string read = vt::runOutput({"/usr/bin/tesseract", dir / "jp.png", "-", "-l", "jpn+eng", "--psm", "7"});
+    EXPECT_NE(read.find("\u591c\u306e\u30c9\u30e9\u30a4\u30d6"), std::string::npos) << read;
+    EXPECT_NE(read.find("Night"), std::string::npos) << read;
+  }
+}
+
 // --title-for: the title shows for that long, then fades out over a second.
 TEST_F(Video, TheTitleGoesAfterTitleFor) {
   vt::writeShaders(dir.path(), vt::kPlainVertexShader, vt::fragmentShader("FragColor = vec4(0.08, 0.08, 0.12, 1.0);"));

@@ -11,7 +11,7 @@ uniform float aspect;
 uniform float itime;
 uniform float bands[64];
 uniform float bass;
-uniform float level;
+uniform float loudness;  // level, levelled: the same look at any master's loudness
 uniform sampler2D cover;
 uniform vec2 coverSize;
 uniform bool transparent;  // laid over something: write the marks' own colour
@@ -26,6 +26,9 @@ void main() {
     vec2 p = uv * 2.0 - 1.0;
     p.y *= aspect;
     p /= min(1.0, aspect);
+    // The ring of bands reaches out to 1.06 of the shorter half-side at its
+    // loudest: a little room round it, so it never touches an edge.
+    p *= 1.2;
     float r = length(p);
     float a = atan(p.x, -p.y) / PI;  // -1..1, bass at the bottom
 
@@ -52,7 +55,7 @@ void main() {
     float ring = size * 1.55 + 0.25 * band;
     float d = abs(r - ring);
     vec3 hue = 0.55 + 0.45 * cos(2.0 * PI * (vec3(0.0, 0.33, 0.67) + abs(a) * 0.5 + itime * 0.03));
-    vec3 glow = hue * (0.006 / (d + 0.006)) * (0.4 + band) + hue * 0.05 * level / (r * r + 0.2);
+    vec3 glow = hue * (0.006 / (d + 0.006)) * (0.4 + band) + hue * 0.05 * loudness / (r * r + 0.2);
     colour += glow;
     float glowCover = clamp(2.0 * max(glow.r, max(glow.g, glow.b)), 0.0, 1.0);
     if (transparent && covered == 0.0) {

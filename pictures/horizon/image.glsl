@@ -24,7 +24,8 @@ void mainImage(out vec4 fragColor, in vec2 fragCoord) {
     float y = below ? horizon + (horizon - uv.y) * 1.6 : uv.y;
     float x = uv.x + (below ? 0.004 * sin(uv.y * 180.0 + iTime * 3.0) : 0.0);
 
-    float height = horizon + spectrum(abs(x - 0.5) * 2.0) * 0.55;
+    // The peaks stay below the waveform's lowest reach (0.74), in any shape.
+    float height = horizon + spectrum(abs(x - 0.5) * 2.0) * 0.34;
     float d = y - height;
     vec3 sky = mix(skyLow, skyHigh, uv.y);
     vec3 hue = 0.5 + 0.5 * cos(6.2831 * (vec3(0.0, 0.33, 0.67) + 0.6 * abs(x - 0.5) + 0.05 * iTime));

@@ -10,7 +10,7 @@ uniform float itime;
 uniform float bass;
 uniform float mid;
 uniform float treble;
-uniform float level;
+uniform float loudness;  // level, levelled: the same look at any master's loudness
 uniform float midTime;
 // Settings (settings.txt; --set tint=#rrggbb).
 uniform vec3 tint = vec3(1.0, 1.0, 1.0);
@@ -26,6 +26,6 @@ void main() {
     float band = 0.5 + 0.5 * sin(v * 3.14159 * sharp);
     vec3 colour = tint * (0.5 + 0.5 * cos(6.2831 * (vec3(0.0, 0.15, 0.3) + v * 0.6 + itime * 0.02)));
     colour *= 0.35 + 0.65 * band;
-    colour *= 0.6 + 0.6 * level;
+    colour *= 0.6 + 0.6 * loudness;
     FragColor = vec4(colour, 1.0);
 }

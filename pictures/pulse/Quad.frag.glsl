@@ -11,7 +11,7 @@ uniform float aspect;
 uniform float itime;
 uniform float beat;
 uniform int beats;
-uniform float level;
+uniform float loudness;  // level, levelled: the same look at any master's loudness
 uniform float bass;
 uniform float treble;
 uniform bool transparent;  // laid over something: write the marks' own colour
@@ -35,7 +35,7 @@ void main() {
     vec2 centre = vec2(hash(seed) - 0.5, hash(seed + 7.0) - 0.5) * vec2(1.2 / aspect, 1.0);
     vec3 hue = 0.55 + 0.45 * cos(2.0 * PI * (vec3(0.0, 0.33, 0.67) + hash(seed + 3.0)));
 
-    vec3 back = backdrop * (1.0 + 2.0 * level) + vec3(0.03, 0.0, 0.05) * (0.5 + 0.5 * sin(itime * 0.7 + p.x));
+    vec3 back = backdrop * (1.0 + 2.0 * loudness) + vec3(0.03, 0.0, 0.05) * (0.5 + 0.5 * sin(itime * 0.7 + p.x));
     vec3 colour = vec3(0.0);
     if (beats > 0) {
         vec2 d = p - centre;

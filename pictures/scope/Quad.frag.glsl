@@ -12,7 +12,7 @@ out vec4 FragColor;
 uniform float aspect;
 uniform float itime;
 uniform vec2 resolution;
-uniform float level;
+uniform float loudness;  // level, levelled: the same look at any master's loudness
 uniform float delta;
 uniform sampler2D waveform;
 uniform sampler2D previous;
@@ -30,7 +30,7 @@ void main() {
     float y = 0.5 + 0.42 * wave;
     float next = 0.5 + 0.42 * texture(waveform, vec2(uv.x + 1.0 / resolution.x, 0.5)).r;
     float d = max(max(min(y, next) - uv.y, uv.y - max(y, next)), 0.0) * resolution.y;
-    vec3 tint = mix(quietColour, loudColour, smoothstep(0.4, 0.9, level));
+    vec3 tint = mix(quietColour, loudColour, smoothstep(0.4, 0.9, loudness));
     float bright = 1.2 / (d + 1.0);
 
     // The trail is an average of the lines before, weighted by their age

@@ -2,6 +2,8 @@
 #include "picture/gallery.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -64,6 +66,10 @@ std::vector<GalleryEntry> galleryPictures() {
     std::getline(about, picture.about);
     for (std::string line; std::getline(about, line);) {
       picture.fullFrame = picture.fullFrame || line.rfind("full-frame", 0) == 0;
+      if (line.rfind("memory:", 0) == 0) {
+        const double seconds = std::strtod(line.c_str() + 7, nullptr);
+        picture.memory = std::isfinite(seconds) && seconds > 0 ? std::min(seconds, 600.0) : 0.0;
+      }
     }
     out.push_back(picture);
   }

@@ -1,7 +1,10 @@
 // gallery.h — the pictures that come with VRAX, each a folder under
 // "pictures/" holding a shader pair or Shadertoy's image.glsl and an
 // about.txt: one line about it, then "full-frame" on a line of its own for a
-// picture that covers every pixel by nature (nothing of it can be see-through). Found like the shipped pair: the installed share folder, or the
+// picture that covers every pixel by nature (nothing of it can be see-through),
+// and "memory: SECONDS" for one that shows frames before the one drawn (a
+// trail, a scroll): how far back they reach, all that a render starting late
+// draws before its start. Found like the shipped pair: the installed share folder, or the
 // source tree's when run from the build tree; VRAX_PICTURES names a folder of
 // one's own instead.
 //
@@ -18,6 +21,7 @@ struct GalleryEntry {
   std::string path;   // what --shaders would be given
   std::string about;  // one line
   bool fullFrame = false;
+  double memory = 0;  // seconds; 0 where about.txt does not say
 };
 
 // The gallery's pictures, sorted by name, "ring" (the shipped picture) first.

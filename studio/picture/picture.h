@@ -7,7 +7,7 @@
 // bands, bass, mid, treble, level, beat, beats, waveform, image0-3 with their
 // sizes, cover, coverSize, previous, the music's clocks bassTime, midTime,
 // trebleTime, levelTime, peaks (each band's held peak, falling a quarter
-// of the bands' range a second), transparent (see setTransparent), and delta, the seconds since the frame before, for
+// of the bands' range a second), transparent (see setTransparent), loudness (level as levelled), and delta, the seconds since the frame before, for
 // decays, falls and scrolls that are per second whatever the frame rate). They are looked up after linking and
 // only those declared are fed; one declared with another type is reported
 // and left alone. "previous" is the frame drawn before, copied from the
@@ -141,7 +141,7 @@ class Picture {
   // The studio's inputs, then Shadertoy's.
   enum Input { kResolution, kFrame, kBandsIn, kBass, kMid, kTreble, kLevel, kBeat, kBeats, kWaveformIn,
                kImage0, kImage1, kImage2, kImage3, kImage0Size, kImage1Size, kImage2Size, kImage3Size,
-               kCover, kCoverSize, kPrevious, kBassTime, kMidTime, kTrebleTime, kLevelTime, kDelta, kPeaks, kTransparent, kAspect, kItime,
+               kCover, kCoverSize, kPrevious, kBassTime, kMidTime, kTrebleTime, kLevelTime, kDelta, kPeaks, kTransparent, kLoudness, kAspect, kItime,
                kIResolution, kITime, kITimeDelta, kIFrame, kIFrameRate, kIDate, kISampleRate, kIMouse,
                kIChannelTime, kIChannelResolution, kIChannel0, kIChannel1, kIChannel2, kIChannel3, kIBassTime,
                kIMidTime, kITrebleTime, kILevelTime, kInputCount };

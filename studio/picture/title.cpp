@@ -1,11 +1,9 @@
 // title.cpp — see title.h.
 #include "picture/title.h"
 
+#include "picture/fonts.h"
+
 #include <fontconfig/fontconfig.h>
-#include <ft2build.h>
-#include FT_FREETYPE_H
-#include <hb-ft.h>
-#include <hb.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -14,49 +12,6 @@
 #include <vector>
 
 namespace {
-
-struct LibraryFreer {
-  void operator()(FT_Library l) const { FT_Done_FreeType(l); }
-};
-struct FaceFreer {
-  void operator()(FT_Face f) const { FT_Done_Face(f); }
-};
-struct FontFreer {
-  void operator()(hb_font_t* f) const { hb_font_destroy(f); }
-};
-struct BufferFreer {
-  void operator()(hb_buffer_t* b) const { hb_buffer_destroy(b); }
-};
-using Library = std::unique_ptr<std::remove_pointer_t<FT_Library>, LibraryFreer>;
-using Face = std::unique_ptr<std::remove_pointer_t<FT_Face>, FaceFreer>;
-using Font = std::unique_ptr<hb_font_t, FontFreer>;
-using Buffer = std::unique_ptr<hb_buffer_t, BufferFreer>;
-
-// A line's glyphs in 26.6 pixels, shaped, and its width.
-struct Shaped {
-  std::vector<hb_glyph_info_t> info;
-  std::vector<hb_glyph_position_t> position;
-  int width = 0;  // pixels
-};
-
-Shaped shape(hb_font_t* font, const std::string& text) {
-  Buffer buffer(hb_buffer_create());
-  hb_buffer_add_utf8(buffer.get(), text.c_str(), static_cast<int>(text.size()), 0, static_cast<int>(text.size()));
-  hb_buffer_guess_segment_properties(buffer.get());  // script and direction, right-to-left included
-  hb_shape(font, buffer.get(), nullptr, 0);
-  unsigned count = 0;
-  const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buffer.get(), &count);
-  const hb_glyph_position_t* position = hb_buffer_get_glyph_positions(buffer.get(), &count);
-  Shaped out;
-  out.info.assign(info, info + count);
-  out.position.assign(position, position + count);
-  int advance = 0;
-  for (unsigned i = 0; i < count; ++i) {
-    advance += position[i].x_advance;
-  }
-  out.width = (advance + 63) / 64;
-  return out;
-}
 
 std::vector<std::string> words(const std::string& text) {
   std::vector<std::string> out;
@@ -77,11 +32,11 @@ std::vector<std::string> words(const std::string& text) {
 
 // One part's words in lines no wider than `room`, breaking at spaces, added
 // to lines; false when a single word is wider than the room.
-bool wrapPart(hb_font_t* font, const std::string& text, int room, std::vector<std::string>& lines) {
+bool wrapPart(Fonts& fonts, const std::string& text, int room, std::vector<std::string>& lines) {
   std::string line;
   for (const std::string& word : words(text)) {
     const std::string longer = line.empty() ? word : line + " " + word;
-    if (shape(font, longer).width <= room) {
+    if (fonts.shape(longer).width <= room) {
       line = longer;
       continue;
     }
@@ -90,7 +45,7 @@ bool wrapPart(hb_font_t* font, const std::string& text, int room, std::vector<st
     }
     lines.push_back(line);
     line = word;
-    if (shape(font, line).width > room) {
+    if (fonts.shape(line).width > room) {
       return false;
     }
   }
@@ -104,16 +59,16 @@ bool wrapPart(hb_font_t* font, const std::string& text, int room, std::vector<st
 // word is wider than the room. "Artist – Title" that needs more than one
 // line breaks at the dash first, so neither name is split where the two fit
 // a line each.
-bool wrap(hb_font_t* font, const std::string& text, int room, std::vector<std::string>& lines) {
+bool wrap(Fonts& fonts, const std::string& text, int room, std::vector<std::string>& lines) {
   lines.clear();
   static const std::string kDash = " \u2013 ";
   const size_t dash = text.find(kDash);
-  if (shape(font, text).width > room && dash != std::string::npos) {
-    if (!wrapPart(font, text.substr(0, dash + kDash.size() - 1), room, lines) ||
-        !wrapPart(font, text.substr(dash + kDash.size()), room, lines)) {
+  if (fonts.shape(text).width > room && dash != std::string::npos) {
+    if (!wrapPart(fonts, text.substr(0, dash + kDash.size() - 1), room, lines) ||
+        !wrapPart(fonts, text.substr(dash + kDash.size()), room, lines)) {
       return false;
     }
-  } else if (!wrapPart(font, text, room, lines)) {
+  } else if (!wrapPart(fonts, text, room, lines)) {
     return false;
   }
   return !lines.empty() && lines.size() <= 3;
@@ -222,12 +177,11 @@ struct Fitted {
   std::vector<std::string> lines;
   int size = 0;
 };
-Fitted fit(FT_Face face, Font& font, const std::string& text, int room, int side) {
+Fitted fit(Fonts& fonts, const std::string& text, int room, int side) {
   Fitted out;
   for (out.size = std::max(6, side * 6 / 100);; out.size = out.size * 9 / 10) {
-    FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(out.size));
-    font.reset(hb_ft_font_create_referenced(face));
-    if (wrap(font.get(), text, room, out.lines) || out.size <= 6) {
+    fonts.setSize(out.size);
+    if (wrap(fonts, text, room, out.lines) || out.size <= 6) {
       return out;
     }
   }
@@ -239,13 +193,14 @@ struct Mask {
   int width = 0;
   int height = 0;
 };
-Mask rasterise(FT_Face face, hb_font_t* font, const std::vector<std::string>& lines, int room, int pad) {
+Mask rasterise(Fonts& fonts, const std::vector<std::string>& lines, int room, int pad) {
+  const FT_Face face = fonts.primary();
   const int lineHeight = static_cast<int>(face->size->metrics.height / 64);
   const int ascent = static_cast<int>(face->size->metrics.ascender / 64);
   std::vector<Shaped> shaped;
   int boxWidth = 0;
   for (const std::string& line : lines) {
-    shaped.push_back(shape(font, line));
+    shaped.push_back(fonts.shape(line));
     boxWidth = std::max(boxWidth, std::min(shaped.back().width, room));
   }
   Mask mask;
@@ -258,11 +213,12 @@ Mask rasterise(FT_Face face, hb_font_t* font, const std::vector<std::string>& li
     const int baseline = pad + ascent + static_cast<int>(l) * lineHeight;
     int x26 = penX * 64;
     for (size_t g = 0; g < s.info.size(); ++g) {
-      if (FT_Load_Glyph(face, s.info[g].codepoint, FT_LOAD_DEFAULT) == 0 &&
-          FT_Render_Glyph(face->glyph, FT_RENDER_MODE_NORMAL) == 0) {
-        const FT_Bitmap& bitmap = face->glyph->bitmap;
-        const int left = (x26 + s.position[g].x_offset) / 64 + face->glyph->bitmap_left;
-        const int top = baseline - s.position[g].y_offset / 64 - face->glyph->bitmap_top;
+      const FT_Face from = fonts.face(s.face[g]);
+      if (FT_Load_Glyph(from, s.info[g].codepoint, FT_LOAD_DEFAULT) == 0 &&
+          FT_Render_Glyph(from->glyph, FT_RENDER_MODE_NORMAL) == 0) {
+        const FT_Bitmap& bitmap = from->glyph->bitmap;
+        const int left = (x26 + s.position[g].x_offset) / 64 + from->glyph->bitmap_left;
+        const int top = baseline - s.position[g].y_offset / 64 - from->glyph->bitmap_top;
         for (unsigned row = 0; row < bitmap.rows; ++row) {
           for (unsigned col = 0; col < bitmap.width; ++col) {
             const int x = left + static_cast<int>(col);
@@ -315,26 +271,19 @@ Result<TitleLayout> layOutTitle(const std::string& given, const std::string& fon
   if (words(text).empty()) {
     return Status::failure("the title is empty");
   }
-  FT_Library rawLibrary = nullptr;
-  if (FT_Init_FreeType(&rawLibrary) != 0) {
-    return Status::failure("cannot start FreeType");
+  Fonts fonts;
+  if (Status opened = fonts.open(fontPath); !opened) {
+    return opened;
   }
-  Library library(rawLibrary);
-  FT_Face rawFace = nullptr;
-  if (FT_New_Face(library.get(), fontPath.c_str(), 0, &rawFace) != 0) {
-    return Status::failure("--font " + fontPath + ": not a font FreeType can read");
-  }
-  Face face(rawFace);
   const int margin = std::max(4, width / 20);
   const int room = width - 2 * margin;
-  Font font;
-  const Fitted fitted = fit(face.get(), font, text, room, std::min(width, height));
+  const Fitted fitted = fit(fonts, text, room, std::min(width, height));
   if (fitted.lines.empty()) {
     return Status::failure("the title does not fit a " + std::to_string(width) + "x" + std::to_string(height) +
             " picture even at the smallest size (a word is wider than the picture, or it needs more than three lines)");
   }
   const int pad = std::max(2, fitted.size / 6);  // room for the shadow
-  out.image = shade(rasterise(face.get(), font.get(), fitted.lines, room, pad), fitted.size);
+  out.image = shade(rasterise(fonts, fitted.lines, room, pad), fitted.size);
   const int w = out.image.width;
   const int h = out.image.height;
   out.x = (width - w) / 2;

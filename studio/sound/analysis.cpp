@@ -85,6 +85,7 @@ void Analysis::restart() {
   inputs_.bands.fill(0.0f);
   inputs_.peaks.fill(0.0f);
   inputs_.level = 0;
+  inputs_.loudness = 0;
   lastRaw_.fill(0.0f);
   fluxMean_ = 0;
   lastOnset_ = -1;
@@ -222,7 +223,23 @@ void Analysis::advanceClocks(double seconds, double dt) {
   inputs_.bassTime += dt * (1.0 + kClockGain * inputs_.bass);
   inputs_.midTime += dt * (1.0 + kClockGain * inputs_.mid);
   inputs_.trebleTime += dt * (1.0 + kClockGain * inputs_.treble);
-  inputs_.levelTime += dt * (1.0 + kClockGain * inputs_.level);
+  inputs_.levelTime += dt * (1.0 + kClockGain * inputs_.loudness);
+}
+
+double Analysis::levelSound(FrameSound& sound) const {
+  double energy = 0;
+  for (float v : sound.mono) {
+    energy += static_cast<double>(v) * v;
+  }
+  if (gain_ != 1.0f) {
+    for (float& v : sound.window) {
+      v *= gain_;
+    }
+    for (float& v : sound.mono) {
+      v *= gain_;
+    }
+  }
+  return std::sqrt(energy / kBlock);
 }
 
 const AudioInputs& Analysis::step(FrameSound& sound, double seconds) {
@@ -231,6 +248,7 @@ const AudioInputs& Analysis::step(FrameSound& sound, double seconds) {
     restart();
     dt = 0;
   }
+  const double rms = levelSound(sound);
   updateSpectrum(sound.window, spectrumHistory_);
   inputs_.spectrum.swap(sound.window);
 
@@ -239,12 +257,8 @@ const AudioInputs& Analysis::step(FrameSound& sound, double seconds) {
   // At the first frame after a start there is no past to smooth against:
   // as a browser would after a frame at 60 a second.
   measureLikeABrowser(sound.mono, started_ ? dt : 1.0 / 60);
-  double energy = 0;
-  for (float v : sound.mono) {
-    energy += static_cast<double>(v) * v;
-  }
-  const double rms = std::sqrt(energy / kBlock);
   const float level = toUnit(20.0 * std::log10(std::max(rms, 1e-10)), -60.0);
+  const float loudness = toUnit(20.0 * std::log10(std::max(rms * gain_, 1e-10)), -60.0);
 
   // The block reaches back before the first frame, into what the analysis
   // never heard (before the song, or before a seek): a sound that was
@@ -274,6 +288,7 @@ const AudioInputs& Analysis::step(FrameSound& sound, double seconds) {
   inputs_.mid = static_cast<float>(sums[1] / counts[1]);
   inputs_.treble = static_cast<float>(sums[2] / counts[2]);
   inputs_.level = started_ ? follow(inputs_.level, level, dt) : level;
+  inputs_.loudness = started_ ? follow(inputs_.loudness, loudness, dt) : loudness;
   advanceClocks(seconds, dt);
   std::copy(sound.mono.begin() + (kBehind - kWaveform), sound.mono.begin() + kBehind, inputs_.waveform.begin());
 

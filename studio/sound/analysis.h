@@ -15,6 +15,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <complex>
 #include <cstdint>
 #include <utility>
@@ -52,11 +53,12 @@ struct AudioInputs {
   // meter's peak caps show, the same at any frame rate.
   std::array<float, kBands> peaks{};
   float bass = 0, mid = 0, treble = 0;
-  float level = 0;
+  float level = 0;     // the sound's own loudness, never levelled
+  float loudness = 0;  // the same of the sound as levelled (setGain)
   float beat = kNoBeatYet;
   int beats = 0;
   // Clocks that run faster with the music: each the integral over seconds of
-  // 1 + kClockGain × (bass, mid, treble, level). A picture moves with them
+  // 1 + kClockGain × (bass, mid, treble, loudness). A picture moves with them
   // instead of with time × a level, which would jump with every change of
   // the level by an amount growing with the time. They start at the time of
   // the first frame analysed and again after a seek.
@@ -89,6 +91,9 @@ class Analysis {
 
   // One frame: its sound and its time in seconds. Consumes sound.window.
   const AudioInputs& step(FrameSound& sound, double seconds);
+  // Levelling: everything but "level" is computed from the sound scaled by
+  // this many dB (0 by default; "level" stays the sound's own loudness).
+  void setGain(double db) { gain_ = static_cast<float>(std::pow(10.0, db / 20.0)); }
   // Forgets the bands' smoothing and the onset history (a seek, or a song
   // that starts over); the count of onsets and the spectrum's blend stay.
   void restart();
@@ -99,6 +104,8 @@ class Analysis {
   static double bandHigh(int k) { return bandLow(k + 1); }
 
  private:
+  // Scales the frame's sound by the gain; the RMS of the sound as it was.
+  double levelSound(FrameSound& sound) const;
   void advanceClocks(double seconds, double dt);
   void measureBands(const std::vector<float>& mono, std::array<float, kBands>& raw);
   void measureLikeABrowser(const std::vector<float>& mono, double dt);
@@ -120,4 +127,5 @@ class Analysis {
   double lastOnset_ = -1;
   double fluxMean_ = 0;
   bool started_ = false;
+  float gain_ = 1.0f;
 };
