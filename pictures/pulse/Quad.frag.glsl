@@ -1,7 +1,9 @@
 #version 450 core
 // Pulse: on every beat a burst of sparks flies out from a new place and a
-// shock ring spreads and fades; between beats the sparks drift and dim. The
-// background breathes with the loudness, so silence is calm, not frozen.
+// shock ring spreads and fades; between beats the sparks drift and dim.
+// Embers rise through it all with the music's clock, twinkling with the
+// treble and swelling with the mids. The background breathes with the
+// loudness, so silence is calm, not frozen.
 // Alpha is the coverage of the sparks, rings and glow: the background gives
 // way with --transparent or --background.
 in vec2 uv;
@@ -14,6 +16,9 @@ uniform int beats;
 uniform float loudness;  // level, levelled: the same look at any master's loudness
 uniform float bass;
 uniform float treble;
+uniform float mid;
+uniform float levelTime;
+uniform float trebleTime;
 uniform bool transparent;  // laid over something: write the marks' own colour
 // Settings (settings.txt; --set NAME=#rrggbb).
 uniform vec3 glowColour = vec3(0.6, 0.3, 0.9);
@@ -55,6 +60,16 @@ void main() {
         colour += vec3(1.0, 0.9, 0.8) * exp(-since * 8.0) * 0.05 / (r * r + 0.02);
     }
     colour += glowColour * 0.02 * bass / (dot(p, p) + 0.1);
+
+    // Embers: one in each cell of a grid that rises with the music's clock.
+    vec2 q = vec2(p.x, p.y - 0.12 * levelTime) * 4.0;
+    vec2 cell = floor(q);
+    float h = hash(cell.x * 57.0 + cell.y * 113.0);
+    vec2 spot = cell + 0.2 + 0.6 * vec2(h, hash(h * 91.7 + 3.1));
+    float e = length(q - spot);
+    float twinkle = 0.5 + 0.5 * sin(trebleTime * 3.0 + h * 40.0);
+    vec3 emberHue = 0.6 + 0.4 * cos(2.0 * PI * (vec3(0.0, 0.33, 0.67) + h));
+    colour += emberHue * (0.003 + 0.015 * mid) * twinkle * exp(-e * e * 20.0) / (e * e * 8.0 + 0.01);
     float cover = clamp(2.0 * max(colour.r, max(colour.g, colour.b)), 0.0, 1.0);
     FragColor = transparent ? vec4(min(colour / max(cover, 0.004), 1.0), cover) : vec4(back + colour, cover);
 }
