@@ -11,8 +11,12 @@
 #      800x600@60 (wall time and ratio), and its first 10 s at 1920x1080@30
 #      (× real time and peak memory).
 #
+#   6. (stills only) every gallery picture's still 90 s into a song at the
+#      default 1920x1080, median of three, and its ratio to ring's.
+#
 #   bench/render.sh            all five
 #   bench/render.sh gallery    the showcqt run and section 5 only
+#   bench/render.sh stills     section 6 only
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cmake --build "$root/build" --target vrax-studio makeExample -j2 >/dev/null
@@ -50,6 +54,25 @@ gallery() {
       'BEGIN { printf "%-12s %7.1fs %7.2f   %.2fx real time, peak %d MB\n", name, a, a / b, 10 / hw, hm / 1024 }'
   done
 }
+
+stills() {
+  echo "== 6. a still 90 s into a 300 s song, 1920x1080, median of three"
+  local ring=""
+  for picture in $("$studio" pictures | awk '{ print $1 }'); do
+    local t
+    t=$(for i in 1 2 3; do
+      timed "$picture" "$studio" render long.wav "$picture.png" --picture "$picture" --from 90 -q --overwrite |
+        cut -d' ' -f2
+    done | sort -n | sed -n 2p)
+    ring=${ring:-$t}
+    awk -v name="$picture" -v t="$t" -v r="$ring" 'BEGIN { printf "%-12s %6.2fs %6.2f x ring\n", name, t, t / r }'
+  done
+}
+
+if [ "${1:-}" = "stills" ]; then
+  stills
+  exit 0
+fi
 
 if [ "${1:-}" = "gallery" ]; then
   gallery "$(showcqt | cut -d' ' -f2)"

@@ -183,6 +183,7 @@ void addSharedOptions(CLI::App* command, SharedOptions& o, OptionText& g, const 
   command->add_option("--title", o.title, "Text over the picture; \"auto\" for \"Artist – Title\" from the tags");
   command->add_option("--title-at", g.titleAt, "top, bottom (default) or centre")
       ->check(CLI::IsMember({"top", "bottom", "centre", "center"}));
+  command->add_option("--title-for", o.titleFor, "Show the title for this many seconds, then fade it out over one");
   command->add_option("--font", o.font, "Font file for the title (default: the system's sans-serif)");
   command->add_option("--set", o.sets, "A picture's setting, e.g. ringColour=#ff8800 or spin=2 (see pictures --describe)")
       ->allow_extra_args(false)
@@ -200,10 +201,16 @@ void addSharedOptions(CLI::App* command, SharedOptions& o, OptionText& g, const 
   command->add_flag("--verbose", o.verbose, std::string("Also show what the libraries (") + libraries + ") say");
 }
 
-// --level and --gain, shared by render and play.
-Status checkLevel(SharedOptions& o, const OptionText& g) {
+// What render and play check alike: --level, --gain, --title-for.
+Status checkShared(SharedOptions& o, const OptionText& g) {
   if (!std::isfinite(o.gainDb) || o.gainDb < -40 || o.gainDb > 40) {
     return Status::failure("--gain must be decibels from -40 to 40");
+  }
+  if (!std::isfinite(o.titleFor) || o.titleFor < 0 || o.titleFor > 36000) {
+    return Status::failure("--title-for must be seconds from 0 to 36000");
+  }
+  if (o.titleFor > 0 && o.title.empty()) {
+    return Status::failure("--title-for needs a --title");
   }
   o.level = g.level != "off";
   return Status();
@@ -232,7 +239,6 @@ CLI::App* addRender(CLI::App& app, RenderOptions& r, OptionText& g) {
   render->add_option("--to", g.to, "End at this second (default: the end of the sound)");
   render->add_option("--fade-in", r.fadeIn, "Fade picture (from black) and sound in over this many seconds");
   render->add_option("--fade-out", r.fadeOut, "Fade picture (to black) and sound out over this many seconds");
-  render->add_option("--title-for", r.titleFor, "Show the title for this many seconds, then fade it out over one");
   render->add_option("--crf", g.crf, "Quality, 0 (lossless) to 51 (default 18)");
   addSharedOptions(render, r, g, "One of the gallery's pictures by name (see `vrax-studio pictures`)",
                    "FFmpeg, Mesa");
@@ -321,14 +327,8 @@ Status checkRender(RenderOptions& r, OptionText g) {
       return Status::failure(std::string(name) + " must be seconds from 0 to 3600");
     }
   }
-  if (const Status level = checkLevel(r, g); !level) {
+  if (const Status level = checkShared(r, g); !level) {
     return level;
-  }
-  if (!std::isfinite(r.titleFor) || r.titleFor < 0 || r.titleFor > 36000) {
-    return Status::failure("--title-for must be seconds from 0 to 36000");
-  }
-  if (r.titleFor > 0 && r.title.empty()) {
-    return Status::failure("--title-for needs a --title");
   }
   r.titleAt = place(g.titleAt);
   return Status();
@@ -350,7 +350,7 @@ Status checkPlay(PlayOptions& p, OptionText g, const CLI::App* play) {
   if (p.capture && play->count("SOUND") > 0) {
     return Status::failure("give either a SOUND to play or --capture, not both");
   }
-  if (const Status level = checkLevel(p, g); !level) {
+  if (const Status level = checkShared(p, g); !level) {
     return level;
   }
   if (!parseSize(g.size, p.width, p.height) || p.width > 16384 || p.height > 16384) {

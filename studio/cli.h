@@ -32,6 +32,7 @@ struct SharedOptions {
   int height = 600;
   std::string title;  // "auto": from the tags
   TitlePlace titleAt = TitlePlace::Bottom;
+  double titleFor = 0;  // seconds the title shows before it fades out; 0: throughout
   std::string font;  // "" for the system's sans-serif
   bool verbose = false;
   bool overwrite = false;  // of what the command writes
@@ -58,7 +59,6 @@ struct RenderOptions : SharedOptions {
   std::string codec;  // "" for the container's default
   std::string preset;
   bool transparent = false;
-  double titleFor = 0;  // seconds the title shows before it fades out; 0: throughout
   double memory = 0;    // how far back a gallery picture's trails reach, in seconds; 0: not said
 };
 

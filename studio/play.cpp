@@ -494,7 +494,7 @@ class WindowTitle {
  public:
   WindowTitle(std::string text, std::string fontPath, TitlePlace place)
       : text_(std::move(text)), fontPath_(std::move(fontPath)), place_(place) {}
-  void draw(int width, int height) {
+  void draw(int width, int height, float opacity) {
     if (text_.empty()) {
       return;
     }
@@ -506,7 +506,7 @@ class WindowTitle {
       width_ = width;
       height_ = height;
     }
-    overlay_.draw(width, height, 1.0f);
+    overlay_.draw(width, height, opacity);
   }
 
  private:
@@ -795,7 +795,10 @@ class Session {
     std::fill(keys_.rows.begin() + kKeyCodes, keys_.rows.begin() + 2 * kKeyCodes, 0);
     picture_->draw(width, height, times_);
     backdrop_->draw(width, height);
-    title_->draw(width, height);
+    // With --title-for it goes after that long from the start, fading out over a second.
+    const double shown = std::chrono::duration<double>(Clock::now() - started_).count();
+    title_->draw(width, height,
+                 static_cast<float>(o_.titleFor > 0 ? std::clamp(o_.titleFor + 1.0 - shown, 0.0, 1.0) : 1.0));
     if (keys_.shot) {
       keys_.shot = false;
       saveShot(width, height, std::filesystem::path(sound_.name()).stem().string(), seconds(position));
@@ -851,6 +854,7 @@ class Session {
   bool saidNoSeek_ = false;
   bool saidNoPause_ = false;
   Clock::duration running_{0};
+  Clock::time_point started_ = Clock::now();
   Clock::time_point titleShown_;
   int framesSinceTitle_ = 0;
   double fps_ = 0;
