@@ -27,8 +27,14 @@ void main() {
     // The line runs from this pixel's value to the next one's: its distance
     // in pixels is to that span, so a steep part is a solid stroke from one
     // value to the next and never breaks, and lights nothing beyond it.
-    float y = 0.5 + 0.42 * wave;
-    float next = 0.5 + 0.42 * texture(waveform, vec2(uv.x + 1.0 / resolution.x, 0.5)).r;
+    // The line's height follows the sound's recent loudness (its RMS, from
+    // "loudness"), so a loud chorus fills the scope as much as a quiet verse
+    // and does not turn it into a scribble; quiet sound is not blown up
+    // past three times.
+    float rms = pow(10.0, 3.0 * (loudness - 1.0));
+    float scale = 0.42 / max(3.0 * rms, 0.3);
+    float y = 0.5 + scale * wave;
+    float next = 0.5 + scale * texture(waveform, vec2(uv.x + 1.0 / resolution.x, 0.5)).r;
     float d = max(max(min(y, next) - uv.y, uv.y - max(y, next)), 0.0) * resolution.y;
     vec3 tint = mix(quietColour, loudColour, smoothstep(0.4, 0.9, loudness));
     float bright = 1.2 / (d + 1.0);
