@@ -1,7 +1,7 @@
 // channels.cpp — see channels.h.
 #include "picture/channels.h"
 
-#include "picture/picture.h"
+#include "picture/upload.h"
 
 #include <algorithm>
 #include <cctype>

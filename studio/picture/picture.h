@@ -43,6 +43,7 @@
 #include "picture/image.h"
 #include "picture/passes.h"
 #include "picture/settings.h"
+#include "picture/upload.h"
 
 // Reads one shader file; refused with the reason (missing, a folder, over 1 MB).
 Result<ShaderFile> readShaderFile(const std::string& path);
@@ -68,16 +69,7 @@ Result<GLuint> buildProgram(const ShaderFile& vertex, const ShaderFile& fragment
 // lines of source string 1 are commonPath's.
 std::string describeShaderLog(const std::string& log, const std::string& path, const std::string& commonPath = "");
 
-// Filters for the bound texture: mipmapped and linear for pictures, nearest
-// for data read texel by texel; clamped at the edges either way.
-void setTextureFilters(bool mipmapped);
 
-// The one way an image becomes a texture (pictures' images, Shadertoy's
-// channels, the title): into `texture`, its rows flipped so the file's top
-// row is at the top of GL's coordinates when `flip`, mipmapped and linear
-// when `mipmaps` (else linear without), clamped. An empty image is the one
-// texel `empty` (RGBA).
-void uploadImage(GLuint texture, const Image& image, bool flip, bool mipmaps, const uint8_t empty[4]);
 
 // What the bound framebuffer shows: RGBA, rows bottom-up, as writePng takes it.
 std::vector<uint8_t> readPixels(int width, int height);

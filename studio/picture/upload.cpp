@@ -1,0 +1,35 @@
+// upload.cpp — see upload.h.
+#include "picture/upload.h"
+
+#include <vector>
+
+// Filters for the bound texture: mipmapped and linear for pictures, nearest
+// for data read texel by texel; clamped at the edges either way.
+void setTextureFilters(bool mipmapped) {
+  GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, mipmapped ? GL_LINEAR_MIPMAP_LINEAR : GL_NEAREST));
+  GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, mipmapped ? GL_LINEAR : GL_NEAREST));
+  GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE));
+  GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE));
+}
+
+void uploadImage(GLuint texture, const Image& image, bool flip, bool mipmaps, const uint8_t empty[4]) {
+  GL_CALL(glBindTexture(GL_TEXTURE_2D, texture));
+  GL_CALL(glPixelStorei(GL_UNPACK_ALIGNMENT, 1));
+  if (image.empty()) {
+    GL_CALL(glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, empty));
+  } else {
+    const std::vector<uint8_t> flipped = flip ? rowsBottomUp(image) : std::vector<uint8_t>();
+    GL_CALL(glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, image.width, image.height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                         flip ? flipped.data() : image.rgba.data()));
+  }
+  if (mipmaps) {
+    GL_CALL(glGenerateMipmap(GL_TEXTURE_2D));
+    setTextureFilters(true);
+  } else {
+    GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR));
+    GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR));
+    GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE));
+    GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE));
+  }
+  GL_CALL(glBindTexture(GL_TEXTURE_2D, 0));
+}
