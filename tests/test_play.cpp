@@ -164,6 +164,37 @@ TEST(Play, ASavedPairReplacesTheOldOneAndABrokenOneKeepsIt) {
 
 // A single file in Shadertoy's form reloads on save as a pair does, and a
 // broken save keeps the last good picture with the error at the user's line.
+// --background in a window: seen where the picture's alpha leaves room (the
+// window's framebuffer keeps the alpha the picture wrote until the image is
+// laid under it).
+TEST(Play, TheBackgroundShowsWhereThePictureIsSeeThrough) {
+  vt::TempDir images;
+  int status = -1;
+  vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i", "color=blue:s=64x48", "-frames:v", "1",
+                 images / "wall.png"},
+                &status);
+  ASSERT_EQ(status, 0);
+  // Within 3 of the colour: the image went through a decoder's rounding.
+  auto shows = [](Player& player, const Pixel& want) {
+    for (int i = 0; i < 500; ++i) {
+      const Pixel got = player.centre();
+      if (std::abs(got.r - want.r) <= 3 && std::abs(got.g - want.g) <= 3 && std::abs(got.b - want.b) <= 3) {
+        return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  };
+  {  // one window at a time: both are called song.wav
+    Player see("vec4(0.0, 1.0, 0.0, 0.0)", {"--background", images / "wall.png"});
+    ASSERT_TRUE(see.open) << see.process->err();
+    EXPECT_TRUE(shows(see, Pixel{0, 0, 255})) << see.process->err();
+  }
+  Player plain("vec4(0.0, 1.0, 0.0, 0.0)");
+  ASSERT_TRUE(plain.open) << plain.process->err();
+  EXPECT_TRUE(shows(plain, Pixel{0, 255, 0})) << plain.process->err();
+}
+
 TEST(Play, AShadertoyFileReloadsOnSave) {
   vt::TempDir dir;
   ASSERT_TRUE(vt::writeTone(dir / kSong, 44100 * 20, 2, 44100));
