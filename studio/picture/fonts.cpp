@@ -86,11 +86,14 @@ void Fonts::setSize(int pixels) {
 
 void Fonts::findFallbacks() {
   listed_ = true;
+  // A configuration of our own, destroyed here: fontconfig's shared one
+  // would live to the end of the run.
+  FcConfig* config = FcInitLoadConfigAndFonts();
   FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>("sans-serif"));
-  FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+  FcConfigSubstitute(config, pattern, FcMatchPattern);
   FcDefaultSubstitute(pattern);
   FcResult result = FcResultNoMatch;
-  FcFontSet* set = FcFontSort(nullptr, pattern, FcFalse, nullptr, &result);
+  FcFontSet* set = FcFontSort(config, pattern, FcFalse, nullptr, &result);
   for (int i = 0; set != nullptr && i < set->nfont; ++i) {
     FcChar8* file = nullptr;
     int index = 0;
@@ -103,6 +106,7 @@ void Fonts::findFallbacks() {
     FcFontSetDestroy(set);
   }
   FcPatternDestroy(pattern);
+  FcConfigDestroy(config);
 }
 
 size_t Fonts::faceFor(hb_codepoint_t c) {
