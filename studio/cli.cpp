@@ -98,12 +98,22 @@ bool parseSize(const std::string& text, int& width, int& height) {
 
 const Notes say = [](const std::string& line) { std::cerr << "vrax-studio: " << line << std::endl; };
 
-std::vector<std::string> filesRead(const SharedOptions& o, bool capture) {
-  std::string shaders = o.shaders.empty() ? defaultShaderDir() : o.shaders;
-  if (!o.picture.empty()) {
-    const Result<GalleryEntry> chosen = findGalleryPicture(o.picture);
-    shaders = chosen ? chosen.value().path : "";
+namespace {
+
+// What --shaders or --picture names (the shipped pair without either);
+// "" for a gallery picture that is not there.
+std::string chosenShaders(const SharedOptions& o) {
+  if (o.picture.empty()) {
+    return o.shaders.empty() ? defaultShaderDir() : o.shaders;
   }
+  const Result<GalleryEntry> chosen = findGalleryPicture(o.picture);
+  return chosen ? chosen.value().path : "";
+}
+
+}  // namespace
+
+std::vector<std::string> filesRead(const SharedOptions& o, bool capture) {
+  const std::string shaders = chosenShaders(o);
   std::vector<std::string> files = shaderFiles(shaders, o.channelSettings);
   for (const ChannelSetting& setting : o.channelSettings) {
     files.push_back(setting.value.file);
@@ -117,11 +127,7 @@ std::vector<std::string> filesRead(const SharedOptions& o, bool capture) {
 }
 
 Result<std::vector<Setting>> settingsToUse(const SharedOptions& o) {
-  std::string shaders = o.shaders.empty() ? defaultShaderDir() : o.shaders;
-  if (!o.picture.empty()) {
-    const Result<GalleryEntry> chosen = findGalleryPicture(o.picture);
-    shaders = chosen ? chosen.value().path : "";
-  }
+  const std::string shaders = chosenShaders(o);
   std::error_code ec;
   const std::string folder = std::filesystem::is_regular_file(shaders, ec)
                                  ? std::filesystem::path(shaders).parent_path().string()
@@ -178,7 +184,7 @@ void addSharedOptions(CLI::App* command, SharedOptions& o, OptionText& g, const 
       ->type_name("FILE (repeatable)");
   command->add_option("--background", o.background,
                       "A picture (PNG, JPEG) behind the picture, scaled to cover the frame; seen where the "
-                      "picture's background gives way (ring, bars, scope, pulse, cover)");
+                      "picture leaves its background see-through");
   command->add_option("--logo", o.logo, "A picture (PNG with alpha, JPEG) in the top-right corner, over the picture");
   command->add_option("--title", o.title, "Text over the picture; \"auto\" for \"Artist – Title\" from the tags");
   command->add_option("--title-at", g.titleAt, "top, bottom (default) or centre")
@@ -327,8 +333,8 @@ Status checkRender(RenderOptions& r, OptionText g) {
       return Status::failure(std::string(name) + " must be seconds from 0 to 3600");
     }
   }
-  if (const Status level = checkShared(r, g); !level) {
-    return level;
+  if (const Status shared = checkShared(r, g); !shared) {
+    return shared;
   }
   r.titleAt = place(g.titleAt);
   return Status();
@@ -350,8 +356,8 @@ Status checkPlay(PlayOptions& p, OptionText g, const CLI::App* play) {
   if (p.capture && play->count("SOUND") > 0) {
     return Status::failure("give either a SOUND to play or --capture, not both");
   }
-  if (const Status level = checkShared(p, g); !level) {
-    return level;
+  if (const Status shared = checkShared(p, g); !shared) {
+    return shared;
   }
   if (!parseSize(g.size, p.width, p.height) || p.width > 16384 || p.height > 16384) {
     return Status::failure("--size must look like 1280x720 (got \"" + g.size + "\")");

@@ -17,6 +17,9 @@
 
 namespace {
 
+// What a missing image or cover reads as: one see-through texel.
+const uint8_t kClearTexel[4] = {0, 0, 0, 0};
+
 // Shader sources past this are not hand-written; a driver may spend minutes
 // and gigabytes compiling them.
 constexpr std::uintmax_t kMaxShaderBytes = 1 << 20;
@@ -440,7 +443,9 @@ std::vector<std::string> Picture::findInputs(Pass& pass) {
       {"previous", GL_SAMPLER_2D, "sampler2D"},
       {"bassTime", GL_FLOAT, "float"},        {"midTime", GL_FLOAT, "float"},
       {"trebleTime", GL_FLOAT, "float"},      {"levelTime", GL_FLOAT, "float"},
-      {"delta", GL_FLOAT, "float"},           {"peaks", GL_FLOAT, "float[64]"}, {"transparent", GL_BOOL, "bool"}, {"loudness", GL_FLOAT, "float"}, {"aspect", 0, ""}, {"itime", 0, ""}, {"iResolution", 0, ""}, {"iTime", 0, ""}, {"iTimeDelta", 0, ""},
+      {"delta", GL_FLOAT, "float"},           {"peaks", GL_FLOAT, "float[64]"},
+      {"transparent", GL_BOOL, "bool"},       {"loudness", GL_FLOAT, "float"},
+      {"aspect", 0, ""}, {"itime", 0, ""}, {"iResolution", 0, ""}, {"iTime", 0, ""}, {"iTimeDelta", 0, ""},
       {"iFrame", 0, ""}, {"iFrameRate", 0, ""}, {"iDate", 0, ""}, {"iSampleRate", 0, ""}, {"iMouse", 0, ""},
       {"iChannelTime", 0, ""}, {"iChannelResolution", 0, ""}, {"iChannel0", 0, ""}, {"iChannel1", 0, ""},
       {"iChannel2", 0, ""}, {"iChannel3", 0, ""}, {"iBassTime", 0, ""}, {"iMidTime", 0, ""},
@@ -523,16 +528,14 @@ void Picture::setImage(int slot, const Image& image) {
   if (slot < 0 || slot >= 4) {
     return;
   }
-  static const uint8_t transparent[4] = {0, 0, 0, 0};
-  uploadImage(images_[slot], image, true, true, transparent);
+  uploadImage(images_[slot], image, true, true, kClearTexel);
   channels_.setGiven(slot, image);
   imageSizes_[slot][0] = static_cast<float>(image.empty() ? 1 : image.width);
   imageSizes_[slot][1] = static_cast<float>(image.empty() ? 1 : image.height);
 }
 
 void Picture::setCover(const Image& image) {
-  static const uint8_t transparent[4] = {0, 0, 0, 0};
-  uploadImage(cover_, image, true, true, transparent);
+  uploadImage(cover_, image, true, true, kClearTexel);
   imageSizes_[4][0] = static_cast<float>(image.empty() ? 1 : image.width);
   imageSizes_[4][1] = static_cast<float>(image.empty() ? 1 : image.height);
 }
