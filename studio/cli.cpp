@@ -2,6 +2,7 @@
 #include "cli.h"
 
 #include "base/status.h"
+#include "base/text.h"
 #include "picture/gallery.h"
 #include "picture/shaderSource.h"
 
@@ -96,7 +97,22 @@ bool parseSize(const std::string& text, int& width, int& height) {
   return width >= 1 && height >= 1;
 }
 
-const Notes say = [](const std::string& line) { std::cerr << "vrax-studio: " << line << std::endl; };
+namespace {
+
+// A message as the terminal should show it: what came from a file or a name
+// (control bytes, broken UTF-8) escaped; the message's own line breaks kept.
+std::string shownMessage(const std::string& message) {
+  std::string out;
+  size_t start = 0;
+  for (size_t end; (end = message.find('\n', start)) != std::string::npos; start = end + 1) {
+    out += printable(message.substr(start, end - start)) + "\n";
+  }
+  return out + printable(message.substr(start));
+}
+
+}  // namespace
+
+const Notes say = [](const std::string& line) { std::cerr << "vrax-studio: " << shownMessage(line) << std::endl; };
 
 namespace {
 
@@ -116,7 +132,8 @@ std::vector<std::string> filesRead(const SharedOptions& o, bool capture) {
   const std::string shaders = chosenShaders(o);
   std::vector<std::string> files = shaderFiles(shaders, o.channelSettings);
   for (const ChannelSetting& setting : o.channelSettings) {
-    files.push_back(setting.value.file);
+    const std::vector<std::string> read = channelFiles(setting.value);
+    files.insert(files.end(), read.begin(), read.end());
   }
   files.push_back(capture ? "" : o.sound);
   files.push_back(o.font);
@@ -149,7 +166,7 @@ std::string titleToDraw(const SharedOptions& o, const std::string& song, const s
 }
 
 int report(int status, const std::string& message) {
-  std::cerr << "vrax-studio: " << message << std::endl;
+  std::cerr << "vrax-studio: " << shownMessage(message) << std::endl;
   return status;
 }
 
@@ -169,7 +186,7 @@ struct OptionText {
 };
 
 int usage(const std::string& message) {
-  std::cerr << "vrax-studio: " << message << "\nRun with --help for more information." << std::endl;
+  std::cerr << "vrax-studio: " << shownMessage(message) << "\nRun with --help for more information." << std::endl;
   return kExitUsage;
 }
 

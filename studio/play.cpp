@@ -211,14 +211,7 @@ Status checkFrameTimes(const PlayOptions& o) {
   if (!input.empty()) {
     return Status::failure("--frame-times " + o.frameTimes + " is " + input + ", which play reads; choose another file");
   }
-  std::error_code ec;
-  if (std::filesystem::is_directory(o.frameTimes, ec)) {
-    return Status::failure("--frame-times " + o.frameTimes + " is a folder; give a file name");
-  }
-  if (!o.overwrite && std::filesystem::exists(std::filesystem::symlink_status(o.frameTimes, ec))) {
-    return Status::failure("--frame-times " + o.frameTimes + " exists; pass --overwrite to replace it");
-  }
-  return Status();
+  return checkTarget(o.frameTimes, "--frame-times " + quotedName(o.frameTimes), "--frame-times", o.overwrite);
 }
 
 // GLFW and its window, released in reverse.
@@ -766,18 +759,35 @@ class Session {
                          : static_cast<double>(frame) / static_cast<double>(sound_.rate());
   }
 
-  // The frame's analysis from the sound at the playing position (plus --latency).
+  // The frame's analysis from the sound at the playing position (plus
+  // --latency). The latency moves only where the sound is taken: the
+  // picture's time and its step stay the playing position's.
   void stepSound(int64_t position) {
-    const double time = seconds(sound_.around(position, frameSound_));
-    analysis_->setGain(sound_.gain(frameSound_, time - times_.seconds));
-    picture_->setInputs(analysis_->step(frameSound_, time));
-    times_.delta = time - times_.seconds;
-    times_.seconds = time;
+    const double analysed = seconds(sound_.around(position, frameSound_));
+    times_.delta = stepSince(seconds(position));
+    analysis_->setGain(sound_.gain(frameSound_, times_.delta));
+    picture_->setInputs(analysis_->step(frameSound_, analysed));
     times_.rate = fps_;
     times_.frame = frameNumber_;
     dateNow(times_.date);
     times_.sampleRate = static_cast<double>(sound_.rate());
     mouse_.read(window_.get(), times_.mouse);
+  }
+
+  // Seconds from the last frame's time to `now`. Where the time jumped (a
+  // seek, the song starting over) the picture steps by the wall clock's
+  // interval instead, never backwards nor by the jump.
+  double stepSince(double now) {
+    const Clock::time_point wall = Clock::now();
+    const double sinceWall = lastStepWall_ == Clock::time_point{} ? 0.0
+                                                                   : std::chrono::duration<double>(wall - lastStepWall_).count();
+    double step = now - lastStepSeconds_;
+    if (lastStepWall_ == Clock::time_point{} || step < 0 || step > sinceWall + 0.5) {
+      step = std::min(sinceWall, 0.25);
+    }
+    lastStepSeconds_ = now;
+    lastStepWall_ = wall;
+    return step;
   }
 
   // The picture, the title over it, a shot if asked, the stale frame if the
@@ -850,6 +860,8 @@ class Session {
   FrameTimes times_;
   ShadertoyMouse mouse_;
   int64_t frameNumber_ = 0;
+  double lastStepSeconds_ = 0;   // the picture's time at the last step
+  Clock::time_point lastStepWall_;  // when that step was taken
   bool paused_ = false;
   bool saidNoSeek_ = false;
   bool saidNoPause_ = false;

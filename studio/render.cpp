@@ -513,7 +513,7 @@ int writeStill(const RenderOptions& o, const FrameClock& clock, const Span& span
     return report(kExitFailure, written.why());
   }
   if (!o.quiet) {
-    std::cerr << "Wrote " << o.output << ": the frame at " << clock.seconds(span.first) << " s, " << o.width << "x"
+    std::cerr << "Wrote " << quotedName(o.output) << ": the frame at " << clock.seconds(span.first) << " s, " << o.width << "x"
               << o.height << std::endl;
   }
   return kExitDone;
@@ -602,7 +602,7 @@ int concludeVideo(const RenderOptions& o, PendingFile& file, int64_t drawn, doub
   }
   const double seconds = static_cast<double>(drawn) / o.fps.value();
   if (wasInterrupted) {
-    std::cerr << "vrax-studio: interrupted; " << o.output << " holds the first " << drawn << " frames (" << seconds
+    std::cerr << "vrax-studio: interrupted; " << quotedName(o.output) << " holds the first " << drawn << " frames (" << seconds
               << " s)" << std::endl;
     return kExitInterrupted;
   }
@@ -613,7 +613,7 @@ int concludeVideo(const RenderOptions& o, PendingFile& file, int64_t drawn, doub
     std::snprintf(line, sizeof line, "%lld frames, %.2f s, %s, in %.1f s: %.2fx real time",
                   static_cast<long long>(drawn), seconds, humanBytes(static_cast<uint64_t>(info.st_size)).c_str(), wall,
                   wall > 0 ? seconds / wall : 0.0);
-    std::cerr << "Wrote " << o.output << ": " << line << std::endl;
+    std::cerr << "Wrote " << quotedName(o.output) << ": " << line << std::endl;
   }
   return kExitDone;
 }
@@ -662,9 +662,8 @@ Status checkOutput(const RenderOptions& o, bool still, const std::string& contai
   if (!input.empty()) {
     return Status::failure(o.output + " is " + input + ", which this render reads; choose another OUTPUT");
   }
-  std::error_code ec;
-  if (std::filesystem::is_directory(o.output, ec)) {
-    return Status::failure(o.output + " is a folder; OUTPUT must name a file");
+  if (const Status target = checkTarget(o.output, quotedName(o.output), "OUTPUT", o.overwrite); !target) {
+    return target;
   }
   if (still) {
     if (!o.codec.empty()) {
@@ -691,10 +690,6 @@ Status checkOutput(const RenderOptions& o, bool still, const std::string& contai
       return Status::failure("a video needs an even width and height (got " + std::to_string(o.width) + "x" +
                              std::to_string(o.height) + ")");
     }
-  }
-  // symlink_status: a dangling link is a name that is taken too.
-  if (!o.overwrite && std::filesystem::exists(std::filesystem::symlink_status(o.output, ec))) {
-    return Status::failure(o.output + " exists; pass --overwrite to replace it");
   }
   return Status();
 }

@@ -318,6 +318,40 @@ TEST(Play, LatencyTakesTheSpectrumLaterOrEarlier) {
   }
 }
 
+// iTimeDelta is the step of the picture's time from one frame to the next
+// (here a 60 Hz window's frames, each some tens of ms apart), whatever
+// --latency says: the latency moves only where the sound is taken. Red is
+// the step in seconds, so a step with the latency in it (200 ms: red 51) or
+// a negative one (red 0 throughout) fails.
+TEST(Play, TheFrameStepLeavesTheLatencyOut) {
+  for (const char* latency : {"0", "200", "-200"}) {
+    vt::TempDir dir;
+    ASSERT_TRUE(vt::writeTone(dir / kSong, 44100 * 20, 2, 44100));
+    vt::writeText(dir / "step.glsl",
+                  "void mainImage(out vec4 fragColor, in vec2 fragCoord) {\n"
+                  "    fragColor = vec4(iTimeDelta, 0.0, 0.0, 1.0);\n}\n");
+    vt::Process process({vt::studioBinary(), "play", kSong, "--size", "160x120", "--shaders", "step.glsl",
+                         "--latency", latency},
+                        dir.path(), {{"ALSOFT_DRIVERS", "null"}});
+    ASSERT_EQ(vt::wmctl({"wait", kSong, "30"}, nullptr, 40), 0) << process.err();
+    int most = -1;
+    int moving = 0;
+    for (int i = 0; i < 30; ++i) {
+      ASSERT_EQ(vt::wmctl({"snap", kSong, dir / "snap.ppm"}), 0);
+      const std::string ppm = vt::readText(dir / "snap.ppm");
+      ASSERT_GT(ppm.size(), 3u * 160 * 120);
+      const int red = static_cast<unsigned char>(ppm[ppm.size() - 3 * (160 * 60 + 80)]);
+      most = std::max(most, red);
+      moving += red >= 3;  // a step of 12 ms or more
+    }
+    vt::wmctl({"close", kSong});
+    EXPECT_EQ(process.wait(20), 0);
+    // Steps up to 150 ms pass (a frame late on a loaded machine); 200 ms does not.
+    EXPECT_LE(most, 38) << "--latency " << latency;
+    EXPECT_GE(moving, 10) << "--latency " << latency << ": the picture's time hardly steps";
+  }
+}
+
 TEST(Play, BadInputGetsItsStatusAndNothingIsLost) {
   struct Case {
     const char* name;

@@ -1,6 +1,7 @@
 // channels.cpp — see channels.h.
 #include "picture/channels.h"
 
+#include "picture/multipass.h"
 #include "picture/upload.h"
 
 #include <algorithm>
@@ -138,30 +139,12 @@ void ChannelTextures::setGiven(int slot, const Image& image) {
   }
 }
 
-namespace {
-
-// The face of a cubemap folder called `face` (px, nx, …; also posx, negx, …), any extension.
-std::string faceFile(const std::string& folder, const std::string& face) {
-  const std::string longer = (face[0] == 'p' ? "pos" : "neg") + face.substr(1);
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-    std::string stem = entry.path().stem().string();
-    std::transform(stem.begin(), stem.end(), stem.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (entry.is_regular_file(ec) && (stem == face || stem == longer)) {
-      return entry.path().string();
-    }
-  }
-  return "";
-}
-
-}  // namespace
-
 // Six square faces of one size, in GL's order (+X, −X, +Y, −Y, +Z, −Z).
 Result<ChannelTexture> ChannelTextures::uploadCube(const std::string& folder) {
   static const char* const faces[6] = {"px", "nx", "py", "ny", "pz", "nz"};
   std::vector<Image> images;
   for (const char* face : faces) {
-    const std::string file = faceFile(folder, face);
+    const std::string file = cubeFaceFile(folder, face);
     if (file.empty()) {
       return Status::failure("the cubemap " + folder + " has no face " + face + " (px, nx, py, ny, pz, nz)");
     }

@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <sstream>
+
+#include "base/text.h"
 
 #include "base/places.h"
 
@@ -48,48 +50,76 @@ std::string galleryProblem() {
          "); VRAX_PICTURES may name a folder of your own";
 }
 
-std::vector<GalleryEntry> galleryPictures() {
-  std::vector<GalleryEntry> out;
-  const std::string folder = galleryFolder();
-  if (folder.empty()) {
-    return out;
+namespace {
+
+// One line about the picture and a few keywords: a few kilobytes at most.
+constexpr std::uintmax_t kMaxAboutBytes = 64 << 10;
+
+// The picture in folder `path`, with what its about.txt says; one that
+// cannot be read (a pipe, a device, too large) says why in place of the line.
+GalleryEntry pictureAt(const fs::path& path) {
+  GalleryEntry picture;
+  picture.name = path.filename().string();
+  picture.path = path.string();
+  std::error_code ec;
+  if (!fs::exists(fs::symlink_status(path / "about.txt", ec))) {
+    return picture;
   }
+  const Result<std::string> text = readSmallFile((path / "about.txt").string(), kMaxAboutBytes, "64 kB");
+  if (!text) {
+    picture.about = "(" + text.why() + ")";
+    return picture;
+  }
+  std::istringstream about(text.value());
+  std::getline(about, picture.about);
+  picture.about = printable(picture.about);
+  for (std::string line; std::getline(about, line);) {
+    picture.fullFrame = picture.fullFrame || line.rfind("full-frame", 0) == 0;
+    if (line.rfind("memory:", 0) == 0) {
+      const double seconds = std::strtod(line.c_str() + 7, nullptr);
+      picture.memory = std::isfinite(seconds) && seconds > 0 ? std::min(seconds, 600.0) : 0.0;
+    }
+  }
+  return picture;
+}
+
+// The picture folders' names, sorted, "ring" (the shipped picture) first.
+std::vector<std::string> galleryNames(const std::string& folder) {
+  std::vector<std::string> out;
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(folder, ec)) {
-    if (!entry.is_directory(ec)) {
-      continue;
+    if (entry.is_directory(ec)) {
+      out.push_back(entry.path().filename().string());
     }
-    GalleryEntry picture;
-    picture.name = entry.path().filename().string();
-    picture.path = entry.path().string();
-    std::ifstream about(entry.path() / "about.txt");
-    std::getline(about, picture.about);
-    for (std::string line; std::getline(about, line);) {
-      picture.fullFrame = picture.fullFrame || line.rfind("full-frame", 0) == 0;
-      if (line.rfind("memory:", 0) == 0) {
-        const double seconds = std::strtod(line.c_str() + 7, nullptr);
-        picture.memory = std::isfinite(seconds) && seconds > 0 ? std::min(seconds, 600.0) : 0.0;
-      }
-    }
-    out.push_back(picture);
   }
-  std::sort(out.begin(), out.end(), [](const GalleryEntry& a, const GalleryEntry& b) {
-    return (a.name != "ring") < (b.name != "ring") || ((a.name != "ring") == (b.name != "ring") && a.name < b.name);
+  std::sort(out.begin(), out.end(), [](const std::string& a, const std::string& b) {
+    return (a != "ring") < (b != "ring") || ((a != "ring") == (b != "ring") && a < b);
   });
   return out;
 }
 
+}  // namespace
+
+std::vector<GalleryEntry> galleryPictures() {
+  std::vector<GalleryEntry> out;
+  const std::string folder = galleryFolder();
+  for (const std::string& name : folder.empty() ? std::vector<std::string>{} : galleryNames(folder)) {
+    out.push_back(pictureAt(fs::path(folder) / name));
+  }
+  return out;
+}
+
 Result<GalleryEntry> findGalleryPicture(const std::string& name) {
-  const std::vector<GalleryEntry> all = galleryPictures();
-  for (const GalleryEntry& picture : all) {
-    if (picture.name == name) {
-      return picture;
-    }
+  const std::string folder = galleryFolder();
+  const std::vector<std::string> all = folder.empty() ? std::vector<std::string>{} : galleryNames(folder);
+  // Only the chosen picture's about.txt is read: another's cannot stop this one.
+  if (std::find(all.begin(), all.end(), name) != all.end()) {
+    return pictureAt(fs::path(folder) / name);
   }
   std::string names;
-  for (const GalleryEntry& picture : all) {
-    names += (names.empty() ? "" : ", ") + picture.name;
+  for (const std::string& picture : all) {
+    names += (names.empty() ? "" : ", ") + picture;
   }
   return Status::failure(all.empty() ? galleryProblem()
-                                     : "there is no picture called \"" + name + "\"; the pictures are " + names);
+                                     : "there is no picture called \"" + printable(name) + "\"; the pictures are " + names);
 }

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstring>
+#include <iterator>
 #include <fstream>
 #include <memory>
 
@@ -71,19 +73,63 @@ Status checkStatedSize(const uint8_t* data, size_t size) {
   return statedSize(data, size, width, height) ? checkSize(width, height) : Status();
 }
 
-Status checkHeader(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::vector<uint8_t> head(65536);
-  file.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
-  return checkStatedSize(head.data(), static_cast<size_t>(file.gcount()));
+// The demuxers of single pictures. Never one that reads other files or the
+// network on a file's say (a playlist, a concat list, an image sequence):
+// a file named .png may be any of those.
+bool isImageDemuxer(const char* name) {
+  static const char* const names[] = {"png_pipe", "apng", "jpeg_pipe", "jpegls_pipe", "webp_pipe", "bmp_pipe",
+                                      "tiff_pipe", "gif", "gif_pipe", "qoi_pipe", "ppm_pipe", "pgm_pipe",
+                                      "pgmyuv_pipe", "pam_pipe", "pbm_pipe", "dds_pipe", "jpegxl_pipe"};
+  return std::any_of(std::begin(names), std::end(names), [name](const char* n) { return std::strcmp(n, name) == 0; });
 }
 
-// The file opened; its streams probed unless only the header's attached
-// pictures are wanted (probing decodes them, whatever their size).
-Result<InputPtr> openInput(const std::string& path, bool probe = true) {
+// The decoders of single pictures (cover art too is only ever decoded by one).
+bool isImageDecoder(AVCodecID id) {
+  static const AVCodecID ids[] = {AV_CODEC_ID_PNG,  AV_CODEC_ID_APNG, AV_CODEC_ID_MJPEG, AV_CODEC_ID_JPEGLS,
+                                  AV_CODEC_ID_WEBP, AV_CODEC_ID_BMP,  AV_CODEC_ID_TIFF,  AV_CODEC_ID_GIF,
+                                  AV_CODEC_ID_QOI,  AV_CODEC_ID_PPM,  AV_CODEC_ID_PGM,   AV_CODEC_ID_PGMYUV,
+                                  AV_CODEC_ID_PAM,  AV_CODEC_ID_PBM,  AV_CODEC_ID_DDS};
+  return std::find(std::begin(ids), std::end(ids), id) != std::end(ids);
+}
+
+// The first bytes of a file, zero-padded as FFmpeg's probes read past the end.
+std::vector<uint8_t> headOf(const std::string& path, size_t& size) {
+  std::ifstream file(path, std::ios::binary);
+  std::vector<uint8_t> head(65536 + AVPROBE_PADDING_SIZE, 0);
+  file.read(reinterpret_cast<char*>(head.data()), 65536);
+  size = static_cast<size_t>(std::max<std::streamsize>(file.gcount(), 0));
+  return head;
+}
+
+// Which picture format the bytes are, by their content alone; refused when
+// they are no single picture.
+Result<const AVInputFormat*> imageFormat(const std::vector<uint8_t>& head, size_t size) {
+  AVProbeData data{};
+  data.filename = "";
+  data.buf = const_cast<unsigned char*>(head.data());
+  data.buf_size = static_cast<int>(size);
+  int score = 0;
+  const AVInputFormat* format = av_probe_input_format3(&data, 1, &score);
+  if (format == nullptr) {
+    return Status::failure("not a picture (no format this program reads)");
+  }
+  if (!isImageDemuxer(format->name)) {
+    return Status::failure(std::string("not a picture: it is ") + format->name + " data, which is never opened as one");
+  }
+  return format;
+}
+
+// The file opened (as `format` when given, which it must be); its streams
+// probed unless only the header's attached pictures are wanted (probing
+// decodes them, whatever their size). Only local files: nothing a file
+// names is fetched from elsewhere.
+Result<InputPtr> openInput(const std::string& path, bool probe = true, const AVInputFormat* format = nullptr) {
   AVFormatContext* raw = nullptr;
   const std::string url = "file:" + path;
-  const int ret = avformat_open_input(&raw, url.c_str(), nullptr, nullptr);
+  AVDictionary* options = nullptr;
+  av_dict_set(&options, "protocol_whitelist", "file", 0);
+  const int ret = avformat_open_input(&raw, url.c_str(), format, &options);
+  av_dict_free(&options);
   if (ret < 0) {
     return Status::failure(ffmpegReason(ret));
   }
@@ -97,6 +143,9 @@ Result<InputPtr> openInput(const std::string& path, bool probe = true) {
 // Decodes one packet of stream into RGBA.
 Result<Image> decodePacket(const AVStream* stream, const AVPacket* packet) {
   Image out;
+  if (!isImageDecoder(stream->codecpar->codec_id)) {
+    return Status::failure("not a picture: its data is not a picture format this program decodes");
+  }
   const AVCodec* decoder = avcodec_find_decoder(stream->codecpar->codec_id);
   if (decoder == nullptr) {
     return Status::failure("no decoder for its picture format");
@@ -170,15 +219,21 @@ Result<Image> loadImage(const std::string& path) {
   if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
     return Status::failure(stat(path.c_str(), &info) != 0 ? "No such file or directory" : "it is not a regular file");
   }
-  if (const Status size = checkHeader(path); !size) {
+  size_t headSize = 0;
+  const std::vector<uint8_t> head = headOf(path, headSize);
+  if (const Status size = checkStatedSize(head.data(), headSize); !size) {
     return size;
   }
-  Result<InputPtr> input = openInput(path);
+  const Result<const AVInputFormat*> format = imageFormat(head, headSize);
+  if (!format) {
+    return format.status();
+  }
+  Result<InputPtr> input = openInput(path, true, format.value());
   if (!input) {
     return Status::failure("not a picture (" + input.why() + ")");
   }
-  AVFormatContext* format = input.value().get();
-  const int index = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  AVFormatContext* opened = input.value().get();
+  const int index = av_find_best_stream(opened, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
   if (index < 0) {
     return Status::failure("not a picture");
   }
@@ -187,7 +242,7 @@ Result<Image> loadImage(const std::string& path) {
     return Status::failure("out of memory");
   }
   for (;;) {
-    if (av_read_frame(format, packet.get()) < 0) {
+    if (av_read_frame(opened, packet.get()) < 0) {
       return Status::failure("holds no picture");
     }
     if (packet->stream_index == index) {
@@ -195,7 +250,7 @@ Result<Image> loadImage(const std::string& path) {
     }
     av_packet_unref(packet.get());
   }
-  return decodePacket(format->streams[index], packet.get());
+  return decodePacket(opened->streams[index], packet.get());
 }
 
 Result<Image> loadCover(const std::string& soundPath) {

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <filesystem>
 #include <sstream>
+#include <unordered_map>
 
 #include <nlohmann/json.hpp>
 
@@ -17,6 +18,18 @@ namespace {
 
 // An export holds a handful of passes of hand-written code.
 constexpr std::uintmax_t kMaxJsonBytes = 8 << 20;
+// Names the site gives are short; what is longer is cut in messages.
+constexpr size_t kMaxNameShown = 60;
+
+// A name from the file, fit for one line of a message.
+std::string shown(const std::string& text) {
+  std::string cut = text;
+  if (cut.size() > kMaxNameShown) {
+    cutUtf8(cut, kMaxNameShown);
+    cut += "…";
+  }
+  return printable(cut);
+}
 
 std::string lowered(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
@@ -107,7 +120,7 @@ std::string channelPlace(const std::string& pass, int channel) {
 // One input of a pass in an export; notes for what stands in for it.
 Channel channelFromJson(const Json& input, const std::string& pass, const std::string& dir,
                         std::vector<std::string>& notes) {
-  const int slot = input.value("channel", 0);
+  const int slot = static_cast<int>(input["channel"].get<int64_t>());
   std::string kind = stringOr(input, "ctype", stringOr(input, "type"));
   const std::string src = stringOr(input, "src", stringOr(input, "filepath"));
   const auto idAt = input.find("id");
@@ -119,7 +132,7 @@ Channel channelFromJson(const Json& input, const std::string& pass, const std::s
     const int buffer = bufferOfId(id, src);
     channel = siteDefaults(buffer >= 0 ? ChannelKind::Buffer : ChannelKind::Black, std::max(buffer, 0));
     if (buffer < 0) {
-      notes.push_back(place + " reads a buffer this program does not know (" + src + "): it is black");
+      notes.push_back(place + " reads a buffer this program does not know (" + shown(src) + "): it is black");
     }
   } else if (kind == "music" || kind == "musicstream" || kind == "mic") {
     channel = siteDefaults(ChannelKind::Music);
@@ -132,18 +145,18 @@ Channel channelFromJson(const Json& input, const std::string& pass, const std::s
     channel = siteDefaults(here ? ChannelKind::File : ChannelKind::Noise);
     channel.file = here ? local : "";
     if (!here) {
-      notes.push_back(place + " is the site's texture " + (src.empty() ? "(unnamed)" : src) +
+      notes.push_back(place + " is the site's texture " + (src.empty() ? "(unnamed)" : shown(src)) +
                       ", which is not here: drawing generated noise" + instead);
     }
   } else if (kind == "cubemap") {
     channel = siteDefaults(ChannelKind::Cube);
-    notes.push_back(place + " is the site's cubemap " + src + ": drawing a generated sky instead");
+    notes.push_back(place + " is the site's cubemap " + shown(src) + ": drawing a generated sky instead");
   } else if (kind == "volume") {
     channel = siteDefaults(ChannelKind::Volume);
-    notes.push_back(place + " is the site's volume " + src + ": drawing generated noise instead");
+    notes.push_back(place + " is the site's volume " + shown(src) + ": drawing generated noise instead");
   } else {
     channel = siteDefaults(ChannelKind::Black);
-    notes.push_back(place + " is a " + (kind.empty() ? "channel of no kind" : kind) + ": it is black" + instead);
+    notes.push_back(place + " is a " + (kind.empty() ? "channel of no kind" : shown(kind)) + ": it is black" + instead);
   }
   applySampler(input.value("sampler", Json::object()), channel);
   return channel;
@@ -160,7 +173,8 @@ std::string passOfEntry(const Json& entry) {
     return byName;
   }
   const auto outputs = entry.find("outputs");
-  if (type == "buffer" && outputs != entry.end() && outputs->is_array() && !outputs->empty()) {
+  if (type == "buffer" && outputs != entry.end() && outputs->is_array() && !outputs->empty() &&
+      outputs->front().is_object()) {
     const int b = bufferOfId(outputs->front().value("id", Json()), "");
     if (b >= 0) {
       return passName(b);
@@ -169,17 +183,14 @@ std::string passOfEntry(const Json& entry) {
   return type == "cubemap" ? "cube-a" : "";
 }
 
-Result<Json> parseJsonFile(const std::string& path) {
-  const Result<std::string> text = readSmallFile(path, kMaxJsonBytes, "8 MB, too large for one shader's export");
-  if (!text) {
-    return text.status();
-  }
+Result<Json> parseJson(const std::string& text, const std::string& path) {
   try {
-    return Json::parse(text.value());
+    return Json::parse(text);
   } catch (const Json::exception& e) {
     std::string why = e.what();
     const size_t bracket = why.find("] ");
-    return Status::failure(path + " is not JSON: " + (bracket == std::string::npos ? why : why.substr(bracket + 2)));
+    return Status::failure(path + " is not JSON: " +
+                           printable(bracket == std::string::npos ? why : why.substr(bracket + 2)));
   }
 }
 
@@ -197,17 +208,61 @@ Result<ShadertoyPass> passFromEntry(const Json& entry, const std::string& name, 
   const auto inputs = entry.find("inputs");
   if (inputs != entry.end() && inputs->is_array()) {
     for (const Json& input : *inputs) {
-      if (!input.is_object() || !input.value("channel", Json()).is_number_integer()) {
+      if (!input.is_object() || !input.contains("channel")) {
         continue;
       }
-      const int slot = input.value("channel", 0);
-      if (slot < 0 || slot > 3) {
-        return Status::failure(pass.where + " reads channel " + std::to_string(slot) + "; channels are 0 to 3");
+      const Json& number = input["channel"];
+      // Only a whole number 0-3: a cast would make 4294967296 channel 0.
+      if (!number.is_number_integer() || number.get<int64_t>() < 0 || number.get<int64_t>() > 3 ||
+          (number.is_number_unsigned() && number.get<uint64_t>() > 3)) {
+        return Status::failure(pass.where + " reads channel " + shown(number.dump()) + "; channels are 0 to 3");
       }
-      pass.channels[static_cast<size_t>(slot)] = channelFromJson(input, name, fs::path(path).parent_path(), notes);
+      pass.channels[static_cast<size_t>(number.get<int64_t>())] =
+          channelFromJson(input, name, fs::path(path).parent_path(), notes);
     }
   }
   return pass;
+}
+
+// The code of all passes together under the one cap, and no NUL byte, which
+// the driver would take for the end of the text.
+Status checkCode(const ShadertoyShader& shader, const std::string& path) {
+  std::uintmax_t total = shader.common.size();
+  if (shader.common.find('\0') != std::string::npos) {
+    return Status::failure(shader.commonWhere + ": its code holds a NUL byte");
+  }
+  for (const ShadertoyPass& pass : shader.passes) {
+    if (pass.code.find('\0') != std::string::npos) {
+      return Status::failure(pass.where + ": its code holds a NUL byte");
+    }
+    total += pass.code.size();
+  }
+  if (total > kMaxShaderBytes) {
+    return Status::failure("cannot use " + path + ": its code is larger than " + kMaxShaderText);
+  }
+  return Status();
+}
+
+// Notes said once each, with how many times they came up.
+std::vector<std::string> counted(const std::vector<std::string>& notes) {
+  std::vector<std::string> out;
+  std::vector<size_t> times;
+  std::unordered_map<std::string, size_t> index;
+  for (const std::string& note : notes) {
+    const auto [at, added] = index.emplace(note, out.size());
+    if (added) {
+      out.push_back(note);
+      times.push_back(1);
+    } else {
+      ++times[at->second];
+    }
+  }
+  for (size_t i = 0; i < out.size(); ++i) {
+    if (times[i] > 1) {
+      out[i] += " (" + std::to_string(times[i]) + " times)";
+    }
+  }
+  return out;
 }
 
 // Buffers in order A-D, then the image pass.
@@ -220,7 +275,15 @@ void putInDrawingOrder(std::vector<ShadertoyPass>& passes) {
 }  // namespace
 
 Result<ShadertoyShader> readShadertoyJson(const std::string& path) {
-  const Result<Json> parsed = parseJsonFile(path);
+  const Result<std::string> text = readSmallFile(path, kMaxJsonBytes, "8 MB, too large for one shader's export");
+  if (!text) {
+    return text.status();
+  }
+  return parseShadertoyJson(text.value(), path);
+}
+
+Result<ShadertoyShader> parseShadertoyJson(const std::string& text, const std::string& path) {
+  const Result<Json> parsed = parseJson(text, path);
   if (!parsed) {
     return parsed.status();
   }
@@ -249,11 +312,11 @@ Result<ShadertoyShader> readShadertoyJson(const std::string& path) {
     } else if (name == "sound") {
       out.notes.push_back(path + ": the Sound pass is left out; the song is the sound");
     } else if (name.rfind("cube-", 0) == 0) {
-      return Status::failure(path + ": its " + stringOr(entry, "name", "Cube A") +
+      return Status::failure(path + ": its " + shown(stringOr(entry, "name", "Cube A")) +
                              " pass draws a cubemap, which this program cannot draw");
     } else if (name.empty()) {
-      return Status::failure(path + ": a pass of type \"" + stringOr(entry, "type") + "\" named \"" +
-                             stringOr(entry, "name") + "\" is not one this program knows");
+      return Status::failure(path + ": a pass of type \"" + shown(stringOr(entry, "type")) + "\" named \"" +
+                             shown(stringOr(entry, "name")) + "\" is not one this program knows");
     } else {
       const int slot = name == "image" ? 4 : bufferOfPass(name);
       if (seen[slot]) {
@@ -270,8 +333,12 @@ Result<ShadertoyShader> readShadertoyJson(const std::string& path) {
   if (!seen[4]) {
     return Status::failure(path + " has no Image pass");
   }
+  if (const Status code = checkCode(out, path); !code) {
+    return code;
+  }
   putInDrawingOrder(out.passes);
   checkBufferReads(out);
+  out.notes = counted(out.notes);
   return out;
 }
 
@@ -353,7 +420,7 @@ Result<ShadertoyShader> readShadertoyFolder(const std::string& dir) {
     if (taken) {
       return Status::failure(dir + " holds two files for the " + name + " pass (one is " + filename + ")");
     }
-    const Result<std::string> code = readSmallFile(path, 1 << 20, "1 MB, too large for a shader");
+    const Result<std::string> code = readSmallFile(path, kMaxShaderBytes, kMaxShaderText);
     if (!code) {
       return code.status();
     }
@@ -367,14 +434,19 @@ Result<ShadertoyShader> readShadertoyFolder(const std::string& dir) {
   if (std::none_of(out.passes.begin(), out.passes.end(), [](const ShadertoyPass& p) { return p.buffer < 0; })) {
     return Status::failure("cannot read the shaders in " + dir + ": it has no image.glsl");
   }
+  if (const Status code = checkCode(out, dir); !code) {
+    return code;
+  }
   putInDrawingOrder(out.passes);
-  if (fs::exists(dir + "/channels.txt", ec)) {
+  // A link that leads nowhere is refused, not taken for no file.
+  if (fs::exists(fs::symlink_status(dir + "/channels.txt", ec))) {
     const Status read = readChannelsFile(dir, out);
     if (!read) {
       return read;
     }
   }
   checkBufferReads(out);
+  out.notes = counted(out.notes);
   return out;
 }
 
@@ -498,4 +570,29 @@ void checkBufferReads(ShadertoyShader& shader) {
       }
     }
   }
+}
+
+std::string cubeFaceFile(const std::string& folder, const std::string& face) {
+  const std::string longer = (face[0] == 'p' ? "pos" : "neg") + face.substr(1);
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    const std::string stem = lowered(entry.path().stem().string());
+    if (entry.is_regular_file(ec) && (stem == face || stem == longer)) {
+      return entry.path().string();
+    }
+  }
+  return "";
+}
+
+std::vector<std::string> channelFiles(const Channel& channel) {
+  if (channel.kind == ChannelKind::File) {
+    return {channel.file};
+  }
+  std::vector<std::string> faces;
+  if (channel.kind == ChannelKind::Cube && !channel.file.empty()) {
+    for (const char* face : {"px", "nx", "py", "ny", "pz", "nz"}) {
+      faces.push_back(cubeFaceFile(channel.file, face));
+    }
+  }
+  return faces;
 }

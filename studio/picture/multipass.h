@@ -49,8 +49,18 @@ struct ChannelSetting {
   Channel value;
 };
 
-// The shader a JSON export holds.
+// The file of a cubemap folder's face `face` (px, nx, py, ny, pz, nz; also
+// posx, negx, ...), any extension and case; "" when there is none.
+std::string cubeFaceFile(const std::string& folder, const std::string& face);
+// Every file a channel reads: its image, or its cubemap's six faces.
+std::vector<std::string> channelFiles(const Channel& channel);
+
+// The shader a JSON export holds. Every value is checked for the type it is
+// read as: a malformed export is refused with a reason, never thrown over.
 Result<ShadertoyShader> readShadertoyJson(const std::string& path);
+// The same from the export's text; path names it in messages and is where
+// its textures are looked for.
+Result<ShadertoyShader> parseShadertoyJson(const std::string& text, const std::string& path);
 
 // The passes of a folder; image.glsl is required. Without channels.txt every
 // pass reads the music on iChannel0 and the files of --image on 1-3.

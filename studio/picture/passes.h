@@ -9,8 +9,15 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
+
+// Shader code past this is not hand-written; a driver may spend minutes and
+// gigabytes compiling it. One cap however the code arrives: a file, a pass
+// of a folder, or all the passes and common code of an export together.
+constexpr std::uintmax_t kMaxShaderBytes = 1 << 20;
+constexpr const char* kMaxShaderText = "1 MB, too large for a shader";
 
 // One shader stage's text with where it came from, for error messages.
 struct ShaderFile {

@@ -20,9 +20,6 @@ namespace {
 // What a missing image or cover reads as: one see-through texel.
 const uint8_t kClearTexel[4] = {0, 0, 0, 0};
 
-// Shader sources past this are not hand-written; a driver may spend minutes
-// and gigabytes compiling them.
-constexpr std::uintmax_t kMaxShaderBytes = 1 << 20;
 
 std::string infoLog(GLuint object, bool program) {
   GLint length = 0;

@@ -143,9 +143,8 @@ std::vector<std::string> shaderFiles(const std::string& path, const std::vector<
   const Result<PictureSource> picture = readPictureSource(source, settings);
   for (const PassSource& pass : picture ? picture.value().passes : std::vector<PassSource>{}) {
     for (const Channel& channel : pass.channels) {
-      if (channel.kind == ChannelKind::File) {
-        files.push_back(channel.file);
-      }
+      const std::vector<std::string> read = channelFiles(channel);
+      files.insert(files.end(), read.begin(), read.end());
     }
   }
   return files;

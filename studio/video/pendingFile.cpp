@@ -10,7 +10,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
+
+#include "base/text.h"
 
 #include "base/interrupt.h"
 
@@ -159,16 +162,57 @@ PendingFile::~PendingFile() {
   }
 }
 
+namespace {
+
+// What a name holds now: nothing, a file or link to one (which may be
+// replaced), or something else (never replaced).
+enum class Held { Nothing, File, Other };
+
+Held heldAt(const std::string& path) {
+  struct stat link {};
+  if (lstat(path.c_str(), &link) != 0) {
+    return Held::Nothing;
+  }
+  struct stat target {};
+  if (S_ISREG(link.st_mode) || (S_ISLNK(link.st_mode) && (stat(path.c_str(), &target) != 0 || S_ISREG(target.st_mode)))) {
+    return Held::File;
+  }
+  return Held::Other;
+}
+
+// "NAME (2026-12-08 16.40.05).EXT", then with the process and a count.
+std::string datedName(const std::string& target, int n) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local {};
+  localtime_r(&now, &local);
+  char when[64];
+  std::strftime(when, sizeof when, "%Y-%m-%d %H.%M.%S", &local);
+  std::string stamp = when;
+  if (n > 0) {
+    stamp += " " + std::to_string(static_cast<long>(getpid())) + "-" + std::to_string(n);
+  }
+  const std::filesystem::path t(target);
+  std::string stem = t.stem().string();
+  const std::string extension = t.extension().string();
+  cutAt(stem, kMaxName - stamp.size() - 3 - extension.size());
+  return folderOf(target) + stem + " (" + stamp + ")" + extension;
+}
+
+}  // namespace
+
 Status PendingFile::commit() {
-  if (overwrite_) {
+  if (overwrite_ && heldAt(target_) != Held::Other) {
     if (std::rename(temp_.c_str(), target_.c_str()) != 0) {
-      return Status::failure("cannot name the file " + target_ + ": " + std::strerror(errno));
+      return Status::failure("cannot name the file " + quotedName(target_) + ": " + std::strerror(errno));
     }
     guardFile(nullptr);
     committed_ = true;
     return Status();
   }
   // A link fails where the name is taken, so a file that appeared meanwhile is kept.
+  if (heldAt(target_) != Held::Nothing) {
+    return keepUnderAnotherName();
+  }
   if (link(temp_.c_str(), target_.c_str()) == 0) {
     guardFile(nullptr);
     std::remove(temp_.c_str());
@@ -176,21 +220,7 @@ Status PendingFile::commit() {
     return Status();
   }
   if (errno == EEXIST) {
-    // Kept under a name no reaper takes for a leftover.
-    for (int n = 2; n < 1000; ++n) {
-      const std::string kept = numberedName(target_, n);
-      if (link(temp_.c_str(), kept.c_str()) == 0) {
-        guardFile(nullptr);
-        std::remove(temp_.c_str());
-        committed_ = true;
-        return Status::failure(target_ + " appeared while rendering and is kept; the new file is " + kept);
-      }
-      if (errno != EEXIST) {
-        break;
-      }
-    }
-    return Status::failure(target_ + " appeared while rendering and is kept; the new file could not be named: " +
-                           std::strerror(errno));
+    return keepUnderAnotherName();
   }
   // Filesystems without links: check, then rename.
   std::error_code ec;
@@ -200,7 +230,60 @@ Status PendingFile::commit() {
     committed_ = true;
     return Status();
   }
-  return Status::failure("cannot name the file " + target_ + ": " + std::strerror(errno));
+  return Status::failure("cannot name the file " + quotedName(target_) + ": " + std::strerror(errno));
+}
+
+// The target's name is taken by what must not be replaced: the new file gets
+// the first free numbered or dated name, under a name no reaper takes for a
+// leftover; kept under its hidden name when none can be made.
+Status PendingFile::keepUnderAnotherName() {
+  const std::string taken = quotedName(target_) + (heldAt(target_) == Held::Other
+                                                       ? " is not a file (a folder, device or pipe) and is left alone"
+                                                       : " appeared while rendering and is kept");
+  int error = EEXIST;
+  for (int n = 2; n < 1000 + 100 && error == EEXIST; ++n) {
+    const std::string kept = n < 1000 ? numberedName(target_, n) : datedName(target_, n - 1000);
+    if (link(temp_.c_str(), kept.c_str()) == 0) {
+      guardFile(nullptr);
+      std::remove(temp_.c_str());
+      committed_ = true;
+      return Status::failure(taken + "; the new file is " + quotedName(kept));
+    }
+    error = errno;
+  }
+  // Never thrown away: the finished file stays where it was written.
+  guardFile(nullptr);
+  committed_ = true;
+  return Status::failure(taken + "; the new file could not be named (" + std::strerror(error) + ") and is left as " +
+                         quotedName(temp_));
+}
+
+Status checkTarget(const std::string& target, const std::string& shown, const std::string& role, bool overwrite) {
+  struct stat info {};
+  const bool exists = lstat(target.c_str(), &info) == 0;
+  struct stat followed {};
+  const bool leads = exists && stat(target.c_str(), &followed) == 0;
+  if (leads && S_ISDIR(followed.st_mode)) {
+    return Status::failure(shown + " is a folder; " + role + " must name a file");
+  }
+  if (leads && !S_ISREG(followed.st_mode)) {
+    return Status::failure(shown + " is " + fileKind(followed.st_mode) + ", which is never replaced; " + role +
+                           " must name a file");
+  }
+  // symlink_status: a dangling link is a name that is taken too.
+  if (exists && !overwrite) {
+    return Status::failure(shown + " exists; pass --overwrite to replace it");
+  }
+  const std::string folder = folderOf(target).empty() ? "." : folderOf(target);
+  struct stat place {};
+  if (stat(folder.c_str(), &place) != 0 || !S_ISDIR(place.st_mode)) {
+    return Status::failure(shown + " cannot be written: its folder " + quotedName(folder) + " does not exist");
+  }
+  if (access(folder.c_str(), W_OK | X_OK) != 0) {
+    return Status::failure(shown + " cannot be written: " + std::strerror(errno) + " (its folder " +
+                           quotedName(folder) + ")");
+  }
+  return Status();
 }
 
 bool sameFile(const std::string& a, const std::string& b) {

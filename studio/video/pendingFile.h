@@ -11,8 +11,11 @@
 // never touched, even one in another container sharing the folder.
 //
 // A file this program says it kept is never given a hidden name: when the
-// target appeared meanwhile, the new file is named "NAME (2).EXT" (or the
-// next free number) and the message says so.
+// target appeared meanwhile (or became something other than a file), the new
+// file is named "NAME (2).EXT", the next free number, else a name with the
+// time and process in it, and the message says so. Finished work is never
+// removed for want of a name: at worst it stays under its hidden name, which
+// the message gives.
 //
 // While a PendingFile exists its path is registered with the interrupt
 // handler, which removes it if a second signal ends the process.
@@ -49,6 +52,7 @@ class PendingFile {
 
  private:
   void create();
+  Status keepUnderAnotherName();
 
   std::string target_;
   std::string temp_;
@@ -56,6 +60,13 @@ class PendingFile {
   bool overwrite_;
   bool committed_ = false;
 };
+
+// Whether a new file may be written under target's name: its folder is
+// there, and what the name holds now, if anything, is a file (or a link) that
+// overwrite allows replacing. A folder, device, pipe or socket is refused
+// whatever overwrite says. `shown` is how messages name the target, `role`
+// what it is to the command ("OUTPUT").
+Status checkTarget(const std::string& target, const std::string& shown, const std::string& role, bool overwrite);
 
 // The two paths name one file: one inode, or the same path once resolved.
 bool sameFile(const std::string& a, const std::string& b);
