@@ -352,7 +352,9 @@ class Visualiser {
       return passes.status();
     }
     if (const Status built = picture_->build(passes.value(), say); !built) {
-      return Status::failure(built.why() + (source.form == ShaderForm::Pair ? "the shader pair in " + dir + " does not build"
+      // A driver's log ends its lines; a reason of ours is a line of its own too.
+      const std::string why = built.why().empty() || built.why().back() == '\n' ? built.why() : built.why() + "\n";
+      return Status::failure(why + (source.form == ShaderForm::Pair ? "the shader pair in " + dir + " does not build"
                                                                             : dir + " does not build"));
     }
     // The date the render started, the same for every frame.
@@ -809,19 +811,23 @@ int runRender(const RenderOptions& given) {
   if (!span || !checkFades(o, span.value(), still)) {
     return report(kExitUsage, span ? checkFades(o, span.value(), still).why() : span.why());
   }
-  const Result<double> gain = pictureGain(o);
+  // The pictures are built (shaders, channels, fonts) before the whole song
+  // is measured, so what is broken is said at once.
   Visualiser visualiser(o, clock, images.value());
-  const Status opened = gain ? visualiser.open(sound.value().file, std::move(settings.value())) : gain.status();
-  if (!opened) {
+  if (const Status opened = visualiser.open(sound.value().file, std::move(settings.value())); !opened) {
     return report(kExitFailure, opened.why());
+  }
+  if (const Status titled = placeTitle(o, sound.value(), fontPath, span.value().first, visualiser); !titled) {
+    return report(kExitUsage, titled.why());
+  }
+  const Result<double> gain = pictureGain(o);
+  if (!gain) {
+    return report(kExitFailure, gain.why());
   }
   visualiser.setGain(gain.value());
   visualiser.setBackdrop(backdrop.value());
   if (!still && visualiser.tapsSound()) {
     visualiser.tapSound(span.value().soundStart, span.value().soundEnd);
-  }
-  if (const Status titled = placeTitle(o, sound.value(), fontPath, span.value().first, visualiser); !titled) {
-    return report(kExitUsage, titled.why());
   }
   if (!preRoll(o, span.value(), visualiser)) {
     return report(kExitFailure,

@@ -274,10 +274,14 @@ Status checkTarget(const std::string& target, const std::string& shown, const st
   if (exists && !overwrite) {
     return Status::failure(shown + " exists; pass --overwrite to replace it");
   }
-  const std::string folder = folderOf(target).empty() ? "." : folderOf(target);
+  const std::filesystem::path parent = std::filesystem::path(target).parent_path();
+  const std::string folder = parent.empty() ? "." : parent.string();
   struct stat place {};
-  if (stat(folder.c_str(), &place) != 0 || !S_ISDIR(place.st_mode)) {
+  if (stat(folder.c_str(), &place) != 0) {
     return Status::failure(shown + " cannot be written: its folder " + quotedName(folder) + " does not exist");
+  }
+  if (!S_ISDIR(place.st_mode)) {
+    return Status::failure(shown + " cannot be written: " + quotedName(folder) + " is not a folder");
   }
   if (access(folder.c_str(), W_OK | X_OK) != 0) {
     return Status::failure(shown + " cannot be written: " + std::strerror(errno) + " (its folder " +
