@@ -1,12 +1,30 @@
 // main.cpp — vrax-studio: the tool for making pictures for music with VRAX
 // shader pairs. One command a run: `render`, `play` or `pictures`.
 #include <csignal>
+#include <cstdlib>
 
 #include "base/libraryLog.h"
 #include "cli.h"
 #include "render.h"
 
 int runPlay(const PlayOptions& options);
+
+namespace {
+
+// Published shaders are written against browsers' WebGL, which zero-fills
+// locals a shader never set and lets extra tokens follow #ifdef. Mesa does
+// both when asked through its driver options, read from the environment
+// when the context is made; a user's own setting stays. Mesa announces each
+// such option on stderr unless its debug output is silent.
+void browserLikeGlsl(bool verbose) {
+  setenv("glsl_zero_init", "true", 0);
+  setenv("allow_extra_pp_tokens", "true", 0);
+  if (!verbose) {
+    setenv("MESA_DEBUG", "silent", 0);
+  }
+}
+
+}  // namespace
 int runPictures(const std::string& describe);
 
 int main(int argc, char** argv) {
@@ -20,7 +38,9 @@ int main(int argc, char** argv) {
   if (line.command == Command::Pictures) {
     return runPictures(line.describe);
   }
-  routeLibraryLogs(line.command == Command::Render ? line.render.verbose : line.play.verbose);
+  const bool verbose = line.command == Command::Render ? line.render.verbose : line.play.verbose;
+  routeLibraryLogs(verbose);
+  browserLikeGlsl(verbose);
   if (line.command == Command::Render) {
     return runRender(line.render);
   }

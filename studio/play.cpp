@@ -487,6 +487,8 @@ class WindowTitle {
  public:
   WindowTitle(std::string text, std::string fontPath, TitlePlace place)
       : text_(std::move(text)), fontPath_(std::move(fontPath)), place_(place) {}
+  // Why the title cannot be drawn, or success.
+  Status status() const { return text_.empty() ? Status() : overlay_.status(); }
   void draw(int width, int height, float opacity) {
     if (text_.empty()) {
       return;
@@ -652,6 +654,11 @@ class Session {
     backdrop_ = std::make_unique<Backdrop>(backdrop.value());
     picture_->setTransparent(!backdrop.value().background.empty());
     title_ = std::make_unique<WindowTitle>(titleText, fontPath_, o_.titleAt);
+    for (const Status& overlay : {backdrop_->status(), title_->status()}) {
+      if (!overlay) {
+        return report(kExitFailure, overlay.why());
+      }
+    }
     gallery_ = std::make_unique<GalleryCursor>(o_.shaders.empty() ? galleryPictures() : std::vector<GalleryEntry>{},
                                                o_.picture.empty() ? "ring" : o_.picture);
     Result<std::unique_ptr<OnScreen>> first = openFirstPicture(o_, *picture_);

@@ -423,15 +423,17 @@ class Visualiser {
   // What the analysis sees of the song, in dB (levelling and --gain).
   void setGain(double db) { analysis_.setGain(db); }
   // The background under every frame and the logo over it.
-  void setBackdrop(const BackdropImages& images) {
+  Status setBackdrop(const BackdropImages& images) {
     backdrop_ = std::make_unique<Backdrop>(images);
     picture_->setTransparent(o_.transparent || !images.background.empty());
+    return backdrop_->status();
   }
   // The title over every frame from `first` on.
-  void setTitle(const TitleLayout& title, int64_t first) {
+  Status setTitle(const TitleLayout& title, int64_t first) {
     title_ = std::make_unique<Overlay>();
     title_->set(title.image, title.x, title.y);
     titleFrom_ = first;
+    return title_->status();
   }
 
  private:
@@ -721,8 +723,7 @@ Status placeTitle(const RenderOptions& o, const Sound& sound, const std::string&
   if (!title) {
     return title.status();
   }
-  visualiser.setTitle(title.value(), first);
-  return Status();
+  return visualiser.setTitle(title.value(), first);
 }
 
 // What the pictures see of the song: its measured loudness brought to the
@@ -825,7 +826,9 @@ int runRender(const RenderOptions& given) {
     return report(kExitFailure, gain.why());
   }
   visualiser.setGain(gain.value());
-  visualiser.setBackdrop(backdrop.value());
+  if (const Status drawn = visualiser.setBackdrop(backdrop.value()); !drawn) {
+    return report(kExitFailure, drawn.why());
+  }
   if (!still && visualiser.tapsSound()) {
     visualiser.tapSound(span.value().soundStart, span.value().soundEnd);
   }

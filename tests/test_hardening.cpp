@@ -272,6 +272,48 @@ TEST_F(Hardening, MessagesEscapeWhatCameFromNames) {
   EXPECT_TRUE(fs::exists(dir / "two\nlines.png"));
 }
 
+// Forms of published shaders that browsers draw: each renders, with the
+// colour its code computes by hand (0.5 → 128, 0.25 → 64, 0.75 → 191).
+TEST_F(Hardening, PublishedFormsBrowsersDrawRenderHere) {
+  const struct {
+    const char* name;
+    const char* code;
+    int r, g;
+  } cases[] = {
+      {"locals a browser zero-fills",
+       "void mainImage(out vec4 fragColor, in vec2 fragCoord) {\n  float t; vec3 a;\n"
+       "  for (int i = 0; i < 4; i++) { t += 0.125; a += vec3(0.0625); }\n  fragColor = vec4(t, a.g, 0.0, 1.0);\n}\n",
+       128, 64},
+      {"sample as a name",
+       "void mainImage(out vec4 fragColor, in vec2 fragCoord) {\n  float sample = 0.5;\n"
+       "  fragColor = vec4(sample, 0.25, 0.0, 1.0);\n}\n",
+       128, 64},
+      {"tokens after #ifdef",
+       "#define A 1\n#ifdef A extra words\nconst float k = 0.25;\n#endif\n"
+       "void mainImage(out vec4 fragColor, in vec2 fragCoord) { fragColor = vec4(0.5, k, 0.0, 1.0); }\n",
+       128, 64},
+      {"main() defined as mainImage, gl_FragCoord as its argument",
+       "#define main() mainImage(out vec4 fragColor, in vec2 fragCoord)\n#define gl_FragCoord fragCoord\n"
+       "void main() { fragColor = vec4(0.5, gl_FragCoord.x > -1.0 ? 0.25 : 1.0, 0.0, 1.0); }\n",
+       128, 64},
+      {"a mainImage macro holding the body", "#define mainImage(O, u) O = vec4(0.25, 0.75, u.x * 0.0, 1.0)\n", 64, 191},
+      {"a volume channel (generated noise)",
+       "uniform sampler3D iChannel0;\nvoid mainImage(out vec4 fragColor, in vec2 fragCoord) {\n"
+       "  vec4 n = texture(iChannel0, vec3(0.5));\n  fragColor = vec4(0.5, n.a >= 0.0 ? 0.25 : 1.0, 0.0, 1.0);\n}\n",
+       128, 64},
+  };
+  for (const auto& c : cases) {
+    vt::writeText(dir / "form.glsl", c.code);
+    const vt::StudioRun run = render({"song.wav", "form.png", "--shaders", "form.glsl", "--overwrite"});
+    ASSERT_EQ(run.status, 0) << c.name << "\n" << run.err;
+    EXPECT_EQ(run.err.find("ATTENTION"), std::string::npos) << c.name << ": Mesa's own line\n" << run.err;
+    const std::string rgb = vt::frameRgb(dir / "form.png");
+    ASSERT_EQ(rgb.size(), 64u * 48 * 3) << c.name;
+    EXPECT_NEAR(static_cast<unsigned char>(rgb[0]), c.r, 1) << c.name;
+    EXPECT_NEAR(static_cast<unsigned char>(rgb[1]), c.g, 1) << c.name;
+  }
+}
+
 // With every numbered name taken and the target taken meanwhile, the
 // finished file is kept under a dated name, never deleted.
 TEST(PendingFileNames, FinishedWorkOutlastsEveryNumberedName) {

@@ -217,11 +217,24 @@ std::vector<int16_t> render() {
 int main(int argc, char** argv) {
   bool force = false;
   std::string path = "example.wav";
+  bool named = false;
   for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::printf("usage: makeExample [--force] [FILE]\n"
+                  "Writes the 30 s example song to FILE (default example.wav); an existing file is kept\n"
+                  "unless --force.\n");
+      return 0;
+    }
     if (std::strcmp(argv[i], "--force") == 0) {
       force = true;
+    } else if (argv[i][0] == '-' || named) {
+      // An option it does not know is never taken for a file name.
+      std::fprintf(stderr, "makeExample: %s: %s; usage: makeExample [--force] [FILE]\n", argv[i],
+                   named ? "one FILE only" : "no such option");
+      return 2;
     } else {
       path = argv[i];
+      named = true;
     }
   }
   struct stat existing {};

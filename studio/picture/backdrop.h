@@ -32,6 +32,8 @@ class Backdrop {
   // Either image may be empty.
   explicit Backdrop(const BackdropImages& images);
   bool empty() const { return backgroundImage_.empty() && logoImage_.empty(); }
+  // Why what was given cannot be drawn, or success.
+  Status status() const { return empty() ? Status() : background_.status(); }
   // Under and over what is drawn in the bound framebuffer, width × height.
   void draw(int width, int height);
 

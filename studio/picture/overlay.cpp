@@ -33,9 +33,13 @@ void main() {
 
 Overlay::Overlay() {
   // Our own shaders: they build wherever GL 4.5 does; if a driver refused
-  // them the overlay would draw nothing, and ok() says so.
+  // them the overlay would draw nothing, and status() says why.
   const Result<GLuint> program = buildProgram(ShaderFile{"overlay (vertex stage)", kVertex}, ShaderFile{"overlay", kFragment});
   program_ = program ? program.value() : 0;
+  if (!program) {
+    built_ = Status::failure("the driver refused the shaders that draw titles and images over the picture: " +
+                             program.why());
+  }
   rectAt_ = glGetUniformLocation(program_, "rect");
   opacityAt_ = glGetUniformLocation(program_, "opacity");
   GL_CALL(glGenVertexArrays(1, &vao_));

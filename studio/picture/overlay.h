@@ -9,6 +9,8 @@
 // Threading: only on the thread whose GL context is current.
 #pragma once
 
+#include "base/status.h"
+
 #include "glCall.h"
 #include "picture/image.h"
 
@@ -27,12 +29,15 @@ class Overlay {
   bool empty() const { return width_ == 0; }
   // Whether its program was built.
   bool ok() const { return program_ != 0; }
+  // Why it would draw nothing (its shaders did not build), or success.
+  const Status& status() const { return built_; }
   // Blends it over the bound framebuffer (width × height) at this opacity,
   // or under it: seen where what was drawn is not opaque, the result opaque
   // where the image is.
   void draw(int width, int height, float opacity, Blend blend = Blend::Over);
 
  private:
+  Status built_;
   GLuint program_ = 0;
   GLuint vao_ = 0;
   GLuint texture_ = 0;

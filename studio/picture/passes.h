@@ -52,6 +52,9 @@ struct PassSource {
   int buffer = -1;   // 0-3: draws Buffer A-D; -1: draws the picture shown
   ShaderFile vertex;
   ShaderFile fragment;
+  // Shadertoy's form: the fragment stage wrapped in other orders, tried in
+  // turn when `fragment` does not build (published shaders need each).
+  std::vector<ShaderFile> otherForms;
   std::string commonPath;  // a driver line from source string 1 is this file's
   bool shadertoy = false;
   std::array<Channel, 4> channels;

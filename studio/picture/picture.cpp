@@ -324,6 +324,10 @@ Status Picture::build(const PictureSource& source, const Notes& notes) {
     const Result<GLuint> program = buildProgram(given.vertex, given.fragment, given.commonPath);
     pass.program = program ? program.value() : 0;
     pass.channels = given.channels;
+    for (size_t other = 0; pass.program == 0 && other < given.otherForms.size(); ++other) {
+      const Result<GLuint> again = buildProgram(given.vertex, given.otherForms[other], given.commonPath);
+      pass.program = again ? again.value() : 0;
+    }
     if (pass.program == 0 && given.shadertoy) {
       pass.program = buildWithCubeChannel(given, pass.channels, notes);
     }

@@ -2,7 +2,9 @@
 #include "picture/settings.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <limits>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -17,13 +19,12 @@ bool parseColour(const std::string& text, std::array<float, 3>& out) {
   if (text.size() != 7 || text[0] != '#') {
     return false;
   }
+  // Hex digits only: strtol alone would take "#-1-1-1" and "#+f+f+f".
+  if (!std::all_of(text.begin() + 1, text.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); })) {
+    return false;
+  }
   for (int c = 0; c < 3; ++c) {
-    char* end = nullptr;
-    const std::string pair = text.substr(static_cast<size_t>(1 + 2 * c), 2);
-    const long v = std::strtol(pair.c_str(), &end, 16);
-    if (end != pair.c_str() + 2) {
-      return false;
-    }
+    const long v = std::strtol(text.substr(static_cast<size_t>(1 + 2 * c), 2).c_str(), nullptr, 16);
     out[static_cast<size_t>(c)] = static_cast<float>(v) / 255.0f;
   }
   return true;
@@ -32,7 +33,9 @@ bool parseColour(const std::string& text, std::array<float, 3>& out) {
 bool parseNumber(const std::string& text, float& out) {
   char* end = nullptr;
   const double v = std::strtod(text.c_str(), &end);
-  if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(v)) {
+  // What a float in the shader cannot hold would be infinite there.
+  if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(v) ||
+      std::fabs(v) > static_cast<double>(std::numeric_limits<float>::max())) {
     return false;
   }
   out = static_cast<float>(v);
@@ -47,7 +50,7 @@ Status setValue(Setting& s, const std::string& text) {
   }
   float v = 0;
   if (!parseNumber(text, v)) {
-    return Status::failure(s.name + " is a number (got \"" + text + "\")");
+    return Status::failure(s.name + " is a number a float can hold, up to about ±3.4e38 (got \"" + text + "\")");
   }
   if (s.ranged && (v < s.low || v > s.high)) {
     char range[64];
@@ -92,7 +95,8 @@ Result<Setting> parseLine(const std::string& line) {
 Result<std::vector<Setting>> readSettings(const std::string& folder) {
   const std::string path = folder + "/settings.txt";
   std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) {
+  // A link that leads nowhere is refused by the read, not taken for no file.
+  if (!std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
     return std::vector<Setting>{};
   }
   const Result<std::string> text = readSmallFile(path, 1 << 20, "1 MB, too large for a list of settings");

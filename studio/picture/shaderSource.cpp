@@ -22,6 +22,9 @@ void main() {
 const char* const kShadertoyUniforms = R"(#version 300 es
 precision highp float;
 precision highp int;
+precision highp sampler3D;
+// A reserved word in later GLSL that WebGL 2 lets shaders use as a name.
+#define sample vraxSample
 uniform vec3 iResolution;
 uniform float iTime;
 uniform float iTimeDelta;
@@ -43,14 +46,15 @@ out vec4 vraxFragColor;
 
 // The main the form adds after the user's file; the picture shown is
 // opaque, as on the site, and a buffer keeps all four channels, which
-// shaders use as memory.
-std::string shadertoyMain(bool buffer) {
-  return std::string(R"(
-#undef mainImage
+// shaders use as memory. `undefine`: a macro named mainImage (common code's
+// shorthand for its signature) is put aside first; a macro holding a whole
+// golfed body must stay for the call to expand into it.
+std::string shadertoyMain(bool buffer, bool undefine) {
+  return std::string(undefine ? "\n#undef mainImage" : "") + R"(
 void main() {
     vec4 colour = vec4(0.0, 0.0, 0.0, 1.0);
     mainImage(colour, gl_FragCoord.xy);
-    vraxFragColor = )") + (buffer ? "colour" : "vec4(colour.rgb, 1.0)") + ";\n}\n";
+    vraxFragColor = )" + (buffer ? "colour" : "vec4(colour.rgb, 1.0)") + ";\n}\n";
 }
 
 bool isPairFolder(const std::string& dir) {
@@ -309,11 +313,17 @@ Result<WrappedShadertoy> wrapShadertoy(const std::string& given, const WrapOptio
   // driver's lines say which file they are in. What follows the file is
   // numbered from kWrapperLine, so an error there is not taken for one of
   // the user's lines (Mesa does not print the source string number).
-  if (!options.common.empty()) {
-    out.text += "#line 1 1\n" + common + "\n";
-  }
-  out.text += "#line 1 0\n" + user + "\n#line " + std::to_string(kWrapperLine) + " 0\n" +
-              shadertoyMain(options.buffer);
+  const std::string head = out.text;
+  const std::string body = (options.common.empty() ? "" : "#line 1 1\n" + common + "\n") + "#line 1 0\n" + user + "\n";
+  const std::string wrapperLine = "#line " + std::to_string(kWrapperLine) + " 0\n";
+  out.text = head + body + wrapperLine + shadertoyMain(options.buffer, true);
+  // Published shaders need one of two other orders: main after the code
+  // without putting a mainImage macro aside, or main before the code (for
+  // code that redefines main() or gl_FragCoord, which would rewrite a main
+  // after it).
+  out.otherOrders.push_back(head + body + wrapperLine + shadertoyMain(options.buffer, false));
+  out.otherOrders.push_back(head + wrapperLine + "void mainImage(out vec4 fragColor, in vec2 fragCoord);\n" +
+                            shadertoyMain(options.buffer, false) + body);
   return out;
 }
 
@@ -409,6 +419,9 @@ Result<PictureSource> readPictureSource(const ShaderSource& source, const std::v
     }
     pass.vertex = ShaderFile{given.where + " (vertex stage)", kShadertoyVertex};
     pass.fragment = ShaderFile{given.where, wrapped.value().text};
+    for (const std::string& other : wrapped.value().otherOrders) {
+      pass.otherForms.push_back(ShaderFile{given.where, other});
+    }
     matchDeclaredTypes(wrapped.value().declared, pass, out.notes);
     out.passes.push_back(pass);
   }

@@ -59,6 +59,7 @@ struct WrapOptions {
 struct WrappedShadertoy {
   std::string text;
   std::array<std::string, 4> declared;  // the channels the code declares itself, by type
+  std::vector<std::string> otherOrders;  // the same stage wrapped in other orders, to try in turn when text fails
 };
 
 // The wrapped fragment stage for Shadertoy's form: its uniforms, Common's

@@ -1,4 +1,5 @@
 // frameClock.cpp — see frameClock.h.
+#include <cstdint>
 #include "video/frameClock.h"
 
 #include <algorithm>
@@ -81,6 +82,33 @@ Rational limitTerms(Rational r, int64_t limit) {
   return Rational{h1, k1};
 }
 
+namespace {
+
+// "W", "W.F", ".F" or "W." as a rational; digits past the ninth of the
+// fraction are dropped (a nanosecond is finer than any frame or sample).
+bool parseDecimal(const std::string& text, Rational& out) {
+  const size_t dot = text.find('.');
+  const std::string whole = text.substr(0, dot);
+  std::string fraction = dot == std::string::npos ? "" : text.substr(dot + 1);
+  if (fraction.size() > 9 && fraction.find_first_not_of("0123456789") == std::string::npos) {
+    fraction.resize(9);
+  }
+  int64_t w = 0;
+  int64_t f = 0;
+  if ((whole.empty() && fraction.empty()) || (!whole.empty() && !parseWhole(whole, w, 9)) ||
+      (!fraction.empty() && !parseWhole(fraction, f, 9))) {
+    return false;
+  }
+  int64_t scale = 1;
+  for (size_t i = 0; i < fraction.size(); ++i) {
+    scale *= 10;
+  }
+  out = Rational{w * scale + f, scale};
+  return true;
+}
+
+}  // namespace
+
 bool parseRational(const std::string& text, Rational& out) {
   const size_t slash = text.find('/');
   if (slash != std::string::npos) {
@@ -91,21 +119,31 @@ bool parseRational(const std::string& text, Rational& out) {
     out = r;
     return true;
   }
-  const size_t dot = text.find('.');
-  const std::string whole = text.substr(0, dot);
-  const std::string fraction = dot == std::string::npos ? "" : text.substr(dot + 1);
-  int64_t w = 0;
-  int64_t f = 0;
-  if ((whole.empty() && fraction.empty()) || (!whole.empty() && !parseWhole(whole, w, 9)) ||
-      (dot != std::string::npos && !fraction.empty() && !parseWhole(fraction, f, 9)) ||
-      (dot != std::string::npos && fraction.empty() && whole.empty())) {
+  // A decimal with a power of ten ("1e2", "2.5E-1"), as a calculator writes it.
+  const size_t e = text.find_first_of("eE");
+  Rational r;
+  if (!parseDecimal(text.substr(0, e), r)) {
     return false;
   }
-  int64_t scale = 1;
-  for (size_t i = 0; i < fraction.size(); ++i) {
-    scale *= 10;
+  if (e != std::string::npos) {
+    std::string power = text.substr(e + 1);
+    const bool down = !power.empty() && power[0] == '-';
+    if (!power.empty() && (power[0] == '-' || power[0] == '+')) {
+      power.erase(0, 1);
+    }
+    int64_t p = 0;
+    if (!parseWhole(power, p, 2)) {
+      return false;
+    }
+    for (; p > 0; --p) {
+      int64_t& term = down ? r.den : r.num;
+      if (term > INT64_MAX / 10 / 4) {
+        return false;
+      }
+      term *= 10;
+    }
   }
-  out = Rational{w * scale + f, scale};
+  out = r;
   return true;
 }
 

@@ -17,8 +17,8 @@ struct Rational {
   double value() const { return static_cast<double>(num) / static_cast<double>(den); }
 };
 
-// Reads "60", "62.5", "0.25" or "30000/1001" (no sign, no exponent, at most
-// nine decimals). False for anything else.
+// Reads "60", "62.5", "0.25", "1e2", "2.5e-1" or "30000/1001" (no sign;
+// decimals past the ninth dropped). False for anything else.
 bool parseRational(const std::string& text, Rational& out);
 
 // r in lowest terms, or, where a term exceeds limit, the nearest fraction
