@@ -371,7 +371,7 @@ class OnScreen {
       }
     }
     if (!shown->watcher_.watching()) {
-      std::cerr << "vrax-studio: cannot watch " << source.folder << " for saves (" << shown->watcher_.why()
+      std::cerr << "vrax-studio: cannot watch " << source.folder << " for saves (" << shown->watcher_.watching().why()
                 << "); reload is off, the shaders are read once" << std::endl;
     }
     return shown;

@@ -206,7 +206,10 @@ class EncoderThread {
       spare_.push(std::vector<uint8_t>(bytes));
     }
     thread_ = std::thread([this] {
-      status_ = run();
+      // This thread's own FFmpeg line explains its failure, said here.
+      clearLibraryDetail();
+      const Status ran = run();
+      status_ = ran ? ran : Status::failure(withLibraryDetail(ran.why()));
       filled_.close();
       spare_.close();
       sound_.pieces().close();
@@ -647,7 +650,7 @@ int writeVideo(const RenderOptions& o, const Sound& sound, const FrameClock& clo
   const Status encoded = encoding.finish();
   progress.end();
   if (!encoded) {
-    return report(kExitFailure, withLibraryDetail(encoded.why()));
+    return report(kExitFailure, encoded.why());
   }
   if (!drawn) {
     return report(kExitFailure, drawn.why() + "; nothing written");

@@ -3,6 +3,7 @@
 // keeps the last good picture, pause holds the picture still, seeking moves
 // the playing position, and bad input gets its status.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -234,6 +235,49 @@ TEST(Play, AShadertoyFileReloadsOnSave) {
   }
   EXPECT_NE(process.err().find("toy.glsl:2:"), std::string::npos) << process.err();
   EXPECT_EQ(centre(), kGreen);
+  vt::wmctl({"close", kSong});
+  EXPECT_EQ(process.wait(20), 0);
+}
+
+// The watched file replaced by a pipe, removed, or replaced by a folder:
+// each says one line naming what is there, the window keeps answering and
+// keeps the last good picture.
+TEST(Play, AReloadNeverBlocksAndSaysWhatTookTheFilesPlace) {
+  vt::TempDir dir;
+  ASSERT_TRUE(vt::writeTone(dir / kSong, 44100 * 20, 2, 44100));
+  vt::writeText(dir / "toy.glsl", "void mainImage(out vec4 fragColor, in vec2 fragCoord) { fragColor = vec4(1, 0, 0, 1); }\n");
+  vt::Process process({vt::studioBinary(), "play", kSong, "--size", "160x120", "--shaders", "toy.glsl"}, dir.path(),
+                      {{"ALSOFT_DRIVERS", "null"}});
+  ASSERT_EQ(vt::wmctl({"wait", kSong, "30"}, nullptr, 40), 0) << process.err();
+  auto centre = [&]() {
+    if (vt::wmctl({"snap", kSong, dir / "snap.ppm"}, nullptr, 10) != 0) {
+      return Pixel{};
+    }
+    const std::string ppm = vt::readText(dir / "snap.ppm");
+    const size_t at = ppm.size() - 3 * (160 * 60 + 80);
+    return Pixel{static_cast<unsigned char>(ppm[at]), static_cast<unsigned char>(ppm[at + 1]),
+                 static_cast<unsigned char>(ppm[at + 2])};
+  };
+  auto saysSoon = [&](const std::string& words) {
+    for (int i = 0; i < 500 && process.err().find(words) == std::string::npos; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return process.err().find(words) != std::string::npos;
+  };
+  for (int i = 0; i < 300 && !(centre() == kRed); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_EQ(centre(), kRed) << process.err();
+  std::filesystem::remove(dir / "toy.glsl");
+  EXPECT_TRUE(saysSoon("No such file or directory")) << process.err();
+  EXPECT_EQ(centre(), kRed);
+  ASSERT_EQ(mkfifo((dir / "toy.glsl").c_str(), 0644), 0);
+  EXPECT_TRUE(saysSoon("pipe (FIFO)")) << process.err();
+  EXPECT_EQ(centre(), kRed) << "the window stopped answering";
+  std::filesystem::remove(dir / "toy.glsl");
+  std::filesystem::create_directory(dir / "toy.glsl");
+  EXPECT_TRUE(saysSoon("is a directory")) << process.err();
+  EXPECT_EQ(centre(), kRed);
   vt::wmctl({"close", kSong});
   EXPECT_EQ(process.wait(20), 0);
 }

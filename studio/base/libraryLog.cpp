@@ -12,13 +12,14 @@ extern "C" {
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 
 namespace {
 
 std::atomic<bool> verbose{false};
-std::mutex latestLock;
-std::string latest;  // guarded by latestLock
+// Each thread's own: FFmpeg calls the log on the thread that fails, so an
+// operation's failure is never explained by another thread's warning
+// (the GL thread decoding an image while the encoder thread writes).
+thread_local std::string latest;
 
 void onLog(void* object, int level, const char* format, va_list args) {
   if (verbose.load()) {
@@ -42,7 +43,6 @@ void onLog(void* object, int level, const char* format, va_list args) {
     text.pop_back();
   }
   if (!text.empty()) {
-    std::lock_guard<std::mutex> hold(latestLock);
     latest = text;
   }
 }
@@ -58,7 +58,6 @@ void routeLibraryLogs(bool beVerbose) {
 }
 
 std::string withLibraryDetail(const std::string& message) {
-  std::lock_guard<std::mutex> hold(latestLock);
   if (latest.empty()) {
     return message;
   }
@@ -68,12 +67,10 @@ std::string withLibraryDetail(const std::string& message) {
 }
 
 void clearLibraryDetail() {
-  std::lock_guard<std::mutex> hold(latestLock);
   latest.clear();
 }
 
 std::string takeLibraryDetail() {
-  std::lock_guard<std::mutex> hold(latestLock);
   std::string out;
   out.swap(latest);
   return out;

@@ -6,8 +6,11 @@
 // while they start up QuietStderr points stderr at /dev/null. --verbose
 // shows all of it as the libraries wrote it.
 //
-// Threading: FFmpeg may log from any thread; the kept line is guarded.
-// QuietStderr only on the main thread before other threads start.
+// Threading: FFmpeg may log from any thread; each thread keeps its own latest
+// line, so withLibraryDetail explains a failure with what FFmpeg said on the
+// thread that failed. QuietStderr swaps the process's stderr: only on the
+// main thread, and only while no other thread of ours or a library's may
+// write there (at start-up, before audio or GL threads run).
 #pragma once
 
 #include <string>

@@ -46,7 +46,7 @@ bool hasExtension(const std::string& path, const std::string& extension) {
 std::string fileKind(unsigned mode) {
   switch (mode & S_IFMT) {
     case S_IFDIR:
-      return "a folder";
+      return "a directory";
     case S_IFIFO:
       return "a pipe (FIFO)";
     case S_IFCHR:

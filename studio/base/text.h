@@ -21,7 +21,7 @@ bool hasExtension(const std::string& path, const std::string& extension);
 // TOO_LARGE").
 Result<std::string> readSmallFile(const std::string& path, std::uintmax_t maxBytes, const std::string& tooLarge);
 
-// What a file of this st_mode is, for a message: "a folder", "a pipe (FIFO)", ...
+// What a file of this st_mode is, for a message: "a directory", "a pipe (FIFO)", ...
 std::string fileKind(unsigned mode);
 
 // Text fit for one line of a terminal: control bytes and bytes that are not

@@ -2,6 +2,7 @@
 #include "picture/watcher.h"
 
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,13 +13,14 @@ ShaderWatcher::ShaderWatcher(const std::string& dir, std::vector<std::string> na
     : dir_(dir), names_(std::move(names)) {
   fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (fd_ < 0) {
-    why_ = std::strerror(errno);
+    watching_ = Status::failure(std::strerror(errno));
     return;
   }
-  watch_ = inotify_add_watch(fd_, dir.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO | IN_CREATE | IN_ATTRIB);
+  watch_ = inotify_add_watch(fd_, dir.c_str(),
+                             IN_CLOSE_WRITE | IN_MOVED_TO | IN_CREATE | IN_ATTRIB | IN_DELETE | IN_MOVED_FROM);
   if (watch_ < 0) {
     // Most often the per-user limit of watches (fs.inotify.max_user_watches).
-    why_ = std::strerror(errno);
+    watching_ = Status::failure(std::strerror(errno));
   }
 }
 
@@ -50,8 +52,13 @@ bool ShaderWatcher::poll(std::string& which) {
       if (std::find(names_.begin(), names_.end(), name) == names_.end()) {
         continue;
       }
-      // A file created empty is not saved yet; its close or rename will follow.
-      if (event->mask & (IN_CLOSE_WRITE | IN_MOVED_TO | IN_ATTRIB)) {
+      // A file created empty is not saved yet; its close or rename will
+      // follow. A file gone, or a folder, pipe or device in its place, has
+      // no such close: the reload says what is there now.
+      struct stat now {};
+      const bool notAFile = (event->mask & IN_CREATE) != 0 &&
+                            (lstat((dir_ + "/" + name).c_str(), &now) != 0 || !S_ISREG(now.st_mode));
+      if ((event->mask & (IN_CLOSE_WRITE | IN_MOVED_TO | IN_ATTRIB | IN_DELETE | IN_MOVED_FROM)) || notAFile) {
         saved = true;
         which = dir_ + "/" + name;
       }

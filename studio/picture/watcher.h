@@ -8,6 +8,8 @@
 // Threading: one thread (the play loop's).
 #pragma once
 
+#include "base/status.h"
+
 #include <string>
 #include <vector>
 
@@ -19,9 +21,8 @@ class ShaderWatcher {
   ShaderWatcher(const ShaderWatcher&) = delete;
   ShaderWatcher& operator=(const ShaderWatcher&) = delete;
 
-  bool watching() const { return fd_ >= 0 && watch_ >= 0; }
-  // Why not watching ("" while watching).
-  const std::string& why() const { return why_; }
+  // Success while watching; else why not.
+  const Status& watching() const { return watching_; }
   // True when one of the files was saved since the last call; `which`
   // names the last one saved.
   bool poll(std::string& which);
@@ -31,5 +32,5 @@ class ShaderWatcher {
   std::vector<std::string> names_;
   int fd_ = -1;
   int watch_ = -1;
-  std::string why_;
+  Status watching_;
 };

@@ -50,16 +50,20 @@ Capture::~Capture() {
 
 Status Capture::open(const std::string& name) {
   name_ = name;
-  if (!start()) {
+  if (!start(true)) {
     return Status::failure("cannot open the capture device \"" + name_ + "\"");
   }
   return Status();
 }
 
-bool Capture::start() {
+bool Capture::start(bool first) {
   lastTry_ = std::chrono::steady_clock::now();
-  {
-    const QuietStderr quiet;  // ALSA and PulseAudio's own complaints
+  if (first) {
+    const QuietStderr quiet;  // ALSA and PulseAudio's own complaints, before other threads run
+    device_ = alcCaptureOpenDevice(name_.c_str(), kRate, AL_FORMAT_STEREO16, kBufferFrames);
+  } else {
+    // Later tries run beside Mesa's and OpenAL's threads: the process's
+    // stderr is not ours to swap then, so what ALSA says is let through.
     device_ = alcCaptureOpenDevice(name_.c_str(), kRate, AL_FORMAT_STEREO16, kBufferFrames);
   }
   if (device_ == nullptr) {
@@ -119,7 +123,7 @@ void Capture::keepAlive(const Notes& notes) {
   if (std::chrono::steady_clock::now() - lastTry_ < std::chrono::seconds(1)) {
     return;
   }
-  if (start() && notes) {
+  if (start(false) && notes) {
     notes("the capture device \"" + name_ + "\" is back");
   }
 }

@@ -49,7 +49,8 @@ class Capture : public SoundSource {
   static constexpr int kRate = 44100;
 
  private:
-  bool start();
+  // first: the opening try, made before other threads run, with stderr quiet.
+  bool start(bool first);
   void stop();
 
   ALCdevice* device_ = nullptr;

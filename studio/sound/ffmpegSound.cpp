@@ -237,6 +237,9 @@ bool FfmpegSound::decodeMore() {
       break;
     }
     ret = av_read_frame(p.input.get(), p.packet.get());
+    if (ret < 0 && ret != AVERROR_EOF && failure_.empty()) {
+      failure_ = ffmpegReason(ret);
+    }
     if (ret < 0) {
       avcodec_send_packet(p.codec.get(), nullptr);  // drain what the decoder holds
       p.flushed = true;

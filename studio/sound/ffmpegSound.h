@@ -42,8 +42,12 @@ class FfmpegSound {
   // The length the container states, in frames; -1 where it states none
   // that can be trusted.
   int64_t statedFrames() const { return limit_; }
-  // Up to `frames` interleaved frames; 0 at the end.
+  // Up to `frames` interleaved frames; 0 at the end, or where reading
+  // failed (then failure() says why).
   int64_t read(float* into, int64_t frames);
+  // Why reading stopped before the end ("" when it did not): a read error
+  // of the file, not the end of its data.
+  const std::string& failure() const { return failure_; }
   // title, artist and album where the file has them.
   std::map<std::string, std::string> tags() const;
 
@@ -66,4 +70,5 @@ class FfmpegSound {
   int64_t seekTarget_ = -1;  // after a seek, until the target is reached
   bool ended_ = false;
   bool recognised_ = false;
+  std::string failure_;
 };

@@ -54,6 +54,11 @@ Result<double> measureLoudness(const std::string& path) {
       return Status::failure("cannot measure the loudness of " + path);
     }
   }
+  // An error part way is not the end: what was read is not the song's loudness.
+  if (const Status read = file.readStatus(); !read) {
+    return Status::failure("cannot read " + path + " to its end to measure its loudness (" + read.why() +
+                           "); --level off renders it without");
+  }
   return integrated(state.get());
 }
 
@@ -62,7 +67,10 @@ double measureLoudness(const std::vector<int16_t>& frames, int channels, int rat
   if (!state || channels <= 0) {
     return -HUGE_VAL;
   }
-  ebur128_add_frames_short(state.get(), frames.data(), frames.size() / static_cast<size_t>(channels));
+  if (ebur128_add_frames_short(state.get(), frames.data(), frames.size() / static_cast<size_t>(channels)) !=
+      EBUR128_SUCCESS) {
+    return -HUGE_VAL;
+  }
   return integrated(state.get());
 }
 

@@ -115,6 +115,16 @@ int64_t SoundFile::readRaw(float* into, int64_t frames) {
   return got;
 }
 
+Status SoundFile::readStatus() const {
+  if (ffmpeg_ && !ffmpeg_->failure().empty()) {
+    return Status::failure(ffmpeg_->failure());
+  }
+  if (!ffmpeg_ && file_ != nullptr && sf_error(file_) != SF_ERR_NO_ERROR) {
+    return Status::failure(sf_strerror(file_));
+  }
+  return Status();
+}
+
 int64_t SoundFile::readFloats(float* into, int64_t frames) {
   const int64_t got = readRaw(into, frames);
   sanitise(into, got * info_.channels);

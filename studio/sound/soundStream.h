@@ -51,8 +51,11 @@ class SoundFile {
   // Moves to frame; reads and drops frames where the format cannot seek.
   bool seek(int64_t frame);
   // Interleaved floats, -1 .. 1 at full scale, NaN as 0 and anything beyond
-  // ±kMaxSampleValue clamped; returns the frames read, 0 at the end.
+  // ±kMaxSampleValue clamped; returns the frames read, 0 at the end or
+  // where reading failed: readStatus() tells the two apart.
   int64_t readFloats(float* into, int64_t frames);
+  // Success while the reads so far met no read error; else why one failed.
+  Status readStatus() const;
   // Interleaved 16-bit values as the live program decodes them (floats
   // scaled to the 16-bit range); scratch is reused. Frames read, 0 at the end.
   int64_t readShorts(int16_t* into, int64_t frames, std::vector<float>& scratch);

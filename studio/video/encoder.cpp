@@ -229,7 +229,9 @@ Status Encoder::openConverter(AVPixelFormat pixels) {
   }
   // Full-range RGB in, BT.709 limited range out, as the stream is tagged.
   const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
-  sws_setColorspaceDetails(sws_.get(), bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
+  if (sws_setColorspaceDetails(sws_.get(), bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16) < 0) {
+    return Status::failure("cannot convert pictures to BT.709 YUV");
+  }
   return Status();
 }
 
@@ -383,7 +385,9 @@ Status Encoder::openSoundQueue(int outChannels, int outRate) {
   }
   sound_->format = audio_->sample_fmt;
   sound_->nb_samples = frameSize_;
-  av_channel_layout_copy(&sound_->ch_layout, &audio_->ch_layout);
+  if ((ret = av_channel_layout_copy(&sound_->ch_layout, &audio_->ch_layout)) < 0) {
+    return Status::failure("cannot hold sound: " + ffmpegReason(ret));
+  }
   sound_->sample_rate = outRate;
   if ((ret = av_frame_get_buffer(sound_.get(), 0)) < 0) {
     return Status::failure("cannot hold sound: " + ffmpegReason(ret));
