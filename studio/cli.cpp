@@ -41,6 +41,15 @@ Status checkFps(const std::string& text, Rational& fps) {
   return Status();
 }
 
+// The one pixel limit of render and play: a window larger than the largest
+// video would take gigabytes of buffers for a multipass picture.
+Status checkSize(const std::string& text, int width, int height) {
+  if (width > kMaxSide || height > kMaxSide || long(width) * height > kMaxPixels || width < 16 || height < 16) {
+    return Status::failure("--size " + text + " is out of range: 16 to 3840 a side, at most 3840x2160 pixels");
+  }
+  return Status();
+}
+
 Status checkCrf(const std::string& text, int& crf) {
   char* end = nullptr;
   const double value = std::strtod(text.c_str(), &end);
@@ -328,9 +337,8 @@ Status checkRender(RenderOptions& r, OptionText g) {
     return Status::failure("--size must look like 1280x720 or be 720p, 1080p, 1440p, 4k, portrait or square (got \"" +
                            g.size + "\")");
   }
-  if (r.width > kMaxSide || r.height > kMaxSide || long(r.width) * r.height > kMaxPixels || r.width < 16 ||
-      r.height < 16) {
-    return Status::failure("--size " + g.size + " is out of range: 16 to 3840 a side, at most 3840x2160 pixels");
+  if (const Status size = checkSize(g.size, r.width, r.height); !size) {
+    return size;
   }
   for (const Status& step : {checkFps(g.fps, r.fps), checkCrf(g.crf, r.crf),
                              checkSeconds("--from", g.from, r.from, r.hasFrom),
@@ -376,8 +384,12 @@ Status checkPlay(PlayOptions& p, OptionText g, const CLI::App* play) {
   if (const Status shared = checkShared(p, g); !shared) {
     return shared;
   }
-  if (!parseSize(g.size, p.width, p.height) || p.width > 16384 || p.height > 16384) {
-    return Status::failure("--size must look like 1280x720 (got \"" + g.size + "\")");
+  if (!parseSize(g.size, p.width, p.height)) {
+    return Status::failure("--size must look like 1280x720 or be 720p, 1080p, 1440p, 4k, portrait or square (got \"" +
+                           g.size + "\")");
+  }
+  if (const Status size = checkSize(g.size, p.width, p.height); !size) {
+    return size;
   }
   p.titleAt = place(g.titleAt);
   return Status();

@@ -314,6 +314,56 @@ TEST_F(Hardening, PublishedFormsBrowsersDrawRenderHere) {
   }
 }
 
+// Values refused for what they are, each in one line with a usage status;
+// values that are fine numbers are taken.
+TEST_F(Hardening, ValuesAreJudgedByWhatTheyAre) {
+  vt::copyShippedShaders(dir.path());
+  vt::writeText(dir / "Shaders/settings.txt", "\xEF\xBB\xBF" "amount float 0.5 how much\ntint colour #ff0000 a tint\n");
+  ASSERT_EQ(mkfifo((dir / "fifo.ttf").c_str(), 0644), 0);
+  fs::create_directory(dir / "fonts");
+  const std::vector<vt::Refusal> cases = {
+      {{"render", "song.wav", "o.png", "--set", "amount=1e39"}, 2, "a float can hold"},
+      {{"render", "song.wav", "o.png", "--set", "amount=-1e39"}, 2, "a float can hold"},
+      {{"render", "song.wav", "o.png", "--set", "tint=#-1-1-1"}, 2, "written #rrggbb"},
+      {{"render", "song.wav", "o.png", "--set", "tint=#+f+f+f"}, 2, "written #rrggbb"},
+      {{"render", "song.wav", "o.png", "--set", "tint=# ff ff"}, 2, "written #rrggbb"},
+      {{"render", "song.wav", "o.png", "--title", "Hi", "--font", "fonts"}, 2, "it is a directory, not a font file"},
+      {{"render", "song.wav", "o.png", "--title", "Hi", "--font", "fifo.ttf"}, 2, "it is a pipe (FIFO), not a font file"},
+      {{"render", "song.wav", "o.png", "--title", "Hi", "--font", "/dev/zero"}, 2,
+       "it is a character device, not a font file"},
+      {{"play", "song.wav", "--size", "16384x16384"}, 2, "--size 16384x16384 is out of range"},
+      {{"play", "song.wav", "--size", "4000x100"}, 2, "--size 4000x100 is out of range"},
+  };
+  vt::expectRefusals(dir.path(), {}, cases, "o.png");
+  // The byte-order mark is not part of the first setting's name; a number a
+  // float holds is taken, however it is written.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--set", "amount=3e38"}, {"--fps", "3.14159265358979"}, {"--fps", "1e2"},
+        {"--set", "tint=#00FFaa"}}) {
+    std::vector<std::string> all = {"song.wav", "ok.png", "--overwrite"};
+    all.insert(all.end(), args.begin(), args.end());
+    const vt::StudioRun run = render(all);
+    EXPECT_EQ(run.status, 0) << args[0] << " " << args[1] << "\n" << run.err;
+  }
+  vt::writeText(dir / "Shaders/settings.txt", "amount float 1e308 too much for a float\n");
+  const vt::StudioRun huge = render({"song.wav", "o.png"});
+  EXPECT_EQ(huge.status, 2) << huge.err;
+  EXPECT_NE(huge.err.find("settings.txt:1: the default: amount is a number a float can hold"), std::string::npos)
+      << huge.err;
+}
+
+// makeExample takes --help as a question, not as a file name.
+TEST(Tools, MakeExampleHelpWritesNothing) {
+  vt::TempDir dir;
+  int status = -1;
+  const std::string out = vt::runOutput({vt::makeExampleBinary(), "--help"}, &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(out.find("usage: makeExample"), std::string::npos) << out;
+  vt::Process unknown({vt::makeExampleBinary(), "--hepl"}, dir.path());
+  EXPECT_EQ(unknown.wait(20), 2);
+  EXPECT_TRUE(fs::is_empty(dir.path()));
+}
+
 // With every numbered name taken and the target taken meanwhile, the
 // finished file is kept under a dated name, never deleted.
 TEST(PendingFileNames, FinishedWorkOutlastsEveryNumberedName) {

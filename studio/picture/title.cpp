@@ -1,6 +1,8 @@
 // title.cpp — see title.h.
 #include "picture/title.h"
 
+#include "base/text.h"
+
 #include "picture/fonts.h"
 
 #include <fontconfig/fontconfig.h>
@@ -108,8 +110,13 @@ Result<std::string> findTitleFont(const std::string& requested) {
   std::string path;
   if (!requested.empty()) {
     struct stat info {};
-    if (stat(requested.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-      return Status::failure("--font " + requested +
+    const bool there = stat(requested.c_str(), &info) == 0;
+    if (there && !S_ISREG(info.st_mode)) {
+      return Status::failure("--font " + quotedName(requested) + ": it is " + fileKind(info.st_mode) +
+                             ", not a font file; give a TrueType or OpenType file");
+    }
+    if (!there) {
+      return Status::failure("--font " + quotedName(requested) +
                              ": no such font file; give a TrueType or OpenType file, e.g. "
                              "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf, or leave --font out for the system's "
                              "sans-serif");
