@@ -9,7 +9,7 @@
 // a rate AAC cannot take is resampled. Sample s is stamped s ÷ rate; the AAC
 // encoder's priming is left to the container to skip, so players agree.
 //
-// Nothing is thrown: every call returns false with FFmpeg's reason.
+// Nothing is thrown: every call that can fail returns a Status with FFmpeg's reason.
 //
 // Threading: one thread at a time (the render command's encoder thread).
 #pragma once
