@@ -297,6 +297,11 @@ TEST_F(Hardening, PublishedFormsBrowsersDrawRenderHere) {
        "void main() { fragColor = vec4(0.5, gl_FragCoord.x > -1.0 ? 0.25 : 1.0, 0.0, 1.0); }\n",
        128, 64},
       {"a mainImage macro holding the body", "#define mainImage(O, u) O = vec4(0.25, 0.75, u.x * 0.0, 1.0)\n", 64, 191},
+      {"globals initialised from uniforms",
+       "vec2 res = iResolution.xy / 4.;\nfloat k = 0.125,\n  m = iTime * 0.0 + 0.125;\n#define TWICE(x) (2.0 * x)\n"
+       "struct S { float v; };\nfloat f(float x) { return x; }\n"
+       "void mainImage(out vec4 fragColor, in vec2 fragCoord) { fragColor = vec4(f(res.x / 32.0), k + m, 0.0, 1.0); }\n",
+       128, 64},
       {"a volume channel (generated noise)",
        "uniform sampler3D iChannel0;\nvoid mainImage(out vec4 fragColor, in vec2 fragCoord) {\n"
        "  vec4 n = texture(iChannel0, vec3(0.5));\n  fragColor = vec4(0.5, n.a >= 0.0 ? 0.25 : 1.0, 0.0, 1.0);\n}\n",

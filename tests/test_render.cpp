@@ -153,7 +153,7 @@ TEST(FrameClock, SoundFramesComeFromTheFrameNumberWithoutDrift) {
   EXPECT_EQ(clock.frameAtOrAfter({16, 1}), 1000);
 }
 
-TEST(FrameClock, ReadsOnlyPlainNumbers) {
+TEST(FrameClock, ReadsOnlyNumbers) {
   struct Case {
     const char* text;
     bool ok;
@@ -162,7 +162,9 @@ TEST(FrameClock, ReadsOnlyPlainNumbers) {
   };
   const Case cases[] = {{"60", true, 60, 1},       {"62.5", true, 625, 10}, {"0.25", true, 25, 100},
                         {"30000/1001", true, 30000, 1001}, {"1.", true, 1, 1},      {"", false, 0, 0},
-                        {".", false, 0, 0},        {"-1", false, 0, 0},     {"1e3", false, 0, 0},
+                        {".", false, 0, 0},        {"-1", false, 0, 0},     {"1e3", true, 1000, 1},
+                        {"2.5e-1", true, 1, 4},    {"1E+2", true, 100, 1},  {"1e", false, 0, 0},
+                        {"e2", false, 0, 0},       {"1e-99", false, 0, 0},  {"3.14159265358979", true, 3141592653, 1000000000},
                         {"1/0", false, 0, 0},      {"nan", false, 0, 0},    {"1.2.3", false, 0, 0},
                         {"12345678901", false, 0, 0}};
   for (const auto& c : cases) {

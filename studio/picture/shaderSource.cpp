@@ -49,10 +49,10 @@ out vec4 vraxFragColor;
 // shaders use as memory. `undefine`: a macro named mainImage (common code's
 // shorthand for its signature) is put aside first; a macro holding a whole
 // golfed body must stay for the call to expand into it.
-std::string shadertoyMain(bool buffer, bool undefine) {
-  return std::string(undefine ? "\n#undef mainImage" : "") + R"(
+std::string shadertoyMain(bool buffer, bool undefine, const std::string& first = "") {
+  return std::string(undefine ? "\n#undef mainImage" : "") + (first.empty() ? "" : "\nvoid vraxGlobals() {\n" + first + "}") + R"(
 void main() {
-    vec4 colour = vec4(0.0, 0.0, 0.0, 1.0);
+    vec4 colour = vec4(0.0, 0.0, 0.0, 1.0);)" + (first.empty() ? "" : "\n    vraxGlobals();") + R"(
     mainImage(colour, gl_FragCoord.xy);
     vraxFragColor = )" + (buffer ? "colour" : "vec4(colour.rgb, 1.0)") + ";\n}\n";
 }
@@ -252,6 +252,82 @@ std::string cleaned(const std::string& given, std::string& code) {
   return user;
 }
 
+// One global declaration's declarators ("a = 1.0, b[2] = ..."): each
+// initializer blanked in `user` (line breaks kept, so line numbers hold)
+// and appended to `assignments` as "NAME = EXPR;".
+void moveInitializers(std::string& user, const std::string& code, size_t from, size_t end, std::string& assignments) {
+  int depth = 0;
+  size_t declarator = from;
+  for (size_t i = from; i <= end; ++i) {
+    const char c = i < end ? code[i] : ',';
+    depth += (c == '(' || c == '[') - (c == ')' || c == ']');
+    if (depth != 0 || c != ',') {
+      continue;
+    }
+    const size_t equals = code.find('=', declarator);
+    if (equals < i) {
+      std::string name = code.substr(declarator, equals - declarator);
+      name = name.substr(0, name.find('['));
+      const size_t first = name.find_first_not_of(" \t\r\n");
+      const size_t last = name.find_last_not_of(" \t\r\n");
+      if (first != std::string::npos) {
+        assignments += name.substr(first, last - first + 1) + " = " + code.substr(equals + 1, i - equals - 1) + ";\n";
+        for (size_t k = equals; k < i; ++k) {
+          user[k] = user[k] == '\n' ? '\n' : ' ';
+        }
+      }
+    }
+    declarator = i + 1;
+  }
+}
+
+// WebGL runs a global's initializer that is not constant (vec2 r =
+// iResolution.xy / 4.0;) at the start of main; GLSL ES refuses it. The same
+// here: every initialised global that is not const or uniform is declared
+// bare and assigned in the returned code, which main runs first. Empty when
+// the code has none.
+std::string initialisersToMain(std::string& user, const std::string& code) {
+  std::string assignments;
+  int braces = 0;
+  size_t statement = 0;
+  bool lineStart = true;
+  for (size_t i = 0; i < code.size(); ++i) {
+    const char c = code[i];
+    if (lineStart && c == '#') {
+      // A preprocessor line, with its continuations.
+      while (i < code.size() && (code[i] != '\n' || code[i - 1] == '\\')) {
+        ++i;
+      }
+      statement = i + 1;
+      continue;
+    }
+    lineStart = c == '\n' || (lineStart && (c == ' ' || c == '\t' || c == '\r'));
+    braces += (c == '{') - (c == '}');
+    if (braces == 0 && (c == '}' || c == '{')) {
+      statement = i + 1;
+    }
+    if (braces != 0 || c != ';') {
+      continue;
+    }
+    const std::vector<std::string> words = tokens(code.substr(statement, i - statement));
+    const size_t equals = code.find('=', statement);
+    const size_t paren = code.find('(', statement);
+    const bool declaration = words.size() >= 2 && equals < i && (paren > equals) && words[0] != "const" &&
+                             words[0] != "uniform" && words[0] != "precision" && words[0] != "struct" &&
+                             words[0] != "layout" && words[0] != "in" && words[0] != "out";
+    if (declaration) {
+      // Past the type (and a precision qualifier) to the first declarator.
+      size_t at = code.find(words[0], statement) + words[0].size();
+      if (words[0] == "highp" || words[0] == "mediump" || words[0] == "lowp") {
+        at = code.find(words[1], at) + words[1].size();
+      }
+      moveInitializers(user, code, at, i, assignments);
+    }
+    statement = i + 1;
+  }
+  return assignments;
+}
+
 // The channels the code declares itself, by their type ("" where it does not).
 Result<std::array<std::string, 4>> declaredChannels(const std::vector<std::string>& words) {
   std::array<std::string, 4> declared;
@@ -324,6 +400,16 @@ Result<WrappedShadertoy> wrapShadertoy(const std::string& given, const WrapOptio
   out.otherOrders.push_back(head + body + wrapperLine + shadertoyMain(options.buffer, false));
   out.otherOrders.push_back(head + wrapperLine + "void mainImage(out vec4 fragColor, in vec2 fragCoord);\n" +
                             shadertoyMain(options.buffer, false) + body);
+  // And globals initialised from uniforms, as WebGL takes them.
+  std::string movedCommon = common;
+  std::string movedUser = user;
+  const std::string moved = initialisersToMain(movedCommon, withoutComments(common)) +
+                            initialisersToMain(movedUser, withoutComments(user));
+  if (!moved.empty()) {
+    out.otherOrders.push_back(head + (options.common.empty() ? "" : "#line 1 1\n" + movedCommon + "\n") +
+                              "#line 1 0\n" + movedUser + "\n" + wrapperLine +
+                              shadertoyMain(options.buffer, true, moved));
+  }
   return out;
 }
 

@@ -29,22 +29,11 @@ std::string folderOf(const std::string& target) {
   return t.has_parent_path() ? t.parent_path().string() + "/" : "";
 }
 
-// Never cut inside a UTF-8 sequence.
-void cutAt(std::string& name, size_t room) {
-  if (name.size() <= room) {
-    return;
-  }
-  size_t cut = room;
-  while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
-    --cut;
-  }
-  name.resize(cut);
-}
 
 // "." + as much of the name as fits + ".partial-", leaving room for any pid.
 std::string hiddenStem(const std::string& target) {
   std::string name = std::filesystem::path(target).filename().string();
-  cutAt(name, kMaxName - 1 - (sizeof kMarker - 1) - kSuffixRoom);
+  cutUtf8(name, kMaxName - 1 - (sizeof kMarker - 1) - kSuffixRoom);
   return "." + name + kMarker;
 }
 
@@ -90,7 +79,7 @@ std::string PendingFile::numberedName(const std::string& target, int n) {
   std::string stem = t.stem().string();
   const std::string extension = t.extension().string();
   const std::string number = " (" + std::to_string(n) + ")";
-  cutAt(stem, kMaxName - number.size() - extension.size());
+  cutUtf8(stem, kMaxName - number.size() - extension.size());
   return folderOf(target) + stem + number + extension;
 }
 
@@ -194,7 +183,7 @@ std::string datedName(const std::string& target, int n) {
   const std::filesystem::path t(target);
   std::string stem = t.stem().string();
   const std::string extension = t.extension().string();
-  cutAt(stem, kMaxName - stamp.size() - 3 - extension.size());
+  cutUtf8(stem, kMaxName - stamp.size() - 3 - extension.size());
   return folderOf(target) + stem + " (" + stamp + ")" + extension;
 }
 
