@@ -252,6 +252,13 @@ std::string cleaned(const std::string& given, std::string& code) {
   return user;
 }
 
+// Where c first is in text[from, end), or end: never a search past the end,
+// so a walk over a statement at a time stays linear in the text.
+size_t firstOf(const std::string& text, char c, size_t from, size_t end) {
+  const auto at = std::find(text.begin() + static_cast<std::ptrdiff_t>(from), text.begin() + static_cast<std::ptrdiff_t>(end), c);
+  return static_cast<size_t>(at - text.begin());
+}
+
 // One global declaration's declarators ("a = 1.0, b[2] = ..."): each
 // initializer blanked in `user` (line breaks kept, so line numbers hold)
 // and appended to `assignments` as "NAME = EXPR;".
@@ -264,7 +271,7 @@ void moveInitializers(std::string& user, const std::string& code, size_t from, s
     if (depth != 0 || c != ',') {
       continue;
     }
-    const size_t equals = code.find('=', declarator);
+    const size_t equals = firstOf(code, '=', declarator, i);
     if (equals < i) {
       std::string name = code.substr(declarator, equals - declarator);
       name = name.substr(0, name.find('['));
@@ -310,8 +317,8 @@ std::string initialisersToMain(std::string& user, const std::string& code) {
       continue;
     }
     const std::vector<std::string> words = tokens(code.substr(statement, i - statement));
-    const size_t equals = code.find('=', statement);
-    const size_t paren = code.find('(', statement);
+    const size_t equals = firstOf(code, '=', statement, i);
+    const size_t paren = firstOf(code, '(', statement, i);
     const bool declaration = words.size() >= 2 && equals < i && (paren > equals) && words[0] != "const" &&
                              words[0] != "uniform" && words[0] != "precision" && words[0] != "struct" &&
                              words[0] != "layout" && words[0] != "in" && words[0] != "out";
