@@ -667,9 +667,15 @@ class Session {
     }
     shown_ = std::move(first.value());
     for (size_t i = 0; i < images_.size(); ++i) {
-      picture_->setImage(static_cast<int>(i), images_[i]);
+      if (const Status set = picture_->setImage(static_cast<int>(i), images_[i]); !set) {
+        return report(kExitFailure, "--image " + o_.images[i] + ": " + set.why());
+      }
     }
-    picture_->setCover(sound_.live() ? (images_.empty() ? Image{} : images_.front()) : chooseCover(o_.sound, images_, say));
+    const Status covered =
+        picture_->setCover(sound_.live() ? (images_.empty() ? Image{} : images_.front()) : chooseCover(o_.sound, images_, say));
+    if (!covered) {
+      return report(kExitFailure, "the cover art: " + covered.why());
+    }
     analysis_ = std::make_unique<Analysis>(static_cast<int>(sound_.rate()));
     return std::nullopt;
   }

@@ -119,7 +119,10 @@ class SoundFeed {
     if (const Status opened = reader_.open(sound_.path); !opened) {
       return opened;
     }
-    return reader_.seek(span_.soundStart) ? Status() : Status::failure("cannot read the sound of " + sound_.path);
+    if (const Status sought = reader_.seek(span_.soundStart); !sought) {
+      return Status::failure("cannot read the sound of " + sound_.path + " from its span's start: " + sought.why());
+    }
+    return Status();
   }
   // The pieces handed over; the GL thread pushes, this feed pops.
   BoundedQueue<std::vector<float>>& pieces() { return pieces_; }
@@ -367,18 +370,19 @@ class Visualiser {
     times_.sampleRate = static_cast<double>(clock_.rate());
     source_.use(sound);
     for (size_t i = 0; i < images_.size(); ++i) {
-      picture_->setImage(static_cast<int>(i), images_[i]);
+      if (const Status set = picture_->setImage(static_cast<int>(i), images_[i]); !set) {
+        return Status::failure("--image " + o_.images[i] + ": " + set.why());
+      }
     }
     // Cover art is decoded only for a picture that shows it.
-    picture_->setCover(picture_->readsCover() ? chooseCover(o_.sound, images_, say)
-                                              : images_.empty() ? Image{} : images_.front());
-    return Status();
+    return picture_->setCover(picture_->readsCover() ? chooseCover(o_.sound, images_, say)
+                                                     : images_.empty() ? Image{} : images_.front());
   }
   // Frame n's analysis, not drawn: the smoothing carries, so every frame
   // from the first asked for on is stepped.
   void skip(int64_t n) { step(n); }
   // The first frame that will be stepped; the sound is seeked there.
-  bool startAt(int64_t n) {
+  Status startAt(int64_t n) {
     lastStep_ = -1;
     return source_.startAt(clock_.soundFrameAt(n));
   }
@@ -483,13 +487,13 @@ class Visualiser {
 // picture that reads the frame before is drawn there: for as far back as
 // it says its trails reach (its memory), else those ten seconds. A start an
 // hour into a song costs what a start ten seconds in costs.
-bool preRoll(const RenderOptions& o, const Span& span, Visualiser& visualiser) {
+Status preRoll(const RenderOptions& o, const Span& span, Visualiser& visualiser) {
   const double drawnSeconds = o.memory > 0 ? o.memory : kPictureMemory;
   const auto frames = [&](double seconds) { return static_cast<int64_t>(std::ceil(seconds * o.fps.value())); };
   const int64_t stepFrom = std::max<int64_t>(0, span.first - frames(std::max(kPictureMemory, drawnSeconds)));
   const int64_t drawFrom = visualiser.readsPrevious() ? span.first - frames(drawnSeconds) : span.first;
-  if (!visualiser.startAt(stepFrom)) {
-    return false;
+  if (const Status started = visualiser.startAt(stepFrom); !started) {
+    return started;
   }
   Progress progress(span.first - stepFrom, o.fps.value(), o.quiet, "up to --from: ", 2.0);
   for (int64_t n = stepFrom; n < span.first; ++n) {
@@ -502,7 +506,7 @@ bool preRoll(const RenderOptions& o, const Span& span, Visualiser& visualiser) {
   }
   progress.update(span.first - stepFrom);
   progress.end();
-  return true;
+  return Status();
 }
 
 int writeStill(const RenderOptions& o, const FrameClock& clock, const Span& span, Visualiser& visualiser) {
@@ -562,8 +566,8 @@ Result<int64_t> drawFrames(const RenderOptions& o, const Span& span, Visualiser&
     if (!encoding.spare(pixels)) {
       return false;
     }
-    if (!readback.finish(pixels.data())) {
-      drawError = "a picture could not be read back from the GPU";
+    if (const Status read = readback.finish(pixels.data()); !read) {
+      drawError = read.why();
       return false;
     }
     return encoding.hand(std::move(pixels));
@@ -835,9 +839,9 @@ int runRender(const RenderOptions& given) {
   if (!still && visualiser.tapsSound()) {
     visualiser.tapSound(span.value().soundStart, span.value().soundEnd);
   }
-  if (!preRoll(o, span.value(), visualiser)) {
-    return report(kExitFailure,
-                  "cannot read the sound " + o.sound + " from " + secondsText(clock.seconds(span.value().first)));
+  if (const Status rolled = preRoll(o, span.value(), visualiser); !rolled) {
+    return report(kExitFailure, "cannot read the sound " + o.sound + " from " +
+                                    secondsText(clock.seconds(span.value().first)) + ": " + rolled.why());
   }
   // A still is one frame: a signal while it is drawn ends the run with
   // nothing written. A video says it can stop once its first frame is done.

@@ -91,7 +91,8 @@ ChannelTextures::ChannelTextures() {
                        noiseBytes(kVolume * kVolume * kVolume, 2).data()));
   GL_CALL(glGenerateMipmap(GL_TEXTURE_3D));
 
-  black_ = upload(Image{}, false);
+  // One texel each: what the driver always holds.
+  black_ = upload(Image{}, false).value();
   for (int slot = 0; slot < 3; ++slot) {
     setGiven(slot, Image{});
   }
@@ -120,23 +121,33 @@ ChannelTextures::~ChannelTextures() {
 }
 
 // An empty image is one black texel, as the site shows a channel with nothing in it.
-ChannelTexture ChannelTextures::upload(const Image& image, bool vflip) {
+Result<ChannelTexture> ChannelTextures::upload(const Image& image, bool vflip) {
   static const uint8_t black[4] = {0, 0, 0, 255};
   ChannelTexture out{GL_TEXTURE_2D, 0, {static_cast<float>(std::max(image.width, 1)),
                                         static_cast<float>(std::max(image.height, 1)), 1}};
   GL_CALL(glGenTextures(1, &out.texture));
-  uploadImage(out.texture, image, vflip, true, black);
+  if (const Status taken = uploadImage(out.texture, image, vflip, true, black); !taken) {
+    glDeleteTextures(1, &out.texture);
+    out.texture = 0;
+    return taken;
+  }
   return out;
 }
 
-void ChannelTextures::setGiven(int slot, const Image& image) {
+Status ChannelTextures::setGiven(int slot, const Image& image) {
   if (slot < 0 || slot >= 3) {
-    return;
+    return Status();
   }
   for (int flip = 0; flip < 2; ++flip) {
     glDeleteTextures(1, &given_[slot][flip].texture);
-    given_[slot][flip] = upload(image, flip == 1);
+    given_[slot][flip] = ChannelTexture{};
+    Result<ChannelTexture> uploaded = upload(image, flip == 1);
+    if (!uploaded) {
+      return uploaded.status();
+    }
+    given_[slot][flip] = uploaded.value();
   }
+  return Status();
 }
 
 // Six square faces of one size, in GL's order (+X, −X, +Y, −Y, +Z, −Z).
@@ -163,13 +174,25 @@ Result<ChannelTexture> ChannelTextures::uploadCube(const std::string& folder) {
   GL_CALL(glGenTextures(1, &out.texture));
   GL_CALL(glBindTexture(GL_TEXTURE_CUBE_MAP, out.texture));
   GL_CALL(glPixelStorei(GL_UNPACK_ALIGNMENT, 1));
-  for (int f = 0; f < 6; ++f) {
+  // Storage is where a driver runs out: checked here, in our words.
+  Status taken;
+  for (int f = 0; f < 6 && taken; ++f) {
     const Image& image = images[static_cast<size_t>(f)];
-    GL_CALL(glTexImage2D(static_cast<GLenum>(GL_TEXTURE_CUBE_MAP_POSITIVE_X + f), 0, GL_RGBA8, image.width,
-                         image.height, 0, GL_RGBA, GL_UNSIGNED_BYTE, image.rgba.data()));
+    glTexImage2D(static_cast<GLenum>(GL_TEXTURE_CUBE_MAP_POSITIVE_X + f), 0, GL_RGBA8, image.width, image.height, 0,
+                 GL_RGBA, GL_UNSIGNED_BYTE, image.rgba.data());
+    taken = textureTaken("the cubemap " + folder + "'s faces of " + std::to_string(image.width) + "x" +
+                         std::to_string(image.height));
   }
-  GL_CALL(glGenerateMipmap(GL_TEXTURE_CUBE_MAP));
+  if (taken) {
+    glGenerateMipmap(GL_TEXTURE_CUBE_MAP);
+    taken = textureTaken("the cubemap " + folder + "'s smaller sizes");
+  }
   GL_CALL(glBindTexture(GL_TEXTURE_CUBE_MAP, 0));
+  if (!taken) {
+    glDeleteTextures(1, &out.texture);
+    out.texture = 0;
+    return taken;
+  }
   return out;
 }
 
@@ -190,7 +213,11 @@ Status ChannelTextures::load(const PictureSource& source) {
       if (!image) {
         return Status::failure(pass.name + "'s channel " + channel.file + ": " + image.why());
       }
-      files_[{channel.file, channel.vflip}] = upload(image.value(), channel.vflip);
+      Result<ChannelTexture> uploaded = upload(image.value(), channel.vflip);
+      if (!uploaded) {
+        return Status::failure(pass.name + "'s channel " + channel.file + ": " + uploaded.why());
+      }
+      files_[{channel.file, channel.vflip}] = uploaded.value();
     }
   }
   return Status();

@@ -46,7 +46,7 @@ class ChannelTextures {
   // each). Refused with the file and why when one cannot be read.
   Status load(const PictureSource& source);
   // The files of --image, for channels of kind Given.
-  void setGiven(int slot, const Image& image);
+  Status setGiven(int slot, const Image& image);
   // One frame's music (the analyser's 512 × 2 bytes) and keys.
   void setMusic(const uint8_t* bytes, bool mipmaps);
   void setKeys(const KeyRows& rows);
@@ -54,7 +54,7 @@ class ChannelTextures {
   ChannelTexture of(const Channel& channel) const;
 
  private:
-  ChannelTexture upload(const Image& image, bool vflip);
+  Result<ChannelTexture> upload(const Image& image, bool vflip);
   Result<ChannelTexture> uploadCube(const std::string& folder);
   GLuint music_ = 0;
   GLuint keys_ = 0;

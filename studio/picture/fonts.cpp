@@ -53,27 +53,27 @@ Status Fonts::open(const std::string& primary) {
     library_ = nullptr;
     return Status::failure("cannot start FreeType");
   }
-  if (!load(primary, 0)) {
-    return Status::failure("--font " + primary + ": not a font FreeType can read");
+  if (const Status loaded = load(primary, 0); !loaded) {
+    return Status::failure("--font " + primary + ": " + loaded.why());
   }
   return Status();
 }
 
-bool Fonts::load(const std::string& file, int index) {
+Status Fonts::load(const std::string& file, int index) {
   FT_Face face = nullptr;
   if (FT_New_Face(library_, file.c_str(), index, &face) != 0) {
-    return false;
+    return Status::failure("not a font FreeType can read");
   }
   // A face without outlines (colour emoji bitmaps) cannot be drawn at any size.
   if (!entries_.empty() && !FT_IS_SCALABLE(face)) {
     FT_Done_Face(face);
-    return false;
+    return Status::failure("a font of bitmaps only, which cannot be drawn at any size");
   }
   if (size_ > 0) {
     FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(size_));
   }
   entries_.push_back({face, hb_ft_font_create_referenced(face)});
-  return true;
+  return Status();
 }
 
 void Fonts::setSize(int pixels) {
@@ -128,7 +128,7 @@ size_t Fonts::faceFor(hb_codepoint_t c) {
     }
     const bool has = FT_Get_Char_Index(probe, c) != 0;
     FT_Done_Face(probe);
-    if (has && load(file, index)) {
+    if (has && load(file, index).ok()) {
       return entries_.size() - 1;
     }
   }

@@ -57,7 +57,7 @@ class Fonts {
     bool loaded = false;
   };
   size_t faceFor(hb_codepoint_t c);
-  bool load(const std::string& file, int index);
+  Status load(const std::string& file, int index);
   void findFallbacks();
 
   FT_Library library_ = nullptr;

@@ -70,7 +70,11 @@ void Overlay::set(const Image& image, int x, int y, int width, int height) {
   // Rows as they are: the quad maps the image's top row to the top. Scaled
   // down, mipmaps keep a large photo from shimmering.
   static const uint8_t none[4] = {0, 0, 0, 0};
-  uploadImage(texture_, image, false, width < image.width || height < image.height, none);
+  if (const Status taken = uploadImage(texture_, image, false, width < image.width || height < image.height, none);
+      !taken) {
+    width_ = height_ = 0;  // nothing to draw
+    built_ = taken;
+  }
 }
 
 void Overlay::draw(int width, int height, float opacity, Blend blend) {

@@ -525,20 +525,28 @@ bool Picture::wantsMipmaps(ChannelKind kind, int index) const {
 }
 
 
-void Picture::setImage(int slot, const Image& image) {
+Status Picture::setImage(int slot, const Image& image) {
   if (slot < 0 || slot >= 4) {
-    return;
+    return Status();
   }
-  uploadImage(images_[slot], image, true, true, kClearTexel);
-  channels_.setGiven(slot, image);
+  if (const Status taken = uploadImage(images_[slot], image, true, true, kClearTexel); !taken) {
+    return taken;
+  }
+  if (const Status given = channels_.setGiven(slot, image); !given) {
+    return given;
+  }
   imageSizes_[slot][0] = static_cast<float>(image.empty() ? 1 : image.width);
   imageSizes_[slot][1] = static_cast<float>(image.empty() ? 1 : image.height);
+  return Status();
 }
 
-void Picture::setCover(const Image& image) {
-  uploadImage(cover_, image, true, true, kClearTexel);
+Status Picture::setCover(const Image& image) {
+  if (const Status taken = uploadImage(cover_, image, true, true, kClearTexel); !taken) {
+    return taken;
+  }
   imageSizes_[4][0] = static_cast<float>(image.empty() ? 1 : image.width);
   imageSizes_[4][1] = static_cast<float>(image.empty() ? 1 : image.height);
+  return Status();
 }
 
 void Picture::clearPrevious() {

@@ -113,8 +113,8 @@ class Picture {
   void setInputs(const AudioInputs& inputs);
   // The files of --image (slot 0-3; iChannel1-3 in Shadertoy's form) and the
   // cover; an empty image is 1x1 transparent.
-  void setImage(int slot, const Image& image);
-  void setCover(const Image& image);
+  Status setImage(int slot, const Image& image);
+  Status setCover(const Image& image);
   // Whether the picture is laid over something (--transparent, --background):
   // a pair that declares "bool transparent" then writes its marks' own
   // colour with their coverage as alpha, instead of marks over its backdrop.

@@ -1,6 +1,7 @@
 // upload.cpp — see upload.h.
 #include "picture/upload.h"
 
+#include <string>
 #include <vector>
 
 // Filters for the bound texture: mipmapped and linear for pictures, nearest
@@ -12,18 +13,40 @@ void setTextureFilters(bool mipmapped) {
   GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE));
 }
 
-void uploadImage(GLuint texture, const Image& image, bool flip, bool mipmaps, const uint8_t empty[4]) {
+Status textureTaken(const std::string& what) {
+  GLenum first = GL_NO_ERROR;
+  for (GLenum error; (error = glGetError()) != GL_NO_ERROR;) {
+    first = first == GL_NO_ERROR ? error : first;
+  }
+  if (first == GL_NO_ERROR) {
+    return Status();
+  }
+  return Status::failure("the GL driver cannot hold " + what +
+                         (first == GL_OUT_OF_MEMORY ? ": out of memory" : " (GL error " + std::to_string(first) + ")"));
+}
+
+Status uploadImage(GLuint texture, const Image& image, bool flip, bool mipmaps, const uint8_t empty[4]) {
   GL_CALL(glBindTexture(GL_TEXTURE_2D, texture));
   GL_CALL(glPixelStorei(GL_UNPACK_ALIGNMENT, 1));
+  const std::string what = "a " + std::to_string(image.width) + "x" + std::to_string(image.height) + " picture";
+  // Storage is where a driver runs out: checked here, in our words.
   if (image.empty()) {
-    GL_CALL(glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, empty));
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, empty);
   } else {
     const std::vector<uint8_t> flipped = flip ? rowsBottomUp(image) : std::vector<uint8_t>();
-    GL_CALL(glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, image.width, image.height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
-                         flip ? flipped.data() : image.rgba.data()));
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, image.width, image.height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                 flip ? flipped.data() : image.rgba.data());
+  }
+  Status taken = textureTaken(what);
+  if (taken && mipmaps) {
+    glGenerateMipmap(GL_TEXTURE_2D);
+    taken = textureTaken(what + "'s smaller sizes");
+  }
+  if (!taken) {
+    GL_CALL(glBindTexture(GL_TEXTURE_2D, 0));
+    return taken;
   }
   if (mipmaps) {
-    GL_CALL(glGenerateMipmap(GL_TEXTURE_2D));
     setTextureFilters(true);
   } else {
     GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR));
@@ -32,4 +55,5 @@ void uploadImage(GLuint texture, const Image& image, bool flip, bool mipmaps, co
     GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE));
   }
   GL_CALL(glBindTexture(GL_TEXTURE_2D, 0));
+  return Status();
 }

@@ -6,6 +6,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+
+#include "base/status.h"
 
 #include "glCall.h"
 #include "picture/image.h"
@@ -18,5 +21,10 @@ void setTextureFilters(bool mipmapped);
 // channels, the title): into `texture`, its rows flipped so the file's top
 // row is at the top of GL's coordinates when `flip`, mipmapped and linear
 // when `mipmaps` (else linear without), clamped. An empty image is the one
-// texel `empty` (RGBA).
-void uploadImage(GLuint texture, const Image& image, bool flip, bool mipmaps, const uint8_t empty[4]);
+// texel `empty` (RGBA). A texture the driver refuses (out of memory) is
+// said in our words, never as the driver's raw error lines.
+Status uploadImage(GLuint texture, const Image& image, bool flip, bool mipmaps, const uint8_t empty[4]);
+
+// After a call that may allocate a texture's storage: success, or why the
+// driver refused `what` (the errors it raised are taken, not printed).
+Status textureTaken(const std::string& what);

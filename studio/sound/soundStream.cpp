@@ -74,27 +74,27 @@ Status SoundFile::open(const std::string& path) {
   return Status();
 }
 
-bool SoundFile::seek(int64_t frame) {
+Status SoundFile::seek(int64_t frame) {
   if (frame == position_) {
-    return true;
+    return Status();
   }
   if (file_ != nullptr && sf_seek(file_, frame, SEEK_SET) == frame) {
     position_ = frame;
-    return true;
+    return Status();
   }
   if (file_ != nullptr && sf_seek(file_, 0, SEEK_SET) != 0) {
-    return false;
+    return Status::failure(std::string("cannot go back to its start: ") + sf_strerror(file_));
   }
   position_ = 0;
   if (ffmpeg_ && ffmpeg_->seek(frame)) {
     position_ = frame;
-    return true;
+    return Status();
   }
   if (ffmpeg_) {
     // From the start again, where the container cannot seek (or near the start).
     ffmpeg_ = std::make_unique<FfmpegSound>();
-    if (!ffmpeg_->open(path_)) {
-      return false;
+    if (const Status opened = ffmpeg_->open(path_); !opened) {
+      return Status::failure("cannot open it again from its start: " + opened.why());
     }
   }
   std::vector<float> drop(4096 * static_cast<size_t>(info_.channels));
@@ -102,11 +102,13 @@ bool SoundFile::seek(int64_t frame) {
   while (done < frame) {
     const int64_t got = readFloats(drop.data(), std::min<int64_t>(4096, frame - done));
     if (got <= 0) {
-      return false;
+      const Status read = readStatus();
+      return Status::failure("it ends before " + std::to_string(frame) + " frames" +
+                             (read ? std::string() : " (" + read.why() + ")"));
     }
     done += got;
   }
-  return true;
+  return Status();
 }
 
 int64_t SoundFile::readRaw(float* into, int64_t frames) {
@@ -240,7 +242,7 @@ void WindowReader::use(std::shared_ptr<SoundFile> file) {
   file_ = std::move(file);
 }
 
-bool WindowReader::startAt(int64_t frame) {
+Status WindowReader::startAt(int64_t frame) {
   const int64_t from = std::max<int64_t>(0, frame - kBehind);
   buffer_.clear();
   start_ = from;

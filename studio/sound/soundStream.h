@@ -49,7 +49,7 @@ class SoundFile {
   // Refused with the reason, or with why the format cannot be used.
   Status open(const std::string& path);
   // Moves to frame; reads and drops frames where the format cannot seek.
-  bool seek(int64_t frame);
+  Status seek(int64_t frame);
   // Interleaved floats, -1 .. 1 at full scale, NaN as 0 and anything beyond
   // ±kMaxSampleValue clamped; returns the frames read, 0 at the end or
   // where reading failed: readStatus() tells the two apart.
@@ -99,7 +99,7 @@ class WindowReader : public SoundSource {
   void use(std::shared_ptr<SoundFile> file);
   // Starts reading so that frames from `frame` on can be asked for (the
   // file is seeked, not read through). Only before the first around().
-  bool startAt(int64_t frame);
+  Status startAt(int64_t frame);
   // Each piece of sound from `first` up to `end` is handed to `to`, in
   // order, as interleaved floats, as it is read: one decoding serves the
   // picture and the video's sound. Only where the file keeps its floats

@@ -28,13 +28,14 @@ void Readback::start() {
   ++pending_;
 }
 
-bool Readback::finish(uint8_t* out) {
+Status Readback::finish(uint8_t* out) {
   if (pending_ == 0) {
-    return false;
+    return Status::failure("no picture was being read back");
   }
   GL_CALL(glBindBuffer(GL_PIXEL_PACK_BUFFER, buffers_[static_cast<size_t>(head_)]));
   const void* pixels = glMapBufferRange(GL_PIXEL_PACK_BUFFER, 0, static_cast<GLsizeiptr>(bytes_), GL_MAP_READ_BIT);
   const bool ok = pixels != nullptr;
+  const GLenum error = ok ? GL_NO_ERROR : glGetError();
   if (ok) {
     std::memcpy(out, pixels, bytes_);
     GL_CALL(glUnmapBuffer(GL_PIXEL_PACK_BUFFER));
@@ -42,5 +43,9 @@ bool Readback::finish(uint8_t* out) {
   GL_CALL(glBindBuffer(GL_PIXEL_PACK_BUFFER, 0));
   head_ = (head_ + 1) % depth();
   --pending_;
-  return ok;
+  if (!ok) {
+    return Status::failure("a picture could not be read back from the GPU" +
+                           (error == GL_OUT_OF_MEMORY ? std::string(": out of memory") : std::string()));
+  }
+  return Status();
 }

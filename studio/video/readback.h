@@ -5,6 +5,8 @@
 // Threading: only on the thread whose GL context is current.
 #pragma once
 
+#include "base/status.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -21,7 +23,7 @@ class Readback {
   // Starts copying what has just been drawn. Only when pending() < depth.
   void start();
   // Copies the oldest started picture into out (RGBA, rows bottom-up).
-  bool finish(uint8_t* out);
+  Status finish(uint8_t* out);
   int pending() const { return pending_; }
   int depth() const { return static_cast<int>(buffers_.size()); }
   size_t bytes() const { return bytes_; }
