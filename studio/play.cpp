@@ -184,7 +184,7 @@ class FrameTimeLog {
       error = file.commit().why();
     }
     if (!error.empty()) {
-      std::cerr << "vrax-studio: " << error << std::endl;
+      say(error);
     }
   }
   FrameTimeLog(const FrameTimeLog&) = delete;
@@ -333,7 +333,7 @@ class WatchedShaders {
  private:
   void reportOnce(const std::string& error) {
     if (reported_ != error) {
-      std::cerr << "vrax-studio: " << error << std::endl;
+      say(error);
       reported_ = error;
     }
   }
@@ -371,8 +371,8 @@ class OnScreen {
       }
     }
     if (!shown->watcher_.watching()) {
-      std::cerr << "vrax-studio: cannot watch " << source.folder << " for saves (" << shown->watcher_.watching().why()
-                << "); reload is off, the shaders are read once" << std::endl;
+      say("cannot watch " + source.folder + " for saves (" + shown->watcher_.watching().why() +
+          "); reload is off, the shaders are read once");
     }
     return shown;
   }
@@ -422,7 +422,7 @@ class GalleryCursor {
         return std::move(shown.value());
       }
       const std::string first = shown.why().substr(0, shown.why().find('\n'));
-      std::cerr << "vrax-studio: skipping the picture " << all_[at_].name << ": " << first << std::endl;
+      say("skipping the picture " + all_[at_].name + ": " + first);
     }
     return nullptr;
   }
@@ -456,10 +456,10 @@ void saveShot(int width, int height, const std::string& stem, double seconds) {
     saved = file.commit();
   }
   if (!saved) {
-    std::cerr << "vrax-studio: could not save the picture: " << saved.why() << std::endl;
+    say("could not save the picture: " + saved.why());
     return;
   }
-  std::cout << "Saved " << path << std::endl;
+  std::cout << "Saved " << quotedName(path) << std::endl;
 }
 
 // The picture play starts with: --picture by name, --shaders, or the shipped pair.
@@ -530,7 +530,7 @@ class Listening {
         return report(kExitFailure, "there is no capture device");
       }
       if (std::find(names.begin(), names.end(), device) == names.end()) {
-        std::cerr << "vrax-studio: no capture device is called \"" << device << "\". These are:" << std::endl;
+        say("no capture device is called \"" + device + "\". These are:");
         printCaptureDevices(std::cerr);
         return kExitUsage;
       }

@@ -319,6 +319,21 @@ TEST_F(Hardening, PublishedFormsBrowsersDrawRenderHere) {
   }
 }
 
+// A byte-order mark before channels.txt's first line is not part of it.
+TEST_F(Hardening, AByteOrderMarkIsNotText) {
+  fs::create_directory(dir / "passes");
+  vt::writeText(dir / "passes/image.glsl",
+                "void mainImage(out vec4 fragColor, in vec2 fragCoord) { fragColor = texture(iChannel2, vec2(0.5)); }\n");
+  writePng(dir / "passes/blue.png", "blue");
+  vt::writeText(dir / "passes/channels.txt", "\xEF\xBB\xBF" "image: 2=blue.png\n");
+  const vt::StudioRun run = render({"song.wav", "bom.png", "--shaders", "passes"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string rgb = vt::frameRgb(dir / "bom.png");
+  ASSERT_EQ(rgb.size(), 64u * 48 * 3);
+  EXPECT_LT(static_cast<unsigned char>(rgb[0]), 10);
+  EXPECT_GT(static_cast<unsigned char>(rgb[2]), 245);
+}
+
 // Values refused for what they are, each in one line with a usage status;
 // values that are fine numbers are taken.
 TEST_F(Hardening, ValuesAreJudgedByWhatTheyAre) {
@@ -337,6 +352,9 @@ TEST_F(Hardening, ValuesAreJudgedByWhatTheyAre) {
       {{"render", "song.wav", "o.png", "--title", "Hi", "--font", "/dev/zero"}, 2,
        "it is a character device, not a font file"},
       {{"play", "song.wav", "--size", "16384x16384"}, 2, "--size 16384x16384 is out of range"},
+      {{"render", "song.wav", "o.png", "--size", "16x16", "--title", "Hello"}, 2, "the title does not fit a 16x16"},
+      {{"render", "song.wav", "o.png", "--size", "16x16", "--title", "Hello there, a much longer title"}, 2,
+       "the title does not fit a 16x16"},
       {{"play", "song.wav", "--size", "4000x100"}, 2, "--size 4000x100 is out of range"},
   };
   vt::expectRefusals(dir.path(), {}, cases, "o.png");

@@ -188,7 +188,13 @@ Fitted fit(Fonts& fonts, const std::string& text, int room, int side) {
   Fitted out;
   for (out.size = std::max(6, side * 6 / 100);; out.size = out.size * 9 / 10) {
     fonts.setSize(out.size);
-    if (wrap(fonts, text, room, out.lines) || out.size <= 6) {
+    if (wrap(fonts, text, room, out.lines)) {
+      return out;
+    }
+    if (out.size <= 6) {
+      // One rule for every title: what does not fit at the smallest size is
+      // refused, never drawn cut or squeezed.
+      out.lines.clear();
       return out;
     }
   }
@@ -293,6 +299,10 @@ Result<TitleLayout> layOutTitle(const std::string& given, const std::string& fon
   out.image = shade(rasterise(fonts, fitted.lines, room, pad), fitted.size);
   const int w = out.image.width;
   const int h = out.image.height;
+  if (h > height) {
+    return Status::failure("the title does not fit a " + std::to_string(width) + "x" + std::to_string(height) +
+                           " picture even at the smallest size (its lines are taller than the picture)");
+  }
   out.x = (width - w) / 2;
   // Clear of what platforms lay over a video: a phone's captions and
   // buttons over the bottom fifth of a portrait video and its name over the
