@@ -116,6 +116,17 @@ TEST_F(Levelling, SilenceAndNearSilenceAreNotLifted) {
               0);
     EXPECT_EQ(vt::frameRgb(dir / "on.png"), vt::frameRgb(dir / "off.png")) << song;
   }
+  // The same renders of a quiet song (about -43 LUFS: far above the hiss,
+  // far below the reference) differ: levelling is on here, and only
+  // silence is spared it.
+  writeSine(dir / "quiet.wav", -40, 2, 3);
+  ASSERT_EQ(studio(dir.path(), {"render", "quiet.wav", "on.png", "--size", "64x48", "--from", "2", "--overwrite"}).status,
+            0);
+  ASSERT_EQ(studio(dir.path(), {"render", "quiet.wav", "off.png", "--size", "64x48", "--from", "2", "--level", "off",
+                                "--overwrite"})
+                .status,
+            0);
+  EXPECT_GT(vt::meanDifference(vt::frameRgb(dir / "on.png"), vt::frameRgb(dir / "off.png")), 1.0);
 }
 
 TEST_F(Levelling, BadLevelOptionsAreRefused) {

@@ -35,7 +35,12 @@ TEST(BoundedQueue, HandsOverInOrderBlocksWhenFullAndDrainsAfterClose) {
     }
     queue.close();
   });
-  // The producer stops at the capacity until something is taken.
+  // The producer fills the queue (polled), then stops at the capacity until
+  // something is taken: it is still at two a while later.
+  for (int i = 0; i < 500 && pushed.load() < 2; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_EQ(pushed.load(), 2);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(pushed.load(), 2);
   std::vector<int> got;
