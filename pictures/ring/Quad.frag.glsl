@@ -23,6 +23,13 @@ uniform float itime;   // seconds since start
 uniform float beat;    // seconds since the last onset (huge before the first)
 uniform float bass;    // 0..1, rises at once
 uniform bool transparent;  // laid over something: write the marks' own colour
+// Settings (settings.txt): the colours. The ring's rainbow is tinted by
+// ringColour (white: as it is); the core glows between its two colours.
+uniform vec3 ringColour = vec3(1.0);
+uniform vec3 coreColour = vec3(1.0, 0.45, 0.3);
+uniform vec3 coreColour2 = vec3(0.9, 0.3, 0.8);
+uniform vec3 backColour = vec3(0.03, 0.035, 0.08);
+uniform vec3 rippleColour = vec3(0.015, 0.025, 0.05);
 
 // ln |FFT| of the sample window, L/R values interleaved: for a stereo sound at
 // 44.1 kHz a tone of f Hz lands in bin f * 16384 / 88200. About -6.9 in
@@ -71,12 +78,12 @@ void main() {
     // The three channels are cos(hue + phase); expanded, they share one sine
     // and one cosine, which a software rasteriser pays for per pixel.
     float hue = 2.0 * PI * (0.02 * itime + 0.45 * t);
-    vec3 ring = 0.55 + 0.45 * (cos(hue) * RING_COS - sin(hue) * RING_SIN);
-    vec3 core = mix(vec3(1.0, 0.45, 0.3), vec3(0.9, 0.3, 0.8), 0.5 + 0.5 * sin(itime * 0.13));
+    vec3 ring = ringColour * (0.55 + 0.45 * (cos(hue) * RING_COS - sin(hue) * RING_SIN));
+    vec3 core = mix(coreColour, coreColour2, 0.5 + 0.5 * sin(itime * 0.13));
 
     // Background: deep blue, darker at the edges, with ripples drifting outward.
-    vec3 back = vec3(0.03, 0.035, 0.08) * (1.3 - 0.6 * r);
-    back += vec3(0.015, 0.025, 0.05) * (0.5 + 0.5 * sin(16.0 * r - 1.5 * itime));
+    vec3 back = backColour * (1.3 - 0.6 * r);
+    back += rippleColour * (0.5 + 0.5 * sin(16.0 * r - 1.5 * itime));
 
     // The band: filled softly from the base circle to the outline, with a
     // bright edge and a wider halo that grows with the level, and the base
