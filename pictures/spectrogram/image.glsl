@@ -3,6 +3,10 @@
 const float kSeconds = 8.0;
 // Settings (settings.txt; --set background=#rrggbb), set by the studio.
 uniform vec3 background;
+// Laid over something (--transparent, --background): the columns' own colour
+// with their coverage as alpha, the background given way. The studio keeps
+// the alpha of a picture that declares this.
+uniform bool transparent;
 
 vec3 heat(float v) {
     return vec3(smoothstep(0.15, 0.6, v), smoothstep(0.45, 0.95, v), smoothstep(0.0, 0.35, v) * (1.0 - smoothstep(0.55, 0.8, v)) + smoothstep(0.85, 1.0, v));
@@ -15,5 +19,11 @@ void mainImage(out vec4 fragColor, in vec2 fragCoord) {
     float column = mod(head - (width - 1.0 - floor(fragCoord.x)), width);
     float v = texelFetch(iChannel0, ivec2(column, fragCoord.y), 0).x;
     vec3 turning = background * (1.0 + 0.7 * cos(6.2831 * (0.4 * uv.y + 0.04 * iTime + vec3(0.0, 0.33, 0.67))));
-    fragColor = vec4(turning + heat(v), 1.0);
+    vec3 marks = heat(v);
+    if (transparent) {
+        float cover = clamp(1.5 * max(marks.r, max(marks.g, marks.b)), 0.0, 1.0);
+        fragColor = vec4(min(marks / max(cover, 0.004), 1.0), cover);
+        return;
+    }
+    fragColor = vec4(turning + marks, 1.0);
 }

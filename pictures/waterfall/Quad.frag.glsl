@@ -4,6 +4,11 @@
 // seconds, at any size and frame rate) and the bands are drawn into the new
 // rows at the bottom, so time runs upwards and the song's structure shows as
 // it plays. A faint tick each second keeps it moving in silence.
+//
+// Alpha says which rows are written (the frame before is the memory). Laid
+// over something (--transparent, --background) a written row's alpha is its
+// marks' coverage instead, at least 1/255 so it still reads as written, and
+// the backdrop gives way.
 in vec2 uv;
 out vec4 FragColor;
 
@@ -13,6 +18,7 @@ uniform vec2 resolution;
 uniform float bands[64];
 uniform float delta;
 uniform sampler2D previous;
+uniform bool transparent;  // laid over something: write the marks' own colour
 // Settings (settings.txt; --set backdrop=#rrggbb).
 uniform vec3 backdrop = vec3(0.035, 0.02, 0.07);
 layout(std430, binding = 0) readonly buffer Audio { float spectrum[16384]; };
@@ -37,6 +43,11 @@ void main() {
         int k = int(at);
         float v = mix(bands[k], bands[min(k + 1, 63)], fract(at));
         colour = heat(clamp((v - 0.2) / 0.75, 0.0, 1.0));
+        if (transparent) {
+            float cover = clamp(2.0 * max(colour.r, max(colour.g, colour.b)), 1.0 / 255.0, 1.0);
+            FragColor = vec4(min(colour / cover, 1.0), cover);
+            return;
+        }
         // A faint tick each second, so time shows scrolling by even in silence.
         // Quiet rows carry a slow ripple, so silence scrolls by visibly too.
         float ripple = 1.0 + 0.6 * sin(uv.x * 9.0 + itime * 1.3);
@@ -48,5 +59,9 @@ void main() {
     // first seconds are neither a black screen nor a still.
     vec4 before = texture(previous, (pixel - vec2(0.0, rows)) / resolution);
     float drift = 0.8 + 0.2 * uv.y + 0.25 * sin(uv.x * 4.0 + itime * 0.8);
+    if (transparent) {
+        FragColor = before.a > 0.0 ? before : vec4(0.0);
+        return;
+    }
     FragColor = before.a > 0.5 ? vec4(before.rgb, 1.0) : vec4(backdrop * drift, 0.0);
 }

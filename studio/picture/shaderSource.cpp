@@ -46,15 +46,18 @@ out vec4 vraxFragColor;
 
 // The main the form adds after the user's file; the picture shown is
 // opaque, as on the site, and a buffer keeps all four channels, which
-// shaders use as memory. `undefine`: a macro named mainImage (common code's
+// shaders use as memory. An image pass that declares `uniform bool
+// transparent` keeps its alpha while it is set (alpha as coverage, when the
+// picture is laid over something); published shaders' alpha is never used. `undefine`: a macro named mainImage (common code's
 // shorthand for its signature) is put aside first; a macro holding a whole
 // golfed body must stay for the call to expand into it.
-std::string shadertoyMain(bool buffer, bool undefine, const std::string& first = "") {
+std::string shadertoyMain(bool buffer, bool undefine, const std::string& first = "", bool coverage = false) {
   return std::string(undefine ? "\n#undef mainImage" : "") + (first.empty() ? "" : "\nvoid vraxGlobals() {\n" + first + "}") + R"(
 void main() {
     vec4 colour = vec4(0.0, 0.0, 0.0, 1.0);)" + (first.empty() ? "" : "\n    vraxGlobals();") + R"(
     mainImage(colour, gl_FragCoord.xy);
-    vraxFragColor = )" + (buffer ? "colour" : "vec4(colour.rgb, 1.0)") + ";\n}\n";
+    vraxFragColor = )" + (buffer ? "colour" : coverage ? "transparent ? colour : vec4(colour.rgb, 1.0)" : "vec4(colour.rgb, 1.0)") +
+         ";\n}\n";
 }
 
 bool isPairFolder(const std::string& dir) {
@@ -399,12 +402,17 @@ Result<WrappedShadertoy> wrapShadertoy(const std::string& given, const WrapOptio
   const std::string head = out.text;
   const std::string body = (options.common.empty() ? "" : "#line 1 1\n" + common + "\n") + "#line 1 0\n" + user + "\n";
   const std::string wrapperLine = "#line " + std::to_string(kWrapperLine) + " 0\n";
-  out.text = head + body + wrapperLine + shadertoyMain(options.buffer, true);
+  // A picture of ours that writes its coverage says so by declaring the flag.
+  bool coverage = false;
+  for (size_t i = 0; i + 2 < words.size(); ++i) {
+    coverage = coverage || (words[i] == "uniform" && words[i + 1] == "bool" && words[i + 2] == "transparent");
+  }
+  out.text = head + body + wrapperLine + shadertoyMain(options.buffer, true, "", coverage);
   // Published shaders need one of two other orders: main after the code
   // without putting a mainImage macro aside, or main before the code (for
   // code that redefines main() or gl_FragCoord, which would rewrite a main
   // after it).
-  out.otherOrders.push_back(head + body + wrapperLine + shadertoyMain(options.buffer, false));
+  out.otherOrders.push_back(head + body + wrapperLine + shadertoyMain(options.buffer, false, "", coverage));
   out.otherOrders.push_back(head + wrapperLine + "void mainImage(out vec4 fragColor, in vec2 fragCoord);\n" +
                             shadertoyMain(options.buffer, false) + body);
   // And globals initialised from uniforms, as WebGL takes them.
@@ -415,7 +423,7 @@ Result<WrappedShadertoy> wrapShadertoy(const std::string& given, const WrapOptio
   if (!moved.empty()) {
     out.otherOrders.push_back(head + (options.common.empty() ? "" : "#line 1 1\n" + movedCommon + "\n") +
                               "#line 1 0\n" + movedUser + "\n" + wrapperLine +
-                              shadertoyMain(options.buffer, true, moved));
+                              shadertoyMain(options.buffer, true, moved, coverage));
   }
   return out;
 }
