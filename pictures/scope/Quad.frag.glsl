@@ -22,8 +22,14 @@ uniform vec3 quietColour = vec3(0.2, 0.9, 0.6);
 uniform vec3 loudColour = vec3(1.0, 0.5, 0.2);
 layout(std430, binding = 0) readonly buffer Audio { float spectrum[16384]; };
 
+// In silence the line would lie flat and still: a slow ripple runs along
+// it instead, fading out as soon as there is sound to show.
+float idle(float x) {
+    return (1.0 - smoothstep(0.05, 0.3, loudness)) * 0.02 * sin(x * 14.0 - itime * 1.7) * sin(itime * 0.37 + x * 3.0);
+}
+
 void main() {
-    float wave = texture(waveform, vec2(uv.x, 0.5)).r;
+    float wave = texture(waveform, vec2(uv.x, 0.5)).r + idle(uv.x);
     // The line runs from this pixel's value to the next one's: its distance
     // in pixels is to that span, so a steep part is a solid stroke from one
     // value to the next and never breaks, and lights nothing beyond it.
@@ -34,7 +40,8 @@ void main() {
     float rms = pow(10.0, 3.0 * (loudness - 1.0));
     float scale = 0.42 / max(3.0 * rms, 0.3);
     float y = 0.5 + scale * wave;
-    float next = 0.5 + scale * texture(waveform, vec2(uv.x + 1.0 / resolution.x, 0.5)).r;
+    float nextX = uv.x + 1.0 / resolution.x;
+    float next = 0.5 + scale * (texture(waveform, vec2(nextX, 0.5)).r + idle(nextX));
     float d = max(max(min(y, next) - uv.y, uv.y - max(y, next)), 0.0) * resolution.y;
     vec3 tint = mix(quietColour, loudColour, smoothstep(0.4, 0.9, loudness));
     float bright = 1.2 / (d + 1.0);
