@@ -257,7 +257,10 @@ CLI::App* addRender(CLI::App& app, RenderOptions& r, OptionText& g) {
   render->add_option("SOUND", r.sound, "Sound file: WAV, FLAC, M4A, MP3, Opus, Ogg, AIFF, a video's sound, ...")
       ->required();
   render->add_option("OUTPUT", r.output,
-                     "Video (.mp4, .mkv, .mov: H.264 + AAC; .webm: VP9 + Opus) or one picture (.png)")
+                     "Video (.mp4, .mkv, .mov: H.264 + AAC; .webm: VP9 + Opus), one picture (.png), or a live "
+                     "stream: srt://, udp://, tcp:// (MPEG-TS) or rtmp:// (FLV), H.264 with low delay + AAC, sent "
+                     "at the song's pace as a premiere is watched; - sends MPEG-TS to standard output as fast as "
+                     "the reader takes it")
       ->required();
   render->add_option("--codec", r.codec, "h264, hevc, vp9, av1 or prores (in .mov: ProRes 4444 + PCM)");
   render->add_option("--preset", r.preset, "The encoder's speed preset (x264/x265: veryfast, slow, ...; vp9: cpu-used)");
@@ -281,7 +284,8 @@ CLI::App* addRender(CLI::App& app, RenderOptions& r, OptionText& g) {
       "  vrax-studio render song.flac song.mp4\n"
       "  vrax-studio render song.wav clip.mp4 --size 1080x1920 --fps 30 --from 60 --to 75\n"
       "  vrax-studio render song.m4a video.mp4 --picture waterfall --title auto --fade-in 2 --fade-out 3\n"
-      "  vrax-studio render song.ogg still.png --from 42.5 --shaders my-pair");
+      "  vrax-studio render song.ogg still.png --from 42.5 --shaders my-pair\n"
+      "  vrax-studio render song.flac srt://127.0.0.1:9000 --size 720p   # OBS: Media Source, mpegts");
   return render;
 }
 

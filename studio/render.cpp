@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -51,6 +52,9 @@ constexpr double kPictureMemory = 10.0;
 
 // What failure messages call OUTPUT: its whole path, so the folder is named too.
 std::string outputName(const std::string& output) {
+  if (isStreamOutput(output)) {
+    return output == "-" ? "standard output" : output;
+  }
   std::error_code ec;
   const auto full = std::filesystem::absolute(output, ec);
   return ec ? output : full.lexically_normal().string();
@@ -534,6 +538,7 @@ EncoderSettings encoderSettings(const RenderOptions& o, const Sound& sound, cons
                                 const std::string& container, const std::string& path) {
   EncoderSettings settings;
   settings.path = path;
+  settings.stream = isStreamOutput(o.output);
   settings.name = outputName(o.output);
   settings.format = container;
   settings.width = o.width;
@@ -574,7 +579,15 @@ Result<int64_t> drawFrames(const RenderOptions& o, const Span& span, Visualiser&
   };
   int64_t drawn = 0;
   bool going = true;
+  // A network stream goes out at the song's pace: frame n no sooner than its
+  // time after the first (a viewer watches it as it comes).
+  const bool paced = isStreamOutput(o.output) && streamIsPaced(o.output);
+  const auto started = std::chrono::steady_clock::now();
   for (int64_t n = span.first; n < span.end && going && !interrupted(); ++n) {
+    if (paced) {
+      std::this_thread::sleep_until(started + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                  std::chrono::duration<double>((n - span.first) / o.fps.value())));
+    }
     visualiser.draw(n);
     if (n == span.first) {
       // The driver compiles at the first draw; until that is done a signal
@@ -603,12 +616,20 @@ Result<int64_t> drawFrames(const RenderOptions& o, const Span& span, Visualiser&
 }
 
 // What a finished or stopped render says, and its exit status.
-int concludeVideo(const RenderOptions& o, PendingFile& file, int64_t drawn, double wall) {
+int concludeVideo(const RenderOptions& o, PendingFile* file, int64_t drawn, double wall) {
   const bool wasInterrupted = interrupted();
   if (wasInterrupted && drawn == 0) {
     return report(kExitInterrupted, "interrupted before the first frame; nothing written");
   }
-  if (const Status committed = file.commit(); !committed) {
+  if (file == nullptr) {
+    if (!o.quiet || wasInterrupted) {
+      std::cerr << (wasInterrupted ? "vrax-studio: interrupted; streamed " : "Streamed ") << drawn << " frames ("
+                << static_cast<double>(drawn) / o.fps.value() << " s) to " << printable(outputName(o.output))
+                << std::endl;
+    }
+    return wasInterrupted ? kExitInterrupted : kExitDone;
+  }
+  if (const Status committed = file->commit(); !committed) {
     return report(kExitFailure, committed.why());
   }
   const double seconds = static_cast<double>(drawn) / o.fps.value();
@@ -631,10 +652,12 @@ int concludeVideo(const RenderOptions& o, PendingFile& file, int64_t drawn, doub
 
 int writeVideo(const RenderOptions& o, const Sound& sound, const FrameClock& clock, const Span& span,
                const std::string& container, Visualiser& visualiser) {
-  PendingFile file(o.output, o.overwrite);
+  // A file is written under a hidden name until complete; a stream has no name to guard.
+  std::unique_ptr<PendingFile> file = isStreamOutput(o.output) ? nullptr : std::make_unique<PendingFile>(o.output, o.overwrite);
   Encoder encoder;
   clearLibraryDetail();
-  if (const Status opened = encoder.open(encoderSettings(o, sound, clock, span, container, file.path())); !opened) {
+  const std::string path = file ? file->path() : o.output;
+  if (const Status opened = encoder.open(encoderSettings(o, sound, clock, span, container, path)); !opened) {
     return report(kExitFailure, withLibraryDetail(opened.why()));
   }
   Progress progress(span.end - span.first, o.fps.value(), o.quiet);
@@ -659,12 +682,33 @@ int writeVideo(const RenderOptions& o, const Sound& sound, const FrameClock& clo
   if (!drawn) {
     return report(kExitFailure, drawn.why() + "; nothing written");
   }
-  return concludeVideo(o, file, drawn.value(), progress.elapsed());
+  return concludeVideo(o, file.get(), drawn.value(), progress.elapsed());
 }
 
 // What can be refused before anything is read: OUTPUT and the codec for it.
 // Failures here are usage errors.
+// What a stream refuses: a scheme it cannot send to, alpha, a codec other
+// than H.264 (what every receiver takes with low delay).
+Status checkStream(const RenderOptions& o, const std::string& container) {
+  if (container.empty()) {
+    return Status::failure(o.output + " is not a stream this program sends: srt://, udp://, tcp:// and - (standard "
+                           "output) carry MPEG-TS, rtmp:// carries FLV");
+  }
+  if (o.transparent) {
+    return Status::failure("--transparent cannot be streamed: no common streaming codec keeps alpha (render a .mov "
+                           "or .webm file with it, or stream over a solid --background an editor can key out)");
+  }
+  if (!o.codec.empty() && o.codec != "h264") {
+    return Status::failure("a stream is H.264 (what every receiver takes with low delay); --codec " + o.codec +
+                           " is for files");
+  }
+  return Status();
+}
+
 Status checkOutput(const RenderOptions& o, bool still, const std::string& container) {
+  if (isStreamOutput(o.output)) {
+    return checkStream(o, container);
+  }
   // Whatever the flags: writing over what the run reads would destroy it.
   if (sameFile(o.sound, o.output)) {
     return Status::failure(o.output + " is the sound being rendered; choose another OUTPUT");
@@ -794,8 +838,8 @@ int runRender(const RenderOptions& given) {
   if (const Status picture = usePicture(o); !picture) {
     return report(kExitUsage, picture.why());
   }
-  const bool still = hasExtension(o.output, ".png");
-  const std::string container = containerFor(o.output);
+  const bool still = hasExtension(o.output, ".png") && !isStreamOutput(o.output);
+  const std::string container = isStreamOutput(o.output) ? streamContainerFor(o.output) : containerFor(o.output);
   if (const Status output = checkOutput(o, still, container); !output) {
     return report(kExitUsage, output.why());
   }

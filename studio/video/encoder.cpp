@@ -19,6 +19,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cmath>
 #include <cerrno>
 #include <cstring>
@@ -126,6 +127,49 @@ std::string containerFor(const std::string& path) {
   return "";
 }
 
+bool isStreamOutput(const std::string& output) {
+  if (output == "-") {
+    return true;
+  }
+  const size_t colon = output.find("://");
+  return colon != std::string::npos && colon > 0 &&
+         std::all_of(output.begin(), output.begin() + static_cast<std::ptrdiff_t>(colon),
+                     [](char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '+'; });
+}
+
+std::string streamContainerFor(const std::string& output) {
+  const std::string scheme = output == "-" ? "pipe" : output.substr(0, output.find("://"));
+  if (scheme == "srt" || scheme == "udp" || scheme == "tcp" || scheme == "pipe") {
+    return "mpegts";
+  }
+  return scheme == "rtmp" ? "flv" : "";
+}
+
+bool streamIsPaced(const std::string& output) {
+  return output != "-";
+}
+
+namespace {
+
+int64_t steadyNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+int64_t nsAfter(double seconds) {
+  return steadyNs() + static_cast<int64_t>(seconds * 1e9);
+}
+
+}  // namespace
+
+// FFmpeg's network calls ask this between their waits: a receiver that
+// stopped reading, or a caller nobody answers, never hangs the program.
+int Encoder::onInterrupt(void* encoder) {
+  const auto* self = static_cast<const Encoder*>(encoder);
+  const int64_t deadline = self->deadline_.load();
+  return deadline != 0 && steadyNs() > deadline ? 1 : 0;
+}
+
 Status Encoder::open(const EncoderSettings& settings) {
   settings_ = settings;
   if (settings_.name.empty()) {
@@ -133,12 +177,19 @@ Status Encoder::open(const EncoderSettings& settings) {
   }
   // Named through the file protocol: "10:30.mp4" is a file, not a URL (the
   // mp4 muxer reopens the file by this name to move its index to the front).
-  const std::string url = "file:" + settings.path;
+  // A stream's URL is FFmpeg's to take as it is.
+  const std::string url = !settings.stream ? "file:" + settings.path : settings.path == "-" ? "pipe:1" : settings.path;
   AVFormatContext* made = nullptr;
   int ret = avformat_alloc_output_context2(&made, nullptr, settings.format.c_str(), url.c_str());
   format_.reset(made);
   if (ret < 0 || format_ == nullptr) {
-    return Status::failure("cannot make a " + settings.format + " file: " + ffmpegReason(ret));
+    return Status::failure("cannot make a " + settings.format + (settings.stream ? " stream: " : " file: ") +
+                           ffmpegReason(ret));
+  }
+  if (settings.stream) {
+    format_->interrupt_callback = AVIOInterruptCB{&Encoder::onInterrupt, this};
+    // Each packet goes out as it is made: a viewer waits for no buffer.
+    format_->flush_packets = 1;
   }
   packet_.reset(av_packet_alloc());
   if (packet_ == nullptr) {
@@ -285,7 +336,16 @@ Status Encoder::setQuality(const VideoCodec& codec) {
       failed = std::string(key) + "=" + value;
     }
   };
-  if (name == "h264" || name == "hevc") {
+  if (name == "h264" && settings_.stream) {
+    // Low delay: no frames held back for B-frames or look-ahead, and a
+    // keyframe at least every two seconds so a viewer who joins late sees
+    // a picture soon.
+    set("preset", preset.empty() ? "veryfast" : preset);
+    set("tune", "zerolatency");
+    set("crf", std::to_string(settings_.crf));
+    video_->max_b_frames = 0;
+    video_->gop_size = std::max(1, static_cast<int>(std::lround(2.0 * settings_.fps.value())));
+  } else if (name == "h264" || name == "hevc") {
     set("preset", preset.empty() ? "veryfast" : preset);
     set("crf", std::to_string(settings_.crf));
     if (name == "hevc") {
@@ -396,15 +456,30 @@ Status Encoder::openSoundQueue(int outChannels, int outRate) {
 }
 
 Status Encoder::openFile(const std::string& url) {
-  int ret = avio_open(&format_->pb, url.c_str(), AVIO_FLAG_WRITE);
-  if (ret < 0) {
-    return Status::failure("cannot write " + settings_.name + ": " + ffmpegReason(ret));
+  int ret = 0;
+  // As FFmpeg's own muxing example: a format that does its own I/O is not
+  // given a file. A stream's connection gets ten seconds to be answered.
+  if ((format_->oformat->flags & AVFMT_NOFILE) == 0) {
+    deadline_ = settings_.stream ? nsAfter(10.0) : 0;
+    // SRT drops what is still unsent when the socket closes; a few seconds'
+    // linger lets the last frames reach the receiver (a URL may say otherwise).
+    AVDictionary* io = nullptr;
+    if (settings_.stream && url.rfind("srt://", 0) == 0) {
+      av_dict_set(&io, "linger", "3", 0);
+    }
+    ret = avio_open2(&format_->pb, url.c_str(), AVIO_FLAG_WRITE, &format_->interrupt_callback, &io);
+    av_dict_free(&io);
+    if (ret < 0) {
+      return Status::failure((settings_.stream ? "cannot stream to " : "cannot write ") + settings_.name + ": " +
+                             (ret == AVERROR_EXIT ? std::string("nobody answered within ten seconds")
+                                                  : ffmpegReason(ret)));
+    }
   }
   for (const auto& [key, value] : settings_.tags) {
     av_dict_set(&format_->metadata, key.c_str(), value.c_str(), 0);
   }
   AVDictionary* options = nullptr;
-  if (settings_.format == "mp4" || settings_.format == "mov") {
+  if (!settings_.stream && (settings_.format == "mp4" || settings_.format == "mov")) {
     // The index goes first, so a player can start before the file is all
     // there; the colours are stated in the container as well as the stream.
     av_dict_set(&options, "movflags", "+faststart+write_colr", 0);
@@ -412,6 +487,7 @@ Status Encoder::openFile(const std::string& url) {
   if (settings_.format == "matroska" || settings_.format == "webm") {
     format_->avoid_negative_ts = AVFMT_AVOID_NEG_TS_DISABLED;
   }
+  deadline_ = settings_.stream ? nsAfter(10.0) : 0;
   ret = avformat_write_header(format_.get(), &options);
   av_dict_free(&options);
   if (ret < 0) {
@@ -444,9 +520,17 @@ Status Encoder::send(AVCodecContext* codec, AVStream* stream, AVFrame* frame) {
       packet_->duration = std::max<int64_t>(1, av_rescale_q(us, AVRational{1, 1000000}, stream->time_base));
     }
     packet_->stream_index = stream->index;
+    deadline_ = settings_.stream ? nsAfter(kStreamStallSeconds) : 0;
     ret = av_interleaved_write_frame(format_.get(), packet_.get());
-    if (ret < 0 || format_->pb->error < 0) {
-      return Status::failure("cannot write " + settings_.name + ": " + ffmpegReason(ret < 0 ? ret : format_->pb->error));
+    const int pbError = format_->pb != nullptr ? format_->pb->error : 0;
+    if (ret < 0 || pbError < 0) {
+      const int error = ret < 0 ? ret : pbError;
+      if (settings_.stream) {
+        return Status::failure("the stream to " + settings_.name + " stopped: " +
+                               (error == AVERROR_EXIT ? "the receiver took nothing for five seconds"
+                                                      : ffmpegReason(error)));
+      }
+      return Status::failure("cannot write " + settings_.name + ": " + ffmpegReason(error));
     }
   }
 }
@@ -544,7 +628,11 @@ Status Encoder::finish() {
   if (Status sent = send(video_.get(), videoStream_, nullptr); !sent) {
     return sent;
   }
+  deadline_ = settings_.stream ? nsAfter(kStreamStallSeconds) : 0;
   int ret = av_write_trailer(format_.get());
+  if (format_->pb == nullptr) {
+    return ret < 0 ? Status::failure("cannot complete " + settings_.name + ": " + ffmpegReason(ret)) : Status();
+  }
   if (ret < 0 || format_->pb->error < 0) {
     return Status::failure("cannot complete " + settings_.name + ": " + ffmpegReason(ret < 0 ? ret : format_->pb->error));
   }

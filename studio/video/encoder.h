@@ -14,6 +14,7 @@
 // Threading: one thread at a time (the render command's encoder thread).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -49,7 +50,8 @@ Status checkCodec(const std::string& name, const std::string& format, bool trans
 Status checkPreset(const std::string& name, const std::string& format, const std::string& preset, int crf);
 
 struct EncoderSettings {
-  std::string path;    // the file written
+  std::string path;    // the file written, or the stream's URL ("-": standard output)
+  bool stream = false; // a live stream: low delay, no index to move, never a file's checks
   std::string name;    // what messages call it (the name the user gave)
   std::string format;  // "mp4", "matroska", "mov" or "webm"
   std::string codec;   // --codec ("" for the container's default)
@@ -70,6 +72,18 @@ struct EncoderSettings {
 
 // The container for an output name's extension ("" when not a video name).
 std::string containerFor(const std::string& path);
+
+// Whether OUTPUT names a stream: a URL ("srt://…", "udp://…", "tcp://…",
+// "rtmp://…"; any scheme, refused later if unknown) or "-" for standard output.
+bool isStreamOutput(const std::string& output);
+// The container a stream's protocol needs: MPEG-TS for SRT, UDP, TCP and a
+// pipe, FLV for RTMP; "" for a scheme this program does not stream to.
+std::string streamContainerFor(const std::string& output);
+// Whether frames go out at the song's pace (a network stream, watched as it
+// arrives) rather than as fast as the reader takes them (a pipe).
+bool streamIsPaced(const std::string& output);
+// How long a network write may stall before the stream counts as gone.
+constexpr double kStreamStallSeconds = 5.0;
 
 class Encoder {
  public:
@@ -93,6 +107,7 @@ class Encoder {
   Status openResampler(const AudioCodec& codec, int outRate);
   Status openSoundQueue(int outChannels, int outRate);
   Status openFile(const std::string& url);
+  static int onInterrupt(void* encoder);
   Status send(AVCodecContext* codec, AVStream* stream, AVFrame* frame);
   Status encodeSoundFrames(bool last);
 
@@ -116,6 +131,8 @@ class Encoder {
   int64_t videoPts_ = 0;
   int64_t soundPts_ = 0;
   int64_t soundShift_ = 0;  // added to the sound's packet times (Opus in Matroska)
+  // A stream's I/O gives up past this (steady clock, ns); pushed on at each write.
+  std::atomic<int64_t> deadline_{0};
 };
 
 // Writes one RGBA picture (rows bottom-up) as a PNG file, opaque unless
