@@ -21,7 +21,7 @@
 #include "base/interrupt.h"
 #include "base/libraryLog.h"
 #include "base/text.h"
-#include "picture/overlay.h"
+#include "show/show.h"
 #include "picture/backdrop.h"
 #include "sound/loudness.h"
 #include "picture/title.h"
@@ -481,38 +481,6 @@ Result<std::unique_ptr<OnScreen>> openFirstPicture(const PlayOptions& o, Picture
                             true);
 }
 
-// --title in the window: laid out again whenever the window changes size,
-// so it keeps its proportions. Made once the window's GL context is open.
-class WindowTitle {
- public:
-  WindowTitle(std::string text, std::string fontPath, TitlePlace place)
-      : text_(std::move(text)), fontPath_(std::move(fontPath)), place_(place) {}
-  // Why the title cannot be drawn, or success.
-  Status status() const { return text_.empty() ? Status() : overlay_.status(); }
-  void draw(int width, int height, float opacity) {
-    if (text_.empty()) {
-      return;
-    }
-    if (width != width_ || height != height_) {
-      // A size the title does not fit shows the picture without it.
-      if (const Result<TitleLayout> layout = layOutTitle(text_, fontPath_, width, height, place_)) {
-        overlay_.set(layout.value().image, layout.value().x, layout.value().y);
-      }
-      width_ = width;
-      height_ = height;
-    }
-    overlay_.draw(width, height, opacity);
-  }
-
- private:
-  std::string text_;
-  std::string fontPath_;
-  TitlePlace place_;
-  Overlay overlay_;
-  int width_ = 0;
-  int height_ = 0;
-};
-
 // The sound side of play: a capture device, or a song decoded whole and
 // playing through OpenAL; where it is, what the analysis hears there, and
 // pause and seek for a song.
@@ -649,34 +617,32 @@ class Session {
     if (const Status opened = window_.open(o_.width, o_.height, sound_.name(), &keys_); !opened) {
       return report(kExitFailure, opened.why());
     }
-    picture_ = std::make_unique<Picture>();
-    picture_->setSettings(std::move(settings.value()), say);
-    backdrop_ = std::make_unique<Backdrop>(backdrop.value());
-    picture_->setTransparent(!backdrop.value().background.empty());
-    title_ = std::make_unique<WindowTitle>(titleText, fontPath_, o_.titleAt);
-    for (const Status& overlay : {backdrop_->status(), title_->status()}) {
+    show_ = std::make_unique<Show>(static_cast<int>(sound_.rate()));
+    Picture& picture = show_->picture();
+    picture.setSettings(std::move(settings.value()), say);
+    for (const Status& overlay : {show_->setBackdrop(backdrop.value(), false),
+                                  show_->setTitle(titleText, fontPath_, o_.titleAt, TitleTiming{0.0, o_.titleFor})}) {
       if (!overlay) {
         return report(kExitFailure, overlay.why());
       }
     }
     gallery_ = std::make_unique<GalleryCursor>(o_.shaders.empty() ? galleryPictures() : std::vector<GalleryEntry>{},
                                                o_.picture.empty() ? "ring" : o_.picture);
-    Result<std::unique_ptr<OnScreen>> first = openFirstPicture(o_, *picture_);
+    Result<std::unique_ptr<OnScreen>> first = openFirstPicture(o_, picture);
     if (!first) {
       return report(o_.picture.empty() ? kExitFailure : kExitUsage, first.why());
     }
     shown_ = std::move(first.value());
     for (size_t i = 0; i < images_.size(); ++i) {
-      if (const Status set = picture_->setImage(static_cast<int>(i), images_[i]); !set) {
+      if (const Status set = picture.setImage(static_cast<int>(i), images_[i]); !set) {
         return report(kExitFailure, "--image " + o_.images[i] + ": " + set.why());
       }
     }
     const Status covered =
-        picture_->setCover(sound_.live() ? (images_.empty() ? Image{} : images_.front()) : chooseCover(o_.sound, images_, say));
+        picture.setCover(sound_.live() ? (images_.empty() ? Image{} : images_.front()) : chooseCover(o_.sound, images_, say));
     if (!covered) {
       return report(kExitFailure, "the cover art: " + covered.why());
     }
-    analysis_ = std::make_unique<Analysis>(static_cast<int>(sound_.rate()));
     return std::nullopt;
   }
 
@@ -693,13 +659,14 @@ class Session {
       }
       last = now;
       applyKeys();
-      shown_->poll(*picture_);
+      shown_->poll(show_->picture());
       // Paused, the picture holds still: no new spectrum, no time.
       const int64_t position = sound_.position();
+      const Tick tick = tickAt(position, now);
       if (!paused_) {
-        stepSound(position);
+        listen(tick, position);
       } else {
-        times_.delta = 0;
+        show_->hold(tick);
       }
       drawFrame(position);
       showTitleBar(now, position);
@@ -742,8 +709,7 @@ class Session {
         saidNoSeek_ = true;
       } else if (!sound_.live()) {
         sound_.seek(keys_.home ? 0 : sound_.position() + keys_.seekSeconds * sound_.rate());
-        analysis_->restart();
-        picture_->clearPrevious();
+        show_->restart();
         std::cout << "At " << secondsText(sound_.position(), sound_.rate()) << std::endl;
       }
       keys_.seekSeconds = 0;
@@ -756,9 +722,9 @@ class Session {
     if (keys_.stepPicture != 0) {
       if (gallery_->empty()) {
         std::cerr << "vrax-studio: N and P step through the gallery, which --shaders leaves out" << std::endl;
-      } else if (auto next = gallery_->step(keys_.stepPicture > 0 ? 1 : -1, *picture_)) {
+      } else if (auto next = gallery_->step(keys_.stepPicture > 0 ? 1 : -1, show_->picture())) {
         shown_ = std::move(next);
-        picture_->clearPrevious();
+        show_->picture().clearPrevious();
         titleShown_ = Clock::time_point{};
       }
       keys_.stepPicture = 0;
@@ -772,19 +738,31 @@ class Session {
                          : static_cast<double>(frame) / static_cast<double>(sound_.rate());
   }
 
-  // The frame's analysis from the sound at the playing position (plus
-  // --latency). The latency moves only where the sound is taken: the
-  // picture's time and its step stay the playing position's.
-  void stepSound(int64_t position) {
-    const double analysed = seconds(sound_.around(position, frameSound_));
-    times_.delta = stepSince(seconds(position));
-    analysis_->setGain(sound_.gain(frameSound_, times_.delta));
-    picture_->setInputs(analysis_->step(frameSound_, analysed));
-    times_.rate = fps_;
-    times_.frame = frameNumber_;
-    dateNow(times_.date);
-    times_.sampleRate = static_cast<double>(sound_.rate());
-    mouse_.read(window_.get(), times_.mouse);
+  // The playing song's clock: the picture's time is the playing position (a
+  // capture's, the running time); its step is the position's, paused none;
+  // the title's fades count the wall clock since play started.
+  Tick tickAt(int64_t position, Clock::time_point now) {
+    Tick tick;
+    tick.seconds = seconds(position);
+    tick.delta = paused_ ? 0.0 : stepSince(tick.seconds);
+    tick.frame = frameNumber_;
+    tick.shownFor = std::chrono::duration<double>(now - started_).count();
+    tick.rate = fps_;
+    return tick;
+  }
+
+  // The frame's sound, heard at the playing position plus --latency (which
+  // moves only where the sound is taken, never the picture's time).
+  void listen(const Tick& tick, int64_t position) {
+    const double heardAt = seconds(sound_.around(position, frameSound_));
+    show_->setGain(sound_.gain(frameSound_, tick.delta));
+    float date[4] = {};
+    dateNow(date);
+    show_->setDate(date);
+    float mouse[4] = {};
+    mouse_.read(window_.get(), mouse);
+    show_->setMouse(mouse);
+    show_->advance(tick, frameSound_, heardAt);
   }
 
   // Seconds from the last frame's time to `now`. Where the time jumped (a
@@ -812,22 +790,16 @@ class Session {
     if (width <= 0 || height <= 0) {
       return;
     }
-    times_.seconds = seconds(position);
-    times_.keys = keys_.rows;
+    show_->setKeys(keys_.rows);
     // A press is seen for one frame.
     std::fill(keys_.rows.begin() + kKeyCodes, keys_.rows.begin() + 2 * kKeyCodes, 0);
-    picture_->draw(width, height, times_);
-    backdrop_->draw(width, height);
-    // With --title-for it goes after that long from the start, fading out over a second.
-    const double shown = std::chrono::duration<double>(Clock::now() - started_).count();
-    title_->draw(width, height,
-                 static_cast<float>(o_.titleFor > 0 ? std::clamp(o_.titleFor + 1.0 - shown, 0.0, 1.0) : 1.0));
+    show_->draw(width, height);
     if (keys_.shot) {
       keys_.shot = false;
       saveShot(width, height, std::filesystem::path(sound_.name()).stem().string(), seconds(position));
     }
     if (shown_->stale()) {
-      picture_->drawStaleFrame(width, height);
+      show_->picture().drawStaleFrame(width, height);
     }
   }
 
@@ -862,15 +834,12 @@ class Session {
   // The window, then what is drawn in it (released first).
   Keys keys_;
   Window window_;
-  std::unique_ptr<Picture> picture_;  // made once the window (its GL context) is open
+  std::unique_ptr<Show> show_;  // made once the window (its GL context) is open
   std::unique_ptr<GalleryCursor> gallery_;
   std::unique_ptr<OnScreen> shown_;
-  std::unique_ptr<Backdrop> backdrop_;
-  std::unique_ptr<WindowTitle> title_;
+
   // What carries from frame to frame.
-  std::unique_ptr<Analysis> analysis_;
   FrameSound frameSound_;
-  FrameTimes times_;
   ShadertoyMouse mouse_;
   int64_t frameNumber_ = 0;
   double lastStepSeconds_ = 0;   // the picture's time at the last step

@@ -33,7 +33,7 @@
 #include "base/interrupt.h"
 #include "picture/backdrop.h"
 #include "sound/loudness.h"
-#include "picture/overlay.h"
+#include "show/show.h"
 #include "picture/title.h"
 #include "base/libraryLog.h"
 #include "picture/offscreen.h"
@@ -335,19 +335,20 @@ Result<Span> planSpan(const RenderOptions& o, const Sound& sound, const FrameClo
 }
 
 // The song made into pictures, frame by frame: its one reader, the
-// analysis carried from frame to frame, the offscreen context and the
-// picture drawn in it, and the title over it.
+// offscreen context and the show drawn in it, at the frame clock's exact
+// times.
 class Visualiser {
  public:
   Visualiser(const RenderOptions& o, const FrameClock& clock, const std::vector<Image>& images)
-      : o_(o), clock_(clock), images_(images), analysis_(static_cast<int>(clock.rate())) {}
+      : o_(o), clock_(clock), images_(images) {}
 
   Status open(std::shared_ptr<SoundFile> sound, std::vector<Setting> settings) {
     if (Status opened = context_.open(o_.width, o_.height); !opened) {
       return opened;
     }
-    picture_ = std::make_unique<Picture>();
-    picture_->setSettings(std::move(settings), say);
+    show_ = std::make_unique<Show>(static_cast<int>(clock_.rate()));
+    Picture& picture = show_->picture();
+    picture.setSettings(std::move(settings), say);
     const std::string dir = o_.shaders.empty() ? defaultShaderDir() : o_.shaders;
     if (dir.empty()) {
       return Status::failure(noShaderDirMessage());
@@ -361,36 +362,35 @@ class Visualiser {
     if (!passes) {
       return passes.status();
     }
-    if (const Status built = picture_->build(passes.value(), say); !built) {
+    if (const Status built = picture.build(passes.value(), say); !built) {
       // A driver's log ends its lines; a reason of ours is a line of its own too.
       const std::string why = built.why().empty() || built.why().back() == '\n' ? built.why() : built.why() + "\n";
       return Status::failure(why + (source.form == ShaderForm::Pair ? "the shader pair in " + dir + " does not build"
                                                                             : dir + " does not build"));
     }
     // The date the render started, the same for every frame.
-    dateNow(times_.date);
-    times_.rate = o_.fps.value();
-    times_.delta = 1.0 / o_.fps.value();
-    times_.sampleRate = static_cast<double>(clock_.rate());
+    float date[4] = {};
+    dateNow(date);
+    show_->setDate(date);
     source_.use(sound);
     for (size_t i = 0; i < images_.size(); ++i) {
-      if (const Status set = picture_->setImage(static_cast<int>(i), images_[i]); !set) {
+      if (const Status set = picture.setImage(static_cast<int>(i), images_[i]); !set) {
         return Status::failure("--image " + o_.images[i] + ": " + set.why());
       }
     }
     // Cover art is decoded only for a picture that shows it.
-    return picture_->setCover(picture_->readsCover() ? chooseCover(o_.sound, images_, say)
-                                                     : images_.empty() ? Image{} : images_.front());
+    return picture.setCover(picture.readsCover() ? chooseCover(o_.sound, images_, say)
+                                                 : images_.empty() ? Image{} : images_.front());
   }
   // Frame n's analysis, not drawn: the smoothing carries, so every frame
   // from the first asked for on is stepped.
-  void skip(int64_t n) { step(n); }
+  void skip(int64_t n) { show_->listen(stepTo(n), clock_.seconds(n)); }
   // The first frame that will be stepped; the sound is seeked there.
   Status startAt(int64_t n) {
     lastStep_ = -1;
     return source_.startAt(clock_.soundFrameAt(n));
   }
-  bool readsPrevious() const { return picture_->readsPrevious(); }
+  bool readsPrevious() const { return show_->picture().readsPrevious(); }
   // The sound from `first` to `end` as the reader reads it, kept until
   // handSoundTo names where it goes (the reader reads ahead of the frame, so
   // the span's first samples may be read while stepping up to it).
@@ -413,58 +413,43 @@ class Visualiser {
   }
   // Reads on to sound frame `frame`, for the sound after the last frame's window.
   void readSoundTo(int64_t frame) { source_.readTo(frame); }
+  // Frame n: its tick on the frame clock, exact; the title's fades count
+  // from the span's first frame.
   void draw(int64_t n) {
-    const AudioInputs& inputs = step(n);
-    picture_->setInputs(inputs);
-    times_.seconds = clock_.seconds(n);
-    times_.frame = n;
-    picture_->draw(o_.width, o_.height, times_);
-    if (backdrop_) {
-      backdrop_->draw(o_.width, o_.height);
-    }
-    if (title_) {
-      // The title fades in with the video (at once without --fade-in).
-      const double since = static_cast<double>(n - titleFrom_) / o_.fps.value();
-      const double in = o_.fadeIn > 0 ? std::clamp(since / o_.fadeIn, 0.0, 1.0) : 1.0;
-      // With --title-for it goes after that long, fading out over a second.
-      const double out = o_.titleFor > 0 ? std::clamp(o_.titleFor + 1.0 - since, 0.0, 1.0) : 1.0;
-      title_->draw(o_.width, o_.height, static_cast<float>(std::min(in, out)));
-    }
+    FrameSound& sound = stepTo(n);
+    const double fps = o_.fps.value();
+    const Tick tick{clock_.seconds(n), 1.0 / fps, n, static_cast<double>(n - shownFrom_) / fps, fps};
+    show_->advance(tick, sound, tick.seconds);
+    show_->draw(o_.width, o_.height);
   }
   // What the analysis sees of the song, in dB (levelling and --gain).
-  void setGain(double db) { analysis_.setGain(db); }
+  void setGain(double db) { show_->setGain(db); }
   // The background under every frame and the logo over it.
-  Status setBackdrop(const BackdropImages& images) {
-    backdrop_ = std::make_unique<Backdrop>(images);
-    picture_->setTransparent(o_.transparent || !images.background.empty());
-    return backdrop_->status();
-  }
+  Status setBackdrop(const BackdropImages& images) { return show_->setBackdrop(images, o_.transparent); }
   // The title over every frame from `first` on.
-  Status setTitle(const TitleLayout& title, int64_t first) {
-    title_ = std::make_unique<Overlay>();
-    title_->set(title.image, title.x, title.y);
-    titleFrom_ = first;
-    return title_->status();
+  Status setTitle(const std::string& text, const std::string& fontPath, int64_t first) {
+    shownFrom_ = first;
+    return show_->setTitle(text, fontPath, o_.titleAt, TitleTiming{o_.fadeIn, o_.titleFor});
   }
 
  private:
-  // Below 60 frames a second the analysis is also stepped at the 60 Hz
-  // ticks between frames, so what it smooths and integrates, and the onsets
-  // it finds, are what a 60 fps render has at the same moment: a picture
-  // does not depend on the frame rate it is rendered at.
-  const AudioInputs& step(int64_t n) {
+  // The sound at frame n, after the analysis has heard what lies between
+  // the frame before and it: below 60 frames a second it is also stepped at
+  // the 60 Hz ticks in between, so what it smooths and integrates, and the
+  // onsets it finds, are what a 60 fps render has at the same moment.
+  FrameSound& stepTo(int64_t n) {
     const double seconds = clock_.seconds(n);
     if (lastStep_ >= 0 && lastStep_ < n && o_.fps.value() < kAnalysisTicks) {
       const auto rate = static_cast<int64_t>(clock_.rate());
       for (auto tick = static_cast<int64_t>(std::floor(clock_.seconds(lastStep_) * kAnalysisTicks + 1e-9)) + 1;
            static_cast<double>(tick) / kAnalysisTicks < seconds - 1e-9; ++tick) {
         source_.around(tick * rate / kAnalysisTicks, sound_);
-        analysis_.step(sound_, static_cast<double>(tick) / kAnalysisTicks);
+        show_->listen(sound_, static_cast<double>(tick) / kAnalysisTicks);
       }
     }
     lastStep_ = n;
     source_.around(clock_.soundFrameAt(n), sound_);
-    return analysis_.step(sound_, seconds);
+    return sound_;
   }
   static constexpr int64_t kAnalysisTicks = 60;
 
@@ -472,16 +457,12 @@ class Visualiser {
   const FrameClock& clock_;
   const std::vector<Image>& images_;
   OffscreenContext context_;
-  std::unique_ptr<Picture> picture_;  // after the context, so its GL objects go first
-  std::unique_ptr<Backdrop> backdrop_;
-  std::unique_ptr<Overlay> title_;
-  int64_t titleFrom_ = 0;
-  FrameTimes times_;
+  std::unique_ptr<Show> show_;  // after the context, so its GL objects go first
+  int64_t shownFrom_ = 0;
   WindowReader source_;
   std::vector<std::vector<float>> early_;
   std::function<void(std::vector<float>)> soundTo_;
   FrameSound sound_;
-  Analysis analysis_;
   int64_t lastStep_ = -1;  // the frame last analysed; -1 before the first (and after a seek)
 };
 
@@ -770,11 +751,12 @@ Status placeTitle(const RenderOptions& o, const Sound& sound, const std::string&
   if (text.empty()) {
     return Status();
   }
+  // Refused here when it cannot fit the video's size, before anything is drawn.
   const Result<TitleLayout> title = layOutTitle(text, fontPath, o.width, o.height, o.titleAt);
   if (!title) {
     return title.status();
   }
-  return visualiser.setTitle(title.value(), first);
+  return visualiser.setTitle(text, fontPath, first);
 }
 
 // What the pictures see of the song: its measured loudness brought to the

@@ -1,0 +1,79 @@
+// show.cpp — see show.h.
+#include "show/show.h"
+
+#include <algorithm>
+#include <cstring>
+
+Show::Show(int soundRate) : analysis_(soundRate), picture_(std::make_unique<Picture>()) {
+  times_.sampleRate = static_cast<double>(soundRate);
+}
+
+Show::~Show() = default;
+
+Status Show::setBackdrop(const BackdropImages& images, bool transparent) {
+  backdrop_ = std::make_unique<Backdrop>(images);
+  picture_->setTransparent(transparent || !images.background.empty());
+  return backdrop_->status();
+}
+
+Status Show::setTitle(const std::string& text, const std::string& fontPath, TitlePlace place, TitleTiming timing) {
+  titleText_ = text;
+  fontPath_ = fontPath;
+  place_ = place;
+  timing_ = timing;
+  titleWidth_ = titleHeight_ = 0;
+  title_ = text.empty() ? nullptr : std::make_unique<Overlay>();
+  return title_ ? title_->status() : Status();
+}
+
+void Show::setDate(const float date[4]) {
+  std::memcpy(times_.date, date, sizeof times_.date);
+}
+
+void Show::setMouse(const float mouse[4]) {
+  std::memcpy(times_.mouse, mouse, sizeof times_.mouse);
+}
+
+void Show::advance(const Tick& tick, FrameSound& sound, double heardAt) {
+  picture_->setInputs(analysis_.step(sound, heardAt));
+  times_.seconds = tick.seconds;
+  times_.delta = tick.delta;
+  times_.frame = tick.frame;
+  times_.rate = tick.rate;
+  shownFor_ = tick.shownFor;
+}
+
+void Show::hold(const Tick& tick) {
+  times_.seconds = tick.seconds;
+  times_.delta = tick.delta;
+  times_.rate = tick.rate;
+  shownFor_ = tick.shownFor;
+}
+
+void Show::draw(int width, int height) {
+  picture_->draw(width, height, times_);
+  if (backdrop_) {
+    backdrop_->draw(width, height);
+  }
+  if (!title_) {
+    return;
+  }
+  if (width != titleWidth_ || height != titleHeight_) {
+    // A size the title does not fit (a window made small) shows the picture
+    // without it; a render refuses such a size before it starts.
+    const Result<TitleLayout> layout = layOutTitle(titleText_, fontPath_, width, height, place_);
+    title_->set(layout ? layout.value().image : Image{}, layout ? layout.value().x : 0, layout ? layout.value().y : 0);
+    titleWidth_ = width;
+    titleHeight_ = height;
+  }
+  // It fades in with the show (at once without a fade-in) and, with a time
+  // to show for, goes after that long, fading out over a second.
+  const double in = timing_.fadeIn > 0 ? std::clamp(shownFor_ / timing_.fadeIn, 0.0, 1.0) : 1.0;
+  const double out = timing_.titleFor > 0 ? std::clamp(timing_.titleFor + 1.0 - shownFor_, 0.0, 1.0) : 1.0;
+  title_->draw(width, height, static_cast<float>(std::min(in, out)));
+}
+
+void Show::restart() {
+  analysis_.restart();
+  picture_->clearPrevious();
+}

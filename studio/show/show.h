@@ -1,0 +1,110 @@
+// show.h — one show: what a frame of a picture is made from, made the same
+// way whatever drives it (a render's exact frame times, a playing song, a
+// capture's wall clock) and wherever it goes (a file, a stream, a window).
+//
+// A loop makes each frame with two calls: advance(), with the frame's Tick
+// from its clock and the sound heard at that moment, then draw() at a size.
+// The show owns the analysis carried from frame to frame, the picture, the
+// backdrop and the title, and is the one place a frame's values are set.
+//
+// Glossary. A *frame* is one picture drawn at one moment; a *tick* is what a
+// clock says about that moment (below). *Seconds* are the picture's time
+// (`itime`, iTime). *Shown for* is how long the show has been on screen or
+// in the video: what the title's fades count.
+//
+// Who makes each time field:
+//   Tick::seconds   the clock: a render's frame time n/fps (exact), a song's
+//                   playing position, a capture's running time.
+//   Tick::delta     the clock: the step from the frame before (1/fps in a
+//                   render; in play the position's step, the wall clock's
+//                   where the position jumped). Never --latency, never negative.
+//   Tick::frame     the clock: iFrame, frames since the song's start (render)
+//                   or since play started.
+//   Tick::shownFor  the clock: seconds since the show's first frame (render:
+//                   the span's first frame; play: the wall clock since start).
+//   the music inputs and clocks (bassTime, …): the analysis, from the sound.
+//
+// Threading: only on the thread whose GL context is current, from open() on.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/status.h"
+#include "picture/backdrop.h"
+#include "picture/overlay.h"
+#include "picture/picture.h"
+#include "picture/title.h"
+#include "sound/analysis.h"
+
+// What a clock says about the moment of one frame (see the glossary above).
+struct Tick {
+  double seconds = 0;
+  double delta = 0;
+  int64_t frame = 0;
+  double shownFor = 0;
+  double rate = 60;  // frames a second, as the clock runs (iFrameRate)
+};
+
+// How the title comes and goes: a fade-in over the show's first seconds
+// (0: at once) and, with `titleFor`, a fade-out over one second after that long.
+struct TitleTiming {
+  double fadeIn = 0;
+  double titleFor = 0;
+};
+
+class Show {
+ public:
+  explicit Show(int soundRate);
+  ~Show();
+  Show(const Show&) = delete;
+  Show& operator=(const Show&) = delete;
+
+  // The picture, made once a GL context is current; the commands build its
+  // passes into it (a render once, play on every save or gallery step).
+  Picture& picture() { return *picture_; }
+  const Picture& picture() const { return *picture_; }
+  // The background under every frame and the logo over it; why they cannot
+  // be drawn, or success. `transparent`: the picture is laid over something.
+  Status setBackdrop(const BackdropImages& images, bool transparent);
+  // The title, laid out again at each new size (empty text: none).
+  Status setTitle(const std::string& text, const std::string& fontPath, TitlePlace place, TitleTiming timing);
+  // What the analysis sees of the sound, in dB (levelling and --gain).
+  void setGain(double db) { analysis_.setGain(db); }
+  // The date iDate gives, for this frame on.
+  void setDate(const float date[4]);
+  void setSampleRate(double rate) { times_.sampleRate = rate; }
+  void setMouse(const float mouse[4]);
+  void setKeys(const KeyRows& keys) { times_.keys = keys; }
+
+  // One step of the analysis between frames (a render below 60 fps steps at
+  // the 60 Hz ticks in between, so what it smooths does not depend on the
+  // frame rate); nothing is drawn.
+  void listen(FrameSound& sound, double seconds) { analysis_.step(sound, seconds); }
+  // The frame at `tick`, with the sound heard then (analysed at `heardAt`
+  // seconds: the tick's own time, or later by play's --latency).
+  void advance(const Tick& tick, FrameSound& sound, double heardAt);
+  // The frame at `tick` without a new sound (paused): the picture holds still.
+  void hold(const Tick& tick);
+  // Draws the frame advanced to into the bound framebuffer: the picture, the
+  // backdrop, the title with its fades.
+  void draw(int width, int height);
+  // After a seek: what the analysis carried and the picture's frame before go.
+  void restart();
+
+ private:
+  Analysis analysis_;
+  std::unique_ptr<Picture> picture_;
+  std::unique_ptr<Backdrop> backdrop_;
+  FrameTimes times_;
+  double shownFor_ = 0;
+  // The title and its layout at the size last drawn.
+  std::string titleText_;
+  std::string fontPath_;
+  TitlePlace place_ = TitlePlace::Bottom;
+  TitleTiming timing_;
+  std::unique_ptr<Overlay> title_;
+  int titleWidth_ = 0;
+  int titleHeight_ = 0;
+};
