@@ -143,6 +143,11 @@ bool parseRational(const std::string& text, Rational& out) {
       term *= 10;
     }
   }
+  // The same range as the plain form: under a billion, to nine decimals.
+  constexpr int64_t kBillion = 1000000000;
+  if (r.den > kBillion || r.num / r.den >= kBillion) {
+    return false;
+  }
   out = r;
   return true;
 }

@@ -18,7 +18,8 @@ struct Rational {
 };
 
 // Reads "60", "62.5", "0.25", "1e2", "2.5e-1" or "30000/1001" (no sign;
-// decimals past the ninth dropped). False for anything else.
+// decimals past the ninth dropped; under a billion, in steps no finer than
+// a nanosecond). False for anything else.
 bool parseRational(const std::string& text, Rational& out);
 
 // r in lowest terms, or, where a term exceeds limit, the nearest fraction
