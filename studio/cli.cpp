@@ -301,6 +301,10 @@ CLI::App* addPlay(CLI::App& app, PlayOptions& p, OptionText& g) {
   play->add_flag("--list-devices", p.listDevices, "List the capture devices and exit");
   addSharedOptions(play, p, g, "Start with this gallery picture (N and P step through them)", "OpenAL, ALSA, Mesa");
   play->add_option("--frame-times", p.frameTimes, "Write each frame's work in ms to this file when play ends");
+  play->add_option("--osc", p.oscPort,
+                   "Take OSC messages on this UDP port: /vrax/picture NAME, /vrax/next, /vrax/previous, "
+                   "/vrax/set NAME VALUE, /vrax/gain DB, /vrax/pause")
+      ->check(CLI::Range(1, 65535));
   play->add_flag("--overwrite", p.overwrite, "Replace the --frame-times file if it exists");
   play->footer(
       "Keys: Space pause, Left/Right seek 5 s, Home start, N/P (Page Down/Up) next/previous picture,\n"

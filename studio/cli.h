@@ -70,6 +70,7 @@ struct PlayOptions : SharedOptions {
   std::string captureDevice;  // empty: the best default
   bool listDevices = false;
   std::string frameTimes;  // a file for each frame's work in ms
+  int oscPort = 0;         // --osc: a UDP port for a VJ's OSC messages; 0 for none
 };
 
 struct CommandLine {

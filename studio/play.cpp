@@ -21,6 +21,7 @@
 #include "base/interrupt.h"
 #include "base/libraryLog.h"
 #include "base/text.h"
+#include "control/osc.h"
 #include "show/show.h"
 #include "picture/backdrop.h"
 #include "sound/loudness.h"
@@ -413,21 +414,39 @@ class GalleryCursor {
     const int count = static_cast<int>(all_.size());
     for (int tries = 0; tries < count; ++tries) {
       at_ = ((at_ + direction) % count + count) % count;
-      Result<std::unique_ptr<OnScreen>> shown = OnScreen::open(all_[at_].path, all_[at_].name, picture, {}, false);
-      if (shown) {
-        // Each picture with its own settings' defaults.
-        const Result<std::vector<Setting>> settings = readSettings(all_[at_].path);
-        picture.setSettings(settings ? settings.value() : std::vector<Setting>{}, say);
-        std::cout << "Showing " << all_[at_].name << ": " << all_[at_].about << std::endl;
-        return std::move(shown.value());
+      if (std::unique_ptr<OnScreen> shown = showHere(picture)) {
+        return shown;
       }
-      const std::string first = shown.why().substr(0, shown.why().find('\n'));
-      say("skipping the picture " + all_[at_].name + ": " + first);
     }
+    return nullptr;
+  }
+  // Shows the picture called name; nothing (said why) when there is none or it does not build.
+  std::unique_ptr<OnScreen> jump(const std::string& name, Picture& picture) {
+    for (size_t i = 0; i < all_.size(); ++i) {
+      if (all_[i].name == name) {
+        at_ = static_cast<int>(i);
+        return showHere(picture);
+      }
+    }
+    say("there is no picture called \"" + name + "\" in the gallery");
     return nullptr;
   }
 
  private:
+  // The picture at at_, built with its own settings' defaults; a line why not.
+  std::unique_ptr<OnScreen> showHere(Picture& picture) {
+    Result<std::unique_ptr<OnScreen>> shown = OnScreen::open(all_[at_].path, all_[at_].name, picture, {}, false);
+    if (!shown) {
+      const std::string first = shown.why().substr(0, shown.why().find('\n'));
+      say("skipping the picture " + all_[at_].name + ": " + first);
+      return nullptr;
+    }
+    const Result<std::vector<Setting>> settings = readSettings(all_[at_].path);
+    picture.setSettings(settings ? settings.value() : std::vector<Setting>{}, say);
+    std::cout << "Showing " << all_[at_].name << ": " << all_[at_].about << std::endl;
+    return std::move(shown.value());
+  }
+
   std::vector<GalleryEntry> all_;
   int at_ = -1;
 };
@@ -538,8 +557,10 @@ class Listening {
   // or a capture's as it goes, plus --gain. The sound played is never changed.
   double gain(const FrameSound& frame, double dt) {
     const double levelled = !o_.level ? 0.0 : capture_ ? running_.step(frame.mono, std::max(0.0, dt)) : songGain_;
-    return levelled + o_.gainDb;
+    return levelled + gainDb_;
   }
+  // --gain, as a VJ turns it while playing.
+  void setGainDb(double db) { gainDb_ = db; }
   bool live() const { return capture_ != nullptr; }
   // The playing position in sound frames (0 for a capture device).
   int64_t position() { return capture_ ? 0 : playback_.position(); }
@@ -572,6 +593,7 @@ class Listening {
   Playback playback_;
   std::unique_ptr<MemorySound> file_;
   double songGain_ = 0;
+  double gainDb_ = o_.gainDb;
   RunningLevel running_;
   std::string name_;
   int64_t rate_ = 0;
@@ -612,6 +634,11 @@ class Session {
     if (!titleText.empty()) {
       if (const Result<TitleLayout> fits = layOutTitle(titleText, fontPath_, o_.width, o_.height, o_.titleAt); !fits) {
         return report(kExitUsage, fits.why());
+      }
+    }
+    if (o_.oscPort > 0) {
+      if (const Status listening = osc_.open(o_.oscPort); !listening) {
+        return report(kExitFailure, listening.why());
       }
     }
     if (const Status opened = window_.open(o_.width, o_.height, sound_.name(), &keys_); !opened) {
@@ -658,6 +685,7 @@ class Session {
         running_ += now - last;
       }
       last = now;
+      applyControls();
       applyKeys();
       shown_->poll(show_->picture());
       // Paused, the picture holds still: no new spectrum, no time.
@@ -688,6 +716,46 @@ class Session {
   }
 
  private:
+  // What OSC messages asked since the last frame: as keys where a key does
+  // the same, else at once.
+  void applyControls() {
+    for (const Control& c : osc_.take()) {
+      switch (c.kind) {
+        case Control::Kind::Next:
+        case Control::Kind::Previous:
+          keys_.stepPicture = c.kind == Control::Kind::Next ? 1 : -1;
+          break;
+        case Control::Kind::Pause:
+          keys_.togglePause = !keys_.togglePause;
+          break;
+        case Control::Kind::Gain:
+          sound_.setGainDb(c.number);
+          break;
+        case Control::Kind::Picture:
+          if (gallery_->empty()) {
+            say("OSC /vrax/picture: --shaders leaves the gallery out");
+          } else if (auto next = gallery_->jump(c.text, show_->picture())) {
+            shown_ = std::move(next);
+            show_->picture().clearPrevious();
+            titleShown_ = Clock::time_point{};
+          }
+          break;
+        case Control::Kind::Set: {
+          Result<std::vector<Setting>> set = applySettings(show_->picture().settings(), {c.text});
+          if (set) {
+            show_->picture().setSettings(std::move(set.value()), say);
+          } else {
+            say("OSC /vrax/set: " + set.why());
+          }
+          break;
+        }
+        case Control::Kind::Problem:
+          say(c.text);
+          break;
+      }
+    }
+  }
+
   // Pause, seek, full screen and the gallery, as the keys asked since the last frame.
   void applyKeys() {
     if (keys_.togglePause) {
@@ -834,6 +902,7 @@ class Session {
   // The window, then what is drawn in it (released first).
   Keys keys_;
   Window window_;
+  OscControl osc_;  // before the window: its thread hands commands to the loop
   std::unique_ptr<Show> show_;  // made once the window (its GL context) is open
   std::unique_ptr<GalleryCursor> gallery_;
   std::unique_ptr<OnScreen> shown_;

@@ -3,6 +3,7 @@
 // keeps the last good picture, pause holds the picture still, seeking moves
 // the playing position, and bad input gets its status.
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -396,6 +397,55 @@ TEST(Play, TheFrameStepLeavesTheLatencyOut) {
     EXPECT_LE(least, 38) << "--latency " << latency << ": every step 150 ms or more";
     EXPECT_GE(most, 3) << "--latency " << latency << ": no step of 12 ms or more";
   }
+}
+
+// A VJ's OSC messages (sent by liblo's oscsend to 127.0.0.1) change what is
+// drawn: the picture by name (the title bar says it), a setting's colour (the
+// corner of ring's background turns red: backColour × (1.3 − 0.6 × 1.67),
+// tone-mapped, is about 90), pause; a message it does not take is one line.
+TEST(Play, OscMessagesChangeWhatIsDrawn) {
+  const std::string port = std::to_string(20000 + getpid() % 20000);
+  Player player("vec4(0.0)", {"--picture", "ring", "--osc", port});
+  ASSERT_TRUE(player.open) << player.process->err();
+  auto send = [&](std::vector<std::string> message) {
+    message.insert(message.begin(), {"/usr/bin/oscsend", "127.0.0.1", port});
+    int status = -1;
+    vt::runOutput(message, &status, 10);
+    EXPECT_EQ(status, 0) << message[3];
+  };
+  auto corner = [&]() {
+    EXPECT_EQ(vt::wmctl({"snap", kSong, player.dir / "osc.ppm"}), 0);
+    const std::string ppm = vt::readText(player.dir / "osc.ppm");
+    const size_t at = ppm.size() - 3 * 160 * 120;  // the top-left pixel
+    return Pixel{static_cast<unsigned char>(ppm[at]), static_cast<unsigned char>(ppm[at + 1]),
+                 static_cast<unsigned char>(ppm[at + 2])};
+  };
+  EXPECT_LT(corner().r, 20) << "ring's background is deep blue";
+  send({"/vrax/set", "ss", "rippleColour", "#000000"});
+  send({"/vrax/set", "ss", "backColour", "#ff0000"});
+  Pixel red;
+  for (int i = 0; i < 200 && (red = corner()).r < 60; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_NEAR(red.r, 90, 20);
+  EXPECT_LT(red.g, 20);
+  send({"/vrax/picture", "s", "bars"});
+  EXPECT_EQ(player.line("Showing bars"), "Showing bars: classic mirrored spectrum bars with falling peak caps");
+  for (int i = 0; i < 200 && player.title().find(" - bars - ") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_NE(player.title().find(" - bars - "), std::string::npos) << player.title();
+  send({"/vrax/pause"});
+  EXPECT_EQ(player.line("Paused at ").rfind("Paused at ", 0), 0u);
+  send({"/vrax/nothing"});
+  send({"/vrax/gain", "s", "loud"});
+  for (int i = 0; i < 200 && player.process->err().find("/vrax/gain takes decibels") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_NE(player.process->err().find("OSC /vrax/nothing is not an address this program answers"), std::string::npos)
+      << player.process->err();
+  EXPECT_NE(player.process->err().find("OSC /vrax/gain takes decibels"), std::string::npos) << player.process->err();
+  EXPECT_TRUE(player.process->running()) << "a wrong message ended play";
 }
 
 TEST(Play, BadInputGetsItsStatusAndNothingIsLost) {

@@ -106,6 +106,7 @@ class Picture {
   // pass that declares them, now and after every build; a line to notes for
   // one declared with another type.
   void setSettings(std::vector<Setting> settings, const Notes& notes);
+  const std::vector<Setting>& settings() const { return settings_; }
 
   // Uploads one spectrum (16384 floats).
   void setSpectrum(const std::vector<float>& spectrum);
