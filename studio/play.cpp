@@ -692,7 +692,8 @@ class Session {
       const int64_t position = sound_.position();
       const Tick tick = tickAt(position, now);
       if (!paused_) {
-        listen(tick, position);
+        // The sound of the picture's own time, as a render takes it.
+        listen(tick, sound_.live() ? 0 : std::llround(tick.seconds * static_cast<double>(sound_.rate())));
       } else {
         show_->hold(tick);
       }
@@ -811,12 +812,33 @@ class Session {
   // the title's fades count the wall clock since play started.
   Tick tickAt(int64_t position, Clock::time_point now) {
     Tick tick;
-    tick.seconds = seconds(position);
+    tick.seconds = playingSeconds(position, now);
     tick.delta = paused_ ? 0.0 : stepSince(tick.seconds);
     tick.frame = frameNumber_;
     tick.shownFor = std::chrono::duration<double>(now - started_).count();
     tick.rate = fps_;
     return tick;
+  }
+
+  // The song's position as a clock. The device reports where it plays in
+  // periods (tens of ms) and the loop sees a report a frame late or early,
+  // so the picture's time runs on with the wall clock and is pulled gently
+  // (a twentieth of the gap a frame) towards where the reports say the song
+  // is: its step is the frame's, steady, never backwards. A gap past a
+  // quarter second (a seek, the song starting over) is taken at once.
+  double playingSeconds(int64_t position, Clock::time_point now) {
+    const double reported = seconds(position);
+    if (reported != lastReported_) {
+      lastReported_ = reported;
+      reportedAt_ = now;
+    }
+    const double target = reported + std::min(std::chrono::duration<double>(now - reportedAt_).count(), 0.1);
+    const double guess = lastShown_ + std::chrono::duration<double>(now - lastShownAt_).count();
+    const bool fresh = lastShownAt_ == Clock::time_point{};
+    lastShown_ = sound_.live() || paused_ || fresh || std::fabs(target - guess) > 0.25 ? reported
+                                                                                      : guess + 0.05 * (target - guess);
+    lastShownAt_ = now;
+    return lastShown_;
   }
 
   // The frame's sound, heard at the playing position plus --latency (which
@@ -911,6 +933,10 @@ class Session {
   FrameSound frameSound_;
   ShadertoyMouse mouse_;
   int64_t frameNumber_ = 0;
+  double lastReported_ = 0;      // the position the device last reported, in seconds
+  Clock::time_point reportedAt_;  // when it changed to that
+  double lastShown_ = 0;         // the picture's time at the last frame
+  Clock::time_point lastShownAt_;  // when that frame was made
   double lastStepSeconds_ = 0;   // the picture's time at the last step
   Clock::time_point lastStepWall_;  // when that step was taken
   bool paused_ = false;
