@@ -555,8 +555,24 @@ void Picture::clearPrevious() {
 }
 
 bool Picture::readsPrevious() const {
-  return std::any_of(passes_.begin(), passes_.end(),
-                     [](const Pass& p) { return p.buffer >= 0 || p.at[kPrevious] >= 0; });
+  // A pass reading a buffer drawn at or after it in the frame reads the
+  // frame before: that is history. A buffer drawn earlier is this frame's.
+  for (size_t i = 0; i < passes_.size(); ++i) {
+    if (passes_[i].at[kPrevious] >= 0) {
+      return true;
+    }
+    for (const Channel& channel : passes_[i].channels) {
+      if (channel.kind != ChannelKind::Buffer) {
+        continue;
+      }
+      for (size_t j = i; j < passes_.size(); ++j) {
+        if (passes_[j].buffer == channel.index) {
+          return true;
+        }
+      }
+    }
+  }
+  return false;
 }
 
 bool Picture::readsCover() const {

@@ -122,7 +122,8 @@ class Picture {
   void setTransparent(bool transparent) { transparent_ = transparent; }
   // The next draw sees a black "previous" and zero buffers (a seek).
   void clearPrevious();
-  // Whether a frame depends on the frames before ("previous", buffers).
+  // Whether a frame depends on the frames before: "previous", or a buffer a
+  // pass reads before (or while) it is drawn in the frame.
   bool readsPrevious() const;
   bool readsCover() const;
   // Clears and draws into whatever framebuffer is bound, width × height.
