@@ -4,7 +4,7 @@
 # into a buffer that does the work and an image pass that shows it: the first
 # 10 s of the example song at 800x600@60, median wall time of three renders
 # each, and their ratios. Then what each further pass costs: a light picture drawn
-# with 0 to 4 buffers in front of it, one render each.
+# with 0 to 4 buffers in front of it, one render each; and a still 20 s in.
 #
 #   bench/shadertoy.sh
 set -euo pipefail
@@ -94,3 +94,15 @@ for n in 0 1 2 3 4; do
   /usr/bin/time -f "%e" -o t.txt "$root/build/vrax-studio" render song.wav out.mp4 --shaders "passes$n" --size 800x600 --fps 60 --to 10 --overwrite -q
   echo "$((n + 1)) passes a frame (a light picture): $(cat t.txt) s wall"
 done
+# A still 20 s in: passes that read only what is drawn before them in the
+# frame keep no history, so a late still of the split picture costs what the
+# one-pass picture's does (before, the 10 s in front of it were drawn).
+for form in heavy.glsl split-heavy; do
+  for i in 1 2 3; do
+    /usr/bin/time -f "%e" -o t.txt "$root/build/vrax-studio" render song.wav still.png --shaders "$form" --size 800x600 --from 20 --overwrite -q
+    cat t.txt
+  done | median > "$form.still"
+  echo "$form: a still at 20 s, median $(cat "$form.still") s wall"
+done
+awk -v a="$(cat split-heavy.still)" -v b="$(cat heavy.glsl.still)" \
+  'BEGIN { printf "ratio (buffer + image / one pass), a still at 20 s: %.3f\n", a / b }'
