@@ -337,6 +337,30 @@ TEST_P(Gallery, TheSameMomentLooksTheSameAtAnyFrameRate) {
   EXPECT_LE(meanDifference(stills[0], stills[1]), 4.0);
 }
 
+// Scope's trail at 24 and at 60 fps with sound that changes completely from
+// one frame to the next (pink noise over a low tone, as a dense mix is): the
+// trail drawn from the frames before differed by 10.4/255; drawn from the
+// waveform's 60 Hz history it is under 1.
+TEST(GalleryScope, ItsTrailIsTheSameAtAnyFrameRateWithDenseSound) {
+  vt::TempDir dir;
+  ASSERT_TRUE(vt::writeSound(dir / "dense.wav", 44100 * 8, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                             [](int64_t f, int) {
+                               // A fixed pseudo-random sequence, then a 110 Hz tone under it.
+                               const double noise = std::sin(static_cast<double>(f) * 12.9898) * 43758.5453;
+                               return 0.3 * (noise - std::floor(noise) - 0.5) +
+                                      0.3 * std::sin(2 * M_PI * 110.0 * static_cast<double>(f) / 44100);
+                             }));
+  std::vector<std::string> stills;
+  for (const char* fps : {"24", "60"}) {
+    const std::string out = dir / (std::string("at") + fps + ".png");
+    const vt::StudioRun run = vt::studio(dir.path(), {"render", "dense.wav", out, "--picture", "scope", "--from", "6",
+                                                      "--fps", fps, "--size", "160x120"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    stills.push_back(rgb(out));
+  }
+  EXPECT_LE(meanDifference(stills[0], stills[1]), 1.0);
+}
+
 TEST_P(Gallery, MovesAsSteadilyLateInTheSongAsEarly) {
   const double early = medianChange(dir.path(), GetParam(), "4");
   const double late = medianChange(dir.path(), GetParam(), "99");

@@ -4,8 +4,8 @@
 // coverage, 1 − e^(−12 × (the trail's brightness − 0.02)): the line is
 // opaque, its trail fades out, and the line's faint far glow and the
 // graticule's backdrop give way with --transparent.
-// The same alpha, read back from the previous frame and turned back into a
-// brightness, is the trail's memory.
+// The trail is drawn from the waveform's history (the same rows at any frame
+// rate), so the same moment looks the same at 24 and at 60 frames a second.
 in vec2 uv;
 out vec4 FragColor;
 
@@ -15,7 +15,7 @@ uniform vec2 resolution;
 uniform float loudness;  // level, levelled: the same look at any master's loudness
 uniform float delta;
 uniform sampler2D waveform;
-uniform sampler2D previous;
+uniform sampler2D waveHistory;  // row k: the waveform k ticks of 60 Hz ago
 uniform bool transparent;  // laid over something: write the marks' own colour
 // Settings (settings.txt; --set NAME=#rrggbb).
 uniform vec3 quietColour = vec3(0.2, 0.9, 0.6);
@@ -28,31 +28,50 @@ float idle(float x) {
     return (1.0 - smoothstep(0.05, 0.3, loudness)) * 0.02 * sin(x * 14.0 - itime * 1.7) * sin(itime * 0.37 + x * 3.0);
 }
 
+const int ROWS = 16;
+// Each tick's line weighs this much against the one after it: the trail
+// halves every 60 ms.
+const float KEEP = 0.8311;  // exp(-(1/60) / 0.09)
+
+// How bright the line from `wave` (this pixel's value) to `next` (the next
+// pixel's) is here, at height y. The distance is in pixels to that span, so
+// a steep part is a solid stroke from one value to the next and never breaks.
+float lineAt(float wave, float next, float y, float scale) {
+    float a = 0.5 + scale * wave;
+    float b = 0.5 + scale * next;
+    float d = max(max(min(a, b) - y, y - max(a, b)), 0.0) * resolution.y;
+    return 1.2 / (d + 1.0);
+}
+
 void main() {
-    float wave = texture(waveform, vec2(uv.x, 0.5)).r + idle(uv.x);
-    // The line runs from this pixel's value to the next one's: its distance
-    // in pixels is to that span, so a steep part is a solid stroke from one
-    // value to the next and never breaks, and lights nothing beyond it.
     // The line's height follows the sound's recent loudness (its RMS, from
     // "loudness"), so a loud chorus fills the scope as much as a quiet verse
     // and does not turn it into a scribble; quiet sound is not blown up
     // past three times.
     float rms = pow(10.0, 3.0 * (loudness - 1.0));
     float scale = 0.42 / max(3.0 * rms, 0.3);
-    float y = 0.5 + scale * wave;
     float nextX = uv.x + 1.0 / resolution.x;
-    float next = 0.5 + scale * (texture(waveform, vec2(nextX, 0.5)).r + idle(nextX));
-    float d = max(max(min(y, next) - uv.y, uv.y - max(y, next)), 0.0) * resolution.y;
+    float bright = lineAt(texture(waveform, vec2(uv.x, 0.5)).r + idle(uv.x),
+                          texture(waveform, vec2(nextX, 0.5)).r + idle(nextX), uv.y, scale);
     vec3 tint = mix(quietColour, loudColour, smoothstep(0.4, 0.9, loudness));
-    float bright = 1.2 / (d + 1.0);
 
-    // The trail is an average of the lines before, weighted by their age
-    // (halved every 60 ms) and kept in alpha: the same average whatever the
-    // frame rate, where keeping a fraction of each frame would be a longer
-    // trail the fewer frames there are.
-    float kept = texture(previous, uv + vec2(0.0, 0.002)).a;
-    float before = kept > 0.0 ? 0.02 - log(1.0 - min(kept, 0.998)) / 12.0 : 0.0;
-    float trail = mix(bright, before, exp(-delta / 0.09));
+    // The trail: the lines of the last ticks, each a little lower than the
+    // one after it and weighted by its age, averaged with this frame's.
+    // One gather reads a pixel's value and the next one's in two rows at once.
+    vec2 size = vec2(textureSize(waveHistory, 0));
+    float u = (min(floor(uv.x * size.x), size.x - 2.0) + 1.0) / size.x;
+    float trail = (1.0 - KEEP) * bright;
+    float weight = 1.0 - KEEP;
+    for (int k = 1; k < ROWS; k += 2) {
+        // .w, .z: row k at x and x + 1; .x, .y: row k + 1.
+        vec4 rows = textureGather(waveHistory, vec2(u, (float(k) + 1.0) / size.y));
+        weight *= KEEP;
+        trail += weight * lineAt(rows.w, rows.z, uv.y + 0.002 * float(k), scale);
+        if (k + 1 < ROWS) {
+            weight *= KEEP;
+            trail += weight * lineAt(rows.x, rows.y, uv.y + 0.002 * float(k + 1), scale);
+        }
+    }
     // The graticule drifts sideways, slowly, so silence is not a still; its
     // lines are a pixel and a bit wide at any size.
     vec2 cell = fract(vec2(uv.x * 8.0 + itime * 0.1, uv.y * 6.0));

@@ -219,6 +219,11 @@ Picture::Picture() {
   setTextureFilters(false);
   const std::vector<float> silence(kWaveform, 0.0f);
   GL_CALL(glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, kWaveform, 1, GL_RED, GL_FLOAT, silence.data()));
+  GL_CALL(glGenTextures(1, &waveHistory_));
+  GL_CALL(glBindTexture(GL_TEXTURE_2D, waveHistory_));
+  GL_CALL(glTexImage2D(GL_TEXTURE_2D, 0, GL_R32F, kWaveform, kWaveHistory, 0, GL_RED, GL_FLOAT,
+                       inputs_.waveHistory.data()));
+  setTextureFilters(false);
   GL_CALL(glGenTextures(4, images_));
   GL_CALL(glGenTextures(1, &cover_));
   for (int slot = 0; slot < 4; ++slot) {
@@ -256,6 +261,8 @@ Picture::~Picture() {
   }
   glDeleteTextures(1, &waveform_);
   waveform_ = 0;
+  glDeleteTextures(1, &waveHistory_);
+  waveHistory_ = 0;
   glDeleteBuffers(1, &spectrum_);
   spectrum_ = 0;
   glDeleteBuffers(1, &ebo_);
@@ -446,6 +453,7 @@ std::vector<std::string> Picture::findInputs(Pass& pass) {
       {"trebleTime", GL_FLOAT, "float"},      {"levelTime", GL_FLOAT, "float"},
       {"delta", GL_FLOAT, "float"},           {"peaks", GL_FLOAT, "float[64]"},
       {"transparent", GL_BOOL, "bool"},       {"loudness", GL_FLOAT, "float"},
+      {"waveHistory", GL_SAMPLER_2D, "sampler2D"},
       {"aspect", 0, ""}, {"itime", 0, ""}, {"iResolution", 0, ""}, {"iTime", 0, ""}, {"iTimeDelta", 0, ""},
       {"iFrame", 0, ""}, {"iFrameRate", 0, ""}, {"iDate", 0, ""}, {"iSampleRate", 0, ""}, {"iMouse", 0, ""},
       {"iChannelTime", 0, ""}, {"iChannelResolution", 0, ""}, {"iChannel0", 0, ""}, {"iChannel1", 0, ""},
@@ -482,10 +490,10 @@ std::vector<std::string> Picture::findInputs(Pass& pass) {
 
 void Picture::bindUnits(const Pass& pass) {
   // Samplers read fixed texture units: waveform 1, images 2-5, cover 6,
-  // previous 7, Shadertoy's channels 8-11.
+  // previous 7, Shadertoy's channels 8-11, the waveform's history 12.
   const int units[][2] = {{kWaveformIn, 1}, {kImage0, 2},    {kImage1, 3},    {kImage2, 4},
                           {kImage3, 5},     {kCover, 6},     {kPrevious, 7},  {kIChannel0, 8},
-                          {kIChannel1, 9},  {kIChannel2, 10}, {kIChannel3, 11}};
+                          {kIChannel1, 9},  {kIChannel2, 10}, {kIChannel3, 11}, {kWaveHistoryIn, 12}};
   for (const auto& unit : units) {
     if (pass.at[unit[0]] >= 0) {
       GL_CALL(glProgramUniform1i(pass.program, pass.at[unit[0]], unit[1]));
@@ -497,9 +505,11 @@ void Picture::setInputs(const AudioInputs& inputs) {
   setSpectrum(inputs.spectrum);
   inputs_ = inputs;
   bool waveform = false;
+  bool history = false;
   bool music = false;
   for (const Pass& pass : passes_) {
     waveform = waveform || pass.at[kWaveformIn] >= 0;
+    history = history || pass.at[kWaveHistoryIn] >= 0;
     music = music || std::any_of(pass.channels.begin(), pass.channels.end(),
                                  [](const Channel& c) { return c.kind == ChannelKind::Music; });
   }
@@ -507,6 +517,12 @@ void Picture::setInputs(const AudioInputs& inputs) {
     GL_CALL(glBindTexture(GL_TEXTURE_2D, waveform_));
     GL_CALL(glPixelStorei(GL_UNPACK_ALIGNMENT, 4));
     GL_CALL(glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, kWaveform, 1, GL_RED, GL_FLOAT, inputs.waveform.data()));
+  }
+  if (history) {
+    GL_CALL(glBindTexture(GL_TEXTURE_2D, waveHistory_));
+    GL_CALL(glPixelStorei(GL_UNPACK_ALIGNMENT, 4));
+    GL_CALL(glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, kWaveform, kWaveHistory, GL_RED, GL_FLOAT,
+                            inputs.waveHistory.data()));
   }
   if (music) {
     channels_.setMusic(inputs.browser.data(), wantsMipmaps(ChannelKind::Music, 0));
@@ -780,7 +796,8 @@ void Picture::draw(int width, int height, const FrameTimes& times) {
   }
   if (!shadertoy) {
     const std::pair<int, GLuint> textures[] = {{1, waveform_},  {2, images_[0]}, {3, images_[1]},
-                                               {4, images_[2]}, {5, images_[3]}, {6, cover_}};
+                                               {4, images_[2]}, {5, images_[3]}, {6, cover_},
+                                               {12, waveHistory_}};
     for (const auto& [unit, texture] : textures) {
       GL_CALL(glActiveTexture(static_cast<GLenum>(GL_TEXTURE0 + unit)));
       GL_CALL(glBindTexture(GL_TEXTURE_2D, texture));

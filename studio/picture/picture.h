@@ -135,7 +135,7 @@ class Picture {
   // The studio's inputs, then Shadertoy's.
   enum Input { kResolution, kFrame, kBandsIn, kBass, kMid, kTreble, kLevel, kBeat, kBeats, kWaveformIn,
                kImage0, kImage1, kImage2, kImage3, kImage0Size, kImage1Size, kImage2Size, kImage3Size,
-               kCover, kCoverSize, kPrevious, kBassTime, kMidTime, kTrebleTime, kLevelTime, kDelta, kPeaks, kTransparent, kLoudness, kAspect, kItime,
+               kCover, kCoverSize, kPrevious, kBassTime, kMidTime, kTrebleTime, kLevelTime, kDelta, kPeaks, kTransparent, kLoudness, kWaveHistoryIn, kAspect, kItime,
                kIResolution, kITime, kITimeDelta, kIFrame, kIFrameRate, kIDate, kISampleRate, kIMouse,
                kIChannelTime, kIChannelResolution, kIChannel0, kIChannel1, kIChannel2, kIChannel3, kIBassTime,
                kIMidTime, kITrebleTime, kILevelTime, kInputCount };
@@ -167,6 +167,7 @@ class Picture {
   GLuint ebo_ = 0;
   GLuint spectrum_ = 0;
   GLuint waveform_ = 0;
+  GLuint waveHistory_ = 0;  // kWaveform × kWaveHistory, row 0 the newest
   GLuint images_[4] = {};
   GLuint cover_ = 0;
   GLuint previous_ = 0;

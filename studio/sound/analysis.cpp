@@ -79,7 +79,26 @@ Analysis::Analysis(int rate)
   }
 }
 
+// Each 60 Hz tick crossed since the last step gets a row (the same waveform
+// for ticks crossed at once); a jump back starts the history again.
+void Analysis::keepWaveform(double seconds) {
+  const auto tick = static_cast<int64_t>(std::floor(seconds * kWaveHistoryRate + 1e-6));
+  const size_t row = kWaveform;
+  if (lastWaveTick_ < 0 || tick < lastWaveTick_) {
+    std::fill(inputs_.waveHistory.begin(), inputs_.waveHistory.end(), 0.0f);
+    lastWaveTick_ = tick - 1;
+  }
+  const int64_t crossed = std::min<int64_t>(tick - lastWaveTick_, kWaveHistory);
+  for (int64_t i = 0; i < crossed; ++i) {
+    std::copy_backward(inputs_.waveHistory.begin(), inputs_.waveHistory.end() - static_cast<ptrdiff_t>(row),
+                       inputs_.waveHistory.end());
+    std::copy(inputs_.waveform.begin(), inputs_.waveform.end(), inputs_.waveHistory.begin());
+  }
+  lastWaveTick_ = tick;
+}
+
 void Analysis::restart() {
+  lastWaveTick_ = -1;
   // The live program's spectrum blends on across seeks, as it always has.
   std::fill(browserSmoothed_.begin(), browserSmoothed_.end(), 0.0);
   inputs_.bands.fill(0.0f);
@@ -291,6 +310,7 @@ const AudioInputs& Analysis::step(FrameSound& sound, double seconds) {
   inputs_.loudness = started_ ? follow(inputs_.loudness, loudness, dt) : loudness;
   advanceClocks(seconds, dt);
   std::copy(sound.mono.begin() + (kBehind - kWaveform), sound.mono.begin() + kBehind, inputs_.waveform.begin());
+  keepWaveform(seconds);
 
   lastRaw_ = raw;
   lastSeconds_ = seconds;

@@ -23,6 +23,9 @@
 
 constexpr int kBands = 64;
 constexpr int kWaveform = 1024;
+// The waveforms kept for "waveHistory": one a 60th of a second, this many.
+constexpr int kWaveHistory = 16;
+constexpr double kWaveHistoryRate = 60.0;
 constexpr int kBlock = 2048;
 constexpr int kBehind = 1536;
 constexpr int kAhead = kBlock - kBehind;
@@ -64,6 +67,10 @@ struct AudioInputs {
   // the first frame analysed and again after a seek.
   double bassTime = 0, midTime = 0, trebleTime = 0, levelTime = 0;
   std::array<float, kWaveform> waveform{};
+  // The waveform at each of the last kWaveHistory 60 Hz ticks, newest first
+  // (row 0 the latest tick at or before the frame): the same rows at any
+  // frame rate, so a trail drawn from them is frame-rate true.
+  std::vector<float> waveHistory = std::vector<float>(static_cast<size_t>(kWaveform) * kWaveHistory, 0.0f);
   // The sound as a web browser's analyser gives it to Shadertoy's form, 512
   // values a row: row 0 the first 512 of its 1024 byte magnitudes (Blackman
   // window, |X| ÷ 2048, smoothed 0.8 a 60th of a second, −100..−30 dB as
@@ -122,7 +129,10 @@ class Analysis {
   std::vector<double> power_;
   RealFft fft_;
   std::array<std::pair<int, int>, kBands> bandBins_{};
+  void keepWaveform(double seconds);
+
   double lastSeconds_ = 0;
+  int64_t lastWaveTick_ = -1;  // the 60 Hz tick last kept in waveHistory
   double startSeconds_ = 0;
   double lastOnset_ = -1;
   double fluxMean_ = 0;
