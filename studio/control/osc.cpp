@@ -4,6 +4,8 @@
 #include <lo/lo.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <utility>
 
 #include "base/text.h"
@@ -14,24 +16,40 @@ namespace {
 int onMessage(const char* path, const char* types, lo_arg** argv, int argc, lo_message, void* self) {
   std::vector<std::string> strings;
   std::vector<double> numbers;
+  // An argument is only 4-byte aligned in the packet, which lo_arg (a union
+  // holding 8-byte members) does not promise: its bytes are copied out, never
+  // read through the union.
   for (int i = 0; i < argc; ++i) {
+    const auto* bytes = reinterpret_cast<const char*>(argv[i]);
     switch (types[i]) {
       case LO_STRING:
       case LO_SYMBOL:
-        strings.emplace_back(&argv[i]->s);
+        strings.emplace_back(bytes);
         break;
-      case LO_FLOAT:
-        numbers.push_back(argv[i]->f);
+      case LO_FLOAT: {
+        float v = 0;
+        std::memcpy(&v, bytes, sizeof v);
+        numbers.push_back(v);
         break;
-      case LO_DOUBLE:
-        numbers.push_back(argv[i]->d);
+      }
+      case LO_DOUBLE: {
+        double v = 0;
+        std::memcpy(&v, bytes, sizeof v);
+        numbers.push_back(v);
         break;
-      case LO_INT32:
-        numbers.push_back(argv[i]->i);
+      }
+      case LO_INT32: {
+        int32_t v = 0;
+        std::memcpy(&v, bytes, sizeof v);
+        numbers.push_back(v);
         break;
-      case LO_INT64:
-        numbers.push_back(static_cast<double>(argv[i]->h));
+      }
+      case LO_INT64: {
+        int64_t v = 0;
+        std::memcpy(&v, bytes, sizeof v);
+        numbers.push_back(static_cast<double>(v));
         break;
+      }
       default:
         break;
     }
