@@ -12,6 +12,14 @@
 
 namespace {
 
+// A value copied out of the packet's bytes.
+template <class T>
+T copied(const char* bytes) {
+  T value{};
+  std::memcpy(&value, bytes, sizeof value);
+  return value;
+}
+
 // Every message, whatever its address: each is checked by receive().
 int onMessage(const char* path, const char* types, lo_arg** argv, int argc, lo_message, void* self) {
   std::vector<std::string> strings;
@@ -26,30 +34,18 @@ int onMessage(const char* path, const char* types, lo_arg** argv, int argc, lo_m
       case LO_SYMBOL:
         strings.emplace_back(bytes);
         break;
-      case LO_FLOAT: {
-        float v = 0;
-        std::memcpy(&v, bytes, sizeof v);
-        numbers.push_back(v);
+      case LO_FLOAT:
+        numbers.push_back(copied<float>(bytes));
         break;
-      }
-      case LO_DOUBLE: {
-        double v = 0;
-        std::memcpy(&v, bytes, sizeof v);
-        numbers.push_back(v);
+      case LO_DOUBLE:
+        numbers.push_back(copied<double>(bytes));
         break;
-      }
-      case LO_INT32: {
-        int32_t v = 0;
-        std::memcpy(&v, bytes, sizeof v);
-        numbers.push_back(v);
+      case LO_INT32:
+        numbers.push_back(copied<int32_t>(bytes));
         break;
-      }
-      case LO_INT64: {
-        int64_t v = 0;
-        std::memcpy(&v, bytes, sizeof v);
-        numbers.push_back(static_cast<double>(v));
+      case LO_INT64:
+        numbers.push_back(static_cast<double>(copied<int64_t>(bytes)));
         break;
-      }
       default:
         break;
     }
