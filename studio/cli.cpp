@@ -3,6 +3,7 @@
 
 #include "base/status.h"
 #include "base/text.h"
+#include "video/encoder.h"
 #include "picture/gallery.h"
 #include "picture/shaderSource.h"
 
@@ -305,6 +306,11 @@ CLI::App* addPlay(CLI::App& app, PlayOptions& p, OptionText& g) {
                    "Take OSC messages on this UDP port: /vrax/picture NAME, /vrax/next, /vrax/previous, "
                    "/vrax/set NAME VALUE, /vrax/gain DB, /vrax/pause")
       ->check(CLI::Range(1, 65535));
+  play->add_option("--stream", p.stream,
+                   "Also send the show live: srt://, udp://, tcp:// (MPEG-TS) or rtmp:// (FLV), H.264 with low "
+                   "delay + AAC; the window shows what is sent, at the stream's rate");
+  play->add_option("--fps", g.fps, "The stream's frames a second, from 1 to 240 (default 30)");
+  play->add_flag("--no-window", p.noWindow, "Send the stream without a window (no display needed)");
   play->add_flag("--overwrite", p.overwrite, "Replace the --frame-times file if it exists");
   play->footer(
       "Keys: Space pause, Left/Right seek 5 s, Home start, N/P (Page Down/Up) next/previous picture,\n"
@@ -314,7 +320,8 @@ CLI::App* addPlay(CLI::App& app, PlayOptions& p, OptionText& g) {
       "  vrax-studio play song.wav --shaders my-pair --latency 80\n"
       "  vrax-studio play song.mp3 --picture bars\n"
       "  vrax-studio play --list-devices\n"
-      "  vrax-studio play --capture");
+      "  vrax-studio play --capture\n"
+      "  vrax-studio play --capture --no-window --stream srt://127.0.0.1:9000 --size 720p");
   return play;
 }
 
@@ -373,6 +380,31 @@ Status checkRender(RenderOptions& r, OptionText g) {
   return Status();
 }
 
+// --stream, --fps and --no-window: what can be refused before anything opens.
+Status checkPlayStream(PlayOptions& p, const OptionText& g) {
+  if (p.stream.empty()) {
+    if (p.noWindow) {
+      return Status::failure("--no-window needs a --stream to send to");
+    }
+    if (!g.fps.empty()) {
+      return Status::failure("--fps is the stream's rate; it needs a --stream");
+    }
+    return Status();
+  }
+  if (const Status fps = checkFps(g.fps.empty() ? "30" : g.fps, p.fps); !fps) {
+    return fps;
+  }
+  if (!isStreamOutput(p.stream) || p.stream == "-" || streamContainerFor(p.stream).empty()) {
+    return Status::failure(p.stream + " is not a stream this program sends: srt://, udp:// and tcp:// carry MPEG-TS, "
+                           "rtmp:// carries FLV");
+  }
+  if (p.width % 2 != 0 || p.height % 2 != 0) {
+    return Status::failure("a stream needs an even width and height (got " + std::to_string(p.width) + "x" +
+                           std::to_string(p.height) + ")");
+  }
+  return Status();
+}
+
 Status checkPlay(PlayOptions& p, OptionText g, const CLI::App* play) {
   g.size = g.size.empty() ? "800x600" : g.size;
   if (!p.picture.empty() && !p.shaders.empty()) {
@@ -400,7 +432,7 @@ Status checkPlay(PlayOptions& p, OptionText g, const CLI::App* play) {
     return size;
   }
   p.titleAt = place(g.titleAt);
-  return Status();
+  return checkPlayStream(p, g);
 }
 
 }  // namespace

@@ -71,6 +71,9 @@ struct PlayOptions : SharedOptions {
   bool listDevices = false;
   std::string frameTimes;  // a file for each frame's work in ms
   int oscPort = 0;         // --osc: a UDP port for a VJ's OSC messages; 0 for none
+  std::string stream;      // --stream: a URL the show is also sent to; "" for none
+  Rational fps{30, 1};     // the stream's frames a second
+  bool noWindow = false;   // send without a window (needs --stream)
 };
 
 struct CommandLine {

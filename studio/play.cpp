@@ -23,6 +23,8 @@
 #include "base/text.h"
 #include "control/osc.h"
 #include "show/show.h"
+#include "show/liveOutput.h"
+#include "picture/offscreen.h"
 #include "picture/backdrop.h"
 #include "sound/loudness.h"
 #include "picture/title.h"
@@ -227,7 +229,8 @@ class Window {
       glfwTerminate();
     }
   }
-  Status open(int width, int height, const std::string& title, Keys* keys) {
+  // vsync: let the swap wait for the display (not when a stream sets the pace).
+  Status open(int width, int height, const std::string& title, Keys* keys, bool vsync) {
     {
       const QuietStderr quiet;  // Mesa's and X's own complaints
       initialised_ = glfwInit() == GLFW_TRUE;
@@ -247,7 +250,7 @@ class Window {
     if (!gladLoadGL(glfwGetProcAddress)) {
       return Status::failure("cannot load the OpenGL entry points");
     }
-    glfwSwapInterval(1);
+    glfwSwapInterval(vsync ? 1 : 0);
     glfwSetWindowUserPointer(window_, keys);
     glfwSetKeyCallback(window_, onKey);
     return Status();
@@ -580,6 +583,47 @@ class Listening {
       capture_->keepAlive(say);
     }
   }
+  // The sound sent with one stream frame, `count` sound frames of it: the
+  // song from the picture's own time `at` (silence while paused), or what
+  // the capture device delivered. The song's cursor runs on by exactly what
+  // was sent, so the sound has no seams, and is moved to the picture's time
+  // only where the two parted by more than two frames (a seek, the song
+  // starting over, a frame the machine was late for); a capture's backlog is
+  // kept under two frames' worth and a shortfall is silence, so the stream's
+  // sound never falls behind its pictures.
+  std::vector<float> streamSound(int64_t count, bool paused, int64_t at) {
+    const int channels = streamChannels();
+    std::vector<float> out(static_cast<size_t>(count * channels), 0.0f);
+    if (capture_) {
+      capture_->takeArrived(arrived_);
+      const auto want = out.size();
+      if (arrived_.size() > 2 * want) {
+        arrived_.erase(arrived_.begin(), arrived_.end() - static_cast<ptrdiff_t>(2 * want));
+      }
+      const size_t n = std::min(want, arrived_.size());
+      std::transform(arrived_.begin(), arrived_.begin() + static_cast<ptrdiff_t>(n), out.begin(),
+                     [](int16_t v) { return static_cast<float>(v) / 32768.0f; });
+      arrived_.erase(arrived_.begin(), arrived_.begin() + static_cast<ptrdiff_t>(n));
+      return out;
+    }
+    if (paused) {
+      return out;
+    }
+    at = (at % frames_ + frames_) % frames_;
+    const int64_t gap = std::llabs(cursor_ - at);
+    if (cursor_ < 0 || std::min(gap, frames_ - gap) > 2 * count) {
+      cursor_ = at;
+    }
+    for (int64_t f = 0; f < count; ++f) {
+      const auto from = static_cast<size_t>(((cursor_ + f) % frames_) * channels);
+      for (int c = 0; c < channels; ++c) {
+        out[static_cast<size_t>(f * channels + c)] = static_cast<float>(sound_.samples[from + static_cast<size_t>(c)]) / 32768.0f;
+      }
+    }
+    cursor_ = (cursor_ + count) % frames_;
+    return out;
+  }
+  int streamChannels() const { return capture_ ? 2 : sound_.info.channels; }
   const std::string& name() const { return name_; }
   const std::map<std::string, std::string>& tags() const { return tags_; }
   int64_t rate() const { return rate_; }
@@ -599,6 +643,8 @@ class Listening {
   int64_t rate_ = 0;
   int64_t frames_ = 0;
   int64_t latencyFrames_ = 0;
+  int64_t cursor_ = -1;           // the song's next sound frame sent to a stream; -1 before the first
+  std::vector<int16_t> arrived_;  // captured, not yet sent
 };
 
 // One run of play: what it opens, in order, released in reverse (the
@@ -641,7 +687,7 @@ class Session {
         return report(kExitFailure, listening.why());
       }
     }
-    if (const Status opened = window_.open(o_.width, o_.height, sound_.name(), &keys_); !opened) {
+    if (const Status opened = openSurface(); !opened) {
       return report(kExitFailure, opened.why());
     }
     show_ = std::make_unique<Show>(static_cast<int>(sound_.rate()));
@@ -670,16 +716,19 @@ class Session {
     if (!covered) {
       return report(kExitFailure, "the cover art: " + covered.why());
     }
-    return std::nullopt;
+    return openStream();
   }
 
   void run() {
-    Pacer pacer(window_.refreshRate());
+    // A stream's frames come at its own rate; a window alone, at the display's.
+    Pacer pacer(live_ ? o_.fps.value() : window_.refreshRate(), live_ != nullptr);
     FrameTimeLog frameTimes(o_.frameTimes, o_.overwrite);
     Clock::time_point last = Clock::now();
     bool first = true;
-    while (!glfwWindowShouldClose(window_.get()) && !interrupted()) {
-      glfwPollEvents();
+    while (!(windowed() && glfwWindowShouldClose(window_.get())) && !interrupted() && streamGoes_) {
+      if (windowed()) {
+        glfwPollEvents();
+      }
       const Clock::time_point now = Clock::now();
       if (!paused_) {
         running_ += now - last;
@@ -691,6 +740,7 @@ class Session {
       // Paused, the picture holds still: no new spectrum, no time.
       const int64_t position = sound_.position();
       const Tick tick = tickAt(position, now);
+      pictureSeconds_ = tick.seconds;
       if (!paused_) {
         // The sound of the picture's own time, as a render takes it.
         listen(tick, sound_.live() ? 0 : std::llround(tick.seconds * static_cast<double>(sound_.rate())));
@@ -703,7 +753,9 @@ class Session {
         ++frameNumber_;
       }
       const Clock::time_point beforeSwap = Clock::now();
-      glfwSwapBuffers(window_.get());
+      if (windowed()) {
+        glfwSwapBuffers(window_.get());
+      }
       if (first) {
         // The driver compiles at the first draw: until then a signal ends play at once.
         glFinish();
@@ -714,6 +766,7 @@ class Session {
       pacer.wait(Clock::now() - beforeSwap);
       sound_.keepAlive();
     }
+    endStream();
   }
 
  private:
@@ -755,6 +808,70 @@ class Session {
           break;
       }
     }
+  }
+
+  bool windowed() const { return window_.get() != nullptr; }
+
+  // A window, or with --no-window a context with no display at the stream's size.
+  Status openSurface() {
+    if (o_.noWindow) {
+      offscreen_ = std::make_unique<OffscreenContext>();
+      return offscreen_->open(o_.width, o_.height);
+    }
+    return window_.open(o_.width, o_.height, sound_.name(), &keys_, o_.stream.empty());
+  }
+
+  // --stream: the first connection, made before the first frame.
+  std::optional<int> openStream() {
+    if (o_.stream.empty()) {
+      return std::nullopt;
+    }
+    EncoderSettings settings;
+    settings.path = o_.stream;
+    settings.stream = true;
+    settings.name = o_.stream;
+    settings.format = streamContainerFor(o_.stream);
+    settings.width = o_.width;
+    settings.height = o_.height;
+    settings.fps = o_.fps;
+    settings.crf = 23;
+    settings.channels = sound_.streamChannels();
+    settings.rate = static_cast<int>(sound_.rate());
+    live_ = std::make_unique<LiveOutput>();
+    if (const Status opened = live_->open(settings, windowed(), say); !opened) {
+      return report(kExitFailure, opened.why());
+    }
+    streamClock_ = FrameClock(o_.fps, sound_.rate());
+    std::cout << "Streaming to " << printable(o_.stream) << ": " << o_.width << "x" << o_.height << " at "
+              << o_.fps.value() << " fps" << std::endl;
+    return std::nullopt;
+  }
+
+  // The show at the stream's size, sent with the sound of one stream frame
+  // and, with a window, shown in it scaled to its size.
+  void sendFrame(int windowWidth, int windowHeight) {
+    live_->bind();
+    show_->draw(o_.width, o_.height);
+    const int64_t count = streamClock_.soundFrameAt(streamFrame_ + 1) - streamClock_.soundFrameAt(streamFrame_);
+    ++streamFrame_;
+    const auto at = static_cast<int64_t>(std::llround(pictureSeconds_ * static_cast<double>(sound_.rate())));
+    if (const Status sent = live_->send(sound_.streamSound(count, paused_, at)); !sent) {
+      say(sent.why() + "; the stream ends");
+      streamGoes_ = false;
+    }
+    if (windowed() && windowWidth > 0 && windowHeight > 0) {
+      live_->present(windowWidth, windowHeight);
+    }
+  }
+
+  void endStream() {
+    if (!live_) {
+      return;
+    }
+    live_->finish();
+    std::cerr << (interrupted() ? "vrax-studio: interrupted; streamed " : "Streamed ") << live_->sent() << " frames ("
+              << static_cast<double>(live_->sent()) / o_.fps.value() << " s) to " << printable(o_.stream) << "; "
+              << live_->dropped() << " dropped" << std::endl;
   }
 
   // Pause, seek, full screen and the gallery, as the keys asked since the last frame.
@@ -850,7 +967,9 @@ class Session {
     dateNow(date);
     show_->setDate(date);
     float mouse[4] = {};
-    mouse_.read(window_.get(), mouse);
+    if (windowed()) {
+      mouse_.read(window_.get(), mouse);
+    }
     show_->setMouse(mouse);
     show_->advance(tick, frameSound_, heardAt);
   }
@@ -874,16 +993,22 @@ class Session {
   // The picture, the title over it, a shot if asked, the stale frame if the
   // files on disk are not what is shown.
   void drawFrame(int64_t position) {
-    int width = 0;
-    int height = 0;
-    glfwGetFramebufferSize(window_.get(), &width, &height);
-    if (width <= 0 || height <= 0) {
-      return;
+    int width = o_.width;
+    int height = o_.height;
+    if (windowed()) {
+      glfwGetFramebufferSize(window_.get(), &width, &height);
     }
     show_->setKeys(keys_.rows);
     // A press is seen for one frame.
     std::fill(keys_.rows.begin() + kKeyCodes, keys_.rows.begin() + 2 * kKeyCodes, 0);
-    show_->draw(width, height);
+    if (live_) {
+      sendFrame(width, height);
+    } else if (width > 0 && height > 0) {
+      show_->draw(width, height);
+    }
+    if (width <= 0 || height <= 0) {
+      return;
+    }
     if (keys_.shot) {
       keys_.shot = false;
       saveShot(width, height, std::filesystem::path(sound_.name()).stem().string(), seconds(position));
@@ -914,7 +1039,9 @@ class Session {
     if (shown_->stale()) {
       text += " (error)";
     }
-    glfwSetWindowTitle(window_.get(), text.c_str());
+    if (windowed()) {
+      glfwSetWindowTitle(window_.get(), text.c_str());
+    }
   }
 
   const PlayOptions& o_;
@@ -924,10 +1051,16 @@ class Session {
   // The window, then what is drawn in it (released first).
   Keys keys_;
   Window window_;
+  std::unique_ptr<OffscreenContext> offscreen_;  // instead of the window, with --no-window
   OscControl osc_;  // before the window: its thread hands commands to the loop
   std::unique_ptr<Show> show_;  // made once the window (its GL context) is open
   std::unique_ptr<GalleryCursor> gallery_;
   std::unique_ptr<OnScreen> shown_;
+  std::unique_ptr<LiveOutput> live_;  // --stream; its GL objects go before the context
+  FrameClock streamClock_{Rational{30, 1}, 44100};
+  int64_t streamFrame_ = 0;
+  double pictureSeconds_ = 0;  // this frame's time, where a stream takes its sound
+  bool streamGoes_ = true;
 
   // What carries from frame to frame.
   FrameSound frameSound_;

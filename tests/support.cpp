@@ -1,5 +1,8 @@
 // support.cpp — see support.h.
 #include "support.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <gtest/gtest.h>
 #include <algorithm>
 
@@ -373,6 +376,39 @@ void expectRefusals(const std::string& dir, const std::vector<std::string>& comm
       EXPECT_FALSE(std::filesystem::exists(dir + "/" + untouched)) << called;
     }
   }
+}
+
+// A port of 127.0.0.1 free now for `type` (SOCK_STREAM or SOCK_DGRAM).
+int freePort(int type) {
+  const int fd = socket(AF_INET, type, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof at;
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&at), &size) != 0) {
+    if (fd >= 0) {
+      close(fd);
+    }
+    return -1;
+  }
+  const int port = ntohs(at.sin_port);
+  close(fd);
+  return port;
+}
+
+// Whether something listens on 127.0.0.1:port (ss lists it), polled.
+bool listening(int port, bool udp, double seconds) {
+  using Clock = std::chrono::steady_clock;
+  const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+  while (Clock::now() < end) {
+    const std::string out = runOutput({"/usr/bin/ss", udp ? "-lun" : "-ltn"});
+    if (out.find("127.0.0.1:" + std::to_string(port) + " ") != std::string::npos) {
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
 }
 
 }  // namespace vt

@@ -156,4 +156,9 @@ extern const char* const kPlainVertexShader;
 // "aspect", "itime", the spectrum at binding 0) and `body` as its main.
 std::string fragmentShader(const std::string& body);
 
+// A port of 127.0.0.1 free now for `type` (SOCK_STREAM or SOCK_DGRAM).
+int freePort(int type);
+// Whether something listens on 127.0.0.1:port (ss lists it), polled for up to `seconds`.
+bool listening(int port, bool udp, double seconds);
+
 }  // namespace vt

@@ -7,8 +7,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <signal.h>
+
 #include <chrono>
 #include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -18,36 +25,73 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A port of 127.0.0.1 free now for `type` (SOCK_STREAM or SOCK_DGRAM).
-int freePort(int type) {
-  const int fd = socket(AF_INET, type, 0);
-  sockaddr_in at{};
-  at.sin_family = AF_INET;
-  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof at;
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&at), &size) != 0) {
-    if (fd >= 0) {
-      close(fd);
-    }
-    return -1;
-  }
-  const int port = ntohs(at.sin_port);
-  close(fd);
-  return port;
+using vt::freePort;
+using vt::listening;
+
+// The pictures a receiver decoded.
+int framesIn(const std::string& file) {
+  return std::atoi(vt::probe(file, "stream=nb_read_frames").c_str());
 }
 
-// Whether something listens on 127.0.0.1:port (ss lists it), polled.
-bool listening(int port, bool udp, double seconds) {
-  const auto end = Clock::now() + std::chrono::duration<double>(seconds);
-  while (Clock::now() < end) {
-    const std::string out = vt::runOutput({"/usr/bin/ss", udp ? "-lun" : "-ltn"});
-    if (out.find("127.0.0.1:" + std::to_string(port) + " ") != std::string::npos) {
-      return true;
+// Each decoded value of a stream's `entries` (one a line, csv), in order.
+std::vector<std::string> frameLines(const std::string& file, const char* stream, const char* entries) {
+  std::istringstream in(vt::runOutput({"/usr/bin/ffprobe", "-v", "error", "-select_streams", stream, "-show_frames",
+                                       "-show_entries", std::string("frame=") + entries, "-of", "csv=p=0", file}));
+  std::vector<std::string> out;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty()) {
+      out.push_back(line);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  return false;
+  return out;
+}
+
+// Where a received stream's pictures turn bright and its sound turns loud,
+// in seconds by the decoded frames' own timestamps: what a viewer sees and
+// hears together.
+struct FlashesAndClicks {
+  std::vector<double> flashes;
+  std::vector<double> clicks;
+};
+FlashesAndClicks flashesAndClicks(const std::string& file, int width, int height) {
+  FlashesAndClicks out;
+  const std::vector<std::string> pictures = frameLines(file, "v:0", "pts_time");
+  const std::string raw = vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", file, "-map", "0:v", "-fps_mode",
+                                         "passthrough", "-f", "rawvideo", "-pix_fmt", "gray", "-"});
+  const size_t size = static_cast<size_t>(width) * height;
+  double before = 255;
+  for (size_t n = 0; n < pictures.size() && (n + 1) * size <= raw.size(); ++n) {
+    double sum = 0;
+    for (size_t i = 0; i < size; ++i) {
+      sum += static_cast<unsigned char>(raw[n * size + i]);
+    }
+    const double mean = sum / static_cast<double>(size);
+    if (mean > 128 && before < 128) {
+      out.flashes.push_back(std::stod(pictures[n]));
+    }
+    before = mean;
+  }
+  const std::string sound = vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", file, "-map", "0:a", "-ac", "1",
+                                           "-f", "f32le", "-"});
+  std::vector<float> samples(sound.size() / 4);
+  std::memcpy(samples.data(), sound.data(), samples.size() * 4);
+  const int rate = std::stoi(vt::probe(file, "stream=sample_rate", "a:0"));
+  size_t at = 0;
+  double lastLoud = -10;
+  for (const std::string& line : frameLines(file, "a:0", "pts_time,nb_samples")) {
+    const double pts = std::stod(line.substr(0, line.find(',')));
+    const int count = std::stoi(line.substr(line.find(',') + 1));
+    for (int k = 0; k < count && at < samples.size(); ++k, ++at) {
+      const double t = pts + static_cast<double>(k) / rate;
+      if (std::fabs(samples[at]) > 0.2f) {
+        if (t - lastLoud > 0.3) {
+          out.clicks.push_back(t);
+        }
+        lastLoud = t;
+      }
+    }
+  }
+  return out;
 }
 
 class Stream : public ::testing::Test {
@@ -55,6 +99,39 @@ class Stream : public ::testing::Test {
   void SetUp() override {
     vt::copyShippedShaders(dir.path());
     ASSERT_TRUE(vt::writeTone(dir / "song.wav", 44100 * 3, 2, 44100));
+  }
+  // An SRT listener on 127.0.0.1:port writing what it receives to `file`, as
+  // it comes (after half a second's probing: ffmpeg's default is five).
+  std::unique_ptr<vt::Process> receiveSrt(int port, const std::string& file) {
+    auto receiver = std::make_unique<vt::Process>(
+        std::vector<std::string>{"/usr/bin/ffmpeg", "-v", "error", "-y", "-analyzeduration", "500000", "-f", "mpegts", "-i",
+                                 "srt://127.0.0.1:" + std::to_string(port) + "?mode=listener", "-c", "copy",
+                                 "-flush_packets", "1", "-f", "mpegts", dir / file},
+        dir.path());
+    EXPECT_TRUE(listening(port, true, 10)) << "the receiver never listened\n" << receiver->err();
+    return receiver;
+  }
+  // Polls until `file` holds at least `frames` pictures; false after `seconds`.
+  bool holdsFrames(const std::string& file, int frames, double seconds) {
+    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    while (Clock::now() < end) {
+      if (std::filesystem::exists(dir / file) && framesIn(dir / file) >= frames) {
+        return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+  }
+  // Polls the program's stderr for `text`; false after `seconds`.
+  static bool says(vt::Process& program, const std::string& text, double seconds) {
+    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    while (Clock::now() < end) {
+      if (program.err().find(text) != std::string::npos) {
+        return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
   }
   vt::TempDir dir;
 };
@@ -154,6 +231,124 @@ TEST_F(Stream, AReceiverThatGoesAwayEndsTheStreamInOneLine) {
   // five seconds on.
   EXPECT_EQ(sender.wait(20), 1) << sender.err();
   EXPECT_NE(sender.err().find("the stream to " + url + " stopped"), std::string::npos) << sender.err();
+}
+
+// play --stream sends what it draws, at the stream's rate, with the song's
+// sound in step: with and without a window. Clicks every second at the
+// flash shader's bin (1378 Hz: bin 256 in 44.1 kHz stereo) must be heard
+// within one frame of the picture turning white, by the received stream's
+// own timestamps; frames counted as they arrive over five seconds.
+TEST_F(Stream, PlaySendsWhatItDrawsAtTheStreamRateWithTheSoundInStep) {
+  vt::writeShaders(dir.path(), vt::kPlainVertexShader, vt::fragmentShader(R"(    float loudest = -100.0;
+    for (int k = 240; k < 272; ++k) loudest = max(loudest, spectrum[k]);
+    FragColor = vec4(vec3(loudest > -6.0 ? 1.0 : 0.0), 1.0);)"));
+  ASSERT_TRUE(vt::writeSound(dir / "clicks.wav", 44100 * 4, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                             [](int64_t f, int) {
+                               const int64_t into = (f + 22050) % 44100;  // a click at each half second past
+                               return into < 1323 ? 0.8 * std::sin(2 * M_PI * 1378.0 * into / 44100.0) : 0.0;
+                             }));
+  for (const bool window : {false, true}) {
+    SCOPED_TRACE(window ? "with a window" : "--no-window");
+    const int port = freePort(SOCK_DGRAM);
+    auto receiver = receiveSrt(port, "got.ts");
+    std::vector<std::string> args = {vt::studioBinary(), "play", "clicks.wav", "--stream",
+                                     "srt://127.0.0.1:" + std::to_string(port), "--size", "64x48", "--level", "off"};
+    if (!window) {
+      args.push_back("--no-window");
+    }
+    // Without a window, no display at all.
+    std::map<std::string, std::string> env = {{"ALSOFT_DRIVERS", "null"}};
+    if (!window) {
+      env["DISPLAY"] = "";
+    }
+    vt::Process sender(args, dir.path(), env);
+    ASSERT_TRUE(holdsFrames("got.ts", 30, 30)) << sender.err();
+    // Each count is timed at the middle of the ffprobe that took it.
+    const auto count = [&](Clock::time_point& at) {
+      const auto before = Clock::now();
+      const int frames = framesIn(dir / "got.ts");
+      at = before + (Clock::now() - before) / 2;
+      return frames;
+    };
+    Clock::time_point t1, t2;
+    const int n1 = count(t1);
+    std::this_thread::sleep_until(t1 + std::chrono::seconds(6));
+    const int n2 = count(t2);
+    const double seconds = std::chrono::duration<double>(t2 - t1).count();
+    EXPECT_NEAR((n2 - n1) / seconds, 30.0, 0.6) << n1 << " then " << n2 << " in " << seconds << " s";
+    kill(sender.pid(), SIGINT);
+    EXPECT_EQ(sender.wait(10), 130) << sender.err();
+    EXPECT_NE(sender.err().find("streamed "), std::string::npos) << sender.err();
+    EXPECT_EQ(receiver->wait(20), 0) << receiver->err();
+
+    EXPECT_EQ(vt::probe(dir / "got.ts", "format=format_name", "v:0"), "mpegts\n");
+    EXPECT_EQ(vt::probe(dir / "got.ts", "stream=codec_name,has_b_frames").rfind("h264\n0\n", 0), 0u);
+    EXPECT_EQ(vt::probe(dir / "got.ts", "stream=codec_name", "a:0").rfind("aac\n", 0), 0u);
+    const FlashesAndClicks got = flashesAndClicks(dir / "got.ts", 64, 48);
+    ASSERT_GE(got.clicks.size(), 5u);
+    int matched = 0;
+    for (size_t i = 1; i + 1 < got.clicks.size(); ++i) {  // the first and last may be cut
+      double nearest = 10;
+      for (double flash : got.flashes) {
+        nearest = std::fabs(flash - got.clicks[i]) < std::fabs(nearest) ? flash - got.clicks[i] : nearest;
+      }
+      EXPECT_LE(std::fabs(nearest), 1.0 / 30 + 0.002) << "the click at " << got.clicks[i] << " s";
+      matched += std::fabs(nearest) <= 1.0 / 30 + 0.002;
+    }
+    EXPECT_GE(matched, 3);
+    std::filesystem::remove(dir / "got.ts");
+  }
+}
+
+// The receiver goes away and comes back: play keeps drawing, says so once
+// each way, and the new receiver gets pictures within five seconds.
+TEST_F(Stream, PlayKeepsDrawingWhileTheReceiverIsAwayAndSendsAgainOnItsReturn) {
+  const int port = freePort(SOCK_DGRAM);
+  const std::string url = "srt://127.0.0.1:" + std::to_string(port);
+  auto first = receiveSrt(port, "first.ts");
+  vt::Process sender({vt::studioBinary(), "play", "song.wav", "--stream", url, "--no-window", "--size", "64x48"},
+                     dir.path(), {{"ALSOFT_DRIVERS", "null"}, {"DISPLAY", ""}});
+  ASSERT_TRUE(holdsFrames("first.ts", 15, 30)) << sender.err();
+  kill(first->pid(), SIGINT);
+  first->wait(10);
+  EXPECT_TRUE(says(sender, "the stream to " + url + " stopped", 10)) << sender.err();
+  EXPECT_TRUE(sender.running());
+
+  auto second = receiveSrt(port, "second.ts");
+  const auto back = Clock::now();
+  EXPECT_TRUE(holdsFrames("second.ts", 1, 10)) << sender.err();
+  EXPECT_LE(std::chrono::duration<double>(Clock::now() - back).count(), 5.0);
+  EXPECT_TRUE(says(sender, "sending to " + url + " again", 5)) << sender.err();
+  kill(sender.pid(), SIGINT);
+  EXPECT_EQ(sender.wait(10), 130) << sender.err();
+  EXPECT_EQ(vt::countOccurrences(sender.err(), "stopped"), 1u) << sender.err();
+}
+
+// What play cannot send is refused in one line, within seconds.
+TEST_F(Stream, WhatPlayCannotSendIsRefusedInOneLine) {
+  const int udp = freePort(SOCK_DGRAM);
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* says;
+  } cases[] = {
+      {{"--no-window"}, 2, "--no-window needs a --stream"},
+      {{"--fps", "25"}, 2, "--fps is the stream's rate"},
+      {{"--stream", "gopher://127.0.0.1:70"}, 2, "is not a stream this program sends"},
+      {{"--stream", "-"}, 2, "is not a stream this program sends"},
+      {{"--stream", "srt://127.0.0.1:9", "--fps", "0"}, 2, "--fps must be"},
+      {{"--stream", "srt://127.0.0.1:9", "--size", "63x48"}, 2, "even width and height"},
+      {{"--stream", "srt://127.0.0.1:" + std::to_string(udp), "--no-window"}, 1, "cannot stream to srt://127.0.0.1"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"play", "song.wav"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const auto start = Clock::now();
+    const vt::StudioRun run = vt::studio(dir.path(), args, 30);
+    EXPECT_EQ(run.status, c.status) << c.args[0] << "\n" << run.err;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << c.args[0] << "\n" << run.err;
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 15.0) << c.args[0];
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // boundedQueue.h — a fixed-capacity hand-off between two threads.
 //
-// push blocks while the queue is full, pop while it is empty. close() wakes
+// push blocks while the queue is full, pop while it is empty; tryPush and
+// tryPop never block. close() wakes
 // both sides: push then refuses, pop drains what is left and then reports the
 // end. Either side may close, which is how a failing consumer stops its
 // producer.
@@ -30,6 +31,23 @@ class BoundedQueue {
     items_.push_back(std::move(item));
     notEmpty_.notify_one();
     return true;
+  }
+
+  // Never waits: false if the queue is full or closed; the item is then dropped.
+  bool tryPush(T item) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_ || items_.size() >= capacity_) {
+      return false;
+    }
+    items_.push_back(std::move(item));
+    notEmpty_.notify_one();
+    return true;
+  }
+
+  // Never waits: false if nothing is queued.
+  bool tryPop(T& item) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return take(item);
   }
 
   // False once the queue is closed and empty.

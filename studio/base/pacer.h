@@ -15,7 +15,15 @@ class Pacer {
  public:
   using Clock = std::chrono::steady_clock;
 
-  explicit Pacer(double hz) : period_(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / hz))) {}
+  // grid: pace on the fixed grid from the start, never trusting the swap
+  // (a stream's frames must come at its rate whatever the display does).
+  explicit Pacer(double hz, bool grid = false)
+      : period_(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / hz))) {
+    if (grid) {
+      probing_ = 0;
+      next_ = Clock::now() + period_;
+    }
+  }
 
   // Call once a frame, right after the swap, with how long the swap took.
   void wait(Clock::duration swapTook) {

@@ -96,6 +96,13 @@ void Capture::around(int64_t, FrameSound& out) {
     incoming_.resize(static_cast<size_t>(available) * 2);
     alcCaptureSamples(device_, incoming_.data(), available);
     ring_.insert(ring_.end(), incoming_.begin(), incoming_.end());
+    if (keepArrived_) {
+      arrived_.insert(arrived_.end(), incoming_.begin(), incoming_.end());
+      constexpr size_t kSecond = static_cast<size_t>(kRate) * 2;
+      if (arrived_.size() > kSecond) {
+        arrived_.erase(arrived_.begin(), arrived_.end() - static_cast<ptrdiff_t>(kSecond));
+      }
+    }
     if (ring_.size() > kKept) {
       ring_.erase(ring_.begin(), ring_.end() - static_cast<ptrdiff_t>(kKept));
     }
@@ -104,6 +111,12 @@ void Capture::around(int64_t, FrameSound& out) {
   newest.insert(newest.end(), ring_.begin(), ring_.end());
   soundAround(newest, 0, 2, kBlock - kAhead, out);
   out.window = sampleWindow(newest, kBlock - kWindowValues / 2, 2);
+}
+
+void Capture::takeArrived(std::vector<int16_t>& out) {
+  keepArrived_ = true;
+  out.insert(out.end(), arrived_.begin(), arrived_.end());
+  arrived_.clear();
 }
 
 void Capture::keepAlive(const Notes& notes) {

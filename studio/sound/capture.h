@@ -42,6 +42,10 @@ class Capture : public SoundSource {
   // interleaved values, each ÷ 1000, and the mono block the newest kBlock
   // frames; silence where nothing came. `frame` is not used.
   void around(int64_t frame, FrameSound& out) override;
+  // Every value that arrived since the last call, in order (interleaved
+  // stereo), for a stream that sends the captured sound; only kept once
+  // asked for, and at most a second of it.
+  void takeArrived(std::vector<int16_t>& out);
   // Notices a device that went away and reopens it once a second; says
   // each to notes.
   void keepAlive(const Notes& notes);
@@ -57,5 +61,7 @@ class Capture : public SoundSource {
   std::string name_;
   std::vector<int16_t> ring_;  // the newest kBlock frames, oldest first
   std::vector<int16_t> incoming_;
+  std::vector<int16_t> arrived_;
+  bool keepArrived_ = false;
   std::chrono::steady_clock::time_point lastTry_;
 };

@@ -460,7 +460,7 @@ Status Encoder::openFile(const std::string& url) {
   // As FFmpeg's own muxing example: a format that does its own I/O is not
   // given a file. A stream's connection gets ten seconds to be answered.
   if ((format_->oformat->flags & AVFMT_NOFILE) == 0) {
-    deadline_ = settings_.stream ? nsAfter(10.0) : 0;
+    deadline_ = settings_.stream ? nsAfter(settings_.connectSeconds) : 0;
     // SRT drops what is still unsent when the socket closes; a few seconds'
     // linger lets the last frames reach the receiver (a URL may say otherwise).
     AVDictionary* io = nullptr;
@@ -471,7 +471,7 @@ Status Encoder::openFile(const std::string& url) {
     av_dict_free(&io);
     if (ret < 0) {
       return Status::failure((settings_.stream ? "cannot stream to " : "cannot write ") + settings_.name + ": " +
-                             (ret == AVERROR_EXIT ? std::string("nobody answered within ten seconds")
+                             (ret == AVERROR_EXIT ? "nobody answered within " + secondsText(settings_.connectSeconds) + " s"
                                                   : ffmpegReason(ret)));
     }
   }
@@ -487,7 +487,7 @@ Status Encoder::openFile(const std::string& url) {
   if (settings_.format == "matroska" || settings_.format == "webm") {
     format_->avoid_negative_ts = AVFMT_AVOID_NEG_TS_DISABLED;
   }
-  deadline_ = settings_.stream ? nsAfter(10.0) : 0;
+  deadline_ = settings_.stream ? nsAfter(settings_.connectSeconds) : 0;
   ret = avformat_write_header(format_.get(), &options);
   av_dict_free(&options);
   if (ret < 0) {

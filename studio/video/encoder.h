@@ -52,6 +52,7 @@ Status checkPreset(const std::string& name, const std::string& format, const std
 struct EncoderSettings {
   std::string path;    // the file written, or the stream's URL ("-": standard output)
   bool stream = false; // a live stream: low delay, no index to move, never a file's checks
+  double connectSeconds = 10.0;  // how long a stream's receiver has to answer
   std::string name;    // what messages call it (the name the user gave)
   std::string format;  // "mp4", "matroska", "mov" or "webm"
   std::string codec;   // --codec ("" for the container's default)

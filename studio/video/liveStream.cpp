@@ -1,0 +1,119 @@
+// liveStream.cpp — see liveStream.h.
+#include "video/liveStream.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "base/libraryLog.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Seconds to wait before the n-th try to reach a receiver that went away:
+// soon at first (a restarted receiver is back within a second or two), then
+// every second, each try itself given a second to be answered.
+double backoff(int tries) { return std::min(1.0, 0.25 * static_cast<double>(1 << std::min(tries, 3))); }
+
+}  // namespace
+
+LiveStream::LiveStream(EncoderSettings settings, Notes notes) : settings_(std::move(settings)), notes_(std::move(notes)) {
+  settings_.stream = true;
+  settings_.lastPicture = -1;
+}
+
+LiveStream::~LiveStream() { finish(); }
+
+Status LiveStream::open() {
+  clearLibraryDetail();
+  encoder_ = std::make_unique<Encoder>();
+  if (const Status opened = encoder_->open(settings_); !opened) {
+    encoder_.reset();
+    return Status::failure(withLibraryDetail(opened.why()));
+  }
+  connected_ = true;
+  thread_ = std::thread([this] { run(); });
+  return Status();
+}
+
+std::vector<uint8_t> LiveStream::spare() {
+  std::vector<uint8_t> buffer;
+  if (!spares_.tryPop(buffer)) {
+    buffer.resize(static_cast<size_t>(settings_.width) * static_cast<size_t>(settings_.height) * 4);
+  }
+  return buffer;
+}
+
+bool LiveStream::send(std::vector<uint8_t> pixels, std::vector<float> sound) {
+  if (queue_.tryPush(Frame{std::move(pixels), std::move(sound)})) {
+    return true;
+  }
+  if (connected_) {
+    ++dropped_;
+  }
+  return false;
+}
+
+void LiveStream::finish() {
+  queue_.close();
+  if (thread_.joinable()) {
+    thread_.join();
+  }
+  if (encoder_) {
+    encoder_->finish();
+    encoder_.reset();
+  }
+}
+
+Status LiveStream::write(const Frame& frame) {
+  if (Status written = encoder_->writeVideoFrame(frame.pixels.data()); !written) {
+    return written;
+  }
+  if (!frame.sound.empty() && settings_.channels > 0) {
+    return encoder_->writeSound(frame.sound.data(), static_cast<int64_t>(frame.sound.size()) / settings_.channels);
+  }
+  return Status();
+}
+
+// A new connection, with new encoders: the receiver starts a stream afresh.
+bool LiveStream::connect() {
+  auto encoder = std::make_unique<Encoder>();
+  clearLibraryDetail();
+  // A receiver that is back answers at once; a long wait only delays the next try.
+  EncoderSettings settings = settings_;
+  settings.connectSeconds = 1.0;
+  if (!encoder->open(settings)) {
+    return false;
+  }
+  encoder_ = std::move(encoder);
+  connected_ = true;
+  return true;
+}
+
+void LiveStream::run() {
+  Frame frame;
+  int tries = 0;
+  Clock::time_point nextTry;
+  while (queue_.pop(frame)) {
+    if (encoder_ == nullptr && Clock::now() >= nextTry) {
+      if (connect()) {
+        notes_("sending to " + settings_.name + " again");
+        tries = 0;
+      } else {
+        nextTry = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(backoff(++tries)));
+      }
+    }
+    if (encoder_ != nullptr) {
+      if (const Status written = write(frame); !written) {
+        // Its muxer may be stuck mid-packet: dropped, never flushed.
+        encoder_.reset();
+        connected_ = false;
+        notes_(written.why() + "; still drawing, and trying again until it answers");
+        nextTry = Clock::now() + std::chrono::milliseconds(500);
+      } else {
+        ++sent_;
+      }
+    }
+    spares_.tryPush(std::move(frame.pixels));
+  }
+}

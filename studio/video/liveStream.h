@@ -1,0 +1,73 @@
+// liveStream.h — a show sent live: pictures and the sound that plays with
+// them, encoded on a thread of their own and sent to a stream URL, for as
+// long as the show runs.
+//
+// A live stream is one *stream frame* after another at a fixed rate; each
+// comes with the sound that plays during it (exactly rate/fps sound frames
+// on average, as the caller counts them), so picture and sound stay in step
+// whatever the receiver does.
+//
+// The first connection is made by open(), so a URL nobody answers is one
+// failure before anything is drawn. After that a receiver that goes away
+// never stops the show: the loss is said once, what arrives meanwhile is
+// dropped, and the connection is tried again after ½ s, then every second
+// or so until the URL answers (said once more). A frame that finds the
+// queue full (the encoder is behind) is dropped rather than waited for, so
+// the delay never grows; dropped() counts them.
+//
+// Threading: the show's loop calls send(), spare() and finish(); the
+// encoder thread, owned by this object, does all the encoding and I/O. The
+// queue between them (`queue_`) holds four frames. Notes are said from the
+// encoder thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "base/boundedQueue.h"
+#include "base/status.h"
+#include "video/encoder.h"
+
+class LiveStream {
+ public:
+  // `settings` as for a stream render (stream = true), with no last picture.
+  LiveStream(EncoderSettings settings, Notes notes);
+  ~LiveStream();
+  LiveStream(const LiveStream&) = delete;
+  LiveStream& operator=(const LiveStream&) = delete;
+
+  // The first connection, then the encoder thread; why it cannot be made.
+  Status open();
+  // A buffer of the picture's size to read the next picture into: one given
+  // back by the encoder thread, or a new one.
+  std::vector<uint8_t> spare();
+  // One stream frame (RGBA rows bottom-up) and its sound (interleaved
+  // floats); false when it was dropped (the encoder is behind).
+  bool send(std::vector<uint8_t> pixels, std::vector<float> sound);
+  // Ends the stream: what is queued is sent, the encoders flushed.
+  void finish();
+  int64_t sent() const { return sent_.load(); }
+  int64_t dropped() const { return dropped_.load(); }
+
+ private:
+  struct Frame {
+    std::vector<uint8_t> pixels;
+    std::vector<float> sound;
+  };
+  void run();
+  bool connect();
+  Status write(const Frame& frame);
+
+  EncoderSettings settings_;
+  Notes notes_;
+  std::unique_ptr<Encoder> encoder_;  // null while the receiver is away
+  BoundedQueue<Frame> queue_{4};
+  BoundedQueue<std::vector<uint8_t>> spares_{6};
+  std::atomic<int64_t> sent_{0};
+  std::atomic<int64_t> dropped_{0};
+  std::atomic<bool> connected_{false};  // frames lost while away are not counted as dropped
+  std::thread thread_;
+};
