@@ -10,6 +10,9 @@
 #include <cstdio>
 #include <memory>
 #include <thread>
+#include <cstring>
+#include <map>
+#include <sys/socket.h>
 
 #include "sound/analysis.h"
 #include "sound/capture.h"
@@ -211,6 +214,48 @@ TEST_F(Capture, AFrameSlowerThanTheDeviceBufferStillGetsTheNewestSound) {
   // 0.3 × sin: RMS 0.21 in each channel, as the mean of the two.
   EXPECT_GT(rms(), 0.15) << "the frame analysed sound from before the tone";
   tone.reset();
+}
+
+// play --capture --stream sends the captured sound, not silence nor the
+// song: a 1 kHz tone played into the sink reaches the receiver as 1 kHz
+// (counted by zero crossings of the decoded left channel) at the tone's level.
+TEST_F(Capture, AStreamFromTheCaptureCarriesTheCapturedSound) {
+  const int port = vt::freePort(SOCK_DGRAM);
+  const std::string url = "srt://127.0.0.1:" + std::to_string(port);
+  vt::Process receiver({"/usr/bin/ffmpeg", "-v", "error", "-y", "-analyzeduration", "500000", "-f", "mpegts", "-i",
+                        url + "?mode=listener", "-c", "copy", "-f", "mpegts", dir / "got.ts"},
+                       dir.path());
+  ASSERT_TRUE(vt::listening(port, true, 10)) << receiver.err();
+  std::map<std::string, std::string> env = pulse.env();
+  env["DISPLAY"] = "";
+  vt::Process program({vt::studioBinary(), "play", "--capture", kMonitor, "--no-window", "--stream", url, "--size",
+                       "32x24"},
+                      dir.path(), env);
+  auto tone = playTone();
+  // Polled: four seconds of frames in the receiver's file.
+  const auto start = Clock::now();
+  while (Clock::now() - start < std::chrono::seconds(30) &&
+         std::atoi(vt::probe(dir / "got.ts", "stream=nb_read_frames").c_str()) < 120) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  kill(program.pid(), SIGINT);
+  EXPECT_EQ(program.wait(10), 130) << program.err();
+  receiver.wait(20);
+  const std::string raw = vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", dir / "got.ts", "-map", "0:a",
+                                         "-af", "pan=mono|c0=c0", "-ar", "44100", "-f", "f32le", "-"});
+  std::vector<float> sound(raw.size() / 4);
+  std::memcpy(sound.data(), raw.data(), sound.size() * 4);
+  ASSERT_GT(sound.size(), 44100u * 3) << program.err();
+  // The last two seconds: the tone plays throughout them.
+  const size_t from = sound.size() - 44100 * 2;
+  double sum = 0;
+  int crossings = 0;
+  for (size_t i = from; i < sound.size(); ++i) {
+    sum += static_cast<double>(sound[i]) * sound[i];
+    crossings += i > from && (sound[i - 1] < 0) != (sound[i] < 0);
+  }
+  EXPECT_NEAR(std::sqrt(sum / (44100 * 2)), 0.3 / std::sqrt(2.0), 0.05);
+  EXPECT_NEAR(crossings / 2.0 / 2.0, 1000.0, 20.0);
 }
 
 }  // namespace
