@@ -311,6 +311,10 @@ CLI::App* addPlay(CLI::App& app, PlayOptions& p, OptionText& g) {
                    "delay + AAC; the window shows what is sent, at the stream's rate");
   play->add_option("--fps", g.fps, "The stream's frames a second, from 1 to 240 (default 30)");
   play->add_flag("--no-window", p.noWindow, "Send the stream without a window (no display needed)");
+  play->add_option("--preset", p.preset,
+                   "x264's speed preset for the stream (default ultrafast: a live show must keep up; veryfast "
+                   "where the machine allows)")
+      ->check(CLI::IsMember({"ultrafast", "superfast", "veryfast", "faster", "fast", "medium"}));
   play->add_flag("--overwrite", p.overwrite, "Replace the --frame-times file if it exists");
   play->footer(
       "Keys: Space pause, Left/Right seek 5 s, Home start, N/P (Page Down/Up) next/previous picture,\n"
@@ -417,6 +421,9 @@ Status checkPlay(PlayOptions& p, OptionText g, const CLI::App* play) {
   p.hasLatency = play->count("--latency") > 0;
   if (p.hasLatency && !std::isfinite(p.latencyMs)) {
     return Status::failure("--latency must be a number of milliseconds from -2000 to 2000");
+  }
+  if (play->count("--preset") > 0 && p.stream.empty()) {
+    return Status::failure("--preset is the stream's; it needs a --stream");
   }
   if (p.capture && play->count("SOUND") > 0) {
     return Status::failure("give either a SOUND to play or --capture, not both");

@@ -15,7 +15,7 @@
 #include <optional>
 
 #include "audio.h"
-#include "sound/capture.h"
+#include "sound/listening.h"
 #include "cli.h"
 #include "video/encoder.h"
 #include "base/interrupt.h"
@@ -24,6 +24,7 @@
 #include "control/osc.h"
 #include "show/show.h"
 #include "show/liveOutput.h"
+#include "show/window.h"
 #include "picture/offscreen.h"
 #include "picture/backdrop.h"
 #include "sound/loudness.h"
@@ -43,122 +44,7 @@
 
 namespace {
 
-// The capture devices, one a line, the default marked.
-void printCaptureDevices(std::ostream& out) {
-  const std::string fallback = defaultCaptureDevice();
-  const auto names = captureDevices();
-  if (names.empty()) {
-    out << "(no capture devices)" << std::endl;
-  }
-  for (const auto& name : names) {
-    out << name << (name == fallback ? "  (default)" : "") << std::endl;
-  }
-}
-
-
 using Clock = std::chrono::steady_clock;
-
-// What the keys asked for since the last frame.
-struct Keys {
-  bool togglePause = false;
-  int seekSeconds = 0;
-  bool home = false;
-  bool fullScreen = false;
-  bool shot = false;
-  int stepPicture = 0;
-  // Shadertoy's keyboard: held, pressed since the last frame, toggled.
-  KeyRows rows = KeyRows(kKeyCodes * 3, 0);
-};
-
-// The browser's key code for a GLFW key (0: none). Letters, digits and
-// space are the same numbers in both.
-int browserKeyCode(int key) {
-  if ((key >= GLFW_KEY_A && key <= GLFW_KEY_Z) || (key >= GLFW_KEY_0 && key <= GLFW_KEY_9) || key == GLFW_KEY_SPACE) {
-    return key;
-  }
-  if (key >= GLFW_KEY_F1 && key <= GLFW_KEY_F12) {
-    return 112 + key - GLFW_KEY_F1;
-  }
-  static const int pairs[][2] = {{GLFW_KEY_LEFT, 37},          {GLFW_KEY_UP, 38},          {GLFW_KEY_RIGHT, 39},
-                                 {GLFW_KEY_DOWN, 40},          {GLFW_KEY_ENTER, 13},       {GLFW_KEY_ESCAPE, 27},
-                                 {GLFW_KEY_TAB, 9},            {GLFW_KEY_BACKSPACE, 8},    {GLFW_KEY_LEFT_SHIFT, 16},
-                                 {GLFW_KEY_RIGHT_SHIFT, 16},   {GLFW_KEY_LEFT_CONTROL, 17}, {GLFW_KEY_RIGHT_CONTROL, 17},
-                                 {GLFW_KEY_LEFT_ALT, 18},      {GLFW_KEY_RIGHT_ALT, 18},   {GLFW_KEY_PAGE_UP, 33},
-                                 {GLFW_KEY_PAGE_DOWN, 34},     {GLFW_KEY_END, 35},         {GLFW_KEY_HOME, 36},
-                                 {GLFW_KEY_INSERT, 45},        {GLFW_KEY_DELETE, 46}};
-  for (const auto& pair : pairs) {
-    if (pair[0] == key) {
-      return pair[1];
-    }
-  }
-  return 0;
-}
-
-void onKey(GLFWwindow* window, int key, int, int action, int) {
-  auto* keys = static_cast<Keys*>(glfwGetWindowUserPointer(window));
-  if (const int code = browserKeyCode(key); code > 0 && action != GLFW_REPEAT) {
-    keys->rows[static_cast<size_t>(code)] = action == GLFW_PRESS ? 255 : 0;
-    if (action == GLFW_PRESS) {
-      keys->rows[static_cast<size_t>(kKeyCodes + code)] = 255;
-      keys->rows[static_cast<size_t>(2 * kKeyCodes + code)] ^= 255;
-    }
-  }
-  if (action != GLFW_PRESS && !(action == GLFW_REPEAT && (key == GLFW_KEY_LEFT || key == GLFW_KEY_RIGHT))) {
-    return;
-  }
-  switch (key) {
-    case GLFW_KEY_SPACE: keys->togglePause = !keys->togglePause; break;
-    case GLFW_KEY_LEFT: keys->seekSeconds -= 5; break;
-    case GLFW_KEY_RIGHT: keys->seekSeconds += 5; break;
-    case GLFW_KEY_HOME: keys->home = true; break;
-    case GLFW_KEY_F: keys->fullScreen = true; break;
-    case GLFW_KEY_S: keys->shot = true; break;
-    case GLFW_KEY_N:
-    case GLFW_KEY_PAGE_DOWN: keys->stepPicture += 1; break;
-    case GLFW_KEY_P:
-    case GLFW_KEY_PAGE_UP: keys->stepPicture -= 1; break;
-    case GLFW_KEY_ESCAPE:
-    case GLFW_KEY_Q: glfwSetWindowShouldClose(window, GLFW_TRUE); break;
-    default: break;
-  }
-}
-
-// Shadertoy's iMouse from the left button: xy where the button is (or was
-// last) down, zw where it went down; z is negative once it is released and
-// w negative after the frame it went down on. Pixels from the bottom left.
-class ShadertoyMouse {
- public:
-  void read(GLFWwindow* window, float out[4]) {
-    const bool down = glfwGetMouseButton(window, GLFW_MOUSE_BUTTON_LEFT) == GLFW_PRESS;
-    double x = 0;
-    double y = 0;
-    glfwGetCursorPos(window, &x, &y);
-    int width = 1, height = 1, pixelsWide = 1, pixelsHigh = 1;
-    glfwGetWindowSize(window, &width, &height);
-    glfwGetFramebufferSize(window, &pixelsWide, &pixelsHigh);
-    const float px = static_cast<float>(x * pixelsWide / std::max(width, 1));
-    const float py = static_cast<float>(pixelsHigh - y * pixelsHigh / std::max(height, 1));
-    const bool pressed = down && !wasDown_;
-    if (down) {
-      at_[0] = px;
-      at_[1] = py;
-    }
-    if (pressed) {
-      click_[0] = px;
-      click_[1] = py;
-    }
-    wasDown_ = down;
-    out[0] = at_[0];
-    out[1] = at_[1];
-    out[2] = down ? click_[0] : -click_[0];
-    out[3] = pressed ? click_[1] : -click_[1];
-  }
-
- private:
-  float at_[2] = {0, 0};
-  float click_[2] = {0, 0};
-  bool wasDown_ = false;
-};
 
 // --frame-times FILE: each frame's work (events to swapped, without the wait
 // for the next), in ms, one a line, written when play ends.
@@ -216,72 +102,6 @@ Status checkFrameTimes(const PlayOptions& o) {
   }
   return checkTarget(o.frameTimes, "--frame-times " + quotedName(o.frameTimes), "--frame-times", o.overwrite);
 }
-
-// GLFW and its window, released in reverse.
-class Window {
- public:
-  ~Window() {
-    if (window_ != nullptr) {
-      glfwDestroyWindow(window_);
-      window_ = nullptr;
-    }
-    if (initialised_) {
-      glfwTerminate();
-    }
-  }
-  // vsync: let the swap wait for the display (not when a stream sets the pace).
-  Status open(int width, int height, const std::string& title, Keys* keys, bool vsync) {
-    {
-      const QuietStderr quiet;  // Mesa's and X's own complaints
-      initialised_ = glfwInit() == GLFW_TRUE;
-    }
-    if (!initialised_) {
-      return Status::failure("cannot open a window: no display (is DISPLAY set?)");
-    }
-    glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 4);
-    glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 5);
-    glfwWindowHint(GLFW_OPENGL_PROFILE, GLFW_OPENGL_CORE_PROFILE);
-    glfwWindowHint(GLFW_RESIZABLE, GLFW_TRUE);
-    window_ = glfwCreateWindow(width, height, title.c_str(), nullptr, nullptr);
-    if (window_ == nullptr) {
-      return Status::failure("cannot open an OpenGL 4.5 core window");
-    }
-    glfwMakeContextCurrent(window_);
-    if (!gladLoadGL(glfwGetProcAddress)) {
-      return Status::failure("cannot load the OpenGL entry points");
-    }
-    glfwSwapInterval(vsync ? 1 : 0);
-    glfwSetWindowUserPointer(window_, keys);
-    glfwSetKeyCallback(window_, onKey);
-    return Status();
-  }
-  void toggleFullScreen() {
-    GLFWmonitor* monitor = glfwGetWindowMonitor(window_);
-    if (monitor != nullptr) {
-      glfwSetWindowMonitor(window_, nullptr, x_, y_, width_, height_, 0);
-      return;
-    }
-    monitor = glfwGetPrimaryMonitor();
-    const GLFWvidmode* mode = monitor != nullptr ? glfwGetVideoMode(monitor) : nullptr;
-    if (mode == nullptr) {
-      return;
-    }
-    glfwGetWindowPos(window_, &x_, &y_);
-    glfwGetWindowSize(window_, &width_, &height_);
-    glfwSetWindowMonitor(window_, monitor, 0, 0, mode->width, mode->height, mode->refreshRate);
-  }
-  double refreshRate() const {
-    GLFWmonitor* monitor = glfwGetPrimaryMonitor();
-    const GLFWvidmode* mode = monitor != nullptr ? glfwGetVideoMode(monitor) : nullptr;
-    return mode != nullptr && mode->refreshRate >= 24 ? mode->refreshRate : 60.0;
-  }
-  GLFWwindow* get() const { return window_; }
-
- private:
-  GLFWwindow* window_ = nullptr;
-  bool initialised_ = false;
-  int x_ = 0, y_ = 0, width_ = 800, height_ = 600;
-};
 
 // The shaders as last saved (a pair or Shadertoy's passes): built into the
 // picture when they build, reported once when they do not.
@@ -503,155 +323,23 @@ Result<std::unique_ptr<OnScreen>> openFirstPicture(const PlayOptions& o, Picture
                             true);
 }
 
-// The sound side of play: a capture device, or a song decoded whole and
-// playing through OpenAL; where it is, what the analysis hears there, and
-// pause and seek for a song.
-class Listening {
- public:
-  explicit Listening(const PlayOptions& o) : o_(o) {}
-
-  // The capture device, or the song decoded and playing; an exit status to
-  // leave with, or nothing to go on.
-  std::optional<int> open() {
-    if (o_.capture) {
-      const std::string device = o_.captureDevice.empty() ? monitorOrDefault() : o_.captureDevice;
-      const auto names = captureDevices();
-      if (device.empty()) {
-        return report(kExitFailure, "there is no capture device");
-      }
-      if (std::find(names.begin(), names.end(), device) == names.end()) {
-        say("no capture device is called \"" + device + "\". These are:");
-        printCaptureDevices(std::cerr);
-        return kExitUsage;
-      }
-      capture_ = std::make_unique<Capture>();
-      if (const Status opened = capture_->open(device); !opened) {
-        return report(kExitFailure, opened.why());
-      }
-      std::cout << "Capturing from " << device << std::endl;
-      name_ = capture_->name();
-      if (o_.hasLatency) {
-        std::cerr << "vrax-studio: --latency has no meaning for a capture device; ignored" << std::endl;
-      }
-      rate_ = capture_->rate();
-      return std::nullopt;
-    }
-    if (const Status decoded = decodeWholeSound(o_.sound, sound_, &tags_); !decoded) {
-      return report(kExitFailure, "cannot read the sound " + o_.sound + ": " + decoded.why());
-    }
-    if (sound_.samples.empty()) {
-      return report(kExitFailure, o_.sound + " holds no sound to play");
-    }
-    name_ = std::filesystem::path(o_.sound).filename().string();
-    if (const Status opened = playback_.open(sound_); !opened) {
-      return report(kExitFailure, opened.why());
-    }
-    const int channels = sound_.info.channels;
-    rate_ = sound_.info.samplerate;
-    frames_ = static_cast<int64_t>(sound_.samples.size()) / channels;
-    latencyFrames_ = static_cast<int64_t>(std::llround(o_.latencyMs * static_cast<double>(rate_) / 1000.0));
-    file_ = std::make_unique<MemorySound>(sound_.samples, channels, static_cast<int>(rate_));
-    if (o_.level) {
-      songGain_ = levellingGain(measureLoudness(sound_.samples, channels, static_cast<int>(rate_)));
-    }
-    return std::nullopt;
-  }
-  // What the pictures see of this frame's sound, in dB: the song's levelling,
-  // or a capture's as it goes, plus --gain. The sound played is never changed.
-  double gain(const FrameSound& frame, double dt) {
-    const double levelled = !o_.level ? 0.0 : capture_ ? running_.step(frame.mono, std::max(0.0, dt)) : songGain_;
-    return levelled + gainDb_;
-  }
-  // --gain, as a VJ turns it while playing.
-  void setGainDb(double db) { gainDb_ = db; }
-  bool live() const { return capture_ != nullptr; }
-  // The playing position in sound frames (0 for a capture device).
-  int64_t position() { return capture_ ? 0 : playback_.position(); }
-  // The sound at `position` (plus --latency, wrapped round the song) into
-  // frame; returns the sound frame it was taken at.
-  int64_t around(int64_t position, FrameSound& frame) {
-    const int64_t at = capture_ ? 0 : ((position + latencyFrames_) % frames_ + frames_) % frames_;
-    SoundSource& source = capture_ ? static_cast<SoundSource&>(*capture_) : *file_;
-    source.around(at, frame);
-    return at;
-  }
-  void setPaused(bool paused) { playback_.setPaused(paused); }
-  void seek(int64_t frame) { playback_.seek(frame < 0 ? 0 : frame); }
-  // A capture device that went away is reopened once a second.
-  void keepAlive() {
-    if (capture_) {
-      capture_->keepAlive(say);
-    }
-  }
-  // The sound sent with one stream frame, `count` sound frames of it: the
-  // song from the picture's own time `at` (silence while paused), or what
-  // the capture device delivered. The song's cursor runs on by exactly what
-  // was sent, so the sound has no seams, and is moved to the picture's time
-  // only where the two parted by more than two frames (a seek, the song
-  // starting over, a frame the machine was late for); a capture's backlog is
-  // kept under two frames' worth and a shortfall is silence, so the stream's
-  // sound never falls behind its pictures.
-  std::vector<float> streamSound(int64_t count, bool paused, int64_t at) {
-    const int channels = streamChannels();
-    std::vector<float> out(static_cast<size_t>(count * channels), 0.0f);
-    if (capture_) {
-      capture_->takeArrived(arrived_);
-      const auto want = out.size();
-      if (arrived_.size() > 2 * want) {
-        arrived_.erase(arrived_.begin(), arrived_.end() - static_cast<ptrdiff_t>(2 * want));
-      }
-      const size_t n = std::min(want, arrived_.size());
-      std::transform(arrived_.begin(), arrived_.begin() + static_cast<ptrdiff_t>(n), out.begin(),
-                     [](int16_t v) { return static_cast<float>(v) / 32768.0f; });
-      arrived_.erase(arrived_.begin(), arrived_.begin() + static_cast<ptrdiff_t>(n));
-      return out;
-    }
-    if (paused) {
-      return out;
-    }
-    at = (at % frames_ + frames_) % frames_;
-    const int64_t gap = std::llabs(cursor_ - at);
-    if (cursor_ < 0 || std::min(gap, frames_ - gap) > 2 * count) {
-      cursor_ = at;
-    }
-    for (int64_t f = 0; f < count; ++f) {
-      const auto from = static_cast<size_t>(((cursor_ + f) % frames_) * channels);
-      for (int c = 0; c < channels; ++c) {
-        out[static_cast<size_t>(f * channels + c)] = static_cast<float>(sound_.samples[from + static_cast<size_t>(c)]) / 32768.0f;
-      }
-    }
-    cursor_ = (cursor_ + count) % frames_;
-    return out;
-  }
-  int streamChannels() const { return capture_ ? 2 : sound_.info.channels; }
-  const std::string& name() const { return name_; }
-  const std::map<std::string, std::string>& tags() const { return tags_; }
-  int64_t rate() const { return rate_; }
-  int64_t frames() const { return frames_; }
-
- private:
-  const PlayOptions& o_;
-  std::unique_ptr<Capture> capture_;
-  SoundData sound_;
-  std::map<std::string, std::string> tags_;
-  Playback playback_;
-  std::unique_ptr<MemorySound> file_;
-  double songGain_ = 0;
-  double gainDb_ = o_.gainDb;
-  RunningLevel running_;
-  std::string name_;
-  int64_t rate_ = 0;
-  int64_t frames_ = 0;
-  int64_t latencyFrames_ = 0;
-  int64_t cursor_ = -1;           // the song's next sound frame sent to a stream; -1 before the first
-  std::vector<int16_t> arrived_;  // captured, not yet sent
-};
+ListeningSettings listeningSettings(const PlayOptions& o) {
+  ListeningSettings s;
+  s.capture = o.capture;
+  s.captureDevice = o.captureDevice;
+  s.latencyGiven = o.hasLatency;
+  s.latencyMs = o.latencyMs;
+  s.sound = o.sound;
+  s.level = o.level;
+  s.gainDb = o.gainDb;
+  return s;
+}
 
 // One run of play: what it opens, in order, released in reverse (the
 // window's GL context outlives everything drawn in it), and the frame loop.
 class Session {
  public:
-  explicit Session(const PlayOptions& o) : o_(o), sound_(o) {}
+  explicit Session(const PlayOptions& o) : o_(o), sound_(listeningSettings(o)) {}
 
   // An exit status to leave with, or nothing to go on.
   std::optional<int> open() {
@@ -672,8 +360,11 @@ class Session {
     if (!settings || !backdrop) {
       return report(kExitUsage, settings ? backdrop.why() : settings.why());
     }
-    if (const std::optional<int> leave = sound_.open()) {
-      return leave;
+    if (const Status opened = sound_.open(say); !opened) {
+      return report(sound_.usageError() ? kExitUsage : kExitFailure, opened.why());
+    }
+    if (sound_.live()) {
+      std::cout << "Capturing from " << sound_.name() << std::endl;
     }
     const std::string titleText = titleToDraw(o_, sound_.name(), sound_.tags(), false);
     // Refused as render refuses it, at the size asked for.
@@ -764,7 +455,7 @@ class Session {
       }
       frameTimes.add(Clock::now() - now);
       pacer.wait(Clock::now() - beforeSwap);
-      sound_.keepAlive();
+      sound_.keepAlive(say);
     }
     endStream();
   }
@@ -835,6 +526,7 @@ class Session {
     settings.height = o_.height;
     settings.fps = o_.fps;
     settings.crf = 23;
+    settings.preset = o_.preset;
     settings.channels = sound_.streamChannels();
     settings.rate = static_cast<int>(sound_.rate());
     live_ = std::make_unique<LiveOutput>();
@@ -1086,7 +778,7 @@ class Session {
 
 int runPlay(const PlayOptions& o) {
   if (o.listDevices) {
-    printCaptureDevices(std::cout);
+    std::cout << captureDeviceList() << std::flush;
     return kExitDone;
   }
   if (const Status frameTimes = checkFrameTimes(o); !frameTimes) {

@@ -37,7 +37,8 @@ struct Pixel {
 class Player {
  public:
   explicit Player(const std::string& colour, std::vector<std::string> extra = {},
-                  const std::function<double(int64_t, int)>& song = nullptr) {
+                  const std::function<double(int64_t, int)>& song = nullptr,
+                  const std::map<std::string, std::string>& env = {{"ALSOFT_DRIVERS", "null"}}) {
     vt::writeShaders(dir.path(), vt::kPlainVertexShader, fragment(colour));
     if (song) {
       EXPECT_TRUE(vt::writeSound(dir / kSong, 44100 * 20, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16, song));
@@ -49,7 +50,7 @@ class Player {
       args.insert(args.end(), {"--size", "160x120"});
     }
     args.insert(args.end(), extra.begin(), extra.end());
-    process = std::make_unique<vt::Process>(args, dir.path(), std::map<std::string, std::string>{{"ALSOFT_DRIVERS", "null"}});
+    process = std::make_unique<vt::Process>(args, dir.path(), env);
     open = vt::wmctl({"wait", kSong, "30"}, nullptr, 40) == 0;
   }
   ~Player() {
@@ -338,6 +339,36 @@ TEST(Play, SeekingMovesThePlayingPositionByFiveSeconds) {
   player.key("End");  // not a transport key: nothing happens
   player.key("Home");
   EXPECT_EQ(player.line("At ", 5), "At 0.000 s");
+}
+
+// No sound device at all (OpenAL given only a backend that does not exist):
+// play says so once and goes on silently, the song's position running with
+// the wall clock, so the picture still follows the song; pause holds it.
+TEST(Play, WithoutASoundDeviceTheSongPlaysSilentlyByTheClock) {
+  Player player("vec4(0.2)", {}, nullptr, {{"ALSOFT_DRIVERS", "nosuchdriver"}});
+  ASSERT_TRUE(player.open) << player.process->err();
+  const auto first = Clock::now();
+  player.key("space");
+  const std::string paused = player.line("Paused at ");
+  ASSERT_NE(paused, "");
+  player.key("space");
+  ASSERT_NE(player.line("Playing from "), "");
+  // Polled: a second and a half of playing since the pause ended.
+  const auto resumed = Clock::now();
+  while (Clock::now() - resumed < std::chrono::milliseconds(1500)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  const auto beforeKey = Clock::now();
+  player.key("space");
+  const std::string again = player.line("Paused at ", 1);
+  ASSERT_NE(again, "");
+  const double ran = std::stod(again.substr(10)) - std::stod(paused.substr(10));
+  // Played from the resume (at most the key's round trip after it) to the second pause.
+  EXPECT_GE(ran, std::chrono::duration<double>(beforeKey - resumed).count() - 0.3) << again;
+  EXPECT_LE(ran, std::chrono::duration<double>(Clock::now() - first).count() + 0.1) << again;
+  vt::wmctl({"close", kSong});
+  EXPECT_EQ(player.process->wait(20), 0) << player.process->err();
+  EXPECT_EQ(vt::countOccurrences(player.process->err(), "playing silently"), 1u) << player.process->err();
 }
 
 // A tone at 1.2-2.5 s only; the picture is bright while the spectrum hears it.

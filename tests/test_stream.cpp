@@ -334,6 +334,8 @@ TEST_F(Stream, WhatPlayCannotSendIsRefusedInOneLine) {
   } cases[] = {
       {{"--no-window"}, 2, "--no-window needs a --stream"},
       {{"--fps", "25"}, 2, "--fps is the stream's rate"},
+      {{"--preset", "veryfast"}, 2, "--preset is the stream's"},
+      {{"--stream", "srt://127.0.0.1:9", "--preset", "placebo"}, 2, "--preset"},
       {{"--stream", "gopher://127.0.0.1:70"}, 2, "is not a stream this program sends"},
       {{"--stream", "-"}, 2, "is not a stream this program sends"},
       {{"--stream", "srt://127.0.0.1:9", "--fps", "0"}, 2, "--fps must be"},

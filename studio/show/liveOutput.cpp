@@ -31,7 +31,9 @@ Status LiveOutput::open(const EncoderSettings& settings, bool ownFramebuffer, No
                              " framebuffer for the stream");
     }
   }
-  readback_ = std::make_unique<Readback>(settings_.width, settings_.height);
+  // One picture in flight: a live frame goes out in the turn it was drawn
+  // (a deeper ring would add a frame's time of delay for each picture).
+  readback_ = std::make_unique<Readback>(settings_.width, settings_.height, 1);
   return Status();
 }
 

@@ -51,7 +51,18 @@ Status Playback::open(const SoundData& sound) {
   return Status();
 }
 
+void Playback::openSilent(const SoundData& sound) {
+  silent_ = true;
+  frames_ = static_cast<int64_t>(sound.samples.size()) / sound.info.channels;
+  rate_ = sound.info.samplerate;
+  started_ = std::chrono::steady_clock::now();
+}
+
 int64_t Playback::position() const {
+  if (silent_) {
+    const double ran = paused_ ? 0.0 : std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+    return frames_ > 0 ? (base_ + static_cast<int64_t>(ran * rate_)) % frames_ : 0;
+  }
   ALint offset = 0;
   alGetSourcei(source_, AL_SAMPLE_OFFSET, &offset);
   return offset;
@@ -62,10 +73,23 @@ void Playback::seek(int64_t frame) {
     return;
   }
   frame = ((frame % frames_) + frames_) % frames_;
+  if (silent_) {
+    base_ = frame;
+    started_ = std::chrono::steady_clock::now();
+    return;
+  }
   alSourcei(source_, AL_SAMPLE_OFFSET, static_cast<ALint>(frame));
 }
 
 void Playback::setPaused(bool paused) {
+  if (silent_) {
+    if (paused != paused_) {
+      base_ = position();
+      started_ = std::chrono::steady_clock::now();
+      paused_ = paused;
+    }
+    return;
+  }
   ALint state = 0;
   alGetSourcei(source_, AL_SOURCE_STATE, &state);
   if (paused && state == AL_PLAYING) {

@@ -9,6 +9,7 @@
 #include <AL/al.h>
 #include <AL/alc.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -23,6 +24,10 @@ class Playback {
 
   // Opens the default device and starts the sound; refused with the reason.
   Status open(const SoundData& sound);
+  // No device: the sound "plays" by the wall clock, heard by nobody, so the
+  // picture still follows the song's position.
+  void openSilent(const SoundData& sound);
+  bool silent() const { return silent_; }
   // The frame that is playing.
   int64_t position() const;
   void seek(int64_t frame);
@@ -34,4 +39,10 @@ class Playback {
   ALuint source_ = 0;
   ALuint buffer_ = 0;
   int64_t frames_ = 0;
+  // Silent: the position is base_ plus the wall clock since started_ (while not paused).
+  bool silent_ = false;
+  bool paused_ = false;
+  double rate_ = 0;
+  int64_t base_ = 0;
+  std::chrono::steady_clock::time_point started_;
 };

@@ -1,0 +1,88 @@
+// offlineShow.cpp — see offlineShow.h.
+#include "show/offlineShow.h"
+
+#include <cmath>
+
+#include "picture/shaderSource.h"
+
+Status OfflineShow::open(std::shared_ptr<SoundFile> sound, std::vector<Setting> settings) {
+  if (Status opened = context_.open(o_.width, o_.height); !opened) {
+    return opened;
+  }
+  show_ = std::make_unique<Show>(static_cast<int>(clock_.rate()));
+  Picture& picture = show_->picture();
+  picture.setSettings(std::move(settings), say);
+  const std::string dir = o_.shaders.empty() ? defaultShaderDir() : o_.shaders;
+  if (dir.empty()) {
+    return Status::failure(noShaderDirMessage());
+  }
+  const Result<ShaderSource> found = findShaderSource(dir);
+  if (!found) {
+    return found.status();
+  }
+  const ShaderSource& source = found.value();
+  const Result<PictureSource> passes = readPictureSource(source, o_.channelSettings);
+  if (!passes) {
+    return passes.status();
+  }
+  if (const Status built = picture.build(passes.value(), say); !built) {
+    // A driver's log ends its lines; a reason of ours is a line of its own too.
+    const std::string why = built.why().empty() || built.why().back() == '\n' ? built.why() : built.why() + "\n";
+    return Status::failure(why + (source.form == ShaderForm::Pair ? "the shader pair in " + dir + " does not build"
+                                                                          : dir + " does not build"));
+  }
+  // The date the render started, the same for every frame.
+  float date[4] = {};
+  dateNow(date);
+  show_->setDate(date);
+  source_.use(sound);
+  for (size_t i = 0; i < images_.size(); ++i) {
+    if (const Status set = picture.setImage(static_cast<int>(i), images_[i]); !set) {
+      return Status::failure("--image " + o_.imageNames[i] + ": " + set.why());
+    }
+  }
+  // Cover art is decoded only for a picture that shows it.
+  return picture.setCover(picture.readsCover() ? chooseCover(o_.song, images_, say)
+                                               : images_.empty() ? Image{} : images_.front());
+}
+
+void OfflineShow::tapSound(int64_t first, int64_t end) {
+  source_.tap(first, end, [this](std::vector<float> floats) {
+    if (soundTo_) {
+      soundTo_(std::move(floats));
+    } else {
+      early_.push_back(std::move(floats));
+    }
+  });
+}
+
+void OfflineShow::handSoundTo(std::function<void(std::vector<float>)> to) {
+  for (std::vector<float>& piece : early_) {
+    to(std::move(piece));
+  }
+  early_.clear();
+  soundTo_ = std::move(to);
+}
+
+void OfflineShow::draw(int64_t n) {
+  FrameSound& sound = stepTo(n);
+  const double fps = o_.fps.value();
+  const Tick tick{clock_.seconds(n), 1.0 / fps, n, static_cast<double>(n - shownFrom_) / fps, fps};
+  show_->advance(tick, sound, tick.seconds);
+  show_->draw(o_.width, o_.height);
+}
+
+FrameSound& OfflineShow::stepTo(int64_t n) {
+  const double seconds = clock_.seconds(n);
+  if (lastStep_ >= 0 && lastStep_ < n && o_.fps.value() < kAnalysisTicks) {
+    const auto rate = static_cast<int64_t>(clock_.rate());
+    for (auto tick = static_cast<int64_t>(std::floor(clock_.seconds(lastStep_) * kAnalysisTicks + 1e-9)) + 1;
+         static_cast<double>(tick) / kAnalysisTicks < seconds - 1e-9; ++tick) {
+      source_.around(tick * rate / kAnalysisTicks, sound_);
+      show_->listen(sound_, static_cast<double>(tick) / kAnalysisTicks);
+    }
+  }
+  lastStep_ = n;
+  source_.around(clock_.soundFrameAt(n), sound_);
+  return sound_;
+}

@@ -1,0 +1,102 @@
+// offlineShow.h — the show driven by the offline frame clock: a render's
+// frames at their exact times, drawn with no display.
+//
+// It owns the song's one reader, the offscreen context and the show drawn
+// in it. Frame n's tick is exact (n ÷ fps, a step of 1 ÷ fps); below 60
+// frames a second the analysis also hears the 60 Hz ticks in between, so
+// what it smooths does not depend on the frame rate. The sound the reader
+// reads can be tapped for the encoder (one decoding for both).
+//
+// Threading: the thread that opens it (it holds the GL context) for its life.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/status.h"
+#include "picture/backdrop.h"
+#include "picture/image.h"
+#include "picture/multipass.h"
+#include "picture/offscreen.h"
+#include "picture/settings.h"
+#include "picture/title.h"
+#include "show/show.h"
+#include "sound/soundStream.h"
+#include "video/frameClock.h"
+
+// What an offline show is drawn with, as the command line gave it.
+struct OfflineShowSettings {
+  int width = 0;
+  int height = 0;
+  Rational fps{30, 1};
+  bool transparent = false;
+  std::string shaders;  // the pair's folder or Shadertoy's form; "" for the default
+  std::vector<ChannelSetting> channelSettings;
+  std::vector<std::string> imageNames;  // --image as given, for messages
+  std::string song;  // where cover art is looked for
+  TitlePlace titleAt = TitlePlace::Bottom;
+  double fadeIn = 0;
+  double titleFor = 0;
+};
+
+class OfflineShow {
+ public:
+  OfflineShow(const OfflineShowSettings& o, const FrameClock& clock, const std::vector<Image>& images, Notes notes)
+      : o_(o), clock_(clock), images_(images), say(std::move(notes)) {}
+
+  Status open(std::shared_ptr<SoundFile> sound, std::vector<Setting> settings);
+  // Frame n's analysis, not drawn: the smoothing carries, so every frame
+  // from the first asked for on is stepped.
+  void skip(int64_t n) { show_->listen(stepTo(n), clock_.seconds(n)); }
+  // The first frame that will be stepped; the sound is seeked there.
+  Status startAt(int64_t n) {
+    lastStep_ = -1;
+    return source_.startAt(clock_.soundFrameAt(n));
+  }
+  bool readsPrevious() const { return show_->picture().readsPrevious(); }
+  // The sound from `first` to `end` as the reader reads it, kept until
+  // handSoundTo names where it goes (the reader reads ahead of the frame, so
+  // the span's first samples may be read while stepping up to it).
+  bool tapsSound() const { return source_.tapsFloats(); }
+  void tapSound(int64_t first, int64_t end);
+  void handSoundTo(std::function<void(std::vector<float>)> to);
+  // Reads on to sound frame `frame`, for the sound after the last frame's window.
+  void readSoundTo(int64_t frame) { source_.readTo(frame); }
+  // Frame n: its tick on the frame clock, exact; the title's fades count
+  // from the span's first frame.
+  void draw(int64_t n);
+  // What the analysis sees of the song, in dB (levelling and --gain).
+  void setGain(double db) { show_->setGain(db); }
+  // The background under every frame and the logo over it.
+  Status setBackdrop(const BackdropImages& images) { return show_->setBackdrop(images, o_.transparent); }
+  // The title over every frame from `first` on.
+  Status setTitle(const std::string& text, const std::string& fontPath, int64_t first) {
+    shownFrom_ = first;
+    return show_->setTitle(text, fontPath, o_.titleAt, TitleTiming{o_.fadeIn, o_.titleFor});
+  }
+
+ private:
+  // The sound at frame n, after the analysis has heard what lies between
+  // the frame before and it: below 60 frames a second it is also stepped at
+  // the 60 Hz ticks in between, so what it smooths and integrates, and the
+  // onsets it finds, are what a 60 fps render has at the same moment.
+  FrameSound& stepTo(int64_t n);
+  static constexpr int64_t kAnalysisTicks = 60;
+
+  const OfflineShowSettings& o_;
+  const FrameClock& clock_;
+  const std::vector<Image>& images_;
+  OffscreenContext context_;
+  std::unique_ptr<Show> show_;  // after the context, so its GL objects go first
+  int64_t shownFrom_ = 0;
+  WindowReader source_;
+  std::vector<std::vector<float>> early_;
+  std::function<void(std::vector<float>)> soundTo_;
+  Notes say;
+  FrameSound sound_;
+  int64_t lastStep_ = -1;  // the frame last analysed; -1 before the first (and after a seek)
+};
+

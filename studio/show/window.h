@@ -1,0 +1,60 @@
+// window.h — the window output of `play`: GLFW's window with its OpenGL
+// 4.5 core context, the keys pressed in it and Shadertoy's mouse.
+//
+// The keys are gathered by GLFW's callback while events are polled and
+// read by the loop after: what each asks for holds until the loop takes it.
+//
+// Threading: the main thread only (GLFW's rule), which keeps the context current.
+#pragma once
+
+#include <string>
+
+#include "base/status.h"
+#include "picture/channels.h"
+
+struct GLFWwindow;
+
+// What the keys asked for since the last frame.
+struct Keys {
+  bool togglePause = false;
+  int seekSeconds = 0;
+  bool home = false;
+  bool fullScreen = false;
+  bool shot = false;
+  int stepPicture = 0;
+  // Shadertoy's keyboard: held, pressed since the last frame, toggled.
+  KeyRows rows = KeyRows(kKeyCodes * 3, 0);
+};
+
+// Shadertoy's iMouse from the left button: xy where the button is (or was
+// last) down, zw where it went down; z is negative once it is released and
+// w negative after the frame it went down on. Pixels from the bottom left.
+class ShadertoyMouse {
+ public:
+  void read(GLFWwindow* window, float out[4]);
+
+ private:
+  float at_[2] = {0, 0};
+  float click_[2] = {0, 0};
+  bool wasDown_ = false;
+};
+
+// GLFW and its window, released in reverse.
+class Window {
+ public:
+  Window() = default;
+  Window(const Window&) = delete;
+  Window& operator=(const Window&) = delete;
+  ~Window();
+  // vsync: let the swap wait for the display (not when a stream sets the pace).
+  Status open(int width, int height, const std::string& title, Keys* keys, bool vsync);
+  void toggleFullScreen();
+  double refreshRate() const;
+  GLFWwindow* get() const { return window_; }
+
+ private:
+  GLFWwindow* window_ = nullptr;
+  bool initialised_ = false;
+  int x_ = 0, y_ = 0, width_ = 800, height_ = 600;
+};
+

@@ -1,0 +1,108 @@
+// listening.cpp — see listening.h.
+#include "sound/listening.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+
+std::string captureDeviceList() {
+  const std::string fallback = defaultCaptureDevice();
+  std::string out;
+  for (const auto& name : captureDevices()) {
+    out += name + (name == fallback ? "  (default)" : "") + "\n";
+  }
+  return out.empty() ? "(no capture devices)\n" : out;
+}
+
+Status Listening::open(const Notes& notes) {
+  if (o_.capture) {
+    const std::string device = o_.captureDevice.empty() ? monitorOrDefault() : o_.captureDevice;
+    const auto names = captureDevices();
+    if (device.empty()) {
+      return Status::failure("there is no capture device");
+    }
+    if (std::find(names.begin(), names.end(), device) == names.end()) {
+      usageError_ = true;
+      std::string list = captureDeviceList();
+      list.pop_back();
+      return Status::failure("no capture device is called \"" + device + "\". These are:\n" + list);
+    }
+    capture_ = std::make_unique<Capture>();
+    if (const Status opened = capture_->open(device); !opened) {
+      return opened;
+    }
+    name_ = capture_->name();
+    if (o_.latencyGiven) {
+      notes("--latency has no meaning for a capture device; ignored");
+    }
+    rate_ = capture_->rate();
+    return Status();
+  }
+  if (const Status decoded = decodeWholeSound(o_.sound, sound_, &tags_); !decoded) {
+    return Status::failure("cannot read the sound " + o_.sound + ": " + decoded.why());
+  }
+  if (sound_.samples.empty()) {
+    return Status::failure(o_.sound + " holds no sound to play");
+  }
+  name_ = std::filesystem::path(o_.sound).filename().string();
+  if (const Status opened = playback_.open(sound_); !opened) {
+    // The picture follows the song all the same; only the sound is missing.
+    notes(opened.why() + ": playing silently (ALSOFT_DRIVERS chooses OpenAL's output, e.g. pulse or alsa)");
+    playback_.openSilent(sound_);
+  }
+  const int channels = sound_.info.channels;
+  rate_ = sound_.info.samplerate;
+  frames_ = static_cast<int64_t>(sound_.samples.size()) / channels;
+  latencyFrames_ = static_cast<int64_t>(std::llround(o_.latencyMs * static_cast<double>(rate_) / 1000.0));
+  file_ = std::make_unique<MemorySound>(sound_.samples, channels, static_cast<int>(rate_));
+  if (o_.level) {
+    songGain_ = levellingGain(measureLoudness(sound_.samples, channels, static_cast<int>(rate_)));
+  }
+  return Status();
+}
+
+std::vector<float> Listening::streamSound(int64_t count, bool paused, int64_t at) {
+  const int channels = streamChannels();
+  std::vector<float> out(static_cast<size_t>(count * channels), 0.0f);
+  if (capture_) {
+    capturedSound(out);
+    return out;
+  }
+  if (paused) {
+    return out;
+  }
+  at = (at % frames_ + frames_) % frames_;
+  const int64_t gap = std::llabs(cursor_ - at);
+  if (cursor_ < 0 || std::min(gap, frames_ - gap) > 2 * count) {
+    cursor_ = at;
+  }
+  for (int64_t f = 0; f < count; ++f) {
+    const auto from = static_cast<size_t>(((cursor_ + f) % frames_) * channels);
+    for (int c = 0; c < channels; ++c) {
+      out[static_cast<size_t>(f * channels + c)] = static_cast<float>(sound_.samples[from + static_cast<size_t>(c)]) / 32768.0f;
+    }
+  }
+  cursor_ = (cursor_ + count) % frames_;
+  return out;
+}
+
+// The server delivers in fragments (50 ms from PulseAudio, a frame and a
+// half at 30 fps), unevenly. Sending starts once two frames' worth has
+// come, so a late fragment finds a frame in hand instead of a gap; a gap
+// (the device stalled) is silence and sending starts over the same way.
+// Past four frames' worth the stream has fallen behind the device: the
+// oldest is dropped.
+void Listening::capturedSound(std::vector<float>& out) {
+  capture_->takeArrived(arrived_);
+  const size_t want = out.size();
+  if (arrived_.size() > 4 * want) {
+    arrived_.erase(arrived_.begin(), arrived_.end() - static_cast<ptrdiff_t>(4 * want));
+  }
+  primed_ = primed_ ? arrived_.size() >= want : arrived_.size() >= 2 * want;
+  if (!primed_) {
+    return;
+  }
+  std::transform(arrived_.begin(), arrived_.begin() + static_cast<ptrdiff_t>(want), out.begin(),
+                 [](int16_t v) { return static_cast<float>(v) / 32768.0f; });
+  arrived_.erase(arrived_.begin(), arrived_.begin() + static_cast<ptrdiff_t>(want));
+}

@@ -1,0 +1,141 @@
+// encoderThread.cpp — see encoderThread.h.
+#include "video/encoderThread.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "base/libraryLog.h"
+
+double Fades::ramp(double done, double length) { return length > 0 ? std::clamp(done / length, 0.0, 1.0) : 1.0; }
+
+double Fades::picture(const Span& span, int64_t n, double fps) const {
+  return std::min(ramp(static_cast<double>(n - span.first), in * fps),
+                  ramp(static_cast<double>(span.end - 1 - n), out * fps));
+}
+
+double Fades::sound(const Span& span, int64_t s, double rate) const {
+  return std::min(ramp(static_cast<double>(s - span.soundStart), in * rate),
+                  ramp(static_cast<double>(span.soundEnd - 1 - s), out * rate));
+}
+
+void darken(std::vector<uint8_t>& rgba, double gain, bool alpha) {
+  const auto scale = static_cast<uint32_t>(std::lround(gain * 65536.0));
+  for (size_t i = 0; i + 3 < rgba.size(); i += 4) {
+    for (size_t c = alpha ? 3 : 0; c < (alpha ? 4u : 3u); ++c) {
+      rgba[i + c] = static_cast<uint8_t>((rgba[i + c] * scale + 32768) >> 16);
+    }
+  }
+}
+
+EncoderThread::EncoderThread(Encoder& encoder, int channels, int rate, const FrameClock& clock, const Span& span,
+                             const Fades& fades, size_t bytes, SoundReader reader)
+    : encoder_(encoder), channels_(channels), rate_(rate), clock_(clock), span_(span), fades_(fades),
+      reader_(std::move(reader)), soundDone_(span.soundStart) {
+  // Three pictures in flight: one drawn, one queued, one being encoded.
+  for (int i = 0; i < 3; ++i) {
+    spare_.push(std::vector<uint8_t>(bytes));
+  }
+  thread_ = std::thread([this] {
+    // This thread's own FFmpeg line explains its failure, said here.
+    clearLibraryDetail();
+    const Status ran = run();
+    status_ = ran ? ran : Status::failure(withLibraryDetail(ran.why()));
+    closeAll();
+  });
+}
+
+EncoderThread::~EncoderThread() {
+  closeAll();
+  if (thread_.joinable()) {
+    thread_.join();
+  }
+}
+
+void EncoderThread::closeAll() {
+  filled_.close();
+  spare_.close();
+  pieces_.close();
+}
+
+Status EncoderThread::finish() {
+  filled_.close();
+  thread_.join();
+  return status_;
+}
+
+Status EncoderThread::run() {
+  std::vector<uint8_t> pixels;
+  int64_t n = span_.first;
+  while (filled_.pop(pixels)) {
+    const double gain = fades_.picture(span_, n, clock_.fps().value());
+    if (gain < 1.0) {
+      darken(pixels, gain, fades_.alpha);
+    }
+    if (Status written = encoder_.writeVideoFrame(pixels.data()); !written) {
+      return written;
+    }
+    if (Status sound = soundUpTo(clock_.soundFrameAt(n + 1)); !sound) {
+      return sound;
+    }
+    ++n;
+    spare_.push(std::move(pixels));
+  }
+  // All frames: the sound to its end. Stopped early: to the last frame's end.
+  if (Status sound = soundUpTo(n == span_.end ? span_.soundEnd : clock_.soundFrameAt(n)); !sound) {
+    return sound;
+  }
+  return encoder_.finish();
+}
+
+// Encodes the sound, faded, up to (not including) sound frame `until`.
+Status EncoderThread::soundUpTo(int64_t until) {
+  until = std::min(until, span_.soundEnd);
+  while (soundDone_ < until) {
+    const int64_t want = std::min<int64_t>(until - soundDone_, 8192);
+    chunk_.resize(static_cast<size_t>(want * channels_));
+    int64_t got = reader_ ? reader_(chunk_.data(), want) : takeHanded(want);
+    if (got <= 0) {
+      // Shorter than counted (a file changed under us): silence keeps the sync.
+      std::fill(chunk_.begin(), chunk_.end(), 0.0f);
+      got = want;
+    }
+    fadeSound(got);
+    if (Status written = encoder_.writeSound(chunk_.data(), got); !written) {
+      return written;
+    }
+    soundDone_ += got;
+  }
+  return Status();
+}
+
+// Up to `want` frames of the handed pieces into chunk_; 0 once they ended.
+int64_t EncoderThread::takeHanded(int64_t want) {
+  const auto channels = static_cast<size_t>(channels_);
+  size_t filled = 0;
+  while (filled < static_cast<size_t>(want) * channels) {
+    if (at_ == piece_.size()) {
+      if (!pieces_.pop(piece_)) {
+        break;
+      }
+      at_ = 0;
+      continue;
+    }
+    const size_t n = std::min(piece_.size() - at_, static_cast<size_t>(want) * channels - filled);
+    std::copy_n(piece_.begin() + static_cast<std::ptrdiff_t>(at_), n, chunk_.begin() + static_cast<std::ptrdiff_t>(filled));
+    at_ += n;
+    filled += n;
+  }
+  return static_cast<int64_t>(filled / channels);
+}
+
+void EncoderThread::fadeSound(int64_t frames) {
+  if (!fades_.any()) {
+    return;
+  }
+  for (int64_t f = 0; f < frames; ++f) {
+    const auto gain = static_cast<float>(fades_.sound(span_, soundDone_ + f, static_cast<double>(rate_)));
+    for (int c = 0; c < channels_; ++c) {
+      chunk_[static_cast<size_t>(f * channels_ + c)] *= gain;
+    }
+  }
+}

@@ -1,0 +1,103 @@
+// encoderThread.h — a song's video encoded beside the drawing: the output
+// behind `render` for a file and for a stream.
+//
+// The GL thread (which owns this object) draws, reads each picture back
+// into a buffer it takes from spare(), and hands it over with hand(). The
+// encoder thread, owned here, fades and encodes each picture, then the
+// sound up to that picture's time, and gives the buffer back, so memory
+// stays the same whatever the song's length. The queues between them:
+// `filled_` (two pictures) and `spare_` (three buffers), and for sound
+// handed over as it is read, `pieces_`. A failing encoder closes them all,
+// which stops the GL thread at its next hand-off; the destructor closes
+// them too and joins, so no path out of a render leaves the thread running.
+//
+// Glossary. A *frame* is one picture of the video, numbered from the song's
+// start; a *sound frame* is one sample of every channel. A *span* is the
+// part of the song a video holds.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "base/boundedQueue.h"
+#include "base/status.h"
+#include "video/encoder.h"
+#include "video/frameClock.h"
+
+// What a video holds: frames [first, end) of the song, sound frames [soundStart, soundEnd).
+struct Span {
+  int64_t first = 0;
+  int64_t end = 0;
+  int64_t soundStart = 0;
+  int64_t soundEnd = 0;
+};
+
+// --fade-in and --fade-out: picture and sound together, from the span's first
+// frame and sample up and down to its last. The first and last frames are
+// black (with alpha: see-through, as an editor fades a layer); the sound is
+// a linear ramp, sample by sample.
+struct Fades {
+  double in = 0;  // seconds
+  double out = 0;
+  bool alpha = false;  // fade the alpha, not the colour
+  static double ramp(double done, double length);
+  double picture(const Span& span, int64_t n, double fps) const;
+  double sound(const Span& span, int64_t s, double rate) const;
+  bool any() const { return in > 0 || out > 0; }
+};
+
+// Reads the next sound frames of the span (interleaved floats) into `out`;
+// how many it read, 0 at the end. Called on the encoder thread only.
+using SoundReader = std::function<int64_t(float* out, int64_t frames)>;
+
+class EncoderThread {
+ public:
+  // The sound comes from `reader`, or where that is empty, is handed over
+  // with handSound() as the drawing side reads it (one decoding for both).
+  EncoderThread(Encoder& encoder, int channels, int rate, const FrameClock& clock, const Span& span, const Fades& fades,
+                size_t bytes, SoundReader reader);
+  ~EncoderThread();
+  EncoderThread(const EncoderThread&) = delete;
+  EncoderThread& operator=(const EncoderThread&) = delete;
+
+  // An empty buffer to read a picture into; false once the encoder stopped.
+  bool spare(std::vector<uint8_t>& out) { return spare_.pop(out); }
+  // A picture to encode; false once the encoder stopped.
+  bool hand(std::vector<uint8_t> pixels) { return filled_.push(std::move(pixels)); }
+  // A piece of the span's sound, in order; false once the encoder stopped.
+  bool handSound(std::vector<float> floats) { return pieces_.push(std::move(floats)); }
+  // No more sound will be handed.
+  void soundDone() { pieces_.close(); }
+  // No more pictures: waits for the video to be complete, with the encoder's verdict.
+  Status finish();
+
+ private:
+  Status run();
+  Status soundUpTo(int64_t until);
+  int64_t takeHanded(int64_t want);
+  void fadeSound(int64_t frames);
+  void closeAll();
+
+  Encoder& encoder_;
+  const int channels_;
+  const int rate_;
+  const FrameClock& clock_;
+  const Span span_;
+  const Fades fades_;
+  SoundReader reader_;
+  BoundedQueue<std::vector<uint8_t>> filled_{2};
+  BoundedQueue<std::vector<uint8_t>> spare_{3};
+  // Generous: the drawing side's reader is at most a few frames ahead of the encoder.
+  BoundedQueue<std::vector<float>> pieces_{256};
+  std::vector<float> piece_;  // the handed piece being taken, from at_
+  size_t at_ = 0;
+  std::vector<float> chunk_;
+  int64_t soundDone_;  // the next sound frame to encode
+  Status status_;      // written by the thread, read after joining it
+  std::thread thread_;
+};
+
+// Darkens RGBA pixels by gain (0 black, 1 as they are), or only their alpha.
+void darken(std::vector<uint8_t>& rgba, double gain, bool alpha);
