@@ -24,6 +24,8 @@
 #include "control/osc.h"
 #include "show/show.h"
 #include "show/liveOutput.h"
+#include "show/onScreen.h"
+#include "show/playingClock.h"
 #include "show/window.h"
 #include "picture/offscreen.h"
 #include "picture/backdrop.h"
@@ -103,177 +105,6 @@ Status checkFrameTimes(const PlayOptions& o) {
   return checkTarget(o.frameTimes, "--frame-times " + quotedName(o.frameTimes), "--frame-times", o.overwrite);
 }
 
-// The shaders as last saved (a pair or Shadertoy's passes): built into the
-// picture when they build, reported once when they do not.
-class WatchedShaders {
- public:
-  WatchedShaders(ShaderSource source, std::vector<ChannelSetting> settings)
-      : source_(std::move(source)), settings_(std::move(settings)), dir_(source_.folder) {}
-
-  // Rebuilds from the files; `changed` names the file that was saved.
-  // True when a new program was built.
-  bool reload(Picture& picture, const std::string& changed, bool atStart) {
-    const auto start = Clock::now();
-    const Result<PictureSource> passes = readPictureSource(source_, settings_);
-    if (!passes) {
-      // Mid-save a file may be missing for a moment; only a lasting
-      // problem is worth a line, and only once.
-      unreadableSince_ = unreadableSince_.value_or(Clock::now());
-      unreadable_ = passes.why();
-      if (atStart) {
-        reportOnce(passes.why());
-      }
-      return false;
-    }
-    unreadableSince_.reset();
-    reported_.clear();
-    const Status built = picture.build(passes.value(), say);
-    if (built) {
-      const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-      if (atStart) {
-        std::cout << "Built " << (source_.file.empty() ? dir_ : source_.file) << " in " << std::round(ms * 10) / 10 << " ms" << std::endl;
-      } else {
-        std::cout << "Reloaded " << changed << " in " << std::round(ms * 10) / 10 << " ms" << std::endl;
-      }
-      stale_ = false;
-      return true;
-    }
-    std::cerr << built.why() << std::flush;
-    std::cerr << (picture.hasProgram() ? "vrax-studio: keeping the last good picture until the next save"
-                                       : "vrax-studio: drawing a plain picture until the next good save")
-              << std::endl;
-    stale_ = true;
-    return false;
-  }
-  // A file that stays unreadable is reported once.
-  void check() {
-    if (unreadableSince_ && Clock::now() - *unreadableSince_ > std::chrono::seconds(1)) {
-      reportOnce(unreadable_);
-    }
-  }
-  bool stale() const { return stale_ || unreadableSince_.has_value(); }
-  bool retrying() const { return unreadableSince_.has_value(); }
-
- private:
-  void reportOnce(const std::string& error) {
-    if (reported_ != error) {
-      say(error);
-      reported_ = error;
-    }
-  }
-  ShaderSource source_;
-  std::vector<ChannelSetting> settings_;
-  std::string dir_;
-  std::string unreadable_;
-  std::string reported_;
-  std::optional<Clock::time_point> unreadableSince_;
-  bool stale_ = false;
-};
-
-// What is on screen: a picture's files, the watcher of their saves and, in
-// Shadertoy's form, its inputs. Stepping through the gallery makes a new one.
-class OnScreen {
- public:
-  // At start a pair that does not build still shows (plainly, until a good
-  // save); when stepping, one that does not build is not shown: refused with why.
-  static Result<std::unique_ptr<OnScreen>> open(const std::string& path, const std::string& name,
-                                                    Picture& picture, const std::vector<ChannelSetting>& settings,
-                                                    bool atStart) {
-    const Result<ShaderSource> found = findShaderSource(path);
-    if (!found) {
-      return found.status();
-    }
-    const ShaderSource& source = found.value();
-    auto shown = std::unique_ptr<OnScreen>(new OnScreen(source, settings, name));
-    if (atStart) {
-      shown->shaders_.reload(picture, "", true);
-    } else {
-      const Result<PictureSource> passes = readPictureSource(source, settings);
-      const Status built = passes ? picture.build(passes.value(), say) : passes.status();
-      if (!built) {
-        return built;
-      }
-    }
-    if (!shown->watcher_.watching()) {
-      say("cannot watch " + source.folder + " for saves (" + shown->watcher_.watching().why() +
-          "); reload is off, the shaders are read once");
-    }
-    return shown;
-  }
-  // Rebuilds after a save.
-  void poll(Picture& picture) {
-    std::string changed;
-    if (watcher_.poll(changed) || shaders_.retrying()) {
-      shaders_.reload(picture, changed, false);
-    }
-    shaders_.check();
-  }
-  bool stale() const { return shaders_.stale(); }
-  const std::string& name() const { return name_; }
-
- private:
-  OnScreen(const ShaderSource& source, const std::vector<ChannelSetting>& settings, std::string name)
-      : name_(std::move(name)), shaders_(source, settings), watcher_(source.folder, source.names) {}
-  std::string name_;
-  WatchedShaders shaders_;
-  ShaderWatcher watcher_;
-};
-
-// The gallery as play steps through it: the current picture's place, and
-// the next one in a direction that builds.
-class GalleryCursor {
- public:
-  GalleryCursor(std::vector<GalleryEntry> all, const std::string& current) : all_(std::move(all)) {
-    for (size_t i = 0; i < all_.size(); ++i) {
-      if (all_[i].name == current) {
-        at_ = static_cast<int>(i);
-      }
-    }
-  }
-  bool empty() const { return all_.empty(); }
-  // Shows the next picture in direction step (+1 or -1) that builds; each
-  // one that does not is skipped with a line saying why.
-  std::unique_ptr<OnScreen> step(int direction, Picture& picture) {
-    const int count = static_cast<int>(all_.size());
-    for (int tries = 0; tries < count; ++tries) {
-      at_ = ((at_ + direction) % count + count) % count;
-      if (std::unique_ptr<OnScreen> shown = showHere(picture)) {
-        return shown;
-      }
-    }
-    return nullptr;
-  }
-  // Shows the picture called name; nothing (said why) when there is none or it does not build.
-  std::unique_ptr<OnScreen> jump(const std::string& name, Picture& picture) {
-    for (size_t i = 0; i < all_.size(); ++i) {
-      if (all_[i].name == name) {
-        at_ = static_cast<int>(i);
-        return showHere(picture);
-      }
-    }
-    say("there is no picture called \"" + name + "\" in the gallery");
-    return nullptr;
-  }
-
- private:
-  // The picture at at_, built with its own settings' defaults; a line why not.
-  std::unique_ptr<OnScreen> showHere(Picture& picture) {
-    Result<std::unique_ptr<OnScreen>> shown = OnScreen::open(all_[at_].path, all_[at_].name, picture, {}, false);
-    if (!shown) {
-      const std::string first = shown.why().substr(0, shown.why().find('\n'));
-      say("skipping the picture " + all_[at_].name + ": " + first);
-      return nullptr;
-    }
-    const Result<std::vector<Setting>> settings = readSettings(all_[at_].path);
-    picture.setSettings(settings ? settings.value() : std::vector<Setting>{}, say);
-    std::cout << "Showing " << all_[at_].name << ": " << all_[at_].about << std::endl;
-    return std::move(shown.value());
-  }
-
-  std::vector<GalleryEntry> all_;
-  int at_ = -1;
-};
-
 std::string clockText(double seconds) {
   char text[32];
   const int whole = static_cast<int>(seconds);
@@ -302,25 +133,6 @@ void saveShot(int width, int height, const std::string& stem, double seconds) {
     return;
   }
   std::cout << "Saved " << quotedName(path) << std::endl;
-}
-
-// The picture play starts with: --picture by name, --shaders, or the shipped pair.
-Result<std::unique_ptr<OnScreen>> openFirstPicture(const PlayOptions& o, Picture& picture) {
-  if (!o.picture.empty()) {
-    const Result<GalleryEntry> chosen = findGalleryPicture(o.picture);
-    if (!chosen) {
-      return chosen.status();
-    }
-    return OnScreen::open(chosen.value().path, chosen.value().name, picture, o.channelSettings, true);
-  }
-  const std::string dir = o.shaders.empty() ? defaultShaderDir() : o.shaders;
-  if (dir.empty()) {
-    return Status::failure(noShaderDirMessage());
-  }
-  // The shipped pair is the gallery's ring; a pair of one's own (./Shaders) is named by its folder.
-  const bool shipped = o.shaders.empty() && dir != "Shaders";
-  return OnScreen::open(dir, shipped ? "ring" : o.shaders.empty() ? "Shaders" : "", picture, o.channelSettings,
-                            true);
 }
 
 ListeningSettings listeningSettings(const PlayOptions& o) {
@@ -366,6 +178,7 @@ class Session {
     if (sound_.live()) {
       std::cout << "Capturing from " << sound_.name() << std::endl;
     }
+    clock_ = std::make_unique<PlayingClock>(static_cast<double>(sound_.rate()), sound_.live());
     const std::string titleText = titleToDraw(o_, sound_.name(), sound_.tags(), false);
     // Refused as render refuses it, at the size asked for.
     if (!titleText.empty()) {
@@ -391,8 +204,9 @@ class Session {
       }
     }
     gallery_ = std::make_unique<GalleryCursor>(o_.shaders.empty() ? galleryPictures() : std::vector<GalleryEntry>{},
-                                               o_.picture.empty() ? "ring" : o_.picture);
-    Result<std::unique_ptr<OnScreen>> first = openFirstPicture(o_, picture);
+                                               o_.picture.empty() ? "ring" : o_.picture, notes());
+    Result<std::unique_ptr<OnScreen>> first =
+        openFirstPicture(FirstPicture{o_.picture, o_.shaders, o_.channelSettings}, picture, notes());
     if (!first) {
       return report(o_.picture.empty() ? kExitFailure : kExitUsage, first.why());
     }
@@ -414,23 +228,18 @@ class Session {
     // A stream's frames come at its own rate; a window alone, at the display's.
     Pacer pacer(live_ ? o_.fps.value() : window_.refreshRate(), live_ != nullptr);
     FrameTimeLog frameTimes(o_.frameTimes, o_.overwrite);
-    Clock::time_point last = Clock::now();
     bool first = true;
     while (!(windowed() && glfwWindowShouldClose(window_.get())) && !interrupted() && streamGoes_) {
       if (windowed()) {
         glfwPollEvents();
       }
       const Clock::time_point now = Clock::now();
-      if (!paused_) {
-        running_ += now - last;
-      }
-      last = now;
       applyControls();
       applyKeys();
       shown_->poll(show_->picture());
       // Paused, the picture holds still: no new spectrum, no time.
       const int64_t position = sound_.position();
-      const Tick tick = tickAt(position, now);
+      const Tick tick = clock_->tick(position, now, paused_, frameNumber_, live_ ? o_.fps.value() : fps_);
       pictureSeconds_ = tick.seconds;
       if (!paused_) {
         // The sound of the picture's own time, as a render takes it.
@@ -502,6 +311,11 @@ class Session {
   }
 
   bool windowed() const { return window_.get() != nullptr; }
+
+  static PlayNotes notes() {
+    return PlayNotes{[](const std::string& line) { std::cout << line << std::endl; }, say,
+                     [](const std::string& log) { std::cerr << log << std::flush; }};
+  }
 
   // A window, or with --no-window a context with no display at the stream's size.
   Status openSurface() {
@@ -609,51 +423,10 @@ class Session {
     }
   }
 
-  // A song's time is its position, so a picture shows here what a render
-  // shows at that time; a capture device has only the time since start.
-  double seconds(int64_t frame) const {
-    return sound_.live() ? std::chrono::duration<double>(running_).count()
-                         : static_cast<double>(frame) / static_cast<double>(sound_.rate());
-  }
-
-  // The playing song's clock: the picture's time is the playing position (a
-  // capture's, the running time); its step is the position's, paused none;
-  // the title's fades count the wall clock since play started.
-  Tick tickAt(int64_t position, Clock::time_point now) {
-    Tick tick;
-    tick.seconds = playingSeconds(position, now);
-    tick.delta = paused_ ? 0.0 : stepSince(tick.seconds);
-    tick.frame = frameNumber_;
-    tick.shownFor = std::chrono::duration<double>(now - started_).count();
-    tick.rate = fps_;
-    return tick;
-  }
-
-  // The song's position as a clock. The device reports where it plays in
-  // periods (tens of ms) and the loop sees a report a frame late or early,
-  // so the picture's time runs on with the wall clock and is pulled gently
-  // (a twentieth of the gap a frame) towards where the reports say the song
-  // is: its step is the frame's, steady, never backwards. A gap past a
-  // quarter second (a seek, the song starting over) is taken at once.
-  double playingSeconds(int64_t position, Clock::time_point now) {
-    const double reported = seconds(position);
-    if (reported != lastReported_) {
-      lastReported_ = reported;
-      reportedAt_ = now;
-    }
-    const double target = reported + std::min(std::chrono::duration<double>(now - reportedAt_).count(), 0.1);
-    const double guess = lastShown_ + std::chrono::duration<double>(now - lastShownAt_).count();
-    const bool fresh = lastShownAt_ == Clock::time_point{};
-    lastShown_ = sound_.live() || paused_ || fresh || std::fabs(target - guess) > 0.25 ? reported
-                                                                                      : guess + 0.05 * (target - guess);
-    lastShownAt_ = now;
-    return lastShown_;
-  }
-
   // The frame's sound, heard at the playing position plus --latency (which
   // moves only where the sound is taken, never the picture's time).
   void listen(const Tick& tick, int64_t position) {
-    const double heardAt = seconds(sound_.around(position, frameSound_));
+    const double heardAt = clock_->seconds(sound_.around(position, frameSound_));
     show_->setGain(sound_.gain(frameSound_, tick.delta));
     float date[4] = {};
     dateNow(date);
@@ -664,22 +437,6 @@ class Session {
     }
     show_->setMouse(mouse);
     show_->advance(tick, frameSound_, heardAt);
-  }
-
-  // Seconds from the last frame's time to `now`. Where the time jumped (a
-  // seek, the song starting over) the picture steps by the wall clock's
-  // interval instead, never backwards nor by the jump.
-  double stepSince(double now) {
-    const Clock::time_point wall = Clock::now();
-    const double sinceWall = lastStepWall_ == Clock::time_point{} ? 0.0
-                                                                   : std::chrono::duration<double>(wall - lastStepWall_).count();
-    double step = now - lastStepSeconds_;
-    if (lastStepWall_ == Clock::time_point{} || step < 0 || step > sinceWall + 0.5) {
-      step = std::min(sinceWall, 0.25);
-    }
-    lastStepSeconds_ = now;
-    lastStepWall_ = wall;
-    return step;
   }
 
   // The picture, the title over it, a shot if asked, the stale frame if the
@@ -703,7 +460,7 @@ class Session {
     }
     if (keys_.shot) {
       keys_.shot = false;
-      saveShot(width, height, std::filesystem::path(sound_.name()).stem().string(), seconds(position));
+      saveShot(width, height, std::filesystem::path(sound_.name()).stem().string(), clock_->seconds(position));
     }
     if (shown_->stale()) {
       show_->picture().drawStaleFrame(width, height);
@@ -757,18 +514,11 @@ class Session {
   // What carries from frame to frame.
   FrameSound frameSound_;
   ShadertoyMouse mouse_;
+  std::unique_ptr<PlayingClock> clock_;  // once the sound is open
   int64_t frameNumber_ = 0;
-  double lastReported_ = 0;      // the position the device last reported, in seconds
-  Clock::time_point reportedAt_;  // when it changed to that
-  double lastShown_ = 0;         // the picture's time at the last frame
-  Clock::time_point lastShownAt_;  // when that frame was made
-  double lastStepSeconds_ = 0;   // the picture's time at the last step
-  Clock::time_point lastStepWall_;  // when that step was taken
   bool paused_ = false;
   bool saidNoSeek_ = false;
   bool saidNoPause_ = false;
-  Clock::duration running_{0};
-  Clock::time_point started_ = Clock::now();
   Clock::time_point titleShown_;
   int framesSinceTitle_ = 0;
   double fps_ = 0;
