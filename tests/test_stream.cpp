@@ -353,4 +353,36 @@ TEST_F(Stream, WhatPlayCannotSendIsRefusedInOneLine) {
   }
 }
 
+// A stream is the render, frame for frame: lossless (--crf 0) the pictures
+// a receiver decodes from `render SONG srt://…` hash the same as those
+// decoded from the same render into a file.
+TEST_F(Stream, ARenderedStreamHoldsTheFramesOfTheFile) {
+  const int port = freePort(SOCK_DGRAM);
+  auto receiver = receiveSrt(port, "got.ts");
+  const std::vector<std::string> common = {"--size", "64x48", "--fps", "30", "--crf", "0", "--quiet"};
+  std::vector<std::string> streamed = {"render", "song.wav", "srt://127.0.0.1:" + std::to_string(port)};
+  std::vector<std::string> filed = {"render", "song.wav", "file.mkv"};
+  streamed.insert(streamed.end(), common.begin(), common.end());
+  filed.insert(filed.end(), common.begin(), common.end());
+  const vt::StudioRun sent = vt::studio(dir.path(), streamed, 60);
+  ASSERT_EQ(sent.status, 0) << sent.err;
+  ASSERT_EQ(receiver->wait(20), 0) << receiver->err();
+  const vt::StudioRun written = vt::studio(dir.path(), filed, 60);
+  ASSERT_EQ(written.status, 0) << written.err;
+  const auto hashes = [&](const std::string& file) {
+    std::vector<std::string> out;
+    std::istringstream in(vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", dir / file, "-map", "0:v",
+                                         "-fps_mode", "passthrough", "-f", "framemd5", "-"}));
+    for (std::string line; std::getline(in, line);) {
+      if (!line.empty() && line[0] != '#') {
+        out.push_back(line.substr(line.rfind(',') + 1));
+      }
+    }
+    return out;
+  };
+  const std::vector<std::string> fromStream = hashes("got.ts");
+  EXPECT_EQ(fromStream.size(), 90u);
+  EXPECT_EQ(fromStream, hashes("file.mkv"));
+}
+
 }  // namespace
