@@ -128,12 +128,12 @@ import sys, re
 name, c0, c1, t0, t1, tck = sys.argv[1], *map(float, sys.argv[2:])
 times = [int(m.group(1)) / 90000 for m in re.finditer(r" pts:(\d+) ", open(name + ".frames").read())]
 inside = [t for t in times if t0 <= t <= t1]
-gaps = sorted(b - a for a, b in zip(times, times[1:]))
+gaps = sorted(b - a for a, b in zip(inside, inside[1:])) or [0]
 said = open(name + ".sender").read()
 m = re.search(r"streamed (\d+) frames.*?(\d+) dropped", said)
 cpu = (c1 - c0) / tck / (t1 - t0) * 100
 print(f"{name:8s} {t1 - t0:.0f} s at 1280x720@30: received {len(inside) / (t1 - t0):.2f} frames/s"
-      f" (all {len(times)}), longest gap {gaps[-1] * 1000:.0f} ms, sender dropped {m.group(2) if m else '?'}"
+      f" (all {len(times)}), longest gap between arrivals {gaps[-1] * 1000:.0f} ms, sender dropped {m.group(2) if m else '?'}"
       f" of {m.group(1) if m else '?'}, sender CPU {cpu:.0f}% of one core")
 PY
 }

@@ -169,10 +169,15 @@ Result<std::vector<Setting>> settingsToUse(const SharedOptions& o) {
 std::string titleToDraw(const SharedOptions& o, const std::string& song, const std::map<std::string, std::string>& tags,
                         bool quiet) {
   const std::string text = o.title == "auto" ? titleFromTags(tags) : o.title;
-  if (o.title == "auto" && text.empty() && !quiet) {
-    say("--title auto: " + song + " has no artist or title tag; no title is drawn");
+  if (o.title != "auto" || !text.empty()) {
+    return text;
   }
-  return text;
+  // As players do: an untagged song is called by its file's name.
+  const std::string stem = std::filesystem::path(song).stem().string();
+  if (!quiet) {
+    say("--title auto: " + song + " has no artist or title tag; the title is its file name, \"" + stem + "\"");
+  }
+  return stem;
 }
 
 int report(int status, const std::string& message) {

@@ -103,8 +103,8 @@ extern const Notes say;
 // device), the font, the images and the shader files. None may be written.
 std::vector<std::string> filesRead(const SharedOptions& o, bool capture = false);
 
-// The title to draw: --title, or for "auto" the tags' "Artist – Title" (said
-// once when the song has neither tag).
+// The title to draw: --title, or for "auto" the tags' "Artist – Title", or
+// where the song has neither tag its file name without the extension (said once).
 std::string titleToDraw(const SharedOptions& o, const std::string& song, const std::map<std::string, std::string>& tags,
                         bool quiet);
 

@@ -334,6 +334,40 @@ TEST_F(Video, TheTitleGoesAfterTitleFor) {
   EXPECT_NE(alone.err.find("--title-for needs a --title"), std::string::npos) << alone.err;
 }
 
+// An untagged song's --title auto is its file's name, as players show it
+// (OCR); the common tags (date, genre, comment, album artist) come along
+// into the video from libsndfile's formats and FFmpeg's alike (ffprobe).
+TEST_F(Video, AnUntaggedSongIsCalledByItsNameAndCommonTagsComeAlong) {
+  vt::writeShaders(dir.path(), vt::kPlainVertexShader, vt::fragmentShader("FragColor = vec4(0.08, 0.08, 0.12, 1.0);"));
+  std::filesystem::copy_file(dir / "song.wav", dir / "my song.wav");
+  const StudioRun untagged =
+      studio(dir.path(), {"render", "my song.wav", "named.png", "--title", "auto", "--size", "800x450", "--from", "1"});
+  ASSERT_EQ(untagged.status, 0) << untagged.err;
+  EXPECT_NE(untagged.err.find("file name"), std::string::npos) << untagged.err;
+  const std::string read = vt::runOutput({"/usr/bin/tesseract", dir / "named.png", "-", "--psm", "6"});
+  EXPECT_NE(read.find("my song"), std::string::npos) << read;
+  EXPECT_EQ(read.find("wav"), std::string::npos) << read;
+
+  ffmpeg({"-i", dir / "song.wav", "-t", "1", "-metadata", "date=2024", "-metadata", "genre=Synthwave", "-metadata",
+          "comment=made here", dir / "tagged.flac"});
+  ffmpeg({"-i", dir / "song.wav", "-t", "1", "-c:a", "aac", "-metadata", "date=2023", "-metadata", "genre=Ambient",
+          "-metadata", "album_artist=The Band", dir / "tagged.m4a"});
+  const struct {
+    const char* song;
+    std::vector<std::string> want;
+  } cases[] = {{"tagged.flac", {"2024", "Synthwave", "made here"}}, {"tagged.m4a", {"2023", "Ambient", "The Band"}}};
+  for (const auto& c : cases) {
+    const std::string out = std::string(c.song) + ".mp4";
+    ASSERT_EQ(studio(dir.path(), {"render", c.song, out, "--size", "160x120", "-q"}).status, 0) << c.song;
+    const std::string tags = vt::runOutput({"/usr/bin/ffprobe", "-v", "error", "-show_entries",
+                                            "format_tags=date,genre,comment,album_artist", "-of", "default=nw=1",
+                                            dir / out});
+    for (const std::string& value : c.want) {
+      EXPECT_NE(tags.find(value), std::string::npos) << c.song << ": " << value << "\n" << tags;
+    }
+  }
+}
+
 // The title, read back as a viewer would: by OCR.
 TEST_F(Video, TheTitleReadsAndStaysInsideThePicture) {
   vt::writeShaders(dir.path(), vt::kPlainVertexShader, vt::fragmentShader("FragColor = vec4(0.08, 0.08, 0.12, 1.0);"));

@@ -280,7 +280,7 @@ std::map<std::string, std::string> FfmpegSound::tags() const {
   if (input == nullptr) {
     return out;
   }
-  for (const char* key : {"title", "artist", "album"}) {
+  for (const char* key : kCarriedTags) {
     // Containers keep tags on the file (MP4, MP3) or on the stream (Ogg).
     const AVDictionaryEntry* entry = av_dict_get(input->metadata, key, nullptr, 0);
     if (entry == nullptr && stream_ >= 0) {

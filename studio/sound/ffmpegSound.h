@@ -23,6 +23,11 @@ struct AVFrame;
 struct AVPacket;
 struct SwrContext;
 
+// The tags a video carries over from its song, by FFmpeg's generic names
+// (each container's own, ID3's TDRC or Vorbis's DATE, are read as these).
+inline constexpr const char* kCarriedTags[] = {"title",   "artist", "album", "album_artist", "date",      "genre",
+                                               "comment", "track",  "disc",  "composer",     "copyright", "publisher"};
+
 class FfmpegSound {
  public:
   FfmpegSound();

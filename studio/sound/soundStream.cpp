@@ -167,9 +167,16 @@ std::map<std::string, std::string> SoundFile::tags() const {
   if (ffmpeg_) {
     return ffmpeg_->tags();
   }
+  // libsndfile knows a few strings of a few formats (not a FLAC's comment,
+  // say); FFmpeg's reading of the same file gives the rest.
   std::map<std::string, std::string> out;
-  const std::pair<const char*, int> keys[] = {{"title", SF_STR_TITLE}, {"artist", SF_STR_ARTIST},
-                                              {"album", SF_STR_ALBUM}};
+  FfmpegSound probe;
+  if (probe.open(path_)) {
+    out = probe.tags();
+  }
+  const std::pair<const char*, int> keys[] = {
+      {"title", SF_STR_TITLE}, {"artist", SF_STR_ARTIST},     {"album", SF_STR_ALBUM},       {"date", SF_STR_DATE},
+      {"genre", SF_STR_GENRE}, {"comment", SF_STR_COMMENT}, {"copyright", SF_STR_COPYRIGHT}, {"track", SF_STR_TRACKNUMBER}};
   for (const auto& [name, id] : keys) {
     const char* value = file_ != nullptr ? sf_get_string(file_, id) : nullptr;
     if (value != nullptr && value[0] != '\0') {
