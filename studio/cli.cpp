@@ -197,6 +197,7 @@ struct OptionText {
   std::string titleAt = "bottom";
   std::string level = "on";
   std::string crf = "18";
+  std::string flashGuard = "on";
   CLI::Option* capture = nullptr;
 };
 
@@ -281,6 +282,10 @@ CLI::App* addRender(CLI::App& app, RenderOptions& r, OptionText& g) {
   render->add_option("--fade-in", r.fadeIn, "Fade picture (from black) and sound in over this many seconds");
   render->add_option("--fade-out", r.fadeOut, "Fade picture (to black) and sound out over this many seconds");
   render->add_option("--crf", g.crf, "Quality, 0 (lossless) to 51 (default 18)");
+  render->add_option("--flash-guard", g.flashGuard,
+                     "on (default): at most three flashes a second (WCAG 2.3.1, ITU-R BT.1702), a faster "
+                     "flashing picture eased just enough; off: as drawn")
+      ->check(CLI::IsMember({"on", "off"}));
   addSharedOptions(render, r, g, "One of the gallery's pictures by name (see `vrax-studio pictures`)",
                    "FFmpeg, Mesa");
   render->add_flag("--overwrite", r.overwrite, "Replace OUTPUT if it exists");
@@ -386,6 +391,7 @@ Status checkRender(RenderOptions& r, OptionText g) {
     return shared;
   }
   r.titleAt = place(g.titleAt);
+  r.flashGuard = g.flashGuard != "off";
   return Status();
 }
 

@@ -60,6 +60,7 @@ struct RenderOptions : SharedOptions {
   std::string preset;
   bool transparent = false;
   double memory = 0;    // how far back a gallery picture's trails reach, in seconds; 0: not said
+  bool flashGuard = true;  // at most three general flashes a second
 };
 
 struct PlayOptions : SharedOptions {

@@ -245,6 +245,21 @@ Result<int64_t> drawFrames(const RenderOptions& o, const Span& span, OfflineShow
   return drawn;
 }
 
+// Once, when the guard eased frames; with --verbose what it measured.
+void sayFlashGuard(const RenderOptions& o, const FlashGuard* guard) {
+  if (guard == nullptr) {
+    return;
+  }
+  if (guard->eased() > 0 && !o.quiet) {
+    say("the picture flashed faster than three times a second; the flash guard eased " +
+        std::to_string(guard->eased()) + " frames (--flash-guard off: as drawn)");
+  }
+  if (o.verbose) {
+    say("flash guard: " + std::to_string(guard->transitions()) + " luminance transitions sent, at most " +
+        std::to_string(guard->mostInASecond()) + " in one second; " + std::to_string(guard->eased()) + " frames eased");
+  }
+}
+
 // What a finished or stopped render says, and its exit status.
 int concludeVideo(const RenderOptions& o, PendingFile* file, int64_t drawn, double wall) {
   const bool wasInterrupted = interrupted();
@@ -309,8 +324,10 @@ int writeVideo(const RenderOptions& o, const Sound& sound, const FrameClock& clo
   if (!reader) {
     return report(kExitFailure, reader.why());
   }
+  std::unique_ptr<FlashGuard> guard =
+      o.flashGuard ? std::make_unique<FlashGuard>(o.width, o.height, o.fps.value()) : nullptr;
   EncoderThread encoding(encoder, sound.channels, sound.rate, clock, span, Fades{o.fadeIn, o.fadeOut, o.transparent},
-                         Readback::bytesFor(o.width, o.height), reader.value());
+                         Readback::bytesFor(o.width, o.height), reader.value(), guard.get());
   if (handed) {
     visualiser.handSoundTo([&encoding](std::vector<float> floats) { encoding.handSound(std::move(floats)); });
   }
@@ -329,6 +346,7 @@ int writeVideo(const RenderOptions& o, const Sound& sound, const FrameClock& clo
   if (!drawn) {
     return report(kExitFailure, drawn.why() + "; nothing written");
   }
+  sayFlashGuard(o, guard.get());
   return concludeVideo(o, file.get(), drawn.value(), progress.elapsed());
 }
 

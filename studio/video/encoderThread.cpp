@@ -28,9 +28,9 @@ void darken(std::vector<uint8_t>& rgba, double gain, bool alpha) {
 }
 
 EncoderThread::EncoderThread(Encoder& encoder, int channels, int rate, const FrameClock& clock, const Span& span,
-                             const Fades& fades, size_t bytes, SoundReader reader)
+                             const Fades& fades, size_t bytes, SoundReader reader, FlashGuard* guard)
     : encoder_(encoder), channels_(channels), rate_(rate), clock_(clock), span_(span), fades_(fades),
-      reader_(std::move(reader)), soundDone_(span.soundStart) {
+      reader_(std::move(reader)), guard_(guard), soundDone_(span.soundStart) {
   // Three pictures in flight: one drawn, one queued, one being encoded.
   for (int i = 0; i < 3; ++i) {
     spare_.push(std::vector<uint8_t>(bytes));
@@ -70,6 +70,9 @@ Status EncoderThread::run() {
     const double gain = fades_.picture(span_, n, clock_.fps().value());
     if (gain < 1.0) {
       darken(pixels, gain, fades_.alpha);
+    }
+    if (guard_ != nullptr) {
+      guard_->apply(pixels);
     }
     if (Status written = encoder_.writeVideoFrame(pixels.data()); !written) {
       return written;

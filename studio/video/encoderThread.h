@@ -24,6 +24,7 @@
 #include "base/boundedQueue.h"
 #include "base/status.h"
 #include "video/encoder.h"
+#include "video/flashGuard.h"
 #include "video/frameClock.h"
 
 // What a video holds: frames [first, end) of the song, sound frames [soundStart, soundEnd).
@@ -56,8 +57,9 @@ class EncoderThread {
  public:
   // The sound comes from `reader`, or where that is empty, is handed over
   // with handSound() as the drawing side reads it (one decoding for both).
+  // guard: eases flashes in what is encoded (after the fades); null for none.
   EncoderThread(Encoder& encoder, int channels, int rate, const FrameClock& clock, const Span& span, const Fades& fades,
-                size_t bytes, SoundReader reader);
+                size_t bytes, SoundReader reader, FlashGuard* guard = nullptr);
   ~EncoderThread();
   EncoderThread(const EncoderThread&) = delete;
   EncoderThread& operator=(const EncoderThread&) = delete;
@@ -87,6 +89,7 @@ class EncoderThread {
   const Span span_;
   const Fades fades_;
   SoundReader reader_;
+  FlashGuard* guard_;  // used by the thread only, read after finish()
   BoundedQueue<std::vector<uint8_t>> filled_{2};
   BoundedQueue<std::vector<uint8_t>> spare_{3};
   // Generous: the drawing side's reader is at most a few frames ahead of the encoder.

@@ -1,0 +1,131 @@
+// flashGuard.cpp — see flashGuard.h.
+#include "video/flashGuard.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace {
+
+// sRGB code value to linear light, once.
+const std::array<float, 256>& linear() {
+  static const std::array<float, 256> table = [] {
+    std::array<float, 256> t{};
+    for (int i = 0; i < 256; ++i) {
+      const double c = i / 255.0;
+      t[static_cast<size_t>(i)] = static_cast<float>(c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
+    }
+    return t;
+  }();
+  return table;
+}
+
+constexpr float kChange = 0.1f;  // a change of relative luminance that counts
+constexpr float kDarkBelow = 0.8f;
+// Every few pixels of a block are enough for its mean.
+constexpr int kStep = 4;
+
+}  // namespace
+
+FlashGuard::FlashGuard(int width, int height, double fps, int maxFlashes)
+    : width_(width), height_(height), window_(std::max(1, static_cast<int>(std::lround(fps)))),
+      maxTransitions_(2 * maxFlashes), blocks_(kColumns * kRows), means_(kColumns * kRows), trial_(kColumns * kRows) {}
+
+void FlashGuard::measure(const std::vector<uint8_t>& rgba, float k, std::vector<float>& out) const {
+  const auto& lin = linear();
+  std::vector<int> counts(out.size(), 0);
+  std::fill(out.begin(), out.end(), 0.0f);
+  const bool mixed = k < 1.0f;
+  for (int y = kStep / 2; y < height_; y += kStep) {
+    const int row = std::min(kRows - 1, y * kRows / height_);
+    for (int x = kStep / 2; x < width_; x += kStep) {
+      const size_t at = (static_cast<size_t>(y) * static_cast<size_t>(width_) + static_cast<size_t>(x)) * 4;
+      float rgb[3];
+      for (size_t c = 0; c < 3; ++c) {
+        const float value = mixed ? static_cast<float>(prev_[at + c]) + k * (static_cast<float>(rgba[at + c]) -
+                                                                             static_cast<float>(prev_[at + c]))
+                                  : static_cast<float>(rgba[at + c]);
+        rgb[c] = lin[static_cast<size_t>(std::clamp(std::lround(value), 0L, 255L))];
+      }
+      const size_t block = static_cast<size_t>(row * kColumns + std::min(kColumns - 1, x * kColumns / width_));
+      out[block] += 0.2126f * rgb[0] + 0.7152f * rgb[1] + 0.0722f * rgb[2];
+      ++counts[block];
+    }
+  }
+  for (size_t b = 0; b < out.size(); ++b) {
+    out[b] = counts[b] > 0 ? out[b] / static_cast<float>(counts[b]) : 0.0f;
+  }
+}
+
+int FlashGuard::transition(const std::vector<float>& means) const {
+  int up = 0;
+  int down = 0;
+  for (size_t b = 0; b < blocks_.size(); ++b) {
+    const Block& block = blocks_[b];
+    const float y = means[b];
+    if (block.direction <= 0 && y - block.extreme >= kChange && block.extreme < kDarkBelow) {
+      ++up;
+    } else if (block.direction >= 0 && block.extreme - y >= kChange && y < kDarkBelow) {
+      ++down;
+    }
+  }
+  const int quarter = static_cast<int>(blocks_.size() + 3) / 4;
+  return up >= quarter ? 1 : down >= quarter ? -1 : 0;
+}
+
+void FlashGuard::commit(const std::vector<float>& means) {
+  for (size_t b = 0; b < blocks_.size(); ++b) {
+    Block& block = blocks_[b];
+    const float y = means[b];
+    if (block.direction <= 0 && y - block.extreme >= kChange && block.extreme < kDarkBelow) {
+      block.direction = 1;
+      block.extreme = y;
+    } else if (block.direction >= 0 && block.extreme - y >= kChange && y < kDarkBelow) {
+      block.direction = -1;
+      block.extreme = y;
+    } else if ((block.direction > 0 && y > block.extreme) || (block.direction < 0 && y < block.extreme) ||
+               block.direction == 0) {
+      // Still going the same way (or no change yet): the extreme follows.
+      block.extreme = block.direction == 0 ? (first_ ? y : block.extreme) : y;
+    }
+  }
+  first_ = false;
+}
+
+bool FlashGuard::apply(std::vector<uint8_t>& rgba) {
+  const int64_t n = frame_++;
+  while (!recent_.empty() && recent_.front() <= n - window_) {
+    recent_.pop_front();
+  }
+  measure(rgba, 1.0f, means_);
+  int way = first_ ? 0 : transition(means_);
+  bool eased = false;
+  if (way != 0 && static_cast<int>(recent_.size()) >= maxTransitions_) {
+    // The most of the new frame that is not a transition.
+    float low = 0.0f;
+    float high = 1.0f;
+    for (int i = 0; i < 10; ++i) {
+      const float k = (low + high) / 2;
+      measure(rgba, k, trial_);
+      (transition(trial_) == 0 ? low : high) = k;
+    }
+    const float k = low;
+    for (size_t i = 0; i < rgba.size(); ++i) {
+      if (i % 4 != 3) {
+        rgba[i] = static_cast<uint8_t>(std::lround(prev_[i] + k * (static_cast<float>(rgba[i]) - prev_[i])));
+      }
+    }
+    measure(rgba, 1.0f, means_);
+    way = transition(means_);
+    eased = true;
+    ++eased_;
+  }
+  if (way != 0) {
+    recent_.push_back(n);
+    ++transitions_;
+    most_ = std::max(most_, static_cast<int>(recent_.size()));
+  }
+  commit(means_);
+  prev_ = rgba;
+  return eased;
+}

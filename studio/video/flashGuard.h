@@ -1,0 +1,66 @@
+// flashGuard.h — at most three general flashes a second in what is encoded.
+//
+// A general flash (ITU-R BT.1702, WCAG 2.3.1) is a pair of opposing changes
+// of relative luminance of 10% or more, the darker state below 0.8, over a
+// quarter of the frame or more. The guard measures each frame as a grid of
+// blocks, each block's mean relative luminance (sRGB decoded, BT.709
+// weights). A block *changes* when it has moved 0.1 or more from its last
+// extreme against its last change (the darker side below 0.8); a frame where
+// a quarter of the blocks change one way is a *transition*, and two
+// transitions make a flash. A frame that would be a transition when the
+// second before it already holds six is eased: mixed with the frame sent
+// before, just enough that it is not one. The picture then catches up a
+// step at a time and the flash comes when the second allows it. A picture
+// that never flashes that fast passes byte for byte.
+//
+// Saturated red flashes (the standard's second kind) are not measured.
+//
+// Threading: one thread (the encoder thread); frames in order.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+class FlashGuard {
+ public:
+  // fps: frames a second, for the one-second window; maxFlashes a second.
+  FlashGuard(int width, int height, double fps, int maxFlashes = 3);
+
+  // Measures the frame (RGBA, rows bottom-up) and eases it in place where it
+  // would be one transition too many; true when it did.
+  bool apply(std::vector<uint8_t>& rgba);
+  int64_t eased() const { return eased_; }
+  // Transitions in what was sent, and the most in any one second.
+  int64_t transitions() const { return transitions_; }
+  int mostInASecond() const { return most_; }
+
+  static constexpr int kColumns = 32;
+  static constexpr int kRows = 18;
+
+ private:
+  struct Block {
+    float extreme = 0;  // the luminance at the last extreme since its last change
+    int direction = 0;  // its last change: +1 brighter, -1 darker, 0 none yet
+  };
+  // Each block's mean luminance of `rgba`, or of prev_ + k × (rgba − prev_).
+  void measure(const std::vector<uint8_t>& rgba, float k, std::vector<float>& out) const;
+  // Which way a quarter of the blocks would change with these means (0: no transition).
+  int transition(const std::vector<float>& means) const;
+  void commit(const std::vector<float>& means);
+
+  int width_;
+  int height_;
+  int window_;  // frames in one second
+  int maxTransitions_;
+  bool first_ = true;
+  std::vector<Block> blocks_;
+  std::vector<uint8_t> prev_;  // the frame last sent
+  std::deque<int64_t> recent_;  // frame numbers of the transitions in the last second
+  std::vector<float> means_;
+  std::vector<float> trial_;
+  int64_t frame_ = 0;
+  int64_t eased_ = 0;
+  int64_t transitions_ = 0;
+  int most_ = 0;
+};
