@@ -44,6 +44,15 @@ vrax_build() {
   cmake --build "$VRAX_ROOT/$dir" -j"$(nproc)" -- --no-print-directory
 }
 
+# Only the programs (vrax, vrax-studio, the example-song writer): what
+# scripts/run needs before the first picture; the suites build in scripts/test.
+vrax_build_programs() {
+  local dir="$1"
+  shift
+  cmake -S "$VRAX_ROOT" -B "$VRAX_ROOT/$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$VRAX_ROOT/$dir" -j"$(nproc)" --target vrax vrax-studio makeExample -- --no-print-directory
+}
+
 # OpenAL's default device needs a sound card; without one use the silent
 # null device, whose playback position still advances.
 vrax_sound_env() {

@@ -224,7 +224,8 @@ void addSharedOptions(CLI::App* command, SharedOptions& o, OptionText& g, const 
       ->check(CLI::IsMember({"top", "bottom", "centre", "center"}));
   command->add_option("--title-for", o.titleFor, "Show the title for this many seconds, then fade it out over one");
   command->add_option("--font", o.font, "Font file for the title (default: the system's sans-serif)");
-  command->add_option("--set", o.sets, "A picture's setting, e.g. ringColour=#ff8800 or spin=2 (see pictures --describe)")
+  command->add_option("--set", o.sets, "A picture's setting, e.g. --picture ring --set ringColour=orange, --picture bars --set "
+                      "lowColour=#0cf (colours: #rrggbb, #rgb or a CSS name; see pictures --describe)")
       ->allow_extra_args(false)
       ->type_name("NAME=VALUE (repeatable)");
   command->add_option("--channel", o.channels,

@@ -515,6 +515,29 @@ TEST(PictureSettings, SetChangesThePictureAndWrongOnesAreRefused) {
   };
   EXPECT_NEAR(static_cast<unsigned char>(red({"--shaders", "gain"})[0]), 128, 1);
   EXPECT_EQ(static_cast<unsigned char>(red({"--shaders", "gain", "--set", "gain=1"})[0]), 255);
+  // A colour by its CSS name or #rgb draws that colour exactly.
+  fs::create_directories(dir / "tint");
+  vt::writeText(dir / "tint/Quad.vert.glsl", vt::kPlainVertexShader);
+  vt::writeText(dir / "tint/Quad.frag.glsl", vt::fragmentShader("FragColor = vec4(tint, 1.0);").insert(
+                                                 std::string("#version 450 core\n").size(), "uniform vec3 tint;\n"));
+  vt::writeText(dir / "tint/settings.txt", "tint  colour  #000000  the colour\n");
+  const struct {
+    const char* value;
+    int r, g, b;
+  } colours[] = {{"teal", 0, 128, 128}, {"Sky Blue", 135, 206, 235}, {"#f80", 255, 136, 0}, {"gray", 128, 128, 128}};
+  for (const auto& c : colours) {
+    const std::string pixel = red({"--shaders", "tint", "--set", std::string("tint=") + c.value});
+    EXPECT_NEAR(static_cast<unsigned char>(pixel[0]), c.r, 1) << c.value;
+    EXPECT_NEAR(static_cast<unsigned char>(pixel[1]), c.g, 1) << c.value;
+    EXPECT_NEAR(static_cast<unsigned char>(pixel[2]), c.b, 1) << c.value;
+  }
+  // The --set examples --help gives run.
+  for (const std::vector<std::string>& example : {std::vector<std::string>{"--picture", "ring", "--set", "ringColour=orange"},
+                                                  {"--picture", "bars", "--set", "lowColour=#0cf"}}) {
+    red(example);  // which expects status 0
+  }
+  const std::string help = vt::runOutput({vt::studioBinary(), "render", "--help"});
+  EXPECT_NE(help.find("--picture ring --set ringColour=orange"), std::string::npos) << help;
   // Waterfall's unwritten rows are the backdrop × (0.8 + 0.2 × height + a drift of ±0.25): pure red at the top.
   const std::string top = red({"--picture", "waterfall", "--set", "backdrop=#ff0000"});
   EXPECT_GE(static_cast<unsigned char>(top[0]), 250);
@@ -538,7 +561,9 @@ TEST(PictureSettings, SetChangesThePictureAndWrongOnesAreRefused) {
                          {{"--shaders", "gain", "--set", "gain=red"}, 2, "gain is a number"},
                          {{"--shaders", "gain", "--set", "spin=1"}, 2, "no setting \"spin\"; this picture has gain"},
                          {{"--shaders", "gain", "--set", "gain"}, 2, "expected NAME=VALUE"},
-                         {{"--picture", "bars", "--set", "lowColour=#12"}, 2, "lowColour is a colour, written #rrggbb"},
+                         {{"--picture", "bars", "--set", "lowColour=#12"}, 2, "lowColour is a colour: #rrggbb, #rgb or a name"},
+                         {{"--picture", "bars", "--set", "lowColour=#12345"}, 2, "lowColour is a colour"},
+                         {{"--picture", "bars", "--set", "lowColour=notacolour"}, 2, "lowColour is a colour"},
                          {{"--shaders", "badDefault"}, 2, "settings.txt:1: the default: gain goes from 0 to 1"},
                      },
                      "x.png");

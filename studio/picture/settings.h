@@ -6,7 +6,8 @@
 //     ringColour  colour  #3fa9ff  the colour of the ring
 //     spin        float   1.0  0..4  how fast the ring turns
 //
-// TYPE is float (a number, within MIN..MAX when given) or colour (#rrggbb).
+// TYPE is float (a number, within MIN..MAX when given) or colour (#rrggbb,
+// #rgb, or a CSS colour name: teal, red, "sky blue").
 // The shaders declare each as a uniform (float or vec3) and may give it the
 // same default in GLSL, for programs that do not read settings.txt; the
 // studio sets every declared setting after each build, to --set's value or
@@ -23,7 +24,7 @@
 
 struct Setting {
   std::string name;
-  bool colour = false;  // a vec3 from #rrggbb; else a float
+  bool colour = false;  // a vec3 from #rrggbb, #rgb or a name; else a float
   std::array<float, 3> value{};  // the default, then --set's value
   bool ranged = false;
   float low = 0;
