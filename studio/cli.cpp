@@ -322,6 +322,9 @@ CLI::App* addPlay(CLI::App& app, PlayOptions& p, OptionText& g) {
                    "delay + AAC; the window shows what is sent, at the stream's rate");
   play->add_option("--fps", g.fps, "The stream's frames a second, from 1 to 240 (default 30)");
   play->add_flag("--no-window", p.noWindow, "Send the stream without a window (no display needed)");
+  play->add_option("--flash-guard", g.flashGuard,
+                   "on (default): at most three flashes a second in the stream, as render; off: as drawn")
+      ->check(CLI::IsMember({"on", "off"}));
   play->add_option("--preset", p.preset,
                    "x264's speed preset for the stream (default ultrafast: a live show must keep up; veryfast "
                    "where the machine allows)")
@@ -451,6 +454,7 @@ Status checkPlay(PlayOptions& p, OptionText g, const CLI::App* play) {
     return size;
   }
   p.titleAt = place(g.titleAt);
+  p.flashGuard = g.flashGuard != "off";
   return checkPlayStream(p, g);
 }
 

@@ -75,6 +75,7 @@ struct PlayOptions : SharedOptions {
   std::string stream;      // --stream: a URL the show is also sent to; "" for none
   Rational fps{30, 1};     // the stream's frames a second
   bool noWindow = false;   // send without a window (needs --stream)
+  bool flashGuard = true;  // at most three general flashes a second in what is streamed
   std::string preset = "ultrafast";  // x264's speed for the stream: a live show must keep up on two cores
 };
 

@@ -344,7 +344,7 @@ class Session {
     settings.channels = sound_.streamChannels();
     settings.rate = static_cast<int>(sound_.rate());
     live_ = std::make_unique<LiveOutput>();
-    if (const Status opened = live_->open(settings, windowed(), say); !opened) {
+    if (const Status opened = live_->open(settings, windowed(), o_.flashGuard, say); !opened) {
       return report(kExitFailure, opened.why());
     }
     streamClock_ = FrameClock(o_.fps, sound_.rate());
@@ -378,6 +378,10 @@ class Session {
     std::cerr << (interrupted() ? "vrax-studio: interrupted; streamed " : "Streamed ") << live_->sent() << " frames ("
               << static_cast<double>(live_->sent()) / o_.fps.value() << " s) to " << printable(o_.stream) << "; "
               << live_->dropped() << " dropped" << std::endl;
+    if (live_->eased() > 0) {
+      say("the picture flashed faster than three times a second; the flash guard eased " +
+          std::to_string(live_->eased()) + " frames of the stream (--flash-guard off: as drawn)");
+    }
   }
 
   // Pause, seek, full screen and the gallery, as the keys asked since the last frame.

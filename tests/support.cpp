@@ -411,4 +411,47 @@ bool listening(int port, bool udp, double seconds) {
   return false;
 }
 
+// The most general flashes in any one second of a video, counted as the
+// guidelines do: the frame's relative luminance (sRGB decoded, sampled over
+// the whole picture), a change when it has moved 0.1 from its last extreme
+// against the last change (the darker side below 0.8), two changes a flash.
+double mostFlashesASecond(const std::string& file, int width, int height, int fps) {
+  const std::string raw = runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", file, "-f", "rawvideo", "-pix_fmt",
+                                         "rgb24", "-"});
+  const size_t size = static_cast<size_t>(width) * height * 3;
+  std::vector<int> changes;
+  double extreme = 0;
+  int direction = 0;
+  for (size_t n = 0; (n + 1) * size <= raw.size(); ++n) {
+    double sum = 0;
+    for (size_t i = 0; i < size; i += 3) {
+      double rgb[3];
+      for (size_t c = 0; c < 3; ++c) {
+        const double v = static_cast<unsigned char>(raw[n * size + i + c]) / 255.0;
+        rgb[c] = v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+      }
+      sum += 0.2126 * rgb[0] + 0.7152 * rgb[1] + 0.0722 * rgb[2];
+    }
+    const double y = sum / static_cast<double>(size / 3);
+    if (n == 0) {
+      extreme = y;
+    } else if (direction <= 0 && y - extreme >= 0.1 && extreme < 0.8) {
+      direction = 1, extreme = y, changes.push_back(static_cast<int>(n));
+    } else if (direction >= 0 && extreme - y >= 0.1 && y < 0.8) {
+      direction = -1, extreme = y, changes.push_back(static_cast<int>(n));
+    } else if ((direction > 0 && y > extreme) || (direction < 0 && y < extreme)) {
+      extreme = y;
+    }
+  }
+  size_t most = 0;
+  for (size_t i = 0; i < changes.size(); ++i) {
+    size_t inSecond = 0;
+    while (i + inSecond < changes.size() && changes[i + inSecond] < changes[i] + fps) {
+      ++inSecond;
+    }
+    most = std::max(most, inSecond);
+  }
+  return static_cast<double>(most) / 2;
+}
+
 }  // namespace vt

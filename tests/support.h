@@ -161,4 +161,8 @@ int freePort(int type);
 // Whether something listens on 127.0.0.1:port (ss lists it), polled for up to `seconds`.
 bool listening(int port, bool udp, double seconds);
 
+// The most general flashes in any one second of a video (WCAG 2.3.1 on the
+// whole frame's relative luminance), by decoding it with ffmpeg.
+double mostFlashesASecond(const std::string& file, int width, int height, int fps);
+
 }  // namespace vt

@@ -385,4 +385,32 @@ TEST_F(Stream, ARenderedStreamHoldsTheFramesOfTheFile) {
   EXPECT_EQ(fromStream, hashes("file.mkv"));
 }
 
+// play's stream goes through the flash guard as a render does: a pair
+// strobing ten times a second reaches the receiver with at most three
+// flashes in any second, and all ten with --flash-guard off.
+TEST_F(Stream, PlaysStreamKeepsToThreeFlashesASecond) {
+  vt::writeShaders(dir.path(), vt::kPlainVertexShader,
+                   vt::fragmentShader("FragColor = vec4(vec3(mod(floor(itime * 20.0 + 0.5), 2.0)), 1.0);"));
+  for (const std::string guard : {"on", "off"}) {
+    const int port = freePort(SOCK_DGRAM);
+    const std::string file = "strobe-" + guard + ".ts";
+    auto receiver = receiveSrt(port, file);
+    vt::Process sender({vt::studioBinary(), "play", "song.wav", "--no-window", "--stream",
+                        "srt://127.0.0.1:" + std::to_string(port), "--size", "64x48", "--fps", "60", "--flash-guard",
+                        guard},
+                       dir.path(), {{"ALSOFT_DRIVERS", "null"}, {"DISPLAY", ""}});
+    ASSERT_TRUE(holdsFrames(file, 150, 30)) << sender.err();
+    kill(sender.pid(), SIGINT);
+    EXPECT_EQ(sender.wait(10), 130) << sender.err();
+    receiver->wait(20);
+    const double most = vt::mostFlashesASecond(dir / file, 64, 48, 60);
+    if (guard == "on") {
+      EXPECT_LE(most, 3.0);
+      EXPECT_NE(sender.err().find("flash guard eased"), std::string::npos) << sender.err();
+    } else {
+      EXPECT_GE(most, 9.5);
+    }
+  }
+}
+
 }  // namespace

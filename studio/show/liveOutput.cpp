@@ -14,8 +14,11 @@ LiveOutput::~LiveOutput() {
   }
 }
 
-Status LiveOutput::open(const EncoderSettings& settings, bool ownFramebuffer, Notes notes) {
+Status LiveOutput::open(const EncoderSettings& settings, bool ownFramebuffer, bool flashGuard, Notes notes) {
   settings_ = settings;
+  if (flashGuard) {
+    guard_ = std::make_unique<FlashGuard>(settings_.width, settings_.height, settings_.fps.value());
+  }
   stream_ = std::make_unique<LiveStream>(settings_, std::move(notes));
   if (const Status opened = stream_->open(); !opened) {
     stream_.reset();
@@ -54,6 +57,9 @@ Status LiveOutput::sendOldest() {
   std::vector<uint8_t> pixels = stream_->spare();
   if (const Status read = readback_->finish(pixels.data()); !read) {
     return read;
+  }
+  if (guard_) {
+    guard_->apply(pixels);
   }
   stream_->send(std::move(pixels), std::move(sounds_.front()));
   sounds_.pop_front();

@@ -21,6 +21,7 @@
 
 #include "base/status.h"
 #include "glCall.h"
+#include "video/flashGuard.h"
 #include "video/liveStream.h"
 #include "video/readback.h"
 
@@ -33,7 +34,8 @@ class LiveOutput {
 
   // Connects (why it cannot, in one line); ownFramebuffer: draw into a
   // framebuffer of this output's own (with a window).
-  Status open(const EncoderSettings& settings, bool ownFramebuffer, Notes notes);
+  // flashGuard: at most three flashes a second in what is sent.
+  Status open(const EncoderSettings& settings, bool ownFramebuffer, bool flashGuard, Notes notes);
   int width() const { return settings_.width; }
   int height() const { return settings_.height; }
   // Before the show draws: what it draws into.
@@ -48,6 +50,7 @@ class LiveOutput {
   // Stream frames sent and dropped (the encoder behind), as counted at finish().
   int64_t sent() const { return sent_; }
   int64_t dropped() const { return dropped_; }
+  int64_t eased() const { return guard_ ? guard_->eased() : 0; }
 
  private:
   Status sendOldest();
@@ -55,6 +58,7 @@ class LiveOutput {
   EncoderSettings settings_;
   std::unique_ptr<LiveStream> stream_;
   std::unique_ptr<Readback> readback_;
+  std::unique_ptr<FlashGuard> guard_;
   std::deque<std::vector<float>> sounds_;  // of the frames being read back, oldest first
   int64_t sent_ = 0;
   int64_t dropped_ = 0;
