@@ -111,6 +111,16 @@ class Stream : public ::testing::Test {
     EXPECT_TRUE(listening(port, true, 10)) << "the receiver never listened\n" << receiver->err();
     return receiver;
   }
+  // An RTMP server on 127.0.0.1:port (ffmpeg -listen 1) writing what it receives to `file`.
+  std::unique_ptr<vt::Process> receiveRtmp(int port, const std::string& file) {
+    auto receiver = std::make_unique<vt::Process>(
+        std::vector<std::string>{"/usr/bin/ffmpeg", "-v", "error", "-y", "-listen", "1", "-analyzeduration", "500000",
+                                 "-f", "flv", "-i", "rtmp://127.0.0.1:" + std::to_string(port) + "/live/show", "-c",
+                                 "copy", "-flush_packets", "1", "-f", "flv", dir / file},
+        dir.path());
+    EXPECT_TRUE(listening(port, false, 10)) << "the receiver never listened\n" << receiver->err();
+    return receiver;
+  }
   // Polls until `file` holds at least `frames` pictures; false after `seconds`.
   bool holdsFrames(const std::string& file, int frames, double seconds) {
     const auto end = Clock::now() + std::chrono::duration<double>(seconds);
@@ -234,7 +244,7 @@ TEST_F(Stream, AReceiverThatGoesAwayEndsTheStreamInOneLine) {
 }
 
 // play --stream sends what it draws, at the stream's rate, with the song's
-// sound in step: with and without a window. Clicks every second at the
+// sound in step: with and without a window, over SRT and RTMP. Clicks every second at the
 // flash shader's bin (1378 Hz: bin 256 in 44.1 kHz stereo) must be heard
 // within one frame of the picture turning white, by the received stream's
 // own timestamps; frames counted as they arrive over five seconds.
@@ -247,12 +257,20 @@ TEST_F(Stream, PlaySendsWhatItDrawsAtTheStreamRateWithTheSoundInStep) {
                                const int64_t into = (f + 22050) % 44100;  // a click at each half second past
                                return into < 1323 ? 0.8 * std::sin(2 * M_PI * 1378.0 * into / 44100.0) : 0.0;
                              }));
-  for (const bool window : {false, true}) {
-    SCOPED_TRACE(window ? "with a window" : "--no-window");
-    const int port = freePort(SOCK_DGRAM);
-    auto receiver = receiveSrt(port, "got.ts");
-    std::vector<std::string> args = {vt::studioBinary(), "play", "clicks.wav", "--stream",
-                                     "srt://127.0.0.1:" + std::to_string(port), "--size", "64x48", "--level", "off"};
+  const struct {
+    bool window;
+    bool rtmp;
+  } cases[] = {{false, false}, {true, false}, {false, true}};
+  for (const auto& c : cases) {
+    const bool window = c.window;
+    SCOPED_TRACE(std::string(window ? "with a window" : "--no-window") + (c.rtmp ? ", rtmp" : ", srt"));
+    const int port = freePort(c.rtmp ? SOCK_STREAM : SOCK_DGRAM);
+    const std::string file = c.rtmp ? "got.flv" : "got.ts";
+    const std::string url = c.rtmp ? "rtmp://127.0.0.1:" + std::to_string(port) + "/live/show"
+                                   : "srt://127.0.0.1:" + std::to_string(port);
+    auto receiver = c.rtmp ? receiveRtmp(port, file) : receiveSrt(port, file);
+    std::vector<std::string> args = {vt::studioBinary(), "play", "clicks.wav", "--stream", url,
+                                     "--size", "64x48", "--level", "off"};
     if (!window) {
       args.push_back("--no-window");
     }
@@ -262,11 +280,11 @@ TEST_F(Stream, PlaySendsWhatItDrawsAtTheStreamRateWithTheSoundInStep) {
       env["DISPLAY"] = "";
     }
     vt::Process sender(args, dir.path(), env);
-    ASSERT_TRUE(holdsFrames("got.ts", 30, 30)) << sender.err();
+    ASSERT_TRUE(holdsFrames(file, 30, 30)) << sender.err();
     // Each count is timed at the middle of the ffprobe that took it.
     const auto count = [&](Clock::time_point& at) {
       const auto before = Clock::now();
-      const int frames = framesIn(dir / "got.ts");
+      const int frames = framesIn(dir / file);
       at = before + (Clock::now() - before) / 2;
       return frames;
     };
@@ -281,10 +299,10 @@ TEST_F(Stream, PlaySendsWhatItDrawsAtTheStreamRateWithTheSoundInStep) {
     EXPECT_NE(sender.err().find("streamed "), std::string::npos) << sender.err();
     EXPECT_EQ(receiver->wait(20), 0) << receiver->err();
 
-    EXPECT_EQ(vt::probe(dir / "got.ts", "format=format_name", "v:0"), "mpegts\n");
-    EXPECT_EQ(vt::probe(dir / "got.ts", "stream=codec_name,has_b_frames").rfind("h264\n0\n", 0), 0u);
-    EXPECT_EQ(vt::probe(dir / "got.ts", "stream=codec_name", "a:0").rfind("aac\n", 0), 0u);
-    const FlashesAndClicks got = flashesAndClicks(dir / "got.ts", 64, 48);
+    EXPECT_EQ(vt::probe(dir / file, "format=format_name", "v:0"), c.rtmp ? "flv\n" : "mpegts\n");
+    EXPECT_EQ(vt::probe(dir / file, "stream=codec_name,has_b_frames").rfind("h264\n0\n", 0), 0u);
+    EXPECT_EQ(vt::probe(dir / file, "stream=codec_name", "a:0").rfind("aac\n", 0), 0u);
+    const FlashesAndClicks got = flashesAndClicks(dir / file, 64, 48);
     ASSERT_GE(got.clicks.size(), 5u);
     int matched = 0;
     for (size_t i = 1; i + 1 < got.clicks.size(); ++i) {  // the first and last may be cut
@@ -296,7 +314,7 @@ TEST_F(Stream, PlaySendsWhatItDrawsAtTheStreamRateWithTheSoundInStep) {
       matched += std::fabs(nearest) <= 1.0 / 30 + 0.002;
     }
     EXPECT_GE(matched, 3);
-    std::filesystem::remove(dir / "got.ts");
+    std::filesystem::remove(dir / file);
   }
 }
 
