@@ -29,7 +29,8 @@ constexpr int kStep = 4;
 
 FlashGuard::FlashGuard(int width, int height, double fps, int maxFlashes)
     : width_(width), height_(height), window_(std::max(1, static_cast<int>(std::lround(fps)))),
-      maxTransitions_(2 * maxFlashes), blocks_(kColumns * kRows), means_(kColumns * kRows), trial_(kColumns * kRows) {}
+      maxTransitions_(2 * maxFlashes), blocks_(kColumns * kRows + kCells * kCells),
+      means_(blocks_.size()), trial_(blocks_.size()) {}
 
 void FlashGuard::measure(const std::vector<uint8_t>& rgba, float k, std::vector<float>& out) const {
   const auto& lin = linear();
@@ -52,16 +53,29 @@ void FlashGuard::measure(const std::vector<uint8_t>& rgba, float k, std::vector<
       ++counts[block];
     }
   }
-  for (size_t b = 0; b < out.size(); ++b) {
+  constexpr size_t kBlocks = kColumns * kRows;
+  for (size_t b = 0; b < kBlocks; ++b) {
     out[b] = counts[b] > 0 ? out[b] / static_cast<float>(counts[b]) : 0.0f;
+  }
+  // A cell is the mean of its 8x4 blocks.
+  for (int cell = 0; cell < kCells * kCells; ++cell) {
+    float sum = 0;
+    for (int r = 0; r < kRows / kCells; ++r) {
+      for (int c = 0; c < kColumns / kCells; ++c) {
+        const int row = (cell / kCells) * (kRows / kCells) + r;
+        const int column = (cell % kCells) * (kColumns / kCells) + c;
+        sum += out[static_cast<size_t>(row * kColumns + column)];
+      }
+    }
+    out[kBlocks + static_cast<size_t>(cell)] = sum / static_cast<float>((kRows / kCells) * (kColumns / kCells));
   }
 }
 
-int FlashGuard::transition(const std::vector<float>& means) const {
+int FlashGuard::quarterChanging(const Block* blocks, size_t count, const float* means) {
   int up = 0;
   int down = 0;
-  for (size_t b = 0; b < blocks_.size(); ++b) {
-    const Block& block = blocks_[b];
+  for (size_t b = 0; b < count; ++b) {
+    const Block& block = blocks[b];
     const float y = means[b];
     if (block.direction <= 0 && y - block.extreme >= kChange && block.extreme < kDarkBelow) {
       ++up;
@@ -69,8 +83,14 @@ int FlashGuard::transition(const std::vector<float>& means) const {
       ++down;
     }
   }
-  const int quarter = static_cast<int>(blocks_.size() + 3) / 4;
+  const int quarter = static_cast<int>(count + 3) / 4;
   return up >= quarter ? 1 : down >= quarter ? -1 : 0;
+}
+
+int FlashGuard::transition(const std::vector<float>& means) const {
+  constexpr size_t kBlocks = kColumns * kRows;
+  const int fine = quarterChanging(blocks_.data(), kBlocks, means.data());
+  return fine != 0 ? fine : quarterChanging(blocks_.data() + kBlocks, blocks_.size() - kBlocks, means.data() + kBlocks);
 }
 
 void FlashGuard::commit(const std::vector<float>& means) {

@@ -4,10 +4,11 @@
 // of relative luminance of 10% or more, the darker state below 0.8, over a
 // quarter of the frame or more. The guard measures each frame as a grid of
 // blocks, each block's mean relative luminance (sRGB decoded, BT.709
-// weights). A block *changes* when it has moved 0.1 or more from its last
-// extreme against its last change (the darker side below 0.8); a frame where
-// a quarter of the blocks change one way is a *transition*, and two
-// transitions make a flash. A frame that would be a transition when the
+// weights), at two scales: 32x16 small blocks and the 4x4 cells they make
+// up. A block *changes* when it has moved 0.1 or more from its last extreme
+// against its last change (the darker side below 0.8); a frame where a
+// quarter of the blocks of either scale change one way is a *transition*,
+// and two transitions make a flash. A frame that would be a transition when the
 // second before it already holds six is eased: mixed with the frame sent
 // before, just enough that it is not one. The picture then catches up a
 // step at a time and the flash comes when the second allows it. A picture
@@ -18,6 +19,7 @@
 // Threading: one thread (the encoder thread); frames in order.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <vector>
@@ -36,17 +38,21 @@ class FlashGuard {
   int mostInASecond() const { return most_; }
 
   static constexpr int kColumns = 32;
-  static constexpr int kRows = 18;
+  static constexpr int kRows = 16;
+  static constexpr int kCells = 4;  // cells a side, each 8x4 blocks
 
  private:
   struct Block {
     float extreme = 0;  // the luminance at the last extreme since its last change
     int direction = 0;  // its last change: +1 brighter, -1 darker, 0 none yet
   };
-  // Each block's mean luminance of `rgba`, or of prev_ + k × (rgba − prev_).
+  // Each block's mean luminance of `rgba`, or of prev_ + k × (rgba − prev_),
+  // then each cell's (after the blocks, in `out`).
   void measure(const std::vector<uint8_t>& rgba, float k, std::vector<float>& out) const;
-  // Which way a quarter of the blocks would change with these means (0: no transition).
+  // Which way a quarter of the blocks or of the cells would change with these
+  // means (0: no transition).
   int transition(const std::vector<float>& means) const;
+  static int quarterChanging(const Block* blocks, size_t count, const float* means);
   void commit(const std::vector<float>& means);
 
   int width_;
@@ -54,7 +60,7 @@ class FlashGuard {
   int window_;  // frames in one second
   int maxTransitions_;
   bool first_ = true;
-  std::vector<Block> blocks_;
+  std::vector<Block> blocks_;  // kColumns × kRows, then kCells × kCells
   std::vector<uint8_t> prev_;  // the frame last sent
   std::deque<int64_t> recent_;  // frame numbers of the transitions in the last second
   std::vector<float> means_;
