@@ -26,6 +26,7 @@
 #include "base/text.h"
 #include "video/encoder.h"
 #include "video/encoderThread.h"
+#include "video/videoOutput.h"
 #include "picture/gallery.h"
 #include "picture/image.h"
 #include "base/interrupt.h"
@@ -143,27 +144,6 @@ Status preRoll(const RenderOptions& o, const Span& span, OfflineShow& visualiser
   return Status();
 }
 
-int writeStill(const RenderOptions& o, const FrameClock& clock, const Span& span, OfflineShow& visualiser) {
-  PendingFile file(o.output, o.overwrite);
-  visualiser.draw(span.first);
-  const std::vector<uint8_t> pixels = readPixels(o.width, o.height);
-  if (glErrorsReported() > 0) {
-    return report(kExitFailure, "the GL driver reported errors while drawing (above); nothing written");
-  }
-  Status written = writePng(file.path(), pixels.data(), o.width, o.height, outputName(o.output), o.transparent);
-  if (written) {
-    written = file.commit();
-  }
-  if (!written) {
-    return report(kExitFailure, written.why());
-  }
-  if (!o.quiet) {
-    std::cerr << "Wrote " << quotedName(o.output) << ": the frame at " << clock.seconds(span.first) << " s, " << o.width << "x"
-              << o.height << std::endl;
-  }
-  return kExitDone;
-}
-
 EncoderSettings encoderSettings(const RenderOptions& o, const Sound& sound, const FrameClock& clock, const Span& span,
                                 const std::string& container, const std::string& path) {
   EncoderSettings settings;
@@ -189,29 +169,29 @@ EncoderSettings encoderSettings(const RenderOptions& o, const Sound& sound, cons
 }
 
 // The GL thread's loop: draws each frame, reads it back through the ring of
-// pixel buffers and hands the oldest finished picture to the encoder thread.
+// pixel buffers and hands the oldest finished picture to the output.
 // Returns the frames drawn, or why the pictures cannot be trusted.
-Result<int64_t> drawFrames(const RenderOptions& o, const Span& span, OfflineShow& visualiser, EncoderThread& encoding,
+Result<int64_t> drawFrames(const RenderOptions& o, const Span& span, OfflineShow& visualiser, VideoOutput& output,
                            Progress& progress) {
   Readback readback(o.width, o.height);
   std::string drawError;
   // Hands the oldest picture read back to the encoder; false once it stopped.
   auto handOver = [&]() {
     std::vector<uint8_t> pixels;
-    if (!encoding.spare(pixels)) {
+    if (!output.spare(pixels)) {
       return false;
     }
     if (const Status read = readback.finish(pixels.data()); !read) {
       drawError = read.why();
       return false;
     }
-    return encoding.hand(std::move(pixels));
+    return output.take(std::move(pixels));
   };
   int64_t drawn = 0;
   bool going = true;
   // A network stream goes out at the song's pace: frame n no sooner than its
   // time after the first (a viewer watches it as it comes).
-  const bool paced = isStreamOutput(o.output) && streamIsPaced(o.output);
+  const bool paced = output.paced();
   const auto started = std::chrono::steady_clock::now();
   for (int64_t n = span.first; n < span.end && going && !interrupted(); ++n) {
     if (paced) {
@@ -219,9 +199,10 @@ Result<int64_t> drawFrames(const RenderOptions& o, const Span& span, OfflineShow
                                                   std::chrono::duration<double>((n - span.first) / o.fps.value())));
     }
     visualiser.draw(n);
-    if (n == span.first) {
+    if (n == span.first && span.end - span.first > 1) {
       // The driver compiles at the first draw; until that is done a signal
-      // ends the run at once, after it the file is completed.
+      // ends the run at once, after it the file is completed. A still is
+      // one frame: a signal while it is drawn ends the run with nothing written.
       glFinish();
       stopLoopsOnSignal();
     }
@@ -261,12 +242,12 @@ void sayFlashGuard(const RenderOptions& o, const FlashGuard* guard) {
 }
 
 // What a finished or stopped render says, and its exit status.
-int concludeVideo(const RenderOptions& o, PendingFile* file, int64_t drawn, double wall) {
+int concludeVideo(const RenderOptions& o, VideoOutput& output, int64_t drawn, double wall) {
   const bool wasInterrupted = interrupted();
   if (wasInterrupted && drawn == 0) {
     return report(kExitInterrupted, "interrupted before the first frame; nothing written");
   }
-  if (file == nullptr) {
+  if (isStreamOutput(o.output)) {
     if (!o.quiet || wasInterrupted) {
       std::cerr << (wasInterrupted ? "vrax-studio: interrupted; streamed " : "Streamed ") << drawn << " frames ("
                 << static_cast<double>(drawn) / o.fps.value() << " s) to " << printable(outputName(o.output))
@@ -274,7 +255,7 @@ int concludeVideo(const RenderOptions& o, PendingFile* file, int64_t drawn, doub
     }
     return wasInterrupted ? kExitInterrupted : kExitDone;
   }
-  if (const Status committed = file->commit(); !committed) {
+  if (const Status committed = output.commit(); !committed) {
     return report(kExitFailure, committed.why());
   }
   const double seconds = static_cast<double>(drawn) / o.fps.value();
@@ -308,37 +289,50 @@ Result<SoundReader> spanReader(const Sound& sound, const Span& span) {
   return SoundReader([file](float* out, int64_t frames) { return file->readFloats(out, frames); });
 }
 
+int writeStill(const RenderOptions& o, const FrameClock& clock, const Span& span, OfflineShow& visualiser) {
+  StillOutput still(o.output, o.overwrite, o.width, o.height, o.transparent, outputName(o.output));
+  Progress progress(1, o.fps.value(), true);
+  const Result<int64_t> drawn = drawFrames(o, span, visualiser, still, progress);
+  Status written = drawn ? still.finish() : Status::failure(drawn.why() + "; nothing written");
+  if (written) {
+    written = still.commit();
+  }
+  if (!written) {
+    return report(kExitFailure, written.why());
+  }
+  if (!o.quiet) {
+    std::cerr << "Wrote " << quotedName(o.output) << ": the frame at " << clock.seconds(span.first) << " s, " << o.width << "x"
+              << o.height << std::endl;
+  }
+  return kExitDone;
+}
+
 int writeVideo(const RenderOptions& o, const Sound& sound, const FrameClock& clock, const Span& span,
                const std::string& container, OfflineShow& visualiser) {
-  // A file is written under a hidden name until complete; a stream has no name to guard.
-  std::unique_ptr<PendingFile> file = isStreamOutput(o.output) ? nullptr : std::make_unique<PendingFile>(o.output, o.overwrite);
-  Encoder encoder;
-  clearLibraryDetail();
-  const std::string path = file ? file->path() : o.output;
-  if (const Status opened = encoder.open(encoderSettings(o, sound, clock, span, container, path)); !opened) {
-    return report(kExitFailure, withLibraryDetail(opened.why()));
-  }
-  Progress progress(span.end - span.first, o.fps.value(), o.quiet);
   const bool handed = visualiser.tapsSound();
   const Result<SoundReader> reader = handed ? Result<SoundReader>(SoundReader()) : spanReader(sound, span);
   if (!reader) {
     return report(kExitFailure, reader.why());
   }
-  std::unique_ptr<FlashGuard> guard =
-      o.flashGuard ? std::make_unique<FlashGuard>(o.width, o.height, o.fps.value()) : nullptr;
-  EncoderThread encoding(encoder, sound.channels, sound.rate, clock, span, Fades{o.fadeIn, o.fadeOut, o.transparent},
-                         Readback::bytesFor(o.width, o.height), reader.value(), guard.get());
-  if (handed) {
-    visualiser.handSoundTo([&encoding](std::vector<float> floats) { encoding.handSound(std::move(floats)); });
+  EncodedOutput::Plan plan{encoderSettings(o, sound, clock, span, container, o.output), o.overwrite, clock, span,
+                           Fades{o.fadeIn, o.fadeOut, o.transparent}, reader.value(), o.flashGuard,
+                           isStreamOutput(o.output) && streamIsPaced(o.output)};
+  EncodedOutput output(std::move(plan));
+  if (const Status opened = output.open(); !opened) {
+    return report(kExitFailure, opened.why());
   }
-  const Result<int64_t> drawn = drawFrames(o, span, visualiser, encoding, progress);
+  Progress progress(span.end - span.first, o.fps.value(), o.quiet);
+  if (handed) {
+    visualiser.handSoundTo([&output](std::vector<float> floats) { output.handSound(std::move(floats)); });
+  }
+  const Result<int64_t> drawn = drawFrames(o, span, visualiser, output, progress);
   if (handed) {
     // All frames: the sound to its end. Stopped early: to the last frame's end.
     const int64_t frames = drawn ? drawn.value() : 0;
     visualiser.readSoundTo(span.first + frames == span.end ? span.soundEnd : clock.soundFrameAt(span.first + frames));
-    encoding.soundDone();
+    output.soundDone();
   }
-  const Status encoded = encoding.finish();
+  const Status encoded = output.finish();
   progress.end();
   if (!encoded) {
     return report(kExitFailure, encoded.why());
@@ -346,8 +340,8 @@ int writeVideo(const RenderOptions& o, const Sound& sound, const FrameClock& clo
   if (!drawn) {
     return report(kExitFailure, drawn.why() + "; nothing written");
   }
-  sayFlashGuard(o, guard.get());
-  return concludeVideo(o, file.get(), drawn.value(), progress.elapsed());
+  sayFlashGuard(o, output.guard());
+  return concludeVideo(o, output, drawn.value(), progress.elapsed());
 }
 
 // What can be refused before anything is read: OUTPUT and the codec for it.

@@ -344,9 +344,9 @@ TEST_F(Hardening, ValuesAreJudgedByWhatTheyAre) {
   const std::vector<vt::Refusal> cases = {
       {{"render", "song.wav", "o.png", "--set", "amount=1e39"}, 2, "a float can hold"},
       {{"render", "song.wav", "o.png", "--set", "amount=-1e39"}, 2, "a float can hold"},
-      {{"render", "song.wav", "o.png", "--set", "tint=#-1-1-1"}, 2, "written #rrggbb"},
-      {{"render", "song.wav", "o.png", "--set", "tint=#+f+f+f"}, 2, "written #rrggbb"},
-      {{"render", "song.wav", "o.png", "--set", "tint=# ff ff"}, 2, "written #rrggbb"},
+      {{"render", "song.wav", "o.png", "--set", "tint=#-1-1-1"}, 2, "tint is a colour: #rrggbb, #rgb or a name"},
+      {{"render", "song.wav", "o.png", "--set", "tint=#+f+f+f"}, 2, "tint is a colour: #rrggbb, #rgb or a name"},
+      {{"render", "song.wav", "o.png", "--set", "tint=# ff ff"}, 2, "tint is a colour: #rrggbb, #rgb or a name"},
       {{"render", "song.wav", "o.png", "--title", "Hi", "--font", "fonts"}, 2, "it is a directory, not a font file"},
       {{"render", "song.wav", "o.png", "--title", "Hi", "--font", "fifo.ttf"}, 2, "it is a pipe (FIFO), not a font file"},
       {{"render", "song.wav", "o.png", "--title", "Hi", "--font", "/dev/zero"}, 2,

@@ -16,10 +16,7 @@ LiveOutput::~LiveOutput() {
 
 Status LiveOutput::open(const EncoderSettings& settings, bool ownFramebuffer, bool flashGuard, Notes notes) {
   settings_ = settings;
-  if (flashGuard) {
-    guard_ = std::make_unique<FlashGuard>(settings_.width, settings_.height, settings_.fps.value());
-  }
-  stream_ = std::make_unique<LiveStream>(settings_, std::move(notes));
+  stream_ = std::make_unique<LiveStream>(settings_, flashGuard, std::move(notes));
   if (const Status opened = stream_->open(); !opened) {
     stream_.reset();
     return opened;
@@ -58,9 +55,6 @@ Status LiveOutput::sendOldest() {
   if (const Status read = readback_->finish(pixels.data()); !read) {
     return read;
   }
-  if (guard_) {
-    guard_->apply(pixels);
-  }
   stream_->send(std::move(pixels), std::move(sounds_.front()));
   sounds_.pop_front();
   return Status();
@@ -86,5 +80,6 @@ void LiveOutput::finish() {
   stream_->finish();
   sent_ = stream_->sent();
   dropped_ = stream_->dropped();
+  eased_ = stream_->eased();
   stream_.reset();
 }

@@ -21,7 +21,6 @@
 
 #include "base/status.h"
 #include "glCall.h"
-#include "video/flashGuard.h"
 #include "video/liveStream.h"
 #include "video/readback.h"
 
@@ -50,7 +49,7 @@ class LiveOutput {
   // Stream frames sent and dropped (the encoder behind), as counted at finish().
   int64_t sent() const { return sent_; }
   int64_t dropped() const { return dropped_; }
-  int64_t eased() const { return guard_ ? guard_->eased() : 0; }
+  int64_t eased() const { return eased_; }
 
  private:
   Status sendOldest();
@@ -58,10 +57,10 @@ class LiveOutput {
   EncoderSettings settings_;
   std::unique_ptr<LiveStream> stream_;
   std::unique_ptr<Readback> readback_;
-  std::unique_ptr<FlashGuard> guard_;
   std::deque<std::vector<float>> sounds_;  // of the frames being read back, oldest first
   int64_t sent_ = 0;
   int64_t dropped_ = 0;
+  int64_t eased_ = 0;
   GLuint framebuffer_ = 0;
   GLuint colour_ = 0;
 };

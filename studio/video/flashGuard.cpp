@@ -21,6 +21,7 @@ const std::array<float, 256>& linear() {
 }
 
 constexpr float kChange = 0.1f;  // a change of relative luminance that counts
+constexpr float kEasedChange = 0.07f;  // what an eased frame may change at most
 constexpr float kDarkBelow = 0.8f;
 // Every few pixels of a block are enough for its mean.
 constexpr int kStep = 4;
@@ -71,15 +72,15 @@ void FlashGuard::measure(const std::vector<uint8_t>& rgba, float k, std::vector<
   }
 }
 
-int FlashGuard::quarterChanging(const Block* blocks, size_t count, const float* means) {
+int FlashGuard::quarterChanging(const Block* blocks, size_t count, const float* means, float change) {
   int up = 0;
   int down = 0;
   for (size_t b = 0; b < count; ++b) {
     const Block& block = blocks[b];
     const float y = means[b];
-    if (block.direction <= 0 && y - block.extreme >= kChange && block.extreme < kDarkBelow) {
+    if (block.direction <= 0 && y - block.extreme >= change && block.extreme < kDarkBelow) {
       ++up;
-    } else if (block.direction >= 0 && block.extreme - y >= kChange && y < kDarkBelow) {
+    } else if (block.direction >= 0 && block.extreme - y >= change && y < kDarkBelow) {
       ++down;
     }
   }
@@ -87,10 +88,11 @@ int FlashGuard::quarterChanging(const Block* blocks, size_t count, const float* 
   return up >= quarter ? 1 : down >= quarter ? -1 : 0;
 }
 
-int FlashGuard::transition(const std::vector<float>& means) const {
+int FlashGuard::transition(const std::vector<float>& means, float change) const {
   constexpr size_t kBlocks = kColumns * kRows;
-  const int fine = quarterChanging(blocks_.data(), kBlocks, means.data());
-  return fine != 0 ? fine : quarterChanging(blocks_.data() + kBlocks, blocks_.size() - kBlocks, means.data() + kBlocks);
+  const int fine = quarterChanging(blocks_.data(), kBlocks, means.data(), change);
+  return fine != 0 ? fine
+                   : quarterChanging(blocks_.data() + kBlocks, blocks_.size() - kBlocks, means.data() + kBlocks, change);
 }
 
 void FlashGuard::commit(const std::vector<float>& means) {
@@ -118,16 +120,17 @@ bool FlashGuard::apply(std::vector<uint8_t>& rgba) {
     recent_.pop_front();
   }
   measure(rgba, 1.0f, means_);
-  int way = first_ ? 0 : transition(means_);
+  int way = first_ ? 0 : transition(means_, kChange);
   bool eased = false;
   if (way != 0 && static_cast<int>(recent_.size()) >= maxTransitions_) {
-    // The most of the new frame that is not a transition.
+    // The most of the new frame that stays well short of a transition: an
+    // encoder's rounding must not carry it over the line.
     float low = 0.0f;
     float high = 1.0f;
     for (int i = 0; i < 10; ++i) {
       const float k = (low + high) / 2;
       measure(rgba, k, trial_);
-      (transition(trial_) == 0 ? low : high) = k;
+      (transition(trial_, kEasedChange) == 0 ? low : high) = k;
     }
     const float k = low;
     for (size_t i = 0; i < rgba.size(); ++i) {
@@ -136,7 +139,7 @@ bool FlashGuard::apply(std::vector<uint8_t>& rgba) {
       }
     }
     measure(rgba, 1.0f, means_);
-    way = transition(means_);
+    way = transition(means_, kChange);
     eased = true;
     ++eased_;
   }

@@ -10,7 +10,8 @@
 // quarter of the blocks of either scale change one way is a *transition*,
 // and two transitions make a flash. A frame that would be a transition when the
 // second before it already holds six is eased: mixed with the frame sent
-// before, just enough that it is not one. The picture then catches up a
+// before, so that it changes 0.07 at most (short of 0.1 by more than an
+// encoder's rounding). The picture then catches up a
 // step at a time and the flash comes when the second allows it. A picture
 // that never flashes that fast passes byte for byte.
 //
@@ -51,8 +52,8 @@ class FlashGuard {
   void measure(const std::vector<uint8_t>& rgba, float k, std::vector<float>& out) const;
   // Which way a quarter of the blocks or of the cells would change with these
   // means (0: no transition).
-  int transition(const std::vector<float>& means) const;
-  static int quarterChanging(const Block* blocks, size_t count, const float* means);
+  int transition(const std::vector<float>& means, float change) const;
+  static int quarterChanging(const Block* blocks, size_t count, const float* means, float change);
   void commit(const std::vector<float>& means);
 
   int width_;

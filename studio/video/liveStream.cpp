@@ -17,9 +17,13 @@ double backoff(int tries) { return std::min(1.0, 0.25 * static_cast<double>(1 <<
 
 }  // namespace
 
-LiveStream::LiveStream(EncoderSettings settings, Notes notes) : settings_(std::move(settings)), notes_(std::move(notes)) {
+LiveStream::LiveStream(EncoderSettings settings, bool flashGuard, Notes notes)
+    : settings_(std::move(settings)), notes_(std::move(notes)) {
   settings_.stream = true;
   settings_.lastPicture = -1;
+  if (flashGuard) {
+    guard_ = std::make_unique<FlashGuard>(settings_.width, settings_.height, settings_.fps.value());
+  }
 }
 
 LiveStream::~LiveStream() { finish(); }
@@ -104,6 +108,9 @@ void LiveStream::run() {
       }
     }
     if (encoder_ != nullptr) {
+      if (guard_) {
+        guard_->apply(frame.pixels);
+      }
       if (const Status written = write(frame); !written) {
         // Its muxer may be stuck mid-packet: dropped, never flushed.
         encoder_.reset();

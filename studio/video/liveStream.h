@@ -30,11 +30,13 @@
 #include "base/boundedQueue.h"
 #include "base/status.h"
 #include "video/encoder.h"
+#include "video/flashGuard.h"
 
 class LiveStream {
  public:
-  // `settings` as for a stream render (stream = true), with no last picture.
-  LiveStream(EncoderSettings settings, Notes notes);
+  // `settings` as for a stream render (stream = true), with no last picture;
+  // flashGuard: what is sent (after any frame dropped) goes through a FlashGuard.
+  LiveStream(EncoderSettings settings, bool flashGuard, Notes notes);
   ~LiveStream();
   LiveStream(const LiveStream&) = delete;
   LiveStream& operator=(const LiveStream&) = delete;
@@ -51,6 +53,8 @@ class LiveStream {
   void finish();
   int64_t sent() const { return sent_.load(); }
   int64_t dropped() const { return dropped_.load(); }
+  // Frames the flash guard eased; read after finish().
+  int64_t eased() const { return guard_ ? guard_->eased() : 0; }
 
  private:
   struct Frame {
@@ -64,6 +68,7 @@ class LiveStream {
   EncoderSettings settings_;
   Notes notes_;
   std::unique_ptr<Encoder> encoder_;  // null while the receiver is away
+  std::unique_ptr<FlashGuard> guard_;  // the encoder thread's
   BoundedQueue<Frame> queue_{4};
   BoundedQueue<std::vector<uint8_t>> spares_{6};
   std::atomic<int64_t> sent_{0};

@@ -1,0 +1,56 @@
+// videoOutput.cpp — see videoOutput.h.
+#include "video/videoOutput.h"
+
+#include "base/libraryLog.h"
+
+StillOutput::StillOutput(const std::string& target, bool overwrite, int width, int height, bool keepAlpha,
+                         std::string name)
+    : file_(target, overwrite), width_(width), height_(height), keepAlpha_(keepAlpha), name_(std::move(name)) {}
+
+bool StillOutput::spare(std::vector<uint8_t>& out) {
+  if (taken_) {
+    return false;
+  }
+  out.resize(static_cast<size_t>(width_) * static_cast<size_t>(height_) * 4);
+  return true;
+}
+
+bool StillOutput::take(std::vector<uint8_t> pixels) {
+  pixels_ = std::move(pixels);
+  taken_ = true;
+  return true;
+}
+
+Status StillOutput::finish() {
+  if (!taken_) {
+    return Status::failure("no frame was drawn");
+  }
+  return writePng(file_.path(), pixels_.data(), width_, height_, name_, keepAlpha_);
+}
+
+EncodedOutput::EncodedOutput(Plan plan) : plan_(std::move(plan)) {}
+
+EncodedOutput::~EncodedOutput() {
+  // The thread first: it uses the encoder and the guard.
+  thread_.reset();
+}
+
+Status EncodedOutput::open() {
+  // A file is written under a hidden name until complete; a stream has no name to guard.
+  EncoderSettings settings = plan_.settings;
+  if (!settings.stream) {
+    file_ = std::make_unique<PendingFile>(settings.path, plan_.overwrite);
+    settings.path = file_->path();
+  }
+  clearLibraryDetail();
+  if (const Status opened = encoder_.open(settings); !opened) {
+    return Status::failure(withLibraryDetail(opened.why()));
+  }
+  if (plan_.flashGuard) {
+    guard_ = std::make_unique<FlashGuard>(settings.width, settings.height, settings.fps.value());
+  }
+  thread_ = std::make_unique<EncoderThread>(encoder_, settings.channels, settings.rate, plan_.clock, plan_.span,
+                                            plan_.fades, static_cast<size_t>(settings.width) * settings.height * 4,
+                                            plan_.reader, guard_.get());
+  return Status();
+}
