@@ -1,0 +1,162 @@
+// The live show's pure parts, in process: the flash guard on frames whose
+// luminance is known by construction, the playing clock on positions and
+// wall-clock times given by hand, and the bounded queue's non-blocking ends.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "base/boundedQueue.h"
+#include "show/playingClock.h"
+#include "video/flashGuard.h"
+
+namespace {
+
+constexpr int kW = 64;
+constexpr int kH = 32;
+
+// A frame of one grey level (sRGB code value), opaque.
+std::vector<uint8_t> grey(uint8_t v) {
+  std::vector<uint8_t> f(static_cast<size_t>(kW) * kH * 4, v);
+  for (size_t i = 3; i < f.size(); i += 4) {
+    f[i] = 255;
+  }
+  return f;
+}
+
+// Relative luminance of an sRGB grey code value.
+double luminance(uint8_t v) {
+  const double c = v / 255.0;
+  return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+
+// Opposing changes of 0.1 or more in a sequence of whole-frame luminances
+// (the darker side below 0.8), frame numbers of each.
+std::vector<int> changes(const std::vector<double>& y) {
+  std::vector<int> out;
+  double extreme = y.front();
+  int direction = 0;
+  for (size_t n = 1; n < y.size(); ++n) {
+    if (direction <= 0 && y[n] - extreme >= 0.1 && extreme < 0.8) {
+      direction = 1, extreme = y[n], out.push_back(static_cast<int>(n));
+    } else if (direction >= 0 && extreme - y[n] >= 0.1 && y[n] < 0.8) {
+      direction = -1, extreme = y[n], out.push_back(static_cast<int>(n));
+    } else if ((direction > 0 && y[n] > extreme) || (direction < 0 && y[n] < extreme)) {
+      extreme = y[n];
+    }
+  }
+  return out;
+}
+
+// Black and white every other frame at 60 fps, 3 s: 30 flashes a second
+// drawn; at most six changes (three flashes) in any 60 frames sent, and the
+// guard says what it eased and counted.
+TEST(FlashGuard, AStrobeKeepsToSixChangesInAnySecond) {
+  FlashGuard guard(kW, kH, 60);
+  std::vector<double> sent;
+  for (int n = 0; n < 180; ++n) {
+    std::vector<uint8_t> f = grey(n % 2 ? 255 : 0);
+    guard.apply(f);
+    for (size_t i = 0; i < f.size(); i += 4) {
+      ASSERT_EQ(f[i], f[0]);  // eased evenly: still one grey
+      ASSERT_EQ(f[i + 3], 255);  // alpha untouched
+    }
+    sent.push_back(luminance(f[0]));
+  }
+  const std::vector<int> c = changes(sent);
+  for (size_t i = 0; i < c.size(); ++i) {
+    size_t inSecond = 0;
+    while (i + inSecond < c.size() && c[i + inSecond] < c[i] + 60) {
+      ++inSecond;
+    }
+    EXPECT_LE(inSecond, 6u) << "from frame " << c[i];
+  }
+  EXPECT_GE(c.size(), 12u);  // the flashes the second allows still come
+  EXPECT_GT(guard.eased(), 60);
+  EXPECT_EQ(guard.mostInASecond(), 6);
+}
+
+// What the guard passes untouched, byte for byte: a slow fade (no change of
+// 0.1 within a frame's step that reverses fast), and a strobe over a
+// sixteenth of the frame (its top-left corner).
+TEST(FlashGuard, LeavesSlowFadesAndSmallFlashesAlone) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> (*frame)(int n);
+  };
+  const Case cases[] = {
+      {"a fade up and down over two seconds", [](int n) { return grey(static_cast<uint8_t>(n < 60 ? n * 4 : 476 - n * 4)); }},
+      {"a strobe in a sixteenth of the frame",
+       [](int n) {
+         std::vector<uint8_t> f = grey(40);
+         for (int y = 0; y < kH / 4; ++y) {
+           for (int x = 0; x < kW / 4; ++x) {
+             const size_t at = (static_cast<size_t>(y) * kW + x) * 4;
+             f[at] = f[at + 1] = f[at + 2] = n % 2 ? 255 : 0;
+           }
+         }
+         return f;
+       }},
+  };
+  for (const Case& c : cases) {
+    FlashGuard guard(kW, kH, 60);
+    for (int n = 0; n < 119; ++n) {
+      const std::vector<uint8_t> drawn = c.frame(n);
+      std::vector<uint8_t> sent = drawn;
+      EXPECT_FALSE(guard.apply(sent)) << c.name << ", frame " << n;
+      ASSERT_EQ(sent, drawn) << c.name << ", frame " << n;
+    }
+    EXPECT_EQ(guard.eased(), 0) << c.name;
+  }
+}
+
+// The playing clock at 30 frames a second, by hand: the song's position in
+// seconds, a steady step, no time while paused, a seek taken at once with a
+// step of the wall clock's interval, and a capture's running time without
+// its paused spans.
+TEST(PlayingClock, TimesAndStepsFollowThePositionAndThePause) {
+  using Clock = PlayingClock::Clock;
+  const auto ms = [](int n) { return std::chrono::milliseconds(n); };
+  PlayingClock song(44100, false);
+  const Clock::time_point start = Clock::now();
+  Tick t = song.tick(44100, start, false, 0, 30);
+  EXPECT_DOUBLE_EQ(t.seconds, 1.0);
+  EXPECT_EQ(t.frame, 0);
+  EXPECT_DOUBLE_EQ(t.rate, 30);
+  t = song.tick(44100 + 1470, start + ms(33), false, 1, 30);
+  EXPECT_NEAR(t.seconds, 1.0 + 1470.0 / 44100, 0.002);
+  t = song.tick(44100 + 1470, start + ms(66), true, 2, 30);
+  EXPECT_EQ(t.delta, 0.0);
+  EXPECT_DOUBLE_EQ(t.seconds, 1.0 + 1470.0 / 44100);
+  // A seek ten seconds on: the time jumps, the step does not.
+  t = song.tick(44100 * 11, start + ms(99), false, 3, 30);
+  EXPECT_DOUBLE_EQ(t.seconds, 11.0);
+  EXPECT_GE(t.delta, 0.0);
+  EXPECT_LE(t.delta, 0.25);
+
+  PlayingClock capture(44100, true);
+  capture.tick(0, start, false, 0, 30);
+  EXPECT_NEAR(capture.tick(0, start + ms(500), false, 1, 30).seconds, 0.5, 1e-9);
+  EXPECT_NEAR(capture.tick(0, start + ms(1500), true, 2, 30).seconds, 0.5, 1e-9);   // paused a second
+  EXPECT_NEAR(capture.tick(0, start + ms(2000), false, 3, 30).seconds, 1.0, 1e-9);  // half a second on
+}
+
+TEST(BoundedQueue, TryPushAndTryPopNeverWait) {
+  BoundedQueue<int> q(2);
+  int out = 0;
+  EXPECT_FALSE(q.tryPop(out));
+  EXPECT_TRUE(q.tryPush(1));
+  EXPECT_TRUE(q.tryPush(2));
+  EXPECT_FALSE(q.tryPush(3));  // full: dropped
+  EXPECT_TRUE(q.tryPop(out));
+  EXPECT_EQ(out, 1);
+  q.close();
+  EXPECT_FALSE(q.tryPush(4));
+  EXPECT_TRUE(q.tryPop(out));
+  EXPECT_EQ(out, 2);
+  EXPECT_FALSE(q.tryPop(out));
+}
+
+}  // namespace
