@@ -267,8 +267,8 @@ CLI::App* addRender(CLI::App& app, RenderOptions& r, OptionText& g) {
   render->add_option("OUTPUT", r.output,
                      "Video (.mp4, .mkv, .mov: H.264 + AAC; .webm: VP9 + Opus), one picture (.png), or a live "
                      "stream: srt://, udp://, tcp:// (MPEG-TS) or rtmp:// (FLV), H.264 with low delay + AAC, sent "
-                     "at the song's pace as a premiere is watched; - sends MPEG-TS to standard output as fast as "
-                     "the reader takes it")
+                     "at the song's pace as a premiere is watched (srt:// as caller and rtmp:// are called again if "
+                     "the receiver goes away); - sends MPEG-TS to standard output as fast as the reader takes it")
       ->required();
   render->add_option("--codec", r.codec, "h264, hevc, vp9, av1 or prores (in .mov: ProRes 4444 + PCM)");
   render->add_option("--preset", r.preset, "The encoder's speed preset (x264/x265: veryfast, slow, ...; vp9: cpu-used)");

@@ -1,151 +1,45 @@
 // play.cpp — the `play` command: a song (or a capture device) in a window,
 // with the shader pair reloaded whenever it is saved.
 //
-// One thread: poll the window and the shader folder, step the spectrum from
-// the sound that is playing, draw, swap, wait for the next frame. OpenAL
-// plays or captures on its own; only positions and samples cross.
+// One thread: poll the window, the OSC port and the shader folder; tick the
+// playing clock (the song's position, or the capture's running time);
+// advance the show with the sound heard then; draw it into each output (the
+// window, the stream); flip; wait for the next frame. OpenAL plays or
+// captures on its own, a stream encodes on its own: only positions, samples
+// and pictures cross.
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <map>
 #include <memory>
 #include <optional>
 
-#include "audio.h"
-#include "sound/listening.h"
-#include "cli.h"
-#include "video/encoder.h"
 #include "base/interrupt.h"
-#include "base/libraryLog.h"
-#include "base/text.h"
-#include "control/osc.h"
-#include "show/show.h"
-#include "show/liveOutput.h"
-#include "show/onScreen.h"
-#include "show/playingClock.h"
-#include "show/window.h"
-#include "picture/offscreen.h"
-#include "picture/backdrop.h"
-#include "sound/loudness.h"
-#include "picture/title.h"
 #include "base/pacer.h"
-#include "video/pendingFile.h"
-#include "picture/picture.h"
-#include "sound/playback.h"
-#include "sound/soundStream.h"
-#include "sound/analysis.h"
-#include "picture/image.h"
+#include "base/text.h"
+#include "cli.h"
+#include "control/osc.h"
+#include "picture/backdrop.h"
 #include "picture/gallery.h"
-#include "picture/shaderSource.h"
-#include "picture/watcher.h"
+#include "picture/image.h"
+#include "picture/offscreen.h"
+#include "picture/picture.h"
+#include "picture/title.h"
+#include "plan.h"
+#include "show/onScreen.h"
+#include "show/output.h"
+#include "show/playingClock.h"
+#include "show/show.h"
+#include "show/window.h"
+#include "sound/analysis.h"
+#include "sound/listening.h"
+#include "video/frameTimeLog.h"
 // GLFW after the loader, so it does not pull in the system GL header.
 #include <GLFW/glfw3.h>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// --frame-times FILE: each frame's work (events to swapped, without the wait
-// for the next), in ms, one a line, written when play ends.
-class FrameTimeLog {
- public:
-  FrameTimeLog(std::string path, bool overwrite) : path_(std::move(path)), overwrite_(overwrite) {}
-  // Written as render writes: under a hidden name, then named, never over a
-  // file that appeared meanwhile unless --overwrite.
-  ~FrameTimeLog() {
-    if (path_.empty()) {
-      return;
-    }
-    PendingFile file(path_, overwrite_);
-    std::string error;
-    {
-      std::ofstream out(file.path());
-      for (double ms : times_) {
-        out << ms << "\n";
-      }
-      out.close();
-      if (!out) {
-        error = "cannot write the frame times to " + path_;
-      }
-    }
-    if (error.empty()) {
-      error = file.commit().why();
-    }
-    if (!error.empty()) {
-      say(error);
-    }
-  }
-  FrameTimeLog(const FrameTimeLog&) = delete;
-  FrameTimeLog& operator=(const FrameTimeLog&) = delete;
-  void add(Clock::duration work) {
-    if (!path_.empty()) {
-      times_.push_back(std::chrono::duration<double, std::milli>(work).count());
-    }
-  }
-
- private:
-  std::string path_;
-  bool overwrite_;
-  std::vector<double> times_;
-};
-
-// --frame-times FILE is refused up front when it would replace a file
-// without --overwrite, or anything the run reads whatever the flags.
-Status checkFrameTimes(const PlayOptions& o) {
-  if (o.frameTimes.empty()) {
-    return Status();
-  }
-  const std::string input = inputAt(o.frameTimes, filesRead(o, o.capture));
-  if (!input.empty()) {
-    return Status::failure("--frame-times " + o.frameTimes + " is " + input + ", which play reads; choose another file");
-  }
-  return checkTarget(o.frameTimes, "--frame-times " + quotedName(o.frameTimes), "--frame-times", o.overwrite);
-}
-
-std::string clockText(double seconds) {
-  char text[32];
-  const int whole = static_cast<int>(seconds);
-  std::snprintf(text, sizeof text, "%d:%02d", whole / 60, whole % 60);
-  return text;
-}
-
-// Saves the back buffer as shots/NAME-MmSS.mmms.png; says where, or why not.
-void saveShot(int width, int height, const std::string& stem, double seconds) {
-  const std::vector<uint8_t> pixels = readPixels(width, height);
-  std::error_code ec;
-  std::filesystem::create_directories("shots", ec);
-  char position[32];
-  std::snprintf(position, sizeof position, "%dm%06.3fs", static_cast<int>(seconds) / 60, std::fmod(seconds, 60.0));
-  std::string path = "shots/" + stem + "-" + position + ".png";
-  for (int n = 2; std::filesystem::exists(path, ec); ++n) {
-    path = "shots/" + stem + "-" + position + "-" + std::to_string(n) + ".png";
-  }
-  PendingFile file(path, false);
-  Status saved = writePng(file.path(), pixels.data(), width, height);
-  if (saved) {
-    saved = file.commit();
-  }
-  if (!saved) {
-    say("could not save the picture: " + saved.why());
-    return;
-  }
-  std::cout << "Saved " << quotedName(path) << std::endl;
-}
-
-ListeningSettings listeningSettings(const PlayOptions& o) {
-  ListeningSettings s;
-  s.capture = o.capture;
-  s.captureDevice = o.captureDevice;
-  s.latencyGiven = o.hasLatency;
-  s.latencyMs = o.latencyMs;
-  s.sound = o.sound;
-  s.level = o.level;
-  s.gainDb = o.gainDb;
-  return s;
-}
 
 // One run of play: what it opens, in order, released in reverse (the
 // window's GL context outlives everything drawn in it), and the frame loop.
@@ -221,15 +115,15 @@ class Session {
     if (!covered) {
       return report(kExitFailure, "the cover art: " + covered.why());
     }
-    return openStream();
+    return openOutputs();
   }
 
   void run() {
     // A stream's frames come at its own rate; a window alone, at the display's.
-    Pacer pacer(live_ ? o_.fps.value() : window_.refreshRate(), live_ != nullptr);
+    Pacer pacer(stream_ ? o_.fps.value() : window_.refreshRate(), stream_ != nullptr);
     FrameTimeLog frameTimes(o_.frameTimes, o_.overwrite);
     bool first = true;
-    while (!(windowed() && glfwWindowShouldClose(window_.get())) && !interrupted() && streamGoes_) {
+    while (!(windowed() && glfwWindowShouldClose(window_.get())) && !interrupted() && outputsGo_) {
       if (windowed()) {
         glfwPollEvents();
       }
@@ -239,7 +133,7 @@ class Session {
       shown_->poll(show_->picture());
       // Paused, the picture holds still: no new spectrum, no time.
       const int64_t position = sound_.position();
-      const Tick tick = clock_->tick(position, now, paused_, frameNumber_, live_ ? o_.fps.value() : fps_);
+      const Tick tick = clock_->tick(position, now, paused_, frameNumber_, stream_ ? o_.fps.value() : fps_);
       pictureSeconds_ = tick.seconds;
       if (!paused_) {
         // The sound of the picture's own time, as a render takes it.
@@ -253,8 +147,8 @@ class Session {
         ++frameNumber_;
       }
       const Clock::time_point beforeSwap = Clock::now();
-      if (windowed()) {
-        glfwSwapBuffers(window_.get());
+      for (ShowOutput* output : outputs_) {
+        output->flip();
       }
       if (first) {
         // The driver compiles at the first draw: until then a signal ends play at once.
@@ -267,6 +161,9 @@ class Session {
       sound_.keepAlive(say);
     }
     endStream();
+    if (const Status written = frameTimes.write(); !written) {
+      say(written.why());
+    }
   }
 
  private:
@@ -326,61 +223,41 @@ class Session {
     return window_.open(o_.width, o_.height, sound_.name(), &keys_, o_.stream.empty());
   }
 
-  // --stream: the first connection, made before the first frame.
-  std::optional<int> openStream() {
-    if (o_.stream.empty()) {
-      return std::nullopt;
+  // The outputs, in the order they draw: the stream first (the window
+  // shows its frame), then the window.
+  std::optional<int> openOutputs() {
+    if (!o_.stream.empty()) {
+      EncoderSettings settings = streamSettings(o_, sound_.streamChannels(), static_cast<int>(sound_.rate()));
+      stream_ = std::make_unique<StreamOutput>(settings, windowed(), o_.flashGuard, [this](int64_t count) {
+        const auto at = static_cast<int64_t>(std::llround(pictureSeconds_ * static_cast<double>(sound_.rate())));
+        return sound_.streamSound(count, paused_, at);
+      }, say);
+      if (const Status opened = stream_->open(); !opened) {
+        return report(kExitFailure, opened.why());
+      }
+      outputs_.push_back(stream_.get());
+      std::cout << "Streaming to " << printable(o_.stream) << ": " << o_.width << "x" << o_.height << " at "
+                << o_.fps.value() << " fps" << std::endl;
     }
-    EncoderSettings settings;
-    settings.path = o_.stream;
-    settings.stream = true;
-    settings.name = o_.stream;
-    settings.format = streamContainerFor(o_.stream);
-    settings.width = o_.width;
-    settings.height = o_.height;
-    settings.fps = o_.fps;
-    settings.crf = 23;
-    settings.preset = o_.preset;
-    settings.channels = sound_.streamChannels();
-    settings.rate = static_cast<int>(sound_.rate());
-    live_ = std::make_unique<LiveOutput>();
-    if (const Status opened = live_->open(settings, windowed(), o_.flashGuard, say); !opened) {
-      return report(kExitFailure, opened.why());
+    if (windowed()) {
+      screen_ = std::make_unique<WindowOutput>(window_, stream_ ? &stream_->live() : nullptr);
+      outputs_.push_back(screen_.get());
     }
-    streamClock_ = FrameClock(o_.fps, sound_.rate());
-    std::cout << "Streaming to " << printable(o_.stream) << ": " << o_.width << "x" << o_.height << " at "
-              << o_.fps.value() << " fps" << std::endl;
     return std::nullopt;
   }
 
-  // The show at the stream's size, sent with the sound of one stream frame
-  // and, with a window, shown in it scaled to its size.
-  void sendFrame(int windowWidth, int windowHeight) {
-    live_->bind();
-    show_->draw(o_.width, o_.height);
-    const int64_t count = streamClock_.soundFrameAt(streamFrame_ + 1) - streamClock_.soundFrameAt(streamFrame_);
-    ++streamFrame_;
-    const auto at = static_cast<int64_t>(std::llround(pictureSeconds_ * static_cast<double>(sound_.rate())));
-    if (const Status sent = live_->send(sound_.streamSound(count, paused_, at)); !sent) {
-      say(sent.why() + "; the stream ends");
-      streamGoes_ = false;
-    }
-    if (windowed() && windowWidth > 0 && windowHeight > 0) {
-      live_->present(windowWidth, windowHeight);
-    }
-  }
-
   void endStream() {
-    if (!live_) {
+    if (!stream_) {
       return;
     }
-    live_->finish();
-    std::cerr << (interrupted() ? "vrax-studio: interrupted; streamed " : "Streamed ") << live_->sent() << " frames ("
-              << static_cast<double>(live_->sent()) / o_.fps.value() << " s) to " << printable(o_.stream) << "; "
-              << live_->dropped() << " dropped" << std::endl;
-    if (live_->eased() > 0) {
+    stream_->finish();
+    const LiveOutput& live = stream_->live();
+    std::cerr << (interrupted() ? "vrax-studio: interrupted; streamed " : "Streamed ") << live.sent() << " frames ("
+              << static_cast<double>(live.sent()) / o_.fps.value() << " s) to " << printable(o_.stream) << "; "
+              << live.dropped() << " dropped" << std::endl;
+    if (live.eased() > 0) {
       say("the picture flashed faster than three times a second; the flash guard eased " +
-          std::to_string(live_->eased()) + " frames of the stream (--flash-guard off: as drawn)");
+          std::to_string(live.eased()) + " frames of the stream (--flash-guard off: as drawn)");
     }
   }
 
@@ -443,31 +320,34 @@ class Session {
     show_->advance(tick, frameSound_, heardAt);
   }
 
-  // The picture, the title over it, a shot if asked, the stale frame if the
-  // files on disk are not what is shown.
+  // The show into every output; in the window a shot if asked and the
+  // stale frame if the files on disk are not what is shown.
   void drawFrame(int64_t position) {
-    int width = o_.width;
-    int height = o_.height;
-    if (windowed()) {
-      glfwGetFramebufferSize(window_.get(), &width, &height);
-    }
     show_->setKeys(keys_.rows);
     // A press is seen for one frame.
     std::fill(keys_.rows.begin() + kKeyCodes, keys_.rows.begin() + 2 * kKeyCodes, 0);
-    if (live_) {
-      sendFrame(width, height);
-    } else if (width > 0 && height > 0) {
-      show_->draw(width, height);
+    for (ShowOutput* output : outputs_) {
+      if (!output->frame(*show_)) {
+        say(output->status().why() + "; the stream ends");
+        outputsGo_ = false;
+      }
     }
-    if (width <= 0 || height <= 0) {
+    if (!screen_ || screen_->width() <= 0 || screen_->height() <= 0) {
       return;
     }
     if (keys_.shot) {
       keys_.shot = false;
-      saveShot(width, height, std::filesystem::path(sound_.name()).stem().string(), clock_->seconds(position));
+      const Result<std::string> shot = saveShot(screen_->width(), screen_->height(),
+                                                std::filesystem::path(sound_.name()).stem().string(),
+                                                clock_->seconds(position));
+      if (shot) {
+        std::cout << "Saved " << quotedName(shot.value()) << std::endl;
+      } else {
+        say("could not save the picture: " + shot.why());
+      }
     }
     if (shown_->stale()) {
-      show_->picture().drawStaleFrame(width, height);
+      show_->picture().drawStaleFrame(screen_->width(), screen_->height());
     }
   }
 
@@ -480,21 +360,11 @@ class Session {
     fps_ = framesSinceTitle_ / std::chrono::duration<double>(now - titleShown_).count();
     framesSinceTitle_ = 0;
     titleShown_ = now;
-    std::string text = sound_.name() + " - " + (shown_->name().empty() ? "" : shown_->name() + " - ");
     const auto rate = static_cast<double>(sound_.rate());
-    text += sound_.live() ? std::string("live")
-                          : clockText(static_cast<double>(position) / rate) + " / " +
-                                clockText(static_cast<double>(sound_.frames()) / rate);
-    text += " - " + std::to_string(static_cast<int>(std::lround(fps_))) + " fps";
-    if (paused_) {
-      text += " (paused)";
-    }
-    if (shown_->stale()) {
-      text += " (error)";
-    }
-    if (windowed()) {
-      glfwSetWindowTitle(window_.get(), text.c_str());
-    }
+    window_.setTitle(titleBarText(TitleBar{sound_.name(), shown_->name(), sound_.live(),
+                                           static_cast<double>(position) / rate,
+                                           static_cast<double>(sound_.frames()) / rate, fps_, paused_,
+                                           shown_->stale()}));
   }
 
   const PlayOptions& o_;
@@ -509,11 +379,12 @@ class Session {
   std::unique_ptr<Show> show_;  // made once the window (its GL context) is open
   std::unique_ptr<GalleryCursor> gallery_;
   std::unique_ptr<OnScreen> shown_;
-  std::unique_ptr<LiveOutput> live_;  // --stream; its GL objects go before the context
-  FrameClock streamClock_{Rational{30, 1}, 44100};
-  int64_t streamFrame_ = 0;
+  // Where the frames go; their GL objects go before the context.
+  std::unique_ptr<StreamOutput> stream_;  // --stream
+  std::unique_ptr<WindowOutput> screen_;  // unless --no-window
+  std::vector<ShowOutput*> outputs_;
   double pictureSeconds_ = 0;  // this frame's time, where a stream takes its sound
-  bool streamGoes_ = true;
+  bool outputsGo_ = true;
 
   // What carries from frame to frame.
   FrameSound frameSound_;

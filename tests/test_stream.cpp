@@ -224,8 +224,8 @@ TEST_F(Stream, WhatCannotBeSentIsRefusedInOneLine) {
   }
 }
 
-// A receiver that goes away mid-stream: the sender ends within seconds,
-// saying so in one line, and never hangs.
+// A receiver over tcp:// that goes away mid-stream (nobody to call again):
+// the sender ends within seconds, saying so in one line, and never hangs.
 TEST_F(Stream, AReceiverThatGoesAwayEndsTheStreamInOneLine) {
   ASSERT_TRUE(vt::writeTone(dir / "long.wav", 44100 * 30, 2, 44100));
   const int port = freePort(SOCK_STREAM);
@@ -318,28 +318,40 @@ TEST_F(Stream, PlaySendsWhatItDrawsAtTheStreamRateWithTheSoundInStep) {
   }
 }
 
-// The receiver goes away and comes back: play keeps drawing, says so once
-// each way, and the new receiver gets pictures within five seconds.
-TEST_F(Stream, PlayKeepsDrawingWhileTheReceiverIsAwayAndSendsAgainOnItsReturn) {
-  const int port = freePort(SOCK_DGRAM);
-  const std::string url = "srt://127.0.0.1:" + std::to_string(port);
-  auto first = receiveSrt(port, "first.ts");
-  vt::Process sender({vt::studioBinary(), "play", "song.wav", "--stream", url, "--no-window", "--size", "64x48"},
-                     dir.path(), {{"ALSOFT_DRIVERS", "null"}, {"DISPLAY", ""}});
-  ASSERT_TRUE(holdsFrames("first.ts", 15, 30)) << sender.err();
-  kill(first->pid(), SIGINT);
-  first->wait(10);
-  EXPECT_TRUE(says(sender, "the stream to " + url + " stopped", 10)) << sender.err();
-  EXPECT_TRUE(sender.running());
+// The receiver goes away and comes back: play and a render paced to the
+// song keep drawing, say so once each way, and the new receiver gets
+// pictures within five seconds.
+TEST_F(Stream, PlayAndRenderKeepGoingWhileTheReceiverIsAwayAndSendAgainOnItsReturn) {
+  ASSERT_TRUE(vt::writeTone(dir / "long.wav", 44100 * 40, 2, 44100));
+  for (const bool render : {false, true}) {
+    SCOPED_TRACE(render ? "render SONG srt://" : "play --stream srt://");
+    const int port = freePort(SOCK_DGRAM);
+    const std::string url = "srt://127.0.0.1:" + std::to_string(port);
+    auto first = receiveSrt(port, "first.ts");
+    const std::vector<std::string> args =
+        render ? std::vector<std::string>{vt::studioBinary(), "render", "long.wav", url, "--size", "64x48", "--fps", "30"}
+               : std::vector<std::string>{vt::studioBinary(), "play", "song.wav", "--stream", url, "--no-window",
+                                          "--size", "64x48"};
+    vt::Process sender(args, dir.path(), {{"ALSOFT_DRIVERS", "null"}, {"DISPLAY", ""}});
+    ASSERT_TRUE(holdsFrames("first.ts", 15, 30)) << sender.err();
+    kill(first->pid(), SIGINT);
+    first->wait(10);
+    EXPECT_TRUE(says(sender, "the stream to " + url + " stopped", 10)) << sender.err();
+    EXPECT_TRUE(sender.running());
 
-  auto second = receiveSrt(port, "second.ts");
-  const auto back = Clock::now();
-  EXPECT_TRUE(holdsFrames("second.ts", 1, 10)) << sender.err();
-  EXPECT_LE(std::chrono::duration<double>(Clock::now() - back).count(), 5.0);
-  EXPECT_TRUE(says(sender, "sending to " + url + " again", 5)) << sender.err();
-  kill(sender.pid(), SIGINT);
-  EXPECT_EQ(sender.wait(10), 130) << sender.err();
-  EXPECT_EQ(vt::countOccurrences(sender.err(), "stopped"), 1u) << sender.err();
+    auto second = receiveSrt(port, "second.ts");
+    const auto back = Clock::now();
+    EXPECT_TRUE(holdsFrames("second.ts", 1, 10)) << sender.err();
+    EXPECT_LE(std::chrono::duration<double>(Clock::now() - back).count(), 5.0);
+    EXPECT_TRUE(says(sender, "sending to " + url + " again", 5)) << sender.err();
+    kill(sender.pid(), SIGINT);
+    EXPECT_EQ(sender.wait(10), 130) << sender.err();
+    EXPECT_EQ(vt::countOccurrences(sender.err(), "stopped"), 1u) << sender.err();
+    kill(second->pid(), SIGINT);
+    second->wait(10);
+    std::filesystem::remove(dir / "first.ts");
+    std::filesystem::remove(dir / "second.ts");
+  }
 }
 
 // What play cannot send is refused in one line, within seconds.

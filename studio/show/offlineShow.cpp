@@ -1,7 +1,12 @@
 // offlineShow.cpp — see offlineShow.h.
 #include "show/offlineShow.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <thread>
+
+#include "base/interrupt.h"
 
 #include "picture/shaderSource.h"
 
@@ -64,12 +69,67 @@ void OfflineShow::handSoundTo(std::function<void(std::vector<float>)> to) {
   soundTo_ = std::move(to);
 }
 
-void OfflineShow::draw(int64_t n) {
+void OfflineShow::advance(int64_t n) {
   FrameSound& sound = stepTo(n);
   const double fps = o_.fps.value();
   const Tick tick{clock_.seconds(n), 1.0 / fps, n, static_cast<double>(n - shownFrom_) / fps, fps};
   show_->advance(tick, sound, tick.seconds);
-  show_->draw(o_.width, o_.height);
+}
+
+// A render that starts late steps through the frames before it. What the
+// analysis carries from frame to frame fades within seconds, so only the
+// last kPictureMemory seconds before the start are analysed, and only a
+// picture that reads the frame before is drawn there: for as far back as
+// it says its trails reach (its memory), else those ten seconds. A start an
+// hour into a song costs what a start ten seconds in costs.
+Status OfflineShow::preRoll(int64_t first) {
+  const double drawnSeconds = o_.memory > 0 ? o_.memory : kPictureMemory;
+  const auto frames = [&](double seconds) { return static_cast<int64_t>(std::ceil(seconds * o_.fps.value())); };
+  const int64_t stepFrom = std::max<int64_t>(0, first - frames(std::max(kPictureMemory, drawnSeconds)));
+  const int64_t drawFrom = readsPrevious() ? first - frames(drawnSeconds) : first;
+  if (const Status started = startAt(stepFrom); !started) {
+    return started;
+  }
+  Progress progress(first - stepFrom, o_.fps.value(), o_.quiet, "up to --from: ", 2.0);
+  for (int64_t n = stepFrom; n < first; ++n) {
+    if (n >= drawFrom) {
+      draw(n);
+    } else {
+      skip(n);
+    }
+    progress.update(n - stepFrom);
+  }
+  progress.update(first - stepFrom);
+  progress.end();
+  return Status();
+}
+
+Result<int64_t> OfflineShow::play(int64_t first, int64_t end, RenderedOutput& output, bool paced,
+                                  Progress& progress) {
+  const auto started = std::chrono::steady_clock::now();
+  bool going = true;
+  for (int64_t n = first; n < end && going && !interrupted(); ++n) {
+    if (paced) {
+      std::this_thread::sleep_until(started + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                  std::chrono::duration<double>(clock_.seconds(n - first))));
+    }
+    advance(n);
+    going = output.frame(*show_);
+    if (n == first && end - first > 1) {
+      // The driver compiles at the first draw; until that is done a signal
+      // ends the run at once, after it the file is completed. A still is
+      // one frame: a signal while it is drawn ends the run with nothing written.
+      glFinish();
+      stopLoopsOnSignal();
+    }
+    progress.update(output.handed());
+  }
+  const Status finished = output.finish();
+  progress.update(output.handed());
+  if (!finished) {
+    return finished;
+  }
+  return output.handed();
 }
 
 FrameSound& OfflineShow::stepTo(int64_t n) {

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "base/progress.h"
 #include "base/status.h"
 #include "picture/backdrop.h"
 #include "picture/image.h"
@@ -23,6 +24,7 @@
 #include "picture/offscreen.h"
 #include "picture/settings.h"
 #include "picture/title.h"
+#include "show/output.h"
 #include "show/show.h"
 #include "sound/soundStream.h"
 #include "video/frameClock.h"
@@ -37,6 +39,8 @@ struct OfflineShowSettings {
   std::vector<ChannelSetting> channelSettings;
   std::vector<std::string> imageNames;  // --image as given, for messages
   std::string song;  // where cover art is looked for
+  double memory = 0;  // how far back the picture's trails reach, in seconds; 0: not said
+  bool quiet = false;
   TitlePlace titleAt = TitlePlace::Bottom;
   double fadeIn = 0;
   double titleFor = 0;
@@ -66,8 +70,21 @@ class OfflineShow {
   // Reads on to sound frame `frame`, for the sound after the last frame's window.
   void readSoundTo(int64_t frame) { source_.readTo(frame); }
   // Frame n: its tick on the frame clock, exact; the title's fades count
-  // from the span's first frame.
-  void draw(int64_t n);
+  // from the span's first frame. advance() only makes the frame; draw()
+  // also draws it into the offscreen context.
+  void advance(int64_t n);
+  void draw(int64_t n) {
+    advance(n);
+    show_->draw(o_.width, o_.height);
+  }
+  // Steps up to frame `first` from as far back as what the analysis and
+  // the picture carry reaches (see kPictureMemory); why the sound cannot be read.
+  Status preRoll(int64_t first);
+  // Frames first to end − 1 into `output`; paced: frame n no sooner than its
+  // time after the first (a stream watched as it comes). Stops early at a
+  // signal or when the output stops; the frames handed on, or why the
+  // pictures cannot be trusted.
+  Result<int64_t> play(int64_t first, int64_t end, RenderedOutput& output, bool paced, Progress& progress);
   // What the analysis sees of the song, in dB (levelling and --gain).
   void setGain(double db) { show_->setGain(db); }
   // The background under every frame and the logo over it.
@@ -85,6 +102,9 @@ class OfflineShow {
   // onsets it finds, are what a 60 fps render has at the same moment.
   FrameSound& stepTo(int64_t n);
   static constexpr int64_t kAnalysisTicks = 60;
+  // Seconds of earlier frames what the analysis carries still shows in a
+  // frame (and a picture that reads `previous` and says nothing of its memory).
+  static constexpr double kPictureMemory = 10.0;
 
   const OfflineShowSettings& o_;
   const FrameClock& clock_;

@@ -2,6 +2,13 @@
 #include "show/window.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
+#include "picture/picture.h"
+#include "video/encoder.h"
+#include "video/pendingFile.h"
 
 #include "base/libraryLog.h"
 #include "glCall.h"
@@ -147,4 +154,55 @@ double Window::refreshRate() const {
   GLFWmonitor* monitor = glfwGetPrimaryMonitor();
   const GLFWvidmode* mode = monitor != nullptr ? glfwGetVideoMode(monitor) : nullptr;
   return mode != nullptr && mode->refreshRate >= 24 ? mode->refreshRate : 60.0;
+}
+
+void Window::setTitle(const std::string& text) {
+  if (window_ != nullptr) {
+    glfwSetWindowTitle(window_, text.c_str());
+  }
+}
+
+Result<std::string> saveShot(int width, int height, const std::string& stem, double seconds) {
+  const std::vector<uint8_t> pixels = readPixels(width, height);
+  std::error_code ec;
+  std::filesystem::create_directories("shots", ec);
+  char position[32];
+  std::snprintf(position, sizeof position, "%dm%06.3fs", static_cast<int>(seconds) / 60, std::fmod(seconds, 60.0));
+  std::string path = "shots/" + stem + "-" + position + ".png";
+  for (int n = 2; std::filesystem::exists(path, ec); ++n) {
+    path = "shots/" + stem + "-" + position + "-" + std::to_string(n) + ".png";
+  }
+  PendingFile file(path, false);
+  Status saved = writePng(file.path(), pixels.data(), width, height);
+  if (saved) {
+    saved = file.commit();
+  }
+  if (!saved) {
+    return saved;
+  }
+  return path;
+}
+
+namespace {
+
+std::string clockText(double seconds) {
+  char text[32];
+  const int whole = static_cast<int>(seconds);
+  std::snprintf(text, sizeof text, "%d:%02d", whole / 60, whole % 60);
+  return text;
+}
+
+}  // namespace
+
+std::string titleBarText(const TitleBar& bar) {
+  std::string text = bar.song + " - " + (bar.picture.empty() ? "" : bar.picture + " - ");
+  text += bar.live ? std::string("live") : clockText(bar.position) + " / " + clockText(bar.length);
+  text += " - " + std::to_string(static_cast<int>(std::lround(bar.fps))) + " fps";
+  if (bar.paused) {
+    text += " (paused)";
+  }
+  if (bar.stale) {
+    text += " (error)";
+  }
+  return text;
 }

@@ -39,6 +39,23 @@ class ShadertoyMouse {
   bool wasDown_ = false;
 };
 
+// Saves what the bound framebuffer shows as shots/STEM-MmSS.mmms.png (a
+// number added where that is taken); the path written, or why not.
+Result<std::string> saveShot(int width, int height, const std::string& stem, double seconds);
+
+// What the window's title bar says, twice a second.
+struct TitleBar {
+  std::string song;
+  std::string picture;  // "" for the shader folder
+  bool live = false;    // a capture: no position
+  double position = 0;  // seconds
+  double length = 0;
+  double fps = 0;
+  bool paused = false;
+  bool stale = false;  // the files on disk do not build
+};
+std::string titleBarText(const TitleBar& bar);
+
 // GLFW and its window, released in reverse.
 class Window {
  public:
@@ -50,6 +67,7 @@ class Window {
   Status open(int width, int height, const std::string& title, Keys* keys, bool vsync);
   void toggleFullScreen();
   double refreshRate() const;
+  void setTitle(const std::string& text);
   GLFWwindow* get() const { return window_; }
 
  private:

@@ -302,3 +302,32 @@ std::vector<float> WindowReader::window(int64_t frame) {
   around(frame, sound);
   return sound.window;
 }
+
+// The real length is counted: a header may claim far more than the file holds.
+Result<Song> openSong(const std::string& path) {
+  auto file = std::make_shared<SoundFile>();
+  if (const Status opened = file->open(path); !opened) {
+    return Status::failure("cannot read the sound " + path + ": " + opened.why());
+  }
+  if (file->rate() < kMinSoundRate) {
+    return Status::failure(path + " is sampled at " + std::to_string(file->rate()) + " Hz; a video's sound needs " +
+                           std::to_string(kMinSoundRate) + " Hz or more");
+  }
+  Song song{path, file->channels(), file->rate(), countFrames(*file), file->tags(), file};
+  if (song.frames == 0) {
+    return Status::failure(path + " holds no sound to render");
+  }
+  return song;
+}
+
+Result<std::function<int64_t(float* out, int64_t frames)>> songFrom(const std::string& path, int64_t from) {
+  auto file = std::make_shared<SoundFile>();
+  if (const Status opened = file->open(path); !opened) {
+    return opened;
+  }
+  if (const Status sought = file->seek(from); !sought) {
+    return Status::failure("cannot read the sound of " + path + " from its span's start: " + sought.why());
+  }
+  return std::function<int64_t(float*, int64_t)>(
+      [file](float* out, int64_t frames) { return file->readFloats(out, frames); });
+}

@@ -90,6 +90,23 @@ Status decodeWholeSound(const std::string& path, SoundData& out, std::map<std::s
 // trusts it, else read to its end (a header may claim hours a file does not hold).
 int64_t countFrames(SoundFile& file);
 
+// A song to make a video of: its shape, tags and real length, with the one
+// reader opened to count it (which the show then reads).
+struct Song {
+  std::string path;
+  int channels = 0;
+  int rate = 0;
+  int64_t frames = 0;
+  std::map<std::string, std::string> tags;
+  std::shared_ptr<SoundFile> file;
+};
+// Refused with the reason: unreadable, sampled below kMinSoundRate, empty.
+Result<Song> openSong(const std::string& path);
+// The song's samples from sound frame `from` through a reader of its own
+// (for a format whose reader cannot hand over what it decodes): reads up to
+// `frames` interleaved frames into `out`, the frames read.
+Result<std::function<int64_t(float* out, int64_t frames)>> songFrom(const std::string& path, int64_t from);
+
 // A file read offline: the sound around each frame's time, for frames that
 // only move forward.
 class WindowReader : public SoundSource {

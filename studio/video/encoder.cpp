@@ -149,6 +149,13 @@ bool streamIsPaced(const std::string& output) {
   return output != "-";
 }
 
+bool streamReconnects(const std::string& output) {
+  if (output.rfind("rtmp://", 0) == 0) {
+    return true;
+  }
+  return output.rfind("srt://", 0) == 0 && output.find("mode=listener") == std::string::npos;
+}
+
 namespace {
 
 int64_t steadyNs() {

@@ -83,6 +83,10 @@ std::string streamContainerFor(const std::string& output);
 // Whether frames go out at the song's pace (a network stream, watched as it
 // arrives) rather than as fast as the reader takes them (a pipe).
 bool streamIsPaced(const std::string& output);
+// Whether a stream whose receiver went away is called again: srt:// in
+// caller mode and rtmp://, where a receiver listens and may come back. A
+// listening srt://, udp:// (no connection to lose), tcp:// and a pipe end.
+bool streamReconnects(const std::string& output);
 // How long a network write may stall before the stream counts as gone.
 constexpr double kStreamStallSeconds = 5.0;
 

@@ -28,8 +28,9 @@ void darken(std::vector<uint8_t>& rgba, double gain, bool alpha) {
 }
 
 EncoderThread::EncoderThread(Encoder& encoder, int channels, int rate, const FrameClock& clock, const Span& span,
-                             const Fades& fades, size_t bytes, SoundReader reader, FlashGuard* guard)
-    : encoder_(encoder), channels_(channels), rate_(rate), clock_(clock), span_(span), fades_(fades),
+                             const Fades& fades, size_t bytes, SoundReader reader, FlashGuard* guard,
+                             Reconnection reconnection)
+    : encoder_(&encoder), reconnection_(std::move(reconnection)), channels_(channels), rate_(rate), clock_(clock), span_(span), fades_(fades),
       reader_(std::move(reader)), guard_(guard), soundDone_(span.soundStart) {
   // Three pictures in flight: one drawn, one queued, one being encoded.
   for (int i = 0; i < 3; ++i) {
@@ -74,11 +75,8 @@ Status EncoderThread::run() {
     if (guard_ != nullptr) {
       guard_->apply(pixels);
     }
-    if (Status written = encoder_.writeVideoFrame(pixels.data()); !written) {
+    if (Status written = encode(pixels, n); !written) {
       return written;
-    }
-    if (Status sound = soundUpTo(clock_.soundFrameAt(n + 1)); !sound) {
-      return sound;
     }
     ++n;
     spare_.push(std::move(pixels));
@@ -87,7 +85,40 @@ Status EncoderThread::run() {
   if (Status sound = soundUpTo(n == span_.end ? span_.soundEnd : clock_.soundFrameAt(n)); !sound) {
     return sound;
   }
-  return encoder_.finish();
+  // A receiver away at the end has nothing left to be sent.
+  return encoder_ != nullptr ? encoder_->finish() : Status();
+}
+
+// Picture n and the sound up to its end. A stream that can be called again
+// survives a failed write: the failure is said, and the next pictures are
+// let go until a new connection is made.
+Status EncoderThread::encode(const std::vector<uint8_t>& pixels, int64_t n) {
+  if (encoder_ == nullptr && std::chrono::steady_clock::now() >= nextTry_) {
+    tryAgain();
+  }
+  Status written = encoder_ != nullptr ? encoder_->writeVideoFrame(pixels.data()) : Status();
+  if (written) {
+    written = soundUpTo(clock_.soundFrameAt(n + 1));
+  }
+  if (written || !reconnection_.connect) {
+    return written;
+  }
+  reconnection_.drop();
+  encoder_ = nullptr;
+  reconnection_.notes(withLibraryDetail(written.why()) + "; still rendering, and trying again until it answers");
+  nextTry_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+  // This picture's sound let go too, so a new connection starts on a picture's time.
+  return soundUpTo(clock_.soundFrameAt(n + 1));
+}
+
+void EncoderThread::tryAgain() {
+  clearLibraryDetail();
+  encoder_ = reconnection_.connect();
+  if (encoder_ != nullptr) {
+    reconnection_.notes("sending to " + reconnection_.name + " again");
+  } else {
+    nextTry_ = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  }
 }
 
 // Encodes the sound, faded, up to (not including) sound frame `until`.
@@ -103,7 +134,9 @@ Status EncoderThread::soundUpTo(int64_t until) {
       got = want;
     }
     fadeSound(got);
-    if (Status written = encoder_.writeSound(chunk_.data(), got); !written) {
+    if (encoder_ == nullptr) {
+      // Nobody to send to: read and let go, so the sound stays at the picture's time.
+    } else if (Status written = encoder_->writeSound(chunk_.data(), got); !written) {
       return written;
     }
     soundDone_ += got;

@@ -11,13 +11,22 @@
 // which stops the GL thread at its next hand-off; the destructor closes
 // them too and joins, so no path out of a render leaves the thread running.
 //
+// A stream that can be called again (a Reconnection) does not end when its
+// receiver goes away: the thread says so once, drops the encoder, and while
+// nobody answers reads on (each picture and its sound are let go, so the
+// GL thread keeps its pace), trying a new connection after ½ s and then
+// every second; the new connection starts at the next picture, its sound
+// from that picture's time, and is said in one line.
+//
 // Glossary. A *frame* is one picture of the video, numbered from the song's
 // start; a *sound frame* is one sample of every channel. A *span* is the
 // part of the song a video holds.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -53,13 +62,24 @@ struct Fades {
 // how many it read, 0 at the end. Called on the encoder thread only.
 using SoundReader = std::function<int64_t(float* out, int64_t frames)>;
 
+// How a stream whose receiver went away is reached again: `drop` lets go
+// of the encoder (its muxer may be stuck mid-packet: dropped, never
+// flushed); `connect` makes a new one, null while nobody answers. Both on
+// the encoder thread. `name` is what the lines call the stream.
+struct Reconnection {
+  std::function<void()> drop;
+  std::function<Encoder*()> connect;
+  Notes notes;
+  std::string name;
+};
+
 class EncoderThread {
  public:
   // The sound comes from `reader`, or where that is empty, is handed over
   // with handSound() as the drawing side reads it (one decoding for both).
   // guard: eases flashes in what is encoded (after the fades); null for none.
   EncoderThread(Encoder& encoder, int channels, int rate, const FrameClock& clock, const Span& span, const Fades& fades,
-                size_t bytes, SoundReader reader, FlashGuard* guard = nullptr);
+                size_t bytes, SoundReader reader, FlashGuard* guard = nullptr, Reconnection reconnection = {});
   ~EncoderThread();
   EncoderThread(const EncoderThread&) = delete;
   EncoderThread& operator=(const EncoderThread&) = delete;
@@ -77,12 +97,16 @@ class EncoderThread {
 
  private:
   Status run();
+  Status encode(const std::vector<uint8_t>& pixels, int64_t n);
+  void tryAgain();
   Status soundUpTo(int64_t until);
   int64_t takeHanded(int64_t want);
   void fadeSound(int64_t frames);
   void closeAll();
 
-  Encoder& encoder_;
+  Encoder* encoder_;  // null while a stream's receiver is away
+  Reconnection reconnection_;
+  std::chrono::steady_clock::time_point nextTry_;
   const int channels_;
   const int rate_;
   const FrameClock& clock_;

@@ -43,14 +43,32 @@ Status EncodedOutput::open() {
     settings.path = file_->path();
   }
   clearLibraryDetail();
-  if (const Status opened = encoder_.open(settings); !opened) {
+  encoder_ = std::make_unique<Encoder>();
+  if (const Status opened = encoder_->open(settings); !opened) {
     return Status::failure(withLibraryDetail(opened.why()));
   }
   if (plan_.flashGuard) {
     guard_ = std::make_unique<FlashGuard>(settings.width, settings.height, settings.fps.value());
   }
-  thread_ = std::make_unique<EncoderThread>(encoder_, settings.channels, settings.rate, plan_.clock, plan_.span,
+  Reconnection reconnection;
+  if (settings.stream && plan_.notes && streamReconnects(settings.path)) {
+    reconnection.name = settings.name;
+    reconnection.notes = plan_.notes;
+    reconnection.drop = [this] { encoder_.reset(); };
+    reconnection.connect = [this, settings]() -> Encoder* {
+      // A receiver that is back answers at once; a long wait only delays the next try.
+      EncoderSettings again = settings;
+      again.connectSeconds = 1.0;
+      auto encoder = std::make_unique<Encoder>();
+      if (!encoder->open(again)) {
+        return nullptr;
+      }
+      encoder_ = std::move(encoder);
+      return encoder_.get();
+    };
+  }
+  thread_ = std::make_unique<EncoderThread>(*encoder_, settings.channels, settings.rate, plan_.clock, plan_.span,
                                             plan_.fades, static_cast<size_t>(settings.width) * settings.height * 4,
-                                            plan_.reader, guard_.get());
+                                            plan_.reader, guard_.get(), std::move(reconnection));
   return Status();
 }

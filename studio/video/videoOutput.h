@@ -6,9 +6,10 @@
 //
 //   StillOutput    one frame as a PNG, under a hidden name until complete.
 //   EncodedOutput  a video file (under a hidden name, with its sound, fades,
-//                  tags, faststart) or a live stream (paced to the song),
-//                  encoded on its own thread (EncoderThread), through the
-//                  flash guard.
+//                  tags, faststart) or a live stream (paced to the song;
+//                  srt:// and rtmp:// called again when the receiver goes
+//                  away), encoded on its own thread (EncoderThread),
+//                  through the flash guard.
 //
 // Threading: the loop's thread (the GL thread) calls every member.
 #pragma once
@@ -71,6 +72,9 @@ class EncodedOutput : public VideoOutput {
     SoundReader reader;  // empty: the sound is handed over (handSound)
     bool flashGuard = true;
     bool paced = false;
+    // Where a stream that reconnects says it lost and found its receiver;
+    // without them (or for a file) a lost receiver ends the render.
+    Notes notes;
   };
   explicit EncodedOutput(Plan plan);
   ~EncodedOutput() override;
@@ -90,6 +94,6 @@ class EncodedOutput : public VideoOutput {
   Plan plan_;
   std::unique_ptr<PendingFile> file_;  // null for a stream
   std::unique_ptr<FlashGuard> guard_;
-  Encoder encoder_;
+  std::unique_ptr<Encoder> encoder_;  // replaced by the encoder thread when a stream reconnects
   std::unique_ptr<EncoderThread> thread_;  // last: stopped first
 };

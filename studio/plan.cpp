@@ -1,0 +1,269 @@
+// plan.cpp — see plan.h.
+#include "plan.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+
+#include "base/text.h"
+#include "picture/gallery.h"
+#include "sound/loudness.h"
+#include "video/encoder.h"
+#include "video/pendingFile.h"
+
+// What failure messages call OUTPUT: its whole path, so the folder is named too.
+std::string outputName(const std::string& output) {
+  if (isStreamOutput(output)) {
+    return output == "-" ? "standard output" : output;
+  }
+  std::error_code ec;
+  const auto full = std::filesystem::absolute(output, ec);
+  return ec ? output : full.lexically_normal().string();
+}
+
+// Which frames and which sound --from and --to ask for.
+Result<Span> planSpan(const RenderOptions& o, const Song& sound, const FrameClock& clock, bool still) {
+  Span span;
+  const double duration = static_cast<double>(sound.frames) / sound.rate;
+  span.end = clock.framesFor(sound.frames);
+  span.soundEnd = sound.frames;
+  if (o.hasFrom) {
+    span.first = clock.frameAtOrAfter(o.from);
+    if (o.from.value() >= duration) {
+      return Status::failure("--from " + secondsText(o.from.value()) + " is past the end of the sound (" +
+                             secondsText(duration) + ")");
+    }
+    // Within the last frame's time: that frame.
+    span.first = std::min(span.first, span.end - 1);
+  }
+  if (o.hasTo) {
+    span.end = std::min(span.end, clock.frameAtOrAfter(o.to));
+    span.soundEnd = std::min(span.soundEnd, clock.soundFrameAtTime(o.to));
+  }
+  if (span.first >= span.end) {
+    return Status::failure("--from and --to leave no frame to render");
+  }
+  if (still) {
+    span.end = span.first + 1;
+  }
+  span.soundStart = clock.soundFrameAt(span.first);
+  return span;
+}
+
+// What a stream refuses: a scheme it cannot send to, alpha, a codec other
+// than H.264 (what every receiver takes with low delay).
+Status checkStream(const RenderOptions& o, const std::string& container) {
+  if (container.empty()) {
+    return Status::failure(o.output + " is not a stream this program sends: srt://, udp://, tcp:// and - (standard "
+                           "output) carry MPEG-TS, rtmp:// carries FLV");
+  }
+  if (o.transparent) {
+    return Status::failure("--transparent cannot be streamed: no common streaming codec keeps alpha (render a .mov "
+                           "or .webm file with it, or stream over a solid --background an editor can key out)");
+  }
+  if (!o.codec.empty() && o.codec != "h264") {
+    return Status::failure("a stream is H.264 (what every receiver takes with low delay); --codec " + o.codec +
+                           " is for files");
+  }
+  return Status();
+}
+
+Status checkOutput(const RenderOptions& o, bool still, const std::string& container) {
+  if (isStreamOutput(o.output)) {
+    return checkStream(o, container);
+  }
+  // Whatever the flags: writing over what the run reads would destroy it.
+  if (sameFile(o.sound, o.output)) {
+    return Status::failure(o.output + " is the sound being rendered; choose another OUTPUT");
+  }
+  const std::string input = inputAt(o.output, filesRead(o));
+  if (!input.empty()) {
+    return Status::failure(o.output + " is " + input + ", which this render reads; choose another OUTPUT");
+  }
+  if (const Status target = checkTarget(o.output, quotedName(o.output), "OUTPUT", o.overwrite); !target) {
+    return target;
+  }
+  if (still) {
+    if (!o.codec.empty()) {
+      return Status::failure("--codec is for videos; a .png is always PNG");
+    }
+    if (!o.preset.empty()) {
+      return Status::failure("--preset is for videos; a .png has no encoder speed");
+    }
+  } else {
+    if (container.empty()) {
+      return Status::failure("OUTPUT must end in .mp4, .mkv, .mov, .webm or .png (got \"" + o.output + "\")");
+    }
+    for (const Status& step : {checkCodec(o.codec, container, o.transparent),
+                               checkPreset(o.codec, container, o.preset, o.crf)}) {
+      if (!step) {
+        return step;
+      }
+    }
+    if (o.codec == "av1" && (o.width < 64 || o.height < 64)) {
+      return Status::failure("AV1 needs at least 64x64 (got " + std::to_string(o.width) + "x" +
+                             std::to_string(o.height) + ")");
+    }
+    if (o.width % 2 != 0 || o.height % 2 != 0) {
+      return Status::failure("a video needs an even width and height (got " + std::to_string(o.width) + "x" +
+                             std::to_string(o.height) + ")");
+    }
+  }
+  return Status();
+}
+
+// Fades longer together than what is rendered cannot be what was meant.
+Status checkFades(const RenderOptions& o, const Span& span, bool still) {
+  const double spanSeconds = static_cast<double>(span.end - span.first) / o.fps.value();
+  if (still || o.fadeIn + o.fadeOut <= spanSeconds + 1e-9) {
+    return Status();
+  }
+  const std::string which = o.fadeIn > 0 && o.fadeOut > 0 ? "--fade-in and --fade-out together ("
+                            : o.fadeIn > 0                ? "--fade-in ("
+                                                          : "--fade-out (";
+  return Status::failure(which + secondsText(o.fadeIn + o.fadeOut) + ") " +
+                         (o.fadeIn > 0 && o.fadeOut > 0 ? "are" : "is") + " longer than what is rendered (" +
+                         secondsText(spanSeconds) + ")");
+}
+
+// --frame-times FILE is refused up front when it would replace a file
+// without --overwrite, or anything the run reads whatever the flags.
+Status checkFrameTimes(const PlayOptions& o) {
+  if (o.frameTimes.empty()) {
+    return Status();
+  }
+  const std::string input = inputAt(o.frameTimes, filesRead(o, o.capture));
+  if (!input.empty()) {
+    return Status::failure("--frame-times " + o.frameTimes + " is " + input + ", which play reads; choose another file");
+  }
+  return checkTarget(o.frameTimes, "--frame-times " + quotedName(o.frameTimes), "--frame-times", o.overwrite);
+}
+
+// What the pictures see of the song: its measured loudness brought to the
+// reference (unless --level off), plus --gain; said in one line.
+Result<double> pictureGain(const RenderOptions& o) {
+  if (!o.level) {
+    return o.gainDb;
+  }
+  const Result<double> loudness = measureLoudness(o.sound);
+  if (!loudness) {
+    return loudness.status();
+  }
+  const double levelled = levellingGain(loudness.value());
+  if (!o.quiet) {
+    char line[200];
+    if (!std::isfinite(loudness.value()) || loudness.value() < kQuietest) {
+      std::snprintf(line, sizeof line, "the song is silent or nearly (%.1f LUFS): the pictures see it as it is",
+                    loudness.value());
+    } else {
+      std::snprintf(line, sizeof line, "the song measures %.1f LUFS: the pictures see it %.1f dB %s (--level off: as it is)",
+                    loudness.value(), std::fabs(levelled), levelled >= 0 ? "louder" : "quieter");
+    }
+    std::cerr << "vrax-studio: " << line << std::endl;
+  }
+  return levelled + o.gainDb;
+}
+
+namespace {
+
+// --transparent with a picture that covers every pixel: one line naming
+// the ones whose backgrounds give way.
+void sayFullFrame(const std::string& picture) {
+  std::string clear;
+  for (const GalleryEntry& entry : galleryPictures()) {
+    clear += entry.fullFrame ? "" : (clear.empty() ? "" : ", ") + entry.name;
+  }
+  std::cerr << "vrax-studio: " << picture << " fills the whole frame by nature, so nothing of it is "
+            << "see-through; these have backgrounds that give way: " << clear << std::endl;
+}
+
+}  // namespace
+
+// --picture: the gallery picture's folder stands for --shaders.
+Status usePicture(RenderOptions& o) {
+  if (o.picture.empty()) {
+    return Status();
+  }
+  const Result<GalleryEntry> picture = findGalleryPicture(o.picture);
+  if (!picture) {
+    return picture.status();
+  }
+  o.shaders = picture.value().path;
+  o.memory = picture.value().memory;
+  if (o.transparent && picture.value().fullFrame && !o.quiet) {
+    sayFullFrame(o.picture);
+  }
+  return Status();
+}
+
+EncoderSettings encoderSettings(const RenderOptions& o, const Song& sound, const FrameClock& clock, const Span& span,
+                                const std::string& container, const std::string& path) {
+  EncoderSettings settings;
+  settings.path = path;
+  settings.stream = isStreamOutput(o.output);
+  settings.name = outputName(o.output);
+  settings.format = container;
+  settings.width = o.width;
+  settings.height = o.height;
+  settings.fps = o.fps;
+  settings.crf = o.crf;
+  settings.codec = o.codec;
+  settings.preset = o.preset;
+  settings.transparent = o.transparent;
+  settings.channels = sound.channels;
+  settings.rate = sound.rate;
+  settings.tags = sound.tags;
+  settings.lastPicture = span.end - 1 - span.first;
+  // The last frame shows until the span's sound ends, never past it.
+  settings.lastPictureSeconds = std::min(1.0 / o.fps.value(), static_cast<double>(span.soundEnd) / sound.rate -
+                                                                    clock.seconds(span.end - 1));
+  return settings;
+}
+
+EncoderSettings streamSettings(const PlayOptions& o, int channels, int rate) {
+  EncoderSettings settings;
+  settings.path = o.stream;
+  settings.stream = true;
+  settings.name = o.stream;
+  settings.format = streamContainerFor(o.stream);
+  settings.width = o.width;
+  settings.height = o.height;
+  settings.fps = o.fps;
+  settings.crf = 23;
+  settings.preset = o.preset;
+  settings.channels = channels;
+  settings.rate = rate;
+  return settings;
+}
+
+ListeningSettings listeningSettings(const PlayOptions& o) {
+  ListeningSettings s;
+  s.capture = o.capture;
+  s.captureDevice = o.captureDevice;
+  s.latencyGiven = o.hasLatency;
+  s.latencyMs = o.latencyMs;
+  s.sound = o.sound;
+  s.level = o.level;
+  s.gainDb = o.gainDb;
+  return s;
+}
+
+OfflineShowSettings offlineShowSettings(const RenderOptions& o) {
+  OfflineShowSettings s;
+  s.width = o.width;
+  s.height = o.height;
+  s.fps = o.fps;
+  s.transparent = o.transparent;
+  s.shaders = o.shaders;
+  s.channelSettings = o.channelSettings;
+  s.imageNames = o.images;
+  s.song = o.sound;
+  s.titleAt = o.titleAt;
+  s.fadeIn = o.fadeIn;
+  s.titleFor = o.titleFor;
+  s.memory = o.memory;
+  s.quiet = o.quiet;
+  return s;
+}

@@ -1,0 +1,59 @@
+// plan.h — what render and play work out from their options before
+// anything is opened or drawn: what they refuse (usage errors, one line
+// each), which frames and which sound a render covers, which gallery
+// picture stands for --shaders, and how loud the pictures see the song.
+//
+// Threading: main thread, before the show starts.
+#pragma once
+
+#include <string>
+
+#include "base/status.h"
+#include "cli.h"
+#include "show/offlineShow.h"
+#include "sound/listening.h"
+#include "sound/soundStream.h"
+#include "video/encoder.h"
+#include "video/encoderThread.h"
+#include "video/frameClock.h"
+
+// What failure messages call OUTPUT: its whole path, so the folder is named
+// too; a stream's URL as given.
+std::string outputName(const std::string& output);
+
+// Which frames and which sound --from and --to ask for (a still: one frame).
+Result<Span> planSpan(const RenderOptions& o, const Song& sound, const FrameClock& clock, bool still);
+
+// What a stream refuses: a scheme it cannot send to, alpha, a codec other
+// than H.264 (what every receiver takes with low delay).
+Status checkStream(const RenderOptions& o, const std::string& container);
+
+// OUTPUT and the codec for it, before anything is read: never what the run
+// reads, only a file (replaced only with --overwrite), a container and
+// codec that go together, a size the codec takes.
+Status checkOutput(const RenderOptions& o, bool still, const std::string& container);
+
+// Fades longer together than what is rendered cannot be what was meant.
+Status checkFades(const RenderOptions& o, const Span& span, bool still);
+
+// --frame-times FILE: refused when it would replace a file without
+// --overwrite, or anything the run reads whatever the flags.
+Status checkFrameTimes(const PlayOptions& o);
+
+// What the pictures see of the song: its measured loudness brought to the
+// reference (unless --level off), plus --gain; said in one line unless quiet.
+Result<double> pictureGain(const RenderOptions& o);
+
+// --picture: the gallery picture's folder stands for --shaders, its memory
+// for how far back a late start draws; with --transparent a picture that
+// fills every pixel is said once.
+Status usePicture(RenderOptions& o);
+
+// What the options become in the modules' own settings (cli.h stays out of them).
+// A render's encoder, for `path` (the pending file, or the stream's URL).
+EncoderSettings encoderSettings(const RenderOptions& o, const Song& sound, const FrameClock& clock, const Span& span,
+                                const std::string& container, const std::string& path);
+// play --stream's encoder: H.264 and AAC in the container the URL's scheme needs.
+EncoderSettings streamSettings(const PlayOptions& o, int channels, int rate);
+ListeningSettings listeningSettings(const PlayOptions& o);
+OfflineShowSettings offlineShowSettings(const RenderOptions& o);

@@ -1,0 +1,82 @@
+// output.cpp — see output.h.
+#include "show/output.h"
+
+#include "show/window.h"
+// GLFW after the loader, so it does not pull in the system GL header.
+#include <GLFW/glfw3.h>
+
+bool WindowOutput::frame(Show& show) {
+  glfwGetFramebufferSize(window_.get(), &width_, &height_);
+  if (width_ <= 0 || height_ <= 0) {
+    return true;  // minimised: nothing to draw into
+  }
+  if (mirror_ != nullptr) {
+    mirror_->present(width_, height_);
+  } else {
+    show.draw(width_, height_);
+  }
+  return true;
+}
+
+void WindowOutput::flip() { glfwSwapBuffers(window_.get()); }
+
+StreamOutput::StreamOutput(EncoderSettings settings, bool ownFramebuffer, bool flashGuard, SoundOfFrame sound,
+                           Notes notes)
+    : settings_(std::move(settings)),
+      ownFramebuffer_(ownFramebuffer),
+      flashGuard_(flashGuard),
+      sound_(std::move(sound)),
+      notes_(std::move(notes)),
+      clock_(settings_.fps, settings_.rate) {}
+
+Status StreamOutput::open() { return live_.open(settings_, ownFramebuffer_, flashGuard_, notes_); }
+
+bool StreamOutput::frame(Show& show) {
+  if (!status_) {
+    return false;
+  }
+  live_.bind();
+  show.draw(settings_.width, settings_.height);
+  // Each frame's sound is exactly its share of the stream's sound clock, so
+  // the two never drift apart however long the show runs.
+  const int64_t count = clock_.soundFrameAt(sent_ + 1) - clock_.soundFrameAt(sent_);
+  ++sent_;
+  if (const Status sent = live_.send(sound_(count)); !sent) {
+    status_ = sent;
+  }
+  return static_cast<bool>(status_);
+}
+
+Status StreamOutput::finish() {
+  live_.finish();
+  return status_;
+}
+
+bool RenderedOutput::frame(Show& show) {
+  show.draw(width_, height_);
+  readback_.start();
+  return readback_.pending() < readback_.depth() || handOver();
+}
+
+// Hands the oldest picture read back to the VideoOutput; false once it stopped.
+bool RenderedOutput::handOver() {
+  std::vector<uint8_t> pixels;
+  if (!to_.spare(pixels)) {
+    return false;
+  }
+  if (const Status read = readback_.finish(pixels.data()); !read) {
+    status_ = read;
+    return false;
+  }
+  ++handed_;
+  return to_.take(std::move(pixels));
+}
+
+Status RenderedOutput::finish() {
+  while (status_ && readback_.pending() > 0 && handOver()) {
+  }
+  if (status_ && glErrorsReported() > 0) {
+    status_ = Status::failure("the GL driver reported errors while drawing (above); the pictures cannot be trusted");
+  }
+  return status_;
+}
