@@ -124,62 +124,6 @@ std::string shownMessage(const std::string& message) {
 
 const Notes say = [](const std::string& line) { std::cerr << "vrax-studio: " << shownMessage(line) << std::endl; };
 
-namespace {
-
-// What --shaders or --picture names (the shipped pair without either);
-// "" for a gallery picture that is not there.
-std::string chosenShaders(const SharedOptions& o) {
-  if (o.picture.empty()) {
-    return o.shaders.empty() ? defaultShaderDir() : o.shaders;
-  }
-  const Result<GalleryEntry> chosen = findGalleryPicture(o.picture);
-  return chosen ? chosen.value().path : "";
-}
-
-}  // namespace
-
-std::vector<std::string> filesRead(const SharedOptions& o, bool capture) {
-  const std::string shaders = chosenShaders(o);
-  std::vector<std::string> files = shaderFiles(shaders, o.channelSettings);
-  for (const ChannelSetting& setting : o.channelSettings) {
-    const std::vector<std::string> read = channelFiles(setting.value);
-    files.insert(files.end(), read.begin(), read.end());
-  }
-  files.push_back(capture ? "" : o.sound);
-  files.push_back(o.font);
-  files.insert(files.end(), o.images.begin(), o.images.end());
-  files.push_back(o.background);
-  files.push_back(o.logo);
-  return files;
-}
-
-Result<std::vector<Setting>> settingsToUse(const SharedOptions& o) {
-  const std::string shaders = chosenShaders(o);
-  std::error_code ec;
-  const std::string folder = std::filesystem::is_regular_file(shaders, ec)
-                                 ? std::filesystem::path(shaders).parent_path().string()
-                                 : shaders;
-  Result<std::vector<Setting>> settings = shaders.empty() ? std::vector<Setting>{} : readSettings(folder.empty() ? "." : folder);
-  if (!settings) {
-    return settings.status();
-  }
-  return applySettings(std::move(settings.value()), o.sets);
-}
-
-std::string titleToDraw(const SharedOptions& o, const std::string& song, const std::map<std::string, std::string>& tags,
-                        bool quiet) {
-  const std::string text = o.title == "auto" ? titleFromTags(tags) : o.title;
-  if (o.title != "auto" || !text.empty()) {
-    return text;
-  }
-  // As players do: an untagged song is called by its file's name.
-  const std::string stem = std::filesystem::path(song).stem().string();
-  if (!quiet) {
-    say("--title auto: " + song + " has no artist or title tag; the title is its file name, \"" + stem + "\"");
-  }
-  return stem;
-}
-
 int report(int status, const std::string& message) {
   std::cerr << "vrax-studio: " << shownMessage(message) << std::endl;
   return status;

@@ -101,20 +101,6 @@ int report(int status, const std::string& message);
 // Where the modules' notes go: one "vrax-studio: " line each on standard error.
 extern const Notes say;
 
-// Every file a run of render or play reads: the sound (not for a capture
-// device), the font, the images and the shader files. None may be written.
-std::vector<std::string> filesRead(const SharedOptions& o, bool capture = false);
-
-// The title to draw: --title, or for "auto" the tags' "Artist – Title", or
-// where the song has neither tag its file name without the extension (said once).
-std::string titleToDraw(const SharedOptions& o, const std::string& song, const std::map<std::string, std::string>& tags,
-                        bool quiet);
-
-// The settings of the picture a run draws (--picture's, or the folder of
-// --shaders or of the default pair) with --set applied; refused naming what
-// is wrong with a --set.
-Result<std::vector<Setting>> settingsToUse(const SharedOptions& o);
-
 // Reads "WxH" or a shape's name (720p, 1080p, 1440p, 4k, portrait, square).
 // False for anything else or a side below 1.
 bool parseSize(const std::string& text, int& width, int& height);

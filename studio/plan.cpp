@@ -9,9 +9,98 @@
 
 #include "base/text.h"
 #include "picture/gallery.h"
+#include "picture/shaderSource.h"
 #include "sound/loudness.h"
 #include "video/encoder.h"
 #include "video/pendingFile.h"
+
+namespace {
+
+// What --shaders or --picture names (the shipped pair without either);
+// "" for a gallery picture that is not there.
+std::string chosenShaders(const SharedOptions& o) {
+  if (o.picture.empty()) {
+    return o.shaders.empty() ? defaultShaderDir() : o.shaders;
+  }
+  const Result<GalleryEntry> chosen = findGalleryPicture(o.picture);
+  return chosen ? chosen.value().path : "";
+}
+
+}  // namespace
+
+std::vector<std::string> filesRead(const SharedOptions& o, bool capture) {
+  const std::string shaders = chosenShaders(o);
+  std::vector<std::string> files = shaderFiles(shaders, o.channelSettings);
+  for (const ChannelSetting& setting : o.channelSettings) {
+    const std::vector<std::string> read = channelFiles(setting.value);
+    files.insert(files.end(), read.begin(), read.end());
+  }
+  files.push_back(capture ? "" : o.sound);
+  files.push_back(o.font);
+  files.insert(files.end(), o.images.begin(), o.images.end());
+  files.push_back(o.background);
+  files.push_back(o.logo);
+  return files;
+}
+
+Result<std::vector<Setting>> settingsToUse(const SharedOptions& o) {
+  const std::string shaders = chosenShaders(o);
+  std::error_code ec;
+  const std::string folder = std::filesystem::is_regular_file(shaders, ec)
+                                 ? std::filesystem::path(shaders).parent_path().string()
+                                 : shaders;
+  Result<std::vector<Setting>> settings = shaders.empty() ? std::vector<Setting>{} : readSettings(folder.empty() ? "." : folder);
+  if (!settings) {
+    return settings.status();
+  }
+  return applySettings(std::move(settings.value()), o.sets);
+}
+
+Result<std::string> titleToDraw(const SharedOptions& o, const std::string& song,
+                                const std::map<std::string, std::string>& tags, const std::string& fontPath,
+                                bool quiet) {
+  std::string text = o.title == "auto" ? titleFromTags(tags) : o.title;
+  if (o.title == "auto" && text.empty()) {
+    // As players do: an untagged song is called by its file's name.
+    text = std::filesystem::path(song).stem().string();
+    if (!quiet) {
+      say("--title auto: " + song + " has no artist or title tag; the title is its file name, \"" + text + "\"");
+    }
+  }
+  if (!text.empty()) {
+    if (const Result<TitleLayout> fits = layOutTitle(text, fontPath, o.width, o.height, o.titleAt); !fits) {
+      return fits.status();
+    }
+  }
+  return text;
+}
+
+Result<ShowInputs> loadShowInputs(const SharedOptions& o) {
+  ShowInputs in;
+  Result<std::vector<Image>> images = loadImages(o.images);
+  if (!images) {
+    return images.status();
+  }
+  in.images = std::move(images.value());
+  if (!o.title.empty()) {
+    const Result<std::string> font = findTitleFont(o.font);
+    if (!font) {
+      return font.status();
+    }
+    in.fontPath = font.value();
+  }
+  Result<std::vector<Setting>> settings = settingsToUse(o);
+  if (!settings) {
+    return settings.status();
+  }
+  in.settings = std::move(settings.value());
+  Result<BackdropImages> backdrop = loadBackdropImages(o.background, o.logo);
+  if (!backdrop) {
+    return backdrop.status();
+  }
+  in.backdrop = std::move(backdrop.value());
+  return in;
+}
 
 // What failure messages call OUTPUT: its whole path, so the folder is named too.
 std::string outputName(const std::string& output) {

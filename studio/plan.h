@@ -1,21 +1,56 @@
 // plan.h — what render and play work out from their options before
-// anything is opened or drawn: what they refuse (usage errors, one line
-// each), which frames and which sound a render covers, which gallery
-// picture stands for --shaders, and how loud the pictures see the song.
+// anything is drawn: the files they read, what they refuse (usage errors,
+// one line each), the inputs of the show (images, font, settings, backdrop,
+// title), which frames and which sound a render covers, which gallery
+// picture stands for --shaders, how loud the pictures see the song, and
+// the modules' own settings made from the options.
 //
 // Threading: main thread, before the show starts.
 #pragma once
 
+#include <map>
 #include <string>
+#include <vector>
 
 #include "base/status.h"
 #include "cli.h"
+#include "picture/backdrop.h"
+#include "picture/image.h"
+#include "picture/settings.h"
 #include "show/offlineShow.h"
 #include "sound/listening.h"
 #include "sound/soundStream.h"
 #include "video/encoder.h"
 #include "video/encoderThread.h"
 #include "video/frameClock.h"
+
+// Every file a run of render or play reads: the sound (not for a capture
+// device), the font, the images and the shader files. None may be written.
+std::vector<std::string> filesRead(const SharedOptions& o, bool capture = false);
+
+// The title to draw: --title, or for "auto" the tags' "Artist – Title", or
+// where the song has neither tag its file name without the extension (said
+// once unless quiet); refused when it cannot fit the size asked for, before
+// anything is drawn.
+Result<std::string> titleToDraw(const SharedOptions& o, const std::string& song,
+                                const std::map<std::string, std::string>& tags, const std::string& fontPath,
+                                bool quiet);
+
+// What render and play both read before the show is made: --image, the
+// title's font (when a title is asked for), the picture's settings with
+// --set, --background and --logo; refused with the reason (usage errors).
+struct ShowInputs {
+  std::vector<Image> images;
+  std::string fontPath;
+  std::vector<Setting> settings;
+  BackdropImages backdrop;
+};
+Result<ShowInputs> loadShowInputs(const SharedOptions& o);
+
+// The settings of the picture a run draws (--picture's, or the folder of
+// --shaders or of the default pair) with --set applied; refused naming what
+// is wrong with a --set.
+Result<std::vector<Setting>> settingsToUse(const SharedOptions& o);
 
 // What failure messages call OUTPUT: its whole path, so the folder is named
 // too; a stream's URL as given.

@@ -49,22 +49,9 @@ class Session {
 
   // An exit status to leave with, or nothing to go on.
   std::optional<int> open() {
-    Result<std::vector<Image>> images = loadImages(o_.images);
-    if (!images) {
-      return report(kExitUsage, images.why());
-    }
-    images_ = std::move(images.value());
-    if (!o_.title.empty()) {
-      const Result<std::string> font = findTitleFont(o_.font);
-      if (!font) {
-        return report(kExitUsage, font.why());
-      }
-      fontPath_ = font.value();
-    }
-    Result<std::vector<Setting>> settings = settingsToUse(o_);
-    const Result<BackdropImages> backdrop = loadBackdropImages(o_.background, o_.logo);
-    if (!settings || !backdrop) {
-      return report(kExitUsage, settings ? backdrop.why() : settings.why());
+    Result<ShowInputs> inputs = loadShowInputs(o_);
+    if (!inputs) {
+      return report(kExitUsage, inputs.why());
     }
     if (const Status opened = sound_.open(say); !opened) {
       return report(sound_.usageError() ? kExitUsage : kExitFailure, opened.why());
@@ -73,12 +60,10 @@ class Session {
       std::cout << "Capturing from " << sound_.name() << std::endl;
     }
     clock_ = std::make_unique<PlayingClock>(static_cast<double>(sound_.rate()), sound_.live());
-    const std::string titleText = titleToDraw(o_, sound_.name(), sound_.tags(), false);
-    // Refused as render refuses it, at the size asked for.
-    if (!titleText.empty()) {
-      if (const Result<TitleLayout> fits = layOutTitle(titleText, fontPath_, o_.width, o_.height, o_.titleAt); !fits) {
-        return report(kExitUsage, fits.why());
-      }
+    const std::string& fontPath = inputs.value().fontPath;
+    const Result<std::string> title = titleToDraw(o_, sound_.name(), sound_.tags(), fontPath, false);
+    if (!title) {
+      return report(kExitUsage, title.why());
     }
     if (o_.oscPort > 0) {
       if (const Status listening = osc_.open(o_.oscPort); !listening) {
@@ -89,31 +74,9 @@ class Session {
       return report(kExitFailure, opened.why());
     }
     show_ = std::make_unique<Show>(static_cast<int>(sound_.rate()));
-    Picture& picture = show_->picture();
-    picture.setSettings(std::move(settings.value()), say);
-    for (const Status& overlay : {show_->setBackdrop(backdrop.value(), false),
-                                  show_->setTitle(titleText, fontPath_, o_.titleAt, TitleTiming{0.0, o_.titleFor})}) {
-      if (!overlay) {
-        return report(kExitFailure, overlay.why());
-      }
-    }
-    gallery_ = std::make_unique<GalleryCursor>(o_.shaders.empty() ? galleryPictures() : std::vector<GalleryEntry>{},
-                                               o_.picture.empty() ? "ring" : o_.picture, notes());
-    Result<std::unique_ptr<OnScreen>> first =
-        openFirstPicture(FirstPicture{o_.picture, o_.shaders, o_.channelSettings}, picture, notes());
-    if (!first) {
-      return report(o_.picture.empty() ? kExitFailure : kExitUsage, first.why());
-    }
-    shown_ = std::move(first.value());
-    for (size_t i = 0; i < images_.size(); ++i) {
-      if (const Status set = picture.setImage(static_cast<int>(i), images_[i]); !set) {
-        return report(kExitFailure, "--image " + o_.images[i] + ": " + set.why());
-      }
-    }
-    const Status covered =
-        picture.setCover(sound_.live() ? (images_.empty() ? Image{} : images_.front()) : chooseCover(o_.sound, images_, say));
-    if (!covered) {
-      return report(kExitFailure, "the cover art: " + covered.why());
+    show_->picture().setSettings(std::move(inputs.value().settings), say);
+    if (const std::optional<int> leave = openPicture(inputs.value(), title.value())) {
+      return leave;
     }
     return openOutputs();
   }
@@ -130,10 +93,10 @@ class Session {
       const Clock::time_point now = Clock::now();
       applyControls();
       applyKeys();
-      shown_->poll(show_->picture());
+      pictures_->poll(show_->picture());
       // Paused, the picture holds still: no new spectrum, no time.
       const int64_t position = sound_.position();
-      const Tick tick = clock_->tick(position, now, paused_, frameNumber_, stream_ ? o_.fps.value() : fps_);
+      const Tick tick = clock_->tick(position, now, paused_, frameNumber_, stream_ ? o_.fps.value() : screen_->fps());
       pictureSeconds_ = tick.seconds;
       if (!paused_) {
         // The sound of the picture's own time, as a render takes it.
@@ -142,7 +105,7 @@ class Session {
         show_->hold(tick);
       }
       drawFrame(position);
-      showTitleBar(now, position);
+      showTitleBar(position);
       if (!paused_) {
         ++frameNumber_;
       }
@@ -183,12 +146,8 @@ class Session {
           sound_.setGainDb(c.number);
           break;
         case Control::Kind::Picture:
-          if (gallery_->empty()) {
-            say("OSC /vrax/picture: --shaders leaves the gallery out");
-          } else if (auto next = gallery_->jump(c.text, show_->picture())) {
-            shown_ = std::move(next);
-            show_->picture().clearPrevious();
-            titleShown_ = Clock::time_point{};
+          if (pictures_->jump(c.text, show_->picture()) && screen_) {
+            screen_->titleNow();
           }
           break;
         case Control::Kind::Set: {
@@ -221,6 +180,32 @@ class Session {
       return offscreen_->open(o_.width, o_.height);
     }
     return window_.open(o_.width, o_.height, sound_.name(), &keys_, o_.stream.empty());
+  }
+
+  // The backdrop, the title, the first picture, the images and cover art.
+  std::optional<int> openPicture(const ShowInputs& inputs, const std::string& title) {
+    for (const Status& overlay :
+         {show_->setBackdrop(inputs.backdrop, false),
+          show_->setTitle(title, inputs.fontPath, o_.titleAt, TitleTiming{0.0, o_.titleFor})}) {
+      if (!overlay) {
+        return report(kExitFailure, overlay.why());
+      }
+    }
+    pictures_ = std::make_unique<ShownPicture>(FirstPicture{o_.picture, o_.shaders, o_.channelSettings}, notes());
+    if (const Status first = pictures_->open(show_->picture()); !first) {
+      return report(o_.picture.empty() ? kExitFailure : kExitUsage, first.why());
+    }
+    if (const Status set = show_->setImages(inputs.images, o_.images); !set) {
+      return report(kExitFailure, set.why());
+    }
+    const Image none;
+    const Image& given = inputs.images.empty() ? none : inputs.images.front();
+    const Status covered =
+        show_->picture().setCover(sound_.live() ? given : chooseCover(o_.sound, inputs.images, say));
+    if (!covered) {
+      return report(kExitFailure, "the cover art: " + covered.why());
+    }
+    return std::nullopt;
   }
 
   // The outputs, in the order they draw: the stream first (the window
@@ -293,12 +278,8 @@ class Session {
       window_.toggleFullScreen();
     }
     if (keys_.stepPicture != 0) {
-      if (gallery_->empty()) {
-        std::cerr << "vrax-studio: N and P step through the gallery, which --shaders leaves out" << std::endl;
-      } else if (auto next = gallery_->step(keys_.stepPicture > 0 ? 1 : -1, show_->picture())) {
-        shown_ = std::move(next);
-        show_->picture().clearPrevious();
-        titleShown_ = Clock::time_point{};
+      if (pictures_->step(keys_.stepPicture > 0 ? 1 : -1, show_->picture()) && screen_) {
+        screen_->titleNow();
       }
       keys_.stepPicture = 0;
     }
@@ -346,30 +327,24 @@ class Session {
         say("could not save the picture: " + shot.why());
       }
     }
-    if (shown_->stale()) {
+    if (pictures_->stale()) {
       show_->picture().drawStaleFrame(screen_->width(), screen_->height());
     }
   }
 
   // Twice a second: the song, the picture, the position and the frame rate.
-  void showTitleBar(Clock::time_point now, int64_t position) {
-    ++framesSinceTitle_;
-    if (now - titleShown_ <= std::chrono::milliseconds(500)) {
+  void showTitleBar(int64_t position) {
+    if (!screen_) {
       return;
     }
-    fps_ = framesSinceTitle_ / std::chrono::duration<double>(now - titleShown_).count();
-    framesSinceTitle_ = 0;
-    titleShown_ = now;
-    const auto rate = static_cast<double>(sound_.rate());
-    window_.setTitle(titleBarText(TitleBar{sound_.name(), shown_->name(), sound_.live(),
-                                           static_cast<double>(position) / rate,
-                                           static_cast<double>(sound_.frames()) / rate, fps_, paused_,
-                                           shown_->stale()}));
+    screen_->title([&] {
+      const auto rate = static_cast<double>(sound_.rate());
+      return TitleBar{sound_.name(), pictures_->name(), sound_.live(), static_cast<double>(position) / rate,
+                      static_cast<double>(sound_.frames()) / rate, 0, paused_, pictures_->stale()};
+    });
   }
 
   const PlayOptions& o_;
-  std::vector<Image> images_;
-  std::string fontPath_;
   Listening sound_;
   // The window, then what is drawn in it (released first).
   Keys keys_;
@@ -377,8 +352,7 @@ class Session {
   std::unique_ptr<OffscreenContext> offscreen_;  // instead of the window, with --no-window
   OscControl osc_;  // before the window: its thread hands commands to the loop
   std::unique_ptr<Show> show_;  // made once the window (its GL context) is open
-  std::unique_ptr<GalleryCursor> gallery_;
-  std::unique_ptr<OnScreen> shown_;
+  std::unique_ptr<ShownPicture> pictures_;
   // Where the frames go; their GL objects go before the context.
   std::unique_ptr<StreamOutput> stream_;  // --stream
   std::unique_ptr<WindowOutput> screen_;  // unless --no-window
@@ -394,9 +368,6 @@ class Session {
   bool paused_ = false;
   bool saidNoSeek_ = false;
   bool saidNoPause_ = false;
-  Clock::time_point titleShown_;
-  int framesSinceTitle_ = 0;
-  double fps_ = 0;
 };
 
 }  // namespace

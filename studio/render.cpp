@@ -30,7 +30,6 @@
 
 namespace {
 
-
 // Once, when the guard eased frames; with --verbose what it measured.
 void sayFlashGuard(const RenderOptions& o, const FlashGuard* guard) {
   if (guard == nullptr) {
@@ -138,22 +137,6 @@ int writeVideo(const RenderOptions& o, const Song& sound, const FrameClock& cloc
   return concludeVideo(o, output, drawn.value(), progress.elapsed());
 }
 
-// The title over the frames from the span's start, if one is asked for.
-Status placeTitle(const RenderOptions& o, const Song& sound, const std::string& fontPath, int64_t first,
-                  OfflineShow& visualiser) {
-  const std::string text = titleToDraw(o, o.sound, sound.tags, o.quiet);
-  if (text.empty()) {
-    return Status();
-  }
-  // Refused here when it cannot fit the video's size, before anything is drawn.
-  const Result<TitleLayout> title = layOutTitle(text, fontPath, o.width, o.height, o.titleAt);
-  if (!title) {
-    return title.status();
-  }
-  return visualiser.setTitle(text, fontPath, first);
-}
-
-
 }  // namespace
 
 int runRender(const RenderOptions& given) {
@@ -167,16 +150,9 @@ int runRender(const RenderOptions& given) {
   if (const Status output = checkOutput(o, still, container); !output) {
     return report(kExitUsage, output.why());
   }
-  const Result<std::vector<Image>> images = loadImages(o.images);
-  const Result<std::string> font = o.title.empty() ? Result<std::string>(std::string()) : findTitleFont(o.font);
-  if (!images || !font) {
-    return report(kExitUsage, images ? font.why() : images.why());
-  }
-  const std::string& fontPath = font.value();
-  Result<std::vector<Setting>> settings = settingsToUse(o);
-  const Result<BackdropImages> backdrop = loadBackdropImages(o.background, o.logo);
-  if (!settings || !backdrop) {
-    return report(kExitUsage, settings ? backdrop.why() : settings.why());
+  Result<ShowInputs> inputs = loadShowInputs(o);
+  if (!inputs) {
+    return report(kExitUsage, inputs.why());
   }
   Result<Song> sound = openSong(o.sound);
   if (!sound) {
@@ -190,11 +166,15 @@ int runRender(const RenderOptions& given) {
   // The pictures are built (shaders, channels, fonts) before the whole song
   // is measured, so what is broken is said at once.
   const OfflineShowSettings showSettings = offlineShowSettings(o);
-  OfflineShow visualiser(showSettings, clock, images.value(), say);
-  if (const Status opened = visualiser.open(sound.value().file, std::move(settings.value())); !opened) {
+  OfflineShow visualiser(showSettings, clock, inputs.value().images, say);
+  if (const Status opened = visualiser.open(sound.value().file, std::move(inputs.value().settings)); !opened) {
     return report(kExitFailure, opened.why());
   }
-  if (const Status titled = placeTitle(o, sound.value(), fontPath, span.value().first, visualiser); !titled) {
+  const Result<std::string> title = titleToDraw(o, o.sound, sound.value().tags, inputs.value().fontPath, o.quiet);
+  if (!title) {
+    return report(kExitUsage, title.why());
+  }
+  if (const Status titled = visualiser.setTitle(title.value(), inputs.value().fontPath, span.value().first); !titled) {
     return report(kExitUsage, titled.why());
   }
   const Result<double> gain = pictureGain(o);
@@ -202,7 +182,7 @@ int runRender(const RenderOptions& given) {
     return report(kExitFailure, gain.why());
   }
   visualiser.setGain(gain.value());
-  if (const Status drawn = visualiser.setBackdrop(backdrop.value()); !drawn) {
+  if (const Status drawn = visualiser.setBackdrop(inputs.value().backdrop); !drawn) {
     return report(kExitFailure, drawn.why());
   }
   if (!still && visualiser.tapsSound()) {

@@ -41,10 +41,8 @@ Status OfflineShow::open(std::shared_ptr<SoundFile> sound, std::vector<Setting> 
   dateNow(date);
   show_->setDate(date);
   source_.use(sound);
-  for (size_t i = 0; i < images_.size(); ++i) {
-    if (const Status set = picture.setImage(static_cast<int>(i), images_[i]); !set) {
-      return Status::failure("--image " + o_.imageNames[i] + ": " + set.why());
-    }
+  if (const Status set = show_->setImages(images_, o_.imageNames); !set) {
+    return set;
   }
   // Cover art is decoded only for a picture that shows it.
   return picture.setCover(picture.readsCover() ? chooseCover(o_.song, images_, say)

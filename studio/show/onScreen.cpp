@@ -19,3 +19,43 @@ Result<std::unique_ptr<OnScreen>> openFirstPicture(const FirstPicture& o, Pictur
                         true, notes);
 }
 
+
+ShownPicture::ShownPicture(FirstPicture first, PlayNotes notes)
+    : first_(std::move(first)),
+      notes_(std::move(notes)),
+      gallery_(first_.shaders.empty() ? galleryPictures() : std::vector<GalleryEntry>{},
+               first_.picture.empty() ? "ring" : first_.picture, notes_) {}
+
+Status ShownPicture::open(Picture& picture) {
+  Result<std::unique_ptr<OnScreen>> first = openFirstPicture(first_, picture, notes_);
+  if (!first) {
+    return first.status();
+  }
+  shown_ = std::move(first.value());
+  return Status();
+}
+
+bool ShownPicture::step(int direction, Picture& picture) {
+  if (gallery_.empty()) {
+    notes_.warned("N and P step through the gallery, which --shaders leaves out");
+    return false;
+  }
+  return show(gallery_.step(direction, picture), picture);
+}
+
+bool ShownPicture::jump(const std::string& name, Picture& picture) {
+  if (gallery_.empty()) {
+    notes_.warned("OSC /vrax/picture: --shaders leaves the gallery out");
+    return false;
+  }
+  return show(gallery_.jump(name, picture), picture);
+}
+
+bool ShownPicture::show(std::unique_ptr<OnScreen> next, Picture& picture) {
+  if (next == nullptr) {
+    return false;
+  }
+  shown_ = std::move(next);
+  picture.clearPrevious();
+  return true;
+}

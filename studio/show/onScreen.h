@@ -228,3 +228,29 @@ class GalleryCursor {
 
 // The picture play starts with: --picture by name, --shaders, or the shipped pair.
 Result<std::unique_ptr<OnScreen>> openFirstPicture(const FirstPicture& o, Picture& picture, const PlayNotes& notes);
+
+// The picture play shows from start to end: the first one, rebuilt on its
+// saves, and the gallery's steps and jumps (not with --shaders, which
+// leaves the gallery out). A new picture starts without the frame before.
+class ShownPicture {
+ public:
+  ShownPicture(FirstPicture first, PlayNotes notes);
+  // The first picture built into `picture`; why not.
+  Status open(Picture& picture);
+  // Rebuilds after a save.
+  void poll(Picture& picture) { shown_->poll(picture); }
+  // The next (+1) or previous (−1) picture of the gallery that builds, or
+  // the one called `name`; true when the picture changed. What stops it is said.
+  bool step(int direction, Picture& picture);
+  bool jump(const std::string& name, Picture& picture);
+  bool stale() const { return shown_->stale(); }
+  const std::string& name() const { return shown_->name(); }
+
+ private:
+  bool show(std::unique_ptr<OnScreen> next, Picture& picture);
+
+  FirstPicture first_;
+  PlayNotes notes_;
+  GalleryCursor gallery_;
+  std::unique_ptr<OnScreen> shown_;
+};

@@ -1,7 +1,6 @@
 // output.cpp — see output.h.
 #include "show/output.h"
 
-#include "show/window.h"
 // GLFW after the loader, so it does not pull in the system GL header.
 #include <GLFW/glfw3.h>
 
@@ -18,7 +17,23 @@ bool WindowOutput::frame(Show& show) {
   return true;
 }
 
-void WindowOutput::flip() { glfwSwapBuffers(window_.get()); }
+void WindowOutput::flip() {
+  glfwSwapBuffers(window_.get());
+  ++framesSinceTitled_;
+}
+
+void WindowOutput::title(const std::function<TitleBar()>& bar) {
+  const auto now = std::chrono::steady_clock::now();
+  if (now - titled_ <= std::chrono::milliseconds(500)) {
+    return;
+  }
+  fps_ = framesSinceTitled_ / std::chrono::duration<double>(now - titled_).count();
+  framesSinceTitled_ = 0;
+  titled_ = now;
+  TitleBar said = bar();
+  said.fps = fps_;
+  window_.setTitle(titleBarText(said));
+}
 
 StreamOutput::StreamOutput(EncoderSettings settings, bool ownFramebuffer, bool flashGuard, SoundOfFrame sound,
                            Notes notes)

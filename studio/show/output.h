@@ -16,6 +16,7 @@
 // context is current, calls every member.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -25,10 +26,10 @@
 #include "base/status.h"
 #include "show/liveOutput.h"
 #include "show/show.h"
+#include "show/window.h"
 #include "video/readback.h"
 #include "video/videoOutput.h"
 
-class Window;
 
 class ShowOutput {
  public:
@@ -57,12 +58,21 @@ class WindowOutput : public ShowOutput {
   // The window's framebuffer as last drawn (0 × 0 while minimised).
   int width() const { return width_; }
   int height() const { return height_; }
+  // Frames shown a second, as last measured (over half a second).
+  double fps() const { return fps_; }
+  // Twice a second (and at once after titleNow()), the title bar says what
+  // `bar` makes, with the window's own rate.
+  void title(const std::function<TitleBar()>& bar);
+  void titleNow() { titled_ = std::chrono::steady_clock::time_point{}; }
 
  private:
   Window& window_;
   LiveOutput* mirror_;
   int width_ = 0;
   int height_ = 0;
+  std::chrono::steady_clock::time_point titled_;
+  int framesSinceTitled_ = 0;
+  double fps_ = 0;
 };
 
 class StreamOutput : public ShowOutput {

@@ -33,6 +33,7 @@
 
 #include "base/status.h"
 #include "picture/backdrop.h"
+#include "picture/image.h"
 #include "picture/overlay.h"
 #include "picture/picture.h"
 #include "picture/title.h"
@@ -68,6 +69,9 @@ class Show {
   // The background under every frame and the logo over it; why they cannot
   // be drawn, or success. `transparent`: the picture is laid over something.
   Status setBackdrop(const BackdropImages& images, bool transparent);
+  // --image into the picture's image slots in order; names: as given, for
+  // the message where one cannot be used.
+  Status setImages(const std::vector<Image>& images, const std::vector<std::string>& names);
   // The title, laid out again at each new size (empty text: none).
   Status setTitle(const std::string& text, const std::string& fontPath, TitlePlace place, TitleTiming timing);
   // What the analysis sees of the sound, in dB (levelling and --gain).
