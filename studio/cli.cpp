@@ -84,7 +84,7 @@ bool parseSize(const std::string& text, int& width, int& height) {
     const char* name;
     int width;
     int height;
-  } named[] = {{"720p", 1280, 720}, {"1080p", 1920, 1080}, {"1440p", 2560, 1440}, {"4k", 3840, 2160},
+  } named[] = {{"360p", 640, 360}, {"720p", 1280, 720}, {"1080p", 1920, 1080}, {"1440p", 2560, 1440}, {"4k", 3840, 2160},
                {"portrait", 1080, 1920}, {"square", 1080, 1080}};
   for (const auto& n : named) {
     if (text == n.name) {
@@ -219,7 +219,7 @@ CLI::App* addRender(CLI::App& app, RenderOptions& r, OptionText& g) {
   render->add_flag("--transparent", r.transparent,
                    "Keep the picture's alpha (ProRes 4444 in .mov, VP9 in .webm), for overlays in an editor");
   render->add_option("--size", g.size,
-                     "Picture size WxH up to 3840x2160, or 720p, 1080p, 1440p, 4k, portrait (1080x1920), square "
+                     "Picture size WxH up to 3840x2160, or 360p (a quick preview), 720p, 1080p, 1440p, 4k, portrait (1080x1920), square "
                      "(1080x1080) (default 1920x1080, 1080p)");
   render->add_option("--fps", g.fps, "Frames a second, from 1 to 240, decimals allowed (default 30)");
   render->add_option("--from", g.from, "Start at this second (a .png shows the frame there)");
@@ -311,7 +311,7 @@ Status checkRender(RenderOptions& r, OptionText g) {
     return channels;
   }
   if (!parseSize(g.size, r.width, r.height)) {
-    return Status::failure("--size must look like 1280x720 or be 720p, 1080p, 1440p, 4k, portrait or square (got \"" +
+    return Status::failure("--size must look like 1280x720 or be 360p, 720p, 1080p, 1440p, 4k, portrait or square (got \"" +
                            g.size + "\")");
   }
   if (const Status size = checkSize(g.size, r.width, r.height); !size) {
@@ -391,7 +391,7 @@ Status checkPlay(PlayOptions& p, OptionText g, const CLI::App* play) {
     return shared;
   }
   if (!parseSize(g.size, p.width, p.height)) {
-    return Status::failure("--size must look like 1280x720 or be 720p, 1080p, 1440p, 4k, portrait or square (got \"" +
+    return Status::failure("--size must look like 1280x720 or be 360p, 720p, 1080p, 1440p, 4k, portrait or square (got \"" +
                            g.size + "\")");
   }
   if (const Status size = checkSize(g.size, p.width, p.height); !size) {
@@ -421,6 +421,16 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& out) {
   CLI::App* pictures = app.add_subcommand("pictures", "List the gallery's pictures, one a line with what it shows");
   pictures->add_option("--describe", out.describe, "List one picture's settings: name, GLSL type, default, meaning")
       ->type_name("NAME");
+  std::vector<std::string> sheet;
+  std::string cell;
+  pictures
+      ->add_option("--sheet", sheet,
+                   "Draw every picture at three moments of SONG (its quietest passage, an average one, the "
+                   "loudest) on one contact sheet, OUT.png")
+      ->expected(2)
+      ->type_name("SONG OUT.png");
+  pictures->add_option("--size", cell, "Each picture's size on the sheet, WxH (default 320x180)");
+  pictures->add_flag("--overwrite", out.sheet.overwrite, "Replace OUT.png if it exists");
 
   // CLI11 would only say a subcommand is required.
   const std::string first = argc > 1 ? argv[1] : "";
@@ -444,6 +454,23 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& out) {
 
   if (pictures->parsed()) {
     out.command = Command::Pictures;
+    out.wantsSheet = !sheet.empty();
+    if (out.wantsSheet) {
+      out.sheet.song = sheet[0];
+      out.sheet.output = sheet[1];
+    }
+    if (!cell.empty() && (!out.wantsSheet || !parseSize(cell, out.sheet.cellWidth, out.sheet.cellHeight) ||
+                          out.sheet.cellWidth < 64 || out.sheet.cellHeight < 36 ||
+                          out.sheet.cellWidth > 1920 || out.sheet.cellHeight > 1080)) {
+      return usage(out.wantsSheet ? "--size for a sheet is each picture's, 64x36 to 1920x1080 (got \"" + cell + "\")"
+                                  : "--size is for --sheet");
+    }
+    if (out.sheet.overwrite && !out.wantsSheet) {
+      return usage("--overwrite is for --sheet");
+    }
+    if (out.wantsSheet && !out.describe.empty()) {
+      return usage("--sheet and --describe are two different lists; give one");
+    }
     return std::nullopt;
   }
   out.command = render->parsed() ? Command::Render : Command::Play;

@@ -79,11 +79,22 @@ struct PlayOptions : SharedOptions {
   std::string preset = "ultrafast";  // x264's speed for the stream: a live show must keep up on two cores
 };
 
+// pictures --sheet SONG OUT.png: every gallery picture at three moments of the song.
+struct SheetOptions {
+  std::string song;
+  std::string output;
+  int cellWidth = 320;  // each picture's size on the sheet
+  int cellHeight = 180;
+  bool overwrite = false;
+};
+
 struct CommandLine {
   Command command = Command::Render;
   RenderOptions render;
   PlayOptions play;
   std::string describe;  // pictures --describe NAME
+  SheetOptions sheet;    // with pictures --sheet
+  bool wantsSheet = false;
 };
 
 // Exit statuses shared by every command.
@@ -101,6 +112,6 @@ int report(int status, const std::string& message);
 // Where the modules' notes go: one "vrax-studio: " line each on standard error.
 extern const Notes say;
 
-// Reads "WxH" or a shape's name (720p, 1080p, 1440p, 4k, portrait, square).
+// Reads "WxH" or a shape's name (360p, 720p, 1080p, 1440p, 4k, portrait, square).
 // False for anything else or a side below 1.
 bool parseSize(const std::string& text, int& width, int& height);

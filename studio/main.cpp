@@ -26,6 +26,7 @@ void browserLikeGlsl(bool verbose) {
 
 }  // namespace
 int runPictures(const std::string& describe);
+int runSheet(const SheetOptions& options);
 
 int main(int argc, char** argv) {
   // Past a file-size limit a write fails (EFBIG) and is reported like any
@@ -34,6 +35,11 @@ int main(int argc, char** argv) {
   CommandLine line;
   if (const std::optional<int> leave = parseCommandLine(argc, argv, line)) {
     return *leave;
+  }
+  if (line.command == Command::Pictures && line.wantsSheet) {
+    routeLibraryLogs(false);
+    browserLikeGlsl(false);
+    return runSheet(line.sheet);
   }
   if (line.command == Command::Pictures) {
     return runPictures(line.describe);

@@ -11,6 +11,7 @@
 #include "picture/gallery.h"
 #include "picture/shaderSource.h"
 #include "sound/loudness.h"
+#include "sound/loudnessCache.h"
 #include "video/encoder.h"
 #include "video/pendingFile.h"
 
@@ -236,9 +237,14 @@ Result<double> pictureGain(const RenderOptions& o) {
   if (!o.level) {
     return o.gainDb;
   }
-  const Result<double> loudness = measureLoudness(o.sound);
+  bool kept = false;
+  const Result<double> loudness = measureLoudnessKept(o.sound, kept);
   if (!loudness) {
     return loudness.status();
+  }
+  if (kept && o.verbose) {
+    say("the loudness of " + o.sound + " as measured before, kept in " + loudnessCacheFolder() +
+        " (the song unchanged since)");
   }
   const double levelled = levellingGain(loudness.value());
   if (!o.quiet) {

@@ -589,4 +589,78 @@ TEST(PictureSettings, DescribeListsNameTypeDefaultAndMeaning) {
   }
 }
 
+// pictures --sheet: a song quiet for four seconds, then 12 dB louder, then
+// 12 dB louder again; the sheet finds one moment in each part, draws a row
+// a gallery picture (as many rows as `pictures` lists) and a column a
+// moment, and each cell above its label is the still `render --from` draws
+// at that moment. What cannot be a sheet is refused in one line.
+TEST(ContactSheet, EveryPictureAtTheSongsQuietAverageAndLoudestMoments) {
+  vt::TempDir dir;
+  const std::string song = dir / "song.wav";
+  ASSERT_TRUE(vt::writeSound(song, 44100 * 12, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16, [](int64_t f, int) {
+    const double dbfs = f < 44100 * 4 ? -30 : f < 44100 * 8 ? -18 : -6;
+    return std::pow(10.0, dbfs / 20) * std::sin(2 * M_PI * 220 * static_cast<double>(f) / 44100);
+  }));
+  const std::string sheet = dir / "sheet.png";
+  int status = -1;
+  const std::string said =
+      vt::runOutput({vt::studioBinary(), "pictures", "--sheet", song, sheet, "--size", "128x72"}, &status, 180);
+  ASSERT_EQ(status, 0) << said;
+  const auto secondsOf = [&](const std::string& moment) {
+    const size_t at = said.find(moment + " ");
+    const size_t open = said.find('(', at);
+    return at == std::string::npos || open == std::string::npos ? -1.0 : std::stod(said.substr(open + 1));
+  };
+  const double quiet = secondsOf("quiet"), average = secondsOf("average"), loudest = secondsOf("loudest");
+  EXPECT_TRUE(quiet > 0 && quiet < 4) << said;
+  EXPECT_TRUE(average > 4 && average < 8) << said;
+  EXPECT_TRUE(loudest > 8 && loudest < 12) << said;
+
+  // The rows in the order `pictures` lists them.
+  std::vector<std::string> names;
+  std::istringstream listed(vt::runOutput({vt::studioBinary(), "pictures"}));
+  for (std::string line; std::getline(listed, line);) {
+    names.push_back(line.substr(0, line.find(' ')));
+  }
+  EXPECT_EQ(names.size(), pictureNames().size());
+  EXPECT_EQ(vt::probe(sheet, "stream=width,height"),
+            "384\n" + std::to_string(72 * names.size()) + "\n");
+  const std::string all = vt::frameRgb(sheet);
+  const size_t row = static_cast<size_t>(384) * 3;
+  // The top half of cell (picture p, moment m), which the label never reaches.
+  const auto cellTop = [&](size_t p, int m) {
+    std::string top;
+    for (size_t y = 0; y < 36; ++y) {
+      top += all.substr((p * 72 + y) * row + static_cast<size_t>(m) * 128 * 3, 128 * 3);
+    }
+    return top;
+  };
+  const double moments[] = {quiet, average, loudest};
+  for (const char* name : {"bars", "scope"}) {
+    const size_t p = static_cast<size_t>(std::find(names.begin(), names.end(), name) - names.begin());
+    ASSERT_LT(p, names.size());
+    for (int m = 0; m < 3; ++m) {
+      const std::string still = dir / "still.png";
+      std::ostringstream from;
+      from << moments[m];
+      ASSERT_EQ(vt::studio(dir.path(), {"render", song, still, "--picture", name, "--from", from.str(), "--size",
+                                        "128x72", "--fps", "30", "-q", "--overwrite"})
+                    .status,
+                0);
+      const std::string expected = vt::frameRgb(still).substr(0, 36 * 128 * 3);
+      EXPECT_LT(vt::meanDifference(cellTop(p, m), expected), 0.5) << name << " at " << from.str() << " s";
+    }
+    EXPECT_GT(vt::mean(cellTop(p, 2)), vt::mean(cellTop(p, 0))) << name << ": the loudest looks like the quietest";
+  }
+
+  vt::expectRefusals(dir.path(), {"pictures"},
+                     {{{"--sheet", song, dir / "sheet.mp4"}, 2, "a contact sheet is a .png"},
+                      {{"--sheet", song, sheet}, 2, "exists; pass --overwrite"},
+                      {{"--sheet", dir / "none.wav", dir / "new.png"}, 2, "none.wav"},
+                      {{"--sheet", song, dir / "new.png", "--size", "8x8"}, 2, "64x36 to 1920x1080"},
+                      {{"--size", "128x72"}, 2, "--size is for --sheet"},
+                      {{"--sheet", song, dir / "new.png", "--describe", "bars"}, 2, "give one"}},
+                     dir / "new.png");
+}
+
 }  // namespace

@@ -7,6 +7,8 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "sound/loudness.h"
@@ -127,6 +129,48 @@ TEST_F(Levelling, SilenceAndNearSilenceAreNotLifted) {
                 .status,
             0);
   EXPECT_GT(vt::meanDifference(vt::frameRgb(dir / "on.png"), vt::frameRgb(dir / "off.png")), 1.0);
+}
+
+// What was measured is kept for that very file: a second still of the song
+// takes the kept figure (said with --verbose) and is the same picture; a
+// song changed since, a damaged entry, or a cache folder that cannot be
+// made is measured again (R128's reading of a known sine), never a failure.
+TEST_F(Levelling, TheMeasureIsKeptForTheSameFileOnly) {
+  const std::string cache = dir / "cache";
+  ASSERT_EQ(setenv("XDG_CACHE_HOME", cache.c_str(), 1), 0);
+  const std::string kept = "as measured before";
+  const auto still = [&](const std::string& out) {
+    return studio(dir.path(), {"render", "song.wav", out, "--size", "64x48", "--from", "1", "--verbose",
+                               "--overwrite"});
+  };
+  writeSine(dir / "song.wav", -23);
+  const StudioRun first = still("a.png");
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(first.err.find(kept), std::string::npos) << first.err;
+  const StudioRun second = still("b.png");
+  ASSERT_EQ(second.status, 0) << second.err;
+  EXPECT_NE(second.err.find(kept), std::string::npos) << second.err;
+  EXPECT_NEAR(measured(second.err), -23, 0.15) << second.err;
+  EXPECT_EQ(vt::frameRgb(dir / "a.png"), vt::frameRgb(dir / "b.png"));
+
+  writeSine(dir / "song.wav", -33);
+  const StudioRun changed = still("c.png");
+  EXPECT_EQ(changed.err.find(kept), std::string::npos) << changed.err;
+  EXPECT_NEAR(measured(changed.err), -33, 0.15) << changed.err;
+
+  for (const auto& entry : std::filesystem::directory_iterator(cache + "/vrax-studio/loudness")) {
+    std::ofstream(entry.path()) << "vrax-studio loudness 1\nnot this\n-99\n";
+  }
+  const StudioRun damaged = still("d.png");
+  EXPECT_EQ(damaged.err.find(kept), std::string::npos) << damaged.err;
+  EXPECT_NEAR(measured(damaged.err), -33, 0.15) << damaged.err;
+
+  std::ofstream(dir / "notAFolder") << "x";
+  ASSERT_EQ(setenv("XDG_CACHE_HOME", (dir / "notAFolder").c_str(), 1), 0);
+  const StudioRun unwritable = still("e.png");
+  EXPECT_EQ(unwritable.status, 0) << unwritable.err;
+  EXPECT_NEAR(measured(unwritable.err), -33, 0.15) << unwritable.err;
+  unsetenv("XDG_CACHE_HOME");
 }
 
 TEST_F(Levelling, BadLevelOptionsAreRefused) {

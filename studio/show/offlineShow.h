@@ -61,6 +61,9 @@ class OfflineShow {
     return source_.startAt(clock_.soundFrameAt(n));
   }
   bool readsPrevious() const { return show_->picture().readsPrevious(); }
+  // Before another moment of the song: what the analysis carried and the
+  // picture's frame before go, as for a render that starts there.
+  void restart() { show_->restart(); }
   // The sound from `first` to `end` as the reader reads it, kept until
   // handSoundTo names where it goes (the reader reads ahead of the frame, so
   // the span's first samples may be read while stepping up to it).

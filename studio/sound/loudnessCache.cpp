@@ -1,0 +1,124 @@
+// loudnessCache.cpp — see loudnessCache.h.
+#include "sound/loudnessCache.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "sound/loudness.h"
+
+namespace {
+
+constexpr const char* kHeader = "vrax-studio loudness 1";
+constexpr off_t kFingerprintBytes = 64 * 1024;
+
+uint64_t fnv1a(const std::string& text, uint64_t hash = 1469598103934665603ull) {
+  for (const unsigned char c : text) {
+    hash = (hash ^ c) * 1099511628211ull;
+  }
+  return hash;
+}
+
+// The bytes at `offset`, as many as there are up to `count`.
+std::string readAt(int fd, off_t offset, off_t count) {
+  std::string bytes(static_cast<size_t>(count), '\0');
+  const ssize_t got = pread(fd, bytes.data(), bytes.size(), offset);
+  bytes.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  return bytes;
+}
+
+// What identifies this very file as it is now; "" when it cannot be read.
+std::string keyOf(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    return "";
+  }
+  struct stat info {};
+  std::string key;
+  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    const off_t tail = std::max<off_t>(0, info.st_size - kFingerprintBytes);
+    const uint64_t contents = fnv1a(readAt(fd, tail, kFingerprintBytes), fnv1a(readAt(fd, 0, kFingerprintBytes)));
+    std::ostringstream out;
+    out << info.st_dev << ' ' << info.st_ino << ' ' << info.st_size << ' ' << info.st_mtim.tv_sec << '.'
+        << info.st_mtim.tv_nsec << ' ' << std::hex << contents;
+    key = out.str();
+  }
+  close(fd);
+  return key;
+}
+
+std::string entryPath(const std::string& key) {
+  char name[32];
+  std::snprintf(name, sizeof name, "%016llx", static_cast<unsigned long long>(fnv1a(key)));
+  return loudnessCacheFolder() + "/" + name;
+}
+
+bool readEntry(const std::string& key, double& loudness) {
+  std::ifstream in(entryPath(key));
+  std::string header, kept, value;
+  if (!std::getline(in, header) || !std::getline(in, kept) || !std::getline(in, value) || header != kHeader ||
+      kept != key) {
+    return false;
+  }
+  char* end = nullptr;
+  loudness = std::strtod(value.c_str(), &end);
+  return end != value.c_str() && *end == '\0' && !std::isnan(loudness);
+}
+
+// Best effort: a cache that cannot be written is only slower next time.
+void writeEntry(const std::string& key, double loudness) {
+  std::error_code ec;
+  std::filesystem::create_directories(loudnessCacheFolder(), ec);
+  const std::string path = entryPath(key);
+  const std::string temporary = path + ".tmp" + std::to_string(getpid());
+  {
+    std::ofstream out(temporary);
+    char value[64];
+    std::snprintf(value, sizeof value, "%.17g", loudness);
+    out << kHeader << "\n" << key << "\n" << value << "\n";
+    out.close();
+    if (!out) {
+      std::filesystem::remove(temporary, ec);
+      return;
+    }
+  }
+  std::filesystem::rename(temporary, path, ec);
+  if (ec) {
+    std::filesystem::remove(temporary, ec);
+  }
+}
+
+}  // namespace
+
+std::string loudnessCacheFolder() {
+  const char* cache = std::getenv("XDG_CACHE_HOME");
+  if (cache != nullptr && cache[0] == '/') {
+    return std::string(cache) + "/vrax-studio/loudness";
+  }
+  const char* home = std::getenv("HOME");
+  return home != nullptr && home[0] != '\0' ? std::string(home) + "/.cache/vrax-studio/loudness" : "";
+}
+
+Result<double> measureLoudnessKept(const std::string& path, bool& fromCache) {
+  fromCache = false;
+  const std::string key = loudnessCacheFolder().empty() ? "" : keyOf(path);
+  double loudness = 0;
+  if (!key.empty() && readEntry(key, loudness)) {
+    fromCache = true;
+    return loudness;
+  }
+  const Result<double> measured = measureLoudness(path);
+  // Kept only if the file did not change while it was measured.
+  if (measured && !key.empty() && keyOf(path) == key) {
+    writeEntry(key, measured.value());
+  }
+  return measured;
+}
