@@ -139,6 +139,9 @@ struct OptionText {
   std::string from;
   std::string to;
   std::string titleAt = "bottom";
+  std::string titleColour;
+  std::string titleSize;
+  std::string titlePlate;
   std::string level = "on";
   std::string crf = "18";
   std::string flashGuard = "on";
@@ -167,6 +170,13 @@ void addSharedOptions(CLI::App* command, SharedOptions& o, OptionText& g, const 
   command->add_option("--title-at", g.titleAt, "top, bottom (default) or centre")
       ->check(CLI::IsMember({"top", "bottom", "centre", "center"}));
   command->add_option("--title-for", o.titleFor, "Show the title for this many seconds, then fade it out over one");
+  command->add_option("--title-colour", g.titleColour, "The title's colour: #rrggbb, #rgb or a name (default white)");
+  command->add_option("--title-size", g.titleSize,
+                      "The title's size against the default (6% of the shorter side), from 0.5 to 2.5");
+  command->add_option("--title-plate", g.titlePlate,
+                      "A rounded plate behind the title: a colour, with @OPACITY from 0 to 1 (e.g. black@0.6, "
+                      "#fff@0.8; default opacity 0.6)");
+  command->add_option("--subtitle", o.titleLook.subtitle, "A second, smaller line under the title (\"out now\", the album)");
   command->add_option("--font", o.font, "Font file for the title (default: the system's sans-serif)");
   command->add_option("--set", o.sets, "A picture's setting, e.g. --picture ring --set ringColour=orange, --picture bars --set "
                       "lowColour=#0cf (colours: #rrggbb, #rgb or a CSS name; see pictures --describe)")
@@ -185,7 +195,46 @@ void addSharedOptions(CLI::App* command, SharedOptions& o, OptionText& g, const 
   command->add_flag("--verbose", o.verbose, std::string("Also show what the libraries (") + libraries + ") say");
 }
 
-// What render and play check alike: --level, --gain, --title-for.
+TitlePlace place(const std::string& at) {
+  return at == "top" ? TitlePlace::Top : at == "bottom" ? TitlePlace::Bottom : TitlePlace::Centre;
+}
+
+// --title-at, --title-colour, --title-size, --title-plate into the title's look.
+Status checkTitleLook(SharedOptions& o, const OptionText& g) {
+  TitleLook& look = o.titleLook;
+  look.place = place(g.titleAt);
+  const bool styled = !g.titleColour.empty() || !g.titleSize.empty() || !g.titlePlate.empty() || !look.subtitle.empty();
+  if (styled && o.title.empty()) {
+    return Status::failure("--title-colour, --title-size, --title-plate and --subtitle need a --title");
+  }
+  if (!g.titleColour.empty() && !parseColour(g.titleColour, look.colour)) {
+    return Status::failure("--title-colour is #rrggbb, #rgb or a colour's name such as white or teal (got \"" +
+                           g.titleColour + "\")");
+  }
+  if (!g.titleSize.empty()) {
+    char* end = nullptr;
+    look.size = std::strtod(g.titleSize.c_str(), &end);
+    if (end == g.titleSize.c_str() || *end != '\0' || !(look.size >= kMinTitleSize && look.size <= kMaxTitleSize)) {
+      return Status::failure("--title-size must be from 0.5 to 2.5 (got \"" + g.titleSize + "\")");
+    }
+  }
+  if (!g.titlePlate.empty()) {
+    const size_t at = g.titlePlate.find('@');
+    const std::string opacity = at == std::string::npos ? "" : g.titlePlate.substr(at + 1);
+    char* end = nullptr;
+    look.plate = true;
+    look.plateOpacity = opacity.empty() ? 0.6f : std::strtof(opacity.c_str(), &end);
+    const bool opacityOk = opacity.empty() || (end != opacity.c_str() && *end == '\0' && look.plateOpacity >= 0 &&
+                                               look.plateOpacity <= 1);
+    if (!parseColour(g.titlePlate.substr(0, at), look.plateColour) || !opacityOk) {
+      return Status::failure("--title-plate is a colour with @OPACITY from 0 to 1, e.g. black@0.6 (got \"" +
+                             g.titlePlate + "\")");
+    }
+  }
+  return Status();
+}
+
+// What render and play check alike: --level, --gain, --title-for, the title's look.
 Status checkShared(SharedOptions& o, const OptionText& g) {
   if (!std::isfinite(o.gainDb) || o.gainDb < -40 || o.gainDb > 40) {
     return Status::failure("--gain must be decibels from -40 to 40");
@@ -197,11 +246,7 @@ Status checkShared(SharedOptions& o, const OptionText& g) {
     return Status::failure("--title-for needs a --title");
   }
   o.level = g.level != "off";
-  return Status();
-}
-
-TitlePlace place(const std::string& at) {
-  return at == "top" ? TitlePlace::Top : at == "bottom" ? TitlePlace::Bottom : TitlePlace::Centre;
+  return checkTitleLook(o, g);
 }
 
 CLI::App* addRender(CLI::App& app, RenderOptions& r, OptionText& g) {
@@ -338,7 +383,6 @@ Status checkRender(RenderOptions& r, OptionText g) {
   if (const Status shared = checkShared(r, g); !shared) {
     return shared;
   }
-  r.titleAt = place(g.titleAt);
   r.flashGuard = g.flashGuard != "off";
   return Status();
 }
@@ -397,7 +441,6 @@ Status checkPlay(PlayOptions& p, OptionText g, const CLI::App* play) {
   if (const Status size = checkSize(g.size, p.width, p.height); !size) {
     return size;
   }
-  p.titleAt = place(g.titleAt);
   p.flashGuard = g.flashGuard != "off";
   return checkPlayStream(p, g);
 }

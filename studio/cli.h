@@ -31,7 +31,7 @@ struct SharedOptions {
   int width = 800;
   int height = 600;
   std::string title;  // "auto": from the tags
-  TitlePlace titleAt = TitlePlace::Bottom;
+  TitleLook titleLook;  // --title-at, --title-colour, --title-size, --title-plate, --subtitle
   double titleFor = 0;  // seconds the title shows before it fades out; 0: throughout
   std::string font;  // "" for the system's sans-serif
   bool verbose = false;

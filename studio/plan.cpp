@@ -69,7 +69,7 @@ Result<std::string> titleToDraw(const SharedOptions& o, const std::string& song,
     }
   }
   if (!text.empty()) {
-    if (const Result<TitleLayout> fits = layOutTitle(text, fontPath, o.width, o.height, o.titleAt); !fits) {
+    if (const Result<TitleLayout> fits = layOutTitle(text, fontPath, o.width, o.height, o.titleLook); !fits) {
       return fits.status();
     }
   }
@@ -355,7 +355,7 @@ OfflineShowSettings offlineShowSettings(const RenderOptions& o) {
   s.channelSettings = o.channelSettings;
   s.imageNames = o.images;
   s.song = o.sound;
-  s.titleAt = o.titleAt;
+  s.titleLook = o.titleLook;
   s.fadeIn = o.fadeIn;
   s.titleFor = o.titleFor;
   s.memory = o.memory;

@@ -186,7 +186,7 @@ class Session {
   std::optional<int> openPicture(const ShowInputs& inputs, const std::string& title) {
     for (const Status& overlay :
          {show_->setBackdrop(inputs.backdrop, false),
-          show_->setTitle(title, inputs.fontPath, o_.titleAt, TitleTiming{0.0, o_.titleFor})}) {
+          show_->setTitle(title, inputs.fontPath, o_.titleLook, TitleTiming{0.0, o_.titleFor})}) {
       if (!overlay) {
         return report(kExitFailure, overlay.why());
       }

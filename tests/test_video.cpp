@@ -395,6 +395,71 @@ TEST_F(Video, TheFlashGuardAllowsThreeFlashesASecondAndLeavesCalmPicturesAlone) 
   EXPECT_EQ(frameHashes(dir / "calm-on.mkv"), frameHashes(dir / "calm-off.mkv"));
 }
 
+// The title's look: its colour, a size against the default, a rounded plate
+// behind it and a subtitle under it, each checked on the pixels (a hand-set
+// yellow and blue, the text's height) and the words by OCR.
+TEST_F(Video, TheTitleTakesItsColourSizePlateAndSubtitle) {
+  vt::writeShaders(dir.path(), vt::kPlainVertexShader, vt::fragmentShader("FragColor = vec4(0.08, 0.08, 0.12, 1.0);"));
+  const auto render = [&](const std::string& out, std::vector<std::string> more) {
+    std::vector<std::string> args = {"render", "song.wav", out, "--size", "640x360", "--from", "1", "--title", "HELLO"};
+    args.insert(args.end(), more.begin(), more.end());
+    const StudioRun run = studio(dir.path(), args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    return rgba(dir / out, 0);
+  };
+  // The box of the pixels `is` picks, as {minX, minY, maxX, maxY}.
+  const auto box = [](const std::string& pixels, auto is) {
+    std::array<int, 4> b = {640, 360, -1, -1};
+    for (int y = 0; y < 360; ++y) {
+      for (int x = 0; x < 640; ++x) {
+        const auto* p = reinterpret_cast<const unsigned char*>(pixels.data()) + static_cast<size_t>(y * 640 + x) * 4;
+        if (is(p[0], p[1], p[2])) {
+          b = {std::min(b[0], x), std::min(b[1], y), std::max(b[2], x), std::max(b[3], y)};
+        }
+      }
+    }
+    return b;
+  };
+  const auto white = [](int r, int g, int b) { return r > 200 && g > 200 && b > 200; };
+  const auto yellow = [](int r, int g, int b) { return r > 200 && g > 200 && b < 60; };
+  const auto blue = [](int r, int g, int b) { return r < 30 && g < 30 && b > 225; };
+
+  const std::array<int, 4> plain = box(render("plain.png", {}), white);
+  const std::array<int, 4> big = box(render("big.png", {"--title-size", "2"}), white);
+  const double ratio = double(big[3] - big[1]) / double(plain[3] - plain[1]);
+  EXPECT_GT(ratio, 1.7) << "the text's height, twice the default";
+  EXPECT_LT(ratio, 2.3);
+
+  const std::string styled = render("styled.png", {"--title-colour", "yellow", "--title-plate", "#00f@1", "--title-size", "2",
+                                                   "--subtitle", "out now"});
+  const std::array<int, 4> text = box(styled, yellow);
+  const std::array<int, 4> plate = box(styled, blue);
+  ASSERT_GE(text[2], 0) << "no yellow text";
+  ASSERT_GE(plate[2], 0) << "no blue plate";
+  EXPECT_EQ(box(styled, white)[2], -1) << "white text left";
+  EXPECT_LT(plate[0], text[0]);
+  EXPECT_LT(plate[1], text[1]);
+  EXPECT_GT(plate[2], text[2]);
+  EXPECT_GT(plate[3], text[3]);
+  const auto* corner = reinterpret_cast<const unsigned char*>(styled.data()) + static_cast<size_t>(plate[1] * 640 + plate[0]) * 4;
+  EXPECT_FALSE(blue(corner[0], corner[1], corner[2])) << "the plate's corner is square";
+  // The words as a viewer reads them, white on a dark plate.
+  render("words.png", {"--subtitle", "out now", "--title-plate", "black@0.6"});
+  const std::string read = vt::runOutput({"/usr/bin/tesseract", dir / "words.png", "-", "--psm", "6"});
+  EXPECT_NE(read.find("HELLO"), std::string::npos) << read;
+  EXPECT_NE(read.find("out now"), std::string::npos) << read;
+
+  vt::expectRefusals(dir.path(), {"render", "song.wav", "x.png", "--title", "HELLO"},
+                     {{{"--title-size", "3"}, 2, "--title-size must be from 0.5 to 2.5"},
+                      {{"--title-size", "big"}, 2, "--title-size"},
+                      {{"--title-colour", "nope"}, 2, "--title-colour is #rrggbb"},
+                      {{"--title-plate", "black@2"}, 2, "--title-plate is a colour with @OPACITY"},
+                      {{"--title-plate", "@0.5"}, 2, "--title-plate"}},
+                     "x.png");
+  vt::expectRefusals(dir.path(), {"render", "song.wav", "x.png"},
+                     {{{"--subtitle", "out now"}, 2, "need a --title"}}, "x.png");
+}
+
 // The title, read back as a viewer would: by OCR.
 TEST_F(Video, TheTitleReadsAndStaysInsideThePicture) {
   vt::writeShaders(dir.path(), vt::kPlainVertexShader, vt::fragmentShader("FragColor = vec4(0.08, 0.08, 0.12, 1.0);"));

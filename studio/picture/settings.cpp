@@ -14,6 +14,7 @@
 
 #include "base/text.h"
 
+
 namespace {
 
 // The CSS colour names, and X11's where CSS has none (CSS wins where the two
@@ -195,31 +196,6 @@ bool namedColour(const std::string& text, uint32_t& rgb) {
   return true;
 }
 
-// "#rrggbb", "#rgb" or a colour's name as three values 0..1.
-bool parseColour(const std::string& text, std::array<float, 3>& out) {
-  uint32_t rgb = 0;
-  if (namedColour(text, rgb)) {
-    for (int c = 0; c < 3; ++c) {
-      out[static_cast<size_t>(c)] = static_cast<float>((rgb >> (16 - 8 * c)) & 0xff) / 255.0f;
-    }
-    return true;
-  }
-  if ((text.size() != 7 && text.size() != 4) || text[0] != '#') {
-    return false;
-  }
-  // Hex digits only: strtol alone would take "#-1-1-1" and "#+f+f+f".
-  if (!std::all_of(text.begin() + 1, text.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); })) {
-    return false;
-  }
-  const bool shortForm = text.size() == 4;
-  for (int c = 0; c < 3; ++c) {
-    // "#f80" is "#ff8800".
-    const std::string digits = shortForm ? std::string(2, text[static_cast<size_t>(1 + c)])
-                                         : text.substr(static_cast<size_t>(1 + 2 * c), 2);
-    out[static_cast<size_t>(c)] = static_cast<float>(std::strtol(digits.c_str(), nullptr, 16)) / 255.0f;
-  }
-  return true;
-}
 
 bool parseNumber(const std::string& text, float& out) {
   char* end = nullptr;
@@ -282,6 +258,31 @@ Result<Setting> parseLine(const std::string& line) {
 }
 
 }  // namespace
+
+bool parseColour(const std::string& text, std::array<float, 3>& out) {
+  uint32_t rgb = 0;
+  if (namedColour(text, rgb)) {
+    for (int c = 0; c < 3; ++c) {
+      out[static_cast<size_t>(c)] = static_cast<float>((rgb >> (16 - 8 * c)) & 0xff) / 255.0f;
+    }
+    return true;
+  }
+  if ((text.size() != 7 && text.size() != 4) || text[0] != '#') {
+    return false;
+  }
+  // Hex digits only: strtol alone would take "#-1-1-1" and "#+f+f+f".
+  if (!std::all_of(text.begin() + 1, text.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); })) {
+    return false;
+  }
+  const bool shortForm = text.size() == 4;
+  for (int c = 0; c < 3; ++c) {
+    // "#f80" is "#ff8800".
+    const std::string digits = shortForm ? std::string(2, text[static_cast<size_t>(1 + c)])
+                                         : text.substr(static_cast<size_t>(1 + 2 * c), 2);
+    out[static_cast<size_t>(c)] = static_cast<float>(std::strtol(digits.c_str(), nullptr, 16)) / 255.0f;
+  }
+  return true;
+}
 
 Result<std::vector<Setting>> readSettings(const std::string& folder) {
   const std::string path = folder + "/settings.txt";

@@ -36,6 +36,10 @@ struct Setting {
 // refused with the file, line and why.
 Result<std::vector<Setting>> readSettings(const std::string& folder);
 
+// "#rrggbb", "#rgb" or a colour's name (CSS's, X11's where CSS has none;
+// any case, spaces ignored) as three values 0..1; false for anything else.
+bool parseColour(const std::string& text, std::array<float, 3>& out);
+
 // settings with --set's NAME=VALUE given in order; refused naming what is
 // wrong (an unknown name lists the names there are).
 Result<std::vector<Setting>> applySettings(std::vector<Setting> settings, const std::vector<std::string>& given);

@@ -176,17 +176,18 @@ std::string fitTitleLength(const std::string& text) {
 
 namespace {
 
-// The lines at the largest size that fits `room` pixels across: 6% of the
-// picture's shorter side for one line (the same look in landscape, portrait
-// and square), smaller until it fits. Empty lines when not even
+// The lines at the largest size that fits `room` pixels across, starting
+// from `largest` (the title's: 6% of the picture's shorter side times its
+// look's size, the same look in landscape, portrait and square), smaller
+// until it fits. Empty lines when not even
 // the smallest size fits.
 struct Fitted {
   std::vector<std::string> lines;
   int size = 0;
 };
-Fitted fit(Fonts& fonts, const std::string& text, int room, int side) {
+Fitted fit(Fonts& fonts, const std::string& text, int room, int largest) {
   Fitted out;
-  for (out.size = std::max(6, side * 6 / 100);; out.size = out.size * 9 / 10) {
+  for (out.size = std::max(6, largest);; out.size = out.size * 9 / 10) {
     fonts.setSize(out.size);
     if (wrap(fonts, text, room, out.lines)) {
       return out;
@@ -249,8 +250,39 @@ Mask rasterise(Fonts& fonts, const std::vector<std::string>& lines, int room, in
   return mask;
 }
 
-// White text over a soft dark shadow, premultiplied.
-Image shade(const Mask& mask, int size) {
+// The subtitle's mask under the title's, both centred: one mask.
+Mask stack(const Mask& top, const Mask& under, int gap) {
+  Mask out;
+  out.width = std::max(top.width, under.width);
+  out.height = top.height + under.height - gap;
+  out.coverage.assign(static_cast<size_t>(out.width) * static_cast<size_t>(out.height), 0.0f);
+  const auto copy = [&](const Mask& m, int y0) {
+    const int x0 = (out.width - m.width) / 2;
+    for (int y = 0; y < m.height; ++y) {
+      for (int x = 0; x < m.width; ++x) {
+        float& to = out.coverage[static_cast<size_t>((y0 + y) * out.width + x0 + x)];
+        to = std::max(to, m.coverage[static_cast<size_t>(y * m.width + x)]);
+      }
+    }
+  };
+  copy(top, 0);
+  copy(under, top.height - gap);
+  return out;
+}
+
+// How much of pixel (x, y) a w × h box with corners of radius r covers,
+// its edge anti-aliased over one pixel.
+float plateCoverage(int x, int y, int w, int h, float r) {
+  const float px = static_cast<float>(x) + 0.5f;
+  const float py = static_cast<float>(y) + 0.5f;
+  const float dx = std::max({r - px, px - (static_cast<float>(w) - r), 0.0f});
+  const float dy = std::max({r - py, py - (static_cast<float>(h) - r), 0.0f});
+  return std::clamp(r + 0.5f - std::sqrt(dx * dx + dy * dy), 0.0f, 1.0f);
+}
+
+// The text in its colour over a soft dark shadow, over the plate if there
+// is one; premultiplied.
+Image shade(const Mask& mask, int size, const TitleLook& look) {
   const int w = mask.width;
   const int h = mask.height;
   const int offset = std::max(1, size / 24);
@@ -260,6 +292,7 @@ Image shade(const Mask& mask, int size) {
   image.height = h;
   image.rgba.assign(static_cast<size_t>(w) * static_cast<size_t>(h) * 4, 0);
   const auto byte = [](float v) { return static_cast<uint8_t>(std::lround(std::clamp(v, 0.0f, 1.0f) * 255.0f)); };
+  const float radius = std::max(2.0f, static_cast<float>(size) / 3.0f);
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
       const float text = mask.coverage[static_cast<size_t>(y * w + x)];
@@ -267,9 +300,19 @@ Image shade(const Mask& mask, int size) {
       const int sy = y - offset;
       const float shadow =
           sx >= 0 && sy >= 0 ? std::min(1.0f, 1.6f * soft[static_cast<size_t>(sy * w + sx)]) * 0.75f : 0.0f;
+      // Plate, then the shadow over it, then the text over both.
+      const float plate = look.plate ? plateCoverage(x, y, w, h, radius) * look.plateOpacity : 0.0f;
+      float colour[3];
+      float alpha = plate;
+      for (int c = 0; c < 3; ++c) {
+        colour[c] = look.plateColour[static_cast<size_t>(c)] * plate * (1.0f - shadow);
+      }
+      alpha = shadow + alpha * (1.0f - shadow);
       uint8_t* p = &image.rgba[static_cast<size_t>(y * w + x) * 4];
-      p[0] = p[1] = p[2] = byte(text);
-      p[3] = byte(text + shadow * (1.0f - text));
+      for (int c = 0; c < 3; ++c) {
+        p[c] = byte(look.colour[static_cast<size_t>(c)] * text + colour[c] * (1.0f - text));
+      }
+      p[3] = byte(text + alpha * (1.0f - text));
     }
   }
   return image;
@@ -278,7 +321,7 @@ Image shade(const Mask& mask, int size) {
 }  // namespace
 
 Result<TitleLayout> layOutTitle(const std::string& given, const std::string& fontPath, int width, int height,
-                                TitlePlace place) {
+                                const TitleLook& look) {
   TitleLayout out;
   const std::string text = fitTitleLength(given);
   if (words(text).empty()) {
@@ -290,13 +333,25 @@ Result<TitleLayout> layOutTitle(const std::string& given, const std::string& fon
   }
   const int margin = std::max(4, width / 20);
   const int room = width - 2 * margin;
-  const Fitted fitted = fit(fonts, text, room, std::min(width, height));
+  const int side = std::min(width, height);
+  const Fitted fitted = fit(fonts, text, room, static_cast<int>(std::lround(side * 6 / 100 * look.size)));
   if (fitted.lines.empty()) {
     return Status::failure("the title does not fit a " + std::to_string(width) + "x" + std::to_string(height) +
             " picture even at the smallest size (a word is wider than the picture, or it needs more than three lines)");
   }
-  const int pad = std::max(2, fitted.size / 6);  // room for the shadow
-  out.image = shade(rasterise(fonts, fitted.lines, room, pad), fitted.size);
+  // Room for the shadow, and on a plate room round the words.
+  const int pad = std::max(2, fitted.size / 6) + (look.plate ? fitted.size / 3 : 0);
+  Mask mask = rasterise(fonts, fitted.lines, room, pad);
+  const std::string subtitle = fitTitleLength(look.subtitle);
+  if (!words(subtitle).empty()) {
+    const Fitted under = fit(fonts, subtitle, room, fitted.size * 6 / 10);
+    if (under.lines.empty()) {
+      return Status::failure("the subtitle does not fit a " + std::to_string(width) + "x" + std::to_string(height) +
+                             " picture even at the smallest size");
+    }
+    mask = stack(mask, rasterise(fonts, under.lines, room, pad), pad);
+  }
+  out.image = shade(mask, fitted.size, look);
   const int w = out.image.width;
   const int h = out.image.height;
   if (h > height) {
@@ -310,7 +365,9 @@ Result<TitleLayout> layOutTitle(const std::string& given, const std::string& fon
   const bool portrait = height > width;
   const int top = std::max(2, height * (portrait ? 10 : 5) / 100);
   const int bottom = std::max(2, height * (portrait ? 20 : 5) / 100);
-  out.y = place == TitlePlace::Top ? top : place == TitlePlace::Centre ? (height - h) / 2 : height - bottom - h;
+  out.y = look.place == TitlePlace::Top      ? top
+          : look.place == TitlePlace::Centre ? (height - h) / 2
+                                             : height - bottom - h;
   out.x = std::clamp(out.x, 0, std::max(0, width - w));
   out.y = std::clamp(out.y, 0, std::max(0, height - h));
   return out;

@@ -1,7 +1,8 @@
 // title.h — a line of text over the picture: found through fontconfig (or
 // the --font given), shaped with HarfBuzz (accents, joined scripts,
 // right-to-left), rasterised with FreeType, anti-aliased, with a soft
-// shadow so it reads on any picture. Sized to the picture's shorter side and
+// shadow so it reads on any picture, in its colour, on a plate if asked,
+// with a subtitle under it if given. Sized to the picture's shorter side and
 // kept clear of platforms' safe areas; "Artist – Title" breaks at the dash
 // first; a text too wide is wrapped at spaces, then
 // shrunk, and never drawn outside the picture. Only a text longer than
@@ -12,6 +13,7 @@
 
 #include "base/status.h"
 
+#include <array>
 #include <cstddef>
 #include <map>
 #include <string>
@@ -19,6 +21,21 @@
 #include "picture/image.h"
 
 enum class TitlePlace { Top, Bottom, Centre };
+
+// How the title looks beyond its words: where it goes, its colour, its size
+// against the default (6% of the picture's shorter side a line), a plate
+// behind it (a rounded box), and a second, smaller line under it.
+struct TitleLook {
+  TitlePlace place = TitlePlace::Bottom;
+  std::array<float, 3> colour{1.0f, 1.0f, 1.0f};
+  double size = 1.0;  // kMinTitleSize .. kMaxTitleSize
+  bool plate = false;
+  std::array<float, 3> plateColour{0.0f, 0.0f, 0.0f};
+  float plateOpacity = 0.6f;
+  std::string subtitle;  // "" for none; 60% of the title's size
+};
+constexpr double kMinTitleSize = 0.5;
+constexpr double kMaxTitleSize = 2.5;
 
 struct TitleLayout {
   Image image;  // premultiplied RGBA, rows top-down
@@ -42,4 +59,10 @@ std::string fitTitleLength(const std::string& text);
 // Lays out text (cut by fitTitleLength) for a width × height picture;
 // refused with the reason.
 Result<TitleLayout> layOutTitle(const std::string& text, const std::string& fontPath, int width, int height,
-                                TitlePlace place);
+                                const TitleLook& look);
+inline Result<TitleLayout> layOutTitle(const std::string& text, const std::string& fontPath, int width, int height,
+                                       TitlePlace place) {
+  TitleLook look;
+  look.place = place;
+  return layOutTitle(text, fontPath, width, height, look);
+}

@@ -41,7 +41,7 @@ struct OfflineShowSettings {
   std::string song;  // where cover art is looked for
   double memory = 0;  // how far back the picture's trails reach, in seconds; 0: not said
   bool quiet = false;
-  TitlePlace titleAt = TitlePlace::Bottom;
+  TitleLook titleLook;
   double fadeIn = 0;
   double titleFor = 0;
 };
@@ -95,7 +95,7 @@ class OfflineShow {
   // The title over every frame from `first` on.
   Status setTitle(const std::string& text, const std::string& fontPath, int64_t first) {
     shownFrom_ = first;
-    return show_->setTitle(text, fontPath, o_.titleAt, TitleTiming{o_.fadeIn, o_.titleFor});
+    return show_->setTitle(text, fontPath, o_.titleLook, TitleTiming{o_.fadeIn, o_.titleFor});
   }
 
  private:

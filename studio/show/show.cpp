@@ -16,10 +16,11 @@ Status Show::setBackdrop(const BackdropImages& images, bool transparent) {
   return backdrop_->status();
 }
 
-Status Show::setTitle(const std::string& text, const std::string& fontPath, TitlePlace place, TitleTiming timing) {
+Status Show::setTitle(const std::string& text, const std::string& fontPath, const TitleLook& look,
+                      TitleTiming timing) {
   titleText_ = text;
   fontPath_ = fontPath;
-  place_ = place;
+  look_ = look;
   timing_ = timing;
   titleWidth_ = titleHeight_ = 0;
   title_ = text.empty() ? nullptr : std::make_unique<Overlay>();
@@ -61,7 +62,7 @@ void Show::draw(int width, int height) {
   if (width != titleWidth_ || height != titleHeight_) {
     // A size the title does not fit (a window made small) shows the picture
     // without it; a render refuses such a size before it starts.
-    const Result<TitleLayout> layout = layOutTitle(titleText_, fontPath_, width, height, place_);
+    const Result<TitleLayout> layout = layOutTitle(titleText_, fontPath_, width, height, look_);
     title_->set(layout ? layout.value().image : Image{}, layout ? layout.value().x : 0, layout ? layout.value().y : 0);
     titleWidth_ = width;
     titleHeight_ = height;

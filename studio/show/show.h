@@ -73,7 +73,7 @@ class Show {
   // the message where one cannot be used.
   Status setImages(const std::vector<Image>& images, const std::vector<std::string>& names);
   // The title, laid out again at each new size (empty text: none).
-  Status setTitle(const std::string& text, const std::string& fontPath, TitlePlace place, TitleTiming timing);
+  Status setTitle(const std::string& text, const std::string& fontPath, const TitleLook& look, TitleTiming timing);
   // What the analysis sees of the sound, in dB (levelling and --gain).
   void setGain(double db) { analysis_.setGain(db); }
   // The date iDate gives, for this frame on.
@@ -106,7 +106,7 @@ class Show {
   // The title and its layout at the size last drawn.
   std::string titleText_;
   std::string fontPath_;
-  TitlePlace place_ = TitlePlace::Bottom;
+  TitleLook look_;
   TitleTiming timing_;
   std::unique_ptr<Overlay> title_;
   int titleWidth_ = 0;
