@@ -182,6 +182,9 @@ void addSharedOptions(CLI::App* command, SharedOptions& o, OptionText& g, const 
                       "lowColour=#0cf (colours: #rrggbb, #rgb or a CSS name; see pictures --describe)")
       ->allow_extra_args(false)
       ->type_name("NAME=VALUE (repeatable)");
+  command->add_option("--palette", o.palette,
+                      "Every picture's colours from one palette: sunset, ocean, neon, forest, mono (see pictures "
+                      "--palettes); --set still changes one colour");
   command->add_option("--channel", o.channels,
                       "Shadertoy's form: what a pass's channel reads, e.g. 1=music, image:2=photo.png, "
                       "buffer-a:0=buffer-a (music, keyboard, buffer-a..d, noise, or an image file)")
@@ -464,6 +467,7 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& out) {
   CLI::App* pictures = app.add_subcommand("pictures", "List the gallery's pictures, one a line with what it shows");
   pictures->add_option("--describe", out.describe, "List one picture's settings: name, GLSL type, default, meaning")
       ->type_name("NAME");
+  pictures->add_flag("--palettes", out.palettes, "List the palettes --palette takes, with their colours");
   std::vector<std::string> sheet;
   std::string cell;
   pictures

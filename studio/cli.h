@@ -39,6 +39,7 @@ struct SharedOptions {
   std::vector<std::string> channels;  // --channel as given
   std::vector<ChannelSetting> channelSettings;
   std::vector<std::string> sets;  // --set NAME=VALUE as given
+  std::string palette;  // --palette NAME: the picture's colours from a named palette, before --set
   // What the pictures see of the sound: levelled to one loudness (the
   // song's measured first; a capture's as it goes), plus gainDb.
   bool level = true;
@@ -93,6 +94,7 @@ struct CommandLine {
   RenderOptions render;
   PlayOptions play;
   std::string describe;  // pictures --describe NAME
+  bool palettes = false;  // pictures --palettes
   SheetOptions sheet;    // with pictures --sheet
   bool wantsSheet = false;
 };

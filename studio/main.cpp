@@ -25,7 +25,7 @@ void browserLikeGlsl(bool verbose) {
 }
 
 }  // namespace
-int runPictures(const std::string& describe);
+int runPictures(const std::string& describe, bool palettes);
 int runSheet(const SheetOptions& options);
 
 int main(int argc, char** argv) {
@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
     return runSheet(line.sheet);
   }
   if (line.command == Command::Pictures) {
-    return runPictures(line.describe);
+    return runPictures(line.describe, line.palettes);
   }
   const bool verbose = line.command == Command::Render ? line.render.verbose : line.play.verbose;
   routeLibraryLogs(verbose);

@@ -31,9 +31,16 @@ int describe(const std::string& name) {
 
 }  // namespace
 
-int runPictures(const std::string& describeName) {
+int runPictures(const std::string& describeName, bool palettes) {
   if (!describeName.empty()) {
     return describe(describeName);
+  }
+  if (palettes) {
+    for (const std::string& name : paletteNames()) {
+      std::cout << describePalette(name) << "\n";
+    }
+    std::cout << "Dark colours (backgrounds) take the last; the others the three before, in order." << std::endl;
+    return kExitDone;
   }
   const std::vector<GalleryEntry> all = galleryPictures();
   if (all.empty()) {

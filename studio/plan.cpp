@@ -54,6 +54,12 @@ Result<std::vector<Setting>> settingsToUse(const SharedOptions& o) {
   if (!settings) {
     return settings.status();
   }
+  if (!o.palette.empty()) {
+    settings = applyPalette(std::move(settings.value()), o.palette);
+    if (!settings) {
+      return settings.status();
+    }
+  }
   return applySettings(std::move(settings.value()), o.sets);
 }
 

@@ -191,7 +191,7 @@ class Session {
         return report(kExitFailure, overlay.why());
       }
     }
-    pictures_ = std::make_unique<ShownPicture>(FirstPicture{o_.picture, o_.shaders, o_.channelSettings}, notes());
+    pictures_ = std::make_unique<ShownPicture>(FirstPicture{o_.picture, o_.shaders, o_.channelSettings, o_.palette}, notes());
     if (const Status first = pictures_->open(show_->picture()); !first) {
       return report(o_.picture.empty() ? kExitFailure : kExitUsage, first.why());
     }

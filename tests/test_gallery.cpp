@@ -589,6 +589,53 @@ TEST(PictureSettings, DescribeListsNameTypeDefaultAndMeaning) {
   }
 }
 
+// --palette: bars under mono is grey wherever it is bright (no pixel's
+// channels more than 25 apart, where the default has cyan bars 100 and more
+// apart); ocean is bluer than it is red and sunset redder than blue; --set
+// still changes one colour over it; an unknown palette names the others.
+TEST(PictureSettings, APaletteRecoloursEveryPictureAndSetStillWins) {
+  vt::TempDir dir;
+  ASSERT_TRUE(vt::writeTone(dir / "song.wav", 44100 * 3, 2, 44100));
+  const auto still = [&](std::vector<std::string> more) {
+    std::vector<std::string> args = {"render", "song.wav", "p.png", "--picture", "bars", "--from", "2", "--size",
+                                     "160x90", "--level", "off", "--gain", "30", "--overwrite", "-q"};
+    args.insert(args.end(), more.begin(), more.end());
+    const vt::StudioRun run = vt::studio(dir.path(), args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    return vt::frameRgb(dir / "p.png");
+  };
+  const auto spread = [](const std::string& rgb) {
+    int most = 0;
+    for (size_t i = 0; i + 2 < rgb.size(); i += 3) {
+      const auto* p = reinterpret_cast<const unsigned char*>(rgb.data()) + i;
+      if (std::max({p[0], p[1], p[2]}) > 100) {
+        most = std::max(most, std::max({p[0], p[1], p[2]}) - std::min({p[0], p[1], p[2]}));
+      }
+    }
+    return most;
+  };
+  const auto channelMean = [](const std::string& rgb, int c) {
+    double sum = 0;
+    for (size_t i = static_cast<size_t>(c); i < rgb.size(); i += 3) {
+      sum += static_cast<unsigned char>(rgb[i]);
+    }
+    return sum / static_cast<double>(rgb.size() / 3);
+  };
+  EXPECT_GT(spread(still({})), 100);
+  EXPECT_LE(spread(still({"--palette", "mono"})), 25);
+  const std::string ocean = still({"--palette", "ocean"});
+  const std::string sunset = still({"--palette", "sunset"});
+  EXPECT_GT(channelMean(ocean, 2), channelMean(ocean, 0) + 5);
+  EXPECT_GT(channelMean(sunset, 0), channelMean(sunset, 2) + 5);
+  EXPECT_GT(spread(still({"--palette", "mono", "--set", "lowColour=red"})), 100);
+  int status = 0;
+  EXPECT_NE(vt::runOutput({vt::studioBinary(), "pictures", "--palettes"}, &status).find("mono  #ffffff"),
+            std::string::npos);
+  EXPECT_EQ(status, 0);
+  vt::expectRefusals(dir.path(), {"render", "song.wav", "x.png", "--picture", "bars"},
+                     {{{"--palette", "nope"}, 2, "the palettes are sunset, ocean, neon, forest, mono"}}, "x.png");
+}
+
 // pictures --sheet: a song quiet for four seconds, then 12 dB louder, then
 // 12 dB louder again; the sheet finds one moment in each part, draws a row
 // a gallery picture (as many rows as `pictures` lists) and a column a

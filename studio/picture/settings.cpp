@@ -352,3 +352,75 @@ std::string describeSetting(const Setting& s) {
   }
   return s.name + "  " + (s.colour ? "vec3" : "float") + "  " + value + "  " + s.meaning + range;
 }
+
+namespace {
+
+struct Palette {
+  const char* name;
+  uint32_t accents[3];
+  uint32_t background;
+};
+constexpr Palette kPalettes[] = {
+    {"sunset", {0xff7b54, 0xffb26b, 0xd94f9c}, 0x140814},
+    {"ocean", {0x2ec4f1, 0x1a6fd6, 0x7ef2d6}, 0x030b16},
+    {"neon", {0xff2ed1, 0x2effe0, 0xf5ff2e}, 0x07030f},
+    {"forest", {0x8fd14f, 0x2e8b57, 0xe0c36a}, 0x050d06},
+    {"mono", {0xffffff, 0xb0b0b0, 0x707070}, 0x050505},
+};
+
+std::array<float, 3> rgbOf(uint32_t rgb) {
+  return {static_cast<float>((rgb >> 16) & 0xff) / 255.0f, static_cast<float>((rgb >> 8) & 0xff) / 255.0f,
+          static_cast<float>(rgb & 0xff) / 255.0f};
+}
+
+// WCAG's relative luminance of an sRGB colour.
+float luminance(const std::array<float, 3>& c) {
+  const auto linear = [](float v) { return v <= 0.03928f ? v / 12.92f : std::pow((v + 0.055f) / 1.055f, 2.4f); };
+  return 0.2126f * linear(c[0]) + 0.7152f * linear(c[1]) + 0.0722f * linear(c[2]);
+}
+
+std::string hex(uint32_t rgb) {
+  char text[16];
+  std::snprintf(text, sizeof text, "#%06x", rgb);
+  return text;
+}
+
+}  // namespace
+
+std::vector<std::string> paletteNames() {
+  std::vector<std::string> names;
+  for (const Palette& p : kPalettes) {
+    names.push_back(p.name);
+  }
+  return names;
+}
+
+std::string describePalette(const std::string& name) {
+  for (const Palette& p : kPalettes) {
+    if (name == p.name) {
+      return name + "  " + hex(p.accents[0]) + " " + hex(p.accents[1]) + " " + hex(p.accents[2]) + " on " +
+             hex(p.background);
+    }
+  }
+  return "";
+}
+
+Result<std::vector<Setting>> applyPalette(std::vector<Setting> settings, const std::string& name) {
+  const auto* found = std::find_if(std::begin(kPalettes), std::end(kPalettes),
+                                   [&](const Palette& p) { return name == p.name; });
+  if (found == std::end(kPalettes)) {
+    std::string names;
+    for (const std::string& n : paletteNames()) {
+      names += (names.empty() ? "" : ", ") + n;
+    }
+    return Status::failure("--palette " + name + ": there is no such palette; the palettes are " + names);
+  }
+  size_t accent = 0;
+  for (Setting& s : settings) {
+    if (!s.colour) {
+      continue;
+    }
+    s.value = luminance(s.value) < 0.05f ? rgbOf(found->background) : rgbOf(found->accents[accent++ % 3]);
+  }
+  return settings;
+}

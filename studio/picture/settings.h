@@ -40,6 +40,16 @@ Result<std::vector<Setting>> readSettings(const std::string& folder);
 // any case, spaces ignored) as three values 0..1; false for anything else.
 bool parseColour(const std::string& text, std::array<float, 3>& out);
 
+// --palette: a few named palettes every picture understands. A colour
+// setting whose default is dark (relative luminance under 5%: a background,
+// a backdrop, a sky) takes the palette's background; the others take its
+// three accents in the order the picture lists them.
+std::vector<std::string> paletteNames();
+// The palette as "NAME  #accent1 #accent2 #accent3 on #background".
+std::string describePalette(const std::string& name);
+// settings with the palette's colours; refused naming the palettes there are.
+Result<std::vector<Setting>> applyPalette(std::vector<Setting> settings, const std::string& name);
+
 // settings with --set's NAME=VALUE given in order; refused naming what is
 // wrong (an unknown name lists the names there are).
 Result<std::vector<Setting>> applySettings(std::vector<Setting> settings, const std::vector<std::string>& given);

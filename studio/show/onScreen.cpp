@@ -24,7 +24,7 @@ ShownPicture::ShownPicture(FirstPicture first, PlayNotes notes)
     : first_(std::move(first)),
       notes_(std::move(notes)),
       gallery_(first_.shaders.empty() ? galleryPictures() : std::vector<GalleryEntry>{},
-               first_.picture.empty() ? "ring" : first_.picture, notes_) {}
+               first_.picture.empty() ? "ring" : first_.picture, notes_, first_.palette) {}
 
 Status ShownPicture::open(Picture& picture) {
   Result<std::unique_ptr<OnScreen>> first = openFirstPicture(first_, picture, notes_);

@@ -38,6 +38,7 @@ struct FirstPicture {
   std::string picture;  // --picture
   std::string shaders;  // --shaders
   std::vector<ChannelSetting> channelSettings;
+  std::string palette;  // --palette, for every picture stepped to as well
 };
 
 namespace onscreen_detail {
@@ -173,8 +174,9 @@ class OnScreen {
 // the next one in a direction that builds.
 class GalleryCursor {
  public:
-  GalleryCursor(std::vector<GalleryEntry> all, const std::string& current, PlayNotes notes)
-      : all_(std::move(all)), notes_(std::move(notes)) {
+  GalleryCursor(std::vector<GalleryEntry> all, const std::string& current, PlayNotes notes,
+                std::string palette = "")
+      : all_(std::move(all)), notes_(std::move(notes)), palette_(std::move(palette)) {
     for (size_t i = 0; i < all_.size(); ++i) {
       if (all_[i].name == current) {
         at_ = static_cast<int>(i);
@@ -215,7 +217,10 @@ class GalleryCursor {
       notes_.warned("skipping the picture " + all_[at_].name + ": " + first);
       return nullptr;
     }
-    const Result<std::vector<Setting>> settings = readSettings(all_[at_].path);
+    Result<std::vector<Setting>> settings = readSettings(all_[at_].path);
+    if (settings && !palette_.empty()) {
+      settings = applyPalette(std::move(settings.value()), palette_);
+    }
     picture.setSettings(settings ? settings.value() : std::vector<Setting>{}, notes_.warned);
     notes_.told("Showing " + all_[at_].name + ": " + all_[at_].about);
     return std::move(shown.value());
@@ -224,6 +229,7 @@ class GalleryCursor {
   std::vector<GalleryEntry> all_;
   int at_ = -1;
   PlayNotes notes_;
+  std::string palette_;
 };
 
 // The picture play starts with: --picture by name, --shaders, or the shipped pair.
