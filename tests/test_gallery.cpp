@@ -589,6 +589,41 @@ TEST(PictureSettings, DescribeListsNameTypeDefaultAndMeaning) {
   }
 }
 
+// The spectrogram is full from the first second: at 1 s into loud noise at
+// least 80% of its columns are brighter than the same picture in silence
+// (before, only the eighth written so far was; the rest waited 8 s).
+TEST(GalleryScrolling, TheSpectrogramIsFullFromTheFirstSecond) {
+  vt::TempDir dir;
+  ASSERT_TRUE(vt::writeSound(dir / "noise.wav", 44100 * 3, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                             [](int64_t f, int) {
+                               const double x = std::sin(static_cast<double>(f) * 12.9898) * 43758.5453;
+                               return 0.8 * (x - std::floor(x) - 0.5);
+                             }));
+  ASSERT_TRUE(vt::writeSound(dir / "silence.wav", 44100 * 3, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                             [](int64_t, int) { return 0.0; }));
+  std::vector<std::string> stills;
+  for (const char* song : {"noise.wav", "silence.wav"}) {
+    const std::string out = dir / (std::string(song) + ".png");
+    const vt::StudioRun run = vt::studio(dir.path(), {"render", song, out, "--picture", "spectrogram", "--from", "1",
+                                                      "--size", "160x90", "--level", "off", "-q"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    stills.push_back(vt::frameRgb(out));
+  }
+  int drawn = 0;
+  for (int x = 0; x < 160; ++x) {
+    double loud = 0, quiet = 0;
+    for (int y = 0; y < 90; ++y) {
+      for (int c = 0; c < 3; ++c) {
+        const size_t at = static_cast<size_t>((y * 160 + x) * 3 + c);
+        loud += static_cast<unsigned char>(stills[0][at]);
+        quiet += static_cast<unsigned char>(stills[1][at]);
+      }
+    }
+    drawn += (loud - quiet) / (90 * 3) > 20 ? 1 : 0;
+  }
+  EXPECT_GE(drawn, 128) << "columns drawn of 160";
+}
+
 // --palette: bars under mono is grey wherever it is bright (no pixel's
 // channels more than 25 apart, where the default has cyan bars 100 and more
 // apart); ocean is bluer than it is red and sunset redder than blue; --set
