@@ -15,45 +15,20 @@ build="$root/${BUILD:-build}"
 cmake --build "$build" --target vrax-studio -j2 >/dev/null
 studio="$build/vrax-studio"
 work=$(mktemp -d /tmp/vrax-sync-XXXXXX)
-export XDG_RUNTIME_DIR="$work/runtime"
-mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
-pulseaudio --daemonize=no --exit-idle-time=-1 -n --load=module-null-sink --load=module-native-protocol-unix \
-  >/dev/null 2>&1 &
-pulse=$!
+source "$root/bench/privatePulse.sh"
+private_pulse "$work"
 trap 'kill $pulse 2>/dev/null; wait $pulse 2>/dev/null; pkill -P $$ 2>/dev/null; rm -rf "$work"' EXIT
-for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
 cd "$work"
 unset DISPLAY
 export ALSOFT_DRIVERS=pulse
-mkdir -p flash
-cat > flash/Quad.vert.glsl <<'GLSL'
-#version 450 core
-layout(location = 0) in vec3 aPos;
-void main() { gl_Position = vec4(aPos, 1.0); }
-GLSL
-cat > flash/Quad.frag.glsl <<'GLSL'
-#version 450 core
-out vec4 colour;
-layout(std430, binding = 0) readonly buffer Audio { float spectrum[16384]; };
-void main() {
-    float loudest = -100.0;
-    for (int k = 170; k < 200; ++k) loudest = max(loudest, spectrum[k]);
-    colour = vec4(vec3(loudest > -3.0 ? 1.0 : 0.0), 1.0);
-}
-GLSL
-python3 - <<'PY'
-import math, struct, wave
-w = wave.open("click.wav", "wb"); w.setnchannels(2); w.setsampwidth(2); w.setframerate(44100)
-w.writeframes(b"".join(struct.pack("<hh", v, v) for v in
-    (int(20000 * math.sin(2 * math.pi * 1000 * i / 44100)) for i in range(4410))))
-w.close()
-PY
+write_flash_pair flash
+write_click click.wav
 port=9710
 ffmpeg -v error -y -analyzeduration 500000 -f mpegts -i "srt://127.0.0.1:$port?mode=listener" -c copy \
   -f mpegts got.ts &
 receiver=$!
 for _ in $(seq 100); do ss -lun | grep -q "127.0.0.1:$port " && break; sleep 0.05; done
-"$studio" play --capture "Monitor of Null Output" --no-window --stream "srt://127.0.0.1:$port" --shaders flash \
+"$studio" play --capture "$monitor" --no-window --stream "srt://127.0.0.1:$port" --shaders flash \
   --size 64x48 --level off >sender.out 2>sender.err &
 sender=$!
 sleep 3

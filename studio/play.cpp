@@ -96,7 +96,10 @@ class Session {
       pictures_->poll(show_->picture());
       // Paused, the picture holds still: no new spectrum, no time.
       const int64_t position = sound_.position();
-      const Tick tick = clock_->tick(position, now, paused_, frameNumber_, stream_ ? o_.fps.value() : screen_->fps());
+      Tick tick = clock_->tick(position, now, paused_, frameNumber_, stream_ ? o_.fps.value() : screen_->fps());
+      if (stream_ && !sound_.live()) {
+        tick = grid_.place(tick, paused_);
+      }
       pictureSeconds_ = tick.seconds;
       if (!paused_) {
         // The sound of the picture's own time, as a render takes it.
@@ -212,6 +215,7 @@ class Session {
   // shows its frame), then the window.
   std::optional<int> openOutputs() {
     if (!o_.stream.empty()) {
+      grid_ = StreamGrid(o_.fps.value(), static_cast<double>(sound_.frames()) / static_cast<double>(sound_.rate()));
       EncoderSettings settings = streamSettings(o_, sound_.streamChannels(), static_cast<int>(sound_.rate()));
       stream_ = std::make_unique<StreamOutput>(settings, windowed(), o_.flashGuard, [this](int64_t count) {
         const auto at = static_cast<int64_t>(std::llround(pictureSeconds_ * static_cast<double>(sound_.rate())));
@@ -358,6 +362,7 @@ class Session {
   std::unique_ptr<WindowOutput> screen_;  // unless --no-window
   std::vector<ShowOutput*> outputs_;
   double pictureSeconds_ = 0;  // this frame's time, where a stream takes its sound
+  StreamGrid grid_{30.0, 0.0};  // a song's stream frames on the stream's grid
   bool outputsGo_ = true;
 
   // What carries from frame to frame.

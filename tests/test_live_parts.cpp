@@ -143,6 +143,37 @@ TEST(PlayingClock, TimesAndStepsFollowThePositionAndThePause) {
   EXPECT_NEAR(capture.tick(0, start + ms(2000), false, 3, 30).seconds, 1.0, 1e-9);  // half a second on
 }
 
+// A song's stream frames on the stream's grid, by hand: ticks that come
+// with a loop's jitter land on exact 1/30 s steps from the first; a seek
+// moves the grid to the clock; the song starting over (a 4 s song) takes
+// the grid back by exactly 4 s, keeping its phase; a paused tick passes.
+TEST(StreamGrid, FramesLandOnTheStreamsStepsAcrossJitterSeeksAndTheLoop) {
+  StreamGrid grid(30, 4.0);
+  const auto at = [&](double seconds, bool paused = false) {
+    Tick tick;
+    tick.seconds = seconds;
+    tick.delta = 0.05;
+    return grid.place(tick, paused);
+  };
+  EXPECT_DOUBLE_EQ(at(1.0).seconds, 1.0);
+  const double jitter[] = {0.004, -0.006, 0.011, -0.002, 0.0};
+  for (int k = 1; k <= 5; ++k) {
+    const Tick tick = at(1.0 + k / 30.0 + jitter[k - 1]);
+    EXPECT_NEAR(tick.seconds, 1.0 + k / 30.0, 1e-12) << k;
+    EXPECT_NEAR(tick.delta, 1 / 30.0, 1e-12) << k;
+  }
+  EXPECT_DOUBLE_EQ(at(2.5).seconds, 2.5);  // a seek
+  EXPECT_NEAR(at(2.5 + 1 / 30.0 + 0.007).seconds, 2.5 + 1 / 30.0, 1e-12);
+  // 3.9 s on the grid, then the song starts over: 0.0 + jitter is taken as 4.0 - 4.
+  for (int k = 2; 2.5 + k / 30.0 < 3.99; ++k) {
+    at(2.5 + k / 30.0);
+  }
+  const double last = 2.5 + 44 / 30.0;
+  EXPECT_NEAR(at(last + 1 / 30.0 - 4.0 + 0.009).seconds, last + 1 / 30.0 - 4.0, 1e-9);
+  EXPECT_DOUBLE_EQ(at(0.3, true).seconds, 0.3);  // paused: as it is
+  EXPECT_DOUBLE_EQ(at(0.31).seconds, 0.31);      // then anchored afresh
+}
+
 TEST(BoundedQueue, TryPushAndTryPopNeverWait) {
   BoundedQueue<int> q(2);
   int out = 0;

@@ -62,3 +62,26 @@ double PlayingClock::stepSince(double now) {
   lastStepWall_ = wall;
   return step;
 }
+
+Tick StreamGrid::place(Tick tick, bool paused) {
+  if (paused) {
+    anchored_ = false;
+    return tick;
+  }
+  double onGrid = anchor_ + static_cast<double>(frames_ + 1) / fps_;
+  const double room = std::max(kDrift, 1.0 / fps_);
+  if (anchored_ && loop_ > 0 && std::fabs(onGrid - loop_ - tick.seconds) <= room) {
+    anchor_ -= loop_;
+    onGrid -= loop_;
+  }
+  if (anchored_ && std::fabs(onGrid - tick.seconds) <= room) {
+    ++frames_;
+    tick.seconds = onGrid;
+    tick.delta = 1.0 / fps_;
+    return tick;
+  }
+  anchor_ = tick.seconds;
+  frames_ = 0;
+  anchored_ = true;
+  return tick;
+}

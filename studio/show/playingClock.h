@@ -12,6 +12,8 @@
 //                            time left out (PlayingClock, live); frames may
 //                            be dropped likewise.
 // Each says the time of the frame about to be drawn as a Tick (show.h).
+// A song sent live puts its frames on the stream's own grid (StreamGrid), so
+// each frame's sound is the sound of its picture's time, as in a render.
 //
 // Threading: the play loop's thread.
 #pragma once
@@ -51,4 +53,33 @@ class PlayingClock {
   Clock::time_point lastShownAt_;   // when that frame was made
   double lastStepSeconds_ = 0;      // the picture's time at the last step
   Clock::time_point lastStepWall_;  // when that step was taken
+};
+
+// A live stream's frames on their own grid: stream frame k at anchor + k ÷
+// fps, a step of 1 ÷ fps, so the sound sent with each frame (exactly its
+// share of the stream's sound clock) is the sound of the picture's time, as
+// in a render, whatever the loop's jitter. Re-anchored to the playing clock
+// where the two part by more than kDrift (a seek, the song starting over,
+// the device's clock drifting from the wall clock, frames the machine could
+// not make) and after a pause. Where the song starts over the grid goes
+// back by exactly its length, so the picture keeps its place against the
+// sound across the loop.
+class StreamGrid {
+ public:
+  // loop: the song's length in seconds, where it starts over (0: never).
+  StreamGrid(double fps, double loop) : fps_(fps), loop_(loop) {}
+  // The playing clock's tick placed on the grid (a paused one as it is).
+  Tick place(Tick tick, bool paused);
+
+ private:
+  // How far the grid may part from the playing clock before it is moved to
+  // it: more than a frame (the device's clock and the wall clock drift
+  // apart by up to a percent with OpenAL's null output), less than a listener
+  // beside the machine would notice.
+  static constexpr double kDrift = 0.25;
+  double fps_;
+  double loop_;
+  double anchor_ = 0;
+  int64_t frames_ = 0;  // stream frames since the anchor
+  bool anchored_ = false;
 };

@@ -73,7 +73,7 @@ std::vector<float> Listening::streamSound(int64_t count, bool paused, int64_t at
   }
   at = (at % frames_ + frames_) % frames_;
   const int64_t gap = std::llabs(cursor_ - at);
-  if (cursor_ < 0 || std::min(gap, frames_ - gap) > 2 * count) {
+  if (cursor_ < 0 || std::min(gap, frames_ - gap) > count / 2) {
     cursor_ = at;
   }
   for (int64_t f = 0; f < count; ++f) {

@@ -76,8 +76,8 @@ class Listening {
   // song from the picture's own time `at` (silence while paused), or what
   // the capture device delivered. The song's cursor runs on by exactly what
   // was sent, so the sound has no seams, and is moved to the picture's time
-  // only where the two parted by more than two frames (a seek, the song
-  // starting over, a frame the machine was late for); a capture's is sent
+  // only where the two parted by more than half a frame (a seek, the song
+  // starting over, the stream's grid moved to the playing clock); a capture's is sent
   // as it came, evenly (see capturedSound).
   std::vector<float> streamSound(int64_t count, bool paused, int64_t at);
   int streamChannels() const { return capture_ ? 2 : sound_.info.channels; }
