@@ -87,18 +87,21 @@ std::vector<float> Listening::streamSound(int64_t count, bool paused, int64_t at
 }
 
 // The server delivers in fragments (50 ms from PulseAudio, a frame and a
-// half at 30 fps), unevenly. Sending starts once two frames' worth has
-// come, so a late fragment finds a frame in hand instead of a gap; a gap
+// half at 30 fps), unevenly. Sending starts once three frames' worth has
+// come: two so a late fragment finds a frame in hand instead of a gap, and
+// one because the picture sees a capture late (its window ends at the
+// newest sample, where a song's starts at the playing one), so the sound is
+// held back as far and a click's sound lands on its flash's frame. A gap
 // (the device stalled) is silence and sending starts over the same way.
-// Past four frames' worth the stream has fallen behind the device: the
+// Past five frames' worth the stream has fallen behind the device: the
 // oldest is dropped.
 void Listening::capturedSound(std::vector<float>& out) {
   capture_->takeArrived(arrived_);
   const size_t want = out.size();
-  if (arrived_.size() > 4 * want) {
-    arrived_.erase(arrived_.begin(), arrived_.end() - static_cast<ptrdiff_t>(4 * want));
+  if (arrived_.size() > 5 * want) {
+    arrived_.erase(arrived_.begin(), arrived_.end() - static_cast<ptrdiff_t>(5 * want));
   }
-  primed_ = primed_ ? arrived_.size() >= want : arrived_.size() >= 2 * want;
+  primed_ = primed_ ? arrived_.size() >= want : arrived_.size() >= 3 * want;
   if (!primed_) {
     return;
   }
