@@ -19,12 +19,9 @@
 #include "base/text.h"
 #include "cli.h"
 #include "control/osc.h"
-#include "picture/backdrop.h"
-#include "picture/gallery.h"
 #include "picture/image.h"
 #include "picture/offscreen.h"
 #include "picture/picture.h"
-#include "picture/title.h"
 #include "plan.h"
 #include "show/onScreen.h"
 #include "show/output.h"
@@ -91,7 +88,7 @@ class Session {
         glfwPollEvents();
       }
       const Clock::time_point now = Clock::now();
-      applyControls();
+      addControls(osc_.take(), keys_, say);
       applyKeys();
       pictures_->poll(show_->picture());
       // Paused, the picture holds still: no new spectrum, no time.
@@ -133,42 +130,6 @@ class Session {
   }
 
  private:
-  // What OSC messages asked since the last frame: as keys where a key does
-  // the same, else at once.
-  void applyControls() {
-    for (const Control& c : osc_.take()) {
-      switch (c.kind) {
-        case Control::Kind::Next:
-        case Control::Kind::Previous:
-          keys_.stepPicture = c.kind == Control::Kind::Next ? 1 : -1;
-          break;
-        case Control::Kind::Pause:
-          keys_.togglePause = !keys_.togglePause;
-          break;
-        case Control::Kind::Gain:
-          sound_.setGainDb(c.number);
-          break;
-        case Control::Kind::Picture:
-          if (pictures_->jump(c.text, show_->picture()) && screen_) {
-            screen_->titleNow();
-          }
-          break;
-        case Control::Kind::Set: {
-          Result<std::vector<Setting>> set = applySettings(show_->picture().settings(), {c.text});
-          if (set) {
-            show_->picture().setSettings(std::move(set.value()), say);
-          } else {
-            say("OSC /vrax/set: " + set.why());
-          }
-          break;
-        }
-        case Control::Kind::Problem:
-          say(c.text);
-          break;
-      }
-    }
-  }
-
   bool windowed() const { return window_.get() != nullptr; }
 
   static PlayNotes notes() {
@@ -250,7 +211,7 @@ class Session {
     }
   }
 
-  // Pause, seek, full screen and the gallery, as the keys asked since the last frame.
+  // Pause, seek, full screen and the gallery, as the keys and OSC asked since the last frame.
   void applyKeys() {
     if (keys_.togglePause) {
       keys_.togglePause = false;
@@ -281,11 +242,30 @@ class Session {
       keys_.fullScreen = false;
       window_.toggleFullScreen();
     }
-    if (keys_.stepPicture != 0) {
-      if (pictures_->step(keys_.stepPicture > 0 ? 1 : -1, show_->picture()) && screen_) {
-        screen_->titleNow();
+    const bool stepped = keys_.stepPicture != 0 && pictures_->step(keys_.stepPicture > 0 ? 1 : -1, show_->picture());
+    const bool jumped = !keys_.pictureName.empty() && pictures_->jump(keys_.pictureName, show_->picture());
+    if ((stepped || jumped) && screen_) {
+      screen_->titleNow();
+    }
+    keys_.stepPicture = 0;
+    keys_.pictureName.clear();
+    applyRequests();
+  }
+
+  // What only OSC asks: a setting and the gain.
+  void applyRequests() {
+    for (const std::string& set : keys_.sets) {
+      Result<std::vector<Setting>> applied = applySettings(show_->picture().settings(), {set});
+      if (applied) {
+        show_->picture().setSettings(std::move(applied.value()), say);
+      } else {
+        say("OSC /vrax/set: " + applied.why());
       }
-      keys_.stepPicture = 0;
+    }
+    keys_.sets.clear();
+    if (keys_.gainDb) {
+      sound_.setGainDb(*keys_.gainDb);
+      keys_.gainDb.reset();
     }
   }
 

@@ -206,3 +206,29 @@ std::string titleBarText(const TitleBar& bar) {
   }
   return text;
 }
+
+void addControls(const std::vector<Control>& controls, Keys& keys, const Notes& notes) {
+  for (const Control& c : controls) {
+    switch (c.kind) {
+      case Control::Kind::Next:
+      case Control::Kind::Previous:
+        keys.stepPicture = c.kind == Control::Kind::Next ? 1 : -1;
+        break;
+      case Control::Kind::Pause:
+        keys.togglePause = !keys.togglePause;
+        break;
+      case Control::Kind::Gain:
+        keys.gainDb = c.number;
+        break;
+      case Control::Kind::Picture:
+        keys.pictureName = c.text;
+        break;
+      case Control::Kind::Set:
+        keys.sets.push_back(c.text);
+        break;
+      case Control::Kind::Problem:
+        notes(c.text);
+        break;
+    }
+  }
+}

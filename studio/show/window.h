@@ -7,14 +7,17 @@
 // Threading: the main thread only (GLFW's rule), which keeps the context current.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "base/status.h"
+#include "control/osc.h"
 #include "picture/channels.h"
 
 struct GLFWwindow;
 
-// What the keys asked for since the last frame.
+// What the keys (and a VJ's OSC messages) asked for since the last frame.
 struct Keys {
   bool togglePause = false;
   int seekSeconds = 0;
@@ -22,9 +25,17 @@ struct Keys {
   bool fullScreen = false;
   bool shot = false;
   int stepPicture = 0;
+  std::string pictureName;          // OSC /vrax/picture: a gallery picture by name
+  std::vector<std::string> sets;    // OSC /vrax/set: NAME=VALUE, in order
+  std::optional<double> gainDb;     // OSC /vrax/gain
   // Shadertoy's keyboard: held, pressed since the last frame, toggled.
   KeyRows rows = KeyRows(kKeyCodes * 3, 0);
 };
+
+// OSC messages as the keys that do the same (next, previous, pause) and the
+// requests only OSC makes (a picture by name, a setting, the gain); a
+// malformed message is said in one line.
+void addControls(const std::vector<Control>& controls, Keys& keys, const Notes& notes);
 
 // Shadertoy's iMouse from the left button: xy where the button is (or was
 // last) down, zw where it went down; z is negative once it is released and
