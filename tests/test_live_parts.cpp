@@ -3,12 +3,16 @@
 // wall-clock times given by hand, and the bounded queue's non-blocking ends.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <vector>
 
 #include "base/boundedQueue.h"
+#include "picture/settings.h"
+#include "sound/moments.h"
+#include "support.h"
 #include "show/playingClock.h"
 #include "video/flashGuard.h"
 
@@ -190,4 +194,49 @@ TEST(BoundedQueue, TryPushAndTryPopNeverWait) {
   EXPECT_FALSE(q.tryPop(out));
 }
 
+// A palette by hand: a dark setting (#090512, luminance under 5%) takes the
+// background, the others the accents in order, wrapping after the third;
+// a float setting is left alone.
+TEST(Palette, DarkSettingsTakeTheBackgroundAndTheRestTheAccentsInOrder) {
+  std::vector<Setting> settings(6);
+  const std::array<float, 3> dark = {9 / 255.0f, 5 / 255.0f, 18 / 255.0f};
+  const std::array<float, 3> light = {0.5f, 0.5f, 0.5f};
+  for (size_t i = 0; i < settings.size(); ++i) {
+    settings[i].name = "s" + std::to_string(i);
+    settings[i].colour = i != 5;
+    settings[i].value = i == 1 ? dark : light;
+  }
+  settings[5].value = {0.25f, 0.0f, 0.0f};
+  const Result<std::vector<Setting>> mono = applyPalette(settings, "mono");
+  ASSERT_TRUE(mono) << mono.why();
+  const float expected[5] = {1.0f, 5 / 255.0f, 0xb0 / 255.0f, 0x70 / 255.0f, 1.0f};  // #ffffff #050505 #b0b0b0 #707070 #ffffff
+  for (size_t i = 0; i < 5; ++i) {
+    EXPECT_NEAR(mono.value()[i].value[0], expected[i], 1e-6) << i;
+  }
+  EXPECT_FLOAT_EQ(mono.value()[5].value[0], 0.25f);
+  EXPECT_FALSE(applyPalette(settings, "nope"));
+}
+
+// The moments of a song in three 4-second parts at -30, -6 and -18 dBFS
+// after a second of silence: the quiet one in the first part (the silence
+// is not a passage), the loudest in the second, the average in the third.
+TEST(Moments, QuietAverageAndLoudestComeFromTheirOwnParts) {
+  vt::TempDir dir;
+  ASSERT_TRUE(vt::writeSound(dir / "parts.wav", 44100 * 13, 1, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                             [](int64_t f, int) {
+                               const double t = static_cast<double>(f) / 44100;
+                               const double dbfs = t < 1 ? -200 : t < 5 ? -30 : t < 9 ? -6 : -18;
+                               return std::pow(10.0, dbfs / 20) * std::sin(2 * M_PI * 440 * t);
+                             }));
+  const Result<SongMoments> m = findMoments(dir / "parts.wav");
+  ASSERT_TRUE(m) << m.why();
+  EXPECT_NEAR(m.value().length, 13.0, 1e-6);
+  // A window is a second long, its middle every half second: the one half
+  // over the quiet part is its quietest (the silent ones are left out).
+  EXPECT_TRUE(m.value().quiet >= 1.0 && m.value().quiet <= 4.5) << m.value().quiet;
+  EXPECT_TRUE(m.value().loudest >= 5.5 && m.value().loudest <= 8.5) << m.value().loudest;
+  EXPECT_TRUE(m.value().average >= 9.5 && m.value().average <= 12.5) << m.value().average;
+}
+
 }  // namespace
+
