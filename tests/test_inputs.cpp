@@ -220,7 +220,13 @@ namespace {
 // The sound is a sawtooth sweep, 200 Hz + 4 kHz a second, restarting every
 // two seconds. The picture measures the period between the last two upward
 // zero crossings of the waveform (the newest samples at its time, nothing
-// smoothed), so its frequency says the time to a fraction of a millisecond.
+// smoothed), so its frequency says the time to a fraction of a millisecond,
+// but only in the middle of the sweep: below 1 kHz a period reaches more than
+// a millisecond back, and above 4.5 kHz a period is under ten samples and
+// the straight line between two samples misplaces a crossing by up to 15 ms
+// of sweep. Done in double precision on the same samples at 3000 random
+// moments, a frame taken exactly at its time reads within 1.7 ms of it from
+// 0.2 s to 1.0 s into each sweep, where the test looks.
 
 // Left: the picture's itime in ms (red, green, blue bytes); right: that
 // frequency in Hz (red low byte, green high byte).
@@ -265,7 +271,7 @@ TEST(Inputs, ARenderAndAWindowAnalyseTheSameMomentOfAMovingSound) {
                              }));
   // Stills, whose pixels are exact (a video's colours pass through YUV).
   std::vector<double> rendered;
-  for (const char* from : {"0.3", "0.71", "1.1", "1.55", "2.4", "2.93", "3.35", "3.8", "4.26", "5.5"}) {
+  for (const char* from : {"0.3", "0.45", "0.71", "0.85", "2.4", "2.6", "2.93", "4.26", "4.5", "6.8"}) {
     const StudioRun run = studio(dir.path(), {"render", "sweep.wav", "r.png", "--size", "64x16", "--from", from,
                                               "--overwrite", "-q"});
     ASSERT_EQ(run.status, 0) << run.err;
@@ -274,7 +280,7 @@ TEST(Inputs, ARenderAndAWindowAnalyseTheSameMomentOfAMovingSound) {
   std::sort(rendered.begin(), rendered.end());
   const double renderLead = rendered[rendered.size() / 2];
   // The waveform ends at the frame's time: the last whole period before it
-  // is under half a millisecond back at these pitches.
+  // reaches under a millisecond back at these pitches.
   EXPECT_NEAR(renderLead, 0.0, 0.002);
   EXPECT_LT(rendered.back() - rendered.front(), 0.004) << "the render's frames disagree among themselves";
 
@@ -282,13 +288,13 @@ TEST(Inputs, ARenderAndAWindowAnalyseTheSameMomentOfAMovingSound) {
                    {{"ALSOFT_DRIVERS", "null"}});
   ASSERT_EQ(vt::wmctl({"wait", "sweep.wav", "30"}, nullptr, 40), 0) << play.err();
   std::vector<double> played;
-  for (int i = 0; i < 200 && played.size() < 15; ++i) {
+  for (int i = 0; i < 300 && played.size() < 15; ++i) {
     ASSERT_EQ(vt::wmctl({"snap", "sweep.wav", dir / "w.ppm"}), 0);
     const std::string rgb = vt::frameRgb(dir / "w.ppm");
     ASSERT_EQ(rgb.size(), 64u * 16 * 3);
     const double itime = (static_cast<unsigned char>(rgb[(8 * 64 + 2) * 3]) +
                           256 * static_cast<unsigned char>(rgb[(8 * 64 + 2) * 3 + 1])) / 1000.0;
-    if (itime > 0.2 && std::fmod(itime, 2.0) > 0.05 && std::fmod(itime, 2.0) < 1.9) {
+    if (std::fmod(itime, 2.0) > 0.2 && std::fmod(itime, 2.0) < 1.0) {
       played.push_back(leadOf(rgb, 64, 16));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(37));
@@ -302,7 +308,9 @@ TEST(Inputs, ARenderAndAWindowAnalyseTheSameMomentOfAMovingSound) {
   EXPECT_NEAR(played[played.size() / 2], renderLead, 0.002) << "the window analyses another moment than a render";
   const auto close = std::count_if(played.begin(), played.end(),
                                    [&](double lead) { return std::fabs(lead - renderLead) < 0.002; });
-  EXPECT_GE(close * 10, static_cast<long>(played.size()) * 7);
+  std::string leads;
+  for (double lead : played) leads += " " + std::to_string(std::lround((lead - renderLead) * 1e4) / 10.0);
+  EXPECT_GE(close * 10, static_cast<long>(played.size()) * 7) << "ms from the render's:" << leads;
 }
 
 }  // namespace
