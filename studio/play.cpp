@@ -79,8 +79,7 @@ class Session {
   }
 
   void run() {
-    // A stream's frames come at its own rate; a window alone, at the display's.
-    Pacer pacer(stream_ ? o_.fps.value() : window_.refreshRate(), stream_ != nullptr);
+    Pacer pacer(pacedRate(), stream_ != nullptr);
     FrameTimeLog frameTimes(o_.frameTimes, o_.overwrite);
     bool first = true;
     while (!(windowed() && glfwWindowShouldClose(window_.get())) && !interrupted() && outputsGo_) {
@@ -190,7 +189,7 @@ class Session {
                 << o_.fps.value() << " fps" << std::endl;
     }
     if (windowed()) {
-      screen_ = std::make_unique<WindowOutput>(window_, stream_ ? &stream_->live() : nullptr);
+      screen_ = std::make_unique<WindowOutput>(window_, stream_ ? &stream_->live() : nullptr, pacedRate());
       outputs_.push_back(screen_.get());
     }
     return std::nullopt;
@@ -268,6 +267,9 @@ class Session {
       keys_.gainDb.reset();
     }
   }
+
+  // A stream's frames come at its own rate; a window alone, at the display's.
+  double pacedRate() const { return stream_ ? o_.fps.value() : window_.refreshRate(); }
 
   // The frame's sound, heard at the playing position plus --latency (which
   // moves only where the sound is taken, never the picture's time).

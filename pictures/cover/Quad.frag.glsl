@@ -22,6 +22,33 @@ layout(std430, binding = 0) readonly buffer Audio { float spectrum[16384]; };
 
 const float PI = 3.14159265;
 
+// Band `at` (0..63), interpolated between its neighbours.
+float bandAt(float at) {
+    float f = clamp(at, 0.0, 63.0);
+    int i = int(floor(f));
+    return mix(bands[i], bands[min(i + 1, 63)], f - float(i));
+}
+
+// Portrait: the room above and below the ring holds the bands again, as bars
+// rising from the bottom edge and hanging from the top (bass in the middle),
+// so the whole height moves and not only a square in the middle of it.
+// Returns the bars' colour premultiplied by their coverage, which is in .a.
+vec4 edgeBars(vec2 p, float halfHeight, float room) {
+    float fromEdge = halfHeight - abs(p.y);
+    float across = clamp(p.x / 1.2 * 0.5 + 0.5, 0.0, 1.0) * 32.0;
+    float slot = floor(min(across, 31.999));
+    float level = bandAt(abs(slot + 0.5 - 16.0) * 4.0);
+    float tall = room * (0.3 + 0.7 * level);
+    // Coverage from the distance to the bar's sides and tip in pixels.
+    float px = fwidth(across);
+    float side = clamp((0.4 - abs(across - slot - 0.5)) / px + 0.5, 0.0, 1.0);
+    float tip = clamp((tall - fromEdge) / fwidth(p.y) + 0.5, 0.0, 1.0);
+    float cover = side * tip;
+    vec3 hue = 0.55 + 0.45 * cos(2.0 * PI * (vec3(0.0, 0.33, 0.67) + abs(slot + 0.5 - 16.0) / 32.0 + itime * 0.03));
+    vec3 colour = hue * (0.35 + 0.65 * fromEdge / max(tall, 1e-3)) * 0.8;
+    return vec4(colour * cover, cover);
+}
+
 void main() {
     vec2 p = uv * 2.0 - 1.0;
     p.y *= aspect;
@@ -32,7 +59,10 @@ void main() {
     float r = length(p);
     float a = atan(p.x, -p.y) / PI;  // -1..1, bass at the bottom
 
-    float size = 0.52 * (1.0 + 0.06 * bass);
+    // Taller than wide, the art takes half the width (the bars take the
+    // height); otherwise 43% of the shorter side.
+    bool tall = aspect > 1.2;
+    float size = (tall ? 0.6 : 0.52) * (1.0 + 0.06 * bass);
     vec3 colour = transparent ? vec3(0.0) : mix(vec3(0.05, 0.05, 0.09), vec3(0.01, 0.01, 0.03), r);
     float covered = 0.0;
     // The art, square, cropped to the middle of a non-square image.
@@ -50,14 +80,24 @@ void main() {
         colour *= edge;
         covered = edge;
     }
-    // The ring of bands round it.
-    float band = bands[int(clamp(abs(a) * 63.0, 0.0, 63.0))];
-    float ring = size * 1.55 + 0.25 * band;
+    // The ring of bands round it, each band blended into the next so the
+    // ring is one smooth curve, not a row of notches.
+    float band = bandAt(abs(a) * 63.0);
+    float ring = tall ? size * 1.38 + 0.2 * band : size * 1.55 + 0.25 * band;
     float d = abs(r - ring);
     vec3 hue = 0.55 + 0.45 * cos(2.0 * PI * (vec3(0.0, 0.33, 0.67) + abs(a) * 0.5 + itime * 0.03));
     vec3 glow = hue * (0.006 / (d + 0.006)) * (0.4 + band) + hue * 0.05 * loudness / (r * r + 0.2);
     colour += glow;
     float glowCover = clamp(2.0 * max(glow.r, max(glow.g, glow.b)), 0.0, 1.0);
+    // Taller than 1.2 to 1, bars fill what lies beyond the ring's reach.
+    float halfHeight = 1.2 * max(aspect, 1.0);
+    float room = halfHeight - 1.2;
+    if (room > 0.1 && covered == 0.0) {
+        vec4 bars = edgeBars(p, halfHeight, room);
+        glow = glow * (1.0 - bars.a) + bars.rgb;
+        colour = colour * (1.0 - bars.a) + bars.rgb;
+        glowCover = max(glowCover, bars.a);
+    }
     if (transparent && covered == 0.0) {
         FragColor = vec4(min(glow / max(glowCover, 0.004), 1.0), glowCover);
         return;

@@ -7,8 +7,10 @@ uniform vec3 skyLow;
 uniform vec3 skyHigh;
 
 float spectrum(float x) {
-    // Low frequencies get more room: the first fifth of the bins fill half the width.
-    float bin = pow(clamp(x, 0.0, 1.0), 2.0) * 0.5;
+    // Low frequencies get more room: the first fifth of the bins fill half
+    // the width. The range starts at the fourth bin (about 65 Hz): below it
+    // there is little but rumble, and the middle of the range would dip.
+    float bin = 3.5 / 512.0 + pow(clamp(x, 0.0, 1.0), 1.7) * 0.5;
     return texture(iChannel0, vec2(bin, 0.25)).x;
 }
 
@@ -20,8 +22,9 @@ void mainImage(out vec4 fragColor, in vec2 fragCoord) {
     vec2 uv = fragCoord / iResolution.xy;
     float horizon = 0.38;
     bool below = uv.y < horizon;
-    // Below the horizon the picture mirrors, squashed and rippling.
-    float y = below ? horizon + (horizon - uv.y) * 1.6 : uv.y;
+    // Below the horizon the picture mirrors, rippling, at full height so a
+    // loud peak's reflection reaches the foot of any shape.
+    float y = below ? horizon + (horizon - uv.y) * 1.05 : uv.y;
     float x = uv.x + (below ? 0.004 * sin(uv.y * 180.0 + iTime * 3.0) : 0.0);
 
     // The peaks stay below the waveform's lowest reach (0.74), in any shape.

@@ -19,7 +19,23 @@ bool WindowOutput::frame(Show& show) {
 
 void WindowOutput::flip() {
   glfwSwapBuffers(window_.get());
-  ++framesSinceTitled_;
+  const auto now = std::chrono::steady_clock::now();
+  if (measuredFrom_ == std::chrono::steady_clock::time_point{}) {
+    measuredFrom_ = now;
+    return;
+  }
+  ++framesMeasured_;
+  const double seconds = std::chrono::duration<double>(now - measuredFrom_).count();
+  if (seconds < 0.5) {
+    return;
+  }
+  // The first half second's frames come unpaced while the pacer finds out
+  // whether the swap waits for the display: not the rate the window runs at.
+  if (measures_++ > 0) {
+    fps_ = framesMeasured_ / seconds;
+  }
+  framesMeasured_ = 0;
+  measuredFrom_ = now;
 }
 
 void WindowOutput::title(const std::function<TitleBar()>& bar) {
@@ -27,8 +43,6 @@ void WindowOutput::title(const std::function<TitleBar()>& bar) {
   if (now - titled_ <= std::chrono::milliseconds(500)) {
     return;
   }
-  fps_ = framesSinceTitled_ / std::chrono::duration<double>(now - titled_).count();
-  framesSinceTitled_ = 0;
   titled_ = now;
   TitleBar said = bar();
   said.fps = fps_;

@@ -51,14 +51,17 @@ class WindowOutput : public ShowOutput {
  public:
   // mirror: the stream whose frame the window shows instead of drawing the
   // show a second time (null: the show is drawn at the window's size).
-  WindowOutput(Window& window, LiveOutput* mirror) : window_(window), mirror_(mirror) {}
+  // rate: the frames a second the loop is paced to, iFrameRate until the
+  // window's own rate is measured.
+  WindowOutput(Window& window, LiveOutput* mirror, double rate) : window_(window), mirror_(mirror), fps_(rate) {}
   bool frame(Show& show) override;
   void flip() override;
   Status finish() override { return Status(); }
   // The window's framebuffer as last drawn (0 × 0 while minimised).
   int width() const { return width_; }
   int height() const { return height_; }
-  // Frames shown a second, as last measured (over half a second).
+  // Frames shown a second, as last measured over half a second (the paced
+  // rate until then).
   double fps() const { return fps_; }
   // Twice a second (and at once after titleNow()), the title bar says what
   // `bar` makes, with the window's own rate.
@@ -71,8 +74,10 @@ class WindowOutput : public ShowOutput {
   int width_ = 0;
   int height_ = 0;
   std::chrono::steady_clock::time_point titled_;
-  int framesSinceTitled_ = 0;
-  double fps_ = 0;
+  std::chrono::steady_clock::time_point measuredFrom_;
+  int framesMeasured_ = 0;
+  int measures_ = 0;
+  double fps_;
 };
 
 class StreamOutput : public ShowOutput {
