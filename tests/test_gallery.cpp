@@ -496,6 +496,60 @@ INSTANTIATE_TEST_SUITE_P(Pictures, Gallery, ::testing::ValuesIn(pictureNames()),
 
 namespace {
 
+// Over white, a layer's partly covered pixels next to a mark are never
+// darker than the mark (by more than 10/255): their colour is the mark's own,
+// not one darkened by coverage. The glowing pictures, whose marks are each
+// one colour fading out; cover's art, a mid grey, has the widest edge.
+TEST(GalleryLayer, APartlyCoveredPixelOverWhiteIsNoDarkerThanItsMark) {
+  vt::TempDir dir;
+  int status = 0;
+  vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "color=gray:s=64x64", "-frames:v", "1",
+                 dir / "grey.png"},
+                &status);
+  ASSERT_EQ(status, 0);
+  const int width = 320;
+  const int height = 180;
+  for (const char* picture : {"cover", "ring", "pulse"}) {
+    const std::string out = dir / (std::string(picture) + ".png");
+    const vt::StudioRun run = vt::studio(dir.path(), {"render", loudSong(), out, "--picture", picture, "--image",
+                                                      "grey.png", "--from", "12", "--size", "320x180", "--transparent"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string px = vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", out, "-f", "rawvideo", "-pix_fmt",
+                                          "rgba", "-"});
+    ASSERT_EQ(px.size(), static_cast<size_t>(width * height * 4));
+    auto at = [&](int x, int y, int c) { return static_cast<unsigned char>(px[static_cast<size_t>((y * width + x) * 4 + c)]); };
+    auto luma = [](double r, double g, double b) { return 0.2126 * r + 0.7152 * g + 0.0722 * b; };
+    double worst = 0;
+    int partial = 0;
+    for (int y = 2; y < height - 2; ++y) {
+      for (int x = 2; x < width - 2; ++x) {
+        const double a = at(x, y, 3) / 255.0;
+        if (a < 0.03 || a > 0.97) {
+          continue;
+        }
+        // The darkest (near) whole mark beside it.
+        double mark = 256;
+        for (int dy = -2; dy <= 2; ++dy) {
+          for (int dx = -2; dx <= 2; ++dx) {
+            if (at(x + dx, y + dy, 3) >= 248) {
+              mark = std::min(mark, luma(at(x + dx, y + dy, 0), at(x + dx, y + dy, 1), at(x + dx, y + dy, 2)));
+            }
+          }
+        }
+        if (mark > 255) {
+          continue;
+        }
+        ++partial;
+        const double overWhite =
+            luma(at(x, y, 0) * a + 255 * (1 - a), at(x, y, 1) * a + 255 * (1 - a), at(x, y, 2) * a + 255 * (1 - a));
+        worst = std::max(worst, mark - overWhite);
+      }
+    }
+    EXPECT_GT(partial, 0) << picture << ": no edge to look at";
+    EXPECT_LE(worst, 10.0) << picture << ": a dark fringe over white";
+  }
+}
+
 // VRAX_PICTURES names a gallery of one's own: when it is wrong, the message
 // says it is VRAX_PICTURES and what is wrong with it.
 TEST(GalleryOfOnesOwn, AWrongVraxPicturesIsNamedWithWhatIsWrong) {

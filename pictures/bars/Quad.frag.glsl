@@ -50,7 +50,9 @@ void main() {
     }
     // A soft floor glow that swells with the bass.
     vec3 glow = glowColour * 0.025 / (y + 0.03) * (0.3 + bass);
-    float glowCover = clamp(1.5 * max(glow.r, max(glow.g, glow.b)), 0.0, 1.0);
+    // Its coverage is its strength: a partly covered pixel has the glow's
+    // own colour at full brightness.
+    float glowCover = clamp(max(glow.r, max(glow.g, glow.b)), 0.0, 1.0);
     if (transparent && cover == 0.0) {
         FragColor = vec4(min(glow / max(glowCover, 0.004), 1.0), glowCover);
         return;

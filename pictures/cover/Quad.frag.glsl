@@ -88,7 +88,10 @@ void main() {
     vec3 hue = 0.55 + 0.45 * cos(2.0 * PI * (vec3(0.0, 0.33, 0.67) + abs(a) * 0.5 + itime * 0.03));
     vec3 glow = hue * (0.006 / (d + 0.006)) * (0.4 + band) + hue * 0.05 * loudness / (r * r + 0.2);
     colour += glow;
-    float glowCover = clamp(2.0 * max(glow.r, max(glow.g, glow.b)), 0.0, 1.0);
+    // The glow's coverage is its strength, so a partly covered pixel keeps
+    // the glow's own colour at full brightness (over black it adds up to the
+    // glow as drawn without a layer).
+    float glowCover = clamp(max(glow.r, max(glow.g, glow.b)), 0.0, 1.0);
     // Taller than 1.2 to 1, bars fill what lies beyond the ring's reach.
     float halfHeight = 1.2 * max(aspect, 1.0);
     float room = halfHeight - 1.2;
@@ -102,5 +105,8 @@ void main() {
         FragColor = vec4(min(glow / max(glowCover, 0.004), 1.0), glowCover);
         return;
     }
-    FragColor = vec4(colour, max(covered, glowCover));
+    float alpha = max(covered, glowCover);
+    // Laid over something, a partly covered pixel has the art's and the
+    // glow's own colour, not one darkened towards black by its coverage.
+    FragColor = transparent ? vec4(min(colour / max(alpha, 0.004), 1.0), alpha) : vec4(colour, alpha);
 }

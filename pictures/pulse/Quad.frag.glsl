@@ -71,6 +71,8 @@ void main() {
     vec3 emberHue = 0.6 + 0.4 * cos(2.0 * PI * (vec3(0.0, 0.33, 0.67) + h));
     colour += emberHue * (0.003 + 0.015 * mid) * twinkle * exp(-e * e * 20.0) / (e * e * 8.0 + 0.01);
     // The faintest glow (under 2%) counts as background.
-    float cover = clamp(2.2 * max(colour.r, max(colour.g, colour.b)) - 0.04, 0.0, 1.0);
+    // Coverage is the light's strength (the faintest haze none): a partly
+    // covered pixel has the light's own colour at full brightness.
+    float cover = clamp(1.04 * max(colour.r, max(colour.g, colour.b)) - 0.04, 0.0, 1.0);
     FragColor = transparent ? vec4(min(colour / max(cover, 0.004), 1.0), cover) : vec4(back + colour, cover);
 }

@@ -101,6 +101,9 @@ void main() {
     // Soft tone mapping keeps the glow from clipping to flat white.
     vec3 colour = 1.8 * (back + marks);
     vec3 shown = 1.8 * marks / (1.0 + 1.8 * marks);
-    float cover = clamp(2.2 * max(shown.r, max(shown.g, shown.b)), 0.0, 1.0);
+    // Coverage is the marks' strength against their brightest (tone mapped,
+    // 0.85 and up is solid): a partly covered pixel has their own colour at
+    // that brightness, never one darkened towards black.
+    float cover = clamp(max(shown.r, max(shown.g, shown.b)) / 0.85, 0.0, 1.0);
     FragColor = transparent ? vec4(min(shown / max(cover, 0.004), 1.0), cover) : vec4(colour / (1.0 + colour), cover);
 }
