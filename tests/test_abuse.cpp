@@ -210,7 +210,7 @@ TEST_F(Abuse, InterruptsBeforeTheFirstFrameIsDoneEndTheRunAtOnce) {
     bool heavy;  // the first frame is slow, else the stepping before it
   };
   const Case cases[] = {
-      {"stepping to --from", {"render", "long.wav", "o.mp4", "--from", "50", "--picture", "waterfall", "--size",
+      {"stepping to --from", {"render", "long.wav", "o.mp4", "--from", "50", "--picture", "spectrogram", "--size",
                               "1920x1080"}, false},
       {"a heavy first frame", {"render", "song.wav", "o.mp4", "--size", "320x240"}, true},
       {"a heavy still", {"render", "song.wav", "o.png", "--size", "320x240"}, true},

@@ -610,7 +610,9 @@ TEST(PictureSettings, SetChangesThePictureAndWrongOnesAreRefused) {
   }
   const std::string help = vt::runOutput({vt::studioBinary(), "render", "--help"});
   EXPECT_NE(help.find("--picture ring --set ringColour=orange"), std::string::npos) << help;
-  // Waterfall's unwritten rows are the backdrop × (0.8 + 0.2 × height + a drift of ±0.25): pure red at the top.
+  // Waterfall's quiet rows are the backdrop × a ripple of 1 ± 0.6 that starts
+  // at 1 with the song (the top row at 1 s) and rises to the right: pure red
+  // in the top left corner.
   const std::string top = red({"--picture", "waterfall", "--set", "backdrop=#ff0000"});
   EXPECT_GE(static_cast<unsigned char>(top[0]), 250);
   EXPECT_EQ(static_cast<unsigned char>(top[1]), 0);
@@ -662,9 +664,9 @@ TEST(PictureSettings, DescribeListsNameTypeDefaultAndMeaning) {
 }
 
 // Scrolling pictures are full from the first second: at 1 s into loud
-// noise at least 80% of the spectrogram's columns are brighter than the
-// same picture in silence (before, only what had scrolled in was: an
-// eighth). The waterfall is not yet (see the README's gallery table).
+// noise at least 80% of the spectrogram's columns and of the waterfall's
+// rows are brighter than the same picture in silence (before, only what had
+// scrolled in was: an eighth and a twelfth).
 TEST(GalleryScrolling, ScrollingPicturesAreFullFromTheFirstSecond) {
   vt::TempDir dir;
   ASSERT_TRUE(vt::writeSound(dir / "noise.wav", 44100 * 3, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
@@ -675,7 +677,8 @@ TEST(GalleryScrolling, ScrollingPicturesAreFullFromTheFirstSecond) {
   ASSERT_TRUE(vt::writeSound(dir / "silence.wav", 44100 * 3, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
                              [](int64_t, int) { return 0.0; }));
   const int width = 160, height = 90;
-  for (const auto& [picture, byColumn] : {std::pair<const char*, bool>{"spectrogram", true}}) {
+  for (const auto& [picture, byColumn] :
+       {std::pair<const char*, bool>{"spectrogram", true}, std::pair<const char*, bool>{"waterfall", false}}) {
     std::vector<std::string> stills;
     for (const char* song : {"noise.wav", "silence.wav"}) {
       const std::string out = dir / (std::string(picture) + song + ".png");

@@ -314,3 +314,51 @@ TEST(Inputs, ARenderAndAWindowAnalyseTheSameMomentOfAMovingSound) {
 }
 
 }  // namespace
+
+namespace {
+
+// The bands' history: a tone that starts 1.0 s into the song shows, in a
+// still at 1.5 s, in the rows of the last half second (row r is r 60ths of a
+// second back) and not in the rows before it; "bandHistorySeconds" says
+// how much of the history was heard (1.5 s: 91 ticks from 0 to 1.5); and
+// the same still at 30 and at 60 frames a second is the same to the byte.
+TEST(Inputs, TheBandsHistoryHoldsARowEverySixtiethOfASecond) {
+  vt::TempDir dir;
+  vt::writeShaders(dir.path(), vt::kPlainVertexShader,
+                   pairWith("uniform sampler2D bandHistory;\nuniform float bandHistorySeconds;",
+                            "ivec2 at = ivec2(int(gl_FragCoord.x), 719 - int(gl_FragCoord.y));\n"
+                            "FragColor = vec4(clamp(texelFetch(bandHistory, at, 0).r, 0.0, 1.0), "
+                            "bandHistorySeconds / 12.0, 0.0, 1.0);"));
+  ASSERT_TRUE(vt::writeSound(dir / "late.wav", 44100 * 3, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                             [](int64_t f, int) {
+                               const double t = static_cast<double>(f) / 44100;
+                               return t >= 1.0 ? 0.5 * std::sin(2 * M_PI * 1000.0 * t) : 0.0;
+                             }));
+  std::vector<std::string> stills;
+  for (const char* fps : {"60", "30"}) {
+    const std::string out = dir / (std::string("h") + fps + ".png");
+    const StudioRun run = studio(dir.path(), {"render", "late.wav", out, "--size", "64x720", "--from", "1.5", "--fps",
+                                              fps, "--level", "off", "-q"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    stills.push_back(vt::frameRgb(out));
+  }
+  EXPECT_TRUE(stills[0] == stills[1]) << "the history differs at 30 frames a second";
+  const std::string& rgb = stills[0];
+  auto at = [&](int x, int row, int c) { return static_cast<unsigned char>(rgb[static_cast<size_t>((row * 64 + x) * 3 + c)]); };
+  // The tone's band: the loudest in the newest row.
+  int band = 0;
+  for (int x = 1; x < 64; ++x) {
+    band = at(x, 0, 0) > at(band, 0, 0) ? x : band;
+  }
+  const int loud = at(band, 0, 0);
+  ASSERT_GT(loud, 100);
+  for (int row = 0; row <= 28; ++row) {
+    EXPECT_GT(at(band, row, 0), loud / 2) << "row " << row << " (" << row / 60.0 << " s back) is after the start";
+  }
+  for (int row = 32; row < 120; ++row) {
+    EXPECT_LT(at(band, row, 0), loud / 10) << "row " << row << " (" << row / 60.0 << " s back) is before the start";
+  }
+  EXPECT_NEAR(at(0, 0, 1), 91.0 / 60 / 12 * 255, 1.0);
+}
+
+}  // namespace

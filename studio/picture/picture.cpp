@@ -224,6 +224,15 @@ Picture::Picture() {
   GL_CALL(glTexImage2D(GL_TEXTURE_2D, 0, GL_R32F, kWaveform, kWaveHistory, 0, GL_RED, GL_FLOAT,
                        inputs_.waveHistory.data()));
   setTextureFilters(false);
+  // Read between rows and bands: a scrolling picture drawn from it is smooth
+  // at any size.
+  GL_CALL(glGenTextures(1, &bandHistory_));
+  GL_CALL(glBindTexture(GL_TEXTURE_2D, bandHistory_));
+  GL_CALL(glTexImage2D(GL_TEXTURE_2D, 0, GL_R32F, kBands, kBandHistory, 0, GL_RED, GL_FLOAT,
+                       inputs_.bandHistory.data()));
+  setTextureFilters(false);
+  GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR));
+  GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR));
   GL_CALL(glGenTextures(4, images_));
   GL_CALL(glGenTextures(1, &cover_));
   for (int slot = 0; slot < 4; ++slot) {
@@ -263,6 +272,8 @@ Picture::~Picture() {
   waveform_ = 0;
   glDeleteTextures(1, &waveHistory_);
   waveHistory_ = 0;
+  glDeleteTextures(1, &bandHistory_);
+  bandHistory_ = 0;
   glDeleteBuffers(1, &spectrum_);
   spectrum_ = 0;
   glDeleteBuffers(1, &ebo_);
@@ -453,7 +464,8 @@ std::vector<std::string> Picture::findInputs(Pass& pass) {
       {"trebleTime", GL_FLOAT, "float"},      {"levelTime", GL_FLOAT, "float"},
       {"delta", GL_FLOAT, "float"},           {"peaks", GL_FLOAT, "float[64]"},
       {"transparent", GL_BOOL, "bool"},       {"loudness", GL_FLOAT, "float"},
-      {"waveHistory", GL_SAMPLER_2D, "sampler2D"},
+      {"waveHistory", GL_SAMPLER_2D, "sampler2D"}, {"bandHistory", GL_SAMPLER_2D, "sampler2D"},
+      {"bandHistorySeconds", GL_FLOAT, "float"},
       {"aspect", 0, ""}, {"itime", 0, ""}, {"iResolution", 0, ""}, {"iTime", 0, ""}, {"iTimeDelta", 0, ""},
       {"iFrame", 0, ""}, {"iFrameRate", 0, ""}, {"iDate", 0, ""}, {"iSampleRate", 0, ""}, {"iMouse", 0, ""},
       {"iChannelTime", 0, ""}, {"iChannelResolution", 0, ""}, {"iChannel0", 0, ""}, {"iChannel1", 0, ""},
@@ -490,10 +502,12 @@ std::vector<std::string> Picture::findInputs(Pass& pass) {
 
 void Picture::bindUnits(const Pass& pass) {
   // Samplers read fixed texture units: waveform 1, images 2-5, cover 6,
-  // previous 7, Shadertoy's channels 8-11, the waveform's history 12.
+  // previous 7, Shadertoy's channels 8-11, the waveform's history 12, the
+  // bands' history 13.
   const int units[][2] = {{kWaveformIn, 1}, {kImage0, 2},    {kImage1, 3},    {kImage2, 4},
                           {kImage3, 5},     {kCover, 6},     {kPrevious, 7},  {kIChannel0, 8},
-                          {kIChannel1, 9},  {kIChannel2, 10}, {kIChannel3, 11}, {kWaveHistoryIn, 12}};
+                          {kIChannel1, 9},  {kIChannel2, 10}, {kIChannel3, 11}, {kWaveHistoryIn, 12},
+                          {kBandHistoryIn, 13}};
   for (const auto& unit : units) {
     if (pass.at[unit[0]] >= 0) {
       GL_CALL(glProgramUniform1i(pass.program, pass.at[unit[0]], unit[1]));
@@ -523,6 +537,12 @@ void Picture::setInputs(const AudioInputs& inputs) {
     GL_CALL(glPixelStorei(GL_UNPACK_ALIGNMENT, 4));
     GL_CALL(glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, kWaveform, kWaveHistory, GL_RED, GL_FLOAT,
                             inputs.waveHistory.data()));
+  }
+  if (readsBandHistory()) {
+    GL_CALL(glBindTexture(GL_TEXTURE_2D, bandHistory_));
+    GL_CALL(glPixelStorei(GL_UNPACK_ALIGNMENT, 4));
+    GL_CALL(glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, kBands, kBandHistory, GL_RED, GL_FLOAT,
+                            inputs.bandHistory.data()));
   }
   if (music) {
     channels_.setMusic(inputs.browser.data(), wantsMipmaps(ChannelKind::Music, 0));
@@ -568,6 +588,10 @@ Status Picture::setCover(const Image& image) {
 void Picture::clearPrevious() {
   previousClear_ = true;
   bufferWidth_ = 0;  // reallocated, at zero, at the next draw
+}
+
+bool Picture::readsBandHistory() const {
+  return std::any_of(passes_.begin(), passes_.end(), [](const Pass& p) { return p.at[kBandHistoryIn] >= 0; });
 }
 
 bool Picture::readsPrevious() const {
@@ -617,7 +641,8 @@ void Picture::feedStudioInputs(const Pass& pass, int width, int height, const Fr
                                           {kMidTime, static_cast<float>(inputs_.midTime)},
                                           {kTrebleTime, static_cast<float>(inputs_.trebleTime)},
                                           {kLevelTime, static_cast<float>(inputs_.levelTime)},
-                                          {kDelta, static_cast<float>(times.delta)}};
+                                          {kDelta, static_cast<float>(times.delta)},
+                                          {kBandHistorySeconds, inputs_.bandHistorySeconds}};
   for (const auto& [input, value] : floats) {
     if (at[input] >= 0) {
       GL_CALL(glUniform1f(at[input], value));
@@ -797,7 +822,7 @@ void Picture::draw(int width, int height, const FrameTimes& times) {
   if (!shadertoy) {
     const std::pair<int, GLuint> textures[] = {{1, waveform_},  {2, images_[0]}, {3, images_[1]},
                                                {4, images_[2]}, {5, images_[3]}, {6, cover_},
-                                               {12, waveHistory_}};
+                                               {12, waveHistory_}, {13, bandHistory_}};
     for (const auto& [unit, texture] : textures) {
       GL_CALL(glActiveTexture(static_cast<GLenum>(GL_TEXTURE0 + unit)));
       GL_CALL(glBindTexture(GL_TEXTURE_2D, texture));

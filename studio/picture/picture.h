@@ -125,6 +125,9 @@ class Picture {
   // Whether a frame depends on the frames before: "previous", or a buffer a
   // pass reads before (or while) it is drawn in the frame.
   bool readsPrevious() const;
+  // Whether a pass reads "bandHistory" (its frames show the last kBandHistory
+  // ticks of the bands, so a render starting late hears that long before).
+  bool readsBandHistory() const;
   bool readsCover() const;
   // Clears and draws into whatever framebuffer is bound, width × height.
   void draw(int width, int height, const FrameTimes& times);
@@ -135,7 +138,7 @@ class Picture {
   // The studio's inputs, then Shadertoy's.
   enum Input { kResolution, kFrame, kBandsIn, kBass, kMid, kTreble, kLevel, kBeat, kBeats, kWaveformIn,
                kImage0, kImage1, kImage2, kImage3, kImage0Size, kImage1Size, kImage2Size, kImage3Size,
-               kCover, kCoverSize, kPrevious, kBassTime, kMidTime, kTrebleTime, kLevelTime, kDelta, kPeaks, kTransparent, kLoudness, kWaveHistoryIn, kAspect, kItime,
+               kCover, kCoverSize, kPrevious, kBassTime, kMidTime, kTrebleTime, kLevelTime, kDelta, kPeaks, kTransparent, kLoudness, kWaveHistoryIn, kBandHistoryIn, kBandHistorySeconds, kAspect, kItime,
                kIResolution, kITime, kITimeDelta, kIFrame, kIFrameRate, kIDate, kISampleRate, kIMouse,
                kIChannelTime, kIChannelResolution, kIChannel0, kIChannel1, kIChannel2, kIChannel3, kIBassTime,
                kIMidTime, kITrebleTime, kILevelTime, kInputCount };
@@ -168,6 +171,7 @@ class Picture {
   GLuint spectrum_ = 0;
   GLuint waveform_ = 0;
   GLuint waveHistory_ = 0;  // kWaveform × kWaveHistory, row 0 the newest
+  GLuint bandHistory_ = 0;  // kBands × kBandHistory, row 0 the newest
   GLuint images_[4] = {};
   GLuint cover_ = 0;
   GLuint previous_ = 0;

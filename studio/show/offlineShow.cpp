@@ -83,7 +83,10 @@ void OfflineShow::advance(int64_t n) {
 Status OfflineShow::preRoll(int64_t first) {
   const double drawnSeconds = o_.memory > 0 ? o_.memory : kPictureMemory;
   const auto frames = [&](double seconds) { return static_cast<int64_t>(std::ceil(seconds * o_.fps.value())); };
-  const int64_t stepFrom = std::max<int64_t>(0, first - frames(std::max(kPictureMemory, drawnSeconds)));
+  // A picture drawn from the bands' history hears as far back as it holds.
+  const double heardSeconds = show_->picture().readsBandHistory() ? kBandHistory / kWaveHistoryRate + 0.5 : 0.0;
+  const int64_t stepFrom =
+      std::max<int64_t>(0, first - frames(std::max({kPictureMemory, drawnSeconds, heardSeconds})));
   const int64_t drawFrom = readsPrevious() ? first - frames(drawnSeconds) : first;
   if (const Status started = startAt(stepFrom); !started) {
     return started;

@@ -80,12 +80,14 @@ Analysis::Analysis(int rate)
 }
 
 // Each 60 Hz tick crossed since the last step gets a row (the same waveform
-// for ticks crossed at once); a jump back starts the history again.
-void Analysis::keepWaveform(double seconds) {
+// and bands for ticks crossed at once); a jump back starts the histories again.
+void Analysis::keepHistories(double seconds) {
   const auto tick = static_cast<int64_t>(std::floor(seconds * kWaveHistoryRate + 1e-6));
   const size_t row = kWaveform;
   if (lastWaveTick_ < 0 || tick < lastWaveTick_) {
     std::fill(inputs_.waveHistory.begin(), inputs_.waveHistory.end(), 0.0f);
+    std::fill(inputs_.bandHistory.begin(), inputs_.bandHistory.end(), 0.0f);
+    bandRows_ = 0;
     lastWaveTick_ = tick - 1;
   }
   const int64_t crossed = std::min<int64_t>(tick - lastWaveTick_, kWaveHistory);
@@ -94,6 +96,19 @@ void Analysis::keepWaveform(double seconds) {
                        inputs_.waveHistory.end());
     std::copy(inputs_.waveform.begin(), inputs_.waveform.end(), inputs_.waveHistory.begin());
   }
+  // The bands move down by all the rows crossed at once, then each new row
+  // holds the bands heard now.
+  const int64_t rows = std::min<int64_t>(tick - lastWaveTick_, kBandHistory);
+  if (rows > 0) {
+    auto& history = inputs_.bandHistory;
+    const auto shift = static_cast<ptrdiff_t>(rows * kBands);
+    std::copy_backward(history.begin(), history.end() - shift, history.end());
+    for (int64_t r = 0; r < rows; ++r) {
+      std::copy(inputs_.bands.begin(), inputs_.bands.end(), history.begin() + static_cast<ptrdiff_t>(r * kBands));
+    }
+    bandRows_ = std::min<int64_t>(bandRows_ + rows, kBandHistory);
+  }
+  inputs_.bandHistorySeconds = static_cast<float>(static_cast<double>(bandRows_) / kWaveHistoryRate);
   lastWaveTick_ = tick;
 }
 
@@ -310,7 +325,7 @@ const AudioInputs& Analysis::step(FrameSound& sound, double seconds) {
   inputs_.loudness = started_ ? follow(inputs_.loudness, loudness, dt) : loudness;
   advanceClocks(seconds, dt);
   std::copy(sound.mono.begin() + (kBehind - kWaveform), sound.mono.begin() + kBehind, inputs_.waveform.begin());
-  keepWaveform(seconds);
+  keepHistories(seconds);
 
   lastRaw_ = raw;
   lastSeconds_ = seconds;

@@ -26,6 +26,8 @@ constexpr int kWaveform = 1024;
 // The waveforms kept for "waveHistory": one a 60th of a second, this many.
 constexpr int kWaveHistory = 16;
 constexpr double kWaveHistoryRate = 60.0;
+// The bands kept for "bandHistory": one row a 60th of a second, twelve seconds.
+constexpr int kBandHistory = 720;
 constexpr int kBlock = 2048;
 constexpr int kBehind = 1536;
 constexpr int kAhead = kBlock - kBehind;
@@ -71,6 +73,12 @@ struct AudioInputs {
   // (row 0 the latest tick at or before the frame): the same rows at any
   // frame rate, so a trail drawn from them is frame-rate true.
   std::vector<float> waveHistory = std::vector<float>(static_cast<size_t>(kWaveform) * kWaveHistory, 0.0f);
+  // The bands at each of the last kBandHistory 60 Hz ticks, newest first,
+  // and how many seconds of them were heard (since the start or a seek): a
+  // scrolling picture drawn from them needs no frame before and is the same
+  // at any frame rate.
+  std::vector<float> bandHistory = std::vector<float>(static_cast<size_t>(kBands) * kBandHistory, 0.0f);
+  float bandHistorySeconds = 0;
   // The sound as a web browser's analyser gives it to Shadertoy's form, 512
   // values a row: row 0 the first 512 of its 1024 byte magnitudes (Blackman
   // window, |X| ÷ 2048, smoothed 0.8 a 60th of a second, −100..−30 dB as
@@ -129,10 +137,11 @@ class Analysis {
   std::vector<double> power_;
   RealFft fft_;
   std::array<std::pair<int, int>, kBands> bandBins_{};
-  void keepWaveform(double seconds);
+  void keepHistories(double seconds);
 
   double lastSeconds_ = 0;
-  int64_t lastWaveTick_ = -1;  // the 60 Hz tick last kept in waveHistory
+  int64_t lastWaveTick_ = -1;  // the 60 Hz tick last kept in waveHistory and bandHistory
+  int64_t bandRows_ = 0;       // rows of bandHistory heard since the start or a seek
   double startSeconds_ = 0;
   double lastOnset_ = -1;
   double fluxMean_ = 0;
