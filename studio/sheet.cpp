@@ -142,7 +142,7 @@ Status drawRow(const SheetOptions& o, const GalleryEntry& entry, const SheetPlan
     show.restart();
     const std::string label = entry.name + "  " + moment.name + " " + clockText(moment.seconds);
     const bool fits = static_cast<bool>(layOutTitle(label, plan.fontPath, r.width, r.height, TitlePlace::Bottom));
-    if (const Status titled = show.setTitle(fits ? label : "", plan.fontPath, frame); !titled) {
+    if (const Status titled = show.setTitle(fits ? label : "", plan.fontPath, frame, true); !titled) {
       return titled;
     }
     if (const Status rolled = show.preRoll(frame); !rolled) {

@@ -550,6 +550,52 @@ TEST(GalleryLayer, APartlyCoveredPixelOverWhiteIsNoDarkerThanItsMark) {
   }
 }
 
+// With a title, bars keep clear of it: in portrait, where loud bars (30 dB
+// up) reached through it, the words' box as OCR finds it holds no bar (no bright
+// saturated pixel) and the band round it (4 to 14 pixels out) nothing bright
+// at all (no bar, no peak cap).
+TEST(GalleryLayer, BarsKeepClearOfTheTitle) {
+  vt::TempDir dir;
+  const int width = 540;
+  const int height = 960;
+  const vt::StudioRun run = vt::studio(dir.path(), {"render", loudSong(), "t.png", "--picture", "bars", "--from", "12",
+                                                    "--size", "540x960", "--title", "HELLO WORLD", "--gain", "30", "-q"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string tsv = vt::runOutput({"/usr/bin/tesseract", dir / "t.png", "-", "--psm", "11", "tsv"});
+  int left = width, top = height, right = 0, bottom = 0;
+  std::istringstream lines(tsv);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream fields(line);
+    std::vector<std::string> f;
+    for (std::string field; std::getline(fields, field, '\t');) {
+      f.push_back(field);
+    }
+    if (f.size() == 12 && (f[11].find("HELLO") != std::string::npos || f[11].find("WORLD") != std::string::npos)) {
+      left = std::min(left, std::stoi(f[6]));
+      top = std::min(top, std::stoi(f[7]));
+      right = std::max(right, std::stoi(f[6]) + std::stoi(f[8]));
+      bottom = std::max(bottom, std::stoi(f[7]) + std::stoi(f[9]));
+    }
+  }
+  ASSERT_LT(left, right) << "the title was not read:\n" << tsv;
+  const std::string rgb = vt::frameRgb(dir / "t.png");
+  ASSERT_EQ(rgb.size(), static_cast<size_t>(width * height * 3));
+  int inBars = 0, around = 0;
+  for (int y = std::max(0, top - 14); y < std::min(height, bottom + 14); ++y) {
+    for (int x = std::max(0, left - 14); x < std::min(width, right + 14); ++x) {
+      const auto* p = reinterpret_cast<const unsigned char*>(rgb.data()) + (y * width + x) * 3;
+      const int most = std::max({p[0], p[1], p[2]});
+      const int least = std::min({p[0], p[1], p[2]});
+      const bool inside = x >= left && x < right && y >= top && y < bottom;
+      const bool near = x >= left - 4 && x < right + 4 && y >= top - 4 && y < bottom + 4;
+      inBars += inside && most > 120 && most - least > 90 ? 1 : 0;
+      around += !near && most > 150 ? 1 : 0;
+    }
+  }
+  EXPECT_EQ(inBars, 0) << "bars in the title's box " << left << "," << top << "-" << right << "," << bottom;
+  EXPECT_EQ(around, 0) << "bright marks round the title's box";
+}
+
 // VRAX_PICTURES names a gallery of one's own: when it is wrong, the message
 // says it is VRAX_PICTURES and what is wrong with it.
 TEST(GalleryOfOnesOwn, AWrongVraxPicturesIsNamedWithWhatIsWrong) {

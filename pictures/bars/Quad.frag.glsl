@@ -13,6 +13,8 @@ uniform float bands[64];
 uniform float peaks[64];
 uniform bool transparent;  // laid over something: write the marks' own colour
 uniform float bass;
+uniform vec4 titleBox;     // the title's words in pixels from the bottom left; empty: none
+uniform float titleShown;  // how much of the title shows, 0..1
 // Settings (settings.txt; --set NAME=#rrggbb).
 uniform vec3 lowColour = vec3(0.10, 0.75, 0.95);
 uniform vec3 highColour = vec3(0.95, 0.25, 0.55);
@@ -32,30 +34,48 @@ void main() {
     // The cap: the band's held peak, on the bars' scale.
     float cap = clamp((peaks[4 + bar] - 0.25) / 0.7, 0.0, 1.0);
 
-    float y = abs(uv.y - 0.5) * 2.0;  // 0 at the centre line, 1 at the edges
-    bool gap = within < 0.12 || within > 0.88;
+    // The bars keep to the rows the title leaves them: with the title below
+    // the middle, those above it (and the other way round), with a margin,
+    // moving there as the title fades in and back as it fades out.
+    float bottom = 0.0;
+    float top = resolution.y;
+    if (titleBox.w > titleBox.y) {
+        float margin = 0.03 * resolution.y;
+        if (titleBox.y + titleBox.w < resolution.y) {
+            bottom = titleBox.w + margin;
+        } else {
+            top = titleBox.y - margin;
+        }
+    }
+    bottom *= titleShown;
+    top = mix(resolution.y, top, titleShown);
+    // 0 at the centre line, 1 at the edges of the bars' rows.
+    float y = abs(gl_FragCoord.y - 0.5 * (bottom + top)) / max(0.5 * (top - bottom), 1.0);
     vec3 low = lowColour;
     vec3 high = highColour;
     // The backdrop drifts slowly, so a quiet passage is calm but alive.
-    vec3 colour = vec3(0.02, 0.02, 0.05) + vec3(0.05, 0.03, 0.10) * (1.0 - y) * (0.6 + 0.4 * sin(itime * 0.9 + uv.x * 3.0));
-    float cover = 0.0;
-    if (!gap && y < level * 0.92) {
-        colour = mix(low, high, y) * (0.55 + 0.45 * y / max(level, 0.01));
-        cover = 1.0;
-    }
+    vec3 back = vec3(0.02, 0.02, 0.05) + vec3(0.05, 0.03, 0.10) * (1.0 - y) * (0.6 + 0.4 * sin(itime * 0.9 + uv.x * 3.0));
+    // Edges are anti-aliased: each mark covers a pixel by how far inside it
+    // the pixel's centre lies, in pixels (a pixel is fwidth wide). The marks
+    // are summed premultiplied by their coverage, the cap over the bar.
+    float side = clamp((0.38 - abs(within - 0.5)) / fwidth(column) + 0.5, 0.0, 1.0);
+    float dy = fwidth(y);
+    float body = side * clamp((level * 0.92 - y) / dy + 0.5, 0.0, 1.0);
+    vec3 marks = mix(low, high, y) * (0.55 + 0.45 * y / max(level, 0.01)) * body;
+    float cover = body;
     float capY = cap * 0.92 + 0.02;
-    if (!gap && abs(y - capY) < 0.012) {
-        colour = vec3(1.0);
-        cover = 1.0;
-    }
+    float capCover = side * clamp((0.012 - abs(y - capY)) / dy + 0.5, 0.0, 1.0);
+    marks = marks * (1.0 - capCover) + vec3(capCover);
+    cover = cover * (1.0 - capCover) + capCover;
     // A soft floor glow that swells with the bass.
     vec3 glow = glowColour * 0.025 / (y + 0.03) * (0.3 + bass);
     // Its coverage is its strength: a partly covered pixel has the glow's
     // own colour at full brightness.
     float glowCover = clamp(max(glow.r, max(glow.g, glow.b)), 0.0, 1.0);
-    if (transparent && cover == 0.0) {
-        FragColor = vec4(min(glow / max(glowCover, 0.004), 1.0), glowCover);
+    float alpha = max(cover, glowCover);
+    if (transparent) {
+        FragColor = vec4(min((marks + glow) / max(alpha, 0.004), 1.0), alpha);
         return;
     }
-    FragColor = vec4(colour + glow, max(cover, glowCover));
+    FragColor = vec4(back * (1.0 - cover) + marks + glow, alpha);
 }

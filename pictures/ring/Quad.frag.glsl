@@ -49,8 +49,13 @@ const vec3 RING_COS = cos(2.0 * PI * vec3(0.0, 0.33, 0.67));
 const vec3 RING_SIN = sin(2.0 * PI * vec3(0.0, 0.33, 0.67));
 
 // 0 (quiet) .. 1 (loud) at a bin, lifted by `lift` (natural log units).
+// Between two bins the level is blended: at the bass end one bin spans a
+// wide arc, which would show as steps.
 float level(float bin, float lift) {
-    return clamp((spectrum[int(clamp(bin, 1.0, 8191.0))] + lift - 2.5) * 0.14, 0.0, 1.0);
+    float at = clamp(bin, 1.0, 8190.0);
+    int i = int(at);
+    float value = mix(spectrum[i], spectrum[i + 1], at - float(i));
+    return clamp((value + lift - 2.5) * 0.14, 0.0, 1.0);
 }
 
 void main() {

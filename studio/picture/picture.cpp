@@ -465,7 +465,8 @@ std::vector<std::string> Picture::findInputs(Pass& pass) {
       {"delta", GL_FLOAT, "float"},           {"peaks", GL_FLOAT, "float[64]"},
       {"transparent", GL_BOOL, "bool"},       {"loudness", GL_FLOAT, "float"},
       {"waveHistory", GL_SAMPLER_2D, "sampler2D"}, {"bandHistory", GL_SAMPLER_2D, "sampler2D"},
-      {"bandHistorySeconds", GL_FLOAT, "float"},
+      {"bandHistorySeconds", GL_FLOAT, "float"}, {"titleBox", GL_FLOAT_VEC4, "vec4"},
+      {"titleShown", GL_FLOAT, "float"},
       {"aspect", 0, ""}, {"itime", 0, ""}, {"iResolution", 0, ""}, {"iTime", 0, ""}, {"iTimeDelta", 0, ""},
       {"iFrame", 0, ""}, {"iFrameRate", 0, ""}, {"iDate", 0, ""}, {"iSampleRate", 0, ""}, {"iMouse", 0, ""},
       {"iChannelTime", 0, ""}, {"iChannelResolution", 0, ""}, {"iChannel0", 0, ""}, {"iChannel1", 0, ""},
@@ -642,7 +643,8 @@ void Picture::feedStudioInputs(const Pass& pass, int width, int height, const Fr
                                           {kTrebleTime, static_cast<float>(inputs_.trebleTime)},
                                           {kLevelTime, static_cast<float>(inputs_.levelTime)},
                                           {kDelta, static_cast<float>(times.delta)},
-                                          {kBandHistorySeconds, inputs_.bandHistorySeconds}};
+                                          {kBandHistorySeconds, inputs_.bandHistorySeconds},
+                                          {kTitleShown, titleShown_}};
   for (const auto& [input, value] : floats) {
     if (at[input] >= 0) {
       GL_CALL(glUniform1f(at[input], value));
@@ -659,6 +661,9 @@ void Picture::feedStudioInputs(const Pass& pass, int width, int height, const Fr
   }
   if (at[kBeats] >= 0) {
     GL_CALL(glUniform1i(at[kBeats], inputs_.beats));
+  }
+  if (at[kTitleBox] >= 0) {
+    GL_CALL(glUniform4fv(at[kTitleBox], 1, titleBox_));
   }
   if (at[kResolution] >= 0) {
     GL_CALL(glUniform2f(at[kResolution], static_cast<float>(width), static_cast<float>(height)));

@@ -31,6 +31,7 @@
 // Threading: only on the thread whose GL context is current.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -120,6 +121,13 @@ class Picture {
   // a pair that declares "bool transparent" then writes its marks' own
   // colour with their coverage as alpha, instead of marks over its backdrop.
   void setTransparent(bool transparent) { transparent_ = transparent; }
+  // Where the title's words are drawn over the next frames, in pixels from
+  // the bottom left (x0, y0, x1, y1; all zero: no title), and how much of it
+  // shows (0..1): a picture that reads "titleBox" keeps its marks clear.
+  void setTitleBox(const float box[4], float shown) {
+    std::copy(box, box + 4, titleBox_);
+    titleShown_ = shown;
+  }
   // The next draw sees a black "previous" and zero buffers (a seek).
   void clearPrevious();
   // Whether a frame depends on the frames before: "previous", or a buffer a
@@ -138,7 +146,7 @@ class Picture {
   // The studio's inputs, then Shadertoy's.
   enum Input { kResolution, kFrame, kBandsIn, kBass, kMid, kTreble, kLevel, kBeat, kBeats, kWaveformIn,
                kImage0, kImage1, kImage2, kImage3, kImage0Size, kImage1Size, kImage2Size, kImage3Size,
-               kCover, kCoverSize, kPrevious, kBassTime, kMidTime, kTrebleTime, kLevelTime, kDelta, kPeaks, kTransparent, kLoudness, kWaveHistoryIn, kBandHistoryIn, kBandHistorySeconds, kAspect, kItime,
+               kCover, kCoverSize, kPrevious, kBassTime, kMidTime, kTrebleTime, kLevelTime, kDelta, kPeaks, kTransparent, kLoudness, kWaveHistoryIn, kBandHistoryIn, kBandHistorySeconds, kTitleBox, kTitleShown, kAspect, kItime,
                kIResolution, kITime, kITimeDelta, kIFrame, kIFrameRate, kIDate, kISampleRate, kIMouse,
                kIChannelTime, kIChannelResolution, kIChannel0, kIChannel1, kIChannel2, kIChannel3, kIBassTime,
                kIMidTime, kITrebleTime, kILevelTime, kInputCount };
@@ -172,6 +180,8 @@ class Picture {
   GLuint waveform_ = 0;
   GLuint waveHistory_ = 0;  // kWaveform × kWaveHistory, row 0 the newest
   GLuint bandHistory_ = 0;  // kBands × kBandHistory, row 0 the newest
+  float titleBox_[4] = {0, 0, 0, 0};
+  float titleShown_ = 0;
   GLuint images_[4] = {};
   GLuint cover_ = 0;
   GLuint previous_ = 0;

@@ -92,10 +92,11 @@ class OfflineShow {
   void setGain(double db) { show_->setGain(db); }
   // The background under every frame and the logo over it.
   Status setBackdrop(const BackdropImages& images) { return show_->setBackdrop(images, o_.transparent); }
-  // The title over every frame from `first` on.
-  Status setTitle(const std::string& text, const std::string& fontPath, int64_t first) {
+  // The title over every frame from `first` on; a label leaves the picture
+  // as it is without it.
+  Status setTitle(const std::string& text, const std::string& fontPath, int64_t first, bool label = false) {
     shownFrom_ = first;
-    return show_->setTitle(text, fontPath, o_.titleLook, TitleTiming{o_.fadeIn, o_.titleFor});
+    return show_->setTitle(text, fontPath, o_.titleLook, TitleTiming{o_.fadeIn, o_.titleFor}, label);
   }
 
  private:

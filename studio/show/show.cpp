@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 Show::Show(int soundRate) : analysis_(soundRate), picture_(std::make_unique<Picture>()) {
   times_.sampleRate = static_cast<double>(soundRate);
@@ -17,12 +18,14 @@ Status Show::setBackdrop(const BackdropImages& images, bool transparent) {
 }
 
 Status Show::setTitle(const std::string& text, const std::string& fontPath, const TitleLook& look,
-                      TitleTiming timing) {
+                      TitleTiming timing, bool label) {
+  titleIsLabel_ = label;
   titleText_ = text;
   fontPath_ = fontPath;
   look_ = look;
   timing_ = timing;
   titleWidth_ = titleHeight_ = 0;
+  std::fill(std::begin(titleBox_), std::end(titleBox_), 0.0f);
   title_ = text.empty() ? nullptr : std::make_unique<Overlay>();
   return title_ ? title_->status() : Status();
 }
@@ -52,26 +55,42 @@ void Show::hold(const Tick& tick) {
 }
 
 void Show::draw(int width, int height) {
+  const float shown = title_ ? placeTitle(width, height) : 0.0f;
+  picture_->setTitleBox(titleBox_, titleIsLabel_ ? 0.0f : shown);
   picture_->draw(width, height, times_);
   if (backdrop_) {
     backdrop_->draw(width, height);
   }
-  if (!title_) {
-    return;
+  if (title_) {
+    title_->draw(width, height, shown);
   }
+}
+
+// The title laid out for this size (once a size), where its words are, and
+// how much of it shows now: it fades in with the show (at once without a
+// fade-in) and, with a time to show for, goes after that long, fading out
+// over a second.
+float Show::placeTitle(int width, int height) {
   if (width != titleWidth_ || height != titleHeight_) {
     // A size the title does not fit (a window made small) shows the picture
     // without it; a render refuses such a size before it starts.
     const Result<TitleLayout> layout = layOutTitle(titleText_, fontPath_, width, height, look_);
-    title_->set(layout ? layout.value().image : Image{}, layout ? layout.value().x : 0, layout ? layout.value().y : 0);
+    const Image none;
+    const Image& image = layout ? layout.value().image : none;
+    const int x = layout ? layout.value().x : 0;
+    const int y = layout ? layout.value().y : 0;
+    title_->set(image, x, y);
+    const bool empty = image.width <= 0 || image.height <= 0;
+    titleBox_[0] = empty ? 0.0f : static_cast<float>(x);
+    titleBox_[1] = empty ? 0.0f : static_cast<float>(height - y - image.height);
+    titleBox_[2] = empty ? 0.0f : static_cast<float>(x + image.width);
+    titleBox_[3] = empty ? 0.0f : static_cast<float>(height - y);
     titleWidth_ = width;
     titleHeight_ = height;
   }
-  // It fades in with the show (at once without a fade-in) and, with a time
-  // to show for, goes after that long, fading out over a second.
   const double in = timing_.fadeIn > 0 ? std::clamp(shownFor_ / timing_.fadeIn, 0.0, 1.0) : 1.0;
   const double out = timing_.titleFor > 0 ? std::clamp(timing_.titleFor + 1.0 - shownFor_, 0.0, 1.0) : 1.0;
-  title_->draw(width, height, static_cast<float>(std::min(in, out)));
+  return titleBox_[3] > titleBox_[1] ? static_cast<float>(std::min(in, out)) : 0.0f;
 }
 
 void Show::restart() {

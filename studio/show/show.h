@@ -72,8 +72,11 @@ class Show {
   // --image into the picture's image slots in order; names: as given, for
   // the message where one cannot be used.
   Status setImages(const std::vector<Image>& images, const std::vector<std::string>& names);
-  // The title, laid out again at each new size (empty text: none).
-  Status setTitle(const std::string& text, const std::string& fontPath, const TitleLook& look, TitleTiming timing);
+  // The title, laid out again at each new size (empty text: none). The
+  // picture is told where it is, to keep its marks clear, unless it is only
+  // a label over the picture as it would be without one (`label`).
+  Status setTitle(const std::string& text, const std::string& fontPath, const TitleLook& look, TitleTiming timing,
+                  bool label = false);
   // What the analysis sees of the sound, in dB (levelling and --gain).
   void setGain(double db) { analysis_.setGain(db); }
   // The date iDate gives, for this frame on.
@@ -111,4 +114,7 @@ class Show {
   std::unique_ptr<Overlay> title_;
   int titleWidth_ = 0;
   int titleHeight_ = 0;
+  float titleBox_[4] = {0, 0, 0, 0};  // its words in pixels from the bottom left
+  bool titleIsLabel_ = false;
+  float placeTitle(int width, int height);
 };
