@@ -4,8 +4,9 @@
 # frame's mean and, stricter, on any quarter of it as a 4x4 grid of cells
 # with four cells changing the same way on one frame) in every gallery picture, the most in
 # any one second, with the flash guard (the default) and without:
-#   the example song (30 s) and a loud, beat-driven one (kicks at 128 bpm over
-#   a bass line, brickwalled), each at 320x180@30.
+#   the example song (30 s), a loud, beat-driven one (kicks at 128 bpm over
+#   a bass line, brickwalled) and an ambient one (slow swelling pad chords,
+#   no drums), each at 320x180@30.
 #
 #   bench/flashes.sh
 set -euo pipefail
@@ -31,6 +32,19 @@ for i in range(rate * 30):
     bass = 0.6 * math.sin(2 * math.pi * 55 * (1 + (int(t / (beat * 4)) % 3)) * t)
     hat = (random.random() * 2 - 1) * 0.3 * math.exp(-((t + beat / 2) % beat) * 40)
     v = max(-1, min(1, 2.5 * (kick + bass + hat)))
+    frames.append(struct.pack("<hh", int(v * 32000), int(v * 32000)))
+w.writeframes(b"".join(frames)); w.close()
+# Ambient: slow pad chords that swell and fade over seconds, a soft wash of
+# noise, no drums.
+w = wave.open("ambient.wav", "wb"); w.setnchannels(2); w.setsampwidth(2); w.setframerate(rate)
+frames = []
+chords = [(110, 138.6, 164.8), (98, 123.5, 146.8), (87.3, 110, 130.8), (82.4, 103.8, 123.5)]
+for i in range(rate * 30):
+    t = i / rate
+    chord = chords[int(t / 7.5) % 4]
+    swell = 0.5 - 0.5 * math.cos(2 * math.pi * t / 7.5)
+    pad = sum(math.sin(2 * math.pi * f * t) + 0.3 * math.sin(4 * math.pi * f * t) for f in chord) / 4
+    v = 0.5 * swell * pad + 0.04 * (random.random() * 2 - 1) * (0.6 + 0.4 * swell)
     frames.append(struct.pack("<hh", int(v * 32000), int(v * 32000)))
 w.writeframes(b"".join(frames)); w.close()
 PY
@@ -75,7 +89,7 @@ print(f"{worst(whole, 1):4.1f} {worst(quarter, 4):4.1f}", end="")
 PY
 printf '%-12s %-8s %14s %14s\n' picture song "guard on" "guard off"
 printf '%-12s %-8s %14s %14s\n' "" "" "whole quarter" "whole quarter"
-for song in example loud; do
+for song in example loud ambient; do
   for picture in $("$studio" pictures | awk 'NR>0 {print $1}' | grep -v '^$'); do
     line=$(printf '%-12s %-8s' "$picture" "$song")
     for guard in on off; do

@@ -262,7 +262,9 @@ CLI::App* addRender(CLI::App& app, RenderOptions& r, OptionText& g) {
                      "at the song's pace as a premiere is watched (srt:// as caller and rtmp:// are called again if "
                      "the receiver goes away); - sends MPEG-TS to standard output as fast as the reader takes it")
       ->required();
-  render->add_option("--codec", r.codec, "h264, hevc, vp9, av1 or prores (in .mov: ProRes 4444 + PCM)");
+  render->add_option("--codec", r.codec,
+                     "h264, hevc, vp9, av1, prores (in .mov: ProRes 4444 + PCM) or png (in .mov: lossless RGB(A) + PCM, "
+                     "the light layer for editors)");
   render->add_option("--preset", r.preset, "The encoder's speed preset (x264/x265: veryfast, slow, ...; vp9: cpu-used)");
   render->add_flag("--transparent", r.transparent,
                    "Keep the picture's alpha (ProRes 4444 in .mov, VP9 in .webm), for overlays in an editor");

@@ -166,11 +166,12 @@ TEST_F(Video, EachCodecGivesItsStreamAndAlphaSurvives) {
     }
   }
 
-  // Alpha: the pair writes alpha = x across the picture; both overlay forms keep it.
+  // Alpha: the pair writes alpha = x across the picture; the overlay forms keep it.
   vt::writeShaders(dir.path(), vt::kPlainVertexShader, vt::fragmentShader("FragColor = vec4(1.0, 0.5, 0.0, uv.x);"));
   for (const auto& [output, codec, decoder] :
        {std::tuple<const char*, const char*, const char*>{"alpha.mov", "prores", ""},
-        std::tuple<const char*, const char*, const char*>{"alpha.webm", "vp9", "libvpx-vp9"}}) {
+        std::tuple<const char*, const char*, const char*>{"alpha.webm", "vp9", "libvpx-vp9"},
+        std::tuple<const char*, const char*, const char*>{"alpha-png.mov", "png", ""}}) {
     const StudioRun run = studio(dir.path(), {"render", "song.wav", output, "--codec", codec, "--transparent",
                                               "--size", "64x48", "--to", "0.5", "-q"});
     ASSERT_EQ(run.status, 0) << output << "\n" << run.err;
@@ -181,6 +182,27 @@ TEST_F(Video, EachCodecGivesItsStreamAndAlphaSurvives) {
       EXPECT_NEAR(alpha, (x + 0.5) / 64 * 255, 4) << output << " at x " << x;
     }
   }
+}
+
+// PNG in MOV, the light layer for editors, is lossless: a frame of it is the
+// still render draws at that moment, to the byte, alpha included.
+TEST_F(Video, APngLayerHoldsTheRenderedPixelsExactly) {
+  vt::writeShaders(dir.path(), vt::kPlainVertexShader,
+                   vt::fragmentShader("FragColor = vec4(fract(itime * 3.7), uv.y, 0.25, uv.x);"));
+  const StudioRun layer = studio(dir.path(), {"render", "song.wav", "layer.mov", "--codec", "png", "--transparent",
+                                              "--size", "64x48", "--fps", "30", "--to", "0.6", "-q"});
+  ASSERT_EQ(layer.status, 0) << layer.err;
+  EXPECT_EQ(probe(dir / "layer.mov", "stream=codec_name,pix_fmt"), "png\nrgba\n");
+  EXPECT_EQ(probe(dir / "layer.mov", "stream=codec_name", "a:0"), "pcm_s16le\n");
+  const StudioRun still = studio(dir.path(), {"render", "song.wav", "still.png", "--transparent", "--size", "64x48",
+                                              "--fps", "30", "--from", "0.5", "-q"});
+  ASSERT_EQ(still.status, 0) << still.err;
+  const std::string frame = rgba(dir / "layer.mov", 15, "");
+  ASSERT_EQ(frame.size(), 64u * 48 * 4);
+  EXPECT_TRUE(frame == rgba(dir / "still.png", 0, "")) << "frame 15 differs from the still at 0.5 s";
+  const StudioRun preset = studio(dir.path(), {"render", "song.wav", "p.mov", "--codec", "png", "--preset", "fast"});
+  EXPECT_EQ(preset.status, 2);
+  EXPECT_NE(preset.err.find("--preset has no meaning for png"), std::string::npos) << preset.err;
 }
 
 // Without --size or --fps a render is what upload sites take as it is:

@@ -66,6 +66,10 @@ VideoCodec videoCodecFor(const std::string& name, const std::string& format) {
   if (chosen == "prores") {
     return {"prores", "prores_ks", AV_PIX_FMT_YUV444P10LE, AV_PIX_FMT_YUVA444P10LE, 0};
   }
+  if (chosen == "png") {
+    // Lossless RGB: the rendered pixels exactly, for an editor's layer.
+    return {"png", "png", AV_PIX_FMT_RGB24, AV_PIX_FMT_RGBA, 0};
+  }
   return {"h264", "libx264", AV_PIX_FMT_YUV420P, AV_PIX_FMT_NONE, 0};
 }
 
@@ -73,7 +77,7 @@ AudioCodec audioCodecFor(const std::string& video, const std::string& format) {
   if (format == "webm") {
     return {"Opus", "libopus"};
   }
-  if (format == "mov" && video == "prores") {
+  if (format == "mov" && (video == "prores" || video == "png")) {
     return {"PCM", "pcm_s16le"};
   }
   return {"AAC", "aac"};
@@ -84,16 +88,16 @@ std::string defaultCodecFor(const std::string& format) {
 }
 
 Status checkCodec(const std::string& name, const std::string& format, bool transparent) {
-  static const char* const known[] = {"h264", "hevc", "vp9", "av1", "prores"};
+  static const char* const known[] = {"h264", "hevc", "vp9", "av1", "prores", "png"};
   if (!name.empty() && std::find(std::begin(known), std::end(known), name) == std::end(known)) {
-    return Status::failure("--codec must be one of h264, hevc, vp9, av1, prores (got \"" + name + "\")");
+    return Status::failure("--codec must be one of h264, hevc, vp9, av1, prores, png (got \"" + name + "\")");
   }
   const std::string codec = name.empty() ? defaultCodecFor(format) : name;
   // What each container holds, as players read them.
   const std::map<std::string, std::vector<std::string>> holds = {
       {"mp4", {"h264", "hevc", "av1", "vp9"}},
       {"matroska", {"h264", "hevc", "vp9", "av1", "prores"}},
-      {"mov", {"h264", "hevc", "prores"}},
+      {"mov", {"h264", "hevc", "prores", "png"}},
       {"webm", {"vp9", "av1"}}};
   const auto& allowed = holds.at(format);
   if (std::find(allowed.begin(), allowed.end(), codec) == allowed.end()) {
@@ -104,9 +108,11 @@ Status checkCodec(const std::string& name, const std::string& format, bool trans
     return Status::failure("a ." + std::string(format == "matroska" ? "mkv" : format) + " file cannot hold " +
                            codec + "; it takes " + list);
   }
-  if (transparent && !((codec == "prores" && format == "mov") || (codec == "vp9" && format == "webm"))) {
+  if (transparent &&
+      !(((codec == "prores" || codec == "png") && format == "mov") || (codec == "vp9" && format == "webm"))) {
     return Status::failure(
-        "--transparent needs a video that keeps alpha: --codec prores in .mov, or vp9 in .webm");
+        "--transparent needs a video that keeps alpha: --codec prores in .mov, or vp9 in .webm (or png in .mov, "
+        "lossless)");
   }
   return Status();
 }
@@ -242,10 +248,11 @@ Status Encoder::openVideo() {
   video_->time_base = frameTime;
   video_->framerate = AVRational{frameTime.den, frameTime.num};
   video_->pix_fmt = pixels;
-  video_->colorspace = AVCOL_SPC_BT709;
+  const bool rgb = pixels == AV_PIX_FMT_RGB24 || pixels == AV_PIX_FMT_RGBA;
+  video_->colorspace = rgb ? AVCOL_SPC_RGB : AVCOL_SPC_BT709;
   video_->color_primaries = AVCOL_PRI_BT709;
   video_->color_trc = AVCOL_TRC_BT709;
-  video_->color_range = AVCOL_RANGE_MPEG;
+  video_->color_range = rgb ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
   if (format_->oformat->flags & AVFMT_GLOBALHEADER) {
     video_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   }
@@ -284,6 +291,9 @@ Status Encoder::openConverter(AVPixelFormat pixels) {
                             SWS_BILINEAR | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
   if (sws_ == nullptr) {
     return Status::failure("cannot convert pictures to YUV");
+  }
+  if (pixels == AV_PIX_FMT_RGB24 || pixels == AV_PIX_FMT_RGBA) {
+    return Status();  // RGB kept as drawn
   }
   // Full-range RGB in, BT.709 limited range out, as the stream is tagged.
   const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
@@ -325,8 +335,8 @@ Status checkPreset(const std::string& name, const std::string& format, const std
     return Status::failure(
         "--preset for av1 is SVT-AV1's preset, a whole number from 0 (slowest, best) to 13 (fastest) (got \"" +
         preset + "\")");
-  } else if (codec == "prores") {
-    return Status::failure("--preset has no meaning for prores, which has no speed presets");
+  } else if (codec == "prores" || codec == "png") {
+    return Status::failure("--preset has no meaning for " + codec + ", which has no speed presets");
   }
   return Status();
 }
