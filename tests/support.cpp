@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -415,43 +416,94 @@ bool listening(int port, bool udp, double seconds) {
 // guidelines do: the frame's relative luminance (sRGB decoded, sampled over
 // the whole picture), a change when it has moved 0.1 from its last extreme
 // against the last change (the darker side below 0.8), two changes a flash.
-double mostFlashesASecond(const std::string& file, int width, int height, int fps) {
+namespace {
+
+// Each frame's mean relative luminance over the whole frame, or over each
+// of the cells of a grid × grid split of it (cell-major: all of cell 0's frames first).
+std::vector<std::vector<double>> luminances(const std::string& file, int width, int height, int grid) {
   const std::string raw = runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", file, "-f", "rawvideo", "-pix_fmt",
-                                         "rgb24", "-"});
+                                     "rgb24", "-"});
   const size_t size = static_cast<size_t>(width) * height * 3;
-  std::vector<int> changes;
-  double extreme = 0;
-  int direction = 0;
+  std::vector<std::vector<double>> cells(static_cast<size_t>(grid * grid));
   for (size_t n = 0; (n + 1) * size <= raw.size(); ++n) {
-    double sum = 0;
-    for (size_t i = 0; i < size; i += 3) {
-      double rgb[3];
-      for (size_t c = 0; c < 3; ++c) {
-        const double v = static_cast<unsigned char>(raw[n * size + i + c]) / 255.0;
-        rgb[c] = v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    std::vector<double> sums(cells.size(), 0.0);
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        const size_t i = n * size + (static_cast<size_t>(y) * width + x) * 3;
+        double rgb[3];
+        for (size_t c = 0; c < 3; ++c) {
+          const double v = static_cast<unsigned char>(raw[i + c]) / 255.0;
+          rgb[c] = v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        }
+        sums[static_cast<size_t>((y * grid / height) * grid + x * grid / width)] +=
+            0.2126 * rgb[0] + 0.7152 * rgb[1] + 0.0722 * rgb[2];
       }
-      sum += 0.2126 * rgb[0] + 0.7152 * rgb[1] + 0.0722 * rgb[2];
     }
-    const double y = sum / static_cast<double>(size / 3);
-    if (n == 0) {
-      extreme = y;
-    } else if (direction <= 0 && y - extreme >= 0.1 && extreme < 0.8) {
-      direction = 1, extreme = y, changes.push_back(static_cast<int>(n));
+    for (size_t c = 0; c < cells.size(); ++c) {
+      cells[c].push_back(sums[c] * static_cast<double>(cells.size()) / (static_cast<double>(width) * height));
+    }
+  }
+  return cells;
+}
+
+// The frames where a series changes by 0.1 or more against its last
+// extreme, the darker side below 0.8, with the direction of each (+1, -1).
+std::vector<std::pair<int, int>> opposingChanges(const std::vector<double>& series) {
+  std::vector<std::pair<int, int>> changes;
+  double extreme = series.empty() ? 0 : series[0];
+  int direction = 0;
+  for (size_t n = 1; n < series.size(); ++n) {
+    const double y = series[n];
+    if (direction <= 0 && y - extreme >= 0.1 && extreme < 0.8) {
+      direction = 1, extreme = y, changes.push_back({static_cast<int>(n), 1});
     } else if (direction >= 0 && extreme - y >= 0.1 && y < 0.8) {
-      direction = -1, extreme = y, changes.push_back(static_cast<int>(n));
+      direction = -1, extreme = y, changes.push_back({static_cast<int>(n), -1});
     } else if ((direction > 0 && y > extreme) || (direction < 0 && y < extreme)) {
       extreme = y;
     }
   }
+  return changes;
+}
+
+// The most of these frames in any fps frames, as flashes (two changes each).
+double mostInASecond(std::vector<int> frames, int fps) {
+  std::sort(frames.begin(), frames.end());
   size_t most = 0;
-  for (size_t i = 0; i < changes.size(); ++i) {
+  for (size_t i = 0; i < frames.size(); ++i) {
     size_t inSecond = 0;
-    while (i + inSecond < changes.size() && changes[i + inSecond] < changes[i] + fps) {
+    while (i + inSecond < frames.size() && frames[i + inSecond] < frames[i] + fps) {
       ++inSecond;
     }
     most = std::max(most, inSecond);
   }
   return static_cast<double>(most) / 2;
+}
+
+}  // namespace
+
+double mostFlashesASecond(const std::string& file, int width, int height, int fps) {
+  std::vector<int> frames;
+  for (const auto& [frame, direction] : opposingChanges(luminances(file, width, height, 1)[0])) {
+    frames.push_back(frame);
+  }
+  return mostInASecond(frames, fps);
+}
+
+double mostQuarterFlashesASecond(const std::string& file, int width, int height, int fps) {
+  std::map<std::pair<int, int>, int> cellsChanging;  // (frame, direction) → cells
+  for (const std::vector<double>& cell : luminances(file, width, height, 4)) {
+    for (const auto& change : opposingChanges(cell)) {
+      ++cellsChanging[change];
+    }
+  }
+  std::vector<int> frames;
+  for (const auto& [change, cells] : cellsChanging) {
+    if (cells >= 4) {
+      frames.push_back(change.first);
+    }
+  }
+  frames.erase(std::unique(frames.begin(), frames.end()), frames.end());
+  return mostInASecond(frames, fps);
 }
 
 }  // namespace vt

@@ -164,5 +164,8 @@ bool listening(int port, bool udp, double seconds);
 // The most general flashes in any one second of a video (WCAG 2.3.1 on the
 // whole frame's relative luminance), by decoding it with ffmpeg.
 double mostFlashesASecond(const std::string& file, int width, int height, int fps);
+// The same where a quarter of the frame flashes together: four of the 16
+// cells of a 4 × 4 grid changing the same way on one frame.
+double mostQuarterFlashesASecond(const std::string& file, int width, int height, int fps);
 
 }  // namespace vt

@@ -15,6 +15,9 @@ uniform float loudness;  // level, levelled: the same look at any master's loudn
 uniform sampler2D cover;
 uniform vec2 coverSize;
 uniform bool transparent;  // laid over something: write the marks' own colour
+uniform vec2 resolution;
+uniform vec4 titleBox;     // the title's words in pixels from the bottom left; empty: none
+uniform float titleShown;  // how much of the title shows, 0..1
 // Settings (settings.txt; --set NAME=#rrggbb).
 uniform vec3 plainBottom = vec3(0.25, 0.15, 0.45);
 uniform vec3 plainTop = vec3(0.9, 0.45, 0.35);
@@ -33,8 +36,19 @@ float bandAt(float at) {
 // rising from the bottom edge and hanging from the top (bass in the middle),
 // so the whole height moves and not only a square in the middle of it.
 // Returns the bars' colour premultiplied by their coverage, which is in .a.
-vec4 edgeBars(vec2 p, float halfHeight, float room) {
+vec4 edgeBars(vec2 p, float halfHeight, float room, float lift) {
     float fromEdge = halfHeight - abs(p.y);
+    // The bars above give way to the art where it moved up.
+    room -= p.y > 0.0 ? lift : 0.0;
+    // The bars on the title's side stop short of its words.
+    if (titleBox.w > titleBox.y) {
+        bool below = titleBox.y + titleBox.w < resolution.y;
+        if ((p.y < 0.0) == below) {
+            float edge = below ? titleBox.y : resolution.y - titleBox.w;  // pixels from that edge
+            float clear = (edge - 0.02 * resolution.y) / resolution.y * 2.0 * halfHeight;
+            room = mix(room, clamp(clear, 0.0, room), titleShown);
+        }
+    }
     float across = clamp(p.x / 1.2 * 0.5 + 0.5, 0.0, 1.0) * 32.0;
     float slot = floor(min(across, 31.999));
     float level = bandAt(abs(slot + 0.5 - 16.0) * 4.0);
@@ -56,6 +70,16 @@ void main() {
     // The ring of bands reaches out to 1.06 of the shorter half-side at its
     // loudest: a little room round it, so it never touches an edge.
     p *= 1.2;
+    float halfHeight = 1.2 * max(aspect, 1.0);
+    // With the title below, the art and its ring move up out of its way, as
+    // far as the room above allows (in portrait; landscape has none).
+    float lift = 0.0;
+    if (titleBox.w > titleBox.y && titleBox.y + titleBox.w < resolution.y) {
+        float titleTop = (titleBox.w / resolution.y * 2.0 - 1.0) * halfHeight;
+        lift = clamp(titleTop + 1.2, 0.0, max(halfHeight - 1.2, 0.0)) * titleShown;
+    }
+    vec2 edges = p;  // the frame's own coordinates, for what keeps to its edges
+    p.y -= lift;
     float r = length(p);
     float a = atan(p.x, -p.y) / PI;  // -1..1, bass at the bottom
 
@@ -93,10 +117,9 @@ void main() {
     // glow as drawn without a layer).
     float glowCover = clamp(max(glow.r, max(glow.g, glow.b)), 0.0, 1.0);
     // Taller than 1.2 to 1, bars fill what lies beyond the ring's reach.
-    float halfHeight = 1.2 * max(aspect, 1.0);
     float room = halfHeight - 1.2;
     if (room > 0.1 && covered == 0.0) {
-        vec4 bars = edgeBars(p, halfHeight, room);
+        vec4 bars = edgeBars(edges, halfHeight, room, lift);
         glow = glow * (1.0 - bars.a) + bars.rgb;
         colour = colour * (1.0 - bars.a) + bars.rgb;
         glowCover = max(glowCover, bars.a);

@@ -17,6 +17,8 @@ uniform float delta;
 uniform sampler2D waveform;
 uniform sampler2D waveHistory;  // row k: the waveform k ticks of 60 Hz ago
 uniform bool transparent;  // laid over something: write the marks' own colour
+uniform vec4 titleBox;     // the title's words in pixels from the bottom left; empty: none
+uniform float titleShown;  // how much of the title shows, 0..1
 // Settings (settings.txt; --set NAME=#rrggbb).
 uniform vec3 quietColour = vec3(0.2, 0.9, 0.6);
 uniform vec3 loudColour = vec3(1.0, 0.5, 0.2);
@@ -36,14 +38,35 @@ const float KEEP = 0.8311;  // exp(-(1/60) / 0.09)
 // How bright the line from `wave` (this pixel's value) to `next` (the next
 // pixel's) is here, at height y. The distance is in pixels to that span, so
 // a steep part is a solid stroke from one value to the next and never breaks.
+float rowsTall;  // the height the line is drawn in, in pixels
+
 float lineAt(float wave, float next, float y, float scale) {
     float a = 0.5 + scale * wave;
     float b = 0.5 + scale * next;
-    float d = max(max(min(a, b) - y, y - max(a, b)), 0.0) * resolution.y;
+    float d = max(max(min(a, b) - y, y - max(a, b)), 0.0) * rowsTall;
     return 1.2 / (d + 1.0);
 }
 
 void main() {
+    // The line keeps to the rows the title leaves it: with the title below
+    // the middle, those above it (and the other way round), with a margin,
+    // moving there as the title fades in and back as it fades out.
+    float bottom = 0.0;
+    float top = resolution.y;
+    if (titleBox.w > titleBox.y) {
+        float margin = 0.03 * resolution.y;
+        if (titleBox.y + titleBox.w < resolution.y) {
+            bottom = titleBox.w + margin;
+        } else {
+            top = titleBox.y - margin;
+        }
+    }
+    bottom *= titleShown;
+    top = mix(resolution.y, top, titleShown);
+    rowsTall = max(top - bottom, 1.0);
+    // This pixel's height in the line's rows, 0..1 (outside them beyond).
+    float y = (gl_FragCoord.y - bottom) / rowsTall;
+
     // The line's height follows the sound's recent loudness (its RMS, from
     // "loudness"), so a loud chorus fills the scope as much as a quiet verse
     // and does not turn it into a scribble; quiet sound is not blown up
@@ -52,7 +75,7 @@ void main() {
     float scale = 0.42 / max(3.0 * rms, 0.3);
     float nextX = uv.x + 1.0 / resolution.x;
     float bright = lineAt(texture(waveform, vec2(uv.x, 0.5)).r + idle(uv.x),
-                          texture(waveform, vec2(nextX, 0.5)).r + idle(nextX), uv.y, scale);
+                          texture(waveform, vec2(nextX, 0.5)).r + idle(nextX), y, scale);
     vec3 tint = mix(quietColour, loudColour, smoothstep(0.4, 0.9, loudness));
 
     // The trail: the lines of the last ticks, each a little lower than the
@@ -66,10 +89,10 @@ void main() {
         // .w, .z: row k at x and x + 1; .x, .y: row k + 1.
         vec4 rows = textureGather(waveHistory, vec2(u, (float(k) + 1.0) / size.y));
         weight *= KEEP;
-        trail += weight * lineAt(rows.w, rows.z, uv.y + 0.002 * float(k), scale);
+        trail += weight * lineAt(rows.w, rows.z, y + 0.002 * float(k), scale);
         if (k + 1 < ROWS) {
             weight *= KEEP;
-            trail += weight * lineAt(rows.x, rows.y, uv.y + 0.002 * float(k + 1), scale);
+            trail += weight * lineAt(rows.x, rows.y, y + 0.002 * float(k + 1), scale);
         }
     }
     // The graticule drifts sideways, slowly, so silence is not a still; its
