@@ -529,8 +529,9 @@ namespace {
 
 // Over white, a layer's partly covered pixels next to a mark are never
 // darker than the mark (by more than 10/255): their colour is the mark's own,
-// not one darkened by coverage. The glowing pictures, whose marks are each
-// one colour fading out; cover's art, a mid grey, has the widest edge.
+// not one darkened by coverage. The glowing pictures and scope's trail,
+// whose marks are each one colour fading out; cover's art, a mid grey, has
+// the widest edge.
 TEST(GalleryLayer, APartlyCoveredPixelOverWhiteIsNoDarkerThanItsMark) {
   vt::TempDir dir;
   int status = 0;
@@ -540,7 +541,7 @@ TEST(GalleryLayer, APartlyCoveredPixelOverWhiteIsNoDarkerThanItsMark) {
   ASSERT_EQ(status, 0);
   const int width = 320;
   const int height = 180;
-  for (const char* picture : {"cover", "ring", "pulse"}) {
+  for (const char* picture : {"cover", "ring", "pulse", "scope"}) {
     const std::string out = dir / (std::string(picture) + ".png");
     const vt::StudioRun run = vt::studio(dir.path(), {"render", loudSong(), out, "--picture", picture, "--image",
                                                       "grey.png", "--from", "12", "--size", "320x180", "--transparent"});

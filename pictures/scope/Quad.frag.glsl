@@ -1,7 +1,7 @@
 #version 450 core
 // Scope: the waveform as a glowing line across the picture, leaving a fading
 // trail of the lines before it; its colour follows the loudness. Alpha is
-// coverage, 1 − e^(−12 × (the trail's brightness − 0.02)): the line is
+// coverage, the line's strength against its full colour: the line is
 // opaque, its trail fades out, and the line's faint far glow and the
 // graticule's backdrop give way with --transparent.
 // The trail is drawn from the waveform's history (the same rows at any frame
@@ -101,7 +101,12 @@ void main() {
     vec2 width = 1.2 * vec2(8.0, 6.0) / resolution;
     vec3 grid = vec3(0.02, 0.05, 0.04) * max(step(1.0 - width.x, cell.x), step(1.0 - width.y, cell.y));
     vec3 colour = tint * max(bright, 1.6 * trail) + grid + vec3(0.01, 0.015, 0.02);
-    float cover = 1.0 - exp(-12.0 * max(trail - 0.02, 0.0));
     vec3 line = tint * max(bright, 1.6 * trail);
+    // Coverage is the line's strength against its brightest (1.2 × its
+    // colour, at its centre; the faintest far glow none): the trail fades
+    // out in coverage, keeping the line's colour, so over white it never
+    // darkens.
+    float strength = max(line.r, max(line.g, line.b)) / (1.2 * max(max(tint.r, max(tint.g, tint.b)), 0.01));
+    float cover = clamp((strength - 0.03) / 0.97, 0.0, 1.0);
     FragColor = transparent ? vec4(min(line / max(cover, 0.004), 1.0), cover) : vec4(colour, cover);
 }
