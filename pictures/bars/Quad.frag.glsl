@@ -13,8 +13,7 @@ uniform float bands[64];
 uniform float peaks[64];
 uniform bool transparent;  // laid over something: write the marks' own colour
 uniform float bass;
-uniform vec4 titleBox;     // the title's words in pixels from the bottom left; empty: none
-uniform float titleShown;  // how much of the title shows, 0..1
+uniform vec2 titleClear;  // the rows the title leaves whole, in pixels from the bottom
 // Settings (settings.txt; --set NAME=#rrggbb).
 uniform vec3 lowColour = vec3(0.10, 0.75, 0.95);
 uniform vec3 highColour = vec3(0.95, 0.25, 0.55);
@@ -34,21 +33,9 @@ void main() {
     // The cap: the band's held peak, on the bars' scale.
     float cap = clamp((peaks[4 + bar] - 0.25) / 0.7, 0.0, 1.0);
 
-    // The bars keep to the rows the title leaves them: with the title below
-    // the middle, those above it (and the other way round), with a margin,
-    // moving there as the title fades in and back as it fades out.
-    float bottom = 0.0;
-    float top = resolution.y;
-    if (titleBox.w > titleBox.y) {
-        float margin = 0.03 * resolution.y;
-        if (titleBox.y + titleBox.w < resolution.y) {
-            bottom = titleBox.w + margin;
-        } else {
-            top = titleBox.y - margin;
-        }
-    }
-    bottom *= titleShown;
-    top = mix(resolution.y, top, titleShown);
+    // The bars keep to the rows the title leaves them.
+    float bottom = titleClear.x;
+    float top = titleClear.y;
     // 0 at the centre line, 1 at the edges of the bars' rows.
     float y = abs(gl_FragCoord.y - 0.5 * (bottom + top)) / max(0.5 * (top - bottom), 1.0);
     vec3 low = lowColour;

@@ -17,8 +17,7 @@ uniform float delta;
 uniform sampler2D waveform;
 uniform sampler2D waveHistory;  // row k: the waveform k ticks of 60 Hz ago
 uniform bool transparent;  // laid over something: write the marks' own colour
-uniform vec4 titleBox;     // the title's words in pixels from the bottom left; empty: none
-uniform float titleShown;  // how much of the title shows, 0..1
+uniform vec2 titleClear;  // the rows the title leaves whole, in pixels from the bottom
 // Settings (settings.txt; --set NAME=#rrggbb).
 uniform vec3 quietColour = vec3(0.2, 0.9, 0.6);
 uniform vec3 loudColour = vec3(1.0, 0.5, 0.2);
@@ -48,21 +47,9 @@ float lineAt(float wave, float next, float y, float scale) {
 }
 
 void main() {
-    // The line keeps to the rows the title leaves it: with the title below
-    // the middle, those above it (and the other way round), with a margin,
-    // moving there as the title fades in and back as it fades out.
-    float bottom = 0.0;
-    float top = resolution.y;
-    if (titleBox.w > titleBox.y) {
-        float margin = 0.03 * resolution.y;
-        if (titleBox.y + titleBox.w < resolution.y) {
-            bottom = titleBox.w + margin;
-        } else {
-            top = titleBox.y - margin;
-        }
-    }
-    bottom *= titleShown;
-    top = mix(resolution.y, top, titleShown);
+    // The line keeps to the rows the title leaves it.
+    float bottom = titleClear.x;
+    float top = titleClear.y;
     rowsTall = max(top - bottom, 1.0);
     // This pixel's height in the line's rows, 0..1 (outside them beyond).
     float y = (gl_FragCoord.y - bottom) / rowsTall;

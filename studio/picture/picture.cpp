@@ -466,7 +466,7 @@ std::vector<std::string> Picture::findInputs(Pass& pass) {
       {"transparent", GL_BOOL, "bool"},       {"loudness", GL_FLOAT, "float"},
       {"waveHistory", GL_SAMPLER_2D, "sampler2D"}, {"bandHistory", GL_SAMPLER_2D, "sampler2D"},
       {"bandHistorySeconds", GL_FLOAT, "float"}, {"titleBox", GL_FLOAT_VEC4, "vec4"},
-      {"titleShown", GL_FLOAT, "float"},
+      {"titleShown", GL_FLOAT, "float"}, {"titleClear", GL_FLOAT_VEC2, "vec2"},
       {"aspect", 0, ""}, {"itime", 0, ""}, {"iResolution", 0, ""}, {"iTime", 0, ""}, {"iTimeDelta", 0, ""},
       {"iFrame", 0, ""}, {"iFrameRate", 0, ""}, {"iDate", 0, ""}, {"iSampleRate", 0, ""}, {"iMouse", 0, ""},
       {"iChannelTime", 0, ""}, {"iChannelResolution", 0, ""}, {"iChannel0", 0, ""}, {"iChannel1", 0, ""},
@@ -664,6 +664,23 @@ void Picture::feedStudioInputs(const Pass& pass, int width, int height, const Fr
   }
   if (at[kTitleBox] >= 0) {
     GL_CALL(glUniform4fv(at[kTitleBox], 1, titleBox_));
+  }
+  if (at[kTitleClear] >= 0) {
+    // The rows the title leaves whole: with it below the middle, those above
+    // it (and the other way round), a margin of 3% of the height away,
+    // moving there as it fades in and back as it fades out.
+    const auto h = static_cast<float>(height);
+    float bottom = 0;
+    float top = h;
+    if (titleBox_[3] > titleBox_[1]) {
+      const float margin = 0.03f * h;
+      if (titleBox_[1] + titleBox_[3] < h) {
+        bottom = titleBox_[3] + margin;
+      } else {
+        top = titleBox_[1] - margin;
+      }
+    }
+    GL_CALL(glUniform2f(at[kTitleClear], bottom * titleShown_, h + (top - h) * titleShown_));
   }
   if (at[kResolution] >= 0) {
     GL_CALL(glUniform2f(at[kResolution], static_cast<float>(width), static_cast<float>(height)));
