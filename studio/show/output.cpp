@@ -81,9 +81,36 @@ Status StreamOutput::finish() {
   return status_;
 }
 
+namespace {
+
+std::unique_ptr<PlanePass> planesFor(const VideoOutput& to, int width, int height) {
+  return to.layout() == PictureLayout::Planes420 ? std::make_unique<PlanePass>(width, height) : nullptr;
+}
+
+}  // namespace
+
+RenderedOutput::RenderedOutput(VideoOutput& to, int width, int height)
+    : to_(to), width_(width), height_(height), planes_(planesFor(to, width, height)),
+      readback_(planes_ ? planes_->planesWidth() : width, planes_ ? planes_->planesHeight() : height) {
+  if (planes_ && !planes_->status()) {
+    status_ = planes_->status();
+  }
+}
+
 bool RenderedOutput::frame(Show& show) {
-  show.draw(width_, height_);
-  readback_.start();
+  if (!status_) {
+    return false;
+  }
+  if (planes_ == nullptr) {
+    show.draw(width_, height_);
+    readback_.start();
+  } else {
+    planes_->bindCanvas();
+    show.draw(width_, height_);
+    planes_->convert();
+    readback_.start();
+    planes_->release();
+  }
   return readback_.pending() < readback_.depth() || handOver();
 }
 

@@ -25,6 +25,7 @@
 
 #include "base/status.h"
 #include "show/liveOutput.h"
+#include "show/planePass.h"
 #include "show/show.h"
 #include "show/window.h"
 #include "video/readback.h"
@@ -104,7 +105,8 @@ class StreamOutput : public ShowOutput {
 
 class RenderedOutput : public ShowOutput {
  public:
-  RenderedOutput(VideoOutput& to, int width, int height) : to_(to), width_(width), height_(height), readback_(width, height) {}
+  // Pictures in the layout `to` takes: 4:2:0 planes are made on the GL side.
+  RenderedOutput(VideoOutput& to, int width, int height);
   bool frame(Show& show) override;
   // The pictures still being read back handed on; the GL driver's errors
   // while drawing make the pictures untrustworthy. The VideoOutput is not
@@ -119,6 +121,7 @@ class RenderedOutput : public ShowOutput {
   VideoOutput& to_;
   int width_;
   int height_;
+  std::unique_ptr<PlanePass> planes_;  // null: RGBA read as drawn
   Readback readback_;
   int64_t handed_ = 0;
 };

@@ -188,6 +188,9 @@ Status Encoder::open(const EncoderSettings& settings) {
   if (settings_.name.empty()) {
     settings_.name = settings_.path;
   }
+  if (settings_.layout == PictureLayout::Planes420 && !planesSuit(settings_)) {
+    return Status::failure("4:2:0 planes were made for a codec or size that does not take them");
+  }
   // Named through the file protocol: "10:30.mp4" is a file, not a URL (the
   // mp4 muxer reopens the file by this name to move its index to the front).
   // A stream's URL is FFmpeg's to take as it is.
@@ -301,6 +304,11 @@ Status Encoder::openConverter(AVPixelFormat pixels) {
     return Status::failure("cannot convert pictures to BT.709 YUV");
   }
   return Status();
+}
+
+bool planesSuit(const EncoderSettings& settings) {
+  const VideoCodec codec = videoCodecFor(settings.codec, settings.format);
+  return !settings.transparent && codec.format == AV_PIX_FMT_YUV420P && planesFit(settings.width, settings.height);
 }
 
 Status checkPreset(const std::string& name, const std::string& format, const std::string& preset, int crf) {
@@ -552,11 +560,17 @@ Status Encoder::send(AVCodecContext* codec, AVStream* stream, AVFrame* frame) {
   }
 }
 
-Status Encoder::writeVideoFrame(const uint8_t* rgba) {
+Status Encoder::writeVideoFrame(const uint8_t* picture) {
   int ret = av_frame_make_writable(videoFrame_.get());
   if (ret < 0) {
     return Status::failure("cannot hold a picture: " + ffmpegReason(ret));
   }
+  if (settings_.layout == PictureLayout::Planes420) {
+    copyPlanes(picture);
+    videoFrame_->pts = videoPts_++;
+    return send(video_.get(), videoStream_, videoFrame_.get());
+  }
+  const uint8_t* rgba = picture;
   // GL's rows run bottom-up: start at the last row and step backwards.
   const int stride = settings_.width * 4;
   const uint8_t* rows[1] = {rgba + static_cast<ptrdiff_t>(settings_.height - 1) * stride};
@@ -566,6 +580,23 @@ Status Encoder::writeVideoFrame(const uint8_t* rgba) {
   }
   videoFrame_->pts = videoPts_++;
   return send(video_.get(), videoStream_, videoFrame_.get());
+}
+
+// The planes' rows into the frame's, whose rows may be padded.
+void Encoder::copyPlanes(const uint8_t* planes) {
+  const size_t width = static_cast<size_t>(settings_.width);
+  const int height = settings_.height;
+  for (int y = 0; y < height; ++y) {
+    std::memcpy(videoFrame_->data[0] + static_cast<ptrdiff_t>(y) * videoFrame_->linesize[0],
+                planes + static_cast<size_t>(y) * width, width);
+  }
+  const uint8_t* chroma = planes + width * static_cast<size_t>(height);
+  for (int y = 0; y < height / 2; ++y) {
+    const uint8_t* row = chroma + static_cast<size_t>(y) * width;
+    std::memcpy(videoFrame_->data[1] + static_cast<ptrdiff_t>(y) * videoFrame_->linesize[1], row, width / 2);
+    std::memcpy(videoFrame_->data[2] + static_cast<ptrdiff_t>(y) * videoFrame_->linesize[2], row + width / 2,
+                width / 2);
+  }
 }
 
 Status Encoder::writeSound(const float* samples, int64_t frames) {

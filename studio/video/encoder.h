@@ -22,6 +22,7 @@
 #include "base/ffmpegPtr.h"
 #include "base/status.h"
 #include "video/frameClock.h"
+#include "video/pictureLayout.h"
 
 extern "C" {
 #include <libavutil/pixfmt.h>
@@ -58,6 +59,7 @@ struct EncoderSettings {
   std::string codec;   // --codec ("" for the container's default)
   std::string preset;  // --preset ("" for the encoder's default here)
   bool transparent = false;
+  PictureLayout layout = PictureLayout::Rgba;
   int width = 0;
   int height = 0;
   Rational fps;
@@ -70,6 +72,10 @@ struct EncoderSettings {
   double lastPictureSeconds = 0.0;
   std::map<std::string, std::string> tags;  // title, artist, album: copied into the file
 };
+
+// Whether these settings' pictures can be made as 4:2:0 planes on the GL
+// side: an opaque 4:2:0 codec at a size that fits (planesFit).
+bool planesSuit(const EncoderSettings& settings);
 
 // The container for an output name's extension ("" when not a video name).
 std::string containerFor(const std::string& path);
@@ -98,7 +104,8 @@ class Encoder {
   Encoder& operator=(const Encoder&) = delete;
 
   Status open(const EncoderSettings& settings);
-  Status writeVideoFrame(const uint8_t* rgba);
+  // A picture in the layout the settings named.
+  Status writeVideoFrame(const uint8_t* picture);
   Status writeSound(const float* samples, int64_t frames);
   // Flushes both encoders and completes the file.
   Status finish();
@@ -108,6 +115,7 @@ class Encoder {
   Status openVideo();
   Status setQuality(const VideoCodec& codec);
   Status openConverter(AVPixelFormat pixels);
+  void copyPlanes(const uint8_t* planes);
   Status openAudio();
   Status openResampler(const AudioCodec& codec, int outRate);
   Status openSoundQueue(int outChannels, int outRate);

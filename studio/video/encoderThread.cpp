@@ -27,10 +27,20 @@ void darken(std::vector<uint8_t>& rgba, double gain, bool alpha) {
   }
 }
 
+void darkenPlanes(std::vector<uint8_t>& planes, double gain) {
+  // Black is 16 in luma and 128 in chroma: both are scaled towards it.
+  const auto scale = static_cast<int32_t>(std::lround(gain * 65536.0));
+  const size_t luma = planes.size() / 3 * 2;
+  for (size_t i = 0; i < planes.size(); ++i) {
+    const int32_t black = i < luma ? 16 : 128;
+    planes[i] = static_cast<uint8_t>(black + (((planes[i] - black) * scale + 32768) >> 16));
+  }
+}
+
 EncoderThread::EncoderThread(Encoder& encoder, int channels, int rate, const FrameClock& clock, const Span& span,
                              const Fades& fades, size_t bytes, SoundReader reader, FlashGuard* guard,
-                             Reconnection reconnection)
-    : encoder_(&encoder), reconnection_(std::move(reconnection)), channels_(channels), rate_(rate), clock_(clock), span_(span), fades_(fades),
+                             Reconnection reconnection, PictureLayout layout)
+    : encoder_(&encoder), reconnection_(std::move(reconnection)), layout_(layout), channels_(channels), rate_(rate), clock_(clock), span_(span), fades_(fades),
       reader_(std::move(reader)), guard_(guard), soundDone_(span.soundStart) {
   // Three pictures in flight: one drawn, one queued, one being encoded.
   for (int i = 0; i < 3; ++i) {
@@ -69,7 +79,9 @@ Status EncoderThread::run() {
   int64_t n = span_.first;
   while (filled_.pop(pixels)) {
     const double gain = fades_.picture(span_, n, clock_.fps().value());
-    if (gain < 1.0) {
+    if (gain < 1.0 && layout_ == PictureLayout::Planes420) {
+      darkenPlanes(pixels, gain);
+    } else if (gain < 1.0) {
       darken(pixels, gain, fades_.alpha);
     }
     if (guard_ != nullptr) {

@@ -79,7 +79,8 @@ class EncoderThread {
   // with handSound() as the drawing side reads it (one decoding for both).
   // guard: eases flashes in what is encoded (after the fades); null for none.
   EncoderThread(Encoder& encoder, int channels, int rate, const FrameClock& clock, const Span& span, const Fades& fades,
-                size_t bytes, SoundReader reader, FlashGuard* guard = nullptr, Reconnection reconnection = {});
+                size_t bytes, SoundReader reader, FlashGuard* guard = nullptr, Reconnection reconnection = {},
+                PictureLayout layout = PictureLayout::Rgba);
   ~EncoderThread();
   EncoderThread(const EncoderThread&) = delete;
   EncoderThread& operator=(const EncoderThread&) = delete;
@@ -106,6 +107,7 @@ class EncoderThread {
 
   Encoder* encoder_;  // null while a stream's receiver is away
   Reconnection reconnection_;
+  const PictureLayout layout_;
   std::chrono::steady_clock::time_point nextTry_;
   const int channels_;
   const int rate_;
@@ -128,3 +130,5 @@ class EncoderThread {
 
 // Darkens RGBA pixels by gain (0 black, 1 as they are), or only their alpha.
 void darken(std::vector<uint8_t>& rgba, double gain, bool alpha);
+// The same for a picture in 4:2:0 planes (limited range).
+void darkenPlanes(std::vector<uint8_t>& planes, double gain);

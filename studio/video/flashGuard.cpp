@@ -28,26 +28,47 @@ constexpr int kStep = 4;
 
 }  // namespace
 
-FlashGuard::FlashGuard(int width, int height, double fps, int maxFlashes)
-    : width_(width), height_(height), window_(std::max(1, static_cast<int>(std::lround(fps)))),
+FlashGuard::FlashGuard(int width, int height, double fps, int maxFlashes, PictureLayout layout)
+    : width_(width), height_(height), layout_(layout), window_(std::max(1, static_cast<int>(std::lround(fps)))),
       maxTransitions_(2 * maxFlashes), blocks_(kColumns * kRows + kCells * kCells),
       means_(blocks_.size()), trial_(blocks_.size()) {}
 
-void FlashGuard::measure(const std::vector<uint8_t>& rgba, float k, std::vector<float>& out) const {
+void FlashGuard::colourAt(const std::vector<uint8_t>& picture, float k, int x, int y, float rgb[3]) const {
+  const bool mixed = k < 1.0f;
+  auto value = [&](size_t at) {
+    return mixed ? static_cast<float>(prev_[at]) + k * (static_cast<float>(picture[at]) - static_cast<float>(prev_[at]))
+                 : static_cast<float>(picture[at]);
+  };
+  const auto width = static_cast<size_t>(width_);
+  if (layout_ == PictureLayout::Rgba) {
+    const size_t at = (static_cast<size_t>(y) * width + static_cast<size_t>(x)) * 4;
+    for (size_t c = 0; c < 3; ++c) {
+      rgb[c] = value(at + c);
+    }
+    return;
+  }
+  // BT.709 limited range back to full-range RGB.
+  const size_t chroma = width * static_cast<size_t>(height_) + static_cast<size_t>(y / 2) * width +
+                        static_cast<size_t>(x / 2);
+  const float luma = (value(static_cast<size_t>(y) * width + static_cast<size_t>(x)) - 16.0f) * (255.0f / 219.0f);
+  const float cb = (value(chroma) - 128.0f) * (255.0f / 224.0f);
+  const float cr = (value(chroma + width / 2) - 128.0f) * (255.0f / 224.0f);
+  rgb[0] = luma + 1.5748f * cr;
+  rgb[1] = luma - 0.187324f * cb - 0.468124f * cr;
+  rgb[2] = luma + 1.8556f * cb;
+}
+
+void FlashGuard::measure(const std::vector<uint8_t>& picture, float k, std::vector<float>& out) const {
   const auto& lin = linear();
   std::vector<int> counts(out.size(), 0);
   std::fill(out.begin(), out.end(), 0.0f);
-  const bool mixed = k < 1.0f;
   for (int y = kStep / 2; y < height_; y += kStep) {
     const int row = std::min(kRows - 1, y * kRows / height_);
     for (int x = kStep / 2; x < width_; x += kStep) {
-      const size_t at = (static_cast<size_t>(y) * static_cast<size_t>(width_) + static_cast<size_t>(x)) * 4;
       float rgb[3];
-      for (size_t c = 0; c < 3; ++c) {
-        const float value = mixed ? static_cast<float>(prev_[at + c]) + k * (static_cast<float>(rgba[at + c]) -
-                                                                             static_cast<float>(prev_[at + c]))
-                                  : static_cast<float>(rgba[at + c]);
-        rgb[c] = lin[static_cast<size_t>(std::clamp(std::lround(value), 0L, 255L))];
+      colourAt(picture, k, x, y, rgb);
+      for (float& c : rgb) {
+        c = lin[static_cast<size_t>(std::clamp(std::lround(c), 0L, 255L))];
       }
       const size_t block = static_cast<size_t>(row * kColumns + std::min(kColumns - 1, x * kColumns / width_));
       out[block] += 0.2126f * rgb[0] + 0.7152f * rgb[1] + 0.0722f * rgb[2];
@@ -115,6 +136,7 @@ void FlashGuard::commit(const std::vector<float>& means) {
 }
 
 bool FlashGuard::apply(std::vector<uint8_t>& rgba) {
+  // (Planes too: a mix of two pictures is the same mix of their planes.)
   const int64_t n = frame_++;
   while (!recent_.empty() && recent_.front() <= n - window_) {
     recent_.pop_front();
@@ -134,7 +156,7 @@ bool FlashGuard::apply(std::vector<uint8_t>& rgba) {
     }
     const float k = low;
     for (size_t i = 0; i < rgba.size(); ++i) {
-      if (i % 4 != 3) {
+      if (layout_ == PictureLayout::Planes420 || i % 4 != 3) {
         rgba[i] = static_cast<uint8_t>(std::lround(prev_[i] + k * (static_cast<float>(rgba[i]) - prev_[i])));
       }
     }

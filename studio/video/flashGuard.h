@@ -25,14 +25,16 @@
 #include <deque>
 #include <vector>
 
+#include "video/pictureLayout.h"
+
 class FlashGuard {
  public:
   // fps: frames a second, for the one-second window; maxFlashes a second.
-  FlashGuard(int width, int height, double fps, int maxFlashes = 3);
+  FlashGuard(int width, int height, double fps, int maxFlashes = 3, PictureLayout layout = PictureLayout::Rgba);
 
-  // Measures the frame (RGBA, rows bottom-up) and eases it in place where it
+  // Measures the frame (in the layout given) and eases it in place where it
   // would be one transition too many; true when it did.
-  bool apply(std::vector<uint8_t>& rgba);
+  bool apply(std::vector<uint8_t>& picture);
   int64_t eased() const { return eased_; }
   // Transitions in what was sent, and the most in any one second.
   int64_t transitions() const { return transitions_; }
@@ -49,7 +51,9 @@ class FlashGuard {
   };
   // Each block's mean luminance of `rgba`, or of prev_ + k × (rgba − prev_),
   // then each cell's (after the blocks, in `out`).
-  void measure(const std::vector<uint8_t>& rgba, float k, std::vector<float>& out) const;
+  void measure(const std::vector<uint8_t>& picture, float k, std::vector<float>& out) const;
+  // Pixel (x, y)'s full-range RGB, of the picture mixed k of the way from prev_.
+  void colourAt(const std::vector<uint8_t>& picture, float k, int x, int y, float rgb[3]) const;
   // Which way a quarter of the blocks or of the cells would change with these
   // means (0: no transition).
   int transition(const std::vector<float>& means, float change) const;
@@ -58,6 +62,7 @@ class FlashGuard {
 
   int width_;
   int height_;
+  PictureLayout layout_;
   int window_;  // frames in one second
   int maxTransitions_;
   bool first_ = true;

@@ -48,7 +48,7 @@ Status EncodedOutput::open() {
     return Status::failure(withLibraryDetail(opened.why()));
   }
   if (plan_.flashGuard) {
-    guard_ = std::make_unique<FlashGuard>(settings.width, settings.height, settings.fps.value());
+    guard_ = std::make_unique<FlashGuard>(settings.width, settings.height, settings.fps.value(), 3, settings.layout);
   }
   Reconnection reconnection;
   if (settings.stream && plan_.notes && streamReconnects(settings.path)) {
@@ -68,7 +68,7 @@ Status EncodedOutput::open() {
     };
   }
   thread_ = std::make_unique<EncoderThread>(*encoder_, settings.channels, settings.rate, plan_.clock, plan_.span,
-                                            plan_.fades, static_cast<size_t>(settings.width) * settings.height * 4,
-                                            plan_.reader, guard_.get(), std::move(reconnection));
+                                            plan_.fades, pictureBytes(settings.layout, settings.width, settings.height),
+                                            plan_.reader, guard_.get(), std::move(reconnection), settings.layout);
   return Status();
 }

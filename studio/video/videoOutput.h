@@ -29,7 +29,9 @@
 class VideoOutput {
  public:
   virtual ~VideoOutput() = default;
-  // A buffer for the next picture (RGBA rows bottom-up); false once stopped.
+  // How the pictures it takes are laid out.
+  virtual PictureLayout layout() const { return PictureLayout::Rgba; }
+  // A buffer for the next picture (in its layout); false once stopped.
   virtual bool spare(std::vector<uint8_t>& out) = 0;
   // The next frame's picture; false once stopped.
   virtual bool take(std::vector<uint8_t> pixels) = 0;
@@ -80,6 +82,7 @@ class EncodedOutput : public VideoOutput {
   ~EncodedOutput() override;
   // A file's hidden name, the encoder, its thread; why not.
   Status open();
+  PictureLayout layout() const override { return plan_.settings.layout; }
   bool spare(std::vector<uint8_t>& out) override { return thread_->spare(out); }
   bool take(std::vector<uint8_t> pixels) override { return thread_->hand(std::move(pixels)); }
   bool paced() const override { return plan_.paced; }

@@ -1,0 +1,179 @@
+// Frames on their way to the encoder: the 4:2:0 planes made on the GL side
+// against libswscale's conversion of the same pixels (the conversion the
+// encoder makes itself), a fade on the planes against a fade on the pixels,
+// and a whole render made either way.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "picture/offscreen.h"
+#include "show/planePass.h"
+#include "support.h"
+#include "video/encoderThread.h"
+#include "video/pictureLayout.h"
+
+extern "C" {
+#include <libswscale/swscale.h>
+}
+
+using namespace vt;
+
+namespace {
+
+// RGBA rows bottom-up, as GL reads them, into the planes' layout, by
+// libswscale as the encoder calls it: bilinear, accurate rounding, BT.709
+// limited range from full-range RGB.
+std::vector<uint8_t> swscalePlanes(const std::vector<uint8_t>& rgba, int w, int h) {
+  SwsContext* sws = sws_getContext(w, h, AV_PIX_FMT_RGBA, w, h, AV_PIX_FMT_YUV420P, SWS_BILINEAR | SWS_ACCURATE_RND,
+                                   nullptr, nullptr, nullptr);
+  const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
+  sws_setColorspaceDetails(sws, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
+  std::vector<uint8_t> out(pictureBytes(PictureLayout::Planes420, w, h));
+  uint8_t* planes[3] = {out.data(), out.data() + w * h, out.data() + w * h + w / 2};
+  const int strides[3] = {w, w, w};  // a chroma row: Cb on the left, Cr on the right
+  const uint8_t* rows[1] = {rgba.data() + static_cast<ptrdiff_t>(h - 1) * w * 4};
+  const int rowStride[1] = {-w * 4};
+  sws_scale(sws, rows, rowStride, 0, h, planes, strides);
+  sws_freeContext(sws);
+  return out;
+}
+
+// Sharp edges and smooth ramps: single pixels of random colour, saturated
+// one-pixel stripes, and gradients of each channel.
+std::vector<uint8_t> testPicture(int w, int h) {
+  std::mt19937 random(11);
+  std::uniform_int_distribution<int> code(0, 255);
+  std::vector<uint8_t> rgba(static_cast<size_t>(w) * h * 4, 255);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      uint8_t* p = &rgba[(static_cast<size_t>(y) * w + x) * 4];
+      if (x < w / 4) {
+        p[0] = static_cast<uint8_t>(code(random)), p[1] = static_cast<uint8_t>(code(random)),
+        p[2] = static_cast<uint8_t>(code(random));
+      } else if (x < w / 2) {
+        const bool odd = (x + y) % 2 == 1;
+        p[0] = odd ? 255 : 0, p[1] = (y % 3 == 0) ? 255 : 0, p[2] = odd ? 0 : 255;
+      } else {
+        p[0] = static_cast<uint8_t>(255 * (x - w / 2) / (w / 2 - 1));
+        p[1] = static_cast<uint8_t>(255 * y / (h - 1));
+        p[2] = static_cast<uint8_t>(255 - p[0] / 2);
+      }
+    }
+  }
+  return rgba;
+}
+
+// The largest difference of any code, and where.
+std::string worst(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, int& most) {
+  most = 0;
+  size_t at = 0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const int d = std::abs(a[i] - b[i]);
+    if (d > most) {
+      most = d, at = i;
+    }
+  }
+  return "byte " + std::to_string(at) + ": " + std::to_string(a[at]) + " against " + std::to_string(b[at]);
+}
+
+// The picture drawn on the pass' canvas (blitted from a texture holding
+// it), converted, and read back as the render reads it.
+std::vector<uint8_t> glPlanes(const std::vector<uint8_t>& rgba, int w, int h) {
+  PlanePass pass(w, h);
+  EXPECT_TRUE(pass.status()) << pass.status().why();
+  GLuint texture = 0;
+  GLuint source = 0;
+  glCreateTextures(GL_TEXTURE_2D, 1, &texture);
+  glTextureStorage2D(texture, 1, GL_RGBA8, w, h);
+  glTextureSubImage2D(texture, 0, 0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+  glCreateFramebuffers(1, &source);
+  glNamedFramebufferTexture(source, GL_COLOR_ATTACHMENT0, texture, 0);
+  pass.bindCanvas();
+  glBindFramebuffer(GL_READ_FRAMEBUFFER, source);
+  glBlitFramebuffer(0, 0, w, h, 0, 0, w, h, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+  pass.convert();
+  std::vector<uint8_t> out(pictureBytes(PictureLayout::Planes420, w, h));
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadPixels(0, 0, pass.planesWidth(), pass.planesHeight(), GL_RGBA, GL_UNSIGNED_BYTE, out.data());
+  pass.release();
+  glDeleteFramebuffers(1, &source);
+  glDeleteTextures(1, &texture);
+  EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+  return out;
+}
+
+}  // namespace
+
+// Every luma and chroma code within one of libswscale's, at a height whose
+// half is even and one whose half is odd.
+TEST(Planes, TheGlSideMakesWhatLibswscaleMakesWithinOneCode) {
+  OffscreenContext context;
+  const Status opened = context.open(16, 16);
+  ASSERT_TRUE(opened) << opened.why();
+  for (const auto& [w, h] : std::vector<std::pair<int, int>>{{64, 48}, {72, 34}}) {
+    SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+    const std::vector<uint8_t> rgba = testPicture(w, h);
+    const std::vector<uint8_t> made = glPlanes(rgba, w, h);
+    const std::vector<uint8_t> reference = swscalePlanes(rgba, w, h);
+    int most = 0;
+    const std::string where = worst(made, reference, most);
+    EXPECT_LE(most, 1) << where;
+  }
+}
+
+// A fade on the planes (towards limited range's black) against libswscale's
+// planes of the pixels faded: within one code, the alpha-free case of
+// --fade-in and --fade-out.
+TEST(Planes, AFadeDarkensThePlanesAsItDarkensThePixels) {
+  constexpr int kW = 64;
+  constexpr int kH = 48;
+  const std::vector<uint8_t> rgba = testPicture(kW, kH);
+  for (const double gain : {0.0, 0.25, 0.5, 0.9}) {
+    std::vector<uint8_t> planes = swscalePlanes(rgba, kW, kH);
+    darkenPlanes(planes, gain);
+    std::vector<uint8_t> faded = rgba;
+    darken(faded, gain, false);
+    int most = 0;
+    const std::string where = worst(planes, swscalePlanes(faded, kW, kH), most);
+    EXPECT_LE(most, 1) << "gain " << gain << ", " << where;
+  }
+}
+
+// A lossless render with the planes made on the GL side (forced here, where
+// llvmpipe would leave them to libswscale) decodes to the frames of the
+// default render within one code, faded in and guarded alike.
+TEST(Planes, ARenderMadeEitherWayHoldsTheSameFrames) {
+  TempDir dir;
+  ASSERT_TRUE(writeTone(dir.path() + "/song.wav", 44100 * 2, 2, 44100));
+  const std::vector<std::string> common = {"render", "song.wav", "--picture", "ring", "--size", "320x240",
+                                           "--fps", "30", "--crf", "0", "--fade-in", "0.5", "--overwrite"};
+  std::vector<std::string> a = common;
+  a.insert(a.begin() + 2, "rgba.mkv");
+  StudioRun run = studio(dir.path(), a);
+  ASSERT_EQ(run.status, 0) << run.err;
+  setenv("VRAX_GL_PLANES", "1", 1);
+  std::vector<std::string> b = common;
+  b.insert(b.begin() + 2, "planes.mkv");
+  b.push_back("--verbose");
+  run = studio(dir.path(), b);
+  unsetenv("VRAX_GL_PLANES");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("4:2:0 on the GL side"), std::string::npos) << run.err;
+  const auto frames = [&](const std::string& name) {
+    return runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", dir.path() + "/" + name, "-f", "rawvideo", "-pix_fmt", "yuv420p", "-"});
+  };
+  const std::string x = frames("rgba.mkv");
+  const std::string y = frames("planes.mkv");
+  ASSERT_EQ(x.size(), y.size());
+  ASSERT_EQ(x.size() % (size_t{320} * 240 * 3 / 2), 0u);
+  ASSERT_GE(x.size() / (size_t{320} * 240 * 3 / 2), 60u);
+  int most = 0;
+  const std::string where =
+      worst(std::vector<uint8_t>(x.begin(), x.end()), std::vector<uint8_t>(y.begin(), y.end()), most);
+  EXPECT_LE(most, 1) << where;
+}
