@@ -162,7 +162,7 @@ class Session {
       return report(kExitFailure, set.why());
     }
     const Image none;
-    const Image& given = inputs.images.empty() ? none : inputs.images.front();
+    const Image& given = inputs.images.empty() ? none : *inputs.images.front();
     const Status covered =
         show_->picture().setCover(sound_.live() ? given : chooseCover(o_.sound, inputs.images, say));
     if (!covered) {

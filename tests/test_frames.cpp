@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "picture/offscreen.h"
+#include "picture/picture.h"
 #include "show/planePass.h"
 #include "support.h"
 #include "video/encoderThread.h"
@@ -176,4 +177,82 @@ TEST(Planes, ARenderMadeEitherWayHoldsTheSameFrames) {
   const std::string where =
       worst(std::vector<uint8_t>(x.begin(), x.end()), std::vector<uint8_t>(y.begin(), y.end()), most);
   EXPECT_LE(most, 1) << where;
+}
+
+namespace {
+
+// Every texel the GL driver holds in 2D textures (all levels): texture
+// names are small numbers, so the first few thousand are all of them.
+int64_t texelsHeld() {
+  int64_t texels = 0;
+  for (GLuint name = 1; name < 4000; ++name) {
+    if (!glIsTexture(name)) {
+      continue;
+    }
+    GLint target = 0;
+    glGetTextureParameteriv(name, GL_TEXTURE_TARGET, &target);
+    for (GLint level = 0; target == GL_TEXTURE_2D && level < 16; ++level) {
+      GLint w = 0;
+      GLint h = 0;
+      glGetTextureLevelParameteriv(name, level, GL_TEXTURE_WIDTH, &w);
+      glGetTextureLevelParameteriv(name, level, GL_TEXTURE_HEIGHT, &h);
+      texels += static_cast<int64_t>(w) * h;
+    }
+  }
+  glGetError();
+  return texels;
+}
+
+PictureSource onePass(const std::string& body, std::array<Channel, 4> channels = {}) {
+  PassSource pass;
+  pass.name = "image";
+  pass.vertex = ShaderFile{"quad.vert", "#version 450 core\nlayout(location = 0) in vec2 position;\n"
+                                        "void main() { gl_Position = vec4(position, 0.0, 1.0); }\n"};
+  pass.fragment = ShaderFile{"picture.frag", "#version 450 core\nout vec4 colour;\n" + body};
+  pass.channels = channels;
+  return PictureSource{{pass}, {}};
+}
+
+}  // namespace
+
+// A 1024x1024 --image costs a texture only while a pass reads it: nothing
+// for a picture that does not, the image (with its smaller sizes) once for
+// one that does; a Shadertoy channel's file is let go when a rebuild no
+// longer reads it.
+TEST(Textures, OnlyWhatAPassReadsIsHeld) {
+  OffscreenContext context;
+  const Status opened = context.open(64, 64);
+  ASSERT_TRUE(opened) << opened.why();
+  constexpr int64_t kSide = 1024;
+  auto image = std::make_shared<Image>();
+  image->width = image->height = static_cast<int>(kSide);
+  image->rgba.assign(static_cast<size_t>(kSide * kSide * 4), 200);
+
+  Picture picture;
+  ASSERT_TRUE(picture.build(onePass("void main() { colour = vec4(1.0); }\n"), nullptr));
+  const int64_t bare = texelsHeld();
+  ASSERT_TRUE(picture.setImage(0, image));
+  EXPECT_LT(texelsHeld() - bare, kSide * kSide / 16) << "an image no pass reads was uploaded";
+
+  const Status reads = picture.build(
+      onePass("uniform sampler2D image0;\nvoid main() { colour = texture(image0, vec2(0.5)); }\n"), nullptr);
+  ASSERT_TRUE(reads) << reads.why();
+  const int64_t withImage = texelsHeld() - bare;
+  EXPECT_GE(withImage, kSide * kSide) << "the image a pass reads is missing";
+  EXPECT_LT(withImage, kSide * kSide * 3 / 2) << "the image was uploaded more than once";
+
+  TempDir dir;
+  const std::string file = dir / "channel.png";
+  runOutput({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i", "color=red:size=512x512", "-frames:v", "1", file});
+  std::array<Channel, 4> channels{};
+  channels[0].kind = ChannelKind::File;
+  channels[0].file = file;
+  const Status shows = picture.build(
+      onePass("uniform sampler2D iChannel0;\nvoid main() { colour = texture(iChannel0, vec2(0.5)); }\n", channels),
+      nullptr);
+  ASSERT_TRUE(shows) << shows.why();
+  const int64_t withChannel = texelsHeld() - bare;
+  EXPECT_GE(withChannel - withImage, 512 * 512) << "the channel's file is missing";
+  ASSERT_TRUE(picture.build(onePass("void main() { colour = vec4(1.0); }\n"), nullptr));
+  EXPECT_LT(texelsHeld() - bare, withImage + 512 * 512 / 16) << "the channel's file was kept after the rebuild";
 }

@@ -93,9 +93,6 @@ ChannelTextures::ChannelTextures() {
 
   // One texel each: what the driver always holds.
   black_ = upload(Image{}, false).value();
-  for (int slot = 0; slot < 3; ++slot) {
-    setGiven(slot, Image{});
-  }
   GL_CALL(glBindTexture(GL_TEXTURE_2D, 0));
 }
 
@@ -134,20 +131,43 @@ Result<ChannelTexture> ChannelTextures::upload(const Image& image, bool vflip) {
   return out;
 }
 
-Status ChannelTextures::setGiven(int slot, const Image& image) {
-  if (slot < 0 || slot >= 3) {
+Status ChannelTextures::setGiven(int slot, bool vflip, const Image& image) {
+  if (slot < 0 || slot >= 3 || given_[slot][vflip ? 1 : 0].texture != 0) {
     return Status();
   }
-  for (int flip = 0; flip < 2; ++flip) {
-    glDeleteTextures(1, &given_[slot][flip].texture);
-    given_[slot][flip] = ChannelTexture{};
-    Result<ChannelTexture> uploaded = upload(image, flip == 1);
-    if (!uploaded) {
-      return uploaded.status();
-    }
-    given_[slot][flip] = uploaded.value();
+  Result<ChannelTexture> uploaded = upload(image, vflip);
+  if (!uploaded) {
+    return uploaded.status();
   }
+  given_[slot][vflip ? 1 : 0] = uploaded.value();
   return Status();
+}
+
+void ChannelTextures::forgetGiven(int slot) {
+  if (slot < 0 || slot >= 3) {
+    return;
+  }
+  for (ChannelTexture& flip : given_[slot]) {
+    glDeleteTextures(1, &flip.texture);
+    flip = ChannelTexture{};
+  }
+}
+
+void ChannelTextures::keepOnly(const PictureSource& source) {
+  for (auto file = files_.begin(); file != files_.end();) {
+    const bool read = std::any_of(source.passes.begin(), source.passes.end(), [&](const PassSource& pass) {
+      return std::any_of(pass.channels.begin(), pass.channels.end(), [&](const Channel& channel) {
+        return (channel.kind == ChannelKind::File || channel.kind == ChannelKind::Cube) && channel.file == file->first.first &&
+               (channel.kind == ChannelKind::Cube || channel.vflip == file->first.second);
+      });
+    });
+    if (read) {
+      ++file;
+    } else {
+      glDeleteTextures(1, &file->second.texture);
+      file = files_.erase(file);
+    }
+  }
 }
 
 // Six square faces of one size, in GL's order (+X, −X, +Y, −Y, +Z, −Z).
@@ -257,7 +277,10 @@ ChannelTexture ChannelTextures::of(const Channel& channel) const {
     case ChannelKind::Volume:
       return volume_;
     case ChannelKind::Given:
-      return channel.index >= 0 && channel.index < 3 ? given_[channel.index][channel.vflip ? 1 : 0] : black_;
+      if (channel.index >= 0 && channel.index < 3 && given_[channel.index][channel.vflip ? 1 : 0].texture != 0) {
+        return given_[channel.index][channel.vflip ? 1 : 0];
+      }
+      return black_;
     case ChannelKind::File: {
       const auto it = files_.find({channel.file, channel.vflip});
       return it != files_.end() ? it->second : black_;

@@ -45,8 +45,12 @@ class ChannelTextures {
   // Decodes and uploads the image files the passes' channels show (once
   // each). Refused with the file and why when one cannot be read.
   Status load(const PictureSource& source);
-  // The files of --image, for channels of kind Given.
-  Status setGiven(int slot, const Image& image);
+  // The files of --image, for channels of kind Given, each flip uploaded
+  // when first asked for; forgetGiven lets a slot's go (black again).
+  Status setGiven(int slot, bool vflip, const Image& image);
+  void forgetGiven(int slot);
+  // Lets go of the files no pass of `source` reads.
+  void keepOnly(const PictureSource& source);
   // One frame's music (the analyser's 512 × 2 bytes) and keys.
   void setMusic(const uint8_t* bytes, bool mipmaps);
   void setKeys(const KeyRows& rows);
@@ -62,7 +66,7 @@ class ChannelTextures {
   ChannelTexture sky_;
   ChannelTexture volume_;
   ChannelTexture black_;
-  ChannelTexture given_[3][2];                          // [slot][vflip]
+  ChannelTexture given_[3][2];                          // [slot][vflip]; black until asked for
   std::map<std::pair<std::string, bool>, ChannelTexture> files_;  // by path and vflip; cubemaps by folder
 };
 

@@ -204,16 +204,6 @@ Result<Image> decodePacket(const AVStream* stream, const AVPacket* packet) {
 }  // namespace
 
 
-std::vector<uint8_t> rowsBottomUp(const Image& image) {
-  const size_t row = static_cast<size_t>(image.width) * 4;
-  std::vector<uint8_t> flipped(image.rgba.size());
-  for (int y = 0; y < image.height; ++y) {
-    std::copy_n(image.rgba.begin() + static_cast<ptrdiff_t>(row * static_cast<size_t>(image.height - 1 - y)), row,
-                flipped.begin() + static_cast<ptrdiff_t>(row * static_cast<size_t>(y)));
-  }
-  return flipped;
-}
-
 Result<Image> loadImage(const std::string& path) {
   struct stat info {};
   if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -269,23 +259,23 @@ Result<Image> loadCover(const std::string& soundPath) {
   return Image{};
 }
 
-Result<std::vector<Image>> loadImages(const std::vector<std::string>& paths) {
+Result<std::vector<SharedImage>> loadImages(const std::vector<std::string>& paths) {
   if (paths.size() > static_cast<size_t>(kMaxImages)) {
     return Status::failure("--image is given " + std::to_string(paths.size()) + " times; a pair reads at most " +
                            std::to_string(kMaxImages));
   }
-  std::vector<Image> out;
+  std::vector<SharedImage> out;
   for (const std::string& path : paths) {
     Result<Image> image = loadImage(path);
     if (!image) {
       return Status::failure("--image " + path + ": " + image.why());
     }
-    out.push_back(std::move(image.value()));
+    out.push_back(std::make_shared<const Image>(std::move(image.value())));
   }
   return out;
 }
 
-Image chooseCover(const std::string& soundPath, const std::vector<Image>& images, const Notes& notes) {
+Image chooseCover(const std::string& soundPath, const std::vector<SharedImage>& images, const Notes& notes) {
   Result<Image> cover = loadCover(soundPath);
   if (cover && !cover.value().empty()) {
     return std::move(cover.value());
@@ -293,5 +283,5 @@ Image chooseCover(const std::string& soundPath, const std::vector<Image>& images
   if (!cover && notes) {
     notes("the cover art in " + soundPath + " is skipped: " + cover.why());
   }
-  return images.empty() ? Image{} : images.front();
+  return images.empty() ? Image{} : *images.front();
 }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <memory>
 #include <vector>
 
 constexpr int kMaxImageSide = 8192;
@@ -19,9 +20,9 @@ struct Image {
   std::vector<uint8_t> rgba;  // rows top-down
   bool empty() const { return width == 0 || height == 0; }
 };
-
-// The pixels with the bottom row first, as GL takes a texture.
-std::vector<uint8_t> rowsBottomUp(const Image& image);
+// A decoded image held once and read by whoever draws it (a photo can be
+// hundreds of megabytes: never copied).
+using SharedImage = std::shared_ptr<const Image>;
 
 // Decodes the first picture of a file (PNG, JPEG, and whatever else FFmpeg
 // reads); refused with the reason when it is missing, not a picture, or
@@ -34,8 +35,8 @@ Result<Image> loadImage(const std::string& path);
 Result<Image> loadCover(const std::string& soundPath);
 
 // The files of --image, in order; refused with a line naming the file and why.
-Result<std::vector<Image>> loadImages(const std::vector<std::string>& paths);
+Result<std::vector<SharedImage>> loadImages(const std::vector<std::string>& paths);
 
 // What "cover" shows: the song's own cover art, else the first image, else
 // nothing. A cover that cannot be decoded is skipped, with a line to notes.
-Image chooseCover(const std::string& soundPath, const std::vector<Image>& images, const Notes& notes);
+Image chooseCover(const std::string& soundPath, const std::vector<SharedImage>& images, const Notes& notes);

@@ -235,10 +235,12 @@ Picture::Picture() {
   GL_CALL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR));
   GL_CALL(glGenTextures(4, images_));
   GL_CALL(glGenTextures(1, &cover_));
+  static const Image none;
   for (int slot = 0; slot < 4; ++slot) {
-    setImage(slot, Image{});
+    uploadImage(images_[slot], none, false, false, kClearTexel);
+    imageUploaded_[slot] = true;
   }
-  setCover(Image{});
+  setCover(none);
   GL_CALL(glGenTextures(1, &previous_));
   GL_CALL(glBindTexture(GL_TEXTURE_2D, previous_));
   setTextureFilters(false);
@@ -385,7 +387,9 @@ Status Picture::build(const PictureSource& source, const Notes& notes) {
   }
   passes_ = std::move(built);
   applySettings(notes);
-  return Status();
+  // What the old passes read and these do not is let go.
+  channels_.keepOnly(source);
+  return uploadReadImages();
 }
 
 void Picture::setSettings(std::vector<Setting> settings, const Notes& notes) {
@@ -562,18 +566,44 @@ bool Picture::wantsMipmaps(ChannelKind kind, int index) const {
 }
 
 
-Status Picture::setImage(int slot, const Image& image) {
+Status Picture::setImage(int slot, SharedImage image) {
   if (slot < 0 || slot >= 4) {
     return Status();
   }
-  if (const Status taken = uploadImage(images_[slot], image, true, true, kClearTexel); !taken) {
-    return taken;
+  const bool empty = image == nullptr || image->empty();
+  imageSizes_[slot][0] = static_cast<float>(empty ? 1 : image->width);
+  imageSizes_[slot][1] = static_cast<float>(empty ? 1 : image->height);
+  given_[slot] = std::move(image);
+  imageUploaded_[slot] = false;
+  channels_.forgetGiven(slot);
+  return uploadReadImages();
+}
+
+// The images the passes read and that are not uploaded yet: as image0-3
+// (rows bottom-up, with mipmaps) and as Shadertoy channels (the flip the
+// channel asks for). An image nobody reads costs no texture.
+Status Picture::uploadReadImages() {
+  static const Image none;
+  for (int slot = 0; slot < 4; ++slot) {
+    const Image& image = given_[slot] ? *given_[slot] : none;
+    const bool read = std::any_of(passes_.begin(), passes_.end(), [slot](const Pass& p) { return p.at[kImage0 + slot] >= 0; });
+    if (read && !imageUploaded_[slot]) {
+      if (const Status taken = uploadImage(images_[slot], image, true, true, kClearTexel); !taken) {
+        return taken;
+      }
+      imageUploaded_[slot] = true;
+    }
+    for (const Pass& pass : passes_) {
+      for (const Channel& channel : pass.channels) {
+        if (channel.kind != ChannelKind::Given || channel.index != slot) {
+          continue;
+        }
+        if (const Status given = channels_.setGiven(slot, channel.vflip, image); !given) {
+          return given;
+        }
+      }
+    }
   }
-  if (const Status given = channels_.setGiven(slot, image); !given) {
-    return given;
-  }
-  imageSizes_[slot][0] = static_cast<float>(image.empty() ? 1 : image.width);
-  imageSizes_[slot][1] = static_cast<float>(image.empty() ? 1 : image.height);
   return Status();
 }
 

@@ -114,8 +114,9 @@ class Picture {
   // One frame's analysis: the spectrum and what the passes read of the rest.
   void setInputs(const AudioInputs& inputs);
   // The files of --image (slot 0-3; iChannel1-3 in Shadertoy's form) and the
-  // cover; an empty image is 1x1 transparent.
-  Status setImage(int slot, const Image& image);
+  // cover; an empty image is 1x1 transparent. An image is held (shared, not
+  // copied) and uploaded only once a pass reads it, now or after a build.
+  Status setImage(int slot, SharedImage image);
   Status setCover(const Image& image);
   // Whether the picture is laid over something (--transparent, --background):
   // a pair that declares "bool transparent" then writes its marks' own
@@ -162,6 +163,7 @@ class Picture {
   void bindUnits(const Pass& pass);
   static void release(Pass& pass);
   void applySettings(const Notes& notes);
+  Status uploadReadImages();
   void feedStudioInputs(const Pass& pass, int width, int height, const FrameTimes& times);
   void feedShadertoy(const Pass& pass, int width, int height, const FrameTimes& times);
   void prepareBuffers(int width, int height);
@@ -183,6 +185,8 @@ class Picture {
   float titleBox_[4] = {0, 0, 0, 0};
   float titleShown_ = 0;
   GLuint images_[4] = {};
+  SharedImage given_[4];          // --image, held for a pass that will read it
+  bool imageUploaded_[4] = {};    // images_[slot] holds given_[slot]
   GLuint cover_ = 0;
   GLuint previous_ = 0;
   float imageSizes_[5][2] = {};  // image0-3, cover

@@ -33,11 +33,16 @@ Status uploadImage(GLuint texture, const Image& image, bool flip, bool mipmaps, 
   if (image.empty()) {
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, empty);
   } else {
-    const std::vector<uint8_t> flipped = flip ? rowsBottomUp(image) : std::vector<uint8_t>();
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, image.width, image.height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
-                 flip ? flipped.data() : image.rgba.data());
+                 flip ? nullptr : image.rgba.data());
   }
   Status taken = textureTaken(what);
+  // Flipped a row at a time into place: no flipped copy of a large photo.
+  const size_t row = static_cast<size_t>(image.width) * 4;
+  for (int y = 0; taken && flip && !image.empty() && y < image.height; ++y) {
+    GL_CALL(glTexSubImage2D(GL_TEXTURE_2D, 0, 0, image.height - 1 - y, image.width, 1, GL_RGBA, GL_UNSIGNED_BYTE,
+                            image.rgba.data() + static_cast<size_t>(y) * row));
+  }
   if (taken && mipmaps) {
     glGenerateMipmap(GL_TEXTURE_2D);
     taken = textureTaken(what + "'s smaller sizes");

@@ -44,9 +44,8 @@ Status OfflineShow::open(std::shared_ptr<SoundFile> sound, std::vector<Setting> 
   if (const Status set = show_->setImages(images_, o_.imageNames); !set) {
     return set;
   }
-  // Cover art is decoded only for a picture that shows it.
-  return picture.setCover(picture.readsCover() ? chooseCover(o_.song, images_, say)
-                                               : images_.empty() ? Image{} : images_.front());
+  // Cover art is decoded and uploaded only for a picture that shows it.
+  return picture.setCover(picture.readsCover() ? chooseCover(o_.song, images_, say) : Image{});
 }
 
 void OfflineShow::tapSound(int64_t first, int64_t end) {
