@@ -210,7 +210,7 @@ TEST_F(Abuse, InterruptsBeforeTheFirstFrameIsDoneEndTheRunAtOnce) {
     bool heavy;  // the first frame is slow, else the stepping before it
   };
   const Case cases[] = {
-      {"stepping to --from", {"render", "long.wav", "o.mp4", "--from", "50", "--picture", "spectrogram", "--size",
+      {"stepping to --from", {"render", "long.wav", "o.mp4", "--from", "50", "--shaders", "trail", "--size",
                               "1920x1080"}, false},
       {"a heavy first frame", {"render", "song.wav", "o.mp4", "--size", "320x240"}, true},
       {"a heavy still", {"render", "song.wav", "o.png", "--size", "320x240"}, true},
@@ -220,6 +220,8 @@ TEST_F(Abuse, InterruptsBeforeTheFirstFrameIsDoneEndTheRunAtOnce) {
     vt::TempDir place;
     fs::copy_file(dir / (c.heavy ? "song.wav" : "long.wav"), place / (c.heavy ? "song.wav" : "long.wav"));
     writeSlowPair(place.path(), c.heavy ? 0.0 : 1e9);
+    // A feedback trail: the frames before --from are drawn, at full size.
+    fs::copy(vt::sourceDir() + "/examples/shadertoy/trail", place / "trail");
     std::vector<std::string> argv = {vt::studioBinary()};
     argv.insert(argv.end(), c.args.begin(), c.args.end());
     vt::Process p(argv, place.path(), {{"DISPLAY", ""}});

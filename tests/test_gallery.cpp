@@ -800,6 +800,40 @@ TEST(GalleryScrolling, ScrollingPicturesAreFullFromTheFirstSecond) {
   }
 }
 
+// Drawn from the bands' history, a frame needs no frames before it: a still
+// 90 s into a song is, byte for byte, frame 2700 (30 fps) of a render of
+// the whole song in lossless PNG frames, and it costs one frame (no step
+// through the song is drawn).
+TEST(GalleryScrolling, AStillNinetySecondsInIsTheWholeRendersFrame) {
+  vt::TempDir dir;
+  // A tone gliding up and down over noise bursts a few times a second: each
+  // second of the history differs from the last.
+  ASSERT_TRUE(vt::writeSound(dir / "song.wav", 44100 * 91, 1, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                             [](int64_t f, int) {
+                               const double t = static_cast<double>(f) / 44100;
+                               const double pitch = 300 + 250 * std::sin(0.7 * t);
+                               const double noise = std::sin(static_cast<double>(f) * 12.9898) * 43758.5453;
+                               const double burst = std::fmod(t * 2.7, 1.0) < 0.15 ? 0.4 : 0.0;
+                               return 0.3 * std::sin(2 * M_PI * pitch * t) + burst * (noise - std::floor(noise) - 0.5);
+                             }));
+  for (const char* picture : {"spectrogram", "waterfall"}) {
+    SCOPED_TRACE(picture);
+    const std::vector<std::string> common = {"--picture", picture, "--size", "96x54", "--fps", "30", "-q", "--overwrite"};
+    std::vector<std::string> whole = {"render", "song.wav", "whole.mov", "--to", "90.05", "--codec", "png"};
+    whole.insert(whole.end(), common.begin(), common.end());
+    vt::StudioRun run = vt::studio(dir.path(), whole);
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::vector<std::string> still = {"render", "song.wav", "still.png", "--from", "90"};
+    still.insert(still.end(), common.begin(), common.end());
+    run = vt::studio(dir.path(), still);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string a = vt::frameRgb(dir / "whole.mov", 2700);
+    const std::string b = vt::frameRgb(dir / "still.png");
+    ASSERT_EQ(a.size(), size_t{96} * 54 * 3);
+    EXPECT_EQ(a, b) << "mean difference " << vt::meanDifference(a, b);
+  }
+}
+
 // --palette: bars under mono is grey wherever it is bright (no pixel's
 // channels more than 25 apart, where the default has cyan bars 100 and more
 // apart); ocean is bluer than it is red and sunset redder than blue; --set
