@@ -3,6 +3,7 @@
 // the mids speed them up (through midTime, a clock that runs faster with
 // them, so the flow never jumps) and the treble sharpens their edges.
 in vec2 uv;
+flat in vec2 drift;  // the rings' drifting centre, from the vertex stage
 out vec4 FragColor;
 
 uniform float aspect;
@@ -22,7 +23,7 @@ void main() {
     vec2 p = (uv - 0.5) * vec2(1.0 / aspect, 1.0) * (3.0 + 0.9 * bass);
     float t = 0.4 * midTime;  // 0.4 a second in silence, 1.2 at full mids
     float v = sin(p.x * 1.7 + t) + sin(p.y * 2.3 - t * 1.3) + sin((p.x + p.y) * 1.1 + t * 0.7) +
-              sin(length(p + vec2(sin(t * 0.3), cos(t * 0.4))) * 3.0);
+              sin(length(p + drift) * 3.0);
     v = v * 0.25;
     float sharp = 1.0 + 2.5 * treble;
     float band = 0.5 + 0.5 * sin(v * 3.14159 * sharp);

@@ -7,22 +7,26 @@
 // Alpha is the coverage of the sparks, rings and glow: the background gives
 // way with --transparent or --background.
 in vec2 uv;
+// Worked out once a frame in the vertex stage (Quad.vert.glsl).
+flat in vec2 centre;
+flat in vec3 hue;
+flat in vec3 fades;
+flat in vec3 back;
+flat in float seed;
+flat in float since;
 out vec4 FragColor;
 
 uniform float aspect;
 uniform float itime;
-uniform float beat;
 uniform int beats;
-uniform float loudness;  // level, levelled: the same look at any master's loudness
 uniform float bass;
-uniform float treble;
 uniform float mid;
 uniform float levelTime;
 uniform float trebleTime;
 uniform bool transparent;  // laid over something: write the marks' own colour
-// Settings (settings.txt; --set NAME=#rrggbb).
+// Settings (settings.txt; --set NAME=#rrggbb); backdrop is read in the
+// vertex stage.
 uniform vec3 glowColour = vec3(0.6, 0.3, 0.9);
-uniform vec3 backdrop = vec3(0.02, 0.02, 0.05);
 layout(std430, binding = 0) readonly buffer Audio { float spectrum[16384]; };
 
 const float PI = 3.14159265;
@@ -34,20 +38,14 @@ float hash(float n) {
 void main() {
     vec2 p = uv * 2.0 - 1.0;
     p.x /= aspect;
-    float since = min(beat, 10.0);
-    float seed = float(beats);
-    // Where this burst started: a new place for every beat.
-    vec2 centre = vec2(hash(seed) - 0.5, hash(seed + 7.0) - 0.5) * vec2(1.2 / aspect, 1.0);
-    vec3 hue = 0.55 + 0.45 * cos(2.0 * PI * (vec3(0.0, 0.33, 0.67) + hash(seed + 3.0)));
-
-    vec3 back = backdrop * (1.0 + 2.0 * loudness) + vec3(0.03, 0.0, 0.05) * (0.5 + 0.5 * sin(itime * 0.7 + p.x));
+    vec3 background = back + vec3(0.03, 0.0, 0.05) * (0.5 + 0.5 * sin(itime * 0.7 + p.x));
     vec3 colour = vec3(0.0);
     if (beats > 0) {
         vec2 d = p - centre;
         float r = length(d);
         // The shock ring.
         float front = since * 1.4;
-        colour += hue * 0.012 / (abs(r - front) + 0.01) * exp(-since * 2.5);
+        colour += hue * 0.012 / (abs(r - front) + 0.01) * fades.x;
         // Sparks: twelve directions, each a streak travelling out.
         float angle = atan(d.y, d.x);
         float sector = floor((angle + PI) / (2.0 * PI) * 12.0);
@@ -55,9 +53,9 @@ void main() {
         float speed = 0.6 + 0.8 * hash(sector * 3.1 + seed);
         vec2 spark = centre + vec2(cos(aim), sin(aim)) * since * speed;
         float s = length(p - spark);
-        colour += hue * 0.004 / (s * s * 40.0 + 0.004) * exp(-since * 1.8) * (0.6 + treble);
+        colour += hue * 0.004 / (s * s * 40.0 + 0.004) * fades.y;
         // The flash where it began.
-        colour += vec3(1.0, 0.9, 0.8) * exp(-since * 8.0) * 0.05 / (r * r + 0.02);
+        colour += vec3(1.0, 0.9, 0.8) * fades.z * 0.05 / (r * r + 0.02);
     }
     colour += glowColour * 0.02 * bass / (dot(p, p) + 0.1);
 
@@ -74,5 +72,5 @@ void main() {
     // Coverage is the light's strength (the faintest haze none): a partly
     // covered pixel has the light's own colour at full brightness.
     float cover = clamp(1.04 * max(colour.r, max(colour.g, colour.b)) - 0.04, 0.0, 1.0);
-    FragColor = transparent ? vec4(min(colour / max(cover, 0.004), 1.0), cover) : vec4(back + colour, cover);
+    FragColor = transparent ? vec4(min(colour / max(cover, 0.004), 1.0), cover) : vec4(background + colour, cover);
 }

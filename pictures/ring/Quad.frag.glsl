@@ -16,18 +16,20 @@
 // software rasteriser. Storage-buffer reads are the dearest part there, so
 // they happen only where they can change the pixel.
 in vec2 uv;
+// Worked out once a frame in the vertex stage (Quad.vert.glsl).
+flat in float kick;
+flat in float breath;
+flat in float low;
+flat in vec3 core;
 out vec4 FragColor;
 
 uniform float aspect;  // framebuffer height / width
 uniform float itime;   // seconds since start
-uniform float beat;    // seconds since the last onset (huge before the first)
-uniform float bass;    // 0..1, rises at once
 uniform bool transparent;  // laid over something: write the marks' own colour
 // Settings (settings.txt): the colours. The ring's rainbow is tinted by
 // ringColour (white: as it is); the core glows between its two colours.
 uniform vec3 ringColour = vec3(1.0);
-uniform vec3 coreColour = vec3(1.0, 0.45, 0.3);
-uniform vec3 coreColour2 = vec3(0.9, 0.3, 0.8);
+// (coreColour and coreColour2 are read in the vertex stage.)
 uniform vec3 backColour = vec3(0.03, 0.035, 0.08);
 uniform vec3 rippleColour = vec3(0.015, 0.025, 0.05);
 
@@ -73,9 +75,6 @@ void main() {
         e = level(LOW_HZ * exp2(t * OCTAVES) * BINS_PER_HZ, TILT * t * OCTAVES);
         e *= e;
     }
-    float low = r < 0.42 ? max(level(70.0 * BINS_PER_HZ, 0.0), bass) : 0.0;
-    float kick = exp(-beat * 7.0);
-    float breath = 0.5 + 0.5 * sin(itime * 0.8);
     float base = 0.36 + 0.025 * breath + 0.03 * kick;
     float outline = base + 0.45 * e;
 
@@ -84,7 +83,6 @@ void main() {
     // and one cosine, which a software rasteriser pays for per pixel.
     float hue = 2.0 * PI * (0.02 * itime + 0.45 * t);
     vec3 ring = ringColour * (0.55 + 0.45 * (cos(hue) * RING_COS - sin(hue) * RING_SIN));
-    vec3 core = mix(coreColour, coreColour2, 0.5 + 0.5 * sin(itime * 0.13));
 
     // Background: deep blue, darker at the edges, with ripples drifting outward.
     vec3 back = backColour * (1.3 - 0.6 * r);
