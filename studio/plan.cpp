@@ -366,5 +366,6 @@ OfflineShowSettings offlineShowSettings(const RenderOptions& o) {
   s.titleFor = o.titleFor;
   s.memory = o.memory;
   s.quiet = o.quiet;
+  s.verbose = o.verbose;
   return s;
 }

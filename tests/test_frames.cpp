@@ -256,3 +256,27 @@ TEST(Textures, OnlyWhatAPassReadsIsHeld) {
   ASSERT_TRUE(picture.build(onePass("void main() { colour = vec4(1.0); }\n"), nullptr));
   EXPECT_LT(texelsHeld() - bare, withImage + 512 * 512 / 16) << "the channel's file was kept after the rebuild";
 }
+
+// --verbose says what a late start costs: a picture no pass of which reads
+// a frame before draws nothing before --from; the feedback trail draws the
+// ten seconds its trail may reach.
+TEST(PreRoll, VerboseSaysWhetherFramesBeforeTheStartAreDrawn) {
+  TempDir dir;
+  ASSERT_TRUE(writeTone(dir / "song.wav", 44100 * 20, 2, 44100));
+  struct Case {
+    std::vector<std::string> picture;
+    const char* says;
+  };
+  const Case cases[] = {
+      {{"--picture", "ring"}, "before --from: nothing drawn (no pass reads a frame before)"},
+      {{"--shaders", sourceDir() + "/examples/shadertoy/trail"}, "before --from: 10 s drawn (a pass reads a frame before)"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"render", "song.wav", "still.png", "--from", "15", "--size", "64x48", "--verbose",
+                                     "--overwrite"};
+    args.insert(args.end(), c.picture.begin(), c.picture.end());
+    const StudioRun run = studio(dir.path(), args);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+  }
+}

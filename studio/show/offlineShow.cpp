@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "base/interrupt.h"
+#include "base/text.h"
 
 #include "picture/shaderSource.h"
 
@@ -89,6 +90,14 @@ Status OfflineShow::preRoll(int64_t first) {
   const int64_t drawFrom = readsPrevious() ? first - frames(drawnSeconds) : first;
   if (const Status started = startAt(stepFrom); !started) {
     return started;
+  }
+  if (o_.verbose && first > 0 && say) {
+    const auto seconds = [&](int64_t frames) { return secondsText(clock_.seconds(frames) - clock_.seconds(0)); };
+    say(readsPrevious() ? "before --from: " + seconds(first - drawFrom) +
+                              " drawn (a pass reads a frame before), the analysis from " + seconds(first - stepFrom) +
+                              " back"
+                        : "before --from: nothing drawn (no pass reads a frame before), the analysis from " +
+                              seconds(first - stepFrom) + " back");
   }
   Progress progress(first - stepFrom, o_.fps.value(), o_.quiet, "up to --from: ", 2.0);
   for (int64_t n = stepFrom; n < first; ++n) {

@@ -41,6 +41,7 @@ struct OfflineShowSettings {
   std::string song;  // where cover art is looked for
   double memory = 0;  // how far back the picture's trails reach, in seconds; 0: not said
   bool quiet = false;
+  bool verbose = false;
   TitleLook titleLook;
   double fadeIn = 0;
   double titleFor = 0;
