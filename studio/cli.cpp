@@ -11,7 +11,9 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cctype>
 #include <climits>
+#include <cstdlib>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -145,6 +147,8 @@ struct OptionText {
   std::string level = "on";
   std::string crf = "18";
   std::string flashGuard = "on";
+  std::string part;    // --part K/N
+  std::string frames;  // --frames A-B
   CLI::Option* capture = nullptr;
 };
 
@@ -283,6 +287,10 @@ CLI::App* addRender(CLI::App& app, RenderOptions& r, OptionText& g) {
       ->check(CLI::IsMember({"on", "off"}));
   addSharedOptions(render, r, g, "One of the gallery's pictures by name (see `vrax-studio pictures`)",
                    "FFmpeg, Mesa");
+  render->add_option("--part", g.part,
+                     "Render part K of N (K/N) of the video, frames exactly as the whole has them, without sound; "
+                     "`vrax-studio join` makes the parts one video");
+  render->add_option("--frames", g.frames, "Render frames A to B (A-B, from 0) of the video as a part, as --part");
   render->add_flag("--overwrite", r.overwrite, "Replace OUTPUT if it exists");
   render->add_flag("-q,--quiet", r.quiet, "Print nothing but errors");
   render->footer(
@@ -350,6 +358,45 @@ Status checkChannels(SharedOptions& o) {
   return Status();
 }
 
+// --part K/N or --frames A-B: whole numbers, K from 1 to N, A not after B.
+Status checkPart(RenderOptions& r, const OptionText& g) {
+  if (g.part.empty() && g.frames.empty()) {
+    return Status();
+  }
+  if (!g.part.empty() && !g.frames.empty()) {
+    return Status::failure("give either --part or --frames, not both");
+  }
+  const std::string& given = g.part.empty() ? g.frames : g.part;
+  const char separator = g.part.empty() ? '-' : '/';
+  const size_t at = given.find(separator);
+  long long a = 0;
+  long long b = 0;
+  char* end = nullptr;
+  bool whole = at != std::string::npos && at > 0 && at + 1 < given.size() && std::isdigit(static_cast<unsigned char>(given[0])) &&
+               std::isdigit(static_cast<unsigned char>(given[at + 1]));
+  if (whole) {
+    a = std::strtoll(given.c_str(), &end, 10);
+    whole = end == given.c_str() + at;
+    b = std::strtoll(given.c_str() + at + 1, &end, 10);
+    whole = whole && *end == '\0';
+  }
+  if (!g.part.empty()) {
+    if (!whole || a < 1 || b < 1 || a > b || b > 100000) {
+      return Status::failure("--part must be K/N with 1 <= K <= N, as 3/8 (got \"" + given + "\")");
+    }
+    r.partIndex = static_cast<int>(a);
+    r.partCount = static_cast<int>(b);
+  } else {
+    if (!whole || a > b) {
+      return Status::failure("--frames must be A-B, the first and last frame from 0, as 0-899 (got \"" + given + "\")");
+    }
+    r.partFirst = a;
+    r.partEnd = b + 1;
+  }
+  r.part = given;
+  return Status();
+}
+
 Status checkRender(RenderOptions& r, OptionText g) {
   // What upload sites take without a second encode.
   g.size = g.size.empty() ? "1920x1080" : g.size;
@@ -389,7 +436,7 @@ Status checkRender(RenderOptions& r, OptionText g) {
     return shared;
   }
   r.flashGuard = g.flashGuard != "off";
-  return Status();
+  return checkPart(r, g);
 }
 
 // --stream, --fps and --no-window: what can be refused before anything opens.
@@ -481,10 +528,19 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& out) {
   pictures->add_option("--size", cell, "Each picture's size on the sheet, WxH (default 320x180)");
   pictures->add_flag("--overwrite", out.sheet.overwrite, "Replace OUT.png if it exists");
 
+  CLI::App* join = app.add_subcommand("join", "Make the parts of one render (render --part) the finished video");
+  join->add_option("OUTPUT", out.join.output, "The video: .mp4, .mkv, .mov or .webm, as the parts")->required();
+  join->add_option("PART", out.join.parts, "The parts, in any order")->required();
+  join->add_flag("--overwrite", out.join.overwrite, "Replace OUTPUT if it exists");
+  join->add_flag("-q,--quiet", out.join.quiet, "Print nothing but errors");
+  join->footer(
+      "Examples:\n"
+      "  parallel vrax-studio render song.flac part{}.mkv --part {}/4 --crf 0 ::: 1 2 3 4\n"
+      "  vrax-studio join song.mkv part*.mkv");
   // CLI11 would only say a subcommand is required.
   const std::string first = argc > 1 ? argv[1] : "";
-  if (argc > 1 && first[0] != '-' && first != "render" && first != "play" && first != "pictures") {
-    return usage("unknown command \"" + first + "\"; the commands are render, play and pictures");
+  if (argc > 1 && first[0] != '-' && first != "render" && first != "play" && first != "pictures" && first != "join") {
+    return usage("unknown command \"" + first + "\"; the commands are render, play, pictures and join");
   }
   try {
     app.parse(argc, argv);
@@ -520,6 +576,10 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& out) {
     if (out.wantsSheet && !out.describe.empty()) {
       return usage("--sheet and --describe are two different lists; give one");
     }
+    return std::nullopt;
+  }
+  if (join->parsed()) {
+    out.command = Command::Join;
     return std::nullopt;
   }
   out.command = render->parsed() ? Command::Render : Command::Play;

@@ -18,7 +18,7 @@
 #include "picture/settings.h"
 #include "picture/title.h"
 
-enum class Command { Render, Play, Pictures };
+enum class Command { Render, Play, Pictures, Join };
 
 // What render and play both take: the song, the picture and what goes over it.
 struct SharedOptions {
@@ -62,6 +62,21 @@ struct RenderOptions : SharedOptions {
   bool transparent = false;
   double memory = 0;    // how far back a gallery picture's trails reach, in seconds; 0: not said
   bool flashGuard = true;  // at most three general flashes a second
+  // One part of the render (--part K/N, or --frames A-B of a farm): frames
+  // [partFirst, partEnd) of the whole render's, video only; -1: the whole.
+  std::string part;        // as given, for messages
+  int partIndex = 0;       // K of --part K/N (1-based); 0 with --frames
+  int partCount = 0;
+  int64_t partFirst = -1;  // --frames A-B: A, and B + 1
+  int64_t partEnd = -1;
+};
+
+// join OUT PART...: the parts of one render, made into the finished video.
+struct JoinOptions {
+  std::string output;
+  std::vector<std::string> parts;
+  bool overwrite = false;
+  bool quiet = false;
 };
 
 struct PlayOptions : SharedOptions {
@@ -93,6 +108,7 @@ struct CommandLine {
   Command command = Command::Render;
   RenderOptions render;
   PlayOptions play;
+  JoinOptions join;
   std::string describe;  // pictures --describe NAME
   bool palettes = false;  // pictures --palettes
   SheetOptions sheet;    // with pictures --sheet

@@ -28,6 +28,7 @@ void browserLikeGlsl(bool verbose) {
 
 }  // namespace
 int runPictures(const std::string& describe, bool palettes);
+int runJoin(const JoinOptions& options);
 int runSheet(const SheetOptions& options);
 
 int main(int argc, char** argv) {
@@ -50,6 +51,10 @@ int main(int argc, char** argv) {
   }
   if (line.command == Command::Pictures) {
     return runPictures(line.describe, line.palettes);
+  }
+  if (line.command == Command::Join) {
+    routeLibraryLogs(false);
+    return runJoin(line.join);
   }
   const bool verbose = line.command == Command::Render ? line.render.verbose : line.play.verbose;
   routeLibraryLogs(verbose);

@@ -22,6 +22,7 @@
 #include "picture/backdrop.h"
 #include "picture/image.h"
 #include "picture/title.h"
+#include "parts.h"
 #include "plan.h"
 #include "show/offlineShow.h"
 #include "show/output.h"
@@ -101,14 +102,22 @@ int writeStill(const RenderOptions& o, const FrameClock& clock, const Span& span
   return kExitDone;
 }
 
-int writeVideo(const RenderOptions& o, const Song& sound, const FrameClock& clock, const Span& span,
-               const std::string& container, OfflineShow& visualiser) {
-  const bool handed = visualiser.tapsSound();
-  const Result<SoundReader> reader = handed ? Result<SoundReader>(SoundReader()) : songFrom(sound.path, span.soundStart);
+// A part of a render is its frames only: join encodes the song once.
+int writeVideo(const RenderOptions& o, const Song& sound, const FrameClock& clock, const Span& whole,
+               const std::optional<PartRecord>& part, const std::string& container, OfflineShow& visualiser) {
+  const Span span = part ? Span{whole.first + part->first, whole.first + part->end, 0, 0} : whole;
+  const bool handed = !part && visualiser.tapsSound();
+  const Result<SoundReader> reader = handed || part ? Result<SoundReader>(SoundReader())
+                                                    : songFrom(sound.path, span.soundStart);
   if (!reader) {
     return report(kExitFailure, reader.why());
   }
-  EncoderSettings settings = encoderSettings(o, sound, clock, span, container, o.output);
+  EncoderSettings settings = encoderSettings(o, sound, clock, part ? Span{span.first, span.end, 0, whole.soundEnd} : span,
+                                             container, o.output);
+  if (part) {
+    settings.channels = 0;
+    settings.tags = {{"comment", partText(*part)}};
+  }
   // Opaque 4:2:0 pictures made on the GL side are read back at 1.5 bytes a
   // pixel instead of 4, with nothing left to convert on the encoder's thread.
   const bool planes = planesSuit(settings) && (PlanePass::pays() || std::getenv("VRAX_GL_PLANES") != nullptr);
@@ -117,7 +126,7 @@ int writeVideo(const RenderOptions& o, const Song& sound, const FrameClock& cloc
     say(planes ? "pictures made 4:2:0 on the GL side" : "pictures made 4:2:0 by libswscale (cheaper than a GL pass on a software rasteriser)");
   }
   EncodedOutput::Plan plan{std::move(settings), o.overwrite, clock, span,
-                           Fades{o.fadeIn, o.fadeOut, o.transparent}, reader.value(), o.flashGuard,
+                           Fades{o.fadeIn, o.fadeOut, o.transparent, whole}, reader.value(), o.flashGuard,
                            isStreamOutput(o.output) && streamIsPaced(o.output), say};
   EncodedOutput output(std::move(plan));
   if (const Status opened = output.open(); !opened) {
@@ -147,6 +156,17 @@ int writeVideo(const RenderOptions& o, const Song& sound, const FrameClock& cloc
   return concludeVideo(o, output, drawn.value(), progress.elapsed());
 }
 
+// The part --part or --frames asks for: of a video file only.
+Result<PartRecord> planRenderPart(const RenderOptions& o, bool still, const Span& whole) {
+  if (still || isStreamOutput(o.output)) {
+    return Status::failure("--part and --frames make a part of a video file (.mp4, .mkv, .mov, .webm), not " +
+                           std::string(still ? "a still" : "a stream"));
+  }
+  struct stat song {};
+  const int64_t bytes = ::stat(o.sound.c_str(), &song) == 0 ? static_cast<int64_t>(song.st_size) : -1;
+  return planPart(o, whole, bytes);
+}
+
 }  // namespace
 
 int runRender(const RenderOptions& given) {
@@ -173,6 +193,14 @@ int runRender(const RenderOptions& given) {
   if (!span || !checkFades(o, span.value(), still)) {
     return report(kExitUsage, span ? checkFades(o, span.value(), still).why() : span.why());
   }
+  std::optional<PartRecord> part;
+  if (o.partCount > 0 || o.partFirst >= 0) {
+    const Result<PartRecord> planned = planRenderPart(o, still, span.value());
+    if (!planned) {
+      return report(kExitUsage, planned.why());
+    }
+    part = planned.value();
+  }
   // The pictures are built (shaders, channels, fonts) before the whole song
   // is measured, so what is broken is said at once.
   const OfflineShowSettings showSettings = offlineShowSettings(o);
@@ -195,15 +223,18 @@ int runRender(const RenderOptions& given) {
   if (const Status drawn = visualiser.setBackdrop(inputs.value().backdrop); !drawn) {
     return report(kExitFailure, drawn.why());
   }
-  if (!still && visualiser.tapsSound()) {
+  if (!still && !part && visualiser.tapsSound()) {
     visualiser.tapSound(span.value().soundStart, span.value().soundEnd);
   }
-  if (const Status rolled = visualiser.preRoll(span.value().first); !rolled) {
+  // A part starts where the whole render's analysis starts, so its clocks
+  // and beats are the whole's at its first frame.
+  const int64_t first = span.value().first + (part ? part->first : 0);
+  if (const Status rolled = visualiser.preRoll(first, span.value().first); !rolled) {
     return report(kExitFailure, "cannot read the sound " + o.sound + " from " +
                                     secondsText(clock.seconds(span.value().first)) + ": " + rolled.why());
   }
   // A still is one frame: a signal while it is drawn ends the run with
   // nothing written. A video says it can stop once its first frame is done.
   return still ? writeStill(o, clock, span.value(), visualiser)
-               : writeVideo(o, sound.value(), clock, span.value(), container, visualiser);
+               : writeVideo(o, sound.value(), clock, span.value(), part, container, visualiser);
 }

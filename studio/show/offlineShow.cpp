@@ -80,13 +80,19 @@ void OfflineShow::advance(int64_t n) {
 // picture that reads the frame before is drawn there: for as far back as
 // it says its trails reach (its memory), else those ten seconds. A start an
 // hour into a song costs what a start ten seconds in costs.
-Status OfflineShow::preRoll(int64_t first) {
+Status OfflineShow::preRoll(int64_t first, int64_t wholeFirst) {
   const double drawnSeconds = o_.memory > 0 ? o_.memory : kPictureMemory;
   const auto frames = [&](double seconds) { return static_cast<int64_t>(std::ceil(seconds * o_.fps.value())); };
   // A picture drawn from the bands' history hears as far back as it holds.
   const double heardSeconds = show_->picture().readsBandHistory() ? kBandHistory / kWaveHistoryRate + 0.5 : 0.0;
-  const int64_t stepFrom =
-      std::max<int64_t>(0, first - frames(std::max({kPictureMemory, drawnSeconds, heardSeconds})));
+  const auto analysedFrom = [&](int64_t start) {
+    return std::max<int64_t>(0, start - frames(std::max({kPictureMemory, drawnSeconds, heardSeconds})));
+  };
+  // A part of a render is analysed from where the whole render's analysis
+  // starts: what the analysis carries (the music's clocks, the beats) is
+  // then the whole's at the part's first frame. Stepping is cheap; only
+  // the frames a picture's memory reaches are drawn.
+  const int64_t stepFrom = analysedFrom(wholeFirst >= 0 ? std::min(wholeFirst, first) : first);
   const int64_t drawFrom = readsPrevious() ? first - frames(drawnSeconds) : first;
   if (const Status started = startAt(stepFrom); !started) {
     return started;

@@ -83,7 +83,7 @@ class OfflineShow {
   }
   // Steps up to frame `first` from as far back as what the analysis and
   // the picture carry reaches (see kPictureMemory); why the sound cannot be read.
-  Status preRoll(int64_t first);
+  Status preRoll(int64_t first, int64_t wholeFirst = -1);
   // Frames first to end − 1 into `output`; paced: frame n no sooner than its
   // time after the first (a stream watched as it comes). Stops early at a
   // signal or when the output stops; the frames handed on, or why the

@@ -236,7 +236,42 @@ Result<const AVCodec*> Encoder::addStream(const char* name, AVStream*& stream, C
   return encoder;
 }
 
+// A stream for pictures encoded elsewhere, with their own parameters.
+Status Encoder::copyVideo() {
+  videoStream_ = avformat_new_stream(format_.get(), nullptr);
+  if (videoStream_ == nullptr) {
+    return Status::failure("out of memory");
+  }
+  const int ret = avcodec_parameters_copy(videoStream_->codecpar, settings_.copiedVideo);
+  if (ret < 0) {
+    return Status::failure("cannot describe the picture stream: " + ffmpegReason(ret));
+  }
+  const VideoCodec codec = videoCodecFor(settings_.codec, settings_.format);
+  videoStream_->codecpar->codec_tag = codec.tag;
+  AVRational frameTime{static_cast<int>(settings_.fps.den), static_cast<int>(settings_.fps.num)};
+  av_reduce(&frameTime.num, &frameTime.den, frameTime.num, frameTime.den, INT32_MAX);
+  videoStream_->time_base = frameTime;
+  videoStream_->avg_frame_rate = AVRational{frameTime.den, frameTime.num};
+  return Status();
+}
+
+Status Encoder::writeVideoPacket(AVPacket* packet) {
+  AVRational frameTime{static_cast<int>(settings_.fps.den), static_cast<int>(settings_.fps.num)};
+  av_reduce(&frameTime.num, &frameTime.den, frameTime.num, frameTime.den, INT32_MAX);
+  av_packet_rescale_ts(packet, frameTime, videoStream_->time_base);
+  packet->stream_index = videoStream_->index;
+  const int ret = av_interleaved_write_frame(format_.get(), packet);
+  const int pbError = format_->pb != nullptr ? format_->pb->error : 0;
+  if (ret < 0 || pbError < 0) {
+    return Status::failure("cannot write " + settings_.name + ": " + ffmpegReason(ret < 0 ? ret : pbError));
+  }
+  return Status();
+}
+
 Status Encoder::openVideo() {
+  if (settings_.copiedVideo != nullptr) {
+    return copyVideo();
+  }
   const VideoCodec codec = videoCodecFor(settings_.codec, settings_.format);
   const Result<const AVCodec*> added = addStream(codec.encoder, videoStream_, video_);
   if (!added) {
@@ -673,7 +708,7 @@ Status Encoder::finish() {
       return sent;
     }
   }
-  if (Status sent = send(video_.get(), videoStream_, nullptr); !sent) {
+  if (Status sent = video_ != nullptr ? send(video_.get(), videoStream_, nullptr) : Status(); !sent) {
     return sent;
   }
   deadline_ = settings_.stream ? nsAfter(kStreamStallSeconds) : 0;

@@ -25,6 +25,8 @@
 #include "video/pictureLayout.h"
 
 extern "C" {
+#include <libavcodec/codec_par.h>
+#include <libavcodec/packet.h>
 #include <libavutil/pixfmt.h>
 }
 
@@ -60,6 +62,9 @@ struct EncoderSettings {
   std::string preset;  // --preset ("" for the encoder's default here)
   bool transparent = false;
   PictureLayout layout = PictureLayout::Rgba;
+  // Pictures already encoded, copied as they are (join): their stream's
+  // parameters; null to encode pictures here.
+  const AVCodecParameters* copiedVideo = nullptr;
   int width = 0;
   int height = 0;
   Rational fps;
@@ -106,6 +111,8 @@ class Encoder {
   Status open(const EncoderSettings& settings);
   // A picture in the layout the settings named.
   Status writeVideoFrame(const uint8_t* picture);
+  // An encoded picture (settings.copiedVideo), its times in frames (1 ÷ fps).
+  Status writeVideoPacket(AVPacket* packet);
   Status writeSound(const float* samples, int64_t frames);
   // Flushes both encoders and completes the file.
   Status finish();
@@ -113,6 +120,7 @@ class Encoder {
  private:
   Result<const AVCodec*> addStream(const char* name, AVStream*& stream, CodecPtr& context);
   Status openVideo();
+  Status copyVideo();
   Status setQuality(const VideoCodec& codec);
   Status openConverter(AVPixelFormat pixels);
   void copyPlanes(const uint8_t* planes);

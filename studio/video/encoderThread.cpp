@@ -8,7 +8,8 @@
 
 double Fades::ramp(double done, double length) { return length > 0 ? std::clamp(done / length, 0.0, 1.0) : 1.0; }
 
-double Fades::picture(const Span& span, int64_t n, double fps) const {
+double Fades::picture(const Span& own, int64_t n, double fps) const {
+  const Span& span = over.end > over.first ? over : own;
   return std::min(ramp(static_cast<double>(n - span.first), in * fps),
                   ramp(static_cast<double>(span.end - 1 - n), out * fps));
 }

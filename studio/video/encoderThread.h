@@ -52,6 +52,9 @@ struct Fades {
   double in = 0;  // seconds
   double out = 0;
   bool alpha = false;  // fade the alpha, not the colour
+  // The span the fades run over when it is not the video's own (a part of
+  // a render fades as the whole does); empty: the video's.
+  Span over;
   static double ramp(double done, double length);
   double picture(const Span& span, int64_t n, double fps) const;
   double sound(const Span& span, int64_t s, double rate) const;

@@ -1,0 +1,116 @@
+// parts.cpp — see parts.h. The record is JSON, so a part read by anything
+// else still says what it is.
+#include "parts.h"
+
+#include <nlohmann/json.hpp>
+
+#include <sstream>
+
+namespace {
+
+constexpr const char* kKind = "vrax-studio part";
+
+// Everything given that changes the pictures or the finished file, as one
+// line: two parts of one render have the same.
+std::string settingsLine(const RenderOptions& o) {
+  std::ostringstream line;
+  const auto list = [&](const char* name, const std::vector<std::string>& values) {
+    for (const std::string& v : values) {
+      line << ' ' << name << '=' << v;
+    }
+  };
+  line << "size=" << o.width << 'x' << o.height << " fps=" << o.fps.num << '/' << o.fps.den << " codec=" << o.codec
+       << " crf=" << o.crf << " preset=" << o.preset << " transparent=" << o.transparent << " picture=" << o.picture
+       << " shaders=" << o.shaders << " background=" << o.background << " logo=" << o.logo << " title=" << o.title
+       << " subtitle=" << o.titleLook.subtitle << " title-size=" << o.titleLook.size << " title-for=" << o.titleFor
+       << " title-place=" << static_cast<int>(o.titleLook.place) << " title-plate=" << o.titleLook.plate
+       << " font=" << o.font << " palette=" << o.palette << " level=" << o.level << " gain=" << o.gainDb
+       << " flash-guard=" << o.flashGuard << " memory=" << o.memory;
+  for (float c : o.titleLook.colour) {
+    line << " title-colour=" << c;
+  }
+  list("image", o.images);
+  list("channel", o.channels);
+  list("set", o.sets);
+  return line.str();
+}
+
+}  // namespace
+
+std::string partText(const PartRecord& r) {
+  nlohmann::json j;
+  j["kind"] = kKind;
+  j["index"] = r.index;
+  j["count"] = r.count;
+  j["first"] = r.first;
+  j["end"] = r.end;
+  j["frames"] = r.frames;
+  j["whole"] = {r.whole.first, r.whole.end, r.whole.soundStart, r.whole.soundEnd};
+  j["fps"] = {r.fps.num, r.fps.den};
+  j["fadeIn"] = r.fadeIn;
+  j["fadeOut"] = r.fadeOut;
+  j["song"] = r.song;
+  j["songBytes"] = r.songBytes;
+  j["settings"] = r.settings;
+  return j.dump();
+}
+
+Result<PartRecord> readPartRecord(const std::string& text) {
+  const nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
+  if (j.is_discarded() || !j.is_object() || j.value("kind", "") != kKind) {
+    return Status::failure("not a part of a render (made by render --part or --frames)");
+  }
+  try {
+    PartRecord r;
+    r.index = j.at("index").get<int>();
+    r.count = j.at("count").get<int>();
+    r.first = j.at("first").get<int64_t>();
+    r.end = j.at("end").get<int64_t>();
+    r.frames = j.at("frames").get<int64_t>();
+    const auto whole = j.at("whole").get<std::vector<int64_t>>();
+    const auto fps = j.at("fps").get<std::vector<int64_t>>();
+    if (whole.size() != 4 || fps.size() != 2 || fps[0] <= 0 || fps[1] <= 0 || r.first < 0 || r.end <= r.first ||
+        r.end > r.frames) {
+      return Status::failure("its part record is damaged");
+    }
+    r.whole = Span{whole[0], whole[1], whole[2], whole[3]};
+    r.fps = Rational{fps[0], fps[1]};
+    r.fadeIn = j.at("fadeIn").get<double>();
+    r.fadeOut = j.at("fadeOut").get<double>();
+    r.song = j.at("song").get<std::string>();
+    r.songBytes = j.at("songBytes").get<int64_t>();
+    r.settings = j.at("settings").get<std::string>();
+    return r;
+  } catch (const nlohmann::json::exception&) {
+    return Status::failure("its part record is damaged");
+  }
+}
+
+Result<PartRecord> planPart(const RenderOptions& o, const Span& whole, int64_t songBytes) {
+  PartRecord r;
+  r.frames = whole.end - whole.first;
+  if (o.partCount > 0) {
+    if (o.partCount > r.frames) {
+      return Status::failure("--part " + o.part + ": the video has only " + std::to_string(r.frames) +
+                             " frames, too few for " + std::to_string(o.partCount) + " parts");
+    }
+    r.index = o.partIndex;
+    r.count = o.partCount;
+    r.first = (o.partIndex - 1) * r.frames / o.partCount;
+    r.end = o.partIndex * r.frames / o.partCount;
+  } else {
+    if (o.partFirst >= r.frames) {
+      return Status::failure("--frames " + o.part + ": the video has frames 0-" + std::to_string(r.frames - 1));
+    }
+    r.first = o.partFirst;
+    r.end = std::min(o.partEnd, r.frames);
+  }
+  r.whole = whole;
+  r.fps = o.fps;
+  r.fadeIn = o.fadeIn;
+  r.fadeOut = o.fadeOut;
+  r.song = o.sound;
+  r.songBytes = songBytes;
+  r.settings = settingsLine(o);
+  return r;
+}

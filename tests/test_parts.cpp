@@ -1,0 +1,214 @@
+// One render split into parts and joined: the joined file against the
+// whole render of the same song, decoded frame by frame (framemd5) and its
+// sound sample by sample; bad sets of parts refused with nothing written;
+// the parts made by GNU parallel on this machine and over ssh (a server
+// started here on 127.0.0.1, so the files really travel).
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <signal.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support.h"
+
+namespace fs = std::filesystem;
+using namespace vt;
+
+namespace {
+
+// The decoded frames' checksums, one a line, without the header.
+std::string frames(const std::string& file, const char* stream = "0:v") {
+  const std::string all =
+      runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", file, "-map", stream, "-f", "framemd5", "-"});
+  std::string out;
+  size_t at = 0;
+  while (at < all.size()) {
+    const size_t end = std::min(all.find('\n', at), all.size());
+    if (all[at] != '#') {
+      out += all.substr(at, end - at) + "\n";
+    }
+    at = end + 1;
+  }
+  return out;
+}
+
+int sh(const std::string& dir, const std::string& command, std::string* err = nullptr, double seconds = 240) {
+  Process p({"/bin/sh", "-c", command}, dir);
+  const int status = p.wait(seconds);
+  if (err != nullptr) {
+    *err = p.out() + p.err();
+  }
+  return status;
+}
+
+// A song whose picture changes every moment: a tone gliding over bursts.
+void writeSong(const std::string& path, int seconds) {
+  ASSERT_TRUE(writeSound(path, 44100 * seconds, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16, [](int64_t f, int c) {
+    const double t = static_cast<double>(f) / 44100;
+    const double noise = std::sin(static_cast<double>(f) * 12.9898 + c) * 43758.5453;
+    return 0.3 * std::sin(2 * M_PI * (200 + 150 * std::sin(0.9 * t)) * t) +
+           (std::fmod(t * 2.3, 1.0) < 0.2 ? 0.3 : 0.0) * (noise - std::floor(noise) - 0.5);
+  }));
+}
+
+}  // namespace
+
+// Lossless parts joined in a shuffled order are the whole render: every
+// decoded frame and the sound the same, for a picture without state, one
+// with a trail (scope), one drawn from the bands' history (waterfall), a
+// feedback export (the trail example: its ten seconds drawn before each
+// part), with a late start and fades.
+TEST(Parts, JoinedPartsAreTheWholeRender) {
+  TempDir dir;
+  writeSong(dir / "song.wav", 14);
+  struct Case {
+    std::vector<std::string> picture;
+    const char* extension;
+  };
+  const Case cases[] = {
+      {{"--picture", "bars"}, "mkv"},
+      {{"--picture", "scope"}, "mp4"},
+      {{"--picture", "waterfall"}, "mkv"},
+      {{"--shaders", sourceDir() + "/examples/shadertoy/trail"}, "mkv"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.picture.back());
+    const std::string ext = c.extension;
+    std::vector<std::string> common = {"--size", "160x96", "--fps", "30", "--crf", "0", "--from", "2", "--to",
+                                       "13", "--fade-in", "1", "--fade-out", "1", "-q", "--overwrite"};
+    common.insert(common.end(), c.picture.begin(), c.picture.end());
+    std::vector<std::string> whole = {"render", "song.wav", "whole." + ext};
+    whole.insert(whole.end(), common.begin(), common.end());
+    StudioRun run = studio(dir.path(), whole);
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::vector<std::string> join = {"join", "joined." + ext, "--overwrite", "-q"};
+    for (const int k : {3, 1, 4, 2}) {
+      const std::string part = "part" + std::to_string(k) + "." + ext;
+      std::vector<std::string> args = {"render", "song.wav", part, "--part", std::to_string(k) + "/4"};
+      args.insert(args.end(), common.begin(), common.end());
+      run = studio(dir.path(), args);
+      ASSERT_EQ(run.status, 0) << run.err;
+      EXPECT_EQ(probe(dir / part, "stream=codec_type", "a"), "") << "a part holds no sound";
+      join.push_back(part);
+    }
+    run = studio(dir.path(), join);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string a = frames(dir / ("whole." + ext));
+    const std::string b = frames(dir / ("joined." + ext));
+    EXPECT_EQ(std::count(a.begin(), a.end(), '\n'), 330);
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(frames(dir / ("whole." + ext), "0:a"), frames(dir / ("joined." + ext), "0:a"));
+  }
+}
+
+// What join refuses, in one line naming the part, with exit 2 and no file;
+// and the part options render refuses.
+TEST(Parts, BadSetsOfPartsAreRefusedAndNothingIsWritten) {
+  TempDir dir;
+  writeSong(dir / "song.wav", 4);
+  writeSong(dir / "other.wav", 4);
+  const std::vector<std::string> common = {"--picture", "bars", "--fps", "30", "-q"};
+  const auto render = [&](const std::string& song, const std::string& out, std::vector<std::string> extra) {
+    std::vector<std::string> args = {"render", song, out};
+    args.insert(args.end(), common.begin(), common.end());
+    args.insert(args.end(), extra.begin(), extra.end());
+    if (std::find(extra.begin(), extra.end(), "--size") == extra.end()) {
+      args.insert(args.end(), {"--size", "96x64"});
+    }
+    const StudioRun run = studio(dir.path(), args);
+    ASSERT_EQ(run.status, 0) << run.err;
+  };
+  for (const char* k : {"1", "2", "3"}) {
+    render("song.wav", std::string("p") + k + ".mkv", {"--part", std::string(k) + "/3"});
+  }
+  render("song.wav", "big2.mkv", {"--part", "2/3", "--size", "128x64"});
+  render("other.wav", "other2.mkv", {"--part", "2/3"});
+  render("song.wav", "whole.mkv", {});
+  render("song.wav", "f0-59.mkv", {"--frames", "0-59"});
+  // The last second of part 3 cut off, its record kept.
+  ASSERT_EQ(sh(dir.path(), "ffmpeg -v error -i p3.mkv -t 0.5 -c copy -map_metadata 0 short3.mkv"), 0);
+
+  expectRefusals(dir.path(), {"join", "out.mkv"},
+                 {
+                     {{"p1.mkv", "p3.mkv"}, 2, "are in none of the parts"},
+                     {{"p1.mkv", "p2.mkv", "p2.mkv", "p3.mkv"}, 2, "which p2.mkv holds too"},
+                     {{"p1.mkv", "f0-59.mkv", "p2.mkv", "p3.mkv"}, 2, "holds too"},
+                     {{"p1.mkv", "big2.mkv", "p3.mkv"}, 2, "big2.mkv is a part of another render"},
+                     {{"p1.mkv", "other2.mkv", "p3.mkv"}, 2, "other2.mkv is a part of another render"},
+                     {{"p1.mkv", "p2.mkv", "short3.mkv"}, 2, "short3.mkv is cut short"},
+                     {{"p1.mkv", "whole.mkv"}, 2, "whole.mkv: not a part of a render"},
+                     {{"p1.mkv", "missing.mkv"}, 2, "missing.mkv"},
+                     {{"p1.mkv", "p2.mp4"}, 2, "is not a matroska part"},
+                 },
+                 "out.mkv");
+  expectRefusals(dir.path(), {"render", "song.wav"},
+                 {
+                     {{"o.mkv", "--part", "0/3"}, 2, "--part must be K/N"},
+                     {{"o.mkv", "--part", "4/3"}, 2, "--part must be K/N"},
+                     {{"o.mkv", "--part", "one/3"}, 2, "--part must be K/N"},
+                     {{"o.mkv", "--frames", "9-3"}, 2, "--frames must be A-B"},
+                     {{"o.mkv", "--part", "1/2", "--frames", "0-9"}, 2, "either --part or --frames"},
+                     {{"o.png", "--part", "1/2"}, 2, "not a still"},
+                     {{"o.mkv", "--part", "1/500"}, 2, "too few for 500 parts"},
+                     // 4 s at the 60 frames a second a render without --fps is given here.
+                     {{"o.mkv", "--frames", "900-999"}, 2, "the video has frames 0-239"},
+                 },
+                 "o.mkv");
+}
+
+// The README's recipes, run: parts by GNU parallel on this machine's two
+// cores, then over ssh to two "machines" (two logins to an ssh server
+// started here on 127.0.0.1 with throwaway keys): the song sent with
+// --transferfile, each part returned with --return, the remote copies
+// removed with --cleanup. Both joins equal the whole render.
+TEST(Parts, GnuParallelMakesThePartsHereAndOverSsh) {
+  TempDir dir;
+  writeSong(dir / "song.wav", 6);
+  const std::string studioPath = studioBinary();
+  const std::string common = " --picture ring --size 160x96 --fps 30 --crf 0 -q --overwrite";
+  std::string said;
+  ASSERT_EQ(sh(dir.path(), "'" + studioPath + "' render song.wav whole.mkv" + common, &said), 0) << said;
+  const std::string expected = frames(dir / "whole.mkv");
+
+  ASSERT_EQ(sh(dir.path(), "parallel --will-cite -j 2 '" + studioPath + "' render song.wav here{}.mkv --part {}/4" + common +
+                               " ::: 1 2 3 4 && '" + studioPath + "' join here.mkv here*.mkv -q",
+               &said),
+            0)
+      << said;
+  EXPECT_EQ(frames(dir / "here.mkv"), expected);
+
+  // The server: its own host key, one user key, loopback only.
+  const int port = freePort(SOCK_STREAM);
+  const std::string config = "Port " + std::to_string(port) +
+                             "\nListenAddress 127.0.0.1\nHostKey " + dir / "host" + "\nAuthorizedKeysFile " +
+                             dir / "authorized" + "\nPidFile " + dir / "sshd.pid" +
+                             "\nStrictModes no\nUsePAM no\nPasswordAuthentication no\nPermitRootLogin "
+                             "prohibit-password\nSubsystem sftp internal-sftp\n";
+  writeText(dir / "sshd_config", config);
+  ASSERT_EQ(sh(dir.path(), "mkdir -p /run/sshd && ssh-keygen -q -t ed25519 -N '' -f host && "
+                           "ssh-keygen -q -t ed25519 -N '' -f user && cp user.pub authorized",
+               &said),
+            0)
+      << said;
+  Process server({"/usr/sbin/sshd", "-D", "-e", "-f", dir / "sshd_config"}, dir.path());
+  ASSERT_TRUE(listening(port, false, 10)) << server.err();
+  const std::string ssh = "ssh -p " + std::to_string(port) + " -i " + dir / "user" +
+                          " -o StrictHostKeyChecking=no -o UserKnownHostsFile=/dev/null -o LogLevel=ERROR";
+  // Two logins: one as 127.0.0.1, one as localhost; each takes one job at a time.
+  writeText(dir / "machines", "1/" + ssh + " root@127.0.0.1\n1/" + ssh + " root@localhost\n");
+  ASSERT_EQ(sh(dir.path(), "parallel --will-cite --sshloginfile machines --workdir ... --transferfile song.wav --return "
+                           "there{}.mkv --cleanup '" + studioPath + "' render song.wav there{}.mkv --part {}/4" +
+                               common + " ::: 1 2 3 4 && '" + studioPath + "' join there.mkv there*.mkv -q",
+               &said, 300),
+            0)
+      << said << server.err();
+  EXPECT_EQ(frames(dir / "there.mkv"), expected);
+  EXPECT_TRUE(fs::exists(dir / "there1.mkv")) << "a part was not returned";
+  kill(server.pid(), SIGTERM);
+  server.wait(10);
+}
