@@ -290,6 +290,10 @@ CLI::App* addRender(CLI::App& app, RenderOptions& r, OptionText& g) {
   render->add_option("--part", g.part,
                      "Render part K of N (K/N) of the video, frames exactly as the whole has them, without sound; "
                      "`vrax-studio join` makes the parts one video");
+  render->add_option("--preroll", r.preroll,
+                     "Seconds drawn before --from or a part for a picture that reads the frame before (feedback), "
+                     "more to be closer to the whole render (default: what the picture says, else 10)")
+      ->check(CLI::Range(0.0, 600.0));
   render->add_option("--frames", g.frames, "Render frames A to B (A-B, from 0) of the video as a part, as --part");
   render->add_flag("--overwrite", r.overwrite, "Replace OUTPUT if it exists");
   render->add_flag("-q,--quiet", r.quiet, "Print nothing but errors");

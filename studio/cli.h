@@ -69,6 +69,9 @@ struct RenderOptions : SharedOptions {
   int partCount = 0;
   int64_t partFirst = -1;  // --frames A-B: A, and B + 1
   int64_t partEnd = -1;
+  // --preroll: seconds drawn before the first frame for a picture that reads
+  // the frame before, instead of what its trails say they reach; 0: theirs.
+  double preroll = 0;
 };
 
 // join OUT PART...: the parts of one render, made into the finished video.

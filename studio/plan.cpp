@@ -364,7 +364,7 @@ OfflineShowSettings offlineShowSettings(const RenderOptions& o) {
   s.titleLook = o.titleLook;
   s.fadeIn = o.fadeIn;
   s.titleFor = o.titleFor;
-  s.memory = o.memory;
+  s.memory = o.preroll > 0 ? o.preroll : o.memory;
   s.quiet = o.quiet;
   s.verbose = o.verbose;
   return s;

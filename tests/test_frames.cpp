@@ -258,8 +258,8 @@ TEST(Textures, OnlyWhatAPassReadsIsHeld) {
 }
 
 // --verbose says what a late start costs: a picture no pass of which reads
-// a frame before draws nothing before --from; the feedback trail draws the
-// ten seconds its trail may reach.
+// a frame before draws nothing before --from; the feedback trail draws ten
+// seconds (it declares no memory), or what --preroll asks.
 TEST(PreRoll, VerboseSaysWhetherFramesBeforeTheStartAreDrawn) {
   TempDir dir;
   ASSERT_TRUE(writeTone(dir / "song.wav", 44100 * 20, 2, 44100));
@@ -270,6 +270,7 @@ TEST(PreRoll, VerboseSaysWhetherFramesBeforeTheStartAreDrawn) {
   const Case cases[] = {
       {{"--picture", "ring"}, "before --from: nothing drawn (no pass reads a frame before)"},
       {{"--shaders", sourceDir() + "/examples/shadertoy/trail"}, "before --from: 10 s drawn (a pass reads a frame before)"},
+      {{"--shaders", sourceDir() + "/examples/shadertoy/trail", "--preroll", "3"}, "before --from: 3 s drawn"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = {"render", "song.wav", "still.png", "--from", "15", "--size", "64x48", "--verbose",

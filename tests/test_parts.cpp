@@ -162,7 +162,7 @@ TEST(Parts, BadSetsOfPartsAreRefusedAndNothingIsWritten) {
 }
 
 // The README's recipes, run: parts by GNU parallel on this machine's two
-// cores, then over ssh to two "machines" (two logins to an ssh server
+// cores, a video for each song of an album, then parts over ssh to two "machines" (two logins to an ssh server
 // started here on 127.0.0.1 with throwaway keys): the song sent with
 // --transferfile, each part returned with --return, the remote copies
 // removed with --cleanup. Both joins equal the whole render.
@@ -181,6 +181,17 @@ TEST(Parts, GnuParallelMakesThePartsHereAndOverSsh) {
             0)
       << said;
   EXPECT_EQ(frames(dir / "here.mkv"), expected);
+
+  // One video per song of an album.
+  writeSong(dir / "first.wav", 2);
+  writeSong(dir / "second.wav", 3);
+  ASSERT_EQ(sh(dir.path(), "parallel --will-cite '" + studioPath + "' render {} {.}.mp4 --size 160x96 -q ::: first.wav "
+                           "second.wav",
+               &said),
+            0)
+      << said;
+  EXPECT_EQ(probe(dir / "first.mp4", "stream=nb_read_frames"), "60\n");
+  EXPECT_EQ(probe(dir / "second.mp4", "stream=nb_read_frames"), "90\n");
 
   // The server: its own host key, one user key, loopback only.
   const int port = freePort(SOCK_STREAM);
