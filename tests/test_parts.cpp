@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -210,10 +211,18 @@ TEST(Parts, GnuParallelMakesThePartsHereAndOverSsh) {
   ASSERT_TRUE(listening(port, false, 10)) << server.err();
   const std::string ssh = "ssh -p " + std::to_string(port) + " -i " + dir / "user" +
                           " -o StrictHostKeyChecking=no -o UserKnownHostsFile=/dev/null -o LogLevel=ERROR";
+  // A login starts with a fresh environment: the sanitizers' settings of a
+  // checked build are passed on with the command.
+  std::string remote = "'" + studioPath + "'";
+  for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"}) {
+    if (const char* value = std::getenv(name)) {
+      remote = std::string(name) + "='" + value + "' " + remote;
+    }
+  }
   // Two logins: one as 127.0.0.1, one as localhost; each takes one job at a time.
   writeText(dir / "machines", "1/" + ssh + " root@127.0.0.1\n1/" + ssh + " root@localhost\n");
   ASSERT_EQ(sh(dir.path(), "parallel --will-cite --sshloginfile machines --workdir ... --transferfile song.wav --return "
-                           "there{}.mkv --cleanup '" + studioPath + "' render song.wav there{}.mkv --part {}/4" +
+                           "there{}.mkv --cleanup " + remote + " render song.wav there{}.mkv --part {}/4" +
                                common + " ::: 1 2 3 4 && '" + studioPath + "' join there.mkv there*.mkv -q",
                &said, 300),
             0)
