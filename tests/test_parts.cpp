@@ -66,7 +66,7 @@ void writeSong(const std::string& path, int seconds) {
 // part), with a late start and fades.
 TEST(Parts, JoinedPartsAreTheWholeRender) {
   TempDir dir;
-  writeSong(dir / "song.wav", 14);
+  writeSong(dir / "song.wav", 9);
   struct Case {
     std::vector<std::string> picture;
     const char* extension;
@@ -80,17 +80,17 @@ TEST(Parts, JoinedPartsAreTheWholeRender) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.picture.back());
     const std::string ext = c.extension;
-    std::vector<std::string> common = {"--size", "160x96", "--fps", "30", "--crf", "0", "--from", "2", "--to",
-                                       "13", "--fade-in", "1", "--fade-out", "1", "-q", "--overwrite"};
+    std::vector<std::string> common = {"--size", "128x72", "--fps", "30", "--crf", "0", "--from", "2", "--to",
+                                       "8", "--fade-in", "1", "--fade-out", "1", "-q", "--overwrite"};
     common.insert(common.end(), c.picture.begin(), c.picture.end());
     std::vector<std::string> whole = {"render", "song.wav", "whole." + ext};
     whole.insert(whole.end(), common.begin(), common.end());
     StudioRun run = studio(dir.path(), whole);
     ASSERT_EQ(run.status, 0) << run.err;
     std::vector<std::string> join = {"join", "joined." + ext, "--overwrite", "-q"};
-    for (const int k : {3, 1, 4, 2}) {
+    for (const int k : {3, 1, 2}) {
       const std::string part = "part" + std::to_string(k) + "." + ext;
-      std::vector<std::string> args = {"render", "song.wav", part, "--part", std::to_string(k) + "/4"};
+      std::vector<std::string> args = {"render", "song.wav", part, "--part", std::to_string(k) + "/3"};
       args.insert(args.end(), common.begin(), common.end());
       run = studio(dir.path(), args);
       ASSERT_EQ(run.status, 0) << run.err;
@@ -101,7 +101,7 @@ TEST(Parts, JoinedPartsAreTheWholeRender) {
     ASSERT_EQ(run.status, 0) << run.err;
     const std::string a = frames(dir / ("whole." + ext));
     const std::string b = frames(dir / ("joined." + ext));
-    EXPECT_EQ(std::count(a.begin(), a.end(), '\n'), 330);
+    EXPECT_EQ(std::count(a.begin(), a.end(), '\n'), 180);
     EXPECT_EQ(a, b);
     EXPECT_EQ(frames(dir / ("whole." + ext), "0:a"), frames(dir / ("joined." + ext), "0:a"));
   }
