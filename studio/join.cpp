@@ -113,13 +113,9 @@ Status writeWhole(Encoder& encoder, std::vector<Part>& parts, const Song& song, 
     while (soundDone < until) {
       const int64_t want = std::min<int64_t>(until - soundDone, 8192);
       chunk.assign(static_cast<size_t>(want * song.channels), 0.0f);
-      const int64_t got = std::max<int64_t>(reader(chunk.data(), want), 0);
-      for (int64_t f = 0; f < want; ++f) {
-        const auto gain = static_cast<float>(f < got ? fades.sound(r.whole, soundDone + f, song.rate) : 0.0);
-        for (int c = 0; c < song.channels; ++c) {
-          chunk[static_cast<size_t>(f * song.channels + c)] *= gain;
-        }
-      }
+      // Shorter than counted (a file changed under us): the rest stays silent.
+      reader(chunk.data(), want);
+      fades.fadeSound(r.whole, chunk.data(), soundDone, want, song.channels, song.rate);
       if (Status written = encoder.writeSound(chunk.data(), want); !written) {
         return written;
       }

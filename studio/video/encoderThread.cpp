@@ -146,7 +146,7 @@ Status EncoderThread::soundUpTo(int64_t until) {
       std::fill(chunk_.begin(), chunk_.end(), 0.0f);
       got = want;
     }
-    fadeSound(got);
+    fades_.fadeSound(span_, chunk_.data(), soundDone_, got, channels_, static_cast<double>(rate_));
     if (encoder_ == nullptr) {
       // Nobody to send to: read and let go, so the sound stays at the picture's time.
     } else if (Status written = encoder_->writeSound(chunk_.data(), got); !written) {
@@ -177,14 +177,15 @@ int64_t EncoderThread::takeHanded(int64_t want) {
   return static_cast<int64_t>(filled / channels);
 }
 
-void EncoderThread::fadeSound(int64_t frames) {
-  if (!fades_.any()) {
+void Fades::fadeSound(const Span& span, float* samples, int64_t from, int64_t frames, int channels,
+                      double rate) const {
+  if (!any()) {
     return;
   }
   for (int64_t f = 0; f < frames; ++f) {
-    const auto gain = static_cast<float>(fades_.sound(span_, soundDone_ + f, static_cast<double>(rate_)));
-    for (int c = 0; c < channels_; ++c) {
-      chunk_[static_cast<size_t>(f * channels_ + c)] *= gain;
+    const auto gain = static_cast<float>(sound(span, from + f, rate));
+    for (int c = 0; c < channels; ++c) {
+      samples[f * channels + c] *= gain;
     }
   }
 }

@@ -58,6 +58,9 @@ struct Fades {
   static double ramp(double done, double length);
   double picture(const Span& span, int64_t n, double fps) const;
   double sound(const Span& span, int64_t s, double rate) const;
+  // Fades `frames` interleaved sound frames of `channels` in place, the
+  // first being sound frame `from`.
+  void fadeSound(const Span& span, float* samples, int64_t from, int64_t frames, int channels, double rate) const;
   bool any() const { return in > 0 || out > 0; }
 };
 
@@ -105,7 +108,6 @@ class EncoderThread {
   void tryAgain();
   Status soundUpTo(int64_t until);
   int64_t takeHanded(int64_t want);
-  void fadeSound(int64_t frames);
   void closeAll();
 
   Encoder* encoder_;  // null while a stream's receiver is away
