@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A render split into parts, against the whole, in one run: a 4-minute song
-# (the example song eight times) with ring at SIZE (default 640x360) @30:
+# (the example song eight times) with PICTURE (default ring) at SIZE (default
+# 640x360) @30:
 #   - the whole render's wall and CPU time;
 #   - 8 parts one after another: the sum of their CPU times ÷ the whole's
 #     (what splitting costs), and the join's wall time ÷ the render's;
@@ -10,10 +11,11 @@
 #     the measured sum of their wall times), plus sending the song and returning the parts at
 #     1 Gb/s, plus the join.
 #
-#   bench/parts.sh [SIZE]
+#   bench/parts.sh [SIZE] [PICTURE]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 size="${1:-640x360}"
+picture="${2:-ring}"
 cmake --build "$root/build" --target vrax-studio makeExample -j2 >/dev/null
 studio="$root/build/vrax-studio"
 work=$(mktemp -d /tmp/vrax-parts-XXXXXX)
@@ -22,7 +24,7 @@ cd "$work"
 unset DISPLAY
 "$root/build/makeExample" one.wav >/dev/null
 ffmpeg -v error -stream_loop 7 -i one.wav -c copy song.wav
-common=(--picture ring --size "$size" --fps 30 -q --overwrite)
+common=(--picture "$picture" --size "$size" --fps 30 -q --overwrite)
 
 timed() {  # timed COMMAND... : prints "wall_s cpu_s"
   /usr/bin/time -f "%e %U %S" -o time.txt "$@" >/dev/null 2>&1

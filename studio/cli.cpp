@@ -196,8 +196,9 @@ void addSharedOptions(CLI::App* command, SharedOptions& o, OptionText& g, const 
       ->type_name("[PASS:]N=WHAT (repeatable)");
   command->add_option("--level", g.level,
                       "on (default): the pictures see the song at one loudness (-14 LUFS), so loud and quiet "
-                      "masters look alike; off: at its own level. The sound is never changed")
-      ->check(CLI::IsMember({"on", "off"}));
+                      "masters look alike; off: at its own level; album (render of several songs): each song "
+                      "as loud against the others as on the album, the album at one loudness. The sound is never changed")
+      ->check(CLI::IsMember({"on", "off", "album"}));
   command->add_option("--gain", o.gainDb, "Decibels more (or, negative, less) for what the pictures see, from -40 to 40");
   command->add_flag("--verbose", o.verbose, std::string("Also show what the libraries (") + libraries + ") say");
 }
@@ -258,14 +259,15 @@ Status checkShared(SharedOptions& o, const OptionText& g) {
 
 CLI::App* addRender(CLI::App& app, RenderOptions& r, OptionText& g) {
   CLI::App* render = app.add_subcommand("render", "Render a whole song (or a span) to a video or one picture");
-  render->add_option("SOUND", r.sound, "Sound file: WAV, FLAC, M4A, MP3, Opus, Ogg, AIFF, a video's sound, ...")
+  render->add_option("SOUND", r.songs,
+                     "Sound file: WAV, FLAC, M4A, MP3, Opus, Ogg, AIFF, a video's sound, ...; several, or an .m3u "
+                     "playlist, make one video of them in order (an album: gapless, a chapter and a title each)")
       ->required();
   render->add_option("OUTPUT", r.output,
                      "Video (.mp4, .mkv, .mov: H.264 + AAC; .webm: VP9 + Opus), one picture (.png), or a live "
                      "stream: srt://, udp://, tcp:// (MPEG-TS) or rtmp:// (FLV), H.264 with low delay + AAC, sent "
                      "at the song's pace as a premiere is watched (srt:// as caller and rtmp:// are called again if "
-                     "the receiver goes away); - sends MPEG-TS to standard output as fast as the reader takes it")
-      ->required();
+                     "the receiver goes away); - sends MPEG-TS to standard output as fast as the reader takes it");
   render->add_option("--codec", r.codec,
                      "h264, hevc, vp9, av1, prores (in .mov: ProRes 4444 + PCM) or png (in .mov: lossless RGB(A) + PCM, "
                      "the light layer for editors)");
@@ -402,6 +404,16 @@ Status checkPart(RenderOptions& r, const OptionText& g) {
 }
 
 Status checkRender(RenderOptions& r, OptionText g) {
+  // SOUND takes every name given; the last is OUTPUT.
+  if (r.output.empty() && r.songs.size() >= 2) {
+    r.output = r.songs.back();
+    r.songs.pop_back();
+  }
+  if (r.output.empty()) {
+    return Status::failure("OUTPUT is required");
+  }
+  r.sound = r.songs.front();
+  r.levelAlbum = g.level == "album";
   // What upload sites take without a second encode.
   g.size = g.size.empty() ? "1920x1080" : g.size;
   g.fps = g.fps.empty() ? "30" : g.fps;
@@ -470,6 +482,9 @@ Status checkPlayStream(PlayOptions& p, const OptionText& g) {
 
 Status checkPlay(PlayOptions& p, OptionText g, const CLI::App* play) {
   g.size = g.size.empty() ? "800x600" : g.size;
+  if (g.level == "album") {
+    return Status::failure("--level album is for a render of several songs; play levels the song it plays");
+  }
   if (!p.picture.empty() && !p.shaders.empty()) {
     return Status::failure("give either --shaders or --picture, not both");
   }

@@ -23,6 +23,11 @@ enum class Command { Render, Play, Pictures, Join };
 // What render and play both take: the song, the picture and what goes over it.
 struct SharedOptions {
   std::string sound;
+  // render's songs: one, or an album's, one after another (as given, with
+  // each .m3u playlist replaced by what it lists once read); `sound` is the
+  // first. The playlists read, so nothing writes over them.
+  std::vector<std::string> songs;
+  std::vector<std::string> playlists;
   std::string shaders;
   std::string picture;  // a gallery picture by name, instead of --shaders
   std::vector<std::string> images;
@@ -48,6 +53,9 @@ struct SharedOptions {
 
 struct RenderOptions : SharedOptions {
   std::string output;
+  // --level album: the album's songs seen at its one loudness (ReplayGain's
+  // album mode) instead of each song at the reference.
+  bool levelAlbum = false;
   Rational fps{60, 1};
   bool hasFrom = false;
   Rational from{0, 1};

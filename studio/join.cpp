@@ -15,6 +15,7 @@
 #include "base/ffmpegPtr.h"
 #include "base/interrupt.h"
 #include "base/text.h"
+#include "album.h"
 #include "parts.h"
 #include "plan.h"
 #include "sound/soundStream.h"
@@ -71,7 +72,7 @@ std::string wrongSet(const std::vector<Part>& parts) {
   const PartRecord& a = parts.front().record;
   for (const Part& p : parts) {
     const PartRecord& b = p.record;
-    if (b.settings != a.settings || b.song != a.song || b.songBytes != a.songBytes || b.frames != a.frames ||
+    if (b.settings != a.settings || b.songs != a.songs || b.frames != a.frames ||
         b.whole.first != a.whole.first || b.whole.end != a.whole.end || b.fps.num != a.fps.num ||
         b.fps.den != a.fps.den || b.fadeIn != a.fadeIn || b.fadeOut != a.fadeOut) {
       return p.path + " is a part of another render than " + parts.front().path;
@@ -184,14 +185,21 @@ int runJoin(const JoinOptions& o) {
     return report(kExitUsage, wrong + "; nothing written");
   }
   const PartRecord& r = parts.front().record;
-  struct stat songFile {};
-  if (::stat(r.song.c_str(), &songFile) != 0 || static_cast<int64_t>(songFile.st_size) != r.songBytes) {
-    return report(kExitUsage, "the song the parts were rendered from, " + r.song +
-                                  (::stat(r.song.c_str(), &songFile) != 0 ? ", is not here" : ", has changed since") +
-                                  "; nothing written");
+  std::vector<std::string> paths;
+  for (const auto& [path, bytes] : r.songs) {
+    struct stat songFile {};
+    const bool here = ::stat(path.c_str(), &songFile) == 0;
+    if (!here || static_cast<int64_t>(songFile.st_size) != bytes) {
+      return report(kExitUsage, "the song the parts were rendered from, " + path +
+                                    (here ? ", has changed since" : ", is not here") + "; nothing written");
+    }
+    if (sameFile(path, o.output)) {
+      return report(kExitUsage, o.output + " is the sound the parts were rendered from; choose another OUTPUT");
+    }
+    paths.push_back(path);
   }
-  const Result<Song> song = openSong(r.song);
-  Result<SoundReader> reader = song ? songFrom(r.song, r.whole.soundStart) : Result<SoundReader>(song.status());
+  const Result<Song> song = openSong(paths);
+  Result<SoundReader> reader = song ? songFrom(paths, r.whole.soundStart) : Result<SoundReader>(song.status());
   if (!reader) {
     return report(kExitFailure, reader.why());
   }
@@ -207,6 +215,13 @@ int runJoin(const JoinOptions& o) {
   settings.channels = song.value().channels;
   settings.rate = song.value().rate;
   settings.tags = song.value().tags;
+  settings.chapters = chaptersOf(song.value(), r.whole);
+  if (!settings.chapters.empty()) {
+    const std::string list = chapterListPath(o.output);
+    if (const Status target = checkTarget(list, quotedName(list), "the chapter list", o.overwrite); !target) {
+      return report(kExitUsage, target.why());
+    }
+  }
   Encoder encoder;
   Status done = encoder.open(settings);
   if (done) {
@@ -214,6 +229,9 @@ int runJoin(const JoinOptions& o) {
   }
   if (done) {
     done = file.commit();
+  }
+  if (done && !settings.chapters.empty()) {
+    done = writeChapterList(o.output, settings.chapters, settings.rate, o.overwrite);
   }
   if (!done) {
     return report(interrupted() ? kExitInterrupted : kExitFailure, done.why());

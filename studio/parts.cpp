@@ -2,6 +2,8 @@
 // else still says what it is.
 #include "parts.h"
 
+#include <sys/stat.h>
+
 #include <nlohmann/json.hpp>
 
 #include <sstream>
@@ -24,7 +26,7 @@ std::string settingsLine(const RenderOptions& o) {
        << " shaders=" << o.shaders << " background=" << o.background << " logo=" << o.logo << " title=" << o.title
        << " subtitle=" << o.titleLook.subtitle << " title-size=" << o.titleLook.size << " title-for=" << o.titleFor
        << " title-place=" << static_cast<int>(o.titleLook.place) << " title-plate=" << o.titleLook.plate
-       << " font=" << o.font << " palette=" << o.palette << " level=" << o.level << " gain=" << o.gainDb
+       << " font=" << o.font << " palette=" << o.palette << " level=" << o.level << " level-album=" << o.levelAlbum << " gain=" << o.gainDb
        << " flash-guard=" << o.flashGuard << " memory=" << o.memory;
   for (float c : o.titleLook.colour) {
     line << " title-colour=" << c;
@@ -49,8 +51,7 @@ std::string partText(const PartRecord& r) {
   j["fps"] = {r.fps.num, r.fps.den};
   j["fadeIn"] = r.fadeIn;
   j["fadeOut"] = r.fadeOut;
-  j["song"] = r.song;
-  j["songBytes"] = r.songBytes;
+  j["songs"] = r.songs;
   j["settings"] = r.settings;
   return j.dump();
 }
@@ -77,8 +78,10 @@ Result<PartRecord> readPartRecord(const std::string& text) {
     r.fps = Rational{fps[0], fps[1]};
     r.fadeIn = j.at("fadeIn").get<double>();
     r.fadeOut = j.at("fadeOut").get<double>();
-    r.song = j.at("song").get<std::string>();
-    r.songBytes = j.at("songBytes").get<int64_t>();
+    r.songs = j.at("songs").get<std::vector<std::pair<std::string, int64_t>>>();
+    if (r.songs.empty()) {
+      return Status::failure("its part record is damaged");
+    }
     r.settings = j.at("settings").get<std::string>();
     return r;
   } catch (const nlohmann::json::exception&) {
@@ -86,7 +89,7 @@ Result<PartRecord> readPartRecord(const std::string& text) {
   }
 }
 
-Result<PartRecord> planPart(const RenderOptions& o, const Span& whole, int64_t songBytes) {
+Result<PartRecord> planPart(const RenderOptions& o, const Span& whole) {
   PartRecord r;
   r.frames = whole.end - whole.first;
   if (o.partCount > 0) {
@@ -109,8 +112,10 @@ Result<PartRecord> planPart(const RenderOptions& o, const Span& whole, int64_t s
   r.fps = o.fps;
   r.fadeIn = o.fadeIn;
   r.fadeOut = o.fadeOut;
-  r.song = o.sound;
-  r.songBytes = songBytes;
+  for (const std::string& song : o.songs) {
+    struct stat file {};
+    r.songs.emplace_back(song, ::stat(song.c_str(), &file) == 0 ? static_cast<int64_t>(file.st_size) : -1);
+  }
   r.settings = settingsLine(o);
   return r;
 }

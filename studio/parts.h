@@ -15,6 +15,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/status.h"
 #include "cli.h"
@@ -30,8 +32,8 @@ struct PartRecord {
   Rational fps{30, 1};
   double fadeIn = 0;
   double fadeOut = 0;
-  std::string song;        // as render was given it
-  int64_t songBytes = 0;
+  // The songs (one, or an album's) as render was given them, with their sizes.
+  std::vector<std::pair<std::string, int64_t>> songs;
   std::string settings;    // what makes the picture and the file, one line
 };
 
@@ -42,7 +44,7 @@ Result<PartRecord> readPartRecord(const std::string& text);
 
 // The part the options ask for, of the whole render's span; refused when it
 // holds no frame or lies past the video's end.
-Result<PartRecord> planPart(const RenderOptions& o, const Span& whole, int64_t songBytes);
+Result<PartRecord> planPart(const RenderOptions& o, const Span& whole);
 
 // Join's command.
 int runJoin(const JoinOptions& options);

@@ -37,6 +37,8 @@ std::vector<std::string> filesRead(const SharedOptions& o, bool capture) {
     files.insert(files.end(), read.begin(), read.end());
   }
   files.push_back(capture ? "" : o.sound);
+  files.insert(files.end(), o.songs.begin(), o.songs.end());
+  files.insert(files.end(), o.playlists.begin(), o.playlists.end());
   files.push_back(o.font);
   files.insert(files.end(), o.images.begin(), o.images.end());
   files.push_back(o.background);
@@ -171,8 +173,10 @@ Status checkOutput(const RenderOptions& o, bool still, const std::string& contai
     return checkStream(o, container);
   }
   // Whatever the flags: writing over what the run reads would destroy it.
-  if (sameFile(o.sound, o.output)) {
-    return Status::failure(o.output + " is the sound being rendered; choose another OUTPUT");
+  for (const std::string& song : o.songs.empty() ? std::vector<std::string>{o.sound} : o.songs) {
+    if (sameFile(song, o.output)) {
+      return Status::failure(o.output + " is the sound being rendered; choose another OUTPUT");
+    }
   }
   const std::string input = inputAt(o.output, filesRead(o));
   if (!input.empty()) {

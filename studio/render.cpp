@@ -16,6 +16,7 @@
 #include <iostream>
 #include <memory>
 
+#include "album.h"
 #include "base/interrupt.h"
 #include "base/progress.h"
 #include "base/text.h"
@@ -108,7 +109,7 @@ int writeVideo(const RenderOptions& o, const Song& sound, const FrameClock& cloc
   const Span span = part ? Span{whole.first + part->first, whole.first + part->end, 0, 0} : whole;
   const bool handed = !part && visualiser.tapsSound();
   const Result<SoundReader> reader = handed || part ? Result<SoundReader>(SoundReader())
-                                                    : songFrom(sound.path, span.soundStart);
+                                                    : songFrom(sound.paths, span.soundStart);
   if (!reader) {
     return report(kExitFailure, reader.why());
   }
@@ -117,6 +118,8 @@ int writeVideo(const RenderOptions& o, const Song& sound, const FrameClock& cloc
   if (part) {
     settings.channels = 0;
     settings.tags = {{"comment", partText(*part)}};
+  } else {
+    settings.chapters = chaptersOf(sound, span);
   }
   // Opaque 4:2:0 pictures made on the GL side are read back at 1.5 bytes a
   // pixel instead of 4, with nothing left to convert on the encoder's thread.
@@ -153,7 +156,19 @@ int writeVideo(const RenderOptions& o, const Song& sound, const FrameClock& cloc
     return report(kExitFailure, drawn.why() + "; nothing written");
   }
   sayFlashGuard(o, output.guard());
-  return concludeVideo(o, output, drawn.value(), progress.elapsed());
+  const int status = concludeVideo(o, output, drawn.value(), progress.elapsed());
+  const std::vector<Chapter> chapters = part ? std::vector<Chapter>{} : chaptersOf(sound, span);
+  if (status != kExitDone || chapters.empty() || isStreamOutput(o.output)) {
+    return status;
+  }
+  if (const Status listed = writeChapterList(o.output, chapters, sound.rate, o.overwrite); !listed) {
+    return report(kExitFailure, listed.why());
+  }
+  if (!o.quiet) {
+    std::cerr << "Wrote " << quotedName(chapterListPath(o.output)) << ": " << chapters.size()
+              << " chapters, for the video's description" << std::endl;
+  }
+  return kExitDone;
 }
 
 // The part --part or --frames asks for: of a video file only.
@@ -162,9 +177,7 @@ Result<PartRecord> planRenderPart(const RenderOptions& o, bool still, const Span
     return Status::failure("--part and --frames make a part of a video file (.mp4, .mkv, .mov, .webm), not " +
                            std::string(still ? "a still" : "a stream"));
   }
-  struct stat song {};
-  const int64_t bytes = ::stat(o.sound.c_str(), &song) == 0 ? static_cast<int64_t>(song.st_size) : -1;
-  return planPart(o, whole, bytes);
+  return planPart(o, whole);
 }
 
 }  // namespace
@@ -172,6 +185,9 @@ Result<PartRecord> planRenderPart(const RenderOptions& o, bool still, const Span
 int runRender(const RenderOptions& given) {
   catchInterrupts();
   RenderOptions o = given;
+  if (const Status songs = readSongs(o); !songs) {
+    return report(kExitUsage, songs.why());
+  }
   if (const Status picture = usePicture(o); !picture) {
     return report(kExitUsage, picture.why());
   }
@@ -180,11 +196,17 @@ int runRender(const RenderOptions& given) {
   if (const Status output = checkOutput(o, still, container); !output) {
     return report(kExitUsage, output.why());
   }
+  const bool partAsked = o.partCount > 0 || o.partFirst >= 0;
+  if (o.songs.size() > 1 && !still && !partAsked && !isStreamOutput(o.output)) {
+    if (const Status list = checkChapterList(o); !list) {
+      return report(kExitUsage, list.why());
+    }
+  }
   Result<ShowInputs> inputs = loadShowInputs(o);
   if (!inputs) {
     return report(kExitUsage, inputs.why());
   }
-  Result<Song> sound = openSong(o.sound);
+  Result<Song> sound = openSong(o.songs);
   if (!sound) {
     return report(kExitFailure, sound.why());
   }
@@ -208,18 +230,19 @@ int runRender(const RenderOptions& given) {
   if (const Status opened = visualiser.open(sound.value().file, std::move(inputs.value().settings)); !opened) {
     return report(kExitFailure, opened.why());
   }
-  const Result<std::string> title = titleToDraw(o, o.sound, sound.value().tags, inputs.value().fontPath, o.quiet);
-  if (!title) {
-    return report(kExitUsage, title.why());
+  const Result<std::vector<std::string>> titles = songTitles(o, sound.value(), inputs.value().fontPath);
+  if (!titles) {
+    return report(kExitUsage, titles.why());
   }
-  if (const Status titled = visualiser.setTitle(title.value(), inputs.value().fontPath, span.value().first); !titled) {
+  const Result<std::vector<double>> gains = songGains(o, sound.value());
+  if (!gains) {
+    return report(kExitFailure, gains.why());
+  }
+  if (const Status titled = visualiser.setSongs(songStarts(sound.value(), clock, titles.value(), gains.value()),
+                                                inputs.value().fontPath, span.value().first);
+      !titled) {
     return report(kExitUsage, titled.why());
   }
-  const Result<double> gain = pictureGain(o);
-  if (!gain) {
-    return report(kExitFailure, gain.why());
-  }
-  visualiser.setGain(gain.value());
   if (const Status drawn = visualiser.setBackdrop(inputs.value().backdrop); !drawn) {
     return report(kExitFailure, drawn.why());
   }

@@ -67,7 +67,49 @@ void OfflineShow::handSoundTo(std::function<void(std::vector<float>)> to) {
   soundTo_ = std::move(to);
 }
 
+Status OfflineShow::setSongs(std::vector<SongStart> songs, const std::string& fontPath, int64_t first) {
+  songs_ = std::move(songs);
+  fontPath_ = fontPath;
+  songsFrom_ = first;
+  titled_ = levelled_ = SIZE_MAX;
+  levelFor(clock_.soundFrameAt(first));
+  const size_t song = songOfFrame(first);
+  titled_ = song;
+  shownFrom_ = first;
+  return show_->setTitle(songs_[song].title, fontPath_, o_.titleLook, TitleTiming{o_.fadeIn, o_.titleFor});
+}
+
+size_t OfflineShow::songOfFrame(int64_t n) const {
+  size_t song = 0;
+  while (song + 1 < songs_.size() && songs_[song + 1].frame <= n) {
+    ++song;
+  }
+  return song;
+}
+
+void OfflineShow::levelFor(int64_t soundFrame) {
+  size_t song = 0;
+  while (song + 1 < songs_.size() && songs_[song + 1].soundFrame <= soundFrame) {
+    ++song;
+  }
+  if (song < songs_.size() && song != levelled_) {
+    show_->setGain(songs_[song].gainDb);
+    levelled_ = song;
+  }
+}
+
 void OfflineShow::advance(int64_t n) {
+  const size_t song = songs_.empty() ? titled_ : songOfFrame(n);
+  if (song != titled_) {
+    // A song's title from its first frame (or the render's, for the song a
+    // render starts in): frames are drawn alike whether a part starts here.
+    const bool firstShown = songs_[song].frame <= songsFrom_;
+    shownFrom_ = std::max(songs_[song].frame, songsFrom_);
+    titled_ = song;
+    // The same kind of overlay as the first song's, made then: it cannot fail now.
+    (void)show_->setTitle(songs_[song].title, fontPath_, o_.titleLook,
+                          TitleTiming{firstShown ? o_.fadeIn : kSongTitleFade, o_.titleFor});
+  }
   FrameSound& sound = stepTo(n);
   const double fps = o_.fps.value();
   const Tick tick{clock_.seconds(n), 1.0 / fps, n, static_cast<double>(n - shownFrom_) / fps, fps};
@@ -153,11 +195,13 @@ FrameSound& OfflineShow::stepTo(int64_t n) {
     const auto rate = static_cast<int64_t>(clock_.rate());
     for (auto tick = static_cast<int64_t>(std::floor(clock_.seconds(lastStep_) * kAnalysisTicks + 1e-9)) + 1;
          static_cast<double>(tick) / kAnalysisTicks < seconds - 1e-9; ++tick) {
+      levelFor(tick * rate / kAnalysisTicks);
       source_.around(tick * rate / kAnalysisTicks, sound_);
       show_->listen(sound_, static_cast<double>(tick) / kAnalysisTicks);
     }
   }
   lastStep_ = n;
+  levelFor(clock_.soundFrameAt(n));
   source_.around(clock_.soundFrameAt(n), sound_);
   return sound_;
 }

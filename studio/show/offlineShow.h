@@ -47,6 +47,15 @@ struct OfflineShowSettings {
   double titleFor = 0;
 };
 
+// One song of a render (one, or an album's): where it starts, what is
+// drawn over it and how loud the analysis sees it.
+struct SongStart {
+  int64_t frame = 0;       // its first frame in the whole render
+  int64_t soundFrame = 0;  // its first sound frame
+  std::string title;       // "" for none
+  double gainDb = 0;       // levelling and --gain
+};
+
 class OfflineShow {
  public:
   OfflineShow(const OfflineShowSettings& o, const FrameClock& clock, const std::vector<SharedImage>& images, Notes notes)
@@ -93,6 +102,11 @@ class OfflineShow {
   void setGain(double db) { show_->setGain(db); }
   // The background under every frame and the logo over it.
   Status setBackdrop(const BackdropImages& images) { return show_->setBackdrop(images, o_.transparent); }
+  // The songs: from each one's start its gain, and its title over its
+  // frames from `first` (the whole render's first frame) on. A song's title
+  // after the first fades in over kSongTitleFade; the first's with the video.
+  Status setSongs(std::vector<SongStart> songs, const std::string& fontPath, int64_t first);
+  static constexpr double kSongTitleFade = 0.5;
   // The title over every frame from `first` on; a label leaves the picture
   // as it is without it.
   Status setTitle(const std::string& text, const std::string& fontPath, int64_t first, bool label = false) {
@@ -106,6 +120,9 @@ class OfflineShow {
   // the 60 Hz ticks in between, so what it smooths and integrates, and the
   // onsets it finds, are what a 60 fps render has at the same moment.
   FrameSound& stepTo(int64_t n);
+  // The song playing at a frame, and at a sound frame; its gain set for the analysis.
+  size_t songOfFrame(int64_t n) const;
+  void levelFor(int64_t soundFrame);
   static constexpr int64_t kAnalysisTicks = 60;
   // Seconds of earlier frames what the analysis carries still shows in a
   // frame (and a picture that reads `previous` and says nothing of its memory).
@@ -117,6 +134,11 @@ class OfflineShow {
   OffscreenContext context_;
   std::unique_ptr<Show> show_;  // after the context, so its GL objects go first
   int64_t shownFrom_ = 0;
+  std::vector<SongStart> songs_;
+  std::string fontPath_;
+  int64_t songsFrom_ = 0;      // the whole render's first frame
+  size_t titled_ = SIZE_MAX;   // the song whose title is set
+  size_t levelled_ = SIZE_MAX; // the song whose gain is set
   WindowReader source_;
   std::vector<std::vector<float>> early_;
   std::function<void(std::vector<float>)> soundTo_;

@@ -36,7 +36,7 @@ FfmpegSound::~FfmpegSound() {
   av_channel_layout_uninit(&parts_->inLayout);
 }
 
-Status FfmpegSound::open(const std::string& path) {
+Status FfmpegSound::open(const std::string& path, int rate, int channels) {
   AVFormatContext* raw = nullptr;
   const std::string url = "file:" + path;
   // Only local files: a playlist in a song's clothes fetches nothing from the network.
@@ -91,6 +91,12 @@ Status FfmpegSound::open(const std::string& path) {
   }
   if (channels_ < 1 || rate_ < 1) {
     return Status::failure("the file declares " + std::to_string(channels_) + " channels at " + std::to_string(rate_) + " Hz");
+  }
+  if ((rate > 0 && rate != rate_) || (channels > 0 && channels != channels_)) {
+    converted_ = true;
+    rate_ = rate > 0 ? rate : rate_;
+    channels_ = channels > 0 ? channels : channels_;
+    limit_ = -1;  // a resampler's length is known by reading
   }
   return Status();
 }
@@ -193,6 +199,9 @@ void FfmpegSound::dropBefore(const AVFrame* frame, size_t old) {
 }
 
 bool FfmpegSound::seek(int64_t frame) {
+  if (converted_) {
+    return false;  // a frame's time is not the resampled sound's position
+  }
   Handles& p = *parts_;
   // Decoders settle over a frame or two after a jump: land a second early.
   const int64_t early = std::max<int64_t>(0, frame - rate_);

@@ -36,7 +36,10 @@ class FfmpegSound {
   FfmpegSound& operator=(const FfmpegSound&) = delete;
 
   // Refused with FFmpeg's reason when the file holds no sound it can decode.
-  Status open(const std::string& path);
+  // With a rate and channel count: the sound converted to them (an album's
+  // song at another rate than the first), counted by reading and read from
+  // the start again rather than seeked.
+  Status open(const std::string& path, int rate = 0, int channels = 0);
   // Whether the file was a container FFmpeg knows, whatever came after.
   bool recognised() const { return recognised_; }
   int channels() const { return channels_; }
@@ -75,5 +78,6 @@ class FfmpegSound {
   int64_t seekTarget_ = -1;  // after a seek, until the target is reached
   bool ended_ = false;
   bool recognised_ = false;
+  bool converted_ = false;  // to a rate or channel count not its own
   std::string failure_;
 };

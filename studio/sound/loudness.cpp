@@ -39,10 +39,15 @@ double integrated(ebur128_state* state) {
 }  // namespace
 
 Result<double> measureLoudness(const std::string& path) {
+  return measureLoudness(std::vector<std::string>{path});
+}
+
+Result<double> measureLoudness(const std::vector<std::string>& paths) {
   SoundFile file;
-  if (Status opened = file.open(path); !opened) {
+  if (Status opened = openSound(file, paths); !opened) {
     return opened;
   }
+  const std::string path = paths.size() == 1 ? paths.front() : "the album";
   State state = meter(file.channels(), file.rate());
   if (!state) {
     return Status::failure("cannot measure the loudness of " + path + ": out of memory");

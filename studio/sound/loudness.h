@@ -24,6 +24,8 @@ constexpr double kQuietest = -60.0;  // LUFS
 // The integrated loudness of a whole file, read through a reader of its own
 // (−∞ for silence); refused with the reason when it cannot be read.
 Result<double> measureLoudness(const std::string& path);
+// An album's songs one after another, as one (ReplayGain's album loudness).
+Result<double> measureLoudness(const std::vector<std::string>& paths);
 // The same of interleaved 16-bit frames in memory.
 double measureLoudness(const std::vector<int16_t>& frames, int channels, int rate);
 

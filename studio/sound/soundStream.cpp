@@ -33,17 +33,21 @@ SoundFile::~SoundFile() {
   }
 }
 
-Status SoundFile::open(const std::string& path) {
+Status SoundFile::open(const std::string& path, int rate, int channels) {
   info_ = SF_INFO{};
   path_ = path;
   position_ = 0;
+  wantRate_ = rate;
+  wantChannels_ = channels;
   if (const Status usable = checkSoundPath(path); !usable) {
     return usable;
   }
   file_ = sf_open(path.c_str(), SFM_READ, &info_);
-  if (file_ != nullptr && (info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG) {
-    // libsndfile's MP3 reading stops for good at the first damaged frame;
-    // FFmpeg's skips it and goes on, as players do.
+  // libsndfile's MP3 reading stops for good at the first damaged frame;
+  // FFmpeg's skips it and goes on, as players do. FFmpeg's also converts.
+  const bool convert = file_ != nullptr && ((rate > 0 && info_.samplerate != rate) ||
+                                            (channels > 0 && info_.channels != channels));
+  if (file_ != nullptr && ((info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG || convert)) {
     sf_close(file_);
     file_ = nullptr;
   }
@@ -51,7 +55,7 @@ Status SoundFile::open(const std::string& path) {
     const std::string libsndfile = sf_strerror(nullptr);
     ffmpeg_ = std::make_unique<FfmpegSound>();
     clearLibraryDetail();
-    if (const Status opened = ffmpeg_->open(path); !opened) {
+    if (const Status opened = ffmpeg_->open(path, rate, channels); !opened) {
       // The reason of the reader that knew the file best: FFmpeg's where it
       // knew the container (a video without sound), what FFmpeg's parser
       // said where it broke off (an m4a cut short), else libsndfile's.
@@ -74,9 +78,33 @@ Status SoundFile::open(const std::string& path) {
   return Status();
 }
 
+Status SoundFile::openAlbum(const std::vector<std::string>& paths) {
+  info_ = SF_INFO{};
+  path_ = paths.empty() ? std::string() : paths.front();
+  position_ = 0;
+  album_ = std::make_unique<AlbumSound>();
+  if (const Status opened = album_->open(paths); !opened) {
+    album_.reset();
+    return opened;
+  }
+  info_.channels = album_->channels();
+  info_.samplerate = album_->rate();
+  info_.format = SF_FORMAT_FLOAT;
+  return Status();
+}
+
+std::vector<Track> SoundFile::tracks() const {
+  return album_ ? album_->tracks() : std::vector<Track>{};
+}
+
 Status SoundFile::seek(int64_t frame) {
   if (frame == position_) {
     return Status();
+  }
+  if (album_) {
+    const Status sought = album_->seek(frame);
+    position_ = sought ? frame : position_;
+    return sought;
   }
   if (file_ != nullptr && sf_seek(file_, frame, SEEK_SET) == frame) {
     position_ = frame;
@@ -93,7 +121,7 @@ Status SoundFile::seek(int64_t frame) {
   if (ffmpeg_) {
     // From the start again, where the container cannot seek (or near the start).
     ffmpeg_ = std::make_unique<FfmpegSound>();
-    if (const Status opened = ffmpeg_->open(path_); !opened) {
+    if (const Status opened = ffmpeg_->open(path_, wantRate_, wantChannels_); !opened) {
       return Status::failure("cannot open it again from its start: " + opened.why());
     }
   }
@@ -112,12 +140,17 @@ Status SoundFile::seek(int64_t frame) {
 }
 
 int64_t SoundFile::readRaw(float* into, int64_t frames) {
-  const int64_t got = ffmpeg_ ? ffmpeg_->read(into, frames) : std::max<sf_count_t>(0, sf_readf_float(file_, into, frames));
+  const int64_t got = album_    ? album_->read(into, frames)
+                      : ffmpeg_ ? ffmpeg_->read(into, frames)
+                                : std::max<sf_count_t>(0, sf_readf_float(file_, into, frames));
   position_ += got;
   return got;
 }
 
 Status SoundFile::readStatus() const {
+  if (album_ && !album_->failure().empty()) {
+    return Status::failure(album_->failure());
+  }
   if (ffmpeg_ && !ffmpeg_->failure().empty()) {
     return Status::failure(ffmpeg_->failure());
   }
@@ -145,7 +178,7 @@ void SoundFile::sanitise(float* values, int64_t count) {
 }
 
 int64_t SoundFile::readShorts(int16_t* into, int64_t frames, std::vector<float>& scratch) {
-  if (!ffmpeg_) {
+  if (!ffmpeg_ && !album_) {
     const int64_t got = readShortFrames(file_, info_, into, frames, scratch);
     position_ += got;
     return got;
@@ -153,9 +186,7 @@ int64_t SoundFile::readShorts(int16_t* into, int64_t frames, std::vector<float>&
   // As the live program turns float files into 16-bit values; the floats
   // stay in scratch as readFloats gives them.
   scratch.resize(static_cast<size_t>(frames) * static_cast<size_t>(info_.channels));
-  const int64_t got = ffmpeg_->read(scratch.data(), frames);
-  position_ += got;
-  sanitise(scratch.data(), got * info_.channels);
+  const int64_t got = readFloats(scratch.data(), frames);
   for (size_t i = 0; i < static_cast<size_t>(got) * static_cast<size_t>(info_.channels); ++i) {
     const float v = std::isnan(scratch[i]) ? 0.0f : scratch[i] * 32768.0f;
     into[i] = static_cast<int16_t>(std::lrint(std::clamp(v, -32768.0f, 32767.0f)));
@@ -164,6 +195,9 @@ int64_t SoundFile::readShorts(int16_t* into, int64_t frames, std::vector<float>&
 }
 
 std::map<std::string, std::string> SoundFile::tags() const {
+  if (album_) {
+    return album_->tags();
+  }
   if (ffmpeg_) {
     return ffmpeg_->tags();
   }
@@ -303,30 +337,39 @@ std::vector<float> WindowReader::window(int64_t frame) {
   return sound.window;
 }
 
+Status openSound(SoundFile& file, const std::vector<std::string>& paths) {
+  return paths.size() == 1 ? file.open(paths.front()) : file.openAlbum(paths);
+}
+
 // The real length is counted: a header may claim far more than the file holds.
-Result<Song> openSong(const std::string& path) {
+Result<Song> openSong(const std::vector<std::string>& paths) {
   auto file = std::make_shared<SoundFile>();
-  if (const Status opened = file->open(path); !opened) {
-    return Status::failure("cannot read the sound " + path + ": " + opened.why());
+  const std::string& path = paths.front();
+  if (const Status opened = openSound(*file, paths); !opened) {
+    return Status::failure(paths.size() == 1 ? "cannot read the sound " + path + ": " + opened.why() : opened.why());
   }
   if (file->rate() < kMinSoundRate) {
     return Status::failure(path + " is sampled at " + std::to_string(file->rate()) + " Hz; a video's sound needs " +
                            std::to_string(kMinSoundRate) + " Hz or more");
   }
-  Song song{path, file->channels(), file->rate(), countFrames(*file), file->tags(), file};
+  Song song{path, paths, file->channels(), file->rate(), countFrames(*file), file->tags(), {}, file};
   if (song.frames == 0) {
     return Status::failure(path + " holds no sound to render");
+  }
+  song.tracks = file->tracks();
+  if (song.tracks.empty()) {
+    song.tracks.push_back(Track{path, 0, song.frames, song.tags});
   }
   return song;
 }
 
-Result<std::function<int64_t(float* out, int64_t frames)>> songFrom(const std::string& path, int64_t from) {
+Result<std::function<int64_t(float* out, int64_t frames)>> songFrom(const std::vector<std::string>& paths, int64_t from) {
   auto file = std::make_shared<SoundFile>();
-  if (const Status opened = file->open(path); !opened) {
+  if (const Status opened = openSound(*file, paths); !opened) {
     return opened;
   }
   if (const Status sought = file->seek(from); !sought) {
-    return Status::failure("cannot read the sound of " + path + " from its span's start: " + sought.why());
+    return Status::failure("cannot read the sound of " + paths.front() + " from its span's start: " + sought.why());
   }
   return std::function<int64_t(float*, int64_t)>(
       [file](float* out, int64_t frames) { return file->readFloats(out, frames); });

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "audio.h"
+#include "sound/album.h"
 #include "sound/ffmpegSound.h"
 
 // Rates below this are refused: no video's sound track carries them.
@@ -46,8 +47,13 @@ class SoundFile {
   SoundFile(const SoundFile&) = delete;
   SoundFile& operator=(const SoundFile&) = delete;
 
-  // Refused with the reason, or with why the format cannot be used.
-  Status open(const std::string& path);
+  // Refused with the reason, or with why the format cannot be used. With a
+  // rate and channel count, read converted to them where the file has others.
+  Status open(const std::string& path, int rate = 0, int channels = 0);
+  // Several songs as one sound (an album); refused naming the song.
+  Status openAlbum(const std::vector<std::string>& paths);
+  // Each song's place in an album's sound; none for a single file.
+  std::vector<Track> tracks() const;
   // Moves to frame; reads and drops frames where the format cannot seek.
   Status seek(int64_t frame);
   // Interleaved floats, -1 .. 1 at full scale, NaN as 0 and anything beyond
@@ -64,12 +70,12 @@ class SoundFile {
 
   // The length a compressed file's container states and FFmpeg trusts; -1
   // otherwise (then only reading it through tells).
-  int64_t statedFrames() const { return ffmpeg_ ? ffmpeg_->statedFrames() : -1; }
+  int64_t statedFrames() const { return album_ ? album_->frames() : ffmpeg_ ? ffmpeg_->statedFrames() : -1; }
   int channels() const { return info_.channels; }
   int rate() const { return info_.samplerate; }
   // Whether readShorts leaves in scratch the floats readFloats would give
   // (FFmpeg's decoding; libsndfile's reads the 16-bit values directly).
-  bool shortsKeepFloats() const { return ffmpeg_ != nullptr; }
+  bool shortsKeepFloats() const { return ffmpeg_ != nullptr || album_ != nullptr; }
 
  private:
   int64_t readRaw(float* into, int64_t frames);
@@ -77,7 +83,10 @@ class SoundFile {
 
   std::string path_;
   SNDFILE* file_ = nullptr;
-  std::unique_ptr<FfmpegSound> ffmpeg_;  // when libsndfile cannot read it
+  std::unique_ptr<FfmpegSound> ffmpeg_;  // when libsndfile cannot read it (or must convert)
+  std::unique_ptr<AlbumSound> album_;    // an album's songs, instead of either
+  int wantRate_ = 0;                     // what open() was asked to convert to
+  int wantChannels_ = 0;
   SF_INFO info_{};
   int64_t position_ = 0;  // the next frame a read gives
 };
@@ -90,22 +99,28 @@ Status decodeWholeSound(const std::string& path, SoundData& out, std::map<std::s
 // trusts it, else read to its end (a header may claim hours a file does not hold).
 int64_t countFrames(SoundFile& file);
 
-// A song to make a video of: its shape, tags and real length, with the one
-// reader opened to count it (which the show then reads).
+// One song, or an album's songs one after another.
+Status openSound(SoundFile& file, const std::vector<std::string>& paths);
+
+// A song (or an album) to make a video of: its shape, tags and real length,
+// with the one reader opened to count it (which the show then reads).
 struct Song {
-  std::string path;
+  std::string path;                // for messages: the song, or the album's first song
+  std::vector<std::string> paths;  // what is read: one song, or the album's
   int channels = 0;
   int rate = 0;
   int64_t frames = 0;
   std::map<std::string, std::string> tags;
+  std::vector<Track> tracks;  // each song's place; one for a single song
   std::shared_ptr<SoundFile> file;
 };
 // Refused with the reason: unreadable, sampled below kMinSoundRate, empty.
-Result<Song> openSong(const std::string& path);
+Result<Song> openSong(const std::vector<std::string>& paths);
+inline Result<Song> openSong(const std::string& path) { return openSong(std::vector<std::string>{path}); }
 // The song's samples from sound frame `from` through a reader of its own
 // (for a format whose reader cannot hand over what it decodes): reads up to
 // `frames` interleaved frames into `out`, the frames read.
-Result<std::function<int64_t(float* out, int64_t frames)>> songFrom(const std::string& path, int64_t from);
+Result<std::function<int64_t(float* out, int64_t frames)>> songFrom(const std::vector<std::string>& paths, int64_t from);
 
 // A file read offline: the sound around each frame's time, for frames that
 // only move forward.

@@ -538,6 +538,9 @@ Status Encoder::openFile(const std::string& url) {
   for (const auto& [key, value] : settings_.tags) {
     av_dict_set(&format_->metadata, key.c_str(), value.c_str(), 0);
   }
+  if (const Status chapters = addChapters(); !chapters) {
+    return chapters;
+  }
   AVDictionary* options = nullptr;
   if (!settings_.stream && (settings_.format == "mp4" || settings_.format == "mov")) {
     // The index goes first, so a player can start before the file is all
@@ -552,6 +555,33 @@ Status Encoder::openFile(const std::string& url) {
   av_dict_free(&options);
   if (ret < 0) {
     return Status::failure("cannot write the file's header: " + ffmpegReason(ret));
+  }
+  return Status();
+}
+
+// The container owns what is added here: avformat_free_context frees each
+// chapter and its title.
+Status Encoder::addChapters() {
+  if (settings_.stream || settings_.rate <= 0) {
+    return Status();
+  }
+  for (const Chapter& given : settings_.chapters) {
+    auto* chapter = static_cast<AVChapter*>(av_mallocz(sizeof(AVChapter)));
+    if (chapter == nullptr) {
+      return Status::failure("out of memory for the file's chapters");
+    }
+    chapter->id = static_cast<int64_t>(format_->nb_chapters) + 1;
+    chapter->time_base = AVRational{1, settings_.rate};
+    chapter->start = given.start;
+    chapter->end = given.end;
+    int count = static_cast<int>(format_->nb_chapters);
+    if (av_dict_set(&chapter->metadata, "title", given.title.c_str(), 0) < 0 ||
+        av_dynarray_add_nofree(&format_->chapters, &count, chapter) < 0) {
+      av_dict_free(&chapter->metadata);
+      av_free(chapter);
+      return Status::failure("out of memory for the file's chapters");
+    }
+    format_->nb_chapters = static_cast<unsigned>(count);
   }
   return Status();
 }

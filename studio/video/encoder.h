@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "base/ffmpegPtr.h"
 #include "base/status.h"
@@ -52,6 +53,14 @@ Status checkCodec(const std::string& name, const std::string& format, bool trans
 // Whether --preset and --crf suit the codec; the failure names the choices.
 Status checkPreset(const std::string& name, const std::string& format, const std::string& preset, int crf);
 
+// A chapter of the file (an album's song), in the sound's frames from the
+// file's start.
+struct Chapter {
+  int64_t start = 0;
+  int64_t end = 0;
+  std::string title;
+};
+
 struct EncoderSettings {
   std::string path;    // the file written, or the stream's URL ("-": standard output)
   bool stream = false; // a live stream: low delay, no index to move, never a file's checks
@@ -76,6 +85,7 @@ struct EncoderSettings {
   int64_t lastPicture = -1;
   double lastPictureSeconds = 0.0;
   std::map<std::string, std::string> tags;  // title, artist, album: copied into the file
+  std::vector<Chapter> chapters;  // at `rate`; none for a stream
 };
 
 // Whether these settings' pictures can be made as 4:2:0 planes on the GL
@@ -118,6 +128,7 @@ class Encoder {
   Status finish();
 
  private:
+  Status addChapters();
   Result<const AVCodec*> addStream(const char* name, AVStream*& stream, CodecPtr& context);
   Status openVideo();
   Status copyVideo();
