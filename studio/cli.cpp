@@ -291,7 +291,8 @@ CLI::App* addRender(CLI::App& app, RenderOptions& r, OptionText& g) {
                    "FFmpeg, Mesa");
   render->add_option("--part", g.part,
                      "Render part K of N (K/N) of the video, frames exactly as the whole has them, without sound; "
-                     "`vrax-studio join` makes the parts one video");
+                     "`vrax-studio join` makes the parts one video. sound: the whole video's sound only, encoded "
+                     "once, so join only copies");
   render->add_option("--preroll", r.preroll,
                      "Seconds drawn before --from or a part for a picture that reads the frame before (feedback), "
                      "more to be closer to the whole render (default: what the picture says, else 10)")
@@ -371,6 +372,11 @@ Status checkPart(RenderOptions& r, const OptionText& g) {
   }
   if (!g.part.empty() && !g.frames.empty()) {
     return Status::failure("give either --part or --frames, not both");
+  }
+  if (g.part == "sound") {
+    r.partSound = true;
+    r.part = g.part;
+    return Status();
   }
   const std::string& given = g.part.empty() ? g.frames : g.part;
   const char separator = g.part.empty() ? '-' : '/';

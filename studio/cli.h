@@ -74,6 +74,7 @@ struct RenderOptions : SharedOptions {
   // [partFirst, partEnd) of the whole render's, video only; -1: the whole.
   std::string part;        // as given, for messages
   int partIndex = 0;       // K of --part K/N (1-based); 0 with --frames
+  bool partSound = false;  // --part sound: the whole render's sound only, for join
   int partCount = 0;
   int64_t partFirst = -1;  // --frames A-B: A, and B + 1
   int64_t partEnd = -1;

@@ -36,8 +36,9 @@ struct Part {
   int64_t packets = 0;
 };
 
-// A part opened, its record read and its pictures counted.
-Result<Part> openPart(const std::string& path) {
+// A part opened, its record read and (unless only to be read) its pictures
+// counted or its sound measured.
+Result<Part> openPart(const std::string& path, bool measure = true) {
   Part part;
   part.path = path;
   AVFormatContext* opened = nullptr;
@@ -55,13 +56,22 @@ Result<Part> openPart(const std::string& path) {
   if ((ret = avformat_find_stream_info(part.input.get(), nullptr)) < 0) {
     return Status::failure(path + ": " + ffmpegReason(ret));
   }
-  part.stream = av_find_best_stream(part.input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  const AVMediaType kind = part.record.sound ? AVMEDIA_TYPE_AUDIO : AVMEDIA_TYPE_VIDEO;
+  part.stream = av_find_best_stream(part.input.get(), kind, -1, -1, nullptr, 0);
   if (part.stream < 0) {
-    return Status::failure(path + ": no pictures in it");
+    return Status::failure(path + (part.record.sound ? ": no sound in it" : ": no pictures in it"));
   }
+  // Pictures are counted; sound is measured to its last packet's end, in
+  // samples, give or take one tick of the container's clock (Matroska's are ms).
+  const AVStream* stream = part.input->streams[part.stream];
+  const AVRational sample{1, std::max(1, stream->codecpar->sample_rate)};
   PacketPtr packet(av_packet_alloc());
-  while (av_read_frame(part.input.get(), packet.get()) >= 0) {
-    part.packets += packet->stream_index == part.stream ? 1 : 0;
+  while (measure && av_read_frame(part.input.get(), packet.get()) >= 0) {
+    if (packet->stream_index == part.stream && !part.record.sound) {
+      ++part.packets;
+    } else if (packet->stream_index == part.stream && packet->pts != AV_NOPTS_VALUE) {
+      part.packets = std::max(part.packets, av_rescale_q(packet->pts + packet->duration + 1, stream->time_base, sample));
+    }
     av_packet_unref(packet.get());
   }
   return part;
@@ -69,15 +79,22 @@ Result<Part> openPart(const std::string& path) {
 
 // Why these parts are not one whole render ("" when they are).
 std::string wrongSet(const std::vector<Part>& parts) {
-  const PartRecord& a = parts.front().record;
+  // Measured against the first part of pictures (the sound part sorts first).
+  const Part& first = parts.size() > 1 && parts.front().record.sound ? parts[1] : parts.front();
+  const PartRecord& a = first.record;
   for (const Part& p : parts) {
     const PartRecord& b = p.record;
     if (b.settings != a.settings || b.songs != a.songs || b.frames != a.frames ||
         b.whole.first != a.whole.first || b.whole.end != a.whole.end || b.fps.num != a.fps.num ||
         b.fps.den != a.fps.den || b.fadeIn != a.fadeIn || b.fadeOut != a.fadeOut) {
-      return p.path + " is a part of another render than " + parts.front().path;
+      return p.path + " is a part of another render than " + first.path;
     }
-    if (p.packets != b.end - b.first) {
+    const int64_t sound = b.whole.soundEnd - b.whole.soundStart;
+    if (b.sound && p.packets < sound) {
+      return p.path + " is cut short: " + std::to_string(p.packets) + " of its " + std::to_string(sound) +
+             " sound frames";
+    }
+    if (!b.sound && p.packets != b.end - b.first) {
       return p.path + " is cut short: " + std::to_string(p.packets) + " of its " + std::to_string(b.end - b.first) +
              " frames";
     }
@@ -85,6 +102,9 @@ std::string wrongSet(const std::vector<Part>& parts) {
   int64_t next = 0;
   for (size_t i = 0; i < parts.size(); ++i) {
     const PartRecord& r = parts[i].record;
+    if (r.sound) {
+      continue;
+    }
     if (r.first > next) {
       return "frames " + std::to_string(next) + "-" + std::to_string(r.first - 1) + " are in none of the parts";
     }
@@ -100,29 +120,67 @@ std::string wrongSet(const std::vector<Part>& parts) {
   return "";
 }
 
-// Each part's pictures moved to their place in the whole, and the song's
-// sound up to each picture's end, so the file is interleaved as render's.
-Status writeWhole(Encoder& encoder, std::vector<Part>& parts, const Song& song, SoundReader& reader) {
-  const PartRecord& r = parts.front().record;
-  const FrameClock clock(r.fps, song.rate);
-  const Fades fades{r.fadeIn, r.fadeOut, false, r.whole};
-  const AVRational frameTime{static_cast<int>(r.fps.den), static_cast<int>(r.fps.num)};
-  std::vector<float> chunk;
-  int64_t soundDone = r.whole.soundStart;
-  const auto soundUpTo = [&](int64_t until) -> Status {
-    until = std::min(until, r.whole.soundEnd);
-    while (soundDone < until) {
-      const int64_t want = std::min<int64_t>(until - soundDone, 8192);
-      chunk.assign(static_cast<size_t>(want * song.channels), 0.0f);
-      // Shorter than counted (a file changed under us): the rest stays silent.
-      reader(chunk.data(), want);
-      fades.fadeSound(r.whole, chunk.data(), soundDone, want, song.channels, song.rate);
-      if (Status written = encoder.writeSound(chunk.data(), want); !written) {
+// The sound part's packets up to each picture's end, as they were encoded.
+class SoundCopy {
+ public:
+  SoundCopy(Encoder& encoder, Part& part) : encoder_(encoder), part_(part), packet_(av_packet_alloc()) {}
+  // Copies on up to `until` seconds of the video (all that is left at infinity).
+  Status upTo(double until) {
+    const AVStream* stream = part_.input->streams[part_.stream];
+    for (;;) {
+      if (!held_) {
+        if (ended_ || av_read_frame(part_.input.get(), packet_.get()) < 0) {
+          ended_ = true;
+          return Status();
+        }
+        if (packet_->stream_index != part_.stream) {
+          av_packet_unref(packet_.get());
+          continue;
+        }
+        held_ = true;
+      }
+      if (packet_->pts != AV_NOPTS_VALUE && packet_->pts * av_q2d(stream->time_base) >= until) {
+        return Status();
+      }
+      held_ = false;
+      if (Status written = encoder_.writeSoundPacket(packet_.get(), stream->time_base); !written) {
         return written;
       }
-      soundDone += want;
+      av_packet_unref(packet_.get());
     }
-    return Status();
+  }
+
+ private:
+  Encoder& encoder_;
+  Part& part_;
+  PacketPtr packet_;
+  bool held_ = false;
+  bool ended_ = false;
+};
+
+// Each part's pictures moved to their place in the whole, and the sound up
+// to each picture's end (the sound part's copied, else the song encoded),
+// so the file is interleaved as render's.
+Status writeWhole(Encoder& encoder, std::vector<Part>& parts, Part* soundPart, SoundReader& reader) {
+  const PartRecord& r = parts.front().record;
+  const FrameClock clock(r.fps, r.rate);
+  const AVRational frameTime{static_cast<int>(r.fps.den), static_cast<int>(r.fps.num)};
+  SongEncoding encoded(encoder, reader, r);
+  std::optional<SoundCopy> copied;
+  if (soundPart != nullptr) {
+    // Opened again rather than seeked: a seek to 0 lands after the
+    // encoder's priming packet, whose time is before 0.
+    Result<Part> again = openPart(soundPart->path, false);
+    if (!again) {
+      return Status::failure("cannot read " + soundPart->path + " again: " + again.why());
+    }
+    *soundPart = std::move(again.value());
+    copied.emplace(encoder, *soundPart);
+  }
+  const auto soundUpTo = [&](int64_t until) {
+    return copied ? copied->upTo(until >= r.whole.soundEnd ? INFINITY
+                                                           : static_cast<double>(until - r.whole.soundStart) / r.rate)
+                  : encoded.upTo(until);
   };
   PacketPtr packet(av_packet_alloc());
   for (Part& part : parts) {
@@ -158,6 +216,26 @@ Status writeWhole(Encoder& encoder, std::vector<Part>& parts, const Song& song, 
   return encoder.finish();
 }
 
+// The songs the parts were rendered from, to encode the sound here: refused
+// when one is gone or changed since, or is what join would write.
+Result<std::vector<std::string>> songsAsRendered(const JoinOptions& o, const PartRecord& r) {
+  std::vector<std::string> paths;
+  for (const auto& [path, bytes] : r.songs) {
+    struct stat songFile {};
+    const bool here = ::stat(path.c_str(), &songFile) == 0;
+    if (!here || static_cast<int64_t>(songFile.st_size) != bytes) {
+      return Status::failure("the song the parts were rendered from, " + path +
+                             (here ? ", has changed since" : ", is not here") +
+                             " (or give the render's --part sound); nothing written");
+    }
+    if (sameFile(path, o.output)) {
+      return Status::failure(o.output + " is the sound the parts were rendered from; choose another OUTPUT");
+    }
+    paths.push_back(path);
+  }
+  return paths;
+}
+
 }  // namespace
 
 int runJoin(const JoinOptions& o) {
@@ -180,28 +258,34 @@ int runJoin(const JoinOptions& o) {
     }
     parts.push_back(std::move(part.value()));
   }
-  std::stable_sort(parts.begin(), parts.end(), [](const Part& a, const Part& b) { return a.record.first < b.record.first; });
+  std::stable_sort(parts.begin(), parts.end(), [](const Part& a, const Part& b) {
+    return a.record.sound != b.record.sound ? a.record.sound : a.record.first < b.record.first;
+  });
+  Part* soundPart = parts.front().record.sound ? &parts.front() : nullptr;
+  if (parts.size() > 1 && parts[1].record.sound) {
+    return report(kExitUsage, parts[0].path + " and " + parts[1].path + " are both the sound of the render; nothing written");
+  }
   if (const std::string wrong = wrongSet(parts); !wrong.empty()) {
     return report(kExitUsage, wrong + "; nothing written");
   }
   const PartRecord& r = parts.front().record;
-  std::vector<std::string> paths;
-  for (const auto& [path, bytes] : r.songs) {
-    struct stat songFile {};
-    const bool here = ::stat(path.c_str(), &songFile) == 0;
-    if (!here || static_cast<int64_t>(songFile.st_size) != bytes) {
-      return report(kExitUsage, "the song the parts were rendered from, " + path +
-                                    (here ? ", has changed since" : ", is not here") + "; nothing written");
+  const Part& pictures = parts.back();  // sorted after the sound
+  Result<SoundReader> reader = SoundReader();
+  if (soundPart == nullptr) {
+    const Result<std::vector<std::string>> songs = songsAsRendered(o, r);
+    if (!songs) {
+      return report(kExitUsage, songs.why());
     }
-    if (sameFile(path, o.output)) {
-      return report(kExitUsage, o.output + " is the sound the parts were rendered from; choose another OUTPUT");
+    reader = songFrom(songs.value(), r.whole.soundStart);
+    if (!reader) {
+      return report(kExitFailure, reader.why());
     }
-    paths.push_back(path);
   }
-  const Result<Song> song = openSong(paths);
-  Result<SoundReader> reader = song ? songFrom(paths, r.whole.soundStart) : Result<SoundReader>(song.status());
-  if (!reader) {
-    return report(kExitFailure, reader.why());
+  const std::string list = chapterListPath(o.output);
+  if (!r.chapters.empty()) {
+    if (const Status target = checkTarget(list, quotedName(list), "the chapter list", o.overwrite); !target) {
+      return report(kExitUsage, target.why());
+    }
   }
   PendingFile file(o.output, o.overwrite);
   EncoderSettings settings;
@@ -209,23 +293,20 @@ int runJoin(const JoinOptions& o) {
   settings.name = o.output;
   settings.format = container;
   settings.fps = r.fps;
-  settings.width = parts.front().input->streams[parts.front().stream]->codecpar->width;
-  settings.height = parts.front().input->streams[parts.front().stream]->codecpar->height;
-  settings.copiedVideo = parts.front().input->streams[parts.front().stream]->codecpar;
-  settings.channels = song.value().channels;
-  settings.rate = song.value().rate;
-  settings.tags = song.value().tags;
-  settings.chapters = chaptersOf(song.value(), r.whole);
-  if (!settings.chapters.empty()) {
-    const std::string list = chapterListPath(o.output);
-    if (const Status target = checkTarget(list, quotedName(list), "the chapter list", o.overwrite); !target) {
-      return report(kExitUsage, target.why());
-    }
-  }
+  settings.width = pictures.input->streams[pictures.stream]->codecpar->width;
+  settings.height = pictures.input->streams[pictures.stream]->codecpar->height;
+  settings.copiedVideo = pictures.input->streams[pictures.stream]->codecpar;
+  settings.copiedSound = soundPart != nullptr ? soundPart->input->streams[soundPart->stream]->codecpar : nullptr;
+  settings.channels = r.channels;
+  settings.rate = r.rate;
+  settings.tags = r.tags;
+  settings.chapters = r.chapters;
+  std::vector<Part> pictureParts(std::make_move_iterator(parts.begin() + (soundPart != nullptr ? 1 : 0)),
+                                 std::make_move_iterator(parts.end()));
   Encoder encoder;
   Status done = encoder.open(settings);
   if (done) {
-    done = writeWhole(encoder, parts, song.value(), reader.value());
+    done = writeWhole(encoder, pictureParts, soundPart != nullptr ? &parts.front() : nullptr, reader.value());
   }
   if (done) {
     done = file.commit();
@@ -237,8 +318,8 @@ int runJoin(const JoinOptions& o) {
     return report(interrupted() ? kExitInterrupted : kExitFailure, done.why());
   }
   if (!o.quiet) {
-    std::cerr << "Wrote " << quotedName(o.output) << ": " << r.frames << " frames from " << parts.size() << " parts"
-              << std::endl;
+    std::cerr << "Wrote " << quotedName(o.output) << ": " << r.frames << " frames from " << pictureParts.size()
+              << " parts" << (soundPart != nullptr ? ", the sound copied" : "") << std::endl;
   }
   return kExitDone;
 }

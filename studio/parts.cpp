@@ -2,6 +2,9 @@
 // else still says what it is.
 #include "parts.h"
 
+#include "album.h"
+#include "base/interrupt.h"
+
 #include <sys/stat.h>
 
 #include <nlohmann/json.hpp>
@@ -52,6 +55,15 @@ std::string partText(const PartRecord& r) {
   j["fadeIn"] = r.fadeIn;
   j["fadeOut"] = r.fadeOut;
   j["songs"] = r.songs;
+  j["sound"] = r.sound;
+  j["tags"] = r.tags;
+  j["rate"] = r.rate;
+  j["channels"] = r.channels;
+  nlohmann::json chapters = nlohmann::json::array();
+  for (const Chapter& c : r.chapters) {
+    chapters.push_back({c.start, c.end, c.title});
+  }
+  j["chapters"] = chapters;
   j["settings"] = r.settings;
   return j.dump();
 }
@@ -70,8 +82,9 @@ Result<PartRecord> readPartRecord(const std::string& text) {
     r.frames = j.at("frames").get<int64_t>();
     const auto whole = j.at("whole").get<std::vector<int64_t>>();
     const auto fps = j.at("fps").get<std::vector<int64_t>>();
-    if (whole.size() != 4 || fps.size() != 2 || fps[0] <= 0 || fps[1] <= 0 || r.first < 0 || r.end <= r.first ||
-        r.end > r.frames) {
+    r.sound = j.at("sound").get<bool>();
+    if (whole.size() != 4 || fps.size() != 2 || fps[0] <= 0 || fps[1] <= 0 || r.first < 0 ||
+        (r.end <= r.first && !r.sound) || r.end > r.frames) {
       return Status::failure("its part record is damaged");
     }
     r.whole = Span{whole[0], whole[1], whole[2], whole[3]};
@@ -79,7 +92,13 @@ Result<PartRecord> readPartRecord(const std::string& text) {
     r.fadeIn = j.at("fadeIn").get<double>();
     r.fadeOut = j.at("fadeOut").get<double>();
     r.songs = j.at("songs").get<std::vector<std::pair<std::string, int64_t>>>();
-    if (r.songs.empty()) {
+    r.tags = j.at("tags").get<std::map<std::string, std::string>>();
+    r.rate = j.at("rate").get<int>();
+    r.channels = j.at("channels").get<int>();
+    for (const auto& c : j.at("chapters")) {
+      r.chapters.push_back(Chapter{c.at(0).get<int64_t>(), c.at(1).get<int64_t>(), c.at(2).get<std::string>()});
+    }
+    if (r.songs.empty() || r.rate < 1 || r.channels < 1) {
       return Status::failure("its part record is damaged");
     }
     r.settings = j.at("settings").get<std::string>();
@@ -89,10 +108,13 @@ Result<PartRecord> readPartRecord(const std::string& text) {
   }
 }
 
-Result<PartRecord> planPart(const RenderOptions& o, const Span& whole) {
+Result<PartRecord> planPart(const RenderOptions& o, const Span& whole, const Song& song) {
   PartRecord r;
   r.frames = whole.end - whole.first;
-  if (o.partCount > 0) {
+  r.sound = o.partSound;
+  if (o.partSound) {
+    // No pictures: first and end stay 0.
+  } else if (o.partCount > 0) {
     if (o.partCount > r.frames) {
       return Status::failure("--part " + o.part + ": the video has only " + std::to_string(r.frames) +
                              " frames, too few for " + std::to_string(o.partCount) + " parts");
@@ -117,5 +139,29 @@ Result<PartRecord> planPart(const RenderOptions& o, const Span& whole) {
     r.songs.emplace_back(song, ::stat(song.c_str(), &file) == 0 ? static_cast<int64_t>(file.st_size) : -1);
   }
   r.settings = settingsLine(o);
+  r.tags = song.tags;
+  r.chapters = chaptersOf(song, whole);
+  r.rate = song.rate;
+  r.channels = song.channels;
   return r;
+}
+
+Status SongEncoding::upTo(int64_t until) {
+  const Fades fades{r_.fadeIn, r_.fadeOut, false, r_.whole};
+  until = std::min(until, r_.whole.soundEnd);
+  while (done_ < until) {
+    if (interrupted()) {
+      return Status::failure("interrupted");
+    }
+    const int64_t want = std::min<int64_t>(until - done_, 8192);
+    chunk_.assign(static_cast<size_t>(want * r_.channels), 0.0f);
+    // Shorter than counted (a file changed under us): the rest stays silent.
+    reader_(chunk_.data(), want);
+    fades.fadeSound(r_.whole, chunk_.data(), done_, want, r_.channels, r_.rate);
+    if (Status written = encoder_.writeSound(chunk_.data(), want); !written) {
+      return written;
+    }
+    done_ += want;
+  }
+  return Status();
 }

@@ -14,16 +14,20 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "base/status.h"
 #include "cli.h"
+#include "sound/soundStream.h"
+#include "video/encoder.h"
 #include "video/encoderThread.h"
 
 struct PartRecord {
-  int index = 0;  // K of --part K/N; 0 for --frames
+  bool sound = false;  // the sound part (--part sound): the song encoded, no pictures
+  int index = 0;  // K of --part K/N; 0 for --frames and the sound
   int count = 0;
   int64_t first = 0;  // this part's frames of the video, [first, end)
   int64_t end = 0;
@@ -34,6 +38,12 @@ struct PartRecord {
   double fadeOut = 0;
   // The songs (one, or an album's) as render was given them, with their sizes.
   std::vector<std::pair<std::string, int64_t>> songs;
+  // What the finished file carries of the song, so a join given the sound
+  // part needs no song: its tags, chapters (at `rate`) and shape.
+  std::map<std::string, std::string> tags;
+  std::vector<Chapter> chapters;
+  int rate = 0;
+  int channels = 0;
   std::string settings;    // what makes the picture and the file, one line
 };
 
@@ -44,7 +54,25 @@ Result<PartRecord> readPartRecord(const std::string& text);
 
 // The part the options ask for, of the whole render's span; refused when it
 // holds no frame or lies past the video's end.
-Result<PartRecord> planPart(const RenderOptions& o, const Span& whole);
+Result<PartRecord> planPart(const RenderOptions& o, const Span& whole, const Song& song);
+
+// The song's sound as the finished file has it (faded over the whole
+// render), encoded a piece at a time as pictures are written: one code for
+// render's sound part and for join.
+class SongEncoding {
+ public:
+  SongEncoding(Encoder& encoder, SoundReader& reader, const PartRecord& record)
+      : encoder_(encoder), reader_(reader), r_(record), done_(record.whole.soundStart) {}
+  // Encodes on up to sound frame `until` (at most the whole's end).
+  Status upTo(int64_t until);
+
+ private:
+  Encoder& encoder_;
+  SoundReader& reader_;
+  const PartRecord& r_;
+  int64_t done_;
+  std::vector<float> chunk_;
+};
 
 // Join's command.
 int runJoin(const JoinOptions& options);

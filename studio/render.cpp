@@ -30,6 +30,7 @@
 #include "show/planePass.h"
 #include "sound/soundStream.h"
 #include "video/encoder.h"
+#include "video/pendingFile.h"
 #include "video/videoOutput.h"
 
 namespace {
@@ -171,13 +172,45 @@ int writeVideo(const RenderOptions& o, const Song& sound, const FrameClock& cloc
   return kExitDone;
 }
 
+// --part sound: the whole render's sound, encoded as the finished file has
+// it, and no pictures: nothing is drawn, so no GL is needed.
+int writeSoundPart(const RenderOptions& o, const Song& sound, const PartRecord& part, const std::string& container) {
+  Result<SoundReader> reader = songFrom(sound.paths, part.whole.soundStart);
+  if (!reader) {
+    return report(kExitFailure, reader.why());
+  }
+  PendingFile file(o.output, o.overwrite);
+  EncoderSettings settings;
+  settings.path = file.path();
+  settings.name = outputName(o.output);
+  settings.format = container;
+  settings.codec = o.codec;
+  settings.fps = o.fps;
+  settings.channels = sound.channels;
+  settings.rate = sound.rate;
+  settings.tags = {{"comment", partText(part)}};
+  Encoder encoder;
+  Status done = encoder.open(settings);
+  SongEncoding song(encoder, reader.value(), part);
+  done = done ? song.upTo(part.whole.soundEnd) : done;
+  done = done ? encoder.finish() : done;
+  done = done ? file.commit() : done;
+  if (!done) {
+    return report(interrupted() ? kExitInterrupted : kExitFailure, done.why());
+  }
+  if (!o.quiet) {
+    std::cerr << "Wrote " << quotedName(o.output) << ": the sound of " << part.frames << " frames, for join" << std::endl;
+  }
+  return kExitDone;
+}
+
 // The part --part or --frames asks for: of a video file only.
-Result<PartRecord> planRenderPart(const RenderOptions& o, bool still, const Span& whole) {
+Result<PartRecord> planRenderPart(const RenderOptions& o, bool still, const Span& whole, const Song& song) {
   if (still || isStreamOutput(o.output)) {
     return Status::failure("--part and --frames make a part of a video file (.mp4, .mkv, .mov, .webm), not " +
                            std::string(still ? "a still" : "a stream"));
   }
-  return planPart(o, whole);
+  return planPart(o, whole, song);
 }
 
 }  // namespace
@@ -196,7 +229,7 @@ int runRender(const RenderOptions& given) {
   if (const Status output = checkOutput(o, still, container); !output) {
     return report(kExitUsage, output.why());
   }
-  const bool partAsked = o.partCount > 0 || o.partFirst >= 0;
+  const bool partAsked = o.partCount > 0 || o.partFirst >= 0 || o.partSound;
   if (o.songs.size() > 1 && !still && !partAsked && !isStreamOutput(o.output)) {
     if (const Status list = checkChapterList(o); !list) {
       return report(kExitUsage, list.why());
@@ -216,12 +249,15 @@ int runRender(const RenderOptions& given) {
     return report(kExitUsage, span ? checkFades(o, span.value(), still).why() : span.why());
   }
   std::optional<PartRecord> part;
-  if (o.partCount > 0 || o.partFirst >= 0) {
-    const Result<PartRecord> planned = planRenderPart(o, still, span.value());
+  if (partAsked) {
+    const Result<PartRecord> planned = planRenderPart(o, still, span.value(), sound.value());
     if (!planned) {
       return report(kExitUsage, planned.why());
     }
     part = planned.value();
+  }
+  if (part && part->sound) {
+    return writeSoundPart(o, sound.value(), *part, container);
   }
   // The pictures are built (shaders, channels, fonts) before the whole song
   // is measured, so what is broken is said at once.

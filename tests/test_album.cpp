@@ -232,6 +232,21 @@ TEST_F(Album, AnAlbumsPartsJoinToTheWhole) {
   EXPECT_EQ(soundOf(dir / "joined.mkv"), soundOf(dir / "whole.mkv"));
   EXPECT_EQ(readText(dir / "joined.chapters.txt"), "0:00 One\n0:01 two\n");
   EXPECT_EQ(readText(dir / "whole.chapters.txt"), "0:00 One\n0:01 two\n");
+
+  // With the sound as its own part, a join needs no song: the machine that
+  // joins may never have had the songs.
+  render("sound.mkv", {"--part", "sound"});
+  fs::rename(dir / "one.flac", dir / "away.flac");
+  const StudioRun without = studio(dir.path(), {"join", "lost.mkv", "p1.mkv", "p2.mkv"});
+  EXPECT_EQ(without.status, 2);
+  EXPECT_NE(without.err.find("one.flac, is not here"), std::string::npos) << without.err;
+  const StudioRun copied = studio(dir.path(), {"join", "copied.mkv", "p1.mkv", "sound.mkv", "p2.mkv", "-q"});
+  ASSERT_EQ(copied.status, 0) << copied.err;
+  EXPECT_EQ(frames("copied.mkv", "0:v"), frames("whole.mkv", "0:v"));
+  EXPECT_EQ(soundOf(dir / "copied.mkv"), soundOf(dir / "whole.mkv"));
+  EXPECT_EQ(readText(dir / "copied.chapters.txt"), "0:00 One\n0:01 two\n");
+  EXPECT_EQ(runOutput({"/usr/bin/ffprobe", "-v", "error", "-show_chapters", "-of", "csv=p=0", dir / "copied.mkv"}),
+            runOutput({"/usr/bin/ffprobe", "-v", "error", "-show_chapters", "-of", "csv=p=0", dir / "whole.mkv"}));
 }
 
 TEST_F(Album, BadPlaylistsAndAlbumOptionsAreRefused) {

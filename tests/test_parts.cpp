@@ -74,7 +74,7 @@ TEST(Parts, JoinedPartsAreTheWholeRender) {
   const Case cases[] = {
       {{"--picture", "bars"}, "mkv"},
       {{"--picture", "scope"}, "mp4"},
-      {{"--picture", "waterfall"}, "mkv"},
+      {{"--picture", "waterfall"}, "webm"},
       {{"--shaders", sourceDir() + "/examples/shadertoy/trail"}, "mkv"},
   };
   for (const Case& c : cases) {
@@ -99,11 +99,22 @@ TEST(Parts, JoinedPartsAreTheWholeRender) {
     }
     run = studio(dir.path(), join);
     ASSERT_EQ(run.status, 0) << run.err;
+    // The sound as its own part: join copies it instead of encoding the song.
+    std::vector<std::string> sound = {"render", "song.wav", "sound." + ext, "--part", "sound"};
+    sound.insert(sound.end(), common.begin(), common.end());
+    run = studio(dir.path(), sound);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(probe(dir / ("sound." + ext), "stream=codec_type", "v"), "") << "the sound part holds no pictures";
+    join[1] = "copied." + ext;
+    join.push_back("sound." + ext);
+    run = studio(dir.path(), join);
+    ASSERT_EQ(run.status, 0) << run.err;
     const std::string a = frames(dir / ("whole." + ext));
-    const std::string b = frames(dir / ("joined." + ext));
     EXPECT_EQ(std::count(a.begin(), a.end(), '\n'), 180);
-    EXPECT_EQ(a, b);
-    EXPECT_EQ(frames(dir / ("whole." + ext), "0:a"), frames(dir / ("joined." + ext), "0:a"));
+    for (const std::string& joined : {"joined." + ext, "copied." + ext}) {
+      EXPECT_EQ(a, frames(dir / joined)) << joined;
+      EXPECT_EQ(frames(dir / ("whole." + ext), "0:a"), frames(dir / joined, "0:a")) << joined;
+    }
   }
 }
 
@@ -131,8 +142,13 @@ TEST(Parts, BadSetsOfPartsAreRefusedAndNothingIsWritten) {
   render("other.wav", "other2.mkv", {"--part", "2/3"});
   render("song.wav", "whole.mkv", {});
   render("song.wav", "f0-59.mkv", {"--frames", "0-59"});
-  // The last second of part 3 cut off, its record kept.
-  ASSERT_EQ(sh(dir.path(), "ffmpeg -v error -i p3.mkv -t 0.5 -c copy -map_metadata 0 short3.mkv"), 0);
+  render("song.wav", "s1.mkv", {"--part", "sound"});
+  render("other.wav", "other-sound.mkv", {"--part", "sound"});
+  // The last second of part 3 cut off, its record kept; the sound's likewise.
+  ASSERT_EQ(sh(dir.path(), "ffmpeg -v error -i p3.mkv -t 0.5 -c copy -map_metadata 0 short3.mkv && "
+                           "ffmpeg -v error -i s1.mkv -t 2 -c copy -map_metadata 0 short-sound.mkv && "
+                           "cp s1.mkv s2.mkv"),
+            0);
 
   expectRefusals(dir.path(), {"join", "out.mkv"},
                  {
@@ -145,6 +161,10 @@ TEST(Parts, BadSetsOfPartsAreRefusedAndNothingIsWritten) {
                      {{"p1.mkv", "whole.mkv"}, 2, "whole.mkv: not a part of a render"},
                      {{"p1.mkv", "missing.mkv"}, 2, "missing.mkv"},
                      {{"p1.mkv", "p2.mp4"}, 2, "is not a matroska part"},
+                     {{"p1.mkv", "p2.mkv", "p3.mkv", "s1.mkv", "s2.mkv"}, 2, "are both the sound of the render"},
+                     {{"p1.mkv", "p2.mkv", "p3.mkv", "other-sound.mkv"}, 2, "other-sound.mkv is a part of another render"},
+                     {{"p1.mkv", "p2.mkv", "p3.mkv", "short-sound.mkv"}, 2, "short-sound.mkv is cut short"},
+                     {{"s1.mkv"}, 2, "frames 0-"},
                  },
                  "out.mkv");
   expectRefusals(dir.path(), {"render", "song.wav"},
@@ -155,6 +175,7 @@ TEST(Parts, BadSetsOfPartsAreRefusedAndNothingIsWritten) {
                      {{"o.mkv", "--frames", "9-3"}, 2, "--frames must be A-B"},
                      {{"o.mkv", "--part", "1/2", "--frames", "0-9"}, 2, "either --part or --frames"},
                      {{"o.png", "--part", "1/2"}, 2, "not a still"},
+                     {{"o.png", "--part", "sound"}, 2, "not a still"},
                      {{"o.mkv", "--part", "1/500"}, 2, "too few for 500 parts"},
                      // 4 s at the 60 frames a second a render without --fps is given here.
                      {{"o.mkv", "--frames", "900-999"}, 2, "the video has frames 0-239"},

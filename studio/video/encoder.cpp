@@ -211,11 +211,13 @@ Status Encoder::open(const EncoderSettings& settings) {
   if (packet_ == nullptr) {
     return Status::failure("out of memory");
   }
-  if (Status video = openVideo(); !video) {
-    return video;
+  if (settings_.copiedVideo != nullptr || settings_.width > 0) {
+    if (Status video = openVideo(); !video) {
+      return video;
+    }
   }
-  if (settings_.channels > 0) {
-    if (Status audio = openAudio(); !audio) {
+  if (settings_.copiedSound != nullptr || settings_.channels > 0) {
+    if (Status audio = settings_.copiedSound != nullptr ? copySound() : openAudio(); !audio) {
       return audio;
     }
   }
@@ -252,6 +254,32 @@ Status Encoder::copyVideo() {
   av_reduce(&frameTime.num, &frameTime.den, frameTime.num, frameTime.den, INT32_MAX);
   videoStream_->time_base = frameTime;
   videoStream_->avg_frame_rate = AVRational{frameTime.den, frameTime.num};
+  return Status();
+}
+
+// A stream for sound encoded elsewhere (a sound part), as it was made.
+Status Encoder::copySound() {
+  audioStream_ = avformat_new_stream(format_.get(), nullptr);
+  if (audioStream_ == nullptr) {
+    return Status::failure("out of memory");
+  }
+  const int ret = avcodec_parameters_copy(audioStream_->codecpar, settings_.copiedSound);
+  if (ret < 0) {
+    return Status::failure("cannot describe the sound stream: " + ffmpegReason(ret));
+  }
+  audioStream_->codecpar->codec_tag = 0;  // the container's own for the codec
+  audioStream_->time_base = AVRational{1, settings_.copiedSound->sample_rate};
+  return Status();
+}
+
+Status Encoder::writeSoundPacket(AVPacket* packet, AVRational timeBase) {
+  av_packet_rescale_ts(packet, timeBase, audioStream_->time_base);
+  packet->stream_index = audioStream_->index;
+  const int ret = av_interleaved_write_frame(format_.get(), packet);
+  const int pbError = format_->pb != nullptr ? format_->pb->error : 0;
+  if (ret < 0 || pbError < 0) {
+    return Status::failure("cannot write " + settings_.name + ": " + ffmpegReason(ret < 0 ? ret : pbError));
+  }
   return Status();
 }
 
@@ -413,7 +441,8 @@ Status Encoder::setQuality(const VideoCodec& codec) {
       set("x265-params", lossless ? "log-level=error:lossless=1" : "log-level=error");
     }
   } else if (name == "vp9") {
-    set("crf", std::to_string(std::min(63, settings_.crf + 13)));
+    // Lossless pins libvpx's quantiser range to 0, which a crf above 0 falls outside.
+    set("crf", std::to_string(lossless ? 0 : std::min(63, settings_.crf + 13)));
     video_->bit_rate = 0;
     set("deadline", "good");
     set("cpu-used", preset.empty() ? "5" : preset);

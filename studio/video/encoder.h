@@ -74,7 +74,10 @@ struct EncoderSettings {
   // Pictures already encoded, copied as they are (join): their stream's
   // parameters; null to encode pictures here.
   const AVCodecParameters* copiedVideo = nullptr;
-  int width = 0;
+  // Sound already encoded (join, from a render's sound part): its stream's
+  // parameters; null to encode the sound given here, if any.
+  const AVCodecParameters* copiedSound = nullptr;
+  int width = 0;  // 0 with no copiedVideo: a file of sound only (a sound part)
   int height = 0;
   Rational fps;
   int crf = 18;
@@ -124,6 +127,8 @@ class Encoder {
   // An encoded picture (settings.copiedVideo), its times in frames (1 ÷ fps).
   Status writeVideoPacket(AVPacket* packet);
   Status writeSound(const float* samples, int64_t frames);
+  // An encoded piece of sound (settings.copiedSound), its times in `timeBase`.
+  Status writeSoundPacket(AVPacket* packet, AVRational timeBase);
   // Flushes both encoders and completes the file.
   Status finish();
 
@@ -132,6 +137,7 @@ class Encoder {
   Result<const AVCodec*> addStream(const char* name, AVStream*& stream, CodecPtr& context);
   Status openVideo();
   Status copyVideo();
+  Status copySound();
   Status setQuality(const VideoCodec& codec);
   Status openConverter(AVPixelFormat pixels);
   void copyPlanes(const uint8_t* planes);
