@@ -4,16 +4,46 @@
 
 #include "album.h"
 #include "base/interrupt.h"
+#include "plan.h"
 
 #include <sys/stat.h>
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
 #include <sstream>
 
 namespace {
 
 constexpr const char* kKind = "vrax-studio part";
+
+// What the picture is made of, as read (shader files, images, the font): a
+// worker with another version of a gallery picture makes parts of another
+// render. FNV-1a over each file's bytes; the songs are recorded
+// by size instead (hours of sound are not read for this).
+uint64_t inputsFingerprint(const RenderOptions& o) {
+  uint64_t hash = 1469598103934665603ULL;
+  const auto add = [&hash](const char* bytes, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+      hash = (hash ^ static_cast<unsigned char>(bytes[i])) * 1099511628211ULL;
+    }
+  };
+  std::vector<char> buffer(1 << 16);
+  for (const std::string& path : filesRead(o)) {
+    const bool song = path == o.sound || std::find(o.songs.begin(), o.songs.end(), path) != o.songs.end() ||
+                      std::find(o.playlists.begin(), o.playlists.end(), path) != o.playlists.end();
+    if (path.empty() || song) {
+      continue;
+    }
+    std::ifstream in(path, std::ios::binary);
+    while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
+      add(buffer.data(), static_cast<size_t>(in.gcount()));
+    }
+  }
+  return hash;
+}
 
 // Everything given that changes the pictures or the finished file, as one
 // line: two parts of one render have the same.
@@ -37,6 +67,7 @@ std::string settingsLine(const RenderOptions& o) {
   list("image", o.images);
   list("channel", o.channels);
   list("set", o.sets);
+  line << " inputs=" << std::hex << inputsFingerprint(o);
   return line.str();
 }
 

@@ -142,6 +142,21 @@ TEST(Parts, BadSetsOfPartsAreRefusedAndNothingIsWritten) {
   render("other.wav", "other2.mkv", {"--part", "2/3"});
   render("song.wav", "whole.mkv", {});
   render("song.wav", "f0-59.mkv", {"--frames", "0-59"});
+  // A picture's shader edited between two parts: the same options, another picture.
+  fs::copy(sourceDir() + "/pictures/bars", dir / "mine", fs::copy_options::recursive);
+  const auto renderMine = [&](const std::string& out, const std::string& part) {
+    const StudioRun run = studio(dir.path(), {"render", "song.wav", out, "--shaders", "mine", "--fps", "30", "-q",
+                                              "--size", "96x64", "--part", part});
+    ASSERT_EQ(run.status, 0) << run.err;
+  };
+  renderMine("mine1.mkv", "1/3");
+  renderMine("mine3.mkv", "3/3");
+  for (const auto& entry : fs::directory_iterator(dir / "mine")) {
+    if (entry.path().extension() == ".glsl") {
+      writeText(entry.path(), readText(entry.path()) + "\n// edited\n");
+    }
+  }
+  renderMine("edited2.mkv", "2/3");
   render("song.wav", "s1.mkv", {"--part", "sound"});
   render("other.wav", "other-sound.mkv", {"--part", "sound"});
   // The last second of part 3 cut off, its record kept; the sound's likewise.
@@ -165,6 +180,7 @@ TEST(Parts, BadSetsOfPartsAreRefusedAndNothingIsWritten) {
                      {{"p1.mkv", "p2.mkv", "p3.mkv", "other-sound.mkv"}, 2, "other-sound.mkv is a part of another render"},
                      {{"p1.mkv", "p2.mkv", "p3.mkv", "short-sound.mkv"}, 2, "short-sound.mkv is cut short"},
                      {{"s1.mkv"}, 2, "frames 0-"},
+                     {{"mine1.mkv", "edited2.mkv", "mine3.mkv"}, 2, "edited2.mkv is a part of another render"},
                  },
                  "out.mkv");
   expectRefusals(dir.path(), {"render", "song.wav"},
@@ -197,12 +213,15 @@ TEST(Parts, GnuParallelMakesThePartsHereAndOverSsh) {
   ASSERT_EQ(sh(dir.path(), "'" + studioPath + "' render song.wav whole.mkv" + common, &said), 0) << said;
   const std::string expected = frames(dir / "whole.mkv");
 
-  ASSERT_EQ(sh(dir.path(), "parallel --will-cite -j 2 '" + studioPath + "' render song.wav here{}.mkv --part {}/4" + common +
-                               " ::: 1 2 3 4 && '" + studioPath + "' join here.mkv here*.mkv -q",
+  // The sound part as one more job; its name from {= s:/.*:: =} too.
+  ASSERT_EQ(sh(dir.path(), "parallel --will-cite -j 2 '" + studioPath + "' render song.wav 'here{= s:/.*:: =}.mkv' --part {}" +
+                               common + " ::: 1/4 2/4 3/4 4/4 sound && '" + studioPath + "' join here.mkv here*.mkv -q",
                &said),
             0)
       << said;
+  EXPECT_TRUE(fs::exists(dir / "heresound.mkv"));
   EXPECT_EQ(frames(dir / "here.mkv"), expected);
+  EXPECT_EQ(frames(dir / "here.mkv", "0:a"), frames(dir / "whole.mkv", "0:a"));
 
   // One video per song of an album.
   writeSong(dir / "first.wav", 2);
