@@ -306,7 +306,8 @@ CLI::App* addRender(CLI::App& app, RenderOptions& r, OptionText& g) {
       "  vrax-studio render song.wav clip.mp4 --size 1080x1920 --fps 30 --from 60 --to 75\n"
       "  vrax-studio render song.m4a video.mp4 --picture waterfall --title auto --fade-in 2 --fade-out 3\n"
       "  vrax-studio render song.ogg still.png --from 42.5 --shaders my-pair\n"
-      "  vrax-studio render song.flac srt://127.0.0.1:9000 --size 720p   # OBS: Media Source, mpegts");
+      "  vrax-studio render song.flac srt://127.0.0.1:9000 --size 720p   # OBS: Media Source, mpegts\n"
+      "  vrax-studio render album.m3u album.mp4 --title auto   # a chapter a song, album.chapters.txt");
   return render;
 }
 
