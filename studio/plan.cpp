@@ -86,7 +86,7 @@ Result<std::string> titleToDraw(const SharedOptions& o, const std::string& song,
 
 Result<ShowInputs> loadShowInputs(const SharedOptions& o) {
   ShowInputs in;
-  Result<std::vector<SharedImage>> images = loadImages(o.images);
+  Result<std::vector<ImageSource>> images = loadImages(o.images);
   if (!images) {
     return images.status();
   }

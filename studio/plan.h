@@ -40,7 +40,7 @@ Result<std::string> titleToDraw(const SharedOptions& o, const std::string& song,
 // title's font (when a title is asked for), the picture's settings with
 // --set, --background and --logo; refused with the reason (usage errors).
 struct ShowInputs {
-  std::vector<SharedImage> images;
+  std::vector<ImageSource> images;
   std::string fontPath;
   std::vector<Setting> settings;
   BackdropImages backdrop;

@@ -161,10 +161,17 @@ class Session {
     if (const Status set = show_->setImages(inputs.images, o_.images); !set) {
       return report(kExitFailure, set.why());
     }
-    const Image none;
-    const Image& given = inputs.images.empty() ? none : *inputs.images.front();
+    // A capture has no cover art: the first image is the cover.
+    SharedImage given = std::make_shared<const Image>();
+    if (sound_.live() && !inputs.images.empty()) {
+      const Result<SharedImage> first = inputs.images.front()->pixels();
+      if (!first) {
+        return report(kExitFailure, "--image " + o_.images.front() + ": " + first.why());
+      }
+      given = first.value();
+    }
     const Status covered =
-        show_->picture().setCover(sound_.live() ? given : chooseCover(o_.sound, inputs.images, say));
+        show_->picture().setCover(sound_.live() ? *given : chooseCover(o_.sound, inputs.images, say));
     if (!covered) {
       return report(kExitFailure, "the cover art: " + covered.why());
     }

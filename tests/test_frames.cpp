@@ -224,14 +224,23 @@ TEST(Textures, OnlyWhatAPassReadsIsHeld) {
   const Status opened = context.open(64, 64);
   ASSERT_TRUE(opened) << opened.why();
   constexpr int64_t kSide = 1024;
-  auto image = std::make_shared<Image>();
-  image->width = image->height = static_cast<int>(kSide);
-  image->rgba.assign(static_cast<size_t>(kSide * kSide * 4), 200);
+  TempDir files;
+  const std::string png = files / "image.png";
+  runOutput({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i", "color=gray:size=1024x1024", "-frames:v", "1", png});
+  const Result<ImageSource> image = ImageFile::open(png);
+  ASSERT_TRUE(image) << image.why();
+  // A PNG whose header is whole and whose pixels are cut off: found out
+  // only when a pass reads it, since an unread image is never decoded.
+  const std::string whole = readText(png);
+  writeText(files / "cut.png", whole.substr(0, 64));
+  const Result<ImageSource> cut = ImageFile::open(files / "cut.png");
+  ASSERT_TRUE(cut) << "a header that states a fitting size is refused before decoding: " << cut.why();
 
   Picture picture;
   ASSERT_TRUE(picture.build(onePass("void main() { colour = vec4(1.0); }\n"), nullptr));
   const int64_t bare = texelsHeld();
-  ASSERT_TRUE(picture.setImage(0, image));
+  ASSERT_TRUE(picture.setImage(0, image.value()));
+  ASSERT_TRUE(picture.setImage(1, cut.value())) << "an image no pass reads was decoded";
   EXPECT_LT(texelsHeld() - bare, kSide * kSide / 16) << "an image no pass reads was uploaded";
 
   const Status reads = picture.build(
@@ -240,7 +249,12 @@ TEST(Textures, OnlyWhatAPassReadsIsHeld) {
   const int64_t withImage = texelsHeld() - bare;
   EXPECT_GE(withImage, kSide * kSide) << "the image a pass reads is missing";
   EXPECT_LT(withImage, kSide * kSide * 3 / 2) << "the image was uploaded more than once";
+  const Status readsCut = picture.build(
+      onePass("uniform sampler2D image1;\nvoid main() { colour = texture(image1, vec2(0.5)); }\n"), nullptr);
+  EXPECT_FALSE(readsCut) << "the cut-off image read as if whole";
 
+  ASSERT_TRUE(picture.build(
+      onePass("uniform sampler2D image0;\nvoid main() { colour = texture(image0, vec2(0.5)); }\n"), nullptr));
   TempDir dir;
   const std::string file = dir / "channel.png";
   runOutput({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i", "color=red:size=512x512", "-frames:v", "1", file});

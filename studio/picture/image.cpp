@@ -259,23 +259,62 @@ Result<Image> loadCover(const std::string& soundPath) {
   return Image{};
 }
 
-Result<std::vector<SharedImage>> loadImages(const std::vector<std::string>& paths) {
+Result<std::shared_ptr<const ImageFile>> ImageFile::open(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    return Status::failure(stat(path.c_str(), &info) != 0 ? "No such file or directory" : "it is not a regular file");
+  }
+  size_t headSize = 0;
+  const std::vector<uint8_t> head = headOf(path, headSize);
+  if (const Status size = checkStatedSize(head.data(), headSize); !size) {
+    return size;
+  }
+  if (const Result<const AVInputFormat*> format = imageFormat(head, headSize); !format) {
+    return format.status();
+  }
+  auto file = std::make_shared<ImageFile>();
+  file->path_ = path;
+  if (!statedSize(head.data(), headSize, file->width_, file->height_)) {
+    // No size to go by without decoding it.
+    const Result<SharedImage> decoded = file->pixels();
+    if (!decoded) {
+      return decoded.status();
+    }
+  }
+  return std::shared_ptr<const ImageFile>(std::move(file));
+}
+
+Result<SharedImage> ImageFile::pixels() const {
+  if (!decoded_) {
+    Result<Image> image = loadImage(path_);
+    if (!image) {
+      return image.status();
+    }
+    decoded_ = std::make_shared<const Image>(std::move(image.value()));
+    // The decoder's word over the header's (they agree for a well-made file).
+    width_ = decoded_->width;
+    height_ = decoded_->height;
+  }
+  return decoded_;
+}
+
+Result<std::vector<ImageSource>> loadImages(const std::vector<std::string>& paths) {
   if (paths.size() > static_cast<size_t>(kMaxImages)) {
     return Status::failure("--image is given " + std::to_string(paths.size()) + " times; a pair reads at most " +
                            std::to_string(kMaxImages));
   }
-  std::vector<SharedImage> out;
+  std::vector<ImageSource> out;
   for (const std::string& path : paths) {
-    Result<Image> image = loadImage(path);
+    Result<ImageSource> image = ImageFile::open(path);
     if (!image) {
       return Status::failure("--image " + path + ": " + image.why());
     }
-    out.push_back(std::make_shared<const Image>(std::move(image.value())));
+    out.push_back(image.value());
   }
   return out;
 }
 
-Image chooseCover(const std::string& soundPath, const std::vector<SharedImage>& images, const Notes& notes) {
+Image chooseCover(const std::string& soundPath, const std::vector<ImageSource>& images, const Notes& notes) {
   Result<Image> cover = loadCover(soundPath);
   if (cover && !cover.value().empty()) {
     return std::move(cover.value());
@@ -283,5 +322,12 @@ Image chooseCover(const std::string& soundPath, const std::vector<SharedImage>& 
   if (!cover && notes) {
     notes("the cover art in " + soundPath + " is skipped: " + cover.why());
   }
-  return images.empty() ? Image{} : *images.front();
+  if (images.empty()) {
+    return Image{};
+  }
+  const Result<SharedImage> first = images.front()->pixels();
+  if (!first && notes) {
+    notes("the first --image is not shown as the cover: " + first.why());
+  }
+  return first ? *first.value() : Image{};
 }

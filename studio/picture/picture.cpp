@@ -566,13 +566,13 @@ bool Picture::wantsMipmaps(ChannelKind kind, int index) const {
 }
 
 
-Status Picture::setImage(int slot, SharedImage image) {
+Status Picture::setImage(int slot, ImageSource image) {
   if (slot < 0 || slot >= 4) {
     return Status();
   }
-  const bool empty = image == nullptr || image->empty();
-  imageSizes_[slot][0] = static_cast<float>(empty ? 1 : image->width);
-  imageSizes_[slot][1] = static_cast<float>(empty ? 1 : image->height);
+  const bool empty = image == nullptr || image->width() <= 0 || image->height() <= 0;
+  imageSizes_[slot][0] = static_cast<float>(empty ? 1 : image->width());
+  imageSizes_[slot][1] = static_cast<float>(empty ? 1 : image->height());
   given_[slot] = std::move(image);
   imageUploaded_[slot] = false;
   channels_.forgetGiven(slot);
@@ -583,10 +583,23 @@ Status Picture::setImage(int slot, SharedImage image) {
 // (rows bottom-up, with mipmaps) and as Shadertoy channels (the flip the
 // channel asks for). An image nobody reads costs no texture.
 Status Picture::uploadReadImages() {
-  static const Image none;
+  static const SharedImage none = std::make_shared<const Image>();
   for (int slot = 0; slot < 4; ++slot) {
-    const Image& image = given_[slot] ? *given_[slot] : none;
     const bool read = std::any_of(passes_.begin(), passes_.end(), [slot](const Pass& p) { return p.at[kImage0 + slot] >= 0; });
+    const bool readAsChannel = std::any_of(passes_.begin(), passes_.end(), [slot](const Pass& p) {
+      return std::any_of(p.channels.begin(), p.channels.end(),
+                         [slot](const Channel& c) { return c.kind == ChannelKind::Given && c.index == slot; });
+    });
+    if (!read && !readAsChannel) {
+      continue;  // never decoded
+    }
+    Result<SharedImage> pixels = given_[slot] ? given_[slot]->pixels() : Result<SharedImage>(none);
+    if (!pixels) {
+      return pixels.status();
+    }
+    const Image& image = *pixels.value();
+    imageSizes_[slot][0] = static_cast<float>(image.empty() ? 1 : image.width);
+    imageSizes_[slot][1] = static_cast<float>(image.empty() ? 1 : image.height);
     if (read && !imageUploaded_[slot]) {
       if (const Status taken = uploadImage(images_[slot], image, true, true, kClearTexel); !taken) {
         return taken;

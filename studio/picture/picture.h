@@ -116,7 +116,7 @@ class Picture {
   // The files of --image (slot 0-3; iChannel1-3 in Shadertoy's form) and the
   // cover; an empty image is 1x1 transparent. An image is held (shared, not
   // copied) and uploaded only once a pass reads it, now or after a build.
-  Status setImage(int slot, SharedImage image);
+  Status setImage(int slot, ImageSource image);
   Status setCover(const Image& image);
   // Whether the picture is laid over something (--transparent, --background):
   // a pair that declares "bool transparent" then writes its marks' own
@@ -185,7 +185,7 @@ class Picture {
   float titleBox_[4] = {0, 0, 0, 0};
   float titleShown_ = 0;
   GLuint images_[4] = {};
-  SharedImage given_[4];          // --image, held for a pass that will read it
+  ImageSource given_[4];          // --image, decoded when a pass reads it
   bool imageUploaded_[4] = {};    // images_[slot] holds given_[slot]
   GLuint cover_ = 0;
   GLuint previous_ = 0;

@@ -58,7 +58,7 @@ struct SongStart {
 
 class OfflineShow {
  public:
-  OfflineShow(const OfflineShowSettings& o, const FrameClock& clock, const std::vector<SharedImage>& images, Notes notes)
+  OfflineShow(const OfflineShowSettings& o, const FrameClock& clock, const std::vector<ImageSource>& images, Notes notes)
       : o_(o), clock_(clock), images_(images), say(std::move(notes)) {}
 
   Status open(std::shared_ptr<SoundFile> sound, std::vector<Setting> settings);
@@ -130,7 +130,7 @@ class OfflineShow {
 
   const OfflineShowSettings& o_;
   const FrameClock& clock_;
-  const std::vector<SharedImage>& images_;
+  const std::vector<ImageSource>& images_;
   OffscreenContext context_;
   std::unique_ptr<Show> show_;  // after the context, so its GL objects go first
   int64_t shownFrom_ = 0;

@@ -98,7 +98,7 @@ void Show::restart() {
   picture_->clearPrevious();
 }
 
-Status Show::setImages(const std::vector<SharedImage>& images, const std::vector<std::string>& names) {
+Status Show::setImages(const std::vector<ImageSource>& images, const std::vector<std::string>& names) {
   for (size_t i = 0; i < images.size(); ++i) {
     if (const Status set = picture_->setImage(static_cast<int>(i), images[i]); !set) {
       return Status::failure("--image " + (i < names.size() ? names[i] : std::to_string(i)) + ": " + set.why());

@@ -71,7 +71,7 @@ class Show {
   Status setBackdrop(const BackdropImages& images, bool transparent);
   // --image into the picture's image slots in order; names: as given, for
   // the message where one cannot be used.
-  Status setImages(const std::vector<SharedImage>& images, const std::vector<std::string>& names);
+  Status setImages(const std::vector<ImageSource>& images, const std::vector<std::string>& names);
   // The title, laid out again at each new size (empty text: none). The
   // picture is told where it is, to keep its marks clear, unless it is only
   // a label over the picture as it would be without one (`label`).
