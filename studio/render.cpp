@@ -174,20 +174,15 @@ int writeVideo(const RenderOptions& o, const Song& sound, const FrameClock& cloc
 
 // --part sound: the whole render's sound, encoded as the finished file has
 // it, and no pictures: nothing is drawn, so no GL is needed.
-int writeSoundPart(const RenderOptions& o, const Song& sound, const PartRecord& part, const std::string& container) {
+int writeSoundPart(const RenderOptions& o, const Song& sound, const FrameClock& clock, const PartRecord& part,
+                   const std::string& container) {
   Result<SoundReader> reader = songFrom(sound.paths, part.whole.soundStart);
   if (!reader) {
     return report(kExitFailure, reader.why());
   }
   PendingFile file(o.output, o.overwrite);
-  EncoderSettings settings;
-  settings.path = file.path();
-  settings.name = outputName(o.output);
-  settings.format = container;
-  settings.codec = o.codec;
-  settings.fps = o.fps;
-  settings.channels = sound.channels;
-  settings.rate = sound.rate;
+  EncoderSettings settings = encoderSettings(o, sound, clock, part.whole, container, file.path());
+  settings.width = settings.height = 0;  // no pictures
   settings.tags = {{"comment", partText(part)}};
   Encoder encoder;
   Status done = encoder.open(settings);
@@ -257,7 +252,7 @@ int runRender(const RenderOptions& given) {
     part = planned.value();
   }
   if (part && part->sound) {
-    return writeSoundPart(o, sound.value(), *part, container);
+    return writeSoundPart(o, sound.value(), clock, *part, container);
   }
   // The pictures are built (shaders, channels, fonts) before the whole song
   // is measured, so what is broken is said at once.

@@ -204,17 +204,25 @@ Result<Image> decodePacket(const AVStream* stream, const AVPacket* packet) {
 }  // namespace
 
 
-Result<Image> loadImage(const std::string& path) {
+// What can be told of an image file before decoding it: there, a regular
+// file, a picture format, not stated larger than kMaxImageSide; its format,
+// and its head for the size it states.
+static Result<const AVInputFormat*> checkImageFile(const std::string& path, std::vector<uint8_t>& head, size_t& headSize) {
   struct stat info {};
   if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
     return Status::failure(stat(path.c_str(), &info) != 0 ? "No such file or directory" : "it is not a regular file");
   }
-  size_t headSize = 0;
-  const std::vector<uint8_t> head = headOf(path, headSize);
+  head = headOf(path, headSize);
   if (const Status size = checkStatedSize(head.data(), headSize); !size) {
     return size;
   }
-  const Result<const AVInputFormat*> format = imageFormat(head, headSize);
+  return imageFormat(head, headSize);
+}
+
+Result<Image> loadImage(const std::string& path) {
+  std::vector<uint8_t> head;
+  size_t headSize = 0;
+  const Result<const AVInputFormat*> format = checkImageFile(path, head, headSize);
   if (!format) {
     return format.status();
   }
@@ -260,16 +268,9 @@ Result<Image> loadCover(const std::string& soundPath) {
 }
 
 Result<std::shared_ptr<const ImageFile>> ImageFile::open(const std::string& path) {
-  struct stat info {};
-  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-    return Status::failure(stat(path.c_str(), &info) != 0 ? "No such file or directory" : "it is not a regular file");
-  }
+  std::vector<uint8_t> head;
   size_t headSize = 0;
-  const std::vector<uint8_t> head = headOf(path, headSize);
-  if (const Status size = checkStatedSize(head.data(), headSize); !size) {
-    return size;
-  }
-  if (const Result<const AVInputFormat*> format = imageFormat(head, headSize); !format) {
+  if (const Result<const AVInputFormat*> format = checkImageFile(path, head, headSize); !format) {
     return format.status();
   }
   auto file = std::make_shared<ImageFile>();
