@@ -236,6 +236,32 @@ Result<std::vector<std::string>> songsAsRendered(const JoinOptions& o, const Par
   return paths;
 }
 
+// The parts named, opened and sorted (the sound part first, then by their
+// first frame); refused in one line when they are not one whole render.
+Result<std::vector<Part>> openParts(const JoinOptions& o, const std::string& container) {
+  std::vector<Part> parts;
+  for (const std::string& path : o.parts) {
+    if (containerFor(path) != container) {
+      return Status::failure(path + " is not a " + container + " part like " + o.output);
+    }
+    Result<Part> part = openPart(path);
+    if (!part) {
+      return part.status();
+    }
+    parts.push_back(std::move(part.value()));
+  }
+  std::stable_sort(parts.begin(), parts.end(), [](const Part& a, const Part& b) {
+    return a.record.sound != b.record.sound ? a.record.sound : a.record.first < b.record.first;
+  });
+  if (parts.size() > 1 && parts[1].record.sound) {
+    return Status::failure(parts[0].path + " and " + parts[1].path + " are both the sound of the render; nothing written");
+  }
+  if (const std::string wrong = wrongSet(parts); !wrong.empty()) {
+    return Status::failure(wrong + "; nothing written");
+  }
+  return parts;
+}
+
 }  // namespace
 
 int runJoin(const JoinOptions& o) {
@@ -247,27 +273,12 @@ int runJoin(const JoinOptions& o) {
   if (const Status target = checkTarget(o.output, quotedName(o.output), "OUTPUT", o.overwrite); !target) {
     return report(kExitUsage, target.why());
   }
-  std::vector<Part> parts;
-  for (const std::string& path : o.parts) {
-    if (containerFor(path) != container) {
-      return report(kExitUsage, path + " is not a " + container + " part like " + o.output);
-    }
-    Result<Part> part = openPart(path);
-    if (!part) {
-      return report(kExitUsage, part.why());
-    }
-    parts.push_back(std::move(part.value()));
+  Result<std::vector<Part>> opened = openParts(o, container);
+  if (!opened) {
+    return report(kExitUsage, opened.why());
   }
-  std::stable_sort(parts.begin(), parts.end(), [](const Part& a, const Part& b) {
-    return a.record.sound != b.record.sound ? a.record.sound : a.record.first < b.record.first;
-  });
+  std::vector<Part>& parts = opened.value();
   Part* soundPart = parts.front().record.sound ? &parts.front() : nullptr;
-  if (parts.size() > 1 && parts[1].record.sound) {
-    return report(kExitUsage, parts[0].path + " and " + parts[1].path + " are both the sound of the render; nothing written");
-  }
-  if (const std::string wrong = wrongSet(parts); !wrong.empty()) {
-    return report(kExitUsage, wrong + "; nothing written");
-  }
   const PartRecord& r = parts.front().record;
   const Part& pictures = parts.back();  // sorted after the sound
   Result<SoundReader> reader = SoundReader();

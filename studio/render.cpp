@@ -208,27 +208,36 @@ Result<PartRecord> planRenderPart(const RenderOptions& o, bool still, const Span
   return planPart(o, whole, song);
 }
 
+
+// What the command line names, before anything is opened: the songs a
+// playlist lists, the gallery picture, and what the run would write (the
+// output and an album's chapter list). All usage errors.
+Status checkNames(RenderOptions& o, bool still, const std::string& container, bool partAsked) {
+  if (const Status songs = readSongs(o); !songs) {
+    return songs;
+  }
+  if (const Status picture = usePicture(o); !picture) {
+    return picture;
+  }
+  if (const Status output = checkOutput(o, still, container); !output) {
+    return output;
+  }
+  if (o.songs.size() > 1 && !still && !partAsked && !isStreamOutput(o.output)) {
+    return checkChapterList(o);
+  }
+  return Status();
+}
+
 }  // namespace
 
 int runRender(const RenderOptions& given) {
   catchInterrupts();
   RenderOptions o = given;
-  if (const Status songs = readSongs(o); !songs) {
-    return report(kExitUsage, songs.why());
-  }
-  if (const Status picture = usePicture(o); !picture) {
-    return report(kExitUsage, picture.why());
-  }
   const bool still = hasExtension(o.output, ".png") && !isStreamOutput(o.output);
   const std::string container = isStreamOutput(o.output) ? streamContainerFor(o.output) : containerFor(o.output);
-  if (const Status output = checkOutput(o, still, container); !output) {
-    return report(kExitUsage, output.why());
-  }
   const bool partAsked = o.partCount > 0 || o.partFirst >= 0 || o.partSound;
-  if (o.songs.size() > 1 && !still && !partAsked && !isStreamOutput(o.output)) {
-    if (const Status list = checkChapterList(o); !list) {
-      return report(kExitUsage, list.why());
-    }
+  if (const Status named = checkNames(o, still, container, partAsked); !named) {
+    return report(kExitUsage, named.why());
   }
   Result<ShowInputs> inputs = loadShowInputs(o);
   if (!inputs) {
