@@ -116,7 +116,7 @@ std::vector<SongStart> songStarts(const Song& sound, const FrameClock& clock, co
   for (size_t i = 0; i < sound.tracks.size(); ++i) {
     const Track& track = sound.tracks[i];
     const Rational at{track.first, static_cast<int64_t>(sound.rate)};
-    starts.push_back(SongStart{clock.frameAtOrAfter(at), track.first, titles[i], gains[i]});
+    starts.push_back(SongStart{clock.frameAtOrAfter(at), track.first, track.frames, titles[i], gains[i]});
   }
   return starts;
 }

@@ -8,6 +8,7 @@
 // captures on its own, a stream encodes on its own: only positions, samples
 // and pictures cross.
 #include <chrono>
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <iostream>
@@ -95,6 +96,10 @@ class Session {
       Tick tick = clock_->tick(position, now, paused_, frameNumber_, stream_ ? o_.fps.value() : screen_->fps());
       if (stream_ && !sound_.live()) {
         tick = grid_.place(tick, paused_);
+      }
+      if (!sound_.live() && sound_.frames() > 0) {
+        const double length = static_cast<double>(sound_.frames()) / static_cast<double>(sound_.rate());
+        tick.progress = std::clamp(std::fmod(std::max(tick.seconds, 0.0), length) / length, 0.0, 1.0);
       }
       pictureSeconds_ = tick.seconds;
       if (!paused_) {

@@ -249,6 +249,32 @@ TEST_F(Album, AnAlbumsPartsJoinToTheWhole) {
             runOutput({"/usr/bin/ffprobe", "-v", "error", "-show_chapters", "-of", "csv=p=0", dir / "whole.mkv"}));
 }
 
+// `progress` is how far through the song playing it is: a quarter and three
+// quarters of one song, and a quarter of an album's second song.
+TEST_F(Album, ProgressIsHowFarThroughTheSongPlaying) {
+  std::string fragment = fragmentShader("FragColor = vec4(vec3(progress), 1.0);");
+  fragment.insert(fragment.find("void main()"), "uniform float progress;\n");
+  writeShaders(dir.path(), kPlainVertexShader, fragment);
+  ASSERT_TRUE(writeShorts(dir / "two.wav", sine(220, 0.3, 2.0, 2, 48000), 2, 48000));
+  ASSERT_TRUE(writeShorts(dir / "four.wav", sine(330, 0.3, 4.0, 2, 48000), 2, 48000));
+  const struct {
+    std::vector<std::string> songs;
+    const char* at;
+    double expected;
+  } cases[] = {{{"four.wav"}, "1", 0.25}, {{"four.wav"}, "3", 0.75}, {{"two.wav", "four.wav"}, "3", 0.25},
+               {{"two.wav", "four.wav"}, "1", 0.5}};
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"render"};
+    args.insert(args.end(), c.songs.begin(), c.songs.end());
+    args.insert(args.end(), {"p.png", "--from", c.at, "--size", "16x16", "--overwrite", "-q", "--level", "off"});
+    const StudioRun run = studio(dir.path(), args);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string rgb = frameRgb(dir / "p.png");
+    ASSERT_FALSE(rgb.empty());
+    EXPECT_NEAR(static_cast<unsigned char>(rgb[0]), c.expected * 255, 2.0) << c.songs.size() << " songs, at " << c.at;
+  }
+}
+
 TEST_F(Album, BadPlaylistsAndAlbumOptionsAreRefused) {
   ASSERT_TRUE(writeShorts(dir / "a.wav", sine(440, 0.3, 0.5, 2, 44100), 2, 44100));
   writeText(dir / "missing.m3u", "a.wav\nnot-here.flac\n");

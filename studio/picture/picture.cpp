@@ -471,6 +471,7 @@ std::vector<std::string> Picture::findInputs(Pass& pass) {
       {"waveHistory", GL_SAMPLER_2D, "sampler2D"}, {"bandHistory", GL_SAMPLER_2D, "sampler2D"},
       {"bandHistorySeconds", GL_FLOAT, "float"}, {"titleBox", GL_FLOAT_VEC4, "vec4"},
       {"titleShown", GL_FLOAT, "float"}, {"titleClear", GL_FLOAT_VEC2, "vec2"},
+      {"progress", GL_FLOAT, "float"},
       {"aspect", 0, ""}, {"itime", 0, ""}, {"iResolution", 0, ""}, {"iTime", 0, ""}, {"iTimeDelta", 0, ""},
       {"iFrame", 0, ""}, {"iFrameRate", 0, ""}, {"iDate", 0, ""}, {"iSampleRate", 0, ""}, {"iMouse", 0, ""},
       {"iChannelTime", 0, ""}, {"iChannelResolution", 0, ""}, {"iChannel0", 0, ""}, {"iChannel1", 0, ""},
@@ -687,7 +688,8 @@ void Picture::feedStudioInputs(const Pass& pass, int width, int height, const Fr
                                           {kLevelTime, static_cast<float>(inputs_.levelTime)},
                                           {kDelta, static_cast<float>(times.delta)},
                                           {kBandHistorySeconds, inputs_.bandHistorySeconds},
-                                          {kTitleShown, titleShown_}};
+                                          {kTitleShown, titleShown_},
+                                          {kProgress, static_cast<float>(times.progress)}};
   for (const auto& [input, value] : floats) {
     if (at[input] >= 0) {
       GL_CALL(glUniform1f(at[input], value));

@@ -85,6 +85,7 @@ struct FrameTimes {
   float mouse[4] = {0, 0, 0, 0};
   double sampleRate = 44100;
   KeyRows keys;  // empty: no key held
+  double progress = 0;  // 0 → 1 over the song playing (an album's: each song's); 0 for a capture
 };
 
 // iDate for the local time now.
@@ -147,7 +148,7 @@ class Picture {
   // The studio's inputs, then Shadertoy's.
   enum Input { kResolution, kFrame, kBandsIn, kBass, kMid, kTreble, kLevel, kBeat, kBeats, kWaveformIn,
                kImage0, kImage1, kImage2, kImage3, kImage0Size, kImage1Size, kImage2Size, kImage3Size,
-               kCover, kCoverSize, kPrevious, kBassTime, kMidTime, kTrebleTime, kLevelTime, kDelta, kPeaks, kTransparent, kLoudness, kWaveHistoryIn, kBandHistoryIn, kBandHistorySeconds, kTitleBox, kTitleShown, kTitleClear, kAspect, kItime,
+               kCover, kCoverSize, kPrevious, kBassTime, kMidTime, kTrebleTime, kLevelTime, kDelta, kPeaks, kTransparent, kLoudness, kWaveHistoryIn, kBandHistoryIn, kBandHistorySeconds, kTitleBox, kTitleShown, kTitleClear, kProgress, kAspect, kItime,
                kIResolution, kITime, kITimeDelta, kIFrame, kIFrameRate, kIDate, kISampleRate, kIMouse,
                kIChannelTime, kIChannelResolution, kIChannel0, kIChannel1, kIChannel2, kIChannel3, kIBassTime,
                kIMidTime, kITrebleTime, kILevelTime, kInputCount };

@@ -112,7 +112,12 @@ void OfflineShow::advance(int64_t n) {
   }
   FrameSound& sound = stepTo(n);
   const double fps = o_.fps.value();
-  const Tick tick{clock_.seconds(n), 1.0 / fps, n, static_cast<double>(n - shownFrom_) / fps, fps};
+  Tick tick{clock_.seconds(n), 1.0 / fps, n, static_cast<double>(n - shownFrom_) / fps, fps};
+  if (song < songs_.size() && songs_[song].soundFrames > 0) {
+    tick.progress = std::clamp(static_cast<double>(clock_.soundFrameAt(n) - songs_[song].soundFrame) /
+                                   static_cast<double>(songs_[song].soundFrames),
+                               0.0, 1.0);
+  }
   show_->advance(tick, sound, tick.seconds);
 }
 

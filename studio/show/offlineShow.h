@@ -52,6 +52,7 @@ struct OfflineShowSettings {
 struct SongStart {
   int64_t frame = 0;       // its first frame in the whole render
   int64_t soundFrame = 0;  // its first sound frame
+  int64_t soundFrames = 0; // its length
   std::string title;       // "" for none
   double gainDb = 0;       // levelling and --gain
 };

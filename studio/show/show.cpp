@@ -44,6 +44,7 @@ void Show::advance(const Tick& tick, FrameSound& sound, double heardAt) {
   times_.delta = tick.delta;
   times_.frame = tick.frame;
   times_.rate = tick.rate;
+  times_.progress = tick.progress;
   shownFor_ = tick.shownFor;
 }
 

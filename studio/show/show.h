@@ -46,6 +46,7 @@ struct Tick {
   int64_t frame = 0;
   double shownFor = 0;
   double rate = 60;  // frames a second, as the clock runs (iFrameRate)
+  double progress = 0;  // how far through the song playing, 0 → 1
 };
 
 // How the title comes and goes: a fade-in over the show's first seconds
