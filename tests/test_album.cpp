@@ -70,6 +70,13 @@ double shareAt(const std::vector<int16_t>& stereo, size_t from, size_t frames, d
   return total > 0 ? 2 * power / (static_cast<double>(frames) * total) : 0;
 }
 
+// A pair that paints one input as grey (its declaration, then the colour).
+void writeInputPicture(const std::string& dir, const std::string& declaration, const std::string& colour) {
+  std::string fragment = fragmentShader("FragColor = vec4(vec3(" + colour + "), 1.0);");
+  fragment.insert(fragment.find("void main()"), declaration + "\n");
+  writeShaders(dir, kPlainVertexShader, fragment);
+}
+
 class Album : public ::testing::Test {
  protected:
   TempDir dir;
@@ -162,9 +169,7 @@ TEST_F(Album, EachSongsTitleIsOverItsOwnFrames) {
 // at one loudness with its songs as loud against each other as they are.
 TEST_F(Album, EachSongIsLevelledOrTheAlbumAsOne) {
   // The bands as a picture, so what the analysis sees shows in the frame.
-  std::string fragment = fragmentShader("FragColor = vec4(vec3(bands[int(uv.x * 63.99)]), 1.0);");
-  fragment.insert(fragment.find("void main()"), "uniform float bands[64];\n");
-  writeShaders(dir.path(), kPlainVertexShader, fragment);
+  writeInputPicture(dir.path(), "uniform float bands[64];", "bands[int(uv.x * 63.99)]");
   // The same tone at −6 and −26 dBFS, 3 s each.
   ASSERT_TRUE(writeShorts(dir / "loud.wav", sine(220, 0.5, 3.0, 2, 44100), 2, 44100));
   ASSERT_TRUE(writeShorts(dir / "quiet.wav", sine(220, 0.05, 3.0, 2, 44100), 2, 44100));
@@ -252,9 +257,7 @@ TEST_F(Album, AnAlbumsPartsJoinToTheWhole) {
 // `progress` is how far through the song playing it is: a quarter and three
 // quarters of one song, and a quarter of an album's second song.
 TEST_F(Album, ProgressIsHowFarThroughTheSongPlaying) {
-  std::string fragment = fragmentShader("FragColor = vec4(vec3(progress), 1.0);");
-  fragment.insert(fragment.find("void main()"), "uniform float progress;\n");
-  writeShaders(dir.path(), kPlainVertexShader, fragment);
+  writeInputPicture(dir.path(), "uniform float progress;", "progress");
   ASSERT_TRUE(writeShorts(dir / "two.wav", sine(220, 0.3, 2.0, 2, 48000), 2, 48000));
   ASSERT_TRUE(writeShorts(dir / "four.wav", sine(330, 0.3, 4.0, 2, 48000), 2, 48000));
   const struct {

@@ -273,21 +273,19 @@ Status Encoder::copySound() {
 }
 
 Status Encoder::writeSoundPacket(AVPacket* packet, AVRational timeBase) {
-  av_packet_rescale_ts(packet, timeBase, audioStream_->time_base);
-  packet->stream_index = audioStream_->index;
-  const int ret = av_interleaved_write_frame(format_.get(), packet);
-  const int pbError = format_->pb != nullptr ? format_->pb->error : 0;
-  if (ret < 0 || pbError < 0) {
-    return Status::failure("cannot write " + settings_.name + ": " + ffmpegReason(ret < 0 ? ret : pbError));
-  }
-  return Status();
+  return writeCopied(packet, timeBase, audioStream_);
 }
 
 Status Encoder::writeVideoPacket(AVPacket* packet) {
   AVRational frameTime{static_cast<int>(settings_.fps.den), static_cast<int>(settings_.fps.num)};
   av_reduce(&frameTime.num, &frameTime.den, frameTime.num, frameTime.den, INT32_MAX);
-  av_packet_rescale_ts(packet, frameTime, videoStream_->time_base);
-  packet->stream_index = videoStream_->index;
+  return writeCopied(packet, frameTime, videoStream_);
+}
+
+// A packet encoded elsewhere, moved to `stream`'s clock and written.
+Status Encoder::writeCopied(AVPacket* packet, AVRational timeBase, AVStream* stream) {
+  av_packet_rescale_ts(packet, timeBase, stream->time_base);
+  packet->stream_index = stream->index;
   const int ret = av_interleaved_write_frame(format_.get(), packet);
   const int pbError = format_->pb != nullptr ? format_->pb->error : 0;
   if (ret < 0 || pbError < 0) {

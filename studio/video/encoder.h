@@ -138,6 +138,7 @@ class Encoder {
   Status openVideo();
   Status copyVideo();
   Status copySound();
+  Status writeCopied(AVPacket* packet, AVRational timeBase, AVStream* stream);
   Status setQuality(const VideoCodec& codec);
   Status openConverter(AVPixelFormat pixels);
   void copyPlanes(const uint8_t* planes);
