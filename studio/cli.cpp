@@ -149,6 +149,7 @@ struct OptionText {
   std::string flashGuard = "on";
   std::string part;    // --part K/N
   std::string frames;  // --frames A-B
+  std::string downbeat;
   CLI::Option* capture = nullptr;
 };
 
@@ -200,6 +201,10 @@ void addSharedOptions(CLI::App* command, SharedOptions& o, OptionText& g, const 
                       "as loud against the others as on the album, the album at one loudness. The sound is never changed")
       ->check(CLI::IsMember({"on", "off", "album"}));
   command->add_option("--gain", o.gainDb, "Decibels more (or, negative, less) for what the pictures see, from -40 to 40");
+  command->add_option("--beats-per-bar", o.beatsPerBar, "Beats in a bar, for barPhase and barIndex (default 4)");
+  command->add_option("--downbeat", g.downbeat,
+                      "SECONDS: the song's first downbeat is the beat nearest this moment (default: found, the "
+                      "strongest beat of the first bars)");
   command->add_flag("--verbose", o.verbose, std::string("Also show what the libraries (") + libraries + ") say");
 }
 
@@ -252,6 +257,16 @@ Status checkShared(SharedOptions& o, const OptionText& g) {
   }
   if (o.titleFor > 0 && o.title.empty()) {
     return Status::failure("--title-for needs a --title");
+  }
+  if (o.beatsPerBar < 1 || o.beatsPerBar > 16) {
+    return Status::failure("--beats-per-bar must be from 1 to 16");
+  }
+  if (!g.downbeat.empty()) {
+    char* end = nullptr;
+    o.downbeat = std::strtod(g.downbeat.c_str(), &end);
+    if (end == g.downbeat.c_str() || *end != '\0' || !(o.downbeat >= 0 && o.downbeat <= 36000)) {
+      return Status::failure("--downbeat must be seconds from 0 to 36000 (got \"" + g.downbeat + "\")");
+    }
   }
   o.level = g.level != "off";
   return checkTitleLook(o, g);

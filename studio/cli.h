@@ -49,6 +49,10 @@ struct SharedOptions {
   // song's measured first; a capture's as it goes), plus gainDb.
   bool level = true;
   double gainDb = 0;
+  // Where the beat's bars fall: beats a bar, and the first downbeat in
+  // seconds (below 0: found from the music).
+  int beatsPerBar = 4;
+  double downbeat = -1;
 };
 
 struct RenderOptions : SharedOptions {

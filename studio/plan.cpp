@@ -352,7 +352,22 @@ ListeningSettings listeningSettings(const PlayOptions& o) {
   s.sound = o.sound;
   s.level = o.level;
   s.gainDb = o.gainDb;
+  s.tempo = TempoSettings{o.beatsPerBar, o.downbeat};
   return s;
+}
+
+Result<BeatGrid> songBeats(const SharedOptions& o, const std::vector<std::string>& paths) {
+  return findBeats(paths, TempoSettings{o.beatsPerBar, o.downbeat});
+}
+
+std::string beatLine(const BeatGrid& grid, const std::string& song) {
+  if (!grid.steady()) {
+    return "no steady beat in " + song + ": bpm is 0 and the beat's and bar's phases rest";
+  }
+  char line[200];
+  std::snprintf(line, sizeof line, "%.1f BPM, %d beats a bar, the first downbeat at %.2f s", grid.bpm(),
+                grid.beatsPerBar(), grid.beats()[static_cast<size_t>(grid.downbeat())]);
+  return "the beat of " + song + ": " + line;
 }
 
 OfflineShowSettings offlineShowSettings(const RenderOptions& o) {

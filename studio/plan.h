@@ -20,6 +20,7 @@
 #include "show/offlineShow.h"
 #include "sound/listening.h"
 #include "sound/soundStream.h"
+#include "sound/tempo.h"
 #include "video/encoder.h"
 #include "video/encoderThread.h"
 #include "video/frameClock.h"
@@ -78,6 +79,12 @@ Status checkFrameTimes(const PlayOptions& o);
 // What the pictures see of the song: its measured loudness brought to the
 // reference (unless --level off), plus --gain; said in one line unless quiet.
 Result<double> pictureGain(const RenderOptions& o);
+// Where the beats and bars of the song (an album's songs as one sound)
+// fall, tracked whole; a song with no steady beat gives an empty grid.
+Result<BeatGrid> songBeats(const SharedOptions& o, const std::vector<std::string>& paths);
+// The one line --verbose says of a grid: its tempo and first downbeat, or
+// that there is no steady beat.
+std::string beatLine(const BeatGrid& grid, const std::string& song);
 
 // --picture: the gallery picture's folder stands for --shaders, its memory
 // for how far back a late start draws; with --transparent a picture that

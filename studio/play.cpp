@@ -101,6 +101,13 @@ class Session {
         const double length = static_cast<double>(sound_.frames()) / static_cast<double>(sound_.rate());
         tick.progress = std::clamp(std::fmod(std::max(tick.seconds, 0.0), length) / length, 0.0, 1.0);
       }
+      if (show_->picture().readsTempo()) {
+        bool found = false;
+        tick.beat = sound_.beatAt(tick.seconds, found);
+        if (found && o_.verbose) {
+          say(beatLine(sound_.beats(), sound_.name()));
+        }
+      }
       pictureSeconds_ = tick.seconds;
       if (!paused_) {
         // The sound of the picture's own time, as a render takes it.

@@ -283,6 +283,16 @@ int runRender(const RenderOptions& given) {
       !titled) {
     return report(kExitUsage, titled.why());
   }
+  if (visualiser.readsTempo()) {
+    const Result<BeatGrid> beats = songBeats(o, sound.value().paths);
+    if (!beats) {
+      return report(kExitFailure, beats.why());
+    }
+    if (o.verbose) {
+      say(beatLine(beats.value(), o.songs.size() > 1 ? "the album" : o.sound));
+    }
+    visualiser.setBeats(beats.value());
+  }
   if (const Status drawn = visualiser.setBackdrop(inputs.value().backdrop); !drawn) {
     return report(kExitFailure, drawn.why());
   }

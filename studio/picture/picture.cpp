@@ -472,11 +472,14 @@ std::vector<std::string> Picture::findInputs(Pass& pass) {
       {"bandHistorySeconds", GL_FLOAT, "float"}, {"titleBox", GL_FLOAT_VEC4, "vec4"},
       {"titleShown", GL_FLOAT, "float"}, {"titleClear", GL_FLOAT_VEC2, "vec2"},
       {"progress", GL_FLOAT, "float"},
+      {"bpm", GL_FLOAT, "float"}, {"beatPhase", GL_FLOAT, "float"}, {"beatIndex", GL_INT, "int"},
+      {"barPhase", GL_FLOAT, "float"}, {"barIndex", GL_INT, "int"},
       {"aspect", 0, ""}, {"itime", 0, ""}, {"iResolution", 0, ""}, {"iTime", 0, ""}, {"iTimeDelta", 0, ""},
       {"iFrame", 0, ""}, {"iFrameRate", 0, ""}, {"iDate", 0, ""}, {"iSampleRate", 0, ""}, {"iMouse", 0, ""},
       {"iChannelTime", 0, ""}, {"iChannelResolution", 0, ""}, {"iChannel0", 0, ""}, {"iChannel1", 0, ""},
       {"iChannel2", 0, ""}, {"iChannel3", 0, ""}, {"iBassTime", 0, ""}, {"iMidTime", 0, ""},
-      {"iTrebleTime", 0, ""}, {"iLevelTime", 0, ""}};
+      {"iTrebleTime", 0, ""}, {"iLevelTime", 0, ""},
+      {"iBpm", 0, ""}, {"iBeatPhase", 0, ""}, {"iBarPhase", 0, ""}};
   std::vector<std::string> wrong;
   for (GLint& at : pass.at) {
     at = -1;
@@ -635,6 +638,13 @@ void Picture::clearPrevious() {
   bufferWidth_ = 0;  // reallocated, at zero, at the next draw
 }
 
+bool Picture::readsTempo() const {
+  const int tempo[] = {kBpm, kBeatPhase, kBeatIndex, kBarPhase, kBarIndex, kIBpm, kIBeatPhase, kIBarPhase};
+  return std::any_of(passes_.begin(), passes_.end(), [&](const Pass& p) {
+    return std::any_of(std::begin(tempo), std::end(tempo), [&](int input) { return p.at[input] >= 0; });
+  });
+}
+
 bool Picture::readsBandHistory() const {
   return std::any_of(passes_.begin(), passes_.end(), [](const Pass& p) { return p.at[kBandHistoryIn] >= 0; });
 }
@@ -689,7 +699,10 @@ void Picture::feedStudioInputs(const Pass& pass, int width, int height, const Fr
                                           {kDelta, static_cast<float>(times.delta)},
                                           {kBandHistorySeconds, inputs_.bandHistorySeconds},
                                           {kTitleShown, titleShown_},
-                                          {kProgress, static_cast<float>(times.progress)}};
+                                          {kProgress, static_cast<float>(times.progress)},
+                                          {kBpm, static_cast<float>(times.beat.bpm)},
+                                          {kBeatPhase, static_cast<float>(times.beat.beatPhase)},
+                                          {kBarPhase, static_cast<float>(times.beat.barPhase)}};
   for (const auto& [input, value] : floats) {
     if (at[input] >= 0) {
       GL_CALL(glUniform1f(at[input], value));
@@ -703,6 +716,12 @@ void Picture::feedStudioInputs(const Pass& pass, int width, int height, const Fr
   }
   if (at[kTransparent] >= 0) {
     GL_CALL(glUniform1i(at[kTransparent], transparent_ ? 1 : 0));
+  }
+  if (at[kBeatIndex] >= 0) {
+    GL_CALL(glUniform1i(at[kBeatIndex], times.beat.beatIndex));
+  }
+  if (at[kBarIndex] >= 0) {
+    GL_CALL(glUniform1i(at[kBarIndex], times.beat.barIndex));
   }
   if (at[kBeats] >= 0) {
     GL_CALL(glUniform1i(at[kBeats], inputs_.beats));
@@ -746,7 +765,8 @@ void Picture::feedShadertoy(const Pass& pass, int width, int height, const Frame
   const std::pair<int, double> floats[] = {
       {kITime, times.seconds},          {kITimeDelta, times.delta},        {kIFrameRate, times.rate},
       {kISampleRate, times.sampleRate}, {kIBassTime, inputs_.bassTime},    {kIMidTime, inputs_.midTime},
-      {kITrebleTime, inputs_.trebleTime}, {kILevelTime, inputs_.levelTime}};
+      {kITrebleTime, inputs_.trebleTime}, {kILevelTime, inputs_.levelTime}, {kIBpm, times.beat.bpm},
+      {kIBeatPhase, times.beat.beatPhase}, {kIBarPhase, times.beat.barPhase}};
   for (const auto& [input, value] : floats) {
     if (at[input] >= 0) {
       GL_CALL(glUniform1f(at[input], static_cast<float>(value)));

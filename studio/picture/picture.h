@@ -39,6 +39,7 @@
 
 #include "base/status.h"
 #include "sound/analysis.h"
+#include "sound/tempo.h"
 #include "glCall.h"
 #include "picture/channels.h"
 #include "picture/image.h"
@@ -86,6 +87,7 @@ struct FrameTimes {
   double sampleRate = 44100;
   KeyRows keys;  // empty: no key held
   double progress = 0;  // 0 → 1 over the song playing (an album's: each song's); 0 for a capture
+  BeatAt beat;          // the beat and bar at this moment (bpm 0: no steady beat)
 };
 
 // iDate for the local time now.
@@ -139,6 +141,8 @@ class Picture {
   // ticks of the bands, so a render starting late hears that long before).
   bool readsBandHistory() const;
   bool readsCover() const;
+  // Whether a pass reads the beat or the bar (bpm, beatPhase, …, iBpm, …).
+  bool readsTempo() const;
   // Clears and draws into whatever framebuffer is bound, width × height.
   void draw(int width, int height, const FrameTimes& times);
   // A thin red frame around the picture: what is shown is not the saved pair.
@@ -148,10 +152,10 @@ class Picture {
   // The studio's inputs, then Shadertoy's.
   enum Input { kResolution, kFrame, kBandsIn, kBass, kMid, kTreble, kLevel, kBeat, kBeats, kWaveformIn,
                kImage0, kImage1, kImage2, kImage3, kImage0Size, kImage1Size, kImage2Size, kImage3Size,
-               kCover, kCoverSize, kPrevious, kBassTime, kMidTime, kTrebleTime, kLevelTime, kDelta, kPeaks, kTransparent, kLoudness, kWaveHistoryIn, kBandHistoryIn, kBandHistorySeconds, kTitleBox, kTitleShown, kTitleClear, kProgress, kAspect, kItime,
+               kCover, kCoverSize, kPrevious, kBassTime, kMidTime, kTrebleTime, kLevelTime, kDelta, kPeaks, kTransparent, kLoudness, kWaveHistoryIn, kBandHistoryIn, kBandHistorySeconds, kTitleBox, kTitleShown, kTitleClear, kProgress, kBpm, kBeatPhase, kBeatIndex, kBarPhase, kBarIndex, kAspect, kItime,
                kIResolution, kITime, kITimeDelta, kIFrame, kIFrameRate, kIDate, kISampleRate, kIMouse,
                kIChannelTime, kIChannelResolution, kIChannel0, kIChannel1, kIChannel2, kIChannel3, kIBassTime,
-               kIMidTime, kITrebleTime, kILevelTime, kInputCount };
+               kIMidTime, kITrebleTime, kILevelTime, kIBpm, kIBeatPhase, kIBarPhase, kInputCount };
   struct Pass {
     GLuint program = 0;
     int buffer = -1;

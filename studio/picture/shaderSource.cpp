@@ -39,6 +39,9 @@ uniform float iBassTime;
 uniform float iMidTime;
 uniform float iTrebleTime;
 uniform float iLevelTime;
+uniform float iBpm;
+uniform float iBeatPhase;
+uniform float iBarPhase;
 out vec4 vraxFragColor;
 // Published shaders choose their quality by the site's own macro.
 #define HW_PERFORMANCE 1

@@ -112,12 +112,18 @@ void OfflineShow::advance(int64_t n) {
   }
   FrameSound& sound = stepTo(n);
   const double fps = o_.fps.value();
-  Tick tick{clock_.seconds(n), 1.0 / fps, n, static_cast<double>(n - shownFrom_) / fps, fps};
+  Tick tick;
+  tick.seconds = clock_.seconds(n);
+  tick.delta = 1.0 / fps;
+  tick.frame = n;
+  tick.shownFor = static_cast<double>(n - shownFrom_) / fps;
+  tick.rate = fps;
   if (song < songs_.size() && songs_[song].soundFrames > 0) {
     tick.progress = std::clamp(static_cast<double>(clock_.soundFrameAt(n) - songs_[song].soundFrame) /
                                    static_cast<double>(songs_[song].soundFrames),
                                0.0, 1.0);
   }
+  tick.beat = beats_.at(static_cast<double>(clock_.soundFrameAt(n)) / static_cast<double>(clock_.rate()));
   show_->advance(tick, sound, tick.seconds);
 }
 

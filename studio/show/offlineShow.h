@@ -27,6 +27,7 @@
 #include "show/output.h"
 #include "show/show.h"
 #include "sound/soundStream.h"
+#include "sound/tempo.h"
 #include "video/frameClock.h"
 
 // What an offline show is drawn with, as the command line gave it.
@@ -101,6 +102,10 @@ class OfflineShow {
   Result<int64_t> play(int64_t first, int64_t end, RenderedOutput& output, bool paced, Progress& progress);
   // What the analysis sees of the song, in dB (levelling and --gain).
   void setGain(double db) { show_->setGain(db); }
+  // The song's beat grid (empty: no tempo inputs, or no steady beat); each
+  // frame reads it at its own sound frame.
+  void setBeats(BeatGrid grid) { beats_ = std::move(grid); }
+  bool readsTempo() const { return show_->picture().readsTempo(); }
   // The background under every frame and the logo over it.
   Status setBackdrop(const BackdropImages& images) { return show_->setBackdrop(images, o_.transparent); }
   // The songs: from each one's start its gain, and its title over its
@@ -136,6 +141,7 @@ class OfflineShow {
   std::unique_ptr<Show> show_;  // after the context, so its GL objects go first
   int64_t shownFrom_ = 0;
   std::vector<SongStart> songs_;
+  BeatGrid beats_;
   std::string fontPath_;
   int64_t songsFrom_ = 0;      // the whole render's first frame
   size_t titled_ = SIZE_MAX;   // the song whose title is set

@@ -45,6 +45,7 @@ void Show::advance(const Tick& tick, FrameSound& sound, double heardAt) {
   times_.frame = tick.frame;
   times_.rate = tick.rate;
   times_.progress = tick.progress;
+  times_.beat = tick.beat;
   shownFor_ = tick.shownFor;
 }
 

@@ -22,6 +22,9 @@
 //                   or since play started.
 //   Tick::shownFor  the clock: seconds since the show's first frame (render:
 //                   the span's first frame; play: the wall clock since start).
+//   Tick::progress  the clock's owner: the song's position over its length.
+//   Tick::beat      the clock's owner: the song's beat grid at the sound's
+//                   own time (a file), or the live estimate (a capture).
 //   the music inputs and clocks (bassTime, …): the analysis, from the sound.
 //
 // Threading: only on the thread whose GL context is current, from open() on.
@@ -47,6 +50,7 @@ struct Tick {
   double shownFor = 0;
   double rate = 60;  // frames a second, as the clock runs (iFrameRate)
   double progress = 0;  // how far through the song playing, 0 → 1
+  BeatAt beat;          // the beat grid's (a file) or the live estimate's (a capture)
 };
 
 // How the title comes and goes: a fade-in over the show's first seconds

@@ -96,6 +96,9 @@ void Capture::around(int64_t, FrameSound& out) {
     incoming_.resize(static_cast<size_t>(available) * 2);
     alcCaptureSamples(device_, incoming_.data(), available);
     ring_.insert(ring_.end(), incoming_.begin(), incoming_.end());
+    if (onArrived_) {
+      onArrived_(incoming_);
+    }
     if (keepArrived_) {
       arrived_.insert(arrived_.end(), incoming_.begin(), incoming_.end());
       constexpr size_t kSecond = static_cast<size_t>(kRate) * 2;

@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,9 @@ class Capture : public SoundSource {
   // stereo), for a stream that sends the captured sound; only kept once
   // asked for, and at most a second of it.
   void takeArrived(std::vector<int16_t>& out);
+  // Called with everything that arrives, in order, as around() takes it
+  // (interleaved stereo), on the play loop's thread.
+  void onArrived(std::function<void(const std::vector<int16_t>&)> hook) { onArrived_ = std::move(hook); }
   // Notices a device that went away and reopens it once a second; says
   // each to notes.
   void keepAlive(const Notes& notes);
@@ -63,5 +67,6 @@ class Capture : public SoundSource {
   std::vector<int16_t> incoming_;
   std::vector<int16_t> arrived_;
   bool keepArrived_ = false;
+  std::function<void(const std::vector<int16_t>&)> onArrived_;
   std::chrono::steady_clock::time_point lastTry_;
 };

@@ -32,6 +32,8 @@ Status Listening::open(const Notes& notes) {
       return opened;
     }
     name_ = capture_->name();
+    liveTempo_ = std::make_unique<LiveTempo>(capture_->rate(), o_.tempo.beatsPerBar);
+    capture_->onArrived([tempo = liveTempo_.get()](const std::vector<int16_t>& values) { tempo->add(values, 2); });
     if (o_.latencyGiven) {
       notes("--latency has no meaning for a capture device; ignored");
     }
@@ -108,4 +110,17 @@ void Listening::capturedSound(std::vector<float>& out) {
   std::transform(arrived_.begin(), arrived_.begin() + static_cast<ptrdiff_t>(want), out.begin(),
                  [](int16_t v) { return static_cast<float>(v) / 32768.0f; });
   arrived_.erase(arrived_.begin(), arrived_.begin() + static_cast<ptrdiff_t>(want));
+}
+
+BeatAt Listening::beatAt(double seconds, bool& found) {
+  found = false;
+  if (capture_) {
+    return liveTempo_ ? liveTempo_->now() : BeatAt{};
+  }
+  if (!tracked_) {
+    beats_ = findBeats(sound_.samples, sound_.info.channels, static_cast<int>(rate_), o_.tempo);
+    tracked_ = found = true;
+  }
+  const double length = frames_ > 0 ? static_cast<double>(frames_) / static_cast<double>(rate_) : 1.0;
+  return beats_.at(std::fmod(std::max(seconds, 0.0), length));
 }

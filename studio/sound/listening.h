@@ -19,6 +19,7 @@
 #include "sound/loudness.h"
 #include "sound/playback.h"
 #include "sound/soundStream.h"
+#include "sound/tempo.h"
 
 struct ListeningSettings {
   bool capture = false;
@@ -28,6 +29,7 @@ struct ListeningSettings {
   std::string sound;     // the song, when not capturing
   bool level = true;
   double gainDb = 0;
+  TempoSettings tempo;
 };
 
 // The capture devices, one a line, the default marked.
@@ -64,6 +66,11 @@ class Listening {
     source.around(at, frame);
     return at;
   }
+  // The beat at the song's own time `seconds` (wrapped round the song): its
+  // grid, tracked whole the first time it is asked for (found() then says
+  // so once); a capture's estimate as it goes.
+  BeatAt beatAt(double seconds, bool& found);
+  const BeatGrid& beats() const { return beats_; }
   void setPaused(bool paused) { playback_.setPaused(paused); }
   void seek(int64_t frame) { playback_.seek(frame < 0 ? 0 : frame); }
   // A capture device that went away is reopened once a second.
@@ -97,6 +104,9 @@ class Listening {
   double songGain_ = 0;
   double gainDb_ = o_.gainDb;
   RunningLevel running_;
+  BeatGrid beats_;
+  bool tracked_ = false;
+  std::unique_ptr<LiveTempo> liveTempo_;
   std::string name_;
   int64_t rate_ = 0;
   int64_t frames_ = 0;

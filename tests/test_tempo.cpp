@@ -1,0 +1,233 @@
+// The beat tracker against click tracks made here at known tempos: the
+// tempo within half a BPM after four seconds, every beat within a frame at
+// 60 fps, the downbeat where the bar's first click is louder, a step of
+// tempo followed within four seconds, and no beat where there is none.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <thread>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "sound/tempo.h"
+#include "support.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// A click: 20 ms of a 1.5 kHz tone over a little noise, dying away.
+double click(double since, std::mt19937& noise) {
+  if (since < 0 || since >= 0.02) {
+    return 0;
+  }
+  std::uniform_real_distribution<double> n(-0.3, 0.3);
+  return (std::sin(2 * kPi * 1500 * since) + n(noise)) * std::exp(-since * 150);
+}
+
+// Clicks at the given beat times, the first of each bar of four louder
+// (from the beat `downbeat` on), in stereo 16-bit values.
+std::vector<int16_t> clickTrack(const std::vector<double>& beats, double seconds, int rate, int downbeat = 0) {
+  std::vector<int16_t> values(static_cast<size_t>(seconds * rate) * 2, 0);
+  std::mt19937 noise(7);
+  for (size_t b = 0; b < beats.size(); ++b) {
+    const double loud = (static_cast<int>(b) - downbeat) % 4 == 0 ? 0.8 : 0.35;
+    const auto first = static_cast<int64_t>(std::ceil(beats[b] * rate));
+    for (int64_t f = first; f < first + rate / 50 && f * 2 + 1 < static_cast<int64_t>(values.size()); ++f) {
+      const double v = loud * click(static_cast<double>(f) / rate - beats[b], noise);
+      values[static_cast<size_t>(f * 2)] = values[static_cast<size_t>(f * 2 + 1)] =
+          static_cast<int16_t>(std::lrint(v * 32767));
+    }
+  }
+  return values;
+}
+
+std::vector<double> steadyBeats(double bpm, double first, double seconds) {
+  std::vector<double> beats;
+  for (double t = first; t < seconds; t += 60.0 / bpm) {
+    beats.push_back(t);
+  }
+  return beats;
+}
+
+}  // namespace
+
+// A picture that draws how far its beat input is from the true beat at its
+// own time, in seconds: grey 128 on time, 4 codes a millisecond early or
+// late. The click track below beats at 120 BPM from 0.25 s.
+constexpr const char* kBeatError = R"(
+  float truth = fract((itime - 0.25) * 2.0);
+  float off = beatPhase - truth;
+  off -= round(off);  // a phase of 0.99 against 0.01 is 0.02 early
+  float bpmOff = abs(bpm - 120.0) < 0.5 ? 1.0 : 0.0;
+  FragColor = vec4(0.5 + off * 0.5 * 1.02, bpmOff, float(barIndex & 1), 1.0);)";
+
+// Frames of a video as RGB bytes, `width` × `height` each.
+std::vector<std::string> rgbFrames(const std::string& file, int width, int height) {
+  const std::string bytes =
+      vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", file, "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
+  std::vector<std::string> frames;
+  const size_t size = static_cast<size_t>(width) * height * 3;
+  for (size_t at = 0; at + size <= bytes.size(); at += size) {
+    frames.push_back(bytes.substr(at, size));
+  }
+  return frames;
+}
+
+// How far a frame's beatPhase is from the truth, in seconds at 120 BPM (its middle pixel).
+double beatError(const std::string& frame, int width, int height) {
+  const size_t middle = (static_cast<size_t>(height / 2) * width + width / 2) * 3;
+  return (static_cast<unsigned char>(frame[middle]) - 127.5) / 255.0 / 1.02 * 2.0 * 0.5;
+}
+
+// At each tempo and rate: the tempo read anywhere after four seconds within
+// half a BPM, each beat's own frame at 60 fps the one the grid starts a beat
+// in (±1), and the louder click found as the downbeat.
+TEST(Tempo, ClickTracksAtKnownTemposGiveTheirTempoBeatsAndDownbeat) {
+  for (const int rate : {44100, 48000}) {
+    for (const double bpm : {70.0, 90.0, 120.0, 128.0, 140.0, 174.0}) {
+      SCOPED_TRACE(std::to_string(bpm) + " BPM at " + std::to_string(rate) + " Hz");
+      // Two beats of lead-in before the first downbeat, the bar starting late.
+      const std::vector<double> truth = steadyBeats(bpm, 0.3, 30);
+      const BeatGrid grid = findBeats(clickTrack(truth, 30, rate, 2), 2, rate, TempoSettings{});
+      ASSERT_TRUE(grid.steady());
+      for (double t = 4; t < 29; t += 0.37) {
+        ASSERT_NEAR(grid.at(t).bpm, bpm, 0.5) << "at " << t << " s";
+      }
+      // Frame n at 60 fps starts a beat when the phase wraps between n − 1 and n.
+      int worst = 0;
+      for (size_t b = 0; b + 1 < truth.size(); ++b) {
+        const auto trueFrame = static_cast<int>(std::ceil(truth[b] * 60));
+        int found = -1000;
+        for (int n = trueFrame - 3; n <= trueFrame + 3; ++n) {
+          if (grid.at(n / 60.0).beatIndex != grid.at((n - 1) / 60.0).beatIndex) {
+            found = n;
+          }
+        }
+        worst = std::max(worst, std::abs(found - trueFrame));
+      }
+      EXPECT_LE(worst, 1);
+      // The louder click (the third beat) starts bar 0; the two before are its lead-in.
+      const BeatAt atDownbeat = grid.at(truth[2] + 0.01);
+      EXPECT_EQ(atDownbeat.barIndex, 0);
+      EXPECT_LT(atDownbeat.barPhase, 0.05);
+      EXPECT_EQ(grid.at(truth[6] + 0.01).barIndex, 1);
+      EXPECT_EQ(grid.at(truth[1] + 0.01).barIndex, -1);
+    }
+  }
+}
+
+// 120 BPM for 30 s, then 128: the tempo read 128 ± 0.5 from four seconds after.
+TEST(Tempo, AStepOfTempoIsFollowedWithinFourSeconds) {
+  std::vector<double> truth = steadyBeats(120, 0.25, 30);
+  for (double t = truth.back() + 60.0 / 128; t < 60; t += 60.0 / 128) {
+    truth.push_back(t);
+  }
+  const BeatGrid grid = findBeats(clickTrack(truth, 60, 44100), 2, 44100, TempoSettings{});
+  ASSERT_TRUE(grid.steady());
+  EXPECT_NEAR(grid.at(25).bpm, 120, 0.5);
+  for (double t = 34; t < 59; t += 0.25) {
+    ASSERT_NEAR(grid.at(t).bpm, 128, 0.5) << "at " << t << " s";
+  }
+}
+
+// Silence, a held tone and clicks at random times give no grid: bpm 0 and
+// the phases at rest.
+TEST(Tempo, NoSteadyBeatGivesNoTempo) {
+  std::mt19937 random(3);
+  std::vector<double> scattered;
+  for (double t = 0.2; t < 30; t += std::uniform_real_distribution<double>(0.15, 1.4)(random)) {
+    scattered.push_back(t);
+  }
+  std::vector<int16_t> tone(44100 * 20 * 2);
+  for (size_t i = 0; i < tone.size(); ++i) {
+    tone[i] = static_cast<int16_t>(8000 * std::sin(2 * kPi * 220 * static_cast<double>(i / 2) / 44100));
+  }
+  const struct {
+    const char* name;
+    std::vector<int16_t> sound;
+  } cases[] = {{"silence", std::vector<int16_t>(44100 * 20 * 2, 0)}, {"a held tone", tone},
+               {"clicks at random", clickTrack(scattered, 30, 44100)}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const BeatGrid grid = findBeats(c.sound, 2, 44100, TempoSettings{});
+    EXPECT_FALSE(grid.steady()) << grid.beats().size() << " beats, " << grid.bpm() << " BPM";
+    const BeatAt at = grid.at(10);
+    EXPECT_EQ(at.bpm, 0);
+    EXPECT_EQ(at.beatPhase, 0);
+    EXPECT_EQ(at.barIndex, 0);
+  }
+}
+
+// The beat inputs end to end: a render of a click track at 30 and 60 fps
+// and `play` of the same file streamed to a receiver, each frame drawing how
+// far its beatPhase is from the click track's own beat at its time: a
+// render within 2 ms, play (its frames' moments as it drew them) within a
+// 60th of a second; bpm read as 120 after four seconds.
+TEST(Tempo, RenderAndPlayReadTheSameBeatAtTheSameMoment) {
+  vt::TempDir dir;
+  vt::writeShaders(dir.path(), vt::kPlainVertexShader,
+                   vt::fragmentShader("  " + std::string(kBeatError)).insert(
+                       std::string("#version 450 core\n").size(),
+                       "uniform float bpm;\nuniform float beatPhase;\nuniform int barIndex;\n"));
+  // 12 s: a whole number of beats, so play's loop keeps the beat.
+  const std::vector<double> truth = steadyBeats(120, 0.25, 12);
+  ASSERT_TRUE(vt::writeShorts(dir / "clicks.wav", clickTrack(truth, 12, 44100), 2, 44100));
+  for (const char* fps : {"30", "60"}) {
+    SCOPED_TRACE(std::string("render at ") + fps + " fps");
+    const vt::StudioRun run = vt::studio(dir.path(), {"render", "clicks.wav", "beat.mov", "--codec", "png", "--size",
+                                                      "16x16", "--fps", fps, "--level", "off", "--verbose", "--overwrite"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("the beat of clicks.wav: 120.0 BPM, 4 beats a bar"), std::string::npos) << run.err;
+    const std::vector<std::string> frames = rgbFrames(dir / "beat.mov", 16, 16);
+    ASSERT_EQ(frames.size(), static_cast<size_t>(12 * std::atoi(fps)));
+    for (size_t n = 0; n < frames.size(); ++n) {
+      ASSERT_NEAR(beatError(frames[n], 16, 16), 0.0, 0.002) << "frame " << n;
+      if (n >= static_cast<size_t>(4 * std::atoi(fps))) {
+        ASSERT_EQ(static_cast<unsigned char>(frames[n][16 * 8 * 3 + 8 * 3 + 1]), 255) << "bpm at frame " << n;
+      }
+    }
+  }
+  // Shadertoy's form: iBpm, iBeatPhase and iBarPhase, a still 5.6 s in
+  // (2.7 beats after the downbeat at 4.25 s: bar 1, found from the louder click).
+  vt::writeText(dir / "beat.glsl", R"(void mainImage(out vec4 fragColor, in vec2 fragCoord) {
+  fragColor = vec4(iBeatPhase, iBarPhase, iBpm / 255.0, 1.0);
+})");
+  const vt::StudioRun still = vt::studio(dir.path(), {"render", "clicks.wav", "beat.png", "--shaders", "beat.glsl",
+                                                      "--size", "16x16", "--from", "5.6", "--level", "off"});
+  ASSERT_EQ(still.status, 0) << still.err;
+  const std::string pixel = vt::frameRgb(dir / "beat.png").substr(0, 3);
+  EXPECT_NEAR(static_cast<unsigned char>(pixel[0]), 0.7 * 255, 1.5);
+  EXPECT_NEAR(static_cast<unsigned char>(pixel[1]), (2.7 / 4) * 255, 1.5);
+  EXPECT_EQ(static_cast<unsigned char>(pixel[2]), 120);
+
+  // play, streamed: its frames as it drew them at the song's position.
+  const int port = vt::freePort(SOCK_DGRAM);
+  vt::Process receiver({"/usr/bin/ffmpeg", "-v", "error", "-y", "-f", "mpegts", "-i",
+                        "srt://127.0.0.1:" + std::to_string(port) + "?mode=listener", "-c", "copy", "-f", "mpegts",
+                        dir / "got.ts"},
+                       dir.path());
+  ASSERT_TRUE(vt::listening(port, true, 10)) << receiver.err();
+  vt::Process play({vt::studioBinary(), "play", "clicks.wav", "--stream", "srt://127.0.0.1:" + std::to_string(port),
+                    "--no-window", "--size", "64x48", "--level", "off"},
+                   dir.path(), {{"ALSOFT_DRIVERS", "null"}, {"DISPLAY", ""}});
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(40);
+  while (std::chrono::steady_clock::now() < end &&
+         std::atoi(vt::probe(dir / "got.ts", "stream=nb_read_frames").c_str()) < 150) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  kill(play.pid(), SIGINT);
+  EXPECT_EQ(play.wait(10), 130) << play.err();
+  EXPECT_EQ(receiver.wait(20), 0) << receiver.err();
+  const std::vector<std::string> frames = rgbFrames(dir / "got.ts", 64, 48);
+  ASSERT_GE(frames.size(), 150u);
+  for (size_t n = 0; n < frames.size(); ++n) {
+    ASSERT_NEAR(beatError(frames[n], 64, 48), 0.0, 1.0 / 60) << "streamed frame " << n;
+  }
+}
