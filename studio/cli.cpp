@@ -201,6 +201,9 @@ void addSharedOptions(CLI::App* command, SharedOptions& o, OptionText& g, const 
                       "as loud against the others as on the album, the album at one loudness. The sound is never changed")
       ->check(CLI::IsMember({"on", "off", "album"}));
   command->add_option("--gain", o.gainDb, "Decibels more (or, negative, less) for what the pictures see, from -40 to 40");
+  command->add_option("--lyrics", o.lyrics,
+                      "Words over the picture in time with the song: an .lrc (line and word times), .srt, .vtt, "
+                      ".ass or .ssa file, or auto: the timed lyrics in the song's tags");
   command->add_option("--beats-per-bar", o.beatsPerBar, "Beats in a bar, for barPhase and barIndex (default 4)");
   command->add_option("--downbeat", g.downbeat,
                       "SECONDS: the song's first downbeat is the beat nearest this moment (default: found, the "

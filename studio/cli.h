@@ -53,6 +53,7 @@ struct SharedOptions {
   // seconds (below 0: found from the music).
   int beatsPerBar = 4;
   double downbeat = -1;
+  std::string lyrics;  // --lyrics: a file, "auto" (the song's tags), "" for none
 };
 
 struct RenderOptions : SharedOptions {

@@ -1,6 +1,10 @@
 // plan.cpp — see plan.h.
 #include "plan.h"
 
+#include <sstream>
+
+#include <fstream>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -358,6 +362,42 @@ ListeningSettings listeningSettings(const PlayOptions& o) {
 
 Result<BeatGrid> songBeats(const SharedOptions& o, const std::vector<std::string>& paths) {
   return findBeats(paths, TempoSettings{o.beatsPerBar, o.downbeat});
+}
+
+Result<std::unique_ptr<Lyrics>> lyricsToDraw(const SharedOptions& o, const std::map<std::string, std::string>& tags,
+                                            const std::string& fontPath, int width, int height) {
+  if (o.lyrics.empty()) {
+    return std::unique_ptr<Lyrics>();
+  }
+  std::string name = o.lyrics;
+  std::string text;
+  if (o.lyrics == "auto") {
+    const Result<std::string> tagged = lyricsFromTags(o.sound, tags);
+    if (!tagged) {
+      return tagged.status();
+    }
+    name = o.sound + "'s lyrics";
+    text = tagged.value();
+  } else {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(o.lyrics, ec)) {
+      return Status::failure("--lyrics " + quotedName(o.lyrics) + ": no such file");
+    }
+    std::ifstream in(o.lyrics, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    if (!in && !in.eof()) {
+      return Status::failure("--lyrics " + quotedName(o.lyrics) + ": cannot be read");
+    }
+    text = all.str();
+  }
+  const LyricsPlace place =
+      !o.title.empty() && o.titleLook.place == TitlePlace::Bottom ? LyricsPlace::Top : LyricsPlace::Bottom;
+  const Result<std::string> script = lyricsScript(name, text, width, height, place);
+  if (!script) {
+    return script.status();
+  }
+  return Lyrics::open(script.value(), fontPath);
 }
 
 std::string beatLine(const BeatGrid& grid, const std::string& song) {

@@ -21,6 +21,8 @@
 #include "sound/listening.h"
 #include "sound/soundStream.h"
 #include "sound/tempo.h"
+#include "picture/lyrics.h"
+#include <memory>
 #include "video/encoder.h"
 #include "video/encoderThread.h"
 #include "video/frameClock.h"
@@ -82,6 +84,11 @@ Result<double> pictureGain(const RenderOptions& o);
 // Where the beats and bars of the song (an album's songs as one sound)
 // fall, tracked whole; a song with no steady beat gives an empty grid.
 Result<BeatGrid> songBeats(const SharedOptions& o, const std::vector<std::string>& paths);
+// --lyrics read and drawn by libass for a frame of width × height, kept
+// clear of a title at the bottom; nothing when not asked for. Refused (a
+// usage error) naming the file and line that cannot be read.
+Result<std::unique_ptr<Lyrics>> lyricsToDraw(const SharedOptions& o, const std::map<std::string, std::string>& tags,
+                                            const std::string& fontPath, int width, int height);
 // The one line --verbose says of a grid: its tempo and first downbeat, or
 // that there is no steady beat.
 std::string beatLine(const BeatGrid& grid, const std::string& song);

@@ -63,6 +63,13 @@ class Session {
     if (!title) {
       return report(kExitUsage, title.why());
     }
+    if (!o_.lyrics.empty() && sound_.live()) {
+      return report(kExitUsage, "--lyrics follows a song's time; a capture has none");
+    }
+    Result<std::unique_ptr<Lyrics>> lyrics = lyricsToDraw(o_, sound_.tags(), fontPath, o_.width, o_.height);
+    if (!lyrics) {
+      return report(kExitUsage, lyrics.why());
+    }
     if (o_.oscPort > 0) {
       if (const Status listening = osc_.open(o_.oscPort); !listening) {
         return report(kExitFailure, listening.why());
@@ -73,6 +80,7 @@ class Session {
     }
     show_ = std::make_unique<Show>(static_cast<int>(sound_.rate()));
     show_->picture().setSettings(std::move(inputs.value().settings), say);
+    show_->setLyrics(std::move(lyrics.value()), static_cast<double>(sound_.frames()) / static_cast<double>(sound_.rate()));
     if (const std::optional<int> leave = openPicture(inputs.value(), title.value())) {
       return leave;
     }

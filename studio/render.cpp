@@ -270,6 +270,12 @@ int runRender(const RenderOptions& given) {
   if (const Status opened = visualiser.open(sound.value().file, std::move(inputs.value().settings)); !opened) {
     return report(kExitFailure, opened.why());
   }
+  Result<std::unique_ptr<Lyrics>> lyrics =
+      lyricsToDraw(o, sound.value().tags, inputs.value().fontPath, showSettings.width, showSettings.height);
+  if (!lyrics) {
+    return report(kExitUsage, lyrics.why());
+  }
+  visualiser.setLyrics(std::move(lyrics.value()));
   const Result<std::vector<std::string>> titles = songTitles(o, sound.value(), inputs.value().fontPath);
   if (!titles) {
     return report(kExitUsage, titles.why());

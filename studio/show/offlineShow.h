@@ -106,6 +106,8 @@ class OfflineShow {
   // frame reads it at its own sound frame.
   void setBeats(BeatGrid grid) { beats_ = std::move(grid); }
   bool readsTempo() const { return show_->picture().readsTempo(); }
+  // Words over every frame at its own time.
+  void setLyrics(std::unique_ptr<Lyrics> lyrics) { show_->setLyrics(std::move(lyrics)); }
   // The background under every frame and the logo over it.
   Status setBackdrop(const BackdropImages& images) { return show_->setBackdrop(images, o_.transparent); }
   // The songs: from each one's start its gain, and its title over its

@@ -2,6 +2,7 @@
 #include "show/show.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <iterator>
 
@@ -66,6 +67,21 @@ void Show::draw(int width, int height) {
   if (title_) {
     title_->draw(width, height, shown);
   }
+  if (lyrics_) {
+    const double at = lyricsLoop_ > 0 ? std::fmod(std::max(times_.seconds, 0.0), lyricsLoop_) : times_.seconds;
+    bool changed = false;
+    const Image& words = lyrics_->at(at, width, height, changed);
+    if (changed) {
+      words_->set(words, 0, 0);
+    }
+    words_->draw(width, height, 1.0f);
+  }
+}
+
+void Show::setLyrics(std::unique_ptr<Lyrics> lyrics, double loop) {
+  lyrics_ = std::move(lyrics);
+  lyricsLoop_ = loop;
+  words_ = lyrics_ ? std::make_unique<Overlay>() : nullptr;
 }
 
 // The title laid out for this size (once a size), where its words are, and

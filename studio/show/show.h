@@ -37,6 +37,7 @@
 #include "base/status.h"
 #include "picture/backdrop.h"
 #include "picture/image.h"
+#include "picture/lyrics.h"
 #include "picture/overlay.h"
 #include "picture/picture.h"
 #include "picture/title.h"
@@ -82,6 +83,9 @@ class Show {
   // a label over the picture as it would be without one (`label`).
   Status setTitle(const std::string& text, const std::string& fontPath, const TitleLook& look, TitleTiming timing,
                   bool label = false);
+  // Words over the picture at the song's time (seconds round a song of
+  // `loop` seconds played over and over; 0: a render's time as it is).
+  void setLyrics(std::unique_ptr<Lyrics> lyrics, double loop = 0);
   // What the analysis sees of the sound, in dB (levelling and --gain).
   void setGain(double db) { analysis_.setGain(db); }
   // The date iDate gives, for this frame on.
@@ -117,6 +121,9 @@ class Show {
   TitleLook look_;
   TitleTiming timing_;
   std::unique_ptr<Overlay> title_;
+  std::unique_ptr<Lyrics> lyrics_;
+  std::unique_ptr<Overlay> words_;
+  double lyricsLoop_ = 0;
   int titleWidth_ = 0;
   int titleHeight_ = 0;
   float titleBox_[4] = {0, 0, 0, 0};  // its words in pixels from the bottom left
