@@ -299,5 +299,17 @@ std::map<std::string, std::string> FfmpegSound::tags() const {
       out[key] = entry->value;
     }
   }
+  // Lyrics, for --lyrics auto: ID3's are "lyrics-LANG", Vorbis's LYRICS or UNSYNCEDLYRICS.
+  for (const AVDictionary* tags : {static_cast<const AVDictionary*>(input->metadata),
+                                   stream_ >= 0 ? static_cast<const AVDictionary*>(input->streams[stream_]->metadata)
+                                                : nullptr}) {
+    for (const char* prefix : {"lyrics", "unsyncedlyrics"}) {
+      for (const AVDictionaryEntry* e = nullptr; (e = av_dict_get(tags, prefix, e, AV_DICT_IGNORE_SUFFIX)) != nullptr;) {
+        if (e->value != nullptr && e->value[0] != '\0' && out.count(e->key) == 0) {
+          out[e->key] = e->value;
+        }
+      }
+    }
+  }
   return out;
 }

@@ -1,0 +1,157 @@
+// Lyrics over the picture, end to end over the built binary: an LRC and an
+// SRT file's lines read by OCR at known times in landscape, portrait and
+// square, inside the title's margins, each line's first frame the one its
+// time falls in; an ASS file's own place and colour; lyrics from the song's
+// tags; and lines that cannot be read named by file and line.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "support.h"
+
+using namespace vt;
+
+namespace {
+
+class Lyrics : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // A dark, still picture: the words are all there is to read.
+    writeShaders(dir.path(), kPlainVertexShader, fragmentShader("  FragColor = vec4(0.05, 0.05, 0.1, 1.0);"));
+    ASSERT_TRUE(writeTone(dir / "song.wav", 44100 * 8, 2, 44100));
+  }
+  std::string ocr(const std::string& still) {
+    return runOutput({"/usr/bin/tesseract", dir / still, "-", "--psm", "6"});
+  }
+  TempDir dir;
+};
+
+// The rows (from the top) with a bright pixel in them, in an RGB frame.
+std::pair<int, int> wordRows(const std::string& rgb, int width, int height) {
+  int first = -1, last = -1;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      if (static_cast<unsigned char>(rgb[(static_cast<size_t>(y) * width + x) * 3]) > 128) {
+        first = first < 0 ? y : first;
+        last = y;
+        break;
+      }
+    }
+  }
+  return {first, last};
+}
+
+}  // namespace
+
+// Lines at known times, unsorted in the LRC (players sort them), read in
+// stills a little after each time; in every shape inside the margins.
+TEST_F(Lyrics, LrcAndSrtLinesAreReadAtTheirTimesInEveryShape) {
+  writeText(dir / "song.lrc", "[ti:Test]\n[00:04.00]GREEN RIVER\n[00:01.00]BLUE MORNING\n[00:02.50]RED SUNSET\n");
+  writeText(dir / "song.srt",
+            "1\n00:00:01,000 --> 00:00:02,400\nBLUE MORNING\n\n2\n00:00:02,500 --> 00:00:03,900\nRED SUNSET\n\n"
+            "3\n00:00:04,000 --> 00:00:06,000\nGREEN RIVER\n");
+  const struct {
+    const char* at;
+    const char* want;
+  } moments[] = {{"1.2", "BLUE"}, {"2.7", "RED"}, {"4.3", "GREEN"}};
+  for (const char* file : {"song.lrc", "song.srt"}) {
+    for (const auto& [width, height] : {std::pair<int, int>{960, 540}, {540, 960}, {720, 720}}) {
+      for (const auto& m : moments) {
+        SCOPED_TRACE(std::string(file) + " " + std::to_string(width) + "x" + std::to_string(height) + " at " + m.at);
+        const StudioRun run = studio(dir.path(), {"render", "song.wav", "still.png", "--lyrics", file, "--from", m.at,
+                                                  "--size", std::to_string(width) + "x" + std::to_string(height),
+                                                  "--overwrite", "-q"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::string read = ocr("still.png");
+        EXPECT_NE(read.find(m.want), std::string::npos) << read;
+        EXPECT_EQ(std::count(read.begin(), read.end(), '\n') <= 2, true) << "one line at a time: " << read;
+        const auto [top, bottom] = wordRows(frameRgb(dir / "still.png"), width, height);
+        ASSERT_GE(top, 0);
+        EXPECT_LE(bottom, height - static_cast<int>(height * 0.05)) << "inside the bottom margin";
+        EXPECT_GE(top, height / 2) << "at the bottom";
+      }
+    }
+  }
+}
+
+// Each line's first frame is the frame its time falls in (30 fps: 1.0 s is
+// frame 30, 2.5 s frame 75) and a line ends where the next begins.
+TEST_F(Lyrics, EachLineStartsOnItsOwnFrame) {
+  writeText(dir / "song.lrc", "[00:01.00]ONE\n[00:02.50]TWO\n");
+  const StudioRun run = studio(dir.path(), {"render", "song.wav", "words.mkv", "--lyrics", "song.lrc", "--to", "3",
+                                            "--size", "160x90", "--fps", "30", "--crf", "0", "-q"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const auto words = [&](int n) { return wordRows(frameRgb(dir / "words.mkv", n), 160, 90).first >= 0; };
+  EXPECT_FALSE(words(29));
+  EXPECT_TRUE(words(30));
+  EXPECT_GT(meanDifference(frameRgb(dir / "words.mkv", 74), frameRgb(dir / "words.mkv", 75)), 0.3)
+      << "the second line replaces the first on frame 75";
+  EXPECT_LT(meanDifference(frameRgb(dir / "words.mkv", 73), frameRgb(dir / "words.mkv", 74)), 0.01);
+}
+
+// An ASS file's own style: its \pos place and its colour (pure red, at the top left).
+TEST_F(Lyrics, AnAssFileKeepsItsOwnPlaceAndColour) {
+  writeText(dir / "song.ass",
+            "[Script Info]\nScriptType: v4.00+\nPlayResX: 640\nPlayResY: 360\n\n[V4+ Styles]\n"
+            "Format: Name, Fontname, Fontsize, PrimaryColour, SecondaryColour, OutlineColour, BackColour, Bold, "
+            "Italic, Underline, StrikeOut, ScaleX, ScaleY, Spacing, Angle, BorderStyle, Outline, Shadow, Alignment, "
+            "MarginL, MarginR, MarginV, Encoding\n"
+            "Style: Red,DejaVu Sans,40,&H000000FF,&H000000FF,&H00000000,&H00000000,0,0,0,0,100,100,0,0,1,0,0,7,0,0,0,1\n\n"
+            "[Events]\nFormat: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n"
+            "Dialogue: 0,0:00:01.00,0:00:05.00,Red,,0,0,0,,{\\pos(20,20)}RED WORDS\n");
+  const StudioRun run = studio(dir.path(), {"render", "song.wav", "ass.png", "--lyrics", "song.ass", "--from", "2",
+                                            "--size", "640x360", "-q"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string rgb = frameRgb(dir / "ass.png");
+  int red = 0, elsewhere = 0;
+  for (int y = 0; y < 360; ++y) {
+    for (int x = 0; x < 640; ++x) {
+      const size_t p = (static_cast<size_t>(y) * 640 + x) * 3;
+      const bool isRed = static_cast<unsigned char>(rgb[p]) > 200 && static_cast<unsigned char>(rgb[p + 1]) < 60 &&
+                         static_cast<unsigned char>(rgb[p + 2]) < 60;
+      (x < 320 && y < 80 ? red : elsewhere) += isRed;
+    }
+  }
+  EXPECT_GT(red, 300);
+  EXPECT_EQ(elsewhere, 0);
+  EXPECT_NE(ocr("ass.png").find("RED WORDS"), std::string::npos);
+}
+
+// --lyrics auto takes timed lyrics from the tags; plain lyrics are refused
+// with the reason. Lines that cannot be read are named by file and line.
+TEST_F(Lyrics, TagsAndBadFilesAreHandledWithOneLine) {
+  runOutput({"/usr/bin/ffmpeg", "-v", "error", "-y", "-i", dir / "song.wav", "-metadata",
+             "LYRICS=[00:01.00]TAGGED WORDS", dir / "timed.flac"});
+  runOutput({"/usr/bin/ffmpeg", "-v", "error", "-y", "-i", dir / "song.wav", "-metadata", "LYRICS=just words",
+             dir / "plain.flac"});
+  const StudioRun run = studio(dir.path(), {"render", "timed.flac", "tag.png", "--lyrics", "auto", "--from", "2",
+                                            "--size", "800x450", "-q"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(ocr("tag.png").find("TAGGED WORDS"), std::string::npos);
+
+  writeText(dir / "badtime.lrc", "[00:01.00]fine\n[00:0x.00]broken\n");
+  writeText(dir / "untimed.lrc", "[00:01.00]fine\nno time here\n");
+  writeText(dir / "badword.lrc", "[00:01.00]<00:01.00>one <0a:02.00>two\n");
+  writeText(dir / "bad.srt", "1\n00:00:01,000 --> 00:00:02,000\nfine\n\n2\n00:00:03,000 -> 00:00:04,000\nbroken\n");
+  writeText(dir / "badtime.srt", "1\n00:00:01,000 --> 00:00:xx,000\nbroken\n");
+  writeText(dir / "bad.vtt", "not a header\n\n00:01.000 --> 00:02.000\nwords\n");
+  writeText(dir / "bad.ass", "[Script Info]\n\n[Events]\nFormat: Layer, Start, End, Style, Name, MarginL, MarginR, "
+                             "MarginV, Effect, Text\nDialogue: 0,0:00:01.00,0:00:02.00,Default\n");
+  expectRefusals(dir.path(), {"render", "song.wav", "out.png", "--from", "1", "--lyrics"},
+                 {{{"badtime.lrc"}, 2, "badtime.lrc:2: not a time: [00:0x.00]"},
+                  {{"untimed.lrc"}, 2, "untimed.lrc:2: a line without a time"},
+                  {{"badword.lrc"}, 2, "badword.lrc:1: not a word time"},
+                  {{"bad.srt"}, 2, "bad.srt:5: a cue without"},
+                  {{"badtime.srt"}, 2, "badtime.srt:2: not a time"},
+                  {{"bad.vtt"}, 2, "bad.vtt:1: a WebVTT file starts with WEBVTT"},
+                  {{"bad.ass"}, 2, "bad.ass:5: a Dialogue line with fewer than ten fields"},
+                  {{"missing.lrc"}, 2, "--lyrics missing.lrc: no such file"}},
+                 "out.png");
+  expectRefusals(dir.path(), {"render", "plain.flac", "out.png", "--from", "1", "--lyrics", "auto"},
+                 {{{}, 2, "have no times"}}, "out.png");
+  expectRefusals(dir.path(), {"render", "song.wav", "out.png", "--from", "1", "--lyrics", "auto"},
+                 {{{}, 2, "has no lyrics in its tags"}}, "out.png");
+}
