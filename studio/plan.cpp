@@ -405,8 +405,9 @@ std::string beatLine(const BeatGrid& grid, const std::string& song) {
     return "no steady beat in " + song + ": bpm is 0 and the beat's and bar's phases rest";
   }
   char line[200];
-  std::snprintf(line, sizeof line, "%.1f BPM, %d beats a bar, the first downbeat at %.2f s", grid.bpm(),
-                grid.beatsPerBar(), grid.beats()[static_cast<size_t>(grid.downbeat())]);
+  const auto [low, high] = grid.bpmSpread();
+  std::snprintf(line, sizeof line, "%.1f BPM (%.1f–%.1f over the song), %d beats a bar, the first downbeat at %.2f s",
+                grid.bpm(), low, high, grid.beatsPerBar(), grid.beats()[static_cast<size_t>(grid.downbeat())]);
   return "the beat of " + song + ": " + line;
 }
 

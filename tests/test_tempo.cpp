@@ -184,7 +184,7 @@ TEST(Tempo, RenderAndPlayReadTheSameBeatAtTheSameMoment) {
     const vt::StudioRun run = vt::studio(dir.path(), {"render", "clicks.wav", "beat.mov", "--codec", "png", "--size",
                                                       "16x16", "--fps", fps, "--level", "off", "--verbose", "--overwrite"});
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.err.find("the beat of clicks.wav: 120.0 BPM, 4 beats a bar"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("the beat of clicks.wav: 120.0 BPM (1"), std::string::npos) << run.err;
     const std::vector<std::string> frames = rgbFrames(dir / "beat.mov", 16, 16);
     ASSERT_EQ(frames.size(), static_cast<size_t>(12 * std::atoi(fps)));
     for (size_t n = 0; n < frames.size(); ++n) {

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
-#include <cstdlib>
 
 #include "sound/album.h"
 #include "sound/soundStream.h"
@@ -28,7 +27,10 @@ constexpr int kMinimumBeats = 8;
 // share of beats has the attacks between of at least this share of their strength.
 constexpr double kFastest = 200;
 constexpr double kBetween = 0.9;
-constexpr double kBetweenStrength = 0.1;
+constexpr double kBetweenStrength = 0.6;
+constexpr double kPreferred = 160;
+// How far from where a beat is due its attack may be, as a share of the beat.
+constexpr double kSnap = 0.12;
 // The intervals either side of a beat its tempo is taken from.
 constexpr int kTempoReach = 4;
 // The downbeat is looked for in this many first bars.
@@ -114,7 +116,7 @@ Walk walkBeats(const std::vector<float>& energy, double block, const std::vector
       if (due < 0 || due >= end) {
         break;
       }
-      const Attack a = attackNear(energy, block, due, std::min(kAttackReach / 1000.0, 0.25 * step));
+      const Attack a = attackNear(energy, block, due, std::min(kAttackReach / 1000.0, kSnap * step));
       double at = due;
       if (a.found) {
         at = a.seconds;
@@ -136,7 +138,7 @@ Walk walkBeats(const std::vector<float>& energy, double block, const std::vector
       lastOnAttack = a.found;
     }
   };
-  const Attack first = attackNear(energy, block, tracked.front(), std::min(kAttackReach / 1000.0, 0.25 * period));
+  const Attack first = attackNear(energy, block, tracked.front(), std::min(kAttackReach / 1000.0, kSnap * period));
   const double start = first.found ? first.seconds : tracked.front();
   Walk back, on;
   walk(start, -1, back);
@@ -158,8 +160,11 @@ double attacksBetween(const std::vector<float>& energy, double block, const Walk
   if (walk.beats.size() < 2) {
     return 0;
   }
+  // Against the weaker beats (a quarter are weaker), so a loud downbeat
+  // does not hide beats as loud as the rest of the bar.
   std::vector<double> strengths(walk.strengths.begin(), walk.strengths.end());
-  const double usual = median(strengths);
+  std::sort(strengths.begin(), strengths.end());
+  const double usual = strengths[strengths.size() / 4];
   size_t found = 0;
   for (size_t k = 0; k + 1 < walk.beats.size(); ++k) {
     const double interval = walk.beats[k + 1] - walk.beats[k];
@@ -202,7 +207,7 @@ BeatTracker::BeatTracker(int rate) : rate_(std::max(rate, 1)), blockSize_(std::m
   }
   hop_ = window * kHop / kWindow;
   auto made = std::make_unique<Aubio>();
-  made->tempo = new_aubio_tempo(getenv("VM")?getenv("VM"):"default", static_cast<uint_t>(window), static_cast<uint_t>(hop_),
+  made->tempo = new_aubio_tempo("default", static_cast<uint_t>(window), static_cast<uint_t>(hop_),
                                 static_cast<uint_t>(rate_));
   made->in = new_fvec(static_cast<uint_t>(hop_));
   made->out = new_fvec(2);
@@ -258,6 +263,11 @@ BeatGrid BeatTracker::grid(const TempoSettings& settings) const {
   }
   const double block = static_cast<double>(blockSize_) / rate_;
   double period = median(intervals);
+  // Of a tempo and its double, the slower is taken past kPreferred (the
+  // tracker often counts eighths); the attacks between may yet make it faster.
+  while (60.0 / period > kPreferred) {
+    period *= 2;
+  }
   Walk walk = walkBeats(energy_, block, tracked, period, heard());
   // A tracker may lock to every second or third beat; where nearly every
   // walked beat has attacks evenly between it and the next, the beat is
@@ -356,6 +366,16 @@ BeatGrid BeatGrid::fromBeats(std::vector<double> beats, std::vector<float> stren
 }
 
 double BeatGrid::bpm() const { return median(bpm_); }
+
+std::pair<double, double> BeatGrid::bpmSpread() const {
+  if (bpm_.empty()) {
+    return {0, 0};
+  }
+  std::vector<double> sorted = bpm_;
+  std::sort(sorted.begin(), sorted.end());
+  const auto at = [&](double share) { return sorted[static_cast<size_t>(share * static_cast<double>(sorted.size() - 1))]; };
+  return {at(0.1), at(0.9)};
+}
 
 BeatAt BeatGrid::at(double seconds) const {
   BeatAt out;

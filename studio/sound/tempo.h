@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/status.h"
@@ -55,6 +56,8 @@ class BeatGrid {
   bool steady() const { return beats_.size() >= 2; }
   // The tempo most of the song keeps (the median); 0 when not steady.
   double bpm() const;
+  // The tempo's spread over the song: the 10th and 90th percentiles.
+  std::pair<double, double> bpmSpread() const;
   const std::vector<double>& beats() const { return beats_; }
   // The index of the first downbeat.
   int downbeat() const { return downbeat_; }
