@@ -1,6 +1,8 @@
 // cli.cpp — see cli.h.
 #include "cli.h"
 
+#include <sstream>
+
 #include "base/status.h"
 #include "base/text.h"
 #include "video/encoder.h"
@@ -150,6 +152,9 @@ struct OptionText {
   std::string part;    // --part K/N
   std::string frames;  // --frames A-B
   std::string downbeat;
+  std::string changeEvery;
+  std::string crossfade;
+  std::string seed;
   CLI::Option* capture = nullptr;
 };
 
@@ -204,6 +209,12 @@ void addSharedOptions(CLI::App* command, SharedOptions& o, OptionText& g, const 
   command->add_option("--lyrics", o.lyrics,
                       "Words over the picture in time with the song: an .lrc (line and word times), .srt, .vtt, "
                       ".ass or .ssa file, or auto: the timed lyrics in the song's tags");
+  command->add_option("--change-every", g.changeEvery,
+                      "BARS: with a list of pictures, change to the next every this many bars, on a downbeat (default 8)");
+  command->add_option("--crossfade", g.crossfade,
+                      "BEATS: with a list of pictures, blend one into the next over this many beats (default 1; 0 cuts)");
+  command->add_flag("--shuffle", o.shuffle, "With a list of pictures, take them in a shuffled order (see --seed)");
+  command->add_option("--seed", g.seed, "The shuffled order's seed: the same seed makes the same order (default 0)");
   command->add_option("--beats-per-bar", o.beatsPerBar, "Beats in a bar, for barPhase and barIndex (default 4)");
   command->add_option("--downbeat", g.downbeat,
                       "SECONDS: the song's first downbeat is the beat nearest this moment (default: found, the "
@@ -250,6 +261,61 @@ Status checkTitleLook(SharedOptions& o, const OptionText& g) {
   return Status();
 }
 
+// --picture a,b,c or all, and what changes them.
+Status checkPlaylist(SharedOptions& o, const OptionText& g) {
+  if (o.picture.find(',') != std::string::npos || o.picture == "all") {
+    if (o.picture == "all") {
+      for (const GalleryEntry& entry : galleryPictures()) {
+        o.playlist.push_back(entry.name);
+      }
+    } else {
+      std::istringstream list(o.picture);
+      for (std::string name; std::getline(list, name, ',');) {
+        if (name.empty()) {
+          return Status::failure("--picture: an empty name in the list \"" + o.picture + "\"");
+        }
+        o.playlist.push_back(name);
+      }
+      if (o.picture.back() == ',') {
+        return Status::failure("--picture: an empty name in the list \"" + o.picture + "\"");
+      }
+    }
+    if (o.playlist.empty()) {
+      return Status::failure("--picture all: the gallery has no pictures (" + galleryProblem() + ")");
+    }
+    o.picture = o.playlist.front();
+  }
+  const bool listed = o.playlist.size() > 1;
+  if (!listed && (!g.changeEvery.empty() || !g.crossfade.empty() || o.shuffle || !g.seed.empty())) {
+    return Status::failure("--change-every, --crossfade, --shuffle and --seed need a list of pictures (--picture a,b)");
+  }
+  char* end = nullptr;
+  if (!g.changeEvery.empty()) {
+    const long every = std::strtol(g.changeEvery.c_str(), &end, 10);
+    if (end == g.changeEvery.c_str() || *end != '\0' || every < 1 || every > 1000) {
+      return Status::failure("--change-every must be bars from 1 to 1000 (got \"" + g.changeEvery + "\")");
+    }
+    o.changeEvery = static_cast<int>(every);
+  }
+  if (!g.crossfade.empty()) {
+    o.crossfade = std::strtod(g.crossfade.c_str(), &end);
+    if (end == g.crossfade.c_str() || *end != '\0' || !(o.crossfade >= 0 && o.crossfade <= 64)) {
+      return Status::failure("--crossfade must be beats from 0 to 64 (got \"" + g.crossfade + "\")");
+    }
+  }
+  if (o.crossfade > static_cast<double>(o.changeEvery) * o.beatsPerBar) {
+    return Status::failure("--crossfade is longer than --change-every's bars: each picture would never show alone");
+  }
+  if (!g.seed.empty()) {
+    const unsigned long long seed = std::strtoull(g.seed.c_str(), &end, 10);
+    if (end == g.seed.c_str() || *end != '\0' || g.seed[0] == '-' || seed > 0xFFFFFFFFull) {
+      return Status::failure("--seed must be a whole number from 0 to 4294967295 (got \"" + g.seed + "\")");
+    }
+    o.seed = static_cast<uint32_t>(seed);
+  }
+  return Status();
+}
+
 // What render and play check alike: --level, --gain, --title-for, the title's look.
 Status checkShared(SharedOptions& o, const OptionText& g) {
   if (!std::isfinite(o.gainDb) || o.gainDb < -40 || o.gainDb > 40) {
@@ -270,6 +336,9 @@ Status checkShared(SharedOptions& o, const OptionText& g) {
     if (end == g.downbeat.c_str() || *end != '\0' || !(o.downbeat >= 0 && o.downbeat <= 36000)) {
       return Status::failure("--downbeat must be seconds from 0 to 36000 (got \"" + g.downbeat + "\")");
     }
+  }
+  if (const Status listed = checkPlaylist(o, g); !listed) {
+    return listed;
   }
   o.level = g.level != "off";
   return checkTitleLook(o, g);

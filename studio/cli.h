@@ -54,6 +54,14 @@ struct SharedOptions {
   int beatsPerBar = 4;
   double downbeat = -1;
   std::string lyrics;  // --lyrics: a file, "auto" (the song's tags), "" for none
+  // --picture a,b,c (or all): the pictures taking turns, `picture` the first;
+  // empty for one picture. A change every changeEvery bars, crossfading
+  // over `crossfade` beats; --shuffle's order from `seed`.
+  std::vector<std::string> playlist;
+  int changeEvery = 8;
+  double crossfade = 1;
+  bool shuffle = false;
+  uint32_t seed = 0;
 };
 
 struct RenderOptions : SharedOptions {

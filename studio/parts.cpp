@@ -67,6 +67,10 @@ std::string settingsLine(const RenderOptions& o) {
   list("image", o.images);
   list("channel", o.channels);
   list("set", o.sets);
+  list("listed", o.playlist);
+  line << " change-every=" << o.changeEvery << " crossfade=" << o.crossfade << " shuffle=" << o.shuffle
+       << " seed=" << o.seed << " beats-per-bar=" << o.beatsPerBar << " downbeat=" << o.downbeat
+       << " lyrics=" << o.lyrics;
   line << " inputs=" << std::hex << inputsFingerprint(o);
   return line.str();
 }

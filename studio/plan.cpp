@@ -47,6 +47,15 @@ std::vector<std::string> filesRead(const SharedOptions& o, bool capture) {
   files.insert(files.end(), o.images.begin(), o.images.end());
   files.push_back(o.background);
   files.push_back(o.logo);
+  if (o.lyrics != "auto") {
+    files.push_back(o.lyrics);
+  }
+  for (size_t i = 1; i < o.playlist.size(); ++i) {
+    if (const Result<GalleryEntry> entry = findGalleryPicture(o.playlist[i])) {
+      const std::vector<std::string> listed = shaderFiles(entry.value().path, {});
+      files.insert(files.end(), listed.begin(), listed.end());
+    }
+  }
   return files;
 }
 
@@ -66,7 +75,80 @@ Result<std::vector<Setting>> settingsToUse(const SharedOptions& o) {
       return settings.status();
     }
   }
-  return applySettings(std::move(settings.value()), o.sets);
+  return applySettings(std::move(settings.value()), setsFor(o, o.picture, settings.value()));
+}
+
+std::vector<std::string> setsFor(const SharedOptions& o, const std::string& picture,
+                                 const std::vector<Setting>& declared) {
+  if (o.playlist.size() <= 1) {
+    return o.sets;
+  }
+  std::vector<std::string> sets;
+  for (const std::string& set : o.sets) {
+    const std::string name = set.substr(0, set.find('='));
+    const size_t dot = name.find('.');
+    if (dot != std::string::npos) {
+      if (name.compare(0, dot, picture) == 0 && dot == picture.size()) {
+        sets.push_back(set.substr(dot + 1));
+      }
+    } else if (std::any_of(declared.begin(), declared.end(), [&](const Setting& s) { return s.name == name; })) {
+      sets.push_back(set);  // a bare name: every picture of the list that has it
+    }
+  }
+  return sets;
+}
+
+Status checkListedSets(const SharedOptions& o, const std::vector<std::vector<Setting>>& declared) {
+  for (const std::string& set : o.sets) {
+    const std::string name = set.substr(0, set.find('='));
+    const size_t dot = name.find('.');
+    if (dot != std::string::npos) {
+      if (std::find(o.playlist.begin(), o.playlist.end(), name.substr(0, dot)) == o.playlist.end()) {
+        return Status::failure("--set " + set + ": " + name.substr(0, dot) + " is not one of --picture's list");
+      }
+      continue;
+    }
+    const bool somewhere = std::any_of(declared.begin(), declared.end(), [&](const std::vector<Setting>& settings) {
+      return std::any_of(settings.begin(), settings.end(), [&](const Setting& s) { return s.name == name; });
+    });
+    if (!somewhere) {
+      return Status::failure("--set " + set + ": no picture of the list has a setting called " + name +
+                             " (PICTURE." + name + "=VALUE sets one picture's)");
+    }
+  }
+  return Status();
+}
+
+Result<std::vector<ListedPicture>> listedPictures(const SharedOptions& o) {
+  std::vector<ListedPicture> listed;
+  std::vector<std::vector<Setting>> declared;
+  for (size_t i = 0; i < o.playlist.size(); ++i) {
+    const Result<GalleryEntry> entry = findGalleryPicture(o.playlist[i]);
+    if (!entry) {
+      return Status::failure("--picture " + o.picture + (o.playlist.size() > 1 ? " (in the list)" : "") + ": " +
+                             entry.why());
+    }
+    Result<std::vector<Setting>> settings = readSettings(entry.value().path);
+    if (settings && !o.palette.empty()) {
+      settings = applyPalette(std::move(settings.value()), o.palette);
+    }
+    if (!settings) {
+      return settings.status();
+    }
+    declared.push_back(settings.value());
+    const std::vector<std::string> sets = setsFor(o, o.playlist[i], settings.value());
+    settings = applySettings(std::move(settings.value()), sets);
+    if (!settings) {
+      return Status::failure(o.playlist[i] + ": " + settings.why());
+    }
+    if (i > 0) {
+      listed.push_back(ListedPicture{o.playlist[i], entry.value().path, settings.value()});
+    }
+  }
+  if (const Status checked = checkListedSets(o, declared); !checked) {
+    return checked;
+  }
+  return listed;
 }
 
 Result<std::string> titleToDraw(const SharedOptions& o, const std::string& song,
@@ -427,5 +509,6 @@ OfflineShowSettings offlineShowSettings(const RenderOptions& o) {
   s.memory = o.preroll > 0 ? o.preroll : o.memory;
   s.quiet = o.quiet;
   s.verbose = o.verbose;
+  s.playlist = PlaylistSettings{o.changeEvery, o.crossfade, o.beatsPerBar, o.shuffle, o.seed};
   return s;
 }

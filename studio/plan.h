@@ -54,6 +54,13 @@ Result<ShowInputs> loadShowInputs(const SharedOptions& o);
 // --shaders or of the default pair) with --set applied; refused naming what
 // is wrong with a --set.
 Result<std::vector<Setting>> settingsToUse(const SharedOptions& o);
+// The --set values for one picture of a list: PICTURE.NAME=VALUE for it,
+// and NAME=VALUE where it declares NAME (all of them for one picture).
+std::vector<std::string> setsFor(const SharedOptions& o, const std::string& picture,
+                                 const std::vector<Setting>& declared);
+// A list's pictures after the first, each with its own settings; refused
+// naming a picture not in the gallery or a --set no picture of it takes.
+Result<std::vector<ListedPicture>> listedPictures(const SharedOptions& o);
 
 // What failure messages call OUTPUT: its whole path, so the folder is named
 // too; a stream's URL as given.

@@ -265,7 +265,14 @@ int runRender(const RenderOptions& given) {
   }
   // The pictures are built (shaders, channels, fonts) before the whole song
   // is measured, so what is broken is said at once.
-  const OfflineShowSettings showSettings = offlineShowSettings(o);
+  OfflineShowSettings showSettings = offlineShowSettings(o);
+  if (o.playlist.size() > 1) {
+    Result<std::vector<ListedPicture>> listed = listedPictures(o);
+    if (!listed) {
+      return report(kExitUsage, listed.why());
+    }
+    showSettings.others = std::move(listed.value());
+  }
   OfflineShow visualiser(showSettings, clock, inputs.value().images, say);
   if (const Status opened = visualiser.open(sound.value().file, std::move(inputs.value().settings)); !opened) {
     return report(kExitFailure, opened.why());

@@ -231,3 +231,77 @@ TEST(Tempo, RenderAndPlayReadTheSameBeatAtTheSameMoment) {
     ASSERT_NEAR(beatError(frames[n], 64, 48), 0.0, 1.0 / 60) << "streamed frame " << n;
   }
 }
+
+// A playlist over a click track at 120 BPM (downbeats every 2 s from 0.25 s,
+// found from the louder first click): --change-every 1 --crossfade 2, so
+// ring gives way to bars from the downbeat at 2.25 s over one second, bars
+// to ring from 4.25 s. Every frame is its picture's own frame at that moment
+// (each rendered alone), or during a crossfade their blend by how far it
+// is through it, within 2/255.
+TEST(Playlist, ChangesStartOnDownbeatsAndBlendBothPicturesOwnFrames) {
+  vt::TempDir dir;
+  const std::vector<double> truth = steadyBeats(120, 0.25, 8);
+  ASSERT_TRUE(vt::writeShorts(dir / "clicks.wav", clickTrack(truth, 8, 44100), 2, 44100));
+  const std::vector<std::string> common = {"--size", "64x36", "--fps", "30", "--to", "6", "--codec", "png",
+                                           "--level", "off"};
+  const auto render = [&](const std::string& out, std::vector<std::string> args) {
+    args.insert(args.begin(), {"render", "clicks.wav", out});
+    args.insert(args.end(), common.begin(), common.end());
+    const vt::StudioRun run = vt::studio(dir.path(), args);
+    EXPECT_EQ(run.status, 0) << run.err;
+  };
+  render("ring.mov", {"--picture", "ring"});
+  render("bars.mov", {"--picture", "bars"});
+  render("both.mov", {"--picture", "ring,bars", "--change-every", "1", "--crossfade", "2"});
+  const std::vector<std::string> alone[2] = {rgbFrames(dir / "ring.mov", 64, 36), rgbFrames(dir / "bars.mov", 64, 36)};
+  const std::vector<std::string> both = rgbFrames(dir / "both.mov", 64, 36);
+  ASSERT_EQ(both.size(), 180u);
+  ASSERT_EQ(alone[0].size(), both.size());
+  ASSERT_EQ(alone[1].size(), both.size());
+  int blended = 0;
+  for (size_t n = 0; n < both.size(); ++n) {
+    const double bar = (static_cast<double>(n) / 30 - 0.25) / 2;  // bars since the first downbeat
+    const int segment = std::max(0, static_cast<int>(std::floor(bar)));
+    const double beatsIn = (bar - segment) * 4;
+    const double mix = segment > 0 && beatsIn < 2 ? beatsIn / 2 : 1;
+    const std::string& to = alone[segment % 2][n];
+    const std::string& from = alone[(segment + 1) % 2][n];
+    int worst = 0;
+    for (size_t i = 0; i < both[n].size(); ++i) {
+      const double want = static_cast<unsigned char>(from[i]) * (1 - mix) + static_cast<unsigned char>(to[i]) * mix;
+      worst = std::max(worst, static_cast<int>(std::ceil(std::fabs(static_cast<unsigned char>(both[n][i]) - want) - 0.5)));
+    }
+    ASSERT_LE(worst, 2) << "frame " << n << " (" << (mix < 1 ? "crossfading, " : "") << "mix " << mix << ")";
+    blended += mix < 1;
+  }
+  EXPECT_EQ(blended, 2 * 30);  // two crossfades of a second
+}
+
+// The same --seed makes the same video byte for byte; another seed another
+// order. Lists and their options that cannot be used are refused in one line.
+TEST(Playlist, ASeedMakesTheSameVideoAndBadListsAreRefused) {
+  vt::TempDir dir;
+  ASSERT_TRUE(vt::writeShorts(dir / "clicks.wav", clickTrack(steadyBeats(120, 0.25, 12), 12, 44100), 2, 44100));
+  const auto md5 = [&](const std::string& seed) {
+    const vt::StudioRun run = vt::studio(dir.path(), {"render", "clicks.wav", "s.mkv", "--picture", "all", "--shuffle",
+                                                      "--seed", seed, "--change-every", "1", "--size", "32x18",
+                                                      "--fps", "10", "--overwrite", "-q"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    return vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", dir / "s.mkv", "-map", "0:v", "-f", "framemd5", "-"});
+  };
+  const std::string first = md5("7");
+  EXPECT_EQ(md5("7"), first);
+  EXPECT_NE(md5("8"), first);
+  vt::expectRefusals(dir.path(), {"render", "clicks.wav", "out.mp4"},
+                     {{{"--picture", "ring,nosuch"}, 2, "nosuch"},
+                      {{"--picture", "ring,,bars"}, 2, "--picture: an empty name in the list"},
+                      {{"--picture", "ring,"}, 2, "--picture: an empty name in the list"},
+                      {{"--picture", "ring", "--change-every", "2"}, 2, "need a list of pictures"},
+                      {{"--picture", "ring,bars", "--change-every", "0"}, 2, "--change-every must be bars"},
+                      {{"--picture", "ring,bars", "--crossfade", "-1"}, 2, "--crossfade must be beats"},
+                      {{"--picture", "ring,bars", "--change-every", "1", "--crossfade", "5"}, 2, "longer than"},
+                      {{"--picture", "ring,bars", "--seed", "x"}, 2, "--seed must be"},
+                      {{"--picture", "ring,bars", "--set", "plasma.glowColour=#ff0"}, 2, "plasma is not one of"},
+                      {{"--picture", "ring,bars", "--set", "nosuch=1"}, 2, "no picture of the list has a setting"}},
+                     "out.mp4");
+}

@@ -18,7 +18,42 @@ Status OfflineShow::open(std::shared_ptr<SoundFile> sound, std::vector<Setting> 
   show_ = std::make_unique<Show>(static_cast<int>(clock_.rate()));
   Picture& picture = show_->picture();
   picture.setSettings(std::move(settings), say);
-  const std::string dir = o_.shaders.empty() ? defaultShaderDir() : o_.shaders;
+  if (Status built = build(picture, o_.shaders); !built) {
+    return built;
+  }
+  for (const ListedPicture& listed : o_.others) {
+    Picture& other = show_->addPicture();
+    other.setSettings(listed.settings, say);
+    if (Status built = build(other, listed.shaders); !built) {
+      return built;
+    }
+  }
+  show_->setSchedule(PictureSchedule(1 + o_.others.size(), o_.playlist));
+  // The date the render started, the same for every frame.
+  float date[4] = {};
+  dateNow(date);
+  show_->setDate(date);
+  source_.use(sound);
+  if (const Status set = show_->setImages(images_, o_.imageNames); !set) {
+    return set;
+  }
+  // Cover art is decoded and uploaded only for a picture that shows it.
+  if (!show_->anyReads(&Picture::readsCover)) {
+    return Status();
+  }
+  const Image cover = chooseCover(o_.song, images_, say);
+  for (size_t i = 0; i < show_->pictureCount(); ++i) {
+    if (show_->picture(i).readsCover()) {
+      if (Status set = show_->picture(i).setCover(cover); !set) {
+        return set;
+      }
+    }
+  }
+  return Status();
+}
+
+Status OfflineShow::build(Picture& picture, const std::string& shaders) {
+  const std::string dir = shaders.empty() ? defaultShaderDir() : shaders;
   if (dir.empty()) {
     return Status::failure(noShaderDirMessage());
   }
@@ -37,16 +72,7 @@ Status OfflineShow::open(std::shared_ptr<SoundFile> sound, std::vector<Setting> 
     return Status::failure(why + (source.form == ShaderForm::Pair ? "the shader pair in " + dir + " does not build"
                                                                           : dir + " does not build"));
   }
-  // The date the render started, the same for every frame.
-  float date[4] = {};
-  dateNow(date);
-  show_->setDate(date);
-  source_.use(sound);
-  if (const Status set = show_->setImages(images_, o_.imageNames); !set) {
-    return set;
-  }
-  // Cover art is decoded and uploaded only for a picture that shows it.
-  return picture.setCover(picture.readsCover() ? chooseCover(o_.song, images_, say) : Image{});
+  return Status();
 }
 
 void OfflineShow::tapSound(int64_t first, int64_t end) {
@@ -137,7 +163,7 @@ Status OfflineShow::preRoll(int64_t first, int64_t wholeFirst) {
   const double drawnSeconds = o_.memory > 0 ? o_.memory : kPictureMemory;
   const auto frames = [&](double seconds) { return static_cast<int64_t>(std::ceil(seconds * o_.fps.value())); };
   // A picture drawn from the bands' history hears as far back as it holds.
-  const double heardSeconds = show_->picture().readsBandHistory() ? kBandHistory / kWaveHistoryRate + 0.5 : 0.0;
+  const double heardSeconds = show_->anyReads(&Picture::readsBandHistory) ? kBandHistory / kWaveHistoryRate + 0.5 : 0.0;
   const auto analysedFrom = [&](int64_t start) {
     return std::max<int64_t>(0, start - frames(std::max({kPictureMemory, drawnSeconds, heardSeconds})));
   };

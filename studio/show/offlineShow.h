@@ -30,6 +30,14 @@
 #include "sound/tempo.h"
 #include "video/frameClock.h"
 
+// One picture of a playlist after the first: where its shaders are and its
+// own settings.
+struct ListedPicture {
+  std::string name;
+  std::string shaders;
+  std::vector<Setting> settings;
+};
+
 // What an offline show is drawn with, as the command line gave it.
 struct OfflineShowSettings {
   int width = 0;
@@ -46,6 +54,8 @@ struct OfflineShowSettings {
   TitleLook titleLook;
   double fadeIn = 0;
   double titleFor = 0;
+  std::vector<ListedPicture> others;  // a playlist's pictures after the first
+  PlaylistSettings playlist;
 };
 
 // One song of a render (one, or an album's): where it starts, what is
@@ -72,7 +82,7 @@ class OfflineShow {
     lastStep_ = -1;
     return source_.startAt(clock_.soundFrameAt(n));
   }
-  bool readsPrevious() const { return show_->picture().readsPrevious(); }
+  bool readsPrevious() const { return show_->anyReads(&Picture::readsPrevious); }
   // Before another moment of the song: what the analysis carried and the
   // picture's frame before go, as for a render that starts there.
   void restart() { show_->restart(); }
@@ -105,7 +115,8 @@ class OfflineShow {
   // The song's beat grid (empty: no tempo inputs, or no steady beat); each
   // frame reads it at its own sound frame.
   void setBeats(BeatGrid grid) { beats_ = std::move(grid); }
-  bool readsTempo() const { return show_->picture().readsTempo(); }
+  // Whether the beat is needed: a picture reads it, or a playlist changes on it.
+  bool readsTempo() const { return show_->anyReads(&Picture::readsTempo) || show_->schedule().active(); }
   // Words over every frame at its own time.
   void setLyrics(std::unique_ptr<Lyrics> lyrics) { show_->setLyrics(std::move(lyrics)); }
   // The background under every frame and the logo over it.
@@ -128,6 +139,8 @@ class OfflineShow {
   // the 60 Hz ticks in between, so what it smooths and integrates, and the
   // onsets it finds, are what a 60 fps render has at the same moment.
   FrameSound& stepTo(int64_t n);
+  // Builds a picture from a pair's folder or Shadertoy's form.
+  Status build(Picture& picture, const std::string& shaders);
   // The song playing at a frame, and at a sound frame; its gain set for the analysis.
   size_t songOfFrame(int64_t n) const;
   void levelFor(int64_t soundFrame);

@@ -12,9 +12,23 @@ Show::Show(int soundRate) : analysis_(soundRate), picture_(std::make_unique<Pict
 
 Show::~Show() = default;
 
+Picture& Show::addPicture() {
+  others_.push_back(std::make_unique<Picture>());
+  others_.back()->setTransparent(coverage_);
+  return *others_.back();
+}
+
+bool Show::anyReads(bool (Picture::*reads)() const) const {
+  return ((*picture_).*reads)() ||
+         std::any_of(others_.begin(), others_.end(), [&](const auto& p) { return ((*p).*reads)(); });
+}
+
 Status Show::setBackdrop(const BackdropImages& images, bool transparent) {
   backdrop_ = std::make_unique<Backdrop>(images);
-  picture_->setTransparent(transparent || !images.background.empty());
+  coverage_ = transparent || !images.background.empty();
+  for (size_t i = 0; i < pictureCount(); ++i) {
+    picture(i).setTransparent(coverage_);
+  }
   return backdrop_->status();
 }
 
@@ -40,7 +54,12 @@ void Show::setMouse(const float mouse[4]) {
 }
 
 void Show::advance(const Tick& tick, FrameSound& sound, double heardAt) {
-  picture_->setInputs(analysis_.step(sound, heardAt));
+  showing_ = schedule_.active() ? schedule_.at(tick.beat, tick.seconds) : Showing{};
+  const AudioInputs& inputs = analysis_.step(sound, heardAt);
+  picture(showing_.from).setInputs(inputs);
+  if (showing_.to != showing_.from) {
+    picture(showing_.to).setInputs(inputs);
+  }
   times_.seconds = tick.seconds;
   times_.delta = tick.delta;
   times_.frame = tick.frame;
@@ -59,8 +78,21 @@ void Show::hold(const Tick& tick) {
 
 void Show::draw(int width, int height) {
   const float shown = title_ ? placeTitle(width, height) : 0.0f;
-  picture_->setTitleBox(titleBox_, titleIsLabel_ ? 0.0f : shown);
-  picture_->draw(width, height, times_);
+  Picture& from = picture(showing_.from);
+  Picture& to = picture(showing_.to);
+  from.setTitleBox(titleBox_, titleIsLabel_ ? 0.0f : shown);
+  to.setTitleBox(titleBox_, titleIsLabel_ ? 0.0f : shown);
+  if (&from == &to) {
+    from.draw(width, height, times_);
+  } else {
+    if (!crossFade_) {
+      crossFade_ = std::make_unique<CrossFade>();
+    }
+    // A crossfade the driver cannot draw shows the picture coming in.
+    if (!crossFade_->draw(from, to, showing_.mix, coverage_, width, height, times_)) {
+      to.draw(width, height, times_);
+    }
+  }
   if (backdrop_) {
     backdrop_->draw(width, height);
   }
@@ -113,13 +145,17 @@ float Show::placeTitle(int width, int height) {
 
 void Show::restart() {
   analysis_.restart();
-  picture_->clearPrevious();
+  for (size_t i = 0; i < pictureCount(); ++i) {
+    picture(i).clearPrevious();
+  }
 }
 
 Status Show::setImages(const std::vector<ImageSource>& images, const std::vector<std::string>& names) {
-  for (size_t i = 0; i < images.size(); ++i) {
-    if (const Status set = picture_->setImage(static_cast<int>(i), images[i]); !set) {
-      return Status::failure("--image " + (i < names.size() ? names[i] : std::to_string(i)) + ": " + set.why());
+  for (size_t p = 0; p < pictureCount(); ++p) {
+    for (size_t i = 0; i < images.size(); ++i) {
+      if (const Status set = picture(p).setImage(static_cast<int>(i), images[i]); !set) {
+        return Status::failure("--image " + (i < names.size() ? names[i] : std::to_string(i)) + ": " + set.why());
+      }
     }
   }
   return Status();

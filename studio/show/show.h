@@ -41,6 +41,7 @@
 #include "picture/overlay.h"
 #include "picture/picture.h"
 #include "picture/title.h"
+#include "show/playlist.h"
 #include "sound/analysis.h"
 
 // What a clock says about the moment of one frame (see the glossary above).
@@ -72,6 +73,16 @@ class Show {
   // passes into it (a render once, play on every save or gallery step).
   Picture& picture() { return *picture_; }
   const Picture& picture() const { return *picture_; }
+  // A playlist's further pictures (the first is picture()), each with its
+  // own passes, settings and frames before; the schedule says which shows.
+  Picture& addPicture();
+  size_t pictureCount() const { return 1 + others_.size(); }
+  Picture& picture(size_t i) { return i == 0 ? *picture_ : *others_[i - 1]; }
+  void setSchedule(PictureSchedule schedule) { schedule_ = std::move(schedule); }
+  PictureSchedule& schedule() { return schedule_; }
+  const Showing& showing() const { return showing_; }
+  // Whether any picture of the show reads it (readsPrevious, readsTempo, …).
+  bool anyReads(bool (Picture::*reads)() const) const;
   // The background under every frame and the logo over it; why they cannot
   // be drawn, or success. `transparent`: the picture is laid over something.
   Status setBackdrop(const BackdropImages& images, bool transparent);
@@ -112,6 +123,11 @@ class Show {
  private:
   Analysis analysis_;
   std::unique_ptr<Picture> picture_;
+  std::vector<std::unique_ptr<Picture>> others_;
+  PictureSchedule schedule_;
+  Showing showing_;
+  std::unique_ptr<CrossFade> crossFade_;
+  bool coverage_ = false;  // the pictures' alpha is coverage
   std::unique_ptr<Backdrop> backdrop_;
   FrameTimes times_;
   double shownFor_ = 0;
