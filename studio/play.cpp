@@ -109,7 +109,7 @@ class Session {
         const double length = static_cast<double>(sound_.frames()) / static_cast<double>(sound_.rate());
         tick.progress = std::clamp(std::fmod(std::max(tick.seconds, 0.0), length) / length, 0.0, 1.0);
       }
-      if (show_->picture().readsTempo()) {
+      if (show_->anyReads(&Picture::readsTempo) || show_->schedule().active()) {
         bool found = false;
         tick.beat = sound_.beatAt(tick.seconds, found);
         if (found && o_.verbose) {
@@ -178,6 +178,9 @@ class Session {
     if (const Status first = pictures_->open(show_->picture()); !first) {
       return report(o_.picture.empty() ? kExitFailure : kExitUsage, first.why());
     }
+    if (const std::optional<int> leave = openPlaylist()) {
+      return leave;
+    }
     if (const Status set = show_->setImages(inputs.images, o_.images); !set) {
       return report(kExitFailure, set.why());
     }
@@ -190,11 +193,39 @@ class Session {
       }
       given = first.value();
     }
-    const Status covered =
-        show_->picture().setCover(sound_.live() ? *given : chooseCover(o_.sound, inputs.images, say));
-    if (!covered) {
-      return report(kExitFailure, "the cover art: " + covered.why());
+    const Image cover = sound_.live() ? *given : chooseCover(o_.sound, inputs.images, say);
+    for (size_t i = 0; i < show_->pictureCount(); ++i) {
+      if (const Status covered = show_->picture(i).setCover(cover); !covered) {
+        return report(kExitFailure, "the cover art: " + covered.why());
+      }
     }
+    return std::nullopt;
+  }
+
+  // Party mode: the list's other pictures, each built with its own
+  // settings; one that does not build is skipped with a line.
+  std::optional<int> openPlaylist() {
+    if (o_.playlist.size() <= 1) {
+      return std::nullopt;
+    }
+    Result<std::vector<ListedPicture>> listed = listedPictures(o_);
+    if (!listed) {
+      return report(kExitUsage, listed.why());
+    }
+    listedNames_ = {o_.playlist.front()};
+    for (const ListedPicture& entry : listed.value()) {
+      auto picture = std::make_unique<Picture>();
+      picture->setSettings(entry.settings, say);
+      if (const Status built = buildPicture(*picture, entry.shaders, o_.channelSettings, say); !built) {
+        const std::string why = built.why().substr(0, built.why().find('\n'));
+        say("--picture: " + entry.name + " does not build; skipped (" + why + ")");
+        continue;
+      }
+      show_->addPicture(std::move(picture));
+      listedNames_.push_back(entry.name);
+    }
+    show_->setSchedule(PictureSchedule(show_->pictureCount(), PlaylistSettings{o_.changeEvery, o_.crossfade,
+                                                                               o_.beatsPerBar, o_.shuffle, o_.seed}));
     return std::nullopt;
   }
 
@@ -268,6 +299,9 @@ class Session {
       keys_.fullScreen = false;
       window_.toggleFullScreen();
     }
+    if (show_->schedule().active()) {
+      applyPartyKeys();
+    }
     const bool stepped = keys_.stepPicture != 0 && pictures_->step(keys_.stepPicture > 0 ? 1 : -1, show_->picture());
     const bool jumped = !keys_.pictureName.empty() && pictures_->jump(keys_.pictureName, show_->picture());
     if ((stepped || jumped) && screen_) {
@@ -276,6 +310,27 @@ class Session {
     keys_.stepPicture = 0;
     keys_.pictureName.clear();
     applyRequests();
+  }
+
+  // Party mode's keys: L locks the picture showing (and unlocks), N and P
+  // step the list on and back.
+  void applyPartyKeys() {
+    PictureSchedule& schedule = show_->schedule();
+    if (keys_.toggleLock) {
+      keys_.toggleLock = false;
+      if (schedule.locked()) {
+        schedule.unlock();
+        std::cout << "Unlocked: the pictures change with the music again" << std::endl;
+      } else {
+        schedule.lock(show_->showing());
+        std::cout << "Locked on " << listedNames_[show_->showing().mix >= 0.5 ? show_->showing().to : show_->showing().from]
+                  << std::endl;
+      }
+    }
+    if (keys_.stepPicture != 0) {
+      schedule.step(keys_.stepPicture > 0 ? 1 : -1);
+      keys_.stepPicture = 0;
+    }
   }
 
   // What only OSC asks: a setting and the gain.
@@ -366,6 +421,7 @@ class Session {
   OscControl osc_;  // before the window: its thread hands commands to the loop
   std::unique_ptr<Show> show_;  // made once the window (its GL context) is open
   std::unique_ptr<ShownPicture> pictures_;
+  std::vector<std::string> listedNames_;  // party mode: the pictures that built, in the list's order
   // Where the frames go; their GL objects go before the context.
   std::unique_ptr<StreamOutput> stream_;  // --stream
   std::unique_ptr<WindowOutput> screen_;  // unless --no-window

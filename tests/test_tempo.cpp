@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 #include <cstdint>
 #include <random>
@@ -304,4 +305,67 @@ TEST(Playlist, ASeedMakesTheSameVideoAndBadListsAreRefused) {
                       {{"--picture", "ring,bars", "--set", "plasma.glowColour=#ff0"}, 2, "plasma is not one of"},
                       {{"--picture", "ring,bars", "--set", "nosuch=1"}, 2, "no picture of the list has a setting"}},
                      "out.mp4");
+}
+
+// Party mode in play: a list's pictures change on the music's bars, one
+// that does not build is skipped with one line, L holds the picture showing
+// (no change for more than two bars) and lets go again, N steps the list.
+TEST(Playlist, PlayChangesPicturesAndLocksStepsAndSkipsABrokenOne) {
+  if (std::getenv("DISPLAY") == nullptr) {
+    GTEST_SKIP() << "no display for a window";
+  }
+  vt::TempDir dir;
+  const std::string gallery = dir / "gallery";
+  const auto add = [&](const std::string& name, const std::string& body) {
+    std::filesystem::create_directories(gallery + "/" + name);
+    vt::writeText(gallery + "/" + name + "/Quad.vert.glsl", vt::kPlainVertexShader);
+    vt::writeText(gallery + "/" + name + "/Quad.frag.glsl", vt::fragmentShader(body));
+    vt::writeText(gallery + "/" + name + "/about.txt", name + " for the test\n");
+  };
+  add("red", "FragColor = vec4(1.0, 0.0, 0.0, 1.0);");
+  add("broken", "FragColor = nothing;");
+  add("blue", "FragColor = vec4(0.0, 0.0, 1.0, 1.0);");
+  // A bar every 2 s: the pictures take turns every bar, cut on the downbeat.
+  ASSERT_TRUE(vt::writeShorts(dir / "clicks.wav", clickTrack(steadyBeats(120, 0.25, 40), 40, 44100), 2, 44100));
+  vt::Process play({vt::studioBinary(), "play", "clicks.wav", "--picture", "red,broken,blue", "--change-every", "1",
+                    "--crossfade", "0", "--size", "160x120"},
+                   dir.path(), {{"ALSOFT_DRIVERS", "null"}, {"VRAX_PICTURES", gallery}});
+  ASSERT_EQ(vt::wmctl({"wait", "clicks.wav", "30"}, nullptr, 40), 0) << play.err();
+  const auto centre = [&]() {
+    if (vt::wmctl({"snap", "clicks.wav", dir / "snap.ppm"}) != 0) {
+      return std::string();
+    }
+    return vt::frameRgb(dir / "snap.ppm").substr(3 * (60 * 160 + 80), 3);
+  };
+  const std::string red("\xff\x00\x00", 3);
+  const std::string blue("\x00\x00\xff", 3);
+  // Seen to change colour within `seconds`, from `now` (what showed before).
+  const auto changesFrom = [&](const std::string& now, double seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+      const std::string seen = centre();
+      if (!seen.empty() && seen != now && (seen == red || seen == blue)) {
+        return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  };
+  const auto changes = [&](double seconds) { return changesFrom(centre(), seconds); };
+  EXPECT_TRUE(changes(5)) << play.err();
+  EXPECT_TRUE(changes(5)) << play.err();
+  EXPECT_NE(play.err().find("--picture: broken does not build; skipped"), std::string::npos) << play.err();
+  vt::wmctl({"key", "clicks.wav", "l"});
+  // What shows when the lock is taken may be the picture it locks after a frame in flight.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(changes(4.5)) << "locked, yet the picture changed";
+  const std::string locked = centre();
+  vt::wmctl({"key", "clicks.wav", "n"});
+  EXPECT_TRUE(changesFrom(locked, 3)) << "N steps the list while locked";
+  vt::wmctl({"key", "clicks.wav", "l"});
+  EXPECT_TRUE(changes(5)) << "unlocked, the pictures change again";
+  vt::wmctl({"close", "clicks.wav"});
+  EXPECT_EQ(play.wait(20), 0) << play.err();
+  EXPECT_NE(play.out().find("Locked on "), std::string::npos) << play.out();
+  EXPECT_NE(play.out().find("Unlocked"), std::string::npos) << play.out();
 }

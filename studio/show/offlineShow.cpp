@@ -18,15 +18,16 @@ Status OfflineShow::open(std::shared_ptr<SoundFile> sound, std::vector<Setting> 
   show_ = std::make_unique<Show>(static_cast<int>(clock_.rate()));
   Picture& picture = show_->picture();
   picture.setSettings(std::move(settings), say);
-  if (Status built = build(picture, o_.shaders); !built) {
+  if (Status built = buildPicture(picture, o_.shaders, o_.channelSettings, say); !built) {
     return built;
   }
   for (const ListedPicture& listed : o_.others) {
-    Picture& other = show_->addPicture();
-    other.setSettings(listed.settings, say);
-    if (Status built = build(other, listed.shaders); !built) {
+    auto other = std::make_unique<Picture>();
+    other->setSettings(listed.settings, say);
+    if (Status built = buildPicture(*other, listed.shaders, o_.channelSettings, say); !built) {
       return built;
     }
+    show_->addPicture(std::move(other));
   }
   show_->setSchedule(PictureSchedule(1 + o_.others.size(), o_.playlist));
   // The date the render started, the same for every frame.
@@ -48,29 +49,6 @@ Status OfflineShow::open(std::shared_ptr<SoundFile> sound, std::vector<Setting> 
         return set;
       }
     }
-  }
-  return Status();
-}
-
-Status OfflineShow::build(Picture& picture, const std::string& shaders) {
-  const std::string dir = shaders.empty() ? defaultShaderDir() : shaders;
-  if (dir.empty()) {
-    return Status::failure(noShaderDirMessage());
-  }
-  const Result<ShaderSource> found = findShaderSource(dir);
-  if (!found) {
-    return found.status();
-  }
-  const ShaderSource& source = found.value();
-  const Result<PictureSource> passes = readPictureSource(source, o_.channelSettings);
-  if (!passes) {
-    return passes.status();
-  }
-  if (const Status built = picture.build(passes.value(), say); !built) {
-    // A driver's log ends its lines; a reason of ours is a line of its own too.
-    const std::string why = built.why().empty() || built.why().back() == '\n' ? built.why() : built.why() + "\n";
-    return Status::failure(why + (source.form == ShaderForm::Pair ? "the shader pair in " + dir + " does not build"
-                                                                          : dir + " does not build"));
   }
   return Status();
 }

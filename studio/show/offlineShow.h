@@ -139,8 +139,6 @@ class OfflineShow {
   // the 60 Hz ticks in between, so what it smooths and integrates, and the
   // onsets it finds, are what a 60 fps render has at the same moment.
   FrameSound& stepTo(int64_t n);
-  // Builds a picture from a pair's folder or Shadertoy's form.
-  Status build(Picture& picture, const std::string& shaders);
   // The song playing at a frame, and at a sound frame; its gain set for the analysis.
   size_t songOfFrame(int64_t n) const;
   void levelFor(int64_t soundFrame);

@@ -55,8 +55,13 @@ class PictureSchedule {
   void lock(const Showing& now) { locked_ = true, held_ = now.mix >= 0.5 ? now.to : now.from; }
   void unlock() { locked_ = false; }
   bool locked() const { return locked_; }
-  // Steps the order on by `by` pictures (play's keys).
-  void step(int by) { shift_ += by; }
+  // Steps the order on by `by` pictures (play's keys); a lock moves to the
+  // next picture of the list and holds it.
+  void step(int by) {
+    shift_ += by;
+    const auto count = static_cast<int64_t>(count_);
+    held_ = count > 0 ? static_cast<size_t>(((static_cast<int64_t>(held_) + by) % count + count) % count) : 0;
+  }
 
  private:
   size_t pictureOf(int64_t segment) const;

@@ -6,14 +6,16 @@
 #include <cstring>
 #include <iterator>
 
+#include "picture/shaderSource.h"
+
 Show::Show(int soundRate) : analysis_(soundRate), picture_(std::make_unique<Picture>()) {
   times_.sampleRate = static_cast<double>(soundRate);
 }
 
 Show::~Show() = default;
 
-Picture& Show::addPicture() {
-  others_.push_back(std::make_unique<Picture>());
+Picture& Show::addPicture(std::unique_ptr<Picture> picture) {
+  others_.push_back(std::move(picture));
   others_.back()->setTransparent(coverage_);
   return *others_.back();
 }
@@ -157,6 +159,30 @@ Status Show::setImages(const std::vector<ImageSource>& images, const std::vector
         return Status::failure("--image " + (i < names.size() ? names[i] : std::to_string(i)) + ": " + set.why());
       }
     }
+  }
+  return Status();
+}
+
+Status buildPicture(Picture& picture, const std::string& shaders, const std::vector<ChannelSetting>& channels,
+                    const Notes& say) {
+  const std::string dir = shaders.empty() ? defaultShaderDir() : shaders;
+  if (dir.empty()) {
+    return Status::failure(noShaderDirMessage());
+  }
+  const Result<ShaderSource> found = findShaderSource(dir);
+  if (!found) {
+    return found.status();
+  }
+  const ShaderSource& source = found.value();
+  const Result<PictureSource> passes = readPictureSource(source, channels);
+  if (!passes) {
+    return passes.status();
+  }
+  if (const Status built = picture.build(passes.value(), say); !built) {
+    // A driver's log ends its lines; a reason of ours is a line of its own too.
+    const std::string why = built.why().empty() || built.why().back() == '\n' ? built.why() : built.why() + "\n";
+    return Status::failure(why + (source.form == ShaderForm::Pair ? "the shader pair in " + dir + " does not build"
+                                                                          : dir + " does not build"));
   }
   return Status();
 }

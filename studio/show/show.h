@@ -38,11 +38,17 @@
 #include "picture/backdrop.h"
 #include "picture/image.h"
 #include "picture/lyrics.h"
+#include "picture/multipass.h"
 #include "picture/overlay.h"
 #include "picture/picture.h"
 #include "picture/title.h"
 #include "show/playlist.h"
 #include "sound/analysis.h"
+
+// Builds a picture from a pair's folder or Shadertoy's form (with its
+// channels); refused with the driver's logs and what did not build.
+Status buildPicture(Picture& picture, const std::string& shaders, const std::vector<ChannelSetting>& channels,
+                    const Notes& say);
 
 // What a clock says about the moment of one frame (see the glossary above).
 struct Tick {
@@ -75,7 +81,7 @@ class Show {
   const Picture& picture() const { return *picture_; }
   // A playlist's further pictures (the first is picture()), each with its
   // own passes, settings and frames before; the schedule says which shows.
-  Picture& addPicture();
+  Picture& addPicture(std::unique_ptr<Picture> picture);
   size_t pictureCount() const { return 1 + others_.size(); }
   Picture& picture(size_t i) { return i == 0 ? *picture_ : *others_[i - 1]; }
   void setSchedule(PictureSchedule schedule) { schedule_ = std::move(schedule); }

@@ -60,6 +60,7 @@ void onKey(GLFWwindow* window, int key, int, int action, int) {
     case GLFW_KEY_HOME: keys->home = true; break;
     case GLFW_KEY_F: keys->fullScreen = true; break;
     case GLFW_KEY_S: keys->shot = true; break;
+    case GLFW_KEY_L: keys->toggleLock = !keys->toggleLock; break;
     case GLFW_KEY_N:
     case GLFW_KEY_PAGE_DOWN: keys->stepPicture += 1; break;
     case GLFW_KEY_P:

@@ -25,6 +25,7 @@ struct Keys {
   bool fullScreen = false;
   bool shot = false;
   int stepPicture = 0;
+  bool toggleLock = false;  // party mode: hold the picture showing
   std::string pictureName;          // OSC /vrax/picture: a gallery picture by name
   std::vector<std::string> sets;    // OSC /vrax/set: NAME=VALUE, in order
   std::optional<double> gainDb;     // OSC /vrax/gain
