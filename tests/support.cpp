@@ -341,6 +341,13 @@ void main() {
 }
 )";
 
+void writeGalleryPicture(const std::string& gallery, const std::string& name, const std::string& body) {
+  std::filesystem::create_directories(gallery + "/" + name);
+  writeText(gallery + "/" + name + "/Quad.vert.glsl", kPlainVertexShader);
+  writeText(gallery + "/" + name + "/Quad.frag.glsl", fragmentShader(body));
+  writeText(gallery + "/" + name + "/about.txt", name + " for the test\n");
+}
+
 std::string fragmentShader(const std::string& body) {
   return "#version 450 core\n"
          "in vec2 uv;\n"

@@ -149,6 +149,10 @@ void copyShippedShaders(const std::string& dir);
 // Writes a shader pair into dir/Shaders.
 void writeShaders(const std::string& dir, const std::string& vertex, const std::string& fragment);
 
+// A picture of a gallery folder (as VRAX_PICTURES names): the plain vertex
+// shader, a fragment shader with `body` as its main, a line about it.
+void writeGalleryPicture(const std::string& gallery, const std::string& name, const std::string& body);
+
 // The pass-through vertex shader every test pair can use.
 extern const char* const kPlainVertexShader;
 

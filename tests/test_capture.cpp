@@ -12,6 +12,7 @@
 #include <thread>
 #include <cstring>
 #include <map>
+#include <set>
 #include <sys/socket.h>
 
 #include "sound/analysis.h"
@@ -265,6 +266,43 @@ TEST_F(Capture, AStreamFromTheCaptureCarriesTheCapturedSound) {
   }
   EXPECT_NEAR(std::sqrt(sum / static_cast<double>(n)), 0.3 / std::sqrt(2.0), 0.05);
   EXPECT_GT(atTone / sum, 0.9);
+}
+
+// The beat estimated as it is heard: clicks at 120 BPM played into the
+// sink give bpm 120 (±1) within fifteen seconds, and the beat's phase runs.
+TEST_F(Capture, ClicksPlayedIntoTheSinkGiveTheirTempoAsTheyAreHeard) {
+  vt::writeShaders(dir.path(), vt::kPlainVertexShader,
+                   "#version 450 core\nin vec2 uv;\nout vec4 FragColor;\nuniform float bpm;\nuniform float beatPhase;\n"
+                   "void main() { FragColor = vec4(bpm / 255.0, beatPhase, 0.0, 1.0); }\n");
+  ASSERT_TRUE(vt::writeSound(dir / "clicks.wav", 44100 * 30, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                             [](int64_t f, int) {
+                               const int64_t into = f % 22050;  // a click each half second
+                               return into < 880 ? 0.6 * std::sin(2 * M_PI * 1500.0 * into / 44100) *
+                                                       std::exp(-into / 44100.0 * 150)
+                                                 : 0.0;
+                             }));
+  auto program = studio({"--capture", "--size", "32x24"});
+  ASSERT_EQ(vt::wmctl({"wait", kMonitor, "30"}, nullptr, 40), 0) << program->err();
+  auto clicks = std::make_unique<vt::Process>(std::vector<std::string>{"/usr/bin/paplay", dir / "clicks.wav"},
+                                              dir.path(), pulse.env());
+  const auto start = Clock::now();
+  int bpm = -1;
+  std::set<int> phases;
+  while (Clock::now() - start < std::chrono::seconds(15) && (std::abs(bpm - 120) > 1 || phases.size() < 4)) {
+    if (vt::wmctl({"snap", kMonitor, dir / "snap.ppm"}) == 0) {
+      const std::string ppm = vt::readText(dir / "snap.ppm");
+      const auto* last = reinterpret_cast<const unsigned char*>(ppm.data() + ppm.size() - 3);
+      bpm = last[0];
+      if (std::abs(bpm - 120) <= 1) {
+        phases.insert(last[1] / 32);
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  }
+  EXPECT_NEAR(bpm, 120, 1) << program->err();
+  EXPECT_GE(phases.size(), 4u) << "the beat's phase runs through the beat";
+  vt::wmctl({"close", kMonitor});
+  EXPECT_EQ(program->wait(20), 0) << program->err();
 }
 
 }  // namespace

@@ -197,11 +197,8 @@ TEST(GalleryInPlay, StepsThroughPicturesAndSkipsABrokenOne) {
   }
   vt::TempDir dir;
   const std::string gallery = dir / "gallery";
-  auto add = [&](const std::string& name, const std::string& body) {
-    fs::create_directories(gallery + "/" + name);
-    vt::writeText(gallery + "/" + name + "/Quad.vert.glsl", vt::kPlainVertexShader);
-    vt::writeText(gallery + "/" + name + "/Quad.frag.glsl", vt::fragmentShader(body));
-    vt::writeText(gallery + "/" + name + "/about.txt", name + " for the test\n");
+  const auto add = [&](const std::string& name, const std::string& body) {
+    vt::writeGalleryPicture(gallery, name, body);
   };
   add("a-red", "FragColor = vec4(1.0, 0.0, 0.0, 1.0);");
   add("b-broken", "FragColor = nothing;");

@@ -92,6 +92,17 @@ TEST_F(Lyrics, EachLineStartsOnItsOwnFrame) {
   EXPECT_LT(meanDifference(frameRgb(dir / "words.mkv", 73), frameRgb(dir / "words.mkv", 74)), 0.01);
 }
 
+// Words the font lacks drawn by a font that has them (Japanese in Noto Sans
+// CJK), read back by OCR in Japanese, not as empty boxes.
+TEST_F(Lyrics, ScriptsTheFontLacksFallBackToAFontThatHasThem) {
+  writeText(dir / "jp.lrc", "[00:01.00]\u591c\u306e\u30c9\u30e9\u30a4\u30d6 Night\n");
+  const StudioRun run = studio(dir.path(), {"render", "song.wav", "jp.png", "--lyrics", "jp.lrc", "--from", "2",
+                                            "--size", "640x360", "-q"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string read = runOutput({"/usr/bin/tesseract", dir / "jp.png", "-", "-l", "jpn+eng", "--psm", "6"});
+  EXPECT_NE(read.find("\u591c\u306e\u30c9\u30e9\u30a4\u30d6"), std::string::npos) << read;
+}
+
 // An ASS file's own style: its \pos place and its colour (pure red, at the top left).
 TEST_F(Lyrics, AnAssFileKeepsItsOwnPlaceAndColour) {
   writeText(dir / "song.ass",

@@ -59,6 +59,31 @@ std::vector<double> steadyBeats(double bpm, double first, double seconds) {
 
 }  // namespace
 
+// A capture's beat as it is heard: a click track fed a 60th of a second at
+// a time gives its tempo within half a BPM after ten seconds, and a phase
+// within a tenth of a beat of the truth; silence after it rests.
+TEST(Tempo, TheLiveEstimateFollowsTheClicksAsTheyArrive) {
+  const std::vector<double> truth = steadyBeats(120, 0.25, 16);
+  const std::vector<int16_t> clicks = clickTrack(truth, 16, 44100);
+  LiveTempo live(44100, 4);
+  constexpr size_t kTick = 735 * 2;  // a 60th of a second, stereo
+  for (size_t at = 0; at < clicks.size(); at += kTick) {
+    live.add(std::vector<int16_t>(clicks.begin() + static_cast<std::ptrdiff_t>(at),
+                                  clicks.begin() + static_cast<std::ptrdiff_t>(std::min(clicks.size(), at + kTick))),
+             2);
+    const double heard = static_cast<double>(std::min(clicks.size(), at + kTick)) / 2 / 44100;
+    if (heard > 10) {
+      const BeatAt now = live.now();
+      ASSERT_NEAR(now.bpm, 120, 0.5) << "at " << heard << " s";
+      double off = now.beatPhase - std::fmod((heard - 0.25) * 2, 1.0);
+      off -= std::round(off);
+      ASSERT_LT(std::fabs(off), 0.1) << "at " << heard << " s";
+    }
+  }
+  live.add(std::vector<int16_t>(44100 * 2 * 5, 0), 2);
+  EXPECT_EQ(live.now().bpm, 0);
+}
+
 // A picture that draws how far its beat input is from the true beat at its
 // own time, in seconds: grey 128 on time, 4 codes a millisecond early or
 // late. The click track below beats at 120 BPM from 0.25 s.
@@ -317,10 +342,7 @@ TEST(Playlist, PlayChangesPicturesAndLocksStepsAndSkipsABrokenOne) {
   vt::TempDir dir;
   const std::string gallery = dir / "gallery";
   const auto add = [&](const std::string& name, const std::string& body) {
-    std::filesystem::create_directories(gallery + "/" + name);
-    vt::writeText(gallery + "/" + name + "/Quad.vert.glsl", vt::kPlainVertexShader);
-    vt::writeText(gallery + "/" + name + "/Quad.frag.glsl", vt::fragmentShader(body));
-    vt::writeText(gallery + "/" + name + "/about.txt", name + " for the test\n");
+    vt::writeGalleryPicture(gallery, name, body);
   };
   add("red", "FragColor = vec4(1.0, 0.0, 0.0, 1.0);");
   add("broken", "FragColor = nothing;");

@@ -179,6 +179,19 @@ double attacksBetween(const std::vector<float>& energy, double block, const Walk
   return static_cast<double>(found) / static_cast<double>(walk.beats.size() - 1);
 }
 
+// The mean of each frame's channels, times `scale`, into mono.
+template <class Sample>
+void mixDown(const Sample* interleaved, size_t frames, int channels, float scale, float* mono) {
+  const float each = scale / static_cast<float>(channels);
+  for (size_t i = 0; i < frames; ++i) {
+    float sum = 0;
+    for (int c = 0; c < channels; ++c) {
+      sum += static_cast<float>(interleaved[i * static_cast<size_t>(channels) + static_cast<size_t>(c)]);
+    }
+    mono[i] = sum * each;
+  }
+}
+
 }  // namespace
 
 struct BeatTracker::Aubio {
@@ -242,6 +255,24 @@ void BeatTracker::add(const float* mono, int64_t count) {
       }
     }
     pending_.clear();
+  }
+}
+
+double BeatTracker::attackAt(double seconds, double reach, bool& found) const {
+  const double block = static_cast<double>(blockSize_) / rate_;
+  const double from = static_cast<double>(energyFrom_) * block;
+  const Attack a = attackNear(energy_, block, seconds - from, reach);
+  found = a.found;
+  return a.found ? a.seconds + from : seconds;
+}
+
+void BeatTracker::forgetBefore(double seconds) {
+  const double block = static_cast<double>(blockSize_) / rate_;
+  const auto drop = static_cast<int64_t>(seconds / block) - energyFrom_;
+  // A second's worth at a time, not every call.
+  if (drop > static_cast<int64_t>(1.0 / block) && drop <= static_cast<int64_t>(energy_.size())) {
+    energy_.erase(energy_.begin(), energy_.begin() + static_cast<std::ptrdiff_t>(drop));
+    energyFrom_ += drop;
   }
 }
 
@@ -415,13 +446,7 @@ BeatGrid findBeats(const std::vector<int16_t>& frames, int channels, int rate, c
   std::vector<float> mono(std::min<size_t>(count, 65536));
   for (size_t from = 0; from < count; from += mono.size()) {
     const size_t n = std::min(mono.size(), count - from);
-    for (size_t i = 0; i < n; ++i) {
-      float sum = 0;
-      for (int c = 0; c < channels; ++c) {
-        sum += frames[(from + i) * static_cast<size_t>(channels) + static_cast<size_t>(c)];
-      }
-      mono[i] = sum / (32768.0f * static_cast<float>(channels));
-    }
+    mixDown(frames.data() + from * static_cast<size_t>(channels), n, channels, 1.0f / 32768, mono.data());
     tracker.add(mono.data(), static_cast<int64_t>(n));
   }
   return tracker.grid(settings);
@@ -441,13 +466,7 @@ Result<BeatGrid> findBeats(const std::vector<std::string>& paths, const TempoSet
   std::vector<float> piece(static_cast<size_t>(kPiece * channels));
   std::vector<float> mono(static_cast<size_t>(kPiece));
   for (int64_t got; (got = file.readFloats(piece.data(), kPiece)) > 0;) {
-    for (int64_t i = 0; i < got; ++i) {
-      float sum = 0;
-      for (int c = 0; c < channels; ++c) {
-        sum += piece[static_cast<size_t>(i * channels + c)];
-      }
-      mono[static_cast<size_t>(i)] = sum / static_cast<float>(channels);
-    }
+    mixDown(piece.data(), static_cast<size_t>(got), channels, 1.0f, mono.data());
     tracker.add(mono.data(), got);
   }
   if (const Status read = file.readStatus(); !read) {
@@ -462,32 +481,69 @@ void LiveTempo::add(const std::vector<int16_t>& interleaved, int channels) {
     return;
   }
   mono_.resize(interleaved.size() / static_cast<size_t>(channels));
-  for (size_t i = 0; i < mono_.size(); ++i) {
-    float sum = 0;
-    for (int c = 0; c < channels; ++c) {
-      sum += interleaved[i * static_cast<size_t>(channels) + static_cast<size_t>(c)];
-    }
-    mono_[i] = sum / (32768.0f * static_cast<float>(channels));
-  }
+  mixDown(interleaved.data(), mono_.size(), channels, 1.0f / 32768, mono_.data());
   tracker_.add(mono_.data(), static_cast<int64_t>(mono_.size()));
+  // The tracker's own beats, each on its attack.
   if (tracker_.lastBeat() > seen_) {
     seen_ = tracker_.lastBeat();
-    ++count_;
+    bool found = false;
+    const double at = tracker_.attackAt(seen_, kAttackReach / 1000.0, found);
+    if (recent_.empty() || at > recent_.back() + std::max(0.05, 0.5 * period_)) {
+      keep(at, found);
+    }
   }
+  // Once there is a tempo, the beats it predicts, each put on its attack once
+  // it has been heard: the tracker now and then goes quiet for seconds.
+  constexpr double kRest = 4.0;
+  while (period_ > 0 && tracker_.heard() - confirmed_ <= kRest) {
+    const double due = recent_.back() + period_;
+    const double reach = std::min(kAttackReach / 1000.0, kSnap * period_);
+    if (tracker_.heard() < due + reach + 0.02) {
+      break;
+    }
+    bool found = false;
+    const double at = tracker_.attackAt(due, reach, found);
+    keep(at, found);
+  }
+  constexpr double kEnergyKept = 20;  // seconds
+  tracker_.forgetBefore(tracker_.heard() - kEnergyKept);
+}
+
+void LiveTempo::keep(double beat, bool onAttack) {
+  recent_.push_back(beat);
+  ++count_;
+  confirmed_ = onAttack ? beat : confirmed_;
+  constexpr size_t kKept = 2 * kTempoReach + 1;
+  if (recent_.size() > kKept) {
+    recent_.erase(recent_.begin());
+  }
+  // The tempo: the mean of the latest intervals that agree with their median.
+  period_ = 0;
+  if (recent_.size() < 3) {
+    return;
+  }
+  const double usual = localInterval(recent_, recent_.size() - 1, static_cast<int>(recent_.size()));
+  double sum = 0;
+  int n = 0;
+  for (size_t k = 0; k + 1 < recent_.size(); ++k) {
+    const double interval = recent_[k + 1] - recent_[k];
+    if (std::fabs(interval - usual) <= kAgree * usual) {
+      sum += interval;
+      ++n;
+    }
+  }
+  period_ = n >= 2 ? sum / n : 0;
 }
 
 BeatAt LiveTempo::now() const {
   BeatAt out;
-  const double bpm = tracker_.trackedBpm();
-  const double since = tracker_.heard() - seen_;
-  constexpr double kRest = 4.0;  // seconds without a beat before the phases rest
-  if (seen_ < 0 || bpm <= 0 || since > kRest || count_ < 2) {
+  constexpr double kRest = 4.0;  // seconds without a beat heard before the phases rest
+  if (period_ <= 0 || tracker_.heard() - confirmed_ > kRest) {
     return out;
   }
-  const double period = 60.0 / bpm;
-  const double beats = since / period;
+  const double beats = (tracker_.heard() - recent_.back()) / period_;
   // The phase carries on past a late beat rather than run backwards.
-  out.bpm = bpm;
+  out.bpm = 60.0 / period_;
   out.beatIndex = count_ - 1 + static_cast<int>(std::floor(beats));
   out.beatPhase = beats - std::floor(beats);
   const double bars = (out.beatIndex + out.beatPhase) / beatsPerBar_;

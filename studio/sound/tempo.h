@@ -86,6 +86,12 @@ class BeatTracker {
   double lastBeat() const { return lastBeat_; }
   double trackedBpm() const;
   double heard() const { return static_cast<double>(fed_) / rate_; }
+  // Where the attack nearest `seconds` (within `reach`) begins; `seconds`
+  // itself when there is none (found false).
+  double attackAt(double seconds, double reach, bool& found) const;
+  // What is kept to find attacks, from `seconds` on only (a capture's
+  // tracker runs for hours).
+  void forgetBefore(double seconds);
 
  private:
   struct Aubio;
@@ -98,6 +104,7 @@ class BeatTracker {
   double lastBeat_ = -1;
   // The sound's energy a millisecond at a time, to find each beat's attack.
   std::vector<float> energy_;
+  int64_t energyFrom_ = 0;  // the block energy_[0] is
   double blockEnergy_ = 0;
   int blockFill_ = 0;
   int blockSize_;
@@ -123,6 +130,10 @@ class LiveTempo {
   BeatTracker tracker_;
   int beatsPerBar_;
   std::vector<float> mono_;
-  double seen_ = -1;  // the last beat counted
-  int count_ = 0;     // beats counted since the last rest
+  void keep(double beat, bool onAttack);
+  double seen_ = -1;       // the tracker's last beat counted
+  int count_ = 0;          // beats counted
+  std::vector<double> recent_;  // the latest beats, each on its attack
+  double period_ = 0;      // seconds a beat; 0: no steady beat yet
+  double confirmed_ = -1;  // the last beat heard on an attack
 };
