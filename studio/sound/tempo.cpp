@@ -31,6 +31,12 @@ constexpr double kBetweenStrength = 0.6;
 constexpr double kPreferred = 160;
 // How far from where a beat is due its attack may be, as a share of the beat.
 constexpr double kSnap = 0.12;
+// How far a beat is pulled onto its attack, and how many intervals between
+// attacks the walk's tempo follows.
+constexpr double kPull = 0.5;
+constexpr int kFollow = 4;
+// How near its attack a walked beat must be to be put on it.
+constexpr double kSettle = 0.04;
 // The intervals either side of a beat its tempo is taken from.
 constexpr int kTempoReach = 4;
 // The downbeat is looked for in this many first bars.
@@ -117,16 +123,18 @@ Walk walkBeats(const std::vector<float>& energy, double block, const std::vector
         break;
       }
       const Attack a = attackNear(energy, block, due, std::min(kAttackReach / 1000.0, kSnap * step));
+      // Pulled halfway onto the attack, as a phase-locked loop: a beat
+      // drawn off by a syncopated note does not drag the ones after it.
       double at = due;
       if (a.found) {
-        at = a.seconds;
+        at = due + kPull * (a.seconds - due);
       } else if (const double t = trackedNear(due, 0.25 * step); t >= 0) {
-        at = t;
+        at = due + kPull * (t - due);
       }
       const double interval = std::fabs(at - last);
       if (a.found && lastOnAttack && std::fabs(interval - step) <= kAgree * step) {
         agreeing.push_back(interval);
-        if (agreeing.size() > static_cast<size_t>(kTempoReach)) {
+        if (agreeing.size() > static_cast<size_t>(kFollow)) {
           agreeing.erase(agreeing.begin());
         }
         step = std::accumulate(agreeing.begin(), agreeing.end(), 0.0) / static_cast<double>(agreeing.size());
@@ -314,14 +322,23 @@ BeatGrid BeatTracker::grid(const TempoSettings& settings) const {
       }
     }
   }
+  // Each walked beat onto the attack right by it, where there is one; the
+  // tempo is read from the walk, steadier than attacks in busy music.
+  const std::vector<double> walked = walk.beats;
+  for (double& beat : walk.beats) {
+    const double reach = std::min(kSettle, kSnap * period);
+    const Attack a = attackNear(energy_, block, beat, reach);
+    beat = a.found ? a.seconds : beat;
+  }
   if (walk.beats.size() < static_cast<size_t>(kMinimumBeats) ||
       walk.onAttacks < kOnAttacks * static_cast<double>(walk.beats.size())) {
     return BeatGrid();
   }
-  return BeatGrid::fromBeats(walk.beats, walk.strengths, settings);
+  return BeatGrid::fromBeats(walk.beats, walk.strengths, settings, walked);
 }
 
-BeatGrid BeatGrid::fromBeats(std::vector<double> beats, std::vector<float> strengths, const TempoSettings& settings) {
+BeatGrid BeatGrid::fromBeats(std::vector<double> beats, std::vector<float> strengths, const TempoSettings& settings,
+                             const std::vector<double>& tempoBeats) {
   BeatGrid grid;
   if (beats.size() < 2) {
     return grid;
@@ -362,20 +379,21 @@ BeatGrid BeatGrid::fromBeats(std::vector<double> beats, std::vector<float> stren
   }
   grid.beats_ = std::move(filled);
   grid.beatsPerBar_ = std::max(1, settings.beatsPerBar);
-  // Each beat's tempo: the mean of the agreeing intervals around it.
-  for (size_t k = 0; k + 1 < grid.beats_.size(); ++k) {
-    const double usual = localInterval(grid.beats_, k, kTempoReach);
-    double sum = 0;
-    int n = 0;
+  // Each beat's tempo: the median of the intervals around it that agree
+  // with the steadier beats given for the tempo (where nothing was dropped
+  // or filled): exact on clicks, and not thrown by one syncopated attack.
+  const std::vector<double>& timed = tempoBeats.size() == grid.beats_.size() ? tempoBeats : grid.beats_;
+  for (size_t k = 0; k + 1 < timed.size(); ++k) {
+    const double usual = localInterval(timed, k, kTempoReach);
+    std::vector<double> agreeing;
     const size_t from = k > static_cast<size_t>(kTempoReach) ? k - static_cast<size_t>(kTempoReach) : 0;
-    for (size_t i = from; i + 1 < grid.beats_.size() && i <= k + kTempoReach; ++i) {
+    for (size_t i = from; i + 1 < timed.size() && i <= k + kTempoReach; ++i) {
       const double interval = grid.beats_[i + 1] - grid.beats_[i];
       if (std::fabs(interval - usual) <= kAgree * usual) {
-        sum += interval;
-        ++n;
+        agreeing.push_back(interval);
       }
     }
-    grid.bpm_.push_back(n > 0 ? 60.0 * n / sum : 60.0 / usual);
+    grid.bpm_.push_back(60.0 / (agreeing.size() >= 3 ? median(agreeing) : usual));
   }
   // The downbeat: given, the beat nearest; else of the first bars' beats at
   // each place in the bar, the place whose attacks are the strongest.

@@ -50,8 +50,10 @@ class BeatGrid {
  public:
   BeatGrid() = default;
   // From the tracked beats (seconds, rising) and the strength of the attack
-  // at each; refused (no grid) where they show no steady beat.
-  static BeatGrid fromBeats(std::vector<double> beats, std::vector<float> strengths, const TempoSettings& settings);
+  // at each; refused (no grid) where they show no steady beat. The tempo is
+  // read from `tempoBeats` where given (as many, steadier), else the beats.
+  static BeatGrid fromBeats(std::vector<double> beats, std::vector<float> strengths, const TempoSettings& settings,
+                            const std::vector<double>& tempoBeats = {});
   BeatAt at(double seconds) const;
   bool steady() const { return beats_.size() >= 2; }
   // The tempo most of the song keeps (the median); 0 when not steady.
