@@ -77,19 +77,56 @@ TEST_F(Lyrics, LrcAndSrtLinesAreReadAtTheirTimesInEveryShape) {
   }
 }
 
-// Each line's first frame is the frame its time falls in (30 fps: 1.0 s is
-// frame 30, 2.5 s frame 75) and a line ends where the next begins.
-TEST_F(Lyrics, EachLineStartsOnItsOwnFrame) {
+// Each line's first frame is the frame its time falls in (30 fps: 1.0 s
+// is frame 30, 2.5 s frame 75) and a line ends where the next begins: LRC
+// and SRT, in landscape, portrait and square.
+TEST_F(Lyrics, EachLineStartsOnItsOwnFrameInEveryShape) {
   writeText(dir / "song.lrc", "[00:01.00]ONE\n[00:02.50]TWO\n");
-  const StudioRun run = studio(dir.path(), {"render", "song.wav", "words.mkv", "--lyrics", "song.lrc", "--to", "3",
-                                            "--size", "160x90", "--fps", "30", "--crf", "0", "-q"});
-  ASSERT_EQ(run.status, 0) << run.err;
-  const auto words = [&](int n) { return wordRows(frameRgb(dir / "words.mkv", n), 160, 90).first >= 0; };
-  EXPECT_FALSE(words(29));
-  EXPECT_TRUE(words(30));
-  EXPECT_GT(meanDifference(frameRgb(dir / "words.mkv", 74), frameRgb(dir / "words.mkv", 75)), 0.3)
-      << "the second line replaces the first on frame 75";
-  EXPECT_LT(meanDifference(frameRgb(dir / "words.mkv", 73), frameRgb(dir / "words.mkv", 74)), 0.01);
+  writeText(dir / "song.srt", "1\n00:00:01,000 --> 00:00:02,500\nONE\n\n2\n00:00:02,500 --> 00:00:04,000\nTWO\n");
+  for (const char* file : {"song.lrc", "song.srt"}) {
+    for (const auto& [width, height] : {std::pair<int, int>{160, 90}, {90, 160}, {120, 120}}) {
+      SCOPED_TRACE(std::string(file) + " " + std::to_string(width) + "x" + std::to_string(height));
+      const StudioRun run = studio(dir.path(), {"render", "song.wav", "words.mkv", "--lyrics", file, "--to", "3",
+                                                "--size", std::to_string(width) + "x" + std::to_string(height),
+                                                "--fps", "30", "--crf", "0", "--overwrite", "-q"});
+      ASSERT_EQ(run.status, 0) << run.err;
+      const auto frame = [&](int n) { return frameRgb(dir / "words.mkv", n); };
+      EXPECT_LT(wordRows(frame(29), width, height).first, 0);
+      EXPECT_GE(wordRows(frame(30), width, height).first, 0);
+      EXPECT_GT(meanDifference(frame(74), frame(75)), 0.2) << "the second line replaces the first on frame 75";
+      EXPECT_LT(meanDifference(frame(73), frame(74)), 0.01);
+    }
+  }
+}
+
+// A line too long for one line wraps inside the margins the title keeps
+// (its words no nearer the sides than 5% of the width), in every shape.
+TEST_F(Lyrics, ALongLineWrapsInsideTheMargins) {
+  writeText(dir / "long.srt", "1\n00:00:01,000 --> 00:00:05,000\n"
+                              "THE LONGEST LINE OF THIS SONG GOES ON AND ON WELL PAST THE EDGE OF ANY SCREEN\n");
+  for (const auto& [width, height] : {std::pair<int, int>{640, 360}, {360, 640}, {480, 480}}) {
+    SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+    const StudioRun run = studio(dir.path(), {"render", "song.wav", "long.png", "--lyrics", "long.srt", "--from", "2",
+                                              "--size", std::to_string(width) + "x" + std::to_string(height),
+                                              "--overwrite", "-q"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string rgb = frameRgb(dir / "long.png");
+    int left = width, right = -1, rows = 0;
+    for (int y = 0; y < height; ++y) {
+      bool any = false;
+      for (int x = 0; x < width; ++x) {
+        if (static_cast<unsigned char>(rgb[(static_cast<size_t>(y) * width + x) * 3]) > 128) {
+          left = std::min(left, x);
+          right = std::max(right, x);
+          any = true;
+        }
+      }
+      rows += any;
+    }
+    EXPECT_GE(left, width / 20);
+    EXPECT_LE(right, width - width / 20);
+    EXPECT_GT(rows, height * 6 / 100) << "more than one line";
+  }
 }
 
 // Words the font lacks drawn by a font that has them (Japanese in Noto Sans

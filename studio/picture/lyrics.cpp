@@ -168,6 +168,25 @@ Result<std::vector<Line>> readLrc(const std::string& name, const std::vector<std
   return out;
 }
 
+// A cue's text for ASS: italic and bold as ASS tags; other markup
+// (<v Name>, <c.x>, <font>) dropped.
+std::string cueText(const std::string& text) {
+  std::string styled;
+  for (size_t i = 0; i < text.size();) {
+    if (text[i] == '<') {
+      const size_t close = text.find('>', i);
+      if (close != std::string::npos) {
+        const std::string tag = text.substr(i + 1, close - i - 1);
+        styled += tag == "i" ? "{\\i1}" : tag == "/i" ? "{\\i0}" : tag == "b" ? "{\\b1}" : tag == "/b" ? "{\\b0}" : "";
+        i = close + 1;
+        continue;
+      }
+    }
+    styled += assText(std::string(1, text[i++]));
+  }
+  return styled;
+}
+
 // SRT and WebVTT: cues of "start --> end" and their lines of text.
 Result<std::vector<Line>> readCues(const std::string& name, const std::vector<std::string>& lines, bool vtt) {
   std::vector<Line> out;
@@ -211,21 +230,7 @@ Result<std::vector<Line>> readCues(const std::string& name, const std::vector<st
     for (++n; n < lines.size() && !trimmed(lines[n]).empty(); ++n) {
       text += (text.empty() ? "" : "\n") + lines[n];
     }
-    // Italic and bold as ASS tags; other markup (<v Name>, <c.x>, <font>) dropped.
-    std::string styled;
-    for (size_t i = 0; i < text.size();) {
-      if (text[i] == '<') {
-        const size_t close = text.find('>', i);
-        if (close != std::string::npos) {
-          const std::string tag = text.substr(i + 1, close - i - 1);
-          styled += tag == "i" ? "{\\i1}" : tag == "/i" ? "{\\i0}" : tag == "b" ? "{\\b1}" : tag == "/b" ? "{\\b0}" : "";
-          i = close + 1;
-          continue;
-        }
-      }
-      styled += assText(std::string(1, text[i++]));
-    }
-    out.push_back(Line{start, std::max(start, end), styled, n});
+    out.push_back(Line{start, std::max(start, end), cueText(text), n});
   }
   std::stable_sort(out.begin(), out.end(), [](const Line& a, const Line& b) { return a.start < b.start; });
   return out;
@@ -267,6 +272,29 @@ Status checkAss(const std::string& name, const std::vector<std::string>& lines) 
   return Status();
 }
 
+// The head of a script for converted lines: one style for every shape,
+// sized from the shorter side, kept inside the title's margins, outlined and
+// shadowed to read over anything.
+std::string scriptHead(int width, int height, LyricsPlace place) {
+  const int shorter = std::min(width, height);
+  const int size = std::max(12, static_cast<int>(std::lround(shorter * 0.065)));
+  const int marginX = static_cast<int>(std::lround(width * 0.08));
+  const int marginY = static_cast<int>(std::lround(height * 0.08));
+  const int alignment = place == LyricsPlace::Bottom ? 2 : 8;
+  char style[512];
+  // Sung words white, those still to come a soft grey (karaoke's secondary).
+  std::snprintf(style, sizeof style,
+                "Style: Lyrics,sans-serif,%d,&H00FFFFFF,&H00A8A8A8,&H00000000,&H96000000,-1,0,0,0,100,100,0,0,1,%.1f,%.1f,"
+                "%d,%d,%d,%d,1\n",
+                size, std::max(1.0, size * 0.08), std::max(1.0, size * 0.05), alignment, marginX, marginX, marginY);
+  return "[Script Info]\nScriptType: v4.00+\nWrapStyle: 0\nScaledBorderAndShadow: yes\nPlayResX: " +
+         std::to_string(width) + "\nPlayResY: " + std::to_string(height) +
+         "\n\n[V4+ Styles]\nFormat: Name, Fontname, Fontsize, PrimaryColour, SecondaryColour, OutlineColour, "
+         "BackColour, Bold, Italic, Underline, StrikeOut, ScaleX, ScaleY, Spacing, Angle, BorderStyle, Outline, "
+         "Shadow, Alignment, MarginL, MarginR, MarginV, Encoding\n" +
+         style + "\n[Events]\nFormat: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n";
+}
+
 }  // namespace
 
 Result<std::string> lyricsScript(const std::string& name, const std::string& text, int width, int height,
@@ -284,32 +312,15 @@ Result<std::string> lyricsScript(const std::string& name, const std::string& tex
     }
     return text;
   }
-  Result<std::vector<Line>> read = ends(".srt") ? readCues(name, lines, false)
-                                   : ends(".vtt") || text.compare(0, 6, "WEBVTT") == 0 ? readCues(name, lines, true)
-                                                                                        : readLrc(name, lines);
+  // By the name, else by the text (lyrics from tags have no name to go by).
+  const bool vtt = ends(".vtt") || (!ends(".lrc") && !ends(".srt") && text.compare(0, 6, "WEBVTT") == 0);
+  const bool srt = !vtt && (ends(".srt") || (!ends(".lrc") && text.find("-->") != std::string::npos));
+  const bool lrc = !vtt && !srt;
+  Result<std::vector<Line>> read = lrc ? readLrc(name, lines) : readCues(name, lines, vtt);
   if (!read) {
     return read.status();
   }
-  // One style for every shape: sized from the shorter side, kept inside the
-  // title's margins, outlined and shadowed to read over anything.
-  const int shorter = std::min(width, height);
-  const int size = std::max(12, static_cast<int>(std::lround(shorter * 0.065)));
-  const int marginX = static_cast<int>(std::lround(width * 0.08));
-  const int marginY = static_cast<int>(std::lround(height * 0.08));
-  const int alignment = place == LyricsPlace::Bottom ? 2 : 8;
-  char style[512];
-  // Sung words white, those still to come a soft grey (karaoke's secondary).
-  std::snprintf(style, sizeof style,
-                "Style: Lyrics,sans-serif,%d,&H00FFFFFF,&H00A8A8A8,&H00000000,&H96000000,-1,0,0,0,100,100,0,0,1,%.1f,%.1f,"
-                "%d,%d,%d,%d,1\n",
-                size, std::max(1.0, size * 0.08), std::max(1.0, size * 0.05), alignment, marginX, marginX, marginY);
-  std::string script = "[Script Info]\nScriptType: v4.00+\nWrapStyle: 0\nScaledBorderAndShadow: yes\nPlayResX: " +
-                       std::to_string(width) + "\nPlayResY: " + std::to_string(height) +
-                       "\n\n[V4+ Styles]\nFormat: Name, Fontname, Fontsize, PrimaryColour, SecondaryColour, "
-                       "OutlineColour, BackColour, Bold, Italic, Underline, StrikeOut, ScaleX, ScaleY, Spacing, "
-                       "Angle, BorderStyle, Outline, Shadow, Alignment, MarginL, MarginR, MarginV, Encoding\n" +
-                       style + "\n[Events]\nFormat: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n";
-  const bool lrc = !ends(".srt") && !ends(".vtt") && text.compare(0, 6, "WEBVTT") != 0;
+  std::string script = scriptHead(width, height, place);
   for (const Line& line : read.value()) {
     std::string words = line.text;
     if (lrc) {

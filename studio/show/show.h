@@ -4,8 +4,10 @@
 //
 // A loop makes each frame with two calls: advance(), with the frame's Tick
 // from its clock and the sound heard at that moment, then draw() at a size.
-// The show owns the analysis carried from frame to frame, the picture, the
-// backdrop and the title, and is the one place a frame's values are set.
+// The show owns the analysis carried from frame to frame, the picture (or a
+// playlist's pictures, their schedule and the crossfade between them), the
+// backdrop, the title and the lyrics, and is the one place a frame's values
+// are set.
 //
 // Glossary. A *frame* is one picture drawn at one moment; a *tick* is what a
 // clock says about that moment (below). *Seconds* are the picture's time
