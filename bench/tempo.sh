@@ -11,7 +11,7 @@ vrax_ensure_packages
 if ! dpkg-query -W -f='${Status}' neverball-common 2>/dev/null | grep -q "install ok installed"; then
   apt-get install -y -qq neverball-common >/dev/null
 fi
-vrax_build "$VRAX_ROOT/build" >/dev/null
+vrax_build build >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 printf '%-28s %8s  %s\n' "song" "seconds" "what --verbose says"
