@@ -35,6 +35,12 @@ constexpr double kSnap = 0.12;
 // attacks the walk's tempo follows.
 constexpr double kPull = 0.5;
 constexpr int kFollow = 4;
+// Beats in a row without an attack before the walk looks to the tracker to
+// take the beat up again; and how many of the tracker's beats on attacks in
+// a row the walk starts from.
+constexpr int kLost = 2;
+constexpr double kAround = 3;  // seconds either side for the tracker's beat length
+constexpr size_t kRun = 8;
 // How near its attack a walked beat must be to be put on it.
 constexpr double kSettle = 0.04;
 // The intervals either side of a beat its tempo is taken from.
@@ -112,17 +118,29 @@ Walk walkBeats(const std::vector<float>& energy, double block, const std::vector
     const auto it = std::lower_bound(tracked.begin(), tracked.end(), t - reach);
     return it != tracked.end() && *it <= t + reach ? *it : -1.0;
   };
+  // The tracker's own beat length around a moment: the median of its
+  // intervals within a few seconds.
+  const auto trackedInterval = [&](double t) {
+    std::vector<double> intervals;
+    auto it = std::lower_bound(tracked.begin(), tracked.end(), t - kAround);
+    for (; it != tracked.end() && it + 1 != tracked.end() && *it < t + kAround; ++it) {
+      intervals.push_back(*(it + 1) - *it);
+    }
+    return median(intervals);
+  };
   const auto walk = [&](double from, double direction, Walk& out) {
     double step = period;
     std::vector<double> agreeing;  // the latest intervals between attacks
     double last = from;
     bool lastOnAttack = true;
+    int missed = 0;  // beats in a row with no attack where due
     for (;;) {
       const double due = last + direction * step;
       if (due < 0 || due >= end) {
         break;
       }
-      const Attack a = attackNear(energy, block, due, std::min(kAttackReach / 1000.0, kSnap * step));
+      const double reach = std::min(kAttackReach / 1000.0, kSnap * step);
+      const Attack a = attackNear(energy, block, due, reach);
       // Pulled halfway onto the attack, as a phase-locked loop: a beat
       // drawn off by a syncopated note does not drag the ones after it.
       double at = due;
@@ -130,6 +148,23 @@ Walk walkBeats(const std::vector<float>& energy, double block, const std::vector
         at = due + kPull * (a.seconds - due);
       } else if (const double t = trackedNear(due, 0.25 * step); t >= 0) {
         at = due + kPull * (t - due);
+      }
+      // Lost (after a break, or off the beat): where for two beats running
+      // there was no attack where due, or the tracker had its beat on a
+      // stronger attack within half a beat, the walk takes the beat up there.
+      // (Only where the tracker counts the beat at the walk's tempo: not where
+      // it has gone over to another level of the metre.)
+      const double t = trackedNear(due, 0.5 * step);
+      const double theirs = t >= 0 ? trackedInterval(t) : 0;
+      const Attack there =
+          t >= 0 && std::fabs(theirs - step) <= kAgree * step ? attackNear(energy, block, t, reach) : Attack{};
+      const bool elsewhere = there.found && std::fabs(there.seconds - at) > reach &&
+                             there.strength > (a.found ? a.strength : 0.0f);
+      missed = !a.found || elsewhere ? missed + 1 : 0;
+      if (missed >= kLost && there.found) {
+        at = there.seconds;
+        missed = 0;
+        agreeing.clear();
       }
       const double interval = std::fabs(at - last);
       if (a.found && lastOnAttack && std::fabs(interval - step) <= kAgree * step) {
@@ -146,8 +181,26 @@ Walk walkBeats(const std::vector<float>& energy, double block, const std::vector
       lastOnAttack = a.found;
     }
   };
-  const Attack first = attackNear(energy, block, tracked.front(), std::min(kAttackReach / 1000.0, kSnap * period));
-  const double start = first.found ? first.seconds : tracked.front();
+  // From the first of the tracker's beats that starts a run of beats on
+  // attacks (an intro without drums gives the tracker little to go by).
+  const double reach = std::min(kAttackReach / 1000.0, kSnap * period);
+  size_t from = 0;
+  int bestRun = -1;
+  for (size_t k = 0; k < tracked.size(); ++k) {
+    int run = 0;
+    for (size_t i = k; i < std::min(tracked.size(), k + kRun); ++i) {
+      run += attackNear(energy, block, tracked[i], reach).found;
+    }
+    if (run > bestRun) {
+      bestRun = run;
+      from = k;
+    }
+    if (run >= static_cast<int>(kRun) - 1) {
+      break;
+    }
+  }
+  const Attack first = attackNear(energy, block, tracked[from], reach);
+  const double start = first.found ? first.seconds : tracked[from];
   Walk back, on;
   walk(start, -1, back);
   walk(start, 1, on);
