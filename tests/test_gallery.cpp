@@ -197,12 +197,9 @@ TEST(GalleryInPlay, StepsThroughPicturesAndSkipsABrokenOne) {
   }
   vt::TempDir dir;
   const std::string gallery = dir / "gallery";
-  const auto add = [&](const std::string& name, const std::string& body) {
-    vt::writeGalleryPicture(gallery, name, body);
-  };
-  add("a-red", "FragColor = vec4(1.0, 0.0, 0.0, 1.0);");
-  add("b-broken", "FragColor = nothing;");
-  add("c-blue", "FragColor = vec4(0.0, 0.0, 1.0, 1.0);");
+  vt::writeGalleryPicture(gallery, "a-red", "FragColor = vec4(1.0, 0.0, 0.0, 1.0);");
+  vt::writeGalleryPicture(gallery, "b-broken", "FragColor = nothing;");
+  vt::writeGalleryPicture(gallery, "c-blue", "FragColor = vec4(0.0, 0.0, 1.0, 1.0);");
   ASSERT_TRUE(vt::writeTone(dir / "song.wav", 44100 * 20, 2, 44100));
   vt::Process play({vt::studioBinary(), "play", "song.wav", "--picture", "a-red", "--size", "160x120"}, dir.path(),
                    {{"ALSOFT_DRIVERS", "null"}, {"VRAX_PICTURES", gallery}});

@@ -364,12 +364,9 @@ TEST(Playlist, PlayChangesPicturesAndLocksStepsAndSkipsABrokenOne) {
   }
   vt::TempDir dir;
   const std::string gallery = dir / "gallery";
-  const auto add = [&](const std::string& name, const std::string& body) {
-    vt::writeGalleryPicture(gallery, name, body);
-  };
-  add("red", "FragColor = vec4(1.0, 0.0, 0.0, 1.0);");
-  add("broken", "FragColor = nothing;");
-  add("blue", "FragColor = vec4(0.0, 0.0, 1.0, 1.0);");
+  vt::writeGalleryPicture(gallery, "red", "FragColor = vec4(1.0, 0.0, 0.0, 1.0);");
+  vt::writeGalleryPicture(gallery, "broken", "FragColor = nothing;");
+  vt::writeGalleryPicture(gallery, "blue", "FragColor = vec4(0.0, 0.0, 1.0, 1.0);");
   // A bar every 2 s: the pictures take turns every bar, cut on the downbeat.
   ASSERT_TRUE(vt::writeShorts(dir / "clicks.wav", clickTrack(steadyBeats(120, 0.25, 40), 40, 44100), 2, 44100));
   vt::Process play({vt::studioBinary(), "play", "clicks.wav", "--picture", "red,broken,blue", "--change-every", "1",
