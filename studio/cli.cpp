@@ -429,7 +429,7 @@ CLI::App* addPlay(CLI::App& app, PlayOptions& p, OptionText& g) {
   play->add_flag("--overwrite", p.overwrite, "Replace the --frame-times file if it exists");
   play->footer(
       "Keys: Space pause, Left/Right seek 5 s, Home start, N/P (Page Down/Up) next/previous picture,\n"
-      "F full screen, S save a PNG to shots/, Esc/Q quit.\n\n"
+      "L lock/unlock a list's picture, F full screen, S save a PNG to shots/, Esc/Q quit.\n\n"
       "Examples:\n"
       "  vrax-studio play song.flac\n"
       "  vrax-studio play song.wav --shaders my-pair --latency 80\n"
