@@ -326,6 +326,24 @@ TEST(Playlist, ChangesStartOnDownbeatsAndBlendBothPicturesOwnFrames) {
   EXPECT_EQ(blended, 2 * 30);  // two crossfades of a second
 }
 
+// Each picture of a list keeps its own settings: --set plasma.NAME changes
+// plasma where it shows and leaves ring's frames as they were.
+TEST(Playlist, EachPictureKeepsItsOwnSettings) {
+  vt::TempDir dir;
+  ASSERT_TRUE(vt::writeShorts(dir / "clicks.wav", clickTrack(steadyBeats(120, 0.25, 6), 6, 44100), 2, 44100));
+  const auto still = [&](const std::string& at, const std::vector<std::string>& more) {
+    std::vector<std::string> args = {"render", "clicks.wav", "still.png", "--picture", "ring,plasma", "--change-every",
+                                     "1", "--from", at, "--size", "64x36", "--overwrite", "-q"};
+    args.insert(args.end(), more.begin(), more.end());
+    const vt::StudioRun run = vt::studio(dir.path(), args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    return vt::frameRgb(dir / "still.png");
+  };
+  const std::vector<std::string> set = {"--set", "plasma.tint=#ff0000"};
+  EXPECT_EQ(still("1", {}), still("1", set)) << "ring shows at 1 s: unchanged";
+  EXPECT_GT(vt::meanDifference(still("3.5", {}), still("3.5", set)), 2.0) << "plasma shows at 3.5 s: its glow changed";
+}
+
 // The same --seed makes the same video byte for byte; another seed another
 // order. Lists and their options that cannot be used are refused in one line.
 TEST(Playlist, ASeedMakesTheSameVideoAndBadListsAreRefused) {
