@@ -58,7 +58,7 @@ TEST_F(Lyrics, LrcAndSrtLinesAreReadAtTheirTimesInEveryShape) {
     const char* want;
   } moments[] = {{"1.2", "BLUE"}, {"2.7", "RED"}, {"4.3", "GREEN"}};
   for (const char* file : {"song.lrc", "song.srt"}) {
-    for (const auto& [width, height] : {std::pair<int, int>{960, 540}, {540, 960}, {720, 720}}) {
+    for (const auto& [width, height] : {std::pair<int, int>{640, 360}, {360, 640}, {480, 480}}) {
       for (const auto& m : moments) {
         SCOPED_TRACE(std::string(file) + " " + std::to_string(width) + "x" + std::to_string(height) + " at " + m.at);
         const StudioRun run = studio(dir.path(), {"render", "song.wav", "still.png", "--lyrics", file, "--from", m.at,
