@@ -14,6 +14,8 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdint>
 #include <climits>
 #include <cstdlib>
 #include <cmath>
@@ -158,9 +160,30 @@ struct OptionText {
   CLI::Option* capture = nullptr;
 };
 
+// One line a failure: the reason, and where the help is.
 int usage(const std::string& message) {
-  std::cerr << "vrax-studio: " << shownMessage(message) << "\nRun with --help for more information." << std::endl;
+  std::cerr << "vrax-studio: " << shownMessage(message) << " (--help lists the options)" << std::endl;
   return kExitUsage;
+}
+
+// An option given an empty value ("--size ''", often a shell variable that
+// was never set) is a mistake, never the default quietly taken.
+Status checkNoneEmpty(const CLI::App* command) {
+  if (command == nullptr || !command->parsed()) {
+    return Status();
+  }
+  for (const CLI::Option* option : command->get_options()) {
+    const std::vector<std::string>& given = option->results();
+    if (option->get_items_expected_max() == 0 ||
+        std::none_of(given.begin(), given.end(), [](const std::string& v) { return v.empty(); })) {
+      continue;
+    }
+    const std::string name = option->get_name(false, true);
+    const std::string shown = name.substr(0, name.find(','));
+    return Status::failure(option->get_positional() ? shown + " is an empty name"
+                                                    : shown + " was given an empty value");
+  }
+  return Status();
 }
 
 // The options render and play share: the picture, its images and title, the libraries' noise.
@@ -475,10 +498,12 @@ Status checkPart(RenderOptions& r, const OptionText& g) {
   bool whole = at != std::string::npos && at > 0 && at + 1 < given.size() && std::isdigit(static_cast<unsigned char>(given[0])) &&
                std::isdigit(static_cast<unsigned char>(given[at + 1]));
   if (whole) {
+    // Past a 32-bit frame count (over two years at 30 fps) is no frame of a song.
+    errno = 0;
     a = std::strtoll(given.c_str(), &end, 10);
-    whole = end == given.c_str() + at;
+    whole = end == given.c_str() + at && errno == 0 && a <= INT32_MAX;
     b = std::strtoll(given.c_str() + at + 1, &end, 10);
-    whole = whole && *end == '\0';
+    whole = whole && *end == '\0' && errno == 0 && b <= INT32_MAX;
   }
   if (!g.part.empty()) {
     if (!whole || a < 1 || b < 1 || a > b || b > 100000) {
@@ -670,6 +695,11 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& out) {
     return usage(what);
   }
 
+  for (const CLI::App* command : {render, play, pictures, join}) {
+    if (const Status filled = checkNoneEmpty(command); !filled) {
+      return usage(filled.why());
+    }
+  }
   if (pictures->parsed()) {
     out.command = Command::Pictures;
     out.wantsSheet = !sheet.empty();

@@ -41,6 +41,11 @@ struct Part {
 Result<Part> openPart(const std::string& path, bool measure = true) {
   Part part;
   part.path = path;
+  // A pipe or device named as a part would wait for good, or read for ever.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    return Status::failure(path + " is " + fileKind(info.st_mode) + ", not a part (a video file render wrote)");
+  }
   AVFormatContext* opened = nullptr;
   int ret = avformat_open_input(&opened, ("file:" + path).c_str(), nullptr, nullptr);
   if (ret < 0) {
@@ -60,6 +65,15 @@ Result<Part> openPart(const std::string& path, bool measure = true) {
   part.stream = av_find_best_stream(part.input.get(), kind, -1, -1, nullptr, 0);
   if (part.stream < 0) {
     return Status::failure(path + (part.record.sound ? ": no sound in it" : ": no pictures in it"));
+  }
+  const AVCodecParameters* held = part.input->streams[part.stream]->codecpar;
+  if (!part.record.sound && (held->width != part.record.width || held->height != part.record.height)) {
+    return Status::failure(path + " holds pictures of " + std::to_string(held->width) + "x" +
+                           std::to_string(held->height) + ", not the " + std::to_string(part.record.width) + "x" +
+                           std::to_string(part.record.height) + " render made (encoded again since?)");
+  }
+  if (part.record.sound && (held->sample_rate != part.record.rate || held->ch_layout.nb_channels != part.record.channels)) {
+    return Status::failure(path + " holds sound of another shape than the render made (encoded again since?)");
   }
   // Pictures are counted; sound is measured to its last packet's end, in
   // samples, give or take one tick of the container's clock (Matroska's are ms).
@@ -90,7 +104,10 @@ std::string wrongSet(const std::vector<Part>& parts) {
       return p.path + " is a part of another render than " + first.path;
     }
     const int64_t sound = b.whole.soundEnd - b.whole.soundStart;
-    if (b.sound && p.packets < sound) {
+    // A container may keep the last packet's duration short of its padding
+    // (MP4's edit list): less than one packet missing is the whole sound.
+    const int64_t packet = std::max(1, p.input->streams[p.stream]->codecpar->frame_size);
+    if (b.sound && p.packets + packet <= sound) {
       return p.path + " is cut short: " + std::to_string(p.packets) + " of its " + std::to_string(sound) +
              " sound frames";
     }
@@ -220,10 +237,13 @@ Status writeWhole(Encoder& encoder, std::vector<Part>& parts, Part* soundPart, S
 // when one is gone or changed since, or is what join would write.
 Result<std::vector<std::string>> songsAsRendered(const JoinOptions& o, const PartRecord& r) {
   std::vector<std::string> paths;
-  for (const auto& [path, bytes] : r.songs) {
+  for (size_t i = 0; i < r.songs.size(); ++i) {
+    const auto& [path, bytes] = r.songs[i];
     struct stat songFile {};
     const bool here = ::stat(path.c_str(), &songFile) == 0;
-    if (!here || static_cast<int64_t>(songFile.st_size) != bytes) {
+    const bool same = here && static_cast<int64_t>(songFile.st_size) == bytes && S_ISREG(songFile.st_mode) &&
+                      (r.prints.empty() || songPrint(path) == r.prints[i]);
+    if (!same) {
       return Status::failure("the song the parts were rendered from, " + path +
                              (here ? ", has changed since" : ", is not here") +
                              " (or give the render's --part sound); nothing written");
@@ -273,6 +293,11 @@ int runJoin(const JoinOptions& o) {
   if (const Status target = checkTarget(o.output, quotedName(o.output), "OUTPUT", o.overwrite); !target) {
     return report(kExitUsage, target.why());
   }
+  // Whatever --overwrite says, nothing join reads is what it writes.
+  if (const std::string read = inputAt(o.output, o.parts); !read.empty()) {
+    return report(kExitUsage, quotedName(o.output) + " is one of the parts (" + quotedName(read) +
+                                  "); choose another OUTPUT");
+  }
   Result<std::vector<Part>> opened = openParts(o, container);
   if (!opened) {
     return report(kExitUsage, opened.why());
@@ -289,7 +314,7 @@ int runJoin(const JoinOptions& o) {
     }
     reader = songFrom(songs.value(), r.whole.soundStart);
     if (!reader) {
-      return report(kExitFailure, reader.why());
+      return report(kExitFailure, "the song the parts were rendered from: " + reader.why());
     }
   }
   const std::string list = chapterListPath(o.output);
@@ -315,7 +340,7 @@ int runJoin(const JoinOptions& o) {
   std::vector<Part> pictureParts(std::make_move_iterator(parts.begin() + (soundPart != nullptr ? 1 : 0)),
                                  std::make_move_iterator(parts.end()));
   Encoder encoder;
-  Status done = encoder.open(settings);
+  Status done = file.made() ? encoder.open(settings) : file.made();
   if (done) {
     done = writeWhole(encoder, pictureParts, soundPart != nullptr ? &parts.front() : nullptr, reader.value());
   }

@@ -6,11 +6,15 @@
 #include "base/interrupt.h"
 #include "plan.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <fstream>
 #include <sstream>
@@ -75,7 +79,87 @@ std::string settingsLine(const RenderOptions& o) {
   return line.str();
 }
 
+constexpr size_t kMaxRecordBytes = 1 << 20;
+constexpr int64_t kLongestSeconds = 7 * 24 * 3600;  // a week of video
+
+// Every field of a record held to what render can have written, before any
+// of them sizes a buffer or a loop: a part is a file anyone may have edited.
+Status checkBounds(const PartRecord& r) {
+  if (r.fps.num < 1 || r.fps.den < 1 || r.fps.num > (1 << 30) || r.fps.den > (1 << 30) || r.fps.value() < 1.0 ||
+      r.fps.value() > 240.0) {
+    return Status::failure("a frame rate of " + std::to_string(r.fps.num) + "/" + std::to_string(r.fps.den));
+  }
+  if (r.rate < 1000 || r.rate > 768000 || r.channels < 1 || r.channels > 64) {
+    return Status::failure("sound of " + std::to_string(r.channels) + " channels at " + std::to_string(r.rate) + " Hz");
+  }
+  const Span& w = r.whole;
+  if (w.first < 0 || w.soundStart < 0 || w.end - w.first != r.frames || r.frames < 1 ||
+      static_cast<double>(r.frames) > static_cast<double>(kLongestSeconds) * r.fps.value()) {
+    return Status::failure("a video of frames " + std::to_string(w.first) + " to " + std::to_string(w.end) + ", " +
+                           std::to_string(r.frames) + " frames");
+  }
+  // The whole's sound is the sound of its frames, as render plans it.
+  const FrameClock clock(r.fps, r.rate);
+  if (w.soundStart != clock.soundFrameAt(w.first) || w.soundEnd <= w.soundStart || w.soundEnd > clock.soundFrameAt(w.end)) {
+    return Status::failure("sound frames " + std::to_string(w.soundStart) + " to " + std::to_string(w.soundEnd) +
+                           " for video frames " + std::to_string(w.first) + " to " + std::to_string(w.end));
+  }
+  if (r.count < 0 || r.count > r.frames || r.index < 0 || r.index > r.count || r.first < 0 || r.end > r.frames ||
+      (!r.sound && r.end <= r.first)) {
+    return Status::failure("frames " + std::to_string(r.first) + " to " + std::to_string(r.end) + " of " +
+                           std::to_string(r.frames));
+  }
+  const double seconds = static_cast<double>(r.frames) / r.fps.value();
+  if (!std::isfinite(r.fadeIn) || !std::isfinite(r.fadeOut) || r.fadeIn < 0 || r.fadeOut < 0 ||
+      r.fadeIn + r.fadeOut > seconds + 1) {
+    return Status::failure("fades longer than the video");
+  }
+  if (r.songs.empty() || r.songs.size() > 10000 || r.tags.size() > 1000 || r.chapters.size() > 10000 ||
+      (!r.prints.empty() && r.prints.size() != r.songs.size())) {
+    return Status::failure("lists of songs, tags or chapters that render never writes");
+  }
+  for (const Chapter& c : r.chapters) {
+    if (c.start < w.soundStart || c.end < c.start || c.end > w.soundEnd) {
+      return Status::failure("a chapter outside the sound");
+    }
+  }
+  if (!r.sound && (r.width < 1 || r.height < 1 || r.width > 16384 || r.height > 16384)) {
+    return Status::failure("pictures of " + std::to_string(r.width) + "x" + std::to_string(r.height));
+  }
+  return Status();
+}
+
 }  // namespace
+
+std::string songPrint(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    return "";
+  }
+  struct stat info {};
+  uint64_t hash = 1469598103934665603ULL;
+  bool read = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  // The first and last 64 kB and four pieces between: a song re-encoded
+  // or edited to the same size is caught, without reading hours of it.
+  constexpr off_t kPiece = 64 * 1024;
+  const off_t size = read ? info.st_size : 0;
+  std::vector<char> buffer(static_cast<size_t>(kPiece));
+  for (int i = 0; read && i <= 5; ++i) {
+    const off_t at = std::max<off_t>(0, std::min<off_t>(size - kPiece, size / 5 * i));
+    const ssize_t got = pread(fd, buffer.data(), buffer.size(), at);
+    read = got >= 0;
+    for (ssize_t b = 0; b < got; ++b) {
+      hash = (hash ^ static_cast<unsigned char>(buffer[static_cast<size_t>(b)])) * 1099511628211ULL;
+    }
+  }
+  close(fd);
+  if (!read) {
+    return "";
+  }
+  char text[24];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+  return text;
+}
 
 std::string partText(const PartRecord& r) {
   nlohmann::json j;
@@ -100,10 +184,17 @@ std::string partText(const PartRecord& r) {
   }
   j["chapters"] = chapters;
   j["settings"] = r.settings;
+  if (!r.sound) {
+    j["size"] = {r.width, r.height};
+  }
+  j["prints"] = r.prints;
   return j.dump();
 }
 
 Result<PartRecord> readPartRecord(const std::string& text) {
+  if (text.size() > kMaxRecordBytes) {
+    return Status::failure("its part record is damaged (larger than 1 MB)");
+  }
   const nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
   if (j.is_discarded() || !j.is_object() || j.value("kind", "") != kKind) {
     return Status::failure("not a part of a render (made by render --part or --frames)");
@@ -137,6 +228,20 @@ Result<PartRecord> readPartRecord(const std::string& text) {
       return Status::failure("its part record is damaged");
     }
     r.settings = j.at("settings").get<std::string>();
+    if (j.contains("size")) {
+      const auto size = j.at("size").get<std::vector<int>>();
+      if (size.size() != 2) {
+        return Status::failure("its part record is damaged");
+      }
+      r.width = size[0];
+      r.height = size[1];
+    }
+    if (j.contains("prints")) {
+      r.prints = j.at("prints").get<std::vector<std::string>>();
+    }
+    if (const Status bounded = checkBounds(r); !bounded) {
+      return Status::failure("its part record is damaged (" + bounded.why() + ")");
+    }
     return r;
   } catch (const nlohmann::json::exception&) {
     return Status::failure("its part record is damaged");
@@ -172,7 +277,10 @@ Result<PartRecord> planPart(const RenderOptions& o, const Span& whole, const Son
   for (const std::string& song : o.songs) {
     struct stat file {};
     r.songs.emplace_back(song, ::stat(song.c_str(), &file) == 0 ? static_cast<int64_t>(file.st_size) : -1);
+    r.prints.push_back(songPrint(song));
   }
+  r.width = o.width;
+  r.height = o.height;
   r.settings = settingsLine(o);
   r.tags = song.tags;
   r.chapters = chaptersOf(song, whole);

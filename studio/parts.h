@@ -45,10 +45,19 @@ struct PartRecord {
   int rate = 0;
   int channels = 0;
   std::string settings;    // what makes the picture and the file, one line
+  int width = 0;           // the pictures' size (not of the sound part)
+  int height = 0;
+  // A print of each song's contents (songPrint), so a song changed since
+  // but of the same size is noticed; empty in records of older parts.
+  std::vector<std::string> prints;
 };
 
+// A print of a file's contents, read in a few pieces; "" when it cannot be read.
+std::string songPrint(const std::string& path);
+
 // The record as the text kept in the part's comment tag, and back; a text
-// that is not a part's record is refused with why.
+// that is not a part's record, or with any field past what render writes,
+// is refused with why.
 std::string partText(const PartRecord& record);
 Result<PartRecord> readPartRecord(const std::string& text);
 

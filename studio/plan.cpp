@@ -75,7 +75,9 @@ Result<std::vector<Setting>> settingsToUse(const SharedOptions& o) {
       return settings.status();
     }
   }
-  return applySettings(std::move(settings.value()), setsFor(o, o.picture, settings.value()));
+  // The sets are read off the declared settings before those are handed on.
+  const std::vector<std::string> sets = setsFor(o, o.picture, settings.value());
+  return applySettings(std::move(settings.value()), sets);
 }
 
 std::vector<std::string> setsFor(const SharedOptions& o, const std::string& picture,
@@ -461,17 +463,12 @@ Result<std::unique_ptr<Lyrics>> lyricsToDraw(const SharedOptions& o, const std::
     name = o.sound + "'s lyrics";
     text = tagged.value();
   } else {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(o.lyrics, ec)) {
-      return Status::failure("--lyrics " + quotedName(o.lyrics) + ": no such file");
+    // A song's words fit in far less; a larger file is not lyrics.
+    Result<std::string> read = readSmallFile(o.lyrics, kMaxLyricsBytes, "4 MB, too large for lyrics");
+    if (!read) {
+      return Status::failure("--lyrics: " + read.why());
     }
-    std::ifstream in(o.lyrics, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    if (!in && !in.eof()) {
-      return Status::failure("--lyrics " + quotedName(o.lyrics) + ": cannot be read");
-    }
-    text = all.str();
+    text = std::move(read.value());
   }
   const LyricsPlace place =
       !o.title.empty() && o.titleLook.place == TitlePlace::Bottom ? LyricsPlace::Top : LyricsPlace::Bottom;

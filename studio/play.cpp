@@ -87,7 +87,8 @@ class Session {
     return openOutputs();
   }
 
-  void run() {
+  // True when every output ended well.
+  bool run() {
     Pacer pacer(pacedRate(), stream_ != nullptr);
     FrameTimeLog frameTimes(o_.frameTimes, o_.overwrite);
     bool first = true;
@@ -142,10 +143,11 @@ class Session {
       pacer.wait(Clock::now() - beforeSwap);
       sound_.keepAlive(say);
     }
-    endStream();
+    const bool streamed = endStream();
     if (const Status written = frameTimes.write(); !written) {
       say(written.why());
     }
+    return streamed;
   }
 
  private:
@@ -253,19 +255,29 @@ class Session {
     return std::nullopt;
   }
 
-  void endStream() {
+  // The stream's summary; false when it did not end well (a failed flush,
+  // a receiver that left and did not come back).
+  bool endStream() {
     if (!stream_) {
-      return;
+      return true;
     }
-    stream_->finish();
+    const Status ended = stream_->finish();
     const LiveOutput& live = stream_->live();
     std::cerr << (interrupted() ? "vrax-studio: interrupted; streamed " : "Streamed ") << live.sent() << " frames ("
               << static_cast<double>(live.sent()) / o_.fps.value() << " s) to " << printable(o_.stream) << "; "
-              << live.dropped() << " dropped" << std::endl;
+              << live.dropped() << " dropped";
+    if (live.unsent() > 0) {
+      std::cerr << ", " << live.unsent() << " with no receiver";
+    }
+    std::cerr << std::endl;
+    if (!ended) {
+      say(ended.why());
+    }
     if (live.eased() > 0) {
       say("the picture flashed faster than three times a second; the flash guard eased " +
           std::to_string(live.eased()) + " frames of the stream (--flash-guard off: as drawn)");
     }
+    return static_cast<bool>(ended);
   }
 
   // Pause, seek, full screen and the gallery, as the keys and OSC asked since the last frame.
@@ -455,6 +467,6 @@ int runPlay(const PlayOptions& o) {
   if (const std::optional<int> leave = session.open()) {
     return *leave;
   }
-  session.run();
-  return interrupted() ? kExitInterrupted : kExitDone;
+  const bool ended = session.run();
+  return interrupted() ? kExitInterrupted : ended ? kExitDone : kExitFailure;
 }

@@ -51,16 +51,21 @@ void sayFlashGuard(const RenderOptions& o, const FlashGuard* guard) {
 }
 
 // What a finished or stopped render says, and its exit status.
-int concludeVideo(const RenderOptions& o, VideoOutput& output, int64_t drawn, double wall) {
+int concludeVideo(const RenderOptions& o, EncodedOutput& output, int64_t drawn, double wall) {
   const bool wasInterrupted = interrupted();
   if (wasInterrupted && drawn == 0) {
     return report(kExitInterrupted, "interrupted before the first frame; nothing written");
   }
   if (isStreamOutput(o.output)) {
     if (!o.quiet || wasInterrupted) {
-      std::cerr << (wasInterrupted ? "vrax-studio: interrupted; streamed " : "Streamed ") << drawn << " frames ("
-                << static_cast<double>(drawn) / o.fps.value() << " s) to " << printable(outputName(o.output))
-                << std::endl;
+      const int64_t unsent = output.unsent();
+      std::cerr << (wasInterrupted ? "vrax-studio: interrupted; streamed " : "Streamed ") << drawn - unsent
+                << " frames (" << static_cast<double>(drawn - unsent) / o.fps.value() << " s) to "
+                << printable(outputName(o.output));
+      if (unsent > 0) {
+        std::cerr << "; " << unsent << " more had no receiver";
+      }
+      std::cerr << std::endl;
     }
     return wasInterrupted ? kExitInterrupted : kExitDone;
   }

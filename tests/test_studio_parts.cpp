@@ -2,6 +2,8 @@
 // file and its clean-up, the offline reader's windows against the live
 // window, and frame rates kept as fractions the encoders take.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,6 +11,7 @@
 #include <atomic>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "audio.h"
@@ -133,6 +136,42 @@ TEST(PendingFile, HiddenNamesFitTheFileSystemAndLeftoversOfDeadProcessesGo) {
   EXPECT_TRUE(std::filesystem::exists(dir / ".song.mp4.partial-12x"));
   EXPECT_TRUE(std::filesystem::exists(dir / ".song.mp4.partial-"));
   EXPECT_EQ(PendingFile::removeLeftovers(dir / "other.mp4"), 0) << "only regular files are removed";
+}
+
+// When every hidden name beside the target is held by a live writer (its
+// files locked), nothing of theirs is opened, written or removed: the new
+// writer says it cannot write, and their files keep their bytes.
+TEST(PendingFile, NamesAllHeldByOthersAreNeverTouched) {
+  vt::TempDir dir;
+  const std::string target = dir / "song.mp4";
+  const std::string base = PendingFile::hiddenName(target, getpid());
+  std::vector<int> locks;
+  std::vector<std::string> held = {base};
+  for (int n = 2; n <= 1001; ++n) {
+    held.push_back(base + "-" + std::to_string(n));
+  }
+  for (const std::string& path : held) {
+    vt::writeText(path, "theirs");
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    locks.push_back(fd);
+  }
+  {
+    PendingFile file(target, false);
+    EXPECT_FALSE(file.made().ok());
+    EXPECT_NE(file.made().why().find("held by another writer"), std::string::npos) << file.made().why();
+    std::ofstream out(file.path());
+    EXPECT_FALSE(out.good()) << "its path must not open: " << file.path();
+    EXPECT_FALSE(file.commit().ok());
+  }
+  for (const std::string& path : held) {
+    ASSERT_EQ(vt::readText(path), "theirs") << path;
+  }
+  EXPECT_FALSE(std::filesystem::exists(target));
+  for (const int fd : locks) {
+    close(fd);
+  }
 }
 
 // The offline reader hands out, frame by frame, exactly the live window taken

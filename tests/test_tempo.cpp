@@ -338,6 +338,11 @@ TEST(Playlist, EachPictureKeepsItsOwnSettings) {
   const std::vector<std::string> set = {"--set", "plasma.tint=#ff0000"};
   EXPECT_EQ(still("1", {}), still("1", set)) << "ring shows at 1 s: unchanged";
   EXPECT_GT(vt::meanDifference(still("3.5", {}), still("3.5", set)), 2.0) << "plasma shows at 3.5 s: its glow changed";
+  // A bare name reaches every picture of the list that has it, the first
+  // one too (its sets are read before its settings are handed on).
+  const std::vector<std::string> bare = {"--set", "backColour=#ff0000"};
+  EXPECT_GT(vt::meanDifference(still("1", {}), still("1", bare)), 20.0) << "ring's background turned red";
+  EXPECT_EQ(still("3.5", {}), still("3.5", bare)) << "plasma has no backColour: unchanged";
 }
 
 // The same --seed makes the same video byte for byte; another seed another

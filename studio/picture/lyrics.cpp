@@ -8,6 +8,10 @@ extern "C" {
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <regex>
 #include <sstream>
 #include <vector>
 
@@ -349,6 +353,9 @@ Result<std::string> lyricsFromTags(const std::string& song, const std::map<std::
                              "'s tags have no times, so they cannot be shown as they are sung; give timed lyrics "
                              "(.lrc, .srt) with --lyrics FILE");
     }
+    if (value.size() > kMaxLyricsBytes) {
+      return Status::failure("the lyrics in " + song + "'s tags are larger than 4 MB, too large for lyrics");
+    }
     return value;
   }
   return Status::failure(song + " has no lyrics in its tags; give them with --lyrics FILE");
@@ -375,6 +382,101 @@ struct Lyrics::Libass {
 namespace {
 // libass's own messages are its business; the command says what failed.
 void quiet(int, const char*, va_list, void*) {}
+
+// The most an override tag may ask, for a script `high` units tall: a line
+// no taller than the frame, outlines and shadows a tenth of it, blur that
+// a frame's worth of pixels can afford.
+double tagLimit(const std::string& tag, double high) {
+  if (tag == "fs" || tag == "fsp") {
+    return high;
+  }
+  if (tag == "fscx" || tag == "fscy") {
+    return 400;  // percent
+  }
+  if (tag == "blur" || tag == "be") {
+    return 20;
+  }
+  return high / 10;  // bord, xbord, ybord, shad, xshad, yshad
+}
+
+std::string clampTags(const char* text, double high) {
+  static const std::regex tag(R"(\\(fscx|fscy|fsp|fs|xbord|ybord|bord|xshad|yshad|shad|blur|be)(-?[0-9]*\.?[0-9]+(?:[eE][-+]?[0-9]+)?))");
+  const std::string in = text;
+  std::string out;
+  auto from = in.cbegin();
+  for (std::sregex_iterator it(in.begin(), in.end(), tag), end; it != end; ++it) {
+    const std::smatch& m = *it;
+    out.append(from, m[0].first);
+    const double limit = tagLimit(m[1].str(), high);
+    const double asked = std::strtod(m[2].str().c_str(), nullptr);
+    char value[32];
+    std::snprintf(value, sizeof value, "%g", std::isfinite(asked) ? std::clamp(asked, -limit, limit) : 0.0);
+    out += "\\" + m[1].str() + value;
+    from = m[0].second;
+  }
+  out.append(from, in.cend());
+  return out;
+}
+
+// Lines beyond kMaxLinesAtOnce at any moment go, the earliest-starting kept.
+void thinOverlaps(ASS_Track* track) {
+  std::vector<int> order(static_cast<size_t>(track->n_events));
+  for (size_t i = 0; i < order.size(); ++i) {
+    order[i] = static_cast<int>(i);
+  }
+  std::stable_sort(order.begin(), order.end(),
+                   [track](int a, int b) { return track->events[a].Start < track->events[b].Start; });
+  std::vector<long long> endsShowing;  // a min-heap of the kept lines' ends
+  std::vector<bool> drop(order.size(), false);
+  for (const int e : order) {
+    const ASS_Event& event = track->events[e];
+    while (!endsShowing.empty() && endsShowing.front() <= event.Start) {
+      std::pop_heap(endsShowing.begin(), endsShowing.end(), std::greater<>());
+      endsShowing.pop_back();
+    }
+    if (static_cast<int>(endsShowing.size()) >= kMaxLinesAtOnce) {
+      drop[static_cast<size_t>(e)] = true;
+      continue;
+    }
+    endsShowing.push_back(event.Start + event.Duration);
+    std::push_heap(endsShowing.begin(), endsShowing.end(), std::greater<>());
+  }
+  for (int e = track->n_events - 1; e >= 0; --e) {
+    if (drop[static_cast<size_t>(e)]) {
+      ass_free_event(track, e);
+      std::move(track->events + e + 1, track->events + track->n_events, track->events + e);
+      --track->n_events;
+    }
+  }
+}
+
+// What the script asks for, held to what its frame can show.
+void tame(ASS_Track* track) {
+  const double high = track->PlayResY > 0 ? track->PlayResY : 288;  // libass's default height
+  for (int i = 0; i < track->n_styles; ++i) {
+    ASS_Style& style = track->styles[i];
+    style.FontSize = std::clamp(style.FontSize, 0.0, high);
+    style.Outline = std::clamp(style.Outline, 0.0, high / 10);
+    style.Shadow = std::clamp(style.Shadow, -high / 10, high / 10);
+    style.Blur = std::clamp(style.Blur, 0.0, 20.0);
+    style.ScaleX = std::clamp(style.ScaleX, 0.0, 4.0);
+    style.ScaleY = std::clamp(style.ScaleY, 0.0, 4.0);
+    style.Spacing = std::clamp(style.Spacing, -high, high);
+  }
+  for (int i = 0; i < track->n_events; ++i) {
+    ASS_Event& event = track->events[i];
+    if (event.Text != nullptr && std::strchr(event.Text, '\\') != nullptr) {
+      const std::string clamped = clampTags(event.Text, high);
+      char* copy = strdup(clamped.c_str());
+      if (copy != nullptr) {
+        free(event.Text);
+        event.Text = copy;
+      }
+    }
+  }
+  thinOverlaps(track);
+}
+
 }  // namespace
 
 Result<std::unique_ptr<Lyrics>> Lyrics::open(const std::string& script, const std::string& fontPath) {
@@ -396,6 +498,13 @@ Result<std::unique_ptr<Lyrics>> Lyrics::open(const std::string& script, const st
   if (!ass->track) {
     return Status::failure("libass cannot read the lyrics");
   }
+  if (ass->track->n_events > kMaxLyricsLines) {
+    return Status::failure("the lyrics hold " + std::to_string(ass->track->n_events) + " lines; at most " +
+                           std::to_string(kMaxLyricsLines) + " are drawn");
+  }
+  tame(ass->track);
+  // Glyphs and bitmaps libass keeps between frames: enough for a song's lines.
+  ass_set_cache_limits(ass->renderer, 2000, 64);
   lyrics->ass_ = std::move(ass);
   return lyrics;
 }

@@ -25,6 +25,12 @@
 
 // The longest an LRC line stays when no line follows it.
 constexpr double kLongestLine = 10.0;
+// The most a lyrics file or tag may hold: a song's words fit many times over.
+constexpr size_t kMaxLyricsBytes = 4u << 20;
+// The most lines a script may hold, and the most shown at once (those that
+// start first are kept).
+constexpr int kMaxLyricsLines = 20000;
+constexpr int kMaxLinesAtOnce = 64;
 
 // Where converted lines go, away from a title.
 enum class LyricsPlace { Bottom, Top };
@@ -33,12 +39,17 @@ enum class LyricsPlace { Bottom, Top };
 // of width × height; refused naming the line that cannot be read.
 Result<std::string> lyricsScript(const std::string& name, const std::string& text, int width, int height,
                                  LyricsPlace place);
-// --lyrics auto: the lyrics in a song's tags, when they carry times.
+// --lyrics auto: the lyrics in a song's tags, when they carry times (and
+// fit in kMaxLyricsBytes).
 Result<std::string> lyricsFromTags(const std::string& song, const std::map<std::string, std::string>& tags);
 
 class Lyrics {
  public:
   // The script read by libass; `fontPath` the font converted lines fall back to.
+  // What an ASS script asks libass to draw is held to what a frame can show:
+  // sizes, outlines, shadows and blur are clamped (styles and override tags),
+  // a script of more than kMaxLyricsLines lines is refused, and at most
+  // kMaxLinesAtOnce lines show at one moment.
   static Result<std::unique_ptr<Lyrics>> open(const std::string& script, const std::string& fontPath);
   ~Lyrics();
   Lyrics(const Lyrics&) = delete;

@@ -71,15 +71,17 @@ void LiveOutput::present(int windowWidth, int windowHeight) {
   GL_CALL(glBindFramebuffer(GL_FRAMEBUFFER, 0));
 }
 
-void LiveOutput::finish() {
+Status LiveOutput::finish() {
   if (stream_ == nullptr) {
-    return;
+    return finished_;
   }
   while (readback_ && readback_->pending() > 0 && sendOldest()) {
   }
-  stream_->finish();
+  finished_ = stream_->finish();
   sent_ = stream_->sent();
   dropped_ = stream_->dropped();
+  unsent_ = stream_->unsent();
   eased_ = stream_->eased();
   stream_.reset();
+  return finished_;
 }

@@ -44,11 +44,13 @@ class LiveOutput {
   Status send(std::vector<float> sound);
   // The frame just drawn, scaled into the window's framebuffer (0).
   void present(int windowWidth, int windowHeight);
-  // The frames still being read back, sent; the stream ended.
-  void finish();
+  // The frames still being read back, sent; the stream ended, with why it
+  // did not end well (LiveStream::finish).
+  Status finish();
   // Stream frames sent and dropped (the encoder behind), as counted at finish().
   int64_t sent() const { return sent_; }
   int64_t dropped() const { return dropped_; }
+  int64_t unsent() const { return unsent_; }
   int64_t eased() const { return eased_; }
 
  private:
@@ -60,7 +62,9 @@ class LiveOutput {
   std::deque<std::vector<float>> sounds_;  // of the frames being read back, oldest first
   int64_t sent_ = 0;
   int64_t dropped_ = 0;
+  int64_t unsent_ = 0;
   int64_t eased_ = 0;
+  Status finished_;
   GLuint framebuffer_ = 0;
   GLuint colour_ = 0;
 };

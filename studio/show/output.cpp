@@ -77,8 +77,8 @@ bool StreamOutput::frame(Show& show) {
 }
 
 Status StreamOutput::finish() {
-  live_.finish();
-  return status_;
+  const Status ended = live_.finish();
+  return status_ ? ended : status_;
 }
 
 namespace {

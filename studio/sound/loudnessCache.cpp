@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -13,12 +14,19 @@
 #include <sstream>
 #include <vector>
 
+#include "base/text.h"
 #include "sound/loudness.h"
 
 namespace {
 
 constexpr const char* kHeader = "vrax-studio loudness 1";
 constexpr off_t kFingerprintBytes = 64 * 1024;
+constexpr std::uintmax_t kMaxEntryBytes = 4096;
+constexpr size_t kMostEntries = 2000;
+// Integrated loudness a real song can have: full-scale square waves measure
+// about +3 LUFS; below −120 nothing is heard.
+constexpr double kQuietestLufs = -120.0;
+constexpr double kLoudestLufs = 10.0;
 
 uint64_t fnv1a(const std::string& text, uint64_t hash = 1469598103934665603ull) {
   for (const unsigned char c : text) {
@@ -61,16 +69,46 @@ std::string entryPath(const std::string& key) {
   return loudnessCacheFolder() + "/" + name;
 }
 
+// An entry that is not a small file (a pipe, a link to a device), does not
+// read back whole, or holds a loudness no song has is not believed: the
+// song is measured again and the entry replaced.
 bool readEntry(const std::string& key, double& loudness) {
-  std::ifstream in(entryPath(key));
+  const Result<std::string> text = readSmallFile(entryPath(key), kMaxEntryBytes, "an entry");
+  if (!text) {
+    return false;
+  }
+  std::istringstream in(text.value());
   std::string header, kept, value;
   if (!std::getline(in, header) || !std::getline(in, kept) || !std::getline(in, value) || header != kHeader ||
-      kept != key) {
+      kept != key || value.size() > 32) {
     return false;
   }
   char* end = nullptr;
   loudness = std::strtod(value.c_str(), &end);
-  return end != value.c_str() && *end == '\0' && !std::isnan(loudness);
+  const bool silence = std::isinf(loudness) && loudness < 0;
+  return end != value.c_str() && *end == '\0' &&
+         (silence || (std::isfinite(loudness) && loudness >= kQuietestLufs && loudness <= kLoudestLufs));
+}
+
+// The oldest entries go once there are more than kMostEntries (a song
+// edited often leaves one a version).
+void pruneEntries() {
+  std::error_code ec;
+  std::vector<std::pair<std::filesystem::file_time_type, std::filesystem::path>> entries;
+  for (std::filesystem::directory_iterator it(loudnessCacheFolder(), ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code timeError;
+    const auto when = it->last_write_time(timeError);
+    if (!timeError && it->is_regular_file(timeError)) {
+      entries.emplace_back(when, it->path());
+    }
+  }
+  if (entries.size() <= kMostEntries) {
+    return;
+  }
+  std::sort(entries.begin(), entries.end());
+  for (size_t i = 0; i + kMostEntries < entries.size(); ++i) {
+    std::filesystem::remove(entries[i].second, ec);
+  }
 }
 
 // Best effort: a cache that cannot be written is only slower next time.
@@ -93,7 +131,9 @@ void writeEntry(const std::string& key, double loudness) {
   std::filesystem::rename(temporary, path, ec);
   if (ec) {
     std::filesystem::remove(temporary, ec);
+    return;
   }
+  pruneEntries();
 }
 
 }  // namespace

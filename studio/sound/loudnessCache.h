@@ -6,7 +6,9 @@
 // ~/.cache/vrax-studio/loudness), named by a hash of its key and holding
 // the key itself: the song's device, inode, size and modification time (in
 // ns) and a fingerprint of its contents (its first and last 64 kB). Any of
-// them changed, or an entry that does not read back whole: measured again.
+// them changed, or an entry that does not read back whole, is not a small
+// file (a pipe, a link to a device) or holds a loudness no song has:
+// measured again. The folder keeps the 2,000 newest entries.
 // An entry is written under a temporary name and renamed, so two runs at
 // once each read a whole entry or none. A cache that cannot be read or
 // written costs only the measuring.

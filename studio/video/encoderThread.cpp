@@ -71,7 +71,9 @@ void EncoderThread::closeAll() {
 
 Status EncoderThread::finish() {
   filled_.close();
-  thread_.join();
+  if (thread_.joinable()) {
+    thread_.join();
+  }
   return status_;
 }
 
@@ -98,8 +100,15 @@ Status EncoderThread::run() {
   if (Status sound = soundUpTo(n == span_.end ? span_.soundEnd : clock_.soundFrameAt(n)); !sound) {
     return sound;
   }
-  // A receiver away at the end has nothing left to be sent.
-  return encoder_ != nullptr ? encoder_->finish() : Status();
+  if (encoder_ != nullptr) {
+    return encoder_->finish();
+  }
+  // A receiver away at the end has nothing left to be sent, but the run did
+  // not reach it: said, and a failure.
+  return unsent_ > 0 ? Status::failure(reconnection_.name + " stopped receiving and did not come back: " +
+                                       std::to_string(n - span_.first - unsent_) + " frames sent, " +
+                                       std::to_string(unsent_) + " with no receiver")
+                     : Status();
 }
 
 // Picture n and the sound up to its end. A stream that can be called again
@@ -109,6 +118,7 @@ Status EncoderThread::encode(const std::vector<uint8_t>& pixels, int64_t n) {
   if (encoder_ == nullptr && std::chrono::steady_clock::now() >= nextTry_) {
     tryAgain();
   }
+  unsent_ += encoder_ == nullptr;
   Status written = encoder_ != nullptr ? encoder_->writeVideoFrame(pixels.data()) : Status();
   if (written) {
     written = soundUpTo(clock_.soundFrameAt(n + 1));
@@ -118,6 +128,7 @@ Status EncoderThread::encode(const std::vector<uint8_t>& pixels, int64_t n) {
   }
   reconnection_.drop();
   encoder_ = nullptr;
+  ++unsent_;
   reconnection_.notes(withLibraryDetail(written.why()) + "; still rendering, and trying again until it answers");
   nextTry_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
   // This picture's sound let go too, so a new connection starts on a picture's time.

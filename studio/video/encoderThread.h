@@ -99,8 +99,11 @@ class EncoderThread {
   bool handSound(std::vector<float> floats) { return pieces_.push(std::move(floats)); }
   // No more sound will be handed.
   void soundDone() { pieces_.close(); }
-  // No more pictures: waits for the video to be complete, with the encoder's verdict.
+  // No more pictures: waits for the video to be complete, with the encoder's
+  // verdict; a stream whose receiver left and did not come back fails.
   Status finish();
+  // A stream's pictures that found no receiver (it had gone away); read after finish().
+  int64_t unsent() const { return unsent_; }
 
  private:
   Status run();
@@ -111,6 +114,7 @@ class EncoderThread {
   void closeAll();
 
   Encoder* encoder_;  // null while a stream's receiver is away
+  int64_t unsent_ = 0;  // pictures encoded for nobody (the thread's until finish())
   Reconnection reconnection_;
   const PictureLayout layout_;
   std::chrono::steady_clock::time_point nextTry_;

@@ -26,7 +26,7 @@ LiveStream::LiveStream(EncoderSettings settings, bool flashGuard, Notes notes)
   }
 }
 
-LiveStream::~LiveStream() { finish(); }
+LiveStream::~LiveStream() { finish(); }  // a verdict nobody asked for is let go
 
 Status LiveStream::open() {
   clearLibraryDetail();
@@ -58,15 +58,19 @@ bool LiveStream::send(std::vector<uint8_t> pixels, std::vector<float> sound) {
   return false;
 }
 
-void LiveStream::finish() {
+Status LiveStream::finish() {
   queue_.close();
   if (thread_.joinable()) {
     thread_.join();
   }
   if (encoder_) {
-    encoder_->finish();
+    const Status flushed = encoder_->finish();
     encoder_.reset();
+    finished_ = flushed ? Status() : Status::failure(withLibraryDetail(flushed.why()));
+  } else if (unsent_ > 0 && finished_) {
+    finished_ = Status::failure(settings_.name + " stopped receiving and did not come back");
   }
+  return finished_;
 }
 
 Status LiveStream::write(const Frame& frame) {
@@ -107,7 +111,9 @@ void LiveStream::run() {
         nextTry = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(backoff(++tries)));
       }
     }
-    if (encoder_ != nullptr) {
+    if (encoder_ == nullptr) {
+      ++unsent_;
+    } else {
       if (guard_) {
         guard_->apply(frame.pixels);
       }
@@ -117,6 +123,7 @@ void LiveStream::run() {
         connected_ = false;
         notes_(written.why() + "; still drawing, and trying again until it answers");
         nextTry = Clock::now() + std::chrono::milliseconds(500);
+        ++unsent_;
       } else {
         ++sent_;
       }

@@ -49,9 +49,13 @@ class LiveStream {
   // One stream frame (RGBA rows bottom-up) and its sound (interleaved
   // floats); false when it was dropped (the encoder is behind).
   bool send(std::vector<uint8_t> pixels, std::vector<float> sound);
-  // Ends the stream: what is queued is sent, the encoders flushed.
-  void finish();
+  // Ends the stream: what is queued is sent, the encoders flushed; why the
+  // end did not reach the receiver (a failed flush, or a receiver that left
+  // and did not come back). Once called, the same verdict again.
+  Status finish();
   int64_t sent() const { return sent_.load(); }
+  // Frames that came while the receiver was away.
+  int64_t unsent() const { return unsent_.load(); }
   int64_t dropped() const { return dropped_.load(); }
   // Frames the flash guard eased; read after finish().
   int64_t eased() const { return guard_ ? guard_->eased() : 0; }
@@ -73,6 +77,8 @@ class LiveStream {
   BoundedQueue<std::vector<uint8_t>> spares_{6};
   std::atomic<int64_t> sent_{0};
   std::atomic<int64_t> dropped_{0};
+  std::atomic<int64_t> unsent_{0};
+  Status finished_;  // finish()'s verdict
   std::atomic<bool> connected_{false};  // frames lost while away are not counted as dropped
   std::thread thread_;
 };

@@ -107,7 +107,9 @@ int PendingFile::removeLeftovers(const std::string& target) {
 PendingFile::PendingFile(const std::string& target, bool overwrite) : target_(target), overwrite_(overwrite) {
   removeLeftovers(target);
   create();
-  guardFile(temp_.c_str());
+  if (owned_) {
+    guardFile(temp_.c_str());
+  }
 }
 
 // Makes the hidden file and locks it. A name held by another PID namespace's
@@ -121,6 +123,7 @@ void PendingFile::create() {
     const int fd = open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
       if (errno != EEXIST) {
+        made_ = Status::failure("cannot write " + quotedName(target_) + ": " + std::strerror(errno));
         return;
       }
       // A dead writer's file of this name goes; a live one's keeps its name.
@@ -134,15 +137,21 @@ void PendingFile::create() {
     if (flock(fd, LOCK_EX) == 0 && fstat(fd, &held) == 0 && stat(temp_.c_str(), &named) == 0 &&
         held.st_ino == named.st_ino && held.st_dev == named.st_dev) {
       lock_ = fd;
+      owned_ = true;
       return;
     }
     close(fd);
   }
+  // Every name tried is someone else's: none of them is ours to write or remove.
+  made_ = Status::failure("cannot write " + quotedName(target_) +
+                          ": every hidden name beside it is held by another writer");
+  // No open of this path succeeds, so a writer that goes ahead fails there.
+  temp_ = base + "-unmade/";
 }
 
 PendingFile::~PendingFile() {
   guardFile(nullptr);
-  if (!committed_) {
+  if (owned_ && !committed_) {
     std::remove(temp_.c_str());
   }
   if (lock_ >= 0) {
@@ -190,6 +199,9 @@ std::string datedName(const std::string& target, int n) {
 }  // namespace
 
 Status PendingFile::commit() {
+  if (!owned_) {
+    return made_;
+  }
   if (overwrite_ && heldAt(target_) != Held::Other) {
     if (std::rename(temp_.c_str(), target_.c_str()) != 0) {
       return Status::failure("cannot name the file " + quotedName(target_) + ": " + std::strerror(errno));

@@ -36,7 +36,10 @@ class PendingFile {
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;
 
+  // Where to write; when no hidden file could be made, a path no open
+  // succeeds at, and made() says why.
   const std::string& path() const { return temp_; }
+  const Status& made() const { return made_; }
   // Gives the written file the target's name. Without overwrite an existing
   // target is never replaced: refused, and the new file is kept under a free
   // name of its own, which the reason names.
@@ -57,6 +60,8 @@ class PendingFile {
   std::string target_;
   std::string temp_;
   int lock_ = -1;  // the hidden file, held locked
+  bool owned_ = false;  // temp_ was made by this writer, so is removed by it
+  Status made_;
   bool overwrite_;
   bool committed_ = false;
 };

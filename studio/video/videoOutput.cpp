@@ -40,6 +40,9 @@ Status EncodedOutput::open() {
   EncoderSettings settings = plan_.settings;
   if (!settings.stream) {
     file_ = std::make_unique<PendingFile>(settings.path, plan_.overwrite);
+    if (!file_->made()) {
+      return file_->made();
+    }
     settings.path = file_->path();
   }
   clearLibraryDetail();

@@ -92,6 +92,8 @@ class EncodedOutput : public VideoOutput {
   Status finish() override { return thread_->finish(); }
   Status commit() override { return file_ ? file_->commit() : Status(); }
   const FlashGuard* guard() const { return guard_.get(); }
+  // A stream's pictures that had no receiver; read after finish().
+  int64_t unsent() const { return thread_ ? thread_->unsent() : 0; }
 
  private:
   Plan plan_;
