@@ -38,8 +38,8 @@ namespace {
 
 // A song's name where tags are missing: its file's, as players show it.
 std::string songName(const Track& track) {
-  const std::string tagged = titleFromTags(track.tags);
-  return tagged.empty() ? std::filesystem::path(track.path).stem().string() : tagged;
+  const std::string tagged = oneLine(titleFromTags(track.tags));
+  return tagged.empty() ? songNameOfFile(track.path) : tagged;
 }
 
 void sayLevel(const char* what, double loudness, double gain) {

@@ -174,7 +174,8 @@ Status checkNoneEmpty(const CLI::App* command) {
   }
   for (const CLI::Option* option : command->get_options()) {
     const std::vector<std::string>& given = option->results();
-    if (option->get_items_expected_max() == 0 ||
+    // A flag, or an option whose value may be left out (--capture), has none to check.
+    if (option->get_items_expected_min() == 0 || option->get_expected_min() == 0 ||
         std::none_of(given.begin(), given.end(), [](const std::string& v) { return v.empty(); })) {
       continue;
     }

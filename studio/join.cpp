@@ -72,9 +72,7 @@ Result<Part> openPart(const std::string& path, bool measure = true) {
                            std::to_string(held->height) + ", not the " + std::to_string(part.record.width) + "x" +
                            std::to_string(part.record.height) + " render made (encoded again since?)");
   }
-  if (part.record.sound && (held->sample_rate != part.record.rate || held->ch_layout.nb_channels != part.record.channels)) {
-    return Status::failure(path + " holds sound of another shape than the render made (encoded again since?)");
-  }
+
   // Pictures are counted; sound is measured to its last packet's end, in
   // samples, give or take one tick of the container's clock (Matroska's are ms).
   const AVStream* stream = part.input->streams[part.stream];

@@ -1,9 +1,12 @@
 // main.cpp — vrax-studio: the tool for making pictures for music with VRAX
 // shader pairs. One command a run: `render`, `play` or `pictures`.
 #include <malloc.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
+#include <string>
 
 #include "base/libraryLog.h"
 #include "cli.h"
@@ -26,6 +29,36 @@ void browserLikeGlsl(bool verbose) {
   }
 }
 
+// The GL driver keeps compiled shaders in a cache of its own under
+// $XDG_CACHE_HOME (else ~/.cache) and maps its index there: on a full or
+// unwritable filesystem a write into that map ends the process (SIGBUS).
+// A cache is only a speed-up, so where its folder cannot take it the
+// driver is told to keep none; a folder the user chose stays theirs.
+void driverCacheWhereItFits() {
+  if (std::getenv("MESA_SHADER_CACHE_DIR") != nullptr || std::getenv("MESA_SHADER_CACHE_DISABLE") != nullptr) {
+    return;
+  }
+  const char* cache = std::getenv("XDG_CACHE_HOME");
+  const char* home = std::getenv("HOME");
+  const std::string folder = cache != nullptr && cache[0] == '/' ? cache
+                             : home != nullptr && home[0] == '/' ? std::string(home) + "/.cache"
+                                                                 : "";
+  // The driver's cache grows to about a gigabyte; 64 MB free is enough for
+  // a run's shaders and room to be sure a write is not the last one.
+  constexpr unsigned long long kRoom = 64ull << 20;
+  std::string existing = folder;
+  while (!existing.empty() && access(existing.c_str(), F_OK) != 0) {
+    existing = existing.substr(0, existing.find_last_of('/'));
+  }
+  struct statvfs space {};
+  const bool fits = !existing.empty() && access(existing.c_str(), W_OK | X_OK) == 0 &&
+                    statvfs(existing.c_str(), &space) == 0 &&
+                    static_cast<unsigned long long>(space.f_bavail) * space.f_frsize >= kRoom;
+  if (!fits) {
+    setenv("MESA_SHADER_CACHE_DISABLE", "true", 1);
+  }
+}
+
 }  // namespace
 int runPictures(const std::string& describe, bool palettes);
 int runJoin(const JoinOptions& options);
@@ -40,6 +73,7 @@ int main(int argc, char** argv) {
   // kernel (7% of a 1080p render's time). Kept in the heap, they are reused.
   mallopt(M_MMAP_THRESHOLD, 256 << 20);
   mallopt(M_TRIM_THRESHOLD, 512 << 20);
+  driverCacheWhereItFits();
   CommandLine line;
   if (const std::optional<int> leave = parseCommandLine(argc, argv, line)) {
     return *leave;

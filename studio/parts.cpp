@@ -119,7 +119,7 @@ Status checkBounds(const PartRecord& r) {
     return Status::failure("lists of songs, tags or chapters that render never writes");
   }
   for (const Chapter& c : r.chapters) {
-    if (c.start < w.soundStart || c.end < c.start || c.end > w.soundEnd) {
+    if (c.start < 0 || c.end < c.start || c.end > w.soundEnd - w.soundStart) {
       return Status::failure("a chapter outside the sound");
     }
   }

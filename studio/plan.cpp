@@ -156,10 +156,10 @@ Result<std::vector<ListedPicture>> listedPictures(const SharedOptions& o) {
 Result<std::string> titleToDraw(const SharedOptions& o, const std::string& song,
                                 const std::map<std::string, std::string>& tags, const std::string& fontPath,
                                 bool quiet) {
-  std::string text = o.title == "auto" ? titleFromTags(tags) : o.title;
+  std::string text = o.title == "auto" ? oneLine(titleFromTags(tags)) : o.title;
   if (o.title == "auto" && text.empty()) {
     // As players do: an untagged song is called by its file's name.
-    text = std::filesystem::path(song).stem().string();
+    text = songNameOfFile(song);
     if (!quiet) {
       say("--title auto: " + song + " has no artist or title tag; the title is its file name, \"" + text + "\"");
     }

@@ -84,6 +84,14 @@ class Session {
     if (const std::optional<int> leave = openPicture(inputs.value(), title.value())) {
       return leave;
     }
+    if (show_->anyReads(&Picture::readsTempo) || show_->schedule().active()) {
+      // The whole song's beat before the first frame, then the song from its
+      // start: tracked in the loop, the window would freeze and the clock jump.
+      sound_.trackBeats();
+      if (!sound_.live()) {
+        sound_.seek(0);
+      }
+    }
     return openOutputs();
   }
 

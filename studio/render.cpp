@@ -317,10 +317,11 @@ int runRender(const RenderOptions& given) {
   if (!still && !part && visualiser.tapsSound()) {
     visualiser.tapSound(span.value().soundStart, span.value().soundEnd);
   }
-  // A part starts where the whole render's analysis starts, so its clocks
-  // and beats are the whole's at its first frame.
+  // Every start (--from, a still, a part) is analysed from the song's start,
+  // so the music's clocks and beats at its first frame are the whole song
+  // render's there: a clip or still is that render's frame.
   const int64_t first = span.value().first + (part ? part->first : 0);
-  if (const Status rolled = visualiser.preRoll(first, span.value().first); !rolled) {
+  if (const Status rolled = visualiser.preRoll(first, 0); !rolled) {
     return report(kExitFailure, "cannot read the sound " + o.sound + " from " +
                                     secondsText(clock.seconds(span.value().first)) + ": " + rolled.why());
   }

@@ -171,5 +171,9 @@ double mostFlashesASecond(const std::string& file, int width, int height, int fp
 // The same where a quarter of the frame flashes together: four of the 16
 // cells of a 4 × 4 grid changing the same way on one frame.
 double mostQuarterFlashesASecond(const std::string& file, int width, int height, int fps);
+// The most flashes in any second of any one window a quarter of the frame
+// (half as wide and high, at eighths of the frame), each window's mean
+// relative luminance measured as the whole frame's is.
+double mostWindowFlashesASecond(const std::string& file, int width, int height, int fps);
 
 }  // namespace vt

@@ -4,15 +4,18 @@
 // time falls in; an ASS file's own place and colour; lyrics from the song's
 // tags; and lines that cannot be read named by file and line.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "support.h"
 
 using namespace vt;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -170,6 +173,54 @@ TEST_F(Lyrics, AnAssFileKeepsItsOwnPlaceAndColour) {
 
 // --lyrics auto takes timed lyrics from the tags; plain lyrics are refused
 // with the reason. Lines that cannot be read are named by file and line.
+// What a lyrics file or tag may ask is bounded: a folder, a pipe or a file
+// past 4 MB is refused at once by what it is; a tag past 4 MB is called too
+// large (not missing); sizes, outlines and blur past what a frame shows are
+// clamped, and cues past 64 at once are not drawn, so a clip of such a
+// script renders in the time of an ordinary one, its words still there.
+TEST_F(Lyrics, WhatAScriptAsksIsBoundedAndStrangeFilesAreRefused) {
+  fs::create_directory(dir / "folder.lrc");
+  ASSERT_EQ(mkfifo((dir / "pipe.lrc").c_str(), 0600), 0);
+  writeText(dir / "big.lrc", "[00:01.00]" + std::string(5 << 20, 'x') + "\n");
+  writeText(dir / "meta.txt", ";FFMETADATA1\nLYRICS=[00:01.00]" + std::string(5 << 20, 'y') + "\n");
+  runOutput({"/usr/bin/ffmpeg", "-v", "error", "-y", "-i", dir / "song.wav", "-i", dir / "meta.txt", "-map_metadata",
+             "1", dir / "bigtag.flac"});
+  std::string many = "";
+  for (int i = 1; i <= 20001; ++i) {
+    many += std::to_string(i) + "\n00:00:00,000 --> 00:00:05,000\nline " + std::to_string(i) + "\n\n";
+  }
+  writeText(dir / "many.srt", many);
+  expectRefusals(dir.path(), {"render", "song.wav", "out.png", "--from", "1", "--lyrics"},
+                 {{{"folder.lrc"}, 2, "a directory, not a file"},
+                  {{"pipe.lrc"}, 2, "a pipe (FIFO), not a file"},
+                  {{"big.lrc"}, 2, "larger than 4 MB"},
+                  {{"many.srt"}, 2, "the lyrics hold 20001 lines; at most 20000"}},
+                 "out.png");
+  expectRefusals(dir.path(), {"render", "bigtag.flac", "out.png", "--from", "1", "--lyrics", "auto"},
+                 {{{}, 2, "larger than 4 MB, too large for lyrics"}}, "out.png");
+
+  // A script asking for glyphs a hundred thousand pixels tall, turning,
+  // blurred, outlined past the frame, and 2,000 cues at one moment.
+  std::string script =
+      "[Script Info]\nScriptType: v4.00+\nPlayResX: 640\nPlayResY: 360\n\n[V4+ Styles]\nFormat: Name, Fontname, "
+      "Fontsize, PrimaryColour, SecondaryColour, OutlineColour, BackColour, Bold, Italic, Underline, StrikeOut, "
+      "ScaleX, ScaleY, Spacing, Angle, BorderStyle, Outline, Shadow, Alignment, MarginL, MarginR, MarginV, "
+      "Encoding\nStyle: Big,DejaVu Sans,40,&H00FFFFFF,&H00FFFFFF,&H00000000,&H00000000,0,0,0,0,100,100,0,0,1,"
+      "100000,100000,2,10,10,10,1\n\n[Events]\nFormat: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, "
+      "Effect, Text\n";
+  script += "Dialogue: 0,0:00:00.00,0:00:03.00,Big,,0,0,0,,{\\fs100000\\blur50}HUGE\n";
+  script += "Dialogue: 0,0:00:00.00,0:00:03.00,Big,,0,0,0,,{\\t(\\fs100000\\frz36000\\blur50)}TURN\n";
+  for (int i = 0; i < 2000; ++i) {
+    script += "Dialogue: 0,0:00:00.00,0:00:03.00,Big,,0,0,0,,{\\fscx1000000\\bord100000}cue\n";
+  }
+  writeText(dir / "huge.ass", script);
+  const StudioRun run = studio(dir.path(), {"render", "song.wav", "huge.mkv", "--to", "3", "--fps", "10", "--size",
+                                            "320x180", "--lyrics", "huge.ass", "-q"},
+                               120);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(probe(dir / "huge.mkv", "stream=nb_read_frames"), "30\n");
+}
+
 TEST_F(Lyrics, TagsAndBadFilesAreHandledWithOneLine) {
   runOutput({"/usr/bin/ffmpeg", "-v", "error", "-y", "-i", dir / "song.wav", "-metadata",
              "LYRICS=[00:01.00]TAGGED WORDS", dir / "timed.flac"});
@@ -196,7 +247,7 @@ TEST_F(Lyrics, TagsAndBadFilesAreHandledWithOneLine) {
                   {{"badtime.srt"}, 2, "badtime.srt:2: not a time"},
                   {{"bad.vtt"}, 2, "bad.vtt:1: a WebVTT file starts with WEBVTT"},
                   {{"bad.ass"}, 2, "bad.ass:5: a Dialogue line with fewer than ten fields"},
-                  {{"missing.lrc"}, 2, "--lyrics missing.lrc: no such file"}},
+                  {{"missing.lrc"}, 2, "--lyrics: cannot read missing.lrc: No such file"}},
                  "out.png");
   expectRefusals(dir.path(), {"render", "plain.flac", "out.png", "--from", "1", "--lyrics", "auto"},
                  {{{}, 2, "have no times"}}, "out.png");

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -183,12 +184,72 @@ TEST(Parts, BadSetsOfPartsAreRefusedAndNothingIsWritten) {
                      {{"mine1.mkv", "edited2.mkv", "mine3.mkv"}, 2, "edited2.mkv is a part of another render"},
                  },
                  "out.mkv");
+  // A record edited to claim what render never writes is refused before
+  // any of it sizes a buffer or a loop (each edit by its own rule).
+  const std::string record = runOutput({"/usr/bin/ffprobe", "-v", "error", "-show_entries", "format_tags=comment",
+                                        "-of", "default=nw=1:nk=1", dir / "p2.mkv"});
+  ASSERT_NE(record.find("\"channels\":2"), std::string::npos) << record;
+  const auto tampered = [&](const std::string& name, const std::string& pattern, const std::string& with) {
+    const std::string text = std::regex_replace(record.substr(0, record.find_last_not_of('\n') + 1),
+                                                std::regex(pattern), with, std::regex_constants::format_first_only);
+    ASSERT_NE(text, record) << pattern;
+    int status = -1;
+    runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", dir / "p2.mkv", "-c", "copy", "-map_metadata", "0",
+               "-metadata", "comment=" + text, dir / name},
+              &status);
+    ASSERT_EQ(status, 0);
+  };
+  tampered("channels2.mkv", R"("channels":2)", R"("channels":100000000)");
+  tampered("fps2.mkv", R"("fps":\[30,1\])", R"("fps":[4294967296,1])");
+  tampered("span2.mkv", R"("frames":120)", R"("frames":10000000000)");
+  tampered("start2.mkv", R"("whole":\[0,)", R"("whole":[-30,)");
+  tampered("rate2.mkv", R"("rate":44100)", R"("rate":1)");
+  // Encoded again at another size, its record kept.
+  ASSERT_EQ(sh(dir.path(), "ffmpeg -v error -i p2.mkv -vf scale=64:32 -map_metadata 0 small2.mkv && mkfifo fifo2.mkv"), 0);
+  std::vector<Refusal> edited;
+  for (const char* name : {"channels2.mkv", "fps2.mkv", "span2.mkv", "start2.mkv", "rate2.mkv"}) {
+    edited.push_back({{"p1.mkv", name, "p3.mkv"}, 2, std::string(name) + ": its part record is damaged"});
+  }
+  edited.push_back({{"p1.mkv", "small2.mkv", "p3.mkv"}, 2, "small2.mkv holds pictures of 64x32, not the 96x64"});
+  edited.push_back({{"p1.mkv", "fifo2.mkv", "p3.mkv"}, 2, "fifo2.mkv is a pipe (FIFO), not a part"});
+  expectRefusals(dir.path(), {"join", "out.mkv"}, edited, "out.mkv");
+
+  // Nothing join reads is what it writes, --overwrite or not.
+  const std::string before = frames(dir / "p1.mkv");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"join", "p1.mkv", "p1.mkv", "p2.mkv", "p3.mkv", "--overwrite"},
+        {"join", "s1.mkv", "p1.mkv", "p2.mkv", "p3.mkv", "s1.mkv", "--overwrite"}}) {
+    const StudioRun run = studio(dir.path(), args);
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_NE(run.err.find("is one of the parts"), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(frames(dir / "p1.mkv"), before);
+  EXPECT_EQ(frames(dir / "s1.mkv", "0:a"), frames(dir / "s2.mkv", "0:a"));
+
+  // The song changed since the parts were made, to the same size: noticed.
+  {
+    std::string song = readText(dir / "song.wav");
+    for (size_t i = song.size() / 2; i < song.size() / 2 + 4000; ++i) {
+      song[i] = static_cast<char>(~song[i]);
+    }
+    writeText(dir / "song.wav", song);
+  }
+  expectRefusals(dir.path(), {"join", "out.mkv"}, {{{"p1.mkv", "p2.mkv", "p3.mkv"}, 2, "has changed since"}}, "out.mkv");
+
   expectRefusals(dir.path(), {"render", "song.wav"},
                  {
                      {{"o.mkv", "--part", "0/3"}, 2, "--part must be K/N"},
                      {{"o.mkv", "--part", "4/3"}, 2, "--part must be K/N"},
                      {{"o.mkv", "--part", "one/3"}, 2, "--part must be K/N"},
                      {{"o.mkv", "--frames", "9-3"}, 2, "--frames must be A-B"},
+                     {{"o.mkv", "--frames", "0-9223372036854775807"}, 2, "--frames must be A-B"},
+                     {{"o.mkv", "--frames", "99999999999999999999-3"}, 2, "--frames must be A-B"},
+                     // An empty value (a shell variable never set) is never the default quietly taken.
+                     {{"o.mkv", "--part", ""}, 2, "--part was given an empty value"},
+                     {{"o.mkv", "--frames", ""}, 2, "--frames was given an empty value"},
+                     {{"o.mkv", "--size", ""}, 2, "--size was given an empty value"},
+                     {{"o.mkv", "--codec", ""}, 2, "--codec was given an empty value"},
+                     {{"o.mkv", "--lyrics", ""}, 2, "--lyrics was given an empty value"},
                      {{"o.mkv", "--part", "1/2", "--frames", "0-9"}, 2, "either --part or --frames"},
                      {{"o.png", "--part", "1/2"}, 2, "not a still"},
                      {{"o.png", "--part", "sound"}, 2, "not a still"},

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <regex>
 #include <cstdlib>
 #include <cerrno>
 #include <cstring>
@@ -164,6 +165,34 @@ std::string quotedName(const std::string& name) {
     out += c == '"' ? std::string("\\\"") : std::string(1, c);
   }
   return out + "\"";
+}
+
+std::string oneLine(const std::string& text) {
+  std::string out;
+  bool gap = false;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7f) {
+      gap = true;
+      continue;
+    }
+    if (gap && !out.empty()) {
+      out += ' ';
+    }
+    gap = false;
+    out += c;
+  }
+  const size_t first = out.find_first_not_of(' ');
+  return first == std::string::npos ? "" : out.substr(first, out.find_last_not_of(' ') - first + 1);
+}
+
+std::string songNameOfFile(const std::string& path) {
+  const std::string stem = std::filesystem::path(path).stem().string();
+  // "04 name", "04. name", "04 - name", "1-04 name": the number is the
+  // track's place, not its name. A name that is only a number keeps it.
+  static const std::regex track(R"(^(?:\d{1,2}-)?\d{1,3}(?:\s*[-._)]\s*|\s+)(?=\S))");
+  const std::string named = std::regex_replace(stem, track, "", std::regex_constants::format_first_only);
+  return oneLine(named.empty() ? stem : named);
 }
 
 void cutUtf8(std::string& text, size_t bytes) {

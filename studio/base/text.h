@@ -29,5 +29,12 @@ std::string fileKind(unsigned mode);
 std::string printable(const std::string& text);
 // A file name for a message: as it is when plain, else printable and in quotes.
 std::string quotedName(const std::string& name);
+// Text that is shown or written as one line (a title, a chapter's name):
+// each run of control bytes (a newline, a tab) becomes one space, and
+// spaces at either end go.
+std::string oneLine(const std::string& text);
+// What players call an untagged song: its file's name without the folder,
+// the extension or a leading track number ("04 interlude.wav": "interlude").
+std::string songNameOfFile(const std::string& path);
 // Cuts text to at most `bytes`, never inside a UTF-8 sequence.
 void cutUtf8(std::string& text, size_t bytes);

@@ -103,7 +103,10 @@ class OfflineShow {
     show_->draw(o_.width, o_.height);
   }
   // Steps up to frame `first` from as far back as what the analysis and
-  // the picture carry reaches (see kPictureMemory); why the sound cannot be read.
+  // the picture carry reaches (see kPictureMemory), or from `wholeFirst`
+  // (render: 0, the song's start) when that is earlier, so what the analysis
+  // integrates (the music's clocks, the beats) is the whole's at `first`;
+  // why the sound cannot be read.
   Status preRoll(int64_t first, int64_t wholeFirst = -1);
   // Frames first to end − 1 into `output`; paced: frame n no sooner than its
   // time after the first (a stream watched as it comes). Stops early at a

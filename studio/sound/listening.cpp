@@ -2,6 +2,7 @@
 #include "sound/listening.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 
@@ -63,6 +64,15 @@ Status Listening::open(const Notes& notes) {
   return Status();
 }
 
+void Listening::trackBeats() {
+  if (capture_ || tracked_) {
+    return;
+  }
+  beats_ = tracking_.valid() ? tracking_.get()
+                             : findBeats(sound_.samples, sound_.info.channels, static_cast<int>(rate_), o_.tempo);
+  tracked_ = true;
+}
+
 std::vector<float> Listening::streamSound(int64_t count, bool paused, int64_t at) {
   const int channels = streamChannels();
   std::vector<float> out(static_cast<size_t>(count * channels), 0.0f);
@@ -117,10 +127,22 @@ BeatAt Listening::beatAt(double seconds, bool& found) {
   if (capture_) {
     return liveTempo_ ? liveTempo_->now() : BeatAt{};
   }
-  if (!tracked_) {
-    beats_ = findBeats(sound_.samples, sound_.info.channels, static_cast<int>(rate_), o_.tempo);
-    tracked_ = found = true;
+  if (!tracked_ && !tracking_.valid()) {
+    // Asked for first mid-show (a picture saved with a tempo input): tracked
+    // on a worker while the frames go on, the beat at rest meanwhile.
+    tracking_ = std::async(std::launch::async, [this] {
+      return findBeats(sound_.samples, sound_.info.channels, static_cast<int>(rate_), o_.tempo);
+    });
   }
+  if (!tracked_ && tracking_.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+    beats_ = tracking_.get();
+    tracked_ = true;
+  }
+  if (!tracked_) {
+    return BeatAt{};
+  }
+  found = !announced_;
+  announced_ = true;
   const double length = frames_ > 0 ? static_cast<double>(frames_) / static_cast<double>(rate_) : 1.0;
   return beats_.at(std::fmod(std::max(seconds, 0.0), length));
 }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -67,9 +68,13 @@ class Listening {
     return at;
   }
   // The beat at the song's own time `seconds` (wrapped round the song): its
-  // grid, tracked whole the first time it is asked for (found() then says
-  // so once); a capture's estimate as it goes.
+  // grid once tracked (found then says so once), at rest until then; the
+  // first ask starts tracking the whole song on a worker thread unless
+  // trackBeats() did it. A capture's estimate as it goes.
   BeatAt beatAt(double seconds, bool& found);
+  // Tracks the whole song's beat now (before the frame loop, when a picture
+  // is known to want it); beatAt() then says found once.
+  void trackBeats();
   const BeatGrid& beats() const { return beats_; }
   void setPaused(bool paused) { playback_.setPaused(paused); }
   void seek(int64_t frame) { playback_.seek(frame < 0 ? 0 : frame); }
@@ -106,6 +111,9 @@ class Listening {
   RunningLevel running_;
   BeatGrid beats_;
   bool tracked_ = false;
+  bool announced_ = false;
+  // The worker's grid; it reads sound_ only, and is waited for before sound_ goes.
+  std::future<BeatGrid> tracking_;
   std::unique_ptr<LiveTempo> liveTempo_;
   std::string name_;
   int64_t rate_ = 0;

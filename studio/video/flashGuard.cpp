@@ -20,9 +20,18 @@ const std::array<float, 256>& linear() {
   return table;
 }
 
-constexpr float kChange = 0.1f;  // a change of relative luminance that counts
-constexpr float kEasedChange = 0.07f;  // what an eased frame may change at most
-constexpr float kDarkBelow = 0.8f;
+// The line is a change of 0.1 with the darker side below 0.8; the guard
+// counts from well inside it (0.08, below 0.85), so a pair that sits on the
+// line (255 and 232 grey) is a flash here, however an encoder rounds it.
+constexpr float kChange = 0.08f;  // a change of relative luminance that counts
+constexpr float kEasedChange = 0.05f;  // what an eased frame may change at most
+constexpr float kDarkBelow = 0.85f;
+constexpr size_t kBlocks = FlashGuard::kColumns * FlashGuard::kRows;
+constexpr size_t kCellCount = FlashGuard::kCells * FlashGuard::kCells;
+// Quarter-screen windows (half as wide and half as high) at every block step.
+constexpr int kWindowColumns = FlashGuard::kColumns / 2 + 1;
+constexpr int kWindowRows = FlashGuard::kRows / 2 + 1;
+constexpr size_t kWindows = static_cast<size_t>(kWindowColumns * kWindowRows);
 // Every few pixels of a block are enough for its mean.
 constexpr int kStep = 4;
 
@@ -30,7 +39,7 @@ constexpr int kStep = 4;
 
 FlashGuard::FlashGuard(int width, int height, double fps, int maxFlashes, PictureLayout layout)
     : width_(width), height_(height), layout_(layout), window_(std::max(1, static_cast<int>(std::lround(fps)))),
-      maxTransitions_(2 * maxFlashes), blocks_(kColumns * kRows + kCells * kCells),
+      maxTransitions_(2 * maxFlashes), blocks_(kBlocks + kCellCount + kWindows),
       means_(blocks_.size()), trial_(blocks_.size()) {}
 
 void FlashGuard::colourAt(const std::vector<uint8_t>& picture, float k, int x, int y, float rgb[3]) const {
@@ -75,7 +84,6 @@ void FlashGuard::measure(const std::vector<uint8_t>& picture, float k, std::vect
       ++counts[block];
     }
   }
-  constexpr size_t kBlocks = kColumns * kRows;
   for (size_t b = 0; b < kBlocks; ++b) {
     out[b] = counts[b] > 0 ? out[b] / static_cast<float>(counts[b]) : 0.0f;
   }
@@ -91,9 +99,26 @@ void FlashGuard::measure(const std::vector<uint8_t>& picture, float k, std::vect
     }
     out[kBlocks + static_cast<size_t>(cell)] = sum / static_cast<float>((kRows / kCells) * (kColumns / kCells));
   }
+  // Each quarter-screen window's mean, from a summed table of the blocks.
+  std::vector<float> table(static_cast<size_t>((kColumns + 1) * (kRows + 1)), 0.0f);
+  const auto at = [](int column, int row) { return static_cast<size_t>(row * (kColumns + 1) + column); };
+  for (int r = 0; r < kRows; ++r) {
+    for (int c = 0; c < kColumns; ++c) {
+      table[at(c + 1, r + 1)] =
+          out[static_cast<size_t>(r * kColumns + c)] + table[at(c, r + 1)] + table[at(c + 1, r)] - table[at(c, r)];
+    }
+  }
+  constexpr int kWide = kColumns / 2;
+  constexpr int kHigh = kRows / 2;
+  for (int r = 0; r < kWindowRows; ++r) {
+    for (int c = 0; c < kWindowColumns; ++c) {
+      const float sum = table[at(c + kWide, r + kHigh)] - table[at(c, r + kHigh)] - table[at(c + kWide, r)] + table[at(c, r)];
+      out[kBlocks + kCellCount + static_cast<size_t>(r * kWindowColumns + c)] = sum / static_cast<float>(kWide * kHigh);
+    }
+  }
 }
 
-int FlashGuard::quarterChanging(const Block* blocks, size_t count, const float* means, float change) {
+int FlashGuard::changing(const Block* blocks, size_t count, const float* means, float change, int needed) {
   int up = 0;
   int down = 0;
   for (size_t b = 0; b < count; ++b) {
@@ -105,15 +130,22 @@ int FlashGuard::quarterChanging(const Block* blocks, size_t count, const float* 
       ++down;
     }
   }
-  const int quarter = static_cast<int>(count + 3) / 4;
-  return up >= quarter ? 1 : down >= quarter ? -1 : 0;
+  return up >= needed ? 1 : down >= needed ? -1 : 0;
 }
 
+// A quarter of the blocks, a quarter of the cells, or any one quarter-screen
+// window changing one way.
 int FlashGuard::transition(const std::vector<float>& means, float change) const {
-  constexpr size_t kBlocks = kColumns * kRows;
-  const int fine = quarterChanging(blocks_.data(), kBlocks, means.data(), change);
-  return fine != 0 ? fine
-                   : quarterChanging(blocks_.data() + kBlocks, blocks_.size() - kBlocks, means.data() + kBlocks, change);
+  const auto quarter = [](size_t count) { return static_cast<int>(count + 3) / 4; };
+  if (const int fine = changing(blocks_.data(), kBlocks, means.data(), change, quarter(kBlocks)); fine != 0) {
+    return fine;
+  }
+  if (const int coarse = changing(blocks_.data() + kBlocks, kCellCount, means.data() + kBlocks, change,
+                                  quarter(kCellCount));
+      coarse != 0) {
+    return coarse;
+  }
+  return changing(blocks_.data() + kBlocks + kCellCount, kWindows, means.data() + kBlocks + kCellCount, change, 1);
 }
 
 void FlashGuard::commit(const std::vector<float>& means) {
