@@ -197,12 +197,27 @@ Status writeWhole(Encoder& encoder, std::vector<Part>& parts, Part* soundPart, S
                                                            : static_cast<double>(until - r.whole.soundStart) / r.rate)
                   : encoded.upTo(until);
   };
+  // A picture at its place in the whole, then the sound up to its end.
+  const auto writePicture = [&](AVPacket* packet) {
+    const int64_t shown = packet->pts;
+    if (Status written = encoder.writeVideoPacket(packet); !written) {
+      return written;
+    }
+    return soundUpTo(clock.soundFrameAt(r.whole.first + shown + 1));
+  };
   PacketPtr packet(av_packet_alloc());
   for (Part& part : parts) {
     const AVStream* stream = part.input->streams[part.stream];
     if (av_seek_frame(part.input.get(), -1, 0, AVSEEK_FLAG_BACKWARD) < 0) {
       return Status::failure("cannot read " + part.path + " again");
     }
+    // Matroska keeps no decoding times: its reader leaves them out of the
+    // first packets of pictures with B-frames (as many as the reordering
+    // delays). Those are held until a packet with one comes, then given the
+    // frame steps before it, as they were encoded.
+    std::vector<PacketPtr> undated;
+    bool dated = false;
+    const int64_t at = part.record.first;
     while (av_read_frame(part.input.get(), packet.get()) >= 0) {
       if (interrupted()) {
         return Status::failure("interrupted");
@@ -212,16 +227,32 @@ Status writeWhole(Encoder& encoder, std::vector<Part>& parts, Part* soundPart, S
         continue;
       }
       av_packet_rescale_ts(packet.get(), stream->time_base, frameTime);
-      const int64_t at = part.record.first;
       packet->pts = packet->pts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : packet->pts + at;
       packet->dts = packet->dts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : packet->dts + at;
-      const int64_t shown = packet->pts;
-      if (Status written = encoder.writeVideoPacket(packet.get()); !written) {
+      if (!dated && packet->dts == AV_NOPTS_VALUE && undated.size() < 64) {
+        undated.emplace_back(av_packet_clone(packet.get()));
+        av_packet_unref(packet.get());
+        continue;
+      }
+      dated = true;
+      for (size_t j = 0; j < undated.size(); ++j) {
+        undated[j]->dts = packet->dts - static_cast<int64_t>(undated.size() - j);
+        if (Status written = writePicture(undated[j].get()); !written) {
+          return written;
+        }
+      }
+      undated.clear();
+      const Status written = writePicture(packet.get());
+      av_packet_unref(packet.get());
+      if (!written) {
         return written;
       }
-      av_packet_unref(packet.get());
-      if (Status sound = soundUpTo(clock.soundFrameAt(r.whole.first + shown + 1)); !sound) {
-        return sound;
+    }
+    // A part too short for any decoding time: in the order read, from its start.
+    for (size_t j = 0; j < undated.size(); ++j) {
+      undated[j]->dts = at + static_cast<int64_t>(j) - static_cast<int64_t>(undated.size());
+      if (Status written = writePicture(undated[j].get()); !written) {
+        return written;
       }
     }
   }

@@ -52,7 +52,7 @@ struct PartRecord {
   std::vector<std::string> prints;
 };
 
-// A print of a file's contents, read in a few pieces; "" when it cannot be read.
+// A print of a file's whole contents; "" when it cannot be read.
 std::string songPrint(const std::string& path);
 
 // The record as the text kept in the part's comment tag, and back; a text

@@ -21,10 +21,10 @@ const std::array<float, 256>& linear() {
 }
 
 // The line is a change of 0.1 with the darker side below 0.8; the guard
-// counts from well inside it (0.08, below 0.85), so a pair that sits on the
-// line (255 and 232 grey) is a flash here, however an encoder rounds it.
-constexpr float kChange = 0.08f;  // a change of relative luminance that counts
-constexpr float kEasedChange = 0.05f;  // what an eased frame may change at most
+// takes the darker side up to 0.85, so a pair that sits on the line (255
+// and 232 grey, 0.807) is a flash here, however an encoder rounds it.
+constexpr float kChange = 0.09f;  // a change of relative luminance that counts
+constexpr float kEasedChange = 0.06f;  // what an eased frame may change at most
 constexpr float kDarkBelow = 0.85f;
 constexpr size_t kBlocks = FlashGuard::kColumns * FlashGuard::kRows;
 constexpr size_t kCellCount = FlashGuard::kCells * FlashGuard::kCells;
@@ -71,9 +71,13 @@ void FlashGuard::measure(const std::vector<uint8_t>& picture, float k, std::vect
   const auto& lin = linear();
   std::vector<int> counts(out.size(), 0);
   std::fill(out.begin(), out.end(), 0.0f);
-  for (int y = kStep / 2; y < height_; y += kStep) {
+  // Every few pixels, but never so few that a block of a small frame goes
+  // unsampled (an empty block would dilute every window it is in).
+  const int stepX = std::clamp(width_ / kColumns, 1, kStep);
+  const int stepY = std::clamp(height_ / kRows, 1, kStep);
+  for (int y = stepY / 2; y < height_; y += stepY) {
     const int row = std::min(kRows - 1, y * kRows / height_);
-    for (int x = kStep / 2; x < width_; x += kStep) {
+    for (int x = stepX / 2; x < width_; x += stepX) {
       float rgb[3];
       colourAt(picture, k, x, y, rgb);
       for (float& c : rgb) {
