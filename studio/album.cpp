@@ -53,6 +53,25 @@ void sayLevel(const char* what, double loudness, double gain) {
   std::cerr << "vrax-studio: " << line << std::endl;
 }
 
+// What levelling an album's songs each to the reference does, in one line.
+void sayAlbumLevels(size_t songs, size_t unmeasured, double quietest, double loudest) {
+  char line[320];
+  if (unmeasured == songs) {
+    std::snprintf(line, sizeof line,
+                  "the songs are silent or too short to measure (under 0.4 s each): the pictures see them as they are");
+  } else {
+    std::snprintf(line, sizeof line,
+                  "the songs measure %.1f to %.1f LUFS: the pictures see each at %.0f LUFS (--level album: as loud "
+                  "against each other as on the album)",
+                  quietest, loudest, kReferenceLoudness);
+  }
+  std::string said = line;
+  if (unmeasured > 0 && unmeasured < songs) {
+    said += "; " + std::to_string(unmeasured) + " of them silent or too short to measure, seen as they are";
+  }
+  std::cerr << "vrax-studio: " << said << std::endl;
+}
+
 }  // namespace
 
 Result<std::vector<std::string>> songTitles(const RenderOptions& o, const Song& sound, const std::string& fontPath) {
@@ -85,6 +104,7 @@ Result<std::vector<double>> songGains(const RenderOptions& o, const Song& sound)
   } else if (o.level) {
     double quietest = INFINITY;
     double loudest = -INFINITY;
+    size_t unmeasured = 0;  // silent, or shorter than the 0.4 s a measure takes
     for (size_t i = 0; i < sound.tracks.size(); ++i) {
       bool kept = false;
       const Result<double> loudness = measureLoudnessKept(sound.tracks[i].path, kept);
@@ -92,16 +112,15 @@ Result<std::vector<double>> songGains(const RenderOptions& o, const Song& sound)
         return loudness.status();
       }
       gains[i] = levellingGain(loudness.value());
+      if (!std::isfinite(loudness.value()) || loudness.value() < kQuietest) {
+        ++unmeasured;
+        continue;
+      }
       quietest = std::min(quietest, loudness.value());
       loudest = std::max(loudest, loudness.value());
     }
     if (!o.quiet) {
-      char line[240];
-      std::snprintf(line, sizeof line,
-                    "the songs measure %.1f to %.1f LUFS: the pictures see each at %.0f LUFS (--level album: as loud "
-                    "against each other as on the album)",
-                    quietest, loudest, kReferenceLoudness);
-      std::cerr << "vrax-studio: " << line << std::endl;
+      sayAlbumLevels(sound.tracks.size(), unmeasured, quietest, loudest);
     }
   }
   for (double& gain : gains) {

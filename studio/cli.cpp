@@ -384,7 +384,8 @@ CLI::App* addRender(CLI::App& app, RenderOptions& r, OptionText& g) {
                      "the light layer for editors)");
   render->add_option("--preset", r.preset, "The encoder's speed preset (x264/x265: veryfast, slow, ...; vp9: cpu-used)");
   render->add_flag("--transparent", r.transparent,
-                   "Keep the picture's alpha (ProRes 4444 in .mov, VP9 in .webm), for overlays in an editor");
+                   "Keep the picture's alpha (ProRes 4444 in .mov, VP9 in .webm, RGBA in a .png still), for overlays in "
+                   "an editor");
   render->add_option("--size", g.size,
                      "Picture size WxH up to 3840x2160, or 360p (a quick preview), 720p, 1080p, 1440p, 4k, portrait (1080x1920), square "
                      "(1080x1080) (default 1920x1080, 1080p)");
@@ -592,6 +593,9 @@ Status checkPlayStream(PlayOptions& p, const OptionText& g) {
   if (!isStreamOutput(p.stream) || p.stream == "-" || streamContainerFor(p.stream).empty()) {
     return Status::failure(p.stream + " is not a stream this program sends: srt://, udp:// and tcp:// carry MPEG-TS, "
                            "rtmp:// carries FLV");
+  }
+  if (const Status address = checkStreamAddress(p.stream); !address) {
+    return address;
   }
   if (p.width % 2 != 0 || p.height % 2 != 0) {
     return Status::failure("a stream needs an even width and height (got " + std::to_string(p.width) + "x" +

@@ -68,6 +68,11 @@ std::string settingsLine(const RenderOptions& o) {
   for (float c : o.titleLook.colour) {
     line << " title-colour=" << c;
   }
+  for (float c : o.titleLook.plateColour) {
+    line << " plate-colour=" << c;
+  }
+  line << " plate-opacity=" << o.titleLook.plateOpacity << " preroll=" << o.preroll << " fade-in=" << o.fadeIn
+       << " fade-out=" << o.fadeOut;
   list("image", o.images);
   list("channel", o.channels);
   list("set", o.sets);

@@ -253,7 +253,7 @@ Status checkStream(const RenderOptions& o, const std::string& container) {
     return Status::failure("a stream is H.264 (what every receiver takes with low delay); --codec " + o.codec +
                            " is for files");
   }
-  return Status();
+  return checkStreamAddress(o.output);
 }
 
 Status checkOutput(const RenderOptions& o, bool still, const std::string& container) {

@@ -70,13 +70,15 @@ class Session {
     if (!lyrics) {
       return report(kExitUsage, lyrics.why());
     }
+    // The window before the OSC thread: opening it points stderr away from
+    // the terminal for a moment, when no thread of ours may be writing.
+    if (const Status opened = openSurface(); !opened) {
+      return report(kExitFailure, opened.why());
+    }
     if (o_.oscPort > 0) {
       if (const Status listening = osc_.open(o_.oscPort); !listening) {
         return report(kExitFailure, listening.why());
       }
-    }
-    if (const Status opened = openSurface(); !opened) {
-      return report(kExitFailure, opened.why());
     }
     show_ = std::make_unique<Show>(static_cast<int>(sound_.rate()));
     show_->picture().setSettings(std::move(inputs.value().settings), say);
@@ -278,6 +280,11 @@ class Session {
       std::cerr << ", " << live.unsent() << " with no receiver";
     }
     std::cerr << std::endl;
+    if (sound_.live() && (sound_.capturedGaps() > 0 || sound_.capturedDropped() > 0)) {
+      const auto ms = [&](int64_t frames) { return std::to_string(frames * 1000 / std::max<int64_t>(1, sound_.rate())); };
+      say("the captured sound sent: " + ms(sound_.capturedGaps()) + " ms of silence where the device was late, " +
+          ms(sound_.capturedDropped()) + " ms let go where the stream was behind it");
+    }
     if (!ended) {
       say(ended.why());
     }

@@ -142,6 +142,11 @@ int writeVideo(const RenderOptions& o, const Song& sound, const FrameClock& cloc
     return report(kExitFailure, opened.why());
   }
   Progress progress(span.end - span.first, o.fps.value(), o.quiet);
+  // The show outlives this output: its hand-off is taken back on every way out.
+  struct HandOff {
+    OfflineShow& show;
+    ~HandOff() { show.handSoundTo(nullptr); }
+  } handOff{visualiser};
   if (handed) {
     visualiser.handSoundTo([&output](std::vector<float> floats) { output.handSound(std::move(floats)); });
   }
@@ -156,7 +161,8 @@ int writeVideo(const RenderOptions& o, const Song& sound, const FrameClock& cloc
   const Status encoded = output.finish();
   progress.end();
   if (!encoded) {
-    return report(kExitFailure, encoded.why());
+    // A signal that ended a blocked write is the interruption, not a failure.
+    return report(interrupted() ? kExitInterrupted : kExitFailure, encoded.why());
   }
   if (!drawn) {
     return report(kExitFailure, drawn.why() + "; nothing written");

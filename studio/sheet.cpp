@@ -114,6 +114,11 @@ RenderOptions cellOptions(const SheetOptions& o, const std::string& picture) {
   r.height = o.cellHeight;
   r.fps = Rational{30, 1};
   r.quiet = true;
+  // The caption reads over the brightest cell: larger than a title's
+  // default, on a dark plate.
+  r.titleLook.size = 1.5;
+  r.titleLook.plate = true;
+  r.titleLook.plateOpacity = 0.75f;
   return r;
 }
 
@@ -141,11 +146,12 @@ Status drawRow(const SheetOptions& o, const GalleryEntry& entry, const SheetPlan
     const int64_t frame = std::clamp<int64_t>(std::llround(moment.seconds * r.fps.value()), 0, last);
     show.restart();
     const std::string label = entry.name + "  " + moment.name + " " + clockText(moment.seconds);
-    const bool fits = static_cast<bool>(layOutTitle(label, plan.fontPath, r.width, r.height, TitlePlace::Bottom));
+    const bool fits = static_cast<bool>(layOutTitle(label, plan.fontPath, r.width, r.height, r.titleLook));
     if (const Status titled = show.setTitle(fits ? label : "", plan.fontPath, frame, true); !titled) {
       return titled;
     }
-    if (const Status rolled = show.preRoll(frame); !rolled) {
+    // From the song's start, as render's stills: each cell is that still.
+    if (const Status rolled = show.preRoll(frame, 0); !rolled) {
       return rolled;
     }
     FrameInMemory kept(Readback::bytesFor(r.width, r.height));

@@ -513,29 +513,33 @@ double mostQuarterFlashesASecond(const std::string& file, int width, int height,
   return mostInASecond(frames, fps);
 }
 
-double mostWindowFlashesASecond(const std::string& file, int width, int height, int fps) {
-  constexpr int kGrid = 8;
-  const std::vector<std::vector<double>> cells = luminances(file, width, height, kGrid);
-  const size_t frames = cells.empty() ? 0 : cells[0].size();
-  double most = 0;
-  for (int top = 0; top + kGrid / 2 <= kGrid; ++top) {
-    for (int left = 0; left + kGrid / 2 <= kGrid; ++left) {
-      std::vector<double> window(frames, 0.0);
-      for (int r = top; r < top + kGrid / 2; ++r) {
-        for (int c = left; c < left + kGrid / 2; ++c) {
-          for (size_t n = 0; n < frames; ++n) {
-            window[n] += cells[static_cast<size_t>(r * kGrid + c)][n] / (kGrid * kGrid / 4);
-          }
-        }
-      }
-      std::vector<int> changes;
-      for (const auto& [frame, direction] : opposingChanges(window)) {
-        changes.push_back(frame);
-      }
-      most = std::max(most, mostInASecond(changes, fps));
+bool waitFor(const std::function<bool()>& ready, double seconds) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (std::chrono::steady_clock::now() < end) {
+    if (ready()) {
+      return true;
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  return most;
+  return ready();
+}
+
+bool snapWhenStill(const std::string& window, const std::string& file, double seconds) {
+  std::string last;
+  return waitFor(
+      [&] {
+        if (wmctl({"snap", window, file}) != 0) {
+          return false;
+        }
+        std::string now = readText(file);
+        const bool held = !last.empty() && now == last;
+        last = std::move(now);
+        if (!held) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        }
+        return held;
+      },
+      seconds);
 }
 
 }  // namespace vt

@@ -171,9 +171,13 @@ double mostFlashesASecond(const std::string& file, int width, int height, int fp
 // The same where a quarter of the frame flashes together: four of the 16
 // cells of a 4 × 4 grid changing the same way on one frame.
 double mostQuarterFlashesASecond(const std::string& file, int width, int height, int fps);
-// The most flashes in any second of any one window a quarter of the frame
-// (half as wide and high, at eighths of the frame), each window's mean
-// relative luminance measured as the whole frame's is.
-double mostWindowFlashesASecond(const std::string& file, int width, int height, int fps);
+// Polls until `ready` holds or `seconds` pass; whether it held. Waits on
+// what can be seen, never a fixed time.
+bool waitFor(const std::function<bool()>& ready, double seconds);
+
+// Snapshots the window into `file` until two taken a moment apart agree
+// (what it shows has settled: a paused picture drawn); whether they did.
+bool snapWhenStill(const std::string& window, const std::string& file, double seconds = 30);
+
 
 }  // namespace vt

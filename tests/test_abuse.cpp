@@ -67,17 +67,7 @@ double cpuSeconds(int pid) {
   return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-// Polls until `ready` holds or `seconds` pass; whether it held.
-bool waitFor(const std::function<bool()>& ready, double seconds) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (std::chrono::steady_clock::now() < end) {
-    if (ready()) {
-      return true;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return ready();
-}
+using vt::waitFor;
 
 // A pair whose frames from `slowFrom` seconds on take many seconds in
 // software (a long dependent loop in every pixel), the ones before it none.
@@ -231,7 +221,10 @@ TEST_F(Abuse, InterruptsBeforeTheFirstFrameIsDoneEndTheRunAtOnce) {
     const auto sent = std::chrono::steady_clock::now();
     kill(p.pid(), SIGINT);
     EXPECT_EQ(p.wait(20), 130) << c.name << "\n" << p.err();
-    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(1)) << c.name;
+    // "At once": well before the work it interrupts would end (a frame of
+    // seconds, a minute of stepping), with room for a machine five times
+    // slower than this one.
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(5)) << c.name;
     EXPECT_FALSE(fs::exists(place / "o.mp4")) << c.name;
     EXPECT_FALSE(fs::exists(place / "o.png")) << c.name;
     EXPECT_TRUE(hiddenFiles(place.path()).empty()) << c.name;

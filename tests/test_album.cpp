@@ -285,7 +285,9 @@ TEST_F(Album, BadPlaylistsAndAlbumOptionsAreRefused) {
   writeText(dir / "empty.m3u", "#EXTM3U\n# nothing\n");
   writeText(dir / "notes.txt", "not a sound");
   writeText(dir / "taken.chapters.txt", "mine");
+  writeText(dir / "nested.m3u", "a.wav\n\nmissing.m3u\n");
   expectRefusals(dir.path(), {}, {
+      {{"render", "nested.m3u", "out.mp4"}, 2, "nested.m3u line 3: missing.m3u is a playlist; a playlist lists songs"},
       {{"render", "missing.m3u", "out.mp4"}, 2, "missing.m3u line 2: "},
       {{"render", "web.m3u", "out.mp4"}, 2, "web.m3u line 1: http://example.com/song.mp3 is not a file here"},
       {{"render", "empty.m3u", "out.mp4"}, 2, "lists no song"},

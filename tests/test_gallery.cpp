@@ -86,7 +86,8 @@ TEST_P(Gallery, HasADescriptionAndIsListed) {
 TEST_P(Gallery, ReactsToMusicAndLivesInSilence) {
   ASSERT_TRUE(vt::writeSound(dir / "song.wav", 44100 * 4, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
                              [](int64_t f, int) { return music(f); }));
-  ASSERT_TRUE(vt::writeSound(dir / "silence.wav", 44100 * 3, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+  // As long as the song, so the two differ in their sound only (progress, the clock alike).
+  ASSERT_TRUE(vt::writeSound(dir / "silence.wav", 44100 * 4, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
                              [](int64_t, int) { return 0.0; }));
   std::string err;
   const std::vector<std::pair<std::string, std::string>> stills = {
@@ -101,6 +102,8 @@ TEST_P(Gallery, ReactsToMusicAndLivesInSilence) {
         << err;
     pictures.push_back(rgb(out));
   }
+  // The same moment with music and without: a picture driven by its clock alone looks the same.
+  EXPECT_GE(meanDifference(pictures[0], pictures[2]), 3.0) << "the music at 1 s and silence at 1 s look alike";
   EXPECT_GE(meanDifference(pictures[0], pictures[1]), 3.0) << "a loud moment and a silent one look alike";
   EXPECT_GT(mean(pictures[2]), 2.0) << "silence is black";
   EXPECT_GT(meanDifference(pictures[2], pictures[3]), 0.2) << "silence is frozen";
@@ -171,8 +174,9 @@ TEST_P(Gallery, AWindowDrawsWhatARenderDraws) {
   std::this_thread::sleep_for(std::chrono::milliseconds(1200));
   const std::string paused = vt::pauseAndReadPosition(play, "song.wav");
   ASSERT_FALSE(paused.empty()) << play.out() << play.err();
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  ASSERT_EQ(vt::wmctl({"snap", "song.wav", dir / "window.ppm"}), 0);
+  // The paused frame, once the window shows it (a busy machine may still be
+  // drawing the frame before).
+  ASSERT_TRUE(vt::snapWhenStill("song.wav", dir / "window.ppm")) << "the paused window kept changing";
   vt::wmctl({"close", "song.wav"});
   EXPECT_EQ(play.wait(20), 0) << play.err();
 
@@ -288,6 +292,23 @@ const std::string& quietSong() {
   return path;
 }
 
+// As long, and silent: the moment without its music.
+const std::string& silentSong() {
+  static const std::string path = writeMusic("silent.wav", 0.0);
+  return path;
+}
+
+// A still of `song` at `from` seconds, 160x120, at `fps`.
+std::string stillAt(const std::string& dir, const std::string& picture, const std::string& song, const char* from,
+                    const char* fps) {
+  static int made = 0;
+  const std::string out = dir + "/still-" + std::to_string(made++) + ".png";
+  const vt::StudioRun run = vt::studio(dir, {"render", song, out, "--picture", picture, "--from", from, "--fps", fps,
+                                             "--size", "160x120", "-q"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  return rgb(out);
+}
+
 // The median change from one frame to the next over `seconds` from `from`, at 30 fps.
 double medianChange(const std::string& dir, const std::string& picture, const std::string& from) {
   const std::string out = dir + "/steady-" + from + ".mkv";
@@ -334,15 +355,12 @@ TEST_P(Gallery, KeepsMovingThroughSilence) {
 // Decays, trails, falls and scrolls are per second: the same moment drawn
 // at 24 and at 60 frames a second looks the same.
 TEST_P(Gallery, TheSameMomentLooksTheSameAtAnyFrameRate) {
-  std::vector<std::string> stills;
-  for (const char* fps : {"24", "60"}) {
-    const std::string out = dir / (std::string("at") + fps + ".png");
-    const vt::StudioRun run = vt::studio(dir.path(), {"render", loudSong(), out, "--picture", GetParam(), "--from", "6",
-                                                      "--fps", fps, "--size", "160x120"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    stills.push_back(rgb(out));
-  }
-  EXPECT_LE(meanDifference(stills[0], stills[1]), 4.0);
+  const std::string at24 = stillAt(dir.path(), GetParam(), loudSong(), "6", "24");
+  const std::string at60 = stillAt(dir.path(), GetParam(), loudSong(), "6", "60");
+  EXPECT_LE(meanDifference(at24, at60), 4.0);
+  // Alike because both show the music's moment, not because neither shows any.
+  EXPECT_GE(meanDifference(at60, stillAt(dir.path(), GetParam(), silentSong(), "6", "60")), 3.0)
+      << "the moment looks the same without its music";
 }
 
 // Scope's trail at 24 and at 60 fps with sound that changes completely from
@@ -374,6 +392,9 @@ TEST_P(Gallery, MovesAsSteadilyLateInTheSongAsEarly) {
   const double late = medianChange(dir.path(), GetParam(), "99");
   EXPECT_LE(late, 1.5 * early + 2.0) << "5 s in: " << early << ", 100 s in: " << late;
   EXPECT_LE(late, 15.0);
+  // Neither frozen late nor still at all.
+  EXPECT_GE(late, 0.5 * early) << "5 s in: " << early << ", 100 s in: " << late;
+  EXPECT_GT(early, 0.2) << "the picture hardly moves with the music";
 }
 
 // A kick shows on the frame it starts: after silence, a kick at exactly 2 s
@@ -479,6 +500,9 @@ TEST_P(Gallery, LooksAlikeLoudAndTwentyDecibelsQuieter) {
     stills.push_back(rgb(out));
   }
   EXPECT_LE(meanDifference(stills[0], stills[1]), 4.0);
+  // Alike because levelling brought the quiet one up, not because neither reacts.
+  EXPECT_GE(meanDifference(stills[0], stillAt(dir.path(), GetParam(), silentSong(), "12", "30")), 3.0)
+      << "the moment looks the same without its music";
 }
 
 // With --transparent a picture's background gives way and its marks stay:
@@ -873,6 +897,28 @@ TEST(PictureSettings, APaletteRecoloursEveryPictureAndSetStillWins) {
   EXPECT_EQ(status, 0);
   vt::expectRefusals(dir.path(), {"render", "song.wav", "x.png", "--picture", "bars"},
                      {{{"--palette", "nope"}, 2, "the palettes are sunset, ocean, neon, forest, mono"}}, "x.png");
+}
+
+// A cell's caption reads over the brightest picture: a gallery of one
+// white picture, its sheet's first cell cut out, read back by OCR.
+TEST(ContactSheet, CaptionsReadOverABrightCell) {
+  vt::TempDir dir;
+  const std::string gallery = dir / "gallery";
+  vt::writeGalleryPicture(gallery, "white", "FragColor = vec4(1.0);");
+  ASSERT_TRUE(vt::writeTone(dir / "song.wav", 44100 * 6, 2, 44100));
+  int status = -1;
+  const std::string said =
+      vt::runOutput({"/usr/bin/env", "VRAX_PICTURES=" + gallery, vt::studioBinary(), "pictures", "--sheet",
+                     dir / "song.wav", dir / "sheet.png", "--size", "256x144"},
+                    &status, 180);
+  ASSERT_EQ(status, 0) << said;
+  // The first cell, enlarged as a reader would zoom in.
+  vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-y", "-i", dir / "sheet.png", "-vf",
+                 "crop=256:144:0:0,scale=768:432", dir / "cell.png"},
+                &status);
+  ASSERT_EQ(status, 0);
+  const std::string read = vt::runOutput({"/usr/bin/tesseract", dir / "cell.png", "-", "--psm", "6"});
+  EXPECT_NE(read.find("white"), std::string::npos) << read;
 }
 
 // pictures --sheet: a song quiet for four seconds, then 12 dB louder, then

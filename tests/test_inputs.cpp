@@ -63,8 +63,7 @@ TEST(Inputs, ARenderAndAWindowSeeTheSameValues) {
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   const std::string paused = vt::pauseAndReadPosition(play, "song.wav");
   ASSERT_FALSE(paused.empty()) << play.out();
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  ASSERT_EQ(vt::wmctl({"snap", "song.wav", dir / "window.ppm"}), 0);
+  ASSERT_TRUE(vt::snapWhenStill("song.wav", dir / "window.ppm")) << "the paused window kept changing";
   vt::wmctl({"close", "song.wav"});
   EXPECT_EQ(play.wait(20), 0) << play.err();
 

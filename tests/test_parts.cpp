@@ -122,6 +122,38 @@ TEST(Parts, JoinedPartsAreTheWholeRender) {
   }
 }
 
+// Parts at the default quality (lossy, B-frames) join in every container
+// render writes parts in, with the song encoded by join or copied from a
+// sound part; the joined file holds every frame, as ffprobe counts them.
+TEST(Parts, DefaultPartsJoinInEveryContainer) {
+  TempDir dir;
+  writeSong(dir / "song.wav", 3);
+  for (const std::string ext : {"mkv", "mp4", "webm", "mov"}) {
+    SCOPED_TRACE(ext);
+    const std::vector<std::string> common = {"--to", "2", "--size", "160x90", "--picture", "bars", "-q", "--overwrite"};
+    std::vector<std::string> join = {"join", "joined." + ext, "--overwrite", "-q"};
+    for (const std::string part : {"1/2", "2/2", "sound"}) {
+      const std::string name = "part" + std::string(1, part[0]) + "." + ext;
+      std::vector<std::string> args = {"render", "song.wav", name, "--part", part};
+      args.insert(args.end(), common.begin(), common.end());
+      const StudioRun run = studio(dir.path(), args);
+      ASSERT_EQ(run.status, 0) << run.err;
+      if (part != "sound") {
+        join.push_back(name);
+      }
+    }
+    StudioRun run = studio(dir.path(), join);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(probe(dir / ("joined." + ext), "stream=nb_read_frames"), "120\n");  // 2 s at 60 fps
+    join[1] = "copied." + ext;
+    join.push_back("parts." + ext);
+    run = studio(dir.path(), join);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(probe(dir / ("copied." + ext), "stream=nb_read_frames"), "120\n");
+    EXPECT_NE(probe(dir / ("copied." + ext), "stream=codec_type", "a"), "") << "the sound copied";
+  }
+}
+
 // What join refuses, in one line naming the part, with exit 2 and no file;
 // and the part options render refuses.
 TEST(Parts, BadSetsOfPartsAreRefusedAndNothingIsWritten) {
@@ -161,6 +193,14 @@ TEST(Parts, BadSetsOfPartsAreRefusedAndNothingIsWritten) {
     }
   }
   renderMine("edited2.mkv", "2/3");
+  // One render's parts with a black plate behind the title, one with a red
+  // one; one drawn after a longer preroll.
+  for (const char* k : {"1", "2", "3"}) {
+    render("song.wav", std::string("plate") + k + ".mkv",
+           {"--part", std::string(k) + "/3", "--title", "T", "--title-plate", "black@0.6"});
+  }
+  render("song.wav", "redplate2.mkv", {"--part", "2/3", "--title", "T", "--title-plate", "red@0.6"});
+  render("song.wav", "preroll2.mkv", {"--part", "2/3", "--preroll", "3"});
   render("song.wav", "s1.mkv", {"--part", "sound"});
   render("other.wav", "other-sound.mkv", {"--part", "sound"});
   // The last second of part 3 cut off, its record kept; the sound's likewise.
@@ -185,6 +225,8 @@ TEST(Parts, BadSetsOfPartsAreRefusedAndNothingIsWritten) {
                      {{"p1.mkv", "p2.mkv", "p3.mkv", "short-sound.mkv"}, 2, "short-sound.mkv is cut short"},
                      {{"s1.mkv"}, 2, "frames 0-"},
                      {{"mine1.mkv", "edited2.mkv", "mine3.mkv"}, 2, "edited2.mkv is a part of another render"},
+                     {{"plate1.mkv", "redplate2.mkv", "plate3.mkv"}, 2, "redplate2.mkv is a part of another render"},
+                     {{"p1.mkv", "preroll2.mkv", "p3.mkv"}, 2, "preroll2.mkv is a part of another render"},
                  },
                  "out.mkv");
   // A record edited to claim what render never writes is refused before

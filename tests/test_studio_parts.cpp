@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include "audio.h"
 #include "sound/ffmpegSound.h"
 #include "base/boundedQueue.h"
+#include "base/text.h"
 #include "video/frameClock.h"
 #include "picture/title.h"
 #include "video/pendingFile.h"
@@ -53,11 +55,25 @@ TEST(BoundedQueue, HandsOverInOrderBlocksWhenFullAndDrainsAfterClose) {
   producer.join();
   EXPECT_EQ(got, (std::vector<int>{0, 1, 2, 3, 4}));
 
-  // A consumer that closes stops a blocked producer.
+  // A consumer that closes stops a blocked producer: closed only once the
+  // producer's thread is asleep inside push (its state in /proc), so the
+  // close must wake it, not merely come first.
   BoundedQueue<int> full(1);
   ASSERT_TRUE(full.push(7));
-  std::thread blocked([&] { EXPECT_FALSE(full.push(8)); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::atomic<pid_t> tid{0};
+  std::thread blocked([&] {
+    tid = static_cast<pid_t>(syscall(SYS_gettid));
+    EXPECT_FALSE(full.push(8));
+  });
+  const auto asleep = [&] {
+    if (tid.load() == 0) {
+      return false;
+    }
+    const std::string stat = vt::readText("/proc/self/task/" + std::to_string(tid.load()) + "/stat");
+    const size_t state = stat.rfind(')');
+    return state != std::string::npos && state + 2 < stat.size() && stat[state + 2] == 'S';
+  };
+  ASSERT_TRUE(vt::waitFor(asleep, 30)) << "the producer never blocked";
   full.close();
   blocked.join();
   int item = 0;
@@ -171,6 +187,25 @@ TEST(PendingFile, NamesAllHeldByOthersAreNeverTouched) {
   EXPECT_FALSE(std::filesystem::exists(target));
   for (const int fd : locks) {
     close(fd);
+  }
+}
+
+// What players call an untagged song: the file's name without a leading
+// track number; and a title or chapter name kept to one line.
+TEST(SongNames, TrackNumbersGoAndTitlesStayOnOneLine) {
+  const std::pair<const char*, const char*> names[] = {
+      {"/music/04 interlude.wav", "interlude"},   {"04. Interlude.flac", "Interlude"},
+      {"07 - Night Drive.ogg", "Night Drive"},    {"1-03 Side B.mp3", "Side B"},
+      {"12_closing.wav", "closing"},              {"1999.wav", "1999"},
+      {"Song 2.wav", "Song 2"},                   {"3 .wav", "3"},
+  };
+  for (const auto& [path, name] : names) {
+    EXPECT_EQ(songNameOfFile(path), name) << path;
+  }
+  const std::pair<const char*, const char*> lines[] = {
+      {"Night\nDrive", "Night Drive"}, {"\tA\r\n\x01" "B \n", "A B"}, {"plain", "plain"}, {"\n\n", ""}};
+  for (const auto& [text, line] : lines) {
+    EXPECT_EQ(oneLine(text), line) << printable(text);
   }
 }
 

@@ -2,6 +2,7 @@
 // calls: write, unlink, _exit.
 #include "base/interrupt.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -16,8 +17,13 @@ std::atomic<bool> cooperative{false};
 char guarded[4096] = {};
 std::atomic<bool> hasGuarded{false};
 
+// The terminal's stderr as it was when signals were first caught: a
+// library's start-up may point fd 2 at /dev/null for a moment (QuietStderr),
+// and the handler's line must not vanish into it.
+std::atomic<int> terminal{STDERR_FILENO};
+
 void say(const char* text) {
-  ssize_t ignored = write(STDERR_FILENO, text, std::strlen(text));
+  ssize_t ignored = write(terminal.load(), text, std::strlen(text));
   (void)ignored;
 }
 
@@ -39,6 +45,12 @@ void onSignal(int) {
 }  // namespace
 
 void catchInterrupts() {
+  if (terminal.load() == STDERR_FILENO) {
+    const int kept = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (kept >= 0) {
+      terminal.store(kept);
+    }
+  }
   struct sigaction action {};
   action.sa_handler = onSignal;
   sigemptyset(&action.sa_mask);

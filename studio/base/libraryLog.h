@@ -9,8 +9,10 @@
 // Threading: FFmpeg may log from any thread; each thread keeps its own latest
 // line, so withLibraryDetail explains a failure with what FFmpeg said on the
 // thread that failed. QuietStderr swaps the process's stderr: only on the
-// main thread, and only while no other thread of ours or a library's may
-// write there (at start-up, before audio or GL threads run).
+// main thread, and only while no other thread of ours may write there (a
+// library's own threads may: their complaints are what it hides). The
+// signal handler writes to a copy of the terminal's stderr it took first,
+// so its line is never swapped away.
 #pragma once
 
 #include <string>

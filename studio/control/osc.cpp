@@ -3,6 +3,7 @@
 
 #include <lo/lo.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -109,6 +110,14 @@ void OscControl::receive(const std::string& path, const std::string& types, cons
                          const std::vector<double>& numbers) {
   Control c;
   const std::string shown = printable(path);
+  // A name or value with a newline or another control byte is no picture's
+  // or setting's, and would break the one line a problem is said in.
+  for (const std::string& text : strings) {
+    if (printable(text) != text) {
+      hand(Control{Control::Kind::Problem, "OSC " + shown + ": \"" + printable(text) + "\" is not a name", 0});
+      return;
+    }
+  }
   if (path == "/vrax/next" || path == "/vrax/previous" || path == "/vrax/pause") {
     c.kind = path == "/vrax/next" ? Control::Kind::Next : path == "/vrax/previous" ? Control::Kind::Previous
                                                                                     : Control::Kind::Pause;
@@ -149,14 +158,40 @@ void OscControl::hand(Control control) {
 }
 
 std::vector<Control> OscControl::take() {
+  std::vector<Control> taken;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    taken.swap(waiting_);
+    if (dropped_ > 0) {
+      taken.insert(taken.begin(), Control{Control::Kind::Problem,
+                                          std::to_string(dropped_) +
+                                              " OSC messages came faster than frames and were dropped",
+                                          0});
+      dropped_ = 0;
+    }
+  }
+  // A sender repeating one bad message is said once every few seconds, with
+  // how many more came since: a flood is a count, not a screenful.
+  const auto now = std::chrono::steady_clock::now();
   std::vector<Control> out;
-  std::lock_guard<std::mutex> hold(mutex_);
-  out.swap(waiting_);
-  if (dropped_ > 0) {
-    out.insert(out.begin(), Control{Control::Kind::Problem,
-                                    std::to_string(dropped_) + " OSC messages came faster than frames and were dropped",
-                                    0});
-    dropped_ = 0;
+  for (Control& c : taken) {
+    if (c.kind != Control::Kind::Problem) {
+      out.push_back(std::move(c));
+      continue;
+    }
+    Repeats& seen = repeats_[c.text];
+    if (seen.said != std::chrono::steady_clock::time_point{} && now - seen.said < kQuietFor) {
+      ++seen.unsaid;
+      continue;
+    }
+    if (seen.unsaid > 0) {
+      c.text += " (" + std::to_string(seen.unsaid) + " more like it since it was last said)";
+    }
+    seen = Repeats{now, 0};
+    out.push_back(std::move(c));
+  }
+  if (repeats_.size() > 1000) {
+    repeats_.clear();  // many different problems: each is rare enough to be said
   }
   return out;
 }

@@ -18,7 +18,9 @@
 // past that the oldest are dropped and a Problem says how many.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -56,4 +58,11 @@ class OscControl {
   std::mutex mutex_;
   std::vector<Control> waiting_;  // guarded by mutex_
   size_t dropped_ = 0;            // guarded by mutex_
+  // The loop's (take()): when each problem was last said, and how many of it since.
+  struct Repeats {
+    std::chrono::steady_clock::time_point said;
+    size_t unsaid = 0;
+  };
+  static constexpr std::chrono::seconds kQuietFor{5};
+  std::map<std::string, Repeats> repeats_;
 };

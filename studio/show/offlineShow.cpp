@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cmath>
 #include <thread>
 
@@ -64,6 +65,10 @@ void OfflineShow::tapSound(int64_t first, int64_t end) {
 }
 
 void OfflineShow::handSoundTo(std::function<void(std::vector<float>)> to) {
+  if (!to) {
+    soundTo_ = nullptr;  // let go: what is read from now on is kept again
+    return;
+  }
   for (std::vector<float>& piece : early_) {
     to(std::move(piece));
   }
@@ -196,13 +201,38 @@ Result<int64_t> OfflineShow::play(int64_t first, int64_t end, RenderedOutput& ou
       stopLoopsOnSignal();
     }
     progress.update(output.handed());
+    if (paced) {
+      sayIfBehind(started, n + 1 - first);
+    }
   }
   const Status finished = output.finish();
   progress.update(output.handed());
+  if (paced && behindSaid_ && say) {
+    char line[160];
+    std::snprintf(line, sizeof line, "the stream ended %.1f s behind the song's pace", behind_);
+    say(line);
+  }
   if (!finished) {
     return finished;
   }
   return output.handed();
+}
+
+// A paced render (a stream watched as it comes) that cannot keep the song's
+// pace says so once, when it is a second behind, and how far at the end:
+// a receiver's buffer drains and the viewer waits.
+void OfflineShow::sayIfBehind(std::chrono::steady_clock::time_point started, int64_t done) {
+  const double due = clock_.seconds(done) - clock_.seconds(0);
+  behind_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() - due;
+  if (behind_ > 1.0 && !behindSaid_ && say) {
+    behindSaid_ = true;
+    char line[240];
+    std::snprintf(line, sizeof line,
+                  "the render is slower than the song: %.1f s behind after %.1f s of it, and the stream falls "
+                  "further behind (a smaller --size or --fps keeps pace)",
+                  behind_, due);
+    say(line);
+  }
 }
 
 FrameSound& OfflineShow::stepTo(int64_t n) {

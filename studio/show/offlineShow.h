@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -70,8 +71,10 @@ struct SongStart {
 
 class OfflineShow {
  public:
-  OfflineShow(const OfflineShowSettings& o, const FrameClock& clock, const std::vector<ImageSource>& images, Notes notes)
-      : o_(o), clock_(clock), images_(images), say(std::move(notes)) {}
+  // Keeps its own copies of the settings, clock and images (shared handles):
+  // nothing here refers to what the caller may let go.
+  OfflineShow(OfflineShowSettings o, const FrameClock& clock, std::vector<ImageSource> images, Notes notes)
+      : o_(std::move(o)), clock_(clock), images_(std::move(images)), say(std::move(notes)) {}
 
   Status open(std::shared_ptr<SoundFile> sound, std::vector<Setting> settings);
   // Frame n's analysis, not drawn: the smoothing carries, so every frame
@@ -91,6 +94,7 @@ class OfflineShow {
   // the span's first samples may be read while stepping up to it).
   bool tapsSound() const { return source_.tapsFloats(); }
   void tapSound(int64_t first, int64_t end);
+  // An empty `to` lets go of the last one (whose owner is going).
   void handSoundTo(std::function<void(std::vector<float>)> to);
   // Reads on to sound frame `frame`, for the sound after the last frame's window.
   void readSoundTo(int64_t frame) { source_.readTo(frame); }
@@ -150,9 +154,9 @@ class OfflineShow {
   // frame (and a picture that reads `previous` and says nothing of its memory).
   static constexpr double kPictureMemory = 10.0;
 
-  const OfflineShowSettings& o_;
-  const FrameClock& clock_;
-  const std::vector<ImageSource>& images_;
+  const OfflineShowSettings o_;
+  const FrameClock clock_;
+  const std::vector<ImageSource> images_;
   OffscreenContext context_;
   std::unique_ptr<Show> show_;  // after the context, so its GL objects go first
   int64_t shownFrom_ = 0;
@@ -165,6 +169,9 @@ class OfflineShow {
   WindowReader source_;
   std::vector<std::vector<float>> early_;
   std::function<void(std::vector<float>)> soundTo_;
+  void sayIfBehind(std::chrono::steady_clock::time_point started, int64_t done);
+  double behind_ = 0;  // a paced render's seconds behind the song, as last measured
+  bool behindSaid_ = false;
   Notes say;
   FrameSound sound_;
   int64_t lastStep_ = -1;  // the frame last analysed; -1 before the first (and after a seek)

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "base/text.h"
 #include "sound/soundStream.h"
@@ -16,10 +17,12 @@ Result<std::vector<std::string>> readPlaylist(const std::string& path) {
   if (const Status usable = checkSoundPath(path); !usable) {
     return Status::failure("cannot read the playlist " + path + ": " + usable.why());
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    return Status::failure("cannot read the playlist " + path);
+  // A list of songs: a megabyte holds thousands of lines.
+  const Result<std::string> text = readSmallFile(path, 1 << 20, "1 MB, too large for a playlist");
+  if (!text) {
+    return Status::failure("cannot read the playlist " + path + ": " + text.why());
   }
+  std::istringstream in(text.value());
   const std::filesystem::path folder = std::filesystem::path(path).parent_path();
   std::vector<std::string> songs;
   std::string line;
@@ -45,6 +48,9 @@ Result<std::vector<std::string>> readPlaylist(const std::string& path) {
     std::filesystem::path song(entry);
     if (song.is_relative()) {
       song = folder / song;
+    }
+    if (isPlaylist(song.string())) {
+      return Status::failure(where + printable(entry) + " is a playlist; a playlist lists songs, not playlists");
     }
     if (const Status usable = checkSoundPath(song.string()); !usable) {
       return Status::failure(where + printable(song.string()) + ": " + usable.why());

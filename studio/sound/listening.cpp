@@ -110,13 +110,20 @@ std::vector<float> Listening::streamSound(int64_t count, bool paused, int64_t at
 void Listening::capturedSound(std::vector<float>& out) {
   capture_->takeArrived(arrived_);
   const size_t want = out.size();
-  if (arrived_.size() > 5 * want) {
-    arrived_.erase(arrived_.begin(), arrived_.end() - static_cast<ptrdiff_t>(5 * want));
+  // Half a second ahead of what is sent: the stream has fallen behind the
+  // device, and the oldest goes (counted) so the delay stays short.
+  const size_t most = std::max<size_t>(16 * want, static_cast<size_t>(rate_) * 2 / 2);
+  if (arrived_.size() > most) {
+    capturedDropped_ += static_cast<int64_t>((arrived_.size() - most) / 2);
+    arrived_.erase(arrived_.begin(), arrived_.end() - static_cast<ptrdiff_t>(most));
   }
   primed_ = primed_ ? arrived_.size() >= want : arrived_.size() >= 3 * want;
   if (!primed_) {
+    // Silence where the device gave nothing in time: counted once sending began.
+    capturedGaps_ += sending_ ? static_cast<int64_t>(want / 2) : 0;
     return;
   }
+  sending_ = true;
   std::transform(arrived_.begin(), arrived_.begin() + static_cast<ptrdiff_t>(want), out.begin(),
                  [](int16_t v) { return static_cast<float>(v) / 32768.0f; });
   arrived_.erase(arrived_.begin(), arrived_.begin() + static_cast<ptrdiff_t>(want));

@@ -93,6 +93,10 @@ class Listening {
   // as it came, evenly (see capturedSound).
   std::vector<float> streamSound(int64_t count, bool paused, int64_t at);
   int streamChannels() const { return capture_ ? 2 : sound_.info.channels; }
+  // A capture's sound frames sent as silence (the device late) and let go
+  // (the stream behind the device), since sending began.
+  int64_t capturedGaps() const { return capturedGaps_; }
+  int64_t capturedDropped() const { return capturedDropped_; }
   const std::string& name() const { return name_; }
   const std::map<std::string, std::string>& tags() const { return tags_; }
   int64_t rate() const { return rate_; }
@@ -124,5 +128,8 @@ class Listening {
   int64_t cursor_ = -1;           // the song's next sound frame sent to a stream; -1 before the first
   std::vector<int16_t> arrived_;  // captured, not yet sent
   bool primed_ = false;           // enough has come to send without gaps
+  bool sending_ = false;          // the capture's sound has begun to be sent
+  int64_t capturedGaps_ = 0;
+  int64_t capturedDropped_ = 0;
 };
 

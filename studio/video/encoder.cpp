@@ -4,6 +4,7 @@
 #include "video/encoder.h"
 
 #include "base/ffmpegPtr.h"
+#include "base/interrupt.h"
 #include "base/text.h"
 
 extern "C" {
@@ -16,6 +17,10 @@ extern "C" {
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -151,6 +156,31 @@ std::string streamContainerFor(const std::string& output) {
   return scheme == "rtmp" ? "flv" : "";
 }
 
+Status checkStreamAddress(const std::string& output) {
+  const size_t scheme = output.find("://");
+  if (output == "-" || scheme == std::string::npos) {
+    return Status();
+  }
+  const size_t from = scheme + 3;
+  const std::string authority = output.substr(from, output.find_first_of("/?", from) - from);
+  const size_t bracket = authority.rfind(']');
+  const size_t colon = authority.rfind(':');
+  const bool hasPort = colon != std::string::npos && (bracket == std::string::npos || colon > bracket);
+  if (!hasPort) {
+    // RTMP has a port of its own; the others name theirs.
+    return output.rfind("rtmp://", 0) == 0
+               ? Status()
+               : Status::failure(printable(output) + " names no port: HOST:PORT, as srt://127.0.0.1:9000");
+  }
+  const std::string port = authority.substr(colon + 1);
+  const bool number = !port.empty() && port.size() <= 5 && port.find_first_not_of("0123456789") == std::string::npos;
+  if (!number || std::stoi(port) < 1 || std::stoi(port) > 65535) {
+    return Status::failure(printable(output) + ": the port must be a number from 1 to 65535 (got \"" +
+                           printable(port) + "\")");
+  }
+  return Status();
+}
+
 bool streamIsPaced(const std::string& output) {
   return output != "-";
 }
@@ -160,6 +190,12 @@ bool streamReconnects(const std::string& output) {
     return true;
   }
   return output.rfind("srt://", 0) == 0 && output.find("mode=listener") == std::string::npos;
+}
+
+Encoder::~Encoder() {
+  if (stdoutFlags_ >= 0) {
+    fcntl(STDOUT_FILENO, F_SETFL, stdoutFlags_);
+  }
 }
 
 namespace {
@@ -180,7 +216,14 @@ int64_t nsAfter(double seconds) {
 int Encoder::onInterrupt(void* encoder) {
   const auto* self = static_cast<const Encoder*>(encoder);
   const int64_t deadline = self->deadline_.load();
-  return deadline != 0 && steadyNs() > deadline ? 1 : 0;
+  if (deadline == 0) {
+    return 0;
+  }
+  const int64_t now = steadyNs();
+  // A signal ends a write that has waited half a second (a reader that
+  // stopped reading); writes that go through still finish the stream.
+  const int64_t blockedSince = deadline - static_cast<int64_t>(kStreamStallSeconds * 1e9);
+  return now > deadline || (interrupted() && now > blockedSince + 500000000) ? 1 : 0;
 }
 
 Status Encoder::open(const EncoderSettings& settings) {
@@ -554,11 +597,22 @@ Status Encoder::openFile(const std::string& url) {
     if (settings_.stream && url.rfind("srt://", 0) == 0) {
       av_dict_set(&io, "linger", "3", 0);
     }
+    // A pipe's reader that stops reading would block a write past every
+    // deadline and signal: written without blocking, FFmpeg waits in steps
+    // and asks onInterrupt between them. (Only a pipe or socket: a terminal's
+    // flags are the shell's too.)
+    struct stat out {};
+    if (url == "pipe:1" && fstat(STDOUT_FILENO, &out) == 0 && (S_ISFIFO(out.st_mode) || S_ISSOCK(out.st_mode))) {
+      const int flags = fcntl(STDOUT_FILENO, F_GETFL);
+      if (flags >= 0 && (flags & O_NONBLOCK) == 0 && fcntl(STDOUT_FILENO, F_SETFL, flags | O_NONBLOCK) == 0) {
+        stdoutFlags_ = flags;
+      }
+    }
     ret = avio_open2(&format_->pb, url.c_str(), AVIO_FLAG_WRITE, &format_->interrupt_callback, &io);
     av_dict_free(&io);
     if (ret < 0) {
       return Status::failure((settings_.stream ? "cannot stream to " : "cannot write ") + settings_.name + ": " +
-                             (ret == AVERROR_EXIT ? "nobody answered within " + secondsText(settings_.connectSeconds) + " s"
+                             (ret == AVERROR_EXIT ? "nobody answered within " + secondsText(settings_.connectSeconds)
                                                   : ffmpegReason(ret)));
     }
   }

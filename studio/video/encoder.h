@@ -104,6 +104,9 @@ bool isStreamOutput(const std::string& output);
 // The container a stream's protocol needs: MPEG-TS for SRT, UDP, TCP and a
 // pipe, FLV for RTMP; "" for a scheme this program does not stream to.
 std::string streamContainerFor(const std::string& output);
+// A stream URL's port, where it has one to name: 1 to 65535, said in one
+// line before anything connects.
+Status checkStreamAddress(const std::string& output);
 // Whether frames go out at the song's pace (a network stream, watched as it
 // arrives) rather than as fast as the reader takes them (a pipe).
 bool streamIsPaced(const std::string& output);
@@ -117,13 +120,17 @@ constexpr double kStreamStallSeconds = 5.0;
 class Encoder {
  public:
   Encoder() = default;
-  ~Encoder() = default;
+  // Gives standard output back its blocking writes, when a stream took them.
+  ~Encoder();
   Encoder(const Encoder&) = delete;
   Encoder& operator=(const Encoder&) = delete;
 
   Status open(const EncoderSettings& settings);
   // A picture in the layout the settings named.
   Status writeVideoFrame(const uint8_t* picture);
+  // The next picture is `frames` later than the one after the last (a live
+  // stream's pictures that were dropped).
+  void skipVideoFrames(int64_t frames) { videoPts_ += frames; }
   // An encoded picture (settings.copiedVideo), its times in frames (1 ÷ fps).
   Status writeVideoPacket(AVPacket* packet);
   Status writeSound(const float* samples, int64_t frames);
@@ -172,6 +179,7 @@ class Encoder {
   int64_t soundShift_ = 0;  // added to the sound's packet times (Opus in Matroska)
   // A stream's I/O gives up past this (steady clock, ns); pushed on at each write.
   std::atomic<int64_t> deadline_{0};
+  int stdoutFlags_ = -1;  // standard output's flags before a stream made it non-blocking
 };
 
 // Writes one RGBA picture (rows bottom-up) as a PNG file, opaque unless

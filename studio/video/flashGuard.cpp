@@ -21,17 +21,13 @@ const std::array<float, 256>& linear() {
 }
 
 // The line is a change of 0.1 with the darker side below 0.8; the guard
-// takes the darker side up to 0.85, so a pair that sits on the line (255
-// and 232 grey, 0.807) is a flash here, however an encoder rounds it.
+// counts from inside it, so a pair on the line (255 and 232 grey: 0.807)
+// is a flash here however an encoder rounds it.
 constexpr float kChange = 0.09f;  // a change of relative luminance that counts
 constexpr float kEasedChange = 0.06f;  // what an eased frame may change at most
 constexpr float kDarkBelow = 0.85f;
 constexpr size_t kBlocks = FlashGuard::kColumns * FlashGuard::kRows;
 constexpr size_t kCellCount = FlashGuard::kCells * FlashGuard::kCells;
-// Quarter-screen windows (half as wide and half as high) at every block step.
-constexpr int kWindowColumns = FlashGuard::kColumns / 2 + 1;
-constexpr int kWindowRows = FlashGuard::kRows / 2 + 1;
-constexpr size_t kWindows = static_cast<size_t>(kWindowColumns * kWindowRows);
 // Every few pixels of a block are enough for its mean.
 constexpr int kStep = 4;
 
@@ -39,7 +35,7 @@ constexpr int kStep = 4;
 
 FlashGuard::FlashGuard(int width, int height, double fps, int maxFlashes, PictureLayout layout)
     : width_(width), height_(height), layout_(layout), window_(std::max(1, static_cast<int>(std::lround(fps)))),
-      maxTransitions_(2 * maxFlashes), blocks_(kBlocks + kCellCount + kWindows),
+      maxTransitions_(2 * maxFlashes), blocks_(kBlocks + kCellCount),
       means_(blocks_.size()), trial_(blocks_.size()) {}
 
 void FlashGuard::colourAt(const std::vector<uint8_t>& picture, float k, int x, int y, float rgb[3]) const {
@@ -103,23 +99,6 @@ void FlashGuard::measure(const std::vector<uint8_t>& picture, float k, std::vect
     }
     out[kBlocks + static_cast<size_t>(cell)] = sum / static_cast<float>((kRows / kCells) * (kColumns / kCells));
   }
-  // Each quarter-screen window's mean, from a summed table of the blocks.
-  std::vector<float> table(static_cast<size_t>((kColumns + 1) * (kRows + 1)), 0.0f);
-  const auto at = [](int column, int row) { return static_cast<size_t>(row * (kColumns + 1) + column); };
-  for (int r = 0; r < kRows; ++r) {
-    for (int c = 0; c < kColumns; ++c) {
-      table[at(c + 1, r + 1)] =
-          out[static_cast<size_t>(r * kColumns + c)] + table[at(c, r + 1)] + table[at(c + 1, r)] - table[at(c, r)];
-    }
-  }
-  constexpr int kWide = kColumns / 2;
-  constexpr int kHigh = kRows / 2;
-  for (int r = 0; r < kWindowRows; ++r) {
-    for (int c = 0; c < kWindowColumns; ++c) {
-      const float sum = table[at(c + kWide, r + kHigh)] - table[at(c, r + kHigh)] - table[at(c + kWide, r)] + table[at(c, r)];
-      out[kBlocks + kCellCount + static_cast<size_t>(r * kWindowColumns + c)] = sum / static_cast<float>(kWide * kHigh);
-    }
-  }
 }
 
 int FlashGuard::changing(const Block* blocks, size_t count, const float* means, float change, int needed) {
@@ -137,19 +116,13 @@ int FlashGuard::changing(const Block* blocks, size_t count, const float* means, 
   return up >= needed ? 1 : down >= needed ? -1 : 0;
 }
 
-// A quarter of the blocks, a quarter of the cells, or any one quarter-screen
-// window changing one way.
+// A quarter of the blocks, or a quarter of the cells, changing one way.
 int FlashGuard::transition(const std::vector<float>& means, float change) const {
   const auto quarter = [](size_t count) { return static_cast<int>(count + 3) / 4; };
   if (const int fine = changing(blocks_.data(), kBlocks, means.data(), change, quarter(kBlocks)); fine != 0) {
     return fine;
   }
-  if (const int coarse = changing(blocks_.data() + kBlocks, kCellCount, means.data() + kBlocks, change,
-                                  quarter(kCellCount));
-      coarse != 0) {
-    return coarse;
-  }
-  return changing(blocks_.data() + kBlocks + kCellCount, kWindows, means.data() + kBlocks + kCellCount, change, 1);
+  return changing(blocks_.data() + kBlocks, kCellCount, means.data() + kBlocks, change, quarter(kCellCount));
 }
 
 void FlashGuard::commit(const std::vector<float>& means) {

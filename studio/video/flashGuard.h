@@ -5,16 +5,15 @@
 // quarter of the frame or more. The guard measures each frame as a grid of
 // blocks, each block's mean relative luminance (sRGB decoded, BT.709
 // weights), at two scales: 32x16 small blocks and the 4x4 cells they make
-// up, and every window a quarter of the screen (half as wide, half as high,
-// at every block's step) as the rule's area clause has it. A block *changes*
-// when it has moved 0.1 or more from its last extreme against its last
-// change (the darker side below 0.85: a margin inside the line's 0.8, so a
-// pair sitting on it is still caught after an encoder's rounding); a frame
-// where a quarter of the blocks of either scale, or any one window, change
-// one way is a *transition*, and two transitions make a flash. A frame that
-// would be a transition when the second before it already holds six is
-// eased: mixed with the frame sent before, so that it changes 0.07 at most
-// (short of 0.1 by more than an encoder's rounding). The picture then catches up a
+// up (every block sampled, however small the frame). A block *changes* when
+// it has moved 0.09 or more from its last extreme against its last change,
+// the darker side below 0.85: a margin inside the rule's 0.1 and 0.8, so a
+// pair sitting on the line (255 and 232 grey) is still caught after an
+// encoder's rounding. A frame where a quarter of the blocks of either scale
+// change one way is a *transition*, and two transitions make a flash. A
+// frame that would be a transition when the second before it already holds
+// six is eased: mixed with the frame sent before, so that it changes 0.06 at
+// most. The picture then catches up a
 // step at a time and the flash comes when the second allows it. A picture
 // that never flashes that fast passes byte for byte.
 //

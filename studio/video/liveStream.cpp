@@ -49,11 +49,28 @@ std::vector<uint8_t> LiveStream::spare() {
 }
 
 bool LiveStream::send(std::vector<uint8_t> pixels, std::vector<float> sound) {
-  if (queue_.tryPush(Frame{std::move(pixels), std::move(sound)})) {
+  if (!heldSound_.empty()) {
+    sound.insert(sound.begin(), heldSound_.begin(), heldSound_.end());
+    heldSound_.clear();
+  }
+  // A dropped picture's sound goes with the next one: the sound sent has no
+  // gap, and the next picture is stamped where it falls (the frames skipped
+  // counted), so the stream's time keeps to the wall clock.
+  std::vector<float> kept = sound;
+  if (queue_.tryPush(Frame{std::move(pixels), std::move(sound), skipped_})) {
+    skipped_ = 0;
     return true;
   }
-  if (connected_) {
-    ++dropped_;
+  ++skipped_;
+  heldSound_ = std::move(kept);
+  // Behind for longer than a second: the oldest of it goes, so the delay stays bounded.
+  const size_t second = static_cast<size_t>(std::max(1, settings_.rate) * std::max(1, settings_.channels));
+  if (heldSound_.size() > second) {
+    heldSound_.erase(heldSound_.begin(), heldSound_.end() - static_cast<ptrdiff_t>(second));
+  }
+  if (connected_ && dropped_++ == 0) {
+    notes_("the stream cannot keep up with the show: frames are dropped to keep its delay short (a smaller --size "
+           "or --fps keeps every frame)");
   }
   return false;
 }
@@ -117,6 +134,7 @@ void LiveStream::run() {
       if (guard_) {
         guard_->apply(frame.pixels);
       }
+      encoder_->skipVideoFrames(frame.skipped);
       if (const Status written = write(frame); !written) {
         // Its muxer may be stuck mid-packet: dropped, never flushed.
         encoder_.reset();

@@ -13,12 +13,15 @@
 // dropped, and the connection is tried again after ½ s, then every second
 // or so until the URL answers (said once more). A frame that finds the
 // queue full (the encoder is behind) is dropped rather than waited for, so
-// the delay never grows; dropped() counts them.
+// the delay never grows; the first drop is said at once, dropped() counts
+// them all. A dropped frame's sound is sent with the next frame, and that
+// frame is stamped at its own place (the stream's frame index), so neither
+// the sound nor the stream's clock falls behind the show.
 //
 // Threading: the show's loop calls send(), spare() and finish(); the
 // encoder thread, owned by this object, does all the encoding and I/O. The
 // queue between them (`queue_`) holds four frames. Notes are said from the
-// encoder thread.
+// encoder thread, and the first drop's from the show's.
 #pragma once
 
 #include <atomic>
@@ -63,7 +66,8 @@ class LiveStream {
  private:
   struct Frame {
     std::vector<uint8_t> pixels;
-    std::vector<float> sound;
+    std::vector<float> sound;  // with the sound of the frames dropped just before it
+    int64_t skipped = 0;       // frames dropped just before it
   };
   void run();
   bool connect();
@@ -77,6 +81,9 @@ class LiveStream {
   BoundedQueue<std::vector<uint8_t>> spares_{6};
   std::atomic<int64_t> sent_{0};
   std::atomic<int64_t> dropped_{0};
+  // The show's thread's: frames dropped since the last one queued, and their sound.
+  int64_t skipped_ = 0;
+  std::vector<float> heldSound_;
   std::atomic<int64_t> unsent_{0};
   Status finished_;  // finish()'s verdict
   std::atomic<bool> connected_{false};  // frames lost while away are not counted as dropped
