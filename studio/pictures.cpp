@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli.h"
+#include "pictures.h"
 #include "picture/gallery.h"
 
 namespace {

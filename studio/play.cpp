@@ -10,6 +10,7 @@
 #include <chrono>
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -19,6 +20,7 @@
 #include "base/pacer.h"
 #include "base/text.h"
 #include "cli.h"
+#include "play.h"
 #include "control/osc.h"
 #include "picture/image.h"
 #include "picture/offscreen.h"
@@ -148,6 +150,12 @@ class Session {
         glFinish();
         stopLoopsOnSignal();
         first = false;
+        if (o_.verbose) {
+          char line[120];
+          std::snprintf(line, sizeof line, "the first frame drawn %.2f s after start",
+                        std::chrono::duration<double>(Clock::now() - started_).count());
+          say(line);
+        }
       }
       frameTimes.add(Clock::now() - now);
       pacer.wait(Clock::now() - beforeSwap);
@@ -439,6 +447,7 @@ class Session {
     });
   }
 
+  const Clock::time_point started_ = Clock::now();
   const PlayOptions& o_;
   Listening sound_;
   // The window, then what is drawn in it (released first).

@@ -21,6 +21,7 @@
 #include "base/progress.h"
 #include "base/text.h"
 #include "cli.h"
+#include "pictures.h"
 #include "picture/gallery.h"
 #include "picture/title.h"
 #include "plan.h"

@@ -4,6 +4,8 @@
 // files belong. Each case either works or fails with one clear line and its
 // status; none loses the song, hangs, or leaves a hidden file behind.
 #include <gtest/gtest.h>
+#include <fstream>
+#include <sys/mount.h>
 #include <signal.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -103,6 +105,35 @@ class Abuse : public ::testing::Test {
   }
   vt::TempDir dir;
 };
+
+// A cache folder on a full filesystem: the program's caches are optional,
+// so a render there completes (the GL driver's own cache, which maps its
+// index there, is turned off rather than ending the run with SIGBUS), for
+// the driver's first compile of these shaders (an empty cache).
+TEST_F(Abuse, AFullFilesystemUnderTheCacheFolderCostsOnlyTheCache) {
+  const std::string full = dir / "full";
+  std::filesystem::create_directory(full);
+  if (getuid() != 0 || mount("tmpfs", full.c_str(), "tmpfs", 0, "size=1m") != 0) {
+    GTEST_SKIP() << "mounting a small filesystem needs root";
+  }
+  struct Unmount {
+    std::string at;
+    ~Unmount() { umount2(at.c_str(), MNT_DETACH); }
+  } unmount{full};
+  // Filled to the last block.
+  {
+    std::ofstream filler(full + "/filler", std::ios::binary);
+    const std::string block(4096, 'x');
+    while (filler.write(block.data(), static_cast<std::streamsize>(block.size()))) {
+    }
+  }
+  for (const std::string out : {"still.png", "clip.mp4"}) {
+    vt::Process p({vt::studioBinary(), "render", "song.wav", out, "--size", "160x120", "--to", "1", "-q"}, dir.path(),
+                  {{"DISPLAY", ""}, {"XDG_CACHE_HOME", full}, {"MESA_SHADER_CACHE_DISABLE", ""}});
+    EXPECT_EQ(p.wait(120), 0) << out << "\n" << p.err();
+    EXPECT_TRUE(std::filesystem::exists(dir / out)) << out;
+  }
+}
 
 TEST_F(Abuse, TheSongIsNeverTheOutputWhateverItsNameOrFlags) {
   fs::copy_file(dir / "song.wav", dir / "song.mkv");

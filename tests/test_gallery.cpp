@@ -9,6 +9,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -852,6 +853,45 @@ TEST(GalleryScrolling, AStillNinetySecondsInIsTheWholeRendersFrame) {
   }
 }
 
+// Pictures whose hues turn (pulse's sparks, ring, cover, horizon) take
+// them from the palette's ramp: under forest every coloured pixel of
+// pulse's burst is a green or the sand between (hues 30° to 170°), where
+// its own sparks run round the whole wheel.
+TEST(PictureSettings, APalettesRampColoursTheTurningHuesToo) {
+  vt::TempDir dir;
+  ASSERT_TRUE(vt::writeSound(dir / "song.wav", 44100 * 4, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                             [](int64_t f, int) { return music(f); }));
+  for (const char* picture : {"pulse", "ring", "cover"}) {
+    const vt::StudioRun run = vt::studio(dir.path(), {"render", "song.wav", "p.png", "--picture", picture, "--from",
+                                                      "1.1", "--size", "160x90", "--palette", "forest", "--overwrite",
+                                                      "-q"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string rgb = vt::frameRgb(dir / "p.png");
+    size_t coloured = 0;
+    size_t onRamp = 0;
+    for (size_t i = 0; i + 2 < rgb.size(); i += 3) {
+      const auto* p = reinterpret_cast<const unsigned char*>(rgb.data()) + i;
+      const int hi = std::max({p[0], p[1], p[2]});
+      const int lo = std::min({p[0], p[1], p[2]});
+      if (hi < 100 || hi - lo < 50) {
+        continue;
+      }
+      double hue = 0;
+      if (hi == p[0]) {
+        hue = std::fmod(60.0 * (p[1] - p[2]) / (hi - lo) + 360.0, 360.0);
+      } else if (hi == p[1]) {
+        hue = 60.0 * (p[2] - p[0]) / (hi - lo) + 120.0;
+      } else {
+        hue = 60.0 * (p[0] - p[1]) / (hi - lo) + 240.0;
+      }
+      ++coloured;
+      onRamp += hue >= 30.0 && hue <= 170.0;
+    }
+    ASSERT_GT(coloured, 20u) << picture << ": nothing coloured to judge";
+    EXPECT_GE(static_cast<double>(onRamp) / static_cast<double>(coloured), 0.95) << picture;
+  }
+}
+
 // --palette: bars under mono is grey wherever it is bright (no pixel's
 // channels more than 25 apart, where the default has cyan bars 100 and more
 // apart); ocean is bluer than it is red and sunset redder than blue; --set
@@ -890,6 +930,19 @@ TEST(PictureSettings, APaletteRecoloursEveryPictureAndSetStillWins) {
   const std::string sunset = still({"--palette", "sunset"});
   EXPECT_GT(channelMean(ocean, 2), channelMean(ocean, 0) + 5);
   EXPECT_GT(channelMean(sunset, 0), channelMean(sunset, 2) + 5);
+  // Spread over the ramp, not one flat blue: ocean's bars run from its deep
+  // blue (#1a6fd6) at the centre line to its mint (#7ef2d6) at the tips.
+  const auto any = [](const std::string& rgb, const std::function<bool(int, int, int)>& is) {
+    for (size_t i = 0; i + 2 < rgb.size(); i += 3) {
+      const auto* p = reinterpret_cast<const unsigned char*>(rgb.data()) + i;
+      if (is(p[0], p[1], p[2])) {
+        return true;
+      }
+    }
+    return false;
+  };
+  EXPECT_TRUE(any(ocean, [](int, int g, int b) { return b > 120 && b - g > 60; })) << "no deep blue";
+  EXPECT_TRUE(any(ocean, [](int r, int g, int b) { return g > 150 && g >= b && r > 60; })) << "no mint";
   EXPECT_GT(spread(still({"--palette", "mono", "--set", "lowColour=red"})), 100);
   int status = 0;
   EXPECT_NE(vt::runOutput({vt::studioBinary(), "pictures", "--palettes"}, &status).find("mono  #ffffff"),
@@ -919,6 +972,62 @@ TEST(ContactSheet, CaptionsReadOverABrightCell) {
   ASSERT_EQ(status, 0);
   const std::string read = vt::runOutput({"/usr/bin/tesseract", dir / "cell.png", "-", "--psm", "6"});
   EXPECT_NE(read.find("white"), std::string::npos) << read;
+}
+
+// Bars' treble half moves with real music as its bass half does: over two
+// seconds of the example song (drums, bass, chords), the frame-to-frame
+// change in the right third (the treble's bars) is at least a third of the
+// left third's (the bass's).
+TEST(GalleryBars, TheTrebleMovesAsTheBassDoes) {
+  vt::TempDir dir;
+  const vt::StudioRun run = vt::studio(dir.path(), {"render", exampleSong(), "bars.mkv", "--picture", "bars", "--from",
+                                                    "8", "--to", "10", "--fps", "30", "--size", "192x108", "--crf",
+                                                    "0", "-q"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string raw = vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", dir / "bars.mkv", "-f", "rawvideo",
+                                         "-pix_fmt", "rgb24", "-"});
+  const size_t frame = 192 * 108 * 3;
+  double change[2] = {0, 0};  // the left third's, the right third's
+  for (size_t n = 1; (n + 1) * frame <= raw.size(); ++n) {
+    for (size_t y = 0; y < 108; ++y) {
+      for (size_t x = 0; x < 192; ++x) {
+        const int third = x < 64 ? 0 : x >= 128 ? 1 : -1;
+        if (third < 0) {
+          continue;
+        }
+        for (size_t c = 0; c < 3; ++c) {
+          const size_t at = (y * 192 + x) * 3 + c;
+          change[third] += std::abs(static_cast<unsigned char>(raw[n * frame + at]) -
+                                    static_cast<unsigned char>(raw[(n - 1) * frame + at]));
+        }
+      }
+    }
+  }
+  ASSERT_GT(change[0], 0.0);
+  EXPECT_GE(change[1], change[0] / 3) << "bass third " << change[0] << ", treble third " << change[1];
+}
+
+// A picture that cannot be drawn, sorted first, is skipped with its line;
+// the rows after it are drawn (what went wrong in one is not the others').
+TEST(ContactSheet, APictureThatCannotBeDrawnSpoilsNoOtherRow) {
+  vt::TempDir dir;
+  const std::string gallery = dir / "gallery";
+  vt::writeGalleryPicture(gallery, "a-broken", "FragColor = nothing;");
+  vt::writeGalleryPicture(gallery, "b-red", "FragColor = vec4(1.0, 0.0, 0.0, 1.0);");
+  vt::writeGalleryPicture(gallery, "c-blue", "FragColor = vec4(0.0, 0.0, 1.0, 1.0);");
+  ASSERT_TRUE(vt::writeTone(dir / "song.wav", 44100 * 6, 2, 44100));
+  vt::Process sheet({vt::studioBinary(), "pictures", "--sheet", dir / "song.wav", dir / "sheet.png", "--size", "64x36"},
+                    dir.path(), {{"VRAX_PICTURES", gallery}});
+  ASSERT_EQ(sheet.wait(180), 0) << sheet.err();
+  const std::string said = sheet.err();
+  EXPECT_NE(said.find("skipping the picture a-broken"), std::string::npos) << said;
+  EXPECT_NE(said.find("2 pictures"), std::string::npos) << said;
+  // Row b (the second) is red in its top half, row c blue.
+  const std::string all = vt::frameRgb(dir / "sheet.png");
+  const size_t width = 3 * 64;
+  const auto pixel = [&](size_t row, size_t y) { return all.substr(((row * 36 + y) * width + 32) * 3, 3); };
+  EXPECT_EQ(pixel(1, 5), std::string("\xff\x00\x00", 3));
+  EXPECT_EQ(pixel(2, 5), std::string("\x00\x00\xff", 3));
 }
 
 // pictures --sheet: a song quiet for four seconds, then 12 dB louder, then

@@ -4,7 +4,9 @@
 // the video stays bit for bit, silence never lifted, and the options.
 // RunningLevel (a capture's levelling) is driven with numbers.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -164,6 +166,50 @@ TEST_F(Levelling, TheMeasureIsKeptForTheSameFileOnly) {
   const StudioRun damaged = still("d.png");
   EXPECT_EQ(damaged.err.find(kept), std::string::npos) << damaged.err;
   EXPECT_NEAR(measured(damaged.err), -33, 0.15) << damaged.err;
+
+  // The entry for this very song, with its key, holding what no song
+  // measures, or replaced by a pipe or a link to an endless device: never
+  // believed, never waited on, never read whole.
+  std::filesystem::remove_all(cache + "/vrax-studio/loudness");
+  ASSERT_EQ(still("only.png").status, 0);  // one entry: this song's
+  std::string entryPath;
+  for (const auto& entry : std::filesystem::directory_iterator(cache + "/vrax-studio/loudness")) {
+    entryPath = entry.path();
+  }
+  ASSERT_FALSE(entryPath.empty());
+  const std::string good = vt::readText(entryPath);
+  const std::string head = good.substr(0, good.find('\n', good.find('\n') + 1) + 1);
+  for (const std::string value : {"100.0", "1e308", "inf", "nan", "-33.0 and more"}) {
+    vt::writeText(entryPath, head + value + "\n");
+    const StudioRun run = still("v.png");
+    EXPECT_EQ(run.err.find(kept), std::string::npos) << value << "\n" << run.err;
+    EXPECT_NEAR(measured(run.err), -33, 0.15) << value << "\n" << run.err;
+  }
+  for (const bool pipe : {true, false}) {
+    std::filesystem::remove(entryPath);
+    if (pipe) {
+      ASSERT_EQ(mkfifo(entryPath.c_str(), 0600), 0);
+    } else {
+      std::filesystem::create_symlink("/dev/zero", entryPath);
+    }
+    const StudioRun run = still("w.png");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NEAR(measured(run.err), -33, 0.15) << (pipe ? "a pipe" : "/dev/zero") << "\n" << run.err;
+  }
+
+  // The folder keeps the 2,000 newest entries: old ones go as new ones come.
+  const std::string folder = cache + "/vrax-studio/loudness";
+  for (int i = 0; i < 2100; ++i) {
+    const std::string old = folder + "/old" + std::to_string(i);
+    vt::writeText(old, "x");
+    std::filesystem::last_write_time(old, std::filesystem::file_time_type::clock::now() - std::chrono::hours(24));
+  }
+  writeSine(dir / "song.wav", -30);
+  ASSERT_EQ(still("x.png").status, 0);
+  const auto entries = std::distance(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator());
+  EXPECT_EQ(entries, 2000);
+  EXPECT_FALSE(std::filesystem::exists(folder + "/old0")) << "an old entry stayed";
+  writeSine(dir / "song.wav", -33);
 
   std::ofstream(dir / "notAFolder") << "x";
   ASSERT_EQ(setenv("XDG_CACHE_HOME", (dir / "notAFolder").c_str(), 1), 0);

@@ -208,9 +208,11 @@ TEST(BoundedQueue, TryPushAndTryPopNeverWait) {
 }
 
 // A palette by hand: a dark setting (#090512, luminance under 5%) takes the
-// background, the others the accents in order, wrapping after the third;
-// a float setting is left alone.
-TEST(Palette, DarkSettingsTakeTheBackgroundAndTheRestTheAccentsInOrder) {
+// background; the others are spread over the ramp (its colours from dark to
+// light) in their order: the darkest end, the lightest, the middle, and
+// round again; a float setting is left alone; the ramp itself follows
+// (paletteLow, paletteMid, paletteHigh, and paletted on).
+TEST(Palette, DarkSettingsTakeTheBackgroundAndTheRestSpreadOverTheRamp) {
   std::vector<Setting> settings(6);
   const std::array<float, 3> dark = {9 / 255.0f, 5 / 255.0f, 18 / 255.0f};
   const std::array<float, 3> light = {0.5f, 0.5f, 0.5f};
@@ -222,11 +224,22 @@ TEST(Palette, DarkSettingsTakeTheBackgroundAndTheRestTheAccentsInOrder) {
   settings[5].value = {0.25f, 0.0f, 0.0f};
   const Result<std::vector<Setting>> mono = applyPalette(settings, "mono");
   ASSERT_TRUE(mono) << mono.why();
-  const float expected[5] = {1.0f, 5 / 255.0f, 0xb0 / 255.0f, 0x70 / 255.0f, 1.0f};  // #ffffff #050505 #b0b0b0 #707070 #ffffff
+  // mono's ramp: #707070 #b0b0b0 #ffffff; its background #050505.
+  const float expected[5] = {0x70 / 255.0f, 5 / 255.0f, 1.0f, 0xb0 / 255.0f, 0x70 / 255.0f};
   for (size_t i = 0; i < 5; ++i) {
     EXPECT_NEAR(mono.value()[i].value[0], expected[i], 1e-6) << i;
   }
   EXPECT_FLOAT_EQ(mono.value()[5].value[0], 0.25f);
+  ASSERT_EQ(mono.value().size(), 10u);
+  EXPECT_EQ(mono.value()[9].name, "paletted");
+  EXPECT_FALSE(mono.value()[9].colour);
+  EXPECT_EQ(mono.value()[9].value[0], 1.0f);
+  const std::pair<const char*, float> stops[3] = {{"paletteLow", 0x70 / 255.0f}, {"paletteMid", 0xb0 / 255.0f},
+                                                  {"paletteHigh", 1.0f}};
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(mono.value()[6 + i].name, stops[i].first);
+    EXPECT_NEAR(mono.value()[6 + i].value[1], stops[i].second, 1e-6);
+  }
   EXPECT_FALSE(applyPalette(settings, "nope"));
 }
 

@@ -259,6 +259,13 @@ TEST(Parts, BadSetsOfPartsAreRefusedAndNothingIsWritten) {
   edited.push_back({{"p1.mkv", "fifo2.mkv", "p3.mkv"}, 2, "fifo2.mkv is a pipe (FIFO), not a part"});
   expectRefusals(dir.path(), {"join", "out.mkv"}, edited, "out.mkv");
 
+  // A part's name with a newline in it stays within the one line.
+  {
+    const StudioRun run = studio(dir.path(), {"join", "out.mkv", "p1.mkv", "gone\nvrax-studio: all is well.mkv"});
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  }
+
   // Nothing join reads is what it writes, --overwrite or not.
   const std::string before = frames(dir / "p1.mkv");
   for (const std::vector<std::string>& args :

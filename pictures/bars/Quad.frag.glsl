@@ -27,11 +27,15 @@ void main() {
     float column = uv.x * float(BARS);
     int bar = int(column);
     float within = fract(column);
-    float level = bands[4 + bar];
-    level = clamp((level - 0.25) / 0.7, 0.0, 1.0);
+    // Music's spectrum falls with frequency (some 4 dB an octave): above
+    // 250 Hz (bar 15) each band is lifted by its share of that fall, up to
+    // 1.9 times at 8 kHz, so the treble moves as the bass does. A lift, not
+    // an offset: silence stays flat.
+    float lift = 1.0 + 0.9 * clamp((float(bar) - 15.0) / 32.0, 0.0, 1.0);
+    float level = clamp((bands[4 + bar] * lift - 0.25) / 0.7, 0.0, 1.0);
 
     // The cap: the band's held peak, on the bars' scale.
-    float cap = clamp((peaks[4 + bar] - 0.25) / 0.7, 0.0, 1.0);
+    float cap = clamp((peaks[4 + bar] * lift - 0.25) / 0.7, 0.0, 1.0);
 
     // The bars keep to the rows the title leaves them.
     float bottom = titleClear.x;

@@ -25,6 +25,22 @@ layout(std430, binding = 0) readonly buffer Audio { float spectrum[16384]; };
 
 const float PI = 3.14159265;
 
+// --palette's ramp, set by the studio with a palette (paletted 1; else 0,
+// as a uniform nobody set is). A palette is a ramp the picture spreads its
+// hues over: x (0 to 1, turning) runs from the low colour to the high one
+// and back.
+uniform float paletted;
+uniform vec3 paletteLow;
+uniform vec3 paletteMid;
+uniform vec3 paletteHigh;
+vec3 onPalette(vec3 rainbow, float x) {
+    if (paletted < 0.5) {
+        return rainbow;
+    }
+    float t = 1.0 - abs(2.0 * fract(x) - 1.0);
+    return t < 0.5 ? mix(paletteLow, paletteMid, t * 2.0) : mix(paletteMid, paletteHigh, t * 2.0 - 1.0);
+}
+
 // Band `at` (0..63), interpolated between its neighbours.
 float bandAt(float at) {
     float f = clamp(at, 0.0, 63.0);
@@ -58,7 +74,8 @@ vec4 edgeBars(vec2 p, float halfHeight, float room, float lift) {
     float side = clamp((0.4 - abs(across - slot - 0.5)) / px + 0.5, 0.0, 1.0);
     float tip = clamp((tall - fromEdge) / fwidth(p.y) + 0.5, 0.0, 1.0);
     float cover = side * tip;
-    vec3 hue = 0.55 + 0.45 * cos(2.0 * PI * (vec3(0.0, 0.33, 0.67) + abs(slot + 0.5 - 16.0) / 32.0 + itime * 0.03));
+    float turn = abs(slot + 0.5 - 16.0) / 32.0 + itime * 0.03;
+    vec3 hue = onPalette(0.55 + 0.45 * cos(2.0 * PI * (vec3(0.0, 0.33, 0.67) + turn)), turn);
     vec3 colour = hue * (0.35 + 0.65 * fromEdge / max(tall, 1e-3)) * 0.8;
     return vec4(colour * cover, cover);
 }
@@ -91,16 +108,26 @@ void main() {
     float covered = 0.0;
     // The art, square, cropped to the middle of a non-square image.
     vec2 q = p / size;
-    if (max(abs(q.x), abs(q.y)) < 1.0) {
-        bool hasArt = coverSize.x > 1.5 || coverSize.y > 1.5;
+    bool hasArt = coverSize.x > 1.5 || coverSize.y > 1.5;
+    if (hasArt && max(abs(q.x), abs(q.y)) < 1.0) {
         vec2 fit = coverSize / min(coverSize.x, coverSize.y);
         vec2 t = vec2(0.5) + vec2(q.x, q.y) * 0.5 / fit;
-        vec3 art = texture(cover, t).rgb;
-        vec3 plain = mix(plainBottom, plainTop, 0.5 + 0.5 * q.y) *
-                     (0.7 + 0.3 * sin(itime * 0.5 + q.x * 2.0));
-        colour = hasArt ? art : plain;
-        colour *= 0.85 + 0.3 * bass;
+        colour = texture(cover, t).rgb * (0.85 + 0.3 * bass);
         float edge = smoothstep(1.0, 0.96, max(abs(q.x), abs(q.y)));
+        colour *= edge;
+        covered = edge;
+    } else if (!hasArt && length(q) < 1.0) {
+        // No art: a record turning at 33 revolutions a minute, its grooves
+        // catching the light in the two colours, a label in the middle.
+        float rq = length(q);
+        float turn = atan(q.y, q.x) + itime * 2.0 * PI * 33.0 / 60.0;
+        vec3 sheen = mix(plainBottom, plainTop, 0.5 + 0.5 * cos(turn));
+        float grooves = 0.75 + 0.25 * sin(rq * 140.0);
+        vec3 vinyl = mix(vec3(0.03), sheen * 0.55, 0.35 + 0.25 * grooves) * (0.85 + 0.3 * bass);
+        vec3 label = mix(plainTop, plainBottom, 0.5 + 0.5 * q.y) * (0.9 + 0.2 * bass);
+        float onLabel = smoothstep(0.36, 0.34, rq);
+        colour = mix(vinyl, label, onLabel) * smoothstep(0.035, 0.05, rq);
+        float edge = smoothstep(1.0, 0.985, rq);
         colour *= edge;
         covered = edge;
     }
@@ -109,7 +136,8 @@ void main() {
     float band = bandAt(abs(a) * 63.0);
     float ring = tall ? size * 1.38 + 0.2 * band : size * 1.55 + 0.25 * band;
     float d = abs(r - ring);
-    vec3 hue = 0.55 + 0.45 * cos(2.0 * PI * (vec3(0.0, 0.33, 0.67) + abs(a) * 0.5 + itime * 0.03));
+    float turn = abs(a) * 0.5 + itime * 0.03;
+    vec3 hue = onPalette(0.55 + 0.45 * cos(2.0 * PI * (vec3(0.0, 0.33, 0.67) + turn)), turn);
     vec3 glow = hue * (0.006 / (d + 0.006)) * (0.4 + band) + hue * 0.05 * loudness / (r * r + 0.2);
     colour += glow;
     // The glow's coverage is its strength, so a partly covered pixel keeps

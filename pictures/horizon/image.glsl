@@ -18,6 +18,22 @@ float wave(float x) {
     return texture(iChannel0, vec2(x, 0.75)).x - 0.5;
 }
 
+// --palette's ramp, set by the studio with a palette (paletted 1; else 0,
+// as a uniform nobody set is). A palette is a ramp the picture spreads its
+// hues over: x (0 to 1, turning) runs from the low colour to the high one
+// and back.
+uniform float paletted;
+uniform vec3 paletteLow;
+uniform vec3 paletteMid;
+uniform vec3 paletteHigh;
+vec3 onPalette(vec3 rainbow, float x) {
+    if (paletted < 0.5) {
+        return rainbow;
+    }
+    float t = 1.0 - abs(2.0 * fract(x) - 1.0);
+    return t < 0.5 ? mix(paletteLow, paletteMid, t * 2.0) : mix(paletteMid, paletteHigh, t * 2.0 - 1.0);
+}
+
 void mainImage(out vec4 fragColor, in vec2 fragCoord) {
     vec2 uv = fragCoord / iResolution.xy;
     float horizon = 0.38;
@@ -31,7 +47,8 @@ void mainImage(out vec4 fragColor, in vec2 fragCoord) {
     float height = horizon + spectrum(abs(x - 0.5) * 2.0) * 0.34;
     float d = y - height;
     vec3 sky = mix(skyLow, skyHigh, uv.y);
-    vec3 hue = 0.5 + 0.5 * cos(6.2831 * (vec3(0.0, 0.33, 0.67) + 0.6 * abs(x - 0.5) + 0.05 * iTime));
+    float turn = 0.6 * abs(x - 0.5) + 0.05 * iTime;
+    vec3 hue = onPalette(0.5 + 0.5 * cos(6.2831 * (vec3(0.0, 0.33, 0.67) + turn)), turn);
     vec3 col = sky;
     col += hue * (d < 0.0 ? 0.55 + 0.45 * (y - horizon) / max(height - horizon, 0.001) : 0.0);
     col += hue * 0.012 / (abs(d) + 0.004);  // the ridge line glows

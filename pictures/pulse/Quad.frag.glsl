@@ -35,6 +35,22 @@ float hash(float n) {
     return fract(sin(n * 12.9898) * 43758.5453);
 }
 
+// --palette's ramp, set by the studio with a palette (paletted 1; else 0,
+// as a uniform nobody set is). A palette is a ramp the picture spreads its
+// hues over: x (0 to 1, turning) runs from the low colour to the high one
+// and back.
+uniform float paletted;
+uniform vec3 paletteLow;
+uniform vec3 paletteMid;
+uniform vec3 paletteHigh;
+vec3 onPalette(vec3 rainbow, float x) {
+    if (paletted < 0.5) {
+        return rainbow;
+    }
+    float t = 1.0 - abs(2.0 * fract(x) - 1.0);
+    return t < 0.5 ? mix(paletteLow, paletteMid, t * 2.0) : mix(paletteMid, paletteHigh, t * 2.0 - 1.0);
+}
+
 void main() {
     vec2 p = uv * 2.0 - 1.0;
     p.x /= aspect;
@@ -66,7 +82,7 @@ void main() {
     vec2 spot = cell + 0.2 + 0.6 * vec2(h, hash(h * 91.7 + 3.1));
     float e = length(q - spot);
     float twinkle = 0.5 + 0.5 * sin(trebleTime * 3.0 + h * 40.0);
-    vec3 emberHue = 0.6 + 0.4 * cos(2.0 * PI * (vec3(0.0, 0.33, 0.67) + h));
+    vec3 emberHue = onPalette(0.6 + 0.4 * cos(2.0 * PI * (vec3(0.0, 0.33, 0.67) + h)), h);
     colour += emberHue * (0.003 + 0.015 * mid) * twinkle * exp(-e * e * 20.0) / (e * e * 8.0 + 0.01);
     // The faintest glow (under 2%) counts as background.
     // Coverage is the light's strength (the faintest haze none): a partly

@@ -50,6 +50,22 @@ const float TILT = 0.3454;
 const vec3 RING_COS = cos(2.0 * PI * vec3(0.0, 0.33, 0.67));
 const vec3 RING_SIN = sin(2.0 * PI * vec3(0.0, 0.33, 0.67));
 
+// --palette's ramp, set by the studio with a palette (paletted 1; else 0,
+// as a uniform nobody set is). A palette is a ramp the picture spreads its
+// hues over: x (0 to 1, turning) runs from the low colour to the high one
+// and back.
+uniform float paletted;
+uniform vec3 paletteLow;
+uniform vec3 paletteMid;
+uniform vec3 paletteHigh;
+vec3 onPalette(vec3 rainbow, float x) {
+    if (paletted < 0.5) {
+        return rainbow;
+    }
+    float t = 1.0 - abs(2.0 * fract(x) - 1.0);
+    return t < 0.5 ? mix(paletteLow, paletteMid, t * 2.0) : mix(paletteMid, paletteHigh, t * 2.0 - 1.0);
+}
+
 // 0 (quiet) .. 1 (loud) at a bin, lifted by `lift` (natural log units).
 // Between two bins the level is blended: at the bass end one bin spans a
 // wide arc, which would show as steps.
@@ -82,7 +98,7 @@ void main() {
     // The three channels are cos(hue + phase); expanded, they share one sine
     // and one cosine, which a software rasteriser pays for per pixel.
     float hue = 2.0 * PI * (0.02 * itime + 0.45 * t);
-    vec3 ring = ringColour * (0.55 + 0.45 * (cos(hue) * RING_COS - sin(hue) * RING_SIN));
+    vec3 ring = ringColour * onPalette(0.55 + 0.45 * (cos(hue) * RING_COS - sin(hue) * RING_SIN), hue / (2.0 * PI));
 
     // Background: deep blue, darker at the edges, with ripples drifting outward.
     vec3 back = backColour * (1.3 - 0.6 * r);

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 
 namespace {
 
@@ -28,14 +27,6 @@ Status OffscreenContext::open(int width, int height, bool floating) {
 
 // Mesa's surfaceless display, initialised.
 Status OffscreenContext::openDisplay() {
-  // Mesa's software rasteriser starts one thread per core, but the encoder's
-  // threads share those cores: one thread more keeps every core drawing while
-  // the encoder waits (about 6% faster renders on two cores). Read when the
-  // display is initialised; a value the user set is kept.
-  const unsigned cores = std::thread::hardware_concurrency();
-  if (cores > 0) {
-    setenv("LP_NUM_THREADS", std::to_string(cores + 1).c_str(), 0);
-  }
   const char* extensions = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
   auto getPlatformDisplay =
       reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));

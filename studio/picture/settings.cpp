@@ -415,12 +415,39 @@ Result<std::vector<Setting>> applyPalette(std::vector<Setting> settings, const s
     }
     return Status::failure("--palette " + name + ": there is no such palette; the palettes are " + names);
   }
+  // The palette as a ramp from its darkest colour to its lightest. A
+  // picture's own colours are spread over the whole ramp in their order
+  // (the first at one end, the second at the other, the third between), so
+  // two colours a picture sets against each other stay apart; its hues
+  // turning over time follow the ramp too (paletteLow, paletteMid,
+  // paletteHigh, which its shaders read).
+  std::array<std::array<float, 3>, 3> ramp{rgbOf(found->accents[0]), rgbOf(found->accents[1]),
+                                            rgbOf(found->accents[2])};
+  std::sort(ramp.begin(), ramp.end(),
+            [](const std::array<float, 3>& a, const std::array<float, 3>& b) { return luminance(a) < luminance(b); });
+  static constexpr size_t kSpread[3] = {0, 2, 1};
   size_t accent = 0;
   for (Setting& s : settings) {
     if (!s.colour) {
       continue;
     }
-    s.value = luminance(s.value) < 0.05f ? rgbOf(found->background) : rgbOf(found->accents[accent++ % 3]);
+    s.value = luminance(s.value) < 0.05f ? rgbOf(found->background) : ramp[kSpread[accent++ % 3]];
   }
+  const char* names[3] = {"paletteLow", "paletteMid", "paletteHigh"};
+  for (size_t i = 0; i < 3; ++i) {
+    Setting stop;
+    stop.name = names[i];
+    stop.colour = true;
+    stop.value = ramp[i];
+    stop.meaning = "--palette " + name + "'s ramp";
+    settings.push_back(stop);
+  }
+  // A flag rather than a colour no palette has: Shadertoy's passes (GLSL ES)
+  // cannot give a uniform a default, so an unset one reads 0.
+  Setting on;
+  on.name = "paletted";
+  on.value = {1.0f, 0.0f, 0.0f};
+  on.meaning = "--palette " + name + " is on";
+  settings.push_back(on);
   return settings;
 }

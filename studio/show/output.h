@@ -124,4 +124,5 @@ class RenderedOutput : public ShowOutput {
   std::unique_ptr<PlanePass> planes_;  // null: RGBA read as drawn
   Readback readback_;
   int64_t handed_ = 0;
+  unsigned long errorsBefore_ = glErrorsReported();  // the GL errors reported before this output
 };

@@ -36,11 +36,10 @@ std::string defaultCaptureDevice() {
   return text(alcGetString(nullptr, ALC_CAPTURE_DEFAULT_DEVICE_SPECIFIER));
 }
 
-std::string monitorOrDefault() {
+std::string monitorOrDefault(const std::vector<std::string>& names) {
   // What the computer plays: the monitor of the default output, if any.
   const std::string output = text(alcGetString(nullptr, ALC_DEFAULT_ALL_DEVICES_SPECIFIER));
   const std::string monitor = "Monitor of " + output;
-  const auto names = captureDevices();
   return std::find(names.begin(), names.end(), monitor) != names.end() ? monitor : defaultCaptureDevice();
 }
 

@@ -26,7 +26,9 @@ std::vector<std::string> captureDevices();
 std::string defaultCaptureDevice();
 // What the computer plays: the default output's monitor, else the default input
 // ("" when there is no capture device at all).
-std::string monitorOrDefault();
+// `names`: the capture devices as captureDevices() listed them (each listing
+// asks the sound server again, which a busy machine answers slowly).
+std::string monitorOrDefault(const std::vector<std::string>& names);
 
 class Capture : public SoundSource {
  public:

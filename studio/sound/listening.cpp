@@ -17,8 +17,8 @@ std::string captureDeviceList() {
 
 Status Listening::open(const Notes& notes) {
   if (o_.capture) {
-    const std::string device = o_.captureDevice.empty() ? monitorOrDefault() : o_.captureDevice;
     const auto names = captureDevices();
+    const std::string device = o_.captureDevice.empty() ? monitorOrDefault(names) : o_.captureDevice;
     if (device.empty()) {
       return Status::failure("there is no capture device");
     }
