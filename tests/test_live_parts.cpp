@@ -95,6 +95,29 @@ TEST(FlashGuard, AStrobeKeepsToSixChangesInAnySecond) {
   }
 }
 
+// A pair on the line: 255 and 232 grey (1.0 and 0.807, the darker end at
+// the rule's 0.8) strobing every three frames, as an encoder then hands it
+// on: each value a code lower (232 becomes 231, 0.799). Measured after that
+// rounding, at most six changes in any second.
+TEST(FlashGuard, APairOnTheLineIsCaughtWhateverTheRounding) {
+  FlashGuard guard(kW, kH, 60);
+  std::vector<double> sent;
+  for (int n = 0; n < 180; ++n) {
+    std::vector<uint8_t> f = grey((n + 1) / 3 % 2 ? 255 : 232);
+    guard.apply(f);
+    sent.push_back(luminance(static_cast<uint8_t>(std::max(0, f[0] - 1))));
+  }
+  const std::vector<int> c = changes(sent);
+  for (size_t i = 0; i < c.size(); ++i) {
+    size_t inSecond = 0;
+    while (i + inSecond < c.size() && c[i + inSecond] < c[i] + 60) {
+      ++inSecond;
+    }
+    EXPECT_LE(inSecond, 6u) << "from frame " << c[i];
+  }
+  EXPECT_GT(guard.eased(), 0);
+}
+
 // What the guard passes untouched, byte for byte: a slow fade (no change of
 // 0.1 within a frame's step that reverses fast), and a strobe over a
 // sixteenth of the frame (its top-left corner).

@@ -408,11 +408,14 @@ TEST_F(Video, TheFlashGuardAllowsThreeFlashesASecondAndLeavesCalmPicturesAlone) 
   EXPECT_LE(vt::mostFlashesASecond(dir / "strobe-on.mkv", 64, 48, 60), 3.0);
   EXPECT_EQ(vt::mostFlashesASecond(dir / "strobe-off.mkv", 64, 48, 60), 10.0);
 
-  // A strobe over a third of the frame (its own blocks, however small the
-  // frame): guarded, at the default quality (lossy, as people render), the
-  // whole frame and a quarter of its cells flash at most three times a second.
+  // A pair on the line (255 and 232 grey: 1.0 and 0.807, the darker end at
+  // the rule's 0.8; an encoder's rounding takes it either side) and a strobe
+  // over a third of the frame (its own blocks, however small the frame):
+  // guarded, at the default quality (lossy, as people render), the whole
+  // frame and a quarter of its cells flash at most three times a second.
   for (const auto& [name, body] :
-       {std::pair<std::string, std::string>{"part", "float on = mod(floor(itime * 20.0 + 0.5), 2.0); vec2 p = gl_FragCoord.xy / vec2(64.0, 48.0);"
+       {std::pair<std::string, std::string>{"edge", "FragColor = vec4(vec3(mod(floor(itime * 20.0 + 0.5), 2.0) > 0.5 ? 1.0 : 232.0 / 255.0), 1.0);"},
+        {"part", "float on = mod(floor(itime * 20.0 + 0.5), 2.0); vec2 p = gl_FragCoord.xy / vec2(64.0, 48.0);"
                  "FragColor = vec4(vec3(p.x < 0.6 && p.y < 0.6 ? on : 0.2), 1.0);"}}) {
     vt::writeShaders(dir.path(), vt::kPlainVertexShader, vt::fragmentShader(body));
     for (const std::string guard : {"on", "off"}) {
@@ -423,7 +426,9 @@ TEST_F(Video, TheFlashGuardAllowsThreeFlashesASecondAndLeavesCalmPicturesAlone) 
     }
     EXPECT_LE(vt::mostQuarterFlashesASecond(dir / (name + "-on.mp4"), 64, 48, 60), 3.0) << name;
     EXPECT_LE(vt::mostFlashesASecond(dir / (name + "-on.mp4"), 64, 48, 60), 3.0) << name;
-    EXPECT_GE(vt::mostQuarterFlashesASecond(dir / (name + "-off.mp4"), 64, 48, 60), 9.0) << "it does strobe";
+    if (name == "part") {
+      EXPECT_GE(vt::mostQuarterFlashesASecond(dir / (name + "-off.mp4"), 64, 48, 60), 9.0) << "it does strobe";
+    }
   }
 
   vt::writeShaders(dir.path(), vt::kPlainVertexShader, kBright);

@@ -129,7 +129,12 @@ void FlashGuard::commit(const std::vector<float>& means) {
   for (size_t b = 0; b < blocks_.size(); ++b) {
     Block& block = blocks_[b];
     const float y = means[b];
-    if (block.direction <= 0 && y - block.extreme >= kChange && block.extreme < kDarkBelow) {
+    if (first_) {
+      // The first frame is where each block starts, not a change from black:
+      // counted as one, the next real change would pass as its continuation.
+      block.extreme = y;
+      block.direction = 0;
+    } else if (block.direction <= 0 && y - block.extreme >= kChange && block.extreme < kDarkBelow) {
       block.direction = 1;
       block.extreme = y;
     } else if (block.direction >= 0 && block.extreme - y >= kChange && y < kDarkBelow) {
@@ -137,8 +142,9 @@ void FlashGuard::commit(const std::vector<float>& means) {
       block.extreme = y;
     } else if ((block.direction > 0 && y > block.extreme) || (block.direction < 0 && y < block.extreme) ||
                block.direction == 0) {
-      // Still going the same way (or no change yet): the extreme follows.
-      block.extreme = block.direction == 0 ? (first_ ? y : block.extreme) : y;
+      // Still going the same way: the extreme follows; with no change yet
+      // it stays where the block started.
+      block.extreme = block.direction == 0 ? block.extreme : y;
     }
   }
   first_ = false;
