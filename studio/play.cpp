@@ -53,6 +53,7 @@ class Session {
     if (!inputs) {
       return report(kExitUsage, inputs.why());
     }
+    mark("inputs");
     if (const Status opened = sound_.open(say); !opened) {
       return report(sound_.usageError() ? kExitUsage : kExitFailure, opened.why());
     }
@@ -74,9 +75,11 @@ class Session {
     }
     // The window before the OSC thread: opening it points stderr away from
     // the terminal for a moment, when no thread of ours may be writing.
+    mark("sound");
     if (const Status opened = openSurface(); !opened) {
       return report(kExitFailure, opened.why());
     }
+    mark(windowed() ? "window" : "context");
     if (o_.oscPort > 0) {
       if (const Status listening = osc_.open(o_.oscPort); !listening) {
         return report(kExitFailure, listening.why());
@@ -88,6 +91,7 @@ class Session {
     if (const std::optional<int> leave = openPicture(inputs.value(), title.value())) {
       return leave;
     }
+    mark("picture");
     if (show_->anyReads(&Picture::readsTempo) || show_->schedule().active()) {
       // The whole song's beat before the first frame, then the song from its
       // start: tracked in the loop, the window would freeze and the clock jump.
@@ -150,11 +154,12 @@ class Session {
         glFinish();
         stopLoopsOnSignal();
         first = false;
+        mark("first frame");
         if (o_.verbose) {
-          char line[120];
+          char line[64];
           std::snprintf(line, sizeof line, "the first frame drawn %.2f s after start",
-                        std::chrono::duration<double>(Clock::now() - started_).count());
-          say(line);
+                        std::chrono::duration<double>(lastMark_ - started_).count());
+          say(line + std::string(" (seconds: ") + startup_ + ")");
         }
       }
       frameTimes.add(Clock::now() - now);
@@ -170,6 +175,16 @@ class Session {
 
  private:
   bool windowed() const { return window_.get() != nullptr; }
+
+  // What start-up spent its time on, for --verbose ("inputs 0.02, sound 0.10, ...").
+  void mark(const char* step) {
+    const Clock::time_point now = Clock::now();
+    char part[64];
+    std::snprintf(part, sizeof part, "%s%s %.2f", startup_.empty() ? "" : ", ", step,
+                  std::chrono::duration<double>(now - lastMark_).count());
+    startup_ += part;
+    lastMark_ = now;
+  }
 
   static PlayNotes notes() {
     return PlayNotes{[](const std::string& line) { std::cout << line << std::endl; }, say,
@@ -448,6 +463,8 @@ class Session {
   }
 
   const Clock::time_point started_ = Clock::now();
+  Clock::time_point lastMark_ = started_;
+  std::string startup_;  // mark()'s steps so far
   const PlayOptions& o_;
   Listening sound_;
   // The window, then what is drawn in it (released first).
