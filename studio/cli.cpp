@@ -642,6 +642,62 @@ Status checkPlay(PlayOptions& p, OptionText g, const CLI::App* play) {
 
 }  // namespace
 
+namespace {
+
+CLI::App* addPictures(CLI::App& app, CommandLine& out, std::vector<std::string>& sheet, std::string& cell) {
+  CLI::App* pictures = app.add_subcommand("pictures", "List the gallery's pictures, one a line with what it shows");
+  pictures->add_option("--describe", out.describe, "List one picture's settings: name, GLSL type, default, meaning")
+      ->type_name("NAME");
+  pictures->add_flag("--palettes", out.palettes, "List the palettes --palette takes, with their colours");
+  pictures
+      ->add_option("--sheet", sheet,
+                   "Draw every picture at three moments of SONG (its quietest passage, an average one, the "
+                   "loudest) on one contact sheet, OUT.png")
+      ->expected(2)
+      ->type_name("SONG OUT.png");
+  pictures->add_option("--size", cell, "Each picture's size on the sheet, WxH (default 320x180)");
+  pictures->add_flag("--overwrite", out.sheet.overwrite, "Replace OUT.png if it exists");
+  return pictures;
+}
+
+CLI::App* addJoin(CLI::App& app, JoinOptions& j) {
+  CLI::App* join = app.add_subcommand("join", "Make the parts of one render (render --part) the finished video");
+  join->add_option("OUTPUT", j.output, "The video: .mp4, .mkv, .mov or .webm, as the parts")->required();
+  join->add_option("PART", j.parts, "The parts, in any order")->required();
+  join->add_flag("--overwrite", j.overwrite, "Replace OUTPUT if it exists");
+  join->add_flag("-q,--quiet", j.quiet, "Print nothing but errors");
+  join->footer(
+      "Examples:\n"
+      "  parallel vrax-studio render song.flac part{}.mkv --part {}/4 --crf 0 ::: 1 2 3 4\n"
+      "  vrax-studio join song.mkv part*.mkv");
+  return join;
+}
+
+// pictures: a list, a picture's settings, the palettes, or a contact sheet.
+std::optional<int> checkPictures(CommandLine& out, const std::vector<std::string>& sheet, const std::string& cell) {
+  out.command = Command::Pictures;
+  out.wantsSheet = !sheet.empty();
+  if (out.wantsSheet) {
+    out.sheet.song = sheet[0];
+    out.sheet.output = sheet[1];
+  }
+  if (!cell.empty() && (!out.wantsSheet || !parseSize(cell, out.sheet.cellWidth, out.sheet.cellHeight) ||
+                        out.sheet.cellWidth < 64 || out.sheet.cellHeight < 36 ||
+                        out.sheet.cellWidth > 1920 || out.sheet.cellHeight > 1080)) {
+    return usage(out.wantsSheet ? "--size for a sheet is each picture's, 64x36 to 1920x1080 (got \"" + cell + "\")"
+                                : "--size is for --sheet");
+  }
+  if (out.sheet.overwrite && !out.wantsSheet) {
+    return usage("--overwrite is for --sheet");
+  }
+  if (out.wantsSheet && !out.describe.empty()) {
+    return usage("--sheet and --describe are two different lists; give one");
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& out) {
   CLI::App app{"vrax-studio - make pictures for music with VRAX shader pairs", "vrax-studio"};
   app.set_version_flag("--version", std::string("vrax-studio ") + VRAX_VERSION);
@@ -656,30 +712,10 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& out) {
   OptionText playText;
   CLI::App* render = addRender(app, out.render, renderText);
   CLI::App* play = addPlay(app, out.play, playText);
-  CLI::App* pictures = app.add_subcommand("pictures", "List the gallery's pictures, one a line with what it shows");
-  pictures->add_option("--describe", out.describe, "List one picture's settings: name, GLSL type, default, meaning")
-      ->type_name("NAME");
-  pictures->add_flag("--palettes", out.palettes, "List the palettes --palette takes, with their colours");
   std::vector<std::string> sheet;
   std::string cell;
-  pictures
-      ->add_option("--sheet", sheet,
-                   "Draw every picture at three moments of SONG (its quietest passage, an average one, the "
-                   "loudest) on one contact sheet, OUT.png")
-      ->expected(2)
-      ->type_name("SONG OUT.png");
-  pictures->add_option("--size", cell, "Each picture's size on the sheet, WxH (default 320x180)");
-  pictures->add_flag("--overwrite", out.sheet.overwrite, "Replace OUT.png if it exists");
-
-  CLI::App* join = app.add_subcommand("join", "Make the parts of one render (render --part) the finished video");
-  join->add_option("OUTPUT", out.join.output, "The video: .mp4, .mkv, .mov or .webm, as the parts")->required();
-  join->add_option("PART", out.join.parts, "The parts, in any order")->required();
-  join->add_flag("--overwrite", out.join.overwrite, "Replace OUTPUT if it exists");
-  join->add_flag("-q,--quiet", out.join.quiet, "Print nothing but errors");
-  join->footer(
-      "Examples:\n"
-      "  parallel vrax-studio render song.flac part{}.mkv --part {}/4 --crf 0 ::: 1 2 3 4\n"
-      "  vrax-studio join song.mkv part*.mkv");
+  CLI::App* pictures = addPictures(app, out, sheet, cell);
+  CLI::App* join = addJoin(app, out.join);
   // CLI11 would only say a subcommand is required.
   const std::string first = argc > 1 ? argv[1] : "";
   if (argc > 1 && first[0] != '-' && first != "render" && first != "play" && first != "pictures" && first != "join") {
@@ -706,25 +742,7 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& out) {
     }
   }
   if (pictures->parsed()) {
-    out.command = Command::Pictures;
-    out.wantsSheet = !sheet.empty();
-    if (out.wantsSheet) {
-      out.sheet.song = sheet[0];
-      out.sheet.output = sheet[1];
-    }
-    if (!cell.empty() && (!out.wantsSheet || !parseSize(cell, out.sheet.cellWidth, out.sheet.cellHeight) ||
-                          out.sheet.cellWidth < 64 || out.sheet.cellHeight < 36 ||
-                          out.sheet.cellWidth > 1920 || out.sheet.cellHeight > 1080)) {
-      return usage(out.wantsSheet ? "--size for a sheet is each picture's, 64x36 to 1920x1080 (got \"" + cell + "\")"
-                                  : "--size is for --sheet");
-    }
-    if (out.sheet.overwrite && !out.wantsSheet) {
-      return usage("--overwrite is for --sheet");
-    }
-    if (out.wantsSheet && !out.describe.empty()) {
-      return usage("--sheet and --describe are two different lists; give one");
-    }
-    return std::nullopt;
+    return checkPictures(out, sheet, cell);
   }
   if (join->parsed()) {
     out.command = Command::Join;

@@ -8,8 +8,10 @@
 
 #include <algorithm>
 #include <iostream>
+#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "base/ffmpegPtr.h"
@@ -173,6 +175,61 @@ class SoundCopy {
   bool ended_ = false;
 };
 
+// One part's pictures at their place in the whole (each with the sound up
+// to its end, as writePicture does).
+Status copyPictures(Part& part, AVRational frameTime, const std::function<Status(AVPacket*)>& writePicture) {
+  PacketPtr packet(av_packet_alloc());
+  const AVStream* stream = part.input->streams[part.stream];
+  if (av_seek_frame(part.input.get(), -1, 0, AVSEEK_FLAG_BACKWARD) < 0) {
+    return Status::failure("cannot read " + quotedName(part.path) + " again");
+  }
+  // Matroska keeps no decoding times: its reader leaves them out of the
+  // first packets of pictures with B-frames (as many as the reordering
+  // delays). Those are held until a packet with one comes, then given the
+  // frame steps before it, as they were encoded.
+  std::vector<PacketPtr> undated;
+  bool dated = false;
+  const int64_t at = part.record.first;
+  while (av_read_frame(part.input.get(), packet.get()) >= 0) {
+    if (interrupted()) {
+      return Status::failure("interrupted");
+    }
+    if (packet->stream_index != part.stream) {
+      av_packet_unref(packet.get());
+      continue;
+    }
+    av_packet_rescale_ts(packet.get(), stream->time_base, frameTime);
+    packet->pts = packet->pts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : packet->pts + at;
+    packet->dts = packet->dts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : packet->dts + at;
+    if (!dated && packet->dts == AV_NOPTS_VALUE && undated.size() < 64) {
+      undated.emplace_back(av_packet_clone(packet.get()));
+      av_packet_unref(packet.get());
+      continue;
+    }
+    dated = true;
+    for (size_t j = 0; j < undated.size(); ++j) {
+      undated[j]->dts = packet->dts - static_cast<int64_t>(undated.size() - j);
+      if (Status written = writePicture(undated[j].get()); !written) {
+        return written;
+      }
+    }
+    undated.clear();
+    const Status written = writePicture(packet.get());
+    av_packet_unref(packet.get());
+    if (!written) {
+      return written;
+    }
+  }
+  // A part too short for any decoding time: in the order read, from its start.
+  for (size_t j = 0; j < undated.size(); ++j) {
+    undated[j]->dts = at + static_cast<int64_t>(j) - static_cast<int64_t>(undated.size());
+    if (Status written = writePicture(undated[j].get()); !written) {
+      return written;
+    }
+  }
+  return Status();
+}
+
 // Each part's pictures moved to their place in the whole, and the sound up
 // to each picture's end (the sound part's copied, else the song encoded),
 // so the file is interleaved as render's.
@@ -205,55 +262,9 @@ Status writeWhole(Encoder& encoder, std::vector<Part>& parts, Part* soundPart, S
     }
     return soundUpTo(clock.soundFrameAt(r.whole.first + shown + 1));
   };
-  PacketPtr packet(av_packet_alloc());
   for (Part& part : parts) {
-    const AVStream* stream = part.input->streams[part.stream];
-    if (av_seek_frame(part.input.get(), -1, 0, AVSEEK_FLAG_BACKWARD) < 0) {
-      return Status::failure("cannot read " + quotedName(part.path) + " again");
-    }
-    // Matroska keeps no decoding times: its reader leaves them out of the
-    // first packets of pictures with B-frames (as many as the reordering
-    // delays). Those are held until a packet with one comes, then given the
-    // frame steps before it, as they were encoded.
-    std::vector<PacketPtr> undated;
-    bool dated = false;
-    const int64_t at = part.record.first;
-    while (av_read_frame(part.input.get(), packet.get()) >= 0) {
-      if (interrupted()) {
-        return Status::failure("interrupted");
-      }
-      if (packet->stream_index != part.stream) {
-        av_packet_unref(packet.get());
-        continue;
-      }
-      av_packet_rescale_ts(packet.get(), stream->time_base, frameTime);
-      packet->pts = packet->pts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : packet->pts + at;
-      packet->dts = packet->dts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : packet->dts + at;
-      if (!dated && packet->dts == AV_NOPTS_VALUE && undated.size() < 64) {
-        undated.emplace_back(av_packet_clone(packet.get()));
-        av_packet_unref(packet.get());
-        continue;
-      }
-      dated = true;
-      for (size_t j = 0; j < undated.size(); ++j) {
-        undated[j]->dts = packet->dts - static_cast<int64_t>(undated.size() - j);
-        if (Status written = writePicture(undated[j].get()); !written) {
-          return written;
-        }
-      }
-      undated.clear();
-      const Status written = writePicture(packet.get());
-      av_packet_unref(packet.get());
-      if (!written) {
-        return written;
-      }
-    }
-    // A part too short for any decoding time: in the order read, from its start.
-    for (size_t j = 0; j < undated.size(); ++j) {
-      undated[j]->dts = at + static_cast<int64_t>(j) - static_cast<int64_t>(undated.size());
-      if (Status written = writePicture(undated[j].get()); !written) {
-        return written;
-      }
+    if (Status copiedPart = copyPictures(part, frameTime, writePicture); !copiedPart) {
+      return copiedPart;
     }
   }
   if (Status sound = soundUpTo(r.whole.soundEnd); !sound) {
@@ -311,6 +322,40 @@ Result<std::vector<Part>> openParts(const JoinOptions& o, const std::string& con
   return parts;
 }
 
+// Without a sound part, join encodes the song the parts were made from:
+// its reader at the whole render's start, or an exit status to leave with.
+std::optional<int> songToEncode(const JoinOptions& o, const PartRecord& r, Result<SoundReader>& reader) {
+  const Result<std::vector<std::string>> songs = songsAsRendered(o, r);
+  if (!songs) {
+    return report(kExitUsage, songs.why());
+  }
+  reader = songFrom(songs.value(), r.whole.soundStart);
+  if (!reader) {
+    return report(kExitFailure, "the song the parts were rendered from: " + reader.why());
+  }
+  return std::nullopt;
+}
+
+// The joined file: the parts' pictures copied as they are, the sound part's
+// sound copied (else the song encoded), the record's tags and chapters.
+EncoderSettings joinedSettings(const JoinOptions& o, const std::string& container, const std::string& path,
+                               const PartRecord& r, const Part& pictures, const Part* soundPart) {
+  EncoderSettings settings;
+  settings.path = path;
+  settings.name = o.output;
+  settings.format = container;
+  settings.fps = r.fps;
+  settings.width = pictures.input->streams[pictures.stream]->codecpar->width;
+  settings.height = pictures.input->streams[pictures.stream]->codecpar->height;
+  settings.copiedVideo = pictures.input->streams[pictures.stream]->codecpar;
+  settings.copiedSound = soundPart != nullptr ? soundPart->input->streams[soundPart->stream]->codecpar : nullptr;
+  settings.channels = r.channels;
+  settings.rate = r.rate;
+  settings.tags = r.tags;
+  settings.chapters = r.chapters;
+  return settings;
+}
+
 }  // namespace
 
 int runJoin(const JoinOptions& o) {
@@ -337,13 +382,8 @@ int runJoin(const JoinOptions& o) {
   const Part& pictures = parts.back();  // sorted after the sound
   Result<SoundReader> reader = SoundReader();
   if (soundPart == nullptr) {
-    const Result<std::vector<std::string>> songs = songsAsRendered(o, r);
-    if (!songs) {
-      return report(kExitUsage, songs.why());
-    }
-    reader = songFrom(songs.value(), r.whole.soundStart);
-    if (!reader) {
-      return report(kExitFailure, "the song the parts were rendered from: " + reader.why());
+    if (const std::optional<int> leave = songToEncode(o, r, reader)) {
+      return *leave;
     }
   }
   const std::string list = chapterListPath(o.output);
@@ -353,19 +393,8 @@ int runJoin(const JoinOptions& o) {
     }
   }
   PendingFile file(o.output, o.overwrite);
-  EncoderSettings settings;
-  settings.path = file.path();
-  settings.name = o.output;
-  settings.format = container;
-  settings.fps = r.fps;
-  settings.width = pictures.input->streams[pictures.stream]->codecpar->width;
-  settings.height = pictures.input->streams[pictures.stream]->codecpar->height;
-  settings.copiedVideo = pictures.input->streams[pictures.stream]->codecpar;
-  settings.copiedSound = soundPart != nullptr ? soundPart->input->streams[soundPart->stream]->codecpar : nullptr;
-  settings.channels = r.channels;
-  settings.rate = r.rate;
-  settings.tags = r.tags;
-  settings.chapters = r.chapters;
+  const EncoderSettings settings = joinedSettings(o, container, file.path(), r, pictures, soundPart);
+  const int64_t frames = r.frames;
   std::vector<Part> pictureParts(std::make_move_iterator(parts.begin() + (soundPart != nullptr ? 1 : 0)),
                                  std::make_move_iterator(parts.end()));
   Encoder encoder;
@@ -383,7 +412,7 @@ int runJoin(const JoinOptions& o) {
     return report(interrupted() ? kExitInterrupted : kExitFailure, done.why());
   }
   if (!o.quiet) {
-    std::cerr << "Wrote " << quotedName(o.output) << ": " << r.frames << " frames from " << pictureParts.size()
+    std::cerr << "Wrote " << quotedName(o.output) << ": " << frames << " frames from " << pictureParts.size()
               << " parts" << (soundPart != nullptr ? ", the sound copied" : "") << std::endl;
   }
   return kExitDone;

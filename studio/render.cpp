@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <optional>
 
 #include "album.h"
 #include "base/interrupt.h"
@@ -239,6 +240,66 @@ Status checkNames(RenderOptions& o, bool still, const std::string& container, bo
   return Status();
 }
 
+// What the show carries besides its picture: the lyrics, each song's
+// title, level and place, the beat, the backdrop. An exit status to leave
+// with, or nothing to go on.
+std::optional<int> dressShow(const RenderOptions& o, const Song& sound, const FrameClock& clock, const Span& span,
+                             const ShowInputs& inputs, OfflineShow& visualiser) {
+  Result<std::unique_ptr<Lyrics>> lyrics = lyricsToDraw(o, sound.tags, inputs.fontPath, o.width, o.height);
+  if (!lyrics) {
+    return report(kExitUsage, lyrics.why());
+  }
+  visualiser.setLyrics(std::move(lyrics.value()));
+  const Result<std::vector<std::string>> titles = songTitles(o, sound, inputs.fontPath);
+  if (!titles) {
+    return report(kExitUsage, titles.why());
+  }
+  const Result<std::vector<double>> gains = songGains(o, sound);
+  if (!gains) {
+    return report(kExitFailure, gains.why());
+  }
+  if (const Status titled =
+          visualiser.setSongs(songStarts(sound, clock, titles.value(), gains.value()), inputs.fontPath, span.first);
+      !titled) {
+    return report(kExitUsage, titled.why());
+  }
+  if (visualiser.readsTempo()) {
+    const Result<BeatGrid> beats = songBeats(o, sound.paths);
+    if (!beats) {
+      return report(kExitFailure, beats.why());
+    }
+    if (o.verbose) {
+      say(beatLine(beats.value(), o.songs.size() > 1 ? "the album" : o.sound));
+    }
+    visualiser.setBeats(beats.value());
+  }
+  if (const Status drawn = visualiser.setBackdrop(inputs.backdrop); !drawn) {
+    return report(kExitFailure, drawn.why());
+  }
+  return std::nullopt;
+}
+
+// Steps the show to the first frame (the analysis from the song's start),
+// then draws into the still or the video; the exit status.
+int drawAndWrite(const RenderOptions& o, const Song& sound, const FrameClock& clock, const Span& span,
+                 const std::optional<PartRecord>& part, const std::string& container, OfflineShow& visualiser) {
+  const bool still = hasExtension(o.output, ".png") && !isStreamOutput(o.output);
+  if (!still && !part && visualiser.tapsSound()) {
+    visualiser.tapSound(span.soundStart, span.soundEnd);
+  }
+  // Every start (--from, a still, a part) is analysed from the song's start,
+  // so the music's clocks and beats at its first frame are the whole song
+  // render's there: a clip or still is that render's frame.
+  const int64_t first = span.first + (part ? part->first : 0);
+  if (const Status rolled = visualiser.preRoll(first, 0); !rolled) {
+    return report(kExitFailure, "cannot read the sound " + o.sound + " from " + secondsText(clock.seconds(span.first)) +
+                                    ": " + rolled.why());
+  }
+  // A still is one frame: a signal while it is drawn ends the run with
+  // nothing written. A video says it can stop once its first frame is done.
+  return still ? writeStill(o, clock, span, visualiser) : writeVideo(o, sound, clock, span, part, container, visualiser);
+}
+
 }  // namespace
 
 int runRender(const RenderOptions& given) {
@@ -263,14 +324,12 @@ int runRender(const RenderOptions& given) {
   if (!span || !checkFades(o, span.value(), still)) {
     return report(kExitUsage, span ? checkFades(o, span.value(), still).why() : span.why());
   }
-  std::optional<PartRecord> part;
-  if (partAsked) {
-    const Result<PartRecord> planned = planRenderPart(o, still, span.value(), sound.value());
-    if (!planned) {
-      return report(kExitUsage, planned.why());
-    }
-    part = planned.value();
+  const Result<PartRecord> planned =
+      partAsked ? planRenderPart(o, still, span.value(), sound.value()) : Result<PartRecord>(PartRecord());
+  if (!planned) {
+    return report(kExitUsage, planned.why());
   }
+  const std::optional<PartRecord> part = partAsked ? std::optional<PartRecord>(planned.value()) : std::nullopt;
   if (part && part->sound) {
     return writeSoundPart(o, sound.value(), clock, *part, container);
   }
@@ -288,51 +347,8 @@ int runRender(const RenderOptions& given) {
   if (const Status opened = visualiser.open(sound.value().file, std::move(inputs.value().settings)); !opened) {
     return report(kExitFailure, opened.why());
   }
-  Result<std::unique_ptr<Lyrics>> lyrics =
-      lyricsToDraw(o, sound.value().tags, inputs.value().fontPath, showSettings.width, showSettings.height);
-  if (!lyrics) {
-    return report(kExitUsage, lyrics.why());
+  if (const std::optional<int> leave = dressShow(o, sound.value(), clock, span.value(), inputs.value(), visualiser)) {
+    return *leave;
   }
-  visualiser.setLyrics(std::move(lyrics.value()));
-  const Result<std::vector<std::string>> titles = songTitles(o, sound.value(), inputs.value().fontPath);
-  if (!titles) {
-    return report(kExitUsage, titles.why());
-  }
-  const Result<std::vector<double>> gains = songGains(o, sound.value());
-  if (!gains) {
-    return report(kExitFailure, gains.why());
-  }
-  if (const Status titled = visualiser.setSongs(songStarts(sound.value(), clock, titles.value(), gains.value()),
-                                                inputs.value().fontPath, span.value().first);
-      !titled) {
-    return report(kExitUsage, titled.why());
-  }
-  if (visualiser.readsTempo()) {
-    const Result<BeatGrid> beats = songBeats(o, sound.value().paths);
-    if (!beats) {
-      return report(kExitFailure, beats.why());
-    }
-    if (o.verbose) {
-      say(beatLine(beats.value(), o.songs.size() > 1 ? "the album" : o.sound));
-    }
-    visualiser.setBeats(beats.value());
-  }
-  if (const Status drawn = visualiser.setBackdrop(inputs.value().backdrop); !drawn) {
-    return report(kExitFailure, drawn.why());
-  }
-  if (!still && !part && visualiser.tapsSound()) {
-    visualiser.tapSound(span.value().soundStart, span.value().soundEnd);
-  }
-  // Every start (--from, a still, a part) is analysed from the song's start,
-  // so the music's clocks and beats at its first frame are the whole song
-  // render's there: a clip or still is that render's frame.
-  const int64_t first = span.value().first + (part ? part->first : 0);
-  if (const Status rolled = visualiser.preRoll(first, 0); !rolled) {
-    return report(kExitFailure, "cannot read the sound " + o.sound + " from " +
-                                    secondsText(clock.seconds(span.value().first)) + ": " + rolled.why());
-  }
-  // A still is one frame: a signal while it is drawn ends the run with
-  // nothing written. A video says it can stop once its first frame is done.
-  return still ? writeStill(o, clock, span.value(), visualiser)
-               : writeVideo(o, sound.value(), clock, span.value(), part, container, visualiser);
+  return drawAndWrite(o, sound.value(), clock, span.value(), part, container, visualiser);
 }
