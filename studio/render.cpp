@@ -287,11 +287,14 @@ int drawAndWrite(const RenderOptions& o, const Song& sound, const FrameClock& cl
   if (!still && !part && visualiser.tapsSound()) {
     visualiser.tapSound(span.soundStart, span.soundEnd);
   }
-  // Every start (--from, a still, a part) is analysed from the song's start,
-  // so the music's clocks and beats at its first frame are the whole song
-  // render's there: a clip or still is that render's frame.
+  // A start (--from, a still, a part) is analysed from where the whole
+  // song's render would be: from the song's start for a picture that reads
+  // what the analysis sums (the music clocks, the count of beats), so a clip
+  // or still is that render's frame; else from the span's start (and the
+  // seconds before it that the analysis still carries), which gives the
+  // same frames without stepping through the whole song.
   const int64_t first = span.first + (part ? part->first : 0);
-  if (const Status rolled = visualiser.preRoll(first, 0); !rolled) {
+  if (const Status rolled = visualiser.preRoll(first, visualiser.readsWholeSong() ? 0 : span.first); !rolled) {
     return report(kExitFailure, "cannot read the sound " + o.sound + " from " + secondsText(clock.seconds(span.first)) +
                                     ": " + rolled.why());
   }

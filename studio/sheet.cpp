@@ -151,8 +151,8 @@ Status drawRow(const SheetOptions& o, const GalleryEntry& entry, const SheetPlan
     if (const Status titled = show.setTitle(fits ? label : "", plan.fontPath, frame, true); !titled) {
       return titled;
     }
-    // From the song's start, as render's stills: each cell is that still.
-    if (const Status rolled = show.preRoll(frame, 0); !rolled) {
+    // As render's stills are analysed: each cell is that still.
+    if (const Status rolled = show.preRoll(frame, show.readsWholeSong() ? 0 : frame); !rolled) {
       return rolled;
     }
     FrameInMemory kept(Readback::bytesFor(r.width, r.height));

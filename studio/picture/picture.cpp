@@ -645,6 +645,14 @@ bool Picture::readsTempo() const {
   });
 }
 
+bool Picture::readsWholeSong() const {
+  const int summed[] = {kBassTime, kMidTime, kTrebleTime, kLevelTime, kBeats,
+                        kIBassTime, kIMidTime, kITrebleTime, kILevelTime};
+  return std::any_of(passes_.begin(), passes_.end(), [&](const Pass& p) {
+    return std::any_of(std::begin(summed), std::end(summed), [&](int input) { return p.at[input] >= 0; });
+  });
+}
+
 bool Picture::readsBandHistory() const {
   return std::any_of(passes_.begin(), passes_.end(), [](const Pass& p) { return p.at[kBandHistoryIn] >= 0; });
 }

@@ -143,6 +143,10 @@ class Picture {
   bool readsCover() const;
   // Whether a pass reads the beat or the bar (bpm, beatPhase, …, iBpm, …).
   bool readsTempo() const;
+  // Whether a pass reads what the analysis sums from the song's start (the
+  // music clocks, the count of beats): its value at a frame depends on every
+  // moment before, where all else fades within seconds.
+  bool readsWholeSong() const;
   // Clears and draws into whatever framebuffer is bound, width × height.
   void draw(int width, int height, const FrameTimes& times);
   // A thin red frame around the picture: what is shown is not the saved pair.

@@ -140,9 +140,9 @@ void OfflineShow::advance(int64_t n) {
 // analysis carries from frame to frame fades within seconds, so only the
 // last kPictureMemory seconds before the start are analysed, and only a
 // picture that reads the frame before is drawn there: for as far back as
-// it says its trails reach (its memory), else those ten seconds. The
-// analysis steps on from wholeFirst without drawing, which costs a small
-// fraction of a frame's drawing a step.
+// it says its trails reach (its memory), else those ten seconds. From
+// wholeFirst when that is earlier (render: the song's start, for a picture
+// that reads what the analysis sums), stepping without drawing.
 Status OfflineShow::preRoll(int64_t first, int64_t wholeFirst) {
   const double drawnSeconds = o_.memory > 0 ? o_.memory : kPictureMemory;
   const auto frames = [&](double seconds) { return static_cast<int64_t>(std::ceil(seconds * o_.fps.value())); };

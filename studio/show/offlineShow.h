@@ -124,6 +124,8 @@ class OfflineShow {
   void setBeats(BeatGrid grid) { beats_ = std::move(grid); }
   // Whether the beat is needed: a picture reads it, or a playlist changes on it.
   bool readsTempo() const { return show_->anyReads(&Picture::readsTempo) || show_->schedule().active(); }
+  // Whether a picture reads what the analysis sums from the song's start.
+  bool readsWholeSong() const { return show_->anyReads(&Picture::readsWholeSong); }
   // Words over every frame at its own time.
   void setLyrics(std::unique_ptr<Lyrics> lyrics) { show_->setLyrics(std::move(lyrics)); }
   // The background under every frame and the logo over it.
