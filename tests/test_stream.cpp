@@ -392,6 +392,24 @@ TEST_F(Stream, PlayAndRenderKeepGoingWhileTheReceiverIsAwayAndSendAgainOnItsRetu
   }
 }
 
+// A receiver that leaves and never comes back: the render goes on at the
+// song's pace to its end, then says how many frames were sent and how many
+// had none to go to, and ends with status 1 (the stream did not reach it).
+TEST_F(Stream, AReceiverThatNeverComesBackEndsTheRenderWithStatusOne) {
+  ASSERT_TRUE(vt::writeTone(dir / "six.wav", 44100 * 6, 2, 44100));
+  const int port = freePort(SOCK_DGRAM);
+  const std::string url = "srt://127.0.0.1:" + std::to_string(port);
+  auto receiver = receiveSrt(port, "only.ts");
+  vt::Process sender({vt::studioBinary(), "render", "six.wav", url, "--size", "64x48", "--fps", "30"}, dir.path(),
+                     {{"DISPLAY", ""}});
+  ASSERT_TRUE(holdsFrames("only.ts", 15, 30)) << sender.err();
+  kill(receiver->pid(), SIGINT);
+  receiver->wait(10);
+  EXPECT_EQ(sender.wait(120), 1) << sender.err();
+  EXPECT_NE(sender.err().find("stopped receiving and did not come back"), std::string::npos) << sender.err();
+  EXPECT_NE(sender.err().find("with no receiver"), std::string::npos) << sender.err();
+}
+
 // What play cannot send is refused in one line, within seconds.
 TEST_F(Stream, WhatPlayCannotSendIsRefusedInOneLine) {
   const int udp = freePort(SOCK_DGRAM);
