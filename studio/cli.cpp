@@ -193,6 +193,9 @@ void addSharedOptions(CLI::App* command, SharedOptions& o, OptionText& g, const 
                       "Folder with Quad.vert.glsl and Quad.frag.glsl, or Shadertoy's form: a .glsl file, a folder "
                       "of passes (image.glsl, buffer-a.glsl ..., channels.txt) or the site's .json export");
   command->add_option("--picture", o.picture, pictureHelp);
+  command->add_option("--length", o.soundSeconds,
+                      "Seconds of sound a shader's Sound pass writes where it is the song, with no SOUND given "
+                      "(default 60, or --to where later; up to 3600)");
   command->add_option("--image", o.images, "A picture (PNG, JPEG) the pair reads as image0, image1, ... (up to 4)")
       ->allow_extra_args(false)
       ->type_name("FILE (repeatable)");
@@ -478,6 +481,20 @@ Status checkChannels(SharedOptions& o) {
   return Status();
 }
 
+// --length is for a Sound pass that is the song.
+Status checkLength(const SharedOptions& o) {
+  if (o.soundSeconds == 0) {
+    return Status();
+  }
+  if (!std::isfinite(o.soundSeconds) || o.soundSeconds < 0.01 || o.soundSeconds > 3600) {
+    return Status::failure("--length must be seconds from 0.01 to 3600");
+  }
+  if (o.soundGiven) {
+    return Status::failure("--length is how long a shader's Sound pass plays; a SOUND is as long as it is");
+  }
+  return Status();
+}
+
 // --part K/N or --frames A-B: whole numbers, K from 1 to N, A not after B.
 Status checkPart(RenderOptions& r, const OptionText& g) {
   if (g.part.empty() && g.frames.empty()) {
@@ -530,16 +547,26 @@ Status checkRender(RenderOptions& r, OptionText g) {
     r.output = r.songs.back();
     r.songs.pop_back();
   }
+  // One name with --shaders: OUTPUT, and the shaders' Sound pass the song.
+  if (r.output.empty() && r.songs.size() == 1 && !r.shaders.empty()) {
+    r.output = r.songs.front();
+    r.songs.clear();
+    r.soundGiven = false;
+  }
   if (r.output.empty()) {
     return Status::failure("OUTPUT is required");
   }
-  r.sound = r.songs.front();
+  r.sound = r.songs.empty() ? std::string() : r.songs.front();
   r.levelAlbum = g.level == "album";
   // What upload sites take without a second encode.
   g.size = g.size.empty() ? "1920x1080" : g.size;
   g.fps = g.fps.empty() ? "30" : g.fps;
-  if (!r.picture.empty() && !r.shaders.empty()) {
-    return Status::failure("give either --shaders or --picture, not both");
+  if (!r.picture.empty() && !r.shaders.empty() && r.soundGiven) {
+    return Status::failure("give either --shaders or --picture, not both (both: --shaders' Sound pass is the song, "
+                           "with no SOUND given)");
+  }
+  if (const Status length = checkLength(r); !length) {
+    return length;
   }
   if (const Status channels = checkChannels(r); !channels) {
     return channels;
@@ -609,8 +636,13 @@ Status checkPlay(PlayOptions& p, OptionText g, const CLI::App* play) {
   if (g.level == "album") {
     return Status::failure("--level album is for a render of several songs; play levels the song it plays");
   }
-  if (!p.picture.empty() && !p.shaders.empty()) {
-    return Status::failure("give either --shaders or --picture, not both");
+  p.soundGiven = play->count("SOUND") > 0;
+  if (!p.picture.empty() && !p.shaders.empty() && p.soundGiven) {
+    return Status::failure("give either --shaders or --picture, not both (both: --shaders' Sound pass is the song, "
+                           "with no SOUND given)");
+  }
+  if (const Status length = checkLength(p); !length) {
+    return length;
   }
   if (const Status channels = checkChannels(p); !channels) {
     return channels;

@@ -58,6 +58,11 @@ struct SharedOptions {
   // empty for one picture. A change every changeEvery bars, crossfading
   // over `crossfade` beats; --shuffle's order from `seed`.
   std::vector<std::string> playlist;
+  // No SOUND given: a Sound pass of --shaders is the song, soundSeconds long
+  // (0: as long as it plays by default). soundFromShaders once it is.
+  bool soundGiven = true;
+  double soundSeconds = 0;
+  bool soundFromShaders = false;
   int changeEvery = 8;
   double crossfade = 1;
   bool shuffle = false;

@@ -26,6 +26,7 @@
 #include "picture/offscreen.h"
 #include "picture/picture.h"
 #include "plan.h"
+#include "shaderSound.h"
 #include "show/onScreen.h"
 #include "show/output.h"
 #include "show/playingClock.h"
@@ -186,8 +187,10 @@ class Session {
     lastMark_ = now;
   }
 
-  static PlayNotes notes() {
-    return PlayNotes{[](const std::string& line) { std::cout << line << std::endl; }, say,
+  // The Sound pass playing as the song is no news; else it is left out with a line.
+  PlayNotes notes() const {
+    return PlayNotes{[](const std::string& line) { std::cout << line << std::endl; },
+                     o_.soundFromShaders ? withoutSoundNote(say) : say,
                      [](const std::string& log) { std::cerr << log << std::flush; }};
   }
 
@@ -504,7 +507,15 @@ int runPlay(const PlayOptions& o) {
     return report(kExitUsage, frameTimes.why());
   }
   catchInterrupts();
-  Session session(o);
+  // A Sound pass is drawn whole before anything plays, so it never falls
+  // behind the playing position.
+  PlayOptions given = o;
+  if (!given.capture) {
+    if (const std::optional<int> leave = useShaderSong(given, 0, false, !given.picture.empty() || given.soundSeconds > 0)) {
+      return *leave;
+    }
+  }
+  Session session(given);
   if (const std::optional<int> leave = session.open()) {
     return *leave;
   }

@@ -8,6 +8,7 @@
 // sound up to each picture's time, and completes the file or ends the stream.
 #include "render.h"
 
+#include <sndfile.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -25,7 +26,9 @@
 #include "picture/image.h"
 #include "picture/title.h"
 #include "parts.h"
+#include "picture/soundPass.h"
 #include "plan.h"
+#include "shaderSound.h"
 #include "show/offlineShow.h"
 #include "show/output.h"
 #include "show/planePass.h"
@@ -303,11 +306,46 @@ int drawAndWrite(const RenderOptions& o, const Song& sound, const FrameClock& cl
   return still ? writeStill(o, clock, span, visualiser) : writeVideo(o, sound, clock, span, part, container, visualiser);
 }
 
+// OUT.wav or OUT.flac with no SOUND: the Sound pass's soundtrack alone,
+// sample for sample from --from to --to.
+int writeShaderSoundtrack(const RenderOptions& o) {
+  const int64_t rate = SoundPass::kRate;
+  const int64_t first = o.hasFrom ? o.from.num * rate / o.from.den : 0;
+  SF_INFO info{};
+  if (SNDFILE* song = sf_open(o.sound.c_str(), SFM_READ, &info)) {
+    sf_close(song);
+  }
+  const int64_t end = o.hasTo ? std::min<int64_t>(info.frames, o.to.num * rate / o.to.den) : info.frames;
+  if (first >= end) {
+    return report(kExitUsage, "--from is past the end of the Sound pass's " + secondsText(info.frames, rate));
+  }
+  if (const Status written = writeSoundtrack(o.sound, o.output, first, end, o.overwrite); !written) {
+    return report(interrupted() ? kExitInterrupted : kExitFailure, written.why());
+  }
+  if (!o.quiet) {
+    std::cerr << "Wrote " << quotedName(o.output) << ": " << (end - first) << " samples ("
+              << secondsText(end - first, rate) << ") of the Sound pass of " << o.shaders << std::endl;
+  }
+  return kExitDone;
+}
+
 }  // namespace
 
 int runRender(const RenderOptions& given) {
   catchInterrupts();
   RenderOptions o = given;
+  const bool soundtrack = !o.soundGiven && (hasExtension(o.output, ".wav") || hasExtension(o.output, ".flac"));
+  if (soundtrack) {
+    if (const Status target = checkTarget(o.output, quotedName(o.output), "OUTPUT", o.overwrite); !target) {
+      return report(kExitUsage, target.why());
+    }
+  }
+  if (const std::optional<int> leave = useShaderSong(o, o.hasTo ? o.to.value() : 0, o.quiet)) {
+    return *leave;
+  }
+  if (soundtrack) {
+    return writeShaderSoundtrack(o);
+  }
   const bool still = hasExtension(o.output, ".png") && !isStreamOutput(o.output);
   const std::string container = isStreamOutput(o.output) ? streamContainerFor(o.output) : containerFor(o.output);
   const bool partAsked = o.partCount > 0 || o.partFirst >= 0 || o.partSound;
@@ -346,7 +384,7 @@ int runRender(const RenderOptions& given) {
     }
     showSettings.others = std::move(listed.value());
   }
-  OfflineShow visualiser(showSettings, clock, inputs.value().images, say);
+  OfflineShow visualiser(showSettings, clock, inputs.value().images, o.soundFromShaders ? withoutSoundNote(say) : say);
   if (const Status opened = visualiser.open(sound.value().file, std::move(inputs.value().settings)); !opened) {
     return report(kExitFailure, opened.why());
   }

@@ -231,7 +231,9 @@ Status checkCode(const ShadertoyShader& shader, const std::string& path) {
   if (shader.common.find('\0') != std::string::npos) {
     return Status::failure(shader.commonWhere + ": its code holds a NUL byte");
   }
-  for (const ShadertoyPass& pass : shader.passes) {
+  std::vector<ShadertoyPass> all = shader.passes;
+  all.insert(all.end(), shader.sound.begin(), shader.sound.end());
+  for (const ShadertoyPass& pass : all) {
     if (pass.code.find('\0') != std::string::npos) {
       return Status::failure(pass.where + ": its code holds a NUL byte");
     }
@@ -310,7 +312,15 @@ Result<ShadertoyShader> parseShadertoyJson(const std::string& text, const std::s
       out.common = stringOr(entry, "code");
       out.commonWhere = path + " (Common)";
     } else if (name == "sound") {
-      out.notes.push_back(path + ": the Sound pass is left out; the song is the sound");
+      out.notes.push_back(path + kSoundLeftOut);
+      if (out.sound.empty()) {
+        Result<ShadertoyPass> sound = passFromEntry(entry, name, path, out.notes);
+        if (!sound) {
+          return sound.status();
+        }
+        out.sound.push_back(sound.value());
+        out.sound.back().where = path + " (Sound)";
+      }
     } else if (name.rfind("cube-", 0) == 0) {
       return Status::failure(path + ": its " + shown(stringOr(entry, "name", "Cube A")) +
                              " pass draws a cubemap, which this program cannot draw");
@@ -407,7 +417,12 @@ Result<ShadertoyShader> readShadertoyFolder(const std::string& dir) {
       continue;
     }
     if (name == "sound") {
-      out.notes.push_back(path + ": the sound pass is left out; the song is the sound");
+      out.notes.push_back(path + kSoundLeftOut);
+      const Result<std::string> code = readSmallFile(path, kMaxShaderBytes, kMaxShaderText);
+      if (!code) {
+        return code.status();
+      }
+      out.sound = {ShadertoyPass{name, -1, path, code.value(), {}}};
       continue;
     }
     if (name.rfind("cube-", 0) == 0) {

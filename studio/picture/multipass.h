@@ -15,7 +15,8 @@
 // What cannot be had here is put in, never refused: the site's own textures
 // become generated noise, cubemaps a sky, volumes noise, videos black, each
 // with a line saying so and how to give a file instead. A sound pass is left
-// out with a line; a pass that draws a cubemap is refused.
+// out with a line where a song is given (see soundPass.h for where it is
+// the song); a pass that draws a cubemap is refused.
 //
 // Threading: plain functions; any thread.
 #pragma once
@@ -40,7 +41,13 @@ struct ShadertoyShader {
   std::string commonWhere;
   std::vector<ShadertoyPass> passes;  // buffers A-D that exist, then image
   std::vector<std::string> notes;
+  // The Sound pass (name "sound"; buffer -1), when there is one: the first
+  // where an export holds several. Drawn only where it is the song.
+  std::vector<ShadertoyPass> sound;
 };
+
+// The note said where a song is given to a shader with a Sound pass.
+constexpr const char* kSoundLeftOut = ": the Sound pass is left out; the song is the sound";
 
 // One setting of --channel or of a channels.txt line.
 struct ChannelSetting {

@@ -431,6 +431,65 @@ Result<WrappedShadertoy> wrapShadertoy(const std::string& given, const WrapOptio
   return out;
 }
 
+bool definesMainSound(const std::string& text) {
+  std::string code;
+  cleaned(text, code);
+  const std::vector<std::string> words = tokens(code);
+  return std::find(words.begin(), words.end(), "mainSound") != words.end();
+}
+
+namespace {
+
+// The main a Sound pass gets: the sample this pixel is (kSoundWidth a row,
+// kSoundRows rows a draw, iFrame the draw), its time as the sample's whole
+// seconds plus the rest (so the time stays as exact as a float can hold it
+// however far in), and the two samples written as floats.
+std::string soundMain(bool withSample) {
+  return "void main() {\n"
+         "    int vraxN = iFrame * " + std::to_string(kSoundWidth * kSoundRows) +
+         " + int(gl_FragCoord.y) * " + std::to_string(kSoundWidth) + " + int(gl_FragCoord.x);\n"
+         "    int vraxRate = int(iSampleRate + 0.5);\n"
+         "    int vraxWhole = vraxN / vraxRate;\n"
+         "    float vraxT = float(vraxWhole) + float(vraxN - vraxWhole * vraxRate) / float(vraxRate);\n"
+         "    vec2 vraxS = mainSound(" + (withSample ? "vraxN, " : "") + "vraxT);\n"
+         "    vraxFragColor = vec4(vraxS, 0.0, 1.0);\n"
+         "}\n";
+}
+
+}  // namespace
+
+Result<WrappedShadertoy> wrapShadertoySound(const std::string& given, const WrapOptions& options) {
+  std::string code;
+  const std::string user = cleaned(given, code);
+  std::string commonCode;
+  const std::string common = cleaned(options.common, commonCode);
+  std::vector<std::string> all = tokens(commonCode);
+  const std::vector<std::string> words = tokens(code);
+  all.insert(all.end(), words.begin(), words.end());
+  if (std::find(all.begin(), all.end(), "mainSound") == all.end()) {
+    return Status::failure("it has no mainSound(int, float) or mainSound(float); a Sound pass needs one");
+  }
+  Result<std::array<std::string, 4>> declared = declaredChannels(all);
+  if (!declared) {
+    return declared.status();
+  }
+  WrappedShadertoy out;
+  out.declared = declared.value();
+  std::string head = kShadertoyUniforms;
+  for (size_t c = 0; c < 4; ++c) {
+    if (out.declared[c].empty()) {
+      head += std::string("uniform ") + options.types[c] + " iChannel" + std::to_string(c) + ";\n";
+    }
+  }
+  const std::string body = (options.common.empty() ? "" : "#line 1 1\n" + common + "\n") + "#line 1 0\n" + user + "\n";
+  const std::string wrapperLine = "#line " + std::to_string(kWrapperLine) + " 0\n";
+  // The site's signature with the sample's number first; the older one,
+  // with the time alone, where that does not build.
+  out.text = head + body + wrapperLine + soundMain(true);
+  out.otherOrders.push_back(head + body + wrapperLine + soundMain(false));
+  return out;
+}
+
 namespace {
 
 std::array<const char*, 4> channelTypes(const std::array<Channel, 4>& channels) {
@@ -475,10 +534,59 @@ Result<ShadertoyShader> readShadertoy(const ShaderSource& source) {
   shader.passes.push_back(ShadertoyPass{"image", -1, source.file, user.value().text,
                                         {siteDefaults(ChannelKind::Music), siteDefaults(ChannelKind::Given, 0),
                                          siteDefaults(ChannelKind::Given, 1), siteDefaults(ChannelKind::Given, 2)}});
+  if (definesMainSound(user.value().text)) {
+    shader.sound.push_back(ShadertoyPass{"sound", -1, source.file, user.value().text, {}});
+    shader.notes.push_back(source.file + kSoundLeftOut);
+  }
   return shader;
 }
 
+// A single file with mainSound and no mainImage.
+bool soundOnly(const ShaderSource& source, const ShadertoyShader& shader) {
+  if (source.form != ShaderForm::Shadertoy || shader.sound.empty()) {
+    return false;
+  }
+  std::string code;
+  cleaned(shader.passes.front().code, code);
+  const std::vector<std::string> words = tokens(code);
+  return std::find(words.begin(), words.end(), "mainImage") == words.end();
+}
+
 }  // namespace
+
+Result<std::optional<PassSource>> readSoundSource(const ShaderSource& source) {
+  if (source.form == ShaderForm::Pair) {
+    return std::optional<PassSource>();
+  }
+  Result<ShadertoyShader> shader = readShadertoy(source);
+  if (!shader) {
+    return shader.status();
+  }
+  if (shader.value().sound.empty()) {
+    return std::optional<PassSource>();
+  }
+  const ShadertoyPass& given = shader.value().sound.front();
+  PassSource pass;
+  pass.name = "sound";
+  pass.shadertoy = true;
+  pass.channels = given.channels;
+  pass.commonPath = shader.value().commonWhere;
+  WrapOptions options;
+  options.common = shader.value().common;
+  options.types = channelTypes(given.channels);
+  const Result<WrappedShadertoy> wrapped = wrapShadertoySound(given.code, options);
+  if (!wrapped) {
+    return Status::failure(given.where + ": " + wrapped.why());
+  }
+  pass.vertex = ShaderFile{given.where + " (vertex stage)", kShadertoyVertex};
+  pass.fragment = ShaderFile{given.where, wrapped.value().text};
+  for (const std::string& other : wrapped.value().otherOrders) {
+    pass.otherForms.push_back(ShaderFile{given.where, other});
+  }
+  std::vector<std::string> notes;
+  matchDeclaredTypes(wrapped.value().declared, pass, notes);
+  return std::optional<PassSource>(pass);
+}
 
 Result<PictureSource> readPictureSource(const ShaderSource& source, const std::vector<ChannelSetting>& settings) {
   PictureSource out;
@@ -500,6 +608,18 @@ Result<PictureSource> readPictureSource(const ShaderSource& source, const std::v
   Result<ShadertoyShader> shader = readShadertoy(source);
   if (!shader) {
     return shader.status();
+  }
+  if (soundOnly(source, shader.value())) {
+    // A file that only writes music plays under the default picture.
+    const std::string pair = defaultShaderDir();
+    if (pair.empty()) {
+      return Status::failure(noShaderDirMessage());
+    }
+    Result<PictureSource> plain = readPictureSource(ShaderSource{ShaderForm::Pair, pair, {}, ""}, {});
+    if (plain) {
+      plain.value().notes = shader.value().notes;
+    }
+    return plain;
   }
   const Status set = applyChannelSettings(shader.value(), settings);
   if (!set) {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,3 +67,23 @@ struct WrappedShadertoy {
 // and the user's text (each numbered from 1 by a #line directive) and a
 // main; or why the text is not in the form.
 Result<WrappedShadertoy> wrapShadertoy(const std::string& user, const WrapOptions& options = {});
+
+// A Sound pass is drawn kSoundWidth samples a row, kSoundRows rows a draw:
+// iFrame is the draw's number, so sample n is pixel (n % 512, n / 512 % 64)
+// of draw n / 32768.
+constexpr int kSoundWidth = 512;
+constexpr int kSoundRows = 64;
+
+// Whether the text defines mainSound (as code, not in a comment).
+bool definesMainSound(const std::string& text);
+
+// A Sound pass's fragment stage: Common's and the user's text and a main
+// that writes mainSound's two samples as the pixel's red and green, for
+// mainSound(int, float) and, as the other form, mainSound(float); or why
+// the text has no mainSound.
+Result<WrappedShadertoy> wrapShadertoySound(const std::string& user, const WrapOptions& options = {});
+
+// The Sound pass of the source (an export's, sound.glsl of a folder, a single
+// file's mainSound) as a pass ready to build; none for a pair or a shader
+// without one. Refused with the reason naming the pass.
+Result<std::optional<PassSource>> readSoundSource(const ShaderSource& source);

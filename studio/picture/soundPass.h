@@ -1,0 +1,66 @@
+// soundPass.h — Shadertoy's Sound pass drawn into samples. mainSound runs
+// once for each stereo sample, a pixel each, kSoundWidth × kSoundRows
+// samples a draw, into 32-bit float pixels read back as they are (no 8- or
+// 16-bit packing on the way), then clipped to −1…1. NaN and infinities
+// become silence and are counted.
+//
+// Sample n is pixel (n % 512, n / 512 % 64) of draw n / 32768: the pass is
+// drawn as a one-pass picture (its uniforms, channels and stand-ins as any
+// Shadertoy pass has them), with iFrame the draw's number.
+//
+// Glossary. A *sample* here is one stereo frame (left and right); a *block*
+// is kBlockSamples of them, the piece the time limit is counted over.
+//
+// Threading: only on the thread whose GL context is current, drawing into a
+// framebuffer of kSoundWidth × kSoundRows 32-bit floats (OffscreenContext
+// opened floating), which must outlive this.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "base/status.h"
+#include "picture/passes.h"
+
+class Picture;
+
+class SoundPass {
+ public:
+  // The site's rate: sample n is at n / 44100 s.
+  static constexpr int kRate = 44100;
+  // 512 × 512 samples, as the site draws them.
+  static constexpr int64_t kBlockSamples = 512 * 512;
+
+  // maxBlockSeconds: the wall time one block may take before the pass is
+  // stopped (a shader that would take hours, or never end a draw, on a
+  // software rasteriser).
+  explicit SoundPass(double maxBlockSeconds = 60);
+  ~SoundPass();
+  SoundPass(const SoundPass&) = delete;
+  SoundPass& operator=(const SoundPass&) = delete;
+
+  // Compiles the pass (mainSound(int, float), else mainSound(float));
+  // refused with the driver's log naming the file and line.
+  Status build(const PassSource& pass, const Notes& notes);
+  // Stereo samples [first, first + count) into out, interleaved; refused
+  // when a block takes longer than the limit.
+  Status draw(int64_t first, int64_t count, float* out);
+  // How many samples so far were NaN or infinite (now silence).
+  int64_t nonFinite() const { return nonFinite_; }
+  // Wall time spent drawing and reading back, in seconds.
+  double drawSeconds() const { return drawSeconds_; }
+
+ private:
+  Status drawSlice(int64_t slice);
+
+  std::unique_ptr<Picture> picture_;
+  std::vector<float> pixels_;  // the last draw's RGBA floats
+  int64_t slice_ = -1;         // which draw pixels_ holds
+  double maxBlockSeconds_;
+  double blockSeconds_ = 0;    // spent on the block being drawn
+  int64_t block_ = -1;
+  int64_t nonFinite_ = 0;
+  double drawSeconds_ = 0;
+  float date_[4] = {0, 0, 0, 0};
+};
