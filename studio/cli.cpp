@@ -144,6 +144,7 @@ struct OptionText {
   std::string fps;
   std::string from;
   std::string to;
+  std::string length;
   std::string titleAt = "bottom";
   std::string titleColour;
   std::string titleSize;
@@ -193,7 +194,7 @@ void addSharedOptions(CLI::App* command, SharedOptions& o, OptionText& g, const 
                       "Folder with Quad.vert.glsl and Quad.frag.glsl, or Shadertoy's form: a .glsl file, a folder "
                       "of passes (image.glsl, buffer-a.glsl ..., channels.txt) or the site's .json export");
   command->add_option("--picture", o.picture, pictureHelp);
-  command->add_option("--length", o.soundSeconds,
+  command->add_option("--length", g.length,
                       "Seconds of sound a shader's Sound pass writes where it is the song, with no SOUND given "
                       "(default 60, or --to where later; up to 3600)");
   command->add_option("--image", o.images, "A picture (PNG, JPEG) the pair reads as image0, image1, ... (up to 4)")
@@ -482,13 +483,16 @@ Status checkChannels(SharedOptions& o) {
 }
 
 // --length is for a Sound pass that is the song.
-Status checkLength(const SharedOptions& o) {
-  if (o.soundSeconds == 0) {
+Status checkLength(SharedOptions& o, const OptionText& g) {
+  if (g.length.empty()) {
     return Status();
   }
-  if (!std::isfinite(o.soundSeconds) || o.soundSeconds < 0.01 || o.soundSeconds > 3600) {
-    return Status::failure("--length must be seconds from 0.01 to 3600");
+  Rational seconds;
+  bool given = false;
+  if (!checkSeconds("--length", g.length, seconds, given) || seconds.value() < 0.01 || seconds.value() > 3600) {
+    return Status::failure("--length must be seconds from 0.01 to 3600 (got \"" + g.length + "\")");
   }
+  o.soundSeconds = seconds.value();
   if (o.soundGiven) {
     return Status::failure("--length is how long a shader's Sound pass plays; a SOUND is as long as it is");
   }
@@ -565,7 +569,7 @@ Status checkRender(RenderOptions& r, OptionText g) {
     return Status::failure("give either --shaders or --picture, not both (both: --shaders' Sound pass is the song, "
                            "with no SOUND given)");
   }
-  if (const Status length = checkLength(r); !length) {
+  if (const Status length = checkLength(r, g); !length) {
     return length;
   }
   if (const Status channels = checkChannels(r); !channels) {
@@ -641,7 +645,7 @@ Status checkPlay(PlayOptions& p, OptionText g, const CLI::App* play) {
     return Status::failure("give either --shaders or --picture, not both (both: --shaders' Sound pass is the song, "
                            "with no SOUND given)");
   }
-  if (const Status length = checkLength(p); !length) {
+  if (const Status length = checkLength(p, g); !length) {
     return length;
   }
   if (const Status channels = checkChannels(p); !channels) {

@@ -511,7 +511,7 @@ int runPlay(const PlayOptions& o) {
   // behind the playing position.
   PlayOptions given = o;
   if (!given.capture) {
-    if (const std::optional<int> leave = useShaderSong(given, 0, false, !given.picture.empty() || given.soundSeconds > 0)) {
+    if (const std::optional<int> leave = useShaderSong(given, 0, false, !given.picture.empty() || given.soundSeconds > 0, true)) {
       return *leave;
     }
   }

@@ -146,6 +146,12 @@ Status drawInto(SoundPass& pass, SNDFILE* file, int64_t frames, const ShaderSong
       return Status::failure(std::string("cannot write the drawn sound: ") + sf_strerror(file));
     }
     progress.update(done + count);
+    if (request.live && done == 0 && pass.drawSeconds() * SoundPass::kRate > static_cast<double>(count)) {
+      char pace[64];
+      std::snprintf(pace, sizeof pace, "%.2fx", static_cast<double>(count) / SoundPass::kRate / pass.drawSeconds());
+      say("the Sound pass of " + request.shaders + " draws slower than it plays (" + pace +
+          " real time): drawing all of it before playing");
+    }
   }
   progress.end();
   return Status();
@@ -205,7 +211,7 @@ Notes withoutSoundNote(const Notes& notes) {
   };
 }
 
-std::optional<int> useShaderSong(SharedOptions& o, double to, bool quiet, bool required) {
+std::optional<int> useShaderSong(SharedOptions& o, double to, bool quiet, bool required, bool live) {
   if (o.soundGiven || o.shaders.empty()) {
     return std::nullopt;
   }
@@ -220,7 +226,7 @@ std::optional<int> useShaderSong(SharedOptions& o, double to, bool quiet, bool r
   if (seconds > kLongestShaderSong) {
     return report(kExitUsage, "--to is past the hour a Sound pass plays at most");
   }
-  const Result<std::string> song = shaderSong(ShaderSongRequest{o.shaders, seconds, quiet, o.verbose});
+  const Result<std::string> song = shaderSong(ShaderSongRequest{o.shaders, seconds, quiet, o.verbose, live});
   if (!song) {
     return report(interrupted() ? kExitInterrupted : kExitFailure, song.why());
   }

@@ -39,6 +39,7 @@ struct ShaderSongRequest {
   double seconds = kShaderSongSeconds;
   bool quiet = false;
   bool verbose = false;
+  bool live = false;  // for play: a pass slower than it plays is said to be drawn whole first
 };
 
 // The song the Sound pass writes: drawn now (with a progress line), or as
@@ -58,4 +59,4 @@ Status writeSoundtrack(const std::string& path, const std::string& output, int64
 // up to `to` where later); with --picture too, the picture is --picture's.
 // An exit status to leave with (a usage error where --shaders has no Sound
 // pass and one is `required`), or nothing to go on.
-std::optional<int> useShaderSong(SharedOptions& o, double to, bool quiet, bool required = true);
+std::optional<int> useShaderSong(SharedOptions& o, double to, bool quiet, bool required = true, bool live = false);

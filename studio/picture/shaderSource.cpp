@@ -441,13 +441,13 @@ bool definesMainSound(const std::string& text) {
 namespace {
 
 // The main a Sound pass gets: the sample this pixel is (kSoundWidth a row,
-// kSoundRows rows a draw, iFrame the draw), its time as the sample's whole
+// iFrame the draw's first row), its time as the sample's whole
 // seconds plus the rest (so the time stays as exact as a float can hold it
 // however far in), and the two samples written as floats.
 std::string soundMain(bool withSample) {
   return "void main() {\n"
-         "    int vraxN = iFrame * " + std::to_string(kSoundWidth * kSoundRows) +
-         " + int(gl_FragCoord.y) * " + std::to_string(kSoundWidth) + " + int(gl_FragCoord.x);\n"
+         "    int vraxN = (iFrame + int(gl_FragCoord.y)) * " + std::to_string(kSoundWidth) +
+         " + int(gl_FragCoord.x);\n"
          "    int vraxRate = int(iSampleRate + 0.5);\n"
          "    int vraxWhole = vraxN / vraxRate;\n"
          "    float vraxT = float(vraxWhole) + float(vraxN - vraxWhole * vraxRate) / float(vraxRate);\n"

@@ -68,9 +68,9 @@ struct WrappedShadertoy {
 // main; or why the text is not in the form.
 Result<WrappedShadertoy> wrapShadertoy(const std::string& user, const WrapOptions& options = {});
 
-// A Sound pass is drawn kSoundWidth samples a row, kSoundRows rows a draw:
-// iFrame is the draw's number, so sample n is pixel (n % 512, n / 512 % 64)
-// of draw n / 32768.
+// A Sound pass is drawn kSoundWidth samples a row, up to kSoundRows rows a
+// draw: iFrame is the draw's first row, so sample n is pixel
+// (n % 512, n / 512 − iFrame).
 constexpr int kSoundWidth = 512;
 constexpr int kSoundRows = 64;
 

@@ -4,9 +4,11 @@
 // 16-bit packing on the way), then clipped to −1…1. NaN and infinities
 // become silence and are counted.
 //
-// Sample n is pixel (n % 512, n / 512 % 64) of draw n / 32768: the pass is
-// drawn as a one-pass picture (its uniforms, channels and stand-ins as any
-// Shadertoy pass has them), with iFrame the draw's number.
+// Samples are rows of kSoundWidth; a draw covers up to kSoundRows rows
+// (fewer while draws are slow, so a slow pass is stopped early) and sample
+// n is pixel (n % 512, n / 512 − iFrame) of the draw whose first row,
+// iFrame, is at or before n / 512. The pass is drawn as a one-pass picture
+// (its uniforms, channels and stand-ins as any Shadertoy pass has them).
 //
 // Glossary. A *sample* here is one stereo frame (left and right); a *block*
 // is kBlockSamples of them, the piece the time limit is counted over.
@@ -17,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <memory>
 #include <vector>
 
@@ -32,10 +35,11 @@ class SoundPass {
   // 512 × 512 samples, as the site draws them.
   static constexpr int64_t kBlockSamples = 512 * 512;
 
-  // maxBlockSeconds: the wall time one block may take before the pass is
-  // stopped (a shader that would take hours, or never end a draw, on a
-  // software rasteriser).
-  explicit SoundPass(double maxBlockSeconds = 60);
+  // maxBlockSeconds: the wall time one block (5.9 s of sound) may take
+  // before the pass is stopped: past five times slower than it plays, a
+  // minute of sound would take over five minutes. Stopped as soon as the
+  // pace says so, not once the time is spent.
+  explicit SoundPass(double maxBlockSeconds = 30);
   ~SoundPass();
   SoundPass(const SoundPass&) = delete;
   SoundPass& operator=(const SoundPass&) = delete;
@@ -52,13 +56,16 @@ class SoundPass {
   double drawSeconds() const { return drawSeconds_; }
 
  private:
-  Status drawSlice(int64_t slice);
+  Status drawRows(int64_t row, int rows);
 
   std::unique_ptr<Picture> picture_;
   std::vector<float> pixels_;  // the last draw's RGBA floats
-  int64_t slice_ = -1;         // which draw pixels_ holds
+  int64_t firstRow_ = -1;      // the rows pixels_ holds
+  int64_t rowsHeld_ = 0;
+  int rowsPerDraw_ = 1;
   double maxBlockSeconds_;
-  double blockSeconds_ = 0;    // spent on the block being drawn
+  double blockSeconds_ = 0;  // spent on the block being drawn, over blockRows_ rows
+  int64_t blockRows_ = 0;
   int64_t block_ = -1;
   int64_t nonFinite_ = 0;
   double drawSeconds_ = 0;
