@@ -356,6 +356,41 @@ TEST_F(Stream, PlaySendsWhatItDrawsAtTheStreamRateWithTheSoundInStep) {
   }
 }
 
+// play --no-window --stream of a shader with a Sound pass and no song: the
+// receiver on 127.0.0.1 hears the shader's own 1000 Hz (a Goertzel filter
+// over the decoded stream finds it, and nothing at 440 Hz).
+TEST_F(Stream, PlaySendsTheSoundPassItPlays) {
+  vt::writeText(dir / "tone.glsl", R"(vec2 mainSound(int samp, float time) {
+    return vec2(0.5 * sin(6.2831853 * 1000.0 * time));
+})");
+  const int port = freePort(SOCK_DGRAM);
+  auto receiver = receiveSrt(port, "got.ts");
+  vt::Process sender({vt::studioBinary(), "play", "--shaders", "tone.glsl", "--length", "20", "--stream",
+                      "srt://127.0.0.1:" + std::to_string(port), "--no-window", "--size", "64x48"},
+                     dir.path(), {{"ALSOFT_DRIVERS", "null"}, {"DISPLAY", ""}, {"XDG_CACHE_HOME", dir / "cache"}});
+  ASSERT_TRUE(holdsFrames("got.ts", 60, 30)) << sender.err();
+  kill(sender.pid(), SIGINT);
+  EXPECT_EQ(sender.wait(10), 130) << sender.err();
+  EXPECT_EQ(receiver->wait(20), 0) << receiver->err();
+  const std::string bytes = vt::runOutput(
+      {"/usr/bin/ffmpeg", "-v", "error", "-i", dir / "got.ts", "-map", "0:a", "-af", "pan=mono|c0=c0", "-f", "f32le", "-"});
+  std::vector<float> sound(bytes.size() / 4);
+  std::memcpy(sound.data(), bytes.data(), sound.size() * 4);
+  ASSERT_GT(sound.size(), 44100u);
+  auto amplitude = [&](double hz) {
+    const double w = 2 * M_PI * hz / 44100;
+    double s1 = 0, s2 = 0;
+    for (size_t i = 4410; i < 4410 + 22050; ++i) {
+      const double v = sound[i] + 2 * std::cos(w) * s1 - s2;
+      s2 = s1;
+      s1 = v;
+    }
+    return 2 * std::sqrt(std::max(0.0, s1 * s1 + s2 * s2 - 2 * std::cos(w) * s1 * s2)) / 22050;
+  };
+  EXPECT_NEAR(amplitude(1000), 0.5, 0.05);
+  EXPECT_LT(amplitude(440), 0.01);
+}
+
 // The receiver goes away and comes back: play and a render paced to the
 // song keep drawing, say so once each way, and the new receiver gets
 // pictures within five seconds.
