@@ -368,6 +368,23 @@ Result<std::array<std::string, 4>> declaredChannels(const std::vector<std::strin
   return declared;
 }
 
+// What every pass's text starts with: Shadertoy's uniforms and the
+// channels the code does not declare itself.
+std::string uniformsHead(const std::vector<std::string>& words, const std::array<std::string, 4>& declared,
+                         const WrapOptions& options) {
+  std::string head = kShadertoyUniforms;
+  // Old copies of shaders circulating outside the site still say iGlobalTime.
+  if (std::find(words.begin(), words.end(), "iGlobalTime") != words.end()) {
+    head += "#define iGlobalTime iTime\n";
+  }
+  for (size_t c = 0; c < 4; ++c) {
+    if (declared[c].empty()) {
+      head += std::string("uniform ") + options.types[c] + " iChannel" + std::to_string(c) + ";\n";
+    }
+  }
+  return head;
+}
+
 }  // namespace
 
 Result<WrappedShadertoy> wrapShadertoy(const std::string& given, const WrapOptions& options) {
@@ -388,16 +405,7 @@ Result<WrappedShadertoy> wrapShadertoy(const std::string& given, const WrapOptio
   }
   WrappedShadertoy out;
   out.declared = declared.value();
-  out.text = kShadertoyUniforms;
-  // Old copies of shaders circulating outside the site still say iGlobalTime.
-  if (std::find(all.begin(), all.end(), "iGlobalTime") != all.end()) {
-    out.text += "#define iGlobalTime iTime\n";
-  }
-  for (size_t c = 0; c < 4; ++c) {
-    if (out.declared[c].empty()) {
-      out.text += std::string("uniform ") + options.types[c] + " iChannel" + std::to_string(c) + ";\n";
-    }
-  }
+  out.text = uniformsHead(all, out.declared, options);
   // Common's lines are source string 1, the pass's source string 0, so the
   // driver's lines say which file they are in. What follows the file is
   // numbered from kWrapperLine, so an error there is not taken for one of
@@ -475,12 +483,7 @@ Result<WrappedShadertoy> wrapShadertoySound(const std::string& given, const Wrap
   }
   WrappedShadertoy out;
   out.declared = declared.value();
-  std::string head = kShadertoyUniforms;
-  for (size_t c = 0; c < 4; ++c) {
-    if (out.declared[c].empty()) {
-      head += std::string("uniform ") + options.types[c] + " iChannel" + std::to_string(c) + ";\n";
-    }
-  }
+  const std::string head = uniformsHead(all, out.declared, options);
   const std::string body = (options.common.empty() ? "" : "#line 1 1\n" + common + "\n") + "#line 1 0\n" + user + "\n";
   const std::string wrapperLine = "#line " + std::to_string(kWrapperLine) + " 0\n";
   // The site's signature with the sample's number first; the older one,
