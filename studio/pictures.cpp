@@ -1,11 +1,14 @@
 // pictures.cpp — the `pictures` command: the gallery, one picture a line,
 // its name and what it shows.
 #include <algorithm>
+#include <filesystem>
 #include <iostream>
 #include <string>
 
 #include "cli.h"
 #include "pictures.h"
+
+#include "base/places.h"
 #include "picture/gallery.h"
 
 namespace {
@@ -53,6 +56,16 @@ int runPictures(const std::string& describeName, bool palettes) {
   }
   for (const GalleryEntry& picture : all) {
     std::cout << picture.name << std::string(width + 2 - picture.name.size(), ' ') << picture.about << "\n";
+  }
+  // After a blank line, so the list above stays one picture a line.
+  for (const std::string& place : shippedPlaces("examples/shadertoy/beat")) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(place, ec)) {
+      std::cout << "\nA shader that writes its own music (Shadertoy's Sound pass), with no song:\n"
+                << "  vrax-studio render beat.mp4 --shaders "
+                << std::filesystem::weakly_canonical(place, ec).string() << "\n";
+      break;
+    }
   }
   std::cout << std::flush;
   return kExitDone;

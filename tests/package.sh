@@ -50,6 +50,13 @@ for picture in ring horizon; do
   env -u DISPLAY -u WAYLAND_DISPLAY /usr/bin/vrax-studio render short.flac "$picture.png" --picture "$picture" \
     --size 160x120 -q || fail "the installed picture $picture does not render"
 done
+# The installed example that writes its own music, named by `pictures`, renders its soundtrack.
+example=$(/usr/bin/vrax-studio pictures | sed -n 's/.*--shaders \(.*\)$/\1/p')
+[ "$example" = /usr/share/vrax/examples/shadertoy/beat ] || fail "pictures names the example as '$example'"
+env -u DISPLAY -u WAYLAND_DISPLAY XDG_CACHE_HOME="$work/cache" /usr/bin/vrax-studio render beat.wav --shaders "$example" \
+  --length 1 -q || fail "the installed Sound pass example does not render"
+[ "$(ffprobe -v error -show_entries stream=codec_name,sample_rate,duration -of csv=p=0 beat.wav)" = "pcm_f32le,44100,1.000000" ] ||
+  fail "the example's soundtrack is not a second of 44.1 kHz floats"
 /usr/bin/vrax-studio --help | grep -q "installed pair (here: /usr/share/vrax/Shaders)" ||
   fail "--help does not name the installed shaders"
 

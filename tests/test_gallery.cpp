@@ -1060,7 +1060,7 @@ TEST(ContactSheet, EveryPictureAtTheSongsQuietAverageAndLoudestMoments) {
   // The rows in the order `pictures` lists them.
   std::vector<std::string> names;
   std::istringstream listed(vt::runOutput({vt::studioBinary(), "pictures"}));
-  for (std::string line; std::getline(listed, line);) {
+  for (std::string line; std::getline(listed, line) && !line.empty();) {
     names.push_back(line.substr(0, line.find(' ')));
   }
   EXPECT_EQ(names.size(), pictureNames().size());
