@@ -191,6 +191,7 @@ Picture::Picture() {
   std::vector<int> indices;
   fillQuad(vertices, indices);
   GL_CALL(glGenVertexArrays(1, &vao_));
+  GL_CALL(glGenVertexArrays(1, &emptyVao_));
   GL_CALL(glGenBuffers(1, &vbo_));
   GL_CALL(glGenBuffers(1, &ebo_));
   GL_CALL(glBindVertexArray(vao_));
@@ -284,6 +285,8 @@ Picture::~Picture() {
   vbo_ = 0;
   glDeleteVertexArrays(1, &vao_);
   vao_ = 0;
+  glDeleteVertexArrays(1, &emptyVao_);
+  emptyVao_ = 0;
 }
 
 void Picture::release(Pass& pass) {
@@ -344,6 +347,7 @@ Status Picture::build(const PictureSource& source, const Notes& notes) {
     const Result<GLuint> program = buildProgram(given.vertex, given.fragment, given.commonPath);
     pass.program = program ? program.value() : 0;
     pass.channels = given.channels;
+    pass.draw = given.draw;
     for (size_t other = 0; pass.program == 0 && other < given.otherForms.size(); ++other) {
       const Result<GLuint> again = buildProgram(given.vertex, given.otherForms[other], given.commonPath);
       pass.program = again ? again.value() : 0;
@@ -847,8 +851,33 @@ void Picture::drawPass(const Pass& pass, int width, int height, const FrameTimes
   feedStudioInputs(pass, width, height, times);
   feedShadertoy(pass, width, height, times);
   GL_CALL(glBindBufferBase(GL_SHADER_STORAGE_BUFFER, 0, spectrum_));
-  GL_CALL(glBindVertexArray(vao_));
-  GL_CALL(glDrawElements(GL_TRIANGLES, 6, GL_UNSIGNED_INT, nullptr));
+  if (!pass.draw.geometry()) {
+    GL_CALL(glBindVertexArray(vao_));
+    GL_CALL(glDrawElements(GL_TRIANGLES, 6, GL_UNSIGNED_INT, nullptr));
+    return;
+  }
+  drawGeometry(pass.draw);
+}
+
+// Blending by alpha as coverage and sized points are set for the draw and
+// put back after it: nothing else here draws with them.
+void Picture::drawGeometry(const DrawSpec& draw) {
+  static const std::pair<DrawMode, GLenum> modes[] = {{DrawMode::Points, GL_POINTS},
+                                                      {DrawMode::Lines, GL_LINES},
+                                                      {DrawMode::LineStrip, GL_LINE_STRIP},
+                                                      {DrawMode::Triangles, GL_TRIANGLES},
+                                                      {DrawMode::TriangleStrip, GL_TRIANGLE_STRIP}};
+  GLenum mode = GL_POINTS;
+  for (const auto& [given, gl] : modes) {
+    mode = given == draw.mode ? gl : mode;
+  }
+  GL_CALL(glEnable(GL_BLEND));
+  GL_CALL(glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ONE, GL_ONE_MINUS_SRC_ALPHA));
+  GL_CALL(glEnable(GL_PROGRAM_POINT_SIZE));
+  GL_CALL(glBindVertexArray(emptyVao_));
+  GL_CALL(glDrawArrays(mode, 0, draw.count));
+  GL_CALL(glDisable(GL_PROGRAM_POINT_SIZE));
+  GL_CALL(glDisable(GL_BLEND));
 }
 
 // Buffer A-D in order, each drawn into the target not read as that buffer
@@ -895,12 +924,27 @@ void Picture::draw(int width, int height, const FrameTimes& times) {
   GLint shown = 0;
   GL_CALL(glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &shown));
   drawBuffers(width, height, times);
-  GL_CALL(glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(shown)));
-  GL_CALL(glViewport(0, 0, width, height));
-  // The live program's clear colour, for pairs that leave pixels alone.
-  GL_CALL(glClearColor(0.2f, 0.3f, 0.3f, 1.0f));
-  GL_CALL(glClear(GL_COLOR_BUFFER_BIT));
   const Pass& last = passes_.back();
+  // A smaller scale: everything after this is drawn smaller, then brought up.
+  const bool scaled = last.draw.scale < 1;
+  const int shownWidth = width;
+  const int shownHeight = height;
+  if (scaled) {
+    width = std::max(1, static_cast<int>(std::lround(width * last.draw.scale)));
+    height = std::max(1, static_cast<int>(std::lround(height * last.draw.scale)));
+    scaled_.bind(width, height);
+  } else {
+    GL_CALL(glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(shown)));
+    GL_CALL(glViewport(0, 0, width, height));
+  }
+  // The live program's clear colour, for pairs that leave pixels alone;
+  // geometry is drawn over black, or over nothing when laid over something.
+  if (last.draw.geometry()) {
+    GL_CALL(glClearColor(0.0f, 0.0f, 0.0f, transparent_ ? 0.0f : 1.0f));
+  } else {
+    GL_CALL(glClearColor(0.2f, 0.3f, 0.3f, 1.0f));
+  }
+  GL_CALL(glClear(GL_COLOR_BUFFER_BIT));
   const bool previous = last.at[kPrevious] >= 0;
   if (previous) {
     GL_CALL(glActiveTexture(GL_TEXTURE7));
@@ -926,10 +970,14 @@ void Picture::draw(int width, int height, const FrameTimes& times) {
   }
   drawPass(last, width, height, times);
   if (previous) {
-    // What was just drawn becomes the next frame's "previous".
+    // What was just drawn becomes the next frame's "previous" (at the
+    // smaller scale, where it is drawn at one).
     GL_CALL(glActiveTexture(GL_TEXTURE7));
     GL_CALL(glCopyTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, 0, 0, width, height));
     GL_CALL(glActiveTexture(GL_TEXTURE0));
+  }
+  if (scaled) {
+    scaled_.blitTo(static_cast<GLuint>(shown), shownWidth, shownHeight);
   }
 }
 

@@ -44,6 +44,7 @@
 #include "picture/channels.h"
 #include "picture/image.h"
 #include "picture/passes.h"
+#include "picture/scaledTarget.h"
 #include "picture/settings.h"
 #include "picture/upload.h"
 
@@ -147,7 +148,10 @@ class Picture {
   // music clocks, the count of beats): its value at a frame depends on every
   // moment before, where all else fades within seconds.
   bool readsWholeSong() const;
-  // Clears and draws into whatever framebuffer is bound, width × height.
+  // Clears and draws into whatever framebuffer is bound, width × height. A
+  // pair with draw.txt draws its geometry over black (transparent where the
+  // picture is laid over something), blended by its alpha as coverage; at a
+  // smaller scale it is drawn into a smaller target, then brought up.
   void draw(int width, int height, const FrameTimes& times);
   // A thin red frame around the picture: what is shown is not the saved pair.
   void drawStaleFrame(int width, int height);
@@ -166,6 +170,7 @@ class Picture {
     std::array<Channel, 4> channels;
     GLuint samplers[4] = {};
     GLint at[kInputCount] = {};
+    DrawSpec draw;
   };
   // Looks up what a pass's program declares; a line for each input of the wrong type.
   static std::vector<std::string> findInputs(Pass& pass);
@@ -177,6 +182,7 @@ class Picture {
   void feedShadertoy(const Pass& pass, int width, int height, const FrameTimes& times);
   void prepareBuffers(int width, int height);
   void drawPass(const Pass& pass, int width, int height, const FrameTimes& times);
+  void drawGeometry(const DrawSpec& draw);
   void drawBuffers(int width, int height, const FrameTimes& times);
   bool wantsMipmaps(ChannelKind kind, int index) const;
 
@@ -185,6 +191,8 @@ class Picture {
   ChannelTextures channels_;
   AudioInputs inputs_;
   GLuint vao_ = 0;
+  GLuint emptyVao_ = 0;  // geometry: the vertex stage makes every vertex from gl_VertexID
+  ScaledTarget scaled_;  // a picture drawn at a smaller scale
   GLuint vbo_ = 0;
   GLuint ebo_ = 0;
   GLuint spectrum_ = 0;

@@ -118,6 +118,9 @@ Result<ShaderSource> findShaderSource(const std::string& path) {
   out.folder = path;
   if (isPairFolder(path)) {
     out.names = {"Quad.vert.glsl", "Quad.frag.glsl"};
+    if (fs::exists(fs::symlink_status(path + "/draw.txt", ec))) {
+      out.names.push_back("draw.txt");
+    }
     return out;
   }
   bool image = false;
@@ -602,6 +605,11 @@ Result<PictureSource> readPictureSource(const ShaderSource& source, const std::v
     }
     pass.vertex = pair.value().vertex;
     pass.fragment = pair.value().fragment;
+    const Result<DrawSpec> draw = readDrawSpec(source.folder);
+    if (!draw) {
+      return draw.status();
+    }
+    pass.draw = draw.value();
     if (!settings.empty()) {
       return Status::failure("--channel is for Shadertoy's form; " + source.folder + " holds a shader pair");
     }
