@@ -545,13 +545,13 @@ Status checkPart(RenderOptions& r, const OptionText& g) {
   return Status();
 }
 
-Status checkRender(RenderOptions& r, OptionText g) {
-  // SOUND takes every name given; the last is OUTPUT.
+// SOUND takes every name given; the last is OUTPUT. One name with
+// --shaders: OUTPUT, and the shaders' Sound pass the song.
+Status takeOutput(RenderOptions& r) {
   if (r.output.empty() && r.songs.size() >= 2) {
     r.output = r.songs.back();
     r.songs.pop_back();
   }
-  // One name with --shaders: OUTPUT, and the shaders' Sound pass the song.
   if (r.output.empty() && r.songs.size() == 1 && !r.shaders.empty()) {
     r.output = r.songs.front();
     r.songs.clear();
@@ -561,6 +561,13 @@ Status checkRender(RenderOptions& r, OptionText g) {
     return Status::failure("OUTPUT is required");
   }
   r.sound = r.songs.empty() ? std::string() : r.songs.front();
+  return Status();
+}
+
+Status checkRender(RenderOptions& r, OptionText g) {
+  if (const Status names = takeOutput(r); !names) {
+    return names;
+  }
   r.levelAlbum = g.level == "album";
   // What upload sites take without a second encode.
   g.size = g.size.empty() ? "1920x1080" : g.size;
@@ -652,6 +659,9 @@ Status checkPlay(PlayOptions& p, OptionText g, const CLI::App* play) {
     return channels;
   }
   p.capture = g.capture->count() > 0;
+  if (p.capture && !g.length.empty()) {
+    return Status::failure("--length is how long a shader's Sound pass plays; --capture plays what the device hears");
+  }
   p.hasLatency = play->count("--latency") > 0;
   if (p.hasLatency && !std::isfinite(p.latencyMs)) {
     return Status::failure("--latency must be a number of milliseconds from -2000 to 2000");

@@ -329,11 +329,9 @@ int writeShaderSoundtrack(const RenderOptions& o) {
   return kExitDone;
 }
 
-}  // namespace
-
-int runRender(const RenderOptions& given) {
-  catchInterrupts();
-  RenderOptions o = given;
+// With no SOUND: the Sound pass made the song, or OUT.wav/.flac its
+// soundtrack alone. An exit status to leave with, or nothing to go on.
+std::optional<int> soundFromShaders(RenderOptions& o) {
   const bool soundtrack = !o.soundGiven && (hasExtension(o.output, ".wav") || hasExtension(o.output, ".flac"));
   if (soundtrack) {
     if (const Status target = checkTarget(o.output, quotedName(o.output), "OUTPUT", o.overwrite); !target) {
@@ -343,8 +341,16 @@ int runRender(const RenderOptions& given) {
   if (const std::optional<int> leave = useShaderSong(o, o.hasTo ? o.to.value() : 0, o.quiet)) {
     return *leave;
   }
-  if (soundtrack) {
-    return writeShaderSoundtrack(o);
+  return soundtrack ? std::optional<int>(writeShaderSoundtrack(o)) : std::nullopt;
+}
+
+}  // namespace
+
+int runRender(const RenderOptions& given) {
+  catchInterrupts();
+  RenderOptions o = given;
+  if (const std::optional<int> leave = soundFromShaders(o)) {
+    return *leave;
   }
   const bool still = hasExtension(o.output, ".png") && !isStreamOutput(o.output);
   const std::string container = isStreamOutput(o.output) ? streamContainerFor(o.output) : containerFor(o.output);

@@ -35,16 +35,27 @@ Result<std::optional<PassSource>> soundSourceOf(const std::string& shaders) {
   return readSoundSource(found.value());
 }
 
+// The cache, else (no home, or a cache that cannot be written: a read-only
+// home, a full disk) a folder of this user's in the temporary folder.
 std::string cacheFolder() {
+  std::string folder;
   const char* cache = std::getenv("XDG_CACHE_HOME");
-  if (cache != nullptr && cache[0] == '/') {
-    return std::string(cache) + "/vrax-studio/sound";
-  }
   const char* home = std::getenv("HOME");
-  if (home != nullptr && home[0] != '\0') {
-    return std::string(home) + "/.cache/vrax-studio/sound";
+  if (cache != nullptr && cache[0] == '/') {
+    folder = std::string(cache) + "/vrax-studio/sound";
+  } else if (home != nullptr && home[0] != '\0') {
+    folder = std::string(home) + "/.cache/vrax-studio/sound";
   }
-  return (fs::temp_directory_path() / ("vrax-studio-sound-" + std::to_string(getuid()))).string();
+  std::error_code ec;
+  if (!folder.empty()) {
+    fs::create_directories(folder, ec);
+    if (access(folder.c_str(), W_OK | X_OK) == 0) {
+      return folder;
+    }
+  }
+  folder = (fs::temp_directory_path(ec) / ("vrax-studio-sound-" + std::to_string(getuid()))).string();
+  fs::create_directories(folder, ec);
+  return folder;
 }
 
 uint64_t mixed(uint64_t hash, const std::string& text) {
@@ -267,8 +278,6 @@ Result<std::string> shaderSong(const ShaderSongRequest& request) {
     fs::last_write_time(path, fs::file_time_type::clock::now(), ec);
     return path;
   }
-  std::error_code ec;
-  fs::create_directories(folder, ec);
   if (const Status drawn = drawSong(*source.value(), path, frames, request); !drawn) {
     return drawn;
   }

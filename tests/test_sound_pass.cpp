@@ -284,6 +284,7 @@ TEST_F(SoundPass, RefusalsSayWhyInOneLine) {
       {{"render", "o.wav", "--shaders", "sines.glsl", "--to", "4000"}, 2, "past the hour"},
       {{"render", "o.wav", "--shaders", "sines.glsl", "--length", "1", "--from", "2"}, 2, "--from is past the end"},
       {{"play", "--shaders", "plain.glsl", "--picture", "bars"}, 2, "plain.glsl has no Sound pass"},
+      {{"play", "--shaders", "sines.glsl", "--capture", "--length", "5"}, 2, "--capture plays what the device hears"},
   };
   for (const auto& c : cases) {
     const vt::StudioRun refused = run(c.args, 90);
@@ -293,6 +294,11 @@ TEST_F(SoundPass, RefusalsSayWhyInOneLine) {
     EXPECT_FALSE(fs::exists(dir / "o.mp4"));
     EXPECT_FALSE(fs::exists(dir / "o.wav"));
   }
+  // A cache that cannot be made costs nothing but the keeping.
+  vt::Process noCache({vt::studioBinary(), "render", "kept.wav", "--shaders", "sines.glsl", "--length", "1"}, dir.path(),
+                      {{"XDG_CACHE_HOME", "/proc/no-such-folder"}});
+  EXPECT_EQ(noCache.wait(60), 0) << noCache.err();
+  EXPECT_TRUE(fs::exists(dir / "kept.wav"));
   // The song given is the sound; the Sound pass is left out with one line.
   const vt::StudioRun withSong = run({"render", "song.wav", "o.png", "--shaders", "sines.glsl"});
   EXPECT_EQ(withSong.status, 0) << withSong.err;

@@ -267,6 +267,22 @@ std::vector<std::string> counted(const std::vector<std::string>& notes) {
   return out;
 }
 
+// The first Sound pass is kept (drawn where it is the song); each is said
+// to be left out where a song is given.
+Status takeSound(const Json& entry, const std::string& path, ShadertoyShader& out) {
+  out.notes.push_back(path + kSoundLeftOut);
+  if (!out.sound.empty()) {
+    return Status();
+  }
+  Result<ShadertoyPass> sound = passFromEntry(entry, "sound", path, out.notes);
+  if (!sound) {
+    return sound.status();
+  }
+  out.sound.push_back(sound.value());
+  out.sound.back().where = path + " (Sound)";
+  return Status();
+}
+
 // Buffers in order A-D, then the image pass.
 void putInDrawingOrder(std::vector<ShadertoyPass>& passes) {
   std::stable_sort(passes.begin(), passes.end(), [](const ShadertoyPass& a, const ShadertoyPass& b) {
@@ -312,14 +328,8 @@ Result<ShadertoyShader> parseShadertoyJson(const std::string& text, const std::s
       out.common = stringOr(entry, "code");
       out.commonWhere = path + " (Common)";
     } else if (name == "sound") {
-      out.notes.push_back(path + kSoundLeftOut);
-      if (out.sound.empty()) {
-        Result<ShadertoyPass> sound = passFromEntry(entry, name, path, out.notes);
-        if (!sound) {
-          return sound.status();
-        }
-        out.sound.push_back(sound.value());
-        out.sound.back().where = path + " (Sound)";
+      if (const Status sound = takeSound(entry, path, out); !sound) {
+        return sound;
       }
     } else if (name.rfind("cube-", 0) == 0) {
       return Status::failure(path + ": its " + shown(stringOr(entry, "name", "Cube A")) +

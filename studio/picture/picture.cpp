@@ -947,26 +947,10 @@ void Picture::draw(int width, int height, const FrameTimes& times) {
   GL_CALL(glClear(GL_COLOR_BUFFER_BIT));
   const bool previous = last.at[kPrevious] >= 0;
   if (previous) {
-    GL_CALL(glActiveTexture(GL_TEXTURE7));
-    GL_CALL(glBindTexture(GL_TEXTURE_2D, previous_));
-    if (previousClear_ || width != previousWidth_ || height != previousHeight_) {
-      // Black at the first frame, after a seek and after a resize.
-      GL_CALL(glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr));
-      GL_CALL(glClearTexImage(previous_, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr));
-      previousWidth_ = width;
-      previousHeight_ = height;
-      previousClear_ = false;
-    }
+    bindPrevious(width, height);
   }
   if (!shadertoy) {
-    const std::pair<int, GLuint> textures[] = {{1, waveform_},  {2, images_[0]}, {3, images_[1]},
-                                               {4, images_[2]}, {5, images_[3]}, {6, cover_},
-                                               {12, waveHistory_}, {13, bandHistory_}};
-    for (const auto& [unit, texture] : textures) {
-      GL_CALL(glActiveTexture(static_cast<GLenum>(GL_TEXTURE0 + unit)));
-      GL_CALL(glBindTexture(GL_TEXTURE_2D, texture));
-    }
-    GL_CALL(glActiveTexture(GL_TEXTURE0));
+    bindStudioTextures();
   }
   drawPass(last, width, height, times);
   if (previous) {
@@ -979,6 +963,31 @@ void Picture::draw(int width, int height, const FrameTimes& times) {
   if (scaled) {
     scaled_.blitTo(static_cast<GLuint>(shown), shownWidth, shownHeight);
   }
+}
+
+// "previous" on unit 7: black at the first frame, after a seek and after a resize.
+void Picture::bindPrevious(int width, int height) {
+  GL_CALL(glActiveTexture(GL_TEXTURE7));
+  GL_CALL(glBindTexture(GL_TEXTURE_2D, previous_));
+  if (previousClear_ || width != previousWidth_ || height != previousHeight_) {
+    GL_CALL(glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr));
+    GL_CALL(glClearTexImage(previous_, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr));
+    previousWidth_ = width;
+    previousHeight_ = height;
+    previousClear_ = false;
+  }
+}
+
+// A pair's textures on the units its inputs were given.
+void Picture::bindStudioTextures() {
+  const std::pair<int, GLuint> textures[] = {{1, waveform_},  {2, images_[0]}, {3, images_[1]},
+                                             {4, images_[2]}, {5, images_[3]}, {6, cover_},
+                                             {12, waveHistory_}, {13, bandHistory_}};
+  for (const auto& [unit, texture] : textures) {
+    GL_CALL(glActiveTexture(static_cast<GLenum>(GL_TEXTURE0 + unit)));
+    GL_CALL(glBindTexture(GL_TEXTURE_2D, texture));
+  }
+  GL_CALL(glActiveTexture(GL_TEXTURE0));
 }
 
 void Picture::drawStaleFrame(int width, int height) {

@@ -183,6 +183,8 @@ class Picture {
   void prepareBuffers(int width, int height);
   void drawPass(const Pass& pass, int width, int height, const FrameTimes& times);
   void drawGeometry(const DrawSpec& draw);
+  void bindPrevious(int width, int height);
+  void bindStudioTextures();
   void drawBuffers(int width, int height, const FrameTimes& times);
   bool wantsMipmaps(ChannelKind kind, int index) const;
 

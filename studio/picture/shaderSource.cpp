@@ -547,6 +547,57 @@ Result<ShadertoyShader> readShadertoy(const ShaderSource& source) {
   return shader;
 }
 
+// A pair's two stages and its draw.txt.
+Result<PictureSource> readPairSource(const std::string& folder, const std::vector<ChannelSetting>& settings) {
+  PassSource pass;
+  pass.name = "image";
+  const Result<ShaderPair> pair = readShaderPair(folder);
+  if (!pair) {
+    return pair.status();
+  }
+  pass.vertex = pair.value().vertex;
+  pass.fragment = pair.value().fragment;
+  const Result<DrawSpec> draw = readDrawSpec(folder);
+  if (!draw) {
+    return draw.status();
+  }
+  pass.draw = draw.value();
+  if (!settings.empty()) {
+    return Status::failure("--channel is for Shadertoy's form; " + folder + " holds a shader pair");
+  }
+  PictureSource out;
+  out.passes.push_back(pass);
+  return out;
+}
+
+// One of a shader's passes wrapped in Shadertoy's form (a Sound pass with
+// the main that writes its samples), ready to build.
+Result<PassSource> wrappedPass(const ShadertoyPass& given, const ShadertoyShader& shader, bool sound,
+                               std::vector<std::string>& notes) {
+  PassSource pass;
+  pass.name = given.name;
+  pass.buffer = given.buffer;
+  pass.shadertoy = true;
+  pass.channels = given.channels;
+  pass.commonPath = shader.commonWhere;
+  WrapOptions options;
+  options.common = shader.common;
+  options.buffer = given.buffer >= 0;
+  options.types = channelTypes(given.channels);
+  const Result<WrappedShadertoy> wrapped = sound ? wrapShadertoySound(given.code, options)
+                                                 : wrapShadertoy(given.code, options);
+  if (!wrapped) {
+    return Status::failure(given.where + ": " + wrapped.why());
+  }
+  pass.vertex = ShaderFile{given.where + " (vertex stage)", kShadertoyVertex};
+  pass.fragment = ShaderFile{given.where, wrapped.value().text};
+  for (const std::string& other : wrapped.value().otherOrders) {
+    pass.otherForms.push_back(ShaderFile{given.where, other});
+  }
+  matchDeclaredTypes(wrapped.value().declared, pass, notes);
+  return pass;
+}
+
 // A single file with mainSound and no mainImage.
 bool soundOnly(const ShaderSource& source, const ShadertoyShader& shader) {
   if (source.form != ShaderForm::Shadertoy || shader.sound.empty()) {
@@ -571,50 +622,17 @@ Result<std::optional<PassSource>> readSoundSource(const ShaderSource& source) {
   if (shader.value().sound.empty()) {
     return std::optional<PassSource>();
   }
-  const ShadertoyPass& given = shader.value().sound.front();
-  PassSource pass;
-  pass.name = "sound";
-  pass.shadertoy = true;
-  pass.channels = given.channels;
-  pass.commonPath = shader.value().commonWhere;
-  WrapOptions options;
-  options.common = shader.value().common;
-  options.types = channelTypes(given.channels);
-  const Result<WrappedShadertoy> wrapped = wrapShadertoySound(given.code, options);
-  if (!wrapped) {
-    return Status::failure(given.where + ": " + wrapped.why());
-  }
-  pass.vertex = ShaderFile{given.where + " (vertex stage)", kShadertoyVertex};
-  pass.fragment = ShaderFile{given.where, wrapped.value().text};
-  for (const std::string& other : wrapped.value().otherOrders) {
-    pass.otherForms.push_back(ShaderFile{given.where, other});
-  }
   std::vector<std::string> notes;
-  matchDeclaredTypes(wrapped.value().declared, pass, notes);
-  return std::optional<PassSource>(pass);
+  Result<PassSource> pass = wrappedPass(shader.value().sound.front(), shader.value(), true, notes);
+  if (!pass) {
+    return pass.status();
+  }
+  return std::optional<PassSource>(pass.value());
 }
 
 Result<PictureSource> readPictureSource(const ShaderSource& source, const std::vector<ChannelSetting>& settings) {
-  PictureSource out;
   if (source.form == ShaderForm::Pair) {
-    PassSource pass;
-    pass.name = "image";
-    const Result<ShaderPair> pair = readShaderPair(source.folder);
-    if (!pair) {
-      return pair.status();
-    }
-    pass.vertex = pair.value().vertex;
-    pass.fragment = pair.value().fragment;
-    const Result<DrawSpec> draw = readDrawSpec(source.folder);
-    if (!draw) {
-      return draw.status();
-    }
-    pass.draw = draw.value();
-    if (!settings.empty()) {
-      return Status::failure("--channel is for Shadertoy's form; " + source.folder + " holds a shader pair");
-    }
-    out.passes.push_back(pass);
-    return out;
+    return readPairSource(source.folder, settings);
   }
   Result<ShadertoyShader> shader = readShadertoy(source);
   if (!shader) {
@@ -626,7 +644,7 @@ Result<PictureSource> readPictureSource(const ShaderSource& source, const std::v
     if (pair.empty()) {
       return Status::failure(noShaderDirMessage());
     }
-    Result<PictureSource> plain = readPictureSource(ShaderSource{ShaderForm::Pair, pair, {}, ""}, {});
+    Result<PictureSource> plain = readPairSource(pair, {});
     if (plain) {
       plain.value().notes = shader.value().notes;
     }
@@ -636,29 +654,14 @@ Result<PictureSource> readPictureSource(const ShaderSource& source, const std::v
   if (!set) {
     return set;
   }
+  PictureSource out;
   out.notes = shader.value().notes;
   for (const ShadertoyPass& given : shader.value().passes) {
-    PassSource pass;
-    pass.name = given.name;
-    pass.buffer = given.buffer;
-    pass.shadertoy = true;
-    pass.channels = given.channels;
-    pass.commonPath = shader.value().commonWhere;
-    WrapOptions options;
-    options.common = shader.value().common;
-    options.buffer = given.buffer >= 0;
-    options.types = channelTypes(given.channels);
-    const Result<WrappedShadertoy> wrapped = wrapShadertoy(given.code, options);
-    if (!wrapped) {
-      return Status::failure(given.where + ": " + wrapped.why());
+    Result<PassSource> pass = wrappedPass(given, shader.value(), false, out.notes);
+    if (!pass) {
+      return pass.status();
     }
-    pass.vertex = ShaderFile{given.where + " (vertex stage)", kShadertoyVertex};
-    pass.fragment = ShaderFile{given.where, wrapped.value().text};
-    for (const std::string& other : wrapped.value().otherOrders) {
-      pass.otherForms.push_back(ShaderFile{given.where, other});
-    }
-    matchDeclaredTypes(wrapped.value().declared, pass, out.notes);
-    out.passes.push_back(pass);
+    out.passes.push_back(pass.value());
   }
   return out;
 }
