@@ -27,12 +27,13 @@ namespace {
 constexpr size_t kKeptSongs = 16;
 constexpr int64_t kChunk = SoundPass::kBlockSamples;
 
-Result<std::optional<PassSource>> soundSourceOf(const std::string& shaders) {
+Result<std::optional<PassSource>> soundSourceOf(const std::string& shaders,
+                                                const std::vector<ChannelSetting>& channels = {}) {
   const Result<ShaderSource> found = findShaderSource(shaders);
   if (!found) {
     return found.status();
   }
-  return readSoundSource(found.value());
+  return readSoundSource(found.value(), channels);
 }
 
 // The cache, else (no home, or a cache that cannot be written: a read-only
@@ -237,7 +238,7 @@ std::optional<int> useShaderSong(SharedOptions& o, double to, bool quiet, bool r
   if (seconds > kLongestShaderSong) {
     return report(kExitUsage, "--to is past the hour a Sound pass plays at most");
   }
-  const Result<std::string> song = shaderSong(ShaderSongRequest{o.shaders, seconds, quiet, o.verbose, live});
+  const Result<std::string> song = shaderSong(ShaderSongRequest{o.shaders, seconds, quiet, o.verbose, live, o.channelSettings});
   if (!song) {
     return report(interrupted() ? kExitInterrupted : kExitFailure, song.why());
   }
@@ -259,7 +260,7 @@ Result<bool> hasSoundPass(const std::string& shaders) {
 }
 
 Result<std::string> shaderSong(const ShaderSongRequest& request) {
-  const Result<std::optional<PassSource>> source = soundSourceOf(request.shaders);
+  const Result<std::optional<PassSource>> source = soundSourceOf(request.shaders, request.channels);
   if (!source) {
     return source.status();
   }

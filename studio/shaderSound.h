@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/status.h"
 #include "cli.h"
@@ -40,6 +41,7 @@ struct ShaderSongRequest {
   bool quiet = false;
   bool verbose = false;
   bool live = false;  // for play: a pass slower than it plays is said to be drawn whole first
+  std::vector<ChannelSetting> channels;  // --channel, "sound:N=WHAT" among them
 };
 
 // The song the Sound pass writes: drawn now (with a progress line), or as

@@ -254,6 +254,38 @@ TEST_F(SoundPass, AGalleryPictureDrawsOverItAndNotANumberIsSilence) {
   EXPECT_NEAR(s[2 * 8], 0.5 * std::sin(2 * M_PI * 220.0 * 8 / 44100), 1e-4);
 }
 
+// A Sound pass reads the channels it is given, as the other passes do: a
+// folder's "sound:" line and --channel sound:N=WHAT (noise, then black: the
+// noise is heard, black is silence).
+TEST_F(SoundPass, ItsChannelsAreTheOnesItIsGiven) {
+  fs::create_directories(dir / "hears");
+  vt::writeText(dir / "hears/image.glsl", "void mainImage(out vec4 c, in vec2 p) { c = vec4(1.0); }");
+  vt::writeText(dir / "hears/sound.glsl", R"(vec2 mainSound(int s, float t) {
+    return vec2(texelFetch(iChannel0, ivec2(s % 64, (s / 64) % 64), 0).r - 0.5);
+})");
+  vt::writeText(dir / "hears/channels.txt", "image: 0=music\nsound: 0=noise\n");
+  for (const bool black : {false, true}) {
+    std::vector<std::string> args = {"render", "n.wav", "--shaders", "hears", "--length", "0.1", "--overwrite"};
+    if (black) {
+      args.insert(args.end(), {"--channel", "sound:0=black"});
+    }
+    const vt::StudioRun made = run(args);
+    ASSERT_EQ(made.status, 0) << made.err;
+    SF_INFO info{};
+    const std::vector<float> s = wav("n.wav", info);
+    double spread = 0;
+    for (size_t i = 0; i < s.size(); i += 2) {
+      spread = std::max(spread, static_cast<double>(std::fabs(s[i] - s[0])));
+    }
+    if (black) {
+      EXPECT_EQ(spread, 0.0);
+      EXPECT_FLOAT_EQ(s[0], -0.5f);
+    } else {
+      EXPECT_GT(spread, 0.3);
+    }
+  }
+}
+
 // What is refused, each with its one line and status, and no file made.
 TEST_F(SoundPass, RefusalsSayWhyInOneLine) {
   vt::writeText(dir / "plain.glsl", "void mainImage(out vec4 c, in vec2 p) { c = vec4(1.0); }");

@@ -411,6 +411,9 @@ Status readChannelsFile(const std::string& dir, ShadertoyShader& shader) {
   for (ShadertoyPass& pass : shader.passes) {
     pass.channels = {};
   }
+  for (ShadertoyPass& pass : shader.sound) {
+    pass.channels = {};
+  }
   return applyChannelSettings(shader, settings);
 }
 
@@ -532,8 +535,8 @@ Result<ChannelSetting> parseChannelSetting(const std::string& text, const std::s
   std::string slot = text.substr(0, equals);
   if (colon != std::string::npos && colon < equals) {
     setting.pass = colon == 0 ? "image" : canonicalPass(text.substr(0, colon));
-    if (setting.pass.empty() || setting.pass == "common" || setting.pass == "sound") {
-      return Status::failure("\"" + text.substr(0, colon) + "\" is not a pass (image, buffer-a … buffer-d)");
+    if (setting.pass.empty() || setting.pass == "common") {
+      return Status::failure("\"" + text.substr(0, colon) + "\" is not a pass (image, buffer-a … buffer-d, sound)");
     }
     slot = text.substr(colon + 1, equals - colon - 1);
   }
@@ -567,9 +570,9 @@ Result<ChannelSetting> parseChannelSetting(const std::string& text, const std::s
 
 Status applyChannelSettings(ShadertoyShader& shader, const std::vector<ChannelSetting>& settings) {
   for (const ChannelSetting& s : settings) {
-    auto pass = std::find_if(shader.passes.begin(), shader.passes.end(),
-                             [&](const ShadertoyPass& p) { return p.name == s.pass; });
-    if (pass == shader.passes.end()) {
+    std::vector<ShadertoyPass>& passes = s.pass == "sound" ? shader.sound : shader.passes;
+    auto pass = std::find_if(passes.begin(), passes.end(), [&](const ShadertoyPass& p) { return p.name == s.pass; });
+    if (pass == passes.end()) {
       return Status::failure("the shader has no " + s.pass + " pass to set iChannel" + std::to_string(s.channel) +
                              " of");
     }

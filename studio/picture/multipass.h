@@ -5,7 +5,7 @@
 // each pass reads).
 //
 // channels.txt has a line per pass, "PASS: N=WHAT N=WHAT …", where PASS is
-// image or buffer-a … buffer-d and WHAT is music, keyboard, buffer-a …
+// image, buffer-a … buffer-d or sound and WHAT is music, keyboard, buffer-a …
 // buffer-d, noise, cubemap, volume, black, an image file (relative to the
 // folder) or cubemap:FOLDER (six faces px, nx, py, ny, pz, nz in FOLDER),
 // optionally followed by ",nearest", ",linear", ",mipmap",
@@ -15,7 +15,7 @@
 // What cannot be had here is put in, never refused: the site's own textures
 // become generated noise, cubemaps a sky, volumes noise, videos black, each
 // with a line saying so and how to give a file instead. A sound pass is left
-// out with a line where a song is given (see soundPass.h for where it is
+// out with a line where a song is given (see shaderSound.h for where it is
 // the song); a pass that draws a cubemap is refused.
 //
 // Threading: plain functions; any thread.

@@ -611,13 +611,16 @@ bool soundOnly(const ShaderSource& source, const ShadertoyShader& shader) {
 
 }  // namespace
 
-Result<std::optional<PassSource>> readSoundSource(const ShaderSource& source) {
+Result<std::optional<PassSource>> readSoundSource(const ShaderSource& source, const std::vector<ChannelSetting>& settings) {
   if (source.form == ShaderForm::Pair) {
     return std::optional<PassSource>();
   }
   Result<ShadertoyShader> shader = readShadertoy(source);
   if (!shader) {
     return shader.status();
+  }
+  if (const Status set = applyChannelSettings(shader.value(), settings); !set) {
+    return set;
   }
   if (shader.value().sound.empty()) {
     return std::optional<PassSource>();

@@ -84,6 +84,8 @@ bool definesMainSound(const std::string& text);
 Result<WrappedShadertoy> wrapShadertoySound(const std::string& user, const WrapOptions& options = {});
 
 // The Sound pass of the source (an export's, sound.glsl of a folder, a single
-// file's mainSound) as a pass ready to build; none for a pair or a shader
-// without one. Refused with the reason naming the pass.
-Result<std::optional<PassSource>> readSoundSource(const ShaderSource& source);
+// file's mainSound) as a pass ready to build, with --channel's settings
+// applied ("sound:N=WHAT", or a "sound:" line of channels.txt); none for a
+// pair or a shader without one. Refused with the reason naming the pass.
+Result<std::optional<PassSource>> readSoundSource(const ShaderSource& source,
+                                                  const std::vector<ChannelSetting>& settings = {});
