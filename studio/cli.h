@@ -63,6 +63,7 @@ struct SharedOptions {
   bool soundGiven = true;
   double soundSeconds = 0;
   bool soundFromShaders = false;
+  std::string soundName;  // what messages and the window call a Sound pass that is the song
   int changeEvery = 8;
   double crossfade = 1;
   bool shuffle = false;

@@ -438,6 +438,7 @@ ListeningSettings listeningSettings(const PlayOptions& o) {
   s.latencyGiven = o.hasLatency;
   s.latencyMs = o.latencyMs;
   s.sound = o.sound;
+  s.name = o.soundName;
   s.level = o.level;
   s.gainDb = o.gainDb;
   s.tempo = TempoSettings{o.beatsPerBar, o.downbeat};

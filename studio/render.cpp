@@ -272,7 +272,7 @@ std::optional<int> dressShow(const RenderOptions& o, const Song& sound, const Fr
       return report(kExitFailure, beats.why());
     }
     if (o.verbose) {
-      say(beatLine(beats.value(), o.songs.size() > 1 ? "the album" : o.sound));
+      say(beatLine(beats.value(), o.songs.size() > 1 ? "the album" : o.soundName.empty() ? o.sound : o.soundName));
     }
     visualiser.setBeats(beats.value());
   }

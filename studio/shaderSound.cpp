@@ -245,6 +245,7 @@ std::optional<int> useShaderSong(SharedOptions& o, double to, bool quiet, bool r
   o.songs = {song.value()};
   o.sound = song.value();
   o.soundFromShaders = true;
+  o.soundName = "the Sound pass of " + shaderName(o.shaders);
   if (!o.picture.empty()) {
     o.shaders.clear();
   }

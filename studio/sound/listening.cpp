@@ -47,7 +47,7 @@ Status Listening::open(const Notes& notes) {
   if (sound_.samples.empty()) {
     return Status::failure(o_.sound + " holds no sound to play");
   }
-  name_ = std::filesystem::path(o_.sound).filename().string();
+  name_ = o_.name.empty() ? std::filesystem::path(o_.sound).filename().string() : o_.name;
   if (const Status opened = playback_.open(sound_); !opened) {
     // The picture follows the song all the same; only the sound is missing.
     notes(opened.why() + ": playing silently (ALSOFT_DRIVERS chooses OpenAL's output, e.g. pulse or alsa)");

@@ -28,6 +28,7 @@ struct ListeningSettings {
   bool latencyGiven = false;
   double latencyMs = 0;  // the spectrum is taken this long after the playing position
   std::string sound;     // the song, when not capturing
+  std::string name;      // what to call it; "" for its file's name
   bool level = true;
   double gainDb = 0;
   TempoSettings tempo;
