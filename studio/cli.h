@@ -64,6 +64,7 @@ struct SharedOptions {
   double soundSeconds = 0;
   bool soundFromShaders = false;
   std::string soundName;  // what messages and the window call a Sound pass that is the song
+  std::string soundShaders;  // the shaders whose Sound pass it is
   int changeEvery = 8;
   double crossfade = 1;
   bool shuffle = false;

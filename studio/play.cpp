@@ -25,6 +25,8 @@
 #include "picture/image.h"
 #include "picture/offscreen.h"
 #include "picture/picture.h"
+#include "picture/shaderSource.h"
+#include "picture/watcher.h"
 #include "plan.h"
 #include "shaderSound.h"
 #include "show/onScreen.h"
@@ -101,6 +103,7 @@ class Session {
         sound_.seek(0);
       }
     }
+    watchSound();
     return openOutputs();
   }
 
@@ -117,6 +120,7 @@ class Session {
       addControls(osc_.take(), keys_, say);
       applyKeys();
       pictures_->poll(show_->picture());
+      redrawSoundOnSave();
       // Paused, the picture holds still: no new spectrum, no time.
       const int64_t position = sound_.position();
       Tick tick = clock_->tick(position, now, paused_, frameNumber_, stream_ ? o_.fps.value() : screen_->fps());
@@ -265,6 +269,37 @@ class Session {
     show_->setSchedule(PictureSchedule(show_->pictureCount(), PlaylistSettings{o_.changeEvery, o_.crossfade,
                                                                                o_.beatsPerBar, o_.shuffle, o_.seed}));
     return std::nullopt;
+  }
+
+  // The Sound pass that is the song, watched: a save draws it again, in
+  // this context, and it plays on from where it was. One that does not build
+  // leaves the sound drawn before playing.
+  void watchSound() {
+    if (!o_.soundFromShaders) {
+      return;
+    }
+    const Result<ShaderSource> found = findShaderSource(o_.soundShaders);
+    if (found) {
+      soundWatcher_ = std::make_unique<ShaderWatcher>(found.value().folder, found.value().names);
+    }
+  }
+  void redrawSoundOnSave() {
+    std::string changed;
+    if (!soundWatcher_ || !soundWatcher_->poll(changed)) {
+      return;
+    }
+    ShaderSongRequest request{o_.soundShaders, static_cast<double>(sound_.frames()) / static_cast<double>(sound_.rate()),
+                              true, o_.verbose, false, o_.channelSettings, false};
+    const auto start = Clock::now();
+    const Result<std::string> song = shaderSong(request);
+    const Status replaced = song ? sound_.replaceSound(song.value()) : song.status();
+    if (!replaced) {
+      say(replaced.why() + "; the sound drawn before plays on");
+      return;
+    }
+    std::cout << "Drew the Sound pass again (" << changed << " saved) in "
+              << std::llround(std::chrono::duration<double, std::milli>(Clock::now() - start).count()) << " ms"
+              << std::endl;
   }
 
   // The outputs, in the order they draw: the stream first (the window
@@ -474,6 +509,7 @@ class Session {
   Keys keys_;
   Window window_;
   std::unique_ptr<OffscreenContext> offscreen_;  // instead of the window, with --no-window
+  std::unique_ptr<ShaderWatcher> soundWatcher_;    // the Sound pass that is the song, when it is
   OscControl osc_;  // before the window: its thread hands commands to the loop
   std::unique_ptr<Show> show_;  // made once the window (its GL context) is open
   std::unique_ptr<ShownPicture> pictures_;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <sstream>
 #include <vector>
 
@@ -170,9 +171,16 @@ Status drawInto(SoundPass& pass, SNDFILE* file, int64_t frames, const ShaderSong
 }
 
 Status drawSong(const PassSource& source, const std::string& path, int64_t frames, const ShaderSongRequest& request) {
-  OffscreenContext context;
-  if (const Status opened = context.open(kSoundWidth, kSoundRows, true); !opened) {
-    return opened;
+  std::unique_ptr<OffscreenContext> context;
+  if (request.ownContext) {
+    context = std::make_unique<OffscreenContext>();
+    if (const Status opened = context->open(16, 16); !opened) {
+      return opened;
+    }
+  }
+  const SoundCanvas canvas;
+  if (!canvas.made()) {
+    return canvas.made();
   }
   SoundPass pass;
   if (const Status built = pass.build(source, request.verbose ? say : Notes()); !built) {
@@ -245,6 +253,7 @@ std::optional<int> useShaderSong(SharedOptions& o, double to, bool quiet, bool r
   o.songs = {song.value()};
   o.sound = song.value();
   o.soundFromShaders = true;
+  o.soundShaders = o.shaders;
   o.soundName = "the Sound pass of " + shaderName(o.shaders);
   if (!o.picture.empty()) {
     o.shaders.clear();

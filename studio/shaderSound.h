@@ -11,7 +11,8 @@
 // and play all read the one drawing; the folder keeps the 16 newest.
 //
 // Threading: main thread, before the show's context is made (it opens an
-// EGL context of its own and closes it).
+// EGL context of its own and closes it); or, with ownContext false, the
+// thread whose GL context is current (play drawing it again on a save).
 #pragma once
 
 #include <cstdint>
@@ -42,6 +43,9 @@ struct ShaderSongRequest {
   bool verbose = false;
   bool live = false;  // for play: a pass slower than it plays is said to be drawn whole first
   std::vector<ChannelSetting> channels;  // --channel, "sound:N=WHAT" among them
+  // Drawn in an EGL context of its own; false: in the GL context current
+  // (play's, drawing it again while it plays).
+  bool ownContext = true;
 };
 
 // The song the Sound pass writes: drawn now (with a progress line), or as

@@ -358,7 +358,8 @@ TEST_F(Stream, PlaySendsWhatItDrawsAtTheStreamRateWithTheSoundInStep) {
 
 // play --no-window --stream of a shader with a Sound pass and no song: the
 // receiver on 127.0.0.1 hears the shader's own 1000 Hz (a Goertzel filter
-// over the decoded stream finds it, and nothing at 440 Hz).
+// over the decoded stream finds it, and nothing at 440 Hz); saved as
+// 2000 Hz while it plays, it is drawn again and the receiver hears that.
 TEST_F(Stream, PlaySendsTheSoundPassItPlays) {
   vt::writeText(dir / "tone.glsl", R"(vec2 mainSound(int samp, float time) {
     return vec2(0.5 * sin(6.2831853 * 1000.0 * time));
@@ -369,6 +370,13 @@ TEST_F(Stream, PlaySendsTheSoundPassItPlays) {
                       "srt://127.0.0.1:" + std::to_string(port), "--no-window", "--size", "64x48"},
                      dir.path(), {{"ALSOFT_DRIVERS", "null"}, {"DISPLAY", ""}, {"XDG_CACHE_HOME", dir / "cache"}});
   ASSERT_TRUE(holdsFrames("got.ts", 60, 30)) << sender.err();
+  vt::writeText(dir / "tone.glsl", R"(vec2 mainSound(int samp, float time) {
+    return vec2(0.5 * sin(6.2831853 * 2000.0 * time));
+})");
+  ASSERT_TRUE(vt::waitFor([&] { return sender.out().find("Drew the Sound pass again") != std::string::npos; }, 20))
+      << sender.out() << sender.err();
+  const int redrawn = framesIn(dir / "got.ts");
+  ASSERT_TRUE(holdsFrames("got.ts", redrawn + 60, 30)) << sender.err();
   kill(sender.pid(), SIGINT);
   EXPECT_EQ(sender.wait(10), 130) << sender.err();
   EXPECT_EQ(receiver->wait(20), 0) << receiver->err();
@@ -376,11 +384,11 @@ TEST_F(Stream, PlaySendsTheSoundPassItPlays) {
       {"/usr/bin/ffmpeg", "-v", "error", "-i", dir / "got.ts", "-map", "0:a", "-af", "pan=mono|c0=c0", "-f", "f32le", "-"});
   std::vector<float> sound(bytes.size() / 4);
   std::memcpy(sound.data(), bytes.data(), sound.size() * 4);
-  ASSERT_GT(sound.size(), 44100u);
-  auto amplitude = [&](double hz) {
+  ASSERT_GT(sound.size(), 44100u * 3);
+  auto amplitude = [&](double hz, size_t from = 4410) {
     const double w = 2 * M_PI * hz / 44100;
     double s1 = 0, s2 = 0;
-    for (size_t i = 4410; i < 4410 + 22050; ++i) {
+    for (size_t i = from; i < from + 22050; ++i) {
       const double v = sound[i] + 2 * std::cos(w) * s1 - s2;
       s2 = s1;
       s1 = v;
@@ -389,6 +397,10 @@ TEST_F(Stream, PlaySendsTheSoundPassItPlays) {
   };
   EXPECT_NEAR(amplitude(1000), 0.5, 0.05);
   EXPECT_LT(amplitude(440), 0.01);
+  // The last half second before the end: the saved pass.
+  const size_t last = sound.size() - 22050 - 4410;
+  EXPECT_NEAR(amplitude(2000, last), 0.5, 0.05);
+  EXPECT_LT(amplitude(1000, last), 0.02);
 }
 
 // The receiver goes away and comes back: play and a render paced to the

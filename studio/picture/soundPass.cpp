@@ -17,6 +17,31 @@ constexpr int64_t kBlockRows = SoundPass::kBlockSamples / kRowSamples;
 constexpr double kDrawTarget = 0.05;
 }  // namespace
 
+SoundCanvas::SoundCanvas() {
+  GL_CALL(glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &drawBefore_));
+  GL_CALL(glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &readBefore_));
+  GL_CALL(glGetIntegerv(GL_VIEWPORT, viewportBefore_));
+  GL_CALL(glGenFramebuffers(1, &framebuffer_));
+  GL_CALL(glGenRenderbuffers(1, &colour_));
+  GL_CALL(glBindRenderbuffer(GL_RENDERBUFFER, colour_));
+  GL_CALL(glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA32F, kSoundWidth, kSoundRows));
+  GL_CALL(glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_));
+  GL_CALL(glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour_));
+  if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
+    made_ = Status::failure("the GL driver cannot draw into 32-bit float pixels");
+  }
+}
+
+SoundCanvas::~SoundCanvas() {
+  glBindFramebuffer(GL_DRAW_FRAMEBUFFER, static_cast<GLuint>(drawBefore_));
+  glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(readBefore_));
+  glViewport(viewportBefore_[0], viewportBefore_[1], viewportBefore_[2], viewportBefore_[3]);
+  glDeleteRenderbuffers(1, &colour_);
+  colour_ = 0;
+  glDeleteFramebuffers(1, &framebuffer_);
+  framebuffer_ = 0;
+}
+
 SoundPass::SoundPass(double maxBlockSeconds) : maxBlockSeconds_(maxBlockSeconds) {
   dateNow(date_);
 }

@@ -14,8 +14,8 @@
 // is kBlockSamples of them, the piece the time limit is counted over.
 //
 // Threading: only on the thread whose GL context is current, drawing into a
-// framebuffer of kSoundWidth × kSoundRows 32-bit floats (OffscreenContext
-// opened floating), which must outlive this.
+// framebuffer of kSoundWidth × kSoundRows 32-bit floats (a SoundCanvas),
+// which must outlive the drawing.
 #pragma once
 
 #include <cstdint>
@@ -24,9 +24,32 @@
 #include <vector>
 
 #include "base/status.h"
+#include "glCall.h"
 #include "picture/passes.h"
 
 class Picture;
+
+// Where a Sound pass draws in whatever context is current (an EGL context of
+// its own, or play's window): a framebuffer of kSoundWidth × kSoundRows
+// 32-bit floats, bound while it lives; the framebuffers and viewport bound
+// before are bound again after.
+class SoundCanvas {
+ public:
+  SoundCanvas();
+  ~SoundCanvas();
+  SoundCanvas(const SoundCanvas&) = delete;
+  SoundCanvas& operator=(const SoundCanvas&) = delete;
+  // Success, or why the driver cannot draw into such a framebuffer.
+  const Status& made() const { return made_; }
+
+ private:
+  GLuint framebuffer_ = 0;
+  GLuint colour_ = 0;
+  GLint drawBefore_ = 0;
+  GLint readBefore_ = 0;
+  GLint viewportBefore_[4] = {};
+  Status made_;
+};
 
 class SoundPass {
  public:

@@ -64,6 +64,37 @@ Status Listening::open(const Notes& notes) {
   return Status();
 }
 
+Status Listening::replaceSound(const std::string& path) {
+  SoundData fresh;
+  if (capture_) {
+    return Status::failure("a capture device has no song to replace");
+  }
+  if (const Status decoded = decodeWholeSound(path, fresh); !decoded) {
+    return decoded;
+  }
+  if (fresh.info.channels != sound_.info.channels || fresh.info.samplerate != sound_.info.samplerate ||
+      fresh.samples.empty()) {
+    return Status::failure("the new sound is not of the old one's rate and channels");
+  }
+  // The worker reads sound_: it is waited for before sound_ changes.
+  if (tracking_.valid()) {
+    tracking_.get();
+  }
+  sound_.samples = std::move(fresh.samples);
+  sound_.info = fresh.info;
+  frames_ = static_cast<int64_t>(sound_.samples.size()) / sound_.info.channels;
+  if (const Status replaced = playback_.replace(sound_); !replaced) {
+    return replaced;
+  }
+  if (o_.level) {
+    songGain_ = levellingGain(measureLoudness(sound_.samples, sound_.info.channels, static_cast<int>(rate_)));
+  }
+  beats_ = BeatGrid{};
+  tracked_ = false;
+  announced_ = false;
+  return Status();
+}
+
 void Listening::trackBeats() {
   if (capture_ || tracked_) {
     return;

@@ -78,6 +78,10 @@ class Listening {
   void trackBeats();
   const BeatGrid& beats() const { return beats_; }
   void setPaused(bool paused) { playback_.setPaused(paused); }
+  // The song replaced by the file at path, of its rate and channels (a Sound
+  // pass drawn again), playing on from where it was; measured and its beat
+  // tracked again.
+  Status replaceSound(const std::string& path);
   void seek(int64_t frame) { playback_.seek(frame < 0 ? 0 : frame); }
   // A capture device that went away is reopened once a second.
   void keepAlive(const Notes& notes) {

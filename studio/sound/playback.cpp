@@ -51,6 +51,34 @@ Status Playback::open(const SoundData& sound) {
   return Status();
 }
 
+Status Playback::replace(const SoundData& sound) {
+  const int64_t at = position();
+  const int64_t frames = static_cast<int64_t>(sound.samples.size()) / sound.info.channels;
+  if (silent_) {
+    frames_ = frames;
+    seek(at);
+    return Status();
+  }
+  ALint state = 0;
+  alGetSourcei(source_, AL_SOURCE_STATE, &state);
+  alSourceStop(source_);
+  alSourcei(source_, AL_BUFFER, 0);
+  alDeleteBuffers(1, &buffer_);
+  buffer_ = 0;
+  alGenBuffers(1, &buffer_);
+  if (std::string error; !bufferSound(buffer_, sound, error)) {
+    return Status::failure(error);
+  }
+  frames_ = frames;
+  alSourcei(source_, AL_BUFFER, static_cast<ALint>(buffer_));
+  alSourcei(source_, AL_LOOPING, AL_TRUE);
+  seek(at);
+  if (state == AL_PLAYING) {
+    alSourcePlay(source_);
+  }
+  return alGetError() == AL_NO_ERROR ? Status() : Status::failure("the sound device refused the sound");
+}
+
 void Playback::openSilent(const SoundData& sound) {
   silent_ = true;
   frames_ = static_cast<int64_t>(sound.samples.size()) / sound.info.channels;

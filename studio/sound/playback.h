@@ -32,6 +32,9 @@ class Playback {
   int64_t position() const;
   void seek(int64_t frame);
   void setPaused(bool paused);
+  // Another sound in its place (a Sound pass drawn again), playing on from
+  // the same frame where it is as long.
+  Status replace(const SoundData& sound);
 
  private:
   ALCdevice* device_ = nullptr;
