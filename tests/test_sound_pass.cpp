@@ -286,6 +286,17 @@ TEST_F(SoundPass, ItsChannelsAreTheOnesItIsGiven) {
   }
 }
 
+// The shipped example, written at 120 BPM, is heard at 120 BPM by the tempo
+// tracker, measured by the levelling, and named as a Sound pass, not as the
+// file it is kept in.
+TEST_F(SoundPass, TheStudioHearsTheExamplesBeat) {
+  const vt::StudioRun made = run({"render", "m.png", "--shaders", vt::sourceDir() + "/examples/shadertoy/beat",
+                                  "--picture", "metronome", "--from", "10", "--verbose"});
+  ASSERT_EQ(made.status, 0) << made.err;
+  EXPECT_NE(made.err.find("the beat of the Sound pass of beat: 120.0 BPM"), std::string::npos) << made.err;
+  EXPECT_NE(made.err.find("the song measures -"), std::string::npos) << made.err;
+}
+
 // What is refused, each with its one line and status, and no file made.
 TEST_F(SoundPass, RefusalsSayWhyInOneLine) {
   vt::writeText(dir / "plain.glsl", "void mainImage(out vec4 c, in vec2 p) { c = vec4(1.0); }");
