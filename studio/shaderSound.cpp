@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/interrupt.h"
+#include "base/places.h"
 #include "base/progress.h"
 #include "base/text.h"
 #include "cli.h"
@@ -40,14 +41,7 @@ Result<std::optional<PassSource>> soundSourceOf(const std::string& shaders,
 // The cache, else (no home, or a cache that cannot be written: a read-only
 // home, a full disk) a folder of this user's in the temporary folder.
 std::string cacheFolder() {
-  std::string folder;
-  const char* cache = std::getenv("XDG_CACHE_HOME");
-  const char* home = std::getenv("HOME");
-  if (cache != nullptr && cache[0] == '/') {
-    folder = std::string(cache) + "/vrax-studio/sound";
-  } else if (home != nullptr && home[0] != '\0') {
-    folder = std::string(home) + "/.cache/vrax-studio/sound";
-  }
+  std::string folder = userCacheFolder("sound");
   std::error_code ec;
   if (!folder.empty()) {
     fs::create_directories(folder, ec);
@@ -60,17 +54,15 @@ std::string cacheFolder() {
   return folder;
 }
 
+// Each piece hashed with an end mark, so "ab"+"c" differs from "a"+"bc".
 uint64_t mixed(uint64_t hash, const std::string& text) {
-  for (const unsigned char c : text) {
-    hash = (hash ^ c) * 1099511628211ull;
-  }
-  return (hash ^ 0xff) * 1099511628211ull;
+  return fnv1a(std::string(1, '\xff'), fnv1a(text, hash));
 }
 
 // Everything the samples are made from: the code in each form tried, what
 // each channel shows, how many samples.
 std::string fingerprint(const PassSource& pass, int64_t frames) {
-  uint64_t hash = mixed(1469598103934665603ull, pass.fragment.text);
+  uint64_t hash = mixed(fnv1a(""), pass.fragment.text);
   for (const ShaderFile& other : pass.otherForms) {
     hash = mixed(hash, other.text);
   }
@@ -102,24 +94,6 @@ bool wholeDrawing(const std::string& path, int64_t frames) {
          (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_FLOAT;
 }
 
-void keepNewest(const std::string& folder) {
-  std::vector<std::pair<fs::file_time_type, fs::path>> entries;
-  std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    std::error_code timeError;
-    const auto when = it->last_write_time(timeError);
-    if (!timeError && it->is_regular_file(timeError) && hasExtension(it->path().string(), ".wav")) {
-      entries.emplace_back(when, it->path());
-    }
-  }
-  if (entries.size() <= kKeptSongs) {
-    return;
-  }
-  std::sort(entries.begin(), entries.end());
-  for (size_t i = 0; i + kKeptSongs < entries.size(); ++i) {
-    fs::remove(entries[i].second, ec);
-  }
-}
 
 // The shader's name for the file's title tag: its file or folder's.
 std::string shaderName(const std::string& shaders) {
@@ -223,6 +197,10 @@ Status drawSong(const PassSource& source, const std::string& path, int64_t frame
 
 }  // namespace
 
+namespace {
+Result<std::string> songOfPass(const PassSource& source, const ShaderSongRequest& request);
+}  // namespace
+
 Notes withoutSoundNote(const Notes& notes) {
   return [notes](const std::string& line) {
     if (line.find(kSoundLeftOut) == std::string::npos && notes) {
@@ -235,18 +213,20 @@ std::optional<int> useShaderSong(SharedOptions& o, double to, bool quiet, bool r
   if (o.soundGiven || o.shaders.empty()) {
     return std::nullopt;
   }
-  const Result<bool> has = hasSoundPass(o.shaders);
-  if (!required && !(has && has.value())) {
+  const Result<std::optional<PassSource>> source = soundSourceOf(o.shaders, o.channelSettings);
+  const bool has = source && source.value();
+  if (!required && !has) {
     return std::nullopt;
   }
-  if (!has || !has.value()) {
-    return report(kExitUsage, has ? o.shaders + " has no Sound pass to be the song; give a SOUND" : has.why());
+  if (!has) {
+    return report(kExitUsage, source ? o.shaders + " has no Sound pass to be the song; give a SOUND" : source.why());
   }
   const double seconds = o.soundSeconds > 0 ? o.soundSeconds : std::max(kShaderSongSeconds, to);
   if (seconds > kLongestShaderSong) {
     return report(kExitUsage, "--to is past the hour a Sound pass plays at most");
   }
-  const Result<std::string> song = shaderSong(ShaderSongRequest{o.shaders, seconds, quiet, o.verbose, live, o.channelSettings});
+  const Result<std::string> song =
+      songOfPass(*source.value(), ShaderSongRequest{o.shaders, seconds, quiet, o.verbose, live, o.channelSettings});
   if (!song) {
     return report(interrupted() ? kExitInterrupted : kExitFailure, song.why());
   }
@@ -261,13 +241,6 @@ std::optional<int> useShaderSong(SharedOptions& o, double to, bool quiet, bool r
   return std::nullopt;
 }
 
-Result<bool> hasSoundPass(const std::string& shaders) {
-  const Result<std::optional<PassSource>> source = soundSourceOf(shaders);
-  if (!source) {
-    return source.status();
-  }
-  return source.value().has_value();
-}
 
 Result<std::string> shaderSong(const ShaderSongRequest& request) {
   const Result<std::optional<PassSource>> source = soundSourceOf(request.shaders, request.channels);
@@ -277,9 +250,16 @@ Result<std::string> shaderSong(const ShaderSongRequest& request) {
   if (!source.value()) {
     return Status::failure(request.shaders + " has no Sound pass to be the song; give a SOUND");
   }
+  return songOfPass(*source.value(), request);
+}
+
+namespace {
+
+// The drawing of `source` kept in the cache: found there, or drawn now.
+Result<std::string> songOfPass(const PassSource& source, const ShaderSongRequest& request) {
   const auto frames = static_cast<int64_t>(request.seconds * SoundPass::kRate + 0.5);
   const std::string folder = cacheFolder();
-  const std::string path = folder + "/" + fingerprint(*source.value(), frames);
+  const std::string path = folder + "/" + fingerprint(source, frames);
   if (request.verbose) {
     say("the Sound pass of " + request.shaders + " is the song: " + secondsText(request.seconds) +
         " at 44100 Hz (--length; " + secondsText(kShaderSongSeconds) + " unless given), kept as " + path);
@@ -289,12 +269,14 @@ Result<std::string> shaderSong(const ShaderSongRequest& request) {
     fs::last_write_time(path, fs::file_time_type::clock::now(), ec);
     return path;
   }
-  if (const Status drawn = drawSong(*source.value(), path, frames, request); !drawn) {
+  if (const Status drawn = drawSong(source, path, frames, request); !drawn) {
     return drawn;
   }
-  keepNewest(folder);
+  keepNewestFiles(folder, kKeptSongs, ".wav");
   return path;
 }
+
+}  // namespace
 
 Status writeSoundtrack(const std::string& path, const std::string& output, int64_t first, int64_t end,
                        bool overwrite) {

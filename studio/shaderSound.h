@@ -32,10 +32,6 @@ constexpr double kLongestShaderSong = 3600;
 // song: all but the one saying it is left out.
 Notes withoutSoundNote(const Notes& notes);
 
-// Whether the shaders named by --shaders have a Sound pass; refused with
-// the reason they cannot be read.
-Result<bool> hasSoundPass(const std::string& shaders);
-
 struct ShaderSongRequest {
   std::string shaders;
   double seconds = kShaderSongSeconds;

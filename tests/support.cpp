@@ -359,6 +359,20 @@ std::string fragmentShader(const std::string& body) {
          body + "\n}\n";
 }
 
+double amplitudeAt(const std::vector<float>& values, int channels, int channel, double hz, int rate, size_t from,
+                   size_t count) {
+  const double w = 2 * M_PI * hz / rate;
+  double s1 = 0, s2 = 0;
+  const auto step = static_cast<size_t>(channels);
+  for (size_t i = from; i < from + count && i * step + static_cast<size_t>(channel) < values.size(); ++i) {
+    const double s = values[i * step + static_cast<size_t>(channel)] + 2 * std::cos(w) * s1 - s2;
+    s2 = s1;
+    s1 = s;
+  }
+  const double power = s1 * s1 + s2 * s2 - 2 * std::cos(w) * s1 * s2;
+  return 2 * std::sqrt(std::max(0.0, power)) / static_cast<double>(count);
+}
+
 }  // namespace vt
 
 namespace vt {

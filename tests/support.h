@@ -171,6 +171,10 @@ double mostFlashesASecond(const std::string& file, int width, int height, int fp
 // The same where a quarter of the frame flashes together: four of the 16
 // cells of a 4 × 4 grid changing the same way on one frame.
 double mostQuarterFlashesASecond(const std::string& file, int width, int height, int fps);
+// The amplitude of a sine of `hz` in one channel of interleaved values (a
+// Goertzel filter over `count` frames from frame `from`).
+double amplitudeAt(const std::vector<float>& values, int channels, int channel, double hz, int rate, size_t from,
+                   size_t count);
 // Polls until `ready` holds or `seconds` pass; whether it held. Waits on
 // what can be seen, never a fixed time.
 bool waitFor(const std::function<bool()>& ready, double seconds);

@@ -27,18 +27,9 @@ const char* const kClick = R"(vec2 mainSound(int samp, float time) {
     return samp == 30000 ? vec2(1.0, -1.0) : vec2(0.0);
 })";
 
-// The amplitude of `hz` in one channel of interleaved stereo (Goertzel over
-// whole periods' worth of samples).
+// The amplitude of `hz` in one channel of interleaved stereo.
 double amplitudeAt(const std::vector<float>& stereo, int channel, double hz, int rate, size_t from, size_t count) {
-  const double w = 2 * M_PI * hz / rate;
-  double s1 = 0, s2 = 0;
-  for (size_t i = from; i < from + count && 2 * i + 1 < stereo.size(); ++i) {
-    const double s = stereo[2 * i + static_cast<size_t>(channel)] + 2 * std::cos(w) * s1 - s2;
-    s2 = s1;
-    s1 = s;
-  }
-  const double power = s1 * s1 + s2 * s2 - 2 * std::cos(w) * s1 * s2;
-  return 2 * std::sqrt(std::max(0.0, power)) / static_cast<double>(count);
+  return vt::amplitudeAt(stereo, 2, channel, hz, rate, from, count);
 }
 
 // The video's (or file's) sound as ffmpeg decodes it: interleaved stereo floats.

@@ -385,16 +385,7 @@ TEST_F(Stream, PlaySendsTheSoundPassItPlays) {
   std::vector<float> sound(bytes.size() / 4);
   std::memcpy(sound.data(), bytes.data(), sound.size() * 4);
   ASSERT_GT(sound.size(), 44100u * 3);
-  auto amplitude = [&](double hz, size_t from = 4410) {
-    const double w = 2 * M_PI * hz / 44100;
-    double s1 = 0, s2 = 0;
-    for (size_t i = from; i < from + 22050; ++i) {
-      const double v = sound[i] + 2 * std::cos(w) * s1 - s2;
-      s2 = s1;
-      s1 = v;
-    }
-    return 2 * std::sqrt(std::max(0.0, s1 * s1 + s2 * s2 - 2 * std::cos(w) * s1 * s2)) / 22050;
-  };
+  auto amplitude = [&](double hz, size_t from = 4410) { return vt::amplitudeAt(sound, 1, 0, hz, 44100, from, 22050); };
   EXPECT_NEAR(amplitude(1000), 0.5, 0.05);
   EXPECT_LT(amplitude(440), 0.01);
   // The last half second before the end: the saved pass.

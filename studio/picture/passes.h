@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "picture/drawSpec.h"
+#include "picture/drawPlan.h"
 
 // Shader code past this is not hand-written; a driver may spend minutes and
 // gigabytes compiling it. One cap however the code arrives: a file, a pass
@@ -60,7 +60,7 @@ struct PassSource {
   std::string commonPath;  // a driver line from source string 1 is this file's
   bool shadertoy = false;
   std::array<Channel, 4> channels;
-  DrawSpec draw;  // a pair's draw.txt: geometry, a smaller scale
+  DrawPlan draw;  // a pair's draw.txt: geometry, a smaller scale
 };
 
 // The passes in drawing order: the buffers (A to D), then the picture shown.

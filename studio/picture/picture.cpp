@@ -861,7 +861,7 @@ void Picture::drawPass(const Pass& pass, int width, int height, const FrameTimes
 
 // Blending by alpha as coverage and sized points are set for the draw and
 // put back after it: nothing else here draws with them.
-void Picture::drawGeometry(const DrawSpec& draw) {
+void Picture::drawGeometry(const DrawPlan& draw) {
   static const std::pair<DrawMode, GLenum> modes[] = {{DrawMode::Points, GL_POINTS},
                                                       {DrawMode::Lines, GL_LINES},
                                                       {DrawMode::LineStrip, GL_LINE_STRIP},

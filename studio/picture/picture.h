@@ -170,7 +170,7 @@ class Picture {
     std::array<Channel, 4> channels;
     GLuint samplers[4] = {};
     GLint at[kInputCount] = {};
-    DrawSpec draw;
+    DrawPlan draw;
   };
   // Looks up what a pass's program declares; a line for each input of the wrong type.
   static std::vector<std::string> findInputs(Pass& pass);
@@ -182,7 +182,7 @@ class Picture {
   void feedShadertoy(const Pass& pass, int width, int height, const FrameTimes& times);
   void prepareBuffers(int width, int height);
   void drawPass(const Pass& pass, int width, int height, const FrameTimes& times);
-  void drawGeometry(const DrawSpec& draw);
+  void drawGeometry(const DrawPlan& draw);
   void bindPrevious(int width, int height);
   void bindStudioTextures();
   void drawBuffers(int width, int height, const FrameTimes& times);

@@ -557,7 +557,7 @@ Result<PictureSource> readPairSource(const std::string& folder, const std::vecto
   }
   pass.vertex = pair.value().vertex;
   pass.fragment = pair.value().fragment;
-  const Result<DrawSpec> draw = readDrawSpec(folder);
+  const Result<DrawPlan> draw = readDrawPlan(folder);
   if (!draw) {
     return draw.status();
   }

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <vector>
 
+#include "base/places.h"
 #include "base/text.h"
 #include "sound/loudness.h"
 
@@ -28,12 +29,6 @@ constexpr size_t kMostEntries = 2000;
 constexpr double kQuietestLufs = -120.0;
 constexpr double kLoudestLufs = 10.0;
 
-uint64_t fnv1a(const std::string& text, uint64_t hash = 1469598103934665603ull) {
-  for (const unsigned char c : text) {
-    hash = (hash ^ c) * 1099511628211ull;
-  }
-  return hash;
-}
 
 // The bytes at `offset`, as many as there are up to `count`.
 std::string readAt(int fd, off_t offset, off_t count) {
@@ -93,22 +88,7 @@ bool readEntry(const std::string& key, double& loudness) {
 // The oldest entries go once there are more than kMostEntries (a song
 // edited often leaves one a version).
 void pruneEntries() {
-  std::error_code ec;
-  std::vector<std::pair<std::filesystem::file_time_type, std::filesystem::path>> entries;
-  for (std::filesystem::directory_iterator it(loudnessCacheFolder(), ec), end; !ec && it != end; it.increment(ec)) {
-    std::error_code timeError;
-    const auto when = it->last_write_time(timeError);
-    if (!timeError && it->is_regular_file(timeError)) {
-      entries.emplace_back(when, it->path());
-    }
-  }
-  if (entries.size() <= kMostEntries) {
-    return;
-  }
-  std::sort(entries.begin(), entries.end());
-  for (size_t i = 0; i + kMostEntries < entries.size(); ++i) {
-    std::filesystem::remove(entries[i].second, ec);
-  }
+  keepNewestFiles(loudnessCacheFolder(), kMostEntries);
 }
 
 // Best effort: a cache that cannot be written is only slower next time.
@@ -139,12 +119,7 @@ void writeEntry(const std::string& key, double loudness) {
 }  // namespace
 
 std::string loudnessCacheFolder() {
-  const char* cache = std::getenv("XDG_CACHE_HOME");
-  if (cache != nullptr && cache[0] == '/') {
-    return std::string(cache) + "/vrax-studio/loudness";
-  }
-  const char* home = std::getenv("HOME");
-  return home != nullptr && home[0] != '\0' ? std::string(home) + "/.cache/vrax-studio/loudness" : "";
+  return userCacheFolder("loudness");
 }
 
 Result<double> measureLoudnessKept(const std::string& path, bool& fromCache) {

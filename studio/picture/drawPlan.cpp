@@ -1,5 +1,5 @@
-// drawSpec.cpp — see drawSpec.h.
-#include "picture/drawSpec.h"
+// drawPlan.cpp — see drawPlan.h.
+#include "picture/drawPlan.h"
 
 #include <cerrno>
 #include <cmath>
@@ -28,14 +28,14 @@ bool wholeNumber(const std::string& text, long long& value) {
 }
 
 // One line's words; "" where it holds one.
-std::string readLine(const std::vector<std::string>& words, DrawSpec& spec, bool& modeSeen) {
+std::string readLine(const std::vector<std::string>& words, DrawPlan& plan, bool& modeSeen) {
   if (words[0] == "scale") {
     char* end = nullptr;
     const double scale = words.size() == 2 ? std::strtod(words[1].c_str(), &end) : NAN;
     if (words.size() != 2 || end != words[1].c_str() + words[1].size() || !(scale >= 0.1 && scale <= 1)) {
       return "scale must be one number from 0.1 to 1";
     }
-    spec.scale = scale;
+    plan.scale = scale;
     return "";
   }
   for (const auto& m : kModes) {
@@ -50,8 +50,8 @@ std::string readLine(const std::vector<std::string>& words, DrawSpec& spec, bool
       return "a second mode; one draw.txt draws one way";
     }
     modeSeen = true;
-    spec.mode = m.mode;
-    spec.count = static_cast<int>(count);
+    plan.mode = m.mode;
+    plan.count = static_cast<int>(count);
     return "";
   }
   return "\"" + printable(words[0].substr(0, 40)) +
@@ -60,8 +60,8 @@ std::string readLine(const std::vector<std::string>& words, DrawSpec& spec, bool
 
 }  // namespace
 
-Result<DrawSpec> parseDrawSpec(const std::string& text, const std::string& path) {
-  DrawSpec spec;
+Result<DrawPlan> parseDrawPlan(const std::string& text, const std::string& path) {
+  DrawPlan plan;
   bool modeSeen = false;
   std::istringstream lines(text);
   std::string line;
@@ -74,22 +74,22 @@ Result<DrawSpec> parseDrawSpec(const std::string& text, const std::string& path)
     if (words.empty()) {
       continue;
     }
-    if (const std::string why = readLine(words, spec, modeSeen); !why.empty()) {
+    if (const std::string why = readLine(words, plan, modeSeen); !why.empty()) {
       return Status::failure(path + ":" + std::to_string(number) + ": " + why);
     }
   }
-  return spec;
+  return plan;
 }
 
-Result<DrawSpec> readDrawSpec(const std::string& dir) {
+Result<DrawPlan> readDrawPlan(const std::string& dir) {
   const std::string path = dir + "/draw.txt";
   std::error_code ec;
   if (!std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
-    return DrawSpec{};
+    return DrawPlan{};
   }
   const Result<std::string> text = readSmallFile(path, 64 * 1024, "64 kB, too large for draw.txt");
   if (!text) {
     return text.status();
   }
-  return parseDrawSpec(text.value(), path);
+  return parseDrawPlan(text.value(), path);
 }

@@ -1,4 +1,4 @@
-// drawSpec.h — how a picture's pair is drawn: the full-screen quad (every
+// drawPlan.h — how a picture's pair is drawn: the full-screen quad (every
 // pixel shaded), or geometry (the vertex stage run COUNT times with
 // gl_VertexID, only the covered pixels shaded), at the frame's size or at a
 // smaller scale brought up to it.
@@ -21,7 +21,7 @@ constexpr int kMostVertices = 1000000;
 
 enum class DrawMode { Quad, Points, Lines, LineStrip, Triangles, TriangleStrip };
 
-struct DrawSpec {
+struct DrawPlan {
   DrawMode mode = DrawMode::Quad;
   int count = 0;  // vertices, for geometry
   double scale = 1;
@@ -29,6 +29,6 @@ struct DrawSpec {
 };
 
 // draw.txt's text read; `path` names it in messages ("FILE:LINE: why").
-Result<DrawSpec> parseDrawSpec(const std::string& text, const std::string& path);
+Result<DrawPlan> parseDrawPlan(const std::string& text, const std::string& path);
 // DIR/draw.txt, or the quad at full scale where there is none.
-Result<DrawSpec> readDrawSpec(const std::string& dir);
+Result<DrawPlan> readDrawPlan(const std::string& dir);
