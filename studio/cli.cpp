@@ -158,6 +158,7 @@ struct OptionText {
   std::string changeEvery;
   std::string crossfade;
   std::string seed;
+  std::string use;  // --for: a preset's name
   CLI::Option* capture = nullptr;
 };
 
@@ -414,6 +415,17 @@ CLI::App* addRender(CLI::App& app, RenderOptions& r, OptionText& g) {
                      "more to be closer to the whole render (default: what the picture says, else 10)")
       ->check(CLI::Range(0.0, 600.0));
   render->add_option("--frames", g.frames, "Render frames A to B (A-B, from 0) of the video as a part, as --part");
+  render->add_option("--for", g.use,
+                     "A preset: youtube (1920x1080 at 30 fps), reel (1080x1920), square (1080x1080), layer (with "
+                     "alpha, for an editor: .mov or .webm), preview (640x360); --size and --fps given still count")
+      ->check(CLI::IsMember({"youtube", "reel", "square", "layer", "preview"}));
+  render->add_option("--save-project", r.saveProject,
+                     "Also write these choices as a project file (NAME.vrax.json) that `render NAME.vrax.json` "
+                     "renders again");
+  render->add_option("--progress", r.progressForm,
+                     "text (default): a line a tenth of the way; json: one JSON object a line on standard error "
+                     "(done, total, speed, left), for a program following the render")
+      ->check(CLI::IsMember({"text", "json"}));
   render->add_flag("--overwrite", r.overwrite, "Replace OUTPUT if it exists");
   render->add_flag("-q,--quiet", r.quiet, "Print nothing but errors");
   render->footer(
@@ -422,6 +434,8 @@ CLI::App* addRender(CLI::App& app, RenderOptions& r, OptionText& g) {
       "  vrax-studio render song.wav clip.mp4 --size 1080x1920 --fps 30 --from 60 --to 75\n"
       "  vrax-studio render song.m4a video.mp4 --picture waterfall --title auto --fade-in 2 --fade-out 3\n"
       "  vrax-studio render song.ogg still.png --from 42.5 --shaders my-pair\n"
+      "  vrax-studio render song.wav reel.mp4 --for reel --picture ring --save-project reel.vrax.json\n"
+      "  vrax-studio render reel.vrax.json   # the same video again, from its project file\n"
       "  vrax-studio render song.flac srt://127.0.0.1:9000 --size 720p   # OBS: Media Source, mpegts\n"
       "  vrax-studio render album.m3u album.mp4 --title auto   # a chapter a song, album.chapters.txt");
   return render;
@@ -564,11 +578,27 @@ Status takeOutput(RenderOptions& r) {
   return Status();
 }
 
+// --for NAME: the sizes and rates the places a video goes to take; what
+// is given beside it wins.
+void usePreset(RenderOptions& r, OptionText& g) {
+  static const std::map<std::string, const char*> kSizes = {
+      {"youtube", "1920x1080"}, {"reel", "1080x1920"}, {"square", "1080x1080"}, {"layer", "1920x1080"},
+      {"preview", "640x360"}};
+  const auto found = kSizes.find(g.use);
+  if (found == kSizes.end()) {
+    return;
+  }
+  g.size = g.size.empty() ? found->second : g.size;
+  g.fps = g.fps.empty() ? "30" : g.fps;
+  r.transparent = r.transparent || g.use == "layer";
+}
+
 Status checkRender(RenderOptions& r, OptionText g) {
   if (const Status names = takeOutput(r); !names) {
     return names;
   }
   r.levelAlbum = g.level == "album";
+  usePreset(r, g);
   // What upload sites take without a second encode.
   g.size = g.size.empty() ? "1920x1080" : g.size;
   g.fps = g.fps.empty() ? "30" : g.fps;
@@ -719,6 +749,69 @@ CLI::App* addJoin(CLI::App& app, JoinOptions& j) {
   return join;
 }
 
+// Options about one run of render rather than the video it makes.
+bool runOnly(const std::string& name) {
+  static const char* const kRunOnly[] = {"help", "overwrite", "quiet", "verbose", "part", "frames", "save-project",
+                                         "progress"};
+  return std::find(std::begin(kRunOnly), std::end(kRunOnly), name) != std::end(kRunOnly);
+}
+
+std::vector<ProjectOption> tableOf(const CLI::App* render) {
+  std::vector<ProjectOption> table;
+  for (const CLI::Option* option : render->get_options()) {
+    if (option->get_positional()) {
+      continue;
+    }
+    ProjectOption row;
+    row.name = option->get_single_name();
+    row.kind = option->get_type_size() == 0  ? ProjectOption::Flag
+               : option->get_expected_max() > 1 ? ProjectOption::Many
+                                                : ProjectOption::One;
+    row.runOnly = runOnly(row.name);
+    table.push_back(row);
+  }
+  return table;
+}
+
+// render PROJECT.vrax.json [OUTPUT] [options]: the project's songs and
+// options, then what the command line adds (an OUTPUT, --overwrite, ...).
+Result<std::vector<std::string>> expandProject(const std::vector<std::string>& given, const CLI::App* render) {
+  const std::vector<ProjectOption> table = tableOf(render);
+  Result<Project> project = readProject(given[2], table);
+  if (!project) {
+    return project.status();
+  }
+  std::vector<std::string> arguments{given[0], given[1]};
+  for (const std::string& argument : projectArguments(project.value(), given[2], table)) {
+    arguments.push_back(argument);
+  }
+  const bool outputGiven = given.size() > 3 && !given[3].empty() && given[3][0] != '-';
+  if (!outputGiven && !project.value().output.empty()) {
+    const std::filesystem::path folder = std::filesystem::path(given[2]).parent_path();
+    const std::filesystem::path output(project.value().output);
+    arguments.push_back(output.is_absolute() || folder.empty() ? output.string() : (folder / output).string());
+  }
+  arguments.insert(arguments.end(), given.begin() + 3, given.end());
+  return arguments;
+}
+
+// --save-project: the options given, as a project holds them.
+void keepProject(const CLI::App* render, RenderOptions& r) {
+  r.projectTable = tableOf(render);
+  r.project.songs = r.songs;
+  r.project.output = r.output;
+  for (const CLI::Option* option : render->get_options()) {
+    if (option->get_positional() || option->count() == 0 || runOnly(option->get_single_name())) {
+      continue;
+    }
+    std::vector<std::string> values = option->results();
+    if (option->get_type_size() == 0) {
+      values = {"true"};
+    }
+    r.project.options.emplace_back(option->get_single_name(), values);
+  }
+}
+
 // pictures: a list, a picture's settings, the palettes, or a contact sheet.
 std::optional<int> checkPictures(CommandLine& out, const std::vector<std::string>& sheet, const std::string& cell) {
   out.command = Command::Pictures;
@@ -744,6 +837,13 @@ std::optional<int> checkPictures(CommandLine& out, const std::vector<std::string
 
 }  // namespace
 
+std::vector<ProjectOption> projectOptionTable() {
+  CLI::App app;
+  RenderOptions options;
+  OptionText text;
+  return tableOf(addRender(app, options, text));
+}
+
 std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& out) {
   CLI::App app{"vrax-studio - make pictures for music with VRAX shader pairs", "vrax-studio"};
   app.set_version_flag("--version", std::string("vrax-studio ") + VRAX_VERSION);
@@ -767,8 +867,18 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& out) {
   if (argc > 1 && first[0] != '-' && first != "render" && first != "play" && first != "pictures" && first != "join") {
     return usage("unknown command \"" + first + "\"; the commands are render, play, pictures and join");
   }
+  std::vector<std::string> given(argv, argv + argc);
+  if (argc > 2 && first == "render" && isProjectFile(given[2])) {
+    Result<std::vector<std::string>> expanded = expandProject(given, render);
+    if (!expanded) {
+      return report(kExitUsage, expanded.why());
+    }
+    given = expanded.value();
+  }
+  // CLI11 takes the arguments after the program's name, last first.
+  std::vector<std::string> reversed(given.rbegin(), given.rend() - 1);
   try {
-    app.parse(argc, argv);
+    app.parse(reversed);
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
@@ -795,10 +905,17 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& out) {
     return std::nullopt;
   }
   out.command = render->parsed() ? Command::Render : Command::Play;
+
   const Status checked =
       render->parsed() ? checkRender(out.render, renderText) : checkPlay(out.play, playText, play);
   if (!checked) {
     return usage(checked.why());
+  }
+  if (render->parsed() && !out.render.saveProject.empty()) {
+    if (!isProjectFile(out.render.saveProject)) {
+      return usage("--save-project must name a NAME.vrax.json file (got \"" + out.render.saveProject + "\")");
+    }
+    keepProject(render, out.render);
   }
   return std::nullopt;
 }

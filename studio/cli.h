@@ -17,6 +17,7 @@
 #include "picture/multipass.h"
 #include "picture/settings.h"
 #include "picture/title.h"
+#include "project.h"
 
 enum class Command { Render, Play, Pictures, Join };
 
@@ -101,6 +102,12 @@ struct RenderOptions : SharedOptions {
   // --preroll: seconds drawn before the first frame for a picture that reads
   // the frame before, instead of what its trails say they reach; 0: theirs.
   double preroll = 0;
+  std::string progressForm = "text";  // --progress: "text" or "json"
+  // --save-project: where to write these choices as a project, and what
+  // they are (the options given, by their long names).
+  std::string saveProject;
+  Project project;
+  std::vector<ProjectOption> projectTable;
 };
 
 // join OUT PART...: the parts of one render, made into the finished video.
@@ -154,6 +161,10 @@ constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;
 
 std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& out);
+
+// render's option table as a project file sees it: every option by its long
+// name, its kind, and whether it is about one run rather than the video.
+std::vector<ProjectOption> projectOptionTable();
 
 // Prints "vrax-studio: MESSAGE" on standard error and returns status, so a
 // command can end with `return report(kExitFailure, why);`.

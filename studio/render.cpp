@@ -146,6 +146,9 @@ int writeVideo(const RenderOptions& o, const Song& sound, const FrameClock& cloc
     return report(kExitFailure, opened.why());
   }
   Progress progress(span.end - span.first, o.fps.value(), o.quiet);
+  if (o.progressForm == "json") {
+    progress.asJson();
+  }
   // The show outlives this output: its hand-off is taken back on every way out.
   struct HandOff {
     OfflineShow& show;
@@ -357,6 +360,11 @@ int runRender(const RenderOptions& given) {
   const bool partAsked = o.partCount > 0 || o.partFirst >= 0 || o.partSound;
   if (const Status named = checkNames(o, still, container, partAsked); !named) {
     return report(kExitUsage, named.why());
+  }
+  if (!o.saveProject.empty()) {
+    if (const Status saved = writeProject(o.saveProject, o.project, o.projectTable, o.overwrite); !saved) {
+      return report(kExitFailure, saved.why());
+    }
   }
   Result<ShowInputs> inputs = loadShowInputs(o);
   if (!inputs) {

@@ -15,7 +15,7 @@ double Progress::elapsed() const {
 }
 
 void Progress::update(int64_t done) {
-  if (quiet_ || total_ <= 0) {
+  if ((quiet_ && !json_) || total_ <= 0) {
     return;
   }
   const auto now = std::chrono::steady_clock::now();
@@ -25,6 +25,16 @@ void Progress::update(int64_t done) {
   }
   const double speed = seconds > 0 ? static_cast<double>(done) / fps_ / seconds : 0.0;
   const double left = done > 0 ? seconds * static_cast<double>(total_ - done) / static_cast<double>(done) : 0.0;
+  if (json_) {
+    if (done != total_ && now - lastDrawn_ < std::chrono::milliseconds(250)) {
+      return;
+    }
+    lastDrawn_ = now;
+    std::fprintf(stderr, "{\"done\":%lld,\"total\":%lld,\"speed\":%.3f,\"left\":%.1f}\n", static_cast<long long>(done),
+                 static_cast<long long>(total_), speed, left);
+    std::fflush(stderr);
+    return;
+  }
   const int percent = static_cast<int>(100 * done / total_);
   if (terminal_) {
     // A few times a second is plenty for the eye.

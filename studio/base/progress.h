@@ -16,6 +16,10 @@ class Progress {
   // shown before silentFor seconds have passed (a short wait needs no report).
   Progress(int64_t total, double fps, bool quiet, std::string label = "", double silentFor = 0);
   void update(int64_t done);
+  // From now on each report is one JSON object a line, {"done":N,"total":N,
+  // "speed":X,"left":S}, a few times a second and at the end, quiet or not:
+  // for a program that follows the render.
+  void asJson() { json_ = true; }
   // Ends the in-place line, if one was written.
   void end();
   double elapsed() const;
@@ -30,6 +34,7 @@ class Progress {
   double silentFor_;
   bool terminal_;
   bool drawn_ = false;
+  bool json_ = false;
   int lastTenth_ = 0;
 };
 
