@@ -8,7 +8,7 @@ VRAX_PACKAGES=(cmake g++ make pkg-config python3-glad libglfw3-dev libopenal-dev
   libswresample-dev libcli11-dev nlohmann-json3-dev pulseaudio pulseaudio-utils help2man man-db dpkg-dev lintian
   libharfbuzz-dev libfreetype-dev libfontconfig-dev fonts-dejavu-core tesseract-ocr libebur128-dev
   fonts-noto-cjk tesseract-ocr-jpn iproute2 liblo-dev liblo-tools parallel rsync openssh-server openssh-client
-  libaubio-dev libass-dev stress-ng)
+  libaubio-dev libass-dev stress-ng libcpp-httplib-dev chromium)
 
 vrax_missing_packages() {
   local missing=()

@@ -812,6 +812,23 @@ void keepProject(const CLI::App* render, RenderOptions& r) {
   }
 }
 
+CLI::App* addServe(CLI::App& app, ServeOptions& o) {
+  CLI::App* serve = app.add_subcommand("serve", "The studio as a page in a browser: songs, pictures, previews, renders");
+  serve->add_option("FOLDER", o.folder, "The folder of songs the page works in; videos are written there (default .)");
+  serve->add_option("--port", o.port, "The port (default 8765; 0: any free one)")->check(CLI::Range(0, 65535));
+  serve->add_option("--host", o.host,
+                    "The address to listen on (default 127.0.0.1: this machine only; another lets others on the "
+                    "network in, with the address's token)");
+  serve->add_flag("--open", o.open, "Open the page in the desktop's browser");
+  serve->footer(
+      "Prints the page's address, http://127.0.0.1:PORT/?token=..., on a line of its own; every request needs\n"
+      "the token. Serves until interrupted (Ctrl-C).\n\n"
+      "Examples:\n"
+      "  vrax-studio serve ~/Music/single --open\n"
+      "  vrax-studio serve . --port 9000");
+  return serve;
+}
+
 // pictures: a list, a picture's settings, the palettes, or a contact sheet.
 std::optional<int> checkPictures(CommandLine& out, const std::vector<std::string>& sheet, const std::string& cell) {
   out.command = Command::Pictures;
@@ -862,10 +879,12 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& out) {
   std::string cell;
   CLI::App* pictures = addPictures(app, out, sheet, cell);
   CLI::App* join = addJoin(app, out.join);
+  CLI::App* serve = addServe(app, out.serve);
   // CLI11 would only say a subcommand is required.
   const std::string first = argc > 1 ? argv[1] : "";
-  if (argc > 1 && first[0] != '-' && first != "render" && first != "play" && first != "pictures" && first != "join") {
-    return usage("unknown command \"" + first + "\"; the commands are render, play, pictures and join");
+  if (argc > 1 && first[0] != '-' && first != "render" && first != "play" && first != "pictures" && first != "join" &&
+      first != "serve") {
+    return usage("unknown command \"" + first + "\"; the commands are render, play, pictures, join and serve");
   }
   std::vector<std::string> given(argv, argv + argc);
   if (argc > 2 && first == "render" && isProjectFile(given[2])) {
@@ -892,7 +911,7 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& out) {
     return usage(what);
   }
 
-  for (const CLI::App* command : {render, play, pictures, join}) {
+  for (const CLI::App* command : {render, play, pictures, join, serve}) {
     if (const Status filled = checkNoneEmpty(command); !filled) {
       return usage(filled.why());
     }
@@ -902,6 +921,10 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& out) {
   }
   if (join->parsed()) {
     out.command = Command::Join;
+    return std::nullopt;
+  }
+  if (serve->parsed()) {
+    out.command = Command::Serve;
     return std::nullopt;
   }
   out.command = render->parsed() ? Command::Render : Command::Play;

@@ -18,8 +18,9 @@
 #include "picture/settings.h"
 #include "picture/title.h"
 #include "project.h"
+#include "serve.h"
 
-enum class Command { Render, Play, Pictures, Join };
+enum class Command { Render, Play, Pictures, Join, Serve };
 
 // What render and play both take: the song, the picture and what goes over it.
 struct SharedOptions {
@@ -151,6 +152,7 @@ struct CommandLine {
   std::string describe;  // pictures --describe NAME
   bool palettes = false;  // pictures --palettes
   SheetOptions sheet;    // with pictures --sheet
+  ServeOptions serve;
   bool wantsSheet = false;
 };
 

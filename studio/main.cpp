@@ -101,6 +101,9 @@ int main(int argc, char** argv) {
   if (line.command == Command::Pictures) {
     return runPictures(line.describe, line.palettes);
   }
+  if (line.command == Command::Serve) {
+    return runServe(line.serve);
+  }
   if (line.command == Command::Join) {
     routeLibraryLogs(false);
     return runJoin(line.join);

@@ -201,22 +201,27 @@ bool isProjectFile(const std::string& path) {
   return path.size() > n && path.compare(path.size() - n, n, kSuffix) == 0;
 }
 
+Result<Project> projectFromText(const std::string& text, const std::string& where,
+                                const std::vector<ProjectOption>& table) {
+  Json json;
+  try {
+    json = Json::parse(text);
+  } catch (const Json::parse_error& e) {
+    return Status::failure(where + " is not JSON: " + e.what());
+  }
+  Project project;
+  if (const Status fields = checkFields(json, table, project); !fields) {
+    return Status::failure(where + ": " + fields.why());
+  }
+  return project;
+}
+
 Result<Project> readProject(const std::string& path, const std::vector<ProjectOption>& table) {
   Result<std::string> text = readAll(path);
   if (!text) {
     return text.status();
   }
-  Json json;
-  try {
-    json = Json::parse(text.value());
-  } catch (const Json::parse_error& e) {
-    return Status::failure(path + " is not JSON: " + e.what());
-  }
-  Project project;
-  if (const Status fields = checkFields(json, table, project); !fields) {
-    return Status::failure(path + ": " + fields.why());
-  }
-  return project;
+  return projectFromText(text.value(), path, table);
 }
 
 std::vector<std::string> projectArguments(const Project& project, const std::string& path,

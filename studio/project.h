@@ -40,6 +40,10 @@ struct Project {
 // Reads and checks a project file: every field known and of its type.
 Result<Project> readProject(const std::string& path, const std::vector<ProjectOption>& table);
 
+// The same from text (a page's request); `where` names it in messages.
+Result<Project> projectFromText(const std::string& text, const std::string& where,
+                                const std::vector<ProjectOption>& table);
+
 // render's arguments for a project read from path: the songs and output
 // resolved against the project's folder, then each option.
 std::vector<std::string> projectArguments(const Project& project, const std::string& path,
