@@ -8,7 +8,7 @@ VRAX_PACKAGES=(cmake g++ make pkg-config python3-glad libglfw3-dev libopenal-dev
   libswresample-dev libcli11-dev nlohmann-json3-dev pulseaudio pulseaudio-utils help2man man-db dpkg-dev lintian
   libharfbuzz-dev libfreetype-dev libfontconfig-dev fonts-dejavu-core tesseract-ocr libebur128-dev
   fonts-noto-cjk tesseract-ocr-jpn iproute2 liblo-dev liblo-tools parallel rsync openssh-server openssh-client
-  libaubio-dev libass-dev stress-ng libcpp-httplib-dev chromium)
+  libaubio-dev libass-dev stress-ng libcpp-httplib-dev chromium curl)
 
 vrax_missing_packages() {
   local missing=()
@@ -35,6 +35,19 @@ vrax_ensure_packages() {
   apt-get update -qq
   # shellcheck disable=SC2086
   apt-get install -y -qq $missing >/dev/null
+}
+
+# The page's browser suite: Node.js (Debian's, unless one is there) and
+# puppeteer-core from npm, as the lock file pins it.
+vrax_page_tools() {
+  if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+    [ "$(id -u)" -eq 0 ] || { echo "The page's tests need: sudo apt-get install -y nodejs npm" >&2; exit 1; }
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq nodejs npm >/dev/null
+  fi
+  local dir="$VRAX_ROOT/tests/browser"
+  if [ ! -d "$dir/node_modules/puppeteer-core" ] || [ "$dir/package-lock.json" -nt "$dir/node_modules" ]; then
+    (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+  fi
 }
 
 # vrax_build DIR [cmake options...]

@@ -599,6 +599,10 @@ Status checkRender(RenderOptions& r, OptionText g) {
   }
   r.levelAlbum = g.level == "album";
   usePreset(r, g);
+  // An editor's layer in a .mov is ProRes 4444 unless --codec says otherwise.
+  if (r.transparent && r.codec.empty() && hasExtension(r.output, ".mov")) {
+    r.codec = "prores";
+  }
   // What upload sites take without a second encode.
   g.size = g.size.empty() ? "1920x1080" : g.size;
   g.fps = g.fps.empty() ? "30" : g.fps;
@@ -764,7 +768,7 @@ std::vector<ProjectOption> tableOf(const CLI::App* render) {
     }
     ProjectOption row;
     row.name = option->get_single_name();
-    row.kind = option->get_type_size() == 0  ? ProjectOption::Flag
+    row.kind = option->get_expected_max() == 0 ? ProjectOption::Flag
                : option->get_expected_max() > 1 ? ProjectOption::Many
                                                 : ProjectOption::One;
     row.runOnly = runOnly(row.name);
@@ -805,7 +809,7 @@ void keepProject(const CLI::App* render, RenderOptions& r) {
       continue;
     }
     std::vector<std::string> values = option->results();
-    if (option->get_type_size() == 0) {
+    if (option->get_expected_max() == 0) {
       values = {"true"};
     }
     r.project.options.emplace_back(option->get_single_name(), values);

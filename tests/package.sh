@@ -57,6 +57,15 @@ env -u DISPLAY -u WAYLAND_DISPLAY XDG_CACHE_HOME="$work/cache" /usr/bin/vrax-stu
   --length 1 -q || fail "the installed Sound pass example does not render"
 [ "$(ffprobe -v error -show_entries stream=codec_name,sample_rate,duration -of csv=p=0 beat.wav)" = "pcm_f32le,44100,1.000000" ] ||
   fail "the example's soundtrack is not a second of 44.1 kHz floats"
+# The page is installed and served by the installed program.
+/usr/bin/vrax-studio serve "$work" --port 0 >"$work/serve.out" 2>/dev/null &
+served=$!
+for _ in $(seq 100); do grep -q token= "$work/serve.out" && break; sleep 0.1; done
+address=$(head -1 "$work/serve.out")
+curl -sf "$address" | grep -q "<title>VRAX studio</title>" || fail "the installed page is not served at '$address'"
+curl -sf "${address%%/\?*}/page/app.js?token=${address##*token=}" | grep -q "EventSource" || fail "the installed page lacks its script"
+kill -INT "$served"
+wait "$served" || [ $? -eq 130 ] || fail "serve did not leave with 130 when interrupted"
 /usr/bin/vrax-studio --help | grep -q "installed pair (here: /usr/share/vrax/Shaders)" ||
   fail "--help does not name the installed shaders"
 

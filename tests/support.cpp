@@ -253,7 +253,12 @@ int VraxRun::close() {
 StudioRun studio(const std::string& dir, std::vector<std::string> args, double seconds, const std::string& binary) {
   // The suites' renders are small and at 60 fps unless a case says otherwise
   // (the default, 1080p at 30, has a test of its own).
-  if (!args.empty() && args[0] == "render") {
+  // A preset or a project file says its own size and rate.
+  const bool ownSize = std::any_of(args.begin(), args.end(), [](const std::string& arg) {
+    return arg == "--for" || (arg.size() > 10 && arg.compare(arg.size() - 10, 10, ".vrax.json") == 0 &&
+                              arg.rfind("--", 0) != 0);
+  });
+  if (!args.empty() && args[0] == "render" && !ownSize) {
     for (const auto& [option, value] : {std::pair<const char*, const char*>{"--size", "800x600"}, {"--fps", "60"}}) {
       if (std::find(args.begin(), args.end(), option) == args.end()) {
         args.insert(args.end(), {option, value});

@@ -1,0 +1,264 @@
+// The studio's page in a real browser, against a server this test starts:
+//   node page.test.mjs flow      choose, preview, tune, render, follow the link
+//   node page.test.mjs jobs      a killed job, Cancel, a restarted server's queue
+//   node page.test.mjs refusals  what the server must refuse, over plain HTTP
+import fs from 'node:fs';
+import path from 'node:path';
+import { spawnSync } from 'node:child_process';
+import net from 'node:net';
+import {
+  check, fail, folder, makeSong, waitFor, startServer, request, launch, imageMeans, frameOf, probe, studio,
+} from './harness.mjs';
+
+const aria = (name, role) => `::-p-aria([name="${name}"][role="${role}"])`;
+
+async function shownPreview(page, after) {
+  return waitFor(() => page.$eval('#preview', (img, seen) => {
+    const shown = Number(img.dataset.shown || 0);
+    return shown > seen && img.complete && img.naturalWidth > 0 && !img.hasAttribute('aria-busy') ? shown : 0;
+  }, after), 30, 'the preview to change');
+}
+
+async function setControl(page, name, value) {
+  const control = await page.waitForSelector(`#set-${name}`);
+  await control.evaluate((input, v) => {
+    input.value = v;
+    input.dispatchEvent(new Event('input', { bubbles: true }));
+  }, value);
+}
+
+async function flow() {
+  const where = folder();
+  makeSong(where, 'tone.flac', 10);
+  const server = await startServer(where);
+  const { browser, page, errors } = await launch();
+  await page.goto(server.address);
+  // The song by its name, shown with its tags and length.
+  const song = await page.waitForSelector('::-p-text(tone.flac)');
+  const label = await song.evaluate((n) => n.closest('label').textContent);
+  check(/Page Suite – Test Tone/.test(label) && /0:10/.test(label), `the song's tags and length: "${label}"`);
+  await song.click();
+  let seen = await shownPreview(page, 0);
+  const ring = await imageMeans(page, '#preview');
+
+  // A picture by its name: the preview changes.
+  await (await page.waitForSelector(aria('bars', 'radio'))).click();
+  seen = await shownPreview(page, seen);
+  const bars = await imageMeans(page, '#preview');
+  const moved = ring.reduce((sum, v, i) => sum + Math.abs(v - bars[i]), 0);
+  check(moved > 3, `choosing bars changed the preview (ring ${ring} vs bars ${bars})`);
+
+  // A colour through its labelled control: the preview turns red.
+  const labelled = await page.$eval('#set-lowColour', (input) => input.labels[0].textContent + ':' + input.type);
+  check(labelled === 'lowColour:color', `lowColour is a colour picker labelled by its name (${labelled})`);
+  await setControl(page, 'lowColour', '#ff0000');
+  await setControl(page, 'highColour', '#ff0000');
+  await setControl(page, 'glowColour', '#ff0000');
+  seen = await shownPreview(page, seen);
+  const red = await imageMeans(page, '#preview');
+  check(red[0] > bars[0] + 2 && red[0] > red[1] + 2 && red[0] > red[2] + 2,
+    `red colours made the preview redder (before ${bars}, after ${red})`);
+
+  // The Preview preset, Render, and a bar that moves.
+  await (await page.waitForSelector(aria('Preview', 'button'))).click();
+  await (await page.waitForSelector(aria('Render', 'button'))).click();
+  const shares = new Set();
+  const output = await waitFor(async () => {
+    const job = await page.$eval('#jobs li', (li) => ({
+      state: li.dataset.state, value: li.querySelector('progress').value, max: li.querySelector('progress').max,
+      link: li.querySelector('a') && li.querySelector('a').textContent,
+    })).catch(() => null);
+    if (job) shares.add(job.value / job.max);
+    if (job && job.state === 'failed') fail(`the render failed: ${await page.$eval('#jobs li', (li) => li.textContent)}`);
+    return job && job.state === 'done' ? job.link : null;
+  }, 120, 'the render to finish');
+  check([...shares].some((s) => s > 0 && s < 1), `the progress bar moved through the render (saw ${[...shares]})`);
+
+  // The link is the video's file name; it plays what the project renders.
+  const href = await page.$eval(aria(output, 'link'), (a) => a.getAttribute('href'));
+  const fetched = await request(server.port, { pathname: `${href}?token=${server.token}` });
+  check(fetched.status === 200, `the link answers (${fetched.status})`);
+  const video = path.join(where, 'fetched.mp4');
+  fs.writeFileSync(video, fetched.body);
+  const probed = probe(video);
+  const picture = probed.streams.find((s) => s.codec_type === 'video');
+  check(picture.width === 640 && picture.height === 360, `the Preview preset's size: ${picture.width}x${picture.height}`);
+  check(probed.streams.some((s) => s.codec_type === 'audio'), 'the video has its sound');
+  check(Math.abs(Number(probed.format.duration) - 10) < 0.2, `the video lasts the song: ${probed.format.duration}`);
+  check(await page.$(`#jobs video`) !== null, 'a player for the finished video');
+
+  const project = path.join(where, output.replace(/\.mp4$/, '.vrax.json'));
+  check(fs.existsSync(project), `the project file beside the video: ${project}`);
+  const again = path.join(where, 'again.mp4');
+  const ran = spawnSync(studio, ['render', project, again, '-q'], { cwd: '/' });
+  check(ran.status === 0, `render of the project file: ${ran.stderr}`);
+  for (const index of [30, 150]) {
+    const a = frameOf(video, index, 640, 360);
+    const b = frameOf(again, index, 640, 360);
+    let sum = 0;
+    for (let i = 0; i < a.length; i++) sum += Math.abs(a[i] - b[i]);
+    check(sum / a.length <= 2, `frame ${index}: the page's render and the project's differ by ${sum / a.length}/255`);
+  }
+  check(errors.length === 0, errors.join('\n'));
+  await browser.close();
+  const end = await server.stop();
+  check(end.code === 130, `an interrupted server leaves with 130 (got ${end.code})`);
+}
+
+
+async function jobState(page, name) {
+  return page.$$eval('#jobs li', (items, n) => {
+    const item = items.find((li) => li.querySelector('strong').textContent === n);
+    return item ? { state: item.dataset.state, text: item.textContent } : null;
+  }, name);
+}
+
+function leftovers(where, stem) {
+  return fs.readdirSync(where).filter((f) => f.includes(stem) && !f.endsWith('.vrax.json'));
+}
+
+async function renderNamed(page, name) {
+  await page.$eval('#name', (input, n) => { input.value = n; }, name);
+  await (await page.waitForSelector(aria('Render', 'button'))).click();
+}
+
+async function jobs() {
+  const where = folder();
+  makeSong(where, 'long.flac', 120);
+  let server = await startServer(where);
+  const first = await launch();
+  let page = first.page;
+  await page.goto(server.address);
+  await (await page.waitForSelector('::-p-text(long.flac)')).click();
+
+  // A job killed from outside fails alone, says so, and leaves nothing half-made.
+  await renderNamed(page, 'killed');
+  const pid = await waitFor(() => {
+    const found = spawnSync('pgrep', ['-f', 'render killed.vrax.json']);
+    return found.status === 0 ? Number(String(found.stdout).trim().split('\n')[0]) : 0;
+  }, 30, 'the render child to start');
+  await waitFor(async () => (await jobState(page, 'killed.mp4') || {}).state === 'running', 30, 'the job running');
+  process.kill(pid, 'SIGKILL');
+  const killed = await waitFor(async () => {
+    const job = await jobState(page, 'killed.mp4');
+    return job && job.state === 'failed' ? job : null;
+  }, 30, 'the page to say the job failed');
+  check(/SIGKILL/.test(killed.text), `the page says how the job ended: ${killed.text}`);
+  check(leftovers(where, 'killed').length === 0, `a killed job left ${leftovers(where, 'killed')}`);
+
+  // Cancel, by its accessible name: nothing left either.
+  await renderNamed(page, 'cancelled');
+  await waitFor(async () => (await jobState(page, 'cancelled.mp4') || {}).state === 'running', 30, 'the second job running');
+  await (await page.waitForSelector(aria('Cancel cancelled.mp4', 'button'))).click();
+  await waitFor(async () => (await jobState(page, 'cancelled.mp4') || {}).state === 'cancelled', 30, 'the job cancelled');
+  await waitFor(() => leftovers(where, 'cancelled').length === 0, 10, `nothing left of a cancelled job`);
+
+  // The server still serves: a short render after them finishes.
+  await page.$eval('#name', (input) => { input.value = 'kept'; });
+  await (await page.waitForSelector(aria('Preview', 'button'))).click();
+  await page.$eval('#fps', (select) => { select.value = '25'; });
+  await renderNamed(page, 'kept');
+  await waitFor(async () => {
+    const job = await jobState(page, 'kept.mp4');
+    if (job && job.state === 'failed') fail(job.text);
+    return job && job.state === 'done';
+  }, 240, 'the job after them to finish');
+  check(first.errors.length === 0, first.errors.join('\n'));
+  await first.browser.close();
+
+  // A restarted server shows the same queue.
+  const end = await server.stop();
+  check(end.code === 130, `the server left with ${end.code}`);
+  server = await startServer(where);
+  const second = await launch();
+  page = second.page;
+  await page.goto(server.address);
+  await waitFor(async () => (await jobState(page, 'kept.mp4') || {}).state === 'done', 20, 'the finished job listed again');
+  check(await page.$(aria('kept.mp4', 'link')) !== null, 'its link is there again');
+  check((await jobState(page, 'killed.mp4') || {}).state === 'failed', 'the killed job is listed failed');
+  check(second.errors.length === 0, second.errors.join('\n'));
+  await second.browser.close();
+  await server.stop();
+}
+
+async function refusals() {
+  const where = folder();
+  makeSong(where, 'tone.flac', 3);
+  const outside = folder();
+  fs.writeFileSync(path.join(outside, 'secret.txt'), 'not for the page');
+  fs.symlinkSync(path.join(outside, 'secret.txt'), path.join(where, 'out.txt'));
+  fs.symlinkSync(outside, path.join(where, 'away'));
+  fs.symlinkSync(path.join(where, 'tone.flac'), path.join(where, 'inside.flac'));
+  const server = await startServer(where);
+  const { port, token } = server;
+  const withToken = { Cookie: `vrax_token=${token}` };
+  const table = [
+    // [what, request, statuses allowed]
+    ['no token', { pathname: '/' }, [401]],
+    ['a wrong token', { pathname: '/?token=0123456789abcdef0123456789abcdef' }, [401]],
+    ['a token but another Host', { pathname: `/?token=${token}`, headers: { Host: `evil.example:${port}` } }, [403]],
+    ['another port in Host', { pathname: `/?token=${token}`, headers: { Host: `127.0.0.1:${port + 1}` } }, [403]],
+    ['.. out of the folder', { pathname: '/files/../../etc/passwd', headers: withToken }, [403, 404]],
+    ['.. encoded', { pathname: '/files/%2e%2e/%2e%2e/etc/passwd', headers: withToken }, [403, 404]],
+    ['a link out of the folder', { pathname: '/files/out.txt', headers: withToken }, [403]],
+    ['a folder link out', { pathname: '/files/away/secret.txt', headers: withToken }, [403]],
+    ['the hidden state file', { pathname: '/files/.vrax-studio-jobs.json', headers: withToken }, [403]],
+    ['an upload named out of the folder', { method: 'POST', pathname: '/api/upload?name=..%2Fevil.wav', headers: withToken, body: 'x' }, [409]],
+    ['an upload over a song', { method: 'POST', pathname: '/api/upload?name=tone.flac', headers: withToken, body: 'x' }, [409]],
+    ['an upload that is no song', { method: 'POST', pathname: '/api/upload?name=run.sh', headers: withToken, body: 'x' }, [409]],
+    ['a project with an unknown option', { method: 'POST', pathname: '/api/render', headers: withToken,
+      body: JSON.stringify({ project: { 'vrax-project': 1, songs: ['tone.flac'], options: { nonsense: 1 } } }) }, [422]],
+    ['a project with a song out of the folder', { method: 'POST', pathname: '/api/render', headers: withToken,
+      body: JSON.stringify({ project: { 'vrax-project': 1, songs: ['../x.flac'], options: {} } }) }, [422]],
+    ['a project with a file option out of the folder', { method: 'POST', pathname: '/api/still', headers: withToken,
+      body: JSON.stringify({ project: { 'vrax-project': 1, songs: ['tone.flac'], options: { image: '/etc/passwd' } } }) }, [422]],
+    ['a body that is not JSON', { method: 'POST', pathname: '/api/render', headers: withToken, body: '{' }, [400]],
+  ];
+  for (const [what, req, statuses] of table) {
+    const got = await request(port, req);
+    check(statuses.includes(got.status), `${what}: status ${got.status}, want ${statuses}`);
+    check(!String(got.body).includes('not for the page'), `${what}: the outside file was served`);
+  }
+  const song = fs.readFileSync(path.join(where, 'tone.flac'));
+  check(fs.readFileSync(path.join(where, 'tone.flac')).equals(song), 'a refused upload left the song as it was');
+  check(!fs.existsSync(path.join(outside, '..', 'evil.wav')), 'nothing was written out of the folder');
+  const inside = await request(port, { pathname: '/files/inside.flac', headers: withToken });
+  check(inside.status === 200 && inside.body.equals(song), 'a link within the folder is served');
+
+  // An upload declaring more than the limit is refused before it is read.
+  const huge = await request(port, { method: 'POST', pathname: '/api/upload?name=huge.wav', headers: withToken,
+    body: 'RIFF', declaredLength: String(600 * 1024 * 1024) });
+  check(huge.status === 413 || huge.status === 0, `an oversized upload: ${huge.status}`);
+  check(!fs.existsSync(path.join(where, 'huge.wav')), 'an oversized upload wrote nothing');
+  const small = await request(port, { method: 'POST', pathname: '/api/upload?name=new%20song.wav', headers: withToken, body: song });
+  check(small.status === 200 && fs.readFileSync(path.join(where, 'new song.wav')).equals(song), 'a song within the limit is added whole');
+
+  // HTTP/1.0 lets a request leave Host out; this server does not.
+  const bare = await new Promise((resolve) => {
+    const socket = net.connect(port, '127.0.0.1', () => socket.write(`GET /?token=${token} HTTP/1.0\r\n\r\n`));
+    let text = '';
+    socket.on('data', (d) => { text += d; });
+    socket.on('end', () => resolve(text));
+    socket.on('error', () => resolve(text));
+  });
+  check(/^HTTP\/1\.[01] 403/.test(bare), `a request without Host: ${bare.split('\r\n')[0]}`);
+
+  // Slow clients hold no thread for good: more of them than the server has
+  // threads, and a request after them is still answered.
+  const stalled = [];
+  for (let i = 0; i < 24; i++) {
+    const socket = net.connect(port, '127.0.0.1');
+    socket.on('error', () => {});
+    socket.write('GET /api/songs HTTP/1.1\r\nHost: 127.0.0.1\r\n');
+    stalled.push(socket);
+  }
+  const answered = await request(port, { pathname: '/api/songs', headers: withToken });
+  check(answered.status === 200, `a request behind stalled clients: ${answered.status}`);
+  stalled.forEach((s) => s.destroy());
+  await server.stop();
+}
+
+const cases = { flow, jobs, refusals };
+const which = process.argv[2];
+if (!cases[which]) fail(`no such case: ${which}`);
+cases[which]().then(() => { console.log(`${which}: passed`); process.exit(0); }, (e) => fail(e.stack || e));
