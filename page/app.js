@@ -47,15 +47,19 @@ function project() {
   }
   if (sets.length) options.set = sets;
   for (const control of document.querySelectorAll('[data-option]')) {
-    if (control.value === '' || control.value === control.defaultValue && control.type === 'number') continue;
+    const untouched = (control.type === 'number' || control.type === 'range') && control.value === control.defaultValue;
+    if (control.value === '' || untouched) continue;
     options[control.dataset.option] = control.value;
+  }
+  if (list.length < 2) {
+    delete options['change-every'];
+    delete options.crossfade;
   }
   const titleMode = $('title-mode').value;
   if (titleMode === 'auto') options.title = 'auto';
   if (titleMode === 'typed' && $('title').value.trim()) options.title = $('title').value.trim();
   if (!options.title) {
-    delete options.subtitle;
-    delete options['title-at'];
+    for (const name of ['subtitle', 'title-at', 'title-size', 'title-plate']) delete options[name];
   } else if ($('title-colour').value !== '#ffffff') {
     options['title-colour'] = $('title-colour').value;
   }
@@ -133,6 +137,16 @@ async function loadPictures() {
     input.addEventListener('change', () => choosePicture(picture.value));
     box.append(label);
   }
+  const fill = (select, names) => {
+    for (const name of names) {
+      const option = document.createElement('option');
+      option.value = name;
+      option.textContent = name;
+      select.append(option);
+    }
+  };
+  fill($('lyrics'), pictures.files.lyrics);
+  fill($('background'), pictures.files.images);
   for (const palette of pictures.palettes) {
     const option = document.createElement('option');
     option.value = palette;
@@ -198,9 +212,27 @@ async function choosePicture(value) {
 }
 
 let previewTimer = 0;
+let estimateTimer = 0;
 function refreshPreview() {
   clearTimeout(previewTimer);
   previewTimer = setTimeout(showStill, 120);
+  // The estimate renders a second and a half: only once the choices rest.
+  clearTimeout(estimateTimer);
+  estimateTimer = setTimeout(showEstimate, 1500);
+}
+
+let estimateAsked = 0;
+async function showEstimate() {
+  if (!state.song) return;
+  const asked = ++estimateAsked;
+  $('estimate').textContent = 'Working out how long the render takes…';
+  try {
+    const response = await api('/api/estimate', { method: 'POST', body: JSON.stringify({ project: project() }) });
+    const answer = await response.json();
+    if (asked === estimateAsked) $('estimate').textContent = `Render: ${answer.estimate}.`;
+  } catch (e) {
+    if (asked === estimateAsked) $('estimate').textContent = e.message;
+  }
 }
 
 async function showStill() {

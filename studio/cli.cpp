@@ -419,6 +419,9 @@ CLI::App* addRender(CLI::App& app, RenderOptions& r, OptionText& g) {
                      "A preset: youtube (1920x1080 at 30 fps), reel (1080x1920), square (1080x1080), layer (with "
                      "alpha, for an editor: .mov or .webm), preview (640x360); --size and --fps given still count")
       ->check(CLI::IsMember({"youtube", "reel", "square", "layer", "preview"}));
+  render->add_flag("--estimate", r.estimate,
+                   "Say in one line how long this render would take on this machine (from a short render of the "
+                   "same picture and size) and which size would render in real time; write nothing");
   render->add_option("--save-project", r.saveProject,
                      "Also write these choices as a project file (NAME.vrax.json) that `render NAME.vrax.json` "
                      "renders again");
@@ -756,7 +759,7 @@ CLI::App* addJoin(CLI::App& app, JoinOptions& j) {
 // Options about one run of render rather than the video it makes.
 bool runOnly(const std::string& name) {
   static const char* const kRunOnly[] = {"help", "overwrite", "quiet", "verbose", "part", "frames", "save-project",
-                                         "progress"};
+                                         "progress", "estimate"};
   return std::find(std::begin(kRunOnly), std::end(kRunOnly), name) != std::end(kRunOnly);
 }
 

@@ -73,6 +73,13 @@ struct SharedOptions {
   uint32_t seed = 0;
 };
 
+// What a render measured of itself: its frames and the seconds drawing and
+// encoding them took (startup left out). Filled where a caller asks.
+struct RenderTiming {
+  int64_t frames = 0;
+  double drawSeconds = 0;
+};
+
 struct RenderOptions : SharedOptions {
   std::string output;
   // --level album: the album's songs seen at its one loudness (ReplayGain's
@@ -104,6 +111,9 @@ struct RenderOptions : SharedOptions {
   // the frame before, instead of what its trails say they reach; 0: theirs.
   double preroll = 0;
   std::string progressForm = "text";  // --progress: "text" or "json"
+  // --estimate: say how long the render would take here, render nothing.
+  bool estimate = false;
+  RenderTiming* timing = nullptr;  // where the render reports its timing; null: nowhere
   // --save-project: where to write these choices as a project, and what
   // they are (the options given, by their long names).
   std::string saveProject;

@@ -12,6 +12,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -36,6 +39,9 @@
 #include "video/encoder.h"
 #include "video/pendingFile.h"
 #include "video/videoOutput.h"
+
+// One render as the options say; runRender's own work, and the estimate's probe.
+int renderOnce(const RenderOptions& given);
 
 namespace {
 
@@ -176,6 +182,9 @@ int writeVideo(const RenderOptions& o, const Song& sound, const FrameClock& cloc
   }
   sayFlashGuard(o, output.guard());
   const int status = concludeVideo(o, output, drawn.value(), progress.elapsed());
+  if (o.timing != nullptr) {
+    *o.timing = RenderTiming{drawn.value(), progress.elapsed()};
+  }
   const std::vector<Chapter> chapters = part ? std::vector<Chapter>{} : chaptersOf(sound, span);
   if (status != kExitDone || chapters.empty() || isStreamOutput(o.output)) {
     return status;
@@ -311,6 +320,100 @@ int drawAndWrite(const RenderOptions& o, const Song& sound, const FrameClock& cl
 
 // OUT.wav or OUT.flac with no SOUND: the Sound pass's soundtrack alone,
 // sample for sample from --from to --to.
+// "2 min 10 s", "45 s", "1 h 5 min".
+std::string spokenDuration(double seconds) {
+  const long s = std::lround(std::max(1.0, seconds));
+  char text[64];
+  if (s >= 3600) {
+    std::snprintf(text, sizeof text, "%ld h %ld min", s / 3600, (s % 3600 + 30) / 60);
+  } else if (s >= 60) {
+    std::snprintf(text, sizeof text, "%ld min %ld s", s / 60, s % 60);
+  } else {
+    std::snprintf(text, sizeof text, "%ld s", s);
+  }
+  return text;
+}
+
+// The largest common size of the picture's shape that draws `pixels` a
+// frame; "" when even the smallest would not.
+std::string sizeWithin(int width, int height, double pixels) {
+  for (int rows : {2160, 1440, 1080, 720, 540, 360, 270, 180}) {
+    const int shortSide = std::min(width, height);
+    if (rows > shortSide) {
+      continue;
+    }
+    const int w = static_cast<int>(std::lround(static_cast<double>(width) * rows / shortSide / 2) * 2);
+    const int h = static_cast<int>(std::lround(static_cast<double>(height) * rows / shortSide / 2) * 2);
+    if (static_cast<double>(w) * h <= pixels) {
+      return std::to_string(w) + "x" + std::to_string(h);
+    }
+  }
+  return "";
+}
+
+// --estimate: the same picture, size and encoder over a short span of the
+// middle of the song, timed; the whole render's time worked out from it.
+// The probe pays the whole start (shaders, the song's loudness) as the
+// render will; only its frames are scaled up.
+int runEstimate(const RenderOptions& given) {
+  if (hasExtension(given.output, ".png") || isStreamOutput(given.output) || !given.part.empty() || given.partFirst >= 0) {
+    return report(kExitUsage, "--estimate is for a whole video written to a file");
+  }
+  Result<Song> sound = openSong(given.songs);
+  if (!sound) {
+    return report(kExitFailure, sound.why());
+  }
+  const FrameClock clock(given.fps, sound.value().rate);
+  const Result<Span> span = planSpan(given, sound.value(), clock, false);
+  if (!span) {
+    return report(kExitUsage, span.why());
+  }
+  const int64_t total = span.value().end - span.value().first;
+  const int64_t probeFrames = std::min<int64_t>(total, std::max<int64_t>(8, std::llround(given.fps.value() * 1.5)));
+  const int64_t probeFirst = span.value().first + (total - probeFrames) / 2;
+  RenderOptions probe = given;
+  probe.hasFrom = probe.hasTo = true;
+  probe.from = Rational{probeFirst * given.fps.den, given.fps.num};
+  probe.to = Rational{(probeFirst + probeFrames) * given.fps.den, given.fps.num};
+  probe.fadeIn = probe.fadeOut = 0;
+  probe.quiet = true;
+  probe.overwrite = true;
+  probe.progressForm = "text";
+  probe.saveProject.clear();
+  probe.estimate = false;
+  char temp[] = "/tmp/vrax-estimate-XXXXXX";
+  if (mkdtemp(temp) == nullptr) {
+    return report(kExitFailure, "cannot make a folder in /tmp for the estimate's probe");
+  }
+  probe.output = std::string(temp) + "/probe" + std::filesystem::path(given.output).extension().string();
+  RenderTiming timing;
+  probe.timing = &timing;
+  const auto start = std::chrono::steady_clock::now();
+  const int status = renderOnce(probe);
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::error_code ignored;
+  std::filesystem::remove_all(temp, ignored);
+  if (status != kExitDone || timing.frames <= 0) {
+    return status != kExitDone ? status : report(kExitFailure, "the estimate's probe drew nothing");
+  }
+  const double perFrame = timing.drawSeconds / static_cast<double>(timing.frames);
+  const double speed = 1.0 / given.fps.value() / perFrame;
+  const double seconds = std::max(0.0, wall - timing.drawSeconds) + perFrame * static_cast<double>(total);
+  std::string line = "about " + spokenDuration(seconds) + " on this machine for " + std::to_string(total) +
+                     " frames at " + std::to_string(given.width) + "x" + std::to_string(given.height);
+  char rate[64];
+  std::snprintf(rate, sizeof rate, " (%.2fx real time)", speed);
+  line += rate;
+  if (speed >= 1.0) {
+    line += "; this size renders faster than the song plays";
+  } else {
+    const std::string within = sizeWithin(given.width, given.height, 0.9 * speed * given.width * given.height);
+    line += within.empty() ? "; no common size of this shape renders in real time here"
+                           : "; " + within + " would render in real time";
+  }
+  return report(kExitDone, line);
+}
+
 int writeShaderSoundtrack(const RenderOptions& o) {
   const int64_t rate = SoundPass::kRate;
   const int64_t first = o.hasFrom ? o.from.num * rate / o.from.den : 0;
@@ -349,8 +452,7 @@ std::optional<int> soundFromShaders(RenderOptions& o) {
 
 }  // namespace
 
-int runRender(const RenderOptions& given) {
-  catchInterrupts();
+int renderOnce(const RenderOptions& given) {
   RenderOptions o = given;
   if (const std::optional<int> leave = soundFromShaders(o)) {
     return *leave;
@@ -406,4 +508,9 @@ int runRender(const RenderOptions& given) {
     return *leave;
   }
   return drawAndWrite(o, sound.value(), clock, span.value(), part, container, visualiser);
+}
+
+int runRender(const RenderOptions& given) {
+  catchInterrupts();
+  return given.estimate ? runEstimate(given) : renderOnce(given);
 }

@@ -291,7 +291,10 @@ void addListRoutes(httplib::Server& server, Served& s) {
     for (const std::string& name : paletteNames()) {
       palettes.push_back(name);
     }
-    res.set_content(Json{{"gallery", gallery}, {"shaders", s.folder.shaders()}, {"palettes", palettes}}.dump(),
+    const Json files{{"lyrics", s.folder.filesEndingWith({".lrc", ".srt", ".vtt", ".ass", ".ssa"})},
+                     {"images", s.folder.filesEndingWith({".png", ".jpg", ".jpeg"})}};
+    res.set_content(Json{{"gallery", gallery}, {"shaders", s.folder.shaders()}, {"palettes", palettes}, {"files", files}}
+                        .dump(),
                     "application/json");
   });
   server.Get("/api/settings", [](const httplib::Request& req, httplib::Response& res) {
@@ -443,7 +446,40 @@ void makePreview(Served& s, const httplib::Request& req, httplib::Response& res,
   res.set_header("X-Vrax-At", std::to_string(at.value()));
 }
 
+// How long the project's render would take here: `render --estimate`'s line.
+void estimateRender(Served& s, const httplib::Request& req, httplib::Response& res) {
+  Json body;
+  try {
+    body = Json::parse(req.body);
+  } catch (const Json::exception&) {
+    sendError(res, 400, "the request is not JSON");
+    return;
+  }
+  Result<Project> project = checkedProject(s, body);
+  if (!project) {
+    sendError(res, 422, project.why());
+    return;
+  }
+  const bool layer = std::any_of(project.value().options.begin(), project.value().options.end(), [](const auto& o) {
+    return (o.first == "transparent" && o.second.front() == "true") || (o.first == "for" && o.second.front() == "layer");
+  });
+  std::vector<std::string> arguments{"render"};
+  for (const std::string& argument : projectArguments(project.value(), s.folder.path() + "/x.vrax.json", s.table)) {
+    arguments.push_back(argument);
+  }
+  arguments.insert(arguments.end(), {s.scratch.path + (layer ? "/estimate.mov" : "/estimate.mp4"), "--estimate"});
+  s.previews.enter();
+  Result<ChildEnd> ran = runStudio(s.studio, arguments, s.folder.path(), kPreviewSeconds);
+  s.previews.leave();
+  if (!ran || ran.value().status != 0) {
+    sendError(res, 422, ran ? failureLine(ran.value().status, ran.value().lastLine) : ran.why());
+    return;
+  }
+  res.set_content(Json{{"estimate", ran.value().lastLine}}.dump(), "application/json");
+}
+
 void addPreviewRoutes(httplib::Server& server, Served& s) {
+  server.Post("/api/estimate", [&s](const httplib::Request& req, httplib::Response& res) { estimateRender(s, req, res); });
   server.Post("/api/still", [&s](const httplib::Request& req, httplib::Response& res) { makePreview(s, req, res, false); });
   server.Post("/api/clip", [&s](const httplib::Request& req, httplib::Response& res) { makePreview(s, req, res, true); });
   server.Get(R"(/clip/([0-9]+\.mp4))", [&s](const httplib::Request& req, httplib::Response& res) {

@@ -152,6 +152,21 @@ std::vector<std::string> ServedFolder::shaders() const {
   return found;
 }
 
+std::vector<std::string> ServedFolder::filesEndingWith(const std::vector<std::string>& extensions) const {
+  std::vector<std::string> found;
+  std::error_code error;
+  for (fs::directory_iterator it(folder_, error); !error && it != fs::directory_iterator(); it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    const std::string extension = lowered(it->path().extension().string());
+    if (plainName(name) && it->is_regular_file(error) &&
+        std::find(extensions.begin(), extensions.end(), extension) != extensions.end() && resolve(name)) {
+      found.push_back(name);
+    }
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
 Result<std::string> ServedFolder::newSongName(const std::string& name) const {
   if (!plainName(name) || !isSongName(name)) {
     return Status::failure("\"" + name + "\" is not a song's file name (a plain name ending in .flac, .wav, .mp3, ...)");

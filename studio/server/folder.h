@@ -36,6 +36,9 @@ class ServedFolder {
   // Shadertoy exports (.json), single-pass files (.glsl) and folders of
   // passes, by name relative to the folder.
   std::vector<std::string> shaders() const;
+  // Files of the folder (not in folders under it) whose names end with one
+  // of `extensions` (lower case, with the dot), sorted.
+  std::vector<std::string> filesEndingWith(const std::vector<std::string>& extensions) const;
   // A new file's name for an upload: a plain name of a song's kind; refused
   // when it is not, or when the folder has it already.
   Result<std::string> newSongName(const std::string& name) const;

@@ -61,6 +61,10 @@ async function flow() {
 
   // The Preview preset, Render, and a bar that moves.
   await (await page.waitForSelector(aria('Preview', 'button'))).click();
+  // Before it starts, how long it takes here, and which size keeps up.
+  const estimate = await waitFor(() => page.$eval('#estimate', (p) => p.textContent), 60, 'the estimate');
+  await waitFor(async () => /about .+ on this machine for 300 frames at 640x360 \(\d+\.\d\dx real time\)/.test(
+    await page.$eval('#estimate', (p) => p.textContent)), 60, `the estimate for the preview size (${estimate})`);
   await (await page.waitForSelector(aria('Render', 'button'))).click();
   const shares = new Set();
   const output = await waitFor(async () => {
@@ -258,7 +262,86 @@ async function refusals() {
   await server.stop();
 }
 
-const cases = { flow, jobs, refusals };
+async function waitDone(page, name) {
+  return waitFor(async () => {
+    const job = await jobState(page, name);
+    if (job && job.state === 'failed') fail(`${name}: ${job.text}`);
+    return job && job.state === 'done';
+  }, 240, `${name} to finish`);
+}
+
+async function choose(page, selector, value) {
+  await page.$eval(selector, (control, v) => {
+    if (control.type === 'checkbox') control.checked = v; else control.value = v;
+    control.dispatchEvent(new Event('change', { bubbles: true }));
+    control.dispatchEvent(new Event('input', { bubbles: true }));
+  }, value);
+}
+
+// Every kind of video, made with the page alone: a song added through the
+// page, then portrait with a typed title and lyrics, square with a picture
+// list, and an editor's layer with alpha.
+async function kinds() {
+  const where = folder();
+  const source = folder();
+  const song = makeSong(source, 'added.flac', 3);
+  fs.writeFileSync(path.join(where, 'words.lrc'), '[00:00.20]Hello from the page\n');
+  const server = await startServer(where);
+  const { browser, page, errors } = await launch();
+  await page.goto(server.address);
+  await page.waitForSelector(aria('bars', 'radio'));
+  await (await page.$('#upload')).uploadFile(song);
+  await page.waitForSelector('::-p-text(added.flac)');
+  check(fs.readFileSync(path.join(where, 'added.flac')).equals(fs.readFileSync(song)), 'the added song is copied whole');
+  await waitFor(() => page.$eval('input[name="song"]:checked', (i) => i.value).catch(() => ''), 10, 'the added song chosen');
+
+  const made = [];
+  const kinds = [
+    { name: 'portrait', preset: 'Reel', size: [1080, 1920], setup: async () => {
+      await choose(page, '#title-mode', 'typed');
+      await choose(page, '#title', 'A Typed Title');
+      await choose(page, '#title-plate', 'black@0.6');
+      await choose(page, '#lyrics', 'words.lrc');
+    }, project: { title: 'A Typed Title', lyrics: 'words.lrc', 'title-plate': 'black@0.6', size: '1080x1920' } },
+    { name: 'square', preset: 'Square', size: [1080, 1080], setup: async () => {
+      await choose(page, '#title-mode', '');
+      await choose(page, '#lyrics', '');
+      await choose(page, '#playlist', 'ring,bars');
+      await choose(page, '#change-every', '1');
+    }, project: { picture: 'ring,bars', 'change-every': '1', size: '1080x1080' } },
+    { name: 'layer', preset: 'Editor layer', size: [1920, 1080], setup: async () => {
+      await choose(page, '#playlist', '');
+    }, project: { transparent: true, size: '1920x1080' } },
+  ];
+  for (const kind of kinds) {
+    await (await page.waitForSelector(aria(kind.preset, 'button'))).click();
+    await kind.setup();
+    await renderNamed(page, kind.name);
+    const output = `${kind.name}.${kind.name === 'layer' ? 'mov' : 'mp4'}`;
+    await waitDone(page, output);
+    const probed = probe(path.join(where, output));
+    const picture = probed.streams.find((st) => st.codec_type === 'video');
+    check(picture.width === kind.size[0] && picture.height === kind.size[1], `${kind.name}: ${picture.width}x${picture.height}`);
+    const saved = JSON.parse(fs.readFileSync(path.join(where, `${kind.name}.vrax.json`), 'utf8'));
+    for (const [key, value] of Object.entries(kind.project)) {
+      check(JSON.stringify(saved.options[key]) === JSON.stringify(value),
+        `${kind.name}: the project's ${key} is ${JSON.stringify(saved.options[key])}, want ${JSON.stringify(value)}`);
+    }
+    made.push(output);
+  }
+  const alpha = spawnSync('ffprobe', ['-v', 'error', '-select_streams', 'v:0', '-show_entries', 'stream=pix_fmt',
+    '-of', 'csv=p=0', path.join(where, 'layer.mov')]);
+  check(/a/.test(String(alpha.stdout)) && /yuva|rgba|argb/.test(String(alpha.stdout)), `the layer keeps alpha: ${alpha.stdout}`);
+  // A second tab shows the same queue.
+  const other = await browser.newPage();
+  await other.goto(server.address);
+  await waitFor(async () => (await jobState(other, 'layer.mov') || {}).state === 'done', 20, 'the queue in a second tab');
+  check(errors.length === 0, errors.join('\n'));
+  await browser.close();
+  await server.stop();
+}
+
+const cases = { flow, jobs, refusals, kinds };
 const which = process.argv[2];
 if (!cases[which]) fail(`no such case: ${which}`);
 cases[which]().then(() => { console.log(`${which}: passed`); process.exit(0); }, (e) => fail(e.stack || e));
