@@ -373,6 +373,35 @@ Status checkShared(SharedOptions& o, const OptionText& g) {
   return checkTitleLook(o, g);
 }
 
+// render's options about parts, presets and how the run reports.
+void addRenderRunOptions(CLI::App* render, RenderOptions& r, OptionText& g) {
+  render->add_option("--part", g.part,
+                     "Render part K of N (K/N) of the video, frames exactly as the whole has them, without sound; "
+                     "`vrax-studio join` makes the parts one video. sound: the whole video's sound only, encoded "
+                     "once, so join only copies");
+  render->add_option("--preroll", r.preroll,
+                     "Seconds drawn before --from or a part for a picture that reads the frame before (feedback), "
+                     "more to be closer to the whole render (default: what the picture says, else 10)")
+      ->check(CLI::Range(0.0, 600.0));
+  render->add_option("--frames", g.frames, "Render frames A to B (A-B, from 0) of the video as a part, as --part");
+  render->add_option("--for", g.use,
+                     "A preset: youtube (1920x1080 at 30 fps), reel (1080x1920), square (1080x1080), layer (with "
+                     "alpha, for an editor: .mov or .webm), preview (640x360); --size and --fps given still count")
+      ->check(CLI::IsMember({"youtube", "reel", "square", "layer", "preview"}));
+  render->add_flag("--estimate", r.estimate,
+                   "Say in one line how long this render would take on this machine (from a short render of the "
+                   "same picture and size) and which size would render in real time; write nothing");
+  render->add_option("--save-project", r.saveProject,
+                     "Also write these choices as a project file (NAME.vrax.json) that `render NAME.vrax.json` "
+                     "renders again");
+  render->add_option("--progress", r.progressForm,
+                     "text (default): a line a tenth of the way; json: one JSON object a line on standard error "
+                     "(done, total, speed, left), for a program following the render")
+      ->check(CLI::IsMember({"text", "json"}));
+  render->add_flag("--overwrite", r.overwrite, "Replace OUTPUT if it exists");
+  render->add_flag("-q,--quiet", r.quiet, "Print nothing but errors");
+}
+
 CLI::App* addRender(CLI::App& app, RenderOptions& r, OptionText& g) {
   CLI::App* render = app.add_subcommand("render", "Render a whole song (or a span) to a video or one picture");
   render->add_option("SOUND", r.songs,
@@ -406,31 +435,7 @@ CLI::App* addRender(CLI::App& app, RenderOptions& r, OptionText& g) {
       ->check(CLI::IsMember({"on", "off"}));
   addSharedOptions(render, r, g, "One of the gallery's pictures by name (see `vrax-studio pictures`)",
                    "FFmpeg, Mesa");
-  render->add_option("--part", g.part,
-                     "Render part K of N (K/N) of the video, frames exactly as the whole has them, without sound; "
-                     "`vrax-studio join` makes the parts one video. sound: the whole video's sound only, encoded "
-                     "once, so join only copies");
-  render->add_option("--preroll", r.preroll,
-                     "Seconds drawn before --from or a part for a picture that reads the frame before (feedback), "
-                     "more to be closer to the whole render (default: what the picture says, else 10)")
-      ->check(CLI::Range(0.0, 600.0));
-  render->add_option("--frames", g.frames, "Render frames A to B (A-B, from 0) of the video as a part, as --part");
-  render->add_option("--for", g.use,
-                     "A preset: youtube (1920x1080 at 30 fps), reel (1080x1920), square (1080x1080), layer (with "
-                     "alpha, for an editor: .mov or .webm), preview (640x360); --size and --fps given still count")
-      ->check(CLI::IsMember({"youtube", "reel", "square", "layer", "preview"}));
-  render->add_flag("--estimate", r.estimate,
-                   "Say in one line how long this render would take on this machine (from a short render of the "
-                   "same picture and size) and which size would render in real time; write nothing");
-  render->add_option("--save-project", r.saveProject,
-                     "Also write these choices as a project file (NAME.vrax.json) that `render NAME.vrax.json` "
-                     "renders again");
-  render->add_option("--progress", r.progressForm,
-                     "text (default): a line a tenth of the way; json: one JSON object a line on standard error "
-                     "(done, total, speed, left), for a program following the render")
-      ->check(CLI::IsMember({"text", "json"}));
-  render->add_flag("--overwrite", r.overwrite, "Replace OUTPUT if it exists");
-  render->add_flag("-q,--quiet", r.quiet, "Print nothing but errors");
+  addRenderRunOptions(render, r, g);
   render->footer(
       "Examples:\n"
       "  vrax-studio render song.flac song.mp4\n"
@@ -803,7 +808,13 @@ Result<std::vector<std::string>> expandProject(const std::vector<std::string>& g
 }
 
 // --save-project: the options given, as a project holds them.
-void keepProject(const CLI::App* render, RenderOptions& r) {
+std::optional<int> keepProject(const CLI::App* render, RenderOptions& r) {
+  if (r.saveProject.empty()) {
+    return std::nullopt;
+  }
+  if (!isProjectFile(r.saveProject)) {
+    return usage("--save-project must name a NAME.vrax.json file (got \"" + r.saveProject + "\")");
+  }
   r.projectTable = tableOf(render);
   r.project.songs = r.songs;
   r.project.output = r.output;
@@ -817,6 +828,7 @@ void keepProject(const CLI::App* render, RenderOptions& r) {
     }
     r.project.options.emplace_back(option->get_single_name(), values);
   }
+  return std::nullopt;
 }
 
 CLI::App* addServe(CLI::App& app, ServeOptions& o) {
@@ -861,6 +873,36 @@ std::optional<int> checkPictures(CommandLine& out, const std::vector<std::string
 
 }  // namespace
 
+// The command line (a project file's arguments in place of its name) parsed
+// into the options; something to leave with when it cannot be.
+std::optional<int> parseArguments(CLI::App& app, const CLI::App* render, int argc, char** argv) {
+  std::vector<std::string> given(argv, argv + argc);
+  if (argc > 2 && given[1] == "render" && isProjectFile(given[2])) {
+    Result<std::vector<std::string>> expanded = expandProject(given, render);
+    if (!expanded) {
+      return report(kExitUsage, expanded.why());
+    }
+    given = expanded.value();
+  }
+  // CLI11 takes the arguments after the program's name, last first.
+  std::vector<std::string> reversed(given.rbegin(), given.rend() - 1);
+  try {
+    app.parse(reversed);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    // CLI11's text, in our one-line form.
+    std::string what = e.what();
+    std::replace(what.begin(), what.end(), '\n', ' ');
+    return usage(what);
+  }
+  return std::nullopt;
+}
+
 std::vector<ProjectOption> projectOptionTable() {
   CLI::App app;
   RenderOptions options;
@@ -893,31 +935,9 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& out) {
       first != "serve") {
     return usage("unknown command \"" + first + "\"; the commands are render, play, pictures, join and serve");
   }
-  std::vector<std::string> given(argv, argv + argc);
-  if (argc > 2 && first == "render" && isProjectFile(given[2])) {
-    Result<std::vector<std::string>> expanded = expandProject(given, render);
-    if (!expanded) {
-      return report(kExitUsage, expanded.why());
-    }
-    given = expanded.value();
+  if (const std::optional<int> leave = parseArguments(app, render, argc, argv)) {
+    return *leave;
   }
-  // CLI11 takes the arguments after the program's name, last first.
-  std::vector<std::string> reversed(given.rbegin(), given.rend() - 1);
-  try {
-    app.parse(reversed);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::CallForAllHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::CallForVersion& e) {
-    return app.exit(e);
-  } catch (const CLI::ParseError& e) {
-    // CLI11's text, in our one-line form.
-    std::string what = e.what();
-    std::replace(what.begin(), what.end(), '\n', ' ');
-    return usage(what);
-  }
-
   for (const CLI::App* command : {render, play, pictures, join, serve}) {
     if (const Status filled = checkNoneEmpty(command); !filled) {
       return usage(filled.why());
@@ -935,17 +955,10 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& out) {
     return std::nullopt;
   }
   out.command = render->parsed() ? Command::Render : Command::Play;
-
   const Status checked =
       render->parsed() ? checkRender(out.render, renderText) : checkPlay(out.play, playText, play);
   if (!checked) {
     return usage(checked.why());
   }
-  if (render->parsed() && !out.render.saveProject.empty()) {
-    if (!isProjectFile(out.render.saveProject)) {
-      return usage("--save-project must name a NAME.vrax.json file (got \"" + out.render.saveProject + "\")");
-    }
-    keepProject(render, out.render);
-  }
-  return std::nullopt;
+  return render->parsed() ? keepProject(render, out.render) : std::nullopt;
 }

@@ -17,7 +17,7 @@
 #include "picture/multipass.h"
 #include "picture/settings.h"
 #include "picture/title.h"
-#include "project.h"
+#include "server/project.h"
 #include "serve.h"
 
 enum class Command { Render, Play, Pictures, Join, Serve };

@@ -120,15 +120,25 @@ int writeStill(const RenderOptions& o, const FrameClock& clock, const Span& span
 }
 
 // A part of a render is its frames only: join encodes the song once.
-int writeVideo(const RenderOptions& o, const Song& sound, const FrameClock& clock, const Span& whole,
-               const std::optional<PartRecord>& part, const std::string& container, OfflineShow& visualiser) {
-  const Span span = part ? Span{whole.first + part->first, whole.first + part->end, 0, 0} : whole;
-  const bool handed = !part && visualiser.tapsSound();
-  const Result<SoundReader> reader = handed || part ? Result<SoundReader>(SoundReader())
-                                                    : songFrom(sound.paths, span.soundStart);
-  if (!reader) {
-    return report(kExitFailure, reader.why());
+// An album's chapter list beside its video, for the video's description.
+int writeChapters(const RenderOptions& o, const Song& sound, const Span& span) {
+  const std::vector<Chapter> chapters = chaptersOf(sound, span);
+  if (chapters.empty() || isStreamOutput(o.output)) {
+    return kExitDone;
   }
+  if (const Status listed = writeChapterList(o.output, chapters, sound.rate, o.overwrite); !listed) {
+    return report(kExitFailure, listed.why());
+  }
+  if (!o.quiet) {
+    std::cerr << "Wrote " << quotedName(chapterListPath(o.output)) << ": " << chapters.size()
+              << " chapters, for the video's description" << std::endl;
+  }
+  return kExitDone;
+}
+
+// The encoder's settings for the video (a part: its frames, no sound).
+EncoderSettings videoSettings(const RenderOptions& o, const Song& sound, const FrameClock& clock, const Span& whole,
+                              const Span& span, const std::optional<PartRecord>& part, const std::string& container) {
   EncoderSettings settings = encoderSettings(o, sound, clock, part ? Span{span.first, span.end, 0, whole.soundEnd} : span,
                                              container, o.output);
   if (part) {
@@ -144,7 +154,19 @@ int writeVideo(const RenderOptions& o, const Song& sound, const FrameClock& cloc
   if (o.verbose && planesSuit(settings)) {
     say(planes ? "pictures made 4:2:0 on the GL side" : "pictures made 4:2:0 by libswscale (cheaper than a GL pass on a software rasteriser)");
   }
-  EncodedOutput::Plan plan{std::move(settings), o.overwrite, clock, span,
+  return settings;
+}
+
+int writeVideo(const RenderOptions& o, const Song& sound, const FrameClock& clock, const Span& whole,
+               const std::optional<PartRecord>& part, const std::string& container, OfflineShow& visualiser) {
+  const Span span = part ? Span{whole.first + part->first, whole.first + part->end, 0, 0} : whole;
+  const bool handed = !part && visualiser.tapsSound();
+  const Result<SoundReader> reader = handed || part ? Result<SoundReader>(SoundReader())
+                                                    : songFrom(sound.paths, span.soundStart);
+  if (!reader) {
+    return report(kExitFailure, reader.why());
+  }
+  EncodedOutput::Plan plan{videoSettings(o, sound, clock, whole, span, part, container), o.overwrite, clock, span,
                            Fades{o.fadeIn, o.fadeOut, o.transparent, whole}, reader.value(), o.flashGuard,
                            isStreamOutput(o.output) && streamIsPaced(o.output), say};
   EncodedOutput output(std::move(plan));
@@ -185,18 +207,7 @@ int writeVideo(const RenderOptions& o, const Song& sound, const FrameClock& cloc
   if (o.timing != nullptr) {
     *o.timing = RenderTiming{drawn.value(), progress.elapsed()};
   }
-  const std::vector<Chapter> chapters = part ? std::vector<Chapter>{} : chaptersOf(sound, span);
-  if (status != kExitDone || chapters.empty() || isStreamOutput(o.output)) {
-    return status;
-  }
-  if (const Status listed = writeChapterList(o.output, chapters, sound.rate, o.overwrite); !listed) {
-    return report(kExitFailure, listed.why());
-  }
-  if (!o.quiet) {
-    std::cerr << "Wrote " << quotedName(chapterListPath(o.output)) << ": " << chapters.size()
-              << " chapters, for the video's description" << std::endl;
-  }
-  return kExitDone;
+  return status == kExitDone && !part ? writeChapters(o, sound, span) : status;
 }
 
 // --part sound: the whole render's sound, encoded as the finished file has

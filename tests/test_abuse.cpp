@@ -433,7 +433,7 @@ TEST_F(Abuse, OddRatesAndSamplesRenderInStepOrAreRefused) {
 
 TEST_F(Abuse, EveryRefusalIsOneClearLineWithItsStatus) {
   const std::vector<vt::Refusal> cases = {
-      {{"bogus"}, 2, "unknown command \"bogus\"; the commands are render, play, pictures and join"},
+      {{"bogus"}, 2, "unknown command \"bogus\"; the commands are render, play, pictures, join and serve"},
       {{"render", "song.wav", "o.mp4", "--fps", "0.000000001"}, 2, "--fps"},
       {{"render", "slow.wav", "o.mp4"}, 1, "8000 Hz"},
       {{"render", "folder", "o.mp4"}, 1, "is a directory"},

@@ -283,8 +283,34 @@ void JobQueue::runJob(Job job) {
   follow(job.id, pipeEnds[0], child.value());
 }
 
-// Reads the child's lines until it closes its end: progress objects, and
-// its messages, the last of which says why it failed.
+// One line of the child's: a progress object, or one of its messages (the
+// last of which says why it failed).
+void JobQueue::take(int id, const std::string& line, pid_t child, std::string& lastLine) {
+  if (!line.empty() && line[0] == '{') {
+    try {
+      const Json report = Json::parse(line);
+      std::lock_guard<std::mutex> hold(lock_);
+      Job* job = find(id);
+      job->done = report.at("done").get<int64_t>();
+      job->total = report.at("total").get<int64_t>();
+      job->speed = report.at("speed").get<double>();
+      job->left = report.at("left").get<double>();
+      changed();
+    } catch (const Json::exception&) {
+      lastLine = line;
+    }
+  } else if (line.rfind("vrax-studio: ", 0) == 0) {
+    lastLine = line.substr(13);
+    std::lock_guard<std::mutex> hold(lock_);
+    if (cancelAsked_ || stopping_) {
+      // The render has taken the first signal; the second ends it at once,
+      // its half-written file removed.
+      kill(child, SIGINT);
+    }
+  }
+}
+
+// Reads the child's lines until it closes its end, then sees how it ended.
 void JobQueue::follow(int id, int fromChild, pid_t child) {
   std::string pending;
   std::string lastLine;
@@ -298,32 +324,9 @@ void JobQueue::follow(int id, int fromChild, pid_t child) {
       break;
     }
     pending.append(buffer, static_cast<size_t>(got));
-    size_t end;
-    while ((end = pending.find('\n')) != std::string::npos) {
-      const std::string line = pending.substr(0, end);
+    for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+      take(id, pending.substr(0, end), child, lastLine);
       pending.erase(0, end + 1);
-      if (!line.empty() && line[0] == '{') {
-        try {
-          const Json report = Json::parse(line);
-          std::lock_guard<std::mutex> hold(lock_);
-          Job* job = find(id);
-          job->done = report.at("done").get<int64_t>();
-          job->total = report.at("total").get<int64_t>();
-          job->speed = report.at("speed").get<double>();
-          job->left = report.at("left").get<double>();
-          changed();
-        } catch (const Json::exception&) {
-          lastLine = line;
-        }
-      } else if (line.rfind("vrax-studio: ", 0) == 0) {
-        lastLine = line.substr(13);
-        std::lock_guard<std::mutex> hold(lock_);
-        if (cancelAsked_ || stopping_) {
-          // The render has taken the first signal; the second ends it at
-          // once, its half-written file removed.
-          kill(child, SIGINT);
-        }
-      }
     }
     if (pending.size() > 65536) {
       pending.clear();  // a line that long is noise, not a report
@@ -333,6 +336,10 @@ void JobQueue::follow(int id, int fromChild, pid_t child) {
   int status = 0;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
+  ended(id, status, lastLine);
+}
+
+void JobQueue::ended(int id, int status, const std::string& lastLine) {
   std::lock_guard<std::mutex> hold(lock_);
   running_ = -1;
   Job* job = find(id);

@@ -72,6 +72,8 @@ class JobQueue {
   void work();
   void runJob(Job job);
   void follow(int id, int fromChild, pid_t child);
+  void take(int id, const std::string& line, pid_t child, std::string& lastLine);
+  void ended(int id, int status, const std::string& lastLine);
   void changed();  // with the lock held
   void save() const;  // with the lock held
   Job* find(int id);

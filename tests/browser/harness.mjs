@@ -95,8 +95,8 @@ export async function launch() {
   return { browser, page, errors };
 }
 
-// The mean of each channel of an <img> on the page, drawn into a canvas.
-export async function imageMeans(page, selector) {
+// An <img> of the page as RGB bytes, drawn into a canvas.
+export async function imageRgb(page, selector) {
   return page.$eval(selector, (img) => {
     const canvas = document.createElement('canvas');
     canvas.width = img.naturalWidth;
@@ -104,11 +104,18 @@ export async function imageMeans(page, selector) {
     const context = canvas.getContext('2d');
     context.drawImage(img, 0, 0);
     const data = context.getImageData(0, 0, canvas.width, canvas.height).data;
-    const sums = [0, 0, 0];
-    for (let i = 0; i < data.length; i += 4) { sums[0] += data[i]; sums[1] += data[i + 1]; sums[2] += data[i + 2]; }
-    const n = data.length / 4;
-    return sums.map((s) => s / n);
+    const rgb = [];
+    for (let i = 0; i < data.length; i += 4) rgb.push(data[i], data[i + 1], data[i + 2]);
+    return rgb;
   });
+}
+
+// The mean of each channel of an <img> on the page.
+export async function imageMeans(page, selector) {
+  const rgb = await imageRgb(page, selector);
+  const sums = [0, 0, 0];
+  for (let i = 0; i < rgb.length; i += 3) { sums[0] += rgb[i]; sums[1] += rgb[i + 1]; sums[2] += rgb[i + 2]; }
+  return sums.map((v) => v / (rgb.length / 3));
 }
 
 // Frame `index` of a video as raw RGB, decoded by ffmpeg.

@@ -7,7 +7,7 @@ import path from 'node:path';
 import { spawnSync } from 'node:child_process';
 import net from 'node:net';
 import {
-  check, fail, folder, makeSong, waitFor, startServer, request, launch, imageMeans, frameOf, probe, studio,
+  check, fail, folder, makeSong, waitFor, startServer, request, launch, imageMeans, imageRgb, frameOf, probe, studio,
 } from './harness.mjs';
 
 const aria = (name, role) => `::-p-aria([name="${name}"][role="${role}"])`;
@@ -59,8 +59,25 @@ async function flow() {
   check(red[0] > bars[0] + 2 && red[0] > red[1] + 2 && red[0] > red[2] + 2,
     `red colours made the preview redder (before ${bars}, after ${red})`);
 
-  // The Preview preset, Render, and a bar that moves.
+  // The Preview preset; the preview at 5 s, to hold against the video.
   await (await page.waitForSelector(aria('Preview', 'button'))).click();
+  await page.$eval('#seek', (input) => {
+    input.value = '5';
+    input.dispatchEvent(new Event('input', { bubbles: true }));
+  });
+  seen = await shownPreview(page, seen);
+  const previewed = await imageRgb(page, '#preview');
+  // A few seconds from there, with their sound, in the page's player.
+  await (await page.waitForSelector(aria('Play a few seconds', 'button'))).click();
+  const clip = await waitFor(() => page.$eval('#clip', (v) => (v.readyState >= 1 && v.duration > 0
+    ? { duration: v.duration, hidden: v.hidden, src: v.getAttribute('src') } : null)), 60, 'the clip to load');
+  check(!clip.hidden && Math.abs(clip.duration - 4) < 0.3, `the clip plays four seconds (${JSON.stringify(clip)})`);
+  const clipFile = await request(server.port, { pathname: `${clip.src.split('?')[0]}?token=${server.token}` });
+  const clipPath = path.join(where, 'clip-fetched.mp4');
+  fs.writeFileSync(clipPath, clipFile.body);
+  check(probe(clipPath).streams.some((st) => st.codec_type === 'audio'), 'the clip has its sound');
+
+  // Render, and a bar that moves.
   // Before it starts, how long it takes here, and which size keeps up.
   const estimate = await waitFor(() => page.$eval('#estimate', (p) => p.textContent), 60, 'the estimate');
   await waitFor(async () => /about .+ on this machine for 300 frames at 640x360 \(\d+\.\d\dx real time\)/.test(
@@ -90,6 +107,12 @@ async function flow() {
   check(probed.streams.some((s) => s.codec_type === 'audio'), 'the video has its sound');
   check(Math.abs(Number(probed.format.duration) - 10) < 0.2, `the video lasts the song: ${probed.format.duration}`);
   check(await page.$(`#jobs video`) !== null, 'a player for the finished video');
+
+  // What the preview showed is what the render made: 5 s is frame 150.
+  const framed = frameOf(video, 150, 640, 360);
+  let off = 0;
+  for (let i = 0; i < framed.length; i++) off += Math.abs(framed[i] - previewed[i]);
+  check(off / framed.length <= 3, `the preview at 5 s and the video's frame there differ by ${off / framed.length}/255`);
 
   const project = path.join(where, output.replace(/\.mp4$/, '.vrax.json'));
   check(fs.existsSync(project), `the project file beside the video: ${project}`);
@@ -286,6 +309,9 @@ async function kinds() {
   const source = folder();
   const song = makeSong(source, 'added.flac', 3);
   fs.writeFileSync(path.join(where, 'words.lrc'), '[00:00.20]Hello from the page\n');
+  fs.writeFileSync(path.join(where, 'tunnel.glsl'), `void mainImage(out vec4 c, in vec2 p) {
+    c = vec4(0.2, 0.9 * texture(iChannel0, vec2(0.1, 0.0)).x, p.x / iResolution.x, 1.0);
+}\n`);
   const server = await startServer(where);
   const { browser, page, errors } = await launch();
   await page.goto(server.address);
@@ -295,6 +321,9 @@ async function kinds() {
   check(fs.readFileSync(path.join(where, 'added.flac')).equals(fs.readFileSync(song)), 'the added song is copied whole');
   await waitFor(() => page.$eval('input[name="song"]:checked', (i) => i.value).catch(() => ''), 10, 'the added song chosen');
 
+  // A Shadertoy shader of the folder is a picture like the gallery's, with its cell.
+  await waitFor(() => page.$eval('::-p-aria([name="tunnel.glsl"][role="radio"])',
+    (input) => input.parentElement.querySelector('img').naturalWidth > 0).catch(() => false), 60, 'the shader\'s cell');
   const made = [];
   const kinds = [
     { name: 'portrait', preset: 'Reel', size: [1080, 1920], setup: async () => {

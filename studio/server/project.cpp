@@ -1,5 +1,5 @@
 // project.cpp — see project.h.
-#include "project.h"
+#include "server/project.h"
 
 #include <fcntl.h>
 #include <unistd.h>
