@@ -342,9 +342,19 @@ function showJobs(jobs) {
   }
 }
 
+let finishedJobs = -1;
 function followJobs() {
   const events = new EventSource('/api/events');
-  events.onmessage = (event) => showJobs(JSON.parse(event.data));
+  events.onmessage = (event) => {
+    const jobs = JSON.parse(event.data);
+    showJobs(jobs);
+    // A finished render wrote a project: it can be opened from the list.
+    const finished = jobs.filter((job) => job.state === 'done').length;
+    if (finished !== finishedJobs) {
+      finishedJobs = finished;
+      loadProjects().catch((e) => say(e.message));
+    }
+  };
 }
 
 async function upload(file) {
@@ -361,12 +371,16 @@ async function upload(file) {
 
 async function loadProjects() {
   const projects = await (await api('/api/projects')).json();
+  const list = $('project-list');
+  const chosen = list.value;
+  list.querySelectorAll('option:not([value=""])').forEach((o) => o.remove());
   for (const name of projects) {
     const option = document.createElement('option');
     option.value = name;
     option.textContent = name;
-    $('project-list').append(option);
+    list.append(option);
   }
+  list.value = chosen;
 }
 
 async function openProject(name) {

@@ -43,8 +43,9 @@ export async function waitFor(probe, seconds, what) {
   }
 }
 
-export async function startServer(where) {
-  const child = spawn(studio, ['serve', where, '--port', '0'], { stdio: ['ignore', 'pipe', 'pipe'] });
+export async function startServer(where, extra = [], env = {}) {
+  const child = spawn(studio, ['serve', where, '--port', '0', ...extra],
+    { stdio: ['ignore', 'pipe', 'pipe'], env: { ...process.env, ...env } });
   let out = '';
   let err = '';
   child.stdout.on('data', (d) => { out += d; });

@@ -126,6 +126,21 @@ async function flow() {
     for (let i = 0; i < a.length; i++) sum += Math.abs(a[i] - b[i]);
     check(sum / a.length <= 2, `frame ${index}: the page's render and the project's differ by ${sum / a.length}/255`);
   }
+  // The project, opened again in a fresh page, brings back its choices.
+  await page.goto(server.address);
+  await page.waitForSelector('::-p-text(tone.flac)');
+  const projectName = path.basename(project);
+  await waitFor(() => page.$eval('#project-list', (list, n) => [...list.options].some((o) => o.value === n), projectName),
+    20, 'the project in the list');
+  await page.$eval('#project-list', (list, n) => {
+    list.value = n;
+    list.dispatchEvent(new Event('change', { bubbles: true }));
+  }, projectName);
+  await waitFor(() => page.$eval('#set-lowColour', (input) => input.value === '#ff0000').catch(() => false), 20,
+    'the opened project\'s colour');
+  check(await page.$eval(aria('bars', 'radio'), (input) => input.checked), 'the opened project\'s picture is chosen');
+  check(await page.$eval('#shape', (select) => select.value) === '640x360', 'the opened project\'s size');
+
   check(errors.length === 0, errors.join('\n'));
   await browser.close();
   const end = await server.stop();
@@ -216,8 +231,13 @@ async function refusals() {
   fs.symlinkSync(path.join(outside, 'secret.txt'), path.join(where, 'out.txt'));
   fs.symlinkSync(outside, path.join(where, 'away'));
   fs.symlinkSync(path.join(where, 'tone.flac'), path.join(where, 'inside.flac'));
-  const server = await startServer(where);
+  // --open hands the address to the desktop's opener, as one argument.
+  const bin = folder();
+  fs.writeFileSync(path.join(bin, 'xdg-open'), `#!/bin/sh\nprintf '%s\\n' "$@" > "${bin}/opened"\n`, { mode: 0o755 });
+  const server = await startServer(where, ['--open'], { PATH: `${bin}:${process.env.PATH}` });
   const { port, token } = server;
+  await waitFor(() => fs.existsSync(path.join(bin, 'opened')), 10, 'xdg-open to be called');
+  check(fs.readFileSync(path.join(bin, 'opened'), 'utf8') === `${server.address}\n`, '--open opens the printed address');
   const withToken = { Cookie: `vrax_token=${token}` };
   const table = [
     // [what, request, statuses allowed]
