@@ -302,7 +302,8 @@ async function refusals() {
   const answered = await request(port, { pathname: '/api/songs', headers: withToken });
   check(answered.status === 200, `a request behind stalled clients: ${answered.status}`);
   stalled.forEach((s) => s.destroy());
-  await server.stop();
+  const end = await server.stop();
+  check(end.code === 130, `the server left with ${end.code}: ${server.stderr()}`);
 }
 
 async function waitDone(page, name) {
