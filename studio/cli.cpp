@@ -754,6 +754,8 @@ CLI::App* addJoin(CLI::App& app, JoinOptions& j) {
   join->add_option("PART", j.parts, "The parts, in any order")->required();
   join->add_flag("--overwrite", j.overwrite, "Replace OUTPUT if it exists");
   join->add_flag("-q,--quiet", j.quiet, "Print nothing but errors");
+  join->add_flag("--verbose", j.verbose,
+                 "Say what each part is (which frames, or the sound; its size and pictures) and what FFmpeg says");
   join->footer(
       "Examples:\n"
       "  parallel vrax-studio render song.flac part{}.mkv --part {}/4 --crf 0 ::: 1 2 3 4\n"

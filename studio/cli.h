@@ -127,6 +127,7 @@ struct JoinOptions {
   std::vector<std::string> parts;
   bool overwrite = false;
   bool quiet = false;
+  bool verbose = false;  // each part as read, and what FFmpeg says
 };
 
 struct PlayOptions : SharedOptions {

@@ -12,11 +12,13 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <vector>
 
 #include "base/ffmpegPtr.h"
 #include "base/interrupt.h"
 #include "base/text.h"
+
 #include "album.h"
 #include "parts.h"
 #include "plan.h"
@@ -336,6 +338,25 @@ std::optional<int> songToEncode(const JoinOptions& o, const PartRecord& r, Resul
   return std::nullopt;
 }
 
+// --verbose: what each part is, as its record and its file say, in the
+// order they are joined.
+void sayParts(const std::vector<Part>& parts) {
+  for (const Part& part : parts) {
+    const PartRecord& r = part.record;
+    std::ostringstream line;
+    line << "join: " << quotedName(part.path) << ": ";
+    if (r.sound) {
+      line << "the sound part, frames " << r.whole.soundStart << " to " << r.whole.soundEnd << " of the song at "
+           << r.rate << " Hz, " << r.channels << " channels, " << part.packets << " sound frames in the file";
+    } else {
+      line << (r.index > 0 ? "part " + std::to_string(r.index) + "/" + std::to_string(r.count) : std::string("frames"))
+           << ", frames " << r.first << " to " << r.end - 1 << " of " << r.frames << " at " << r.fps.num << "/"
+           << r.fps.den << " fps, " << r.width << "x" << r.height << ", " << part.packets << " pictures in the file";
+    }
+    say(line.str());
+  }
+}
+
 // The joined file: the parts' pictures copied as they are, the sound part's
 // sound copied (else the song encoded), the record's tags and chapters.
 EncoderSettings joinedSettings(const JoinOptions& o, const std::string& container, const std::string& path,
@@ -377,6 +398,9 @@ int runJoin(const JoinOptions& o) {
     return report(kExitUsage, opened.why());
   }
   std::vector<Part>& parts = opened.value();
+  if (o.verbose) {
+    sayParts(parts);
+  }
   Part* soundPart = parts.front().record.sound ? &parts.front() : nullptr;
   const PartRecord& r = parts.front().record;
   const Part& pictures = parts.back();  // sorted after the sound

@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
     return runServe(line.serve);
   }
   if (line.command == Command::Join) {
-    routeLibraryLogs(false);
+    routeLibraryLogs(line.join.verbose);
     return runJoin(line.join);
   }
   const bool verbose = line.command == Command::Render ? line.render.verbose : line.play.verbose;

@@ -154,6 +154,25 @@ TEST(Parts, DefaultPartsJoinInEveryContainer) {
   }
 }
 
+// join --verbose says what each part is: its frames of the whole (2 s at
+// 60 fps: 120, halved), its size, and the sound part as the sound.
+TEST(Parts, JoinVerboseSaysWhatEachPartIs) {
+  TempDir dir;
+  writeSong(dir / "song.wav", 3);
+  for (const std::string part : {"1/2", "2/2", "sound"}) {
+    const StudioRun run = studio(dir.path(), {"render", "song.wav", "p" + std::string(1, part[0]) + ".mkv", "--part",
+                                              part, "--to", "2", "--size", "160x90", "-q"});
+    ASSERT_EQ(run.status, 0) << run.err;
+  }
+  const StudioRun run = studio(dir.path(), {"join", "joined.mkv", "p2.mkv", "ps.mkv", "p1.mkv", "--verbose"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  for (const char* said : {"join: p1.mkv: part 1/2, frames 0 to 59 of 120 at 60/1 fps, 160x90, 60 pictures",
+                           "join: p2.mkv: part 2/2, frames 60 to 119 of 120 at 60/1 fps, 160x90, 60 pictures",
+                           "join: ps.mkv: the sound part, frames 0 to 88200 of the song at 44100 Hz"}) {
+    EXPECT_NE(run.err.find(said), std::string::npos) << said << "\n" << run.err;
+  }
+}
+
 // What join refuses, in one line naming the part, with exit 2 and no file;
 // and the part options render refuses.
 TEST(Parts, BadSetsOfPartsAreRefusedAndNothingIsWritten) {
