@@ -1,0 +1,696 @@
+// cliOptions.cpp — see cliOptions.h.
+#include "cliOptions.h"
+
+
+#include <sstream>
+
+#include "base/status.h"
+#include "base/text.h"
+#include "video/encoder.h"
+#include "picture/gallery.h"
+#include "picture/shaderSource.h"
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <climits>
+#include <cstdlib>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+
+
+namespace {
+
+constexpr int kMaxSide = 3840;
+constexpr long kMaxPixels = 3840L * 2160L;
+
+// Turns "--fps" text into a rational the encoders can keep, or says why not.
+Status checkFps(const std::string& text, Rational& fps) {
+  if (!parseRational(text, fps) || fps.value() < 1.0 || fps.value() > 240.0) {
+    return Status::failure("--fps must be a number from 1 to 240, e.g. 30, 60 or 62.5 (got \"" + text + "\")");
+  }
+  const Rational kept = limitTerms(fps, 1 << 20);
+  if (kept.num * fps.den != fps.num * kept.den) {
+    char line[160];
+    std::snprintf(line, sizeof line, "vrax-studio: --fps %s is taken as %lld/%lld (%.9g frames a second)",
+                  text.c_str(), static_cast<long long>(kept.num), static_cast<long long>(kept.den), kept.value());
+    std::cerr << line << std::endl;
+  }
+  fps = kept;
+  return Status();
+}
+
+// The one pixel limit of render and play: a window larger than the largest
+// video would take gigabytes of buffers for a multipass picture.
+Status checkSize(const std::string& text, int width, int height) {
+  if (width > kMaxSide || height > kMaxSide || long(width) * height > kMaxPixels || width < 16 || height < 16) {
+    return Status::failure("--size " + text + " is out of range: 16 to 3840 a side, at most 3840x2160 pixels");
+  }
+  return Status();
+}
+
+Status checkCrf(const std::string& text, int& crf) {
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (end == text.c_str() || *end != '\0' || !std::isfinite(value)) {
+    return Status::failure("--crf must be a whole number from 0 to 51 (got \"" + text + "\")");
+  }
+  if (value != std::floor(value)) {
+    return Status::failure("--crf must be a whole number, not a fraction (got \"" + text + "\")");
+  }
+  if (value < 0 || value > 51) {
+    return Status::failure("--crf " + text + " is not in range: 0 (lossless) to 51");
+  }
+  crf = static_cast<int>(value);
+  return Status();
+}
+
+// Reads "--from"/"--to" when given; `given` says whether it was.
+Status checkSeconds(const char* option, const std::string& text, Rational& t, bool& given) {
+  given = !text.empty();
+  if (given && !parseRational(text, t)) {
+    return Status::failure(std::string(option) + " must be seconds, e.g. 12 or 90.5 (got \"" + text + "\")");
+  }
+  return Status();
+}
+
+}  // namespace
+bool parseSize(const std::string& text, int& width, int& height) {
+  // The shapes people upload, by the names sites give them.
+  static const struct {
+    const char* name;
+    int width;
+    int height;
+  } named[] = {{"360p", 640, 360}, {"720p", 1280, 720}, {"1080p", 1920, 1080}, {"1440p", 2560, 1440}, {"4k", 3840, 2160},
+               {"portrait", 1080, 1920}, {"square", 1080, 1080}};
+  for (const auto& n : named) {
+    if (text == n.name) {
+      width = n.width;
+      height = n.height;
+      return true;
+    }
+  }
+  const size_t x = text.find_first_of("xX");
+  if (x == std::string::npos || x == 0 || x + 1 >= text.size() || text.size() > 11) {
+    return false;
+  }
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (i != x && !std::isdigit(static_cast<unsigned char>(text[i]))) {
+      return false;
+    }
+  }
+  width = std::stoi(text.substr(0, x));
+  height = std::stoi(text.substr(x + 1));
+  return width >= 1 && height >= 1;
+}
+
+namespace cli {
+
+
+// A message as the terminal should show it: what came from a file or a name
+// (control bytes, broken UTF-8) escaped; the message's own line breaks kept.
+std::string shownMessage(const std::string& message) {
+  std::string out;
+  size_t start = 0;
+  for (size_t end; (end = message.find('\n', start)) != std::string::npos; start = end + 1) {
+    out += printable(message.substr(start, end - start)) + "\n";
+  }
+  return out + printable(message.substr(start));
+}
+
+
+
+// One line a failure: the reason, and where the help is.
+int usage(const std::string& message) {
+  std::cerr << "vrax-studio: " << shownMessage(message) << " (--help lists the options)" << std::endl;
+  return kExitUsage;
+}
+
+// An option given an empty value ("--size ''", often a shell variable that
+// was never set) is a mistake, never the default quietly taken.
+Status checkNoneEmpty(const CLI::App* command) {
+  if (command == nullptr || !command->parsed()) {
+    return Status();
+  }
+  for (const CLI::Option* option : command->get_options()) {
+    const std::vector<std::string>& given = option->results();
+    // A flag, or an option whose value may be left out (--capture), has none to check.
+    if (option->get_items_expected_min() == 0 || option->get_expected_min() == 0 ||
+        std::none_of(given.begin(), given.end(), [](const std::string& v) { return v.empty(); })) {
+      continue;
+    }
+    const std::string name = option->get_name(false, true);
+    const std::string shown = name.substr(0, name.find(','));
+    return Status::failure(option->get_positional() ? shown + " is an empty name"
+                                                    : shown + " was given an empty value");
+  }
+  return Status();
+}
+
+// The options render and play share: the picture, its images and title, the libraries' noise.
+void addSharedOptions(CLI::App* command, SharedOptions& o, OptionText& g, const char* pictureHelp, const char* libraries) {
+  command->add_option("--shaders", o.shaders,
+                      "Folder with Quad.vert.glsl and Quad.frag.glsl, or Shadertoy's form: a .glsl file, a folder "
+                      "of passes (image.glsl, buffer-a.glsl ..., channels.txt) or the site's .json export");
+  command->add_option("--picture", o.picture, pictureHelp);
+  command->add_option("--length", g.length,
+                      "Seconds of sound a shader's Sound pass writes where it is the song, with no SOUND given "
+                      "(default 60, or --to where later; up to 3600)");
+  command->add_option("--image", o.images, "A picture (PNG, JPEG) the pair reads as image0, image1, ... (up to 4)")
+      ->allow_extra_args(false)
+      ->type_name("FILE (repeatable)");
+  command->add_option("--background", o.background,
+                      "A picture (PNG, JPEG) behind the picture, scaled to cover the frame; seen where the "
+                      "picture leaves its background see-through");
+  command->add_option("--logo", o.logo, "A picture (PNG with alpha, JPEG) in the top-right corner, over the picture");
+  command->add_option("--title", o.title, "Text over the picture; \"auto\" for \"Artist – Title\" from the tags");
+  command->add_option("--title-at", g.titleAt, "top, bottom (default) or centre")
+      ->check(CLI::IsMember({"top", "bottom", "centre", "center"}));
+  command->add_option("--title-for", o.titleFor, "Show the title for this many seconds, then fade it out over one");
+  command->add_option("--title-colour", g.titleColour, "The title's colour: #rrggbb, #rgb or a name (default white)");
+  command->add_option("--title-size", g.titleSize,
+                      "The title's size against the default (6% of the shorter side), from 0.5 to 2.5");
+  command->add_option("--title-plate", g.titlePlate,
+                      "A rounded plate behind the title: a colour, with @OPACITY from 0 to 1 (e.g. black@0.6, "
+                      "#fff@0.8; default opacity 0.6)");
+  command->add_option("--subtitle", o.titleLook.subtitle, "A second, smaller line under the title (\"out now\", the album)");
+  command->add_option("--font", o.font, "Font file for the title (default: the system's sans-serif)");
+  command->add_option("--set", o.sets, "A picture's setting, e.g. --picture ring --set ringColour=orange, --picture bars --set "
+                      "lowColour=#0cf (colours: #rrggbb, #rgb or a CSS name; see pictures --describe)")
+      ->allow_extra_args(false)
+      ->type_name("NAME=VALUE (repeatable)");
+  command->add_option("--palette", o.palette,
+                      "Every picture's colours from one palette: sunset, ocean, neon, forest, mono (see pictures "
+                      "--palettes); --set still changes one colour");
+  command->add_option("--channel", o.channels,
+                      "Shadertoy's form: what a pass's channel reads, e.g. 1=music, image:2=photo.png, "
+                      "buffer-a:0=buffer-a (music, keyboard, buffer-a..d, noise, or an image file)")
+      ->allow_extra_args(false)
+      ->type_name("[PASS:]N=WHAT (repeatable)");
+  command->add_option("--level", g.level,
+                      "on (default): the pictures see the song at one loudness (-14 LUFS), so loud and quiet "
+                      "masters look alike; off: at its own level; album (render of several songs): each song "
+                      "as loud against the others as on the album, the album at one loudness. The sound is never changed")
+      ->check(CLI::IsMember({"on", "off", "album"}));
+  command->add_option("--gain", o.gainDb, "Decibels more (or, negative, less) for what the pictures see, from -40 to 40");
+  command->add_option("--lyrics", o.lyrics,
+                      "Words over the picture in time with the song: an .lrc (line and word times), .srt, .vtt, "
+                      ".ass or .ssa file, or auto: the timed lyrics in the song's tags");
+  command->add_option("--change-every", g.changeEvery,
+                      "BARS: with a list of pictures, change to the next every this many bars, on a downbeat (default 8)");
+  command->add_option("--crossfade", g.crossfade,
+                      "BEATS: with a list of pictures, blend one into the next over this many beats (default 1; 0 cuts)");
+  command->add_flag("--shuffle", o.shuffle, "With a list of pictures, take them in a shuffled order (see --seed)");
+  command->add_option("--seed", g.seed, "The shuffled order's seed: the same seed makes the same order (default 0)");
+  command->add_option("--beats-per-bar", o.beatsPerBar, "Beats in a bar, for barPhase and barIndex (default 4)");
+  command->add_option("--downbeat", g.downbeat,
+                      "SECONDS: the song's first downbeat is the beat nearest this moment (default: found, the "
+                      "strongest beat of the first bars)");
+  command->add_flag("--verbose", o.verbose, std::string("Also show what the libraries (") + libraries + ") say");
+}
+
+TitlePlace place(const std::string& at) {
+  return at == "top" ? TitlePlace::Top : at == "bottom" ? TitlePlace::Bottom : TitlePlace::Centre;
+}
+
+// --title-at, --title-colour, --title-size, --title-plate into the title's look.
+Status checkTitleLook(SharedOptions& o, const OptionText& g) {
+  TitleLook& look = o.titleLook;
+  look.place = place(g.titleAt);
+  const bool styled = !g.titleColour.empty() || !g.titleSize.empty() || !g.titlePlate.empty() || !look.subtitle.empty();
+  if (styled && o.title.empty()) {
+    return Status::failure("--title-colour, --title-size, --title-plate and --subtitle need a --title");
+  }
+  if (!g.titleColour.empty() && !parseColour(g.titleColour, look.colour)) {
+    return Status::failure("--title-colour is #rrggbb, #rgb or a colour's name such as white or teal (got \"" +
+                           g.titleColour + "\")");
+  }
+  if (!g.titleSize.empty()) {
+    char* end = nullptr;
+    look.size = std::strtod(g.titleSize.c_str(), &end);
+    if (end == g.titleSize.c_str() || *end != '\0' || !(look.size >= kMinTitleSize && look.size <= kMaxTitleSize)) {
+      return Status::failure("--title-size must be from 0.5 to 2.5 (got \"" + g.titleSize + "\")");
+    }
+  }
+  if (!g.titlePlate.empty()) {
+    const size_t at = g.titlePlate.find('@');
+    const std::string opacity = at == std::string::npos ? "" : g.titlePlate.substr(at + 1);
+    char* end = nullptr;
+    look.plate = true;
+    look.plateOpacity = opacity.empty() ? 0.6f : std::strtof(opacity.c_str(), &end);
+    const bool opacityOk = opacity.empty() || (end != opacity.c_str() && *end == '\0' && look.plateOpacity >= 0 &&
+                                               look.plateOpacity <= 1);
+    if (!parseColour(g.titlePlate.substr(0, at), look.plateColour) || !opacityOk) {
+      return Status::failure("--title-plate is a colour with @OPACITY from 0 to 1, e.g. black@0.6 (got \"" +
+                             g.titlePlate + "\")");
+    }
+  }
+  return Status();
+}
+
+// --picture a,b,c or all, and what changes them.
+Status checkPlaylist(SharedOptions& o, const OptionText& g) {
+  if (o.picture.find(',') != std::string::npos || o.picture == "all") {
+    if (o.picture == "all") {
+      for (const GalleryEntry& entry : galleryPictures()) {
+        o.playlist.push_back(entry.name);
+      }
+    } else {
+      std::istringstream list(o.picture);
+      for (std::string name; std::getline(list, name, ',');) {
+        if (name.empty()) {
+          return Status::failure("--picture: an empty name in the list \"" + o.picture + "\"");
+        }
+        o.playlist.push_back(name);
+      }
+      if (o.picture.back() == ',') {
+        return Status::failure("--picture: an empty name in the list \"" + o.picture + "\"");
+      }
+    }
+    if (o.playlist.empty()) {
+      return Status::failure("--picture all: the gallery has no pictures (" + galleryProblem() + ")");
+    }
+    o.picture = o.playlist.front();
+  }
+  const bool listed = o.playlist.size() > 1;
+  if (!listed && (!g.changeEvery.empty() || !g.crossfade.empty() || o.shuffle || !g.seed.empty())) {
+    return Status::failure("--change-every, --crossfade, --shuffle and --seed need a list of pictures (--picture a,b)");
+  }
+  char* end = nullptr;
+  if (!g.changeEvery.empty()) {
+    const long every = std::strtol(g.changeEvery.c_str(), &end, 10);
+    if (end == g.changeEvery.c_str() || *end != '\0' || every < 1 || every > 1000) {
+      return Status::failure("--change-every must be bars from 1 to 1000 (got \"" + g.changeEvery + "\")");
+    }
+    o.changeEvery = static_cast<int>(every);
+  }
+  if (!g.crossfade.empty()) {
+    o.crossfade = std::strtod(g.crossfade.c_str(), &end);
+    if (end == g.crossfade.c_str() || *end != '\0' || !(o.crossfade >= 0 && o.crossfade <= 64)) {
+      return Status::failure("--crossfade must be beats from 0 to 64 (got \"" + g.crossfade + "\")");
+    }
+  }
+  if (o.crossfade > static_cast<double>(o.changeEvery) * o.beatsPerBar) {
+    return Status::failure("--crossfade is longer than --change-every's bars: each picture would never show alone");
+  }
+  if (!g.seed.empty()) {
+    const unsigned long long seed = std::strtoull(g.seed.c_str(), &end, 10);
+    if (end == g.seed.c_str() || *end != '\0' || g.seed[0] == '-' || seed > 0xFFFFFFFFull) {
+      return Status::failure("--seed must be a whole number from 0 to 4294967295 (got \"" + g.seed + "\")");
+    }
+    o.seed = static_cast<uint32_t>(seed);
+  }
+  return Status();
+}
+
+// What render and play check alike: --level, --gain, --title-for, the title's look.
+Status checkShared(SharedOptions& o, const OptionText& g) {
+  if (!std::isfinite(o.gainDb) || o.gainDb < -40 || o.gainDb > 40) {
+    return Status::failure("--gain must be decibels from -40 to 40");
+  }
+  if (!std::isfinite(o.titleFor) || o.titleFor < 0 || o.titleFor > 36000) {
+    return Status::failure("--title-for must be seconds from 0 to 36000");
+  }
+  if (o.titleFor > 0 && o.title.empty()) {
+    return Status::failure("--title-for needs a --title");
+  }
+  if (o.beatsPerBar < 1 || o.beatsPerBar > 16) {
+    return Status::failure("--beats-per-bar must be from 1 to 16");
+  }
+  if (!g.downbeat.empty()) {
+    char* end = nullptr;
+    o.downbeat = std::strtod(g.downbeat.c_str(), &end);
+    if (end == g.downbeat.c_str() || *end != '\0' || !(o.downbeat >= 0 && o.downbeat <= 36000)) {
+      return Status::failure("--downbeat must be seconds from 0 to 36000 (got \"" + g.downbeat + "\")");
+    }
+  }
+  if (const Status listed = checkPlaylist(o, g); !listed) {
+    return listed;
+  }
+  o.level = g.level != "off";
+  return checkTitleLook(o, g);
+}
+
+// render's options about parts, presets and how the run reports.
+void addRenderRunOptions(CLI::App* render, RenderOptions& r, OptionText& g) {
+  render->add_option("--part", g.part,
+                     "Render part K of N (K/N) of the video, frames exactly as the whole has them, without sound; "
+                     "`vrax-studio join` makes the parts one video. sound: the whole video's sound only, encoded "
+                     "once, so join only copies");
+  render->add_option("--preroll", r.preroll,
+                     "Seconds drawn before --from or a part for a picture that reads the frame before (feedback), "
+                     "more to be closer to the whole render (default: what the picture says, else 10)")
+      ->check(CLI::Range(0.0, 600.0));
+  render->add_option("--frames", g.frames, "Render frames A to B (A-B, from 0) of the video as a part, as --part");
+  render->add_option("--for", g.use,
+                     "A preset: youtube (1920x1080 at 30 fps), reel (1080x1920), square (1080x1080), layer (with "
+                     "alpha, for an editor: .mov or .webm), preview (640x360); --size and --fps given still count")
+      ->check(CLI::IsMember({"youtube", "reel", "square", "layer", "preview"}));
+  render->add_flag("--estimate", r.estimate,
+                   "Say in one line how long this render would take on this machine (from a short render of the "
+                   "same picture and size) and which size would render in real time; write nothing");
+  render->add_option("--save-project", r.saveProject,
+                     "Also write these choices as a project file (NAME.vrax.json) that `render NAME.vrax.json` "
+                     "renders again");
+  render->add_option("--progress", r.progressForm,
+                     "text (default): a line a tenth of the way; json: one JSON object a line on standard error "
+                     "(done, total, speed, left), for a program following the render")
+      ->check(CLI::IsMember({"text", "json"}));
+  render->add_flag("--overwrite", r.overwrite, "Replace OUTPUT if it exists");
+  render->add_flag("-q,--quiet", r.quiet, "Print nothing but errors");
+}
+
+CLI::App* addRender(CLI::App& app, RenderOptions& r, OptionText& g) {
+  CLI::App* render = app.add_subcommand("render", "Render a whole song (or a span) to a video or one picture");
+  render->add_option("SOUND", r.songs,
+                     "Sound file: WAV, FLAC, M4A, MP3, Opus, Ogg, AIFF, a video's sound, ...; several, or an .m3u "
+                     "playlist, make one video of them in order (an album: gapless, a chapter and a title each)")
+      ->required();
+  render->add_option("OUTPUT", r.output,
+                     "Video (.mp4, .mkv, .mov: H.264 + AAC; .webm: VP9 + Opus), one picture (.png), or a live "
+                     "stream: srt://, udp://, tcp:// (MPEG-TS) or rtmp:// (FLV), H.264 with low delay + AAC, sent "
+                     "at the song's pace as a premiere is watched (srt:// as caller and rtmp:// are called again if "
+                     "the receiver goes away); - sends MPEG-TS to standard output as fast as the reader takes it");
+  render->add_option("--codec", r.codec,
+                     "h264, hevc, vp9, av1, prores (in .mov: ProRes 4444 + PCM) or png (in .mov: lossless RGB(A) + PCM, "
+                     "the light layer for editors)");
+  render->add_option("--preset", r.preset, "The encoder's speed preset (x264/x265: veryfast, slow, ...; vp9: cpu-used)");
+  render->add_flag("--transparent", r.transparent,
+                   "Keep the picture's alpha (ProRes 4444 in .mov, VP9 in .webm, RGBA in a .png still), for overlays in "
+                   "an editor");
+  render->add_option("--size", g.size,
+                     "Picture size WxH up to 3840x2160, or 360p (a quick preview), 720p, 1080p, 1440p, 4k, portrait (1080x1920), square "
+                     "(1080x1080) (default 1920x1080, 1080p)");
+  render->add_option("--fps", g.fps, "Frames a second, from 1 to 240, decimals allowed (default 30)");
+  render->add_option("--from", g.from, "Start at this second (a .png shows the frame there)");
+  render->add_option("--to", g.to, "End at this second (default: the end of the sound)");
+  render->add_option("--fade-in", r.fadeIn, "Fade picture (from black) and sound in over this many seconds");
+  render->add_option("--fade-out", r.fadeOut, "Fade picture (to black) and sound out over this many seconds");
+  render->add_option("--crf", g.crf, "Quality, 0 (lossless) to 51 (default 18)");
+  render->add_option("--flash-guard", g.flashGuard,
+                     "on (default): at most three flashes a second (WCAG 2.3.1, ITU-R BT.1702), a faster "
+                     "flashing picture eased just enough; off: as drawn")
+      ->check(CLI::IsMember({"on", "off"}));
+  addSharedOptions(render, r, g, "One of the gallery's pictures by name (see `vrax-studio pictures`)",
+                   "FFmpeg, Mesa");
+  addRenderRunOptions(render, r, g);
+  render->footer(
+      "Examples:\n"
+      "  vrax-studio render song.flac song.mp4\n"
+      "  vrax-studio render song.wav clip.mp4 --size 1080x1920 --fps 30 --from 60 --to 75\n"
+      "  vrax-studio render song.m4a video.mp4 --picture waterfall --title auto --fade-in 2 --fade-out 3\n"
+      "  vrax-studio render song.ogg still.png --from 42.5 --shaders my-pair\n"
+      "  vrax-studio render song.wav reel.mp4 --for reel --picture ring --save-project reel.vrax.json\n"
+      "  vrax-studio render reel.vrax.json   # the same video again, from its project file\n"
+      "  vrax-studio render song.flac srt://127.0.0.1:9000 --size 720p   # OBS: Media Source, mpegts\n"
+      "  vrax-studio render album.m3u album.mp4 --title auto   # a chapter a song, album.chapters.txt");
+  return render;
+}
+
+CLI::App* addPlay(CLI::App& app, PlayOptions& p, OptionText& g) {
+  CLI::App* play = app.add_subcommand("play", "Play a song in a window; shader files reload when saved");
+  play->add_option("SOUND", p.sound, "Sound file (default example.wav)");
+  play->add_option("--size", g.size, "Window size WxH (default 800x600)");
+  play->add_option("--latency", p.latencyMs, "Take the spectrum this many ms after the playing position")
+      ->check(CLI::Range(-2000.0, 2000.0));
+  g.capture = play->add_option("--capture", p.captureDevice,
+                               "Draw what a capture device hears (default: a monitor of the output)");
+  g.capture->expected(0, 1);
+  play->add_flag("--list-devices", p.listDevices, "List the capture devices and exit");
+  addSharedOptions(play, p, g, "Start with this gallery picture (N and P step through them)", "OpenAL, ALSA, Mesa");
+  play->add_option("--frame-times", p.frameTimes, "Write each frame's work in ms to this file when play ends");
+  play->add_option("--osc", p.oscPort,
+                   "Take OSC messages on this UDP port: /vrax/picture NAME, /vrax/next, /vrax/previous, "
+                   "/vrax/set NAME VALUE, /vrax/gain DB, /vrax/pause")
+      ->check(CLI::Range(1, 65535));
+  play->add_option("--stream", p.stream,
+                   "Also send the show live: srt://, udp://, tcp:// (MPEG-TS) or rtmp:// (FLV), H.264 with low "
+                   "delay + AAC; the window shows what is sent, at the stream's rate");
+  play->add_option("--fps", g.fps, "The stream's frames a second, from 1 to 240 (default 30)");
+  play->add_flag("--no-window", p.noWindow, "Send the stream without a window (no display needed)");
+  play->add_option("--flash-guard", g.flashGuard,
+                   "on (default): at most three flashes a second in the stream, as render; off: as drawn")
+      ->check(CLI::IsMember({"on", "off"}));
+  play->add_option("--preset", p.preset,
+                   "x264's speed preset for the stream (default ultrafast: a live show must keep up; veryfast "
+                   "where the machine allows)")
+      ->check(CLI::IsMember({"ultrafast", "superfast", "veryfast", "faster", "fast", "medium"}));
+  play->add_flag("--overwrite", p.overwrite, "Replace the --frame-times file if it exists");
+  play->footer(
+      "Keys: Space pause, Left/Right seek 5 s, Home start, N/P (Page Down/Up) next/previous picture,\n"
+      "L lock/unlock a list's picture, F full screen, S save a PNG to shots/, Esc/Q quit.\n\n"
+      "Examples:\n"
+      "  vrax-studio play song.flac\n"
+      "  vrax-studio play song.wav --shaders my-pair --latency 80\n"
+      "  vrax-studio play song.mp3 --picture bars\n"
+      "  vrax-studio play --list-devices\n"
+      "  vrax-studio play --capture\n"
+      "  vrax-studio play --capture --no-window --stream srt://127.0.0.1:9000 --size 720p");
+  return play;
+}
+
+// Whether render's options make sense together, and why not.
+// --channel's settings, read once for both commands.
+Status checkChannels(SharedOptions& o) {
+  for (const std::string& text : o.channels) {
+    Result<ChannelSetting> setting = parseChannelSetting(text, "");
+    if (!setting) {
+      return Status::failure("--channel " + text + ": " + setting.why());
+    }
+    o.channelSettings.push_back(setting.value());
+  }
+  return Status();
+}
+
+// --length is for a Sound pass that is the song.
+Status checkLength(SharedOptions& o, const OptionText& g) {
+  if (g.length.empty()) {
+    return Status();
+  }
+  Rational seconds;
+  bool given = false;
+  if (!checkSeconds("--length", g.length, seconds, given) || seconds.value() < 0.01 || seconds.value() > 3600) {
+    return Status::failure("--length must be seconds from 0.01 to 3600 (got \"" + g.length + "\")");
+  }
+  o.soundSeconds = seconds.value();
+  if (o.soundGiven) {
+    return Status::failure("--length is how long a shader's Sound pass plays; a SOUND is as long as it is");
+  }
+  return Status();
+}
+
+// --part K/N or --frames A-B: whole numbers, K from 1 to N, A not after B.
+Status checkPart(RenderOptions& r, const OptionText& g) {
+  if (g.part.empty() && g.frames.empty()) {
+    return Status();
+  }
+  if (!g.part.empty() && !g.frames.empty()) {
+    return Status::failure("give either --part or --frames, not both");
+  }
+  if (g.part == "sound") {
+    r.partSound = true;
+    r.part = g.part;
+    return Status();
+  }
+  const std::string& given = g.part.empty() ? g.frames : g.part;
+  const char separator = g.part.empty() ? '-' : '/';
+  const size_t at = given.find(separator);
+  long long a = 0;
+  long long b = 0;
+  char* end = nullptr;
+  bool whole = at != std::string::npos && at > 0 && at + 1 < given.size() && std::isdigit(static_cast<unsigned char>(given[0])) &&
+               std::isdigit(static_cast<unsigned char>(given[at + 1]));
+  if (whole) {
+    // Past a 32-bit frame count (over two years at 30 fps) is no frame of a song.
+    errno = 0;
+    a = std::strtoll(given.c_str(), &end, 10);
+    whole = end == given.c_str() + at && errno == 0 && a <= INT32_MAX;
+    b = std::strtoll(given.c_str() + at + 1, &end, 10);
+    whole = whole && *end == '\0' && errno == 0 && b <= INT32_MAX;
+  }
+  if (!g.part.empty()) {
+    if (!whole || a < 1 || b < 1 || a > b || b > 100000) {
+      return Status::failure("--part must be K/N with 1 <= K <= N, as 3/8 (got \"" + given + "\")");
+    }
+    r.partIndex = static_cast<int>(a);
+    r.partCount = static_cast<int>(b);
+  } else {
+    if (!whole || a > b) {
+      return Status::failure("--frames must be A-B, the first and last frame from 0, as 0-899 (got \"" + given + "\")");
+    }
+    r.partFirst = a;
+    r.partEnd = b + 1;
+  }
+  r.part = given;
+  return Status();
+}
+
+// SOUND takes every name given; the last is OUTPUT. One name with
+// --shaders: OUTPUT, and the shaders' Sound pass the song.
+Status takeOutput(RenderOptions& r) {
+  if (r.output.empty() && r.songs.size() >= 2) {
+    r.output = r.songs.back();
+    r.songs.pop_back();
+  }
+  if (r.output.empty() && r.songs.size() == 1 && !r.shaders.empty()) {
+    r.output = r.songs.front();
+    r.songs.clear();
+    r.soundGiven = false;
+  }
+  if (r.output.empty()) {
+    return Status::failure("OUTPUT is required");
+  }
+  r.sound = r.songs.empty() ? std::string() : r.songs.front();
+  return Status();
+}
+
+// --for NAME: the sizes and rates the places a video goes to take; what
+// is given beside it wins.
+void usePreset(RenderOptions& r, OptionText& g) {
+  static const std::map<std::string, const char*> kSizes = {
+      {"youtube", "1920x1080"}, {"reel", "1080x1920"}, {"square", "1080x1080"}, {"layer", "1920x1080"},
+      {"preview", "640x360"}};
+  const auto found = kSizes.find(g.use);
+  if (found == kSizes.end()) {
+    return;
+  }
+  g.size = g.size.empty() ? found->second : g.size;
+  g.fps = g.fps.empty() ? "30" : g.fps;
+  r.transparent = r.transparent || g.use == "layer";
+}
+
+Status checkRender(RenderOptions& r, OptionText g) {
+  if (const Status names = takeOutput(r); !names) {
+    return names;
+  }
+  r.levelAlbum = g.level == "album";
+  usePreset(r, g);
+  // An editor's layer in a .mov is ProRes 4444 unless --codec says otherwise.
+  if (r.transparent && r.codec.empty() && hasExtension(r.output, ".mov")) {
+    r.codec = "prores";
+  }
+  // What upload sites take without a second encode.
+  g.size = g.size.empty() ? "1920x1080" : g.size;
+  g.fps = g.fps.empty() ? "30" : g.fps;
+  if (!r.picture.empty() && !r.shaders.empty() && r.soundGiven) {
+    return Status::failure("give either --shaders or --picture, not both (both: --shaders' Sound pass is the song, "
+                           "with no SOUND given)");
+  }
+  if (const Status length = checkLength(r, g); !length) {
+    return length;
+  }
+  if (const Status channels = checkChannels(r); !channels) {
+    return channels;
+  }
+  if (!parseSize(g.size, r.width, r.height)) {
+    return Status::failure("--size must look like 1280x720 or be 360p, 720p, 1080p, 1440p, 4k, portrait or square (got \"" +
+                           g.size + "\")");
+  }
+  if (const Status size = checkSize(g.size, r.width, r.height); !size) {
+    return size;
+  }
+  for (const Status& step : {checkFps(g.fps, r.fps), checkCrf(g.crf, r.crf),
+                             checkSeconds("--from", g.from, r.from, r.hasFrom),
+                             checkSeconds("--to", g.to, r.to, r.hasTo)}) {
+    if (!step) {
+      return step;
+    }
+  }
+  if (r.hasFrom && r.hasTo && r.from.value() >= r.to.value()) {
+    return Status::failure("--from must come before --to");
+  }
+  if (r.hasTo && r.to.num == 0) {
+    return Status::failure("--to must be after the start");
+  }
+  for (const auto& [name, seconds] : {std::pair<const char*, double>{"--fade-in", r.fadeIn}, {"--fade-out", r.fadeOut}}) {
+    if (!std::isfinite(seconds) || seconds < 0 || seconds > 3600) {
+      return Status::failure(std::string(name) + " must be seconds from 0 to 3600");
+    }
+  }
+  if (const Status shared = checkShared(r, g); !shared) {
+    return shared;
+  }
+  r.flashGuard = g.flashGuard != "off";
+  return checkPart(r, g);
+}
+
+// --stream, --fps and --no-window: what can be refused before anything opens.
+Status checkPlayStream(PlayOptions& p, const OptionText& g) {
+  if (p.stream.empty()) {
+    if (p.noWindow) {
+      return Status::failure("--no-window needs a --stream to send to");
+    }
+    if (!g.fps.empty()) {
+      return Status::failure("--fps is the stream's rate; it needs a --stream");
+    }
+    return Status();
+  }
+  if (const Status fps = checkFps(g.fps.empty() ? "30" : g.fps, p.fps); !fps) {
+    return fps;
+  }
+  if (!isStreamOutput(p.stream) || p.stream == "-" || streamContainerFor(p.stream).empty()) {
+    return Status::failure(p.stream + " is not a stream this program sends: srt://, udp:// and tcp:// carry MPEG-TS, "
+                           "rtmp:// carries FLV");
+  }
+  if (const Status address = checkStreamAddress(p.stream); !address) {
+    return address;
+  }
+  if (p.width % 2 != 0 || p.height % 2 != 0) {
+    return Status::failure("a stream needs an even width and height (got " + std::to_string(p.width) + "x" +
+                           std::to_string(p.height) + ")");
+  }
+  return Status();
+}
+
+Status checkPlay(PlayOptions& p, OptionText g, const CLI::App* play) {
+  g.size = g.size.empty() ? "800x600" : g.size;
+  if (g.level == "album") {
+    return Status::failure("--level album is for a render of several songs; play levels the song it plays");
+  }
+  p.soundGiven = play->count("SOUND") > 0;
+  if (!p.picture.empty() && !p.shaders.empty() && p.soundGiven) {
+    return Status::failure("give either --shaders or --picture, not both (both: --shaders' Sound pass is the song, "
+                           "with no SOUND given)");
+  }
+  if (const Status length = checkLength(p, g); !length) {
+    return length;
+  }
+  if (const Status channels = checkChannels(p); !channels) {
+    return channels;
+  }
+  p.capture = g.capture->count() > 0;
+  if (p.capture && !g.length.empty()) {
+    return Status::failure("--length is how long a shader's Sound pass plays; --capture plays what the device hears");
+  }
+  p.hasLatency = play->count("--latency") > 0;
+  if (p.hasLatency && !std::isfinite(p.latencyMs)) {
+    return Status::failure("--latency must be a number of milliseconds from -2000 to 2000");
+  }
+  if (play->count("--preset") > 0 && p.stream.empty()) {
+    return Status::failure("--preset is the stream's; it needs a --stream");
+  }
+  if (p.capture && play->count("SOUND") > 0) {
+    return Status::failure("give either a SOUND to play or --capture, not both");
+  }
+  if (const Status shared = checkShared(p, g); !shared) {
+    return shared;
+  }
+  if (!parseSize(g.size, p.width, p.height)) {
+    return Status::failure("--size must look like 1280x720 or be 360p, 720p, 1080p, 1440p, 4k, portrait or square (got \"" +
+                           g.size + "\")");
+  }
+  if (const Status size = checkSize(g.size, p.width, p.height); !size) {
+    return size;
+  }
+  p.flashGuard = g.flashGuard != "off";
+  return checkPlayStream(p, g);
+}
+
+
+}  // namespace cli
