@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/defaults.h"
 #include "base/status.h"
 #include "video/frameClock.h"
 #include "picture/multipass.h"
@@ -35,8 +36,8 @@ struct SharedOptions {
   std::vector<std::string> images;
   std::string background;  // an image behind the picture, "" for none
   std::string logo;        // an image in the top-right corner, "" for none
-  int width = 800;
-  int height = 600;
+  int width = defaults::kWindowWidth;
+  int height = defaults::kWindowHeight;
   std::string title;  // "auto": from the tags
   TitleLook titleLook;  // --title-at, --title-colour, --title-size, --title-plate, --subtitle
   double titleFor = 0;  // seconds the title shows before it fades out; 0: throughout
@@ -81,16 +82,20 @@ struct RenderTiming {
 };
 
 struct RenderOptions : SharedOptions {
+  RenderOptions() {
+    width = defaults::kVideoWidth;
+    height = defaults::kVideoHeight;
+  }
   std::string output;
   // --level album: the album's songs seen at its one loudness (ReplayGain's
   // album mode) instead of each song at the reference.
   bool levelAlbum = false;
-  Rational fps{60, 1};
+  Rational fps{defaults::kVideoFps, 1};
   bool hasFrom = false;
   Rational from{0, 1};
   bool hasTo = false;
   Rational to{0, 1};
-  int crf = 18;
+  int crf = defaults::kVideoCrf;
   bool quiet = false;
   double fadeIn = 0;  // seconds
   double fadeOut = 0;
@@ -140,7 +145,7 @@ struct PlayOptions : SharedOptions {
   std::string frameTimes;  // a file for each frame's work in ms
   int oscPort = 0;         // --osc: a UDP port for a VJ's OSC messages; 0 for none
   std::string stream;      // --stream: a URL the show is also sent to; "" for none
-  Rational fps{30, 1};     // the stream's frames a second
+  Rational fps{defaults::kStreamFps, 1};  // the stream's frames a second
   bool noWindow = false;   // send without a window (needs --stream)
   bool flashGuard = true;  // at most three general flashes a second in what is streamed
   std::string preset = "ultrafast";  // x264's speed for the stream: a live show must keep up on two cores

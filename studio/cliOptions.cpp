@@ -112,6 +112,27 @@ bool parseSize(const std::string& text, int& width, int& height) {
 
 namespace cli {
 
+namespace {
+
+// --size, --fps and --crf where given; what the settings hold already (the
+// defaults) where not.
+Status takeSize(const std::string& text, int& width, int& height) {
+  if (text.empty()) {
+    return Status();
+  }
+  if (!parseSize(text, width, height)) {
+    return Status::failure("--size must look like 1280x720 or be 360p, 720p, 1080p, 1440p, 4k, portrait or square (got \"" +
+                           text + "\")");
+  }
+  return checkSize(text, width, height);
+}
+
+Status takeFps(const std::string& text, Rational& fps) { return text.empty() ? Status() : checkFps(text, fps); }
+
+Status takeCrf(const std::string& text, int& crf) { return text.empty() ? Status() : checkCrf(text, crf); }
+
+}  // namespace
+
 
 // A message as the terminal should show it: what came from a file or a name
 // (control bytes, broken UTF-8) escaped; the message's own line breaks kept.
@@ -387,12 +408,14 @@ CLI::App* addRender(CLI::App& app, RenderOptions& r, OptionText& g) {
   render->add_option("--size", g.size,
                      "Picture size WxH up to 3840x2160, or 360p (a quick preview), 720p, 1080p, 1440p, 4k, portrait (1080x1920), square "
                      "(1080x1080) (default 1920x1080, 1080p)");
-  render->add_option("--fps", g.fps, "Frames a second, from 1 to 240, decimals allowed (default 30)");
+  render->add_option("--fps", g.fps, "Frames a second, from 1 to 240, decimals allowed (default " +
+                                         std::to_string(defaults::kVideoFps) + ")");
   render->add_option("--from", g.from, "Start at this second (a .png shows the frame there)");
   render->add_option("--to", g.to, "End at this second (default: the end of the sound)");
   render->add_option("--fade-in", r.fadeIn, "Fade picture (from black) and sound in over this many seconds");
   render->add_option("--fade-out", r.fadeOut, "Fade picture (to black) and sound out over this many seconds");
-  render->add_option("--crf", g.crf, "Quality, 0 (lossless) to 51 (default 18)");
+  render->add_option("--crf", g.crf,
+                     "Quality, 0 (lossless) to 51 (default " + std::to_string(defaults::kVideoCrf) + ")");
   render->add_option("--flash-guard", g.flashGuard,
                      "on (default): at most three flashes a second (WCAG 2.3.1, ITU-R BT.1702), a faster "
                      "flashing picture eased just enough; off: as drawn")
@@ -416,7 +439,9 @@ CLI::App* addRender(CLI::App& app, RenderOptions& r, OptionText& g) {
 CLI::App* addPlay(CLI::App& app, PlayOptions& p, OptionText& g) {
   CLI::App* play = app.add_subcommand("play", "Play a song in a window; shader files reload when saved");
   play->add_option("SOUND", p.sound, "Sound file (default example.wav)");
-  play->add_option("--size", g.size, "Window size WxH (default 800x600)");
+  play->add_option("--size", g.size,
+                   "Window size WxH (default " + std::to_string(defaults::kWindowWidth) + "x" +
+                       std::to_string(defaults::kWindowHeight) + ")");
   play->add_option("--latency", p.latencyMs, "Take the spectrum this many ms after the playing position")
       ->check(CLI::Range(-2000.0, 2000.0));
   g.capture = play->add_option("--capture", p.captureDevice,
@@ -432,7 +457,8 @@ CLI::App* addPlay(CLI::App& app, PlayOptions& p, OptionText& g) {
   play->add_option("--stream", p.stream,
                    "Also send the show live: srt://, udp://, tcp:// (MPEG-TS) or rtmp:// (FLV), H.264 with low "
                    "delay + AAC; the window shows what is sent, at the stream's rate");
-  play->add_option("--fps", g.fps, "The stream's frames a second, from 1 to 240 (default 30)");
+  play->add_option("--fps", g.fps,
+                   "The stream's frames a second, from 1 to 240 (default " + std::to_string(defaults::kStreamFps) + ")");
   play->add_flag("--no-window", p.noWindow, "Send the stream without a window (no display needed)");
   play->add_option("--flash-guard", g.flashGuard,
                    "on (default): at most three flashes a second in the stream, as render; off: as drawn")
@@ -561,7 +587,6 @@ void usePreset(RenderOptions& r, OptionText& g) {
     return;
   }
   g.size = g.size.empty() ? found->second : g.size;
-  g.fps = g.fps.empty() ? "30" : g.fps;
   r.transparent = r.transparent || g.use == "layer";
 }
 
@@ -575,9 +600,6 @@ Status checkRender(RenderOptions& r, OptionText g) {
   if (r.transparent && r.codec.empty() && hasExtension(r.output, ".mov")) {
     r.codec = "prores";
   }
-  // What upload sites take without a second encode.
-  g.size = g.size.empty() ? "1920x1080" : g.size;
-  g.fps = g.fps.empty() ? "30" : g.fps;
   if (!r.picture.empty() && !r.shaders.empty() && r.soundGiven) {
     return Status::failure("give either --shaders or --picture, not both (both: --shaders' Sound pass is the song, "
                            "with no SOUND given)");
@@ -588,14 +610,7 @@ Status checkRender(RenderOptions& r, OptionText g) {
   if (const Status channels = checkChannels(r); !channels) {
     return channels;
   }
-  if (!parseSize(g.size, r.width, r.height)) {
-    return Status::failure("--size must look like 1280x720 or be 360p, 720p, 1080p, 1440p, 4k, portrait or square (got \"" +
-                           g.size + "\")");
-  }
-  if (const Status size = checkSize(g.size, r.width, r.height); !size) {
-    return size;
-  }
-  for (const Status& step : {checkFps(g.fps, r.fps), checkCrf(g.crf, r.crf),
+  for (const Status& step : {takeSize(g.size, r.width, r.height), takeFps(g.fps, r.fps), takeCrf(g.crf, r.crf),
                              checkSeconds("--from", g.from, r.from, r.hasFrom),
                              checkSeconds("--to", g.to, r.to, r.hasTo)}) {
     if (!step) {
@@ -631,7 +646,7 @@ Status checkPlayStream(PlayOptions& p, const OptionText& g) {
     }
     return Status();
   }
-  if (const Status fps = checkFps(g.fps.empty() ? "30" : g.fps, p.fps); !fps) {
+  if (const Status fps = takeFps(g.fps, p.fps); !fps) {
     return fps;
   }
   if (!isStreamOutput(p.stream) || p.stream == "-" || streamContainerFor(p.stream).empty()) {
@@ -649,7 +664,6 @@ Status checkPlayStream(PlayOptions& p, const OptionText& g) {
 }
 
 Status checkPlay(PlayOptions& p, OptionText g, const CLI::App* play) {
-  g.size = g.size.empty() ? "800x600" : g.size;
   if (g.level == "album") {
     return Status::failure("--level album is for a render of several songs; play levels the song it plays");
   }
@@ -681,11 +695,7 @@ Status checkPlay(PlayOptions& p, OptionText g, const CLI::App* play) {
   if (const Status shared = checkShared(p, g); !shared) {
     return shared;
   }
-  if (!parseSize(g.size, p.width, p.height)) {
-    return Status::failure("--size must look like 1280x720 or be 360p, 720p, 1080p, 1440p, 4k, portrait or square (got \"" +
-                           g.size + "\")");
-  }
-  if (const Status size = checkSize(g.size, p.width, p.height); !size) {
+  if (const Status size = takeSize(g.size, p.width, p.height); !size) {
     return size;
   }
   p.flashGuard = g.flashGuard != "off";

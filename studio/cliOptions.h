@@ -25,7 +25,7 @@ struct OptionText {
   std::string titleSize;
   std::string titlePlate;
   std::string level = "on";
-  std::string crf = "18";
+  std::string crf;
   std::string flashGuard = "on";
   std::string part;    // --part K/N
   std::string frames;  // --frames A-B

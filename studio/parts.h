@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/defaults.h"
 #include "base/status.h"
 #include "cli.h"
 #include "sound/soundStream.h"
@@ -33,7 +34,7 @@ struct PartRecord {
   int64_t end = 0;
   int64_t frames = 0;      // the whole video's
   Span whole;              // the whole render's frames and sound, of the song
-  Rational fps{30, 1};
+  Rational fps{defaults::kVideoFps, 1};
   double fadeIn = 0;
   double fadeOut = 0;
   // The songs (one, or an album's) as render was given them, with their sizes.

@@ -1,6 +1,8 @@
 // plan.cpp — see plan.h.
 #include "plan.h"
 
+#include "base/defaults.h"
+
 #include <sstream>
 
 #include <fstream>
@@ -424,7 +426,7 @@ EncoderSettings streamSettings(const PlayOptions& o, int channels, int rate) {
   settings.width = o.width;
   settings.height = o.height;
   settings.fps = o.fps;
-  settings.crf = 23;
+  settings.crf = defaults::kStreamCrf;
   settings.preset = o.preset;
   settings.channels = channels;
   settings.rate = rate;

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "base/defaults.h"
 #include "base/interrupt.h"
 #include "base/progress.h"
 #include "base/text.h"
@@ -113,7 +114,7 @@ RenderOptions cellOptions(const SheetOptions& o, const std::string& picture) {
   r.picture = picture;
   r.width = o.cellWidth;
   r.height = o.cellHeight;
-  r.fps = Rational{30, 1};
+  r.fps = Rational{defaults::kVideoFps, 1};
   r.quiet = true;
   // The caption reads over the brightest cell: larger than a title's
   // default, on a dark plate.

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "base/defaults.h"
 #include "base/progress.h"
 #include "base/status.h"
 #include "picture/backdrop.h"
@@ -43,7 +44,7 @@ struct ListedPicture {
 struct OfflineShowSettings {
   int width = 0;
   int height = 0;
-  Rational fps{30, 1};
+  Rational fps{defaults::kVideoFps, 1};
   bool transparent = false;
   std::string shaders;  // the pair's folder or Shadertoy's form; "" for the default
   std::vector<ChannelSetting> channelSettings;

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "base/defaults.h"
 #include "base/ffmpegPtr.h"
 #include "base/status.h"
 #include "video/frameClock.h"
@@ -80,7 +81,7 @@ struct EncoderSettings {
   int width = 0;  // 0 with no copiedVideo: a file of sound only (a sound part)
   int height = 0;
   Rational fps;
-  int crf = 18;
+  int crf = defaults::kVideoCrf;
   int channels = 0;  // of the sound given; 0 for none
   int rate = 0;
   // The picture that ends the span, and how long it shows: a span may end

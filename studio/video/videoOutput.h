@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "base/defaults.h"
 #include "base/status.h"
 #include "video/encoder.h"
 #include "video/encoderThread.h"
@@ -68,7 +69,7 @@ class EncodedOutput : public VideoOutput {
   struct Plan {
     EncoderSettings settings;  // path: the target file, or the stream's URL (settings.stream)
     bool overwrite = false;
-    FrameClock clock{Rational{30, 1}, 44100};
+    FrameClock clock{Rational{defaults::kVideoFps, 1}, 44100};
     Span span;
     Fades fades;
     SoundReader reader;  // empty: the sound is handed over (handSound)
