@@ -1,6 +1,7 @@
 // previews.cpp — stills, clips and estimates for the page, each made by a
 // child `vrax-studio render` of the page's project; see served.h.
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,25 @@ std::vector<std::string> previewArguments(Served& s, Project project, const std:
   return arguments;
 }
 
+// The project's shape within 640x360 (a portrait video's preview is
+// portrait), even sides as the encoder needs.
+std::string previewSize(const Project& project) {
+  int width = 16;
+  int height = 9;
+  for (const auto& [name, values] : project.options) {
+    int w = 0;
+    int h = 0;
+    if (name == "size" && std::sscanf(values.front().c_str(), "%dx%d", &w, &h) == 2 && w > 0 && h > 0) {
+      width = w;
+      height = h;
+    }
+  }
+  const double scale = std::min(640.0 / width, 360.0 / height);
+  const int w = std::max(16, static_cast<int>(width * scale) / 2 * 2);
+  const int h = std::max(16, static_cast<int>(height * scale) / 2 * 2);
+  return std::to_string(w) + "x" + std::to_string(h);
+}
+
 // Where a preview starts: a number, or "loudest" (the contact sheet's moment).
 Result<double> previewMoment(Served& s, const Json& body, const Project& project) {
   const Json at = body.value("at", Json("loudest"));
@@ -77,7 +97,7 @@ void makePreview(Served& s, const httplib::Request& req, httplib::Response& res,
   const std::string name = std::to_string(s.clips.fetch_add(1) % 64) + (clip ? ".mp4" : ".png");
   const std::string output = s.scratch.path + "/" + name;
   const std::vector<std::string> arguments =
-      previewArguments(s, project, output, at.value(), clip ? at.value() + kClipSeconds : 0, "640x360");
+      previewArguments(s, project, output, at.value(), clip ? at.value() + kClipSeconds : 0, previewSize(project));
   const Result<ChildEnd> ran = [&] {
     Gate::Pass pass(s.previews);
     return runStudio(s.studio, arguments, s.folder.path(), kPreviewSeconds);

@@ -366,6 +366,10 @@ async function kinds() {
   for (const kind of kinds) {
     await (await page.waitForSelector(aria(kind.preset, 'button'))).click();
     await kind.setup();
+    // The preview has the video's shape, within 640x360.
+    const shape = kind.size[0] > kind.size[1] ? [640, 360] : kind.size[0] === kind.size[1] ? [360, 360] : [202, 360];
+    await waitFor(() => page.$eval('#preview', (img, want) => img.naturalWidth === want[0] && img.naturalHeight === want[1]
+      && !img.hasAttribute('aria-busy'), shape), 60, `${kind.name}'s preview at ${shape.join('x')}`);
     await renderNamed(page, kind.name);
     const output = `${kind.name}.${kind.name === 'layer' ? 'mov' : 'mp4'}`;
     await waitDone(page, output);
