@@ -4,7 +4,11 @@
 // ffprobe), and a project's every kind of wrong field is refused by name.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <regex>
+#include <sstream>
 
 #include "support.h"
 
@@ -111,6 +115,60 @@ TEST_F(Project, RefusedNamingTheField) {
                       {{"--for", "cinema"}, 2, "--for"},
                       {{"--progress", "xml"}, 2, "--progress"}},
                      "x.mp4");
+}
+
+// What a render reports about itself for a program following it, and its
+// estimate: --progress json's lines parse as numbers that climb to the
+// frame count worked out by hand (3 s at 30 fps: 90), and --estimate says
+// one line in its form and writes nothing.
+TEST_F(Project, ProgressLinesAndTheEstimateAreWhatAProgramReads) {
+  const vt::StudioRun run =
+      vt::studio(dir_.string(), {"render", "song.wav", "p.mp4", "--for", "preview", "--progress", "json", "-q"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::istringstream lines(run.err);
+  long long last = -1;
+  int reports = 0;
+  for (std::string line; std::getline(lines, line);) {
+    long long done = 0;
+    long long total = 0;
+    double speed = 0;
+    double left = 0;
+    ASSERT_EQ(std::sscanf(line.c_str(), "{\"done\":%lld,\"total\":%lld,\"speed\":%lf,\"left\":%lf}", &done, &total,
+                          &speed, &left),
+              4)
+        << "not a progress line: " << line;
+    EXPECT_EQ(total, 90);
+    EXPECT_GE(done, last);
+    EXPECT_GT(speed, 0);
+    EXPECT_GE(left, 0);
+    last = done;
+    ++reports;
+  }
+  EXPECT_GE(reports, 1);
+  EXPECT_EQ(last, 90) << "the last report is the whole";
+
+  const vt::StudioRun estimate =
+      vt::studio(dir_.string(), {"render", "song.wav", "e.mp4", "--for", "preview", "--estimate"});
+  ASSERT_EQ(estimate.status, 0) << estimate.err;
+  EXPECT_TRUE(std::regex_search(estimate.err,
+                                std::regex("^vrax-studio: about [0-9][0-9a-z ]* on this machine for 90 frames at 640x360 "
+                                           "\\([0-9]+\\.[0-9]{2}x real time\\); ")))
+      << estimate.err;
+  EXPECT_EQ(std::count(estimate.err.begin(), estimate.err.end(), '\n'), 1) << estimate.err;
+  EXPECT_FALSE(fs::exists(dir_ / "e.mp4"));
+  vt::expectRefusals(dir_.string(), {"render", "song.wav"},
+                     {{{"e.png", "--estimate"}, 2, "--estimate is for a whole video written to a file"},
+                      {{"e.mp4", "--estimate", "--part", "1/2"}, 2, "--estimate is for a whole video"}},
+                     "e.mp4");
+}
+
+TEST(Serve, RefusesWhatItCannotServe) {
+  const vt::StudioRun missing = vt::studio("/", {"serve", "/no/such/folder", "--port", "0"});
+  EXPECT_EQ(missing.status, 2) << missing.err;
+  EXPECT_NE(missing.err.find("/no/such/folder is not a folder"), std::string::npos) << missing.err;
+  const vt::StudioRun port = vt::studio("/", {"serve", ".", "--port", "70000"});
+  EXPECT_EQ(port.status, 2) << port.err;
+  EXPECT_NE(port.err.find("--port"), std::string::npos) << port.err;
 }
 
 }  // namespace
