@@ -15,6 +15,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 sample="${1:-}"
 cmake --build "$root/build" --target vrax-studio -j2 >/dev/null
 studio="$root/build/vrax-studio"
+example="$root/examples/shadertoy/beat"
 work=$(mktemp -d /tmp/vrax-soundpass-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -33,7 +34,7 @@ drawSeconds() {
 }
 
 echo "seconds drawing one minute of sound (median of 3):"
-printf '  %-28s %s\n' "examples/beat" "$(drawSeconds "$root/examples/beat")"
+printf '  %-28s %s\n' "examples/shadertoy/beat" "$(drawSeconds "$example")"
 if [ -n "$sample" ]; then
   : > drawn.txt
   for shader in "$sample"/*.glsl; do
@@ -53,7 +54,7 @@ if [ -n "$sample" ]; then
 fi
 
 # The same 20 s at 1080p30: the Sound pass drawn afresh, against its sound as a file.
-XDG_CACHE_HOME="$work/cache" "$studio" render song.wav --shaders "$root/examples/beat" --length 20 --quiet
+XDG_CACHE_HOME="$work/cache" "$studio" render song.wav --shaders "$example" --length 20 --quiet
 timed() {
   local start end
   start=$(date +%s.%N)
@@ -63,14 +64,14 @@ timed() {
 }
 for run in 1 2 3; do
   rm -rf cache
-  timed env XDG_CACHE_HOME="$work/cache" "$studio" render pass.mp4 --shaders "$root/examples/beat" --length 20 \
+  timed env XDG_CACHE_HOME="$work/cache" "$studio" render pass.mp4 --shaders "$example" --length 20 \
     --overwrite --quiet >> pass.txt
-  timed env XDG_CACHE_HOME="$work/cache" "$studio" render song.wav file.mp4 --shaders "$root/examples/beat" \
+  timed env XDG_CACHE_HOME="$work/cache" "$studio" render song.wav file.mp4 --shaders "$example" \
     --overwrite --quiet >> file.txt
 done
 pass=$(median < pass.txt)
 file=$(median < file.txt)
-echo "1080p30, 20 s of examples/beat (median of 3, wall seconds):"
+echo "1080p30, 20 s of examples/shadertoy/beat (median of 3, wall seconds):"
 echo "  Sound pass as the song: $pass"
 echo "  its sound as a WAV:     $file"
 echo "  added by the Sound pass: $(echo "$pass - $file" | bc) s ($(echo "scale=3; $pass / $file" | bc)x)"

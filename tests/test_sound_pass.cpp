@@ -107,6 +107,8 @@ TEST_F(SoundPass, EveryFormAndSignatureWritesItsSamples) {
   vt::writeText(dir / "int.glsl", withSample);
   vt::writeText(dir / "float.glsl", image + "\n" + timeOnly);
   vt::writeText(dir / "rate.glsl", rate);
+  // One published pass names its function by a macro.
+  vt::writeText(dir / "macro.glsl", "vec2 snd(int s, float t) { return vec2(0.25, -0.5); }\n#define mainSound snd\n");
   // Old copies outside the site still say iGlobalTime.
   vt::writeText(dir / "old.glsl", "vec2 mainSound(float t) { return vec2(0.25 + 0.0 * iGlobalTime, -0.5); }");
   vt::writeText(dir / "export.json", R"({"Shader":{"info":{"name":"x"},"renderpass":[
@@ -123,7 +125,7 @@ TEST_F(SoundPass, EveryFormAndSignatureWritesItsSamples) {
     const char* shaders;
     float left;
   } cases[] = {{"int.glsl", 0.25f}, {"float.glsl", 0.25f}, {"export.json", 0.25f},
-               {"common.json", 0.25f}, {"folder", 0.25f}, {"rate.glsl", 0.441f}, {"old.glsl", 0.25f}};
+               {"common.json", 0.25f}, {"folder", 0.25f}, {"rate.glsl", 0.441f}, {"old.glsl", 0.25f}, {"macro.glsl", 0.25f}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.shaders);
     const vt::StudioRun made = run({"render", "out.wav", "--shaders", c.shaders, "--length", "0.5", "--overwrite"});

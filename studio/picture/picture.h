@@ -44,38 +44,10 @@
 #include "picture/channels.h"
 #include "picture/image.h"
 #include "picture/passes.h"
+#include "picture/program.h"
 #include "picture/scaledTarget.h"
 #include "picture/settings.h"
 #include "picture/upload.h"
-
-// Reads one shader file; refused with the reason (missing, a folder, over 1 MB).
-Result<ShaderFile> readShaderFile(const std::string& path);
-
-// DIR/Quad.vert.glsl and DIR/Quad.frag.glsl; refused with the reason
-// (naming the file) when either cannot be read.
-struct ShaderPair {
-  ShaderFile vertex;
-  ShaderFile fragment;
-};
-Result<ShaderPair> readShaderPair(const std::string& dir);
-
-// The first line number of what a front end (Shadertoy's form) adds after a
-// user's file; a driver's line from here on is not one of the user's lines.
-constexpr int kWrapperLine = 9000000;
-
-// Compiles and links one program, the one way every program here is built
-// (pictures, the title overlay); refused with the logs by file. Lines of
-// source string 1 (Common's code) are named by commonPath.
-Result<GLuint> buildProgram(const ShaderFile& vertex, const ShaderFile& fragment, const std::string& commonPath = "");
-
-// Rewrites the GL driver's "0:12(5): error: …" lines as "FILE:12:5: error: …";
-// lines of source string 1 are commonPath's.
-std::string describeShaderLog(const std::string& log, const std::string& path, const std::string& commonPath = "");
-
-
-
-// What the bound framebuffer shows: RGBA, rows bottom-up, as writePng takes it.
-std::vector<uint8_t> readPixels(int width, int height);
 
 // What the clock says of the frame being drawn, the same for every pass.
 struct FrameTimes {
@@ -90,9 +62,6 @@ struct FrameTimes {
   double progress = 0;  // 0 → 1 over the song playing (an album's: each song's); 0 for a capture
   BeatAt beat;          // the beat and bar at this moment (bpm 0: no steady beat)
 };
-
-// iDate for the local time now.
-void dateNow(float date[4]);
 
 class Picture {
  public:
