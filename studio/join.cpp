@@ -377,22 +377,30 @@ EncoderSettings joinedSettings(const JoinOptions& o, const std::string& containe
   return settings;
 }
 
+// OUTPUT a video name join may write: free (or --overwrite) and, whatever
+// --overwrite says, none of what join reads.
+Status checkOutput(const JoinOptions& o) {
+  if (containerFor(o.output).empty()) {
+    return Status::failure(o.output + " is not a video name: .mp4, .mkv, .mov or .webm, as the parts");
+  }
+  if (const Status target = checkTarget(o.output, quotedName(o.output), "OUTPUT", o.overwrite); !target) {
+    return target;
+  }
+  if (const std::string read = inputAt(o.output, o.parts); !read.empty()) {
+    return Status::failure(quotedName(o.output) + " is one of the parts (" + quotedName(read) +
+                           "); choose another OUTPUT");
+  }
+  return Status();
+}
+
 }  // namespace
 
 int runJoin(const JoinOptions& o) {
   catchInterrupts();
+  if (const Status named = checkOutput(o); !named) {
+    return report(kExitUsage, named.why());
+  }
   const std::string container = containerFor(o.output);
-  if (container.empty()) {
-    return report(kExitUsage, o.output + " is not a video name: .mp4, .mkv, .mov or .webm, as the parts");
-  }
-  if (const Status target = checkTarget(o.output, quotedName(o.output), "OUTPUT", o.overwrite); !target) {
-    return report(kExitUsage, target.why());
-  }
-  // Whatever --overwrite says, nothing join reads is what it writes.
-  if (const std::string read = inputAt(o.output, o.parts); !read.empty()) {
-    return report(kExitUsage, quotedName(o.output) + " is one of the parts (" + quotedName(read) +
-                                  "); choose another OUTPUT");
-  }
   Result<std::vector<Part>> opened = openParts(o, container);
   if (!opened) {
     return report(kExitUsage, opened.why());

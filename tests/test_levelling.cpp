@@ -267,3 +267,37 @@ TEST(RunningLevelling, FollowsTheLoudnessAtAFewDecibelsASecond) {
 }
 
 }  // namespace
+
+// A levelled render of an m4a opens the song as few times as it can: to
+// render it, to fingerprint it for the kept measure and to measure it
+// (each open counted at the C library by a preloaded library); once the
+// measure is kept, one fewer.
+TEST(SongOpens, ALevelledM4aRenderOpensTheSongAtMostThreeTimes) {
+  vt::TempDir dir;
+  vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=frequency=440:duration=3", "-ac", "2",
+                 "-c:a", "aac", dir / "song.m4a"});
+  ASSERT_TRUE(std::filesystem::exists(dir / "song.m4a"));
+  const std::string counted = dir / "opens.txt";
+  const auto opensOfARender = [&] {
+    std::filesystem::remove(counted);
+    vt::Process render({vt::studioBinary(), "render", "song.m4a", "out.mp4", "--size", "64x48", "--fps", "30",
+                        "--overwrite"},
+                       dir.path(),
+                       {{"DISPLAY", ""},
+                        {"XDG_CACHE_HOME", dir / "cache"},
+                        {"LD_PRELOAD", COUNT_OPENS_LIBRARY},
+                        {"VRAX_COUNT_NAME", "song.m4a"},
+                        {"VRAX_COUNT_FILE", counted}});
+    EXPECT_EQ(render.wait(120), 0) << render.err();
+    std::ifstream lines(counted);
+    int opens = 0;
+    for (std::string line; std::getline(lines, line);) {
+      ++opens;
+    }
+    return opens;
+  };
+  const int first = opensOfARender();
+  EXPECT_GE(first, 1);  // the count sees the render's own open
+  EXPECT_LE(first, 3);
+  EXPECT_LE(opensOfARender(), 2);
+}

@@ -12,6 +12,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -386,8 +387,14 @@ TEST_F(Stream, PlaySendsTheSoundPassItPlays) {
   std::memcpy(sound.data(), bytes.data(), sound.size() * 4);
   ASSERT_GT(sound.size(), 44100u * 3);
   auto amplitude = [&](double hz, size_t from = 4410) { return vt::amplitudeAt(sound, 1, 0, hz, 44100, from, 22050); };
-  EXPECT_NEAR(amplitude(1000), 0.5, 0.05);
-  EXPECT_LT(amplitude(440), 0.01);
+  // Before the save (the first two seconds), in the loudest half second: a
+  // busy machine may send a moment of filled-in silence as the stream starts.
+  double first = 0;
+  for (size_t from = 4410; from <= 44100; from += 11025) {
+    first = std::max(first, amplitude(1000, from));
+    EXPECT_LT(amplitude(440, from), 0.01);
+  }
+  EXPECT_NEAR(first, 0.5, 0.05);
   // The last half second before the end: the saved pass.
   const size_t last = sound.size() - 22050 - 4410;
   EXPECT_NEAR(amplitude(2000, last), 0.5, 0.05);

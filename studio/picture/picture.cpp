@@ -22,7 +22,8 @@ const uint8_t kClearTexel[4] = {0, 0, 0, 0};
 
 }  // namespace
 
-Picture::Picture() {
+// The full-screen quad every full-screen pass draws.
+void Picture::makeQuad() {
   std::vector<float> vertices;
   std::vector<int> indices;
   fillQuad(vertices, indices);
@@ -42,6 +43,10 @@ Picture::Picture() {
   GL_CALL(glVertexAttribPointer(1, 2, GL_FLOAT, GL_FALSE, 5 * sizeof(float),
                                 reinterpret_cast<void*>(3 * sizeof(float))));
   GL_CALL(glEnableVertexAttribArray(1));
+}
+
+Picture::Picture() {
+  makeQuad();
   GL_CALL(glGenBuffers(1, &spectrum_));
   GL_CALL(glBindBuffer(GL_SHADER_STORAGE_BUFFER, spectrum_));
   // Silence until the first spectrum arrives.
@@ -166,6 +171,37 @@ GLuint buildWithCubeChannel(const PassSource& given, std::array<Channel, 4>& cha
 
 }  // namespace
 
+// One pass built: its program in the first form that compiles, its
+// samplers, its inputs found (a wrongly declared one said by notes); the
+// first form's log when none builds.
+Result<Picture::Pass> Picture::buildPass(const PassSource& given, const Notes& notes) {
+  Pass pass;
+  const Result<GLuint> program = buildProgram(given.vertex, given.fragment, given.commonPath);
+  pass.program = program ? program.value() : 0;
+  pass.channels = given.channels;
+  pass.draw = given.draw;
+  for (size_t other = 0; pass.program == 0 && other < given.otherForms.size(); ++other) {
+    const Result<GLuint> again = buildProgram(given.vertex, given.otherForms[other], given.commonPath);
+    pass.program = again ? again.value() : 0;
+  }
+  if (pass.program == 0 && given.shadertoy) {
+    pass.program = buildWithCubeChannel(given, pass.channels, notes);
+  }
+  if (pass.program == 0) {
+    return program.status();
+  }
+  pass.buffer = given.buffer;
+  for (int c = 0; c < 4; ++c) {
+    pass.samplers[c] = makeSampler(pass.channels[static_cast<size_t>(c)]);
+  }
+  for (const std::string& wrong : findInputs(pass)) {
+    if (notes) {
+      notes(given.fragment.path + ": " + wrong);
+    }
+  }
+  return pass;
+}
+
 Status Picture::build(const PictureSource& source, const Notes& notes) {
   std::vector<Pass> built;
   auto fail = [&](const std::string& why) {
@@ -179,31 +215,11 @@ Status Picture::build(const PictureSource& source, const Notes& notes) {
     return fail(loaded.why());
   }
   for (const PassSource& given : source.passes) {
-    Pass pass;
-    const Result<GLuint> program = buildProgram(given.vertex, given.fragment, given.commonPath);
-    pass.program = program ? program.value() : 0;
-    pass.channels = given.channels;
-    pass.draw = given.draw;
-    for (size_t other = 0; pass.program == 0 && other < given.otherForms.size(); ++other) {
-      const Result<GLuint> again = buildProgram(given.vertex, given.otherForms[other], given.commonPath);
-      pass.program = again ? again.value() : 0;
+    Result<Pass> pass = buildPass(given, notes);
+    if (!pass) {
+      return fail(pass.why());
     }
-    if (pass.program == 0 && given.shadertoy) {
-      pass.program = buildWithCubeChannel(given, pass.channels, notes);
-    }
-    if (pass.program == 0) {
-      return fail(program.why());
-    }
-    pass.buffer = given.buffer;
-    for (int c = 0; c < 4; ++c) {
-      pass.samplers[c] = makeSampler(pass.channels[static_cast<size_t>(c)]);
-    }
-    for (const std::string& wrong : findInputs(pass)) {
-      if (notes) {
-        notes(given.fragment.path + ": " + wrong);
-      }
-    }
-    built.push_back(pass);
+    built.push_back(pass.value());
     bindUnits(built.back());
   }
   for (const std::string& line : source.notes) {
@@ -319,6 +335,17 @@ void Picture::drawBuffers(int width, int height, const FrameTimes& times) {
   }
 }
 
+// The live program's clear colour, for pairs that leave pixels alone;
+// geometry is drawn over black, or over nothing when laid over something.
+void Picture::clearUnder(const Pass& pass) {
+  if (pass.draw.geometry()) {
+    GL_CALL(glClearColor(0.0f, 0.0f, 0.0f, transparent_ ? 0.0f : 1.0f));
+  } else {
+    GL_CALL(glClearColor(0.2f, 0.3f, 0.3f, 1.0f));
+  }
+  GL_CALL(glClear(GL_COLOR_BUFFER_BIT));
+}
+
 void Picture::draw(int width, int height, const FrameTimes& times) {
   GL_CALL(glDisable(GL_SCISSOR_TEST));
   if (passes_.empty()) {
@@ -353,14 +380,7 @@ void Picture::draw(int width, int height, const FrameTimes& times) {
     GL_CALL(glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(shown)));
     GL_CALL(glViewport(0, 0, width, height));
   }
-  // The live program's clear colour, for pairs that leave pixels alone;
-  // geometry is drawn over black, or over nothing when laid over something.
-  if (last.draw.geometry()) {
-    GL_CALL(glClearColor(0.0f, 0.0f, 0.0f, transparent_ ? 0.0f : 1.0f));
-  } else {
-    GL_CALL(glClearColor(0.2f, 0.3f, 0.3f, 1.0f));
-  }
-  GL_CALL(glClear(GL_COLOR_BUFFER_BIT));
+  clearUnder(last);
   const bool previous = last.at[kPrevious] >= 0;
   if (previous) {
     bindPrevious(width, height);

@@ -147,6 +147,9 @@ class Picture {
   static void release(Pass& pass);
   void applySettings(const Notes& notes);
   Status uploadReadImages();
+  Result<Pass> buildPass(const PassSource& given, const Notes& notes);
+  void clearUnder(const Pass& pass);
+  void makeQuad();
   void feedStudioInputs(const Pass& pass, int width, int height, const FrameTimes& times);
   void feedShadertoy(const Pass& pass, int width, int height, const FrameTimes& times);
   void prepareBuffers(int width, int height);

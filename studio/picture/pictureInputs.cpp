@@ -10,6 +10,7 @@
 #include <fstream>
 #include <cctype>
 #include <ctime>
+#include <iterator>
 #include <sstream>
 
 #include "base/text.h"
@@ -71,41 +72,48 @@ void Picture::applySettings(const Notes& notes) {
   }
 }
 
+namespace {
+
+struct Want {
+  const char* name;
+  GLenum type;
+  const char* typeName;
+};
+// Every input by its index: the studio's own are checked for their type;
+// Shadertoy's are the wrapper's own declarations.
+const Want wants[] = {
+    {"resolution", GL_FLOAT_VEC2, "vec2"}, {"frame", GL_INT, "int"},
+    {"bands", GL_FLOAT, "float[64]"},      {"bass", GL_FLOAT, "float"},
+    {"mid", GL_FLOAT, "float"},            {"treble", GL_FLOAT, "float"},
+    {"level", GL_FLOAT, "float"},          {"beat", GL_FLOAT, "float"},
+    {"beats", GL_INT, "int"},              {"waveform", GL_SAMPLER_2D, "sampler2D"},
+    {"image0", GL_SAMPLER_2D, "sampler2D"}, {"image1", GL_SAMPLER_2D, "sampler2D"},
+    {"image2", GL_SAMPLER_2D, "sampler2D"}, {"image3", GL_SAMPLER_2D, "sampler2D"},
+    {"image0Size", GL_FLOAT_VEC2, "vec2"}, {"image1Size", GL_FLOAT_VEC2, "vec2"},
+    {"image2Size", GL_FLOAT_VEC2, "vec2"}, {"image3Size", GL_FLOAT_VEC2, "vec2"},
+    {"cover", GL_SAMPLER_2D, "sampler2D"},  {"coverSize", GL_FLOAT_VEC2, "vec2"},
+    {"previous", GL_SAMPLER_2D, "sampler2D"},
+    {"bassTime", GL_FLOAT, "float"},        {"midTime", GL_FLOAT, "float"},
+    {"trebleTime", GL_FLOAT, "float"},      {"levelTime", GL_FLOAT, "float"},
+    {"delta", GL_FLOAT, "float"},           {"peaks", GL_FLOAT, "float[64]"},
+    {"transparent", GL_BOOL, "bool"},       {"loudness", GL_FLOAT, "float"},
+    {"waveHistory", GL_SAMPLER_2D, "sampler2D"}, {"bandHistory", GL_SAMPLER_2D, "sampler2D"},
+    {"bandHistorySeconds", GL_FLOAT, "float"}, {"titleBox", GL_FLOAT_VEC4, "vec4"},
+    {"titleShown", GL_FLOAT, "float"}, {"titleClear", GL_FLOAT_VEC2, "vec2"},
+    {"progress", GL_FLOAT, "float"},
+    {"bpm", GL_FLOAT, "float"}, {"beatPhase", GL_FLOAT, "float"}, {"beatIndex", GL_INT, "int"},
+    {"barPhase", GL_FLOAT, "float"}, {"barIndex", GL_INT, "int"},
+    {"aspect", 0, ""}, {"itime", 0, ""}, {"iResolution", 0, ""}, {"iTime", 0, ""}, {"iTimeDelta", 0, ""},
+    {"iFrame", 0, ""}, {"iFrameRate", 0, ""}, {"iDate", 0, ""}, {"iSampleRate", 0, ""}, {"iMouse", 0, ""},
+    {"iChannelTime", 0, ""}, {"iChannelResolution", 0, ""}, {"iChannel0", 0, ""}, {"iChannel1", 0, ""},
+    {"iChannel2", 0, ""}, {"iChannel3", 0, ""}, {"iBassTime", 0, ""}, {"iMidTime", 0, ""},
+    {"iTrebleTime", 0, ""}, {"iLevelTime", 0, ""},
+    {"iBpm", 0, ""}, {"iBeatPhase", 0, ""}, {"iBarPhase", 0, ""}};
+
+}  // namespace
+
 std::vector<std::string> Picture::findInputs(Pass& pass) {
-  struct Want {
-    const char* name;
-    GLenum type;
-    const char* typeName;
-  };
-  // The studio's own are checked for their type; Shadertoy's are the wrapper's own declarations.
-  static const Want wants[kInputCount] = {
-      {"resolution", GL_FLOAT_VEC2, "vec2"}, {"frame", GL_INT, "int"},
-      {"bands", GL_FLOAT, "float[64]"},      {"bass", GL_FLOAT, "float"},
-      {"mid", GL_FLOAT, "float"},            {"treble", GL_FLOAT, "float"},
-      {"level", GL_FLOAT, "float"},          {"beat", GL_FLOAT, "float"},
-      {"beats", GL_INT, "int"},              {"waveform", GL_SAMPLER_2D, "sampler2D"},
-      {"image0", GL_SAMPLER_2D, "sampler2D"}, {"image1", GL_SAMPLER_2D, "sampler2D"},
-      {"image2", GL_SAMPLER_2D, "sampler2D"}, {"image3", GL_SAMPLER_2D, "sampler2D"},
-      {"image0Size", GL_FLOAT_VEC2, "vec2"}, {"image1Size", GL_FLOAT_VEC2, "vec2"},
-      {"image2Size", GL_FLOAT_VEC2, "vec2"}, {"image3Size", GL_FLOAT_VEC2, "vec2"},
-      {"cover", GL_SAMPLER_2D, "sampler2D"},  {"coverSize", GL_FLOAT_VEC2, "vec2"},
-      {"previous", GL_SAMPLER_2D, "sampler2D"},
-      {"bassTime", GL_FLOAT, "float"},        {"midTime", GL_FLOAT, "float"},
-      {"trebleTime", GL_FLOAT, "float"},      {"levelTime", GL_FLOAT, "float"},
-      {"delta", GL_FLOAT, "float"},           {"peaks", GL_FLOAT, "float[64]"},
-      {"transparent", GL_BOOL, "bool"},       {"loudness", GL_FLOAT, "float"},
-      {"waveHistory", GL_SAMPLER_2D, "sampler2D"}, {"bandHistory", GL_SAMPLER_2D, "sampler2D"},
-      {"bandHistorySeconds", GL_FLOAT, "float"}, {"titleBox", GL_FLOAT_VEC4, "vec4"},
-      {"titleShown", GL_FLOAT, "float"}, {"titleClear", GL_FLOAT_VEC2, "vec2"},
-      {"progress", GL_FLOAT, "float"},
-      {"bpm", GL_FLOAT, "float"}, {"beatPhase", GL_FLOAT, "float"}, {"beatIndex", GL_INT, "int"},
-      {"barPhase", GL_FLOAT, "float"}, {"barIndex", GL_INT, "int"},
-      {"aspect", 0, ""}, {"itime", 0, ""}, {"iResolution", 0, ""}, {"iTime", 0, ""}, {"iTimeDelta", 0, ""},
-      {"iFrame", 0, ""}, {"iFrameRate", 0, ""}, {"iDate", 0, ""}, {"iSampleRate", 0, ""}, {"iMouse", 0, ""},
-      {"iChannelTime", 0, ""}, {"iChannelResolution", 0, ""}, {"iChannel0", 0, ""}, {"iChannel1", 0, ""},
-      {"iChannel2", 0, ""}, {"iChannel3", 0, ""}, {"iBassTime", 0, ""}, {"iMidTime", 0, ""},
-      {"iTrebleTime", 0, ""}, {"iLevelTime", 0, ""},
-      {"iBpm", 0, ""}, {"iBeatPhase", 0, ""}, {"iBarPhase", 0, ""}};
+  static_assert(std::size(wants) == kInputCount, "an input without its name");
   std::vector<std::string> wrong;
   for (GLint& at : pass.at) {
     at = -1;
@@ -316,6 +324,27 @@ void Picture::setSpectrum(const std::vector<float>& spectrum) {
                           spectrum.data()));
 }
 
+namespace {
+
+// The rows the title leaves whole: with it below the middle, those above it
+// (and the other way round), a margin of 3% of the height away, moving there
+// as it fades in and back as it fades out.
+std::pair<float, float> titleClearRows(const float box[4], float shown, float height) {
+  float bottom = 0;
+  float top = height;
+  if (box[3] > box[1]) {
+    const float margin = 0.03f * height;
+    if (box[1] + box[3] < height) {
+      bottom = box[3] + margin;
+    } else {
+      top = box[1] - margin;
+    }
+  }
+  return {bottom * shown, height + (top - height) * shown};
+}
+
+}  // namespace
+
 void Picture::feedStudioInputs(const Pass& pass, int width, int height, const FrameTimes& times) {
   const GLint* at = pass.at;
   const std::pair<int, float> floats[] = {{kAspect, static_cast<float>(height) / static_cast<float>(width)},
@@ -348,43 +377,25 @@ void Picture::feedStudioInputs(const Pass& pass, int width, int height, const Fr
   if (at[kPeaks] >= 0) {
     GL_CALL(glUniform1fv(at[kPeaks], kBands, inputs_.peaks.data()));
   }
-  if (at[kTransparent] >= 0) {
-    GL_CALL(glUniform1i(at[kTransparent], transparent_ ? 1 : 0));
-  }
-  if (at[kBeatIndex] >= 0) {
-    GL_CALL(glUniform1i(at[kBeatIndex], times.beat.beatIndex));
-  }
-  if (at[kBarIndex] >= 0) {
-    GL_CALL(glUniform1i(at[kBarIndex], times.beat.barIndex));
-  }
-  if (at[kBeats] >= 0) {
-    GL_CALL(glUniform1i(at[kBeats], inputs_.beats));
+  const std::pair<int, GLint> ints[] = {{kTransparent, transparent_ ? 1 : 0},
+                                         {kBeatIndex, times.beat.beatIndex},
+                                         {kBarIndex, times.beat.barIndex},
+                                         {kBeats, inputs_.beats},
+                                         {kFrame, static_cast<GLint>(times.frame)}};
+  for (const auto& [input, value] : ints) {
+    if (at[input] >= 0) {
+      GL_CALL(glUniform1i(at[input], value));
+    }
   }
   if (at[kTitleBox] >= 0) {
     GL_CALL(glUniform4fv(at[kTitleBox], 1, titleBox_));
   }
   if (at[kTitleClear] >= 0) {
-    // The rows the title leaves whole: with it below the middle, those above
-    // it (and the other way round), a margin of 3% of the height away,
-    // moving there as it fades in and back as it fades out.
-    const auto h = static_cast<float>(height);
-    float bottom = 0;
-    float top = h;
-    if (titleBox_[3] > titleBox_[1]) {
-      const float margin = 0.03f * h;
-      if (titleBox_[1] + titleBox_[3] < h) {
-        bottom = titleBox_[3] + margin;
-      } else {
-        top = titleBox_[1] - margin;
-      }
-    }
-    GL_CALL(glUniform2f(at[kTitleClear], bottom * titleShown_, h + (top - h) * titleShown_));
+    const std::pair<float, float> rows = titleClearRows(titleBox_, titleShown_, static_cast<float>(height));
+    GL_CALL(glUniform2f(at[kTitleClear], rows.first, rows.second));
   }
   if (at[kResolution] >= 0) {
     GL_CALL(glUniform2f(at[kResolution], static_cast<float>(width), static_cast<float>(height)));
-  }
-  if (at[kFrame] >= 0) {
-    GL_CALL(glUniform1i(at[kFrame], static_cast<GLint>(times.frame)));
   }
   for (int k = 0; k < 5; ++k) {
     const int sizeAt = at[k < 4 ? kImage0Size + k : kCoverSize];

@@ -76,6 +76,8 @@ constexpr int kSoundRows = 64;
 
 // Whether the text defines mainSound (as code, not in a comment).
 bool definesMainSound(const std::string& text);
+// Whether the text defines mainImage (as code, not in a comment).
+bool definesMainImage(const std::string& text);
 
 // A Sound pass's fragment stage: Common's and the user's text and a main
 // that writes mainSound's two samples as the pixel's red and green, for

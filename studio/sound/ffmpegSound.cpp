@@ -36,6 +36,29 @@ FfmpegSound::~FfmpegSound() {
   av_channel_layout_uninit(&parts_->inLayout);
 }
 
+// The best sound stream's decoder, opened.
+Status FfmpegSound::openDecoder() {
+  AVFormatContext* raw = parts_->input.get();
+  int ret = 0;
+  const AVCodec* decoder = nullptr;
+  stream_ = av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
+  if (stream_ < 0 || decoder == nullptr) {
+    return Status::failure(stream_ == AVERROR_DECODER_NOT_FOUND ? "no decoder for its sound" : "it holds no sound");
+  }
+  parts_->codec.reset(avcodec_alloc_context3(decoder));
+  parts_->frame.reset(av_frame_alloc());
+  parts_->packet.reset(av_packet_alloc());
+  if (!parts_->codec || !parts_->frame || !parts_->packet) {
+    return Status::failure("out of memory");
+  }
+  AVCodecContext* codec = parts_->codec.get();
+  if ((ret = avcodec_parameters_to_context(codec, raw->streams[stream_]->codecpar)) < 0 ||
+      (ret = avcodec_open2(codec, decoder, nullptr)) < 0) {
+    return Status::failure("cannot open its sound decoder: " + ffmpegReason(ret));
+  }
+  return Status();
+}
+
 Status FfmpegSound::open(const std::string& path, int rate, int channels) {
   AVFormatContext* raw = nullptr;
   const std::string url = "file:" + path;
@@ -61,22 +84,10 @@ Status FfmpegSound::open(const std::string& path, int rate, int channels) {
   if ((ret = avformat_find_stream_info(raw, nullptr)) < 0) {
     return Status::failure(ffmpegReason(ret));
   }
-  const AVCodec* decoder = nullptr;
-  stream_ = av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
-  if (stream_ < 0 || decoder == nullptr) {
-    return Status::failure(stream_ == AVERROR_DECODER_NOT_FOUND ? "no decoder for its sound" : "it holds no sound");
-  }
-  parts_->codec.reset(avcodec_alloc_context3(decoder));
-  parts_->frame.reset(av_frame_alloc());
-  parts_->packet.reset(av_packet_alloc());
-  if (!parts_->codec || !parts_->frame || !parts_->packet) {
-    return Status::failure("out of memory");
+  if (const Status decoding = openDecoder(); !decoding) {
+    return decoding;
   }
   AVCodecContext* codec = parts_->codec.get();
-  if ((ret = avcodec_parameters_to_context(codec, raw->streams[stream_]->codecpar)) < 0 ||
-      (ret = avcodec_open2(codec, decoder, nullptr)) < 0) {
-    return Status::failure("cannot open its sound decoder: " + ffmpegReason(ret));
-  }
   channels_ = codec->ch_layout.nb_channels;
   rate_ = codec->sample_rate;
   // A length an MP4 or MOV states (its edit list) ends the sound there, and

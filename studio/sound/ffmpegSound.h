@@ -60,6 +60,7 @@ class FfmpegSound {
   std::map<std::string, std::string> tags() const;
 
  private:
+  Status openDecoder();
   bool decodeMore();
   void take(AVFrame* frame);
   bool convertFrom(const AVFrame* frame);

@@ -39,6 +39,21 @@ std::string readAt(int fd, off_t offset, off_t count) {
 }
 
 // What identifies this very file as it is now; "" when it cannot be read.
+// What stat says of a file: any write changes it.
+std::string statKey(const struct stat& info) {
+  std::ostringstream out;
+  out << info.st_dev << ' ' << info.st_ino << ' ' << info.st_size << ' ' << info.st_mtim.tv_sec << '.'
+      << info.st_mtim.tv_nsec;
+  return out.str();
+}
+
+// Whether the file is as it was when `key` was made: stat alone, without
+// opening the song again.
+bool unchangedSince(const std::string& path, const std::string& key) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 && key.rfind(statKey(info) + ' ', 0) == 0;
+}
+
 std::string keyOf(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
@@ -50,8 +65,7 @@ std::string keyOf(const std::string& path) {
     const off_t tail = std::max<off_t>(0, info.st_size - kFingerprintBytes);
     const uint64_t contents = fnv1a(readAt(fd, tail, kFingerprintBytes), fnv1a(readAt(fd, 0, kFingerprintBytes)));
     std::ostringstream out;
-    out << info.st_dev << ' ' << info.st_ino << ' ' << info.st_size << ' ' << info.st_mtim.tv_sec << '.'
-        << info.st_mtim.tv_nsec << ' ' << std::hex << contents;
+    out << statKey(info) << ' ' << std::hex << contents;
     key = out.str();
   }
   close(fd);
@@ -132,7 +146,7 @@ Result<double> measureLoudnessKept(const std::string& path, bool& fromCache) {
   }
   const Result<double> measured = measureLoudness(path);
   // Kept only if the file did not change while it was measured.
-  if (measured && !key.empty() && keyOf(path) == key) {
+  if (measured && !key.empty() && unchangedSince(path, key)) {
     writeEntry(key, measured.value());
   }
   return measured;

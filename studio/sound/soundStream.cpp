@@ -33,6 +33,32 @@ SoundFile::~SoundFile() {
   }
 }
 
+namespace {
+
+// Containers libsndfile cannot read, and MP3, which FFmpeg reads past a
+// damaged frame where libsndfile stops.
+bool readByFfmpeg(const std::string& path) {
+  const size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || path.find('/', dot) != std::string::npos) {
+    return false;
+  }
+  std::string extension = path.substr(dot + 1);
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  static const char* const kFfmpegs[] = {"m4a", "m4b", "mp4", "aac", "mp3", "mkv", "mka", "webm", "mov", "wma", "ac3"};
+  return std::any_of(std::begin(kFfmpegs), std::end(kFfmpegs), [&](const char* e) { return extension == e; });
+}
+
+}  // namespace
+
+// The layout FFmpeg's reader gives: its channels and rate, as floats.
+void SoundFile::takeFfmpegLayout() {
+  info_ = SF_INFO{};
+  info_.channels = ffmpeg_->channels();
+  info_.samplerate = ffmpeg_->rate();
+  info_.format = SF_FORMAT_FLOAT;
+}
+
 Status SoundFile::open(const std::string& path, int rate, int channels) {
   info_ = SF_INFO{};
   path_ = path;
@@ -41,6 +67,17 @@ Status SoundFile::open(const std::string& path, int rate, int channels) {
   wantChannels_ = channels;
   if (const Status usable = checkSoundPath(path); !usable) {
     return usable;
+  }
+  // A name libsndfile never reads is FFmpeg's from the start: the song is
+  // opened once, not once by each reader.
+  if (readByFfmpeg(path)) {
+    ffmpeg_ = std::make_unique<FfmpegSound>();
+    clearLibraryDetail();
+    if (ffmpeg_->open(path, rate, channels)) {
+      takeFfmpegLayout();
+      return Status();
+    }
+    ffmpeg_.reset();
   }
   file_ = sf_open(path.c_str(), SFM_READ, &info_);
   // libsndfile's MP3 reading stops for good at the first damaged frame;
@@ -66,10 +103,7 @@ Status SoundFile::open(const std::string& path, int rate, int channels) {
       ffmpeg_.reset();
       return Status::failure(why);
     }
-    info_ = SF_INFO{};
-    info_.channels = ffmpeg_->channels();
-    info_.samplerate = ffmpeg_->rate();
-    info_.format = SF_FORMAT_FLOAT;
+    takeFfmpegLayout();
   }
   if (info_.channels < 1 || info_.samplerate < 1) {
     return Status::failure("the file declares " + std::to_string(info_.channels) + " channels at " +

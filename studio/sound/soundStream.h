@@ -78,6 +78,7 @@ class SoundFile {
   bool shortsKeepFloats() const { return ffmpeg_ != nullptr || album_ != nullptr; }
 
  private:
+  void takeFfmpegLayout();
   int64_t readRaw(float* into, int64_t frames);
   static void sanitise(float* values, int64_t count);
 

@@ -8,64 +8,11 @@
 
 #include "sound/album.h"
 #include "sound/soundStream.h"
+#include "sound/tempoTuning.h"
+
+using namespace tempoTuning;
 
 namespace {
-
-constexpr int kWindow = 1024;  // aubio's analysis window and hop at 44.1 kHz
-constexpr int kHop = 512;
-// How far from a tracked beat its attack is looked for, in milliseconds, and
-// how much the energy must rise there (natural log of the ratio) to be one.
-constexpr int kAttackReach = 60;
-constexpr double kAttackRise = 0.7;
-// A song is steady when at least this share of its beats land on an attack
-// and this share of its beat intervals agree with their neighbours.
-constexpr double kOnAttacks = 0.5;
-constexpr double kAgreeing = 0.7;
-constexpr double kAgree = 0.12;  // within 12% of the neighbours' median
-constexpr int kMinimumBeats = 8;
-// Dividing the tracker's beat: never past this tempo, and only where this
-// share of beats has the attacks between of at least this share of their strength.
-constexpr double kFastest = 200;
-constexpr double kBetween = 0.9;
-constexpr double kBetweenStrength = 0.6;
-constexpr double kPreferred = 160;
-// How far from where a beat is due its attack may be, as a share of the beat.
-constexpr double kSnap = 0.12;
-// How far a beat is pulled onto its attack, and how many intervals between
-// attacks the walk's tempo follows.
-constexpr double kPull = 0.5;
-constexpr int kFollow = 4;
-// Beats in a row without an attack before the walk looks to the tracker to
-// take the beat up again; and how many of the tracker's beats on attacks in
-// a row the walk starts from.
-constexpr int kLost = 2;
-constexpr double kAround = 3;  // seconds either side for the tracker's beat length
-constexpr size_t kRun = 8;
-// How near its attack a walked beat must be to be put on it.
-constexpr double kSettle = 0.04;
-// The intervals either side of a beat its tempo is taken from.
-constexpr int kTempoReach = 4;
-// The downbeat is looked for in this many first bars.
-constexpr int kDownbeatBars = 8;
-
-double median(std::vector<double> values) {
-  if (values.empty()) {
-    return 0;
-  }
-  const size_t middle = values.size() / 2;
-  std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(middle), values.end());
-  return values[middle];
-}
-
-// The median of the intervals from beat k − reach to beat k + reach.
-double localInterval(const std::vector<double>& beats, size_t k, int reach) {
-  std::vector<double> around;
-  const size_t from = k > static_cast<size_t>(reach) ? k - static_cast<size_t>(reach) : 0;
-  for (size_t i = from; i + 1 < beats.size() && i < k + static_cast<size_t>(reach); ++i) {
-    around.push_back(beats[i + 1] - beats[i]);
-  }
-  return median(around);
-}
 
 struct Attack {
   double seconds = 0;
@@ -112,35 +59,50 @@ struct Walk {
   size_t onAttacks = 0;
 };
 
-Walk walkBeats(const std::vector<float>& energy, double block, const std::vector<double>& tracked, double period,
-               double end) {
-  const auto trackedNear = [&](double t, double reach) {
-    const auto it = std::lower_bound(tracked.begin(), tracked.end(), t - reach);
-    return it != tracked.end() && *it <= t + reach ? *it : -1.0;
-  };
-  // The tracker's own beat length around a moment: the median of its
-  // intervals within a few seconds.
-  const auto trackedInterval = [&](double t) {
-    std::vector<double> intervals;
-    auto it = std::lower_bound(tracked.begin(), tracked.end(), t - kAround);
-    for (; it != tracked.end() && it + 1 != tracked.end() && *it < t + kAround; ++it) {
-      intervals.push_back(*(it + 1) - *it);
+// The beat walked from a start, one way at a time, over the attacks heard:
+// each beat is looked for where the last one and the walk's tempo say it is
+// due, and taken up again from the tracker where it was lost.
+class BeatWalker {
+ public:
+  BeatWalker(const std::vector<float>& energy, double block, const std::vector<double>& tracked, double period,
+             double end)
+      : energy_(energy), block_(block), tracked_(tracked), period_(period), end_(end) {}
+
+  // The tracker's beats from `from` on that begin a run of beats on attacks
+  // (an intro without drums gives the tracker little to go by).
+  size_t firstRun() const {
+    const double reach = std::min(kAttackReach / 1000.0, kSnap * period_);
+    size_t from = 0;
+    int bestRun = -1;
+    for (size_t k = 0; k < tracked_.size(); ++k) {
+      int run = 0;
+      for (size_t i = k; i < std::min(tracked_.size(), k + kRun); ++i) {
+        run += attackNear(energy_, block_, tracked_[i], reach).found;
+      }
+      if (run > bestRun) {
+        bestRun = run;
+        from = k;
+      }
+      if (run >= static_cast<int>(kRun) - 1) {
+        break;
+      }
     }
-    return median(intervals);
-  };
-  const auto walk = [&](double from, double direction, Walk& out) {
-    double step = period;
+    return from;
+  }
+
+  void walk(double from, double direction, Walk& out) const {
+    double step = period_;
     std::vector<double> agreeing;  // the latest intervals between attacks
     double last = from;
     bool lastOnAttack = true;
     int missed = 0;  // beats in a row with no attack where due
     for (;;) {
       const double due = last + direction * step;
-      if (due < 0 || due >= end) {
+      if (due < 0 || due >= end_) {
         break;
       }
       const double reach = std::min(kAttackReach / 1000.0, kSnap * step);
-      const Attack a = attackNear(energy, block, due, reach);
+      const Attack a = attackNear(energy_, block_, due, reach);
       // Pulled halfway onto the attack, as a phase-locked loop: a beat
       // drawn off by a syncopated note does not drag the ones after it.
       double at = due;
@@ -157,7 +119,7 @@ Walk walkBeats(const std::vector<float>& energy, double block, const std::vector
       const double t = trackedNear(due, 0.5 * step);
       const double theirs = t >= 0 ? trackedInterval(t) : 0;
       const Attack there =
-          t >= 0 && std::fabs(theirs - step) <= kAgree * step ? attackNear(energy, block, t, reach) : Attack{};
+          t >= 0 && std::fabs(theirs - step) <= kAgree * step ? attackNear(energy_, block_, t, reach) : Attack{};
       const bool elsewhere = there.found && std::fabs(there.seconds - at) > reach &&
                              there.strength > (a.found ? a.strength : 0.0f);
       missed = !a.found || elsewhere ? missed + 1 : 0;
@@ -180,30 +142,41 @@ Walk walkBeats(const std::vector<float>& energy, double block, const std::vector
       last = at;
       lastOnAttack = a.found;
     }
-  };
-  // From the first of the tracker's beats that starts a run of beats on
-  // attacks (an intro without drums gives the tracker little to go by).
-  const double reach = std::min(kAttackReach / 1000.0, kSnap * period);
-  size_t from = 0;
-  int bestRun = -1;
-  for (size_t k = 0; k < tracked.size(); ++k) {
-    int run = 0;
-    for (size_t i = k; i < std::min(tracked.size(), k + kRun); ++i) {
-      run += attackNear(energy, block, tracked[i], reach).found;
-    }
-    if (run > bestRun) {
-      bestRun = run;
-      from = k;
-    }
-    if (run >= static_cast<int>(kRun) - 1) {
-      break;
-    }
   }
+
+ private:
+  double trackedNear(double t, double reach) const {
+    const auto it = std::lower_bound(tracked_.begin(), tracked_.end(), t - reach);
+    return it != tracked_.end() && *it <= t + reach ? *it : -1.0;
+  }
+  // The tracker's own beat length around a moment: the median of its
+  // intervals within a few seconds.
+  double trackedInterval(double t) const {
+    std::vector<double> intervals;
+    auto it = std::lower_bound(tracked_.begin(), tracked_.end(), t - kAround);
+    for (; it != tracked_.end() && it + 1 != tracked_.end() && *it < t + kAround; ++it) {
+      intervals.push_back(*(it + 1) - *it);
+    }
+    return median(intervals);
+  }
+
+  const std::vector<float>& energy_;
+  double block_;
+  const std::vector<double>& tracked_;
+  double period_;
+  double end_;
+};
+
+Walk walkBeats(const std::vector<float>& energy, double block, const std::vector<double>& tracked, double period,
+               double end) {
+  const BeatWalker walker(energy, block, tracked, period, end);
+  const double reach = std::min(kAttackReach / 1000.0, kSnap * period);
+  const size_t from = walker.firstRun();
   const Attack first = attackNear(energy, block, tracked[from], reach);
   const double start = first.found ? first.seconds : tracked[from];
   Walk back, on;
-  walk(start, -1, back);
-  walk(start, 1, on);
+  walker.walk(start, -1, back);
+  walker.walk(start, 1, on);
   Walk out;
   out.beats.assign(back.beats.rbegin(), back.beats.rend());
   out.strengths.assign(back.strengths.rbegin(), back.strengths.rend());
@@ -238,19 +211,6 @@ double attacksBetween(const std::vector<float>& energy, double block, const Walk
     found += all;
   }
   return static_cast<double>(found) / static_cast<double>(walk.beats.size() - 1);
-}
-
-// The mean of each frame's channels, times `scale`, into mono.
-template <class Sample>
-void mixDown(const Sample* interleaved, size_t frames, int channels, float scale, float* mono) {
-  const float each = scale / static_cast<float>(channels);
-  for (size_t i = 0; i < frames; ++i) {
-    float sum = 0;
-    for (int c = 0; c < channels; ++c) {
-      sum += static_cast<float>(interleaved[i * static_cast<size_t>(channels) + static_cast<size_t>(c)]);
-    }
-    mono[i] = sum * each;
-  }
 }
 
 }  // namespace
@@ -390,14 +350,10 @@ BeatGrid BeatTracker::grid(const TempoSettings& settings) const {
   return BeatGrid::fromBeats(walk.beats, walk.strengths, settings, walked);
 }
 
-BeatGrid BeatGrid::fromBeats(std::vector<double> beats, std::vector<float> strengths, const TempoSettings& settings,
-                             const std::vector<double>& tempoBeats) {
-  BeatGrid grid;
-  if (beats.size() < 2) {
-    return grid;
-  }
-  // Doubled beats dropped (the weaker of two much closer than their
-  // neighbours), then gaps filled evenly where the tracker lost the beat.
+namespace {
+
+// Doubled beats dropped: the weaker of two much closer than their neighbours.
+void dropDoubledBeats(std::vector<double>& beats, std::vector<float>& strengths) {
   for (size_t k = 1; k < beats.size();) {
     const double usual = localInterval(beats, k, kTempoReach);
     if (beats[k] - beats[k - 1] < 0.5 * usual) {
@@ -408,8 +364,13 @@ BeatGrid BeatGrid::fromBeats(std::vector<double> beats, std::vector<float> stren
     }
     ++k;
   }
-  std::vector<double> filled{beats.front()};
-  std::vector<float> filledStrengths{strengths.front()};
+}
+
+// Gaps filled evenly where the tracker lost the beat (a filled beat has no strength).
+void fillGaps(const std::vector<double>& beats, const std::vector<float>& strengths, std::vector<double>& filled,
+              std::vector<float>& filledStrengths) {
+  filled = {beats.front()};
+  filledStrengths = {strengths.front()};
   for (size_t k = 1; k < beats.size(); ++k) {
     const double usual = localInterval(beats, k - 1, kTempoReach);
     const double gap = beats[k] - beats[k - 1];
@@ -421,6 +382,37 @@ BeatGrid BeatGrid::fromBeats(std::vector<double> beats, std::vector<float> stren
     filled.push_back(beats[k]);
     filledStrengths.push_back(strengths[k]);
   }
+}
+
+// The downbeat: given (at or above 0), the beat nearest; else of the first
+// bars' beats at each place in the bar, the place whose attacks are the strongest.
+int findDownbeat(const std::vector<double>& beats, const std::vector<float>& strengths, int perBar, double given) {
+  if (given >= 0) {
+    const auto nearest = std::min_element(beats.begin(), beats.end(), [&](double a, double b) {
+      return std::fabs(a - given) < std::fabs(b - given);
+    });
+    return static_cast<int>(nearest - beats.begin());
+  }
+  std::vector<double> strength(static_cast<size_t>(perBar), 0.0);
+  const size_t looked = std::min(strengths.size(), static_cast<size_t>(kDownbeatBars * perBar));
+  for (size_t k = 0; k < looked; ++k) {
+    strength[k % static_cast<size_t>(perBar)] += strengths[k];
+  }
+  return static_cast<int>(std::max_element(strength.begin(), strength.end()) - strength.begin());
+}
+
+}  // namespace
+
+BeatGrid BeatGrid::fromBeats(std::vector<double> beats, std::vector<float> strengths, const TempoSettings& settings,
+                             const std::vector<double>& tempoBeats) {
+  BeatGrid grid;
+  if (beats.size() < 2) {
+    return grid;
+  }
+  dropDoubledBeats(beats, strengths);
+  std::vector<double> filled;
+  std::vector<float> filledStrengths;
+  fillGaps(beats, strengths, filled, filledStrengths);
   // Steady: most intervals agree with their neighbours.
   size_t agreeing = 0;
   for (size_t k = 0; k + 1 < filled.size(); ++k) {
@@ -448,22 +440,7 @@ BeatGrid BeatGrid::fromBeats(std::vector<double> beats, std::vector<float> stren
     }
     grid.bpm_.push_back(60.0 / (agreeing.size() >= 3 ? median(agreeing) : usual));
   }
-  // The downbeat: given, the beat nearest; else of the first bars' beats at
-  // each place in the bar, the place whose attacks are the strongest.
-  const int perBar = grid.beatsPerBar_;
-  if (settings.downbeat >= 0) {
-    const auto nearest = std::min_element(grid.beats_.begin(), grid.beats_.end(), [&](double a, double b) {
-      return std::fabs(a - settings.downbeat) < std::fabs(b - settings.downbeat);
-    });
-    grid.downbeat_ = static_cast<int>(nearest - grid.beats_.begin());
-  } else {
-    std::vector<double> strength(static_cast<size_t>(perBar), 0.0);
-    const size_t looked = std::min(filledStrengths.size(), static_cast<size_t>(kDownbeatBars * perBar));
-    for (size_t k = 0; k < looked; ++k) {
-      strength[k % static_cast<size_t>(perBar)] += filledStrengths[k];
-    }
-    grid.downbeat_ = static_cast<int>(std::max_element(strength.begin(), strength.end()) - strength.begin());
-  }
+  grid.downbeat_ = findDownbeat(grid.beats_, filledStrengths, grid.beatsPerBar_, settings.downbeat);
   return grid;
 }
 
@@ -545,80 +522,4 @@ Result<BeatGrid> findBeats(const std::vector<std::string>& paths, const TempoSet
     return Status::failure("cannot read " + path + " to its end to find its beat (" + read.why() + ")");
   }
   return tracker.grid(settings);
-}
-
-void LiveTempo::add(const std::vector<int16_t>& interleaved, int channels) {
-  if (channels <= 0) {
-    return;
-  }
-  mono_.resize(interleaved.size() / static_cast<size_t>(channels));
-  mixDown(interleaved.data(), mono_.size(), channels, 1.0f / 32768, mono_.data());
-  tracker_.add(mono_.data(), static_cast<int64_t>(mono_.size()));
-  // The tracker's own beats, each on its attack.
-  if (tracker_.lastBeat() > seen_) {
-    seen_ = tracker_.lastBeat();
-    bool found = false;
-    const double at = tracker_.attackAt(seen_, kAttackReach / 1000.0, found);
-    if (recent_.empty() || at > recent_.back() + std::max(0.05, 0.5 * period_)) {
-      keep(at, found);
-    }
-  }
-  // Once there is a tempo, the beats it predicts, each put on its attack once
-  // it has been heard: the tracker now and then goes quiet for seconds.
-  constexpr double kRest = 4.0;
-  while (period_ > 0 && tracker_.heard() - confirmed_ <= kRest) {
-    const double due = recent_.back() + period_;
-    const double reach = std::min(kAttackReach / 1000.0, kSnap * period_);
-    if (tracker_.heard() < due + reach + 0.02) {
-      break;
-    }
-    bool found = false;
-    const double at = tracker_.attackAt(due, reach, found);
-    keep(at, found);
-  }
-  constexpr double kEnergyKept = 20;  // seconds
-  tracker_.forgetBefore(tracker_.heard() - kEnergyKept);
-}
-
-void LiveTempo::keep(double beat, bool onAttack) {
-  recent_.push_back(beat);
-  ++count_;
-  confirmed_ = onAttack ? beat : confirmed_;
-  constexpr size_t kKept = 2 * kTempoReach + 1;
-  if (recent_.size() > kKept) {
-    recent_.erase(recent_.begin());
-  }
-  // The tempo: the mean of the latest intervals that agree with their median.
-  period_ = 0;
-  if (recent_.size() < 3) {
-    return;
-  }
-  const double usual = localInterval(recent_, recent_.size() - 1, static_cast<int>(recent_.size()));
-  double sum = 0;
-  int n = 0;
-  for (size_t k = 0; k + 1 < recent_.size(); ++k) {
-    const double interval = recent_[k + 1] - recent_[k];
-    if (std::fabs(interval - usual) <= kAgree * usual) {
-      sum += interval;
-      ++n;
-    }
-  }
-  period_ = n >= 2 ? sum / n : 0;
-}
-
-BeatAt LiveTempo::now() const {
-  BeatAt out;
-  constexpr double kRest = 4.0;  // seconds without a beat heard before the phases rest
-  if (period_ <= 0 || tracker_.heard() - confirmed_ > kRest) {
-    return out;
-  }
-  const double beats = (tracker_.heard() - recent_.back()) / period_;
-  // The phase carries on past a late beat rather than run backwards.
-  out.bpm = 60.0 / period_;
-  out.beatIndex = count_ - 1 + static_cast<int>(std::floor(beats));
-  out.beatPhase = beats - std::floor(beats);
-  const double bars = (out.beatIndex + out.beatPhase) / beatsPerBar_;
-  out.barIndex = static_cast<int>(std::floor(bars));
-  out.barPhase = bars - std::floor(bars);
-  return out;
 }
