@@ -285,6 +285,20 @@ Status checkLength(SharedOptions& o, const OptionText& g) {
   return Status();
 }
 
+// What the picture is made of, the same for render and play: a look or a
+// shader (both only where the shader's Sound pass is the song), how long a
+// Sound pass plays, what each channel reads.
+Status checkSource(SharedOptions& o, const OptionText& g) {
+  if (!o.picture.empty() && !o.shaders.empty() && o.soundGiven) {
+    return Status::failure("give either --shaders or --picture, not both (both: --shaders' Sound pass is the song, "
+                           "with no SOUND given)");
+  }
+  if (const Status length = checkLength(o, g); !length) {
+    return length;
+  }
+  return checkChannels(o);
+}
+
 // --part K/N or --frames A-B: whole numbers, K from 1 to N, A not after B.
 Status checkPart(RenderOptions& r, const OptionText& g) {
   if (g.part.empty() && g.frames.empty()) {
@@ -374,15 +388,8 @@ Status checkRender(RenderOptions& r, OptionText g) {
   if (r.transparent && r.codec.empty() && hasExtension(r.output, ".mov")) {
     r.codec = "prores";
   }
-  if (!r.picture.empty() && !r.shaders.empty() && r.soundGiven) {
-    return Status::failure("give either --shaders or --picture, not both (both: --shaders' Sound pass is the song, "
-                           "with no SOUND given)");
-  }
-  if (const Status length = checkLength(r, g); !length) {
-    return length;
-  }
-  if (const Status channels = checkChannels(r); !channels) {
-    return channels;
+  if (const Status source = checkSource(r, g); !source) {
+    return source;
   }
   for (const Status& step : {takeSize(g.size, r.width, r.height), takeFps(g.fps, r.fps), takeCrf(g.crf, r.crf),
                              checkSeconds("--from", g.from, r.from, r.hasFrom),
@@ -442,15 +449,8 @@ Status checkPlay(PlayOptions& p, OptionText g, const CLI::App* play) {
     return Status::failure("--level album is for a render of several songs; play levels the song it plays");
   }
   p.soundGiven = play->count("SOUND") > 0;
-  if (!p.picture.empty() && !p.shaders.empty() && p.soundGiven) {
-    return Status::failure("give either --shaders or --picture, not both (both: --shaders' Sound pass is the song, "
-                           "with no SOUND given)");
-  }
-  if (const Status length = checkLength(p, g); !length) {
-    return length;
-  }
-  if (const Status channels = checkChannels(p); !channels) {
-    return channels;
+  if (const Status source = checkSource(p, g); !source) {
+    return source;
   }
   p.capture = g.capture->count() > 0;
   if (p.capture && !g.length.empty()) {
