@@ -121,23 +121,8 @@ class Session {
       applyKeys();
       pictures_->poll(show_->picture());
       redrawSoundOnSave();
-      // Paused, the picture holds still: no new spectrum, no time.
       const int64_t position = sound_.position();
-      Tick tick = clock_->tick(position, now, paused_, frameNumber_, stream_ ? o_.fps.value() : screen_->fps());
-      if (stream_ && !sound_.live()) {
-        tick = grid_.place(tick, paused_);
-      }
-      if (!sound_.live() && sound_.frames() > 0) {
-        const double length = static_cast<double>(sound_.frames()) / static_cast<double>(sound_.rate());
-        tick.progress = std::clamp(std::fmod(std::max(tick.seconds, 0.0), length) / length, 0.0, 1.0);
-      }
-      if (show_->anyReads(&Picture::readsTempo) || show_->schedule().active()) {
-        bool found = false;
-        tick.beat = sound_.beatAt(tick.seconds, found);
-        if (found && o_.verbose) {
-          say(beatLine(sound_.beats(), sound_.name()));
-        }
-      }
+      const Tick tick = tickAt(position, now);
       pictureSeconds_ = tick.seconds;
       if (!paused_) {
         // The sound of the picture's own time, as a render takes it.
@@ -155,17 +140,8 @@ class Session {
         output->flip();
       }
       if (first) {
-        // The driver compiles at the first draw: until then a signal ends play at once.
-        glFinish();
-        stopLoopsOnSignal();
+        firstFrameShown();
         first = false;
-        mark("first frame");
-        if (o_.verbose) {
-          char line[64];
-          std::snprintf(line, sizeof line, "the first frame drawn %.2f s after start",
-                        std::chrono::duration<double>(lastMark_ - started_).count());
-          say(line + std::string(" (seconds: ") + startup_ + ")");
-        }
       }
       frameTimes.add(Clock::now() - now);
       pacer.wait(Clock::now() - beforeSwap);
@@ -179,6 +155,41 @@ class Session {
   }
 
  private:
+  // The frame's times from play's clock, with what the song says of that
+  // moment: how far through it is and where the beat is. Paused, the
+  // picture holds still: no new spectrum, no time.
+  Tick tickAt(int64_t position, Clock::time_point now) {
+    Tick tick = clock_->tick(position, now, paused_, frameNumber_, stream_ ? o_.fps.value() : screen_->fps());
+    if (stream_ && !sound_.live()) {
+      tick = grid_.place(tick, paused_);
+    }
+    if (!sound_.live() && sound_.frames() > 0) {
+      const double length = static_cast<double>(sound_.frames()) / static_cast<double>(sound_.rate());
+      tick.progress = std::clamp(std::fmod(std::max(tick.seconds, 0.0), length) / length, 0.0, 1.0);
+    }
+    if (show_->anyReads(&Picture::readsTempo) || show_->schedule().active()) {
+      bool found = false;
+      tick.beat = sound_.beatAt(tick.seconds, found);
+      if (found && o_.verbose) {
+        say(beatLine(sound_.beats(), sound_.name()));
+      }
+    }
+    return tick;
+  }
+
+  // The driver compiles at the first draw: until then a signal ends play at once.
+  void firstFrameShown() {
+    glFinish();
+    stopLoopsOnSignal();
+    mark("first frame");
+    if (o_.verbose) {
+      char line[64];
+      std::snprintf(line, sizeof line, "the first frame drawn %.2f s after start",
+                    std::chrono::duration<double>(lastMark_ - started_).count());
+      say(line + std::string(" (seconds: ") + startup_ + ")");
+    }
+  }
+
   bool windowed() const { return window_.get() != nullptr; }
 
   // What start-up spent its time on, for --verbose ("inputs 0.02, sound 0.10, ...").
