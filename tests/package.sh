@@ -40,7 +40,8 @@ sound=$(ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,dur
 [ "$video" = "h264,1920,1080,60" ] || fail "unexpected picture stream: $video"
 [ "$sound" = "aac,2.000000" ] || fail "unexpected sound stream: $sound"
 # The gallery, found in the share folder: listed, and a picture in each form renders.
-/usr/bin/vrax-studio pictures | grep -q '^waterfall ' || fail "the installed gallery is not listed"
+listed=$(/usr/bin/vrax-studio pictures) || fail "pictures exited $?"
+grep -q '^waterfall ' <<<"$listed" || fail "the installed gallery is not listed"
 # Every file of every picture is installed: a picture's channels.txt or
 # settings.txt left behind would draw it wrongly.
 while read -r file; do
@@ -62,11 +63,15 @@ env -u DISPLAY -u WAYLAND_DISPLAY XDG_CACHE_HOME="$work/cache" /usr/bin/vrax-stu
 served=$!
 for _ in $(seq 100); do grep -q token= "$work/serve.out" && break; sleep 0.1; done
 address=$(head -1 "$work/serve.out")
-curl -sf "$address" | grep -q "<title>VRAX studio</title>" || fail "the installed page is not served at '$address'"
-curl -sf "${address%%/\?*}/page/app.js?token=${address##*token=}" | grep -q "EventSource" || fail "the installed page lacks its script"
+# (read whole, then searched: grep -q leaving early would fail curl's write under pipefail)
+page=$(curl -sf "$address") || fail "the installed page is not served at '$address'"
+grep -q "<title>VRAX studio</title>" <<<"$page" || fail "the page served at '$address' is not the studio's"
+script=$(curl -sf "${address%%/\?*}/page/app.js?token=${address##*token=}") || fail "the installed page's script is not served"
+grep -q "EventSource" <<<"$script" || fail "the installed page lacks its script"
 kill -INT "$served"
 wait "$served" || [ $? -eq 130 ] || fail "serve did not leave with 130 when interrupted"
-/usr/bin/vrax-studio --help | grep -q "installed pair (here: /usr/share/vrax/Shaders)" ||
+help=$(/usr/bin/vrax-studio --help)
+grep -q "installed pair (here: /usr/share/vrax/Shaders)" <<<"$help" ||
   fail "--help does not name the installed shaders"
 
 man -w vrax-studio | grep -q '^/usr/share/man/man1/vrax-studio.1.gz$' || fail "man -w vrax-studio: $(man -w vrax-studio 2>&1)"
