@@ -19,13 +19,13 @@ hogs=""
 trap 'kill ${pulse:-} $hogs 2>/dev/null || true; rm -rf "$work"' EXIT
 cd "$work"
 private_pulse "$work"
-export ALSOFT_DRIVERS=null
+export ALSOFT_DRIVERS=pulse  # capture through the private server
 
 median() { sort -n | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 
 # One start: play until it says its first frame is drawn, then stop it.
 firstFrame() {
-  "$studio" play --capture "$monitor" --picture bars --verbose > out.txt 2> err.txt &
+  "$studio" play --capture --picture bars --verbose > out.txt 2> err.txt &
   local player=$! line=""
   for _ in $(seq 300); do
     line=$(grep -m1 "the first frame drawn" err.txt || true)
