@@ -90,7 +90,7 @@ PY
 printf '%-12s %-8s %14s %14s\n' picture song "guard on" "guard off"
 printf '%-12s %-8s %14s %14s\n' "" "" "whole quarter" "whole quarter"
 for song in example loud ambient; do
-  for picture in $("$studio" pictures | awk 'NR>0 {print $1}' | grep -v '^$'); do
+  for picture in $("$studio" pictures | awk 'NF == 0 { exit } { print $1 }'); do
     line=$(printf '%-12s %-8s' "$picture" "$song")
     for guard in on off; do
       "$studio" render "$song.wav" "$picture-$guard.mkv" --picture "$picture" --size 320x180 --fps 30 \

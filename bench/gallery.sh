@@ -19,7 +19,7 @@ cd "$work"
 export ALSOFT_DRIVERS=null
 
 printf "%-10s %8s %8s %8s  %s\n" picture median p99 max "p99 <= 14 ms"
-for picture in $("$root/build/vrax-studio" pictures | awk '{ print $1 }'); do
+for picture in $("$root/build/vrax-studio" pictures | awk 'NF == 0 { exit } { print $1 }'); do
   "$root/build/vrax-studio" play example.wav --picture "$picture" --frame-times "$picture.txt" >/dev/null 2>&1 &
   pid=$!
   "$root/build/wmctl" wait example.wav 30 >/dev/null

@@ -44,7 +44,7 @@ gallery() {
   local theirs="$1"
   echo "== 5. every gallery picture, against ffmpeg showcqt (the 30 s song at 800x600@60: $theirs s)"
   printf "%-12s %8s %7s   %s\n" picture "800x600" ratio "1920x1080@30, first 10 s"
-  for picture in $("$studio" pictures | awk '{ print $1 }'); do
+  for picture in $("$studio" pictures | awk 'NF == 0 { exit } { print $1 }'); do
     local small big
     small=$(timed "$picture" "$studio" render song.wav "$picture.mp4" --picture "$picture" --size 800x600 --fps 60 -q --overwrite)
     big=$(timed "$picture" "$studio" render song.wav "$picture-hd.mp4" --picture "$picture" --size 1920x1080 \
@@ -58,7 +58,7 @@ gallery() {
 stills() {
   echo "== 6. a still 90 s into a 300 s song, 1920x1080, median of three"
   local ring=""
-  for picture in $("$studio" pictures | awk '{ print $1 }'); do
+  for picture in $("$studio" pictures | awk 'NF == 0 { exit } { print $1 }'); do
     local t
     t=$(for i in 1 2 3; do
       timed "$picture" "$studio" render long.wav "$picture.png" --picture "$picture" --from 90 -q --overwrite |

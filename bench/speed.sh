@@ -36,7 +36,7 @@ median() { sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
 
 echo "== 1. 1920x1080@30, 5 s, median of three (earlier build | this build)"
 printf "%-12s %9s %9s %7s %9s %6s\n" picture earlier now ratio "× real" peak
-for picture in $("$new" pictures | awk '{ print $1 }'); do
+for picture in $("$new" pictures | awk 'NF == 0 { exit } { print $1 }'); do
   : > old.txt; : > new.txt
   for run in 1 2 3; do
     timed "$old" render song.wav o.mp4 --picture "$picture" --from 5 --to 10 -q --overwrite >> old.txt
@@ -51,7 +51,7 @@ done
 
 echo "== 2. a still 90 s into a 120 s song, 1920x1080, median of three"
 : > stills.txt
-for picture in $("$new" pictures | awk '{ print $1 }'); do
+for picture in $("$new" pictures | awk 'NF == 0 { exit } { print $1 }'); do
   : > still.txt
   for run in 1 2 3; do
     timed "$new" render long.wav still.png --picture "$picture" --from 90 -q --overwrite >> still.txt

@@ -1,7 +1,8 @@
 // Pictures that draw geometry (draw.txt: MODE COUNT) and pictures shaded at
 // a smaller scale (scale S), over the built binary: shapes of known places
-// drawn where they must be, pixel for pixel, in each mode; a scaled soft
-// picture within its PSNR of the full-scale one; the refusals.
+// drawn where they must be, pixel for pixel, in each mode; draws layered one
+// over the other; a scaled soft picture within its PSNR of the full-scale
+// one; the refusals.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -178,6 +179,48 @@ TEST_F(Geometry, ASoftPictureAtHalfScaleKeepsItsLook) {
   EXPECT_GE(10 * std::log10(255.0 * 255.0 / mse), 40.0);
 }
 
+// Three draws of one pair, each told which it is by "layer": a grey quad
+// shaded at half scale, the 64 squares over it, then the right half at alpha
+// 0.5 (coverage: half the white over what is there).
+TEST_F(Geometry, DrawsAreLayeredInOrderEachToldWhichItIs) {
+  picture("layers", R"(#version 450 core
+layout(location = 0) in vec3 aPos;
+uniform int layer;
+void main() {
+    const vec2 corners[6] = vec2[6](vec2(0, 0), vec2(1, 0), vec2(1, 1), vec2(0, 0), vec2(1, 1), vec2(0, 1));
+    const vec2 right[4] = vec2[4](vec2(0, -1), vec2(1, -1), vec2(0, 1), vec2(1, 1));
+    if (layer == 0) {
+        gl_Position = vec4(aPos, 1.0);
+    } else if (layer == 1) {
+        int square = gl_VertexID / 6;
+        vec2 at = vec2(square % 8, square / 8) * 8.0 + 2.0 + corners[gl_VertexID % 6] * 4.0;
+        gl_Position = vec4(at / 32.0 - 1.0, 0.0, 1.0);
+    } else {
+        gl_Position = vec4(right[gl_VertexID], 0.0, 1.0);
+    }
+}
+)", R"(#version 450 core
+uniform int layer;
+out vec4 FragColor;
+void main() {
+    FragColor = layer == 0 ? vec4(vec3(0.25), 1.0) : vec4(1.0, 1.0, 1.0, layer == 1 ? 1.0 : 0.5);
+}
+)", "quad\nscale 0.5\ntriangles 384  # the squares\ntriangle-strip 4\n");
+  const std::string grey = still("layers");
+  ASSERT_EQ(grey.size(), 64u * 64);
+  int wrong = 0;
+  for (int y = 0; y < 64; ++y) {
+    for (int x = 0; x < 64; ++x) {
+      const bool square = x % 8 >= 2 && x % 8 < 6 && y % 8 >= 2 && y % 8 < 6;
+      const double under = square ? 255 : 0.25 * 255;
+      const double want = x >= 32 ? 0.5 * 255 + 0.5 * under : under;
+      const int got = static_cast<unsigned char>(grey[static_cast<size_t>(y * 64 + x)]);
+      wrong += std::fabs(got - want) > 3;
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+}
+
 // What draw.txt cannot say, each in one line naming the file (and its line),
 // with nothing written.
 TEST_F(Geometry, BadDrawFilesAreRefusedInOneLine) {
@@ -190,7 +233,10 @@ TEST_F(Geometry, BadDrawFilesAreRefusedInOneLine) {
       {"triangles 0", kSquares, "draw.txt:1: triangles needs a count of vertices from 1 to 1000000"},
       {"# many\ntriangles 1000001", kSquares, "draw.txt:2: triangles needs a count"},
       {"points many", kSquares, "draw.txt:1: points needs a count"},
-      {"points 3\nlines 2", kSquares, "draw.txt:2: a second mode"},
+      {"quad 4", kSquares, "draw.txt:1: quad takes no count"},
+      {"quad\ntriangles 3\nscale 0.5", kSquares, "draw.txt:3: only the first draw can be at a smaller scale"},
+      {"scale 0.5\nquad\nscale 0.5", kSquares, "draw.txt:3: a second scale for one draw"},
+      {"quad\nquad\nquad\nquad\nquad\nquad\nquad\nquad\nquad", kSquares, "draw.txt:9: more than 8 draws"},
       {"scale 0.05", kSquares, "draw.txt:1: scale must be one number from 0.1 to 1"},
       {"scale 2", kSquares, "draw.txt:1: scale must be"},
       {"triangles 3", "#version 450 core\nvoid main() { gl_Position = nope; }\n", "Quad.vert.glsl:2"},

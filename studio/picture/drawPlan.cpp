@@ -27,16 +27,43 @@ bool wholeNumber(const std::string& text, long long& value) {
   return !text.empty() && end == text.c_str() + text.size() && errno == 0;
 }
 
-// One line's words; "" where it holds one.
-std::string readLine(const std::vector<std::string>& words, DrawPlan& plan, bool& modeSeen) {
-  if (words[0] == "scale") {
-    char* end = nullptr;
-    const double scale = words.size() == 2 ? std::strtod(words[1].c_str(), &end) : NAN;
-    if (words.size() != 2 || end != words[1].c_str() + words[1].size() || !(scale >= 0.1 && scale <= 1)) {
-      return "scale must be one number from 0.1 to 1";
-    }
-    plan.scale = scale;
+// What the lines read so far make: the draws, and a scale given before any.
+struct Reading {
+  std::vector<Draw> draws;
+  double firstScale = 0;  // 0: none given before the first draw
+  bool scaled = false;    // the last draw has its scale
+};
+
+std::string readScale(const std::vector<std::string>& words, Reading& r) {
+  char* end = nullptr;
+  const double scale = words.size() == 2 ? std::strtod(words[1].c_str(), &end) : NAN;
+  if (words.size() != 2 || end != words[1].c_str() + words[1].size() || !(scale >= 0.1 && scale <= 1)) {
+    return "scale must be one number from 0.1 to 1";
+  }
+  if (r.scaled || (r.draws.empty() && r.firstScale > 0)) {
+    return "a second scale for one draw";
+  }
+  if (r.draws.empty()) {
+    r.firstScale = scale;
     return "";
+  }
+  if (r.draws.size() > 1 && scale < 1) {
+    return "only the first draw can be at a smaller scale: it is brought up under the rest";
+  }
+  r.draws.back().scale = scale;
+  r.scaled = true;
+  return "";
+}
+
+// One line's words; "" where it holds one.
+std::string readLine(const std::vector<std::string>& words, Reading& r) {
+  if (words[0] == "scale") {
+    return readScale(words, r);
+  }
+  Draw draw;
+  bool known = words[0] == "quad";
+  if (known && words.size() != 1) {
+    return "quad takes no count: it is the full-screen quad";
   }
   for (const auto& m : kModes) {
     if (words[0] != m.name) {
@@ -46,23 +73,28 @@ std::string readLine(const std::vector<std::string>& words, DrawPlan& plan, bool
     if (words.size() != 2 || !wholeNumber(words[1], count) || count < 1 || count > kMostVertices) {
       return words[0] + " needs a count of vertices from 1 to 1000000";
     }
-    if (modeSeen) {
-      return "a second mode; one draw.txt draws one way";
-    }
-    modeSeen = true;
-    plan.mode = m.mode;
-    plan.count = static_cast<int>(count);
-    return "";
+    known = true;
+    draw.mode = m.mode;
+    draw.count = static_cast<int>(count);
   }
-  return "\"" + printable(words[0].substr(0, 40)) +
-         "\" is neither a mode (points, lines, line-strip, triangles, triangle-strip) nor scale";
+  if (!known) {
+    return "\"" + printable(words[0].substr(0, 40)) +
+           "\" is neither a mode (quad, points, lines, line-strip, triangles, triangle-strip) nor scale";
+  }
+  if (r.draws.size() == static_cast<size_t>(kMostDraws)) {
+    return "more than " + std::to_string(kMostDraws) + " draws";
+  }
+  // A scale given before any draw is the first draw's.
+  r.scaled = r.draws.empty() && r.firstScale > 0;
+  draw.scale = r.scaled ? r.firstScale : 1;
+  r.draws.push_back(draw);
+  return "";
 }
 
 }  // namespace
 
 Result<DrawPlan> parseDrawPlan(const std::string& text, const std::string& path) {
-  DrawPlan plan;
-  bool modeSeen = false;
+  Reading reading;
   std::istringstream lines(text);
   std::string line;
   for (int number = 1; std::getline(lines, line); ++number) {
@@ -74,9 +106,15 @@ Result<DrawPlan> parseDrawPlan(const std::string& text, const std::string& path)
     if (words.empty()) {
       continue;
     }
-    if (const std::string why = readLine(words, plan, modeSeen); !why.empty()) {
+    if (const std::string why = readLine(words, reading); !why.empty()) {
       return Status::failure(path + ":" + std::to_string(number) + ": " + why);
     }
+  }
+  DrawPlan plan;
+  if (!reading.draws.empty()) {
+    plan.draws = reading.draws;
+  } else if (reading.firstScale > 0) {
+    plan.draws[0].scale = reading.firstScale;
   }
   return plan;
 }

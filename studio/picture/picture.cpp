@@ -278,22 +278,22 @@ void Picture::prepareBuffers(int width, int height) {
   bufferHeight_ = height;
 }
 
-void Picture::drawPass(const Pass& pass, int width, int height, const FrameTimes& times) {
+void Picture::drawPass(const Pass& pass, const Draw& draw, int width, int height, const FrameTimes& times) {
   GL_CALL(glUseProgram(pass.program));
   feedStudioInputs(pass, width, height, times);
   feedShadertoy(pass, width, height, times);
   GL_CALL(glBindBufferBase(GL_SHADER_STORAGE_BUFFER, 0, spectrum_));
-  if (!pass.draw.geometry()) {
+  if (!draw.geometry()) {
     GL_CALL(glBindVertexArray(vao_));
     GL_CALL(glDrawElements(GL_TRIANGLES, 6, GL_UNSIGNED_INT, nullptr));
     return;
   }
-  drawGeometry(pass.draw);
+  drawGeometry(draw);
 }
 
-// Blending by alpha as coverage and sized points are set for the draw and
-// put back after it: nothing else here draws with them.
-void Picture::drawGeometry(const DrawPlan& draw) {
+// Sized points are set for the draw and put back after it: nothing else
+// here draws with them.
+void Picture::drawGeometry(const Draw& draw) {
   static const std::pair<DrawMode, GLenum> modes[] = {{DrawMode::Points, GL_POINTS},
                                                       {DrawMode::Lines, GL_LINES},
                                                       {DrawMode::LineStrip, GL_LINE_STRIP},
@@ -303,13 +303,10 @@ void Picture::drawGeometry(const DrawPlan& draw) {
   for (const auto& [given, gl] : modes) {
     mode = given == draw.mode ? gl : mode;
   }
-  GL_CALL(glEnable(GL_BLEND));
-  GL_CALL(glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ONE, GL_ONE_MINUS_SRC_ALPHA));
   GL_CALL(glEnable(GL_PROGRAM_POINT_SIZE));
   GL_CALL(glBindVertexArray(emptyVao_));
   GL_CALL(glDrawArrays(mode, 0, draw.count));
   GL_CALL(glDisable(GL_PROGRAM_POINT_SIZE));
-  GL_CALL(glDisable(GL_BLEND));
 }
 
 // Buffer A-D in order, each drawn into the target not read as that buffer
@@ -325,7 +322,7 @@ void Picture::drawBuffers(int width, int height, const FrameTimes& times) {
     const int b = pass.buffer;
     GL_CALL(glBindFramebuffer(GL_FRAMEBUFFER, framebuffers_[b][1 - front_[b]]));
     GL_CALL(glViewport(0, 0, width, height));
-    drawPass(pass, width, height, times);
+    drawPass(pass, pass.draw.draws.front(), width, height, times);
     front_[b] = 1 - front_[b];
     if (wantsMipmaps(ChannelKind::Buffer, b)) {
       GL_CALL(glBindTexture(GL_TEXTURE_2D, targets_[b][front_[b]]));
@@ -337,8 +334,8 @@ void Picture::drawBuffers(int width, int height, const FrameTimes& times) {
 
 // The live program's clear colour, for pairs that leave pixels alone;
 // geometry is drawn over black, or over nothing when laid over something.
-void Picture::clearUnder(const Pass& pass) {
-  if (pass.draw.geometry()) {
+void Picture::clearUnder(const Draw& draw) {
+  if (draw.geometry()) {
     GL_CALL(glClearColor(0.0f, 0.0f, 0.0f, transparent_ ? 0.0f : 1.0f));
   } else {
     GL_CALL(glClearColor(0.2f, 0.3f, 0.3f, 1.0f));
@@ -368,19 +365,6 @@ void Picture::draw(int width, int height, const FrameTimes& times) {
   GL_CALL(glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &shown));
   drawBuffers(width, height, times);
   const Pass& last = passes_.back();
-  // A smaller scale: everything after this is drawn smaller, then brought up.
-  const bool scaled = last.draw.scale < 1;
-  const int shownWidth = width;
-  const int shownHeight = height;
-  if (scaled) {
-    width = std::max(1, static_cast<int>(std::lround(width * last.draw.scale)));
-    height = std::max(1, static_cast<int>(std::lround(height * last.draw.scale)));
-    scaled_.bind(width, height);
-  } else {
-    GL_CALL(glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(shown)));
-    GL_CALL(glViewport(0, 0, width, height));
-  }
-  clearUnder(last);
   const bool previous = last.at[kPrevious] >= 0;
   if (previous) {
     bindPrevious(width, height);
@@ -388,17 +372,52 @@ void Picture::draw(int width, int height, const FrameTimes& times) {
   if (!shadertoy) {
     bindStudioTextures();
   }
-  drawPass(last, width, height, times);
+  const std::vector<Draw>& draws = last.draw.draws;
+  for (size_t i = 0; i < draws.size(); ++i) {
+    layer_ = static_cast<int>(i);
+    drawLayer(last, draws[i], static_cast<GLuint>(shown), width, height, times);
+  }
+  layer_ = 0;
   if (previous) {
-    // What was just drawn becomes the next frame's "previous" (at the
-    // smaller scale, where it is drawn at one).
+    // What was just drawn, as shown, becomes the next frame's "previous".
     GL_CALL(glActiveTexture(GL_TEXTURE7));
     GL_CALL(glCopyTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, 0, 0, width, height));
     GL_CALL(glActiveTexture(GL_TEXTURE0));
   }
+}
+
+// The first draw clears under itself (at a smaller scale: drawn smaller,
+// then brought up to the frame); each later one is blended over what is
+// drawn by its alpha as coverage.
+void Picture::drawLayer(const Pass& pass, const Draw& draw, GLuint shown, int width, int height,
+                        const FrameTimes& times) {
+  const bool first = layer_ == 0;
+  const bool scaled = first && draw.scale < 1;
+  drawScale_ = scaled ? draw.scale : 1;
+  const int drawnWidth = scaled ? std::max(1, static_cast<int>(std::lround(width * draw.scale))) : width;
+  const int drawnHeight = scaled ? std::max(1, static_cast<int>(std::lround(height * draw.scale))) : height;
   if (scaled) {
-    scaled_.blitTo(static_cast<GLuint>(shown), shownWidth, shownHeight);
+    scaled_.bind(drawnWidth, drawnHeight);
+  } else if (first) {
+    GL_CALL(glBindFramebuffer(GL_FRAMEBUFFER, shown));
+    GL_CALL(glViewport(0, 0, width, height));
   }
+  if (first) {
+    clearUnder(draw);
+  }
+  const bool blend = !first || draw.geometry();
+  if (blend) {
+    GL_CALL(glEnable(GL_BLEND));
+    GL_CALL(glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ONE, GL_ONE_MINUS_SRC_ALPHA));
+  }
+  drawPass(pass, draw, drawnWidth, drawnHeight, times);
+  if (blend) {
+    GL_CALL(glDisable(GL_BLEND));
+  }
+  if (scaled) {
+    scaled_.blitTo(shown, width, height);
+  }
+  drawScale_ = 1;
 }
 
 // "previous" on unit 7: black at the first frame, after a seek and after a resize.

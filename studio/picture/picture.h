@@ -118,9 +118,11 @@ class Picture {
   // moment before, where all else fades within seconds.
   bool readsWholeSong() const;
   // Clears and draws into whatever framebuffer is bound, width × height. A
-  // pair with draw.txt draws its geometry over black (transparent where the
-  // picture is laid over something), blended by its alpha as coverage; at a
-  // smaller scale it is drawn into a smaller target, then brought up.
+  // pair with draw.txt draws each of its draws in turn ("layer" 0, 1, …):
+  // geometry first is drawn over black (transparent where the picture is laid
+  // over something), each later draw over what is drawn, blended by its alpha
+  // as coverage; a first draw at a smaller scale is drawn into a smaller
+  // target, then brought up. "previous" is the frame as shown, at its size.
   void draw(int width, int height, const FrameTimes& times);
   // A thin red frame around the picture: what is shown is not the saved pair.
   void drawStaleFrame(int width, int height);
@@ -129,7 +131,7 @@ class Picture {
   // The studio's inputs, then Shadertoy's.
   enum Input { kResolution, kFrame, kBandsIn, kBass, kMid, kTreble, kLevel, kBeat, kBeats, kWaveformIn,
                kImage0, kImage1, kImage2, kImage3, kImage0Size, kImage1Size, kImage2Size, kImage3Size,
-               kCover, kCoverSize, kPrevious, kBassTime, kMidTime, kTrebleTime, kLevelTime, kDelta, kPeaks, kTransparent, kLoudness, kWaveHistoryIn, kBandHistoryIn, kBandHistorySeconds, kTitleBox, kTitleShown, kTitleClear, kProgress, kBpm, kBeatPhase, kBeatIndex, kBarPhase, kBarIndex, kAspect, kItime,
+               kCover, kCoverSize, kPrevious, kBassTime, kMidTime, kTrebleTime, kLevelTime, kDelta, kPeaks, kTransparent, kLoudness, kWaveHistoryIn, kBandHistoryIn, kBandHistorySeconds, kTitleBox, kTitleShown, kTitleClear, kProgress, kBpm, kBeatPhase, kBeatIndex, kBarPhase, kBarIndex, kLayer, kAspect, kItime,
                kIResolution, kITime, kITimeDelta, kIFrame, kIFrameRate, kIDate, kISampleRate, kIMouse,
                kIChannelTime, kIChannelResolution, kIChannel0, kIChannel1, kIChannel2, kIChannel3, kIBassTime,
                kIMidTime, kITrebleTime, kILevelTime, kIBpm, kIBeatPhase, kIBarPhase, kInputCount };
@@ -148,13 +150,14 @@ class Picture {
   void applySettings(const Notes& notes);
   Status uploadReadImages();
   Result<Pass> buildPass(const PassSource& given, const Notes& notes);
-  void clearUnder(const Pass& pass);
+  void clearUnder(const Draw& draw);
   void makeQuad();
   void feedStudioInputs(const Pass& pass, int width, int height, const FrameTimes& times);
   void feedShadertoy(const Pass& pass, int width, int height, const FrameTimes& times);
   void prepareBuffers(int width, int height);
-  void drawPass(const Pass& pass, int width, int height, const FrameTimes& times);
-  void drawGeometry(const DrawPlan& draw);
+  void drawPass(const Pass& pass, const Draw& draw, int width, int height, const FrameTimes& times);
+  void drawGeometry(const Draw& draw);
+  void drawLayer(const Pass& pass, const Draw& draw, GLuint shown, int width, int height, const FrameTimes& times);
   void bindPrevious(int width, int height);
   void bindStudioTextures();
   void drawBuffers(int width, int height, const FrameTimes& times);
@@ -167,6 +170,8 @@ class Picture {
   GLuint vao_ = 0;
   GLuint emptyVao_ = 0;  // geometry: the vertex stage makes every vertex from gl_VertexID
   ScaledTarget scaled_;  // a picture drawn at a smaller scale
+  int layer_ = 0;          // "layer": which of draw.txt's draws is being drawn
+  double drawScale_ = 1;   // the scale it is drawn at: the title's box is in the frame's pixels
   GLuint vbo_ = 0;
   GLuint ebo_ = 0;
   GLuint spectrum_ = 0;

@@ -102,7 +102,7 @@ const Want wants[] = {
     {"titleShown", GL_FLOAT, "float"}, {"titleClear", GL_FLOAT_VEC2, "vec2"},
     {"progress", GL_FLOAT, "float"},
     {"bpm", GL_FLOAT, "float"}, {"beatPhase", GL_FLOAT, "float"}, {"beatIndex", GL_INT, "int"},
-    {"barPhase", GL_FLOAT, "float"}, {"barIndex", GL_INT, "int"},
+    {"barPhase", GL_FLOAT, "float"}, {"barIndex", GL_INT, "int"}, {"layer", GL_INT, "int"},
     {"aspect", 0, ""}, {"itime", 0, ""}, {"iResolution", 0, ""}, {"iTime", 0, ""}, {"iTimeDelta", 0, ""},
     {"iFrame", 0, ""}, {"iFrameRate", 0, ""}, {"iDate", 0, ""}, {"iSampleRate", 0, ""}, {"iMouse", 0, ""},
     {"iChannelTime", 0, ""}, {"iChannelResolution", 0, ""}, {"iChannel0", 0, ""}, {"iChannel1", 0, ""},
@@ -381,17 +381,22 @@ void Picture::feedStudioInputs(const Pass& pass, int width, int height, const Fr
                                          {kBeatIndex, times.beat.beatIndex},
                                          {kBarIndex, times.beat.barIndex},
                                          {kBeats, inputs_.beats},
-                                         {kFrame, static_cast<GLint>(times.frame)}};
+                                         {kFrame, static_cast<GLint>(times.frame)},
+                                         {kLayer, layer_}};
   for (const auto& [input, value] : ints) {
     if (at[input] >= 0) {
       GL_CALL(glUniform1i(at[input], value));
     }
   }
+  // The title's box is kept in the frame's pixels; a draw at a smaller scale
+  // reads it in its own.
+  const float scale = static_cast<float>(drawScale_);
+  const float box[4] = {titleBox_[0] * scale, titleBox_[1] * scale, titleBox_[2] * scale, titleBox_[3] * scale};
   if (at[kTitleBox] >= 0) {
-    GL_CALL(glUniform4fv(at[kTitleBox], 1, titleBox_));
+    GL_CALL(glUniform4fv(at[kTitleBox], 1, box));
   }
   if (at[kTitleClear] >= 0) {
-    const std::pair<float, float> rows = titleClearRows(titleBox_, titleShown_, static_cast<float>(height));
+    const std::pair<float, float> rows = titleClearRows(box, titleShown_, static_cast<float>(height));
     GL_CALL(glUniform2f(at[kTitleClear], rows.first, rows.second));
   }
   if (at[kResolution] >= 0) {
