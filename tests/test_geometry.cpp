@@ -179,6 +179,37 @@ TEST_F(Geometry, ASoftPictureAtHalfScaleKeepsItsLook) {
   EXPECT_GE(10 * std::log10(255.0 * 255.0 / mse), 40.0);
 }
 
+// Laid over something, a half-scale layer brought up keeps alpha as
+// coverage: every pixel it covers at all has the mark's own colour (orange),
+// its edge fading out in alpha rather than darkening towards the black of
+// the uncovered pixels beside it, and the disc's middle is whole.
+TEST_F(Geometry, AHalfScaleLayerKeepsItsColourAtItsEdges) {
+  picture("disc", vt::kPlainVertexShader, vt::fragmentShader(R"(    float r = length(uv - 0.5) * 2.0;
+    float cover = 1.0 - smoothstep(0.45, 0.5, r);
+    FragColor = cover > 0.0 ? vec4(1.0, 0.5, 0.0, cover) : vec4(0.0);)"), "scale 0.5\n");
+  const vt::StudioRun run = vt::studio(dir.path(), {"render", "song.wav", "disc.png", "--shaders", "disc", "--size",
+                                                    "96x96", "--from", "0.5", "--transparent"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string rgba = vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", dir / "disc.png", "-f", "rawvideo",
+                                          "-pix_fmt", "rgba", "-"});
+  ASSERT_EQ(rgba.size(), 96u * 96 * 4);
+  int edge = 0;
+  int darkened = 0;
+  for (size_t i = 0; i < rgba.size(); i += 4) {
+    const int alpha = static_cast<unsigned char>(rgba[i + 3]);
+    if (alpha < 8) {
+      continue;
+    }
+    edge += alpha < 248;
+    const int r = static_cast<unsigned char>(rgba[i]);
+    const int g = static_cast<unsigned char>(rgba[i + 1]);
+    darkened += std::abs(r - 255) > 12 || std::abs(g - 128) > 12;
+  }
+  EXPECT_GT(edge, 40);  // the edge is there, blurred by the bringing up
+  EXPECT_EQ(darkened, 0);
+  EXPECT_EQ(static_cast<unsigned char>(rgba[(48 * 96 + 48) * 4 + 3]), 255);
+}
+
 // Three draws of one pair, each told which it is by "layer": a grey quad
 // shaded at half scale, the 64 squares over it, then the right half at alpha
 // 0.5 (coverage: half the white over what is there).

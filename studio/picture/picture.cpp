@@ -397,7 +397,7 @@ void Picture::drawLayer(const Pass& pass, const Draw& draw, GLuint shown, int wi
   const int drawnWidth = scaled ? std::max(1, static_cast<int>(std::lround(width * draw.scale))) : width;
   const int drawnHeight = scaled ? std::max(1, static_cast<int>(std::lround(height * draw.scale))) : height;
   if (scaled) {
-    scaled_.bind(drawnWidth, drawnHeight);
+    scaled_.bind(drawnWidth, drawnHeight, transparent_);
   } else if (first) {
     GL_CALL(glBindFramebuffer(GL_FRAMEBUFFER, shown));
     GL_CALL(glViewport(0, 0, width, height));
@@ -405,17 +405,24 @@ void Picture::drawLayer(const Pass& pass, const Draw& draw, GLuint shown, int wi
   if (first) {
     clearUnder(draw);
   }
-  const bool blend = !first || draw.geometry();
+  // Geometry blended over the transparent clear is already premultiplied; a
+  // smaller quad laid over something is made so for its bringing up.
+  const bool premultiply = scaled && transparent_ && !draw.geometry();
+  const bool blend = !first || draw.geometry() || premultiply;
   if (blend) {
     GL_CALL(glEnable(GL_BLEND));
-    GL_CALL(glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ONE, GL_ONE_MINUS_SRC_ALPHA));
+    if (premultiply) {
+      GL_CALL(glBlendFuncSeparate(GL_SRC_ALPHA, GL_ZERO, GL_ONE, GL_ZERO));
+    } else {
+      GL_CALL(glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ONE, GL_ONE_MINUS_SRC_ALPHA));
+    }
   }
   drawPass(pass, draw, drawnWidth, drawnHeight, times);
   if (blend) {
     GL_CALL(glDisable(GL_BLEND));
   }
   if (scaled) {
-    scaled_.blitTo(shown, width, height);
+    scaled_.blitTo(shown, width, height, transparent_);
   }
   drawScale_ = 1;
 }
