@@ -10,6 +10,7 @@
 
 #include "audio.h"
 #include "base/libraryLog.h"
+#include "base/text.h"
 #include "sampleWindow.h"
 
 Status checkSoundPath(const std::string& path) {
@@ -38,15 +39,9 @@ namespace {
 // Containers libsndfile cannot read, and MP3, which FFmpeg reads past a
 // damaged frame where libsndfile stops.
 bool readByFfmpeg(const std::string& path) {
-  const size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos || path.find('/', dot) != std::string::npos) {
-    return false;
-  }
-  std::string extension = path.substr(dot + 1);
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  static const char* const kFfmpegs[] = {"m4a", "m4b", "mp4", "aac", "mp3", "mkv", "mka", "webm", "mov", "wma", "ac3"};
-  return std::any_of(std::begin(kFfmpegs), std::end(kFfmpegs), [&](const char* e) { return extension == e; });
+  static const char* const kFfmpegs[] = {".m4a", ".m4b", ".mp4", ".aac", ".mp3", ".mkv",
+                                         ".mka", ".webm", ".mov", ".wma", ".ac3"};
+  return std::any_of(std::begin(kFfmpegs), std::end(kFfmpegs), [&](const char* e) { return hasExtension(path, e); });
 }
 
 }  // namespace
