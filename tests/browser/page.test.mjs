@@ -339,7 +339,11 @@ async function kinds() {
   await page.waitForSelector(aria('bars', 'radio'));
   await (await page.$('#upload')).uploadFile(song);
   await page.waitForSelector('::-p-text(added.flac)');
-  check(fs.readFileSync(path.join(where, 'added.flac')).equals(fs.readFileSync(song)), 'the added song is copied whole');
+  // The chooser shows the name as soon as it is picked: the copy is awaited
+  // until it is whole (a copy cut short never is, and fails the wait).
+  const added = path.join(where, 'added.flac');
+  await waitFor(() => fs.existsSync(added) && fs.readFileSync(added).equals(fs.readFileSync(song)), 30,
+    'the added song copied whole');
   await waitFor(() => page.$eval('input[name="song"]:checked', (i) => i.value).catch(() => ''), 10, 'the added song chosen');
 
   // A Shadertoy shader of the folder is a picture like the gallery's, with its cell.
