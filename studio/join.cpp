@@ -17,6 +17,7 @@
 
 #include "base/ffmpegPtr.h"
 #include "base/interrupt.h"
+#include "base/runContext.h"
 #include "base/text.h"
 
 #include "album.h"
@@ -179,7 +180,8 @@ class SoundCopy {
 
 // One part's pictures at their place in the whole (each with the sound up
 // to its end, as writePicture does).
-Status copyPictures(Part& part, AVRational frameTime, const std::function<Status(AVPacket*)>& writePicture) {
+Status copyPictures(Part& part, AVRational frameTime, const std::function<Status(AVPacket*)>& writePicture,
+                    const RunContext& run) {
   PacketPtr packet(av_packet_alloc());
   const AVStream* stream = part.input->streams[part.stream];
   if (av_seek_frame(part.input.get(), -1, 0, AVSEEK_FLAG_BACKWARD) < 0) {
@@ -193,7 +195,7 @@ Status copyPictures(Part& part, AVRational frameTime, const std::function<Status
   bool dated = false;
   const int64_t at = part.record.first;
   while (av_read_frame(part.input.get(), packet.get()) >= 0) {
-    if (interrupted()) {
+    if (run.stopping()) {
       return Status::failure("interrupted");
     }
     if (packet->stream_index != part.stream) {
@@ -235,7 +237,8 @@ Status copyPictures(Part& part, AVRational frameTime, const std::function<Status
 // Each part's pictures moved to their place in the whole, and the sound up
 // to each picture's end (the sound part's copied, else the song encoded),
 // so the file is interleaved as render's.
-Status writeWhole(Encoder& encoder, std::vector<Part>& parts, Part* soundPart, SoundReader& reader) {
+Status writeWhole(Encoder& encoder, std::vector<Part>& parts, Part* soundPart, SoundReader& reader,
+                  const RunContext& run) {
   const PartRecord& r = parts.front().record;
   const FrameClock clock(r.fps, r.rate);
   const AVRational frameTime{static_cast<int>(r.fps.den), static_cast<int>(r.fps.num)};
@@ -265,7 +268,7 @@ Status writeWhole(Encoder& encoder, std::vector<Part>& parts, Part* soundPart, S
     return soundUpTo(clock.soundFrameAt(r.whole.first + shown + 1));
   };
   for (Part& part : parts) {
-    if (Status copiedPart = copyPictures(part, frameTime, writePicture); !copiedPart) {
+    if (Status copiedPart = copyPictures(part, frameTime, writePicture, run); !copiedPart) {
       return copiedPart;
     }
   }
@@ -397,6 +400,7 @@ Status checkOutput(const JoinOptions& o) {
 
 int runJoin(const JoinOptions& o) {
   catchInterrupts();
+  const RunContext run;
   if (const Status named = checkOutput(o); !named) {
     return report(kExitUsage, named.why());
   }
@@ -425,14 +429,15 @@ int runJoin(const JoinOptions& o) {
     }
   }
   PendingFile file(o.output, o.overwrite);
-  const EncoderSettings settings = joinedSettings(o, container, file.path(), r, pictures, soundPart);
+  EncoderSettings settings = joinedSettings(o, container, file.path(), r, pictures, soundPart);
+  settings.run = &run;
   const int64_t frames = r.frames;
   std::vector<Part> pictureParts(std::make_move_iterator(parts.begin() + (soundPart != nullptr ? 1 : 0)),
                                  std::make_move_iterator(parts.end()));
   Encoder encoder;
   Status done = file.made() ? encoder.open(settings) : file.made();
   if (done) {
-    done = writeWhole(encoder, pictureParts, soundPart != nullptr ? &parts.front() : nullptr, reader.value());
+    done = writeWhole(encoder, pictureParts, soundPart != nullptr ? &parts.front() : nullptr, reader.value(), run);
   }
   if (done) {
     done = file.commit();
@@ -441,7 +446,7 @@ int runJoin(const JoinOptions& o) {
     done = writeChapterList(o.output, settings.chapters, settings.rate, o.overwrite);
   }
   if (!done) {
-    return report(interrupted() ? kExitInterrupted : kExitFailure, done.why());
+    return report(run.stopping() ? kExitInterrupted : kExitFailure, done.why());
   }
   if (!o.quiet) {
     std::cerr << "Wrote " << quotedName(o.output) << ": " << frames << " frames from " << pictureParts.size()

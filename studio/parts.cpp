@@ -4,6 +4,7 @@
 
 #include "album.h"
 #include "base/interrupt.h"
+#include "base/runContext.h"
 #include "plan.h"
 
 #include <fcntl.h>
@@ -304,7 +305,7 @@ Status SongEncoding::upTo(int64_t until) {
   const Fades fades{r_.fadeIn, r_.fadeOut, false, r_.whole};
   until = std::min(until, r_.whole.soundEnd);
   while (done_ < until) {
-    if (interrupted()) {
+    if (encoder_.stopping()) {
       return Status::failure("interrupted");
     }
     const int64_t want = std::min<int64_t>(until - done_, 8192);

@@ -17,6 +17,7 @@
 #include <optional>
 
 #include "base/interrupt.h"
+#include "base/runContext.h"
 #include "base/pacer.h"
 #include "base/text.h"
 #include "cli.h"
@@ -48,7 +49,7 @@ using Clock = std::chrono::steady_clock;
 // window's GL context outlives everything drawn in it), and the frame loop.
 class Session {
  public:
-  explicit Session(const PlayOptions& o) : o_(o), sound_(listeningSettings(o)) {}
+  Session(const PlayOptions& o, const RunContext& run) : o_(o), run_(run), sound_(listeningSettings(o)) {}
 
   // An exit status to leave with, or nothing to go on.
   std::optional<int> open() {
@@ -112,7 +113,7 @@ class Session {
     Pacer pacer(pacedRate(), stream_ != nullptr);
     FrameTimeLog frameTimes(o_.frameTimes, o_.overwrite);
     bool first = true;
-    while (!(windowed() && glfwWindowShouldClose(window_.get())) && !interrupted() && outputsGo_) {
+    while (!(windowed() && glfwWindowShouldClose(window_.get())) && !run_.stopping() && outputsGo_) {
       if (windowed()) {
         glfwPollEvents();
       }
@@ -301,6 +302,7 @@ class Session {
     }
     ShaderSongRequest request{o_.soundShaders, static_cast<double>(sound_.frames()) / static_cast<double>(sound_.rate()),
                               true, o_.verbose, false, o_.channelSettings, false};
+    request.run = &run_;
     const auto start = Clock::now();
     const Result<std::string> song = shaderSong(request);
     const Status replaced = song ? sound_.replaceSound(song.value()) : song.status();
@@ -319,6 +321,7 @@ class Session {
     if (!o_.stream.empty()) {
       grid_ = StreamGrid(o_.fps.value(), static_cast<double>(sound_.frames()) / static_cast<double>(sound_.rate()));
       EncoderSettings settings = streamSettings(o_, sound_.streamChannels(), static_cast<int>(sound_.rate()));
+      settings.run = &run_;
       stream_ = std::make_unique<StreamOutput>(settings, windowed(), o_.flashGuard, [this](int64_t count) {
         const auto at = static_cast<int64_t>(std::llround(pictureSeconds_ * static_cast<double>(sound_.rate())));
         return sound_.streamSound(count, paused_, at);
@@ -345,7 +348,7 @@ class Session {
     }
     const Status ended = stream_->finish();
     const LiveOutput& live = stream_->live();
-    std::cerr << (interrupted() ? "vrax-studio: interrupted; streamed " : "Streamed ") << live.sent() << " frames ("
+    std::cerr << (run_.stopping() ? "vrax-studio: interrupted; streamed " : "Streamed ") << live.sent() << " frames ("
               << static_cast<double>(live.sent()) / o_.fps.value() << " s) to " << printable(o_.stream) << "; "
               << live.dropped() << " dropped";
     if (live.unsent() > 0) {
@@ -515,6 +518,7 @@ class Session {
   Clock::time_point lastMark_ = started_;
   std::string startup_;  // mark()'s steps so far
   const PlayOptions& o_;
+  const RunContext& run_;
   Listening sound_;
   // The window, then what is drawn in it (released first).
   Keys keys_;
@@ -554,18 +558,19 @@ int runPlay(const PlayOptions& o) {
     return report(kExitUsage, frameTimes.why());
   }
   catchInterrupts();
+  const RunContext run;
   // A Sound pass is drawn whole before anything plays, so it never falls
   // behind the playing position.
   PlayOptions given = o;
   if (!given.capture) {
-    if (const std::optional<int> leave = useShaderSong(given, 0, false, !given.picture.empty() || given.soundSeconds > 0, true)) {
+    if (const std::optional<int> leave = useShaderSong(given, 0, false, run, !given.picture.empty() || given.soundSeconds > 0, true)) {
       return *leave;
     }
   }
-  Session session(given);
+  Session session(given, run);
   if (const std::optional<int> leave = session.open()) {
     return *leave;
   }
   const bool ended = session.run();
-  return interrupted() ? kExitInterrupted : ended ? kExitDone : kExitFailure;
+  return run.stopping() ? kExitInterrupted : ended ? kExitDone : kExitFailure;
 }

@@ -23,6 +23,7 @@
 
 #include "album.h"
 #include "base/interrupt.h"
+#include "base/runContext.h"
 #include "base/progress.h"
 #include "base/text.h"
 #include "picture/backdrop.h"
@@ -41,7 +42,7 @@
 #include "video/videoOutput.h"
 
 // One render as the options say; runRender's own work, and the estimate's probe.
-int renderOnce(const RenderOptions& given);
+int renderOnce(const RenderOptions& given, const RunContext& run);
 
 namespace {
 
@@ -61,8 +62,8 @@ void sayFlashGuard(const RenderOptions& o, const FlashGuard* guard) {
 }
 
 // What a finished or stopped render says, and its exit status.
-int concludeVideo(const RenderOptions& o, EncodedOutput& output, int64_t drawn, double wall) {
-  const bool wasInterrupted = interrupted();
+int concludeVideo(const RenderOptions& o, EncodedOutput& output, int64_t drawn, double wall, const RunContext& run) {
+  const bool wasInterrupted = run.stopping();
   if (wasInterrupted && drawn == 0) {
     return report(kExitInterrupted, "interrupted before the first frame; nothing written");
   }
@@ -100,11 +101,12 @@ int concludeVideo(const RenderOptions& o, EncodedOutput& output, int64_t drawn, 
   return kExitDone;
 }
 
-int writeStill(const RenderOptions& o, const FrameClock& clock, const Span& span, OfflineShow& visualiser) {
+int writeStill(const RenderOptions& o, const FrameClock& clock, const Span& span, OfflineShow& visualiser,
+               const RunContext& run) {
   StillOutput still(o.output, o.overwrite, o.width, o.height, o.transparent, outputName(o.output));
   Progress progress(1, o.fps.value(), true);
   RenderedOutput drawnInto(still, o.width, o.height);
-  const Result<int64_t> drawn = visualiser.play(span.first, span.end, drawnInto, false, progress);
+  const Result<int64_t> drawn = visualiser.play(span.first, span.end, drawnInto, false, progress, run);
   Status written = drawn ? still.finish() : Status::failure(drawn.why() + "; nothing written");
   if (written) {
     written = still.commit();
@@ -158,7 +160,8 @@ EncoderSettings videoSettings(const RenderOptions& o, const Song& sound, const F
 }
 
 int writeVideo(const RenderOptions& o, const Song& sound, const FrameClock& clock, const Span& whole,
-               const std::optional<PartRecord>& part, const std::string& container, OfflineShow& visualiser) {
+               const std::optional<PartRecord>& part, const std::string& container, OfflineShow& visualiser,
+               const RunContext& run) {
   const Span span = part ? Span{whole.first + part->first, whole.first + part->end, 0, 0} : whole;
   const bool handed = !part && visualiser.tapsSound();
   const Result<SoundReader> reader = handed || part ? Result<SoundReader>(SoundReader())
@@ -166,7 +169,9 @@ int writeVideo(const RenderOptions& o, const Song& sound, const FrameClock& cloc
   if (!reader) {
     return report(kExitFailure, reader.why());
   }
-  EncodedOutput::Plan plan{videoSettings(o, sound, clock, whole, span, part, container), o.overwrite, clock, span,
+  EncoderSettings settings = videoSettings(o, sound, clock, whole, span, part, container);
+  settings.run = &run;
+  EncodedOutput::Plan plan{settings, o.overwrite, clock, span,
                            Fades{o.fadeIn, o.fadeOut, o.transparent, whole}, reader.value(), o.flashGuard,
                            isStreamOutput(o.output) && streamIsPaced(o.output), say};
   EncodedOutput output(std::move(plan));
@@ -186,7 +191,7 @@ int writeVideo(const RenderOptions& o, const Song& sound, const FrameClock& cloc
     visualiser.handSoundTo([&output](std::vector<float> floats) { output.handSound(std::move(floats)); });
   }
   RenderedOutput drawnInto(output, o.width, o.height);
-  const Result<int64_t> drawn = visualiser.play(span.first, span.end, drawnInto, output.paced(), progress);
+  const Result<int64_t> drawn = visualiser.play(span.first, span.end, drawnInto, output.paced(), progress, run);
   if (handed) {
     // All frames: the sound to its end. Stopped early: to the last frame's end.
     const int64_t frames = drawn ? drawn.value() : 0;
@@ -197,13 +202,13 @@ int writeVideo(const RenderOptions& o, const Song& sound, const FrameClock& cloc
   progress.end();
   if (!encoded) {
     // A signal that ended a blocked write is the interruption, not a failure.
-    return report(interrupted() ? kExitInterrupted : kExitFailure, encoded.why());
+    return report(run.stopping() ? kExitInterrupted : kExitFailure, encoded.why());
   }
   if (!drawn) {
     return report(kExitFailure, drawn.why() + "; nothing written");
   }
   sayFlashGuard(o, output.guard());
-  const int status = concludeVideo(o, output, drawn.value(), progress.elapsed());
+  const int status = concludeVideo(o, output, drawn.value(), progress.elapsed(), run);
   if (o.timing != nullptr) {
     *o.timing = RenderTiming{drawn.value(), progress.elapsed()};
   }
@@ -213,7 +218,7 @@ int writeVideo(const RenderOptions& o, const Song& sound, const FrameClock& cloc
 // --part sound: the whole render's sound, encoded as the finished file has
 // it, and no pictures: nothing is drawn, so no GL is needed.
 int writeSoundPart(const RenderOptions& o, const Song& sound, const FrameClock& clock, const PartRecord& part,
-                   const std::string& container) {
+                   const std::string& container, const RunContext& run) {
   Result<SoundReader> reader = songFrom(sound.paths, part.whole.soundStart);
   if (!reader) {
     return report(kExitFailure, reader.why());
@@ -222,6 +227,7 @@ int writeSoundPart(const RenderOptions& o, const Song& sound, const FrameClock& 
   EncoderSettings settings = encoderSettings(o, sound, clock, part.whole, container, file.path());
   settings.width = settings.height = 0;  // no pictures
   settings.tags = {{"comment", partText(part)}};
+  settings.run = &run;
   Encoder encoder;
   Status done = encoder.open(settings);
   SongEncoding song(encoder, reader.value(), part);
@@ -229,7 +235,7 @@ int writeSoundPart(const RenderOptions& o, const Song& sound, const FrameClock& 
   done = done ? encoder.finish() : done;
   done = done ? file.commit() : done;
   if (!done) {
-    return report(interrupted() ? kExitInterrupted : kExitFailure, done.why());
+    return report(run.stopping() ? kExitInterrupted : kExitFailure, done.why());
   }
   if (!o.quiet) {
     std::cerr << "Wrote " << quotedName(o.output) << ": the sound of " << part.frames << " frames, for join" << std::endl;
@@ -308,7 +314,8 @@ std::optional<int> dressShow(const RenderOptions& o, const Song& sound, const Fr
 // Steps the show to the first frame (the analysis from the song's start),
 // then draws into the still or the video; the exit status.
 int drawAndWrite(const RenderOptions& o, const Song& sound, const FrameClock& clock, const Span& span,
-                 const std::optional<PartRecord>& part, const std::string& container, OfflineShow& visualiser) {
+                 const std::optional<PartRecord>& part, const std::string& container, OfflineShow& visualiser,
+                 const RunContext& run) {
   const bool still = hasExtension(o.output, ".png") && !isStreamOutput(o.output);
   if (!still && !part && visualiser.tapsSound()) {
     visualiser.tapSound(span.soundStart, span.soundEnd);
@@ -326,7 +333,8 @@ int drawAndWrite(const RenderOptions& o, const Song& sound, const FrameClock& cl
   }
   // A still is one frame: a signal while it is drawn ends the run with
   // nothing written. A video says it can stop once its first frame is done.
-  return still ? writeStill(o, clock, span, visualiser) : writeVideo(o, sound, clock, span, part, container, visualiser);
+  return still ? writeStill(o, clock, span, visualiser, run)
+               : writeVideo(o, sound, clock, span, part, container, visualiser, run);
 }
 
 // OUT.wav or OUT.flac with no SOUND: the Sound pass's soundtrack alone,
@@ -366,7 +374,7 @@ std::string sizeWithin(int width, int height, double pixels) {
 // middle of the song, timed; the whole render's time worked out from it.
 // The probe pays the whole start (shaders, the song's loudness) as the
 // render will; only its frames are scaled up.
-int runEstimate(const RenderOptions& given) {
+int runEstimate(const RenderOptions& given, const RunContext& run) {
   if (hasExtension(given.output, ".png") || isStreamOutput(given.output) || !given.part.empty() || given.partFirst >= 0) {
     return report(kExitUsage, "--estimate is for a whole video written to a file");
   }
@@ -400,7 +408,7 @@ int runEstimate(const RenderOptions& given) {
   RenderTiming timing;
   probe.timing = &timing;
   const auto start = std::chrono::steady_clock::now();
-  const int status = renderOnce(probe);
+  const int status = renderOnce(probe, run);
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::error_code ignored;
   std::filesystem::remove_all(temp, ignored);
@@ -425,7 +433,7 @@ int runEstimate(const RenderOptions& given) {
   return report(kExitDone, line);
 }
 
-int writeShaderSoundtrack(const RenderOptions& o) {
+int writeShaderSoundtrack(const RenderOptions& o, const RunContext& run) {
   const int64_t rate = SoundPass::kRate;
   const int64_t first = o.hasFrom ? o.from.num * rate / o.from.den : 0;
   SF_INFO info{};
@@ -436,8 +444,8 @@ int writeShaderSoundtrack(const RenderOptions& o) {
   if (first >= end) {
     return report(kExitUsage, "--from is past the end of the Sound pass's " + secondsText(info.frames, rate));
   }
-  if (const Status written = writeSoundtrack(o.sound, o.output, first, end, o.overwrite); !written) {
-    return report(interrupted() ? kExitInterrupted : kExitFailure, written.why());
+  if (const Status written = writeSoundtrack(o.sound, o.output, first, end, o.overwrite, run); !written) {
+    return report(run.stopping() ? kExitInterrupted : kExitFailure, written.why());
   }
   if (!o.quiet) {
     std::cerr << "Wrote " << quotedName(o.output) << ": " << (end - first) << " samples ("
@@ -448,24 +456,24 @@ int writeShaderSoundtrack(const RenderOptions& o) {
 
 // With no SOUND: the Sound pass made the song, or OUT.wav/.flac its
 // soundtrack alone. An exit status to leave with, or nothing to go on.
-std::optional<int> soundFromShaders(RenderOptions& o) {
+std::optional<int> soundFromShaders(RenderOptions& o, const RunContext& run) {
   const bool soundtrack = !o.soundGiven && (hasExtension(o.output, ".wav") || hasExtension(o.output, ".flac"));
   if (soundtrack) {
     if (const Status target = checkTarget(o.output, quotedName(o.output), "OUTPUT", o.overwrite); !target) {
       return report(kExitUsage, target.why());
     }
   }
-  if (const std::optional<int> leave = useShaderSong(o, o.hasTo ? o.to.value() : 0, o.quiet)) {
+  if (const std::optional<int> leave = useShaderSong(o, o.hasTo ? o.to.value() : 0, o.quiet, run)) {
     return *leave;
   }
-  return soundtrack ? std::optional<int>(writeShaderSoundtrack(o)) : std::nullopt;
+  return soundtrack ? std::optional<int>(writeShaderSoundtrack(o, run)) : std::nullopt;
 }
 
 }  // namespace
 
-int renderOnce(const RenderOptions& given) {
+int renderOnce(const RenderOptions& given, const RunContext& run) {
   RenderOptions o = given;
-  if (const std::optional<int> leave = soundFromShaders(o)) {
+  if (const std::optional<int> leave = soundFromShaders(o, run)) {
     return *leave;
   }
   const bool still = hasExtension(o.output, ".png") && !isStreamOutput(o.output);
@@ -499,7 +507,7 @@ int renderOnce(const RenderOptions& given) {
   }
   const std::optional<PartRecord> part = partAsked ? std::optional<PartRecord>(planned.value()) : std::nullopt;
   if (part && part->sound) {
-    return writeSoundPart(o, sound.value(), clock, *part, container);
+    return writeSoundPart(o, sound.value(), clock, *part, container, run);
   }
   // The pictures are built (shaders, channels, fonts) before the whole song
   // is measured, so what is broken is said at once.
@@ -518,10 +526,11 @@ int renderOnce(const RenderOptions& given) {
   if (const std::optional<int> leave = dressShow(o, sound.value(), clock, span.value(), inputs.value(), visualiser)) {
     return *leave;
   }
-  return drawAndWrite(o, sound.value(), clock, span.value(), part, container, visualiser);
+  return drawAndWrite(o, sound.value(), clock, span.value(), part, container, visualiser, run);
 }
 
 int runRender(const RenderOptions& given) {
   catchInterrupts();
-  return given.estimate ? runEstimate(given) : renderOnce(given);
+  const RunContext run;
+  return given.estimate ? runEstimate(given, run) : renderOnce(given, run);
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/interrupt.h"
+#include "base/runContext.h"
 #include "base/places.h"
 #include "base/progress.h"
 #include "base/text.h"
@@ -120,7 +121,7 @@ Status drawInto(SoundPass& pass, SNDFILE* file, int64_t frames, const ShaderSong
   std::vector<float> samples(static_cast<size_t>(kChunk) * 2);
   Progress progress(frames, SoundPass::kRate, request.quiet, "Sound pass: ", 1.0);
   for (int64_t done = 0; done < frames; done += kChunk) {
-    if (interrupted()) {
+    if (request.run != nullptr ? request.run->stopping() : signalsReceived() > 0) {
       return Status::failure("interrupted");
     }
     const int64_t count = std::min(kChunk, frames - done);
@@ -209,7 +210,8 @@ Notes withoutSoundNote(const Notes& notes) {
   };
 }
 
-std::optional<int> useShaderSong(SharedOptions& o, double to, bool quiet, bool required, bool live) {
+std::optional<int> useShaderSong(SharedOptions& o, double to, bool quiet, const RunContext& run, bool required,
+                                 bool live) {
   if (o.soundGiven || o.shaders.empty()) {
     return std::nullopt;
   }
@@ -225,10 +227,11 @@ std::optional<int> useShaderSong(SharedOptions& o, double to, bool quiet, bool r
   if (seconds > kLongestShaderSong) {
     return report(kExitUsage, "--to is past the hour a Sound pass plays at most");
   }
-  const Result<std::string> song =
-      songOfPass(*source.value(), ShaderSongRequest{o.shaders, seconds, quiet, o.verbose, live, o.channelSettings});
+  ShaderSongRequest request{o.shaders, seconds, quiet, o.verbose, live, o.channelSettings};
+  request.run = &run;
+  const Result<std::string> song = songOfPass(*source.value(), request);
   if (!song) {
-    return report(interrupted() ? kExitInterrupted : kExitFailure, song.why());
+    return report(run.stopping() ? kExitInterrupted : kExitFailure, song.why());
   }
   o.songs = {song.value()};
   o.sound = song.value();
@@ -279,7 +282,7 @@ Result<std::string> songOfPass(const PassSource& source, const ShaderSongRequest
 }  // namespace
 
 Status writeSoundtrack(const std::string& path, const std::string& output, int64_t first, int64_t end,
-                       bool overwrite) {
+                       bool overwrite, const RunContext& run) {
   SF_INFO in{};
   SNDFILE* from = sf_open(path.c_str(), SFM_READ, &in);
   if (from == nullptr) {
@@ -309,7 +312,7 @@ Status writeSoundtrack(const std::string& path, const std::string& output, int64
   }
   std::vector<float> samples(static_cast<size_t>(kChunk) * static_cast<size_t>(in.channels));
   for (int64_t done = first; done < end;) {
-    if (interrupted()) {
+    if (run.stopping()) {
       return Status::failure("interrupted");
     }
     const int64_t got = sf_readf_float(from, samples.data(), std::min(kChunk, end - done));

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "base/runContext.h"
 #include "base/status.h"
 #include "cli.h"
 
@@ -42,6 +43,7 @@ struct ShaderSongRequest {
   // Drawn in an EGL context of its own; false: in the GL context current
   // (play's, drawing it again while it plays).
   bool ownContext = true;
+  const RunContext* run = nullptr;  // stops the drawing between blocks; null: a signal does
 };
 
 // The song the Sound pass writes: drawn now (with a progress line), or as
@@ -54,11 +56,12 @@ Result<std::string> shaderSong(const ShaderSongRequest& request);
 // 32-bit floats, sample for sample; .flac: 24-bit), through a hidden file
 // given the name when complete.
 Status writeSoundtrack(const std::string& path, const std::string& output, int64_t first, int64_t end,
-                       bool overwrite);
+                       bool overwrite, const RunContext& run);
 
 // With no SOUND given: the Sound pass of --shaders made the song (o.songs,
 // o.sound, soundFromShaders), for o.soundSeconds or else the default (or
 // up to `to` where later); with --picture too, the picture is --picture's.
 // An exit status to leave with (a usage error where --shaders has no Sound
 // pass and one is `required`), or nothing to go on.
-std::optional<int> useShaderSong(SharedOptions& o, double to, bool quiet, bool required = true, bool live = false);
+std::optional<int> useShaderSong(SharedOptions& o, double to, bool quiet, const RunContext& run, bool required = true,
+                                 bool live = false);

@@ -19,6 +19,7 @@
 
 #include "base/defaults.h"
 #include "base/interrupt.h"
+#include "base/runContext.h"
 #include "base/progress.h"
 #include "base/text.h"
 #include "cli.h"
@@ -125,7 +126,8 @@ RenderOptions cellOptions(const SheetOptions& o, const std::string& picture) {
 }
 
 // One picture's cells, in its row; why it cannot be drawn.
-Status drawRow(const SheetOptions& o, const GalleryEntry& entry, const SheetPlan& plan, Sheet& sheet, int row) {
+Status drawRow(const SheetOptions& o, const GalleryEntry& entry, const SheetPlan& plan, Sheet& sheet, int row,
+               const RunContext& run) {
   RenderOptions r = cellOptions(o, entry.name);
   if (const Status used = usePicture(r); !used) {
     return used;
@@ -143,7 +145,7 @@ Status drawRow(const SheetOptions& o, const GalleryEntry& entry, const SheetPlan
   }
   show.setGain(plan.gain);
   const int64_t last = std::max<int64_t>(0, clock.framesFor(song.value().frames) - 1);
-  for (size_t column = 0; column < plan.moments.size() && !interrupted(); ++column) {
+  for (size_t column = 0; column < plan.moments.size() && !run.stopping(); ++column) {
     const Moment& moment = plan.moments[column];
     const int64_t frame = std::clamp<int64_t>(std::llround(moment.seconds * r.fps.value()), 0, last);
     show.restart();
@@ -159,7 +161,7 @@ Status drawRow(const SheetOptions& o, const GalleryEntry& entry, const SheetPlan
     FrameInMemory kept(Readback::bytesFor(r.width, r.height));
     RenderedOutput drawn(kept, r.width, r.height);
     Progress silent(1, r.fps.value(), true);
-    if (const Result<int64_t> played = show.play(frame, frame + 1, drawn, false, silent); !played) {
+    if (const Result<int64_t> played = show.play(frame, frame + 1, drawn, false, silent, run); !played) {
       return played.status();
     }
     if (const Status finished = kept.finish(); !finished) {
@@ -213,6 +215,7 @@ Result<SheetPlan> planSheet(const SheetOptions& o) {
 
 int runSheet(const SheetOptions& o) {
   catchInterrupts();
+  const RunContext run;
   const auto start = std::chrono::steady_clock::now();
   if (const Status checked = checkSheet(o); !checked) {
     return report(kExitUsage, checked.why());
@@ -228,14 +231,14 @@ int runSheet(const SheetOptions& o) {
   Sheet sheet(static_cast<int>(plan.value().moments.size()), static_cast<int>(pictures.size()), o.cellWidth,
               o.cellHeight);
   int drawn = 0;
-  for (size_t row = 0; row < pictures.size() && !interrupted(); ++row) {
-    if (const Status done = drawRow(o, pictures[row], plan.value(), sheet, static_cast<int>(row)); !done) {
+  for (size_t row = 0; row < pictures.size() && !run.stopping(); ++row) {
+    if (const Status done = drawRow(o, pictures[row], plan.value(), sheet, static_cast<int>(row), run); !done) {
       say("skipping the picture " + pictures[row].name + ": " + done.why().substr(0, done.why().find('\n')));
     } else {
       ++drawn;
     }
   }
-  if (interrupted()) {
+  if (run.stopping()) {
     return report(kExitInterrupted, "interrupted; nothing written");
   }
   if (drawn == 0) {

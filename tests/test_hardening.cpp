@@ -7,11 +7,16 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <sstream>
 
+#include "base/interrupt.h"
+#include "base/runContext.h"
 #include "support.h"
 #include "video/pendingFile.h"
 
@@ -425,6 +430,71 @@ TEST(PendingFileNames, AnOverwriteNeverReplacesWhatIsNotAFile) {
   struct stat info {};
   ASSERT_EQ(stat(target.c_str(), &info), 0);
   EXPECT_TRUE(S_ISFIFO(info.st_mode));
+}
+
+// Every writer's hidden file is removed when a second signal ends the
+// process at once, not only the last one made: a render's video and its
+// chapter list, or two runs in one process, each have one open.
+TEST(PendingFileNames, ASecondSignalRemovesEveryWritersHiddenFile) {
+  vt::TempDir dir;
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    catchInterrupts();
+    stopLoopsOnSignal();
+    PendingFile video(dir / "out.mp4", false);
+    PendingFile chapters(dir / "out.chapters.txt", false);
+    PendingFile shot(dir / "shot.png", false);
+    const char byte = video.made() && chapters.made() && shot.made() ? 'y' : 'n';
+    // Each signal heard is said back, so the next is not sent while this
+    // one is pending (two pending signals of a kind are one).
+    for (char said = byte; write(ready[1], &said, 1) == 1; said = 's') {
+      pause();
+    }
+    _exit(3);
+  }
+  close(ready[1]);
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  EXPECT_EQ(byte, 'y');
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 3);
+  // The first asks the run to stop after its frame; the second ends it at once.
+  kill(child, SIGINT);
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  kill(child, SIGINT);
+  close(ready[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  for (const auto& left : fs::directory_iterator(dir.path())) {
+    ADD_FAILURE() << "left behind: " << left.path();
+  }
+}
+
+// A run stopped on its own leaves another run in the same process going;
+// a signal reaches both.
+TEST(RunContexts, OneRunStopsAloneAndASignalStopsEvery) {
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    catchInterrupts();
+    stopLoopsOnSignal();
+    RunContext page;
+    RunContext job;
+    page.cancel();
+    if (!page.stopping() || job.stopping()) {
+      _exit(1);
+    }
+    raise(SIGTERM);
+    _exit(job.stopping() && page.stopping() ? 0 : 2);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

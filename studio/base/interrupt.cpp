@@ -13,9 +13,15 @@ namespace {
 
 std::atomic<int> requested{0};
 std::atomic<bool> cooperative{false};
-// The registered hidden file; a fixed buffer, since the handler cannot allocate.
-char guarded[4096] = {};
-std::atomic<bool> hasGuarded{false};
+
+// The guarded paths: fixed buffers, since the handler cannot allocate. A
+// slot is free (0), being written (1) or armed (2); the handler removes
+// only armed ones, so it never reads a path half copied.
+struct Guarded {
+  std::atomic<int> state{0};
+  char path[4096] = {};
+};
+Guarded guarded[GuardedPath::kGuardedPaths];
 
 // The terminal's stderr as it was when signals were first caught: a
 // library's start-up may point fd 2 at /dev/null for a moment (QuietStderr),
@@ -34,8 +40,10 @@ void onSignal(int) {
     say("\nvrax-studio: stopping after this frame (again to stop at once)\n");
     return;
   }
-  if (hasGuarded.load()) {
-    unlink(guarded);
+  for (Guarded& g : guarded) {
+    if (g.state.load() == 2) {
+      unlink(g.path);
+    }
   }
   say(count == 1 ? "\nvrax-studio: interrupted; nothing written\n"
                  : "\nvrax-studio: interrupted again; stopped at once, nothing written\n");
@@ -65,15 +73,27 @@ void stopLoopsOnSignal() {
   // A signal that came before this point has already ended the process.
 }
 
-void guardFile(const char* path) {
-  hasGuarded.store(false);
-  if (path == nullptr || path[0] == '\0' || std::strlen(path) >= sizeof guarded) {
+int signalsReceived() { return requested.load(); }
+
+void GuardedPath::hold(const char* path) {
+  release();
+  if (path == nullptr || path[0] == '\0' || std::strlen(path) >= sizeof guarded[0].path) {
     return;
   }
-  std::strcpy(guarded, path);
-  hasGuarded.store(true);
+  for (int i = 0; i < kGuardedPaths; ++i) {
+    int free = 0;
+    if (guarded[i].state.compare_exchange_strong(free, 1)) {
+      std::strcpy(guarded[i].path, path);
+      guarded[i].state.store(2);
+      slot_ = i;
+      return;
+    }
+  }
 }
 
-bool interrupted() {
-  return requested.load() != 0;
+void GuardedPath::release() {
+  if (slot_ >= 0) {
+    guarded[slot_].state.store(0);
+    slot_ = -1;
+  }
 }

@@ -183,10 +183,10 @@ Status OfflineShow::preRoll(int64_t first, int64_t wholeFirst) {
 }
 
 Result<int64_t> OfflineShow::play(int64_t first, int64_t end, RenderedOutput& output, bool paced,
-                                  Progress& progress) {
+                                  Progress& progress, const RunContext& run) {
   const auto started = std::chrono::steady_clock::now();
   bool going = true;
-  for (int64_t n = first; n < end && going && !interrupted(); ++n) {
+  for (int64_t n = first; n < end && going && !run.stopping(); ++n) {
     if (paced) {
       std::this_thread::sleep_until(started + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                                   std::chrono::duration<double>(clock_.seconds(n - first))));

@@ -19,6 +19,7 @@
 
 #include "base/defaults.h"
 #include "base/progress.h"
+#include "base/runContext.h"
 #include "base/status.h"
 #include "picture/backdrop.h"
 #include "picture/image.h"
@@ -114,10 +115,11 @@ class OfflineShow {
   // why the sound cannot be read.
   Status preRoll(int64_t first, int64_t wholeFirst = -1);
   // Frames first to end − 1 into `output`; paced: frame n no sooner than its
-  // time after the first (a stream watched as it comes). Stops early at a
-  // signal or when the output stops; the frames handed on, or why the
+  // time after the first (a stream watched as it comes). Stops early when
+  // the run stops or the output does; the frames handed on, or why the
   // pictures cannot be trusted.
-  Result<int64_t> play(int64_t first, int64_t end, RenderedOutput& output, bool paced, Progress& progress);
+  Result<int64_t> play(int64_t first, int64_t end, RenderedOutput& output, bool paced, Progress& progress,
+                       const RunContext& run);
   // What the analysis sees of the song, in dB (levelling and --gain).
   void setGain(double db) { show_->setGain(db); }
   // The song's beat grid (empty: no tempo inputs, or no steady beat); each

@@ -65,7 +65,7 @@ int Encoder::onInterrupt(void* encoder) {
   // A signal ends a write that has waited half a second (a reader that
   // stopped reading); writes that go through still finish the stream.
   const int64_t blockedSince = deadline - static_cast<int64_t>(kStreamStallSeconds * 1e9);
-  return now > deadline || (interrupted() && now > blockedSince + 500000000) ? 1 : 0;
+  return now > deadline || (self->stopping() && now > blockedSince + 500000000) ? 1 : 0;
 }
 
 Status Encoder::open(const EncoderSettings& settings) {

@@ -22,6 +22,7 @@
 
 #include "base/defaults.h"
 #include "base/ffmpegPtr.h"
+#include "base/runContext.h"
 #include "base/status.h"
 #include "video/frameClock.h"
 #include "video/pictureLayout.h"
@@ -90,6 +91,9 @@ struct EncoderSettings {
   double lastPictureSeconds = 0.0;
   std::map<std::string, std::string> tags;  // title, artist, album: copied into the file
   std::vector<Chapter> chapters;  // at `rate`; none for a stream
+  // The run this encoder writes for: a write blocked on a stream gives up
+  // soon once it stops. Null: only a signal stops it.
+  const RunContext* run = nullptr;
 };
 
 // Whether these settings' pictures can be made as 4:2:0 planes on the GL
@@ -132,6 +136,8 @@ class Encoder {
   // The next picture is `frames` later than the one after the last (a live
   // stream's pictures that were dropped).
   void skipVideoFrames(int64_t frames) { videoPts_ += frames; }
+  // Whether the run it writes for is stopping (see EncoderSettings::run).
+  bool stopping() const { return settings_.run != nullptr ? settings_.run->stopping() : signalsReceived() > 0; }
   // An encoded picture (settings.copiedVideo), its times in frames (1 ÷ fps).
   Status writeVideoPacket(AVPacket* packet);
   Status writeSound(const float* samples, int64_t frames);

@@ -108,7 +108,7 @@ PendingFile::PendingFile(const std::string& target, bool overwrite) : target_(ta
   removeLeftovers(target);
   create();
   if (owned_) {
-    guardFile(temp_.c_str());
+    guard_.hold(temp_.c_str());
   }
 }
 
@@ -150,7 +150,7 @@ void PendingFile::create() {
 }
 
 PendingFile::~PendingFile() {
-  guardFile(nullptr);
+  guard_.release();
   if (owned_ && !committed_) {
     std::remove(temp_.c_str());
   }
@@ -206,7 +206,7 @@ Status PendingFile::commit() {
     if (std::rename(temp_.c_str(), target_.c_str()) != 0) {
       return Status::failure("cannot name the file " + quotedName(target_) + ": " + std::strerror(errno));
     }
-    guardFile(nullptr);
+    guard_.release();
     committed_ = true;
     return Status();
   }
@@ -215,7 +215,7 @@ Status PendingFile::commit() {
     return keepUnderAnotherName();
   }
   if (link(temp_.c_str(), target_.c_str()) == 0) {
-    guardFile(nullptr);
+    guard_.release();
     std::remove(temp_.c_str());
     committed_ = true;
     return Status();
@@ -227,7 +227,7 @@ Status PendingFile::commit() {
   std::error_code ec;
   if (!std::filesystem::exists(std::filesystem::symlink_status(target_, ec)) &&
       std::rename(temp_.c_str(), target_.c_str()) == 0) {
-    guardFile(nullptr);
+    guard_.release();
     committed_ = true;
     return Status();
   }
@@ -245,7 +245,7 @@ Status PendingFile::keepUnderAnotherName() {
   for (int n = 2; n < 1000 + 100 && error == EEXIST; ++n) {
     const std::string kept = n < 1000 ? numberedName(target_, n) : datedName(target_, n - 1000);
     if (link(temp_.c_str(), kept.c_str()) == 0) {
-      guardFile(nullptr);
+      guard_.release();
       std::remove(temp_.c_str());
       committed_ = true;
       return Status::failure(taken + "; the new file is " + quotedName(kept));
@@ -253,7 +253,7 @@ Status PendingFile::keepUnderAnotherName() {
     error = errno;
   }
   // Never thrown away: the finished file stays where it was written.
-  guardFile(nullptr);
+  guard_.release();
   committed_ = true;
   return Status::failure(taken + "; the new file could not be named (" + std::strerror(error) + ") and is left as " +
                          quotedName(temp_));

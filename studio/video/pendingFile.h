@@ -17,12 +17,14 @@
 // removed for want of a name: at worst it stays under its hidden name, which
 // the message gives.
 //
-// While a PendingFile exists its path is registered with the interrupt
-// handler, which removes it if a second signal ends the process.
+// While a PendingFile exists its hidden path is guarded (GuardedPath): the
+// interrupt handler removes it if a second signal ends the process, beside
+// any other writer's.
 //
 // Threading: one thread at a time.
 #pragma once
 
+#include "base/interrupt.h"
 #include "base/status.h"
 
 #include <string>
@@ -64,6 +66,7 @@ class PendingFile {
   Status made_;
   bool overwrite_;
   bool committed_ = false;
+  GuardedPath guard_;
 };
 
 // Whether a new file may be written under target's name: its folder is
