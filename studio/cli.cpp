@@ -124,12 +124,10 @@ Result<std::vector<std::string>> expandProject(const std::vector<std::string>& g
   return arguments;
 }
 
-// --save-project: the options given, as a project holds them.
+// The options given that make the video, as a project holds them: what
+// --save-project writes and what a part's record compares.
 std::optional<int> keepProject(const CLI::App* render, RenderOptions& r) {
-  if (r.saveProject.empty()) {
-    return std::nullopt;
-  }
-  if (!isProjectFile(r.saveProject)) {
+  if (!r.saveProject.empty() && !isProjectFile(r.saveProject)) {
     return usage("--save-project must name a NAME.vrax.json file (got \"" + r.saveProject + "\")");
   }
   r.projectTable = tableOf(render);

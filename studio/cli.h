@@ -119,8 +119,9 @@ struct RenderOptions : SharedOptions {
   // --estimate: say how long the render would take here, render nothing.
   bool estimate = false;
   RenderTiming* timing = nullptr;  // where the render reports its timing; null: nowhere
-  // --save-project: where to write these choices as a project, and what
-  // they are (the options given, by their long names).
+  // --save-project: where to write these choices as a project. `project`:
+  // the options given that make the video, by their long names in the
+  // table's order (what a project file holds and a part's record compares).
   std::string saveProject;
   Project project;
   std::vector<ProjectOption> projectTable;

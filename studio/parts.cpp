@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdint>
 #include <fstream>
+#include <iomanip>
 #include <sstream>
 
 namespace {
@@ -50,40 +51,26 @@ uint64_t inputsFingerprint(const RenderOptions& o) {
   return hash;
 }
 
+}  // namespace
+
 // Everything given that changes the pictures or the finished file, as one
-// line: two parts of one render have the same.
+// line: two parts of one render have the same. Made from the option table
+// (every option not about one run, as given), so an option added to the
+// command line is in every part's record without a word here; then what
+// the files read hold.
 std::string settingsLine(const RenderOptions& o) {
   std::ostringstream line;
-  const auto list = [&](const char* name, const std::vector<std::string>& values) {
-    for (const std::string& v : values) {
-      line << ' ' << name << '=' << v;
+  for (const auto& [name, values] : o.project.options) {
+    for (const std::string& value : values) {
+      line << name << '=' << std::quoted(value) << ' ';
     }
-  };
-  line << "size=" << o.width << 'x' << o.height << " fps=" << o.fps.num << '/' << o.fps.den << " codec=" << o.codec
-       << " crf=" << o.crf << " preset=" << o.preset << " transparent=" << o.transparent << " picture=" << o.picture
-       << " shaders=" << o.shaders << " background=" << o.background << " logo=" << o.logo << " title=" << o.title
-       << " subtitle=" << o.titleLook.subtitle << " title-size=" << o.titleLook.size << " title-for=" << o.titleFor
-       << " title-place=" << static_cast<int>(o.titleLook.place) << " title-plate=" << o.titleLook.plate
-       << " font=" << o.font << " palette=" << o.palette << " level=" << o.level << " level-album=" << o.levelAlbum << " gain=" << o.gainDb
-       << " flash-guard=" << o.flashGuard << " memory=" << o.memory;
-  for (float c : o.titleLook.colour) {
-    line << " title-colour=" << c;
   }
-  for (float c : o.titleLook.plateColour) {
-    line << " plate-colour=" << c;
-  }
-  line << " plate-opacity=" << o.titleLook.plateOpacity << " preroll=" << o.preroll << " fade-in=" << o.fadeIn
-       << " fade-out=" << o.fadeOut;
-  list("image", o.images);
-  list("channel", o.channels);
-  list("set", o.sets);
-  list("listed", o.playlist);
-  line << " change-every=" << o.changeEvery << " crossfade=" << o.crossfade << " shuffle=" << o.shuffle
-       << " seed=" << o.seed << " beats-per-bar=" << o.beatsPerBar << " downbeat=" << o.downbeat
-       << " lyrics=" << o.lyrics;
+  line << "size=" << o.width << 'x' << o.height << " fps=" << o.fps.num << '/' << o.fps.den;
   line << " inputs=" << std::hex << inputsFingerprint(o);
   return line.str();
 }
+
+namespace {
 
 constexpr size_t kMaxRecordBytes = 1 << 20;
 constexpr int64_t kLongestSeconds = 7 * 24 * 3600;  // a week of video

@@ -62,6 +62,11 @@ std::string songPrint(const std::string& path);
 std::string partText(const PartRecord& record);
 Result<PartRecord> readPartRecord(const std::string& text);
 
+// What a part's record compares: every option given that makes the video
+// (the option table's, as given), the size and rate, and a fingerprint of
+// the files the picture reads.
+std::string settingsLine(const RenderOptions& o);
+
 // The part the options ask for, of the whole render's span; refused when it
 // holds no frame or lies past the video's end.
 Result<PartRecord> planPart(const RenderOptions& o, const Span& whole, const Song& song);

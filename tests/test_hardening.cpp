@@ -5,6 +5,7 @@
 // name taken. Each either works or is refused in one line with its status,
 // within seconds, and nothing the run reads or finished is lost.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -448,21 +449,43 @@ TEST(PendingFileNames, ASecondSignalRemovesEveryWritersHiddenFile) {
     PendingFile chapters(dir / "out.chapters.txt", false);
     PendingFile shot(dir / "shot.png", false);
     const char byte = video.made() && chapters.made() && shot.made() ? 'y' : 'n';
-    // Each signal heard is said back, so the next is not sent while this
-    // one is pending (two pending signals of a kind are one).
-    for (char said = byte; write(ready[1], &said, 1) == 1; said = 's') {
-      pause();
+    // The first signal heard is said back, so the second is not sent while
+    // the first is pending (two pending signals of a kind are one). Polled:
+    // a signal between a check and a pause() would be waited for again.
+    if (write(ready[1], &byte, 1) != 1) {
+      _exit(3);
     }
-    _exit(3);
+    while (signalsReceived() == 0) {
+      usleep(1000);
+    }
+    const char heard = 's';
+    if (write(ready[1], &heard, 1) != 1) {
+      _exit(3);
+    }
+    for (;;) {
+      usleep(1000);
+    }
   }
   close(ready[1]);
+  // Each word from the child within 20 s, else it is ended and the test fails.
+  const auto hear = [&](char& byte) {
+    pollfd waiting{ready[0], POLLIN, 0};
+    return poll(&waiting, 1, 20000) == 1 && read(ready[0], &byte, 1) == 1;
+  };
   char byte = 0;
-  ASSERT_EQ(read(ready[0], &byte, 1), 1);
-  EXPECT_EQ(byte, 'y');
+  if (!hear(byte) || byte != 'y') {
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    FAIL() << "the child did not make its three hidden files";
+  }
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 3);
   // The first asks the run to stop after its frame; the second ends it at once.
   kill(child, SIGINT);
-  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  if (!hear(byte)) {
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    FAIL() << "the child did not hear the first signal";
+  }
   kill(child, SIGINT);
   close(ready[0]);
   int status = 0;

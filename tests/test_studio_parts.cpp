@@ -13,9 +13,12 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <thread>
 
 #include "audio.h"
+#include "cli.h"
+#include "parts.h"
 #include "sound/ffmpegSound.h"
 #include "base/boundedQueue.h"
 #include "base/text.h"
@@ -317,6 +320,101 @@ TEST(Title, AMegabyteTagIsCutBeforeItIsShaped) {
   ASSERT_TRUE(layout) << layout.why();
   EXPECT_LE(layout.value().image.width, 1920);
   EXPECT_EQ(fitTitleLength("Artist \xe2\x80\x93 Song"), "Artist \xe2\x80\x93 Song");
+}
+
+// A part's record as render makes it for this command line (after the
+// program's name and "render"); "" when the line is refused.
+std::string recordOf(std::vector<std::string> args) {
+  args.insert(args.begin(), {"vrax-studio", "render"});
+  std::vector<char*> argv;
+  for (std::string& a : args) {
+    argv.push_back(a.data());
+  }
+  CommandLine line;
+  if (parseCommandLine(static_cast<int>(argv.size()), argv.data(), line)) {
+    return "";
+  }
+  return settingsLine(line.render);
+}
+
+// Parts of renders that differ in any option that makes the video are
+// never joined: every such option of render's table, given on its own (with
+// what it needs beside it), changes a part's record. An option added to
+// the command line without a case here fails this test.
+TEST(PartRecords, EveryOptionThatMakesTheVideoChangesTheRecord) {
+  vt::TempDir dir;
+  const std::string pair = vt::sourceDir() + "/Shaders";
+  const std::string toy = vt::sourceDir() + "/examples/shadertoy/beat";
+  vt::writeText(dir / "words.lrc", "[00:01.00]hello\n");
+  const std::vector<std::string> base = {dir / "song.wav", dir / "part1.mkv", "--part", "1/2"};
+  struct Case {
+    std::vector<std::string> given;
+    std::vector<std::string> beside;  // what it needs given with it
+    bool song = true;                 // false: no SOUND (a Sound pass is the song)
+  };
+  const std::map<std::string, Case> cases = {
+      {"shaders", {{"--shaders", pair}, {}}},
+      {"picture", {{"--picture", "ring"}, {}}},
+      {"length", {{"--length", "30"}, {"--shaders", toy}, false}},
+      {"image", {{"--image", dir / "a.png"}, {}}},
+      {"background", {{"--background", dir / "b.png"}, {}}},
+      {"logo", {{"--logo", dir / "c.png"}, {}}},
+      {"title", {{"--title", "Song"}, {}}},
+      {"title-at", {{"--title-at", "top"}, {"--title", "Song"}}},
+      {"title-for", {{"--title-for", "3"}, {"--title", "Song"}}},
+      {"title-colour", {{"--title-colour", "red"}, {"--title", "Song"}}},
+      {"title-size", {{"--title-size", "1.5"}, {"--title", "Song"}}},
+      {"title-plate", {{"--title-plate", "red@0.5"}, {"--title", "Song"}}},
+      {"subtitle", {{"--subtitle", "out now"}, {"--title", "Song"}}},
+      {"font", {{"--font", "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"}, {"--title", "Song"}}},
+      {"set", {{"--set", "ringColour=orange"}, {"--picture", "ring"}}},
+      {"palette", {{"--palette", "ocean"}, {}}},
+      {"channel", {{"--channel", "1=music"}, {"--shaders", toy}}},
+      {"level", {{"--level", "off"}, {}}},
+      {"gain", {{"--gain", "3"}, {}}},
+      {"lyrics", {{"--lyrics", dir / "words.lrc"}, {}}},
+      {"change-every", {{"--change-every", "4"}, {"--picture", "ring,bars"}}},
+      {"crossfade", {{"--crossfade", "2"}, {"--picture", "ring,bars"}}},
+      {"shuffle", {{"--shuffle"}, {"--picture", "ring,bars"}}},
+      {"seed", {{"--seed", "7"}, {"--picture", "ring,bars", "--shuffle"}}},
+      {"beats-per-bar", {{"--beats-per-bar", "3"}, {}}},
+      {"downbeat", {{"--downbeat", "1.5"}, {}}},
+      {"preroll", {{"--preroll", "3"}, {}}},
+      {"for", {{"--for", "square"}, {}}},
+      {"codec", {{"--codec", "hevc"}, {}}},
+      {"preset", {{"--preset", "slow"}, {}}},
+      {"transparent", {{"--transparent"}, {"--codec", "prores"}}},
+      {"size", {{"--size", "640x360"}, {}}},
+      {"fps", {{"--fps", "24"}, {}}},
+      {"from", {{"--from", "1"}, {}}},
+      {"to", {{"--to", "9"}, {}}},
+      {"fade-in", {{"--fade-in", "1"}, {}}},
+      {"fade-out", {{"--fade-out", "1"}, {}}},
+      {"crf", {{"--crf", "23"}, {}}},
+      {"flash-guard", {{"--flash-guard", "off"}, {}}},
+  };
+  int checked = 0;
+  for (const ProjectOption& row : projectOptionTable()) {
+    if (row.runOnly) {
+      continue;
+    }
+    const auto found = cases.find(row.name);
+    if (found == cases.end()) {
+      ADD_FAILURE() << "--" << row.name << " makes the video and has no case here";
+      continue;
+    }
+    const Case& c = found->second;
+    std::vector<std::string> without(base.begin() + (c.song ? 0 : 1), base.end());
+    without.insert(without.end(), c.beside.begin(), c.beside.end());
+    std::vector<std::string> with = without;
+    with.insert(with.end(), c.given.begin(), c.given.end());
+    const std::string before = recordOf(without);
+    const std::string after = recordOf(with);
+    ASSERT_FALSE(before.empty() || after.empty()) << "--" << row.name << ": the command line is refused";
+    EXPECT_NE(before, after) << "--" << row.name << " leaves the part's record as it was: " << after;
+    ++checked;
+  }
+  EXPECT_GE(checked, 39);
 }
 
 }  // namespace
