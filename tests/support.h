@@ -42,6 +42,12 @@ class ChangeDir {
 // Writes a sound file; value(frame, channel) gives each sample in -1 .. 1.
 bool writeSound(const std::string& path, int64_t frames, int channels, int rate, int format,
                 const std::function<double(int64_t, int)>& value);
+// A generated input shared by every case of this test program (in every
+// process, also those running at once): make(path) writes it the first time
+// it is asked for; later asks get the file it wrote. Kept beside the test
+// program and tied to its build, so a rebuilt program makes its inputs again.
+// Empty when it could not be made.
+std::string sharedInput(const std::string& name, const std::function<bool(const std::string& path)>& make);
 // Writes interleaved 16-bit values as a WAV file.
 bool writeShorts(const std::string& path, const std::vector<int16_t>& values, int channels, int rate);
 // Reads a whole sound file as interleaved floats.

@@ -248,23 +248,22 @@ TEST(GalleryInPlay, StepsThroughPicturesAndSkipsABrokenOne) {
   EXPECT_EQ(play.wait(20), 0) << play.err();
 }
 
-// A loud song of 105 s (kicks twice a second, a chord that swells and
-// fades every 7 s, hats), written once for every picture.
-// 105 s of loud music, made once: kicks every half second, a chord that
-// swells and fades every seven seconds, hats; `scale` times it.
+// 105 s of loud music, made once for every case: kicks every half second,
+// a chord that swells and fades every seven seconds, hats; `scale` times it.
 std::string writeMusic(const std::string& name, double scale) {
-  static vt::TempDir dir;
-  const std::string file = dir / name;
-  EXPECT_TRUE(vt::writeSound(file, 44100 * 105, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16, [scale](int64_t f, int) {
-    const double t = static_cast<double>(f) / 44100;
-    const double beat = std::fmod(t, 0.5);
-    const double kick = 0.6 * std::exp(-beat * 18) * std::sin(2 * M_PI * (50 + 90 * std::exp(-beat * 30)) * beat);
-    const double swell = 0.5 + 0.5 * std::sin(2 * M_PI * t / 7);
-    const double chord = 0.12 * swell * (std::sin(2 * M_PI * 220 * t) + std::sin(2 * M_PI * 277 * t) +
-                                         std::sin(2 * M_PI * 330 * t));
-    const double hat = std::fmod(t, 0.25) < 0.02 ? 0.1 * std::sin(f * 1.7) * std::sin(f * 0.31) : 0.0;
-    return scale * std::clamp(kick + chord + hat, -0.99, 0.99);
-  }));
+  const std::string file = vt::sharedInput(name, [scale](const std::string& file) {
+    return vt::writeSound(file, 44100 * 105, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16, [scale](int64_t f, int) {
+      const double t = static_cast<double>(f) / 44100;
+      const double beat = std::fmod(t, 0.5);
+      const double kick = 0.6 * std::exp(-beat * 18) * std::sin(2 * M_PI * (50 + 90 * std::exp(-beat * 30)) * beat);
+      const double swell = 0.5 + 0.5 * std::sin(2 * M_PI * t / 7);
+      const double chord = 0.12 * swell * (std::sin(2 * M_PI * 220 * t) + std::sin(2 * M_PI * 277 * t) +
+                                           std::sin(2 * M_PI * 330 * t));
+      const double hat = std::fmod(t, 0.25) < 0.02 ? 0.1 * std::sin(f * 1.7) * std::sin(f * 0.31) : 0.0;
+      return scale * std::clamp(kick + chord + hat, -0.99, 0.99);
+    });
+  });
+  EXPECT_FALSE(file.empty()) << name;
   return file;
 }
 
@@ -276,14 +275,12 @@ const std::string& loudSong() {
 // The example song the project ships a writer for: 30 s of real-sounding
 // music (drums, bass, chords), where loudSong is a test signal.
 const std::string& exampleSong() {
-  static vt::TempDir dir;
-  static const std::string path = [] {
-    const std::string file = dir / "example.wav";
+  static const std::string path = vt::sharedInput("example.wav", [](const std::string& file) {
     int status = 0;
     vt::runOutput({vt::makeExampleBinary(), file}, &status);
-    EXPECT_EQ(status, 0);
-    return file;
-  }();
+    return status == 0;
+  });
+  EXPECT_FALSE(path.empty());
   return path;
 }
 
