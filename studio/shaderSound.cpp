@@ -121,7 +121,7 @@ Status drawInto(SoundPass& pass, SNDFILE* file, int64_t frames, const ShaderSong
   std::vector<float> samples(static_cast<size_t>(kChunk) * 2);
   Progress progress(frames, SoundPass::kRate, request.quiet, "Sound pass: ", 1.0);
   for (int64_t done = 0; done < frames; done += kChunk) {
-    if (request.run != nullptr ? request.run->stopping() : signalsReceived() > 0) {
+    if (stopping(request.run)) {
       return Status::failure("interrupted");
     }
     const int64_t count = std::min(kChunk, frames - done);

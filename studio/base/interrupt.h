@@ -38,7 +38,6 @@ class GuardedPath {
   void hold(const char* path);
   // Stops guarding (the file was committed or removed by its writer).
   void release();
-  bool held() const { return slot_ >= 0; }
 
  private:
   int slot_ = -1;

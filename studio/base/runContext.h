@@ -30,3 +30,7 @@ class RunContext {
  private:
   std::atomic<bool> cancelled_{false};
 };
+
+// Whether `run` is stopping; a part given no run (a tool, a test) stops only
+// for a signal.
+inline bool stopping(const RunContext* run) { return run != nullptr ? run->stopping() : signalsReceived() > 0; }

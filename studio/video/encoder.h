@@ -137,7 +137,7 @@ class Encoder {
   // stream's pictures that were dropped).
   void skipVideoFrames(int64_t frames) { videoPts_ += frames; }
   // Whether the run it writes for is stopping (see EncoderSettings::run).
-  bool stopping() const { return settings_.run != nullptr ? settings_.run->stopping() : signalsReceived() > 0; }
+  bool stopping() const { return ::stopping(settings_.run); }
   // An encoded picture (settings.copiedVideo), its times in frames (1 ÷ fps).
   Status writeVideoPacket(AVPacket* packet);
   Status writeSound(const float* samples, int64_t frames);
