@@ -237,6 +237,44 @@ TEST(Analysis, MusicClocksRunWithTheMusicWithoutJumps) {
   EXPECT_DOUBLE_EQ(analysis.step(frame, 5.0).midTime, 5.0);
 }
 
+// How much song the bands' history holds: from the song's start however late
+// the first frame comes (a window opened on a busy machine; ticks 0..60 by
+// 1.0 s), from the seek after a seek (ticks 300..330 by 5.5 s), from the
+// start again when the song begins over, and never more than twelve seconds.
+TEST(Analysis, TheBandsHistoryCoversTheSongFromItsStartOrTheSeek) {
+  const auto silence = sound(1.0, [](int64_t) { return 0.0; });
+  FrameSound frame;
+  auto heldAfter = [&](Analysis& analysis, std::initializer_list<double> steps) {
+    float held = 0;
+    for (double seconds : steps) {
+      soundAround(silence, 0, 2, kBehind, frame);
+      held = analysis.step(frame, seconds).bandHistorySeconds;
+    }
+    return held;
+  };
+  const struct {
+    const char* what;
+    std::initializer_list<double> before;
+    bool seek;
+    std::initializer_list<double> steps;
+    double held;
+  } cases[] = {
+      {"a first frame at 0.4 s", {}, false, {0.4, 1.0}, 61.0 / 60},
+      {"a first frame at 0", {}, false, {0.0, 1.0}, 61.0 / 60},
+      {"a first frame 20 s in", {}, false, {20.0, 21.0}, 12.0},
+      {"a seek to 5 s", {0.0, 1.0}, true, {5.0, 5.5}, 31.0 / 60},
+      {"the song begun over", {0.0, 3.0}, false, {0.3, 1.0}, 61.0 / 60},
+  };
+  for (const auto& c : cases) {
+    Analysis analysis(kRate);
+    heldAfter(analysis, c.before);
+    if (c.seek) {
+      analysis.restart();
+    }
+    EXPECT_NEAR(heldAfter(analysis, c.steps), c.held, 1e-6) << c.what;
+  }
+}
+
 TEST(Analysis, TheWaveformIsTheNewestMonoSamplesAtTheFrame) {
   // Left and right differ: the waveform is their mean.
   std::vector<int16_t> samples(static_cast<size_t>(kRate) * 2);

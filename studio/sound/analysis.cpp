@@ -88,7 +88,11 @@ void Analysis::keepHistories(double seconds) {
     std::fill(inputs_.waveHistory.begin(), inputs_.waveHistory.end(), 0.0f);
     std::fill(inputs_.bandHistory.begin(), inputs_.bandHistory.end(), 0.0f);
     bandRows_ = 0;
-    lastWaveTick_ = tick - 1;
+    // A window's first frame comes a moment after its sound began (more on a
+    // busy machine): the ticks in between were heard too, so they get rows,
+    // and a moment shows the same span of song as a render's still of it.
+    lastWaveTick_ = historyFromSongStart_ ? std::min<int64_t>(-1, tick - 1) : tick - 1;
+    historyFromSongStart_ = false;
   }
   const int64_t crossed = std::min<int64_t>(tick - lastWaveTick_, kWaveHistory);
   for (int64_t i = 0; i < crossed; ++i) {
@@ -280,6 +284,7 @@ const AudioInputs& Analysis::step(FrameSound& sound, double seconds) {
   double dt = started_ ? seconds - lastSeconds_ : 0.0;
   if (dt < 0) {  // the sound started over
     restart();
+    historyFromSongStart_ = true;
     dt = 0;
   }
   const double rms = levelSound(sound);

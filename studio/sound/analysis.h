@@ -111,6 +111,7 @@ class Analysis {
   void setGain(double db) { gain_ = static_cast<float>(std::pow(10.0, db / 20.0)); }
   // Forgets the bands' smoothing and the onset history (a seek, or a song
   // that starts over); the count of onsets and the spectrum's blend stay.
+  // After a restart the histories begin at the next step.
   void restart();
   const AudioInputs& inputs() const { return inputs_; }
 
@@ -142,6 +143,9 @@ class Analysis {
   double lastSeconds_ = 0;
   int64_t lastWaveTick_ = -1;  // the 60 Hz tick last kept in waveHistory and bandHistory
   int64_t bandRows_ = 0;       // rows of bandHistory heard since the start or a seek
+  // The histories begin at the song's start (a new analysis, or the song
+  // begun over) rather than at the first step (after a seek).
+  bool historyFromSongStart_ = true;
   double startSeconds_ = 0;
   double lastOnset_ = -1;
   double fluxMean_ = 0;
