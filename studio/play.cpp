@@ -34,6 +34,7 @@
 #include "show/output.h"
 #include "show/playingClock.h"
 #include "show/show.h"
+#include "show/songFeed.h"
 #include "show/window.h"
 #include "sound/analysis.h"
 #include "sound/listening.h"
@@ -165,8 +166,11 @@ class Session {
       tick = grid_.place(tick, paused_);
     }
     if (!sound_.live() && sound_.frames() > 0) {
-      const double length = static_cast<double>(sound_.frames()) / static_cast<double>(sound_.rate());
-      tick.progress = std::clamp(std::fmod(std::max(tick.seconds, 0.0), length) / length, 0.0, 1.0);
+      // The one song, played over and over (a Sound pass drawn again may change its length).
+      if (song_.empty() || song_.song(0).soundFrames != sound_.frames()) {
+        song_ = SongFeed(std::vector<SongStart>{SongStart{0, 0, sound_.frames(), "", 0}}, true);
+      }
+      tick.progress = song_.at(std::llround(std::max(tick.seconds, 0.0) * static_cast<double>(sound_.rate()))).progress;
     }
     if (show_->anyReads(&Picture::readsTempo) || show_->schedule().active()) {
       bool found = false;
@@ -517,6 +521,7 @@ class Session {
   const Clock::time_point started_ = Clock::now();
   Clock::time_point lastMark_ = started_;
   std::string startup_;  // mark()'s steps so far
+  SongFeed song_;
   const PlayOptions& o_;
   const RunContext& run_;
   Listening sound_;

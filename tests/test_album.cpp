@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "album.h"
+#include "show/songFeed.h"
 #include "support.h"
 
 namespace fs = std::filesystem;
@@ -145,6 +146,32 @@ TEST(AlbumChapters, TheSpansChaptersAndTheListPastAnHour) {
   EXPECT_EQ(chaptersOf(song, Span{0, 100, 0, 8000 * 100}).size(), 1u);
   song.tracks.pop_back();
   EXPECT_TRUE(chaptersOf(song, Span{0, 100, 0, 8000 * 100}).empty()) << "a single song has no chapters";
+}
+
+// Which song plays at a sound frame and how far through it, for a render's
+// album and for a window's one song played over and over, against values
+// worked out by hand: songs of 100, 50 and 0 frames starting at 1000 (past
+// the end, the last; a song of no length is 0 through).
+TEST(SongFeeds, TheSongAtASoundFrameAndHowFarThrough) {
+  const SongFeed album({SongStart{0, 1000, 100, "a", 0}, SongStart{3, 1100, 50, "b", 0}, SongStart{5, 1150, 0, "c", 0}},
+                       false);
+  const SongFeed looped({SongStart{0, 0, 200, "", 0}}, true);
+  const struct {
+    const SongFeed& feed;
+    int64_t at;
+    size_t index;
+    double progress;
+  } cases[] = {
+      {album, 1000, 0, 0.0},  {album, 1025, 0, 0.25}, {album, 1099, 0, 0.99}, {album, 1100, 1, 0.0},
+      {album, 1140, 1, 0.8},  {album, 900, 0, 0.0},   {album, 5000, 2, 0.0},  {looped, 50, 0, 0.25},
+      {looped, 450, 0, 0.25}, {looped, -50, 0, 0.75}, {looped, 200, 0, 0.0},
+  };
+  for (const auto& c : cases) {
+    const SongAt at = c.feed.at(c.at);
+    EXPECT_EQ(at.index, c.index) << "at " << c.at;
+    EXPECT_NEAR(at.progress, c.progress, 1e-12) << "at " << c.at;
+  }
+  EXPECT_EQ(SongFeed().at(10).progress, 0.0) << "no songs (a capture)";
 }
 
 // --title auto over an album: each song's own tags over its own frames.

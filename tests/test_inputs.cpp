@@ -83,6 +83,30 @@ TEST(Inputs, ARenderAndAWindowSeeTheSameValues) {
   EXPECT_EQ(at(still, 128, 10, 32, 2), 255);
 }
 
+// "progress" in a window is how far through the song the paused moment is,
+// after the song has come round again (a 2 s song played for longer): the
+// position play prints, over the song's length, is the red drawn.
+TEST(Inputs, AWindowsProgressComesRoundWithItsSong) {
+  vt::TempDir dir;
+  vt::writeShaders(dir.path(), vt::kPlainVertexShader,
+                   pairWith("uniform float progress;", "FragColor = vec4(progress, 0.0, 0.0, 1.0);"));
+  ASSERT_TRUE(vt::writeTone(dir / "song.wav", 88200, 2, 44100));
+  vt::Process play({vt::studioBinary(), "play", "song.wav", "--size", "64x48"}, dir.path(),
+                   {{"ALSOFT_DRIVERS", "null"}});
+  ASSERT_EQ(vt::wmctl({"wait", "song.wav", "30"}, nullptr, 40), 0) << play.err();
+  // Past the song's end (on a slow machine perhaps not yet: the red is checked either way).
+  std::this_thread::sleep_for(std::chrono::milliseconds(2600));
+  const std::string paused = vt::pauseAndReadPosition(play, "song.wav");
+  ASSERT_FALSE(paused.empty()) << play.out();
+  ASSERT_TRUE(vt::snapWhenStill("song.wav", dir / "window.ppm")) << "the paused window kept changing";
+  vt::wmctl({"close", "song.wav"});
+  EXPECT_EQ(play.wait(20), 0) << play.err();
+  const double seconds = std::stod(paused);
+  ASSERT_GE(seconds, 0.0);
+  ASSERT_LT(seconds, 2.0) << "the position is within the song";
+  EXPECT_NEAR(at(vt::frameRgb(dir / "window.ppm"), 64, 32, 24, 0), seconds / 2.0 * 255.0, 3.0) << "at " << paused;
+}
+
 TEST(Inputs, ImagesAndCoverArtAppearWhereThePairDrawsThem) {
   vt::TempDir dir;
   // Left half red, right half blue, 64x32.

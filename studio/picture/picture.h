@@ -154,6 +154,7 @@ class Picture {
   void makeQuad();
   void feedStudioInputs(const Pass& pass, int width, int height, const FrameTimes& times);
   void feedShadertoy(const Pass& pass, int width, int height, const FrameTimes& times);
+  void feedPlaces(const Pass& pass, int width, int height);
   void prepareBuffers(int width, int height);
   void drawPass(const Pass& pass, const Draw& draw, int width, int height, const FrameTimes& times);
   void drawGeometry(const Draw& draw);

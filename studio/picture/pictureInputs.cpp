@@ -388,6 +388,13 @@ void Picture::feedStudioInputs(const Pass& pass, int width, int height, const Fr
       GL_CALL(glUniform1i(at[input], value));
     }
   }
+  feedPlaces(pass, width, height);
+}
+
+// Where things are in the pass's own pixels: the title's box and the rows it
+// keeps clear, the pass's size, the images' sizes.
+void Picture::feedPlaces(const Pass& pass, int width, int height) {
+  const GLint* at = pass.at;
   // The title's box is kept in the frame's pixels; a draw at a smaller scale
   // reads it in its own.
   const float scale = static_cast<float>(drawScale_);

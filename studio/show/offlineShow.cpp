@@ -77,46 +77,37 @@ void OfflineShow::handSoundTo(std::function<void(std::vector<float>)> to) {
 }
 
 Status OfflineShow::setSongs(std::vector<SongStart> songs, const std::string& fontPath, int64_t first) {
-  songs_ = std::move(songs);
+  songs_ = SongFeed(std::move(songs), false);
   fontPath_ = fontPath;
   songsFrom_ = first;
   titled_ = levelled_ = SIZE_MAX;
   levelFor(clock_.soundFrameAt(first));
-  const size_t song = songOfFrame(first);
+  const size_t song = songs_.at(clock_.soundFrameAt(first)).index;
   titled_ = song;
   shownFrom_ = first;
-  return show_->setTitle(songs_[song].title, fontPath_, o_.titleLook, TitleTiming{o_.fadeIn, o_.titleFor});
-}
-
-size_t OfflineShow::songOfFrame(int64_t n) const {
-  size_t song = 0;
-  while (song + 1 < songs_.size() && songs_[song + 1].frame <= n) {
-    ++song;
-  }
-  return song;
+  return show_->setTitle(songs_.song(song).title, fontPath_, o_.titleLook, TitleTiming{o_.fadeIn, o_.titleFor});
 }
 
 void OfflineShow::levelFor(int64_t soundFrame) {
-  size_t song = 0;
-  while (song + 1 < songs_.size() && songs_[song + 1].soundFrame <= soundFrame) {
-    ++song;
-  }
-  if (song < songs_.size() && song != levelled_) {
-    show_->setGain(songs_[song].gainDb);
+  const size_t song = songs_.at(soundFrame).index;
+  if (!songs_.empty() && song != levelled_) {
+    show_->setGain(songs_.song(song).gainDb);
     levelled_ = song;
   }
 }
 
 void OfflineShow::advance(int64_t n) {
-  const size_t song = songs_.empty() ? titled_ : songOfFrame(n);
+  const SongAt playing = songs_.at(clock_.soundFrameAt(n));
+  const size_t song = songs_.empty() ? titled_ : playing.index;
   if (song != titled_) {
     // A song's title from its first frame (or the render's, for the song a
     // render starts in): frames are drawn alike whether a part starts here.
-    const bool firstShown = songs_[song].frame <= songsFrom_;
-    shownFrom_ = std::max(songs_[song].frame, songsFrom_);
+    const SongStart& start = songs_.song(song);
+    const bool firstShown = start.frame <= songsFrom_;
+    shownFrom_ = std::max(start.frame, songsFrom_);
     titled_ = song;
     // The same kind of overlay as the first song's, made then: it cannot fail now.
-    (void)show_->setTitle(songs_[song].title, fontPath_, o_.titleLook,
+    (void)show_->setTitle(start.title, fontPath_, o_.titleLook,
                           TitleTiming{firstShown ? o_.fadeIn : kSongTitleFade, o_.titleFor});
   }
   FrameSound& sound = stepTo(n);
@@ -127,11 +118,7 @@ void OfflineShow::advance(int64_t n) {
   tick.frame = n;
   tick.shownFor = static_cast<double>(n - shownFrom_) / fps;
   tick.rate = fps;
-  if (song < songs_.size() && songs_[song].soundFrames > 0) {
-    tick.progress = std::clamp(static_cast<double>(clock_.soundFrameAt(n) - songs_[song].soundFrame) /
-                                   static_cast<double>(songs_[song].soundFrames),
-                               0.0, 1.0);
-  }
+  tick.progress = playing.progress;
   tick.beat = beats_.at(static_cast<double>(clock_.soundFrameAt(n)) / static_cast<double>(clock_.rate()));
   show_->advance(tick, sound, tick.seconds);
 }

@@ -29,6 +29,7 @@
 #include "picture/title.h"
 #include "show/output.h"
 #include "show/show.h"
+#include "show/songFeed.h"
 #include "sound/soundStream.h"
 #include "sound/tempo.h"
 #include "video/frameClock.h"
@@ -59,16 +60,6 @@ struct OfflineShowSettings {
   double titleFor = 0;
   std::vector<ListedPicture> others;  // a playlist's pictures after the first
   PlaylistSettings playlist;
-};
-
-// One song of a render (one, or an album's): where it starts, what is
-// drawn over it and how loud the analysis sees it.
-struct SongStart {
-  int64_t frame = 0;       // its first frame in the whole render
-  int64_t soundFrame = 0;  // its first sound frame
-  int64_t soundFrames = 0; // its length
-  std::string title;       // "" for none
-  double gainDb = 0;       // levelling and --gain
 };
 
 class OfflineShow {
@@ -151,8 +142,7 @@ class OfflineShow {
   // the 60 Hz ticks in between, so what it smooths and integrates, and the
   // onsets it finds, are what a 60 fps render has at the same moment.
   FrameSound& stepTo(int64_t n);
-  // The song playing at a frame, and at a sound frame; its gain set for the analysis.
-  size_t songOfFrame(int64_t n) const;
+  // The song playing at a sound frame: its gain set for the analysis.
   void levelFor(int64_t soundFrame);
   static constexpr int64_t kAnalysisTicks = 60;
   // Seconds of earlier frames what the analysis carries still shows in a
@@ -165,7 +155,7 @@ class OfflineShow {
   OffscreenContext context_;
   std::unique_ptr<Show> show_;  // after the context, so its GL objects go first
   int64_t shownFrom_ = 0;
-  std::vector<SongStart> songs_;
+  SongFeed songs_;
   BeatGrid beats_;
   std::string fontPath_;
   int64_t songsFrom_ = 0;      // the whole render's first frame
