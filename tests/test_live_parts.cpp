@@ -17,6 +17,7 @@
 #include "show/playingClock.h"
 #include "video/flashGuard.h"
 #include "video/pictureLayout.h"
+#include "video/redial.h"
 
 namespace {
 
@@ -212,6 +213,30 @@ TEST(StreamGrid, FramesLandOnTheStreamsStepsAcrossJitterSeeksAndTheLoop) {
   EXPECT_NEAR(at(last + 1 / 30.0 - 4.0 + 0.009).seconds, last + 1 / 30.0 - 4.0, 1e-9);
   EXPECT_DOUBLE_EQ(at(0.3, true).seconds, 0.3);  // paused: as it is
   EXPECT_DOUBLE_EQ(at(0.31).seconds, 0.31);      // then anchored afresh
+}
+
+// When a lost receiver is called again, in milliseconds from the loss,
+// worked out by hand: at 500, then 500 after an unanswered call, then every
+// 1000; a new loss starts the schedule again; never due before its time.
+TEST(Redial, CallsSoonAfterALossThenEverySecond) {
+  using ms = std::chrono::milliseconds;
+  const Redial::Clock::time_point t0{};
+  Redial redial;
+  EXPECT_TRUE(redial.due(t0)) << "a stream that never answered is called at once";
+  redial.lost(t0);
+  int64_t now = 0;
+  std::vector<int64_t> calls;
+  while (now <= 4500) {
+    if (redial.due(t0 + ms(now))) {
+      calls.push_back(now);
+      redial.unanswered(t0 + ms(now));
+    }
+    now += 50;
+  }
+  EXPECT_EQ(calls, (std::vector<int64_t>{500, 1000, 2000, 3000, 4000}));
+  redial.lost(t0 + ms(4100));
+  EXPECT_FALSE(redial.due(t0 + ms(4550)));
+  EXPECT_TRUE(redial.due(t0 + ms(4600)));
 }
 
 TEST(BoundedQueue, TryPushAndTryPopNeverWait) {

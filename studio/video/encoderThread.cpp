@@ -115,7 +115,7 @@ Status EncoderThread::run() {
 // survives a failed write: the failure is said, and the next pictures are
 // let go until a new connection is made.
 Status EncoderThread::encode(const std::vector<uint8_t>& pixels, int64_t n) {
-  if (encoder_ == nullptr && std::chrono::steady_clock::now() >= nextTry_) {
+  if (encoder_ == nullptr && redial_.due(std::chrono::steady_clock::now())) {
     tryAgain();
   }
   unsent_ += encoder_ == nullptr;
@@ -130,7 +130,7 @@ Status EncoderThread::encode(const std::vector<uint8_t>& pixels, int64_t n) {
   encoder_ = nullptr;
   ++unsent_;
   reconnection_.notes(withLibraryDetail(written.why()) + "; still rendering, and trying again until it answers");
-  nextTry_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+  redial_.lost(std::chrono::steady_clock::now());
   // This picture's sound let go too, so a new connection starts on a picture's time.
   return soundUpTo(clock_.soundFrameAt(n + 1));
 }
@@ -141,7 +141,7 @@ void EncoderThread::tryAgain() {
   if (encoder_ != nullptr) {
     reconnection_.notes("sending to " + reconnection_.name + " again");
   } else {
-    nextTry_ = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    redial_.unanswered(std::chrono::steady_clock::now());
   }
 }
 

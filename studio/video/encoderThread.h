@@ -14,8 +14,7 @@
 // A stream that can be called again (a Reconnection) does not end when its
 // receiver goes away: the thread says so once, drops the encoder, and while
 // nobody answers reads on (each picture and its sound are let go, so the
-// GL thread keeps its pace), trying a new connection after ½ s and then
-// every second; the new connection starts at the next picture, its sound
+// GL thread keeps its pace), calling again as Redial says; the new connection starts at the next picture, its sound
 // from that picture's time, and is said in one line.
 //
 // Glossary. A *frame* is one picture of the video, numbered from the song's
@@ -35,6 +34,7 @@
 #include "video/encoder.h"
 #include "video/flashGuard.h"
 #include "video/frameClock.h"
+#include "video/redial.h"
 
 // What a video holds: frames [first, end) of the song, sound frames [soundStart, soundEnd).
 struct Span {
@@ -117,7 +117,7 @@ class EncoderThread {
   int64_t unsent_ = 0;  // pictures encoded for nobody (the thread's until finish())
   Reconnection reconnection_;
   const PictureLayout layout_;
-  std::chrono::steady_clock::time_point nextTry_;
+  Redial redial_;
   const int channels_;
   const int rate_;
   const FrameClock& clock_;

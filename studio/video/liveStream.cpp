@@ -5,17 +5,9 @@
 #include <chrono>
 
 #include "base/libraryLog.h"
+#include "video/redial.h"
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// Seconds to wait before the n-th try to reach a receiver that went away:
-// soon at first (a restarted receiver is back within a second or two), then
-// every second, each try itself given a second to be answered.
-double backoff(int tries) { return std::min(1.0, 0.25 * static_cast<double>(1 << std::min(tries, 3))); }
-
-}  // namespace
+using Clock = Redial::Clock;
 
 LiveStream::LiveStream(EncoderSettings settings, bool flashGuard, Notes notes)
     : settings_(std::move(settings)), notes_(std::move(notes)) {
@@ -117,15 +109,13 @@ bool LiveStream::connect() {
 
 void LiveStream::run() {
   Frame frame;
-  int tries = 0;
-  Clock::time_point nextTry;
+  Redial redial;
   while (queue_.pop(frame)) {
-    if (encoder_ == nullptr && Clock::now() >= nextTry) {
+    if (encoder_ == nullptr && redial.due(Clock::now())) {
       if (connect()) {
         notes_("sending to " + settings_.name + " again");
-        tries = 0;
       } else {
-        nextTry = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(backoff(++tries)));
+        redial.unanswered(Clock::now());
       }
     }
     if (encoder_ == nullptr) {
@@ -140,7 +130,7 @@ void LiveStream::run() {
         encoder_.reset();
         connected_ = false;
         notes_(written.why() + "; still drawing, and trying again until it answers");
-        nextTry = Clock::now() + std::chrono::milliseconds(500);
+        redial.lost(Clock::now());
         ++unsent_;
       } else {
         ++sent_;

@@ -10,8 +10,8 @@
 // The first connection is made by open(), so a URL nobody answers is one
 // failure before anything is drawn. After that a receiver that goes away
 // never stops the show: the loss is said once, what arrives meanwhile is
-// dropped, and the connection is tried again after ½ s, then every second
-// or so until the URL answers (said once more). A frame that finds the
+// dropped, and the receiver is called again as Redial says until the URL
+// answers (said once more). A frame that finds the
 // queue full (the encoder is behind) is dropped rather than waited for, so
 // the delay never grows; the first drop is said at once, dropped() counts
 // them all. A dropped frame's sound is sent with the next frame, and that
