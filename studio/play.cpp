@@ -260,8 +260,7 @@ class Session {
     return std::nullopt;
   }
 
-  // Party mode: the list's other pictures, each built with its own
-  // settings; one that does not build is skipped with a line.
+  // Party mode: the list's other pictures; one that does not build is left out with a line.
   std::optional<int> openPlaylist() {
     if (o_.playlist.size() <= 1) {
       return std::nullopt;
@@ -270,20 +269,11 @@ class Session {
     if (!listed) {
       return report(kExitUsage, listed.why());
     }
+    const Result<std::vector<std::string>> added = show_->addPictures(
+        listed.value(), o_.channelSettings,
+        PlaylistSettings{o_.changeEvery, o_.crossfade, o_.beatsPerBar, o_.shuffle, o_.seed}, BrokenPicture::leftOut, say);
     listedNames_ = {o_.playlist.front()};
-    for (const ListedPicture& entry : listed.value()) {
-      auto picture = std::make_unique<Picture>();
-      picture->setSettings(entry.settings, say);
-      if (const Status built = buildPicture(*picture, entry.shaders, o_.channelSettings, say); !built) {
-        const std::string why = built.why().substr(0, built.why().find('\n'));
-        say("--picture: " + entry.name + " does not build; skipped (" + why + ")");
-        continue;
-      }
-      show_->addPicture(std::move(picture));
-      listedNames_.push_back(entry.name);
-    }
-    show_->setSchedule(PictureSchedule(show_->pictureCount(), PlaylistSettings{o_.changeEvery, o_.crossfade,
-                                                                               o_.beatsPerBar, o_.shuffle, o_.seed}));
+    listedNames_.insert(listedNames_.end(), added.value().begin(), added.value().end());
     return std::nullopt;
   }
 

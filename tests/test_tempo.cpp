@@ -374,6 +374,24 @@ TEST(Playlist, ASeedMakesTheSameVideoAndBadListsAreRefused) {
                      "out.mp4");
 }
 
+// A render of a list with a picture that does not build fails with that
+// picture's reason and leaves no file (play, below, leaves it out and goes on).
+TEST(Playlist, ARenderOfAListWithABrokenPictureFailsAndWritesNothing) {
+  vt::TempDir dir;
+  const std::string gallery = dir / "gallery";
+  vt::writeGalleryPicture(gallery, "red", "FragColor = vec4(1.0, 0.0, 0.0, 1.0);");
+  vt::writeGalleryPicture(gallery, "broken", "FragColor = nothing;");
+  ASSERT_TRUE(vt::writeShorts(dir / "clicks.wav", clickTrack(steadyBeats(120, 0.25, 4), 4, 44100), 2, 44100));
+  vt::Process render({vt::studioBinary(), "render", "clicks.wav", "out.mp4", "--picture", "red,broken", "--size",
+                      "32x18", "--fps", "10"},
+                     dir.path(), {{"VRAX_PICTURES", gallery}});
+  EXPECT_EQ(render.wait(120), 1) << render.err();
+  EXPECT_NE(render.err().find("does not build"), std::string::npos) << render.err();
+  EXPECT_NE(render.err().find("nothing"), std::string::npos) << render.err();
+  EXPECT_FALSE(std::filesystem::exists(dir / "out.mp4"));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << "only the song and the gallery";
+}
+
 // Party mode in play: a list's pictures change on the music's bars, one
 // that does not build is skipped with one line, L holds the picture showing
 // (no change for more than two bars) and lets go again, N steps the list.

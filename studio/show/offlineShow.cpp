@@ -22,15 +22,10 @@ Status OfflineShow::open(std::shared_ptr<SoundFile> sound, std::vector<Setting> 
   if (Status built = buildPicture(picture, o_.shaders, o_.channelSettings, say); !built) {
     return built;
   }
-  for (const ListedPicture& listed : o_.others) {
-    auto other = std::make_unique<Picture>();
-    other->setSettings(listed.settings, say);
-    if (Status built = buildPicture(*other, listed.shaders, o_.channelSettings, say); !built) {
-      return built;
-    }
-    show_->addPicture(std::move(other));
+  if (const auto added = show_->addPictures(o_.others, o_.channelSettings, o_.playlist, BrokenPicture::fails, say);
+      !added) {
+    return added.status();
   }
-  show_->setSchedule(PictureSchedule(1 + o_.others.size(), o_.playlist));
   // The date the render started, the same for every frame.
   float date[4] = {};
   dateNow(date);

@@ -34,14 +34,6 @@
 #include "sound/tempo.h"
 #include "video/frameClock.h"
 
-// One picture of a playlist after the first: where its shaders are and its
-// own settings.
-struct ListedPicture {
-  std::string name;
-  std::string shaders;
-  std::vector<Setting> settings;
-};
-
 // What an offline show is drawn with, as the command line gave it.
 struct OfflineShowSettings {
   int width = 0;

@@ -163,6 +163,31 @@ Status Show::setImages(const std::vector<ImageSource>& images, const std::vector
   return Status();
 }
 
+Result<std::vector<std::string>> Show::addPictures(const std::vector<ListedPicture>& list,
+                                                   const std::vector<ChannelSetting>& channels,
+                                                   const PlaylistSettings& playlist, BrokenPicture broken,
+                                                   const Notes& say) {
+  std::vector<std::string> added;
+  for (const ListedPicture& entry : list) {
+    auto picture = std::make_unique<Picture>();
+    picture->setSettings(entry.settings, say);
+    if (Status built = buildPicture(*picture, entry.shaders, channels, say); !built) {
+      if (broken == BrokenPicture::fails) {
+        return built;
+      }
+      if (say) {
+        say("--picture: " + entry.name + " does not build; skipped (" + built.why().substr(0, built.why().find('\n')) +
+            ")");
+      }
+      continue;
+    }
+    addPicture(std::move(picture));
+    added.push_back(entry.name);
+  }
+  setSchedule(PictureSchedule(pictureCount(), playlist));
+  return added;
+}
+
 Status buildPicture(Picture& picture, const std::string& shaders, const std::vector<ChannelSetting>& channels,
                     const Notes& say) {
   const std::string dir = shaders.empty() ? defaultShaderDir() : shaders;

@@ -24,7 +24,8 @@
 //                   or since play started.
 //   Tick::shownFor  the clock: seconds since the show's first frame (render:
 //                   the span's first frame; play: the wall clock since start).
-//   Tick::progress  the clock's owner: the song's position over its length.
+//   Tick::progress  the clock's owner, from its SongFeed (songFeed.h): the
+//                   song's position over its length.
 //   Tick::beat      the clock's owner: the song's beat grid at the sound's
 //                   own time (a file), or the live estimate (a capture).
 //   the music inputs and clocks (bassTime, …): the analysis, from the sound.
@@ -51,6 +52,19 @@
 // channels); refused with the driver's logs and what did not build.
 Status buildPicture(Picture& picture, const std::string& shaders, const std::vector<ChannelSetting>& channels,
                     const Notes& say);
+
+// One picture of a playlist after the first: where its shaders are and its
+// own settings.
+struct ListedPicture {
+  std::string name;
+  std::string shaders;
+  std::vector<Setting> settings;
+};
+
+// What a playlist's picture that does not build does: a render fails (its
+// video would not be the list asked for); play leaves it out with a line,
+// and the show goes on with the others.
+enum class BrokenPicture { fails, leftOut };
 
 // What a clock says about the moment of one frame (see the glossary above).
 struct Tick {
@@ -87,6 +101,13 @@ class Show {
   size_t pictureCount() const { return 1 + others_.size(); }
   Picture& picture(size_t i) { return i == 0 ? *picture_ : *others_[i - 1]; }
   void setSchedule(PictureSchedule schedule) { schedule_ = std::move(schedule); }
+  // A playlist's pictures after the first, each built with its own
+  // settings, then the schedule that changes between them; the names of
+  // those added, or (BrokenPicture::fails) why one does not build.
+  Result<std::vector<std::string>> addPictures(const std::vector<ListedPicture>& list,
+                                               const std::vector<ChannelSetting>& channels,
+                                               const PlaylistSettings& playlist, BrokenPicture broken,
+                                               const Notes& say);
   PictureSchedule& schedule() { return schedule_; }
   const Showing& showing() const { return showing_; }
   // Whether any picture of the show reads it (readsPrevious, readsTempo, …).
