@@ -126,9 +126,14 @@ class Session {
       const int64_t position = sound_.position();
       const Tick tick = tickAt(position, now);
       pictureSeconds_ = tick.seconds;
-      if (!paused_) {
+      // Paused, the picture holds still; a song's first paused frame is still
+      // made, at the moment paused at (the analysis and the music clocks
+      // taken there), so what stays on screen is what a render of that moment
+      // draws, however long before the pause the last frame came.
+      if (!paused_ || (!pausedFrameMade_ && !sound_.live())) {
         // The sound of the picture's own time, as a render takes it.
         listen(tick, sound_.live() ? 0 : std::llround(tick.seconds * static_cast<double>(sound_.rate())));
+        pausedFrameMade_ = paused_;
       } else {
         show_->hold(tick);
       }
@@ -386,6 +391,7 @@ class Session {
       } else if (!sound_.live()) {
         sound_.seek(keys_.home ? 0 : sound_.position() + keys_.seekSeconds * sound_.rate());
         show_->restart();
+        pausedFrameMade_ = false;
         std::cout << "At " << secondsText(sound_.position(), sound_.rate()) << std::endl;
       }
       keys_.seekSeconds = 0;
@@ -538,6 +544,7 @@ class Session {
   std::unique_ptr<PlayingClock> clock_;  // once the sound is open
   int64_t frameNumber_ = 0;
   bool paused_ = false;
+  bool pausedFrameMade_ = false;  // the frame at the moment paused at (or sought to while paused)
   bool saidNoSeek_ = false;
   bool saidNoPause_ = false;
 };

@@ -107,6 +107,34 @@ TEST(Inputs, AWindowsProgressComesRoundWithItsSong) {
   EXPECT_NEAR(at(vt::frameRgb(dir / "window.ppm"), 64, 32, 24, 0), seconds / 2.0 * 255.0, 3.0) << "at " << paused;
 }
 
+// A paused window shows the moment paused at, even where its frames come
+// seldom (a picture slow to draw, as on a busy machine): in silence the
+// music's clock is the song's time, so its fraction of a second, drawn as
+// red, is the printed position's (up to the millisecond it is printed to).
+TEST(Inputs, APausedWindowShowsTheMomentPausedAtHoweverSlowItsFrames) {
+  vt::TempDir dir;
+  vt::writeShaders(dir.path(), vt::kPlainVertexShader,
+                   pairWith("uniform float bassTime;",
+                            "float a = uv.x;\n"
+                            "for (int i = 0; i < 6000; ++i) { a = sin(a * 1.0001 + uv.y); }\n"
+                            "FragColor = vec4(fract(bassTime), 0.0, a > 100.0 ? 1.0 : 0.0, 1.0);"));
+  ASSERT_TRUE(vt::writeSound(dir / "song.wav", 44100 * 20, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                             [](int64_t, int) { return 0.0; }));
+  vt::Process play({vt::studioBinary(), "play", "song.wav", "--size", "64x48"}, dir.path(),
+                   {{"ALSOFT_DRIVERS", "null"}});
+  ASSERT_EQ(vt::wmctl({"wait", "song.wav", "30"}, nullptr, 40), 0) << play.err();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+  const std::string paused = vt::pauseAndReadPosition(play, "song.wav");
+  ASSERT_FALSE(paused.empty()) << play.out();
+  ASSERT_TRUE(vt::snapWhenStill("song.wav", dir / "window.ppm")) << "the paused window kept changing";
+  vt::wmctl({"close", "song.wav"});
+  EXPECT_EQ(play.wait(20), 0) << play.err();
+  const double expected = std::fmod(std::stod(paused), 1.0) * 255.0;
+  const double drawn = at(vt::frameRgb(dir / "window.ppm"), 64, 32, 24, 0);
+  const double apart = std::fabs(drawn - expected);
+  EXPECT_LE(std::min(apart, 255.0 - apart), 2.0) << "paused at " << paused << " s";
+}
+
 TEST(Inputs, ImagesAndCoverArtAppearWhereThePairDrawsThem) {
   vt::TempDir dir;
   // Left half red, right half blue, 64x32.

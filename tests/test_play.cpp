@@ -451,7 +451,11 @@ TEST(Play, TheFrameStepIsOneFramesTimeWhateverTheLatency) {
       seen += " " + std::to_string(red);
     }
     EXPECT_NEAR(reds[reds.size() / 2], 128, 32) << "--latency " << latency << ", reds:" << seen;
-    EXPECT_GE(reds.front(), 48) << "--latency " << latency;
+    // Steps of the device's periods (0 between steps of two) make half the
+    // frames short; a busy machine makes a few short as they come, a frame
+    // drawn at once after a late one.
+    const auto shortSteps = std::count_if(reds.begin(), reds.end(), [](int red) { return red < 48; });
+    EXPECT_LE(shortSteps, 6) << "--latency " << latency << ", reds:" << seen;
   }
 }
 
