@@ -52,20 +52,35 @@ const char* const kAnalysisBody =
     "bool sized = resolution == vec2(128.0, 64.0);\n"
     "FragColor = vec4(v, bands[int(uv.x * 63.99)], beats == 0 && beat > 1000.0 && sized ? 1.0 : 0.0, 1.0);";
 
+// Plays song.wav in dir at `size` for about `playFor` ms, pauses it and
+// keeps the paused window in window.ppm; the position play printed ("" if
+// the window never came or never held still: the failure is added).
+std::string pausedWindow(const vt::TempDir& dir, const std::string& size, int playFor) {
+  vt::Process play({vt::studioBinary(), "play", "song.wav", "--size", size}, dir.path(), {{"ALSOFT_DRIVERS", "null"}});
+  if (vt::wmctl({"wait", "song.wav", "30"}, nullptr, 40) != 0) {
+    ADD_FAILURE() << "no window: " << play.err();
+    return "";
+  }
+  // How long it plays first, not a wait for anything: what is checked holds at any moment.
+  std::this_thread::sleep_for(std::chrono::milliseconds(playFor));
+  const std::string paused = vt::pauseAndReadPosition(play, "song.wav");
+  const bool still = !paused.empty() && vt::snapWhenStill("song.wav", dir / "window.ppm");
+  vt::wmctl({"close", "song.wav"});
+  EXPECT_EQ(play.wait(20), 0) << play.err();
+  if (!still) {
+    ADD_FAILURE() << "no paused window to keep: " << play.out();
+    return "";
+  }
+  return paused;
+}
+
 TEST(Inputs, ARenderAndAWindowSeeTheSameValues) {
   vt::TempDir dir;
   vt::writeShaders(dir.path(), vt::kPlainVertexShader, pairWith(kAnalysisDeclarations, kAnalysisBody));
   ASSERT_TRUE(writeSteady(dir / "song.wav", 20));
 
-  vt::Process play({vt::studioBinary(), "play", "song.wav", "--size", "128x64"}, dir.path(),
-                   {{"ALSOFT_DRIVERS", "null"}});
-  ASSERT_EQ(vt::wmctl({"wait", "song.wav", "30"}, nullptr, 40), 0) << play.err();
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-  const std::string paused = vt::pauseAndReadPosition(play, "song.wav");
-  ASSERT_FALSE(paused.empty()) << play.out();
-  ASSERT_TRUE(vt::snapWhenStill("song.wav", dir / "window.ppm")) << "the paused window kept changing";
-  vt::wmctl({"close", "song.wav"});
-  EXPECT_EQ(play.wait(20), 0) << play.err();
+  const std::string paused = pausedWindow(dir, "128x64", 1500);
+  ASSERT_FALSE(paused.empty());
 
   const StudioRun run = studio(dir.path(), {"render", "song.wav", "still.png", "--from", paused, "--size", "128x64"});
   ASSERT_EQ(run.status, 0) << run.err;
@@ -91,16 +106,9 @@ TEST(Inputs, AWindowsProgressComesRoundWithItsSong) {
   vt::writeShaders(dir.path(), vt::kPlainVertexShader,
                    pairWith("uniform float progress;", "FragColor = vec4(progress, 0.0, 0.0, 1.0);"));
   ASSERT_TRUE(vt::writeTone(dir / "song.wav", 88200, 2, 44100));
-  vt::Process play({vt::studioBinary(), "play", "song.wav", "--size", "64x48"}, dir.path(),
-                   {{"ALSOFT_DRIVERS", "null"}});
-  ASSERT_EQ(vt::wmctl({"wait", "song.wav", "30"}, nullptr, 40), 0) << play.err();
   // Past the song's end (on a slow machine perhaps not yet: the red is checked either way).
-  std::this_thread::sleep_for(std::chrono::milliseconds(2600));
-  const std::string paused = vt::pauseAndReadPosition(play, "song.wav");
-  ASSERT_FALSE(paused.empty()) << play.out();
-  ASSERT_TRUE(vt::snapWhenStill("song.wav", dir / "window.ppm")) << "the paused window kept changing";
-  vt::wmctl({"close", "song.wav"});
-  EXPECT_EQ(play.wait(20), 0) << play.err();
+  const std::string paused = pausedWindow(dir, "64x48", 2600);
+  ASSERT_FALSE(paused.empty());
   const double seconds = std::stod(paused);
   ASSERT_GE(seconds, 0.0);
   ASSERT_LT(seconds, 2.0) << "the position is within the song";
@@ -120,15 +128,8 @@ TEST(Inputs, APausedWindowShowsTheMomentPausedAtHoweverSlowItsFrames) {
                             "FragColor = vec4(fract(bassTime), 0.0, a > 100.0 ? 1.0 : 0.0, 1.0);"));
   ASSERT_TRUE(vt::writeSound(dir / "song.wav", 44100 * 20, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
                              [](int64_t, int) { return 0.0; }));
-  vt::Process play({vt::studioBinary(), "play", "song.wav", "--size", "64x48"}, dir.path(),
-                   {{"ALSOFT_DRIVERS", "null"}});
-  ASSERT_EQ(vt::wmctl({"wait", "song.wav", "30"}, nullptr, 40), 0) << play.err();
-  std::this_thread::sleep_for(std::chrono::milliseconds(1300));
-  const std::string paused = vt::pauseAndReadPosition(play, "song.wav");
-  ASSERT_FALSE(paused.empty()) << play.out();
-  ASSERT_TRUE(vt::snapWhenStill("song.wav", dir / "window.ppm")) << "the paused window kept changing";
-  vt::wmctl({"close", "song.wav"});
-  EXPECT_EQ(play.wait(20), 0) << play.err();
+  const std::string paused = pausedWindow(dir, "64x48", 1300);
+  ASSERT_FALSE(paused.empty());
   const double expected = std::fmod(std::stod(paused), 1.0) * 255.0;
   const double drawn = at(vt::frameRgb(dir / "window.ppm"), 64, 32, 24, 0);
   const double apart = std::fabs(drawn - expected);
