@@ -18,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <sstream>
 #include <thread>
@@ -274,8 +275,20 @@ std::string VraxRun::window() {
 }
 
 int VraxRun::close() {
-  wmctl({"close", "VRAX"});
-  return process.wait(30);
+  // A close request can be lost before the program sees it (wmctl itself
+  // starved or refused by a busy display): asked again until it ends, and
+  // what wmctl said is kept for the failure. A program that ignores every
+  // request still fails.
+  int status = -1;
+  for (int attempt = 0; attempt < 3 && status == -1; ++attempt) {
+    const int asked = wmctl({"close", "VRAX"});
+    status = process.wait(10);
+    if (status == -1) {
+      std::cerr << "vrax still running 10 s after close request " << attempt + 1 << " (wmctl status " << asked
+                << ")\n";
+    }
+  }
+  return status;
 }
 
 StudioRun studio(const std::string& dir, std::vector<std::string> args, double seconds, const std::string& binary) {

@@ -97,7 +97,8 @@ struct VraxRun {
   explicit VraxRun(const std::string& dir);
   // Waits for the window to be on screen; returns "W H\n", or "" if it never came.
   std::string window();
-  // Asks the window to close as a window manager does; returns the exit status.
+  // Asks the window to close as a window manager does (again, should a request
+  // be lost); returns the exit status, -1 if it never ended.
   int close();
   Process process;
 };

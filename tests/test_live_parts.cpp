@@ -8,6 +8,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <limits>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "base/boundedQueue.h"
@@ -18,6 +21,7 @@
 #include "video/flashGuard.h"
 #include "video/pictureLayout.h"
 #include "video/redial.h"
+#include "video/videoOutput.h"
 
 namespace {
 
@@ -314,3 +318,57 @@ TEST(Moments, QuietAverageAndLoudestComeFromTheirOwnParts) {
 
 }  // namespace
 
+
+// The pump's live policy. Sixty frames handed as fast as a loop can (far
+// faster than x264 encodes them), each a grey naming its index: frames
+// that come while the encoder is behind are let go, never waited for, and
+// each frame that goes out is stamped at its own index, so a drop leaves a
+// gap in the stream's time instead of pulling every later frame early.
+// Read back by ffprobe and ffmpeg: every received frame's time (from the
+// first) is its grey's index ÷ 30, and sent and dropped add up to sixty.
+TEST(Pump, ALiveFrameThatCannotGoIsDroppedAndTheNextKeepsItsPlaceInTime) {
+  vt::TempDir dir;
+  const std::string file = dir / "live.ts";
+  EncoderSettings settings;
+  settings.path = file;
+  settings.stream = true;
+  settings.name = "live.ts";
+  settings.format = "mpegts";
+  settings.width = 320;
+  settings.height = 240;
+  settings.fps = Rational{30, 1};
+  settings.channels = 2;
+  settings.rate = 44100;
+  constexpr int64_t kNoEnd = std::numeric_limits<int64_t>::max();
+  EncodedOutput out(EncodedOutput::Plan{settings, false, FrameClock(settings.fps, settings.rate),
+                                        Span{0, kNoEnd, 0, kNoEnd}, Fades{}, SoundReader(), false, false,
+                                        [](const std::string&) {}, WhenBehind::drop});
+  ASSERT_TRUE(out.open());
+  constexpr int kFrames = 60;
+  for (int i = 0; i < kFrames; ++i) {
+    std::vector<uint8_t> pixels;
+    ASSERT_TRUE(out.spare(pixels));
+    ASSERT_EQ(pixels.size(), 320u * 240u * 4u);
+    for (size_t p = 0; p < pixels.size(); p += 4) {
+      pixels[p] = pixels[p + 1] = pixels[p + 2] = static_cast<uint8_t>(40 + 3 * i);
+      pixels[p + 3] = 255;
+    }
+    ASSERT_TRUE(out.send(std::move(pixels), std::vector<float>(1470 * 2, 0.0f)));
+  }
+  ASSERT_TRUE(out.finish());
+  EXPECT_GT(out.dropped(), 0) << "every frame waited for: the encoder was never behind a loop with no pause";
+  EXPECT_EQ(out.sent() + out.dropped(), kFrames);
+
+  std::istringstream times(vt::probe(file, "frame=pts_time"));
+  std::vector<double> seconds;
+  for (double t = 0; times >> t;) {
+    seconds.push_back(t);
+  }
+  ASSERT_EQ(static_cast<int64_t>(seconds.size()), out.sent());
+  for (size_t f = 0; f < seconds.size(); ++f) {
+    const std::string rgb = vt::frameRgb(file, static_cast<int>(f));
+    ASSERT_FALSE(rgb.empty()) << "frame " << f;
+    const long index = std::lround((vt::mean(rgb) - 40.0) / 3.0);
+    EXPECT_NEAR((seconds[f] - seconds[0]) * 30.0, static_cast<double>(index), 0.01) << "frame " << f;
+  }
+}

@@ -1,7 +1,7 @@
 // boundedQueue.h — a fixed-capacity hand-off between two threads.
 //
 // push blocks while the queue is full, pop while it is empty; tryPush and
-// tryPop never block. close() wakes
+// tryPop (and tryMove, which leaves a refused item with the caller) never block. close() wakes
 // both sides: push then refuses, pop drains what is left and then reports the
 // end. Either side may close, which is how a failing consumer stops its
 // producer.
@@ -34,7 +34,11 @@ class BoundedQueue {
   }
 
   // Never waits: false if the queue is full or closed; the item is then dropped.
-  bool tryPush(T item) {
+  bool tryPush(T item) { return tryMove(item); }
+
+  // Never waits: false if the queue is full or closed, and the item is then
+  // left with the caller (a live frame that cannot go keeps its buffer).
+  bool tryMove(T& item) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (closed_ || items_.size() >= capacity_) {
       return false;
@@ -42,6 +46,11 @@ class BoundedQueue {
     items_.push_back(std::move(item));
     notEmpty_.notify_one();
     return true;
+  }
+
+  bool closed() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return closed_;
   }
 
   // Never waits: false if nothing is queued.

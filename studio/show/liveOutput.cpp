@@ -1,6 +1,8 @@
 // liveOutput.cpp — see liveOutput.h.
 #include "show/liveOutput.h"
 
+#include <limits>
+
 LiveOutput::~LiveOutput() {
   finish();
   readback_.reset();
@@ -16,7 +18,13 @@ LiveOutput::~LiveOutput() {
 
 Status LiveOutput::open(const EncoderSettings& settings, bool ownFramebuffer, bool flashGuard, Notes notes) {
   settings_ = settings;
-  stream_ = std::make_unique<LiveStream>(settings_, flashGuard, std::move(notes));
+  settings_.stream = true;
+  settings_.lastPicture = -1;
+  // A live show has no end it knows of: its span runs on, unfaded.
+  constexpr int64_t kNoEnd = std::numeric_limits<int64_t>::max();
+  EncodedOutput::Plan plan{settings_, false, FrameClock(settings_.fps, settings_.rate), Span{0, kNoEnd, 0, kNoEnd},
+                           Fades{}, SoundReader(), flashGuard, false, std::move(notes), WhenBehind::drop};
+  stream_ = std::make_unique<EncodedOutput>(std::move(plan));
   if (const Status opened = stream_->open(); !opened) {
     stream_.reset();
     return opened;
@@ -44,20 +52,26 @@ void LiveOutput::bind() {
 }
 
 Status LiveOutput::send(std::vector<float> sound) {
+  if (stream_ == nullptr) {
+    return finished_;  // ended already
+  }
   readback_->start();
   sounds_.push_back(std::move(sound));
-  return readback_->pending() < readback_->depth() ? Status() : sendOldest();
+  const Status sent = readback_->pending() < readback_->depth() ? Status() : sendOldest();
+  // The pump stopped (a receiver that cannot be called again): its verdict.
+  return stopped_ ? finish() : sent;
 }
 
 // The oldest picture read back, with the sound of its own stream frame.
 Status LiveOutput::sendOldest() {
-  std::vector<uint8_t> pixels = stream_->spare();
-  if (const Status read = readback_->finish(pixels.data()); !read) {
-    return read;
+  std::vector<uint8_t> pixels;
+  stopped_ = !stream_->spare(pixels);
+  const Status read = readback_->finish(pixels.data());
+  if (read && !stopped_) {
+    stopped_ = !stream_->send(std::move(pixels), std::move(sounds_.front()));
   }
-  stream_->send(std::move(pixels), std::move(sounds_.front()));
   sounds_.pop_front();
-  return Status();
+  return read;
 }
 
 void LiveOutput::present(int windowWidth, int windowHeight) {
@@ -75,13 +89,13 @@ Status LiveOutput::finish() {
   if (stream_ == nullptr) {
     return finished_;
   }
-  while (readback_ && readback_->pending() > 0 && sendOldest()) {
+  while (readback_ && readback_->pending() > 0 && !stopped_ && sendOldest()) {
   }
   finished_ = stream_->finish();
   sent_ = stream_->sent();
   dropped_ = stream_->dropped();
   unsent_ = stream_->unsent();
-  eased_ = stream_->eased();
+  eased_ = stream_->guard() ? stream_->guard()->eased() : 0;
   stream_.reset();
   return finished_;
 }

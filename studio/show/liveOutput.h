@@ -1,6 +1,7 @@
 // liveOutput.h — a show sent live as it is drawn: each frame drawn at the
 // stream's size, read back without waiting (a ring of pixel buffers), and
-// handed with its sound to a LiveStream, which encodes and sends it.
+// sent with its sound through the one pump (an EncodedOutput that drops a
+// frame rather than wait for it, and calls a lost receiver again).
 //
 // With a window, the show draws into this output's own framebuffer and
 // present() copies it, scaled, to the window: the window shows what is
@@ -10,8 +11,8 @@
 // A *stream frame* is one picture of the stream: one per loop turn, at the
 // stream's rate; its sound is what plays during it (the caller's to give).
 //
-// Threading: the GL thread of the show's loop; the LiveStream's own thread
-// does the rest.
+// Threading: the GL thread of the show's loop; the pump's own thread does
+// the rest.
 #pragma once
 
 #include <deque>
@@ -21,8 +22,8 @@
 
 #include "base/status.h"
 #include "glCall.h"
-#include "video/liveStream.h"
 #include "video/readback.h"
+#include "video/videoOutput.h"
 
 class LiveOutput {
  public:
@@ -45,7 +46,7 @@ class LiveOutput {
   // The frame just drawn, scaled into the window's framebuffer (0).
   void present(int windowWidth, int windowHeight);
   // The frames still being read back, sent; the stream ended, with why it
-  // did not end well (LiveStream::finish).
+  // did not end well (a failed flush, a receiver that left for good).
   Status finish();
   // Stream frames sent and dropped (the encoder behind), as counted at finish().
   int64_t sent() const { return sent_; }
@@ -57,13 +58,14 @@ class LiveOutput {
   Status sendOldest();
 
   EncoderSettings settings_;
-  std::unique_ptr<LiveStream> stream_;
+  std::unique_ptr<EncodedOutput> stream_;
   std::unique_ptr<Readback> readback_;
   std::deque<std::vector<float>> sounds_;  // of the frames being read back, oldest first
   int64_t sent_ = 0;
   int64_t dropped_ = 0;
   int64_t unsent_ = 0;
   int64_t eased_ = 0;
+  bool stopped_ = false;  // the pump ended early (finish() says why)
   Status finished_;
   GLuint framebuffer_ = 0;
   GLuint colour_ = 0;

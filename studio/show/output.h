@@ -12,6 +12,10 @@
 //                   through a ring of pixel buffers into a VideoOutput (a
 //                   PNG still, a file, a stream paced to the song).
 //
+// Below this seam there is one way out for encoded pictures: a
+// VideoOutput's EncodedOutput and its pump (EncoderThread), which waits for
+// every frame of a render and drops a live show's frames when behind.
+//
 // A new output is one class here. Threading: the loop's thread, whose GL
 // context is current, calls every member.
 #pragma once

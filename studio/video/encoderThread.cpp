@@ -40,9 +40,11 @@ void darkenPlanes(std::vector<uint8_t>& planes, double gain) {
 
 EncoderThread::EncoderThread(Encoder& encoder, int channels, int rate, const FrameClock& clock, const Span& span,
                              const Fades& fades, size_t bytes, SoundReader reader, FlashGuard* guard,
-                             Reconnection reconnection, PictureLayout layout)
-    : encoder_(&encoder), reconnection_(std::move(reconnection)), layout_(layout), channels_(channels), rate_(rate), clock_(clock), span_(span), fades_(fades),
-      reader_(std::move(reader)), guard_(guard), soundDone_(span.soundStart) {
+                             Reconnection reconnection, PictureLayout layout, WhenBehind behind)
+    : encoder_(&encoder), reconnection_(std::move(reconnection)), layout_(layout), behind_(behind), bytes_(bytes),
+      channels_(channels), rate_(rate), clock_(clock), span_(span), fades_(fades), reader_(std::move(reader)),
+      guard_(guard), filled_(behind == WhenBehind::drop ? 4 : 2), spare_(behind == WhenBehind::drop ? 6 : 3),
+      soundDone_(span.soundStart) {
   // Three pictures in flight: one drawn, one queued, one being encoded.
   for (int i = 0; i < 3; ++i) {
     spare_.push(std::vector<uint8_t>(bytes));
@@ -77,10 +79,50 @@ Status EncoderThread::finish() {
   return status_;
 }
 
+bool EncoderThread::spare(std::vector<uint8_t>& out) {
+  if (behind_ == WhenBehind::wait) {
+    return spare_.pop(out);
+  }
+  if (!spare_.tryPop(out)) {
+    out.assign(bytes_, 0);
+  }
+  return !filled_.closed();
+}
+
+bool EncoderThread::send(std::vector<uint8_t> pixels, std::vector<float> sound) {
+  if (!heldSound_.empty()) {
+    sound.insert(sound.begin(), heldSound_.begin(), heldSound_.end());
+    heldSound_.clear();
+  }
+  Handed frame{std::move(pixels), std::move(sound), skipped_};
+  if (filled_.tryMove(frame)) {
+    skipped_ = 0;
+    return true;
+  }
+  if (filled_.closed()) {
+    return false;
+  }
+  ++skipped_;
+  heldSound_ = std::move(frame.sound);
+  spare_.tryPush(std::move(frame.pixels));
+  // Behind for longer than a second: the oldest of it goes, so the delay stays bounded.
+  const auto second = static_cast<size_t>(std::max(1, rate_) * std::max(1, channels_));
+  if (heldSound_.size() > second) {
+    heldSound_.erase(heldSound_.begin(), heldSound_.end() - static_cast<std::ptrdiff_t>(second));
+  }
+  if (connected_ && dropped_++ == 0 && reconnection_.notes) {
+    reconnection_.notes("the stream cannot keep up with the show: frames are dropped to keep its delay short (a "
+                        "smaller --size or --fps keeps every frame)");
+  }
+  return true;
+}
+
 Status EncoderThread::run() {
-  std::vector<uint8_t> pixels;
+  Handed frame;
   int64_t n = span_.first;
-  while (filled_.pop(pixels)) {
+  while (filled_.pop(frame)) {
+    n += frame.skipped;
+    std::vector<uint8_t>& pixels = frame.pixels;
     const double gain = fades_.picture(span_, n, clock_.fps().value());
     if (gain < 1.0 && layout_ == PictureLayout::Planes420) {
       darkenPlanes(pixels, gain);
@@ -90,14 +132,16 @@ Status EncoderThread::run() {
     if (guard_ != nullptr) {
       guard_->apply(pixels);
     }
-    if (Status written = encode(pixels, n); !written) {
+    if (Status written = encode(frame, n); !written) {
       return written;
     }
     ++n;
-    spare_.push(std::move(pixels));
+    spare_.tryPush(std::move(pixels));
   }
   // All frames: the sound to its end. Stopped early: to the last frame's end.
-  if (Status sound = soundUpTo(n == span_.end ? span_.soundEnd : clock_.soundFrameAt(n)); !sound) {
+  // (Dropping, each frame brought its own.)
+  const int64_t until = n == span_.end ? span_.soundEnd : clock_.soundFrameAt(n);
+  if (Status sound = behind_ == WhenBehind::wait ? soundUpTo(until) : Status(); !sound) {
     return sound;
   }
   if (encoder_ != nullptr) {
@@ -106,38 +150,62 @@ Status EncoderThread::run() {
   // A receiver away at the end has nothing left to be sent, but the run did
   // not reach it: said, and a failure.
   return unsent_ > 0 ? Status::failure(reconnection_.name + " stopped receiving and did not come back: " +
-                                       std::to_string(n - span_.first - unsent_) + " frames sent, " +
+                                       std::to_string(sent_) + " frames sent, " +
                                        std::to_string(unsent_) + " with no receiver")
                      : Status();
 }
 
-// Picture n and the sound up to its end. A stream that can be called again
-// survives a failed write: the failure is said, and the next pictures are
-// let go until a new connection is made.
-Status EncoderThread::encode(const std::vector<uint8_t>& pixels, int64_t n) {
+// Picture n and its sound. A stream that can be called again survives a
+// failed write: the failure is said, and the next pictures are let go until
+// a new connection is made.
+Status EncoderThread::encode(const Handed& frame, int64_t n) {
   if (encoder_ == nullptr && redial_.due(std::chrono::steady_clock::now())) {
     tryAgain();
   }
   unsent_ += encoder_ == nullptr;
-  Status written = encoder_ != nullptr ? encoder_->writeVideoFrame(pixels.data()) : Status();
-  if (written) {
-    written = soundUpTo(clock_.soundFrameAt(n + 1));
+  Status written;
+  if (encoder_ != nullptr) {
+    // Stamped at its own place: the frames dropped before it leave their time empty.
+    encoder_->skipVideoFrames(frame.skipped);
+    written = encoder_->writeVideoFrame(frame.pixels.data());
   }
-  if (written || !reconnection_.connect) {
+  if (written) {
+    written = soundOf(frame, n);
+  }
+  if (written) {
+    sent_ += encoder_ != nullptr;
+    return written;
+  }
+  if (!reconnection_.connect) {
     return written;
   }
   reconnection_.drop();
   encoder_ = nullptr;
+  connected_ = false;
   ++unsent_;
-  reconnection_.notes(withLibraryDetail(written.why()) + "; still rendering, and trying again until it answers");
+  reconnection_.notes(withLibraryDetail(written.why()) + "; still " +
+                      (behind_ == WhenBehind::drop ? "drawing" : "rendering") + ", and trying again until it answers");
   redial_.lost(std::chrono::steady_clock::now());
   // This picture's sound let go too, so a new connection starts on a picture's time.
-  return soundUpTo(clock_.soundFrameAt(n + 1));
+  return soundOf(frame, n);
+}
+
+// The sound that goes with picture n: what came with it (drop), or the
+// song's up to the picture's end (wait). With nobody to send to, let go.
+Status EncoderThread::soundOf(const Handed& frame, int64_t n) {
+  if (behind_ == WhenBehind::wait) {
+    return soundUpTo(clock_.soundFrameAt(n + 1));
+  }
+  if (encoder_ == nullptr || frame.sound.empty() || channels_ <= 0) {
+    return Status();
+  }
+  return encoder_->writeSound(frame.sound.data(), static_cast<int64_t>(frame.sound.size()) / channels_);
 }
 
 void EncoderThread::tryAgain() {
   clearLibraryDetail();
   encoder_ = reconnection_.connect();
+  connected_ = encoder_ != nullptr;
   if (encoder_ != nullptr) {
     reconnection_.notes("sending to " + reconnection_.name + " again");
   } else {

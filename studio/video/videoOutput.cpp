@@ -53,8 +53,12 @@ Status EncodedOutput::open() {
   if (plan_.flashGuard) {
     guard_ = std::make_unique<FlashGuard>(settings.width, settings.height, settings.fps.value(), 3, settings.layout);
   }
+  // Who is called again when the receiver goes away: a live show's receiver
+  // whatever the URL (the show goes on); a render's only where the URL has
+  // a receiver to call (a caller's srt://, rtmp://), else the render ends.
+  const bool callAgain = plan_.behind == WhenBehind::drop || streamReconnects(settings.path);
   Reconnection reconnection;
-  if (settings.stream && plan_.notes && streamReconnects(settings.path)) {
+  if (settings.stream && plan_.notes && callAgain) {
     reconnection.name = settings.name;
     reconnection.notes = plan_.notes;
     reconnection.drop = [this] { encoder_.reset(); };
@@ -72,6 +76,7 @@ Status EncodedOutput::open() {
   }
   thread_ = std::make_unique<EncoderThread>(*encoder_, settings.channels, settings.rate, plan_.clock, plan_.span,
                                             plan_.fades, pictureBytes(settings.layout, settings.width, settings.height),
-                                            plan_.reader, guard_.get(), std::move(reconnection), settings.layout);
+                                            plan_.reader, guard_.get(), std::move(reconnection), settings.layout,
+                                            plan_.behind);
   return Status();
 }

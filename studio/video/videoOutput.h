@@ -6,10 +6,11 @@
 //
 //   StillOutput    one frame as a PNG, under a hidden name until complete.
 //   EncodedOutput  a video file (under a hidden name, with its sound, fades,
-//                  tags, faststart) or a live stream (paced to the song;
+//                  tags, faststart), a render's stream (paced to the song;
 //                  srt:// and rtmp:// called again when the receiver goes
-//                  away), encoded on its own thread (EncoderThread),
-//                  through the flash guard.
+//                  away) or play's live stream (frames dropped rather than
+//                  waited for; any URL called again), encoded by the one
+//                  pump (EncoderThread), through the flash guard.
 //
 // Threading: the loop's thread (the GL thread) calls every member.
 #pragma once
@@ -78,6 +79,9 @@ class EncodedOutput : public VideoOutput {
     // Where a stream that reconnects says it lost and found its receiver;
     // without them (or for a file) a lost receiver ends the render.
     Notes notes;
+    // wait: every frame encoded (take, with the sound read or handed);
+    // drop: a live show's frames, each with its sound (send).
+    WhenBehind behind = WhenBehind::wait;
   };
   explicit EncodedOutput(Plan plan);
   ~EncodedOutput() override;
@@ -86,6 +90,10 @@ class EncodedOutput : public VideoOutput {
   PictureLayout layout() const override { return plan_.settings.layout; }
   bool spare(std::vector<uint8_t>& out) override { return thread_->spare(out); }
   bool take(std::vector<uint8_t> pixels) override { return thread_->hand(std::move(pixels)); }
+  // A live frame and the sound that played during it (WhenBehind::drop).
+  bool send(std::vector<uint8_t> pixels, std::vector<float> sound) {
+    return thread_->send(std::move(pixels), std::move(sound));
+  }
   bool paced() const override { return plan_.paced; }
   // A piece of the span's sound, in order; and the end of it.
   bool handSound(std::vector<float> floats) { return thread_->handSound(std::move(floats)); }
@@ -93,8 +101,11 @@ class EncodedOutput : public VideoOutput {
   Status finish() override { return thread_->finish(); }
   Status commit() override { return file_ ? file_->commit() : Status(); }
   const FlashGuard* guard() const { return guard_.get(); }
-  // A stream's pictures that had no receiver; read after finish().
+  // A stream's pictures that had no receiver, that reached it, and that
+  // were dropped (the encoder behind); read after finish().
   int64_t unsent() const { return thread_ ? thread_->unsent() : 0; }
+  int64_t sent() const { return thread_ ? thread_->sent() : 0; }
+  int64_t dropped() const { return thread_ ? thread_->dropped() : 0; }
 
  private:
   Plan plan_;
