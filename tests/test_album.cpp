@@ -174,6 +174,47 @@ TEST(SongFeeds, TheSongAtASoundFrameAndHowFarThrough) {
   EXPECT_EQ(SongFeed().at(10).progress, 0.0) << "no songs (a capture)";
 }
 
+// Both drivers take a frame's level and beat from the feed's one answer: a
+// song's gain where it plays (a VJ's change from then on), and the beat of
+// a grid at 120 BPM from 0.5 s (a beat every 500 sound frames at 1000 a
+// second) at the frame's sound frame, a looping song's taken round to its
+// start. Values worked out by hand.
+TEST(SongFeeds, TheLevelAndTheBeatAtASoundFrame) {
+  std::vector<double> beats;
+  for (int k = 0; k < 8; ++k) {
+    beats.push_back(0.5 + 0.5 * k);
+  }
+  const BeatGrid grid = BeatGrid::fromBeats(beats, std::vector<float>(beats.size(), 1.0f), TempoSettings{});
+  ASSERT_TRUE(grid.steady());
+  SongFeed album({SongStart{0, 0, 2000, "a", -3.0}, SongStart{60, 2000, 2000, "b", 2.0}}, false, 1000);
+  album.setBeats(grid);
+  SongFeed looped({SongStart{0, 0, 4000, "", 1.5}}, true, 1000);
+  looped.setBeats(grid);
+  const struct {
+    const SongFeed& feed;
+    int64_t at;
+    double gainDb;
+    int beatIndex;
+    double beatPhase;
+  } cases[] = {
+      {album, 1250, -3.0, 1, 0.5}, {album, 3000, 2.0, 5, 0.0},  {album, 2999, 2.0, 4, 0.998},
+      {looped, 1250, 1.5, 1, 0.5}, {looped, 5250, 1.5, 1, 0.5}, {looped, 7000, 1.5, 5, 0.0},
+  };
+  for (const auto& c : cases) {
+    const SongAt at = c.feed.at(c.at);
+    EXPECT_DOUBLE_EQ(at.gainDb, c.gainDb) << "at " << c.at;
+    EXPECT_EQ(at.beat.beatIndex, c.beatIndex) << "at " << c.at;
+    EXPECT_NEAR(at.beat.beatPhase, c.beatPhase, 1e-9) << "at " << c.at;
+    EXPECT_NEAR(at.beat.bpm, 120.0, 1e-9) << "at " << c.at;
+  }
+  album.setGainDb(1, 5.0);
+  EXPECT_DOUBLE_EQ(album.at(3000).gainDb, 5.0) << "the gain turned while the second song plays";
+  EXPECT_DOUBLE_EQ(album.at(1000).gainDb, -3.0) << "the first song's own gain kept";
+  album.setSongs({SongStart{0, 0, 4000, "", 0.0}});
+  EXPECT_EQ(album.at(1250).beat.beatIndex, 1) << "the beat kept when the songs are set again";
+  EXPECT_EQ(SongFeed({SongStart{0, 0, 4000, "", 0.0}}, true).at(1250).beat.bpm, 0.0) << "no grid: at rest";
+}
+
 // --title auto over an album: each song's own tags over its own frames.
 TEST_F(Album, EachSongsTitleIsOverItsOwnFrames) {
   ASSERT_TRUE(writeShorts(dir / "one.wav", sine(220, 0.3, 2.0, 2, 44100), 2, 44100));

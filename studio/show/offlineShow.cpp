@@ -72,7 +72,7 @@ void OfflineShow::handSoundTo(std::function<void(std::vector<float>)> to) {
 }
 
 Status OfflineShow::setSongs(std::vector<SongStart> songs, const std::string& fontPath, int64_t first) {
-  songs_ = SongFeed(std::move(songs), false);
+  songs_.setSongs(std::move(songs));
   fontPath_ = fontPath;
   songsFrom_ = first;
   titled_ = levelled_ = SIZE_MAX;
@@ -84,10 +84,10 @@ Status OfflineShow::setSongs(std::vector<SongStart> songs, const std::string& fo
 }
 
 void OfflineShow::levelFor(int64_t soundFrame) {
-  const size_t song = songs_.at(soundFrame).index;
-  if (!songs_.empty() && song != levelled_) {
-    show_->setGain(songs_.song(song).gainDb);
-    levelled_ = song;
+  const SongAt playing = songs_.at(soundFrame);
+  if (!songs_.empty() && playing.index != levelled_) {
+    show_->setGain(playing.gainDb);
+    levelled_ = playing.index;
   }
 }
 
@@ -114,7 +114,7 @@ void OfflineShow::advance(int64_t n) {
   tick.shownFor = static_cast<double>(n - shownFrom_) / fps;
   tick.rate = fps;
   tick.progress = playing.progress;
-  tick.beat = beats_.at(static_cast<double>(clock_.soundFrameAt(n)) / static_cast<double>(clock_.rate()));
+  tick.beat = playing.beat;
   show_->advance(tick, sound, tick.seconds);
 }
 

@@ -59,7 +59,11 @@ class OfflineShow {
   // Keeps its own copies of the settings, clock and images (shared handles):
   // nothing here refers to what the caller may let go.
   OfflineShow(OfflineShowSettings o, const FrameClock& clock, std::vector<ImageSource> images, Notes notes)
-      : o_(std::move(o)), clock_(clock), images_(std::move(images)), say(std::move(notes)) {}
+      : o_(std::move(o)),
+        clock_(clock),
+        images_(std::move(images)),
+        songs_({}, false, clock.rate()),
+        say(std::move(notes)) {}
 
   Status open(std::shared_ptr<SoundFile> sound, std::vector<Setting> settings);
   // Frame n's analysis, not drawn: the smoothing carries, so every frame
@@ -107,7 +111,7 @@ class OfflineShow {
   void setGain(double db) { show_->setGain(db); }
   // The song's beat grid (empty: no tempo inputs, or no steady beat); each
   // frame reads it at its own sound frame.
-  void setBeats(BeatGrid grid) { beats_ = std::move(grid); }
+  void setBeats(BeatGrid grid) { songs_.setBeats(std::move(grid)); }
   // Whether the beat is needed: a picture reads it, or a playlist changes on it.
   bool readsTempo() const { return show_->anyReads(&Picture::readsTempo) || show_->schedule().active(); }
   // Whether a picture reads what the analysis sums from the song's start.
@@ -147,8 +151,7 @@ class OfflineShow {
   OffscreenContext context_;
   std::unique_ptr<Show> show_;  // after the context, so its GL objects go first
   int64_t shownFrom_ = 0;
-  SongFeed songs_;
-  BeatGrid beats_;
+  SongFeed songs_;  // progress, level and beat of every frame
   std::string fontPath_;
   int64_t songsFrom_ = 0;      // the whole render's first frame
   size_t titled_ = SIZE_MAX;   // the song whose title is set

@@ -1,6 +1,8 @@
 // output.cpp — see output.h.
 #include "show/output.h"
 
+#include <limits>
+
 // GLFW after the loader, so it does not pull in the system GL header.
 #include <GLFW/glfw3.h>
 
@@ -56,29 +58,112 @@ StreamOutput::StreamOutput(EncoderSettings settings, bool ownFramebuffer, bool f
       flashGuard_(flashGuard),
       sound_(std::move(sound)),
       notes_(std::move(notes)),
-      clock_(settings_.fps, settings_.rate) {}
+      clock_(settings_.fps, settings_.rate) {
+  settings_.stream = true;
+  settings_.lastPicture = -1;
+}
 
-Status StreamOutput::open() { return live_.open(settings_, ownFramebuffer_, flashGuard_, notes_); }
+StreamOutput::~StreamOutput() {
+  finish();
+  readback_.reset();
+  if (framebuffer_ != 0) {
+    glDeleteFramebuffers(1, &framebuffer_);
+    framebuffer_ = 0;
+  }
+  if (colour_ != 0) {
+    glDeleteTextures(1, &colour_);
+    colour_ = 0;
+  }
+}
+
+Status StreamOutput::open() {
+  // A live show has no end it knows of: its span runs on, unfaded.
+  constexpr int64_t kNoEnd = std::numeric_limits<int64_t>::max();
+  EncodedOutput::Plan plan{settings_, false, FrameClock(settings_.fps, settings_.rate), Span{0, kNoEnd, 0, kNoEnd},
+                           Fades{}, SoundReader(), flashGuard_, false, notes_, WhenBehind::drop};
+  pump_ = std::make_unique<EncodedOutput>(std::move(plan));
+  if (const Status opened = pump_->open(); !opened) {
+    pump_.reset();
+    return opened;
+  }
+  if (ownFramebuffer_) {
+    GL_CALL(glCreateTextures(GL_TEXTURE_2D, 1, &colour_));
+    GL_CALL(glTextureStorage2D(colour_, 1, GL_RGBA8, settings_.width, settings_.height));
+    GL_CALL(glCreateFramebuffers(1, &framebuffer_));
+    GL_CALL(glNamedFramebufferTexture(framebuffer_, GL_COLOR_ATTACHMENT0, colour_, 0));
+    if (glCheckNamedFramebufferStatus(framebuffer_, GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
+      return Status::failure("cannot make a " + std::to_string(settings_.width) + "x" + std::to_string(settings_.height) +
+                             " framebuffer for the stream");
+    }
+  }
+  // One picture in flight: a live frame goes out in the turn it was drawn
+  // (a deeper ring would add a frame's time of delay for each picture).
+  readback_ = std::make_unique<Readback>(settings_.width, settings_.height, 1);
+  return Status();
+}
 
 bool StreamOutput::frame(Show& show) {
   if (!status_) {
     return false;
   }
-  live_.bind();
+  if (framebuffer_ != 0) {
+    GL_CALL(glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_));
+  }
   show.draw(settings_.width, settings_.height);
-  // Each frame's sound is exactly its share of the stream's sound clock, so
-  // the two never drift apart however long the show runs.
-  const int64_t count = clock_.soundFrameAt(sent_ + 1) - clock_.soundFrameAt(sent_);
-  ++sent_;
-  if (const Status sent = live_.send(sound_(count)); !sent) {
+  const int64_t count = clock_.soundFrameAt(drawn_ + 1) - clock_.soundFrameAt(drawn_);
+  ++drawn_;
+  if (const Status sent = send(sound_(count)); !sent) {
     status_ = sent;
   }
   return static_cast<bool>(status_);
 }
 
+Status StreamOutput::send(std::vector<float> sound) {
+  if (pump_ == nullptr) {
+    return finished_;  // ended already
+  }
+  readback_->start();
+  sounds_.push_back(std::move(sound));
+  const Status sent = readback_->pending() < readback_->depth() ? Status() : sendOldest();
+  // The pump stopped (a receiver that cannot be called again): its verdict.
+  return stopped_ ? finish() : sent;
+}
+
+// The oldest picture read back, with the sound of its own stream frame.
+Status StreamOutput::sendOldest() {
+  std::vector<uint8_t> pixels;
+  stopped_ = !pump_->spare(pixels);
+  const Status read = readback_->finish(pixels.data());
+  if (read && !stopped_) {
+    stopped_ = !pump_->send(std::move(pixels), std::move(sounds_.front()));
+  }
+  sounds_.pop_front();
+  return read;
+}
+
+void StreamOutput::present(int windowWidth, int windowHeight) {
+  if (framebuffer_ == 0) {
+    return;
+  }
+  GL_CALL(glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer_));
+  GL_CALL(glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0));
+  GL_CALL(glBlitFramebuffer(0, 0, settings_.width, settings_.height, 0, 0, windowWidth, windowHeight,
+                            GL_COLOR_BUFFER_BIT, GL_LINEAR));
+  GL_CALL(glBindFramebuffer(GL_FRAMEBUFFER, 0));
+}
+
 Status StreamOutput::finish() {
-  const Status ended = live_.finish();
-  return status_ ? ended : status_;
+  if (pump_ != nullptr) {
+    while (readback_ && readback_->pending() > 0 && !stopped_ && sendOldest()) {
+    }
+    finished_ = pump_->finish();
+    sent_ = pump_->sent();
+    dropped_ = pump_->dropped();
+    unsent_ = pump_->unsent();
+    eased_ = pump_->guard() ? pump_->guard()->eased() : 0;
+    pump_.reset();
+  }
+  return status_ ? finished_ : status_;
 }
 
 namespace {

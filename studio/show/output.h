@@ -7,7 +7,7 @@
 //   WindowOutput    play's window: drawn at the window's size, or, when a
 //                   stream is sent, the stream's own frame shown scaled.
 //   StreamOutput    play's live stream: drawn at the stream's size, read
-//                   back and sent with the sound of its frame (LiveOutput).
+//                   back and sent with the sound of its frame.
 //   RenderedOutput  render's: drawn in the offscreen context, read back
 //                   through a ring of pixel buffers into a VideoOutput (a
 //                   PNG still, a file, a stream paced to the song).
@@ -22,13 +22,14 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "base/status.h"
-#include "show/liveOutput.h"
+#include "glCall.h"
 #include "show/planePass.h"
 #include "show/show.h"
 #include "show/window.h"
@@ -52,13 +53,15 @@ class ShowOutput {
   Status status_;
 };
 
+class StreamOutput;
+
 class WindowOutput : public ShowOutput {
  public:
   // mirror: the stream whose frame the window shows instead of drawing the
   // show a second time (null: the show is drawn at the window's size).
   // rate: the frames a second the loop is paced to, iFrameRate until the
   // window's own rate is measured.
-  WindowOutput(Window& window, LiveOutput* mirror, double rate) : window_(window), mirror_(mirror), fps_(rate) {}
+  WindowOutput(Window& window, StreamOutput* mirror, double rate) : window_(window), mirror_(mirror), fps_(rate) {}
   bool frame(Show& show) override;
   void flip() override;
   Status finish() override { return Status(); }
@@ -75,7 +78,7 @@ class WindowOutput : public ShowOutput {
 
  private:
   Window& window_;
-  LiveOutput* mirror_;
+  StreamOutput* mirror_;
   int width_ = 0;
   int height_ = 0;
   std::chrono::steady_clock::time_point titled_;
@@ -85,26 +88,68 @@ class WindowOutput : public ShowOutput {
   double fps_;
 };
 
+// A show sent live as it is drawn: each frame drawn at the stream's size,
+// read back without waiting (one picture in flight) and sent with its sound
+// through the one pump, an EncodedOutput that drops a frame rather than
+// wait for it and calls a lost receiver again.
+//
+// With a window, the show draws into this output's own framebuffer and
+// present() copies it, scaled, to the window: the window shows what is
+// sent. Without one (an offscreen context, whose framebuffer is already of
+// the stream's size) the show draws into what is bound.
+//
+// A *stream frame* is one picture of the stream: one per loop turn, at the
+// stream's rate; its sound is exactly its share of the stream's sound
+// clock, so the two never drift apart however long the show runs.
 class StreamOutput : public ShowOutput {
  public:
   // The sound of the stream's next frame: `count` sample frames.
   using SoundOfFrame = std::function<std::vector<float>(int64_t count)>;
+  // ownFramebuffer: draw into a framebuffer of this output's own (with a
+  // window). flashGuard: at most three flashes a second in what is sent.
   StreamOutput(EncoderSettings settings, bool ownFramebuffer, bool flashGuard, SoundOfFrame sound, Notes notes);
+  ~StreamOutput() override;
+  StreamOutput(const StreamOutput&) = delete;
+  StreamOutput& operator=(const StreamOutput&) = delete;
   // The first connection, made before the first frame; why it cannot be.
   Status open();
   bool frame(Show& show) override;
+  // The frames still being read back, sent; the stream ended, with why it
+  // did not end well (a failed flush, a receiver that left for good).
   Status finish() override;
-  LiveOutput& live() { return live_; }
+  // The frame just drawn, scaled into the window's framebuffer (0).
+  void present(int windowWidth, int windowHeight);
+  // Stream frames sent, dropped (the encoder behind) and sent with no
+  // receiver, and frames the flash guard eased, as counted at finish().
+  int64_t sent() const { return sent_; }
+  int64_t dropped() const { return dropped_; }
+  int64_t unsent() const { return unsent_; }
+  int64_t eased() const { return eased_; }
 
  private:
+  // Starts reading the frame just drawn back and sends the oldest read
+  // with `sound`.
+  Status send(std::vector<float> sound);
+  Status sendOldest();
+
   EncoderSettings settings_;
   bool ownFramebuffer_;
   bool flashGuard_;
   SoundOfFrame sound_;
   Notes notes_;
-  LiveOutput live_;
   FrameClock clock_;
-  int64_t sent_ = 0;  // stream frames handed on, each with its share of the sound
+  int64_t drawn_ = 0;  // stream frames drawn, each with its share of the sound
+  std::unique_ptr<EncodedOutput> pump_;    // null before open() and after finish()
+  std::unique_ptr<Readback> readback_;
+  std::deque<std::vector<float>> sounds_;  // of the frames being read back, oldest first
+  int64_t sent_ = 0;
+  int64_t dropped_ = 0;
+  int64_t unsent_ = 0;
+  int64_t eased_ = 0;
+  bool stopped_ = false;  // the pump ended early (finish() says why)
+  Status finished_;
+  GLuint framebuffer_ = 0;  // with a window: what the show draws into
+  GLuint colour_ = 0;
 };
 
 class RenderedOutput : public ShowOutput {

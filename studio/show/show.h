@@ -26,8 +26,9 @@
 //                   the span's first frame; play: the wall clock since start).
 //   Tick::progress  the clock's owner, from its SongFeed (songFeed.h): the
 //                   song's position over its length.
-//   Tick::beat      the clock's owner: the song's beat grid at the sound's
-//                   own time (a file), or the live estimate (a capture).
+//   Tick::beat      the clock's owner, from the same SongFeed answer: the
+//                   song's beat grid at the sound's own time (a file), or
+//                   the live estimate (a capture).
 //   the music inputs and clocks (bassTime, …): the analysis, from the sound.
 //
 // Threading: only on the thread whose GL context is current, from open() on.

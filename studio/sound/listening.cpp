@@ -91,7 +91,7 @@ Status Listening::replaceSound(const std::string& path) {
   }
   beats_ = BeatGrid{};
   tracked_ = false;
-  announced_ = false;
+  taken_ = false;
   return Status();
 }
 
@@ -160,10 +160,13 @@ void Listening::capturedSound(std::vector<float>& out) {
   arrived_.erase(arrived_.begin(), arrived_.begin() + static_cast<ptrdiff_t>(want));
 }
 
-BeatAt Listening::beatAt(double seconds, bool& found) {
-  found = false;
-  if (capture_) {
-    return liveTempo_ ? liveTempo_->now() : BeatAt{};
+BeatAt Listening::liveBeat() const {
+  return liveTempo_ ? liveTempo_->now() : BeatAt{};
+}
+
+bool Listening::takeTrackedBeats(BeatGrid& grid) {
+  if (capture_ || taken_) {
+    return false;
   }
   if (!tracked_ && !tracking_.valid()) {
     // Asked for first mid-show (a picture saved with a tempo input): tracked
@@ -177,10 +180,9 @@ BeatAt Listening::beatAt(double seconds, bool& found) {
     tracked_ = true;
   }
   if (!tracked_) {
-    return BeatAt{};
+    return false;
   }
-  found = !announced_;
-  announced_ = true;
-  const double length = frames_ > 0 ? static_cast<double>(frames_) / static_cast<double>(rate_) : 1.0;
-  return beats_.at(std::fmod(std::max(seconds, 0.0), length));
+  taken_ = true;
+  grid = beats_;
+  return true;
 }

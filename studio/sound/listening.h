@@ -55,6 +55,8 @@ class Listening {
     const double levelled = !o_.level ? 0.0 : capture_ ? running_.step(frame.mono, std::max(0.0, dt)) : songGain_;
     return levelled + gainDb_;
   }
+  // A song's level for the pictures: its levelling plus --gain.
+  double songGainDb() const { return (o_.level ? songGain_ : 0.0) + gainDb_; }
   // --gain, as a VJ turns it while playing.
   void setGainDb(double db) { gainDb_ = db; }
   bool live() const { return capture_ != nullptr; }
@@ -68,13 +70,15 @@ class Listening {
     source.around(at, frame);
     return at;
   }
-  // The beat at the song's own time `seconds` (wrapped round the song): its
-  // grid once tracked (found then says so once), at rest until then; the
-  // first ask starts tracking the whole song on a worker thread unless
-  // trackBeats() did it. A capture's estimate as it goes.
-  BeatAt beatAt(double seconds, bool& found);
+  // The song's beat grid, once: true the first time a grid tracked since the
+  // song was opened (or replaced) is ready, with it in `grid`. The first ask
+  // starts tracking the whole song on a worker thread unless trackBeats()
+  // did it; until it is ready the beat rests.
+  bool takeTrackedBeats(BeatGrid& grid);
+  // A capture's beat, estimated as the sound arrives.
+  BeatAt liveBeat() const;
   // Tracks the whole song's beat now (before the frame loop, when a picture
-  // is known to want it); beatAt() then says found once.
+  // is known to want it).
   void trackBeats();
   const BeatGrid& beats() const { return beats_; }
   void setPaused(bool paused) { playback_.setPaused(paused); }
@@ -120,7 +124,7 @@ class Listening {
   RunningLevel running_;
   BeatGrid beats_;
   bool tracked_ = false;
-  bool announced_ = false;
+  bool taken_ = false;  // the grid tracked has been handed out
   // The worker's grid; it reads sound_ only, and is waited for before sound_ goes.
   std::future<BeatGrid> tracking_;
   std::unique_ptr<LiveTempo> liveTempo_;
