@@ -442,11 +442,28 @@ function wire() {
   $('project-list').addEventListener('change', () => openProject($('project-list').value));
 }
 
+// Each control's help and default from render's option table, the one the
+// command line and its --help are made from.
+async function loadOptions() {
+  const rows = await (await api('/api/options')).json();
+  for (const control of document.querySelectorAll('[data-option]')) {
+    const row = rows.find((r) => r.name === control.dataset.option);
+    if (!row) continue;
+    control.title = row.help;
+    const numeric = control.type === 'number' || control.type === 'range';
+    if (numeric && row.default !== '') {
+      control.defaultValue = row.default;
+      control.value = row.default;
+    }
+  }
+}
+
 async function start() {
   wire();
   usePreset('youtube');
   followJobs();
   try {
+    await loadOptions();
     await loadPictures();
     await choosePicture(state.picture);
     await loadSongs();

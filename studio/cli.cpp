@@ -31,6 +31,8 @@
 
 using cli::addPlay;
 using cli::addRender;
+using cli::checkBinding;
+using cli::checkGivenValues;
 using cli::checkNoneEmpty;
 using cli::checkPlay;
 using cli::checkRender;
@@ -78,34 +80,10 @@ CLI::App* addJoin(CLI::App& app, JoinOptions& j) {
   return join;
 }
 
-// Options about one run of render rather than the video it makes.
-bool runOnly(const std::string& name) {
-  static const char* const kRunOnly[] = {"help", "overwrite", "quiet", "verbose", "part", "frames", "save-project",
-                                         "progress", "estimate"};
-  return std::find(std::begin(kRunOnly), std::end(kRunOnly), name) != std::end(kRunOnly);
-}
-
-std::vector<ProjectOption> tableOf(const CLI::App* render) {
-  std::vector<ProjectOption> table;
-  for (const CLI::Option* option : render->get_options()) {
-    if (option->get_positional()) {
-      continue;
-    }
-    ProjectOption row;
-    row.name = option->get_single_name();
-    row.kind = option->get_expected_max() == 0 ? ProjectOption::Flag
-               : option->get_expected_max() > 1 ? ProjectOption::Many
-                                                : ProjectOption::One;
-    row.runOnly = runOnly(row.name);
-    table.push_back(row);
-  }
-  return table;
-}
-
 // render PROJECT.vrax.json [OUTPUT] [options]: the project's songs and
 // options, then what the command line adds (an OUTPUT, --overwrite, ...).
-Result<std::vector<std::string>> expandProject(const std::vector<std::string>& given, const CLI::App* render) {
-  const std::vector<ProjectOption> table = tableOf(render);
+Result<std::vector<std::string>> expandProject(const std::vector<std::string>& given) {
+  const std::vector<ProjectOption> table = projectOptionTable();
   Result<Project> project = readProject(given[2], table);
   if (!project) {
     return project.status();
@@ -130,11 +108,12 @@ std::optional<int> keepProject(const CLI::App* render, RenderOptions& r) {
   if (!r.saveProject.empty() && !isProjectFile(r.saveProject)) {
     return usage("--save-project must name a NAME.vrax.json file (got \"" + r.saveProject + "\")");
   }
-  r.projectTable = tableOf(render);
+  r.projectTable = projectOptionTable();
   r.project.songs = r.songs;
   r.project.output = r.output;
   for (const CLI::Option* option : render->get_options()) {
-    if (option->get_positional() || option->count() == 0 || runOnly(option->get_single_name())) {
+    const OptionRow* row = findOptionRow(kForRender, option->get_single_name());
+    if (option->get_positional() || option->count() == 0 || row == nullptr || row->runOnly) {
       continue;
     }
     std::vector<std::string> values = option->results();
@@ -190,10 +169,10 @@ std::optional<int> checkPictures(CommandLine& out, const std::vector<std::string
 
 // The command line (a project file's arguments in place of its name) parsed
 // into the options; something to leave with when it cannot be.
-std::optional<int> parseArguments(CLI::App& app, const CLI::App* render, int argc, char** argv) {
+std::optional<int> parseArguments(CLI::App& app, int argc, char** argv) {
   std::vector<std::string> given(argv, argv + argc);
   if (argc > 2 && given[1] == "render" && isProjectFile(given[2])) {
-    Result<std::vector<std::string>> expanded = expandProject(given, render);
+    Result<std::vector<std::string>> expanded = expandProject(given);
     if (!expanded) {
       return report(kExitUsage, expanded.why());
     }
@@ -218,12 +197,25 @@ std::optional<int> parseArguments(CLI::App& app, const CLI::App* render, int arg
   return std::nullopt;
 }
 
-std::vector<ProjectOption> projectOptionTable() {
-  CLI::App app;
-  RenderOptions options;
-  OptionText text;
-  return tableOf(addRender(app, options, text));
+namespace {
+
+// A command this program has, and render's and play's options the table's.
+std::optional<int> checkCommand(const CLI::App* render, const CLI::App* play, int argc, char** argv) {
+  // CLI11 would only say a subcommand is required.
+  const std::string first = argc > 1 ? argv[1] : "";
+  if (argc > 1 && first[0] != '-' && first != "render" && first != "play" && first != "pictures" && first != "join" &&
+      first != "serve") {
+    return usage("unknown command \"" + first + "\"; the commands are render, play, pictures, join and serve");
+  }
+  for (const auto& [command, who] : {std::pair<const CLI::App*, unsigned>{render, kForRender}, {play, kForPlay}}) {
+    if (const Status bound = checkBinding(command, who); !bound) {
+      return report(kExitFailure, bound.why());
+    }
+  }
+  return std::nullopt;
 }
+
+}  // namespace
 
 std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& out) {
   CLI::App app{"vrax-studio - make pictures for music with VRAX shader pairs", "vrax-studio"};
@@ -244,18 +236,20 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& out) {
   CLI::App* pictures = addPictures(app, out, sheet, cell);
   CLI::App* join = addJoin(app, out.join);
   CLI::App* serve = addServe(app, out.serve);
-  // CLI11 would only say a subcommand is required.
-  const std::string first = argc > 1 ? argv[1] : "";
-  if (argc > 1 && first[0] != '-' && first != "render" && first != "play" && first != "pictures" && first != "join" &&
-      first != "serve") {
-    return usage("unknown command \"" + first + "\"; the commands are render, play, pictures, join and serve");
+  if (const std::optional<int> leave = checkCommand(render, play, argc, argv)) {
+    return *leave;
   }
-  if (const std::optional<int> leave = parseArguments(app, render, argc, argv)) {
+  if (const std::optional<int> leave = parseArguments(app, argc, argv)) {
     return *leave;
   }
   for (const CLI::App* command : {render, play, pictures, join, serve}) {
     if (const Status filled = checkNoneEmpty(command); !filled) {
       return usage(filled.why());
+    }
+  }
+  for (const auto& [command, who] : {std::pair<const CLI::App*, unsigned>{render, kForRender}, {play, kForPlay}}) {
+    if (const Status taken = checkGivenValues(command, who); !taken) {
+      return usage(taken.why());
     }
   }
   if (pictures->parsed()) {

@@ -18,6 +18,8 @@
 #include "picture/multipass.h"
 #include "picture/settings.h"
 #include "picture/title.h"
+#include "optionTable.h"
+#include "optionValues.h"
 #include "server/project.h"
 #include "serve.h"
 
@@ -54,7 +56,7 @@ struct SharedOptions {
   double gainDb = 0;
   // Where the beat's bars fall: beats a bar, and the first downbeat in
   // seconds (below 0: found from the music).
-  int beatsPerBar = 4;
+  int beatsPerBar = defaults::kBeatsPerBar;
   double downbeat = -1;
   std::string lyrics;  // --lyrics: a file, "auto" (the song's tags), "" for none
   // --picture a,b,c (or all): the pictures taking turns, `picture` the first;
@@ -68,8 +70,8 @@ struct SharedOptions {
   bool soundFromShaders = false;
   std::string soundName;  // what messages and the window call a Sound pass that is the song
   std::string soundShaders;  // the shaders whose Sound pass it is
-  int changeEvery = 8;
-  double crossfade = 1;
+  int changeEvery = defaults::kChangeEveryBars;
+  double crossfade = defaults::kCrossfadeBeats;
   bool shuffle = false;
   uint32_t seed = 0;
 };
@@ -137,7 +139,7 @@ struct JoinOptions {
 };
 
 struct PlayOptions : SharedOptions {
-  PlayOptions() { sound = "example.wav"; }
+  PlayOptions() { sound = defaults::kPlaySound; }
   double latencyMs = 0.0;
   bool hasLatency = false;
   bool capture = false;
@@ -149,7 +151,7 @@ struct PlayOptions : SharedOptions {
   Rational fps{defaults::kStreamFps, 1};  // the stream's frames a second
   bool noWindow = false;   // send without a window (needs --stream)
   bool flashGuard = true;  // at most three general flashes a second in what is streamed
-  std::string preset = "ultrafast";  // x264's speed for the stream: a live show must keep up on two cores
+  std::string preset = defaults::kStreamPreset;  // x264's speed for the stream
 };
 
 // pictures --sheet SONG OUT.png: every gallery picture at three moments of the song.
@@ -181,10 +183,6 @@ constexpr int kExitInterrupted = 130;
 
 std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& out);
 
-// render's option table as a project file sees it: every option by its long
-// name, its kind, and whether it is about one run rather than the video.
-std::vector<ProjectOption> projectOptionTable();
-
 // Prints "vrax-studio: MESSAGE" on standard error and returns status, so a
 // command can end with `return report(kExitFailure, why);`.
 int report(int status, const std::string& message);
@@ -192,6 +190,4 @@ int report(int status, const std::string& message);
 // Where the modules' notes go: one "vrax-studio: " line each on standard error.
 extern const Notes say;
 
-// Reads "WxH" or a shape's name (360p, 720p, 1080p, 1440p, 4k, portrait, square).
-// False for anything else or a side below 1.
-bool parseSize(const std::string& text, int& width, int& height);
+

@@ -1,5 +1,6 @@
 // cliChecks.cpp — see cliOptions.h: whether the parsed options make sense
-// together, and the settings they give.
+// together, and the settings they give (each value read by the reader its
+// row's rule uses, optionValues.h).
 #include "cliOptions.h"
 
 #include <sstream>
@@ -24,90 +25,7 @@
 #include <filesystem>
 #include <iostream>
 
-namespace {
-
-constexpr int kMaxSide = 3840;
-constexpr long kMaxPixels = 3840L * 2160L;
-
-// Turns "--fps" text into a rational the encoders can keep, or says why not.
-Status checkFps(const std::string& text, Rational& fps) {
-  if (!parseRational(text, fps) || fps.value() < 1.0 || fps.value() > 240.0) {
-    return Status::failure("--fps must be a number from 1 to 240, e.g. 30, 60 or 62.5 (got \"" + text + "\")");
-  }
-  const Rational kept = limitTerms(fps, 1 << 20);
-  if (kept.num * fps.den != fps.num * kept.den) {
-    char line[160];
-    std::snprintf(line, sizeof line, "vrax-studio: --fps %s is taken as %lld/%lld (%.9g frames a second)",
-                  text.c_str(), static_cast<long long>(kept.num), static_cast<long long>(kept.den), kept.value());
-    std::cerr << line << std::endl;
-  }
-  fps = kept;
-  return Status();
-}
-
-// The one pixel limit of render and play: a window larger than the largest
-// video would take gigabytes of buffers for a multipass picture.
-Status checkSize(const std::string& text, int width, int height) {
-  if (width > kMaxSide || height > kMaxSide || long(width) * height > kMaxPixels || width < 16 || height < 16) {
-    return Status::failure("--size " + text + " is out of range: 16 to 3840 a side, at most 3840x2160 pixels");
-  }
-  return Status();
-}
-
-Status checkCrf(const std::string& text, int& crf) {
-  char* end = nullptr;
-  const double value = std::strtod(text.c_str(), &end);
-  if (end == text.c_str() || *end != '\0' || !std::isfinite(value)) {
-    return Status::failure("--crf must be a whole number from 0 to 51 (got \"" + text + "\")");
-  }
-  if (value != std::floor(value)) {
-    return Status::failure("--crf must be a whole number, not a fraction (got \"" + text + "\")");
-  }
-  if (value < 0 || value > 51) {
-    return Status::failure("--crf " + text + " is not in range: 0 (lossless) to 51");
-  }
-  crf = static_cast<int>(value);
-  return Status();
-}
-
-// Reads "--from"/"--to" when given; `given` says whether it was.
-Status checkSeconds(const char* option, const std::string& text, Rational& t, bool& given) {
-  given = !text.empty();
-  if (given && !parseRational(text, t)) {
-    return Status::failure(std::string(option) + " must be seconds, e.g. 12 or 90.5 (got \"" + text + "\")");
-  }
-  return Status();
-}
-
-}  // namespace
-bool parseSize(const std::string& text, int& width, int& height) {
-  // The shapes people upload, by the names sites give them.
-  static const struct {
-    const char* name;
-    int width;
-    int height;
-  } named[] = {{"360p", 640, 360}, {"720p", 1280, 720}, {"1080p", 1920, 1080}, {"1440p", 2560, 1440}, {"4k", 3840, 2160},
-               {"portrait", 1080, 1920}, {"square", 1080, 1080}};
-  for (const auto& n : named) {
-    if (text == n.name) {
-      width = n.width;
-      height = n.height;
-      return true;
-    }
-  }
-  const size_t x = text.find_first_of("xX");
-  if (x == std::string::npos || x == 0 || x + 1 >= text.size() || text.size() > 11) {
-    return false;
-  }
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (i != x && !std::isdigit(static_cast<unsigned char>(text[i]))) {
-      return false;
-    }
-  }
-  width = std::stoi(text.substr(0, x));
-  height = std::stoi(text.substr(x + 1));
-  return width >= 1 && height >= 1;
-}
+namespace ov = optionValues;
 
 namespace cli {
 
@@ -116,19 +34,31 @@ namespace {
 // --size, --fps and --crf where given; what the settings hold already (the
 // defaults) where not.
 Status takeSize(const std::string& text, int& width, int& height) {
+  return text.empty() ? Status() : ov::readSize(text, width, height);
+}
+
+Status takeFps(const std::string& text, Rational& fps) {
+  bool rounded = false;
   if (text.empty()) {
     return Status();
   }
-  if (!parseSize(text, width, height)) {
-    return Status::failure("--size must look like 1280x720 or be 360p, 720p, 1080p, 1440p, 4k, portrait or square (got \"" +
-                           text + "\")");
+  const Status read = ov::readFps(text, fps, rounded);
+  if (read && rounded) {
+    char line[160];
+    std::snprintf(line, sizeof line, "vrax-studio: --fps %s is taken as %lld/%lld (%.9g frames a second)",
+                  text.c_str(), static_cast<long long>(fps.num), static_cast<long long>(fps.den), fps.value());
+    std::cerr << line << std::endl;
   }
-  return checkSize(text, width, height);
+  return read;
 }
 
-Status takeFps(const std::string& text, Rational& fps) { return text.empty() ? Status() : checkFps(text, fps); }
+Status takeCrf(const std::string& text, int& crf) { return text.empty() ? Status() : ov::readCrf(text, crf); }
 
-Status takeCrf(const std::string& text, int& crf) { return text.empty() ? Status() : checkCrf(text, crf); }
+// Reads "--from"/"--to" when given; `given` says whether it was.
+Status takeSeconds(const char* option, const std::string& text, Rational& t, bool& given) {
+  given = !text.empty();
+  return given ? ov::readSeconds(option, text, t) : Status();
+}
 
 }  // namespace
 
@@ -144,28 +74,20 @@ Status checkTitleLook(SharedOptions& o, const OptionText& g) {
   if (styled && o.title.empty()) {
     return Status::failure("--title-colour, --title-size, --title-plate and --subtitle need a --title");
   }
-  if (!g.titleColour.empty() && !parseColour(g.titleColour, look.colour)) {
-    return Status::failure("--title-colour is #rrggbb, #rgb or a colour's name such as white or teal (got \"" +
-                           g.titleColour + "\")");
+  if (!g.titleColour.empty()) {
+    if (const Status colour = ov::readTitleColour(g.titleColour, look.colour); !colour) {
+      return colour;
+    }
   }
   if (!g.titleSize.empty()) {
-    char* end = nullptr;
-    look.size = std::strtod(g.titleSize.c_str(), &end);
-    if (end == g.titleSize.c_str() || *end != '\0' || !(look.size >= kMinTitleSize && look.size <= kMaxTitleSize)) {
-      return Status::failure("--title-size must be from 0.5 to 2.5 (got \"" + g.titleSize + "\")");
+    if (const Status size = ov::readTitleSize(g.titleSize, look.size); !size) {
+      return size;
     }
   }
   if (!g.titlePlate.empty()) {
-    const size_t at = g.titlePlate.find('@');
-    const std::string opacity = at == std::string::npos ? "" : g.titlePlate.substr(at + 1);
-    char* end = nullptr;
     look.plate = true;
-    look.plateOpacity = opacity.empty() ? 0.6f : std::strtof(opacity.c_str(), &end);
-    const bool opacityOk = opacity.empty() || (end != opacity.c_str() && *end == '\0' && look.plateOpacity >= 0 &&
-                                               look.plateOpacity <= 1);
-    if (!parseColour(g.titlePlate.substr(0, at), look.plateColour) || !opacityOk) {
-      return Status::failure("--title-plate is a colour with @OPACITY from 0 to 1, e.g. black@0.6 (got \"" +
-                             g.titlePlate + "\")");
+    if (const Status plate = ov::readTitlePlate(g.titlePlate, look.plateColour, look.plateOpacity); !plate) {
+      return plate;
     }
   }
   return Status();
@@ -199,52 +121,32 @@ Status checkPlaylist(SharedOptions& o, const OptionText& g) {
   if (!listed && (!g.changeEvery.empty() || !g.crossfade.empty() || o.shuffle || !g.seed.empty())) {
     return Status::failure("--change-every, --crossfade, --shuffle and --seed need a list of pictures (--picture a,b)");
   }
-  char* end = nullptr;
   if (!g.changeEvery.empty()) {
-    const long every = std::strtol(g.changeEvery.c_str(), &end, 10);
-    if (end == g.changeEvery.c_str() || *end != '\0' || every < 1 || every > 1000) {
-      return Status::failure("--change-every must be bars from 1 to 1000 (got \"" + g.changeEvery + "\")");
+    if (const Status every = ov::readChangeEvery(g.changeEvery, o.changeEvery); !every) {
+      return every;
     }
-    o.changeEvery = static_cast<int>(every);
   }
   if (!g.crossfade.empty()) {
-    o.crossfade = std::strtod(g.crossfade.c_str(), &end);
-    if (end == g.crossfade.c_str() || *end != '\0' || !(o.crossfade >= 0 && o.crossfade <= 64)) {
-      return Status::failure("--crossfade must be beats from 0 to 64 (got \"" + g.crossfade + "\")");
+    if (const Status beats = ov::readNumber("--crossfade", "beats", 0, 64, g.crossfade, o.crossfade); !beats) {
+      return beats;
     }
   }
   if (o.crossfade > static_cast<double>(o.changeEvery) * o.beatsPerBar) {
     return Status::failure("--crossfade is longer than --change-every's bars: each picture would never show alone");
   }
-  if (!g.seed.empty()) {
-    const unsigned long long seed = std::strtoull(g.seed.c_str(), &end, 10);
-    if (end == g.seed.c_str() || *end != '\0' || g.seed[0] == '-' || seed > 0xFFFFFFFFull) {
-      return Status::failure("--seed must be a whole number from 0 to 4294967295 (got \"" + g.seed + "\")");
-    }
-    o.seed = static_cast<uint32_t>(seed);
-  }
-  return Status();
+  return g.seed.empty() ? Status() : ov::readSeed(g.seed, o.seed);
 }
 
-// What render and play check alike: --level, --gain, --title-for, the title's look.
+// What render and play check alike: --level, --title-for, the downbeat, the
+// list of pictures, the title's look. Each value alone (--gain's range,
+// --beats-per-bar's) was held to its row's rule as it was parsed.
 Status checkShared(SharedOptions& o, const OptionText& g) {
-  if (!std::isfinite(o.gainDb) || o.gainDb < -40 || o.gainDb > 40) {
-    return Status::failure("--gain must be decibels from -40 to 40");
-  }
-  if (!std::isfinite(o.titleFor) || o.titleFor < 0 || o.titleFor > 36000) {
-    return Status::failure("--title-for must be seconds from 0 to 36000");
-  }
   if (o.titleFor > 0 && o.title.empty()) {
     return Status::failure("--title-for needs a --title");
   }
-  if (o.beatsPerBar < 1 || o.beatsPerBar > 16) {
-    return Status::failure("--beats-per-bar must be from 1 to 16");
-  }
   if (!g.downbeat.empty()) {
-    char* end = nullptr;
-    o.downbeat = std::strtod(g.downbeat.c_str(), &end);
-    if (end == g.downbeat.c_str() || *end != '\0' || !(o.downbeat >= 0 && o.downbeat <= 36000)) {
-      return Status::failure("--downbeat must be seconds from 0 to 36000 (got \"" + g.downbeat + "\")");
+    if (const Status at = ov::readNumber("--downbeat", "seconds", 0, 36000, g.downbeat, o.downbeat); !at) {
+      return at;
     }
   }
   if (const Status listed = checkPlaylist(o, g); !listed) {
@@ -273,12 +175,9 @@ Status checkLength(SharedOptions& o, const OptionText& g) {
   if (g.length.empty()) {
     return Status();
   }
-  Rational seconds;
-  bool given = false;
-  if (!checkSeconds("--length", g.length, seconds, given) || seconds.value() < 0.01 || seconds.value() > 3600) {
-    return Status::failure("--length must be seconds from 0.01 to 3600 (got \"" + g.length + "\")");
+  if (const Status length = ov::readLength(g.length, o.soundSeconds); !length) {
+    return length;
   }
-  o.soundSeconds = seconds.value();
   if (o.soundGiven) {
     return Status::failure("--length is how long a shader's Sound pass plays; a SOUND is as long as it is");
   }
@@ -313,33 +212,16 @@ Status checkPart(RenderOptions& r, const OptionText& g) {
     return Status();
   }
   const std::string& given = g.part.empty() ? g.frames : g.part;
-  const char separator = g.part.empty() ? '-' : '/';
-  const size_t at = given.find(separator);
-  long long a = 0;
-  long long b = 0;
-  char* end = nullptr;
-  bool whole = at != std::string::npos && at > 0 && at + 1 < given.size() && std::isdigit(static_cast<unsigned char>(given[0])) &&
-               std::isdigit(static_cast<unsigned char>(given[at + 1]));
-  if (whole) {
-    // Past a 32-bit frame count (over two years at 30 fps) is no frame of a song.
-    errno = 0;
-    a = std::strtoll(given.c_str(), &end, 10);
-    whole = end == given.c_str() + at && errno == 0 && a <= INT32_MAX;
-    b = std::strtoll(given.c_str() + at + 1, &end, 10);
-    whole = whole && *end == '\0' && errno == 0 && b <= INT32_MAX;
+  ov::PartText numbers;
+  if (const Status read = g.part.empty() ? ov::readFrames(given, numbers) : ov::readPart(given, numbers); !read) {
+    return read;
   }
   if (!g.part.empty()) {
-    if (!whole || a < 1 || b < 1 || a > b || b > 100000) {
-      return Status::failure("--part must be K/N with 1 <= K <= N, as 3/8 (got \"" + given + "\")");
-    }
-    r.partIndex = static_cast<int>(a);
-    r.partCount = static_cast<int>(b);
+    r.partIndex = static_cast<int>(numbers.first);
+    r.partCount = static_cast<int>(numbers.second);
   } else {
-    if (!whole || a > b) {
-      return Status::failure("--frames must be A-B, the first and last frame from 0, as 0-899 (got \"" + given + "\")");
-    }
-    r.partFirst = a;
-    r.partEnd = b + 1;
+    r.partFirst = numbers.first;
+    r.partEnd = numbers.second + 1;
   }
   r.part = given;
   return Status();
@@ -392,8 +274,8 @@ Status checkRender(RenderOptions& r, OptionText g) {
     return source;
   }
   for (const Status& step : {takeSize(g.size, r.width, r.height), takeFps(g.fps, r.fps), takeCrf(g.crf, r.crf),
-                             checkSeconds("--from", g.from, r.from, r.hasFrom),
-                             checkSeconds("--to", g.to, r.to, r.hasTo)}) {
+                             takeSeconds("--from", g.from, r.from, r.hasFrom),
+                             takeSeconds("--to", g.to, r.to, r.hasTo)}) {
     if (!step) {
       return step;
     }
@@ -403,11 +285,6 @@ Status checkRender(RenderOptions& r, OptionText g) {
   }
   if (r.hasTo && r.to.num == 0) {
     return Status::failure("--to must be after the start");
-  }
-  for (const auto& [name, seconds] : {std::pair<const char*, double>{"--fade-in", r.fadeIn}, {"--fade-out", r.fadeOut}}) {
-    if (!std::isfinite(seconds) || seconds < 0 || seconds > 3600) {
-      return Status::failure(std::string(name) + " must be seconds from 0 to 3600");
-    }
   }
   if (const Status shared = checkShared(r, g); !shared) {
     return shared;
@@ -457,9 +334,6 @@ Status checkPlay(PlayOptions& p, OptionText g, const CLI::App* play) {
     return Status::failure("--length is how long a shader's Sound pass plays; --capture plays what the device hears");
   }
   p.hasLatency = play->count("--latency") > 0;
-  if (p.hasLatency && !std::isfinite(p.latencyMs)) {
-    return Status::failure("--latency must be a number of milliseconds from -2000 to 2000");
-  }
   if (play->count("--preset") > 0 && p.stream.empty()) {
     return Status::failure("--preset is the stream's; it needs a --stream");
   }

@@ -1,5 +1,6 @@
-// cliOptions.h — render's and play's options: how each is added to the
-// command line, read back as text (OptionText) and checked into settings.
+// cliOptions.h — render's and play's options: each of the option table's
+// rows added to the command line where its value goes (as text, OptionText,
+// where the settings are worked out after), and checked into settings.
 // Private to the command line (cli.cpp); the modules never see it.
 //
 // Threading: main thread, before anything else starts.
@@ -46,8 +47,15 @@ int usage(const std::string& message);
 // was never set) is a mistake, never the default quietly taken.
 Status checkNoneEmpty(const CLI::App* command);
 
+// render's and play's options, made from the option table's rows.
 CLI::App* addRender(CLI::App& app, RenderOptions& r, OptionText& g);
 CLI::App* addPlay(CLI::App& app, PlayOptions& p, OptionText& g);
+// Whether a command's options are exactly the table's rows for it (`who`:
+// kForRender or kForPlay); the one that differs when not.
+Status checkBinding(const CLI::App* command, unsigned who);
+// Every value given to a parsed command, each by its row's rule: what a
+// value alone may be is said before what the options mean together.
+Status checkGivenValues(const CLI::App* command, unsigned who);
 // Whether the parsed options make sense together, and why not; the settings filled.
 Status checkRender(RenderOptions& r, OptionText g);
 Status checkPlay(PlayOptions& p, OptionText g, const CLI::App* play);

@@ -167,6 +167,30 @@ int serveUntilSignalled(httplib::Server& server, Served& s, const sigset_t& endi
 
 }  // namespace
 
+// render's options that make a video, as the page's controls take them:
+// the same rows, help and defaults the command line is made from.
+std::string optionListJson() {
+  nlohmann::json list = nlohmann::json::array();
+  for (const OptionRow& row : optionTable()) {
+    if ((row.commands & kForRender) == 0 || row.positional() || row.runOnly) {
+      continue;
+    }
+    nlohmann::json one{{"name", row.name()},
+                       {"kind", row.kind == ProjectOption::Flag ? "flag" : row.kind == ProjectOption::Many ? "many" : "one"},
+                       {"help", row.help},
+                       {"default", row.fallback}};
+    if (!row.choices.empty()) {
+      one["choices"] = row.choices;
+    }
+    if (row.ranged) {
+      one["low"] = row.low;
+      one["high"] = row.high;
+    }
+    list.push_back(one);
+  }
+  return list.dump();
+}
+
 int runServe(const ServeOptions& options) {
   std::error_code error;
   if (!fs::is_directory(options.folder, error)) {
@@ -192,6 +216,7 @@ int runServe(const ServeOptions& options) {
   }
   s.token = randomToken();
   s.table = projectOptionTable();
+  s.options = optionListJson();
   if (const Status started = s.jobs.start(); !started) {
     return report(kExitFailure, started.why());
   }

@@ -126,6 +126,11 @@ Status checkOptions(const Json& options, const std::vector<ProjectOption>& table
     if (!values) {
       return values.status();
     }
+    for (const std::string& one : values.value()) {
+      if (const Status taken = row->check ? row->check(one) : Status(); !taken) {
+        return Status::failure(field + ": " + taken.why());
+      }
+    }
     project.options.emplace_back(name, values.value());
   }
   return Status();

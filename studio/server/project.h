@@ -16,6 +16,7 @@
 // Threading: plain functions; any thread.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,6 +29,9 @@ struct ProjectOption {
   std::string name;  // "size", "set", "transparent"
   Kind kind = One;
   bool runOnly = false;  // about this run, not the video: never in a project
+  // Whether one value is one the option takes, in the command line's words;
+  // empty: any. A project is refused by it as it is read, before a render.
+  std::function<Status(const std::string&)> check;
 };
 
 struct Project {

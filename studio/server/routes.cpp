@@ -244,6 +244,9 @@ void addListRoutes(httplib::Server& server, Served& s) {
                         .dump(),
                     "application/json");
   });
+  server.Get("/api/options", [&s](const httplib::Request&, httplib::Response& res) {
+    res.set_content(s.options, "application/json");
+  });
   server.Get("/api/settings", [](const httplib::Request& req, httplib::Response& res) {
     res.set_content(settingsJson(req.get_param_value("picture")).dump(), "application/json");
   });

@@ -91,6 +91,7 @@ struct Served {
   std::string studio;              // this program, for the children
   std::string page;                // the page's files
   std::vector<ProjectOption> table;
+  std::string options;  // render's option table as the page's controls take it (JSON)
   ScratchFolder scratch;
   Gate previews{kPreviewsAtOnce};
   std::atomic<int> uploads{0};

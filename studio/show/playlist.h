@@ -19,6 +19,7 @@
 #include <random>
 #include <vector>
 
+#include "base/defaults.h"
 #include "base/status.h"
 #include "glCall.h"
 #include "picture/picture.h"
@@ -33,9 +34,9 @@ struct Showing {
 };
 
 struct PlaylistSettings {
-  int changeEvery = 8;     // bars
-  double crossfade = 1;    // beats
-  int beatsPerBar = 4;
+  int changeEvery = defaults::kChangeEveryBars;  // bars
+  double crossfade = defaults::kCrossfadeBeats;  // beats
+  int beatsPerBar = defaults::kBeatsPerBar;
   bool shuffle = false;
   uint32_t seed = 0;
 };

@@ -30,6 +30,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/defaults.h"
 #include "base/status.h"
 
 // The beat at one moment, as the pictures read it.
@@ -42,7 +43,7 @@ struct BeatAt {
 };
 
 struct TempoSettings {
-  int beatsPerBar = 4;
+  int beatsPerBar = defaults::kBeatsPerBar;
   double downbeat = -1;  // seconds; below 0: the strongest beat of the first bars
 };
 

@@ -41,6 +41,14 @@ async function flow() {
   let seen = await shownPreview(page, 0);
   const ring = await imageMeans(page, '#preview');
 
+  // The controls' help is render's own, as its --help prints it.
+  const help = String(spawnSync(studio, ['render', '--help']).stdout);
+  for (const id of ['fade-in', 'crossfade', 'title-plate', 'level']) {
+    const tip = await page.$eval(`#${id}`, (c) => c.title);
+    const line = help.split('\n').find((l) => l.trimStart().startsWith(`--${id} `)) || '';
+    check(tip.length > 20 && line.endsWith(tip), `#${id}'s help is --${id}'s: "${tip}" vs "${line}"`);
+  }
+
   // A picture by its name: the preview changes.
   await (await page.waitForSelector(aria('bars', 'radio'))).click();
   seen = await shownPreview(page, seen);
@@ -260,12 +268,20 @@ async function refusals() {
     ['a project with a file option out of the folder', { method: 'POST', pathname: '/api/still', headers: withToken,
       body: JSON.stringify({ project: { 'vrax-project': 1, songs: ['tone.flac'], options: { image: '/etc/passwd' } } }) }, [422]],
     ['a body that is not JSON', { method: 'POST', pathname: '/api/render', headers: withToken, body: '{' }, [400]],
+    ['a project with a value its option refuses', { method: 'POST', pathname: '/api/render', headers: withToken,
+      body: JSON.stringify({ project: { 'vrax-project': 1, songs: ['tone.flac'], options: { crf: 99 } } }) }, [422]],
   ];
   for (const [what, req, statuses] of table) {
     const got = await request(port, req);
     check(statuses.includes(got.status), `${what}: status ${got.status}, want ${statuses}`);
     check(!String(got.body).includes('not for the page'), `${what}: the outside file was served`);
   }
+  // In the command line's words, before any render is queued.
+  const refused = await request(port, { method: 'POST', pathname: '/api/render', headers: withToken,
+    body: JSON.stringify({ project: { 'vrax-project': 1, songs: ['tone.flac'], options: { 'title-size': 3 } } }) });
+  check(String(refused.body).includes('--title-size must be from 0.5 to 2.5'), `a refused value's words: ${refused.body}`);
+  const queued = await request(port, { pathname: '/api/jobs', headers: withToken });
+  check(JSON.parse(String(queued.body)).length === 0, `a refused project queued a render: ${queued.body}`);
   const song = fs.readFileSync(path.join(where, 'tone.flac'));
   check(fs.readFileSync(path.join(where, 'tone.flac')).equals(song), 'a refused upload left the song as it was');
   check(!fs.existsSync(path.join(outside, '..', 'evil.wav')), 'nothing was written out of the folder');
