@@ -14,10 +14,15 @@
 #include <csignal>
 
 #include <filesystem>
+#include <future>
+#include <thread>
 #include <sstream>
 
 #include "base/interrupt.h"
 #include "base/runContext.h"
+#include "glCall.h"
+#include "picture/glErrors.h"
+#include "picture/offscreen.h"
 #include "support.h"
 #include "video/pendingFile.h"
 
@@ -518,6 +523,45 @@ TEST(RunContexts, OneRunStopsAloneAndASignalStopsEvery) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// Two runs in one process, each drawing on its own thread with its own
+// context: the three GL errors one makes (GL_INVALID_ENUM from a buffer
+// target that does not exist) are its own, and the other, which drew nothing
+// wrong between its two counts, counts none of them.
+TEST(RunContexts, EachRunCountsOnlyItsOwnContextsGLErrors) {
+  std::promise<void> quietOpen;
+  std::promise<void> faultsMade;
+  std::promise<void> quietCounted;
+  unsigned long quietSeen = 99;
+  std::thread quiet([&] {
+    OffscreenContext context;
+    const Status opened = context.open(64, 64);
+    const unsigned long before = glErrorsOnThisThread();
+    quietOpen.set_value();
+    faultsMade.get_future().wait();
+    quietSeen = opened ? glErrorsOnThisThread() - before : 99;
+    quietCounted.set_value();
+  });
+  quietOpen.get_future().wait();
+  unsigned long faultySeen = 0;
+  const unsigned long reportedBefore = glErrorsReported();
+  std::thread faulty([&] {
+    OffscreenContext context;
+    ASSERT_TRUE(context.open(64, 64));
+    const unsigned long before = glErrorsOnThisThread();
+    for (int i = 0; i < 3; ++i) {
+      GL_CALL(glBindBuffer(0x1234, 0));
+    }
+    faultySeen = glErrorsOnThisThread() - before;
+  });
+  faulty.join();
+  faultsMade.set_value();
+  quietCounted.get_future().wait();
+  quiet.join();
+  EXPECT_EQ(faultySeen, 3u);
+  EXPECT_EQ(quietSeen, 0u);
+  EXPECT_EQ(glErrorsReported() - reportedBefore, 3u);  // the process's own count still sees them all
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // offscreen.cpp — see offscreen.h.
 #include "picture/offscreen.h"
 
+#include "picture/glErrors.h"
+
 #include <EGL/eglext.h>
 
 #include <cstdlib>
@@ -68,6 +70,7 @@ Status OffscreenContext::makeContext() {
   if (!gladLoadGL(eglLoader)) {
     return Status::failure("cannot load the OpenGL entry points");
   }
+  countGLErrors();
   return Status();
 }
 

@@ -218,7 +218,7 @@ Status RenderedOutput::finish() {
   }
   // Only errors while this output drew: an earlier run's (another row of a
   // contact sheet, a picture skipped before) are not this one's.
-  if (status_ && glErrorsReported() > errorsBefore_) {
+  if (status_ && glErrorsOnThisThread() > errorsBefore_) {
     status_ = Status::failure("the GL driver reported errors while drawing (above); the pictures cannot be trusted");
   }
   return status_;

@@ -30,6 +30,7 @@
 
 #include "base/status.h"
 #include "glCall.h"
+#include "picture/glErrors.h"
 #include "show/planePass.h"
 #include "show/show.h"
 #include "show/window.h"
@@ -173,5 +174,5 @@ class RenderedOutput : public ShowOutput {
   std::unique_ptr<PlanePass> planes_;  // null: RGBA read as drawn
   Readback readback_;
   int64_t handed_ = 0;
-  unsigned long errorsBefore_ = glErrorsReported();  // the GL errors reported before this output
+  unsigned long errorsBefore_ = glErrorsOnThisThread();  // this thread's GL errors before this output
 };
