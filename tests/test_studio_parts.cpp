@@ -417,4 +417,26 @@ TEST(PartRecords, EveryOptionThatMakesTheVideoChangesTheRecord) {
   EXPECT_GE(checked, 39);
 }
 
+// What an option is given, not only that it is: parts with a black plate
+// and a red one, or the same plate at two opacities, or two prerolls, are
+// parts of different renders.
+TEST(PartRecords, TheValuesGivenAreRecordedNotOnlyTheOptions) {
+  vt::TempDir dir;
+  const std::vector<std::string> base = {dir / "song.wav", dir / "part1.mkv", "--part", "1/2", "--title", "Song"};
+  const auto with = [&](std::vector<std::string> more) {
+    std::vector<std::string> args = base;
+    args.insert(args.end(), more.begin(), more.end());
+    return recordOf(args);
+  };
+  const std::vector<std::string> records = {
+      with({"--title-plate", "black@0.6"}), with({"--title-plate", "red@0.6"}), with({"--title-plate", "black@0.3"}),
+      with({"--preroll", "2"}), with({"--preroll", "5"})};
+  for (size_t i = 0; i < records.size(); ++i) {
+    ASSERT_FALSE(records[i].empty()) << i;
+    for (size_t j = i + 1; j < records.size(); ++j) {
+      EXPECT_NE(records[i], records[j]) << i << " and " << j;
+    }
+  }
+}
+
 }  // namespace
