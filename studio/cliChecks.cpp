@@ -127,7 +127,7 @@ Status checkPlaylist(SharedOptions& o, const OptionText& g) {
     }
   }
   if (!g.crossfade.empty()) {
-    if (const Status beats = ov::readNumber("--crossfade", "beats", 0, 64, g.crossfade, o.crossfade); !beats) {
+    if (const Status beats = readOptionNumber("crossfade", g.crossfade, o.crossfade); !beats) {
       return beats;
     }
   }
@@ -145,7 +145,7 @@ Status checkShared(SharedOptions& o, const OptionText& g) {
     return Status::failure("--title-for needs a --title");
   }
   if (!g.downbeat.empty()) {
-    if (const Status at = ov::readNumber("--downbeat", "seconds", 0, 36000, g.downbeat, o.downbeat); !at) {
+    if (const Status at = readOptionNumber("downbeat", g.downbeat, o.downbeat); !at) {
       return at;
     }
   }

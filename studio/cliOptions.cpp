@@ -97,10 +97,6 @@ class Binder {
     if (!row.choices.empty()) {
       option->check(CLI::IsMember(row.choices));
     }
-    if (row.ranged) {
-      option->check(row.whole ? CLI::Range(static_cast<int>(row.low), static_cast<int>(row.high))
-                              : CLI::Range(row.low, row.high));
-    }
     if (row.kind == ProjectOption::Many && !row.positional()) {
       option->allow_extra_args(false);
     }

@@ -42,8 +42,9 @@ struct Row {
     row.choices = std::move(values);
     return *this;
   }
-  Row& range(double low, double high, bool whole) {
+  Row& number(std::string what, double low, double high, bool whole = false) {
     row.ranged = true;
+    row.what = std::move(what);
     row.low = low;
     row.high = high;
     row.whole = whole;
@@ -94,21 +95,9 @@ Status toRule(const std::string& v) {
   Rational t;
   return ov::readSeconds("--to", v, t);
 }
-Status fadeInRule(const std::string& v) {
-  double s = 0;
-  return ov::readNumber("--fade-in", "seconds", 0, 3600, v, s);
-}
-Status fadeOutRule(const std::string& v) {
-  double s = 0;
-  return ov::readNumber("--fade-out", "seconds", 0, 3600, v, s);
-}
 Status lengthRule(const std::string& v) {
   double s = 0;
   return ov::readLength(v, s);
-}
-Status titleForRule(const std::string& v) {
-  double s = 0;
-  return ov::readNumber("--title-for", "seconds", 0, 36000, v, s);
 }
 Status titleColourRule(const std::string& v) {
   std::array<float, 3> colour{};
@@ -123,10 +112,6 @@ Status titlePlateRule(const std::string& v) {
   float opacity = 0;
   return ov::readTitlePlate(v, colour, opacity);
 }
-Status gainRule(const std::string& v) {
-  double db = 0;
-  return ov::readNumber("--gain", "decibels", -40, 40, v, db);
-}
 Status channelRule(const std::string& v) {
   const Result<ChannelSetting> setting = parseChannelSetting(v, "");
   return setting ? Status() : Status::failure("--channel " + v + ": " + setting.why());
@@ -135,21 +120,9 @@ Status changeEveryRule(const std::string& v) {
   int bars = 0;
   return ov::readChangeEvery(v, bars);
 }
-Status crossfadeRule(const std::string& v) {
-  double beats = 0;
-  return ov::readNumber("--crossfade", "beats", 0, 64, v, beats);
-}
 Status seedRule(const std::string& v) {
   uint32_t seed = 0;
   return ov::readSeed(v, seed);
-}
-Status beatsPerBarRule(const std::string& v) {
-  double beats = 0;
-  return ov::readNumber("--beats-per-bar", "", 1, 16, v, beats, true);
-}
-Status downbeatRule(const std::string& v) {
-  double s = 0;
-  return ov::readNumber("--downbeat", "seconds", 0, 36000, v, s);
 }
 Status partRule(const std::string& v) {
   ov::PartText part;
@@ -158,10 +131,6 @@ Status partRule(const std::string& v) {
 Status framesRule(const std::string& v) {
   ov::PartText frames;
   return ov::readFrames(v, frames);
-}
-Status latencyRule(const std::string& v) {
-  double ms = 0;
-  return ov::readNumber("--latency", "a number of milliseconds", -2000, 2000, v, ms);
 }
 
 std::string number(double value) {
@@ -203,10 +172,10 @@ std::vector<Row> renderOwn() {
       Row(kForRender, "--to", "End at this second (default: the end of the sound)").rule(toRule),
       Row(kForRender, "--fade-in", "Fade picture (from black) and sound in over this many seconds")
           .fallback("0")
-          .rule(fadeInRule),
+          .number("seconds", 0, 3600),
       Row(kForRender, "--fade-out", "Fade picture (to black) and sound out over this many seconds")
           .fallback("0")
-          .rule(fadeOutRule),
+          .number("seconds", 0, 3600),
       Row(kForRender, "--crf", "Quality, 0 (lossless) to 51 (default " + std::to_string(defaults::kVideoCrf) + ")")
           .fallback(std::to_string(defaults::kVideoCrf))
           .rule(crfRule),
@@ -228,8 +197,7 @@ std::vector<Row> playOwn() {
           .rule(sizeRule),
       Row(kForPlay, "--latency", "Take the spectrum this many ms after the playing position")
           .fallback("0")
-          .range(-2000, 2000, false)
-          .rule(latencyRule),
+          .number("a number of milliseconds", -2000, 2000),
       Row(kForPlay, "--capture", "Draw what a capture device hears (default: a monitor of the output)").valueOptional(),
       Row(kForPlay, "--list-devices", "List the capture devices and exit").flag(),
   };
@@ -256,7 +224,7 @@ std::vector<Row> sharedPicture() {
       Row(kForBoth, "--title-at", "top, bottom (default) or centre")
           .fallback("bottom")
           .choices({"top", "bottom", "centre", "center"}),
-      Row(kForBoth, "--title-for", "Show the title for this many seconds, then fade it out over one").rule(titleForRule),
+      Row(kForBoth, "--title-for", "Show the title for this many seconds, then fade it out over one").number("seconds", 0, 36000),
       Row(kForBoth, "--title-colour", "The title's colour: #rrggbb, #rgb or a name (default white)")
           .fallback("white")
           .rule(titleColourRule),
@@ -294,7 +262,7 @@ std::vector<Row> sharedLook() {
           .choices({"on", "off", "album"}),
       Row(kForBoth, "--gain", "Decibels more (or, negative, less) for what the pictures see, from -40 to 40")
           .fallback("0")
-          .rule(gainRule),
+          .number("decibels", -40, 40),
       Row(kForBoth, "--lyrics",
           "Words over the picture in time with the song: an .lrc (line and word times), .srt, .vtt, "
           ".ass or .ssa file, or auto: the timed lyrics in the song's tags"),
@@ -305,18 +273,18 @@ std::vector<Row> sharedLook() {
       Row(kForBoth, "--crossfade",
           "BEATS: with a list of pictures, blend one into the next over this many beats (default 1; 0 cuts)")
           .fallback(number(defaults::kCrossfadeBeats))
-          .rule(crossfadeRule),
+          .number("beats", 0, 64),
       Row(kForBoth, "--shuffle", "With a list of pictures, take them in a shuffled order (see --seed)").flag(),
       Row(kForBoth, "--seed", "The shuffled order's seed: the same seed makes the same order (default 0)")
           .fallback("0")
           .rule(seedRule),
       Row(kForBoth, "--beats-per-bar", "Beats in a bar, for barPhase and barIndex (default 4)")
           .fallback(std::to_string(defaults::kBeatsPerBar))
-          .rule(beatsPerBarRule),
+          .number("", 1, 16, true),
       Row(kForBoth, "--downbeat",
           "SECONDS: the song's first downbeat is the beat nearest this moment (default: found, the "
           "strongest beat of the first bars)")
-          .rule(downbeatRule),
+          .number("seconds", 0, 36000),
       Row(kForRender, "--verbose", "Also show what the libraries (FFmpeg, Mesa) say").flag().runOnly(),
       Row(kForPlay, "--verbose", "Also show what the libraries (OpenAL, ALSA, Mesa) say").flag().runOnly(),
   };
@@ -333,7 +301,7 @@ std::vector<Row> renderRun() {
       Row(kForRender, "--preroll",
           "Seconds drawn before --from or a part for a picture that reads the frame before (feedback), "
           "more to be closer to the whole render (default: what the picture says, else 10)")
-          .range(0, 600, false),
+          .number("seconds", 0, 600),
       Row(kForRender, "--frames", "Render frames A to B (A-B, from 0) of the video as a part, as --part")
           .rule(framesRule)
           .runOnly(),
@@ -367,7 +335,7 @@ std::vector<Row> playOthers() {
       Row(kForPlay, "--osc",
           "Take OSC messages on this UDP port: /vrax/picture NAME, /vrax/next, /vrax/previous, "
           "/vrax/set NAME VALUE, /vrax/gain DB, /vrax/pause")
-          .range(1, 65535, true)
+          .number("a UDP port", 1, 65535, true)
           .runOnly(),
       Row(kForPlay, "--stream",
           "Also send the show live: srt://, udp://, tcp:// (MPEG-TS) or rtmp:// (FLV), H.264 with low "
@@ -420,6 +388,14 @@ const OptionRow* findOptionRow(unsigned command, const std::string& name) {
   return found == table.end() ? nullptr : &*found;
 }
 
+Status readOptionNumber(const std::string& name, const std::string& text, double& out) {
+  const OptionRow* row = findOptionRow(kForBoth, name);
+  if (row == nullptr || !row->ranged) {
+    return Status::failure("--" + name + " is not a number's option");
+  }
+  return optionValues::readNumber(("--" + name).c_str(), row->what.c_str(), row->low, row->high, text, out, row->whole);
+}
+
 Status checkOptionValue(const OptionRow& row, const std::string& value) {
   const std::string shown = row.positional() ? row.name() : "--" + row.name();
   if (row.kind == ProjectOption::Flag) {
@@ -434,12 +410,11 @@ Status checkOptionValue(const OptionRow& row, const std::string& value) {
     return Status::failure(shown + " is one of " + listed + " (got \"" + value + "\")");
   }
   if (row.ranged) {
-    char* end = nullptr;
-    const double given = std::strtod(value.c_str(), &end);
-    if (value.empty() || *end != '\0' || !(given >= row.low && given <= row.high) ||
-        (row.whole && given != static_cast<long long>(given))) {
-      return Status::failure(shown + " must be " + (row.whole ? "a whole number" : "a number") + " from " +
-                             number(row.low) + " to " + number(row.high) + " (got \"" + value + "\")");
+    double number = 0;
+    if (const Status read = optionValues::readNumber(shown.c_str(), row.what.c_str(), row.low, row.high, value, number,
+                                                     row.whole);
+        !read) {
+      return read;
     }
   }
   return row.rule == nullptr ? Status() : row.rule(value);

@@ -27,7 +27,8 @@ struct OptionRow {
   std::string help;
   std::string fallback;  // the default as a user would type it; "" when there is none or it is worked out
   std::vector<std::string> choices;  // the values allowed; empty: any the rule takes
-  bool ranged = false;  // a number from low to high (whole: an integer)
+  bool ranged = false;  // a number from low to high (whole: an integer), said as `what` ("seconds")
+  std::string what;
   bool whole = false;
   double low = 0;
   double high = 0;
@@ -50,6 +51,10 @@ const OptionRow* findOptionRow(unsigned command, const std::string& name);
 // Whether one value is one the option takes, in the command line's words:
 // a flag's true or false, a choice, a number in range, the row's rule.
 Status checkOptionValue(const OptionRow& row, const std::string& value);
+
+// The text of a number's option (crossfade, downbeat, ...) read by its row:
+// its range and the words it is refused in.
+Status readOptionNumber(const std::string& name, const std::string& text, double& out);
 
 // render's rows as a project file sees them (positionals left out).
 std::vector<ProjectOption> projectOptionTable();
