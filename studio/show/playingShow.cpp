@@ -133,7 +133,7 @@ void PlayingShow::feedSong() {
 void PlayingShow::listen(const Tick& tick, int64_t position) {
   Listening& sound = parts_.sound;
   const double heardAt = clock_.seconds(sound.around(position, frameSound_));
-  parts_.show.setGain(sound.live() ? sound.gain(frameSound_, tick.delta) : playing_.gainDb);
+  parts_.show.setGain(sound.live() ? sound.captureGainDb(frameSound_, tick.delta) : playing_.gainDb);
   float date[4] = {};
   dateNow(date);
   parts_.show.setDate(date);

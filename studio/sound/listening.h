@@ -49,14 +49,14 @@ class Listening {
   // Whether the song plays silently (no sound device).
   bool silent() const { return playback_.silent(); }
 
-  // What the pictures see of this frame's sound, in dB: the song's levelling,
-  // or a capture's as it goes, plus --gain. The sound played is never changed.
-  double gain(const FrameSound& frame, double dt) {
-    const double levelled = !o_.level ? 0.0 : capture_ ? running_.step(frame.mono, std::max(0.0, dt)) : songGain_;
-    return levelled + gainDb_;
-  }
-  // A song's level for the pictures: its levelling plus --gain.
+  // What the pictures see of the sound, in dB, beyond what it is; the sound
+  // played is never changed. A song's: its levelling, measured once, plus
+  // --gain. A capture's: its levelling as it goes (this frame's sound after
+  // dt seconds), plus --gain.
   double songGainDb() const { return (o_.level ? songGain_ : 0.0) + gainDb_; }
+  double captureGainDb(const FrameSound& frame, double dt) {
+    return (o_.level ? running_.step(frame.mono, std::max(0.0, dt)) : 0.0) + gainDb_;
+  }
   // --gain, as a VJ turns it while playing.
   void setGainDb(double db) { gainDb_ = db; }
   bool live() const { return capture_ != nullptr; }

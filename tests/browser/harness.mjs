@@ -9,8 +9,12 @@ import puppeteer from 'puppeteer-core';
 
 export const studio = process.env.STUDIO_BINARY;
 
+// The servers a case started: a failed case ends them, so none outlives it.
+const started = [];
+
 export function fail(why) {
   console.error(`FAILED: ${why}`);
+  for (const child of started) child.kill('SIGKILL');
   process.exit(1);
 }
 
@@ -46,6 +50,7 @@ export async function waitFor(probe, seconds, what) {
 export async function startServer(where, extra = [], env = {}) {
   const child = spawn(studio, ['serve', where, '--port', '0', ...extra],
     { stdio: ['ignore', 'pipe', 'pipe'], env: { ...process.env, ...env } });
+  started.push(child);
   let out = '';
   let err = '';
   child.stdout.on('data', (d) => { out += d; });
