@@ -210,6 +210,38 @@ TEST_F(Geometry, AHalfScaleLayerKeepsItsColourAtItsEdges) {
   EXPECT_EQ(static_cast<unsigned char>(rgba[(48 * 96 + 48) * 4 + 3]), 255);
 }
 
+// Marks at full size laid over something keep their own colour where they
+// half cover a pixel: 64 squares, orange at coverage 0.5, written straight
+// as (255, 128, 0, 128) where they are and clear elsewhere. Blended over a
+// clear frame and kept so, they were half as bright (128, 64, 0).
+TEST_F(Geometry, HalfCoveredMarksKeepTheirColourLaidOverSomething) {
+  picture("half", kSquares, vt::fragmentShader("    FragColor = vec4(1.0, 0.5, 0.0, 0.5);"), "triangles 384\n");
+  const vt::StudioRun run = vt::studio(dir.path(), {"render", "song.wav", "half.png", "--shaders", "half", "--size",
+                                                    "64x64", "--from", "0.5", "--transparent"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string rgba = vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-i", dir / "half.png", "-f", "rawvideo",
+                                          "-pix_fmt", "rgba", "-"});
+  ASSERT_EQ(rgba.size(), 64u * 64 * 4);
+  int marked = 0;
+  for (int row = 0; row < 64; ++row) {
+    for (int column = 0; column < 64; ++column) {
+      const unsigned char* p = reinterpret_cast<const unsigned char*>(rgba.data()) + (row * 64 + column) * 4;
+      // Rows from the top; a square covers pixels 2..5 of each 8 both ways.
+      const bool inside = (column % 8) >= 2 && (column % 8) < 6 && ((63 - row) % 8) >= 2 && ((63 - row) % 8) < 6;
+      if (!inside) {
+        EXPECT_EQ(p[3], 0) << column << "," << row;
+        continue;
+      }
+      ++marked;
+      EXPECT_NEAR(p[0], 255, 2) << column << "," << row;
+      EXPECT_NEAR(p[1], 128, 2) << column << "," << row;
+      EXPECT_NEAR(p[2], 0, 2) << column << "," << row;
+      EXPECT_NEAR(p[3], 128, 2) << column << "," << row;
+    }
+  }
+  EXPECT_EQ(marked, 64 * 16);
+}
+
 // Three draws of one pair, each told which it is by "layer": a grey quad
 // shaded at half scale, the 64 squares over it, then the right half at alpha
 // 0.5 (coverage: half the white over what is there).

@@ -392,7 +392,11 @@ void Picture::draw(int width, int height, const FrameTimes& times) {
 void Picture::drawLayer(const Pass& pass, const Draw& draw, GLuint shown, int width, int height,
                         const FrameTimes& times) {
   const bool first = layer_ == 0;
-  const bool scaled = first && draw.scale < 1;
+  // A first geometry draw laid over something goes through the layer's
+  // target even at full size: its marks are blended there premultiplied and
+  // divided back as it is laid down, so a partly covered pixel keeps the
+  // mark's colour (the frame holds straight colours).
+  const bool scaled = first && (draw.scale < 1 || (draw.geometry() && transparent_));
   drawScale_ = scaled ? draw.scale : 1;
   const int drawnWidth = scaled ? std::max(1, static_cast<int>(std::lround(width * draw.scale))) : width;
   const int drawnHeight = scaled ? std::max(1, static_cast<int>(std::lround(height * draw.scale))) : height;
