@@ -244,7 +244,9 @@ async function refusals() {
   fs.writeFileSync(path.join(bin, 'xdg-open'), `#!/bin/sh\nprintf '%s\\n' "$@" > "${bin}/opened"\n`, { mode: 0o755 });
   const server = await startServer(where, ['--open'], { PATH: `${bin}:${process.env.PATH}` });
   const { port, token } = server;
-  await waitFor(() => fs.existsSync(path.join(bin, 'opened')), 10, 'xdg-open to be called');
+  // Read once the opener has written its whole line, not when the file is made.
+  const opened = path.join(bin, 'opened');
+  await waitFor(() => fs.existsSync(opened) && fs.readFileSync(opened, 'utf8').endsWith('\n'), 10, 'xdg-open to be called');
   check(fs.readFileSync(path.join(bin, 'opened'), 'utf8') === `${server.address}\n`, '--open opens the printed address');
   const withToken = { Cookie: `vrax_token=${token}` };
   const table = [
