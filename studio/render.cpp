@@ -149,12 +149,13 @@ EncoderSettings videoSettings(const RenderOptions& o, const Song& sound, const F
   } else {
     settings.chapters = chaptersOf(sound, span);
   }
-  // Opaque 4:2:0 pictures made on the GL side are read back at 1.5 bytes a
-  // pixel instead of 4, with nothing left to convert on the encoder's thread.
-  const bool planes = planesSuit(settings) && (PlanePass::pays() || std::getenv("VRAX_GL_PLANES") != nullptr);
-  settings.layout = planes ? PictureLayout::Planes420 : PictureLayout::Rgba;
+  // Opaque 4:2:0 pictures are handed to the encoder at 1.5 bytes a pixel
+  // instead of 4, made on the GL side where that pays, else as they are
+  // read back; either way nothing is left to convert on the encoder's thread.
+  settings.layout = planesSuit(settings) ? PictureLayout::Planes420 : PictureLayout::Rgba;
   if (o.verbose && planesSuit(settings)) {
-    say(planes ? "pictures made 4:2:0 on the GL side" : "pictures made 4:2:0 by libswscale (cheaper than a GL pass on a software rasteriser)");
+    say(PlanePass::wanted() ? "pictures made 4:2:0 on the GL side"
+                            : "pictures made 4:2:0 as they are read back (a GL pass costs more on a software rasteriser)");
   }
   return settings;
 }

@@ -1,5 +1,6 @@
 // Frames on their way to the encoder: the 4:2:0 planes made on the GL side
-// against libswscale's conversion of the same pixels (the conversion the
+// and as they are read back against libswscale's conversion of the same
+// pixels and against BT.709's codes for flat colours (the conversion the
 // encoder makes itself), a fade on the planes against a fade on the pixels,
 // and a whole render made either way.
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@
 #include "support.h"
 #include "video/encoderThread.h"
 #include "video/pictureLayout.h"
+#include "video/planes.h"
 
 extern "C" {
 #include <libswscale/swscale.h>
@@ -110,20 +112,63 @@ std::vector<uint8_t> glPlanes(const std::vector<uint8_t>& rgba, int w, int h) {
 
 }  // namespace
 
-// Every luma and chroma code within one of libswscale's, at a height whose
-// half is even and one whose half is odd.
-TEST(Planes, TheGlSideMakesWhatLibswscaleMakesWithinOneCode) {
+std::vector<uint8_t> planesAsReadBack(const std::vector<uint8_t>& rgba, int w, int h) {
+  std::vector<uint8_t> out(pictureBytes(PictureLayout::Planes420, w, h));
+  rgbaToPlanes420(rgba.data(), w, h, out.data());
+  return out;
+}
+
+// Every luma and chroma code of both ways of making planes within one of
+// libswscale's, at a height whose half is even, one whose half is odd, and
+// a frame of 1080p.
+TEST(Planes, BothWaysMakeWhatLibswscaleMakesWithinOneCode) {
   OffscreenContext context;
   const Status opened = context.open(16, 16);
   ASSERT_TRUE(opened) << opened.why();
-  for (const auto& [w, h] : std::vector<std::pair<int, int>>{{64, 48}, {72, 34}}) {
-    SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+  for (const auto& [w, h] : std::vector<std::pair<int, int>>{{64, 48}, {72, 34}, {1920, 1080}}) {
     const std::vector<uint8_t> rgba = testPicture(w, h);
-    const std::vector<uint8_t> made = glPlanes(rgba, w, h);
     const std::vector<uint8_t> reference = swscalePlanes(rgba, w, h);
-    int most = 0;
-    const std::string where = worst(made, reference, most);
-    EXPECT_LE(most, 1) << where;
+    for (const bool gl : {true, false}) {
+      SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + (gl ? " on the GL side" : " as read back"));
+      int most = 0;
+      const std::string where = worst(gl ? glPlanes(rgba, w, h) : planesAsReadBack(rgba, w, h), reference, most);
+      EXPECT_LE(most, 1) << where;
+    }
+  }
+}
+
+// Flat colours in four quadrants, each to BT.709's limited-range codes
+// worked out by hand (Y = 16 + 219 Y', Cb = 128 + 224 (B' - Y') / 1.8556,
+// Cr = 128 + 224 (R' - Y') / 1.5748), away from the quadrants' edges.
+TEST(Planes, FlatColoursBecomeBt709sCodes) {
+  struct Flat {
+    uint8_t r, g, b;
+    int y, cb, cr;
+  };
+  const Flat flats[4] = {
+      {255, 255, 255, 235, 128, 128},  // white, top left
+      {255, 0, 0, 63, 102, 240},       // red, top right
+      {0, 0, 255, 32, 240, 118},       // blue, bottom left
+      {0, 0, 0, 16, 128, 128},         // black, bottom right
+  };
+  constexpr int kW = 32;
+  constexpr int kH = 24;
+  std::vector<uint8_t> rgba(static_cast<size_t>(kW) * kH * 4, 255);
+  for (int row = 0; row < kH; ++row) {  // rows as read: bottom-up
+    for (int x = 0; x < kW; ++x) {
+      const Flat& f = flats[(row < kH / 2 ? 2 : 0) + (x < kW / 2 ? 0 : 1)];
+      uint8_t* p = &rgba[(static_cast<size_t>(row) * kW + static_cast<size_t>(x)) * 4];
+      p[0] = f.r, p[1] = f.g, p[2] = f.b;
+    }
+  }
+  const std::vector<uint8_t> planes = planesAsReadBack(rgba, kW, kH);
+  for (int q = 0; q < 4; ++q) {
+    const int x = (q % 2) * (kW / 2) + kW / 4;  // a quadrant's middle, from the top
+    const int y = (q / 2) * (kH / 2) + kH / 4;
+    const uint8_t* chroma = planes.data() + kW * kH + (y / 2) * kW;
+    EXPECT_EQ(planes[static_cast<size_t>(y * kW + x)], flats[q].y) << "quadrant " << q;
+    EXPECT_EQ(chroma[x / 2], flats[q].cb) << "quadrant " << q;
+    EXPECT_EQ(chroma[kW / 2 + x / 2], flats[q].cr) << "quadrant " << q;
   }
 }
 
@@ -146,7 +191,7 @@ TEST(Planes, AFadeDarkensThePlanesAsItDarkensThePixels) {
 }
 
 // A lossless render with the planes made on the GL side (forced here, where
-// llvmpipe would leave them to libswscale) decodes to the frames of the
+// llvmpipe would leave them to the read-back) decodes to the frames of the
 // default render within one code, faded in and guarded alike.
 TEST(Planes, ARenderMadeEitherWayHoldsTheSameFrames) {
   TempDir dir;
@@ -155,8 +200,10 @@ TEST(Planes, ARenderMadeEitherWayHoldsTheSameFrames) {
                                            "--fps", "30", "--crf", "0", "--fade-in", "0.5", "--overwrite"};
   std::vector<std::string> a = common;
   a.insert(a.begin() + 2, "rgba.mkv");
+  a.push_back("--verbose");
   StudioRun run = studio(dir.path(), a);
   ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("4:2:0 as they are read back"), std::string::npos) << run.err;
   setenv("VRAX_GL_PLANES", "1", 1);
   std::vector<std::string> b = common;
   b.insert(b.begin() + 2, "planes.mkv");

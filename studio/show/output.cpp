@@ -169,14 +169,16 @@ Status StreamOutput::finish() {
 namespace {
 
 std::unique_ptr<PlanePass> planesFor(const VideoOutput& to, int width, int height) {
-  return to.layout() == PictureLayout::Planes420 ? std::make_unique<PlanePass>(width, height) : nullptr;
+  return to.layout() == PictureLayout::Planes420 && PlanePass::wanted() ? std::make_unique<PlanePass>(width, height)
+                                                                         : nullptr;
 }
 
 }  // namespace
 
 RenderedOutput::RenderedOutput(VideoOutput& to, int width, int height)
     : to_(to), width_(width), height_(height), planes_(planesFor(to, width, height)),
-      readback_(planes_ ? planes_->planesWidth() : width, planes_ ? planes_->planesHeight() : height) {
+      readback_(planes_ ? planes_->planesWidth() : width, planes_ ? planes_->planesHeight() : height, 2,
+                planes_ == nullptr && to.layout() == PictureLayout::Planes420) {
   if (planes_ && !planes_->status()) {
     status_ = planes_->status();
   }

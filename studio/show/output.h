@@ -171,7 +171,7 @@ class RenderedOutput : public ShowOutput {
   VideoOutput& to_;
   int width_;
   int height_;
-  std::unique_ptr<PlanePass> planes_;  // null: RGBA read as drawn
+  std::unique_ptr<PlanePass> planes_;  // null: RGBA read as drawn (and made planes as read, if the output takes them)
   Readback readback_;
   int64_t handed_ = 0;
   unsigned long errorsBefore_ = glErrorsOnThisThread();  // this thread's GL errors before this output

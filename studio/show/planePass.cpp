@@ -2,6 +2,7 @@
 // in the vertex stage from the vertex number, so no buffers are needed.
 #include "show/planePass.h"
 
+#include <cstdlib>
 #include <string>
 
 #include "picture/picture.h"
@@ -86,6 +87,8 @@ bool PlanePass::pays() {
   const std::string name = renderer != nullptr ? renderer : "";
   return name.find("llvmpipe") == std::string::npos && name.find("softpipe") == std::string::npos;
 }
+
+bool PlanePass::wanted() { return pays() || std::getenv("VRAX_GL_PLANES") != nullptr; }
 
 PlanePass::PlanePass(int width, int height) : width_(width), height_(height) {
   status_ = make();

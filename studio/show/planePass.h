@@ -31,6 +31,10 @@ class PlanePass {
   // softpipe), whose texture reads cost more than libswscale's whole
   // conversion (a 1080p bars render: 12.9 s against 8.6 s).
   static bool pays();
+  // Whether to make the planes here: where it pays, or asked for
+  // (VRAX_GL_PLANES, to compare); otherwise they are made as the pictures
+  // are read back.
+  static bool wanted();
   ~PlanePass();
   PlanePass(const PlanePass&) = delete;
   PlanePass& operator=(const PlanePass&) = delete;

@@ -71,17 +71,23 @@ void FlashGuard::measure(const std::vector<uint8_t>& picture, float k, std::vect
   // unsampled (an empty block would dilute every window it is in).
   const int stepX = std::clamp(width_ / kColumns, 1, kStep);
   const int stepY = std::clamp(height_ / kRows, 1, kStep);
+  // Rounded to the nearest code by adding a half (what is below zero is
+  // clamped anyway): lround's call was a third of the guard's time.
+  auto linearOf = [&lin](float c) { return lin[static_cast<size_t>(std::clamp(static_cast<int>(c + 0.5f), 0, 255))]; };
+  std::vector<int> columns;
+  for (int x = stepX / 2; x < width_; x += stepX) {
+    columns.push_back(std::min(kColumns - 1, x * kColumns / width_));
+  }
   for (int y = stepY / 2; y < height_; y += stepY) {
     const int row = std::min(kRows - 1, y * kRows / height_);
-    for (int x = stepX / 2; x < width_; x += stepX) {
+    int x = stepX / 2;
+    for (const int column : columns) {
       float rgb[3];
       colourAt(picture, k, x, y, rgb);
-      for (float& c : rgb) {
-        c = lin[static_cast<size_t>(std::clamp(std::lround(c), 0L, 255L))];
-      }
-      const size_t block = static_cast<size_t>(row * kColumns + std::min(kColumns - 1, x * kColumns / width_));
-      out[block] += 0.2126f * rgb[0] + 0.7152f * rgb[1] + 0.0722f * rgb[2];
+      const size_t block = static_cast<size_t>(row * kColumns + column);
+      out[block] += 0.2126f * linearOf(rgb[0]) + 0.7152f * linearOf(rgb[1]) + 0.0722f * linearOf(rgb[2]);
       ++counts[block];
+      x += stepX;
     }
   }
   for (size_t b = 0; b < kBlocks; ++b) {

@@ -3,8 +3,10 @@
 
 #include <cstring>
 
-Readback::Readback(int width, int height, int depth)
-    : buffers_(static_cast<size_t>(depth)), width_(width), height_(height),
+#include "video/planes.h"
+
+Readback::Readback(int width, int height, int depth, bool toPlanes)
+    : buffers_(static_cast<size_t>(depth)), width_(width), height_(height), toPlanes_(toPlanes),
       bytes_(static_cast<size_t>(width) * static_cast<size_t>(height) * 4) {
   GL_CALL(glGenBuffers(depth, buffers_.data()));
   for (GLuint b : buffers_) {
@@ -37,7 +39,11 @@ Status Readback::finish(uint8_t* out) {
   const bool ok = pixels != nullptr;
   const GLenum error = ok ? GL_NO_ERROR : glGetError();
   if (ok) {
-    std::memcpy(out, pixels, bytes_);
+    if (toPlanes_) {
+      rgbaToPlanes420(static_cast<const uint8_t*>(pixels), width_, height_, out);
+    } else {
+      std::memcpy(out, pixels, bytes_);
+    }
     GL_CALL(glUnmapBuffer(GL_PIXEL_PACK_BUFFER));
   }
   GL_CALL(glBindBuffer(GL_PIXEL_PACK_BUFFER, 0));

@@ -2,6 +2,9 @@
 // of pixel buffer objects, so that the GPU copies frame n while frame n+1 is
 // drawn, and the CPU waits only for a copy that has long finished.
 //
+// Pictures may be read as they are or turned into 4:2:0 planes on the way
+// (planes.h), which costs less than copying them and converting later.
+//
 // Threading: only on the thread whose GL context is current.
 #pragma once
 
@@ -15,14 +18,16 @@
 
 class Readback {
  public:
-  Readback(int width, int height, int depth = 2);
+  // toPlanes: finish() writes Planes420 (width and height even).
+  Readback(int width, int height, int depth = 2, bool toPlanes = false);
   ~Readback();
   Readback(const Readback&) = delete;
   Readback& operator=(const Readback&) = delete;
 
   // Starts copying what has just been drawn. Only when pending() < depth.
   void start();
-  // Copies the oldest started picture into out (RGBA, rows bottom-up).
+  // Copies the oldest started picture into out (RGBA, rows bottom-up), or
+  // its planes.
   Status finish(uint8_t* out);
   int pending() const { return pending_; }
   int depth() const { return static_cast<int>(buffers_.size()); }
@@ -36,6 +41,7 @@ class Readback {
   std::vector<GLuint> buffers_;
   int width_;
   int height_;
+  bool toPlanes_;
   size_t bytes_;
   int head_ = 0;
   int pending_ = 0;
