@@ -173,12 +173,17 @@ std::unique_ptr<PlanePass> planesFor(const VideoOutput& to, int width, int heigh
                                                                          : nullptr;
 }
 
+// A GPU copies a picture back while the next is drawn, so two are in
+// flight; a software rasteriser copies it as it is asked, so a second
+// buffer (8 MB at 1080p) would only be held.
+int readbackDepth() { return PlanePass::pays() ? 2 : 1; }
+
 }  // namespace
 
 RenderedOutput::RenderedOutput(VideoOutput& to, int width, int height)
     : to_(to), width_(width), height_(height), planes_(planesFor(to, width, height)),
-      readback_(planes_ ? planes_->planesWidth() : width, planes_ ? planes_->planesHeight() : height, 2,
-                planes_ == nullptr && to.layout() == PictureLayout::Planes420) {
+      readback_(planes_ ? planes_->planesWidth() : width, planes_ ? planes_->planesHeight() : height,
+                readbackDepth(), planes_ == nullptr && to.layout() == PictureLayout::Planes420) {
   if (planes_ && !planes_->status()) {
     status_ = planes_->status();
   }

@@ -28,6 +28,7 @@ extern "C" {
 #include <cmath>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
@@ -274,6 +275,15 @@ Status Encoder::setQuality(const VideoCodec& codec) {
   } else if (name == "h264" || name == "hevc") {
     set("preset", preset.empty() ? "veryfast" : preset);
     set("crf", std::to_string(settings_.crf));
+    if (name == "h264") {
+      // x264 holds a frame (about 12 MB at 1080p) for each frame thread and,
+      // by default, as many again for a look-ahead on a thread of its own.
+      // The look-ahead done by the encoding threads makes the same video;
+      // one frame thread a core, not x264's one and a half, leaves the
+      // picture's drawing its share of them. 50 MB less at 1080p.
+      set("x264-params", "sync-lookahead=0");
+      video_->thread_count = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    }
     if (name == "hevc") {
       // x265's crf 0 still quantises; lossless is its own switch.
       set("x265-params", lossless ? "log-level=error:lossless=1" : "log-level=error");
