@@ -179,6 +179,40 @@ TEST_F(Geometry, ASoftPictureAtHalfScaleKeepsItsLook) {
   EXPECT_GE(10 * std::log10(255.0 * 255.0 / mse), 40.0);
 }
 
+// "scale 0.5 min 270": a picture of one-pixel stripes is shaded at full
+// size where half would leave its shorter side under 270 pixels (every
+// pixel black or white, as drawn), and smaller where it would not (the
+// stripes, brought up, blur towards grey). Frames 160x90, 400x300 (0.9),
+// 640x540 (0.5) and 1280x720 (0.5).
+TEST_F(Geometry, AScaleKeepsItsLeastSide) {
+  picture("stripes", vt::kPlainVertexShader,
+          vt::fragmentShader("    FragColor = vec4(vec3(float(int(gl_FragCoord.x) % 2)), 1.0);"), "scale 0.5 min 270\n");
+  const struct {
+    std::string size;
+    size_t pixels;
+    bool full;
+  } frames[] = {{"160x90", 160 * 90, true},
+                {"400x300", 400 * 300, false},
+                {"640x540", 640 * 540, false},
+                {"1280x720", 1280 * 720, false}};
+  for (const auto& f : frames) {
+    fs::remove(dir / "stripes.png");
+    const std::string grey = still("stripes", f.size);
+    ASSERT_EQ(grey.size(), f.pixels) << f.size;
+    int between = 0;  // neither black nor white
+    for (const char c : grey) {
+      const int v = static_cast<unsigned char>(c);
+      between += v > 8 && v < 247;
+    }
+    const double share = static_cast<double>(between) / static_cast<double>(grey.size());
+    if (f.full) {
+      EXPECT_EQ(between, 0) << f.size;
+    } else {
+      EXPECT_GT(share, 0.5) << f.size;
+    }
+  }
+}
+
 // Laid over something, a half-scale layer brought up keeps alpha as
 // coverage: every pixel it covers at all has the mark's own colour (orange),
 // its edge fading out in alpha rather than darkening towards the black of
@@ -302,6 +336,11 @@ TEST_F(Geometry, BadDrawFilesAreRefusedInOneLine) {
       {"quad\nquad\nquad\nquad\nquad\nquad\nquad\nquad\nquad", kSquares, "draw.txt:9: more than 8 draws"},
       {"scale 0.05", kSquares, "draw.txt:1: scale must be one number from 0.1 to 1"},
       {"scale 2", kSquares, "draw.txt:1: scale must be"},
+      {"scale 0.5 min", kSquares, "draw.txt:1: scale must be one number from 0.1 to 1, then"},
+      {"scale 0.5 max 270", kSquares, "draw.txt:1: scale must be one number"},
+      {"scale 0.5 min 0", kSquares, "draw.txt:1: scale's min must be a whole number of pixels from 1 to 8192"},
+      {"quad\nscale 0.5 min 8193", kSquares, "draw.txt:2: scale's min must be"},
+      {"scale 0.5 min 2.5", kSquares, "draw.txt:1: scale's min must be"},
       {"triangles 3", "#version 450 core\nvoid main() { gl_Position = nope; }\n", "Quad.vert.glsl:2"},
   };
   for (const auto& c : cases) {

@@ -1,6 +1,7 @@
 // drawPlan.cpp — see drawPlan.h.
 #include "picture/drawPlan.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -31,26 +32,35 @@ bool wholeNumber(const std::string& text, long long& value) {
 struct Reading {
   std::vector<Draw> draws;
   double firstScale = 0;  // 0: none given before the first draw
-  bool scaled = false;    // the last draw has its scale
+  int firstLeast = 0;
+  bool scaled = false;  // the last draw has its scale
 };
 
+// "scale S" or "scale S min N".
 std::string readScale(const std::vector<std::string>& words, Reading& r) {
   char* end = nullptr;
-  const double scale = words.size() == 2 ? std::strtod(words[1].c_str(), &end) : NAN;
-  if (words.size() != 2 || end != words[1].c_str() + words[1].size() || !(scale >= 0.1 && scale <= 1)) {
-    return "scale must be one number from 0.1 to 1";
+  const bool shaped = words.size() == 2 || (words.size() == 4 && words[2] == "min");
+  const double scale = shaped ? std::strtod(words[1].c_str(), &end) : NAN;
+  if (!shaped || end != words[1].c_str() + words[1].size() || !(scale >= 0.1 && scale <= 1)) {
+    return "scale must be one number from 0.1 to 1, then, if the layer has a least size, min and its pixels";
+  }
+  long long least = 0;
+  if (words.size() == 4 && (!wholeNumber(words[3], least) || least < 1 || least > kMostLeastSide)) {
+    return "scale's min must be a whole number of pixels from 1 to " + std::to_string(kMostLeastSide);
   }
   if (r.scaled || (r.draws.empty() && r.firstScale > 0)) {
     return "a second scale for one draw";
   }
   if (r.draws.empty()) {
     r.firstScale = scale;
+    r.firstLeast = static_cast<int>(least);
     return "";
   }
   if (r.draws.size() > 1 && scale < 1) {
     return "only the first draw can be at a smaller scale: it is brought up under the rest";
   }
   r.draws.back().scale = scale;
+  r.draws.back().leastSide = static_cast<int>(least);
   r.scaled = true;
   return "";
 }
@@ -87,6 +97,7 @@ std::string readLine(const std::vector<std::string>& words, Reading& r) {
   // A scale given before any draw is the first draw's.
   r.scaled = r.draws.empty() && r.firstScale > 0;
   draw.scale = r.scaled ? r.firstScale : 1;
+  draw.leastSide = r.scaled ? r.firstLeast : 0;
   r.draws.push_back(draw);
   return "";
 }
@@ -115,8 +126,17 @@ Result<DrawPlan> parseDrawPlan(const std::string& text, const std::string& path)
     plan.draws = reading.draws;
   } else if (reading.firstScale > 0) {
     plan.draws[0].scale = reading.firstScale;
+    plan.draws[0].leastSide = reading.firstLeast;
   }
   return plan;
+}
+
+double Draw::scaleIn(int width, int height) const {
+  const int shorter = std::min(width, height);
+  if (scale >= 1 || shorter <= 0) {
+    return 1;
+  }
+  return std::min(1.0, std::max(scale, static_cast<double>(leastSide) / shorter));
 }
 
 Result<DrawPlan> readDrawPlan(const std::string& dir) {

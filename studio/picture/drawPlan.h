@@ -11,6 +11,9 @@
 //   scale S      the draw on the line before (or, before any, the first) is
 //                shaded at S × the frame's size (0.1 to 1) and brought up
 //                with a bilinear filter: for soft layers the eye cannot tell
+//   scale S min N  the same, but the layer's shorter side is never made
+//                less than N pixels (nor more than the frame's): marks a
+//                few pixels wide in a small frame keep their colour
 // "#" starts a comment. Without the file: the quad at full scale. The
 // first draw is drawn over black (nothing, when laid over something); each
 // later one over what is drawn, blended by its alpha as coverage, at the
@@ -27,6 +30,7 @@
 
 constexpr int kMostVertices = 1000000;
 constexpr int kMostDraws = 8;
+constexpr int kMostLeastSide = 8192;
 
 enum class DrawMode { Quad, Points, Lines, LineStrip, Triangles, TriangleStrip };
 
@@ -35,7 +39,10 @@ struct Draw {
   DrawMode mode = DrawMode::Quad;
   int count = 0;  // vertices, for geometry
   double scale = 1;
+  int leastSide = 0;  // pixels; 0: none
   bool geometry() const { return mode != DrawMode::Quad; }
+  // The scale it is shaded at in a frame of this size.
+  double scaleIn(int width, int height) const;
 };
 
 struct DrawPlan {

@@ -396,10 +396,11 @@ void Picture::drawLayer(const Pass& pass, const Draw& draw, GLuint shown, int wi
   // target even at full size: its marks are blended there premultiplied and
   // divided back as it is laid down, so a partly covered pixel keeps the
   // mark's colour (the frame holds straight colours).
-  const bool scaled = first && (draw.scale < 1 || (draw.geometry() && transparent_));
-  drawScale_ = scaled ? draw.scale : 1;
-  const int drawnWidth = scaled ? std::max(1, static_cast<int>(std::lround(width * draw.scale))) : width;
-  const int drawnHeight = scaled ? std::max(1, static_cast<int>(std::lround(height * draw.scale))) : height;
+  const double scale = draw.scaleIn(width, height);
+  const bool scaled = first && (scale < 1 || (draw.geometry() && transparent_));
+  drawScale_ = scaled ? scale : 1;
+  const int drawnWidth = scaled ? std::max(1, static_cast<int>(std::lround(width * scale))) : width;
+  const int drawnHeight = scaled ? std::max(1, static_cast<int>(std::lround(height * scale))) : height;
   if (scaled) {
     scaled_.bind(drawnWidth, drawnHeight, transparent_);
   } else if (first) {
