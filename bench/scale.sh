@@ -9,12 +9,15 @@
 # as STILLS/PICTURE.png when STILLS names a folder, and their mean
 # difference (0-255, over every channel of every pixel at 1080p).
 #
-#   bench/scale.sh PICTURE SCALE [SECONDS]    e.g. bench/scale.sh pulse 0.5
+#   bench/scale.sh PICTURE SCALE [SECONDS [RENDER OPTION...]]
+#     e.g. bench/scale.sh pulse 0.5; bench/scale.sh cover 0.5 10 --image "$PWD/art.png"
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 picture="${1:?a gallery picture}"
 scale="${2:?a scale, 0.1 to 1}"
 seconds="${3:-10}"
+shift $(($# < 3 ? $# : 3))
+extra=("$@")  # given to every render: an --image, a --title
 cmake --build "$root/build" --target vrax-studio makeExample -j2 >/dev/null
 studio="$root/build/vrax-studio"
 work=$(mktemp -d /tmp/vrax-scale-XXXXXX)
@@ -40,7 +43,7 @@ render() {  # render KIND OUT [extra]: the picture from gallery KIND
   local kind="$1" out="$2"
   shift 2
   VRAX_PICTURES="$work/$kind" "$studio" render song.wav "$out" --picture "$picture" --to "$seconds" \
-    --size 1920x1080 --fps 30 --overwrite -q "$@"
+    --size 1920x1080 --fps 30 --overwrite -q "${extra[@]}" "$@"
 }
 for kind in full scaled; do
   render "$kind" "$kind.mkv" --crf 0

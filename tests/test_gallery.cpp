@@ -598,6 +598,40 @@ TEST(GalleryLayer, APartlyCoveredPixelOverWhiteIsNoDarkerThanItsMark) {
   }
 }
 
+// Cover is shaded at half size but for its art: a hard edge in the art (a
+// 512-pixel image, black on the left, white on the right, shown a little
+// smaller at 1080p) is still a step between two pixels across the middle
+// row, where a half-size layer brought up spreads it over two or more
+// between its two levels.
+TEST(GalleryLayer, CoversArtKeepsItsEdgesSharp) {
+  vt::TempDir dir;
+  int status = 0;
+  vt::runOutput({"/usr/bin/ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
+                 "color=black:s=512x512,drawbox=x=256:y=0:w=256:h=512:color=white:t=fill", "-frames:v", "1",
+                 dir / "edge.png"},
+                &status);
+  ASSERT_EQ(status, 0);
+  const std::string out = dir / "cover.png";
+  const vt::StudioRun run = vt::studio(dir.path(), {"render", silentSong(), out, "--picture", "cover", "--image",
+                                                    "edge.png", "--from", "2", "--size", "1920x1080", "-q"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string rgb = vt::frameRgb(out);
+  ASSERT_EQ(rgb.size(), static_cast<size_t>(1920 * 1080 * 3));
+  // Green, across the middle row from well inside the black half to well
+  // inside the white one.
+  std::vector<int> row;
+  for (int x = 900; x <= 1020; ++x) {
+    row.push_back(static_cast<unsigned char>(rgb[static_cast<size_t>((540 * 1920 + x) * 3 + 1)]));
+  }
+  const int dark = row.front();
+  const int bright = row.back();
+  ASSERT_GT(bright - dark, 150) << "no edge in the art";
+  const auto between = std::count_if(row.begin(), row.end(), [&](int v) {
+    return v > dark + 0.1 * (bright - dark) && v < dark + 0.9 * (bright - dark);
+  });
+  EXPECT_LE(between, 1) << "the art's edge is blurred over " << between << " pixels";
+}
+
 // With a title, the pictures whose marks reached through it in portrait
 // keep clear of it: at 30 dB up, the words read by OCR, their box (where the
 // title alone over black has its pixels) holds no mark (no bright saturated
