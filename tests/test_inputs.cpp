@@ -369,6 +369,52 @@ TEST(Inputs, ARenderAndAWindowAnalyseTheSameMomentOfAMovingSound) {
 
 namespace {
 
+// The waveform's history in pairs, from a sawtooth of exactly 1024 samples
+// (44.1 kHz, both channels alike, each sample (n mod 1024 - 512) / 1024):
+// every texel holds two of those values, the second one step (1/1024) on
+// from the first but where the saw falls back and in the last column (the
+// same value twice); and row k + 1, a 60 Hz tick (735 samples) older, is
+// 735 steps behind row k. A pixel a texel: red where a value is not one of
+// the saw's, green where a pair is not neighbours, blue where a row is not
+// the tick before the one above it.
+TEST(Inputs, TheWavesHistoryInPairsHoldsEachSampleAndTheNext) {
+  vt::TempDir dir;
+  vt::writeShaders(
+      dir.path(), vt::kPlainVertexShader,
+      pairWith("uniform sampler2D wavePairs;\n"
+               "float valueOf(vec2 bytes) { return dot(bytes, vec2(255.0 * 256.0, 255.0)) * (2.0 / 65535.0) - 1.0; }\n"
+               "bool near(float a, float b) { return abs(a - b) < 0.25 / 1024.0; }",
+               "ivec2 at = ivec2(gl_FragCoord.xy);\n"
+               "vec4 t = texelFetch(wavePairs, at, 0);\n"
+               "float here = valueOf(t.xy);\n"
+               "float next = valueOf(t.zw);\n"
+               "float steps = here * 1024.0;\n"
+               "bool onSaw = abs(steps - round(steps)) < 0.25 && abs(next * 1024.0 - round(next * 1024.0)) < 0.25;\n"
+               "bool pair = at.x == 1023 ? near(next, here) : (near(next - here, 1.0 / 1024.0) || near(here - next, 1023.0 / 1024.0));\n"
+               "float older = at.y == 15 ? here : valueOf(texelFetch(wavePairs, ivec2(at.x, at.y + 1), 0).xy);\n"
+               "float behind = mod((here - older) * 1024.0, 1024.0);\n"
+               "bool tick = at.y == 15 || abs(behind - 735.0) < 0.25;\n"
+               "FragColor = vec4(onSaw ? 0.0 : 1.0, pair ? 0.0 : 1.0, tick ? 0.0 : 1.0, 1.0);"));
+  ASSERT_TRUE(vt::writeSound(dir / "saw.wav", 44100 * 3, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                             [](int64_t f, int) { return static_cast<double>(f % 1024 - 512) / 1024.0; }));
+  const StudioRun run = studio(dir.path(), {"render", "saw.wav", "p.png", "--size", "1024x16", "--from", "1.5",
+                                            "--level", "off", "-q"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string rgb = vt::frameRgb(dir / "p.png");
+  ASSERT_EQ(rgb.size(), 1024u * 16 * 3);
+  int wrong[3] = {0, 0, 0};
+  for (size_t i = 0; i < rgb.size(); ++i) {
+    wrong[i % 3] += static_cast<unsigned char>(rgb[i]) > 127 ? 1 : 0;
+  }
+  EXPECT_EQ(wrong[0], 0) << "values that are not the saw's";
+  EXPECT_EQ(wrong[1], 0) << "pairs that are not neighbours";
+  EXPECT_EQ(wrong[2], 0) << "rows that are not a tick apart";
+}
+
+}  // namespace
+
+namespace {
+
 // The bands' history: a tone that starts 1.0 s into the song shows, in a
 // still at 1.5 s, in the rows of the last half second (row r is r 60ths of a
 // second back) and not in the rows before it; "bandHistorySeconds" says

@@ -15,7 +15,11 @@ uniform vec2 resolution;
 uniform float loudness;  // level, levelled: the same look at any master's loudness
 uniform float delta;
 uniform sampler2D waveform;
-uniform sampler2D waveHistory;  // row k: the waveform k ticks of 60 Hz ago
+// Row k: the waveform k ticks of 60 Hz ago, each texel a sample and the
+// next as 16-bit fixed point (high byte, low byte) over -1..1.
+uniform sampler2D wavePairs;
+const int kColumns = 1024;
+const vec2 FIXED = vec2(255.0 * 256.0, 255.0) * (2.0 / 65535.0);
 uniform bool transparent;  // laid over something: write the marks' own colour
 uniform vec2 titleClear;  // the rows the title leaves whole, in pixels from the bottom
 // Settings (settings.txt; --set NAME=#rrggbb).
@@ -66,21 +70,17 @@ void main() {
     vec3 tint = mix(quietColour, loudColour, smoothstep(0.4, 0.9, loudness));
 
     // The trail: the lines of the last ticks, each a little lower than the
-    // one after it and weighted by its age, averaged with this frame's.
-    // One gather reads a pixel's value and the next one's in two rows at once.
-    vec2 size = vec2(textureSize(waveHistory, 0));
-    float u = (min(floor(uv.x * size.x), size.x - 2.0) + 1.0) / size.x;
+    // one after it and weighted by its age, averaged with this frame's. A
+    // texel of wavePairs holds a pixel's value in a row and the next one's.
+    int column = min(int(uv.x * float(kColumns)), kColumns - 2);
     float trail = (1.0 - KEEP) * bright;
     float weight = 1.0 - KEEP;
-    for (int k = 1; k < ROWS; k += 2) {
-        // .w, .z: row k at x and x + 1; .x, .y: row k + 1.
-        vec4 rows = textureGather(waveHistory, vec2(u, (float(k) + 1.0) / size.y));
+    for (int k = 1; k < ROWS; ++k) {
+        vec4 pair = texelFetch(wavePairs, ivec2(column, k), 0);
+        float here = dot(pair.xy, FIXED) - 1.0;
+        float next = dot(pair.zw, FIXED) - 1.0;
         weight *= KEEP;
-        trail += weight * lineAt(rows.w, rows.z, y + 0.002 * float(k), scale);
-        if (k + 1 < ROWS) {
-            weight *= KEEP;
-            trail += weight * lineAt(rows.x, rows.y, y + 0.002 * float(k + 1), scale);
-        }
+        trail += weight * lineAt(here, next, y + 0.002 * float(k), scale);
     }
     // The graticule drifts sideways, slowly, so silence is not a still; its
     // lines are a pixel and a bit wide at any size.

@@ -66,6 +66,11 @@ Picture::Picture() {
   GL_CALL(glTexImage2D(GL_TEXTURE_2D, 0, GL_R32F, kWaveform, kWaveHistory, 0, GL_RED, GL_FLOAT,
                        inputs_.waveHistory.data()));
   setTextureFilters(false);
+  GL_CALL(glGenTextures(1, &wavePairs_));
+  GL_CALL(glBindTexture(GL_TEXTURE_2D, wavePairs_));
+  GL_CALL(glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, kWaveform, kWaveHistory, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr));
+  setTextureFilters(false);
+  uploadWavePairs(inputs_.waveHistory.data());
   // Read between rows and bands: a scrolling picture drawn from it is smooth
   // at any size.
   GL_CALL(glGenTextures(1, &bandHistory_));
@@ -118,6 +123,8 @@ Picture::~Picture() {
   waveHistory_ = 0;
   glDeleteTextures(1, &bandHistory_);
   bandHistory_ = 0;
+  glDeleteTextures(1, &wavePairs_);
+  wavePairs_ = 0;
   glDeleteBuffers(1, &spectrum_);
   spectrum_ = 0;
   glDeleteBuffers(1, &ebo_);
@@ -449,7 +456,7 @@ void Picture::bindPrevious(int width, int height) {
 void Picture::bindStudioTextures() {
   const std::pair<int, GLuint> textures[] = {{1, waveform_},  {2, images_[0]}, {3, images_[1]},
                                              {4, images_[2]}, {5, images_[3]}, {6, cover_},
-                                             {12, waveHistory_}, {13, bandHistory_}};
+                                             {12, waveHistory_}, {13, bandHistory_}, {14, wavePairs_}};
   for (const auto& [unit, texture] : textures) {
     GL_CALL(glActiveTexture(static_cast<GLenum>(GL_TEXTURE0 + unit)));
     GL_CALL(glBindTexture(GL_TEXTURE_2D, texture));

@@ -131,7 +131,7 @@ class Picture {
   // The studio's inputs, then Shadertoy's.
   enum Input { kResolution, kFrame, kBandsIn, kBass, kMid, kTreble, kLevel, kBeat, kBeats, kWaveformIn,
                kImage0, kImage1, kImage2, kImage3, kImage0Size, kImage1Size, kImage2Size, kImage3Size,
-               kCover, kCoverSize, kPrevious, kBassTime, kMidTime, kTrebleTime, kLevelTime, kDelta, kPeaks, kTransparent, kLoudness, kWaveHistoryIn, kBandHistoryIn, kBandHistorySeconds, kTitleBox, kTitleShown, kTitleClear, kProgress, kBpm, kBeatPhase, kBeatIndex, kBarPhase, kBarIndex, kLayer, kAspect, kItime,
+               kCover, kCoverSize, kPrevious, kBassTime, kMidTime, kTrebleTime, kLevelTime, kDelta, kPeaks, kTransparent, kLoudness, kWaveHistoryIn, kBandHistoryIn, kBandHistorySeconds, kWavePairsIn, kTitleBox, kTitleShown, kTitleClear, kProgress, kBpm, kBeatPhase, kBeatIndex, kBarPhase, kBarIndex, kLayer, kAspect, kItime,
                kIResolution, kITime, kITimeDelta, kIFrame, kIFrameRate, kIDate, kISampleRate, kIMouse,
                kIChannelTime, kIChannelResolution, kIChannel0, kIChannel1, kIChannel2, kIChannel3, kIBassTime,
                kIMidTime, kITrebleTime, kILevelTime, kIBpm, kIBeatPhase, kIBarPhase, kInputCount };
@@ -179,6 +179,12 @@ class Picture {
   GLuint waveform_ = 0;
   GLuint waveHistory_ = 0;  // kWaveform × kWaveHistory, row 0 the newest
   GLuint bandHistory_ = 0;  // kBands × kBandHistory, row 0 the newest
+  // The waveform's history again, each texel a sample and the next as
+  // 16-bit fixed point in RGBA8: a software rasteriser reads 8-bit
+  // textures several times faster than float ones.
+  GLuint wavePairs_ = 0;
+  std::vector<uint8_t> wavePairBytes_;  // what is uploaded into it, kept between frames
+  void uploadWavePairs(const float* history);  // into wavePairs_, bound on the active unit
   float titleBox_[4] = {0, 0, 0, 0};
   float titleShown_ = 0;
   GLuint images_[4] = {};

@@ -98,7 +98,8 @@ const Want wants[] = {
     {"delta", GL_FLOAT, "float"},           {"peaks", GL_FLOAT, "float[64]"},
     {"transparent", GL_BOOL, "bool"},       {"loudness", GL_FLOAT, "float"},
     {"waveHistory", GL_SAMPLER_2D, "sampler2D"}, {"bandHistory", GL_SAMPLER_2D, "sampler2D"},
-    {"bandHistorySeconds", GL_FLOAT, "float"}, {"titleBox", GL_FLOAT_VEC4, "vec4"},
+    {"bandHistorySeconds", GL_FLOAT, "float"}, {"wavePairs", GL_SAMPLER_2D, "sampler2D"},
+    {"titleBox", GL_FLOAT_VEC4, "vec4"},
     {"titleShown", GL_FLOAT, "float"}, {"titleClear", GL_FLOAT_VEC2, "vec2"},
     {"progress", GL_FLOAT, "float"},
     {"bpm", GL_FLOAT, "float"}, {"beatPhase", GL_FLOAT, "float"}, {"beatIndex", GL_INT, "int"},
@@ -146,11 +147,11 @@ std::vector<std::string> Picture::findInputs(Pass& pass) {
 void Picture::bindUnits(const Pass& pass) {
   // Samplers read fixed texture units: waveform 1, images 2-5, cover 6,
   // previous 7, Shadertoy's channels 8-11, the waveform's history 12, the
-  // bands' history 13.
+  // bands' history 13, the waveform's history in pairs 14.
   const int units[][2] = {{kWaveformIn, 1}, {kImage0, 2},    {kImage1, 3},    {kImage2, 4},
                           {kImage3, 5},     {kCover, 6},     {kPrevious, 7},  {kIChannel0, 8},
                           {kIChannel1, 9},  {kIChannel2, 10}, {kIChannel3, 11}, {kWaveHistoryIn, 12},
-                          {kBandHistoryIn, 13}};
+                          {kBandHistoryIn, 13}, {kWavePairsIn, 14}};
   for (const auto& unit : units) {
     if (pass.at[unit[0]] >= 0) {
       GL_CALL(glProgramUniform1i(pass.program, pass.at[unit[0]], unit[1]));
@@ -158,15 +159,51 @@ void Picture::bindUnits(const Pass& pass) {
   }
 }
 
+namespace {
+
+// Each history sample and the one after it (the last column's is itself)
+// as 16-bit fixed point over -1..1, high byte first: texel (x, k) holds
+// (x, k) and (x + 1, k), what a line between neighbouring samples reads.
+void packWavePairs(const float* history, std::vector<uint8_t>& out) {
+  out.resize(static_cast<size_t>(kWaveform) * kWaveHistory * 4);
+  auto fixed = [](float v) {
+    return static_cast<unsigned>((std::clamp(v, -1.0f, 1.0f) + 1.0f) * 32767.5f + 0.5f);
+  };
+  for (int row = 0; row < kWaveHistory; ++row) {
+    const float* samples = history + static_cast<ptrdiff_t>(row) * kWaveform;
+    uint8_t* texel = out.data() + static_cast<size_t>(row) * kWaveform * 4;
+    for (int x = 0; x < kWaveform; ++x, texel += 4) {
+      const unsigned here = fixed(samples[x]);
+      const unsigned next = fixed(samples[std::min(x + 1, kWaveform - 1)]);
+      texel[0] = static_cast<uint8_t>(here >> 8);
+      texel[1] = static_cast<uint8_t>(here & 255);
+      texel[2] = static_cast<uint8_t>(next >> 8);
+      texel[3] = static_cast<uint8_t>(next & 255);
+    }
+  }
+}
+
+}  // namespace
+
+void Picture::uploadWavePairs(const float* history) {
+  packWavePairs(history, wavePairBytes_);
+  GL_CALL(glBindTexture(GL_TEXTURE_2D, wavePairs_));
+  GL_CALL(glPixelStorei(GL_UNPACK_ALIGNMENT, 4));
+  GL_CALL(glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, kWaveform, kWaveHistory, GL_RGBA, GL_UNSIGNED_BYTE,
+                          wavePairBytes_.data()));
+}
+
 void Picture::setInputs(const AudioInputs& inputs) {
   setSpectrum(inputs.spectrum);
   inputs_ = inputs;
   bool waveform = false;
   bool history = false;
+  bool pairs = false;
   bool music = false;
   for (const Pass& pass : passes_) {
     waveform = waveform || pass.at[kWaveformIn] >= 0;
     history = history || pass.at[kWaveHistoryIn] >= 0;
+    pairs = pairs || pass.at[kWavePairsIn] >= 0;
     music = music || std::any_of(pass.channels.begin(), pass.channels.end(),
                                  [](const Channel& c) { return c.kind == ChannelKind::Music; });
   }
@@ -180,6 +217,9 @@ void Picture::setInputs(const AudioInputs& inputs) {
     GL_CALL(glPixelStorei(GL_UNPACK_ALIGNMENT, 4));
     GL_CALL(glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, kWaveform, kWaveHistory, GL_RED, GL_FLOAT,
                             inputs.waveHistory.data()));
+  }
+  if (pairs) {
+    uploadWavePairs(inputs.waveHistory.data());
   }
   if (readsBandHistory()) {
     GL_CALL(glBindTexture(GL_TEXTURE_2D, bandHistory_));
