@@ -166,8 +166,9 @@ namespace {
 // (x, k) and (x + 1, k), what a line between neighbouring samples reads.
 void packWavePairs(const float* history, std::vector<uint8_t>& out) {
   out.resize(static_cast<size_t>(kWaveform) * kWaveHistory * 4);
+  // A sample that is not a number (a broken float file) is silence here.
   auto fixed = [](float v) {
-    return static_cast<unsigned>((std::clamp(v, -1.0f, 1.0f) + 1.0f) * 32767.5f + 0.5f);
+    return static_cast<unsigned>((std::isfinite(v) ? std::clamp(v, -1.0f, 1.0f) + 1.0f : 1.0f) * 32767.5f + 0.5f);
   };
   for (int row = 0; row < kWaveHistory; ++row) {
     const float* samples = history + static_cast<ptrdiff_t>(row) * kWaveform;
