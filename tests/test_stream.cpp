@@ -421,9 +421,15 @@ TEST_F(Stream, PlaySendsTheSoundPassItPlays) {
     EXPECT_LT(amplitude(440, from), 0.01);
   }
   EXPECT_NEAR(first, 0.5, 0.05);
-  // The last half second before the end: the saved pass.
+  // The saved pass, in the loudest of the last three half seconds before
+  // the end (stepped by a quarter): the same filled-in moment may come
+  // whenever a slowed machine falls behind.
   const size_t last = sound.size() - 22050 - 4410;
-  EXPECT_NEAR(amplitude(2000, last), 0.5, 0.05);
+  double saved = 0;
+  for (size_t from = last - 22050; from <= last; from += 11025) {
+    saved = std::max(saved, amplitude(2000, from));
+  }
+  EXPECT_NEAR(saved, 0.5, 0.05);
   EXPECT_LT(amplitude(1000, last), 0.02);
 }
 
